@@ -1,0 +1,75 @@
+#include "Driver.h"
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "Converter.h"
+#include "core/Trovalis.h"
+
+namespace {
+
+void PrintBanner() {
+    const std::string rule(57, '-');
+    std::printf("%s\n", rule.c_str());
+    std::printf("Bundlex v%s - VLT resources export to XML and vice versa\n", "2.0");
+    std::printf("   (c) 2026 the Bundlex developers - built on the Trovalis SDK\n");
+    std::printf("%s\n\n", rule.c_str());
+    std::printf(" Export VLT resources to a XML file using Quillmark Interchange\n");
+    std::printf(" XML v1.0 format(ORBv1) or import a ORBv1 format into a VLT\n");
+}
+
+// The extension of the last path component, from its last '.', lower-cased;
+// empty when there is none. Kept whole whatever its length: a long extension
+// simply matches neither ".vlt" nor ".xml".
+std::string LowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = last.rfind('.');
+    if (dot == std::string::npos) return std::string();
+    std::string ext = last.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+}  // namespace
+
+int RunDriver(int argc, char** argv) {
+    PrintBanner();
+    if (argc < 2 || !argv[1]) {
+        std::printf(" Usage: Bundlex.exe input.[xml|vlt] [output.vlt|output.xml]\n\n");
+        std::fflush(stdout);
+        return kExitUsage;
+    }
+    const char* input = argv[1];
+    const char* output = argc > 2 ? argv[2] : nullptr;
+    const std::string ext = LowerExtension(input);
+
+    Trovalis.Init(0);  // the work is attempted whatever Init returns
+    int code = kExitOk;
+    if (ext == ".vlt") {
+        std::printf(" - Processing blocks...\n");
+        std::fflush(stdout);
+        if (ExportPackage(input, output)) {
+            std::printf("\n - VLT exported successfully to a XML + gfx resources.\n");
+        } else {
+            std::printf("\n - Error! the VLT was not exported.\n");
+            code = kExitFailed;
+        }
+    } else if (ext == ".xml") {
+        std::printf(" - Processing blocks...\n");
+        std::fflush(stdout);
+        if (ImportDocument(input, output)) {
+            std::printf("\n - XML imported successfully into a new VLT.\n");
+        } else {
+            std::printf("\n - Error! the XML was not imported.\n");
+            code = kExitFailed;
+        }
+    } else {
+        std::printf(" - Error: input file it is not supported. Try with a VLT or XML (ORBv1 format) file\n");
+        code = kExitFailed;
+    }
+    Trovalis.Quit();
+    std::fflush(stdout);
+    return code;
+}

@@ -1,0 +1,2 @@
+#include "core/Trovalis.h"
+int TrovalisCore::GetCPUFeatures(char*, size_t) { return 1; }

@@ -1,0 +1,43 @@
+// The runtime services' interface objects (cursors, drawing primitives,
+// screen effects, time system, networking, video). The converter never uses
+// them: they exist between Init and Quit, announce their creation and
+// deletion, and report that there is no screen and no OpenGL mode.
+#pragma once
+
+class ICursor {
+public:
+    ICursor();
+    ~ICursor();
+};
+
+class IPrimitives {
+public:
+    IPrimitives();
+    ~IPrimitives();
+};
+
+class IScreenFX {
+public:
+    IScreenFX();
+    ~IScreenFX();
+};
+
+class ITimeSystem {
+public:
+    ITimeSystem();
+    ~ITimeSystem();
+};
+
+class INetwork {
+public:
+    INetwork();
+    ~INetwork();
+};
+
+class IVideo {
+public:
+    IVideo();
+    ~IVideo();
+    bool HasScreen() const { return false; }
+    bool OpenGLMode() const { return false; }
+};

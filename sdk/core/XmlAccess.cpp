@@ -1,0 +1,4 @@
+#include "core/Trovalis.h"
+#include <tinyxml.h>
+// (placeholder, being written)
+void TrovalisCore::XMLClose(int) {}

@@ -1,0 +1,69 @@
+// The package manager: the only code that touches package files. One
+// instance exists (g_pStuffVLT), created first by Init and destroyed last by
+// Quit. It keeps a registry of up to 32 packages, each known by a positive id.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/Trovalis.h"
+
+enum StorageMode : uint8_t {
+    compressed = 0,  // UCL NRV2B stream
+    stored = 1,      // the data unchanged
+    crypted = 2,     // every byte XORed with the block scrambling byte
+};
+
+// The record through which callers exchange blocks with the manager. Its
+// first five fields have the layout of the first 52 bytes of an on-disk
+// descriptor.
+struct BlockInfo {
+    char name[32];       // NUL-terminated, at most 31 characters
+    char type[8];        // NUL-terminated, at most 7 characters
+    uint8_t mode;        // StorageMode
+    uint32_t size;       // payload length as loaded
+    uint32_t packedSize; // payload length as stored, before padding
+    uint8_t* data;       // the payload in memory, or null
+};
+
+class IStuffVLT;
+
+struct PackageSlot {
+    int32_t handle = 0;        // file descriptor; 0 when not open
+    int32_t id = 0;            // 0 when not open
+    int32_t protectedFlag = 0; // the protected flag of the header block
+    std::string fileName;      // the path as given to Open (any length)
+    uint32_t recordedLength = 0; // file length, kept in step with appends; 0 = never used
+    uint32_t modified = 0;     // set by AddData and Delete: Close rewrites the header
+    int32_t openCount = 0;     // Open calls not yet matched by Close
+    bool readOnly = false;     // opened read-only: every write is refused
+};
+
+class IStuffVLT {
+public:
+    static constexpr int kMaxPackages = 32;
+
+    IStuffVLT();
+    ~IStuffVLT();
+    IStuffVLT(const IStuffVLT&) = delete;
+    IStuffVLT& operator=(const IStuffVLT&) = delete;
+
+    int Create(const char* path);
+    int Open(const char* path);
+    void Close(int id);
+    const char* GetName(int id);
+    int FindFirst(int id, BlockInfo* info);
+    int FindNext(int id, BlockInfo* info);
+    int Count(int id);
+    int CountDeleted(int id);
+    int LoadBlock(int id, const char* type, const char* name, BlockInfo* info);
+    int FreeBlock(BlockInfo* info);
+    int AddData(int id, BlockInfo* info);
+    int Delete(int id, BlockInfo* info);
+    uint32_t CalculateCRC(int handle);
+
+private:
+    struct Impl;
+    Impl* impl_;
+    friend struct IStuffVLTTestAccess;
+};

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "TestSupport.h"
+TEST(Driver, Placeholder) { SUCCEED(); }

@@ -33,4 +33,30 @@ public:
 
     SDL_Surface* ReadPNG(SDL_RWops* stream);
     int WritePNG(SDL_RWops* stream, SDL_Surface* surface, int level);
+
+    // Display preparation, shared by every loader of graphic resources
+    // (images, tiles, sprites, fonts).
+    //
+    // Takes ownership of s and returns the surface the caller keeps from now
+    // on: s itself, or its display-format copy (s is then freed). Returns
+    // null only when s is null; a failed conversion keeps s unchanged.
+    //  1. Conversion test (NeedsDisplayConversion): only when a screen
+    //     surface exists. When it says so and, if switchApplies, the
+    //     automatic display conversion switch is on, and allowConversion is
+    //     true: alphaChannel surfaces go through SDL_DisplayFormatAlpha (the
+    //     copy's format alpha set to 255), others through SDL_DisplayFormat.
+    //     *converted (when given) tells whether this happened.
+    //  2. OpenGL upload: when OpenGL mode is on (and, if switchApplies, the
+    //     switch is on) the surface is offered to the upload; an accepted
+    //     upload raises the uploaded texture count.
+    // In this program there is no screen and no OpenGL mode, so s comes back
+    // untouched. Colour key and alpha settings are the caller's business.
+    SDL_Surface* PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool switchApplies,
+                                   bool allowConversion = true, bool* converted = nullptr);
+    // Whether s differs from the screen surface (hardware flag, bytes per
+    // pixel or any mask). False without a screen surface or for a null s.
+    static bool NeedsDisplayConversion(const SDL_Surface* s);
+    // The surface convention for an alpha channel: SDL_SRCALPHA with format
+    // alpha 255.
+    static bool HasAlphaChannel(const SDL_Surface* s);
 };

@@ -1,4 +1,216 @@
-#include "core/Trovalis.h"
+// The XML access layer: ten document slots addressed by handles 1 to 10,
+// each with a current element that node, attribute and comment operations
+// act on. Applications never touch TinyXML's objects.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
 #include <tinyxml.h>
-// (placeholder, being written)
-void TrovalisCore::XMLClose(int) {}
+
+#include "core/Log.h"
+#include "core/Trovalis.h"
+
+TrovalisCore::XmlSlot* TrovalisCore::Slot(int handle) {
+    if (handle < 1 || handle > kXmlSlots) return nullptr;
+    XmlSlot* s = &xml_[handle - 1];
+    return s->document ? s : nullptr;
+}
+
+TrovalisCore::XmlSlot* TrovalisCore::PointedSlot(int handle, const char* op) {
+    XmlSlot* s = Slot(handle);
+    if (!s) return nullptr;
+    if (!s->current) {
+        LOG_PRINT(0, " . [Trovalis.%s(%d)] Error: there is not an element pointed.\n", op, handle - 1);
+        return nullptr;
+    }
+    return s;
+}
+
+int TrovalisCore::XMLOpen(const char* file) {
+    if (!file) return 0;
+    int index = -1;
+    for (int i = 0; i < kXmlSlots; ++i) {
+        if (!xml_[i].document) {
+            index = i;
+            break;
+        }
+    }
+    if (index < 0) {
+        LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: reached maximum limit of XML opened(%d)\n", file, kXmlSlots);
+        return 0;
+    }
+    TiXmlDocument* doc = new TiXmlDocument(file);
+    if (!doc->LoadFile()) {
+        LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: %s\n", file, doc->ErrorDesc());
+        delete doc;
+        return 0;
+    }
+    xml_[index].document = doc;
+    xml_[index].current = nullptr;
+    return index + 1;
+}
+
+int TrovalisCore::XMLCreate(const char* rootName) {
+    if (startTick == kNotStarted) {
+        LOG_PRINT(0, " . [Trovalis.XMLCreate()] Error: Trovalis was not initialized. Aborting the XML load.\n");
+        return 0;
+    }
+    if (!rootName) return 0;
+    int index = -1;
+    for (int i = 0; i < kXmlSlots; ++i) {
+        if (!xml_[i].document) {
+            index = i;
+            break;
+        }
+    }
+    if (index < 0) {
+        LOG_PRINT(0, " . [Trovalis.XMLCreate()] Error: reached maximum limit of XML opened(%d)\n", kXmlSlots);
+        return 0;
+    }
+    TiXmlDocument* doc = new TiXmlDocument();
+    doc->LinkEndChild(new TiXmlDeclaration("1.0", "UTF-8", "yes"));
+    doc->LinkEndChild(new TiXmlElement(rootName));
+    TiXmlElement* root = doc->FirstChildElement();
+    if (doc->Error() || !root) {
+        LOG_PRINT(0, " . [Trovalis.XMLCreate()] Error: %s\n", doc->ErrorDesc());
+        delete doc;
+        return 0;
+    }
+    xml_[index].document = doc;
+    xml_[index].current = root;
+    return index + 1;
+}
+
+int TrovalisCore::XMLSave(int handle, const char* file) {
+    XmlSlot* s = Slot(handle);
+    if (!s || !file) return 0;
+    CreatePath(file);
+    // The document is printed by the XML library's printer and written here,
+    // so that a file that could not be written, or a short write, is a
+    // failure rather than a success.
+    TiXmlPrinter printer;
+    s->document->Accept(&printer);
+    FILE* out = std::fopen(file, "wb");
+    if (!out) return 0;
+    const size_t size = printer.Size();
+    const bool written = std::fwrite(printer.CStr(), 1, size, out) == size;
+    const bool closed = std::fclose(out) == 0;
+    return written && closed ? 1 : 0;
+}
+
+void TrovalisCore::XMLClose(int handle) {
+    XmlSlot* s = Slot(handle);
+    if (!s) return;
+    delete s->document;
+    s->document = nullptr;
+    s->current = nullptr;
+}
+
+int TrovalisCore::XMLNodePointTo(int handle, int count, ...) {
+    XmlSlot* s = Slot(handle);
+    if (!s || count < 1) return 0;
+    va_list args;
+    va_start(args, count);
+    TiXmlNode* node = s->document;
+    TiXmlElement* found = nullptr;
+    for (int i = 0; i < count; ++i) {
+        const char* name = va_arg(args, const char*);
+        found = name ? node->FirstChildElement(name) : nullptr;
+        if (!found) break;
+        node = found;
+    }
+    va_end(args);
+    if (!found) return 0;
+    s->current = found;
+    return 1;
+}
+
+int TrovalisCore::XMLNodeChild(int handle) {
+    XmlSlot* s = PointedSlot(handle, "XMLNodeChild");
+    if (!s) return 0;
+    TiXmlElement* child = s->current->FirstChildElement();
+    if (!child) return 0;
+    s->current = child;
+    return 1;
+}
+
+int TrovalisCore::XMLNodeNext(int handle) {
+    XmlSlot* s = PointedSlot(handle, "XMLNodeNext");
+    if (!s) return 0;
+    TiXmlElement* next = s->current->NextSiblingElement();
+    if (!next) return 0;
+    s->current = next;
+    return 1;
+}
+
+int TrovalisCore::XMLNodeParent(int handle) {
+    XmlSlot* s = PointedSlot(handle, "XMLNodeParent");
+    if (!s) return 0;
+    TiXmlNode* parent = s->current->Parent();
+    TiXmlElement* element = parent ? parent->ToElement() : nullptr;
+    if (!element) return 0;
+    s->current = element;
+    return 1;
+}
+
+int TrovalisCore::XMLNodeCreate(int handle, const char* name) {
+    XmlSlot* s = PointedSlot(handle, "XMLNodeCreate");
+    if (!s || !name) return 0;
+    TiXmlElement temporary(name);
+    TiXmlNode* copy = s->current->InsertEndChild(temporary);
+    TiXmlElement* element = copy ? copy->ToElement() : nullptr;
+    if (!element) return 0;
+    s->current = element;
+    return 1;
+}
+
+const char* TrovalisCore::XMLNodeGetName(int handle) {
+    XmlSlot* s = PointedSlot(handle, "XMLNodeGetName");
+    if (!s) return nullptr;
+    return s->current->Value();
+}
+
+int TrovalisCore::XMLAttributeSet(int handle, const char* name, const char* value) {
+    XmlSlot* s = PointedSlot(handle, "XMLAttributeSet");
+    if (!s || !name || !value) return 0;
+    s->current->SetAttribute(name, value);
+    return 1;
+}
+
+int TrovalisCore::XMLAttributeSet(int handle, const char* name, int value) {
+    XmlSlot* s = PointedSlot(handle, "XMLAttributeSet");
+    if (!s || !name) return 0;
+    s->current->SetAttribute(name, value);
+    return 1;
+}
+
+int TrovalisCore::XMLAttributeGet(int handle, const char* name, const char** value) {
+    XmlSlot* s = PointedSlot(handle, "XMLAttributeGet");
+    if (!s || !name || !value) return 0;
+    const char* text = s->current->Attribute(name);
+    if (!text) return 0;
+    *value = text;
+    return 1;
+}
+
+int TrovalisCore::XMLAttributeGet(int handle, const char* name, int* value) {
+    XmlSlot* s = PointedSlot(handle, "XMLAttributeGet");
+    if (!s || !name || !value) return 0;
+    const char* text = s->current->Attribute(name);
+    int number = 0;
+    // "%d": optional blanks and sign, then digits; the rest is ignored.
+    if (!text || std::sscanf(text, "%d", &number) != 1) return 0;
+    *value = number;
+    return 1;
+}
+
+int TrovalisCore::XMLCommentSet(int handle, const char* text) {
+    XmlSlot* s = PointedSlot(handle, "XMLCommentSet");
+    if (!s || !text) return 0;
+    TiXmlComment comment;
+    comment.SetValue(text);
+    TiXmlNode* first = s->current->FirstChild();
+    if (first) s->current->InsertBeforeChild(first, comment);
+    else s->current->InsertEndChild(comment);
+    return 1;
+}

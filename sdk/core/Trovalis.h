@@ -104,6 +104,14 @@ public:
     bool OpenGLMode() const { return false; }
     // The OpenGL upload of a finished surface; without a video mode it never accepts.
     bool UploadTexture(SDL_Surface*) { return false; }
+    // The runtime services' screen update mode (0, 1 or 2). Nothing in this
+    // program reads it; IButton requests 1 at construction. A request for 1
+    // leaves 2 in place, and values above 2 are ignored.
+    uint8_t updateMode = 0;
+    void RequestUpdateMode(uint8_t mode) {
+        if (mode > 2 || (mode == 1 && updateMode == 2)) return;
+        updateMode = mode;
+    }
 
 private:
     struct XmlSlot {

@@ -1,3 +1,69 @@
+// The command line: exact console texts and exit codes of the real program.
 #include <gtest/gtest.h>
+
 #include "TestSupport.h"
-TEST(Driver, Placeholder) { SUCCEED(); }
+
+using testsupport::RunBundlex;
+
+namespace {
+
+const std::string kBanner =
+    "---------------------------------------------------------\n"
+    "Bundlex v2.0 - VLT resources export to XML and vice versa\n"
+    "   (c) 2026 the Bundlex developers - built on the Trovalis SDK\n"
+    "---------------------------------------------------------\n\n"
+    " Export VLT resources to a XML file using Quillmark Interchange\n"
+    " XML v1.0 format(ORBv1) or import a ORBv1 format into a VLT\n";
+
+const std::string kUnsupported =
+    " - Error: input file it is not supported. Try with a VLT or XML (ORBv1 format) file\n";
+
+}  // namespace
+
+TEST(Driver, NoInputPrintsBannerAndUsageAndExitsWithUsageCode) {
+    std::string out;
+    EXPECT_EQ(RunBundlex({}, out), 2);
+    EXPECT_EQ(out, kBanner + " Usage: Bundlex.exe input.[xml|vlt] [output.vlt|output.xml]\n\n");
+}
+
+TEST(Driver, UnsupportedExtensionsAreRejectedAfterTheBanner) {
+    for (const char* input : {"vlt", "a.txt", "archive.vlt.bak", "dir.vlt/file", "noext."}) {
+        std::string out;
+        EXPECT_EQ(RunBundlex({input}, out), 1) << input;
+        EXPECT_EQ(out, kBanner + kUnsupported) << input;
+    }
+}
+
+TEST(Driver, ExtensionIsCaseInsensitiveAndOnlyTheLastOneCounts) {
+    testsupport::TempDir dir;
+    struct Case {
+        const char* input;
+        const char* verdict;
+    } cases[] = {
+        {"data.Vlt", "\n - Error! the VLT was not exported.\n"},
+        {"archive.tar.vlt", "\n - Error! the VLT was not exported.\n"},
+        {"Data.XML", "\n - Error! the XML was not imported.\n"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        // None of these files exists: the work fails, and the run says so in its exit code.
+        EXPECT_EQ(RunBundlex({c.input}, out, dir.path()), 1) << c.input;
+        ASSERT_EQ(out.compare(0, kBanner.size() + 24, kBanner + " - Processing blocks...\n"), 0) << out;
+        ASSERT_GE(out.size(), std::string(c.verdict).size());
+        EXPECT_EQ(out.substr(out.size() - std::string(c.verdict).size()), c.verdict) << out;
+    }
+}
+
+TEST(Driver, ExtraArgumentsChangeNothing) {
+    std::string one, many;
+    EXPECT_EQ(RunBundlex({"a.txt"}, one), 1);
+    EXPECT_EQ(RunBundlex({"a.txt", "out.xml", "third", "fourth"}, many), 1);
+    EXPECT_EQ(one, many);
+}
+
+TEST(Driver, VeryLongExtensionIsRejectedNotOverrun) {
+    std::string out;
+    const std::string input = "x." + std::string(300, 'v');
+    EXPECT_EQ(RunBundlex({input}, out), 1);
+    EXPECT_EQ(out, kBanner + kUnsupported);
+}

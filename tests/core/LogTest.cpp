@@ -1,0 +1,66 @@
+// The log: activity, maximum level, outputs and the elapsed-time stamp.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "TestSupport.h"
+#include "core/Trovalis.h"
+
+using testsupport::TempDir;
+
+namespace {
+struct LogReset {
+    ~LogReset() { TheLog().Deactivate(); }
+};
+}  // namespace
+
+TEST(Log, InactiveLogWritesNothingWhateverTheLevel) {
+    LogReset reset;
+    TheLog().Deactivate();
+    TheLog().Print(0, "dropped %d\n", 1);
+    TheLog().Activate(5, Log::kCapture);
+    EXPECT_EQ(TheLog().TakeCaptured(), "");
+    TheLog().Activate(5, 0);  // active but with no output selected
+    TheLog().Print(0, "dropped\n");
+    EXPECT_EQ(TheLog().TakeCaptured(), "");
+}
+
+TEST(Log, MessageAtTheMaximumLevelIsWrittenAndOneAboveIsDropped) {
+    LogReset reset;
+    TheLog().Activate(2, Log::kCapture);
+    TheLog().Print(2, "warning %s\n", "kept");
+    TheLog().Print(5, "trace dropped\n");
+    TheLog().Print(0, "error kept\n");
+    EXPECT_EQ(TheLog().TakeCaptured(), "warning kept\nerror kept\n");
+}
+
+TEST(Log, FileOutputCarriesTheStampBeforeTheMessagesOwnLineEnd) {
+    LogReset reset;
+    TempDir dir;
+    const std::string file = dir / "sdk.log";
+    ASSERT_EQ(TheLog().Activate(5, Log::kFileAlt, file.c_str(), 1), 1);
+    TheLog().Print(0, "\n . first\n");
+    TheLog().Deactivate();
+    const auto bytes = testsupport::ReadFile(file);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(\{[0-9]+\.[0-9]{3}s\}\n \. first\n)"))) << text;
+}
+
+TEST(Log, FileMaskWithoutAFileWritesNoFileAndStdoutHasNoStamp) {
+    LogReset reset;
+    TempDir dir;
+    // The mask selects the file, but none is open: nothing fails, nothing is written.
+    ASSERT_EQ(TheLog().Activate(5, Log::kFile | Log::kCapture, nullptr, 1), 1);
+    TheLog().Print(0, "x\n");
+    EXPECT_EQ(TheLog().TakeCaptured(), "x\n");
+    // A file that cannot be created is reported by Activate.
+    EXPECT_EQ(TheLog().Activate(5, Log::kFile, (dir / "missing/dir/sdk.log").c_str(), 1), 0);
+}
+
+TEST(Log, ConsoleBitWithoutConsoleIsHarmless) {
+    LogReset reset;
+    TheLog().Activate(5, Log::kConsole);
+    TheLog().Print(0, "to the console that is not there\n");
+    SUCCEED();
+}

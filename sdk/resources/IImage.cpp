@@ -1,7 +1,337 @@
+// The image interface: "IMG" blocks, BMP files and PNG files to SDL surfaces
+// and back.
+//
+// "IMG" payload (little-endian):
+//    0   4  width
+//    4   4  height
+//    8  40  pixel format record (PixelFormatRecord.h)
+//   48      pitch x height pixel bytes, top row first, pitch as a software
+//           surface of that width and depth has it (rows rounded up to 4 bytes)
+//   then, for 8 bits per pixel only, 256 palette entries of 4 bytes (r g b 0).
+//
+// A block is loaded only when its size is exactly what its header describes:
+// a shorter or longer pixel area means the block was damaged, and copying it
+// in part would hand the caller an image that is silently wrong.
 #include "resources/IImage.h"
 
+#include <png.h>
+
+#include <csetjmp>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/ByteReader.h"
+#include "core/Endian.h"
 #include "core/Log.h"
 #include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/PixelFormatRecord.h"
+
+namespace {
+
+constexpr size_t kImgHeaderSize = 8 + kPixelFormatRecordSize;  // 48
+constexpr size_t kPaletteBytes = 256 * 4;
+// SDL 1.2 keeps a surface's pitch in 16 bits: a wider row would wrap it and
+// leave a pixel buffer smaller than the rows written into it.
+constexpr uint32_t kMaxPitch = 0xFFFF;
+// Largest pixel buffer a PNG or BMP file may make us allocate.
+constexpr uint64_t kMaxPixelBytes = 256ull << 20;
+constexpr uint32_t kMaxSide = 32768;
+
+const char* Str(const char* s) { return s ? s : ""; }
+unsigned Addr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
+
+const char* PackageName(int id) {
+    const char* n = (g_pStuffVLT && id > 0) ? g_pStuffVLT->GetName(id) : nullptr;
+    return n ? n : "";
+}
+
+// Releases a payload returned by LoadBlock on every path.
+struct BlockGuard {
+    BlockInfo info{};
+    ~BlockGuard() {
+        if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
+    }
+};
+
+struct SurfaceDeleter {
+    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
+};
+using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceDeleter>;
+
+bool NeedsLock(const SDL_Surface* s) {
+    return s->offset || (s->flags & (SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_RLEACCEL));
+}
+
+// Reads a whole file into memory; false when it cannot be opened or read.
+bool ReadWholeFile(const char* file, std::vector<uint8_t>& out, uint64_t maxBytes) {
+    SDL_RWops* rw = SDL_RWFromFile(file, "rb");
+    if (!rw) return false;
+    const int end = SDL_RWseek(rw, 0, RW_SEEK_END);
+    bool ok = end >= 0 && uint64_t(end) <= maxBytes && SDL_RWseek(rw, 0, RW_SEEK_SET) == 0;
+    if (ok) {
+        out.resize(static_cast<size_t>(end));
+        ok = end == 0 || SDL_RWread(rw, out.data(), 1, end) == end;
+    }
+    SDL_RWclose(rw);
+    return ok;
+}
+
+// The checks SDL's BMP reader leaves out: a palette larger than the depth
+// allows, sides that wrap the 16-bit pitch, pixel rows beyond the file.
+bool BmpHeaderSound(const std::vector<uint8_t>& f) {
+    ByteReader in(f.data(), f.size());
+    uint8_t b = 0, m = 0;
+    uint32_t fileSize = 0, reserved = 0, offset = 0, headerSize = 0;
+    if (!in.u8(b) || !in.u8(m) || b != 'B' || m != 'M') return false;
+    if (!in.u32le(fileSize) || !in.u32le(reserved) || !in.u32le(offset) || !in.u32le(headerSize)) return false;
+    int64_t width = 0, height = 0;
+    uint16_t planes = 0, bpp = 0;
+    uint32_t compression = 0, clrUsed = 0;
+    if (headerSize == 12) {
+        uint16_t w = 0, h = 0;
+        if (!in.u16le(w) || !in.u16le(h) || !in.u16le(planes) || !in.u16le(bpp)) return false;
+        width = w;
+        height = h;
+    } else if (headerSize >= 40) {
+        uint32_t w = 0, h = 0, sizeImage = 0, xppm = 0, yppm = 0;
+        if (!in.u32le(w) || !in.u32le(h) || !in.u16le(planes) || !in.u16le(bpp) || !in.u32le(compression) ||
+            !in.u32le(sizeImage) || !in.u32le(xppm) || !in.u32le(yppm) || !in.u32le(clrUsed))
+            return false;
+        width = static_cast<int32_t>(w);
+        height = static_cast<int32_t>(h);
+    } else {
+        return false;
+    }
+    if (height < 0) height = -height;
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return false;
+    if (compression != 0 && compression != 3) return false;
+    uint8_t surfaceBpp = 0;
+    switch (bpp) {
+        case 1: case 4: case 8: surfaceBpp = 8; break;
+        case 16: case 24: case 32: surfaceBpp = static_cast<uint8_t>(bpp); break;
+        default: return false;
+    }
+    if (bpp <= 8 && clrUsed > (1u << bpp)) return false;
+    if (bpp > 8 && clrUsed > 256) return false;
+    if (SoftwarePitch(static_cast<uint32_t>(width), surfaceBpp) > kMaxPitch) return false;
+    const uint64_t rowBytes = ((uint64_t(width) * bpp + 31) / 32) * 4;
+    return uint64_t(offset) <= f.size() && rowBytes * uint64_t(height) <= f.size() - offset;
+}
+
+SDL_Surface* LoadBmpChecked(const char* file) {
+    std::vector<uint8_t> bytes;
+    if (!file || !ReadWholeFile(file, bytes, kMaxPixelBytes) || !BmpHeaderSound(bytes)) return nullptr;
+    SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+    if (!rw) return nullptr;
+    return SDL_LoadBMP_RW(rw, 1);
+}
+
+// ---- PNG --------------------------------------------------------------
+
+void PngSilentWarning(png_structp, png_const_charp) {}
+void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+void PngRead(png_structp png, png_bytep data, png_size_t length) {
+    auto* src = static_cast<SDL_RWops*>(png_get_io_ptr(png));
+    // A short read is a truncated file: stop here rather than decode
+    // whatever the buffer held before.
+    if (length && SDL_RWread(src, data, length, 1) != 1) png_error(png, "Read error");
+}
+
+void PngWrite(png_structp png, png_bytep data, png_size_t length) {
+    auto* dst = static_cast<SDL_RWops*>(png_get_io_ptr(png));
+    if (length && SDL_RWwrite(dst, data, 1, static_cast<int>(length)) != static_cast<int>(length))
+        png_error(png, "Write error");
+}
+// libpng's default flush treats the stream as a FILE*; ours is not one.
+void PngFlush(png_structp) {}
+
+// A 16-bit tRNS sample reduced as the pixels are (strip 16 keeps the high
+// byte; low depths are expanded to the full 0-255 range).
+uint8_t TransSample(uint16_t v, int bitDepth) {
+    if (bitDepth == 16) return static_cast<uint8_t>(v >> 8);
+    if (bitDepth < 8) return static_cast<uint8_t>((v & ((1u << bitDepth) - 1)) * 255u / ((1u << bitDepth) - 1));
+    return static_cast<uint8_t>(v);
+}
+
+struct PngReadJob {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    SDL_Surface* surface = nullptr;
+    png_bytep* rows = nullptr;
+    const char* error = nullptr;
+};
+
+// Everything between the recovery point and the end of decoding. Only plain
+// C data lives here, in the job, so a jump out of libpng loses nothing.
+bool ReadPngBody(PngReadJob& j) {
+    if (setjmp(png_jmpbuf(j.png))) {
+        if (!j.error) j.error = "Error reading the PNG file.";
+        return false;
+    }
+    png_structp png = j.png;
+    png_infop info = j.info;
+    png_set_user_limits(png, kMaxSide, kMaxSide);
+    png_read_info(png, info);
+    png_uint_32 width = 0, height = 0;
+    int bitDepth = 0, colorType = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
+
+    const int sourceDepth = bitDepth;
+    png_set_strip_16(png);
+    png_set_packing(png);
+    // Grey images widen to 8 bits. A grey tRNS stays a colour key (set
+    // below) instead of turning into an alpha channel, for which this
+    // reader has no two-channel surface.
+    if (colorType == PNG_COLOR_TYPE_GRAY) png_set_expand_gray_1_2_4_to_8(png);
+
+    int colorKey = -1;  // palette index, or -1
+    bool keyFromColor = false;
+    png_color_16 keyColor{};
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) {
+        png_bytep trans = nullptr;
+        int numTrans = 0;
+        png_color_16p transValues = nullptr;
+        png_get_tRNS(png, info, &trans, &numTrans, &transValues);
+        if (colorType == PNG_COLOR_TYPE_PALETTE) {
+            // A single fully transparent entry among opaque ones is a colour
+            // key; anything else needs a real alpha channel.
+            int candidate = -1, i = 0;
+            for (; trans && i < numTrans; ++i) {
+                if (trans[i] == 0) {
+                    if (candidate >= 0) break;
+                    candidate = i;
+                } else if (trans[i] != 255) {
+                    break;
+                }
+            }
+            if (i == numTrans)
+                colorKey = candidate;
+            else
+                png_set_expand(png);
+        } else if (transValues) {
+            keyFromColor = true;
+            keyColor = *transValues;
+        }
+    }
+    if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+    png_read_update_info(png, info);
+    png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
+    const int channels = png_get_channels(png, info);
+    const int depth = bitDepth * channels;
+    if (depth != 8 && depth != 24 && depth != 32) {
+        j.error = "Error reading the PNG file.";
+        return false;
+    }
+    const uint32_t pitch = SoftwarePitch(width, static_cast<uint8_t>(depth));
+    if (pitch == 0 || pitch > kMaxPitch || uint64_t(pitch) * height > kMaxPixelBytes) {
+        j.error = "Out of memory";
+        return false;
+    }
+    Uint32 rmask = 0, gmask = 0, bmask = 0, amask = 0;
+    if (colorType != PNG_COLOR_TYPE_PALETTE) {
+        rmask = 0x000000FF;
+        gmask = 0x0000FF00;
+        bmask = 0x00FF0000;
+        amask = channels == 4 ? 0xFF000000 : 0;
+    }
+    j.surface = SDL_CreateRGBSurface(0, static_cast<int>(width), static_cast<int>(height), depth, rmask, gmask,
+                                     bmask, amask);
+    if (!j.surface || png_get_rowbytes(png, info) > static_cast<png_size_t>(j.surface->pitch)) {
+        j.error = "Out of memory";
+        return false;
+    }
+    bool haveKey = colorKey >= 0;
+    Uint32 key = haveKey ? static_cast<Uint32>(colorKey) : 0;
+    if (keyFromColor) {
+        haveKey = true;
+        if (colorType == PNG_COLOR_TYPE_GRAY) {
+            key = TransSample(keyColor.gray, sourceDepth);
+        } else {
+            key = (SDL_MapRGB(j.surface->format, TransSample(keyColor.red, sourceDepth),
+                                                   TransSample(keyColor.green, sourceDepth),
+                                                   TransSample(keyColor.blue, sourceDepth)));
+        }
+    }
+    if (haveKey) SDL_SetColorKey(j.surface, SDL_SRCCOLORKEY, key);
+
+    j.rows = static_cast<png_bytep*>(SDL_malloc(sizeof(png_bytep) * height));
+    if (!j.rows) {
+        j.error = "Out of memory";
+        return false;
+    }
+    for (png_uint_32 row = 0; row < height; ++row)
+        j.rows[row] = static_cast<png_bytep>(j.surface->pixels) + size_t(row) * j.surface->pitch;
+    png_read_image(png, j.rows);
+
+    SDL_Palette* palette = j.surface->format->palette;
+    if (palette) {
+        if (colorType == PNG_COLOR_TYPE_PALETTE) {
+            png_colorp plte = nullptr;
+            int count = 0;
+            png_get_PLTE(png, info, &plte, &count);
+            if (count > 256) count = 256;
+            if (!plte) count = 0;
+            palette->ncolors = count;
+            for (int i = 0; i < count; ++i) {
+                palette->colors[i].r = plte[i].red;
+                palette->colors[i].g = plte[i].green;
+                palette->colors[i].b = plte[i].blue;
+            }
+        } else {
+            palette->ncolors = 256;
+            for (int i = 0; i < 256; ++i)
+                palette->colors[i].r = palette->colors[i].g = palette->colors[i].b = static_cast<Uint8>(i);
+        }
+    }
+    return true;
+}
+
+struct PngWriteJob {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    SDL_Surface* source = nullptr;  // the surface whose rows go out
+    png_bytep* rows = nullptr;
+    int width = 0, height = 0;
+    int colorType = 0;
+    int level = -1;
+    png_colorp palette = nullptr;
+    int paletteCount = 0;
+    png_bytep trans = nullptr;
+    int transCount = 0;
+    const char* error = nullptr;
+};
+
+int WritePngBody(PngWriteJob& j) {
+    if (setjmp(png_jmpbuf(j.png))) {
+        if (!j.error) j.error = "Error writing the PNG file.";
+        return -1;
+    }
+    png_structp png = j.png;
+    png_set_write_fn(png, png_get_io_ptr(png), PngWrite, PngFlush);
+    if (j.level == 0) {
+        png_set_filter(png, 0, PNG_FILTER_NONE);
+        png_set_compression_level(png, 0);
+    } else if (j.level < 0) {
+        png_set_compression_level(png, -1);  // zlib's default
+    } else {
+        png_set_compression_level(png, j.level > 9 ? 9 : j.level);
+    }
+    png_set_IHDR(png, j.info, j.width, j.height, 8, j.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (j.colorType == PNG_COLOR_TYPE_PALETTE) {
+        png_set_PLTE(png, j.info, j.palette, j.paletteCount);
+        if (j.transCount > 0) png_set_tRNS(png, j.info, j.trans, j.transCount, nullptr);
+    }
+    png_write_info(png, j.info);
+    png_write_image(png, j.rows);
+    png_write_end(png, nullptr);
+    return 0;
+}
+
+}  // namespace
 
 IImage::IImage() { LOG_PRINT(5, " . [IImage] Interfaz created.\n"); }
 IImage::~IImage() { LOG_PRINT(5, " . [IImage] Interfaz deleted.\n"); }
@@ -36,4 +366,383 @@ SDL_Surface* IImage::PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool s
     }
     if (switchOn && Trovalis.OpenGLMode() && Trovalis.UploadTexture(s)) ++Trovalis.uploadedTextures;
     return s;
+}
+
+SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
+    if (id < 1) return nullptr;
+    BlockGuard block;
+    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "IMG", name, &block.info) == 0 || !block.info.data) {
+        LOG_PRINT(0, " . [IImage->Load('%s','%s',0x%x)] Error: image not found.\n", PackageName(id), Str(name),
+                  Addr(info));
+        return nullptr;
+    }
+    auto refuse = [&](const char* why) -> SDL_Surface* {
+        LOG_PRINT(0, " . [IImage->Load('%s','%s',0x%x)] Error: image block is damaged: %s.\n", PackageName(id),
+                  Str(name), Addr(info), why);
+        return nullptr;
+    };
+    ByteReader in(block.info.data, block.info.size);
+    uint32_t width = 0, height = 0;
+    PixelFormatRecord rec;
+    if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec))
+        return refuse("header ends early");
+    const bool paletted = rec.bitsPerPixel == 8;
+    const uint64_t area = in.remaining() >= (paletted ? kPaletteBytes : 0)
+                              ? in.remaining() - (paletted ? kPaletteBytes : 0)
+                              : 0;
+    if (paletted && in.remaining() < kPaletteBytes) return refuse("palette missing");
+    if (!PixelAreaFits(width, height, rec, area)) return refuse("size or depth out of range");
+    if (uint64_t(SoftwarePitch(width, rec.bitsPerPixel)) * height != area)
+        return refuse("pixel area does not match width, height and depth");
+
+    SDL_Surface* s = CreateSurfaceFromRecord(width, height, rec, in.current(), area);
+    if (!s) return nullptr;
+    if (paletted && s->format->palette) {
+        const uint8_t* pal = in.current() + area;
+        SDL_Palette* p = s->format->palette;
+        for (int i = 0; i < 256 && i < p->ncolors; ++i) {
+            p->colors[i].r = pal[i * 4];
+            p->colors[i].g = pal[i * 4 + 1];
+            p->colors[i].b = pal[i * 4 + 2];
+        }
+    }
+
+    const bool perPixel = (s->flags & SDL_SRCALPHA) && rec.alpha == 255;
+    if (perPixel) {
+        // No key is applied to a per-pixel surface; the field must say so
+        // rather than keep SDL's 0, which readers would take for a key.
+        s->format->colorkey = kNoColorKey;
+    } else {
+        if (rec.alpha == 255)
+            SDL_SetAlpha(s, 0, 255);
+        else
+            SDL_SetAlpha(s, SDL_SRCALPHA, rec.alpha);
+        if (rec.colorkey != kNoColorKey) {
+            SDL_SetColorKey(s, SDL_SRCCOLORKEY, rec.colorkey);
+        } else {
+            SDL_SetColorKey(s, 0, 0);
+            s->format->colorkey = kNoColorKey;
+        }
+    }
+
+    if (paletted) {
+        LOG_PRINT(2,
+                  " . [IImage->Load('%s','%s',0x%x)] Warning: 8bits surface loaded, it could be a different screen "
+                  "format.\n",
+                  PackageName(id), Str(name), Addr(info));
+        s = PrepareForDisplay(s, false, true, false);
+    } else {
+        bool converted = false;
+        s = PrepareForDisplay(s, perPixel, true, true, &converted);
+        if (converted && perPixel)
+            LOG_PRINT(5,
+                      " . [IImage->Load('%s','%s',0x%x)] Info: surface with alpha per pixel loaded, it could slow "
+                      "down your graphics system.\n",
+                      PackageName(id), Str(name), Addr(info));
+    }
+    if (rec.colorkey == kNoColorKey) s->format->colorkey = kNoColorKey;
+
+    if (info) {
+        info->width = width;
+        info->height = height;
+        info->bpp = rec.bitsPerPixel;
+        info->alpha = rec.alpha;
+        info->colorkey = rec.colorkey;
+        std::memset(info->name, 0, sizeof info->name);
+        std::strncpy(info->name, Str(name), sizeof info->name - 1);
+    }
+    return s;
+}
+
+int IImage::Save(int id, const char* name, SDL_Surface* surface) {
+    if (id < 1) return 0;
+    if (!surface || !surface->format) {
+        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: surface is null.\n", id, Str(name));
+        return 0;
+    }
+    if (!name || std::strlen(name) >= sizeof(BlockInfo{}.name)) {
+        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: block name is empty or longer than 31 characters.\n", id,
+                  Str(name));
+        return 0;
+    }
+    // The screen read-back of OpenGL mode belongs to the video runtime; with
+    // no screen surface in this program it never applies.
+
+    // A software copy in the surface's own format; RLE is left out so that
+    // the copy keeps its pixel buffer.
+    SurfacePtr c(SDL_ConvertSurface(surface, surface->format,
+                                    surface->flags & ~(SDL_HWSURFACE | SDL_RLEACCEL | SDL_RLEACCELOK)));
+    if (!c) return 0;
+    c->format->alpha = surface->format->alpha;
+    c->format->colorkey = surface->format->colorkey;
+
+    const uint8_t bpp = c->format->BitsPerPixel;
+    const uint32_t pitch = SoftwarePitch(static_cast<uint32_t>(c->w), bpp);
+    PixelFormatRecord check;
+    check.bitsPerPixel = bpp;
+    check.bytesPerPixel = c->format->BytesPerPixel;
+    if (pitch == 0 || !PixelAreaFits(static_cast<uint32_t>(c->w), static_cast<uint32_t>(c->h), check, UINT64_MAX)) {
+        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: %d bits per pixel or %dx%d cannot be stored.\n", id, name,
+                  bpp, c->w, c->h);
+        return 0;
+    }
+    const size_t area = size_t(pitch) * c->h;
+    std::vector<uint8_t> payload(kImgHeaderSize + area + (bpp == 8 ? kPaletteBytes : 0), 0);
+    StoreLE32(payload.data(), static_cast<uint32_t>(c->w));
+    StoreLE32(payload.data() + 4, static_cast<uint32_t>(c->h));
+    StorePixelFormatRecord(payload.data() + 8, c->format);
+    const size_t rowCopy = std::min<size_t>(pitch, c->pitch);
+    if (SDL_MUSTLOCK(c.get())) SDL_LockSurface(c.get());
+    for (int y = 0; y < c->h; ++y)
+        std::memcpy(payload.data() + kImgHeaderSize + size_t(y) * pitch,
+                    static_cast<const uint8_t*>(c->pixels) + size_t(y) * c->pitch, rowCopy);
+    if (SDL_MUSTLOCK(c.get())) SDL_UnlockSurface(c.get());
+    if (bpp == 8 && c->format->palette) {
+        uint8_t* pal = payload.data() + kImgHeaderSize + area;
+        const SDL_Palette* p = c->format->palette;
+        for (int i = 0; i < 256 && i < p->ncolors; ++i) {
+            pal[i * 4] = p->colors[i].r;
+            pal[i * 4 + 1] = p->colors[i].g;
+            pal[i * 4 + 2] = p->colors[i].b;
+        }
+    }
+
+    BlockInfo bi{};
+    std::strncpy(bi.name, name, sizeof bi.name - 1);
+    std::strncpy(bi.type, "IMG", sizeof bi.type - 1);
+    bi.mode = compressed;
+    bi.size = static_cast<uint32_t>(payload.size());
+    bi.data = payload.data();
+    return g_pStuffVLT ? g_pStuffVLT->AddData(id, &bi) : 0;
+}
+
+SDL_Surface* IImage::LoadBMP(const char* file) {
+    SDL_Surface* s = LoadBmpChecked(file);
+    if (!s) {
+        LOG_PRINT(0, " . [IImage->LoadBMP(%s)] Error: file not found.\n", Str(file));
+        return nullptr;
+    }
+    if (NeedsDisplayConversion(s) && Trovalis.autoDisplayConversion) {
+        SDL_SetAlpha(s, 0, 0);
+        SDL_SetColorKey(s, 0, 0);
+    }
+    s = PrepareForDisplay(s, false, true);
+    // A BMP never brings a colour key.
+    s->format->colorkey = kNoColorKey;
+    return s;
+}
+
+SDL_Surface* IImage::LoadPNG(const char* file) {
+    SDL_RWops* rw = file ? SDL_RWFromFile(file, "rb") : nullptr;
+    if (!rw) return nullptr;
+    SDL_Surface* s = ReadPNG(rw);
+    SDL_RWclose(rw);
+    if (!s) return nullptr;
+    const bool alphaChannel = (s->flags & SDL_SRCALPHA) != 0;
+    if (!alphaChannel && NeedsDisplayConversion(s) && Trovalis.autoDisplayConversion) {
+        SDL_SetAlpha(s, 0, 0);
+        SDL_SetColorKey(s, 0, 0);
+    }
+    s = PrepareForDisplay(s, alphaChannel, true);
+    s->format->colorkey = kNoColorKey;
+    return s;
+}
+
+int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
+    if (!surface || !surface->format) {
+        LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: surface is null.\n", Str(file), 0);
+        return 0;
+    }
+    Trovalis.CreatePath(file);
+    // The BMP holds the surface's own colours: alpha blending and the colour
+    // key are switched off for the copy SDL makes (they would darken the
+    // pixels or leave keyed ones black) and restored afterwards.
+    const Uint32 flags = surface->flags;
+    const Uint8 alpha = surface->format->alpha;
+    const Uint32 key = surface->format->colorkey;
+    if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, 0, 255);
+    if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, 0, 0);
+    SDL_RWops* rw = file ? SDL_RWFromFile(file, "wb") : nullptr;
+    const int rc = rw ? SDL_SaveBMP_RW(surface, rw, 1) : -1;
+    if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
+    if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);
+    surface->format->alpha = alpha;
+    surface->format->colorkey = key;
+    if (rc != 0) {
+        LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: file could not be written.\n", Str(file), 0);
+        return 0;
+    }
+    return 1;
+}
+
+int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {
+    if (!surface || !surface->format) {
+        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: surface is null.\n", Str(file), 0);
+        return -1;
+    }
+    Trovalis.CreatePath(file);
+    SDL_RWops* rw = file ? SDL_RWFromFile(file, "wb") : nullptr;
+    if (!rw) {
+        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: file could not be created.\n", Str(file), level);
+        return -1;
+    }
+    // An RLE surface without a pixel buffer is decoded by the lock that
+    // WritePNG takes around its rows, so nothing more is needed here.
+    const int rc = WritePNG(rw, surface, level);
+    SDL_RWclose(rw);
+    if (rc != 0)
+        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: %s\n", Str(file), level, SDL_GetError());
+    return rc;
+}
+
+int IImage::IsBMP(const char* file) {
+    if (!file) return 0;
+    SDL_Surface* s = LoadBmpChecked(file);
+    if (!s) return 0;
+    SDL_FreeSurface(s);
+    return 1;
+}
+
+int IImage::IsPNG(const char* file) {
+    SDL_RWops* rw = file ? SDL_RWFromFile(file, "rb") : nullptr;
+    if (!rw) return -1;
+    png_byte sig[4];
+    const int got = SDL_RWread(rw, sig, 1, 4);
+    SDL_RWclose(rw);
+    if (got != 4) return 0;
+    return png_sig_cmp(sig, 0, 4) == 0 ? 1 : 0;
+}
+
+SDL_Surface* IImage::ReadPNG(SDL_RWops* src) {
+    if (!src) return nullptr;
+    const int start = SDL_RWtell(src);
+    PngReadJob j;
+    j.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngSilentWarning);
+    if (!j.png) {
+        j.error = "Couldn't allocate memory for PNG file or incompatible PNG dll";
+    } else {
+        j.info = png_create_info_struct(j.png);
+        if (!j.info) {
+            j.error = "Couldn't create image information for PNG file";
+        } else {
+            png_set_read_fn(j.png, src, PngRead);
+            ReadPngBody(j);
+        }
+    }
+    if (j.png) png_destroy_read_struct(&j.png, j.info ? &j.info : nullptr, nullptr);
+    SDL_free(j.rows);
+    if (j.error) {
+        SDL_RWseek(src, start, RW_SEEK_SET);
+        if (j.surface) SDL_FreeSurface(j.surface);
+        SDL_SetError("%s", j.error);
+        return nullptr;
+    }
+    return j.surface;
+}
+
+int IImage::WritePNG(SDL_RWops* dst, SDL_Surface* surface, int level) {
+    if (!dst || !surface || !surface->format) {
+        SDL_SetError("Couldn't write a PNG file without a surface");
+        return -1;
+    }
+    const SDL_PixelFormat* fmt = surface->format;
+    const bool paletted = fmt->BitsPerPixel == 8;
+    PngWriteJob j;
+    j.width = surface->w;
+    j.height = surface->h;
+    j.level = level;
+    if (j.width < 1 || j.height < 1) {
+        SDL_SetError("Couldn't allocate memory for rowpointers");
+        return -1;
+    }
+
+    std::vector<png_color> palette;
+    std::vector<png_byte> trans;
+    SurfacePtr temp;
+    SDL_Surface* out = surface;
+    if (paletted) {
+        if (!fmt->palette || fmt->palette->ncolors < 1) {
+            SDL_SetError("Couldn't create memory for palette");
+            return -1;
+        }
+        const int count = fmt->palette->ncolors > 256 ? 256 : fmt->palette->ncolors;
+        palette.resize(count);
+        for (int i = 0; i < count; ++i) {
+            palette[i].red = fmt->palette->colors[i].r;
+            palette[i].green = fmt->palette->colors[i].g;
+            palette[i].blue = fmt->palette->colors[i].b;
+        }
+        // The key's entry is transparent, every entry before it opaque; a key
+        // outside the palette cannot be expressed and is left out.
+        if ((surface->flags & SDL_SRCCOLORKEY) && fmt->colorkey < static_cast<Uint32>(count)) {
+            trans.assign(fmt->colorkey + 1, 255);
+            trans[fmt->colorkey] = 0;
+        }
+        j.colorType = PNG_COLOR_TYPE_PALETTE;
+    } else {
+        const bool hasAlpha = fmt->Amask != 0;
+        j.colorType = hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+        const bool byteOrdered = fmt->Rmask == 0x000000FF && fmt->Gmask == 0x0000FF00 && fmt->Bmask == 0x00FF0000 &&
+                                 ((fmt->BytesPerPixel == 3 && !hasAlpha) ||
+                                  (fmt->BytesPerPixel == 4 && fmt->Amask == 0xFF000000));
+        if (!byteOrdered) {
+            temp.reset(SDL_CreateRGBSurface(SDL_SWSURFACE, surface->w, surface->h, hasAlpha ? 32 : 24, 0x000000FF,
+                                            0x0000FF00, 0x00FF0000, hasAlpha ? 0xFF000000 : 0));
+            if (!temp) {
+                SDL_SetError("Couldn't allocate temp surface");
+                return -1;
+            }
+            // Copy the alpha channel rather than blend with it; a colour key
+            // is not written either, so keyed pixels keep their colour.
+            const Uint32 flags = surface->flags;
+            const Uint8 alpha = fmt->alpha;
+            const Uint32 key = fmt->colorkey;
+            if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, 0, 255);
+            if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, 0, 0);
+            const int blit = SDL_BlitSurface(surface, nullptr, temp.get(), nullptr);
+            if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
+            if (flags & SDL_SRCCOLORKEY)
+                SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);
+            surface->format->alpha = alpha;
+            surface->format->colorkey = key;
+            if (blit < 0) {
+                SDL_SetError("Couldn't blit surface to temp surface");
+                return -1;
+            }
+            out = temp.get();
+        }
+    }
+
+    // Locking also decodes an RLE surface whose pixel buffer was dropped,
+    // so the row pointers are taken only once it is held.
+    const bool lock = NeedsLock(out);
+    if (lock && SDL_LockSurface(out) < 0) return -1;
+    std::vector<png_bytep> rows(static_cast<size_t>(j.height));
+    for (int y = 0; y < j.height; ++y) rows[y] = static_cast<png_bytep>(out->pixels) + size_t(y) * out->pitch;
+    j.rows = rows.data();
+    j.palette = palette.empty() ? nullptr : palette.data();
+    j.paletteCount = static_cast<int>(palette.size());
+    j.trans = trans.empty() ? nullptr : trans.data();
+    j.transCount = static_cast<int>(trans.size());
+
+    int rc = -1;
+    j.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngSilentWarning);
+    if (!j.png) {
+        j.error = "Couldn't allocate memory for PNG file";
+    } else {
+        j.info = png_create_info_struct(j.png);
+        if (!j.info) {
+            j.error = "Couldn't allocate image information for PNG file";
+        } else {
+            png_set_write_fn(j.png, dst, PngWrite, PngFlush);
+            rc = WritePngBody(j);
+        }
+        png_destroy_write_struct(&j.png, j.info ? &j.info : nullptr);
+    }
+    if (lock) SDL_UnlockSurface(out);
+    if (rc != 0) {
+        SDL_SetError("%s", j.error ? j.error : "Error writing the PNG file.");
+        return -1;
+    }
+    return 0;
 }

@@ -1,0 +1,617 @@
+// CTile: tiles and button state images, their "TILE2"/"TILB2" payloads and
+// the in-package upgrade of 1.0 "TILE"/"TILB" blocks (layouts in Tile.h).
+#include "resources/Tile.h"
+
+#include <cstring>
+#include <string>
+
+#include "core/Endian.h"
+#include "core/Log.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/IImage.h"
+
+struct CTile::Record {
+    int32_t x = 0;
+    int32_t y = 0;
+    SDL_Surface* surface = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t alpha = 255;
+    uint32_t colorKey = kNoColorKey;
+    int32_t state = 0;
+    char name[kNameSize] = {};
+    int32_t perPixel = 0;
+    std::vector<uint8_t> backup;
+    int32_t tileset = 0;
+    int32_t columns = 0;
+    int32_t rows = 0;
+    int32_t count = 0;
+    int32_t xoffset = 0;
+    int32_t yoffset = 0;
+};
+
+using graphicblock::NameFits;
+using graphicblock::PackageName;
+using graphicblock::PointerText;
+using graphicblock::Text;
+
+CTile::CTile() : r_(new Record) { ++Trovalis.liveTiles; }
+
+CTile::~CTile() {
+    if (r_->state == 1 && r_->surface) SDL_FreeSurface(r_->surface);
+    --Trovalis.liveTiles;
+}
+
+// ---------------------------------------------------------------------------
+// Payload decoding
+
+bool CTile::DecodePayload(const uint8_t* data, size_t size, TilePayload& out) {
+    out = TilePayload();
+    if (!data || size < kHeaderSize + kTrailerSize) return false;
+    ByteReader in(data, size);
+    uint32_t x = 0, y = 0, flag = 0, xo = 0;
+    if (!in.u32le(out.width) || !in.u32le(out.height) || !in.u32le(x) || !in.u32le(y) || !in.u32le(flag) ||
+        !in.u32le(xo) || !ReadPixelFormatRecord(in, out.format))
+        return false;
+    out.x = static_cast<int32_t>(x);
+    out.y = static_cast<int32_t>(y);
+    out.tileset = flag;
+    out.xoffset = static_cast<int32_t>(xo);
+    // The pixel area lies between the 64-byte header and the 64-byte
+    // trailer; it must be exactly what width, height and depth call for, or
+    // the trailer (yoffset) would be read from inside the pixels.
+    const uint64_t area = size - kHeaderSize - kTrailerSize;
+    if (!graphicblock::PixelAreaMatches(out.width, out.height, out.format, area)) return false;
+    const uint64_t pixelBytes = uint64_t(SoftwarePitch(out.width, out.format.bitsPerPixel)) * out.height;
+    out.pixels = data + kHeaderSize;
+    out.pixelBytes = pixelBytes;
+    out.palette = out.format.bitsPerPixel == 8 ? out.pixels + pixelBytes : nullptr;
+    out.yoffset = static_cast<int32_t>(LoadLE32(data + size - kTrailerSize));
+    return true;
+}
+
+bool CTile::UpgradePayload(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+    out.clear();
+    if (!data || size < kHeaderSize) return false;
+    out.assign(size + kTrailerSize, 0);
+    std::memcpy(out.data(), data, size);
+    // 1.0 knew one offset for both directions.
+    std::memcpy(out.data() + out.size() - kTrailerSize, data + 20, 4);
+    // 1.0 wrote 0 for "no colour key"; 2.0 uses all ones.
+    uint8_t* key = out.data() + 24 + 32;
+    if (LoadLE32(key) == 0) StoreLE32(key, kNoColorKey);
+    return true;
+}
+
+SDL_Surface* CTile::DecodeSurface(const uint8_t* data, size_t size, bool version1) {
+    std::vector<uint8_t> upgraded;
+    if (version1) {
+        if (!UpgradePayload(data, size, upgraded)) return nullptr;
+        data = upgraded.data();
+        size = upgraded.size();
+    }
+    TilePayload p;
+    if (!DecodePayload(data, size, p)) return nullptr;
+    return graphicblock::BuildSurface(p.width, p.height, p.format, p.pixels, p.pixelBytes, p.palette);
+}
+
+// ---------------------------------------------------------------------------
+// Creation
+
+bool CTile::Create(const char* file, const char* name) {
+    if (!Trovalis.IsInitialized()) {
+        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
+                  Text(file), Text(name));
+        return false;
+    }
+    if (!file || !name) return false;
+    if (r_->state) {
+        LOG_PRINT(2, " . [CTile::Create('%s','%s')] Warning: tile already exists. It is not possible to create another one.\n",
+                  file, name);
+        return false;
+    }
+    if (!NameFits(name)) {
+        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: the tile name is longer than 31 characters.\n", file, name);
+        return false;
+    }
+    // The file is read in its own format; Create brings it to the display
+    // format itself.
+    const int32_t savedSwitch = Trovalis.autoDisplayConversion;
+    Trovalis.autoDisplayConversion = 0;
+    SDL_Surface* s = nullptr;
+    if (g_pImage->IsBMP(file)) s = g_pImage->LoadBMP(file);
+    else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
+    Trovalis.autoDisplayConversion = savedSwitch;
+    if (!s) {
+        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: it was not possible to load the given image file.\n", file,
+                  name);
+        return false;
+    }
+    const bool ok = Create(s, name);
+    SDL_FreeSurface(s);
+    return ok;
+}
+
+bool CTile::Create(SDL_Surface* s, const char* name) {
+    if (!Trovalis.IsInitialized()) {
+        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
+                  PointerText(s), Text(name));
+        return false;
+    }
+    if (!s || !name) return false;
+    if (r_->state) {
+        LOG_PRINT(2,
+                  " . [CTile::Create(0x%x,'%s')] Warning: tile already exists. It is not possible to create another one.\n",
+                  PointerText(s), name);
+        return false;
+    }
+    if (!NameFits(name)) {
+        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: the tile name is longer than 31 characters.\n", PointerText(s),
+                  name);
+        return false;
+    }
+    SDL_Surface* copy = SDL_ConvertSurface(s, s->format, s->flags);
+    if (!copy) return false;
+    const bool sourceBlends = (s->flags & SDL_SRCALPHA) != 0;
+    if (sourceBlends && s->format->alpha != 255) SDL_SetAlpha(copy, SDL_SRCALPHA, s->format->alpha);
+
+    // Per-pixel alpha means an alpha channel that blending uses. (A surface
+    // without alpha mask but with a per-surface alpha of 0 is per-surface
+    // alpha 0, not an alpha channel.)
+    const bool perPixel = graphicblock::HasAlphaMaskBlending(copy);
+    uint32_t key = kNoColorKey;
+    int32_t alpha = 255;
+    if (perPixel) {
+        // SDL_ConvertSurface leaves alpha 0 on such a copy; the surface
+        // convention for an alpha channel is 255. A per-pixel tile has no
+        // colour key (SetColorKey ignores it too).
+        copy->format->alpha = 255;
+        SDL_SetColorKey(copy, 0, 0);
+    } else {
+        // The tile records what the surface shows: its per-surface alpha and
+        // its colour key when SDL_SRCCOLORKEY is set (a bare colorkey field of
+        // 0 on a surface made elsewhere is no key).
+        if (sourceBlends) alpha = s->format->alpha;
+        if ((copy->flags & SDL_SRCCOLORKEY) && copy->format->colorkey != kNoColorKey) key = copy->format->colorkey;
+        else SDL_SetColorKey(copy, 0, 0);
+    }
+    Uint8 kr = 0, kg = 0, kb = 0;
+    if (key != kNoColorKey) SDL_GetRGB(key, copy->format, &kr, &kg, &kb);
+
+    bool converted = false;
+    copy = g_pImage->PrepareForDisplay(copy, perPixel, true, true, &converted);
+    if (key != kNoColorKey && converted) {
+        key = SDL_MapRGB(copy->format, kr, kg, kb);
+        SDL_SetColorKey(copy, SDL_SRCCOLORKEY, key);
+    }
+    if (key == kNoColorKey) copy->format->colorkey = kNoColorKey;
+
+    r_->surface = copy;
+    r_->perPixel = perPixel ? 1 : 0;
+    r_->alpha = alpha;
+    r_->colorKey = key;
+    graphicblock::TakeBackup(copy, r_->backup);
+    r_->width = copy->w;
+    r_->height = copy->h;
+    std::strncpy(r_->name, name, kNameSize - 1);
+    r_->state = 1;
+    return true;
+}
+
+bool CTile::Load(int id, const char* name, const char* type) {
+    if (id < 1 || !name || !type) return false;
+    const char* pkg = PackageName(id);
+    if (!Trovalis.IsInitialized()) {
+        LOG_PRINT(0,
+                  " . [CTile::Load('%s','%s','%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
+                  pkg, name, type);
+        return false;
+    }
+    if (r_->state) {
+        LOG_PRINT(2,
+                  " . [CTile::Load('%s','%s','%s')] Warning: tile already exists. It is not possible to create another "
+                  "one.\n",
+                  pkg, name, type);
+        return false;
+    }
+    // The 2.0 type text must fit a block's 8-byte type field (7 characters);
+    // a longer one cannot name any block and is refused like a foreign one.
+    std::string type2(type, strnlen(type, 16));
+    if (!type2.empty() && type2.back() != '2') type2 += '2';
+    if ((std::strncmp(type, "TILE", 4) != 0 && std::strncmp(type, "TILB", 4) != 0) || type2.size() > 7) {
+        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the typeblock is not supported.\n", pkg, name, type);
+        return false;
+    }
+    if (!NameFits(name)) {
+        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile name is longer than 31 characters.\n", pkg, name,
+                  type);
+        return false;
+    }
+    const std::string type1 = type2.substr(0, type2.size() - 1);
+
+    graphicblock::LoadedBlock block;
+    std::vector<uint8_t> upgraded;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    if (block.Load(id, type2.c_str(), name)) {
+        data = block.info.data;
+        size = block.info.size;
+    } else if (block.Load(id, type1.c_str(), name)) {
+        // Upgrade from 1.0: check the result before it goes into the package,
+        // so a damaged old block is never copied as a new one.
+        TilePayload check;
+        if (!UpgradePayload(block.info.data, block.info.size, upgraded) ||
+            !DecodePayload(upgraded.data(), upgraded.size(), check)) {
+            LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile block is damaged.\n", pkg, name, type);
+            return false;
+        }
+        BlockInfo add = block.info;
+        block.Release();
+        add.data = upgraded.data();
+        add.size = static_cast<uint32_t>(upgraded.size());
+        add.packedSize = 0;
+        std::memset(add.type, 0, sizeof add.type);
+        std::memcpy(add.type, type2.data(), type2.size());
+        if (g_pStuffVLT->AddData(id, &add) < 1) {
+            LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: update to v2.0 was not possible.\n", pkg, name, type);
+            return false;
+        }
+        BlockInfo del{};
+        std::strncpy(del.name, name, sizeof del.name - 1);
+        std::memcpy(del.type, type1.data(), type1.size());
+        g_pStuffVLT->Delete(id, &del);
+        LOG_PRINT(2, " . [CTile::Load('%s','%s','%s')] Info: tile successfully updated from v1.0 to v2.0.\n", pkg, name,
+                  type);
+        data = upgraded.data();
+        size = upgraded.size();
+    } else {
+        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: tile not found.\n", pkg, name, type);
+        return false;
+    }
+
+    TilePayload p;
+    if (!DecodePayload(data, size, p)) {
+        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile block is damaged.\n", pkg, name, type);
+        return false;
+    }
+    SDL_Surface* s = graphicblock::BuildSurface(p.width, p.height, p.format, p.pixels, p.pixelBytes, p.palette);
+    if (!s) return false;
+    block.Release();
+
+    const bool perPixel = (s->flags & SDL_SRCALPHA) && s->format->Amask;
+    const uint8_t a = p.format.alpha;
+    // A per-pixel tile carries no colour key (SetColorKey ignores such
+    // tiles too), so a stored one is dropped.
+    const bool hasKey = !perPixel && p.format.colorkey != kNoColorKey;
+    uint32_t key = hasKey ? p.format.colorkey : kNoColorKey;
+    // The key is a pixel value of the stored format: decode it there,
+    // before any change of format.
+    Uint8 kr = 0, kg = 0, kb = 0;
+    if (hasKey) SDL_GetRGB(key, s->format, &kr, &kg, &kb);
+    bool formatChanged = false;
+    if (!perPixel) {
+        if (s->format->BitsPerPixel == 32) {
+            SDL_Surface* reduced = graphicblock::ReduceTo24(s);
+            if (!reduced) {
+                SDL_FreeSurface(s);
+                return false;
+            }
+            SDL_FreeSurface(s);
+            s = reduced;
+            formatChanged = true;
+        }
+        if (a == 255) SDL_SetAlpha(s, 0, 255);
+        else SDL_SetAlpha(s, SDL_SRCALPHA, a);
+        if (!hasKey) SDL_SetColorKey(s, 0, 0);
+        else if (Trovalis.OpenGLMode()) SDL_SetColorKey(s, SDL_SRCCOLORKEY, SDL_MapRGB(s->format, kr, kg, kb));
+    }
+
+    bool converted = false;
+    s = g_pImage->PrepareForDisplay(s, perPixel, false, true, &converted);
+    if (converted && perPixel)
+        LOG_PRINT(5,
+                  " . [CTile::Load('%s','%s')] Info: surface with alpha per pixel loaded, it could slow down your graphics "
+                  "system.\n",
+                  pkg, name);
+    if (!hasKey) {
+        s->format->colorkey = kNoColorKey;
+    } else if (!Trovalis.OpenGLMode()) {
+        // The key follows its colour into the final format; an unchanged
+        // format keeps the stored value (a palette may hold the same colour
+        // twice, and mapping would pick the first).
+        if (formatChanged || converted) key = SDL_MapRGB(s->format, kr, kg, kb);
+        SDL_SetColorKey(s, SDL_SRCCOLORKEY, key);
+    }
+
+    r_->x = p.x;
+    r_->y = p.y;
+    r_->surface = s;
+    r_->width = s->w;
+    r_->height = s->h;
+    r_->perPixel = perPixel ? 1 : 0;
+    r_->alpha = a;
+    r_->colorKey = key;
+    graphicblock::TakeBackup(s, r_->backup);
+    r_->state = 1;
+    std::strncpy(r_->name, name, kNameSize - 1);
+    if (p.tileset && (p.xoffset || p.yoffset)) SetTileset(1, p.xoffset, p.yoffset);
+    else SetTileset(0, 0, 0);
+    return true;
+}
+
+int CTile::Save(int id, const char* type) {
+    if (!r_->state || id < 1 || !type) return 0;
+    if (strnlen(type, sizeof BlockInfo{}.type) >= sizeof BlockInfo{}.type) {
+        LOG_PRINT(0, " . [CTile::Save(%d,'%s')] Error: the typeblock is not supported.\n", id, type);
+        return 0;
+    }
+    std::vector<uint8_t> payload;
+    uint64_t area = 0;
+    {
+        graphicblock::PixelWriter pixels(r_->surface);
+        if (!pixels.ok()) {
+            LOG_PRINT(0, " . [CTile::Save(%d,'%s')] Error: the tile surface cannot be stored.\n", id, type);
+            return 0;
+        }
+        area = pixels.AreaSize();
+        payload.assign(kHeaderSize + area + kTrailerSize, 0);
+        uint8_t* p = payload.data();
+        StoreLE32(p + 0, static_cast<uint32_t>(r_->width));
+        StoreLE32(p + 4, static_cast<uint32_t>(r_->height));
+        StoreLE32(p + 8, static_cast<uint32_t>(r_->x));
+        StoreLE32(p + 12, static_cast<uint32_t>(r_->y));
+        StoreLE32(p + 16, static_cast<uint32_t>(r_->tileset));
+        StoreLE32(p + 20, static_cast<uint32_t>(r_->xoffset));
+        // The record carries the tile's recorded alpha and key, not the
+        // surface's own fields.
+        StorePixelFormatRecord(p + 24, r_->surface->format);
+        StoreLE32(p + 24 + 32, r_->colorKey);
+        p[24 + 36] = static_cast<uint8_t>(r_->alpha);
+        pixels.WriteArea(p + kHeaderSize);
+        StoreLE32(p + kHeaderSize + area, static_cast<uint32_t>(r_->yoffset));
+    }
+    BlockInfo info{};
+    std::memcpy(info.name, r_->name, strnlen(r_->name, sizeof info.name - 1));
+    std::memcpy(info.type, type, strnlen(type, sizeof info.type - 1));
+    info.mode = compressed;
+    info.size = static_cast<uint32_t>(payload.size());
+    info.data = payload.data();
+    return g_pStuffVLT ? g_pStuffVLT->AddData(id, &info) : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Setters and getters
+
+void CTile::SetAlpha(int a) {
+    if (!r_->state || a == r_->alpha || a < 0 || a > 255 || r_->perPixel) return;
+    const int previous = r_->alpha;
+    if (a == 255) SDL_SetAlpha(r_->surface, 0, 255);
+    else SDL_SetAlpha(r_->surface, SDL_SRCALPHA, static_cast<Uint8>(a));
+    const bool crosses = (previous == 255) != (a == 255);
+    if (crosses && graphicblock::ReconvertForHardwareScreen(r_->surface)) {
+        LOG_PRINT(2, " . [CTile::SetAlpha(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
+                  a);
+    }
+    r_->alpha = a;
+}
+
+void CTile::SetColorKey(uint32_t k) {
+    if (!r_->state || k == r_->colorKey || r_->perPixel) return;
+    if (k == kNoColorKey) {
+        SDL_SetColorKey(r_->surface, 0, 0);
+        // The surface convention for "no key", which readers of the
+        // surface (the converter's "colorkey") rely on.
+        r_->surface->format->colorkey = kNoColorKey;
+    } else {
+        SDL_SetColorKey(r_->surface, SDL_SRCCOLORKEY, k);
+    }
+    if (graphicblock::ReconvertForOpenGL(r_->surface)) {
+        LOG_PRINT(2,
+                  " . [CTile::SetColorKey(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
+                  static_cast<int>(k));
+    }
+    r_->colorKey = k;
+}
+
+void CTile::SetName(const char* name) {
+    if (!r_->state || !name || !NameFits(name)) return;
+    std::memset(r_->name, 0, sizeof r_->name);
+    std::strncpy(r_->name, name, kNameSize - 1);
+}
+
+void CTile::SetPosition(int x, int y) {
+    if (!r_->state) return;
+    r_->x = x;
+    r_->y = y;
+}
+
+bool CTile::SetTileset(int enable, int xoffset, int yoffset) {
+    if (!r_->state) return false;
+    if (!enable) {
+        r_->tileset = r_->columns = r_->rows = r_->count = r_->xoffset = r_->yoffset = 0;
+        return false;
+    }
+    // Sub-tile sizes below 1 count as 1, so nothing ever divides by zero.
+    if (xoffset < 1) xoffset = 1;
+    if (yoffset < 1) yoffset = 1;
+    r_->columns = r_->width / xoffset;
+    r_->rows = r_->height / yoffset;
+    r_->count = static_cast<int32_t>(int64_t(r_->columns) * r_->rows);  // at most width x height
+    r_->xoffset = xoffset;
+    r_->yoffset = yoffset;
+    r_->tileset = 1;
+    return true;
+}
+
+int CTile::GetAlpha() const {
+    if (!r_->state) return -1;
+    return r_->perPixel ? 256 : r_->alpha;
+}
+
+int CTile::GetTileset(int* w, int* h) const {
+    if (!r_->state) return 0;
+    if (w) *w = r_->tileset ? r_->xoffset : r_->width;
+    if (h) *h = r_->tileset ? r_->yoffset : r_->height;
+    return r_->tileset;
+}
+
+int CTile::GetPositionX() const { return r_->state ? r_->x : 0; }
+int CTile::GetPositionY() const { return r_->state ? r_->y : 0; }
+SDL_Surface* CTile::GetSurface() const { return r_->state ? r_->surface : nullptr; }
+const char* CTile::GetName() const { return r_->state ? r_->name : ""; }
+uint32_t CTile::GetColorKey() const { return r_->colorKey; }
+
+// ---------------------------------------------------------------------------
+// Shared pieces of graphic payloads
+
+namespace graphicblock {
+
+namespace {
+constexpr size_t kPaletteBytes = 1024;
+
+// A mask SDL can turn into shift and loss: contiguous, at most 8 bits,
+// inside the depth.
+bool MaskUsable(uint32_t mask, uint8_t bits) {
+    if (mask == 0) return true;
+    if (bits < 32 && (mask >> bits) != 0) return false;
+    const uint32_t run = mask >> __builtin_ctz(mask);
+    return (run & (run + 1)) == 0 && __builtin_popcount(run) <= 8;
+}
+}  // namespace
+
+bool NameFits(const char* name) { return name && strnlen(name, CTile::kNameSize) < CTile::kNameSize; }
+
+const char* PackageName(int id) {
+    const char* n = g_pStuffVLT ? g_pStuffVLT->GetName(id) : nullptr;
+    return n ? n : "";
+}
+
+unsigned PointerText(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
+
+bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t area) {
+    if (!PixelAreaFits(width, height, rec, area)) return false;
+    const uint8_t bits = rec.bitsPerPixel;
+    const uint32_t masks[4] = {rec.Rmask, rec.Gmask, rec.Bmask, rec.Amask};
+    uint32_t seen = 0;
+    for (uint32_t m : masks) {
+        if (!MaskUsable(m, bits) || (seen & m)) return false;
+        seen |= m;
+    }
+    const uint64_t need = uint64_t(SoftwarePitch(width, bits)) * height + (bits == 8 ? kPaletteBytes : 0);
+    return need == area;
+}
+
+SDL_Surface* BuildSurface(uint32_t width, uint32_t height, const PixelFormatRecord& rec, const uint8_t* pixels,
+                          uint64_t pixelBytes, const uint8_t* palette) {
+    SDL_Surface* s = CreateSurfaceFromRecord(width, height, rec, pixels, pixelBytes);
+    if (!s) return nullptr;
+    if (rec.bitsPerPixel == 8 && palette && s->format->palette) {
+        SDL_Palette* pal = s->format->palette;
+        const int n = pal->ncolors < 256 ? pal->ncolors : 256;
+        for (int i = 0; i < n; ++i) {
+            pal->colors[i].r = palette[4 * i];
+            pal->colors[i].g = palette[4 * i + 1];
+            pal->colors[i].b = palette[4 * i + 2];
+            pal->colors[i].unused = 0;
+        }
+    }
+    return s;
+}
+
+SDL_Surface* ReduceTo24(SDL_Surface* s) {
+    SDL_Surface* r = SDL_CreateRGBSurface(0, s->w, s->h, 24, 0, 0, 0, 0);
+    if (!r) return nullptr;
+    if (SDL_BlitSurface(s, nullptr, r, nullptr) < 0) {
+        SDL_FreeSurface(r);
+        return nullptr;
+    }
+    return r;
+}
+
+bool HasAlphaMaskBlending(const SDL_Surface* s) {
+    return s && s->format && s->format->Amask != 0 && (s->flags & SDL_SRCALPHA);
+}
+
+void TakeBackup(SDL_Surface* s, std::vector<uint8_t>& backup) {
+    backup.clear();
+    if (!Trovalis.backup || !s || SDL_LockSurface(s) < 0) return;
+    if (s->pixels) {
+        const uint8_t* px = static_cast<const uint8_t*>(s->pixels);
+        backup.assign(px, px + size_t(s->pitch) * s->h);
+    }
+    SDL_UnlockSurface(s);
+}
+
+bool ReconvertForHardwareScreen(SDL_Surface*& s) {
+    const SDL_Surface* screen = Trovalis.screen;
+    if (!screen || !(screen->flags & SDL_HWSURFACE) || Trovalis.OpenGLMode()) return false;
+    SDL_Surface* c = SDL_DisplayFormat(s);
+    if (!c) return false;
+    SDL_FreeSurface(s);
+    s = c;
+    return true;
+}
+
+bool ReconvertForOpenGL(SDL_Surface*& s) {
+    if (!Trovalis.screen || !Trovalis.OpenGLMode()) return false;
+    SDL_Surface* c = SDL_DisplayFormat(s);
+    if (!c) return false;
+    SDL_FreeSurface(s);
+    s = c;
+    Trovalis.UploadTexture(s);
+    return true;
+}
+
+bool LoadedBlock::Load(int id, const char* type, const char* name) {
+    Release();
+    info = BlockInfo{};
+    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, type, name, &info) <= 0 || !info.data) {
+        Release();
+        return false;
+    }
+    return true;
+}
+
+void LoadedBlock::Release() {
+    if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
+    info.data = nullptr;
+}
+
+PixelWriter::PixelWriter(SDL_Surface* s) : s_(s) {
+    if (!s_ || !s_->format) return;
+    pitch_ = SoftwarePitch(static_cast<uint32_t>(s_->w), s_->format->BitsPerPixel);
+    if (pitch_ == 0 || s_->h < 1) return;
+    // Locking also decodes an RLE-accelerated surface into its pixel buffer.
+    if (SDL_LockSurface(s_) < 0) return;
+    locked_ = true;
+    ok_ = s_->pixels != nullptr;
+}
+
+PixelWriter::~PixelWriter() {
+    if (locked_) SDL_UnlockSurface(s_);
+}
+
+uint64_t PixelWriter::AreaSize() const {
+    if (!ok_) return 0;
+    return uint64_t(pitch_) * s_->h + (s_->format->BitsPerPixel == 8 ? kPaletteBytes : 0);
+}
+
+void PixelWriter::WriteArea(uint8_t* out) const {
+    if (!ok_) return;
+    const size_t row = pitch_ < static_cast<uint32_t>(s_->pitch) ? pitch_ : static_cast<uint32_t>(s_->pitch);
+    const uint8_t* px = static_cast<const uint8_t*>(s_->pixels);
+    for (int y = 0; y < s_->h; ++y) std::memcpy(out + size_t(y) * pitch_, px + size_t(y) * s_->pitch, row);
+    if (s_->format->BitsPerPixel != 8) return;
+    uint8_t* pal = out + size_t(pitch_) * s_->h;
+    const SDL_Palette* p = s_->format->palette;
+    const int n = p ? (p->ncolors < 256 ? p->ncolors : 256) : 0;
+    for (int i = 0; i < n; ++i) {
+        pal[4 * i] = p->colors[i].r;
+        pal[4 * i + 1] = p->colors[i].g;
+        pal[4 * i + 2] = p->colors[i].b;
+        pal[4 * i + 3] = 0;
+    }
+}
+
+}  // namespace graphicblock

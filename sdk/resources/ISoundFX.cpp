@@ -1,6 +1,393 @@
+// "SND" and "MUS" blocks: the complete audio file, byte for byte. Sounds are
+// stored scrambled (mode 2); music is scrambled when its file name ends in
+// 'g' or 'G' (Ogg, already compressed) and compressed otherwise.
+//
+// Identification by the first bytes: "RIFF"/"WAVE" WAV, "FORM" AIFF, "OggS"
+// Ogg Vorbis, "Crea" VOC for sounds; for music Ogg first, then "IMPM" IT,
+// "Extended Module" XM, "SCRM" at offset 44 S3M, anything else MOD.
 #include "resources/ISoundFX.h"
 
-#include "core/Log.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-ISoundFX::ISoundFX() { LOG_PRINT(5, " . [ISoundFX] Interfaz created.\n"); }
-ISoundFX::~ISoundFX() { LOG_PRINT(5, " . [ISoundFX] Interfaz deleted.\n"); }
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/Endian.h"
+#include "core/Log.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+
+Mix_Chunk* ISoundFX::sounds[ISoundFX::kSoundSlots] = {};
+MusicEntry ISoundFX::music[ISoundFX::kMusicSlots] = {};
+
+namespace {
+
+constexpr uint32_t kTagRIFF = 0x46464952;  // "RIFF" read little-endian
+constexpr uint32_t kTagWAVE = 0x45564157;
+constexpr uint32_t kTagFORM = 0x4D524F46;
+constexpr uint32_t kTagOggS = 0x5367674F;
+constexpr uint32_t kTagCrea = 0x61657243;
+// Audio files larger than this cannot be a block (sizes are 32-bit) and are
+// not read into memory.
+constexpr uint64_t kMaxAudioFile = 0x7FFFFFFFu;
+
+const char* Str(const char* s) { return s ? s : ""; }
+unsigned Addr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
+const char* PackageName(int id) {
+    const char* n = (g_pStuffVLT && id > 0) ? g_pStuffVLT->GetName(id) : nullptr;
+    return n ? n : "";
+}
+
+struct BlockGuard {
+    BlockInfo info{};
+    ~BlockGuard() {
+        if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
+    }
+};
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Reads the whole file; false when it cannot be opened, is too large or
+// reads short.
+bool ReadFileBytes(const char* file, std::vector<uint8_t>& out, bool& opened) {
+    opened = false;
+    Fd f;
+    f.fd = file ? ::open(file, O_RDONLY) : -1;
+    if (f.fd < 0) return false;
+    opened = true;
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > kMaxAudioFile) return false;
+    out.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::read(f.fd, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// A block name made safe as a file name in the current directory: path
+// separators and drive colons cannot lead the file elsewhere.
+std::string LocalFileName(const char* name) {
+    std::string out = Str(name);
+    for (char& c : out)
+        if (c == '/' || c == '\\' || c == ':') c = '_';
+    if (out.empty() || out == "." || out == "..") out = "_" + out;
+    return out;
+}
+
+void SetFormat(AudioInfo* r, const char* text) {
+    std::memset(r->format, 0, sizeof r->format);
+    std::memcpy(r->format, text, strnlen(text, sizeof r->format - 1));
+}
+
+// The stream behind an information query: a memory view of the payload or
+// the file itself.
+struct InfoSource {
+    BlockGuard block;
+    SDL_RWops* rw = nullptr;
+    uint32_t size = 0;
+    ~InfoSource() {
+        if (rw) SDL_RWclose(rw);
+    }
+};
+
+bool OpenFileSource(const char* file, InfoSource& src) {
+    src.rw = file ? SDL_RWFromFile(file, "rb") : nullptr;
+    if (!src.rw) return false;
+    const int end = SDL_RWseek(src.rw, 0, RW_SEEK_END);
+    if (end < 0 || SDL_RWseek(src.rw, 0, RW_SEEK_SET) != 0) return false;
+    src.size = static_cast<uint32_t>(end);
+    return true;
+}
+
+// Decodes the whole stream with a loader (which closes it) and fills r.
+using Loader = SDL_AudioSpec* (*)(SDL_RWops*, int, SDL_AudioSpec*, Uint8**, Uint32*);
+bool Decode(Loader load, InfoSource& src, AudioInfo* r) {
+    SDL_AudioSpec spec;
+    std::memset(&spec, 0, sizeof spec);
+    Uint8* buf = nullptr;
+    Uint32 len = 0;
+    SDL_RWops* rw = src.rw;
+    src.rw = nullptr;  // the loader closes it
+    if (!load(rw, 1, &spec, &buf, &len)) return false;
+    r->channels = spec.channels;
+    r->sampleFormat = spec.format;
+    r->frequency = static_cast<uint32_t>(spec.freq);
+    r->size = src.size;
+    SDL_FreeWAV(buf);
+    return true;
+}
+
+uint32_t FirstTag(SDL_RWops* rw) {
+    uint8_t b[4] = {};
+    if (SDL_RWread(rw, b, 1, 4) != 4) std::memset(b, 0, sizeof b);
+    SDL_RWseek(rw, 0, RW_SEEK_SET);
+    return LoadLE32(b);
+}
+
+}  // namespace
+
+ISoundFX::ISoundFX() {
+    for (auto& m : music) m = MusicEntry{};
+    for (auto& s : sounds) s = nullptr;
+    mixerOpen = 0;
+    LOG_PRINT(5, " . [ISoundFX] Interfaz created.\n");
+}
+
+ISoundFX::~ISoundFX() {
+    int musicLeft = 0, soundsLeft = 0;
+    for (int i = 0; i < kMusicSlots; ++i) {
+        if (music[i].inUse) {
+            Free(i, 0);
+            ++musicLeft;
+        }
+    }
+    for (int i = 0; i < kSoundSlots; ++i) {
+        if (sounds[i]) {
+            Mix_FreeChunk(sounds[i]);
+            sounds[i] = nullptr;
+            ++soundsLeft;
+        }
+    }
+    if (mixerOpen) {
+        Mix_CloseAudio();
+        mixerOpen = 0;
+    }
+    if (soundsLeft)
+        LOG_PRINT(2, " . [ISoundFX] Warning! your application has left %d sounds without deleting.", soundsLeft);
+    if (musicLeft)
+        LOG_PRINT(2, " . [ISoundFX] Warning! your application has left %d music without deleting.", musicLeft);
+    LOG_PRINT(5, " . [ISoundFX] Interfaz deleted.\n");
+}
+
+int ISoundFX::Import(int id, const char* name, const char* file, bool isMusic) {
+    if (id < 1) return 0;
+    std::vector<uint8_t> bytes;
+    bool opened = false;
+    if (!ReadFileBytes(file, bytes, opened)) {
+        if (!opened) {
+            if (isMusic)
+                LOG_PRINT(0, " . [ISoundFX->MusicImport('%s','%s','%s')] Error: music not found.\n", PackageName(id),
+                          Str(name), Str(file));
+            else
+                LOG_PRINT(0, " . [ISoundFX->SoundImport('%s','%s','%s'] Error: sound not found.\n", PackageName(id),
+                          Str(name), Str(file));
+        } else {
+            LOG_PRINT(0, " . [ISoundFX->%s('%s','%s','%s')] Error: file could not be read.\n",
+                      isMusic ? "MusicImport" : "SoundImport", PackageName(id), Str(name), Str(file));
+        }
+        return 0;
+    }
+    BlockInfo bi{};
+    if (!name || std::strlen(name) >= sizeof bi.name) {
+        // Cut to 31 characters it would be stored under another block's name.
+        LOG_PRINT(0, " . [ISoundFX->%s('%s','%s','%s')] Error: block name is empty or longer than 31 characters.\n",
+                  isMusic ? "MusicImport" : "SoundImport", PackageName(id), Str(name), Str(file));
+        return 0;
+    }
+    std::strncpy(bi.name, name, sizeof bi.name - 1);
+    std::strncpy(bi.type, isMusic ? "MUS" : "SND", sizeof bi.type - 1);
+    bi.mode = crypted;
+    if (isMusic) {
+        const size_t len = std::strlen(file);
+        const char last = len ? file[len - 1] : '\0';
+        bi.mode = (last == 'g' || last == 'G') ? crypted : compressed;
+    }
+    bi.size = static_cast<uint32_t>(bytes.size());
+    bi.data = bytes.data();
+    return g_pStuffVLT ? g_pStuffVLT->AddData(id, &bi) : 0;
+}
+
+int ISoundFX::SoundImport(int id, const char* name, const char* file) { return Import(id, name, file, false); }
+int ISoundFX::MusicImport(int id, const char* name, const char* file) { return Import(id, name, file, true); }
+
+bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* output) {
+    if (id < 1) return false;
+    BlockGuard block;
+    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, isMusic ? "MUS" : "SND", name, &block.info) == 0 ||
+        !block.info.data) {
+        // An empty block loads with result 0 as well; it holds no audio file.
+        LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: sound block not found.\n", PackageName(id),
+                  Str(name), isMusic, Str(output));
+        return false;
+    }
+    std::string path;
+    bool derived = false;
+    if (output && *output) {
+        path = output;
+    } else {
+        // Without an output name the file takes the block's name and the
+        // format found in it; when the format cannot be found the block type
+        // stands in, so the file is still named after what it came from.
+        AudioInfo r;
+        std::memset(&r, 0, sizeof r);
+        const bool known = isMusic ? MusicInfo(id, name, &r) : SoundInfo(id, name, &r);
+        const std::string ext = known && r.format[0] ? std::string(r.format) : (isMusic ? "MUS" : "SND");
+        path = LocalFileName(name) + "." + ext;
+        derived = true;
+    }
+    Trovalis.CreatePath(path.c_str());
+    // A name the caller did not give never replaces an existing file.
+    const int flags = O_WRONLY | O_CREAT | (derived ? O_EXCL : O_TRUNC);
+    Fd f;
+    f.fd = ::open(path.c_str(), flags, 0644);
+    if (f.fd < 0) {
+        LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: file '%s' could not be created.\n",
+                  PackageName(id), Str(name), isMusic, Str(output), path.c_str());
+        return false;
+    }
+    bool ok = WriteAll(f.fd, block.info.data, block.info.size);
+    const int closed = ::close(f.fd);
+    f.fd = -1;
+    ok = ok && closed == 0;
+    if (!ok) {
+        ::unlink(path.c_str());
+        LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: file '%s' could not be written.\n",
+                  PackageName(id), Str(name), isMusic, Str(output), path.c_str());
+    }
+    return ok;
+}
+
+bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
+    if (!r) return false;
+    InfoSource src;
+    if (id != 0) {
+        if (id < 1) return false;
+        if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "SND", name, &src.block.info) == 0 || !src.block.info.data) {
+            LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound not found.\n", PackageName(id),
+                      Str(name), Addr(r));
+            return false;
+        }
+        src.size = src.block.info.size;
+        src.rw = SDL_RWFromMem(src.block.info.data, static_cast<int>(src.size));
+        if (!src.rw) {
+            LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", PackageName(id),
+                      Str(name), Addr(r));
+            return false;
+        }
+    } else if (!OpenFileSource(name, src)) {
+        LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", "none", Str(name),
+                  Addr(r));
+        return false;
+    }
+    const uint32_t tag = FirstTag(src.rw);
+    Loader load = nullptr;
+    const char* text = nullptr;
+    if (tag == kTagRIFF || tag == kTagWAVE) {
+        load = SDL_LoadWAV_RW;
+        text = "WAV";
+    } else if (tag == kTagFORM) {
+        load = Mix_LoadAIFF_RW;
+        text = "AIFF";
+    } else if (tag == kTagOggS) {
+        load = Mix_LoadOGG_RW;
+        text = "OGG";
+    } else if (tag == kTagCrea) {
+        load = Mix_LoadVOC_RW;
+        text = "VOC";
+    } else {
+        LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound format unknown.\n",
+                  id ? PackageName(id) : "none", Str(name), Addr(r));
+        return false;
+    }
+    SetFormat(r, text);
+    return Decode(load, src, r);
+}
+
+bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
+    if (!r) return false;
+    InfoSource src;
+    if (id != 0) {
+        if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "MUS", name, &src.block.info) == 0 || !src.block.info.data) {
+            LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music not found.\n", PackageName(id),
+                      Str(name), Addr(r));
+            return false;
+        }
+        src.size = src.block.info.size;
+        src.rw = SDL_RWFromMem(src.block.info.data, static_cast<int>(src.size));
+        if (!src.rw) {
+            LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", PackageName(id),
+                      Str(name), Addr(r));
+            return false;
+        }
+    } else if (!OpenFileSource(name, src)) {
+        LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", "none", Str(name),
+                  Addr(r));
+        return false;
+    }
+    if (FirstTag(src.rw) == kTagOggS) {
+        SetFormat(r, "OGG");
+        return Decode(Mix_LoadOGG_RW, src, r);
+    }
+    // Tracker modules are named from their headers; data shorter than a
+    // header simply matches none of them.
+    uint8_t head[38] = {};
+    const int got = SDL_RWread(src.rw, head, 1, sizeof head);
+    const char* text = "MOD";
+    if (got >= 4 && std::memcmp(head, "IMPM", 4) == 0) {
+        text = "IT";
+    } else if (got >= 15 && std::memcmp(head, "Extended Module", 15) == 0) {
+        text = "XM";
+    } else {
+        uint8_t scrm[4] = {};
+        if (SDL_RWseek(src.rw, 44, RW_SEEK_SET) == 44 && SDL_RWread(src.rw, scrm, 1, 4) == 4 &&
+            std::memcmp(scrm, "SCRM", 4) == 0)
+            text = "S3M";
+    }
+    SetFormat(r, text);
+    r->channels = 0;
+    r->sampleFormat = 0;
+    r->frequency = 0;
+    r->size = src.size;
+    return true;
+}
+
+void ISoundFX::Free(int index, int kind) {
+    if (kind != 0) {
+        if (index < 0 || index >= kSoundSlots) return;
+        if (sounds[index]) {
+            Mix_FreeChunk(sounds[index]);
+            sounds[index] = nullptr;
+        }
+        return;
+    }
+    if (index < 0 || index >= kMusicSlots) return;
+    MusicEntry& e = music[index];
+    if (!e.inUse) return;
+    if (e.source == 0) {
+        if (e.music) Mix_FreeMusic(e.music);
+    } else {
+        if (e.loaded == 1 && e.music) Mix_FreeMusic(e.music);
+        e.loaded = 0;
+        if (e.stream) SDL_FreeRW(e.stream);
+        SDL_free(e.buffer);
+        e.buffer = nullptr;
+        e.source = 0;
+    }
+    e.inUse = 0;
+    e.music = nullptr;
+    e.stream = nullptr;
+}

@@ -1,11 +1,76 @@
 // The sound and music interface: "SND" and "MUS" blocks. One instance exists
-// (g_pSoundFX).
+// (g_pSoundFX). A block holds the bytes of the original audio file
+// unchanged; the information operations identify the format and, for
+// sampled formats, decode the data once to report its sample format.
 #pragma once
+#include <cstdint>
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+// Filled by SoundInfo and MusicInfo (16 bytes in the original layout).
+struct AudioInfo {
+    char format[5];       // "WAV", "AIFF", "VOC", "OGG"; for music "OGG", "IT", "XM", "S3M", "MOD"
+    uint8_t channels;     // 0 for tracker modules
+    uint16_t sampleFormat;// SDL audio format code; 0 for tracker modules
+    uint32_t frequency;   // 0 for tracker modules
+    uint32_t size;        // bytes of the block payload or of the file
+};
+
+// One loaded music piece of the playback side.
+struct MusicEntry {
+    uint16_t inUse = 0;
+    uint8_t source = 0;   // 0: only the music object; 1: also a memory buffer and a stream over it
+    uint8_t loaded = 0;   // source 1: 1 while the music object exists
+    Mix_Music* music = nullptr;
+    SDL_RWops* stream = nullptr;
+    void* buffer = nullptr;  // source 1: the memory under the stream (SDL_malloc'd), freed with it
+};
 
 class ISoundFX {
 public:
+    static constexpr int kSoundSlots = 256;
+    static constexpr int kMusicSlots = 32;
+
     ISoundFX();
     ~ISoundFX();
     ISoundFX(const ISoundFX&) = delete;
     ISoundFX& operator=(const ISoundFX&) = delete;
+
+    // Store an audio file as a block: AddData's result, -1 when the block
+    // exists, 0 on failure.
+    int SoundImport(int id, const char* name, const char* file);
+    int MusicImport(int id, const char* name, const char* file);
+    // Writes a block back out as a file; true when the file was written
+    // completely. Without an output name the file is name + "." + format in
+    // the current directory (path separators in the block name replaced).
+    bool Export(int id, const char* name, uint8_t music, const char* output);
+    // With id 0, name is a file name.
+    bool SoundInfo(int id, const char* name, AudioInfo* info);
+    bool MusicInfo(int id, const char* name, AudioInfo* info);
+    // Frees every sound (kind non-zero, index 0..255) or music piece (kind 0,
+    // index 0..31) in the process-wide tables; other indices do nothing.
+    void Free(int index, int kind);
+
+    // The process-wide tables that the playback side fills.
+    static Mix_Chunk* sounds[kSoundSlots];
+    static MusicEntry music[kMusicSlots];
+
+    // Set by the playback side while it has the mixer open.
+    uint32_t mixerOpen = 0;
+
+private:
+    int Import(int id, const char* name, const char* file, bool isMusic);
 };
+
+// SDL_mixer 1.2 exports these loaders without declaring them in its header.
+// Each decodes a whole stream into a buffer freed with SDL_FreeWAV and, with
+// freesrc non-zero, closes the stream whether or not it succeeded.
+extern "C" {
+SDL_AudioSpec* Mix_LoadAIFF_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf,
+                               Uint32* audio_len);
+SDL_AudioSpec* Mix_LoadVOC_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf,
+                              Uint32* audio_len);
+SDL_AudioSpec* Mix_LoadOGG_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf,
+                              Uint32* audio_len);
+}

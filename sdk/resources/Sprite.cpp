@@ -1,0 +1,798 @@
+// CSprite: animated sprites, their "SPR2" payloads and the in-package upgrade
+// of "SPR" blocks (layouts in Sprite.h).
+#include "resources/Sprite.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "core/Endian.h"
+#include "core/Log.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/IImage.h"
+#include "resources/Tile.h"
+
+using graphicblock::NameFits;
+using graphicblock::PackageName;
+using graphicblock::Text;
+
+namespace {
+
+// The sheet and its OpenGL copy, owned by the master sprite alone. Clones
+// hold a weak reference, which expires when the master goes.
+struct SheetShare {
+    SDL_Surface* sheet = nullptr;
+    SDL_Surface* gl = nullptr;
+    SheetShare() = default;
+    SheetShare(const SheetShare&) = delete;
+    SheetShare& operator=(const SheetShare&) = delete;
+    ~SheetShare() {
+        if (gl) SDL_FreeSurface(gl);
+        if (sheet) SDL_FreeSurface(sheet);
+    }
+};
+
+enum : uint8_t { kRoleNone = 0, kRoleMaster = 1, kRoleClone = 2 };
+
+// The pixel value at (x, y) in the surface's own format; the surface is
+// locked by the caller and (x, y) lies inside it.
+uint32_t ReadPixel(const SDL_Surface* s, int x, int y) {
+    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
+    switch (s->format->BytesPerPixel) {
+        case 1: return p[0];
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        case 3:
+#if SDL_BYTEORDER == SDL_LIL_ENDIAN
+            return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+#else
+            return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[2]);
+#endif
+        default: {
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            return v;
+        }
+    }
+}
+
+// A cell is empty when every pixel is either the cell's top-left pixel
+// value or fully transparent.
+bool CellEmpty(const SDL_Surface* s, int x0, int y0, int w, int h) {
+    const uint32_t corner = ReadPixel(s, x0, y0);
+    for (int y = y0; y < y0 + h; ++y) {
+        for (int x = x0; x < x0 + w; ++x) {
+            const uint32_t v = ReadPixel(s, x, y);
+            if (v == corner) continue;
+            Uint8 r, g, b, a;
+            SDL_GetRGBA(v, s->format, &r, &g, &b, &a);
+            if (a != 0) return false;
+        }
+    }
+    return true;
+}
+
+// The float position as blocks and the destination rectangle keep it:
+// rounded down and cut to 16 bits (sign-extended).
+int16_t Cut16(float v) {
+    const double f = std::floor(static_cast<double>(v));
+    if (!(f >= -2147483648.0 && f <= 2147483647.0)) return 0;
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<int64_t>(f) & 0xFFFF));
+}
+
+bool TypeFits(const char* type) { return type && strnlen(type, sizeof BlockInfo{}.type) < sizeof BlockInfo{}.type; }
+
+void SetSurfaceAlpha(SDL_Surface* s, int a) {
+    if (!s) return;
+    if (a == 255) SDL_SetAlpha(s, 0, 255);
+    else SDL_SetAlpha(s, SDL_SRCALPHA, static_cast<Uint8>(a));
+}
+
+void SetSurfaceKey(SDL_Surface* s, uint32_t k) {
+    if (!s) return;
+    if (k == kNoColorKey) {
+        SDL_SetColorKey(s, 0, 0);
+        s->format->colorkey = kNoColorKey;
+    } else {
+        SDL_SetColorKey(s, SDL_SRCCOLORKEY, k);
+    }
+}
+
+// The OpenGL copy: a 32-bit surface with the sheet blitted onto it.
+SDL_Surface* MakeGLCopy(SDL_Surface* sheet) {
+    SDL_Surface* gl = SDL_CreateRGBSurface(0, sheet->w, sheet->h, 32, 0, 0, 0, 0);
+    if (gl) SDL_BlitSurface(sheet, nullptr, gl, nullptr);
+    return gl;
+}
+
+}  // namespace
+
+struct CSprite::State {
+    float x = 0, y = 0;
+    SDL_Rect dest{};
+    std::shared_ptr<SheetShare> own;     // master: the sheet it owns
+    std::weak_ptr<SheetShare> master;    // clone: its master's sheet
+    SDL_Surface* background = nullptr;
+    int frameWidth = 0;
+    int frameHeight = 0;
+    int created = 0;
+    char name[kNameSize] = {};
+    int backgroundSwitch = 0;
+    uint8_t role = kRoleNone;
+    int perPixel = 0;
+    int alpha = 0;
+    uint32_t colorKey = kNoColorKey;
+    std::vector<uint8_t> backup;
+    int currentAnimation = 0;
+    std::vector<SpriteAnimation> anims;
+
+    // The sheet this sprite shows: its own, or its master's while the
+    // master lives.
+    std::shared_ptr<SheetShare> Share() const { return role == kRoleClone ? master.lock() : own; }
+    void SetName(const char* n) {
+        std::memset(name, 0, sizeof name);
+        std::memcpy(name, n, strnlen(n, kNameSize - 1));
+    }
+    // The background surface of one frame, kept while the background switch is on.
+    void MakeBackground(int depth) {
+        if (!backgroundSwitch || background) return;
+        background = SDL_CreateRGBSurface(0, frameWidth, frameHeight, depth, 0, 0, 0, 0);
+        if (!background) return;
+        SDL_SetAlpha(background, 0, 255);
+        SDL_SetColorKey(background, 0, 0);
+        if (IImage::NeedsDisplayConversion(background)) {
+            if (SDL_Surface* c = SDL_DisplayFormat(background)) {
+                SDL_FreeSurface(background);
+                background = c;
+            }
+        }
+    }
+};
+
+CSprite::CSprite() : st_(new State) {
+    const SDL_Surface* screen = Trovalis.screen;
+    st_->backgroundSwitch = (screen && !(screen->flags & SDL_DOUBLEBUF) && !Trovalis.OpenGLMode()) ? 1 : 0;
+    ++Trovalis.liveSprites;
+}
+
+CSprite::~CSprite() {
+    // The master's share goes with it; clones only held weak references.
+    st_->own.reset();
+    if (st_->background) SDL_FreeSurface(st_->background);
+    --Trovalis.liveSprites;
+}
+
+// ---------------------------------------------------------------------------
+// Payload decoding
+
+bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out) {
+    out = SpritePayload();
+    ByteReader in(data, size);
+    uint32_t fw = 0, fh = 0, x = 0, y = 0, n = 0, sw = 0;
+    if (!in.u32le(fw) || !in.u32le(fh) || !in.u32le(x) || !in.u32le(y) || !in.u32le(n) || !in.u32le(sw)) return false;
+    // A frame must have a size and fit the sheet; every animation needs at
+    // least its 64-byte record, so the count is capped before anything is
+    // reserved for it.
+    if (fw < 1 || fh < 1 || fw > sw || n < 1 || n > in.remaining() / kAnimationSize) return false;
+    out.animations.reserve(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint8_t rec[kAnimationSize];
+        if (!in.bytes(rec, sizeof rec)) return false;
+        SpriteAnimation a;
+        a.type = LoadLE16(rec + 0);
+        a.status = LoadLE16(rec + 2);
+        const uint16_t frames = LoadLE16(rec + 4);
+        a.currentFrame = LoadLE16(rec + 6);
+        a.startFrame = LoadLE16(rec + 12);
+        a.endFrame = LoadLE16(rec + 14);
+        a.hotx = static_cast<int16_t>(LoadLE16(rec + 16));
+        a.hoty = static_cast<int16_t>(LoadLE16(rec + 18));
+        if (uint64_t(frames) * kFrameSize > in.remaining()) return false;
+        a.frames.resize(frames);
+        for (auto& f : a.frames) {
+            in.u32le(f.ms);
+            in.skip(kFrameSize - 4);
+        }
+        out.animations.push_back(std::move(a));
+    }
+    if (!ReadPixelFormatRecord(in, out.format)) return false;
+    const uint64_t height = uint64_t(fh) * n;
+    if (height > 0xFFFFFFFFu) return false;
+    if (!graphicblock::PixelAreaMatches(sw, static_cast<uint32_t>(height), out.format, in.remaining())) return false;
+    out.frameWidth = fw;
+    out.frameHeight = fh;
+    out.x = static_cast<int32_t>(x);
+    out.y = static_cast<int32_t>(y);
+    out.sheetWidth = sw;
+    out.sheetHeight = static_cast<uint32_t>(height);
+    out.pixels = in.current();
+    out.pixelBytes = uint64_t(SoftwarePitch(sw, out.format.bitsPerPixel)) * out.sheetHeight;
+    out.palette = out.format.bitsPerPixel == 8 ? out.pixels + out.pixelBytes : nullptr;
+    return true;
+}
+
+bool CSprite::UpgradePayload(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+    out.clear();
+    if (!data || size < kHeaderSize) return false;
+    const uint32_t n = LoadLE32(data + 16);
+    if (n > (size - kHeaderSize) / kOldAnimationSize) return false;
+    // First walk: the old table must lie inside the payload, with the pixel
+    // format record after it.
+    size_t pos = kHeaderSize;
+    uint64_t totalFrames = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (size - pos < kOldAnimationSize) return false;
+        const uint16_t frames = LoadLE16(data + pos + 4);
+        pos += kOldAnimationSize;
+        if ((size - pos) / kOldFrameSize < frames) return false;
+        pos += size_t(frames) * kOldFrameSize;
+        totalFrames += frames;
+    }
+    if (size - pos < kPixelFormatRecordSize) return false;
+    const uint64_t grown = uint64_t(n) * (kAnimationSize - kOldAnimationSize) + totalFrames * (kFrameSize - kOldFrameSize);
+    out.assign(size + grown, 0);
+    std::memcpy(out.data(), data, kHeaderSize);
+    size_t from = kHeaderSize, to = kHeaderSize;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint16_t frames = LoadLE16(data + from + 4);
+        std::memcpy(out.data() + to, data + from, kOldAnimationSize);
+        StoreLE16(out.data() + to + 12, 0);       // start frame
+        StoreLE16(out.data() + to + 14, frames);  // end frame
+        from += kOldAnimationSize;
+        to += kAnimationSize;
+        for (uint16_t f = 0; f < frames; ++f) {
+            std::memcpy(out.data() + to, data + from, kOldFrameSize);
+            from += kOldFrameSize;
+            to += kFrameSize;
+        }
+    }
+    std::memcpy(out.data() + to, data + from, size - from);
+    // 1.0 wrote 0 for "no colour key".
+    uint8_t* key = out.data() + to + 32;
+    if (LoadLE32(key) == 0) StoreLE32(key, kNoColorKey);
+    return true;
+}
+
+SDL_Surface* CSprite::DecodeSurface(const uint8_t* data, size_t size, bool version1) {
+    std::vector<uint8_t> upgraded;
+    if (version1) {
+        if (!UpgradePayload(data, size, upgraded)) return nullptr;
+        data = upgraded.data();
+        size = upgraded.size();
+    }
+    SpritePayload p;
+    if (!DecodePayload(data, size, p)) return nullptr;
+    return graphicblock::BuildSurface(p.sheetWidth, p.sheetHeight, p.format, p.pixels, p.pixelBytes, p.palette);
+}
+
+// ---------------------------------------------------------------------------
+// Creation
+
+int CSprite::Create(const char* file, const char* name, int frameWidth, int frameHeight) {
+    if (!Trovalis.IsInitialized()) {
+        LOG_PRINT(0,
+                  " . [CSprite::Create('%s','%s')] Error: Trovalis was not initialized. Aborting the sprite creation.\n",
+                  Text(file), Text(name));
+        return 0;
+    }
+    if (!file || !name) return 0;
+    if (st_->created) {
+        LOG_PRINT(2,
+                  " . [CSprite::Create('%s','%s')] Warning: sprite already exists. It is not possible to create another "
+                  "one.\n",
+                  file, name);
+        return 0;
+    }
+    // Read in its own format; Create brings the sheet to the display
+    // format itself. The switch is restored to what it was.
+    const int32_t savedSwitch = Trovalis.autoDisplayConversion;
+    Trovalis.autoDisplayConversion = 0;
+    SDL_Surface* s = nullptr;
+    if (g_pImage->IsBMP(file)) s = g_pImage->LoadBMP(file);
+    else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
+    Trovalis.autoDisplayConversion = savedSwitch;
+    if (!s) {
+        LOG_PRINT(0, " . [CSprite::Create('%s','%s')] Error: it was not possible to load the given image file.\n", file,
+                  name);
+        return 0;
+    }
+    const int n = Create(s, name, frameWidth, frameHeight);
+    SDL_FreeSurface(s);
+    return n;
+}
+
+int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
+    State& st = *st_;
+    if (!Trovalis.IsInitialized()) {
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Trovalis was not initialized. Aborting the sprite load.\n",
+                  Text(name), fw, fh);
+        return 0;
+    }
+    if (st.created) {
+        LOG_PRINT(2,
+                  " . [CSprite::Create('%s',%d,%d)] Warning: sprite already exists. It is not possible to create another "
+                  "one.\n",
+                  Text(name), fw, fh);
+        return 0;
+    }
+    if (!s || !name) {
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: sprite surface or name are null.\n", Text(name), fw, fh);
+        return 0;
+    }
+    if (!NameFits(name)) {
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the sprite name is longer than 31 characters.\n", name, fw,
+                  fh);
+        return 0;
+    }
+    if (fw < 1 || fh < 1) {
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X and/or Y are less than 1 pixel.\n", name, fw, fh);
+        return 0;
+    }
+    if (s->w < 1 || s->h < 1) {
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the sprite surface is empty.\n", name, fw, fh);
+        return 0;
+    }
+    if (s->w % fw != 0) {
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X does not split correctly the sprite surface.\n",
+                  name, fw, fh);
+        return 0;
+    }
+    if (s->h % fh != 0) {
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset Y does not split correctly the sprite surface.\n",
+                  name, fw, fh);
+        return 0;
+    }
+    const int columns = s->w / fw;
+    if (columns > 0xFFFF) {
+        // The frame count of an animation is a 16-bit field.
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X gives more than 65535 frames per animation.\n",
+                  name, fw, fh);
+        return 0;
+    }
+
+    SDL_Surface* sheet = SDL_ConvertSurface(s, s->format, s->flags);
+    if (!sheet) return 0;
+    auto share = std::make_shared<SheetShare>();
+    share->sheet = sheet;
+    const bool gl = Trovalis.OpenGLMode();
+    if (gl) share->gl = MakeGLCopy(sheet);
+    const bool sourceBlends = (s->flags & SDL_SRCALPHA) != 0;
+    if (sourceBlends && s->format->alpha != 255) SDL_SetAlpha(sheet, SDL_SRCALPHA, s->format->alpha);
+    // Per-pixel alpha is an alpha channel that blending uses; a sheet
+    // without alpha mask keeps its per-surface alpha, even 0.
+    const bool perPixel = graphicblock::HasAlphaMaskBlending(sheet);
+    if (perPixel) sheet->format->alpha = 255;  // SDL_ConvertSurface leaves 0 on such a copy
+
+    st.x = st.y = 0;
+    st.frameWidth = fw;
+    st.frameHeight = fh;
+    st.dest = SDL_Rect{0, 0, static_cast<Uint16>(fw), static_cast<Uint16>(fh)};
+    st.SetName(name);
+
+    // One animation per row of cells; frames end at the first empty cell.
+    const int count = sheet->h / fh;
+    std::vector<SpriteAnimation> anims(static_cast<size_t>(count));
+    if (SDL_LockSurface(sheet) < 0 || !sheet->pixels) return 0;
+    for (int r = 0; r < count; ++r) {
+        int frames = columns;
+        for (int c = 0; c < columns; ++c) {
+            if (CellEmpty(sheet, c * fw, r * fh, fw, fh)) {
+                frames = c;
+                break;
+            }
+        }
+        SpriteAnimation& a = anims[size_t(r)];
+        a.type = 2;
+        a.status = static_cast<uint16_t>(0x8000 + r);
+        a.endFrame = static_cast<uint16_t>(frames);
+        a.frames.assign(size_t(frames), SpriteFrame{});
+    }
+    SDL_UnlockSurface(sheet);
+    st.anims = std::move(anims);
+    st.currentAnimation = 0;
+
+    // Colour key: only a key the surface uses (SDL_SRCCOLORKEY) counts; a
+    // bare colorkey field of 0 on a surface made elsewhere is no key.
+    uint32_t key = ((s->flags & SDL_SRCCOLORKEY) && s->format->colorkey != kNoColorKey) ? s->format->colorkey : kNoColorKey;
+    const int alpha = perPixel ? 255 : (sourceBlends ? s->format->alpha : 255);
+    Uint8 kr = 0, kg = 0, kb = 0;
+    if (key != kNoColorKey) SDL_GetRGB(key, sheet->format, &kr, &kg, &kb);
+    if (gl && share->gl) {
+        SetSurfaceAlpha(share->gl, alpha);
+        SetSurfaceKey(share->gl, key);
+    }
+    bool converted = false;
+    share->sheet = g_pImage->PrepareForDisplay(share->sheet, perPixel, false, true, &converted);
+    if (converted && perPixel)
+        LOG_PRINT(5,
+                  " . [CSprite->Create('%s',%d,%d)] Info: surface with alpha per pixel loaded, it could slow down your "
+                  "graphics system.\n",
+                  name, fw, fh);
+    if (converted && key != kNoColorKey) key = SDL_MapRGB(share->sheet->format, kr, kg, kb);
+    // Start from a sheet without key; SetColorKey below applies the key.
+    if (!perPixel || key == kNoColorKey) SetSurfaceKey(share->sheet, kNoColorKey);
+    st.MakeBackground(32);
+    graphicblock::TakeBackup(share->sheet, st.backup);
+
+    st.own = std::move(share);
+    st.perPixel = perPixel ? 1 : 0;
+    st.alpha = alpha;
+    st.colorKey = kNoColorKey;
+    st.created = 1;
+    st.role = kRoleMaster;
+    SetColorKey(key);
+    SetAlpha(alpha);
+    return count;
+}
+
+int CSprite::Load(int id, const char* name, const char* type) {
+    State& st = *st_;
+    const char* pkg = PackageName(id);
+    if (!Trovalis.IsInitialized()) {
+        LOG_PRINT(0,
+                  " . [CSprite::Load('%s','%s','%s')] Error: Trovalis was not initialized. Aborting the sprite load.\n",
+                  pkg, Text(name), Text(type));
+        return 0;
+    }
+    if (id < 1 || !name || !type) return 0;
+    if (st.created) {
+        LOG_PRINT(2,
+                  " . [CSprite::Load('%s','%s','%s')] Warning: sprite already exists. It is not possible to create another "
+                  "one.\n",
+                  pkg, name, type);
+        return 0;
+    }
+    if (!NameFits(name)) {
+        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite name is longer than 31 characters.\n", pkg,
+                  name, type);
+        return 0;
+    }
+
+    graphicblock::LoadedBlock block;
+    std::vector<uint8_t> upgraded;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    if (block.Load(id, "SPR2", name)) {
+        data = block.info.data;
+        size = block.info.size;
+    } else if (block.Load(id, "SPR", name)) {
+        // The upgraded payload is checked before it goes into the package,
+        // so a damaged old block is never stored as a new one.
+        SpritePayload check;
+        if (!UpgradePayload(block.info.data, block.info.size, upgraded) ||
+            !DecodePayload(upgraded.data(), upgraded.size(), check)) {
+            LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite block is damaged.\n", pkg, name, type);
+            return 0;
+        }
+        BlockInfo add = block.info;  // keeps the old block's storage mode
+        block.Release();
+        std::memset(add.type, 0, sizeof add.type);
+        std::memcpy(add.type, "SPR2", 4);
+        add.size = static_cast<uint32_t>(upgraded.size());
+        add.packedSize = 0;
+        add.data = upgraded.data();
+        if (g_pStuffVLT->AddData(id, &add) <= 0) {
+            LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: update to v2.0 was not possible.\n", pkg, name, type);
+            return 0;
+        }
+        BlockInfo del{};
+        std::memcpy(del.name, name, strnlen(name, sizeof del.name - 1));
+        std::memcpy(del.type, "SPR", 3);
+        g_pStuffVLT->Delete(id, &del);
+        LOG_PRINT(2, " . [CSprite::Load('%s','%s','%s')] Info: sprite successfully updated from v1.0 to v2.0.\n", pkg,
+                  name, type);
+        data = upgraded.data();
+        size = upgraded.size();
+    } else {
+        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: sprite not found\n", pkg, name, type);
+        return 0;
+    }
+
+    SpritePayload p;
+    if (!DecodePayload(data, size, p)) {
+        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite block is damaged.\n", pkg, name, type);
+        return 0;
+    }
+    SDL_Surface* sheet = graphicblock::BuildSurface(p.sheetWidth, p.sheetHeight, p.format, p.pixels, p.pixelBytes, p.palette);
+    if (!sheet) return 0;
+    block.Release();
+    auto share = std::make_shared<SheetShare>();
+    share->sheet = sheet;
+    const bool gl = Trovalis.OpenGLMode();
+    if (gl) share->gl = MakeGLCopy(sheet);
+
+    const bool perPixel = graphicblock::HasAlphaMaskBlending(sheet);
+    const uint8_t a = p.format.alpha;
+    uint32_t key = p.format.colorkey;
+    // The key is a pixel value of the stored format: decode it there,
+    // before the sheet changes format.
+    Uint8 kr = 0, kg = 0, kb = 0;
+    if (key != kNoColorKey) SDL_GetRGB(key, sheet->format, &kr, &kg, &kb);
+    bool formatChanged = false;
+    if (!perPixel) {
+        if (sheet->format->BitsPerPixel == 32) {
+            SDL_Surface* reduced = graphicblock::ReduceTo24(sheet);
+            if (!reduced) return 0;
+            SDL_FreeSurface(share->sheet);
+            share->sheet = sheet = reduced;
+            formatChanged = true;
+        }
+        SetSurfaceAlpha(sheet, a);
+        if (key == kNoColorKey) SDL_SetColorKey(sheet, 0, 0);
+        else if (gl) SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, SDL_MapRGB(sheet->format, kr, kg, kb));
+    }
+
+    st.x = static_cast<float>(p.x);
+    st.y = static_cast<float>(p.y);
+    st.frameWidth = static_cast<int>(p.frameWidth);
+    st.frameHeight = static_cast<int>(p.frameHeight);
+    st.dest = SDL_Rect{Cut16(st.x), Cut16(st.y), static_cast<Uint16>(p.frameWidth), static_cast<Uint16>(p.frameHeight)};
+    st.anims = std::move(p.animations);
+    st.currentAnimation = 0;
+    st.anims[0].currentFrame = st.anims[0].startFrame;
+    st.SetName(name);
+    st.MakeBackground(24);
+    if (gl && share->gl) {
+        SetSurfaceAlpha(share->gl, a);
+        SetSurfaceKey(share->gl, key);
+    }
+
+    bool converted = false;
+    share->sheet = g_pImage->PrepareForDisplay(share->sheet, perPixel, false, true, &converted);
+    sheet = share->sheet;
+    if (converted && perPixel)
+        LOG_PRINT(5,
+                  " . [CSprite->Load('%s','%s')] Info: surface with alpha per pixel loaded, it could slow down your "
+                  "graphics system.\n",
+                  pkg, name);
+    if (key == kNoColorKey) {
+        sheet->format->colorkey = kNoColorKey;
+    } else if (!perPixel && !gl) {
+        // The key follows its colour into a new format; an unchanged format
+        // keeps the stored value (a palette may hold the colour twice).
+        if (formatChanged || converted) key = SDL_MapRGB(sheet->format, kr, kg, kb);
+        SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, key);
+    }
+    graphicblock::TakeBackup(sheet, st.backup);
+
+    st.own = std::move(share);
+    st.perPixel = perPixel ? 1 : 0;
+    st.alpha = a;
+    st.colorKey = key;
+    st.created = 1;
+    st.role = kRoleMaster;
+    return static_cast<int>(st.anims.size());
+}
+
+int CSprite::Save(int id, const char* type) {
+    State& st = *st_;
+    if (id < 1 || !st.created || !ValidateClone() || !type) return 0;
+    if (!TypeFits(type)) {
+        LOG_PRINT(0, " . [CSprite::Save(%d,'%s')] Error: the typeblock is not supported.\n", id, type);
+        return 0;
+    }
+    const std::shared_ptr<SheetShare> share = st.Share();
+    SDL_Surface* sheet = share->sheet;
+    const uint64_t n = st.anims.size();
+    if (sheet->h != st.frameHeight * static_cast<int>(n)) return 0;
+    uint64_t totalFrames = 0;
+    for (const auto& a : st.anims) totalFrames += a.frames.size();
+
+    std::vector<uint8_t> payload;
+    {
+        graphicblock::PixelWriter pixels(sheet);
+        if (!pixels.ok()) {
+            LOG_PRINT(0, " . [CSprite::Save(%d,'%s')] Error: the sprite sheet cannot be stored.\n", id, type);
+            return 0;
+        }
+        const uint64_t tableEnd = kHeaderSize + n * kAnimationSize + totalFrames * kFrameSize;
+        payload.assign(tableEnd + kPixelFormatRecordSize + pixels.AreaSize(), 0);
+        uint8_t* p = payload.data();
+        StoreLE32(p + 0, static_cast<uint32_t>(st.frameWidth));
+        StoreLE32(p + 4, static_cast<uint32_t>(st.frameHeight));
+        StoreLE32(p + 8, static_cast<uint32_t>(static_cast<int32_t>(Cut16(st.x))));
+        StoreLE32(p + 12, static_cast<uint32_t>(static_cast<int32_t>(Cut16(st.y))));
+        StoreLE32(p + 16, static_cast<uint32_t>(n));
+        StoreLE32(p + 20, static_cast<uint32_t>(sheet->w));
+        size_t pos = kHeaderSize;
+        for (const auto& a : st.anims) {
+            StoreLE16(p + pos + 0, a.type);
+            StoreLE16(p + pos + 2, a.status);
+            StoreLE16(p + pos + 4, static_cast<uint16_t>(a.frames.size()));
+            StoreLE16(p + pos + 6, a.currentFrame);
+            StoreLE16(p + pos + 12, a.startFrame);
+            StoreLE16(p + pos + 14, a.endFrame);
+            StoreLE16(p + pos + 16, static_cast<uint16_t>(a.hotx));
+            StoreLE16(p + pos + 18, static_cast<uint16_t>(a.hoty));
+            pos += kAnimationSize;
+            for (const auto& f : a.frames) {
+                StoreLE32(p + pos, f.ms);
+                pos += kFrameSize;
+            }
+        }
+        // The record carries the sprite's colour key and alpha.
+        StorePixelFormatRecord(p + pos, sheet->format);
+        StoreLE32(p + pos + 32, st.colorKey);
+        p[pos + 36] = static_cast<uint8_t>(st.alpha);
+        pixels.WriteArea(p + pos + kPixelFormatRecordSize);
+    }
+    BlockInfo info{};
+    std::memcpy(info.name, st.name, strnlen(st.name, sizeof info.name - 1));
+    std::memcpy(info.type, type, strnlen(type, sizeof info.type - 1));
+    info.mode = compressed;
+    info.size = static_cast<uint32_t>(payload.size());
+    info.data = payload.data();
+    return g_pStuffVLT ? g_pStuffVLT->AddData(id, &info) : 0;
+}
+
+int CSprite::Clone(const CSprite& master) {
+    State& st = *st_;
+    const State& m = *master.st_;
+    if (st.created || &master == this || !m.created) return 0;
+    std::shared_ptr<SheetShare> share = m.Share();
+    if (!share) return 0;
+    st.x = m.x;
+    st.y = m.y;
+    st.dest = m.dest;
+    st.frameWidth = m.frameWidth;
+    st.frameHeight = m.frameHeight;
+    std::memcpy(st.name, m.name, sizeof st.name);
+    st.perPixel = m.perPixel;
+    st.alpha = m.alpha;
+    st.colorKey = m.colorKey;
+    st.anims = m.anims;
+    st.currentAnimation = 0;
+    st.master = share;
+    st.role = kRoleClone;
+    st.MakeBackground(32);
+    st.created = 1;
+    return static_cast<int>(st.anims.size());
+}
+
+// ---------------------------------------------------------------------------
+// Properties
+
+bool CSprite::ValidateClone() {
+    if (st_->role != kRoleClone) return true;
+    if (st_->master.lock()) return true;
+    LOG_PRINT(0, " . [CSprite::ValidateClone()] Error: the clone sprite '%s' has lost its master sprite.\n", st_->name);
+    return false;
+}
+
+void CSprite::SetName(const char* name) {
+    if (!st_->created || !NameFits(name)) return;
+    st_->SetName(name);
+}
+
+SDL_Surface* CSprite::GetSurface() {
+    if (!st_->created || !ValidateClone()) return nullptr;
+    const auto share = st_->Share();
+    return share ? share->sheet : nullptr;
+}
+
+int CSprite::GetAlpha() {
+    if (!st_->created) return -1;
+    return st_->perPixel ? 256 : st_->alpha;
+}
+
+void CSprite::SetAlpha(int a) {
+    State& st = *st_;
+    if (a < 0 || a > 255 || !st.created || !ValidateClone() || st.perPixel) return;
+    const std::shared_ptr<SheetShare> share = st.Share();
+    const int previous = (share->sheet->flags & SDL_SRCALPHA) ? share->sheet->format->alpha : 255;
+    SetSurfaceAlpha(share->sheet, a);
+    SetSurfaceAlpha(share->gl, a);
+    // The share is the master's too, so a clone hands a new sheet over.
+    const bool crosses = (previous == 255) != (a == 255);
+    if (crosses && graphicblock::ReconvertForHardwareScreen(share->sheet))
+        LOG_PRINT(2,
+                  " . [CSprite::SetAlpha(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
+                  a);
+    st.alpha = a;
+}
+
+void CSprite::SetColorKey(uint32_t k) {
+    State& st = *st_;
+    if (!st.created || !ValidateClone() || k == st.colorKey) return;
+    if (!st.perPixel) {
+        const std::shared_ptr<SheetShare> share = st.Share();
+        SetSurfaceKey(share->gl, k);
+        SetSurfaceKey(share->sheet, k);
+        if (graphicblock::ReconvertForOpenGL(share->sheet))
+            LOG_PRINT(2,
+                      " . [CSprite::SetColorKey(%d)] Warning: on-the-fly surface conversion. It may affect to the "
+                      "performance.\n",
+                      static_cast<int>(k));
+    }
+    st.colorKey = k;
+}
+
+void CSprite::GetOffset(int* frameWidth, int* frameHeight) const {
+    if (!st_->created) return;
+    if (frameWidth) *frameWidth = st_->frameWidth;
+    if (frameHeight) *frameHeight = st_->frameHeight;
+}
+
+void CSprite::GetAnimProperties(int anim, uint16_t* type, uint16_t* status, uint16_t* frames, int16_t* hotx,
+                                int16_t* hoty, uint16_t* start, uint16_t* end) const {
+    const State& st = *st_;
+    if (!st.created || anim < 1 || anim > static_cast<int>(st.anims.size())) return;
+    const SpriteAnimation& a = st.anims[size_t(anim - 1)];
+    if (type) *type = a.type;
+    if (status) *status = a.status;
+    if (frames) *frames = static_cast<uint16_t>(a.frames.size());
+    if (hotx) *hotx = a.hotx;
+    if (hoty) *hoty = a.hoty;
+    if (start) *start = a.startFrame;
+    if (end) *end = a.endFrame;
+}
+
+bool CSprite::SetAnimProperties(int anim, uint16_t type, uint16_t status, int16_t hotx, int16_t hoty, uint16_t start,
+                                uint16_t end) {
+    State& st = *st_;
+    if (!st.created) return false;
+    if (anim < 1 || anim > static_cast<int>(st.anims.size())) {
+        LOG_PRINT(2, " . [CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)] Warning: animation not found.\n", anim, type,
+                  status, hotx, hoty, start, end);
+        return false;
+    }
+    if (type != kUnchanged && type != 2 && type != 4 && type != 8) {
+        LOG_PRINT(2, " . [CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)] Warning: wrong animation type.\n", anim, type,
+                  status, hotx, hoty, start, end);
+        return false;
+    }
+    SpriteAnimation& a = st.anims[size_t(anim - 1)];
+    const uint16_t frames = static_cast<uint16_t>(a.frames.size());
+    if (type != kUnchanged) a.type = type;
+    if (status != kUnchanged) a.status = status;
+    if (hotx != kUnchanged) a.hotx = hotx;
+    if (hoty != kUnchanged) a.hoty = hoty;
+    if (start != kUnchanged) {
+        if (start > a.endFrame) start = a.endFrame;
+        if (start > frames) start = frames;
+        a.startFrame = start;
+    }
+    if (end != kUnchanged) {
+        if (end < a.startFrame) end = a.startFrame;
+        if (end > frames) end = frames;
+        a.endFrame = end;
+    }
+    return true;
+}
+
+void CSprite::GetFrame(int anim, int frame, uint32_t* ms) const {
+    const State& st = *st_;
+    if (!st.created || !ms || anim < 1 || anim > static_cast<int>(st.anims.size())) return;
+    const SpriteAnimation& a = st.anims[size_t(anim - 1)];
+    if (frame < 1 || frame > static_cast<int>(a.frames.size())) return;
+    *ms = a.frames[size_t(frame - 1)].ms;
+}
+
+bool CSprite::SetFrame(int anim, int frame, uint32_t ms) {
+    State& st = *st_;
+    if (!st.created) return false;
+    if (anim < 1 || anim > static_cast<int>(st.anims.size())) {
+        LOG_PRINT(2, " . [CSprite::SetFrame(%d,%d,%d)] Warning: animation not found.\n", anim, frame, static_cast<int>(ms));
+        return false;
+    }
+    SpriteAnimation& a = st.anims[size_t(anim - 1)];
+    if (frame < 0 || frame > static_cast<int>(a.frames.size())) {
+        LOG_PRINT(2, " . [CSprite::SetFrame(%d,%d,%d)] Warning: frame not found.\n", anim, frame, static_cast<int>(ms));
+        return false;
+    }
+    if (frame == 0) {
+        for (auto& f : a.frames) f.ms = ms;
+    } else {
+        a.frames[size_t(frame - 1)].ms = ms;
+    }
+    return true;
+}
+
+int CSprite::GetAnimationCount() const { return st_->created ? static_cast<int>(st_->anims.size()) : 0; }
+const char* CSprite::GetName() const { return st_->created ? st_->name : ""; }
+uint32_t CSprite::GetColorKey() const { return st_->colorKey; }
+int CSprite::GetRole() const { return st_->role; }

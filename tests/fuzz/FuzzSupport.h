@@ -1,0 +1,52 @@
+// Shared by the fuzz targets: the SDK started once per process (its log
+// stays inactive) and a private scratch folder for the files a target must
+// hand to the SDK by name.
+#pragma once
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "core/Trovalis.h"
+
+namespace fuzzsupport {
+
+inline void StartSdkOnce() {
+    static bool started = [] {
+        Trovalis.Init(0);
+        std::atexit([] { Trovalis.Quit(); });
+        return true;
+    }();
+    (void)started;
+}
+
+// The scratch folder, made once per process and removed at exit.
+inline const std::string& ScratchDir() {
+    static const std::string dir = [] {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "bundlex-fuzz-XXXXXX").string();
+        char* made = mkdtemp(&tmpl[0]);
+        std::string d = made ? std::string(made) : std::string(".");
+        static std::string keep = d;
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(keep, ec);
+        });
+        return d;
+    }();
+    return dir;
+}
+
+inline std::string WriteScratch(const std::string& name, const uint8_t* data, size_t size) {
+    const std::string path = ScratchDir() + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+        if (size) std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+    return path;
+}
+
+}  // namespace fuzzsupport

@@ -1,25 +1,632 @@
-// Placeholder until the package manager lands: every operation fails.
+// The package manager: creating, opening and closing packages, the registry
+// of 32 slots, walking entries, loading, adding and deleting blocks.
+//
+// Searches are answered from each open package's index (PackageIndex.h),
+// which holds exactly what a scan of the file from offset 520 finds; the
+// results, messages, cursor and file bytes are those of the scan itself.
 #include "package/IStuffVLT.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <SDL.h>
+
+#include "core/Endian.h"
 #include "core/Log.h"
+#include "package/PackageCipher.h"
+#include "package/PackageFormat.h"
+#include "package/PackageIndex.h"
+#include "package/PackageUpgrade.h"
 
-struct IStuffVLT::Impl {};
+using namespace vlt;
 
-IStuffVLT::IStuffVLT() : impl_(new Impl) { LOG_PRINT(5, " . [IStuffVLT] Interfaz created.\n"); }
+namespace {
+
+constexpr const char kDeletedType[kTypeSize] = {'D', 'E', 'L', 'E', 'T', 'E', 'D', 0};
+// Offsets are 32-bit in the slot and the cursor: a package never grows past this.
+constexpr uint64_t kMaxPackageLength = 0xFFFFFFFFull;
+
+const char* ErrorText(int err) { return err ? strerror(err) : "unexpected end of file"; }
+
+}  // namespace
+
+struct IStuffVLT::Impl {
+    PackageCipher packageCipher;
+    PackageCipher internalCipher;
+    PackageSlot slots[kMaxPackages];
+    PackageIndex index[kMaxPackages];
+    int32_t nextId = 0;
+    int32_t rotating = 0;
+    uint8_t head[kHeadSize] = {};
+    uint8_t header[kHeaderSize] = {};
+    uint8_t keySet = 0;
+    // The payload offset and packed size of the entry last found by any search.
+    uint64_t cursorOffset = 0;
+    uint32_t cursorLength = 0;
+
+    // The slot of an open package, or -1.
+    int SlotOf(int id) const {
+        if (id < 1) return -1;
+        for (int i = 0; i < kMaxPackages; ++i)
+            if (slots[i].id == id) return i;
+        return -1;
+    }
+    bool Locked(int k) const { return slots[k].protectedFlag && !keySet; }
+    const PackageCipher* CipherOf(int k) const { return slots[k].protectedFlag ? &packageCipher : nullptr; }
+
+    void Take(int k, size_t j, BlockInfo* info) {
+        const IndexEntry& e = index[k].entries()[j];
+        std::memcpy(info->name, e.desc + kNameOffset, kNameSize);
+        info->name[kNameSize - 1] = 0;  // untrusted: always a terminated text
+        std::memcpy(info->type, e.desc + kTypeOffset, kTypeSize);
+        info->type[kTypeSize - 1] = 0;
+        info->mode = e.desc[kModeOffset];
+        info->size = LoadLE32(e.desc + kSizeOffset);
+        info->packedSize = e.packedSize;
+        info->data = nullptr;
+        cursorOffset = e.payload();
+        cursorLength = e.packedSize;
+    }
+
+    // The end of a walk: the message of a descriptor cut short, and the result.
+    int WalkEnd(int id, int result, bool shortDescriptor, bool first) {
+        if (shortDescriptor) {
+            if (first)
+                LOG_PRINT(0, " . [IStuffVLT->FindFirst(%d)] Error: the first block was unsuccessfully loaded.\n", id);
+            else
+                LOG_PRINT(0, " . [IStuffVLT->FindNext(%d)] Error: the next block was unsuccessfully loaded.\n", id);
+        }
+        return result;
+    }
+
+    int Find(int id, BlockInfo* info, bool first) {
+        const int k = SlotOf(id);
+        if (k < 0) return 2;
+        if (Locked(k)) {
+            LOG_PRINT(0, " . [IStuffVLT->Find(%d)] Error: the given VLT is protected and the key was not set.\n", id);
+            return 0;
+        }
+        if (first) {
+            cursorOffset = 0;
+            cursorLength = 0;
+        }
+        const uint64_t start = first ? kFirstEntry : cursorOffset + cursorLength;
+        PackageIndex& idx = index[k];
+        idx.Extend(CipherOf(k));
+        const long long j = idx.AfterScanStart(start);
+        if (j >= 0) {
+            if (static_cast<size_t>(j) < idx.entries().size()) {
+                Take(k, static_cast<size_t>(j), info);
+                return 1;
+            }
+            return WalkEnd(id, idx.endResult(), idx.endShortDescriptor(), first);
+        }
+        // A start the index does not know (the shared cursor last moved in
+        // another package): scan the file itself from there.
+        IndexEntry e;
+        size_t descBytes = 0;
+        switch (idx.window().Next(start, e.marker, e.desc, descBytes)) {
+            case FileWindow::Scan::End:
+                return 0;
+            case FileWindow::Scan::ReadError:
+                return 2;
+            case FileWindow::Scan::ShortDescriptor:
+                return WalkEnd(id, descBytes ? 2 : 0, true, first);
+            case FileWindow::Scan::Found:
+                break;
+        }
+        if (const PackageCipher* c = CipherOf(k)) c->Decipher(e.desc, kDescriptorSize);
+        std::memcpy(info->name, e.desc + kNameOffset, kNameSize);
+        info->name[kNameSize - 1] = 0;
+        std::memcpy(info->type, e.desc + kTypeOffset, kTypeSize);
+        info->type[kTypeSize - 1] = 0;
+        info->mode = e.desc[kModeOffset];
+        info->size = LoadLE32(e.desc + kSizeOffset);
+        info->packedSize = LoadLE32(e.desc + kPackedOffset);
+        info->data = nullptr;
+        cursorOffset = e.payload();
+        cursorLength = info->packedSize;
+        return 1;
+    }
+
+    // The search by name and type: the result of a walk from the first entry
+    // that stops at the first entry carrying both (1, with the found record
+    // copied over info and its number in found), or the walk's end result.
+    int Search(int id, int k, BlockInfo* info, size_t& found) {
+        if (Locked(k)) {
+            LOG_PRINT(0, " . [IStuffVLT->Find(%d)] Error: the given VLT is protected and the key was not set.\n", id);
+            return 0;
+        }
+        cursorOffset = 0;
+        cursorLength = 0;
+        PackageIndex& idx = index[k];
+        idx.Extend(CipherOf(k));
+        const long long j = idx.FindPair(info->name, info->type);
+        if (j >= 0) {
+            found = static_cast<size_t>(j);
+            Take(k, found, info);
+            return 1;
+        }
+        const size_t n = idx.entries().size();
+        if (n) {
+            // The walk passed every entry; the cursor stays at the last one.
+            cursorOffset = idx.entries()[n - 1].payload();
+            cursorLength = idx.entries()[n - 1].packedSize;
+        }
+        return WalkEnd(id, idx.endResult(), idx.endShortDescriptor(), n == 0);
+    }
+
+    bool ChecksumOf(int fd, uint32_t& crc) {
+        struct stat st;
+        if (fstat(fd, &st) != 0) return false;
+        const uint64_t length = static_cast<uint64_t>(st.st_size);
+        if (length < kFirstEntry) {
+            errno = 0;
+            return false;
+        }
+        return ChecksumFromHere(fd, length - kFirstEntry, crc);
+    }
+
+    // Registers an opened package; its id, or 0 when the registry is full.
+    int Register(int fd, int32_t protectedFlag, const char* path, uint64_t length, bool remembered, bool readOnly) {
+        if (!remembered) {
+            int s = -1;
+            for (int i = 0; i < kMaxPackages && s < 0; ++i)
+                if (slots[i].recordedLength == 0) s = i;
+            if (s < 0) {
+                for (int i = 0; i < kMaxPackages && s < 0; ++i) {
+                    const int c = (rotating + i) % kMaxPackages;
+                    if (slots[c].id == 0) s = c;
+                }
+                if (s < 0) {
+                    LOG_PRINT(2, " . [IStuffVLT] Warning: reached maximum limit of VLT files opened(%d).\n",
+                              kMaxPackages);
+                    return 0;
+                }
+                rotating = (rotating + 1) % kMaxPackages;
+            }
+            slots[s].recordedLength = static_cast<uint32_t>(length);
+            slots[s].fileName = path;
+            slots[s].openCount = 0;
+        }
+        int t = 0;
+        while (t < kMaxPackages && !(slots[t].recordedLength == length && slots[t].fileName == path)) ++t;
+        if (t == kMaxPackages) return 0;  // cannot happen: the slot was just filled
+        PackageSlot& slot = slots[t];
+        int id;
+        if (slot.id == 0) {
+            slot.modified = 0;
+            slot.id = nextId++;
+        } else {
+            close(slot.handle);
+        }
+        id = slot.id;
+        ++slot.openCount;
+        slot.handle = fd;
+        slot.protectedFlag = protectedFlag;
+        slot.readOnly = readOnly;
+        index[t].Reset(fd);
+        return id;
+    }
+
+    void CloseSlot(int k) {
+        PackageSlot& slot = slots[k];
+        if (slot.modified) {
+            std::string error;
+            if (!RewriteHeader(slot.handle, internalCipher, error))
+                LOG_PRINT(0, " . [IStuffVLT->Close(%d)] Error: the header of '%s' could not be rewritten: %s\n",
+                          slot.id, slot.fileName.c_str(), error.c_str());
+        }
+        if (close(slot.handle) != 0)
+            LOG_PRINT(0, " . [IStuffVLT->Close(%d)] Error: '%s' could not be closed: %s\n", slot.id,
+                      slot.fileName.c_str(), strerror(errno));
+        slot.handle = 0;
+        slot.id = 0;
+        slot.modified = 0;
+        slot.protectedFlag = 0;
+        slot.openCount = 0;
+        slot.readOnly = false;
+        index[k].Clear();
+    }
+};
+
+IStuffVLT::IStuffVLT() : impl_(new Impl) {
+    srand(SDL_GetTicks());
+    do {
+        impl_->nextId = rand() % 333666;
+    } while (impl_->nextId == 0);
+    if (!PackageCipher::KeyWithInternalKey(impl_->internalCipher, impl_->packageCipher))
+        LOG_PRINT(0, " . [IStuffVLT] Error: the cipher could not be keyed.\n");
+    LOG_PRINT(5, " . [IStuffVLT] Interfaz created.\n");
+}
+
 IStuffVLT::~IStuffVLT() {
+    for (int k = 0; k < kMaxPackages; ++k) {
+        if (impl_->slots[k].id != 0) {
+            LOG_PRINT(2, " . [IStuffVLT] Warning: '%s' VLT file was not closed on your code. Doing it now!\n",
+                      impl_->slots[k].fileName.c_str());
+            impl_->CloseSlot(k);
+        }
+    }
     delete impl_;
     LOG_PRINT(5, " . [IStuffVLT] Interfaz deleted.\n");
 }
-int IStuffVLT::Create(const char*) { return -1; }
-int IStuffVLT::Open(const char*) { return -1; }
-void IStuffVLT::Close(int) {}
-const char* IStuffVLT::GetName(int) { return nullptr; }
-int IStuffVLT::FindFirst(int, BlockInfo*) { return 2; }
-int IStuffVLT::FindNext(int, BlockInfo*) { return 2; }
-int IStuffVLT::Count(int) { return -1; }
-int IStuffVLT::CountDeleted(int) { return -1; }
-int IStuffVLT::LoadBlock(int, const char*, const char*, BlockInfo*) { return 0; }
-int IStuffVLT::FreeBlock(BlockInfo*) { return 1; }
-int IStuffVLT::AddData(int, BlockInfo*) { return 0; }
-int IStuffVLT::Delete(int, BlockInfo*) { return 0; }
-uint32_t IStuffVLT::CalculateCRC(int) { return 0; }
+
+int IStuffVLT::Create(const char* path) {
+    if (!path || !*path) return -1;
+    Trovalis.CreatePath(path);
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    uint8_t bytes[kFirstEntry];
+    std::memcpy(bytes, kHead4, kHeadSize);
+    BuildHeader(bytes + kHeadSize, nullptr, nullptr);
+    impl_->internalCipher.Encipher(bytes + kHeadSize, kHeaderSize);
+    const bool written = WriteAll(fd, bytes, sizeof bytes);
+    const int err = errno;
+    if (close(fd) != 0 || !written) {
+        LOG_PRINT(0, " . [IStuffVLT->Create('%s')] Error: %s\n", path, strerror(written ? errno : err));
+        unlink(path);  // a half-written package is no package
+        return -1;
+    }
+    return Open(path);
+}
+
+int IStuffVLT::Open(const char* path) {
+    if (!path) return -1;
+    Impl& m = *impl_;
+    bool readOnly = false;
+    int fd = open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: %s\n", path, strerror(errno));
+            return -1;
+        }
+        readOnly = true;
+        LOG_PRINT(2, " . [IStuffVLT->Open('%s')] Warning: file opened in read only mode.\n", path);
+    }
+    std::memset(m.head, 0, sizeof m.head);
+    if (ReadAt(fd, m.head, kHeadSize, 0) != static_cast<long long>(kHeadSize) || std::memcmp(m.head, "VLTv", 4) != 0) {
+        close(fd);
+        LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: it is not a valid VLT.\n", path);
+        return -1;
+    }
+    if (m.head[4] == '3') {
+        if (readOnly) {
+            LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: it is not possible to update a VLT opened in read only mode.\n",
+                      path);
+            close(fd);
+            return -1;
+        }
+        close(fd);
+        fd = Update3to4(path);
+        if (fd < 0) {
+            LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: it was not possible to update the given VLT from v3.0 to v4.0.\n",
+                      path);
+            return -1;
+        }
+        LOG_PRINT(5, " . [IStuffVLT->Open('%s')] Info: the given VLT was updated from v3.0 to v4.0.\n", path);
+    }
+    if (m.head[4] != '4') {
+        char text[kHeadSize + 1] = {};
+        std::memcpy(text, m.head, kHeadSize);
+        LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: '%s' version is not supported.\n", path, text);
+        close(fd);
+        return -1;
+    }
+    struct stat st;
+    if (ReadAt(fd, m.header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize) || fstat(fd, &st) != 0) {
+        LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: the given VLT is corrupted.\n", path);
+        close(fd);
+        return -1;
+    }
+    m.internalCipher.Decipher(m.header, kHeaderSize);
+    const uint64_t length = static_cast<uint64_t>(st.st_size);
+
+    bool remembered = false;
+    for (int i = 0; i < kMaxPackages && m.slots[i].recordedLength != 0; ++i) {
+        if (m.slots[i].recordedLength == length && m.slots[i].fileName == path) {
+            remembered = true;
+            break;
+        }
+    }
+    if (!remembered) {
+        uint32_t crc = 0;
+        const bool read = lseek(fd, static_cast<off_t>(kFirstEntry), SEEK_SET) >= 0 && m.ChecksumOf(fd, crc);
+        if (!read || crc != LoadLE32(m.header + kChecksumOffset)) {
+            LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: the given VLT is corrupted.\n", path);
+            close(fd);
+            return -1;
+        }
+    }
+    const int id = m.Register(fd, m.header[kProtectedOffset], path, length, remembered, readOnly);
+    if (id < 1) {
+        close(fd);
+        return 0;
+    }
+    return id;
+}
+
+int IStuffVLT::Update3to4(const char* path) { return UpgradeV3Package(path, impl_->internalCipher, impl_->head); }
+
+void IStuffVLT::Close(int id) {
+    const int k = impl_->SlotOf(id);
+    if (k < 0) return;
+    if (--impl_->slots[k].openCount < 1) impl_->CloseSlot(k);
+}
+
+const char* IStuffVLT::GetName(int id) {
+    const int k = impl_->SlotOf(id);
+    return k < 0 ? nullptr : impl_->slots[k].fileName.c_str();
+}
+
+int IStuffVLT::FindFirst(int id, BlockInfo* info) {
+    if (!info) return 2;
+    return impl_->Find(id, info, true);
+}
+
+int IStuffVLT::FindNext(int id, BlockInfo* info) {
+    if (!info) return 2;
+    return impl_->Find(id, info, false);
+}
+
+int IStuffVLT::Count(int id) {
+    const int k = impl_->SlotOf(id);
+    if (k < 0) return -1;
+    const off_t position = lseek(impl_->slots[k].handle, 0, SEEK_CUR);
+    BlockInfo info;
+    int count = 0;
+    for (int r = FindFirst(id, &info); r == 1; r = FindNext(id, &info)) ++count;
+    if (position >= 0) lseek(impl_->slots[k].handle, position, SEEK_SET);
+    return count;
+}
+
+int IStuffVLT::CountDeleted(int id) {
+    const int k = impl_->SlotOf(id);
+    if (k < 0) return -1;
+    const off_t position = lseek(impl_->slots[k].handle, 0, SEEK_CUR);
+    BlockInfo info;
+    int count = 0;
+    for (int r = FindFirst(id, &info); r == 1; r = FindNext(id, &info))
+        if (std::memcmp(info.type, kDeletedType, kTypeSize) == 0) ++count;
+    if (position >= 0) lseek(impl_->slots[k].handle, position, SEEK_SET);
+    return count;
+}
+
+int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* info) {
+    if (!info) return 0;
+    std::memset(info, 0, sizeof *info);
+    Impl& m = *impl_;
+    const int k = m.SlotOf(id);
+    if (k < 0 || !type || !name) return 0;
+    const PackageSlot& slot = m.slots[k];
+    const char* file = slot.fileName.c_str();
+    if (m.Locked(k)) {
+        LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: the given VLT is protected and the key was not set.\n",
+                  file, type, name);
+        return 0;
+    }
+    // A name or type longer than its field could only match a cut-down copy
+    // of itself: it is not in the package.
+    size_t found = 0;
+    int r = 0;
+    if (strlen(type) < kTypeSize && strlen(name) < kNameSize) {
+        std::strcpy(info->type, type);
+        std::strcpy(info->name, name);
+        r = m.Search(id, k, info, found);
+    }
+    if (r != 1) {
+        LOG_PRINT(2, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Warning: datablock was not found in the given VLT.\n",
+                  file, type, name);
+        return 0;
+    }
+    const uint64_t start = m.cursorOffset;
+    const uint64_t padded = PaddedLength(info->packedSize);
+    struct stat st;
+    // The payload must lie inside the file, and a stored block cannot be
+    // longer than what was stored.
+    if (fstat(slot.handle, &st) != 0 || start + padded > static_cast<uint64_t>(st.st_size) ||
+        (info->mode != compressed && info->size > info->packedSize)) {
+        LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: datablock was not loaded successfully.\n", file,
+                  type, name);
+        return 0;
+    }
+    if (info->mode == compressed && info->size > kMaxUnpackedSize) {
+        LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: UCL failed to decompress the data block.\n",
+                  file, type, name);
+        return 0;
+    }
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(padded ? static_cast<size_t>(padded) : 1));
+    // Small payloads come from the read window; large ones straight from the file.
+    const long long got = !buffer ? -1
+                          : padded <= FileWindow::kSize
+                              ? m.index[k].window().Get(start, buffer, static_cast<size_t>(padded))
+                              : ReadAt(slot.handle, buffer, static_cast<size_t>(padded), start);
+    if (got != static_cast<long long>(padded)) {
+        std::free(buffer);
+        LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: datablock was not loaded successfully.\n", file,
+                  type, name);
+        return 0;
+    }
+    if (const PackageCipher* c = m.CipherOf(k)) c->Decipher(buffer, static_cast<size_t>(padded));
+    if (info->mode == crypted) {
+        if (padded != info->packedSize) {
+            uint8_t* exact = static_cast<uint8_t*>(std::realloc(buffer, info->packedSize ? info->packedSize : 1));
+            if (exact) buffer = exact;
+        }
+        ScrambleBlock(buffer, info->packedSize);
+    } else if (info->mode == compressed) {
+        uint8_t* out = static_cast<uint8_t*>(std::malloc(info->size ? info->size : 1));
+        if (!out || !DecompressBlock(buffer, info->packedSize, out, info->size)) {
+            std::free(out);
+            std::free(buffer);
+            LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: UCL failed to decompress the data block.\n",
+                      file, type, name);
+            return 0;
+        }
+        std::free(buffer);
+        buffer = out;
+    }
+    info->data = buffer;
+    return static_cast<int>(info->size);
+}
+
+int IStuffVLT::FreeBlock(BlockInfo* info) {
+    if (info) {
+        std::free(info->data);
+        info->data = nullptr;
+    }
+    return 1;
+}
+
+int IStuffVLT::AddData(int id, BlockInfo* info) {
+    if (!info) return 0;
+    Impl& m = *impl_;
+    if (strnlen(info->type, kTypeSize) >= kTypeSize || strnlen(info->name, kNameSize) >= kNameSize) {
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%.32s')] Error: name or type are too long. Maximum chars for name is 32 and 8 for type.\n",
+                  id, info->name);
+        return 0;
+    }
+    const int k = m.SlotOf(id);
+    if (k < 0) return 0;
+    PackageSlot& slot = m.slots[k];
+    if (m.Locked(k)) {
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the given VLT is protected and the key was not set.\n", id,
+                  info->name);
+        return 0;
+    }
+    size_t found = 0;
+    const int r = m.Search(id, k, info, found);
+    if (r == 1) {
+        LOG_PRINT(5, " . [IStuffVLT->AddData(%d,'%s')] Info: block already exists.\n", id, info->name);
+        return -1;
+    }
+    if (r == 2) {
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: it was not possible to access to the VLT.\n", id,
+                  info->name);
+        return 0;
+    }
+    if (slot.readOnly) {
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the VLT was opened in read only mode.\n", id, info->name);
+        return 0;
+    }
+    if (!info->data && info->size) {
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the block has no data.\n", id, info->name);
+        return 0;
+    }
+
+    uint8_t desc[kDescriptorSize] = {};
+    std::memcpy(desc + kNameOffset, info->name, strnlen(info->name, kNameSize));
+    std::memcpy(desc + kTypeOffset, info->type, strnlen(info->type, kTypeSize));
+    std::vector<uint8_t> packed;
+    if (info->mode != compressed) {
+        if (info->mode != stored) info->mode = crypted;
+        packed.assign(info->data, info->data + info->size);
+        if (info->mode == crypted) ScrambleBlock(packed.data(), packed.size());
+    } else if (!CompressBlock(info->data, info->size, packed)) {
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: UCL failed to compress the data block.\n", id, info->name);
+        return 0;
+    }
+    const uint32_t packedSize = static_cast<uint32_t>(packed.size());
+    desc[kModeOffset] = info->mode;
+    StoreLE32(desc + kSizeOffset, info->size);
+    StoreLE32(desc + kPackedOffset, packedSize);
+
+    const uint64_t padded = PaddedLength(packedSize);
+    struct stat st;
+    if (fstat(slot.handle, &st) != 0) {
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: it was not possible to access to the VLT.\n", id,
+                  info->name);
+        return 0;
+    }
+    const uint64_t end = static_cast<uint64_t>(st.st_size);
+    if (end + kEntryHeadSize + padded > kMaxPackageLength) {
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the VLT cannot grow beyond 4 GiB.\n", id, info->name);
+        return 0;
+    }
+    std::vector<uint8_t> entry(static_cast<size_t>(kEntryHeadSize + padded), 0);
+    std::memcpy(entry.data(), kMarker, kMarkerSize);
+    std::memcpy(entry.data() + kMarkerSize, desc, kDescriptorSize);
+    if (packedSize) std::memcpy(entry.data() + kEntryHeadSize, packed.data(), packedSize);
+    if (const PackageCipher* c = m.CipherOf(k)) {
+        c->Encipher(entry.data() + kMarkerSize, kDescriptorSize);
+        c->Encipher(entry.data() + kEntryHeadSize, static_cast<size_t>(padded));
+    }
+    if (!WriteAllAt(slot.handle, entry.data(), entry.size(), end)) {
+        const int err = errno;
+        // Cut a partly written entry away again: the file stays as it was.
+        const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
+        m.index[k].Invalidate();
+        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the data block could not be written: %s%s\n", id,
+                  info->name, strerror(err), restored ? "" : " (the VLT could not be restored)");
+        return 0;
+    }
+    slot.modified = 1;
+    slot.recordedLength += static_cast<uint32_t>(kEntryHeadSize + padded);
+    m.index[k].Appended();
+    return static_cast<int>(packedSize);
+}
+
+int IStuffVLT::Delete(int id, BlockInfo* info) {
+    if (id < 0 || !info) return 0;
+    Impl& m = *impl_;
+    uint8_t* data = info->data;
+    const uint32_t size = info->size;
+    const uint32_t packedSize = info->packedSize;
+    const uint8_t mode = info->mode;
+    const int k = m.SlotOf(id);
+    size_t found = 0;
+    const int r = k < 0 ? 2 : m.Search(id, k, info, found);
+    if (r != 1) {
+        LOG_PRINT(2, " . [IStuffVLT->Delete(%d)] Warning: datablock was not found in the given VLT.\n", id);
+        return 0;
+    }
+    info->data = data;
+    info->size = size;
+    info->packedSize = packedSize;
+    info->mode = mode;
+
+    PackageSlot& slot = m.slots[k];
+    if (slot.readOnly) {
+        LOG_PRINT(0, " . [IStuffVLT->Delete(%d)] Error: the VLT was opened in read only mode.\n", id);
+        return 0;
+    }
+    const IndexEntry& e = m.index[k].entries()[found];
+    uint8_t desc[kDescriptorSize];
+    std::memcpy(desc, e.desc, kDescriptorSize);
+    std::memcpy(desc + kTypeOffset, kDeletedType, kTypeSize);
+    desc[kNameOffset] = '?';
+    uint8_t onDisk[kDescriptorSize];
+    std::memcpy(onDisk, desc, kDescriptorSize);
+    if (const PackageCipher* c = m.CipherOf(k)) c->Encipher(onDisk, kDescriptorSize);
+    const uint64_t at = m.cursorOffset - kDescriptorSize;
+    if (!WriteAllAt(slot.handle, onDisk, kDescriptorSize, at)) {
+        const int err = errno;
+        // Put the old descriptor back over whatever part was written.
+        uint8_t old[kDescriptorSize];
+        std::memcpy(old, e.desc, kDescriptorSize);
+        if (const PackageCipher* c = m.CipherOf(k)) c->Encipher(old, kDescriptorSize);
+        WriteAllAt(slot.handle, old, kDescriptorSize, at);
+        m.index[k].Invalidate();
+        LOG_PRINT(0, " . [IStuffVLT->Delete(%d)] Error: the descriptor could not be written: %s\n", id, strerror(err));
+        return 0;
+    }
+    m.index[k].Rewrite(found, desc);
+    slot.modified = 1;
+    return 1;
+}
+
+uint32_t IStuffVLT::CalculateCRC(int handle) {
+    const off_t position = lseek(handle, 0, SEEK_CUR);
+    uint32_t crc = 0;
+    const bool ok = position >= 0 && impl_->ChecksumOf(handle, crc);
+    if (!ok) LOG_PRINT(0, " . [IStuffVLT->CalculateCRC('%d')] Error: %s\n", handle, ErrorText(errno));
+    if (position >= 0) lseek(handle, position, SEEK_SET);
+    return ok ? crc : 0;
+}

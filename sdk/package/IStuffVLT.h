@@ -63,6 +63,11 @@ public:
     uint32_t CalculateCRC(int handle);
 
 private:
+    // Rebuilds the 3.0 package at path as 4.0 (see PackageUpgrade.h): a
+    // read-write handle of the new file after its head, with the head in the
+    // head buffer; -1 on failure.
+    int Update3to4(const char* path);
+
     struct Impl;
     Impl* impl_;
     friend struct IStuffVLTTestAccess;

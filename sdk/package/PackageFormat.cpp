@@ -1,0 +1,192 @@
+// File-level helpers of the package format: header blocks, dates, checked
+// reads and writes, the checksum and the block compression.
+#include "package/PackageFormat.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <SDL.h>
+#include <ucl/ucl.h>
+#include <zlib.h>
+
+#include "core/Endian.h"
+#include "core/Trovalis.h"
+#include "package/PackageCipher.h"
+
+namespace vlt {
+
+const uint8_t kMarker[kMarkerSize] = {0xB7, 0xAE, 0xCE, 'B', 'l', 'o', 'c', 'k',
+                                      '-',  'D',  'a',  't', 'a', 0xCE, 0xAF, 0xB7};
+
+void CurrentDate(uint8_t* field) {
+    std::memset(field, 0, kDateSize);
+    const time_t now = time(nullptr);
+    struct tm local;
+    char text[64] = {};
+    if (!localtime_r(&now, &local) || !asctime_r(&local, text)) return;
+    size_t n = strnlen(text, sizeof text);
+    if (n && text[n - 1] == '\n') --n;
+    if (n > kDateSize - 1) n = kDateSize - 1;
+    std::memcpy(field, text, n);
+}
+
+void BuildHeader(uint8_t header[kHeaderSize], const char* creator, const char* created) {
+    std::memset(header, 0, kHeaderSize);
+    const char* maker = creator ? creator : Trovalis.MakerLine();
+    std::memcpy(header + kCreatorOffset, maker, strnlen(maker, kCreatorSize - 1));
+    CurrentDate(header + kModifiedOffset);
+    if (created)
+        std::memcpy(header + kCreatedOffset, created, strnlen(created, kDateSize - 1));
+    else
+        std::memcpy(header + kCreatedOffset, header + kModifiedOffset, kDateSize);
+    srand(SDL_GetTicks());
+    for (size_t i = 0; i < kFillerSize; ++i) header[kFillerOffset + i] = static_cast<uint8_t>(rand() % 255);
+}
+
+bool WriteAllAt(int fd, const void* data, size_t n, uint64_t offset) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (n) {
+        const ssize_t w = pwrite(fd, p, n, static_cast<off_t>(offset));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+        offset += static_cast<uint64_t>(w);
+    }
+    return true;
+}
+
+long long ReadAt(int fd, void* data, size_t n, uint64_t offset) {
+    uint8_t* p = static_cast<uint8_t*>(data);
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = pread(fd, p + got, n - got, static_cast<off_t>(offset + got));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return static_cast<long long>(got);
+}
+
+bool WriteAll(int fd, const void* data, size_t n) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (n) {
+        const ssize_t w = write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (w == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+long long ReadSome(int fd, void* data, size_t n) {
+    uint8_t* p = static_cast<uint8_t*>(data);
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = read(fd, p + got, n - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return static_cast<long long>(got);
+}
+
+bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc) {
+    std::vector<uint8_t> piece(static_cast<size_t>(length < (1u << 20) ? length : (1u << 20)));
+    uLong c = crc32(0L, Z_NULL, 0);
+    while (length) {
+        const size_t want = static_cast<size_t>(length < piece.size() ? length : piece.size());
+        const long long got = ReadSome(fd, piece.data(), want);
+        if (got < 0) return false;
+        if (static_cast<size_t>(got) < want) {
+            errno = 0;
+            return false;
+        }
+        c = crc32(c, piece.data(), static_cast<uInt>(got));
+        length -= want;
+    }
+    crc = static_cast<uint32_t>(c);
+    return true;
+}
+
+bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error) {
+    uint8_t stored[kHeaderSize];
+    if (ReadAt(fd, stored, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize)) {
+        error = "the header block could not be read";
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) < kFirstEntry ||
+        lseek(fd, static_cast<off_t>(kFirstEntry), SEEK_SET) < 0) {
+        error = strerror(errno);
+        return false;
+    }
+    uint32_t crc = 0;
+    if (!ChecksumFromHere(fd, static_cast<uint64_t>(st.st_size) - kFirstEntry, crc)) {
+        error = errno ? strerror(errno) : "the file ends early";
+        return false;
+    }
+    uint8_t header[kHeaderSize];
+    std::memcpy(header, stored, kHeaderSize);
+    internal.Decipher(header, kHeaderSize);
+    CurrentDate(header + kModifiedOffset);
+    StoreLE32(header + kChecksumOffset, crc);
+    internal.Encipher(header, kHeaderSize);
+    if (!WriteAllAt(fd, header, kHeaderSize, kHeadSize)) {
+        error = strerror(errno);
+        WriteAllAt(fd, stored, kHeaderSize, kHeadSize);  // best effort: the old header back
+        return false;
+    }
+    if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+        error = strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
+    // UCL's bound for the worst case.
+    const uint64_t capacity = uint64_t(size) + size / 8 + 256;
+    out.assign(static_cast<size_t>(capacity), 0);
+    ucl_uint outLen = static_cast<ucl_uint>(capacity);
+    static const uint8_t kNothing = 0;
+    const int r = ucl_nrv2b_99_compress(data ? data : &kNothing, size, out.data(), &outLen, nullptr, 6,
+                                        nullptr, nullptr);
+    if (r != UCL_E_OK || outLen > capacity) return false;
+    out.resize(outLen);
+    return true;
+}
+
+bool DecompressBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size) {
+    ucl_uint outLen = size;
+    uint8_t dummy = 0;
+    const int r = ucl_nrv2b_decompress_safe_8(packed, packedSize, out ? out : &dummy, &outLen, nullptr);
+    return r == UCL_E_OK && outLen == size;
+}
+
+}  // namespace vlt

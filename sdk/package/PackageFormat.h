@@ -1,0 +1,102 @@
+// The bytes of a version 4.0 package file.
+//
+//   offset 0    4    "VLTv"
+//   offset 4    4    "4.0" and a NUL
+//   offset 8    512  header block, always enciphered with the internal key
+//   offset 520  ...  block entries, one after the other
+//
+// Header block (deciphered): 0 creator (29, NUL-terminated), 29 creation date
+// (32), 61 modification date (32), 93 protected flag (1), 94 reserved (2),
+// 96 checksum (LE32, CRC-32 of every byte from offset 520 to the end),
+// 100 filler (410 bytes of rand() % 255), 510 reserved (2).
+//
+// Block entry: the 16-byte marker (never enciphered), the 64-byte descriptor
+// and the payload padded with zeros to a multiple of 8 (both enciphered with
+// the package key in a protected package).
+//
+// Descriptor (deciphered): 0 name (32), 32 type (8), 40 mode (1), 41 padding
+// (3), 44 size (LE32), 48 packed size (LE32), 52 reserved (12).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class PackageCipher;
+
+namespace vlt {
+
+constexpr size_t kHeadSize = 8;
+constexpr size_t kHeaderSize = 512;
+constexpr uint64_t kFirstEntry = kHeadSize + kHeaderSize;  // 520
+constexpr size_t kMarkerSize = 16;
+constexpr size_t kDescriptorSize = 64;
+constexpr size_t kEntryHeadSize = kMarkerSize + kDescriptorSize;  // 80
+extern const uint8_t kMarker[kMarkerSize];
+constexpr uint8_t kHead4[kHeadSize] = {'V', 'L', 'T', 'v', '4', '.', '0', 0};
+
+// Header block fields.
+constexpr size_t kCreatorOffset = 0;
+constexpr size_t kCreatorSize = 29;
+constexpr size_t kCreatedOffset = 29;
+constexpr size_t kModifiedOffset = 61;
+constexpr size_t kDateSize = 32;
+constexpr size_t kProtectedOffset = 93;
+constexpr size_t kChecksumOffset = 96;
+constexpr size_t kFillerOffset = 100;
+constexpr size_t kFillerSize = 410;
+
+// Descriptor fields.
+constexpr size_t kNameOffset = 0;
+constexpr size_t kNameSize = 32;
+constexpr size_t kTypeOffset = 32;
+constexpr size_t kTypeSize = 8;
+constexpr size_t kModeOffset = 40;
+constexpr size_t kSizeOffset = 44;
+constexpr size_t kPackedOffset = 48;
+
+// The largest size a compressed block may claim. Far above any real resource;
+// it bounds the buffer a damaged or hostile descriptor can make us allocate.
+constexpr uint32_t kMaxUnpackedSize = 1u << 30;  // 1 GiB
+
+inline uint64_t PaddedLength(uint64_t packed) { return (packed + 7) & ~uint64_t(7); }
+
+// The current local time as asctime gives it, without the line end, in a
+// zeroed field of kDateSize bytes.
+void CurrentDate(uint8_t* field);
+
+// Fills a header block of a new package: creator, both dates, protected
+// flag 0, checksum 0, filler after srand(SDL_GetTicks()), reserved zero.
+// creator and created may be null: the maker line and the current time.
+void BuildHeader(uint8_t header[kHeaderSize], const char* creator, const char* created);
+
+// Writes all of n bytes at offset; false on any error or short write (errno
+// set; ENOSPC for a write that made no progress).
+bool WriteAllAt(int fd, const void* data, size_t n, uint64_t offset);
+// Reads up to n bytes at offset; the count read, or -1 on an error.
+long long ReadAt(int fd, void* data, size_t n, uint64_t offset);
+// Writes all of n bytes at the current position.
+bool WriteAll(int fd, const void* data, size_t n);
+// Reads up to n bytes at the current position; the count, or -1.
+long long ReadSome(int fd, void* data, size_t n);
+
+// CRC-32 of length bytes read from the current position, read in pieces so
+// that a large package needs no buffer of its size. False on a read error or
+// when fewer bytes come (errno is then set, 0 meaning "file ends early").
+bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc);
+
+// The header rewrite of a modified package: reads the header block,
+// deciphers it, sets the modification date and the checksum of bytes 520 to
+// the end, enciphers and writes it back, and commits the file. On failure
+// the previous header bytes are put back where possible and the reason is
+// returned in error.
+bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error);
+
+// UCL NRV2B at level 6 into out (resized to the packed length). False if the
+// compressor fails.
+bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
+// Decompresses exactly size bytes into out (capacity size); false on a
+// damaged stream or any other produced length.
+bool DecompressBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size);
+
+}  // namespace vlt

@@ -1,3 +1,115 @@
+// ImportDocument: an ORBv1 document and its payload files into a package.
+//
+// The root's children are taken one by one and handled by the first kind
+// whose tag prefix matches (image, tile, font, sprite, music, sound, file,
+// panel); anything else is skipped quietly. An element that cannot be rebuilt
+// is reported and skipped, and the run goes on. The package is written as a
+// new file beside the target and put in place only when it is complete
+// (PackageStage), so that a failed or interrupted import leaves the user's
+// package as it was.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
 #include "Converter.h"
-// Filled by the converter work: until then every import fails.
-int ImportDocument(const char*, const char*) { return 0; }
+#include "ImportKinds.h"
+#include "OrbFormat.h"
+#include "PackageStage.h"
+#include "core/Trovalis.h"
+
+namespace {
+
+// Handles the current root child; true when a block was stored for it
+// (panels count their own widgets).
+void ImportRootChild(ImportSession& s) {
+    const char* tag = Trovalis.XMLNodeGetName(s.doc);
+    const orb::KindRow* row = orb::MatchRootChild(tag);
+    if (!row) return;
+    if (row->kind == orb::Kind::Panel) {
+        ImportPanel(s);
+        return;
+    }
+    std::string name = "no name attribute";
+    bool ok = false;
+    switch (row->kind) {
+        case orb::Kind::Image: ok = ImportImage(s, name); break;
+        case orb::Kind::Tile: ok = ImportTile(s, name); break;
+        case orb::Kind::Font: ok = ImportFont(s, name); break;
+        case orb::Kind::Sprite: ok = ImportSprite(s, name); break;
+        case orb::Kind::Music: ok = ImportAudio(s, name, true); break;
+        case orb::Kind::Sound: ok = ImportAudio(s, name, false); break;
+        case orb::Kind::File: ok = ImportFile(s, name); break;
+        case orb::Kind::Panel: break;
+    }
+    if (ok) {
+        ++s.c.done;
+        ++s.c.Of(row->kind);
+    } else {
+        std::printf("\n - WARNING: problem found importing '%s' %s.\n", orb::Printable(name).c_str(), row->word);
+    }
+}
+
+}  // namespace
+
+int ImportDocument(const char* input, const char* output) {
+    ImportSession s;
+    s.doc = input ? Trovalis.XMLOpen(input) : 0;
+    if (!s.doc) {
+        std::printf(" - Error: could not open the given XML.\n");
+        return 0;
+    }
+    if (Trovalis.XMLNodePointTo(s.doc, 1, orb::kRootTag) != 1) {
+        std::printf(" - Error parsing the XML, is it a ORB file?\n");
+        Trovalis.XMLClose(s.doc);
+        return 0;
+    }
+    const char* version = nullptr;
+    if (Trovalis.XMLAttributeGet(s.doc, orb::attr::kVersion, &version) != 1 || !version ||
+        std::string(version) != orb::kVersion) {
+        std::printf(" - Only ORBv1 format is supported.\n");
+        Trovalis.XMLClose(s.doc);
+        return 0;
+    }
+    std::string target;
+    if (output) {
+        target = output;
+    } else {
+        const char* source = nullptr;
+        if (Trovalis.XMLAttributeGet(s.doc, orb::attr::kSource, &source) == 1 && source) target = source;
+    }
+    if (target.empty()) {
+        std::printf(" - Error: no output VLT was given and the XML does not name its 'source' VLT.\n");
+        Trovalis.XMLClose(s.doc);
+        return 0;
+    }
+    int total = 0;
+    Trovalis.XMLAttributeGet(s.doc, orb::attr::kTotalBlocks, &total);
+    s.total = total;
+
+    PackageStage stage;
+    s.pkg = g_pStuffVLT ? stage.Begin(target) : 0;
+    if (s.pkg < 1) {
+        std::printf(" - Error: could not open/create the desired VLT('%s').\n", orb::Printable(target).c_str());
+        Trovalis.XMLClose(s.doc);
+        return 0;
+    }
+    std::printf(" - Trying to generate '%s' with %d blocks\n", orb::Printable(target).c_str(), s.total);
+
+    if (Trovalis.XMLNodeChild(s.doc) == 1) {
+        do {
+            ImportRootChild(s);
+            orb::PrintProgress(s.c, s.total);
+        } while (Trovalis.XMLNodeNext(s.doc) == 1);
+    }
+    if (s.total != s.c.done)
+        std::printf("\n - WARNING: existing XML blocks(%d) does not match with imported ones(%d).\n", s.total,
+                    s.c.done);
+    Trovalis.XMLClose(s.doc);
+    if (!stage.Commit()) {
+        std::printf("\n - Error: could not write the desired VLT('%s'); it was left as it was.\n",
+                    orb::Printable(target).c_str());
+        return 0;
+    }
+    return 1;
+}

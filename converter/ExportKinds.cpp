@@ -1,0 +1,338 @@
+#include "ExportKinds.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <SDL.h>
+
+#include "core/Endian.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/Font.h"
+#include "resources/IImage.h"
+#include "resources/ISoundFX.h"
+#include "resources/Sprite.h"
+#include "resources/Tile.h"
+
+namespace {
+
+struct SurfaceFree {
+    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
+};
+using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
+
+// A payload block from LoadBlock, released on every path.
+struct LoadedBlock {
+    BlockInfo info;
+    LoadedBlock() { std::memset(&info, 0, sizeof info); }
+    ~LoadedBlock() {
+        if (info.data) g_pStuffVLT->FreeBlock(&info);
+    }
+    LoadedBlock(const LoadedBlock&) = delete;
+    LoadedBlock& operator=(const LoadedBlock&) = delete;
+};
+
+void Warn(const char* word, const std::string& name) {
+    std::printf("\n - WARNING: problem found exporting '%s' %s.\n", orb::Printable(name).c_str(), word);
+}
+
+bool FileHasSize(const std::string& path, long long expected) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return expected < 0 ? st.st_size > 0 : st.st_size == expected;
+}
+
+// Writes bytes to a new file (created or truncated), every byte or nothing:
+// a failed or short write, or a failed close, removes the file again.
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {
+    Trovalis.CreatePath(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    bool ok = true;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) ok = false;
+    if (!ok) ::unlink(path.c_str());
+    return ok;
+}
+
+// A graphic payload as written: where, and the attributes that describe it.
+struct Graphic {
+    std::string source;
+    bool perPixel = false;
+    int alphamod = 255;
+    int colorkey = orb::kNoColorKeyValue;
+};
+
+// Writes the surface as PNG (per-pixel) or BMP (per-surface) under a fresh
+// safe name and fills g. The image writers create missing directories
+// themselves; the path is prepared here as well so that no writer is relied
+// upon for it.
+bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name, SDL_Surface* surface,
+                  bool perPixel, Graphic& g) {
+    if (!surface || !surface->format) return false;
+    const std::string file = s.names.Make(prefix, name, perPixel ? ".png" : ".bmp");
+    g.source = s.PathOf(file);
+    g.perPixel = perPixel;
+    g.alphamod = surface->format->alpha;
+    g.colorkey = static_cast<int>(surface->format->colorkey);
+    Trovalis.CreatePath(g.source.c_str());
+    const bool written = perPixel ? g_pImage->SavePNG(g.source.c_str(), surface, -1) == 0
+                                  : g_pImage->SaveBMP(g.source.c_str(), surface) == 1;
+    if (!written || !FileHasSize(g.source, -1)) {
+        ::unlink(g.source.c_str());
+        return false;
+    }
+    return true;
+}
+
+void SetText(ExportSession& s, const char* name, const char* value) { Trovalis.XMLAttributeSet(s.doc, name, value); }
+void SetInt(ExportSession& s, const char* name, int value) { Trovalis.XMLAttributeSet(s.doc, name, value); }
+
+void SetGraphicAttributes(ExportSession& s, const Graphic& g, const char* perSurfaceText) {
+    SetText(s, orb::attr::kSource, g.source.c_str());
+    if (g.perPixel) {
+        SetText(s, orb::attr::kAlphaBlending, orb::kPerPixel);
+    } else {
+        SetText(s, orb::attr::kAlphaBlending, perSurfaceText);
+        SetInt(s, orb::attr::kAlphaMod, g.alphamod);
+        SetInt(s, orb::attr::kColorKey, g.colorkey);
+    }
+}
+
+// Makes the element as a child of the current one; false (nothing made)
+// when the document has no current element.
+bool Open(ExportSession& s, const char* tag) { return Trovalis.XMLNodeCreate(s.doc, tag) == 1; }
+void Close(ExportSession& s) { Trovalis.XMLNodeParent(s.doc); }
+
+bool ExportImage(ExportSession& s, const std::string& n) {
+    SurfacePtr surface(g_pImage->Load(s.pkg, n.c_str(), nullptr));
+    if (!surface) return false;
+    const bool perPixel = (surface->flags & SDL_SRCALPHA) && surface->format->alpha == 255;
+    Graphic g;
+    if (!WriteGraphic(s, orb::Row(orb::Kind::Image).filePrefix, n, surface.get(), perPixel, g)) return false;
+    if (!Open(s, orb::Row(orb::Kind::Image).tag)) return false;
+    SetText(s, orb::attr::kName, n.c_str());
+    SetGraphicAttributes(s, g, orb::kPerSurface);
+    Close(s);
+    return true;
+}
+
+bool ExportTile(ExportSession& s, const std::string& n) {
+    CTile tile;
+    if (!tile.Load(s.pkg, n.c_str(), "TILE2")) return false;
+    Graphic g;
+    if (!WriteGraphic(s, orb::Row(orb::Kind::Tile).filePrefix, n, tile.GetSurface(), tile.GetAlpha() == 256, g))
+        return false;
+    if (!Open(s, orb::Row(orb::Kind::Tile).tag)) return false;
+    SetText(s, orb::attr::kName, n.c_str());
+    SetGraphicAttributes(s, g, orb::kTilePerSurface);
+    SetInt(s, orb::attr::kXPosition, tile.GetPositionX());
+    SetInt(s, orb::attr::kYPosition, tile.GetPositionY());
+    int xo = 0, yo = 0;
+    if (tile.GetTileset(&xo, &yo)) {
+        SetText(s, orb::attr::kTileset, orb::kEnabled);
+        SetInt(s, orb::attr::kXOffset, xo);
+        SetInt(s, orb::attr::kYOffset, yo);
+    } else {
+        SetText(s, orb::attr::kTileset, orb::kDisabled);
+    }
+    Close(s);
+    return true;
+}
+
+bool ExportSprite(ExportSession& s, const std::string& n) {
+    CSprite sprite;
+    if (sprite.Load(s.pkg, n.c_str(), "SPR2") <= 0) return false;
+    SDL_Surface* sheet = sprite.GetSurface();
+    int w = 0, h = 0;
+    sprite.GetOffset(&w, &h);
+    // No row count exists for a frame height of 0: such a sprite cannot be
+    // described, and is reported instead of dividing by it.
+    if (!sheet || w < 1 || h < 1) return false;
+    Graphic g;
+    if (!WriteGraphic(s, orb::Row(orb::Kind::Sprite).filePrefix, n, sheet, sprite.GetAlpha() == 256, g))
+        return false;
+    if (!Open(s, orb::Row(orb::Kind::Sprite).tag)) return false;
+    SetText(s, orb::attr::kName, n.c_str());
+    SetGraphicAttributes(s, g, orb::kPerSurface);
+    SetInt(s, orb::attr::kXOffset, w);
+    SetInt(s, orb::attr::kYOffset, h);
+    const int rows = sheet->h / h;
+    for (int a = 0; a < rows; ++a) {
+        uint16_t type = 0, status = 0, frames = 0, start = 0, end = 0;
+        int16_t hotx = 0, hoty = 0;
+        sprite.GetAnimProperties(a + 1, &type, &status, &frames, &hotx, &hoty, &start, &end);
+        if (!Open(s, orb::kAnimationTag)) break;
+        SetInt(s, orb::attr::kId, a);
+        SetInt(s, orb::attr::kType, type);
+        SetInt(s, orb::attr::kStatus, status);
+        SetInt(s, orb::attr::kFrames, frames);
+        SetInt(s, orb::attr::kHotX, hotx);
+        SetInt(s, orb::attr::kHotY, hoty);
+        SetInt(s, orb::attr::kStartFrame, start);
+        SetInt(s, orb::attr::kEndFrame, end);
+        for (int f = 0; f < frames; ++f) {
+            uint32_t ms = 0;
+            sprite.GetFrame(a + 1, f + 1, &ms);
+            if (!Open(s, orb::kFrameTag)) break;
+            SetInt(s, orb::attr::kId, f);
+            SetInt(s, orb::attr::kMs, static_cast<int>(ms));
+            Close(s);
+        }
+        Close(s);
+    }
+    Close(s);
+    return true;
+}
+
+bool ExportFont(ExportSession& s, const std::string& n) {
+    CFont font;
+    if (!font.Load(s.pkg, n.c_str())) return false;
+    Graphic g;
+    if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, font.GetSurface(), font.GetAlpha() == 256, g))
+        return false;
+    if (!Open(s, orb::Row(orb::Kind::Font).tag)) return false;
+    SetText(s, orb::attr::kName, n.c_str());
+    SetGraphicAttributes(s, g, orb::kPerSurface);
+    SetInt(s, orb::attr::kKerning, font.GetKerning());
+    Close(s);
+    return true;
+}
+
+// The format text names the payload's extension; only the SDK's own short
+// alphanumeric texts are accepted.
+bool UsableFormat(const std::string& f) {
+    if (f.empty() || f.size() > 8) return false;
+    for (char c : f)
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
+    const orb::KindRow& row = orb::Row(music ? orb::Kind::Music : orb::Kind::Sound);
+    AudioInfo info;
+    std::memset(&info, 0, sizeof info);
+    const bool known = music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
+    const std::string format(info.format, strnlen(info.format, sizeof info.format));
+    if (!known || !UsableFormat(format)) return false;
+    const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, "." + format));
+    Trovalis.CreatePath(path.c_str());
+    if (!g_pSoundFX->Export(s.pkg, n.c_str(), music ? 1 : 0, path.c_str()) ||
+        !FileHasSize(path, static_cast<long long>(info.size))) {
+        ::unlink(path.c_str());
+        return false;
+    }
+    if (!Open(s, row.tag)) return false;
+    SetText(s, orb::attr::kName, n.c_str());
+    SetText(s, orb::attr::kSource, path.c_str());
+    Close(s);
+    return true;
+}
+
+bool ExportFile(ExportSession& s, const std::string& n) {
+    const orb::KindRow& row = orb::Row(orb::Kind::File);
+    LoadedBlock block;
+    // A loaded block always comes with a buffer, even an empty one; a
+    // missing or damaged block comes without.
+    g_pStuffVLT->LoadBlock(s.pkg, "FILE", n.c_str(), &block.info);
+    if (!block.info.data) return false;
+    const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, ""));
+    if (!WriteWholeFile(path, block.info.data, block.info.size)) return false;
+    if (!Open(s, row.tag)) return false;
+    SetText(s, orb::attr::kName, n.c_str());
+    SetText(s, orb::attr::kSource, path.c_str());
+    SetText(s, orb::attr::kStoreMethod, orb::StoreMethodName(block.info.mode));
+    Close(s);
+    return true;
+}
+
+// One state image of widget w: silently absent when its block does not load.
+// True when it was exported.
+bool ExportStateImage(ExportSession& s, const std::string& w, const orb::StateRow& state) {
+    const std::string blockName = w + state.suffix;
+    CTile tile;
+    if (!tile.Load(s.pkg, blockName.c_str(), orb::kStateImageBlockType)) return false;
+    Graphic g;
+    if (!WriteGraphic(s, "wid_", w + "_" + state.state, tile.GetSurface(), tile.GetAlpha() == 256, g)) {
+        std::printf("\n - WARNING: problem found exporting '%s' state of widget '%s'.\n", state.state,
+                    orb::Printable(w).c_str());
+        return false;
+    }
+    if (!Open(s, orb::kImageTag)) return false;
+    SetText(s, orb::attr::kState, state.state);
+    SetGraphicAttributes(s, g, orb::kPerSurface);
+    Close(s);
+    return true;
+}
+
+}  // namespace
+
+bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string& name, const std::string&) {
+    bool ok = false;
+    switch (row.kind) {
+        case orb::Kind::Image: ok = ExportImage(s, name); break;
+        case orb::Kind::Tile: ok = ExportTile(s, name); break;
+        case orb::Kind::Sprite: ok = ExportSprite(s, name); break;
+        case orb::Kind::Font: ok = ExportFont(s, name); break;
+        case orb::Kind::Music: ok = ExportAudio(s, name, true); break;
+        case orb::Kind::Sound: ok = ExportAudio(s, name, false); break;
+        case orb::Kind::File: ok = ExportFile(s, name); break;
+        case orb::Kind::Panel: break;
+    }
+    if (!ok) Warn(row.word, name);
+    return ok;
+}
+
+void ExportWidget(ExportSession& s, const std::string& w) {
+    uint8_t record[orb::kWidgetRecordSize];
+    {
+        LoadedBlock block;
+        g_pStuffVLT->LoadBlock(s.pkg, orb::kWidgetBlockType, w.c_str(), &block.info);
+        if (!block.info.data || block.info.size < orb::kWidgetRecordSize) {
+            std::printf("\n - WARNING: problem found exporting '%s' panel, widget '%s'.\n", orb::kPanelName,
+                        orb::Printable(w).c_str());
+            return;
+        }
+        std::memcpy(record, block.info.data, sizeof record);
+    }
+    if (!s.panelMade) {
+        if (!Open(s, orb::Row(orb::Kind::Panel).tag)) return;
+        SetText(s, orb::attr::kName, orb::kPanelName);
+        SetInt(s, orb::attr::kXPosition, 0);
+        SetInt(s, orb::attr::kYPosition, 0);
+        SetInt(s, orb::attr::kWidth, orb::kPanelWidth);
+        SetInt(s, orb::attr::kHeight, orb::kPanelHeight);
+        SetInt(s, orb::attr::kAlphaMod, 0);
+        s.panelMade = true;
+    }
+    if (!Open(s, orb::kWidgetTag)) return;
+    ++s.c.gui;
+    SetText(s, orb::attr::kName, w.c_str());
+    SetText(s, orb::attr::kType, orb::WidgetTypeName(record[6]));
+    SetInt(s, orb::attr::kId, s.c.gui);
+    SetInt(s, orb::attr::kXPosition, LoadLE16(record + 12));
+    SetInt(s, orb::attr::kYPosition, LoadLE16(record + 14));
+    SetInt(s, orb::attr::kKey, LoadLE16(record + 4));
+    SetInt(s, orb::attr::kSelectBox, static_cast<int>(LoadLE32(record + 8)));
+    SetInt(s, orb::attr::kValue, static_cast<int>(LoadLE32(record + 20)));
+    SetInt(s, orb::attr::kRange, static_cast<int16_t>(LoadLE16(record + 16)));
+    for (const orb::StateRow& state : orb::kStates)
+        if (ExportStateImage(s, w, state)) ++s.c.done;
+    ++s.c.done;
+    Close(s);
+}

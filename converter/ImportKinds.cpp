@@ -1,0 +1,427 @@
+#include "ImportKinds.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <SDL.h>
+
+#include "core/Endian.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/Font.h"
+#include "resources/IButton.h"
+#include "resources/IImage.h"
+#include "resources/ISoundFX.h"
+#include "resources/Sprite.h"
+#include "resources/Tile.h"
+
+namespace {
+
+struct SurfaceFree {
+    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
+};
+using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
+
+// Attribute reads on the current element: false when the attribute is
+// missing (or, for integers, does not start with a decimal number); the
+// output is left alone then.
+bool Text(const ImportSession& s, const char* name, std::string& out) {
+    const char* value = nullptr;
+    if (Trovalis.XMLAttributeGet(s.doc, name, &value) != 1 || !value) return false;
+    out = value;
+    return true;
+}
+bool Int(const ImportSession& s, const char* name, int& out) {
+    return Trovalis.XMLAttributeGet(s.doc, name, &out) == 1;
+}
+
+// The element's "name", which also becomes the name its warnings show. A
+// block name holds at most 31 characters; the classes would ignore a longer
+// one in SetName and store the block as "temp", so it fails the element.
+bool ReadName(const ImportSession& s, std::string& name) {
+    std::string value;
+    if (!Text(s, orb::attr::kName, value)) return false;
+    name = value;
+    return value.size() <= orb::kMaxBlockName;
+}
+
+bool AlphaInRange(int a) { return a >= 0 && a <= 255; }
+
+// Stores through save(); when the block exists already (-1), removes the old
+// block of that name and type and stores again. The final result decides:
+// above 0 is stored (a failed first store, 0, is a failure, not a success).
+template <typename Save>
+bool StoreReplacing(const ImportSession& s, const char* type, const std::string& name, Save save, int* last = nullptr) {
+    int result = save();
+    if (result == -1) {
+        BlockInfo info;
+        std::memset(&info, 0, sizeof info);
+        std::snprintf(info.name, sizeof info.name, "%s", name.c_str());
+        std::snprintf(info.type, sizeof info.type, "%s", type);
+        if (g_pStuffVLT->Delete(s.pkg, &info) != 0) result = save();
+    }
+    if (last) *last = result;
+    return result > 0;
+}
+
+// Reads "colorkey" and "alphamod" of a per-surface element.
+bool ReadSurfaceKeys(const ImportSession& s, int& colorkey, int& alphamod) {
+    return Int(s, orb::attr::kColorKey, colorkey) && Int(s, orb::attr::kAlphaMod, alphamod) && AlphaInRange(alphamod);
+}
+
+// A tile made from the element's payload: per-pixel from the PNG surface,
+// per-surface from the file, with its colour key and alpha.
+bool CreateTile(const ImportSession& s, CTile& tile, bool perPixel) {
+    std::string source;
+    if (!Text(s, orb::attr::kSource, source)) return false;
+    if (perPixel) {
+        SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
+        return surface && tile.Create(surface.get(), "temp");
+    }
+    if (!tile.Create(source.c_str(), "temp")) return false;
+    int colorkey = 0, alphamod = 0;
+    if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
+    tile.SetColorKey(static_cast<uint32_t>(colorkey));
+    tile.SetAlpha(alphamod);
+    return true;
+}
+
+// One state image of widget w; the current element is its "image".
+bool ImportStateImage(ImportSession& s, const std::string& w, const std::string& state) {
+    std::string blending;
+    if (!Text(s, orb::attr::kAlphaBlending, blending)) return false;
+    CTile tile;
+    if (!CreateTile(s, tile, orb::IsPerPixel(blending.c_str()))) return false;
+    const std::string blockName = w + orb::StateSuffix(state.c_str());
+    if (blockName.size() > orb::kMaxBlockName) return false;
+    tile.SetName(blockName.c_str());
+    return StoreReplacing(s, orb::kStateImageBlockType, blockName,
+                          [&] { return tile.Save(s.pkg, orb::kStateImageBlockType); });
+}
+
+// The frames of one animation; the current element is the animation.
+bool ImportFrames(ImportSession& s, CSprite& sprite, int animId, int frames) {
+    if (Trovalis.XMLNodeChild(s.doc) != 1) return true;  // no frame children: nothing to check
+    int i = 0;
+    bool ok = true;
+    while (i < frames) {
+        if (!orb::TagIs(Trovalis.XMLNodeGetName(s.doc), orb::kFrameTag)) {
+            std::printf("\n - WARNING: idAnim '%d': no 'frame' tag found.", animId);
+            ok = false;
+            break;
+        }
+        int frameId = 0, ms = 0;
+        if (!Int(s, orb::attr::kId, frameId)) {
+            std::printf("\n - WARNING: idAnim '%d': no 'id' frame attribute found.", animId);
+            ok = false;
+            break;
+        }
+        if (!Int(s, orb::attr::kMs, ms)) {
+            std::printf("\n - WARNING: idAnim '%d': no 'ms' frame attribute found.", animId);
+            ok = false;
+            break;
+        }
+        if (frameId < 0 || frameId > frames) {
+            std::printf("\n - WARNING: idAnim '%d': idFrame '%d' is out of range [0,%d].", animId, frameId, frames);
+            ok = false;
+            break;
+        }
+        sprite.SetFrame(animId + 1, frameId + 1, static_cast<uint32_t>(ms));
+        ++i;
+        if (Trovalis.XMLNodeNext(s.doc) != 1) break;
+    }
+    Trovalis.XMLNodeParent(s.doc);
+    if (!ok) return false;
+    if (i != frames) {
+        std::printf("\n - WARNING: idAnim '%d': parsed '%d' frames from a total of '%d'.", animId, i, frames);
+        return false;
+    }
+    return true;
+}
+
+// One animation; the current element is the sprite's child.
+bool ImportAnimation(ImportSession& s, CSprite& sprite, int rows) {
+    if (!orb::TagIs(Trovalis.XMLNodeGetName(s.doc), orb::kAnimationTag)) {
+        std::printf("\n - WARNING: no 'animation' tag found.");
+        return false;
+    }
+    int id = 0, type = 0, status = 0, frames = 0, hotx = 0, hoty = 0, start = 0, end = 0;
+    if (!Int(s, orb::attr::kId, id) || !Int(s, orb::attr::kType, type) || !Int(s, orb::attr::kStatus, status) ||
+        !Int(s, orb::attr::kFrames, frames) || !Int(s, orb::attr::kHotX, hotx) || !Int(s, orb::attr::kHotY, hoty) ||
+        !Int(s, orb::attr::kStartFrame, start) || !Int(s, orb::attr::kEndFrame, end))
+        return false;
+    if (id < 0 || id > rows) {
+        std::printf("\n - WARNING: idAnim '%d' is out of range [0,%d].", id, rows);
+        return false;
+    }
+    if (type != 2 && type != 4 && type != 8) {
+        std::printf("\n - WARNING: type '%d' is unknown.", type);
+        return false;
+    }
+    sprite.SetAnimProperties(id + 1, static_cast<uint16_t>(type), static_cast<uint16_t>(status),
+                             static_cast<int16_t>(hotx), static_cast<int16_t>(hoty), static_cast<uint16_t>(start),
+                             static_cast<uint16_t>(end));
+    return ImportFrames(s, sprite, id, frames);
+}
+
+// Hands the 24 bytes of a widget record to the widget class.
+int SaveWidgetRecord(int pkg, const std::string& name, const uint8_t* bytes) {
+    (void)pkg; (void)name; (void)bytes;
+    return 0;  // TEMP until IButton::Save lands
+}
+
+// One widget; the current element is the panel's child.
+bool ImportWidget(ImportSession& s, std::string& name) {
+    if (!orb::TagIs(Trovalis.XMLNodeGetName(s.doc), orb::kWidgetTag)) {
+        std::printf("\n - WARNING: no 'widget' tag found.");
+        return false;
+    }
+    if (!ReadName(s, name)) return false;
+    int x = 0, y = 0, key = 0, select = 0, value = 0, range = 0;
+    std::string typeName;
+    if (!Int(s, orb::attr::kXPosition, x) || !Int(s, orb::attr::kYPosition, y) ||
+        !Text(s, orb::attr::kType, typeName))
+        return false;
+    uint8_t code = orb::WidgetTypeCode(typeName.c_str());
+    if (code == 0) return false;
+    if (!Int(s, orb::attr::kKey, key) || !Int(s, orb::attr::kSelectBox, select) || !Int(s, orb::attr::kValue, value) ||
+        !Int(s, orb::attr::kRange, range))
+        return false;
+
+    // The state images go first: the widget's own store refuses a widget
+    // whose images are not in the package yet.
+    if (Trovalis.XMLNodeChild(s.doc) == 1) {
+        bool ok = true;
+        do {
+            if (!orb::TagIs(Trovalis.XMLNodeGetName(s.doc), orb::kImageTag)) {
+                std::printf("\n - WARNING: no 'image' tag found.");
+                ok = false;
+                break;
+            }
+            std::string state;
+            if (!Text(s, orb::attr::kState, state)) {
+                std::printf("\n - WARNING: no 'state' attribute found.");
+                ok = false;
+                break;
+            }
+            if (state == orb::kHoveredState && code == orb::kButton) code = orb::kComplexButton;
+            if (!ImportStateImage(s, name, state)) {
+                std::printf("\n - WARNING: could not load '%s' state.", orb::Printable(state).c_str());
+                ok = false;
+                break;
+            }
+            ++s.c.done;  // a stored state image stays stored and counted
+        } while (Trovalis.XMLNodeNext(s.doc) == 1);
+        Trovalis.XMLNodeParent(s.doc);
+        if (!ok) return false;
+    }
+
+    uint8_t bytes[orb::kWidgetRecordSize] = {};
+    StoreLE16(bytes + 4, static_cast<uint16_t>(key));
+    bytes[6] = code;
+    StoreLE32(bytes + 8, static_cast<uint32_t>(select));
+    StoreLE16(bytes + 12, static_cast<uint16_t>(x));
+    StoreLE16(bytes + 14, static_cast<uint16_t>(y));
+    StoreLE16(bytes + 16, static_cast<uint16_t>(range));
+    bytes[18] = 1;  // visible, as a freshly reset widget is
+    StoreLE32(bytes + 20, static_cast<uint32_t>(value));
+    int result = 0;
+    if (!StoreReplacing(s, orb::kWidgetBlockType, name,
+                        [&] { return SaveWidgetRecord(s.pkg, name, bytes); }, &result)) {
+        std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ImportImage(ImportSession& s, std::string& name) {
+    std::string blending, source;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Text(s, orb::attr::kSource, source))
+        return false;
+    SurfacePtr surface;
+    if (orb::IsPerPixel(blending.c_str())) {
+        surface.reset(g_pImage->LoadPNG(source.c_str()));
+        if (!surface) return false;
+    } else {
+        surface.reset(g_pImage->LoadBMP(source.c_str()));
+        if (!surface) return false;
+        int colorkey = 0, alphamod = 0;
+        if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
+        if (colorkey == orb::kNoColorKeyValue) {
+            SDL_SetColorKey(surface.get(), 0, 0);
+            surface->format->colorkey = 0xFFFFFFFFu;
+        } else {
+            SDL_SetColorKey(surface.get(), SDL_SRCCOLORKEY | SDL_RLEACCEL, static_cast<Uint32>(colorkey));
+        }
+        if (alphamod == 255)
+            SDL_SetAlpha(surface.get(), 0, 255);
+        else
+            SDL_SetAlpha(surface.get(), SDL_SRCALPHA, static_cast<Uint8>(alphamod));
+    }
+    return StoreReplacing(s, "IMG", name, [&] { return g_pImage->Save(s.pkg, name.c_str(), surface.get()); });
+}
+
+bool ImportTile(ImportSession& s, std::string& name) {
+    std::string blending;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending)) return false;
+    CTile tile;
+    if (!CreateTile(s, tile, orb::IsPerPixel(blending.c_str()))) return false;
+    int x = 0, y = 0;
+    if (!Int(s, orb::attr::kXPosition, x) || !Int(s, orb::attr::kYPosition, y)) return false;
+    tile.SetPosition(x, y);
+    std::string tileset;
+    if (!Text(s, orb::attr::kTileset, tileset)) return false;
+    if (orb::IsTilesetEnabled(tileset.c_str())) {
+        int xo = 0, yo = 0;
+        if (!Int(s, orb::attr::kXOffset, xo) || !Int(s, orb::attr::kYOffset, yo)) return false;
+        tile.SetTileset(1, xo, yo);
+    }
+    tile.SetName(name.c_str());
+    return StoreReplacing(s, "TILE2", name, [&] { return tile.Save(s.pkg, "TILE2"); });
+}
+
+bool ImportFont(ImportSession& s, std::string& name) {
+    std::string blending, source;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending)) return false;
+    CFont font;
+    const bool perPixel = orb::IsPerPixel(blending.c_str());
+    if (!Text(s, orb::attr::kSource, source)) return false;
+    {
+        SurfacePtr surface(perPixel ? g_pImage->LoadPNG(source.c_str()) : g_pImage->LoadBMP(source.c_str()));
+        if (!surface || font.Create(surface.get()) != 96) return false;
+    }
+    if (!perPixel) {
+        int alphamod = 0;
+        if (!Int(s, orb::attr::kAlphaMod, alphamod) || !AlphaInRange(alphamod)) return false;
+        font.SetAlpha(alphamod);
+    }
+    int kerning = 0;
+    if (!Int(s, orb::attr::kKerning, kerning)) return false;
+    font.SetKerning(kerning);
+    font.SetName(name.c_str());
+    return StoreReplacing(s, "FONT2", name, [&] { return font.Save(s.pkg, name.c_str()); });
+}
+
+bool ImportSprite(ImportSession& s, std::string& name) {
+    std::string blending, source;
+    int xo = 0, yo = 0;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Int(s, orb::attr::kXOffset, xo) ||
+        !Int(s, orb::attr::kYOffset, yo))
+        return false;
+    // A frame size below 1 has no row count: refused before any division.
+    if (xo < 1 || yo < 1) return false;
+    if (!Text(s, orb::attr::kSource, source)) return false;
+    CSprite sprite;
+    if (orb::IsPerPixel(blending.c_str())) {
+        SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
+        if (!surface || sprite.Create(surface.get(), "temp", xo, yo) <= 0) return false;
+    } else {
+        if (sprite.Create(source.c_str(), "temp", xo, yo) <= 0) return false;
+        int colorkey = 0, alphamod = 0;
+        if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
+        sprite.SetColorKey(static_cast<uint32_t>(colorkey));
+        sprite.SetAlpha(alphamod);
+    }
+    SDL_Surface* sheet = sprite.GetSurface();
+    if (!sheet) return false;
+    const int rows = sheet->h / yo;
+
+    int parsed = 0;
+    bool ok = true;
+    if (Trovalis.XMLNodeChild(s.doc) == 1) {
+        do {
+            ++parsed;
+            if (!ImportAnimation(s, sprite, rows)) {
+                ok = false;
+                break;
+            }
+        } while (Trovalis.XMLNodeNext(s.doc) == 1);
+        Trovalis.XMLNodeParent(s.doc);
+    }
+    if (!ok) return false;
+    if (parsed != rows) {
+        std::printf("\n - WARNING: parsed '%d' animations from a total of '%d'.", parsed, rows);
+        return false;
+    }
+    sprite.SetName(name.c_str());
+    return StoreReplacing(s, "SPR2", name, [&] { return sprite.Save(s.pkg, "SPR2"); });
+}
+
+bool ImportAudio(ImportSession& s, std::string& name, bool music) {
+    std::string source;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kSource, source)) return false;
+    // No replacement: a block that exists already makes the element fail.
+    const int result = music ? g_pSoundFX->MusicImport(s.pkg, name.c_str(), source.c_str())
+                             : g_pSoundFX->SoundImport(s.pkg, name.c_str(), source.c_str());
+    return result > 0;
+}
+
+bool ImportFile(ImportSession& s, std::string& name) {
+    std::string method, source;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Text(s, orb::attr::kSource, source))
+        return false;
+
+    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    std::vector<uint8_t> bytes;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+              static_cast<unsigned long long>(st.st_size) <= 0xFFFFFFFFull;
+    if (ok) {
+        // Read to the end whatever the size said (the file may change under
+        // us); the block takes exactly what was read.
+        bytes.resize(static_cast<size_t>(st.st_size));
+        size_t got = 0;
+        for (;;) {
+            if (got == bytes.size()) bytes.resize(bytes.size() + 65536);
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+            if (got > 0xFFFFFFFFull) {
+                ok = false;
+                break;
+            }
+        }
+        bytes.resize(got);
+    }
+    ::close(fd);
+    if (!ok) return false;
+
+    BlockInfo info;
+    std::memset(&info, 0, sizeof info);
+    std::snprintf(info.name, sizeof info.name, "%s", name.c_str());
+    std::snprintf(info.type, sizeof info.type, "%s", "FILE");
+    info.mode = orb::StoreMethodMode(method.c_str());
+    info.size = static_cast<uint32_t>(bytes.size());
+    uint8_t none = 0;  // an empty file still hands over a valid pointer
+    info.data = bytes.empty() ? &none : bytes.data();
+    // No replacement for raw files.
+    return g_pStuffVLT->AddData(s.pkg, &info) > 0;
+}
+
+void ImportPanel(ImportSession& s) {
+    if (Trovalis.XMLNodeChild(s.doc) != 1) return;
+    do {
+        const char* tag = Trovalis.XMLNodeGetName(s.doc);
+        std::string name = tag ? tag : "";
+        if (ImportWidget(s, name)) {
+            ++s.c.done;
+            ++s.c.gui;
+        } else {
+            std::printf("\n - WARNING: problem found importing '%s' panel, widget '%s'.\n", orb::kPanelName,
+                        orb::Printable(name).c_str());
+        }
+    } while (Trovalis.XMLNodeNext(s.doc) == 1);
+    Trovalis.XMLNodeParent(s.doc);
+}

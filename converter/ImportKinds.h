@@ -1,0 +1,24 @@
+// The importer's per-kind work: one function per element kind. Each is
+// called with the element as the document's current element, leaves it
+// current again on every path, and returns whether the resource was stored;
+// the caller counts it. Failures print their own warnings.
+#pragma once
+#include <string>
+
+#include "OrbFormat.h"
+
+struct ImportSession {
+    int doc = 0;
+    int pkg = 0;
+    int total = 0;
+    orb::Counters c;
+};
+
+bool ImportImage(ImportSession& s, std::string& name);
+bool ImportTile(ImportSession& s, std::string& name);
+bool ImportFont(ImportSession& s, std::string& name);
+bool ImportSprite(ImportSession& s, std::string& name);
+bool ImportAudio(ImportSession& s, std::string& name, bool music);
+bool ImportFile(ImportSession& s, std::string& name);
+// The panel counts its own widgets and state images.
+void ImportPanel(ImportSession& s);

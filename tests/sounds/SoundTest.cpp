@@ -1,0 +1,346 @@
+// Sound and music blocks: identification of every format from real or
+// hand-made data, storage modes, byte-exact export, and the tables' release.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "core/Endian.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/ISoundFX.h"
+
+using testsupport::FileExists;
+using testsupport::LogCapture;
+using testsupport::ReadFile;
+using testsupport::SdkSession;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+const std::string kData = std::string(BUNDLEX_SOURCE_DIR) + "/tests/data/sounds/";
+
+std::vector<uint8_t> Wav(uint32_t freq, uint16_t channels, uint16_t bits, uint32_t frames) {
+    const uint32_t dataBytes = frames * channels * (bits / 8);
+    std::vector<uint8_t> w(44 + dataBytes);
+    std::memcpy(&w[0], "RIFF", 4);
+    StoreLE32(&w[4], 36 + dataBytes);
+    std::memcpy(&w[8], "WAVEfmt ", 8);
+    StoreLE32(&w[16], 16);
+    StoreLE16(&w[20], 1);
+    StoreLE16(&w[22], channels);
+    StoreLE32(&w[24], freq);
+    StoreLE32(&w[28], freq * channels * (bits / 8));
+    StoreLE16(&w[32], static_cast<uint16_t>(channels * (bits / 8)));
+    StoreLE16(&w[34], bits);
+    std::memcpy(&w[36], "data", 4);
+    StoreLE32(&w[40], dataBytes);
+    for (uint32_t i = 0; i < dataBytes; ++i) w[44 + i] = static_cast<uint8_t>(i * 13);
+    return w;
+}
+
+std::vector<uint8_t> Header(const char* text, size_t at, size_t size) {
+    std::vector<uint8_t> b(size, 0x11);
+    std::memcpy(&b[at], text, std::strlen(text));
+    return b;
+}
+
+std::string Format(const AudioInfo& r) { return std::string(r.format, strnlen(r.format, sizeof r.format)); }
+
+// Runs the body with the current directory set to dir.
+struct InDir {
+    explicit InDir(const std::string& dir) {
+        char* cwd = getcwd(nullptr, 0);
+        old = cwd ? cwd : ".";
+        free(cwd);
+        EXPECT_EQ(chdir(dir.c_str()), 0);
+    }
+    ~InDir() { EXPECT_EQ(chdir(old.c_str()), 0); }
+    std::string old;
+};
+
+class SoundPackage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pkg = g_pStuffVLT->Create((dir / "s.vlt").c_str());
+        ASSERT_GE(pkg, 1);
+    }
+    void TearDown() override { g_pStuffVLT->Close(pkg); }
+    std::string File(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string f = dir / name;
+        EXPECT_TRUE(WriteFile(f, bytes));
+        return f;
+    }
+    uint8_t StoredMode(const char* type, const char* name) {
+        BlockInfo bi{};
+        if (g_pStuffVLT->FindFirst(pkg, &bi) != 1) return 0xFF;
+        do {
+            if (!std::strcmp(bi.type, type) && !std::strcmp(bi.name, name)) return bi.mode;
+        } while (g_pStuffVLT->FindNext(pkg, &bi) == 1);
+        return 0xFF;
+    }
+    SdkSession session;
+    TempDir dir;
+    int pkg = 0;
+};
+
+}  // namespace
+
+TEST(SoundInfoFile, WavReportsChannelsFormatFrequencyAndFileSize) {
+    ISoundFX fx;
+    TempDir dir;
+    const std::vector<uint8_t> wav = Wav(22050, 2, 16, 300);
+    ASSERT_TRUE(WriteFile(dir / "a.wav", wav));
+    AudioInfo r{};
+    ASSERT_TRUE(fx.SoundInfo(0, (dir / "a.wav").c_str(), &r));
+    EXPECT_EQ(Format(r), "WAV");
+    EXPECT_EQ(r.channels, 2);
+    EXPECT_EQ(r.sampleFormat, AUDIO_S16LSB);
+    EXPECT_EQ(r.frequency, 22050u);
+    EXPECT_EQ(r.size, wav.size());
+}
+
+// Decoding needs neither an open audio device nor an explicit Mix_Init:
+// the Ogg loader initialises SDL_mixer's Vorbis support itself.
+TEST(SoundInfoFile, RealAiffVocAndOggDecodeWithoutAudioDevice) {
+    ISoundFX fx;
+    struct Case {
+        const char* file;
+        const char* format;
+        int channels;
+        uint32_t freq;
+        uint16_t sampleFormat;
+    } cases[] = {
+        {"tone_11025_mono16.aiff", "AIFF", 1, 11025, AUDIO_S16MSB},
+        {"tone_8000_mono8.voc", "VOC", 1, 8000, AUDIO_U8},
+        {"tone_22050_stereo.ogg", "OGG", 2, 22050, AUDIO_S16LSB},
+    };
+    for (const Case& c : cases) {
+        const std::string f = kData + c.file;
+        AudioInfo r{};
+        ASSERT_TRUE(fx.SoundInfo(0, f.c_str(), &r)) << c.file << ": " << SDL_GetError();
+        EXPECT_EQ(Format(r), c.format);
+        EXPECT_EQ(r.channels, c.channels) << c.file;
+        EXPECT_EQ(r.frequency, c.freq) << c.file;
+        EXPECT_EQ(r.sampleFormat, c.sampleFormat) << c.file;
+        EXPECT_EQ(r.size, ReadFile(f).size()) << c.file;
+    }
+    AudioInfo m{};
+    ASSERT_TRUE(fx.MusicInfo(0, (kData + "tone_22050_stereo.ogg").c_str(), &m));
+    EXPECT_EQ(Format(m), "OGG");
+    EXPECT_EQ(m.channels, 2);
+    EXPECT_EQ(m.frequency, 22050u);
+}
+
+TEST(SoundInfoFile, MidiIsRefusedAsSoundButIsModAsMusic) {
+    ISoundFX fx;
+    TempDir dir;
+    const std::string f = dir / "song.mid";
+    ASSERT_TRUE(WriteFile(f, Header("MThd", 0, 64)));
+    LogCapture cap;
+    AudioInfo r{};
+    EXPECT_FALSE(fx.SoundInfo(0, f.c_str(), &r));
+    EXPECT_NE(cap.Take().find("Error: sound format unknown.\n"), std::string::npos);
+    ASSERT_TRUE(fx.MusicInfo(0, f.c_str(), &r));
+    EXPECT_EQ(Format(r), "MOD");
+    EXPECT_EQ(r.channels, 0);
+    EXPECT_EQ(r.frequency, 0u);
+    EXPECT_EQ(r.size, 64u);
+}
+
+TEST(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
+    ISoundFX fx;
+    TempDir dir;
+    struct Case {
+        std::vector<uint8_t> bytes;
+        const char* format;
+    } cases[] = {
+        {Header("IMPM", 0, 200), "IT"},
+        {Header("Extended Module: x", 0, 200), "XM"},
+        {Header("SCRM", 44, 200), "S3M"},
+        {Header("M.K.", 1080, 1200), "MOD"},
+        {Header("SC", 0, 3), "MOD"},  // shorter than any header
+        {{}, "MOD"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const std::string f = dir / ("m" + std::to_string(i));
+        ASSERT_TRUE(WriteFile(f, cases[i].bytes));
+        AudioInfo r{};
+        ASSERT_TRUE(fx.MusicInfo(0, f.c_str(), &r)) << i;
+        EXPECT_EQ(Format(r), cases[i].format) << i;
+        EXPECT_EQ(r.size, cases[i].bytes.size()) << i;
+    }
+}
+
+TEST(SoundInfoFile, DamagedAudioIsRefusedWithoutCrash) {
+    ISoundFX fx;
+    TempDir dir;
+    std::vector<std::vector<uint8_t>> bad;
+    const std::vector<uint8_t> wav = Wav(11025, 1, 8, 100);
+    bad.emplace_back(wav.begin(), wav.begin() + 20);  // cut inside "fmt "
+    std::vector<uint8_t> huge = wav;
+    StoreLE32(&huge[40], 0x7FFFFFF0);  // data chunk claims 2 GB
+    bad.push_back(huge);
+    std::vector<uint8_t> zeroChannels = wav;
+    StoreLE16(&zeroChannels[22], 0);
+    bad.push_back(zeroChannels);
+    std::vector<uint8_t> adpcm = wav;
+    StoreLE16(&adpcm[20], 2);  // MS ADPCM without its coefficients
+    bad.push_back(adpcm);
+    for (const char* real : {"tone_11025_mono16.aiff", "tone_8000_mono8.voc", "tone_22050_stereo.ogg"}) {
+        const std::vector<uint8_t> good = ReadFile(kData + real);
+        bad.emplace_back(good.begin(), good.begin() + good.size() / 3);
+        bad.emplace_back(good.begin(), good.begin() + 12);
+    }
+    bad.push_back(Header("RIFF", 0, 4));
+    bad.push_back(Header("OggS", 0, 60));
+    for (size_t i = 0; i < bad.size(); ++i) {
+        const std::string f = dir / ("bad" + std::to_string(i));
+        ASSERT_TRUE(WriteFile(f, bad[i]));
+        AudioInfo r{};
+        fx.SoundInfo(0, f.c_str(), &r);  // any answer but a crash
+        fx.MusicInfo(0, f.c_str(), &r);
+    }
+    AudioInfo r{};
+    EXPECT_FALSE(fx.SoundInfo(0, (dir / "bad0").c_str(), &r));
+}
+
+TEST(SoundInfoFile, NegativeHandleSoundSilentMusicLogged) {
+    SdkSession session;
+    LogCapture cap;
+    AudioInfo r{};
+    EXPECT_FALSE(g_pSoundFX->SoundInfo(-3, "x", &r));
+    EXPECT_EQ(cap.Take(), "");
+    EXPECT_FALSE(g_pSoundFX->MusicInfo(-3, "x", &r));
+    EXPECT_NE(cap.Take().find("Error: music not found.\n"), std::string::npos);
+    EXPECT_FALSE(g_pSoundFX->SoundInfo(0, "/no/such/file.wav", &r));
+    EXPECT_NE(cap.Take().find("Error: sound load failed.\n"), std::string::npos);
+}
+
+TEST_F(SoundPackage, StorageModesFollowKindAndFileName) {
+    const std::string ogg = kData + "tone_22050_stereo.ogg";
+    const std::string xm = File("tune.xm", Header("Extended Module: t", 0, 300));
+    const std::string wav = File("boom.wav", Wav(8000, 1, 8, 50));
+    EXPECT_GT(g_pSoundFX->MusicImport(pkg, "ogg", ogg.c_str()), 0);
+    EXPECT_GT(g_pSoundFX->MusicImport(pkg, "xm", xm.c_str()), 0);
+    EXPECT_GT(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), 0);
+    EXPECT_GT(g_pSoundFX->SoundImport(pkg, "oggsnd", ogg.c_str()), 0);
+    EXPECT_EQ(StoredMode("MUS", "ogg"), crypted);
+    EXPECT_EQ(StoredMode("MUS", "xm"), compressed);
+    EXPECT_EQ(StoredMode("SND", "boom"), crypted);
+    EXPECT_EQ(StoredMode("SND", "oggsnd"), crypted);
+    EXPECT_EQ(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), -1);
+
+    AudioInfo r{};
+    ASSERT_TRUE(g_pSoundFX->SoundInfo(pkg, "boom", &r));
+    EXPECT_EQ(Format(r), "WAV");
+    EXPECT_EQ(r.frequency, 8000u);
+    ASSERT_TRUE(g_pSoundFX->MusicInfo(pkg, "xm", &r));
+    EXPECT_EQ(Format(r), "XM");
+    EXPECT_EQ(r.size, 300u);
+}
+
+TEST_F(SoundPackage, ImportFailuresReturnZero) {
+    LogCapture cap;
+    EXPECT_EQ(g_pSoundFX->SoundImport(0, "a", (dir / "x").c_str()), 0);
+    EXPECT_EQ(cap.Take(), "");
+    EXPECT_EQ(g_pSoundFX->SoundImport(pkg, "a", (dir / "missing.wav").c_str()), 0);
+    EXPECT_EQ(cap.Take(), " . [ISoundFX->SoundImport('" + dir / "s.vlt" + "','a','" + dir / "missing.wav" +
+                              "'] Error: sound not found.\n");
+    EXPECT_EQ(g_pSoundFX->MusicImport(pkg, "a", (dir / "missing.xm").c_str()), 0);
+    EXPECT_NE(cap.Take().find("')] Error: music not found.\n"), std::string::npos);
+    // A name cut to 31 characters would land on another block.
+    const std::string wav = File("w.wav", Wav(8000, 1, 8, 10));
+    EXPECT_EQ(g_pSoundFX->SoundImport(pkg, std::string(40, 'n').c_str(), wav.c_str()), 0);
+    EXPECT_NE(cap.Take().find("Error"), std::string::npos);
+}
+
+TEST_F(SoundPackage, ExportWritesTheImportedBytesExactly) {
+    const std::string aiff = kData + "tone_11025_mono16.aiff";
+    const std::string xm = File("tune.xm", Header("Extended Module: t", 0, 5000));
+    ASSERT_GT(g_pSoundFX->SoundImport(pkg, "boom", aiff.c_str()), 0);
+    ASSERT_GT(g_pSoundFX->MusicImport(pkg, "tune", xm.c_str()), 0);
+    const std::string out = dir / "new/deeper/boom.aiff";
+    ASSERT_TRUE(g_pSoundFX->Export(pkg, "boom", 0, out.c_str()));
+    EXPECT_EQ(ReadFile(out), ReadFile(aiff));
+    ASSERT_TRUE(g_pSoundFX->Export(pkg, "tune", 1, (dir / "t.xm").c_str()));
+    EXPECT_EQ(ReadFile(dir / "t.xm"), ReadFile(xm));
+
+    LogCapture cap;
+    EXPECT_FALSE(g_pSoundFX->Export(pkg, "tune", 0, (dir / "x").c_str()));  // a MUS, not a SND
+    EXPECT_NE(cap.Take().find("Error: sound block not found.\n"), std::string::npos);
+    EXPECT_FALSE(FileExists(dir / "x"));
+    EXPECT_FALSE(g_pSoundFX->Export(0, "boom", 0, (dir / "x").c_str()));
+}
+
+TEST_F(SoundPackage, ExportWithoutNameUsesFormatAndStaysInCurrentDirectory) {
+    const std::string aiff = kData + "tone_11025_mono16.aiff";
+    const std::string junk = File("junk.bin", Header("JUNK", 0, 32));
+    ASSERT_GT(g_pSoundFX->SoundImport(pkg, "boom", aiff.c_str()), 0);
+    ASSERT_GT(g_pSoundFX->SoundImport(pkg, "../../escape", aiff.c_str()), 0);
+    ASSERT_GT(g_pSoundFX->SoundImport(pkg, "odd", junk.c_str()), 0);
+    ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
+    InDir in(dir / "out");
+    EXPECT_TRUE(g_pSoundFX->Export(pkg, "boom", 0, nullptr));
+    EXPECT_EQ(ReadFile("boom.AIFF"), ReadFile(aiff));
+    EXPECT_TRUE(g_pSoundFX->Export(pkg, "../../escape", 0, nullptr));
+    EXPECT_TRUE(FileExists(".._.._escape.AIFF"));
+    EXPECT_FALSE(FileExists(dir / "escape.AIFF"));
+    // Format not recognised: the block type names the extension.
+    EXPECT_TRUE(g_pSoundFX->Export(pkg, "odd", 0, nullptr));
+    EXPECT_EQ(ReadFile("odd.SND"), ReadFile(junk));
+    // A name nobody gave never replaces an existing file.
+    ASSERT_TRUE(WriteFile("boom.AIFF", {1, 2, 3}));
+    LogCapture cap;
+    EXPECT_FALSE(g_pSoundFX->Export(pkg, "boom", 0, nullptr));
+    EXPECT_EQ(ReadFile("boom.AIFF"), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_NE(cap.Take().find("Error"), std::string::npos);
+}
+
+TEST(SoundTables, FreeOutsideTheTablesDoesNothing) {
+    ISoundFX fx;
+    fx.Free(256, 1);
+    fx.Free(32, 0);
+    fx.Free(-1, 1);
+    fx.Free(-1, 0);
+    fx.Free(5, 1);  // empty slot
+    for (Mix_Chunk* c : ISoundFX::sounds) EXPECT_EQ(c, nullptr);
+}
+
+namespace {
+Mix_Chunk* FakeChunk() {
+    auto* c = static_cast<Mix_Chunk*>(SDL_malloc(sizeof(Mix_Chunk)));
+    c->allocated = 1;
+    c->abuf = static_cast<Uint8*>(SDL_malloc(16));
+    c->alen = 16;
+    c->volume = 128;
+    return c;
+}
+}  // namespace
+
+TEST(SoundTables, DestructionFreesLeftoversAndWarnsWithTheirCounts) {
+    LogCapture cap;
+    {
+        ISoundFX fx;
+        ISoundFX::sounds[3] = FakeChunk();
+        ISoundFX::sounds[255] = FakeChunk();
+        MusicEntry& m = ISoundFX::music[31];
+        m.inUse = 1;
+        m.source = 1;
+        m.buffer = SDL_malloc(64);
+        m.stream = SDL_RWFromMem(m.buffer, 64);
+        cap.Take();
+    }
+    EXPECT_EQ(cap.Take(),
+              " . [ISoundFX] Warning! your application has left 2 sounds without deleting."
+              " . [ISoundFX] Warning! your application has left 1 music without deleting."
+              " . [ISoundFX] Interfaz deleted.\n");
+    EXPECT_EQ(ISoundFX::sounds[3], nullptr);
+    EXPECT_EQ(ISoundFX::music[31].inUse, 0);
+    EXPECT_EQ(ISoundFX::music[31].stream, nullptr);
+}

@@ -1,0 +1,445 @@
+// CTile: creation, the setters' limits, block round trips and the upgrade of
+// 1.0 blocks inside a package.
+#include <gtest/gtest.h>
+
+#include "TileTestSupport.h"
+#include "core/Trovalis.h"
+#include "resources/IImage.h"
+#include "resources/Tile.h"
+
+using testsupport::LogCapture;
+using testsupport::SdkSession;
+using testsupport::TempDir;
+using namespace tiletest;
+
+namespace {
+struct SurfaceDeleter {
+    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
+};
+using Surface = std::unique_ptr<SDL_Surface, SurfaceDeleter>;
+
+const char* k31 = "abcdefghijklmnopqrstuvwxyz01234";
+const char* k32 = "abcdefghijklmnopqrstuvwxyz012345";
+
+Surface Paletted(int w, int h) {
+    Surface s(Pattern(w, h, 8));
+    SDL_Color colors[256];
+    for (int i = 0; i < 256; ++i) colors[i] = SDL_Color{Uint8(i), Uint8(255 - i), Uint8(i * 3), 0};
+    SDL_SetColors(s.get(), colors, 0, 256);
+    return s;
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Lifecycle and creation
+
+TEST(TileLifecycle, LiveCountFollowsConstructionEvenForTilesNeverCreated) {
+    const int32_t before = Trovalis.liveTiles;
+    {
+        CTile a;
+        CTile b;
+        EXPECT_EQ(Trovalis.liveTiles, before + 2);
+    }
+    EXPECT_EQ(Trovalis.liveTiles, before);
+}
+
+TEST(TileCreate, RefusesBeforeInitWithItsMessage) {
+    LogCapture cap;
+    Surface s(Pattern(4, 4, 24));
+    CTile t;
+    EXPECT_FALSE(t.Create(s.get(), "t"));
+    EXPECT_FALSE(t.Create("x.bmp", "t"));
+    const std::string log = cap.Take();
+    EXPECT_NE(log.find("] Error: Trovalis was not initialized. Aborting the tile creation.\n"), std::string::npos);
+    EXPECT_NE(log.find(" . [CTile::Create('x.bmp','t')] Error: Trovalis was not initialized."), std::string::npos);
+}
+
+TEST(TileCreate, SecondCreateIsRefusedWithWarningAndKeepsFirstSurface) {
+    SdkSession sdk;
+    LogCapture cap;
+    Surface s(Pattern(4, 4, 24));
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "first"));
+    SDL_Surface* first = t.GetSurface();
+    EXPECT_FALSE(t.Create(s.get(), "second"));
+    EXPECT_NE(cap.Take().find("Warning: tile already exists. It is not possible to create another one.\n"),
+              std::string::npos);
+    EXPECT_EQ(t.GetSurface(), first);
+    EXPECT_STREQ(t.GetName(), "first");
+}
+
+TEST(TileCreate, NameOf32CharactersIsRefusedAnd31Accepted) {
+    SdkSession sdk;
+    LogCapture cap;
+    Surface s(Pattern(4, 4, 24));
+    CTile a, b;
+    EXPECT_FALSE(a.Create(s.get(), k32));
+    EXPECT_NE(cap.Take().find("Error: the tile name is longer than 31 characters.\n"), std::string::npos);
+    EXPECT_EQ(a.GetSurface(), nullptr);
+    ASSERT_TRUE(b.Create(s.get(), k31));
+    EXPECT_STREQ(b.GetName(), k31);
+}
+
+TEST(TileCreate, RecordsAlphaAndKeyTheSurfaceActuallyUses) {
+    SdkSession sdk;
+    Surface keyed(Pattern(8, 8, 24));
+    SDL_SetAlpha(keyed.get(), SDL_SRCALPHA, 100);
+    SDL_SetColorKey(keyed.get(), SDL_SRCCOLORKEY, 9);
+    CTile t;
+    ASSERT_TRUE(t.Create(keyed.get(), "k"));
+    EXPECT_EQ(t.GetAlpha(), 100);
+    EXPECT_EQ(t.GetColorKey(), 9u);
+
+    // A colorkey field of 0 without SDL_SRCCOLORKEY is no key: the tile must
+    // not make black transparent, and its surface says "none" the usual way.
+    Surface plain(Pattern(8, 8, 24));
+    ASSERT_EQ(plain->format->colorkey, 0u);
+    CTile u;
+    ASSERT_TRUE(u.Create(plain.get(), "p"));
+    EXPECT_EQ(u.GetAlpha(), 255);
+    EXPECT_EQ(u.GetColorKey(), kNoColorKey);
+    EXPECT_EQ(u.GetSurface()->format->colorkey, kNoColorKey);
+    EXPECT_FALSE(u.GetSurface()->flags & SDL_SRCCOLORKEY);
+}
+
+TEST(TileCreate, AlphaChannelIsPerPixelButPerSurfaceAlphaZeroIsNot) {
+    SdkSession sdk;
+    Surface rgba(Pattern(8, 8, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    CTile a;
+    ASSERT_TRUE(a.Create(rgba.get(), "a"));
+    EXPECT_EQ(a.GetAlpha(), 256);
+    EXPECT_TRUE(IImage::HasAlphaChannel(a.GetSurface()));
+
+    Surface clear(Pattern(8, 8, 24));
+    SDL_SetAlpha(clear.get(), SDL_SRCALPHA, 0);
+    CTile b;
+    ASSERT_TRUE(b.Create(clear.get(), "b"));
+    EXPECT_EQ(b.GetAlpha(), 0);
+}
+
+TEST(TileCreate, FromFileRestoresTheDisplayConversionSwitchAndReportsUnreadableFiles) {
+    SdkSession sdk;
+    TempDir dir;
+    LogCapture cap;
+    Surface s(Pattern(6, 5, 24));
+    const std::string bmp = dir / "t.bmp";
+    ASSERT_EQ(SDL_SaveBMP(s.get(), bmp.c_str()), 0);
+    Trovalis.autoDisplayConversion = 1;
+    CTile t;
+    ASSERT_TRUE(t.Create(bmp.c_str(), "fromfile"));
+    EXPECT_EQ(Trovalis.autoDisplayConversion, 1);
+    EXPECT_EQ(t.GetSurface()->w, 6);
+    EXPECT_TRUE(SamePixels(t.GetSurface(), s.get()));
+
+    const std::string missing = dir / "missing.png";
+    CTile u;
+    cap.Take();
+    EXPECT_FALSE(u.Create(missing.c_str(), "m"));
+    EXPECT_EQ(cap.Take(), " . [CTile::Create('" + missing +
+                              "','m')] Error: it was not possible to load the given image file.\n");
+}
+
+// ---------------------------------------------------------------------------
+// Setters
+
+TEST(TileSetters, EmptyTileIgnoresSettersAndReportsNothing) {
+    CTile t;
+    t.SetAlpha(10);
+    t.SetPosition(3, 4);
+    t.SetName("x");
+    EXPECT_FALSE(t.SetTileset(1, 8, 8));
+    int w = -5;
+    EXPECT_EQ(t.GetTileset(&w, nullptr), 0);
+    EXPECT_EQ(w, -5);
+    EXPECT_EQ(t.GetAlpha(), -1);
+    EXPECT_EQ(t.GetPositionX(), 0);
+    EXPECT_EQ(t.GetSurface(), nullptr);
+}
+
+TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAnd255SwitchesBlendingOff) {
+    SdkSession sdk;
+    Surface s(Pattern(4, 4, 24));
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "a"));
+    t.SetAlpha(300);
+    t.SetAlpha(-1);
+    EXPECT_EQ(t.GetAlpha(), 255);
+    EXPECT_FALSE(t.GetSurface()->flags & SDL_SRCALPHA);
+    t.SetAlpha(128);
+    EXPECT_EQ(t.GetAlpha(), 128);
+    EXPECT_TRUE(t.GetSurface()->flags & SDL_SRCALPHA);
+    EXPECT_EQ(t.GetSurface()->format->alpha, 128);
+    t.SetAlpha(255);
+    EXPECT_EQ(t.GetAlpha(), 255);
+    EXPECT_FALSE(t.GetSurface()->flags & SDL_SRCALPHA);
+}
+
+TEST(TileSetters, RemovingTheKeyLeavesTheNoKeyValueInTheSurface) {
+    SdkSession sdk;
+    Surface s(Pattern(4, 4, 24));
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "k"));
+    t.SetColorKey(3);
+    EXPECT_TRUE(t.GetSurface()->flags & SDL_SRCCOLORKEY);
+    EXPECT_EQ(t.GetSurface()->format->colorkey, 3u);
+    t.SetColorKey(kNoColorKey);
+    EXPECT_FALSE(t.GetSurface()->flags & SDL_SRCCOLORKEY);
+    // SDL itself leaves 0 here, which readers would take for a black key.
+    EXPECT_EQ(t.GetSurface()->format->colorkey, kNoColorKey);
+}
+
+TEST(TileSetters, PerPixelTileIgnoresAlphaAndKey) {
+    SdkSession sdk;
+    Surface s(Pattern(4, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "pp"));
+    t.SetAlpha(10);
+    t.SetColorKey(3);
+    EXPECT_EQ(t.GetAlpha(), 256);
+    EXPECT_EQ(t.GetColorKey(), kNoColorKey);
+}
+
+TEST(TileSetters, NameOf32CharactersLeavesTheOldName) {
+    SdkSession sdk;
+    Surface s(Pattern(4, 4, 24));
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "old"));
+    t.SetName(k32);
+    EXPECT_STREQ(t.GetName(), "old");
+    t.SetName(k31);
+    EXPECT_STREQ(t.GetName(), k31);
+}
+
+TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
+    SdkSession sdk;
+    Surface s(Pattern(64, 20, 24));
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "ts"));
+    EXPECT_TRUE(t.SetTileset(1, 0, 5));
+    int w = 0, h = 0;
+    EXPECT_EQ(t.GetTileset(&w, &h), 1);
+    EXPECT_EQ(w, 1);
+    EXPECT_EQ(h, 5);
+    EXPECT_TRUE(t.SetTileset(1, -2147483647 - 1, -7));
+    EXPECT_EQ(t.GetTileset(&w, &h), 1);
+    EXPECT_EQ(w, 1);
+    EXPECT_EQ(h, 1);
+    EXPECT_FALSE(t.SetTileset(0, 8, 8));
+    EXPECT_EQ(t.GetTileset(&w, &h), 0);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 20);
+}
+
+// ---------------------------------------------------------------------------
+// Blocks
+
+using TileBlock = PackageTest;
+
+TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
+    Surface s = Paletted(10, 6);  // pitch 12: rows are padded
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "round"));
+    t.SetAlpha(128);
+    t.SetColorKey(5);
+    t.SetPosition(-3, 70000);
+    t.SetTileset(1, 5, 3);
+    ASSERT_GT(t.Save(id, "TILE2"), 0);
+    EXPECT_EQ(Get("TILE2", "round").size(), 12u * 6 + 1024 + 128);
+
+    CTile u;
+    ASSERT_TRUE(u.Load(id, "round", "TILE2"));
+    SDL_Surface* l = u.GetSurface();
+    EXPECT_EQ(l->format->BitsPerPixel, 8);
+    EXPECT_TRUE(SamePixels(l, s.get()));
+    EXPECT_EQ(l->format->palette->colors[200].g, 55);
+    EXPECT_EQ(u.GetAlpha(), 128);
+    EXPECT_EQ(u.GetColorKey(), 5u);
+    EXPECT_EQ(l->format->colorkey, 5u);
+    EXPECT_EQ(u.GetPositionX(), -3);
+    EXPECT_EQ(u.GetPositionY(), 70000);
+    int w = 0, h = 0;
+    EXPECT_EQ(u.GetTileset(&w, &h), 1);
+    EXPECT_EQ(w, 5);
+    EXPECT_EQ(h, 3);
+    EXPECT_STREQ(u.GetName(), "round");
+}
+
+TEST_F(TileBlock, SaveOfEmptyTileOrWithoutPackageStoresNothing) {
+    CTile empty;
+    EXPECT_EQ(empty.Save(id, "TILE2"), 0);
+    Surface s(Pattern(4, 4, 24));
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "x"));
+    EXPECT_EQ(t.Save(0, "TILE2"), 0);
+    EXPECT_TRUE(Get("TILE2", "x").empty());
+}
+
+TEST_F(TileBlock, LoadWithVersion1TypeFindsVersion2Block) {
+    Surface s(Pattern(4, 4, 24));
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "v2"));
+    ASSERT_GT(t.Save(id, "TILE2"), 0);
+    LogCapture cap;
+    CTile u;
+    EXPECT_TRUE(u.Load(id, "v2", "TILE"));
+    EXPECT_EQ(cap.Take().find("updated"), std::string::npos);
+}
+
+TEST_F(TileBlock, Version1BlockIsUpgradedInThePackageOnce) {
+    Surface s(Pattern(8, 4, 24));
+    const auto old = TileBytes(s.get(), TileFields{}, true);
+    ASSERT_GT(Put("TILE", "old", old), 0);
+    LogCapture cap;
+    CTile t;
+    ASSERT_TRUE(t.Load(id, "old", "TILE2"));
+    EXPECT_NE(cap.Take().find(" . [CTile::Load('" + std::string(g_pStuffVLT->GetName(id)) +
+                              "','old','TILE2')] Info: tile successfully updated from v1.0 to v2.0.\n"),
+              std::string::npos);
+    EXPECT_EQ(Get("TILE2", "old").size(), old.size() + 64);
+    EXPECT_TRUE(Get("TILE", "old").empty());
+    EXPECT_TRUE(SamePixels(t.GetSurface(), s.get()));
+
+    CTile again;
+    ASSERT_TRUE(again.Load(id, "old", "TILE2"));
+    EXPECT_EQ(cap.Take().find("updated"), std::string::npos);
+}
+
+TEST_F(TileBlock, ButtonImagesUpgradeUnderTheirOwnTypes) {
+    Surface s(Pattern(4, 4, 24));
+    ASSERT_GT(Put("TILB", "b", TileBytes(s.get(), TileFields{}, true)), 0);
+    CTile t;
+    ASSERT_TRUE(t.Load(id, "b", "TILB"));
+    EXPECT_FALSE(Get("TILB2", "b").empty());
+    EXPECT_TRUE(Get("TILE2", "b").empty());
+}
+
+TEST_F(TileBlock, Version1KeyZeroMeansNoneAndItsOffsetServesBothDirections) {
+    Surface s(Pattern(64, 32, 24));
+    TileFields f;
+    f.colorkey = 0;
+    f.tileset = 1;
+    f.xoffset = 16;
+    ASSERT_GT(Put("TILE", "ts", TileBytes(s.get(), f, true)), 0);
+    CTile t;
+    ASSERT_TRUE(t.Load(id, "ts", "TILE2"));
+    EXPECT_EQ(t.GetColorKey(), kNoColorKey);
+    EXPECT_FALSE(t.GetSurface()->flags & SDL_SRCCOLORKEY);
+    EXPECT_EQ(t.GetSurface()->format->colorkey, kNoColorKey);
+    int w = 0, h = 0;
+    EXPECT_EQ(t.GetTileset(&w, &h), 1);
+    EXPECT_EQ(w, 16);
+    EXPECT_EQ(h, 16);
+}
+
+TEST_F(TileBlock, StoredTilesetFlagWithBothOffsetsZeroLoadsWithTilesetOff) {
+    Surface s(Pattern(8, 8, 24));
+    TileFields f;
+    f.tileset = 1;
+    ASSERT_GT(Put("TILE2", "z", TileBytes(s.get(), f)), 0);
+    CTile t;
+    ASSERT_TRUE(t.Load(id, "z", "TILE2"));
+    EXPECT_EQ(t.GetTileset(nullptr, nullptr), 0);
+}
+
+TEST_F(TileBlock, Opaque32BitTileLoadsAs24BitAndAlphaChannelStaysPerPixel) {
+    Surface opaque(Pattern(5, 3, 32, 0xFF0000, 0xFF00, 0xFF, 0));
+    ASSERT_GT(Put("TILE2", "o", TileBytes(opaque.get(), TileFields{})), 0);
+    CTile t;
+    ASSERT_TRUE(t.Load(id, "o", "TILE2"));
+    EXPECT_EQ(t.GetSurface()->format->BitsPerPixel, 24);
+    EXPECT_EQ(t.GetAlpha(), 255);
+
+    Surface rgba(Pattern(5, 3, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    ASSERT_GT(Put("TILE2", "a", TileBytes(rgba.get(), TileFields{})), 0);
+    CTile u;
+    ASSERT_TRUE(u.Load(id, "a", "TILE2"));
+    EXPECT_EQ(u.GetSurface()->format->BitsPerPixel, 32);
+    EXPECT_EQ(u.GetAlpha(), 256);
+    EXPECT_TRUE(SamePixels(u.GetSurface(), rgba.get()));
+}
+
+TEST_F(TileBlock, KeyOfReducedTileKeepsItsColourWhateverTheStoredChannelOrder) {
+    // Stored as 32 bits with red in the low byte; the 24-bit surface puts red
+    // in the high byte. The key must still select the pure red pixels.
+    Surface s(Pattern(4, 2, 32, 0xFF, 0xFF00, 0xFF0000, 0));
+    TileFields f;
+    f.colorkey = 0x000000FF;  // pure red in the stored format
+    ASSERT_GT(Put("TILE2", "red", TileBytes(s.get(), f)), 0);
+    CTile t;
+    ASSERT_TRUE(t.Load(id, "red", "TILE2"));
+    SDL_Surface* l = t.GetSurface();
+    ASSERT_EQ(l->format->BitsPerPixel, 24);
+    Uint8 r = 0, g = 0, b = 0;
+    SDL_GetRGB(t.GetColorKey(), l->format, &r, &g, &b);
+    EXPECT_EQ(r, 255);
+    EXPECT_EQ(g, 0);
+    EXPECT_EQ(b, 0);
+    EXPECT_EQ(l->format->colorkey, t.GetColorKey());
+}
+
+TEST_F(TileBlock, PalettedKeyStaysOnItsIndexWhenThePaletteRepeatsTheColour) {
+    Surface s = Paletted(4, 4);
+    SDL_Color black{0, 0, 0, 0};
+    SDL_SetColors(s.get(), &black, 0, 1);
+    SDL_SetColors(s.get(), &black, 7, 1);
+    TileFields f;
+    f.colorkey = 7;
+    ASSERT_GT(Put("TILE2", "p", TileBytes(s.get(), f)), 0);
+    CTile t;
+    ASSERT_TRUE(t.Load(id, "p", "TILE2"));
+    EXPECT_EQ(t.GetColorKey(), 7u);
+    EXPECT_EQ(t.GetSurface()->format->colorkey, 7u);
+}
+
+TEST_F(TileBlock, ForeignOrOverlongTypeTextsAreNotSupported) {
+    LogCapture cap;
+    CTile t;
+    EXPECT_FALSE(t.Load(id, "x", "SPR2"));
+    EXPECT_NE(cap.Take().find("','x','SPR2')] Error: the typeblock is not supported.\n"), std::string::npos);
+    // Seven characters would need an eighth for the "2" and its terminator.
+    EXPECT_FALSE(t.Load(id, "x", "TILEABC"));
+    EXPECT_NE(cap.Take().find("Error: the typeblock is not supported.\n"), std::string::npos);
+    EXPECT_FALSE(t.Load(id, "x", "TILEABCDEFGHIJKLMNOP2"));
+    EXPECT_NE(cap.Take().find("Error: the typeblock is not supported.\n"), std::string::npos);
+}
+
+TEST_F(TileBlock, MissingBlockAndOverlongNameFailWithTheirMessages) {
+    LogCapture cap;
+    CTile t;
+    EXPECT_FALSE(t.Load(id, "none", "TILE2"));
+    EXPECT_NE(cap.Take().find("','none','TILE2')] Error: tile not found.\n"), std::string::npos);
+    EXPECT_FALSE(t.Load(id, k32, "TILE2"));
+    EXPECT_NE(cap.Take().find("Error: the tile name is longer than 31 characters.\n"), std::string::npos);
+    EXPECT_FALSE(t.Load(0, "none", "TILE2"));
+    EXPECT_EQ(cap.Take(), "");
+}
+
+TEST_F(TileBlock, BlockWhoseSizeDoesNotMatchItsHeaderIsRefused) {
+    Surface s(Pattern(8, 8, 24));
+    auto longer = TileBytes(s.get(), TileFields{});
+    longer.insert(longer.begin() + 64, 4, 0);
+    auto shorter = TileBytes(s.get(), TileFields{});
+    shorter.erase(shorter.begin() + 64, shorter.begin() + 68);
+    ASSERT_GT(Put("TILE2", "long", longer), 0);
+    ASSERT_GT(Put("TILE2", "short", shorter), 0);
+    LogCapture cap;
+    CTile a, b;
+    EXPECT_FALSE(a.Load(id, "long", "TILE2"));
+    EXPECT_NE(cap.Take().find("','long','TILE2')] Error: the tile block is damaged.\n"), std::string::npos);
+    EXPECT_FALSE(b.Load(id, "short", "TILE2"));
+    EXPECT_NE(cap.Take().find("Error: the tile block is damaged.\n"), std::string::npos);
+    EXPECT_EQ(a.GetSurface(), nullptr);
+}
+
+TEST_F(TileBlock, DamagedVersion1BlockIsNotUpgradedAndStaysInThePackage) {
+    Surface s(Pattern(8, 8, 24));
+    auto old = TileBytes(s.get(), TileFields{}, true);
+    old.resize(old.size() - 10);
+    ASSERT_GT(Put("TILE", "bad", old), 0);
+    LogCapture cap;
+    CTile t;
+    EXPECT_FALSE(t.Load(id, "bad", "TILE2"));
+    EXPECT_NE(cap.Take().find("Error: the tile block is damaged.\n"), std::string::npos);
+    EXPECT_EQ(Get("TILE", "bad"), old);
+    EXPECT_TRUE(Get("TILE2", "bad").empty());
+}

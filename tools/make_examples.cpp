@@ -182,8 +182,9 @@ bool MakeTiles() {
     return true;
 }
 
-// Three animations of a bouncing ball on magenta: walk (4 frames),
-// jump (3 frames), idle (2 frames), each row 4 frames of 32x32 wide.
+// Three animations of a bouncing ball on magenta, one per row of four 32x32
+// frames: a walk, a jump with uneven frame times and an idle loop that plays
+// frames 1 to 2 only.
 bool MakeSprite() {
     const int fw = 32, fh = 32, cols = 4, rows = 3;
     SDL_Surface* s = NewRGB(fw * cols, fh * rows);

@@ -1,0 +1,297 @@
+// ExportPackage through the real executable: packages are built here with
+// the SDK, exported by bundlex, and the document, payload files and console
+// text are checked.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include <tinyxml.h>
+
+#include "ConverterFixtures.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+using testsupport::FileExists;
+using testsupport::RunBundlex;
+
+namespace {
+
+class Export : public ::testing::Test {
+protected:
+    testsupport::SdkSession sdk;
+    testsupport::TempDir dir;
+    std::string out;
+
+    int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, dir.path()); }
+    std::string Console() const { return conv::Lines(out); }
+};
+
+TEST_F(Export, OutputPathLosesItsLastFourCharactersWhateverTheyAre) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Image("logo", conv::Rgba(8, 8, 1));
+    }
+    ASSERT_EQ(Run({"pack.vlt", "out.txt"}), 0) << out;
+    EXPECT_TRUE(FileExists(dir / "out.xml"));
+    EXPECT_TRUE(FileExists(dir / "out/img_logo.png"));
+
+    ASSERT_EQ(Run({"pack.vlt", "a.xml"}), 0) << out;
+    EXPECT_TRUE(FileExists(dir / "a.xml"));
+    EXPECT_TRUE(FileExists(dir / "a/img_logo.png"));
+
+    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    EXPECT_TRUE(FileExists(dir / "pack.xml"));
+    EXPECT_TRUE(FileExists(dir / "pack/img_logo.png"));
+    EXPECT_NE(Console().find("\n - VLT exported successfully to a XML + gfx resources.\n"), std::string::npos);
+}
+
+TEST_F(Export, OutputPathOfFourCharactersIsRefused) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Image("logo", conv::Rgba(8, 8, 1));
+    }
+    EXPECT_EQ(Run({"pack.vlt", "abcd"}), 1);
+    EXPECT_NE(out.find(" - Error: output file requires a valid extension.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n - Error! the VLT was not exported.\n"), std::string::npos);
+    EXPECT_FALSE(FileExists(dir / ".xml"));
+}
+
+TEST_F(Export, RawFilePayloadCreatesMissingDirectoriesAlongItsPath) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Raw("notes", "FILE", {'h', 'i'}, 1);  // the first payload written, before any image writer
+        b.Image("logo", conv::Rgb(4, 4, 2));
+    }
+    ASSERT_EQ(Run({"pack.vlt", "new/dir/out.xml"}), 0) << out;
+    EXPECT_EQ(testsupport::ReadFile(dir / "new/dir/out/file_notes"), (std::vector<uint8_t>{'h', 'i'}));
+    EXPECT_TRUE(FileExists(dir / "new/dir/out/img_logo.bmp"));
+    EXPECT_TRUE(FileExists(dir / "new/dir/out.xml"));
+    EXPECT_EQ(conv::Count(out, "WARNING"), 0) << out;
+}
+
+TEST_F(Export, PackageOfDeletedAndUnhandledBlocksWritesNothingAndWarns) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Raw("gone", "FILE", {1, 2, 3});
+        b.Raw("odd", "XYZ", {1});
+        b.Raw("loose", "TILB2", {1});
+        b.Delete("gone", "FILE");
+    }
+    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    EXPECT_FALSE(FileExists(dir / "pack.xml"));
+    EXPECT_FALSE(FileExists(dir / "pack"));
+    EXPECT_NE(out.find("\n - WARNING: existing VLT blocks(2) does not match with exported ones(0)."
+                       "\n - Info: remember that button,sound,music and files blocks are not exported.\n"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(Export, StateImageWithoutWidgetShowsOnlyInTheMismatch) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Image("logo", conv::Rgba(4, 4, 1));
+        b.Tile("orphan_n", conv::Rgba(4, 4, 2), "TILB2");
+    }
+    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
+    TiXmlDocument doc((dir / "pack.xml").c_str());
+    ASSERT_TRUE(doc.LoadFile());
+    EXPECT_EQ(conv::Children(doc.RootElement()).size(), 1u);
+    EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "1");
+}
+
+TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Tile("ok_p", conv::Rgba(6, 3, 1), "TILB2");
+        b.Widget("ok", 2, 300, 400);
+        b.Tile("ok_n", conv::Rgb(6, 3, 2), "TILB2");
+    }
+    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 3/3: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos)
+        << out;
+    TiXmlDocument doc((dir / "pack.xml").c_str());
+    ASSERT_TRUE(doc.LoadFile());
+    const auto panels = conv::Children(doc.RootElement(), "panel");
+    ASSERT_EQ(panels.size(), 1u);
+    const auto widgets = conv::Children(panels[0]);
+    ASSERT_EQ(widgets.size(), 1u);
+    const auto attrs = conv::Attributes(widgets[0]);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"name", "ok"}, {"type", "button"},        {"id", "1"},    {"xposition", "300"}, {"yposition", "400"},
+        {"key", "32"},  {"selectboxRGB", "-16711936"}, {"value", "77"}, {"range", "-5"}};
+    EXPECT_EQ(attrs, expected);
+    const auto images = conv::Children(widgets[0]);
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_STREQ(images[0]->Attribute("state"), "normal");
+    EXPECT_STREQ(images[0]->Attribute("alphablending"), "per-surface");
+    EXPECT_STREQ(images[1]->Attribute("state"), "pressed");
+    EXPECT_STREQ(images[1]->Attribute("alphablending"), "per-pixel");
+    EXPECT_STREQ(images[1]->Attribute("source"), "pack/wid_ok_pressed.png");
+    EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "3");
+}
+
+TEST_F(Export, SpriteGetsOneAnimationPerRowAndEmptyAnimationsNoFrames) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Sprite("walker", conv::Rgb(64, 96, 3), 32, 32);
+    }
+    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    TiXmlDocument doc((dir / "pack.xml").c_str());
+    ASSERT_TRUE(doc.LoadFile());
+    const auto sprites = conv::Children(doc.RootElement(), "sprite");
+    ASSERT_EQ(sprites.size(), 1u);
+    const auto anims = conv::Children(sprites[0], "animation");
+    ASSERT_EQ(anims.size(), 3u);
+    EXPECT_STREQ(anims[2]->Attribute("id"), "2");
+    EXPECT_EQ(conv::Children(anims[0], "frame").size(), 2u);
+}
+
+// Loading a 1.0 tile, sprite or font upgrades it inside the package: the 2.0
+// block is appended and the old one deleted. Each must still be exported
+// exactly once, with exported equal to the live count and no mismatch.
+TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
+    const std::string pack = dir / "old.vlt";
+    {
+        conv::Builder b(pack);
+        b.Tile("t", conv::Rgb(8, 8, 1));
+        b.Font("f", 2);
+        b.Sprite("s", conv::Rgb(16, 16, 4), 8, 8);
+    }
+    // Rewrite each as its 1.0 layout.
+    const std::vector<uint8_t> tile2 = conv::Block(pack, "TILE2", "t");
+    const std::vector<uint8_t> font2 = conv::Block(pack, "FONT2", "f");
+    const std::vector<uint8_t> spr2 = conv::Block(pack, "SPR2", "s");
+    ASSERT_GT(tile2.size(), 64u);
+    ASSERT_GT(font2.size(), 132u);
+    ASSERT_GT(spr2.size(), 24u);
+    std::vector<uint8_t> tile1(tile2.begin(), tile2.end() - 64);
+    std::vector<uint8_t> font1(font2.begin(), font2.end() - 132);
+    // SPR: header, then per animation its first 12 bytes and a u32 per frame.
+    std::vector<uint8_t> spr1(spr2.begin(), spr2.begin() + 24);
+    const uint32_t n = spr2[16] | spr2[17] << 8;
+    size_t at = 24;
+    for (uint32_t a = 0; a < n; ++a) {
+        const uint16_t frames = static_cast<uint16_t>(spr2[at + 4] | spr2[at + 5] << 8);
+        spr1.insert(spr1.end(), spr2.begin() + at, spr2.begin() + at + 12);
+        at += 64;
+        for (uint16_t f = 0; f < frames; ++f, at += 16) spr1.insert(spr1.end(), spr2.begin() + at, spr2.begin() + at + 4);
+    }
+    spr1.insert(spr1.end(), spr2.begin() + at, spr2.end());
+    {
+        conv::Builder b(dir / "v1.vlt");
+        b.Raw("t", "TILE", tile1, 0);
+        b.Raw("f", "FONT", font1, 0);
+        b.Raw("s", "SPR", spr1, 0);
+    }
+    ASSERT_EQ(Run({"v1.vlt"}), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << Console();
+    EXPECT_NE(out.find(" - 3/3: IMG 0 - TIL 1 - SPR 1 - FNT 1"), std::string::npos) << Console();
+    EXPECT_EQ(out.find(" - 4/"), std::string::npos) << Console();
+    TiXmlDocument doc((dir / "v1.xml").c_str());
+    ASSERT_TRUE(doc.LoadFile());
+    EXPECT_EQ(conv::Children(doc.RootElement()).size(), 3u);
+    EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "3");
+    // The upgrade stays as it is: the input package now holds 2.0 blocks.
+    EXPECT_TRUE(conv::HasBlock(dir / "v1.vlt", "TILE2", "t"));
+    EXPECT_TRUE(conv::HasBlock(dir / "v1.vlt", "FONT2", "f"));
+    EXPECT_TRUE(conv::HasBlock(dir / "v1.vlt", "SPR2", "s"));
+}
+
+// Block names come from the package: nothing they say may place a file
+// outside the document's own path and its payload directory.
+TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
+    const std::string work = dir / "work";
+    fs::create_directories(work);
+    // An absolute name (a block name holds at most 31 characters).
+    const std::string abs = "/tmp/bx-abs-" + std::to_string(::getpid());
+    const std::vector<std::string> names = {"../escape", "../../escape2", abs, "a\\..\\b", "..",
+                                            "1234567890123456789012345678901", "\x1b]0;title\x07", "x/y/z"};
+    {
+        conv::Builder b(work + "/pack.vlt");
+        for (const auto& n : names) b.Raw(n.c_str(), "FILE", {'!'});
+        b.Image("../img", conv::Rgba(4, 4, 1));
+    }
+    ASSERT_EQ(RunBundlex({"pack.vlt"}, out, work), 0) << out;
+    // Only the work directory in the temporary folder, and in it only the
+    // package, the document and the payload directory.
+    std::vector<std::string> top, inside;
+    for (const auto& e : fs::directory_iterator(dir.path())) top.push_back(e.path().filename().string());
+    EXPECT_EQ(top, std::vector<std::string>{"work"});
+    EXPECT_FALSE(FileExists(abs));
+    EXPECT_FALSE(FileExists(abs + ".png"));
+    for (const auto& e : fs::directory_iterator(work)) inside.push_back(e.path().filename().string());
+    std::sort(inside.begin(), inside.end());
+    EXPECT_EQ(inside, (std::vector<std::string>{"pack", "pack.vlt", "pack.xml"}));
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(work + "/pack")) {
+        EXPECT_TRUE(e.is_regular_file()) << e.path();
+        ++files;
+    }
+    EXPECT_EQ(files, names.size() + 1);
+    EXPECT_EQ(out.find("\x1b"), std::string::npos);  // nothing drives the terminal
+    // The names travel unchanged in the document.
+    TiXmlDocument doc((work + "/pack.xml").c_str());
+    ASSERT_TRUE(doc.LoadFile());
+    std::vector<std::string> got;
+    for (const TiXmlElement* e : conv::Children(doc.RootElement(), "file")) got.push_back(e->Attribute("name"));
+    EXPECT_EQ(got, names);
+}
+
+TEST_F(Export, ResourceThatDoesNotLoadIsWarnedAndNotCounted) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Raw("broken", "IMG", std::vector<uint8_t>(30, 0xEE), 0);
+        b.Image("fine", conv::Rgba(4, 4, 1));
+    }
+    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    EXPECT_NE(out.find("\n - WARNING: problem found exporting 'broken' image.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
+    TiXmlDocument doc((dir / "pack.xml").c_str());
+    ASSERT_TRUE(doc.LoadFile());
+    ASSERT_EQ(conv::Children(doc.RootElement()).size(), 1u);
+    EXPECT_STREQ(conv::Children(doc.RootElement())[0]->Attribute("name"), "fine");
+}
+
+TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Image("logo", conv::Rgba(4, 4, 1));
+        b.Raw("data", "FILE", {1, 2});
+    }
+    // Directories where the payload files would go: neither can be written.
+    fs::create_directories(dir / "pack/img_logo.png");
+    fs::create_directories(dir / "pack/file_data");
+    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    EXPECT_NE(out.find("problem found exporting 'logo' image."), std::string::npos) << out;
+    EXPECT_NE(out.find("problem found exporting 'data' file."), std::string::npos) << out;
+    EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(0)."), std::string::npos) << out;
+    EXPECT_FALSE(FileExists(dir / "pack.xml"));
+}
+
+TEST_F(Export, DocumentThatCannotBeSavedFailsTheExport) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Image("logo", conv::Rgba(4, 4, 1));
+    }
+    fs::create_directories(dir / "pack.xml");  // the document's own path is taken
+    EXPECT_EQ(Run({"pack.vlt"}), 1);
+    EXPECT_NE(out.find("\n - Error: could not save the output XML('pack.xml').\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n - Error! the VLT was not exported.\n"), std::string::npos);
+}
+
+TEST_F(Export, MissingOrEmptyPackageIsReported) {
+    EXPECT_EQ(Run({"none.vlt"}), 1);
+    EXPECT_NE(out.find(" - Error: could not open the given VLT.\n"), std::string::npos) << out;
+    { conv::Builder b(dir / "empty.vlt"); }
+    EXPECT_EQ(Run({"empty.vlt"}), 1);
+    EXPECT_NE(out.find(" - Error: could not access to the given VLT. Is it password protected?\n"), std::string::npos)
+        << out;
+}
+
+}  // namespace

@@ -1,0 +1,265 @@
+// ImportDocument through the real executable: documents and payload files
+// are written here, imported by bundlex, and the package is read back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "ConverterFixtures.h"
+#include "PackageStage.h"
+#include "TestSupport.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/IImage.h"
+#include "resources/ISoundFX.h"
+
+namespace fs = std::filesystem;
+using testsupport::FileExists;
+using testsupport::RunBundlex;
+
+namespace {
+
+class Import : public ::testing::Test {
+protected:
+    testsupport::SdkSession sdk;
+    testsupport::TempDir dir;
+    std::string out;
+
+    int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, dir.path()); }
+    void Doc(const std::string& body, const std::string& root = "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"1\">") {
+        const std::string text = "<?xml version=\"1.0\" ?>\n" + root + "\n" + body + "\n</ORB>\n";
+        ASSERT_TRUE(testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(text.begin(), text.end())));
+    }
+    void Png(const std::string& file, SDL_Surface* s) {
+        EXPECT_EQ(g_pImage->SavePNG((dir / file).c_str(), s, -1), 0);
+        SDL_FreeSurface(s);
+    }
+    void Bmp(const std::string& file, SDL_Surface* s) {
+        EXPECT_EQ(g_pImage->SaveBMP((dir / file).c_str(), s), 1);
+        SDL_FreeSurface(s);
+    }
+    // Every file in the temporary directory, for leftovers.
+    std::vector<std::string> Files() {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(Import, EarlyFailuresHaveTheirOwnErrors) {
+    EXPECT_EQ(Run({"missing.xml", "p.vlt"}), 1);
+    EXPECT_NE(out.find(" - Error: could not open the given XML.\n"), std::string::npos) << out;
+
+    const std::string other = "<?xml version=\"1.0\" ?><BRO version=\"v1\"/>";
+    testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(other.begin(), other.end()));
+    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
+    EXPECT_NE(out.find(" - Error parsing the XML, is it a ORB file?\n"), std::string::npos) << out;
+
+    Doc("", "<ORB version=\"v2\">");
+    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
+    EXPECT_NE(out.find(" - Only ORBv1 format is supported.\n"), std::string::npos) << out;
+    EXPECT_FALSE(FileExists(dir / "p.vlt"));
+}
+
+TEST_F(Import, NoOutputPathAndNoSourceIsAClearError) {
+    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" totalblocks=\"1\">");
+    EXPECT_EQ(Run({"doc.xml"}), 1);
+    EXPECT_NE(out.find(" - Error: no output VLT was given and the XML does not name its 'source' VLT.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+}
+
+TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
+    Png("a.png", conv::Rgba(4, 4, 1));
+    Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
+    ASSERT_EQ(Run({"doc.xml"}), 0) << out;
+    EXPECT_NE(out.find(" - Trying to generate 'src.vlt' with 1 blocks\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 1/1: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos);
+    EXPECT_TRUE(conv::HasBlock(dir / "src.vlt", "IMG", "a"));
+}
+
+// An element whose block exists replaces it for images and the other
+// graphic kinds; sounds, music and raw files are never replaced.
+TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
+    const std::string wav = conv::SourceDir() + "/examples/demo/snd_chime.WAV";
+    {
+        conv::Builder b(dir / "p.vlt");
+        b.Image("pic", conv::Rgb(4, 4, 1));
+        ASSERT_GT(g_pSoundFX->SoundImport(b.id(), "snd", wav.c_str()), 0);
+        b.Raw("keep", "FILE", {9, 9});
+    }
+    const std::vector<uint8_t> before = conv::Block(dir / "p.vlt", "IMG", "pic");
+    Bmp("pic.bmp", conv::Rgb(4, 4, 200));
+    Doc("<image name=\"pic\" source=\"pic.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\"/>"
+        "<sound name=\"snd\" source=\"" + wav + "\"/>");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("\n - WARNING: problem found importing 'snd' sound.\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("importing 'pic'"), std::string::npos) << out;
+    const std::vector<uint8_t> after = conv::Block(dir / "p.vlt", "IMG", "pic");
+    ASSERT_FALSE(after.empty());
+    EXPECT_NE(after, before);
+    EXPECT_EQ(conv::Block(dir / "p.vlt", "FILE", "keep"), (std::vector<uint8_t>{9, 9}));
+    EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "p.vlt", "pic.bmp"}));  // no working file left
+}
+
+TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
+    Doc("<!-- a comment --><picture name=\"x\"/><spr name=\"y\"/><imag/>",
+        "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"2\">");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_EQ(conv::Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 3) << out;
+    EXPECT_NE(out.find("\n - WARNING: existing XML blocks(2) does not match with imported ones(0).\n"),
+              std::string::npos);
+    EXPECT_EQ(conv::Count(out, "problem found"), 0);
+    EXPECT_TRUE(conv::Entries(dir / "p.vlt").empty());
+}
+
+TEST_F(Import, ElementWithoutNameIsNamedNoNameAttributeInItsWarning) {
+    Png("a.png", conv::Rgba(4, 4, 1));
+    Doc("<imagery source=\"a.png\" alphablending=\"per-pixel\"/>");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("\n - WARNING: problem found importing 'no name attribute' image.\n"), std::string::npos)
+        << out;
+}
+
+TEST_F(Import, PayloadThatCannotBeReadFailsOnlyThatElement) {
+    Png("b.png", conv::Rgba(4, 4, 1));
+    Doc("<image name=\"a\" source=\"nowhere.png\" alphablending=\"per-pixel\"/>"
+        "<tile name=\"t\" source=\"nowhere.bmp\" alphablending=\"per-pSurface\" alphamod=\"255\" colorkey=\"-1\" "
+        "xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>"
+        "<font name=\"f\" source=\"nowhere.bmp\" alphablending=\"per-surface\" alphamod=\"255\" kerning=\"0\"/>"
+        "<file name=\"r\" source=\"nowhere\" storemethod=\"raw\"/>"
+        "<music name=\"m\" source=\"nowhere.ogg\"/>"
+        "<image name=\"b\" source=\"b.png\" alphablending=\"per-pixel\"/>",
+        "<ORB version=\"v1\" totalblocks=\"6\">");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    for (const char* w : {"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music"})
+        EXPECT_NE(out.find(std::string("problem found importing ") + w), std::string::npos) << w << out;
+    EXPECT_NE(out.find("existing XML blocks(6) does not match with imported ones(1)."), std::string::npos);
+    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "b"));
+}
+
+TEST_F(Import, NamesLongerThanABlockNameFailInsteadOfBeingStoredAsTemp) {
+    Png("a.png", conv::Rgba(4, 4, 1));
+    const std::string longName(32, 'n');
+    Doc("<tile name=\"" + longName + "\" source=\"a.png\" alphablending=\"per-pixel\" xposition=\"0\" "
+        "yposition=\"0\" tileset=\"disabled\"/>");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("problem found importing '" + longName + "' tile."), std::string::npos) << out;
+    EXPECT_TRUE(conv::Entries(dir / "p.vlt").empty());
+}
+
+class ImportSprite : public Import {
+protected:
+    // A 2 x 2 sheet of 32 x 32 frames: two rows, two frames each.
+    void SetUp() override { Png("s.png", conv::Rgba(64, 64, 5)); }
+    static std::string Anim(int id, int frames, int children, int type = 2) {
+        std::string a = "<animation id=\"" + std::to_string(id) + "\" type=\"" + std::to_string(type) +
+                        "\" status=\"0\" frames=\"" + std::to_string(frames) +
+                        "\" hotx=\"0\" hoty=\"0\" starframe=\"0\" endframe=\"1\">";
+        for (int f = 0; f < children; ++f) a += "<frame id=\"" + std::to_string(f) + "\" ms=\"" + std::to_string(50 + f) + "\"/>";
+        return a + "</animation>";
+    }
+    void Sprite(const std::string& inner, const std::string& offsets = "xoffset=\"32\" yoffset=\"32\"") {
+        Doc("<sprite name=\"s\" source=\"s.png\" alphablending=\"per-pixel\" " + offsets + ">" + inner +
+            "</sprite><image name=\"after\" source=\"s.png\" alphablending=\"per-pixel\"/>",
+            "<ORB version=\"v1\" totalblocks=\"2\">");
+    }
+};
+
+TEST_F(ImportSprite, ExactlyOneAnimationPerRowIsRequired) {
+    Sprite(Anim(0, 2, 2) + Anim(1, 2, 2) + Anim(2, 2, 2));
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("\n - WARNING: parsed '3' animations from a total of '2'."
+                       "\n - WARNING: problem found importing 's' sprite.\n"),
+              std::string::npos)
+        << out;
+    // The walk went back up: the element after the sprite is still imported.
+    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
+}
+
+TEST_F(ImportSprite, FewerFramesThanDeclaredFailAndMoreAreIgnored) {
+    Sprite(Anim(0, 3, 2) + Anim(1, 2, 2));
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("\n - WARNING: idAnim '0': parsed '2' frames from a total of '3'."), std::string::npos) << out;
+    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
+
+    Sprite(Anim(0, 2, 3) + Anim(1, 2, 0));
+    ASSERT_EQ(Run({"doc.xml", "q.vlt"}), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
+    EXPECT_TRUE(conv::HasBlock(dir / "q.vlt", "SPR2", "s"));
+}
+
+TEST_F(ImportSprite, AnimationIdAndTypeOutOfRangeAreNamed) {
+    Sprite(Anim(0, 2, 2) + Anim(5, 2, 2));
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("\n - WARNING: idAnim '5' is out of range [0,2]."), std::string::npos) << out;
+    Sprite(Anim(0, 2, 2) + Anim(1, 2, 2, 3));
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("\n - WARNING: type '3' is unknown."), std::string::npos) << out;
+    Sprite(Anim(0, 2, 2) + Anim(2, 2, 2));  // id equal to the row count passes the range check
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_EQ(out.find("out of range"), std::string::npos) << out;
+}
+
+TEST_F(ImportSprite, FrameSizeOfZeroFailsTheSpriteWithoutAnyDivision) {
+    Sprite(Anim(0, 2, 2), "xoffset=\"32\" yoffset=\"0\"");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("problem found importing 's' sprite."), std::string::npos) << out;
+    Sprite(Anim(0, 2, 2), "xoffset=\"0\" yoffset=\"32\"");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("problem found importing 's' sprite."), std::string::npos) << out;
+    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
+}
+
+// A package that does not open is left exactly as it was, and no working
+// file stays behind.
+TEST_F(Import, DamagedTargetPackageIsLeftUntouched) {
+    const std::vector<uint8_t> junk(300, 0x5A);
+    testsupport::WriteFile(dir / "p.vlt", junk);
+    Png("a.png", conv::Rgba(4, 4, 1));
+    Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
+    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
+    EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('p.vlt').\n"), std::string::npos) << out;
+    EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), junk);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a.png", "doc.xml", "p.vlt"}));
+}
+
+// An import that stops before its end (here: abandoned) leaves the target as
+// it was: every change goes to the working copy.
+TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
+    {
+        conv::Builder b(dir / "p.vlt");
+        b.Raw("keep", "FILE", {1});
+    }
+    const std::vector<uint8_t> before = testsupport::ReadFile(dir / "p.vlt");
+    {
+        PackageStage stage;
+        const int id = stage.Begin(dir / "p.vlt");
+        ASSERT_GT(id, 0);
+        EXPECT_NE(stage.WorkPath(), dir / "p.vlt");
+        BlockInfo info{};
+        std::snprintf(info.name, sizeof info.name, "new");
+        std::snprintf(info.type, sizeof info.type, "FILE");
+        uint8_t byte = 7;
+        info.size = 1;
+        info.data = &byte;
+        EXPECT_GT(g_pStuffVLT->AddData(id, &info), 0);
+        BlockInfo del{};
+        std::snprintf(del.name, sizeof del.name, "keep");
+        std::snprintf(del.type, sizeof del.type, "FILE");
+        EXPECT_NE(g_pStuffVLT->Delete(id, &del), 0);
+    }  // not committed
+    EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), before);
+    EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
+
+    PackageStage stage;
+    ASSERT_GT(stage.Begin(dir / "p.vlt"), 0);
+    ASSERT_TRUE(stage.Commit());
+    EXPECT_EQ(conv::Block(dir / "p.vlt", "FILE", "keep"), std::vector<uint8_t>{1});
+    EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
+}
+
+}  // namespace

@@ -1,0 +1,298 @@
+// Untrusted descriptors and failed writes: each fails the one operation with
+// its message and leaves the file as it was.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "PackageTestSupport.h"
+
+using namespace pkgtest;
+using testsupport::LogCapture;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A closed package holding one block; returns the offset of its descriptor.
+size_t OneBlockPackage(const std::string& path, uint8_t mode, const std::vector<uint8_t>& data) {
+    IStuffVLT m;
+    const int id = m.Create(path.c_str());
+    auto copy = data;
+    BlockInfo b = Block("blk", "FILE", mode, copy);
+    EXPECT_GT(m.AddData(id, &b), 0);
+    m.Close(id);
+    return 536;
+}
+
+// Rewrites descriptor bytes and the checksum, as a damaged or hostile file
+// that still passes the checksum test would hold them.
+void Patch(const std::string& path, size_t at, const std::vector<uint8_t>& bytes) {
+    auto file = ReadFile(path);
+    std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<long>(at));
+    auto header = Header(file);
+    StoreLE32(header.data() + 96, Trovalis.CRC32(file.data() + 520, static_cast<int32_t>(file.size() - 520)));
+    PutHeader(file, header);
+    WriteFile(path, file);
+}
+
+std::vector<uint8_t> LE(uint32_t v) {
+    std::vector<uint8_t> b(4);
+    StoreLE32(b.data(), v);
+    return b;
+}
+
+class PackageDamage : public PackageTest {
+protected:
+    // Loads "blk" from a fresh manager; the logged text in logged.
+    int Load(const std::string& path, std::string& logged) {
+        IStuffVLT m;
+        LogCapture cap;
+        const int id = m.Open(path.c_str());
+        EXPECT_GE(id, 1);
+        BlockInfo got;
+        const int r = m.LoadBlock(id, "FILE", "blk", &got);
+        m.FreeBlock(&got);
+        m.Close(id);
+        logged = cap.Take();
+        return r;
+    }
+};
+
+TEST_F(PackageDamage, DamagedCompressedStreamFailsWithUclMessage) {
+    std::string text;
+    for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i * 7) + " of the text\n";
+    const auto data = Bytes(text);
+    struct Damage {
+        size_t at;
+        std::vector<uint8_t> bytes;
+    } damages[] = {
+        {536 + 48, LE(40)},                           // the stream cut short
+        {600, std::vector<uint8_t>(64, 0x00)},        // its start overwritten
+        {600 + 20, std::vector<uint8_t>(32, 0xFF)},   // its middle overwritten
+    };
+    for (const Damage& d : damages) {
+        const std::string path = Path("ucl.vlt");
+        OneBlockPackage(path, compressed, data);
+        Patch(path, d.at, d.bytes);
+        std::string logged;
+        EXPECT_EQ(Load(path, logged), 0) << d.at;
+        EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path +
+                                         "','FILE','blk')] Error: UCL failed to decompress the data block.\n"))
+            << d.at;
+    }
+}
+
+TEST_F(PackageDamage, CompressedSizeThatIsNotProducedExactlyFails) {
+    const std::string path = Path("size.vlt");
+    OneBlockPackage(path, compressed, Bytes(std::string(300, 'z')));
+    for (uint32_t claimed : {299u, 301u, 0x7FFFFFFFu}) {
+        Patch(path, 536 + 44, LE(claimed));
+        std::string logged;
+        EXPECT_EQ(Load(path, logged), 0) << claimed;
+        EXPECT_TRUE(Contains(logged, "Error: UCL failed to decompress the data block.\n")) << claimed;
+    }
+}
+
+TEST_F(PackageDamage, PackedSizePastEndOfFileFailsWithoutReading) {
+    const std::string path = Path("past.vlt");
+    OneBlockPackage(path, stored, Noise(24));
+    Patch(path, 536 + 44, LE(0xFFFFFFF0u));
+    Patch(path, 536 + 48, LE(0xFFFFFFF0u));
+    std::string logged;
+    EXPECT_EQ(Load(path, logged), 0);
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path +
+                                     "','FILE','blk')] Error: datablock was not loaded successfully.\n"));
+}
+
+TEST_F(PackageDamage, StoredSizeLargerThanPackedSizeFails) {
+    const std::string path = Path("bigger.vlt");
+    OneBlockPackage(path, crypted, Noise(24));
+    Patch(path, 536 + 44, LE(4096));
+    std::string logged;
+    EXPECT_EQ(Load(path, logged), 0);
+    EXPECT_TRUE(Contains(logged, "Error: datablock was not loaded successfully.\n"));
+}
+
+TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
+    const std::string path = Path("cut.vlt");
+    OneBlockPackage(path, stored, Noise(8));
+    // A second marker with only 10 descriptor bytes behind it (the first
+    // entry's payload of 8 needs no padding).
+    auto file = ReadFile(path);
+    std::vector<uint8_t> tail(vlt::kMarker, vlt::kMarker + 16);
+    tail.resize(26, 'q');
+    file.insert(file.end(), tail.begin(), tail.end());
+    WriteFile(path, file);
+    Patch(path, 0, {});  // the checksum only
+    IStuffVLT m;
+    LogCapture cap;
+    const int id = m.Open(path.c_str());
+    ASSERT_GE(id, 1);
+    BlockInfo walk;
+    ASSERT_EQ(m.FindFirst(id, &walk), 1);
+    EXPECT_EQ(m.FindNext(id, &walk), 2);
+    EXPECT_STREQ(walk.name, "blk");  // left as it was
+    EXPECT_EQ(m.Count(id), 1);
+    auto d = Bytes("x");
+    BlockInfo b = Block("new", "FILE", stored, d);
+    EXPECT_EQ(m.AddData(id, &b), 0);
+    m.Close(id);
+    const std::string logged = cap.Take();
+    const std::string message = " . [IStuffVLT->FindNext(" + std::to_string(id) +
+                                ")] Error: the next block was unsuccessfully loaded.\n";
+    EXPECT_TRUE(Contains(logged, message));
+    EXPECT_TRUE(Contains(logged, "Error: it was not possible to access to the VLT.\n"));
+}
+
+TEST_F(PackageDamage, NamesWithoutTerminatorComeBackTerminated) {
+    const std::string path = Path("noterm.vlt");
+    OneBlockPackage(path, stored, Noise(8));
+    std::vector<uint8_t> fields(40, 'N');  // name and type without a NUL
+    Patch(path, 536, fields);
+    IStuffVLT m;
+    const int id = m.Open(path.c_str());
+    BlockInfo walk;
+    ASSERT_EQ(m.FindFirst(id, &walk), 1);
+    EXPECT_EQ(std::strlen(walk.name), 31u);
+    EXPECT_EQ(std::strlen(walk.type), 7u);
+    m.Close(id);
+}
+
+TEST_F(PackageDamage, GarbageBeforeEntriesIsScannedOver) {
+    const std::string path = Path("garbage.vlt");
+    {
+        IStuffVLT m;
+        m.Close(m.Create(path.c_str()));
+    }
+    // Bytes that start like a marker, then a real entry.
+    auto file = ReadFile(path);
+    std::vector<uint8_t> junk = {0xB7, 0xAE, 0xCE, 'B', 'l', 0xB7, 0xB7, 0, 1, 2};
+    file.insert(file.end(), junk.begin(), junk.end());
+    file.insert(file.end(), vlt::kMarker, vlt::kMarker + 16);
+    std::vector<uint8_t> desc(64, 0);
+    std::memcpy(desc.data(), "blk", 3);
+    std::memcpy(desc.data() + 32, "FILE", 4);
+    desc[40] = stored;
+    StoreLE32(desc.data() + 44, 3);
+    StoreLE32(desc.data() + 48, 3);
+    file.insert(file.end(), desc.begin(), desc.end());
+    const uint8_t payload[8] = {'a', 'b', 'c', 0, 0, 0, 0, 0};
+    file.insert(file.end(), payload, payload + 8);
+    WriteFile(path, file);
+    Patch(path, 0, {});  // the checksum only
+    std::string logged;
+    EXPECT_EQ(Load(path, logged), 3);
+}
+
+// --- Failed writes ---------------------------------------------------------
+
+// Lowers the file size limit for the scope: writes past it fail with EFBIG,
+// as they would on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit l = saved_;
+        l.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &l);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+class PackageWrites : public PackageTest {};
+
+TEST_F(PackageWrites, ShortAppendIsCutAwayAndReported) {
+    const std::string path = Path("full.vlt");
+    const int id = vlt().Create(path.c_str());
+    auto small = Noise(100);
+    BlockInfo a = Block("first", "FILE", stored, small);
+    ASSERT_EQ(vlt().AddData(id, &a), 100);
+    const auto before = ReadFile(path);
+    auto big = Noise(5000);
+    BlockInfo b = Block("second", "FILE", stored, big);
+    {
+        FileSizeLimit limit(before.size() + 1000);  // part of the entry fits
+        LogCapture cap;
+        EXPECT_EQ(vlt().AddData(id, &b), 0);
+        EXPECT_TRUE(Contains(cap.Take(), " . [IStuffVLT->AddData(" + std::to_string(id) +
+                                             ",'second')] Error: the data block could not be written: "));
+    }
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(vlt().Count(id), 1);
+    BlockInfo got;
+    EXPECT_EQ(vlt().LoadBlock(id, "FILE", "second", &got), 0);
+    // Once there is room again, the same block goes in and the package opens.
+    EXPECT_EQ(vlt().AddData(id, &b), 5000);
+    vlt().Close(id);
+    IStuffVLT m;
+    const int again = m.Open(path.c_str());
+    ASSERT_GE(again, 1);
+    EXPECT_EQ(m.Count(again), 2);
+    EXPECT_EQ(m.LoadBlock(again, "FILE", "second", &got), 5000);
+    m.FreeBlock(&got);
+    m.Close(again);
+}
+
+// Runs body against a package that can only be opened read-only. As root
+// every file is writable, so the body then runs in a child that has dropped
+// to an unprivileged user; its result comes back as the exit code.
+int WithReadOnlyPackage(const std::string& dir, const std::string& path, int (*body)(const std::string&)) {
+    chmod(path.c_str(), 0444);
+    if (geteuid() != 0) return body(path);
+    chmod(dir.c_str(), 0755);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+        _exit(body(path));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+int ReadOnlyBody(const std::string& path) {
+    int failures = 0;
+    IStuffVLT m;
+    LogCapture cap;
+    const int id = m.Open(path.c_str());
+    if (id < 1) return 50;
+    if (!Contains(cap.Take(), " . [IStuffVLT->Open('" + path + "')] Warning: file opened in read only mode.\n"))
+        failures |= 1;
+    BlockInfo got;
+    if (m.LoadBlock(id, "FILE", "blk", &got) != 8) failures |= 2;
+    m.FreeBlock(&got);
+    auto d = Bytes("more");
+    BlockInfo b = Block("new", "FILE", stored, d);
+    if (m.AddData(id, &b) != 0) failures |= 4;
+    BlockInfo del = Block("blk", "FILE", stored, d);
+    if (m.Delete(id, &del) != 0) failures |= 8;
+    const std::string logged = cap.Take();
+    if (!Contains(logged, "AddData(" + std::to_string(id) + ",'new')] Error: the VLT was opened in read only mode.\n"))
+        failures |= 16;
+    if (!Contains(logged, "Delete(" + std::to_string(id) + ")] Error: the VLT was opened in read only mode.\n"))
+        failures |= 32;
+    m.Close(id);
+    return failures;
+}
+
+TEST_F(PackageWrites, ReadOnlyPackageRefusesAddAndDelete) {
+    const std::string path = Path("ro.vlt");
+    OneBlockPackage(path, stored, Noise(8));
+    const auto before = ReadFile(path);
+    EXPECT_EQ(WithReadOnlyPackage(dir_.path(), path, ReadOnlyBody), 0);
+    EXPECT_EQ(ReadFile(path), before);
+}
+
+}  // namespace

@@ -1,0 +1,346 @@
+// The registry of open packages, AddData's and Delete's rules, walks and the
+// checksum test.
+#include <dirent.h>
+
+#include "PackageTestSupport.h"
+
+using namespace pkgtest;
+using testsupport::LogCapture;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+int OpenDescriptors() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+class PackageRegistry : public PackageTest {};
+
+TEST_F(PackageRegistry, FirstIdIsInRangeAndNewPackagesGetConsecutiveIds) {
+    IStuffVLT m;
+    const int a = m.Create(Path("a.vlt").c_str());
+    const int b = m.Create(Path("b.vlt").c_str());
+    EXPECT_GE(a, 1);
+    EXPECT_LT(a, 333666);
+    EXPECT_EQ(b, a + 1);
+    m.Close(a);
+    m.Close(b);
+    // A package opened again after its close receives a new id.
+    EXPECT_EQ(m.Open(Path("a.vlt").c_str()), b + 1);
+    m.Close(b + 1);
+}
+
+TEST_F(PackageRegistry, SamePathTwiceSharesIdAndNeedsTwoCloses) {
+    const std::string path = Path("twice.vlt");
+    const int id = vlt().Create(path.c_str());
+    EXPECT_EQ(vlt().Open(path.c_str()), id);
+    auto data = Bytes("payload");
+    BlockInfo info = Block("one", "FILE", stored, data);
+    EXPECT_EQ(vlt().AddData(id, &info), 7);
+    vlt().Close(id);
+    ASSERT_NE(vlt().GetName(id), nullptr);
+    EXPECT_EQ(path, vlt().GetName(id));
+    EXPECT_EQ(StoredChecksum(ReadFile(path)), 0u);  // not yet rewritten
+    vlt().Close(id);
+    EXPECT_EQ(vlt().GetName(id), nullptr);
+    EXPECT_EQ(vlt().Count(id), -1);
+    EXPECT_NE(StoredChecksum(ReadFile(path)), 0u);
+}
+
+TEST_F(PackageRegistry, ThirtyThirdPackageIsRefusedWithWarningAndClosed) {
+    IStuffVLT m;
+    std::vector<int> ids;
+    for (int i = 0; i < 32; ++i) ids.push_back(m.Create(Path("p" + std::to_string(i) + ".vlt").c_str()));
+    for (int id : ids) ASSERT_GE(id, 1);
+    const std::string extra = Path("extra.vlt");
+    {
+        IStuffVLT maker;
+        maker.Close(maker.Create(extra.c_str()));
+    }
+    const int before = OpenDescriptors();
+    LogCapture cap;
+    EXPECT_EQ(m.Open(extra.c_str()), 0);
+    EXPECT_TRUE(Contains(cap.Take(), " . [IStuffVLT] Warning: reached maximum limit of VLT files opened(32).\n"));
+    EXPECT_EQ(OpenDescriptors(), before);
+    for (int id : ids) m.Close(id);
+}
+
+TEST_F(PackageRegistry, SlotsAreReusedCyclicallyOnceAllWereUsed) {
+    IStuffVLT m;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 32; ++i) {
+        paths.push_back(Path("p" + std::to_string(i) + ".vlt"));
+        m.Close(m.Create(paths.back().c_str()));
+    }
+    // Give p0 and p1 one block each, then change a payload byte outside the
+    // manager, keeping the length.
+    for (int i = 0; i < 2; ++i) {
+        const int id = m.Open(paths[i].c_str());
+        auto d = Bytes("12345678");
+        BlockInfo b = Block("b", "FILE", stored, d);
+        ASSERT_EQ(m.AddData(id, &b), 8);
+        m.Close(id);
+        auto bytes = ReadFile(paths[i]);
+        bytes.back() ^= 1;
+        WriteFile(paths[i], bytes);
+    }
+    // A 33rd package takes the slot of p0 (the rotation starts at slot 0).
+    const int other = m.Create(Path("new.vlt").c_str());
+    ASSERT_GE(other, 1);
+    m.Close(other);
+    LogCapture cap;
+    const int p1 = m.Open(paths[1].c_str());  // still remembered: no checksum test
+    EXPECT_GE(p1, 1);
+    m.Close(p1);
+    EXPECT_EQ(m.Open(paths[0].c_str()), -1);  // forgotten: the checksum test catches the change
+    EXPECT_TRUE(Contains(cap.Take(), "Error: the given VLT is corrupted.\n"));
+}
+
+TEST_F(PackageRegistry, ChecksumTestCatchesAnyChangedByteAfter520) {
+    const std::string path = Path("crc.vlt");
+    {
+        IStuffVLT m;
+        const int id = m.Create(path.c_str());
+        auto d = Noise(40);
+        BlockInfo b = Block("blk", "FILE", stored, d);
+        m.AddData(id, &b);
+        m.Close(id);
+    }
+    const auto good = ReadFile(path);
+    for (size_t at : {size_t(520), size_t(540), good.size() - 1}) {
+        auto bad = good;
+        bad[at] ^= 0x40;
+        WriteFile(path, bad);
+        IStuffVLT m;
+        LogCapture cap;
+        EXPECT_EQ(m.Open(path.c_str()), -1) << at;
+        EXPECT_EQ(cap.Take(), " . [IStuffVLT->Open('" + path + "')] Error: the given VLT is corrupted.\n");
+    }
+}
+
+TEST_F(PackageRegistry, OpenRejectsWhatIsNoPackageWithItsMessage) {
+    struct Case {
+        std::vector<uint8_t> bytes;
+        std::string message;
+    } cases[] = {
+        {Bytes("VLTx4.0"), "Error: it is not a valid VLT.\n"},
+        {Bytes("VLT"), "Error: it is not a valid VLT.\n"},
+        {Bytes(std::string("VLTv5.0\0", 8)), "Error: 'VLTv5.0' version is not supported.\n"},
+        {Bytes(std::string("VLTv4.0\0short", 13)), "Error: the given VLT is corrupted.\n"},
+    };
+    const std::string path = Path("bad.vlt");
+    for (const Case& c : cases) {
+        WriteFile(path, c.bytes);
+        LogCapture cap;
+        EXPECT_EQ(vlt().Open(path.c_str()), -1);
+        EXPECT_TRUE(Contains(cap.Take(), c.message)) << c.message;
+    }
+    LogCapture cap;
+    EXPECT_EQ(vlt().Open(Path("missing.vlt").c_str()), -1);
+    EXPECT_TRUE(Contains(cap.Take(), "')] Error: No such file or directory\n"));
+}
+
+TEST_F(PackageRegistry, PathsOfAnyLengthAreKeptWhole) {
+    std::string deep = dir_.path();
+    for (int i = 0; i < 12; ++i) deep += "/" + std::string(40, static_cast<char>('a' + i));
+    const std::string path = deep + "/long.vlt";
+    ASSERT_GT(path.size(), 300u);
+    const int id = vlt().Create(path.c_str());
+    ASSERT_GE(id, 1);
+    EXPECT_EQ(path, vlt().GetName(id));
+    vlt().Close(id);
+}
+
+TEST_F(PackageRegistry, DestructorClosesForgottenPackagesWithHeaderRewrite) {
+    const std::string path = Path("left.vlt");
+    LogCapture cap;
+    {
+        IStuffVLT m;
+        const int id = m.Create(path.c_str());
+        auto d = Bytes("abc");
+        BlockInfo b = Block("b", "FILE", crypted, d);
+        m.AddData(id, &b);
+    }
+    EXPECT_TRUE(Contains(cap.Take(), " . [IStuffVLT] Warning: '" + path +
+                                         "' VLT file was not closed on your code. Doing it now!\n"));
+    IStuffVLT m;
+    const int id = m.Open(path.c_str());
+    EXPECT_GE(id, 1);
+    m.Close(id);
+}
+
+class PackageBlocks : public PackageTest {
+protected:
+    void SetUp() override {
+        path_ = Path("blocks.vlt");
+        id_ = vlt().Create(path_.c_str());
+        ASSERT_GE(id_, 1);
+    }
+    void TearDown() override { vlt().Close(id_); }
+    int Add(const char* name, const char* type, uint8_t mode = stored, const std::string& text = "data") {
+        auto d = Bytes(text);
+        BlockInfo b = Block(name, type, mode, d);
+        return vlt().AddData(id_, &b);
+    }
+    std::string path_;
+    int id_ = 0;
+};
+
+TEST_F(PackageBlocks, NameAndTypeLimitsAre31And7Characters) {
+    EXPECT_EQ(Add(std::string(31, 'n').c_str(), "SEVENCH"), 4);
+    LogCapture cap;
+    auto d = Bytes("data");
+    BlockInfo longName = Block("", "FILE", stored, d);
+    std::memset(longName.name, 'n', sizeof longName.name);  // 32 characters, no NUL
+    EXPECT_EQ(vlt().AddData(id_, &longName), 0);
+    BlockInfo longType = Block("x", "", stored, d);
+    std::memcpy(longType.type, "EIGHTCHR", 8);
+    EXPECT_EQ(vlt().AddData(id_, &longType), 0);
+    const std::string logged = cap.Take();
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->AddData(" + std::to_string(id_) + ",'" + std::string(32, 'n') +
+                                     "')] Error: name or type are too long. Maximum chars for name is 32 and 8 for type.\n"));
+    EXPECT_TRUE(Contains(logged, "AddData(" + std::to_string(id_) + ",'x')] Error: name or type are too long."));
+    EXPECT_EQ(vlt().Count(id_), 1);
+}
+
+TEST_F(PackageBlocks, ModeSevenIsStoredAsCrypted) {
+    auto d = Bytes("secret");
+    BlockInfo b = Block("m7", "FILE", 7, d);
+    EXPECT_EQ(vlt().AddData(id_, &b), 6);
+    EXPECT_EQ(b.mode, crypted);
+    BlockInfo got;
+    ASSERT_EQ(vlt().LoadBlock(id_, "FILE", "m7", &got), 6);
+    EXPECT_EQ(got.mode, crypted);
+    EXPECT_EQ(0, std::memcmp(got.data, "secret", 6));
+    vlt().FreeBlock(&got);
+}
+
+TEST_F(PackageBlocks, ExistingPairGivesMinusOneAndWritesNothing) {
+    ASSERT_EQ(Add("dup", "FILE"), 4);
+    ASSERT_EQ(Add("other", "FILE"), 4);
+    const auto before = ReadFile(path_);
+    auto d = Bytes("something else");
+    BlockInfo b = Block("dup", "FILE", compressed, d);
+    LogCapture cap;
+    EXPECT_EQ(vlt().AddData(id_, &b), -1);
+    EXPECT_EQ(cap.Take(), " . [IStuffVLT->AddData(" + std::to_string(id_) + ",'dup')] Info: block already exists.\n");
+    EXPECT_EQ(b.data, nullptr);  // info now holds the stored entry
+    EXPECT_EQ(b.mode, stored);
+    EXPECT_EQ(b.size, 4u);
+    EXPECT_EQ(ReadFile(path_), before);
+    EXPECT_EQ(Add("dup", "IMG"), 4);  // another type is another block
+}
+
+TEST_F(PackageBlocks, DeleteMarksEntryInPlace) {
+    ASSERT_EQ(Add("keep", "FILE"), 4);
+    ASSERT_EQ(Add("gone", "FILE", stored, "0123456789"), 10);
+    ASSERT_EQ(Add("last", "FILE"), 4);
+    const size_t length = ReadFile(path_).size();
+    BlockInfo b;
+    std::memset(&b, 0, sizeof b);
+    std::strcpy(b.name, "gone");
+    std::strcpy(b.type, "FILE");
+    EXPECT_EQ(vlt().Delete(id_, &b), 1);
+    EXPECT_EQ(ReadFile(path_).size(), length);
+    EXPECT_EQ(vlt().Count(id_), 3);
+    EXPECT_EQ(vlt().CountDeleted(id_), 1);
+    BlockInfo walk;
+    ASSERT_EQ(vlt().FindFirst(id_, &walk), 1);
+    ASSERT_EQ(vlt().FindNext(id_, &walk), 1);
+    EXPECT_STREQ(walk.name, "?one");
+    EXPECT_STREQ(walk.type, "DELETED");
+    EXPECT_EQ(walk.size, 10u);
+    EXPECT_EQ(walk.packedSize, 10u);
+    ASSERT_EQ(vlt().FindNext(id_, &walk), 1);
+    EXPECT_STREQ(walk.name, "last");
+    EXPECT_EQ(vlt().FindNext(id_, &walk), 0);
+    LogCapture cap;
+    BlockInfo got;
+    EXPECT_EQ(vlt().LoadBlock(id_, "FILE", "gone", &got), 0);
+    EXPECT_EQ(vlt().Delete(id_, &b), 0);
+    const std::string logged = cap.Take();
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path_ +
+                                     "','FILE','gone')] Warning: datablock was not found in the given VLT.\n"));
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Delete(" + std::to_string(id_) +
+                                     ")] Warning: datablock was not found in the given VLT.\n"));
+    // The pair is free again, and the deletion survives a reopen.
+    EXPECT_EQ(Add("gone", "FILE"), 4);
+    vlt().Close(id_);
+    id_ = vlt().Open(path_.c_str());
+    ASSERT_GE(id_, 1);
+    EXPECT_EQ(vlt().Count(id_), 4);
+    EXPECT_EQ(vlt().CountDeleted(id_), 1);
+}
+
+TEST_F(PackageBlocks, WalkContinuesAfterLoadOfTheEntryJustFound) {
+    Add("a", "FILE");
+    Add("b", "FILE");
+    Add("c", "FILE");
+    LogCapture cap;
+    BlockInfo walk, got;
+    ASSERT_EQ(vlt().FindFirst(id_, &walk), 1);
+    ASSERT_EQ(vlt().FindNext(id_, &walk), 1);
+    ASSERT_STREQ(walk.name, "b");
+    ASSERT_EQ(vlt().LoadBlock(id_, walk.type, walk.name, &got), 4);
+    vlt().FreeBlock(&got);
+    ASSERT_EQ(vlt().FindNext(id_, &walk), 1);
+    EXPECT_STREQ(walk.name, "c");
+    EXPECT_EQ(vlt().FindNext(id_, &walk), 0);
+    EXPECT_EQ(cap.Take(), "");
+}
+
+TEST_F(PackageBlocks, UnknownIdsFailQuietly) {
+    LogCapture cap;
+    BlockInfo b;
+    EXPECT_EQ(vlt().FindFirst(id_ + 1000, &b), 2);
+    EXPECT_EQ(vlt().FindNext(0, &b), 2);
+    EXPECT_EQ(vlt().Count(-3), -1);
+    EXPECT_EQ(vlt().LoadBlock(id_ + 1000, "FILE", "x", &b), 0);
+    auto d = Bytes("x");
+    BlockInfo a = Block("x", "FILE", stored, d);
+    EXPECT_EQ(vlt().AddData(id_ + 1000, &a), 0);
+    EXPECT_EQ(vlt().Delete(-1, &a), 0);
+    EXPECT_EQ(cap.Take(), "");
+}
+
+TEST_F(PackageBlocks, ProtectedPackageOpensCountsZeroAndRefusesBlocks) {
+    Add("inside", "FILE");
+    vlt().Close(id_);
+    auto bytes = ReadFile(path_);
+    auto header = Header(bytes);
+    header[93] = 1;  // the protected flag; the checksum does not cover the header
+    PutHeader(bytes, header);
+    WriteFile(path_, bytes);
+    IStuffVLT m;
+    const int id = m.Open(path_.c_str());
+    ASSERT_GE(id, 1);
+    LogCapture cap;
+    EXPECT_EQ(m.Count(id), 0);
+    BlockInfo got;
+    EXPECT_EQ(m.LoadBlock(id, "FILE", "inside", &got), 0);
+    auto d = Bytes("x");
+    BlockInfo a = Block("new", "FILE", stored, d);
+    EXPECT_EQ(m.AddData(id, &a), 0);
+    EXPECT_EQ(m.Delete(id, &a), 0);
+    const std::string ids = std::to_string(id);
+    EXPECT_EQ(cap.Take(),
+              " . [IStuffVLT->Find(" + ids + ")] Error: the given VLT is protected and the key was not set.\n" +
+                  " . [IStuffVLT->LoadBlock('" + path_ +
+                  "','FILE','inside')] Error: the given VLT is protected and the key was not set.\n" +
+                  " . [IStuffVLT->AddData(" + ids + ",'new')] Error: the given VLT is protected and the key was not set.\n" +
+                  " . [IStuffVLT->Find(" + ids + ")] Error: the given VLT is protected and the key was not set.\n" +
+                  " . [IStuffVLT->Delete(" + ids + ")] Warning: datablock was not found in the given VLT.\n");
+    m.Close(id);
+    EXPECT_EQ(ReadFile(path_), bytes);
+    id_ = vlt().Open(path_.c_str());
+}
+
+}  // namespace

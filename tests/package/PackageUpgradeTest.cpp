@@ -1,0 +1,189 @@
+// The rebuild of 3.0 packages as 4.0 when they are opened.
+#include <filesystem>
+
+#include "PackageTestSupport.h"
+#include "package/PackageUpgrade.h"
+
+using namespace pkgtest;
+using testsupport::FileExists;
+using testsupport::LogCapture;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<uint8_t> V3Header() {
+    std::vector<uint8_t> h(256, 0);
+    std::memcpy(h.data(), "VLTv3.0", 7);
+    std::strcpy(reinterpret_cast<char*>(h.data() + 8), "Old maker 2004");
+    std::strcpy(reinterpret_cast<char*>(h.data() + 37), "Mon Jan  5 10:00:00 2004");
+    return h;
+}
+
+void AddV3(std::vector<uint8_t>& file, bool dots, const char* name, const char* type, uint8_t mode, uint32_t size,
+           const std::vector<uint8_t>& payload) {
+    const char* marker = dots ? ".BlockData." : "\xB7" "BlockData" "\xB7";
+    file.insert(file.end(), marker, marker + 11);
+    uint8_t fields[46] = {};
+    std::strncpy(reinterpret_cast<char*>(fields), name, 31);
+    std::strncpy(reinterpret_cast<char*>(fields + 32), type, 4);
+    fields[37] = mode;
+    StoreLE32(fields + 38, size);
+    StoreLE32(fields + 42, static_cast<uint32_t>(payload.size()));
+    file.insert(file.end(), fields, fields + 46);
+    file.insert(file.end(), payload.begin(), payload.end());
+}
+
+// Three live blocks in every storage mode, one deleted, both marker forms.
+std::vector<uint8_t> V3Package(const std::vector<uint8_t>& text) {
+    auto file = V3Header();
+    std::vector<uint8_t> packed;
+    EXPECT_TRUE(vlt::CompressBlock(text.data(), static_cast<uint32_t>(text.size()), packed));
+    auto scrambled = text;
+    ScrambleBlock(scrambled.data(), scrambled.size());
+    AddV3(file, true, "packed", "IMG", compressed, static_cast<uint32_t>(text.size()), packed);
+    AddV3(file, false, "old", "DELE", stored, 5, Bytes("gone!"));
+    AddV3(file, false, "plain", "FILE", stored, static_cast<uint32_t>(text.size()), text);
+    AddV3(file, true, "mixed", "SND", crypted, static_cast<uint32_t>(text.size()), scrambled);
+    return file;
+}
+
+class PackageUpgrade : public PackageTest {
+protected:
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_.path())) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(PackageUpgrade, LiveBlocksAreCopiedAndDeletedOnesDropped) {
+    const std::string path = Path("pack.vlt");
+    const auto text = Bytes(std::string(700, 'r') + "end of the resource");
+    const auto old = V3Package(text);
+    WriteFile(path, old);
+    LogCapture cap;
+    const int id = vlt().Open(path.c_str());
+    ASSERT_GE(id, 1);
+    const std::string logged = cap.Take();
+    EXPECT_TRUE(Contains(logged, "\n . [IStuffVLT->Update3to4('" + path + "')] Info: creating new VLT v4.0...\n"));
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Update3to4('" + path +
+                                     "')] Info: imported block 2 - Name 'plain' - Type 'FILE' - Size 0 Kb\n"));
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Update3to4('" + path + "')] Info: total blocks imported: 3\n"));
+    EXPECT_TRUE(Contains(logged, "   - Original VLT v3.0 was renamed to " + Path("pack_v3.vlt") + "\n\n"));
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Open('" + path + "')] Info: the given VLT was updated from v3.0 to v4.0.\n"));
+    EXPECT_EQ(vlt().Count(id), 3);
+    EXPECT_EQ(vlt().CountDeleted(id), 0);
+    for (auto [type, name] : {std::pair{"IMG", "packed"}, {"FILE", "plain"}, {"SND", "mixed"}}) {
+        BlockInfo got;
+        ASSERT_EQ(vlt().LoadBlock(id, type, name, &got), static_cast<int>(text.size())) << name;
+        EXPECT_EQ(0, std::memcmp(got.data, text.data(), text.size())) << name;
+        vlt().FreeBlock(&got);
+    }
+    vlt().Close(id);
+    EXPECT_EQ(ReadFile(Path("pack_v3.vlt")), old);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"pack.vlt", "pack_v3.vlt"}));
+    const auto file = ReadFile(path);
+    const auto header = Header(file);
+    EXPECT_STREQ(reinterpret_cast<const char*>(header.data()), "Old maker 2004");
+    EXPECT_STREQ(reinterpret_cast<const char*>(header.data() + 29), "Mon Jan  5 10:00:00 2004");
+    // A fresh manager runs the checksum test on the rebuilt file.
+    IStuffVLT m;
+    const int again = m.Open(path.c_str());
+    EXPECT_GE(again, 1);
+    m.Close(again);
+}
+
+TEST_F(PackageUpgrade, EmptyV3FileBecomes520Bytes) {
+    const std::string path = Path("empty.vlt");
+    WriteFile(path, V3Header());
+    const int id = vlt().Open(path.c_str());
+    ASSERT_GE(id, 1);
+    EXPECT_EQ(vlt().Count(id), 0);
+    vlt().Close(id);
+    EXPECT_EQ(ReadFile(path).size(), 520u);
+}
+
+TEST_F(PackageUpgrade, BackupNameReplacesTheLastExtension) {
+    EXPECT_EQ(vlt::V3BackupName("data/old.pack.vlt"), "data/old.pack_v3.vlt");
+    EXPECT_EQ(vlt::V3BackupName("pack.vlt"), "pack_v3.vlt");
+    EXPECT_EQ(vlt::V3BackupName("noextension"), "_v3.vlt");
+    EXPECT_EQ(vlt::V3BackupName(".hidden"), "_v3.vlt");  // the first character is not looked at
+    std::filesystem::create_directory(Path("data"));
+    const std::string path = Path("data/old.pack.vlt");
+    WriteFile(path, V3Package(Bytes("abc")));
+    const int id = vlt().Open(path.c_str());
+    EXPECT_GE(id, 1);
+    vlt().Close(id);
+    EXPECT_TRUE(FileExists(Path("data/old.pack_v3.vlt")));
+}
+
+TEST_F(PackageUpgrade, ExistingBackupIsNeverOverwritten) {
+    const std::string path = Path("pack.vlt");
+    const auto old = V3Package(Bytes("abc"));
+    WriteFile(path, old);
+    WriteFile(Path("pack_v3.vlt"), Bytes("precious"));
+    LogCapture cap;
+    EXPECT_EQ(vlt().Open(path.c_str()), -1);
+    const std::string logged = cap.Take();
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Update3to4('" + path + "')] Error: the backup file '" +
+                                     Path("pack_v3.vlt") + "' exists already.\n"));
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Open('" + path +
+                                     "')] Error: it was not possible to update the given VLT from v3.0 to v4.0.\n"));
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(ReadFile(Path("pack_v3.vlt")), Bytes("precious"));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"pack.vlt", "pack_v3.vlt"}));
+}
+
+TEST_F(PackageUpgrade, TemporaryFileGoesBesideThePackageUnderAFreeName) {
+    const std::string path = Path("pack.vlt");
+    WriteFile(path, V3Package(Bytes("abc")));
+    WriteFile(Path("tmp.vlt"), Bytes("someone else's file"));
+    const int id = vlt().Open(path.c_str());
+    ASSERT_GE(id, 1);
+    vlt().Close(id);
+    EXPECT_EQ(ReadFile(Path("tmp.vlt")), Bytes("someone else's file"));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"pack.vlt", "pack_v3.vlt", "tmp.vlt"}));
+}
+
+TEST_F(PackageUpgrade, DamagedV3FilesFailAndChangeNothing) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* message;
+    };
+    auto good = V3Package(Bytes("some payload"));
+    auto badMarker = good;
+    badMarker[256 + 3] = 'X';  // the first marker
+    auto cut = good;
+    cut.resize(cut.size() - 3);  // the last payload ends early
+    auto hugePacked = V3Header();
+    AddV3(hugePacked, true, "big", "FILE", stored, 0xFFFFFFF0u, Bytes("tiny"));
+    StoreLE32(hugePacked.data() + 256 + 11 + 42, 0xFFFFFFF0u);  // a packed size the file cannot hold
+    auto cutMarker = V3Header();
+    cutMarker.insert(cutMarker.end(), {'.', 'B', 'l'});
+    const Case cases[] = {
+        {"marker", badMarker, "Error: header block does not match.\n"},
+        {"payload", cut, "Error: data block is corrupted.\n"},
+        {"packed size", hugePacked, "Error: data block is corrupted.\n"},
+        {"short marker", cutMarker, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string path = Path("bad.vlt");
+        WriteFile(path, c.bytes);
+        LogCapture cap;
+        EXPECT_EQ(vlt().Open(path.c_str()), -1) << c.what;
+        const std::string logged = cap.Take();
+        if (c.message) {
+            EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Update3to4('" + path + "')] " + c.message)) << c.what;
+        }
+        EXPECT_TRUE(Contains(logged, "Error: it was not possible to update the given VLT from v3.0 to v4.0.\n"));
+        EXPECT_EQ(ReadFile(path), c.bytes) << c.what;
+        EXPECT_EQ(Listing(), std::vector<std::string>{"bad.vlt"}) << c.what;
+    }
+}
+
+}  // namespace

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ByteReader.h"
 #include "core/Endian.h"
 #include "core/Log.h"
 #include "core/Trovalis.h"
@@ -103,36 +104,110 @@ void SetFormat(AudioInfo* r, const char* text) {
     std::memcpy(r->format, text, strnlen(text, sizeof r->format - 1));
 }
 
-// The stream behind an information query: a memory view of the payload or
-// the file itself.
+// The bytes behind an information query: the block payload, or the whole
+// file read into memory, with a stream over them.
 struct InfoSource {
     BlockGuard block;
-    SDL_RWops* rw = nullptr;
+    std::vector<uint8_t> fileBytes;
+    const uint8_t* data = nullptr;
     uint32_t size = 0;
+    SDL_RWops* rw = nullptr;
     ~InfoSource() {
         if (rw) SDL_RWclose(rw);
     }
+    bool OpenBlock() {
+        data = block.info.data;
+        size = block.info.size;
+        rw = SDL_RWFromConstMem(data, static_cast<int>(size));
+        return rw != nullptr;
+    }
+    bool OpenFile(const char* file) {
+        bool opened = false;
+        if (!ReadFileBytes(file, fileBytes, opened)) return false;
+        data = fileBytes.data();
+        size = static_cast<uint32_t>(fileBytes.size());
+        rw = SDL_RWFromConstMem(data, static_cast<int>(size));
+        return rw != nullptr;
+    }
 };
 
-bool OpenFileSource(const char* file, InfoSource& src) {
-    src.rw = file ? SDL_RWFromFile(file, "rb") : nullptr;
-    if (!src.rw) return false;
-    const int end = SDL_RWseek(src.rw, 0, RW_SEEK_END);
-    if (end < 0 || SDL_RWseek(src.rw, 0, RW_SEEK_SET) != 0) return false;
-    src.size = static_cast<uint32_t>(end);
-    return true;
+uint32_t LoadBE32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-// Decodes the whole stream with a loader (which closes it) and fills r.
+// SDL's WAV reader allocates every chunk it walks at its declared length and
+// reads the format record from the "fmt " chunk without checking its size:
+// each chunk up to "data" must lie inside the bytes, and "fmt " must hold
+// the record (and an ADPCM format its extra fields).
+bool WavChunksFit(const uint8_t* d, size_t n) {
+    ByteReader in(d, n);
+    uint32_t first = 0, second = 0, third = 0;
+    if (!in.u32le(first) || !in.u32le(second)) return false;
+    if (second != kTagWAVE && (!in.u32le(third) || first != kTagRIFF || third != kTagWAVE)) return false;
+    bool haveFmt = false;
+    for (;;) {
+        uint32_t magic = 0, length = 0;
+        if (!in.u32le(magic) || !in.u32le(length) || length > in.remaining()) return false;
+        const uint8_t* body = in.current();
+        in.skip(length);
+        if (!haveFmt) {
+            if (magic == 0x74636166 /* fact */ || magic == 0x5453494C /* LIST */) continue;
+            if (magic != 0x20746D66 /* "fmt " */ || length < 16) return false;
+            const uint16_t tag = LoadLE16(body);
+            if (LoadLE16(body + 2) == 0) return false;  // no channels
+            if (tag == 2) {  // MS ADPCM: cbSize, samples per block, coefficient count, coefficients
+                if (length < 22 || length < 22 + 4u * LoadLE16(body + 20)) return false;
+            } else if (tag == 0x11) {  // IMA ADPCM: cbSize, samples per block
+                if (length < 20) return false;
+            }
+            haveFmt = true;
+            continue;
+        }
+        if (magic == 0x61746164 /* data */) return true;
+    }
+}
+
+// SDL_mixer's AIFF reader neither frees its buffer nor closes the stream
+// when the sample data is shorter than "COMM" declares: the chunks it walks
+// must be present and "SSND" must hold every sample.
+bool AiffComplete(const uint8_t* d, size_t n) {
+    if (n < 12) return false;
+    size_t pos = 12;
+    bool haveComm = false, haveSsnd = false;
+    uint64_t need = 0, start = 0;
+    while (!(haveComm && haveSsnd)) {
+        if (n - pos < 8) return false;
+        const uint32_t type = LoadLE32(d + pos);
+        const uint32_t length = LoadBE32(d + pos + 4);
+        if (length == 0) break;
+        const size_t body = pos + 8;
+        if (type == 0x444E5353 /* SSND */) {
+            if (n - body < 8) return false;
+            start = uint64_t(body) + 8 + LoadBE32(d + body);
+            haveSsnd = true;
+        } else if (type == 0x4D4D4F43 /* COMM */) {
+            if (n - body < 8) return false;
+            const uint64_t channels = uint64_t(d[body]) << 8 | d[body + 1];
+            const uint64_t frames = LoadBE32(d + body + 2);
+            const uint64_t bits = uint64_t(d[body + 6]) << 8 | d[body + 7];
+            need = channels * frames * (bits / 8);
+            haveComm = true;
+        }
+        if (uint64_t(length) > n - body) return false;
+        pos = body + length;
+    }
+    return haveComm && haveSsnd && start <= n && need <= n - start;
+}
+
+// Decodes the whole stream with a loader and fills r. The stream is closed
+// here, not by the loader, whose error paths do not always close it.
 using Loader = SDL_AudioSpec* (*)(SDL_RWops*, int, SDL_AudioSpec*, Uint8**, Uint32*);
 bool Decode(Loader load, InfoSource& src, AudioInfo* r) {
     SDL_AudioSpec spec;
     std::memset(&spec, 0, sizeof spec);
     Uint8* buf = nullptr;
     Uint32 len = 0;
-    SDL_RWops* rw = src.rw;
-    src.rw = nullptr;  // the loader closes it
-    if (!load(rw, 1, &spec, &buf, &len)) return false;
+    if (!load(src.rw, 0, &spec, &buf, &len)) return false;
     r->channels = spec.channels;
     r->sampleFormat = spec.format;
     r->frequency = static_cast<uint32_t>(spec.freq);
@@ -281,14 +356,12 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
                       Str(name), Addr(r));
             return false;
         }
-        src.size = src.block.info.size;
-        src.rw = SDL_RWFromMem(src.block.info.data, static_cast<int>(src.size));
-        if (!src.rw) {
+        if (!src.OpenBlock()) {
             LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", PackageName(id),
                       Str(name), Addr(r));
             return false;
         }
-    } else if (!OpenFileSource(name, src)) {
+    } else if (!src.OpenFile(name)) {
         LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", "none", Str(name),
                   Addr(r));
         return false;
@@ -296,12 +369,15 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
     const uint32_t tag = FirstTag(src.rw);
     Loader load = nullptr;
     const char* text = nullptr;
+    bool sound = true;  // the checks the loader leaves out
     if (tag == kTagRIFF || tag == kTagWAVE) {
         load = SDL_LoadWAV_RW;
         text = "WAV";
+        sound = WavChunksFit(src.data, src.size);
     } else if (tag == kTagFORM) {
         load = Mix_LoadAIFF_RW;
         text = "AIFF";
+        sound = AiffComplete(src.data, src.size);
     } else if (tag == kTagOggS) {
         load = Mix_LoadOGG_RW;
         text = "OGG";
@@ -314,6 +390,10 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
         return false;
     }
     SetFormat(r, text);
+    if (!sound) {
+        SDL_SetError("Damaged %s data", text);
+        return false;
+    }
     return Decode(load, src, r);
 }
 
@@ -326,14 +406,12 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
                       Str(name), Addr(r));
             return false;
         }
-        src.size = src.block.info.size;
-        src.rw = SDL_RWFromMem(src.block.info.data, static_cast<int>(src.size));
-        if (!src.rw) {
+        if (!src.OpenBlock()) {
             LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", PackageName(id),
                       Str(name), Addr(r));
             return false;
         }
-    } else if (!OpenFileSource(name, src)) {
+    } else if (!src.OpenFile(name)) {
         LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", "none", Str(name),
                   Addr(r));
         return false;

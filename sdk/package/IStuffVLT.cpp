@@ -255,6 +255,7 @@ IStuffVLT::~IStuffVLT() {
         }
     }
     delete impl_;
+    ReleaseCompressorMemory();
     LOG_PRINT(5, " . [IStuffVLT] Interfaz deleted.\n");
 }
 

@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include <SDL.h>
 #include <ucl/ucl.h>
+#include <ucl/uclconf.h>
 #include <zlib.h>
 
 #include "core/Endian.h"
@@ -169,7 +171,79 @@ bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error) {
     return true;
 }
 
+namespace {
+
+// The NRV2B compressor allocates and frees about 800 KiB of work tables on
+// every call; fresh from the system each time, their page faults cost more
+// than compressing a small block. These hooks keep a few freed work blocks
+// for the next call. Every block carries its capacity in front of it.
+class WorkBlockPool {
+public:
+    static void* Allocate(ucl_uint n) {
+        WorkBlockPool& pool = Get();
+        {
+            std::lock_guard<std::mutex> lock(pool.mutex_);
+            int best = -1;
+            for (int i = 0; i < pool.count_; ++i)
+                if (pool.capacity_[i] >= n && (best < 0 || pool.capacity_[i] < pool.capacity_[best])) best = i;
+            if (best >= 0) {
+                void* p = pool.blocks_[best];
+                --pool.count_;
+                pool.blocks_[best] = pool.blocks_[pool.count_];
+                pool.capacity_[best] = pool.capacity_[pool.count_];
+                return p;
+            }
+        }
+        auto* raw = static_cast<uint8_t*>(std::malloc(size_t(n) + kPrefix));
+        if (!raw) return nullptr;
+        std::memcpy(raw, &n, sizeof n);
+        return raw + kPrefix;
+    }
+    static void Free(void* p) {
+        if (!p) return;
+        auto* raw = static_cast<uint8_t*>(p) - kPrefix;
+        ucl_uint n;
+        std::memcpy(&n, raw, sizeof n);
+        WorkBlockPool& pool = Get();
+        std::lock_guard<std::mutex> lock(pool.mutex_);
+        if (pool.count_ < kKept) {
+            pool.blocks_[pool.count_] = p;
+            pool.capacity_[pool.count_] = n;
+            ++pool.count_;
+            return;
+        }
+        std::free(raw);
+    }
+    static void Release() {
+        WorkBlockPool& pool = Get();
+        std::lock_guard<std::mutex> lock(pool.mutex_);
+        for (int i = 0; i < pool.count_; ++i) std::free(static_cast<uint8_t*>(pool.blocks_[i]) - kPrefix);
+        pool.count_ = 0;
+    }
+    static void Install() {
+        static std::once_flag once;
+        std::call_once(once, [] { ucl_set_malloc_hooks(&Allocate, &Free); });
+    }
+
+private:
+    static constexpr size_t kPrefix = 16;
+    static constexpr int kKept = 8;
+    static WorkBlockPool& Get() {
+        static WorkBlockPool pool;  // never destroyed before the hooks' last use
+        return pool;
+    }
+    std::mutex mutex_;
+    void* blocks_[kKept] = {};
+    ucl_uint capacity_[kKept] = {};
+    int count_ = 0;
+};
+
+}  // namespace
+
+void ReleaseCompressorMemory() { WorkBlockPool::Release(); }
+
 bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
+    WorkBlockPool::Install();
     // UCL's bound for the worst case.
     const uint64_t capacity = uint64_t(size) + size / 8 + 256;
     out.assign(static_cast<size_t>(capacity), 0);

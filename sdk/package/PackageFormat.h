@@ -95,6 +95,8 @@ bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error);
 // UCL NRV2B at level 6 into out (resized to the packed length). False if the
 // compressor fails.
 bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
+// Frees the compressor's work tables kept between calls.
+void ReleaseCompressorMemory();
 // Decompresses exactly size bytes into out (capacity size); false on a
 // damaged stream or any other produced length.
 bool DecompressBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size);

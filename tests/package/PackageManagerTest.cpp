@@ -297,6 +297,26 @@ TEST_F(PackageBlocks, WalkContinuesAfterLoadOfTheEntryJustFound) {
     EXPECT_EQ(cap.Take(), "");
 }
 
+TEST_F(PackageBlocks, FindNextFollowsTheCursorLeftByAnotherPackage) {
+    // The cursor is shared by all packages: FindNext in this package scans
+    // from where the last search in the other one stopped.
+    Add("first", "FILE", stored, "12345678");  // payload 600..608
+    Add("second", "FILE");                     // marker at 608
+    IStuffVLT& m = vlt();
+    const int other = m.Create(Path("other.vlt").c_str());
+    auto d = Bytes("abcd");
+    BlockInfo b = Block("short", "FILE", stored, d);
+    ASSERT_EQ(m.AddData(other, &b), 4);  // payload 600..604
+    BlockInfo walk;
+    ASSERT_EQ(m.FindFirst(other, &walk), 1);
+    ASSERT_EQ(m.FindNext(id_, &walk), 1);  // from 604, inside "first"'s payload
+    EXPECT_STREQ(walk.name, "second");
+    EXPECT_EQ(m.FindNext(id_, &walk), 0);
+    ASSERT_EQ(m.FindFirst(other, &walk), 1);
+    EXPECT_EQ(m.FindNext(other, &walk), 0);
+    m.Close(other);
+}
+
 TEST_F(PackageBlocks, UnknownIdsFailQuietly) {
     LogCapture cap;
     BlockInfo b;

@@ -162,7 +162,13 @@ struct PngReadJob {
     SDL_Surface* surface = nullptr;
     png_bytep* rows = nullptr;
     const char* error = nullptr;
+    uint64_t streamBytes = 0;  // bytes left in the stream; 0 when unknown
 };
+
+// The most pixel bytes a PNG of n bytes can decode to: deflate expands at
+// most about 1032 times, and a 1-bit palette image expanded to RGBA grows 32
+// times more. Anything beyond is a header the data cannot back.
+uint64_t PixelBytesJustifiedBy(uint64_t n) { return n * 1032 * 32 + (1u << 20); }
 
 // Everything between the recovery point and the end of decoding. Only plain
 // C data lives here, in the job, so a jump out of libpng loses nothing.
@@ -226,7 +232,9 @@ bool ReadPngBody(PngReadJob& j) {
         return false;
     }
     const uint32_t pitch = SoftwarePitch(width, static_cast<uint8_t>(depth));
-    if (pitch == 0 || pitch > kMaxPitch || uint64_t(pitch) * height > kMaxPixelBytes) {
+    const uint64_t pixelBytes = uint64_t(pitch) * height;
+    if (pitch == 0 || pitch > kMaxPitch || pixelBytes > kMaxPixelBytes ||
+        (j.streamBytes && pixelBytes > PixelBytesJustifiedBy(j.streamBytes))) {
         j.error = "Out of memory";
         return false;
     }
@@ -355,7 +363,9 @@ SDL_Surface* IImage::PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool s
     if (converted) *converted = false;
     if (!s) return nullptr;
     const bool switchOn = !switchApplies || Trovalis.autoDisplayConversion != 0;
-    if (allowConversion && switchOn && NeedsDisplayConversion(s)) {
+    // SDL's display-format calls need a video mode; without one they do not
+    // fail but crash, so a screen surface alone is not enough.
+    if (allowConversion && switchOn && NeedsDisplayConversion(s) && SDL_GetVideoSurface()) {
         SDL_Surface* c = alphaChannel ? SDL_DisplayFormatAlpha(s) : SDL_DisplayFormat(s);
         if (c) {
             if (alphaChannel) c->format->alpha = 255;
@@ -617,6 +627,9 @@ SDL_Surface* IImage::ReadPNG(SDL_RWops* src) {
     if (!src) return nullptr;
     const int start = SDL_RWtell(src);
     PngReadJob j;
+    const int end = SDL_RWseek(src, 0, RW_SEEK_END);
+    if (start >= 0 && end >= start) j.streamBytes = uint64_t(end - start) + 1;
+    SDL_RWseek(src, start, RW_SEEK_SET);
     j.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngSilentWarning);
     if (!j.png) {
         j.error = "Couldn't allocate memory for PNG file or incompatible PNG dll";

@@ -39,13 +39,14 @@ public:
     //
     // Takes ownership of s and returns the surface the caller keeps from now
     // on: s itself, or its display-format copy (s is then freed). Returns
-    // null only when s is null; a failed conversion keeps s unchanged.
+    // null only when s is null; a failed or impossible conversion keeps s.
     //  1. Conversion test (NeedsDisplayConversion): only when a screen
     //     surface exists. When it says so and, if switchApplies, the
     //     automatic display conversion switch is on, and allowConversion is
     //     true: alphaChannel surfaces go through SDL_DisplayFormatAlpha (the
     //     copy's format alpha set to 255), others through SDL_DisplayFormat.
-    //     *converted (when given) tells whether this happened.
+    //     *converted (when given) tells whether this happened. Without a
+    //     video mode in SDL (SDL_GetVideoSurface null) nothing is converted.
     //  2. OpenGL upload: when OpenGL mode is on (and, if switchApplies, the
     //     switch is on) the surface is offered to the upload; an accepted
     //     upload raises the uploaded texture count.

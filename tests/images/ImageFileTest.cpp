@@ -188,7 +188,9 @@ TEST(PngRead, RejectsRowsWiderThanSdlPitchAndHugeSides) {
     // 20000 RGBA pixels need 80000 bytes a row: beyond SDL 1.2's 16-bit pitch.
     EXPECT_FALSE(ReadPngBytes(img, PngHeaderOnly(20000, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA)));
     EXPECT_FALSE(ReadPngBytes(img, PngHeaderOnly(1, 2000000, 8, PNG_COLOR_TYPE_GRAY)));
+    // 16000 x 16000 x 3 bytes from a file of 57 bytes: no allocation is made.
     EXPECT_FALSE(ReadPngBytes(img, PngHeaderOnly(16000, 16000, 8, PNG_COLOR_TYPE_RGB)));
+    EXPECT_FALSE(ReadPngBytes(img, PngHeaderOnly(8000, 8000, 8, PNG_COLOR_TYPE_RGB)));
 }
 
 TEST(PngWrite, ColourKeyFivePaletteWritesSixEntryTransparencyTable) {

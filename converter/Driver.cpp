@@ -2,8 +2,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "Commands.h"
 #include "Converter.h"
 #include "core/Trovalis.h"
 
@@ -35,14 +37,21 @@ std::string LowerExtension(const std::string& path) {
 }  // namespace
 
 int RunDriver(int argc, char** argv) {
+    // The package commands are recognised only by their option in the first
+    // place; every other command line is the two-path form, unchanged.
+    if (argc > 1 && IsCommandOption(argv[1])) return RunCommand(argc, argv);
+    // "--" first lets an input path that starts with "--" through.
+    int first = 1;
+    if (argc > 1 && argv[1] && std::strcmp(argv[1], "--") == 0) first = 2;
+
     PrintBanner();
-    if (argc < 2 || !argv[1]) {
+    if (argc <= first || !argv[first]) {
         std::printf(" Usage: Bundlex.exe input.[xml|vlt] [output.vlt|output.xml]\n\n");
         std::fflush(stdout);
         return kExitUsage;
     }
-    const char* input = argv[1];
-    const char* output = argc > 2 ? argv[2] : nullptr;
+    const char* input = argv[first];
+    const char* output = argc > first + 1 ? argv[first + 1] : nullptr;
     const std::string ext = LowerExtension(input);
 
     Trovalis.Init(0);  // the work is attempted whatever Init returns

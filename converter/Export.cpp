@@ -64,7 +64,7 @@ int ExportPackage(const char* input, const char* output) {
         return 0;
     }
     const int count = g_pStuffVLT->Count(pkg);
-    if (count == 0) {
+    if (count <= 0) {
         std::printf(" - Error: could not access to the given VLT. Is it password protected?\n");
         g_pStuffVLT->Close(pkg);
         return 0;

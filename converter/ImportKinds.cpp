@@ -12,7 +12,6 @@
 
 #include <SDL.h>
 
-#include "core/Endian.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
@@ -171,12 +170,6 @@ bool ImportAnimation(ImportSession& s, CSprite& sprite, int rows) {
     return ImportFrames(s, sprite, id, frames);
 }
 
-// Hands the 24 bytes of a widget record to the widget class.
-int SaveWidgetRecord(int pkg, const std::string& name, const uint8_t* bytes) {
-    (void)pkg; (void)name; (void)bytes;
-    return 0;  // TEMP until IButton::Save lands
-}
-
 // One widget; the current element is the panel's child.
 bool ImportWidget(ImportSession& s, std::string& name) {
     if (!orb::TagIs(Trovalis.XMLNodeGetName(s.doc), orb::kWidgetTag)) {
@@ -223,18 +216,19 @@ bool ImportWidget(ImportSession& s, std::string& name) {
         if (!ok) return false;
     }
 
-    uint8_t bytes[orb::kWidgetRecordSize] = {};
-    StoreLE16(bytes + 4, static_cast<uint16_t>(key));
-    bytes[6] = code;
-    StoreLE32(bytes + 8, static_cast<uint32_t>(select));
-    StoreLE16(bytes + 12, static_cast<uint16_t>(x));
-    StoreLE16(bytes + 14, static_cast<uint16_t>(y));
-    StoreLE16(bytes + 16, static_cast<uint16_t>(range));
-    bytes[18] = 1;  // visible, as a freshly reset widget is
-    StoreLE32(bytes + 20, static_cast<uint32_t>(value));
+    // The record's unread bytes keep the values of a freshly reset widget
+    // (visible, not cloned); the class encodes its first 24 bytes.
+    ButtonRecord record;
+    record.key = static_cast<uint16_t>(key);
+    record.type = code;
+    record.selectBox = static_cast<uint32_t>(select);
+    record.x = static_cast<int16_t>(static_cast<uint16_t>(x));
+    record.y = static_cast<int16_t>(static_cast<uint16_t>(y));
+    record.range = static_cast<int16_t>(static_cast<uint16_t>(range));
+    record.value = value;
     int result = 0;
     if (!StoreReplacing(s, orb::kWidgetBlockType, name,
-                        [&] { return SaveWidgetRecord(s.pkg, name, bytes); }, &result)) {
+                        [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); }, &result)) {
         std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
         return false;
     }

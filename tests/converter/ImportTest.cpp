@@ -12,6 +12,7 @@
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/IImage.h"
+#include "resources/IButton.h"
 #include "resources/ISoundFX.h"
 
 namespace fs = std::filesystem;
@@ -260,6 +261,93 @@ TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
     ASSERT_TRUE(stage.Commit());
     EXPECT_EQ(conv::Block(dir / "p.vlt", "FILE", "keep"), std::vector<uint8_t>{1});
     EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
+}
+
+}  // namespace
+
+namespace {
+
+class ImportWidget : public Import {
+protected:
+    void SetUp() override {
+        for (const char* s : {"n", "s", "p", "o"}) Png(std::string("w_") + s + ".png", conv::Rgba(8, 4, s[0]));
+    }
+    static std::string Image(const char* state, const char* file) {
+        return std::string("<image state=\"") + state + "\" source=\"" + file + "\" alphablending=\"per-pixel\"/>";
+    }
+    static std::string Widget(const std::string& images, const std::string& type = "button", int key = 13,
+                              const char* tag = "widget") {
+        return std::string("<") + tag + " name=\"w\" type=\"" + type + "\" id=\"1\" xposition=\"65535\" yposition=\"7\" key=\"" +
+               std::to_string(key) + "\" selectboxRGB=\"-1\" value=\"3\" range=\"-2\">" + images + "</" + tag + ">";
+    }
+    void Panel(const std::string& widgets) {
+        Doc("<panel name=\"default\">" + widgets + "</panel><image name=\"after\" source=\"w_n.png\" alphablending=\"per-pixel\"/>",
+            "<ORB version=\"v1\" totalblocks=\"0\">");
+    }
+    std::string Three() const { return Image("normal", "w_n.png") + Image("pressed", "w_p.png") + Image("deactivated", "w_o.png"); }
+};
+
+TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
+    Panel(Widget(Three()));
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_EQ(out.find("problem found"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 4/0: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos) << out;
+    auto but = conv::Block(dir / "p.vlt", "BUT", "w");
+    ASSERT_EQ(but.size(), 24u);
+    EXPECT_EQ(but[6], 1);
+    EXPECT_EQ(but[12] | but[13] << 8, 65535);  // low 16 bits of the position
+    EXPECT_EQ(but[16] | but[17] << 8, 0xFFFE);
+
+    Panel(Widget(Image("normal", "w_n.png") + Image("hovered", "w_s.png") + Image("pressed", "w_p.png") +
+                 Image("deactivated", "w_o.png")));
+    ASSERT_EQ(Run({"doc.xml", "q.vlt"}), 0) << out;
+    but = conv::Block(dir / "q.vlt", "BUT", "w");
+    ASSERT_EQ(but.size(), 24u);
+    EXPECT_EQ(but[6], 4);
+    EXPECT_TRUE(conv::HasBlock(dir / "q.vlt", "TILB2", "w_s"));
+}
+
+// The state images go in first and stay, counted, when the widget's own
+// store then fails.
+TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCounted) {
+    Panel(Widget(Three(), "button", 400));  // a key beyond the last key code
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '" + std::to_string(-6)  // the widget class's code for a bad key
+                       +
+                       "').\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(" - 3/0: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos) << out;
+    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "TILB2", "w_o"));
+    EXPECT_FALSE(conv::HasBlock(dir / "p.vlt", "BUT", "w"));
+    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));  // the walk came back up
+}
+
+TEST_F(ImportWidget, MissingPressedImageShowsTheCodeForIt) {
+    Panel(Widget(Image("normal", "w_n.png") + Image("deactivated", "w_o.png")));
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_NE(out.find("(ErrCode '" + std::to_string(-3)  // its code for a missing pressed image
+                       + "')"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 2/0:"), std::string::npos) << out;
+}
+
+TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
+    Panel(Widget(Three(), "dial") +                                          // unknown kind
+          Widget(Three(), "button", 13, "gadget") +                         // not a widget
+          Widget("<picture state=\"normal\"/>") +                           // not an image
+          Widget("<image source=\"w_n.png\" alphablending=\"per-pixel\"/>") +  // no state
+          Widget(Image("normal", "nowhere.png")));                          // unreadable state image
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_EQ(conv::Count(out, "problem found importing 'default' panel, widget 'w'."), 4) << out;
+    EXPECT_NE(out.find("\n - WARNING: no 'widget' tag found.\n - WARNING: problem found importing 'default' panel, "
+                       "widget 'gadget'.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\n - WARNING: no 'image' tag found."), std::string::npos);
+    EXPECT_NE(out.find("\n - WARNING: no 'state' attribute found."), std::string::npos);
+    EXPECT_NE(out.find("\n - WARNING: could not load 'normal' state."), std::string::npos);
+    EXPECT_FALSE(conv::HasBlock(dir / "p.vlt", "BUT", "w"));
+    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
 }
 
 }  // namespace

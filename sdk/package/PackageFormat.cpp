@@ -220,9 +220,14 @@ public:
         for (int i = 0; i < pool.count_; ++i) std::free(static_cast<uint8_t*>(pool.blocks_[i]) - kPrefix);
         pool.count_ = 0;
     }
+    // Checked before every compression: ucl_init may have put the default
+    // hooks back. The hooks only ever change between two compressions, so a
+    // block is always freed by the hook that allocated it.
     static void Install() {
-        static std::once_flag once;
-        std::call_once(once, [] { ucl_set_malloc_hooks(&Allocate, &Free); });
+        ucl_malloc_hook_t a = nullptr;
+        ucl_free_hook_t f = nullptr;
+        ucl_get_malloc_hooks(&a, &f);
+        if (a != &Allocate || f != &Free) ucl_set_malloc_hooks(&Allocate, &Free);
     }
 
 private:

@@ -376,7 +376,11 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     // One animation per row of cells; frames end at the first empty cell.
     const int count = sheet->h / fh;
     std::vector<SpriteAnimation> anims(static_cast<size_t>(count));
-    if (SDL_LockSurface(sheet) < 0 || !sheet->pixels) return 0;
+    if (SDL_LockSurface(sheet) < 0) return 0;
+    if (!sheet->pixels) {
+        SDL_UnlockSurface(sheet);
+        return 0;
+    }
     for (int r = 0; r < count; ++r) {
         int frames = columns;
         for (int c = 0; c < columns; ++c) {
@@ -549,9 +553,10 @@ int CSprite::Load(int id, const char* name, const char* type) {
                   " . [CSprite->Load('%s','%s')] Info: surface with alpha per pixel loaded, it could slow down your "
                   "graphics system.\n",
                   pkg, name);
-    if (key == kNoColorKey) {
+    if (key == kNoColorKey || perPixel) {
+        // A per-pixel sheet keeps the recorded key but is never keyed.
         sheet->format->colorkey = kNoColorKey;
-    } else if (!perPixel && !gl) {
+    } else if (!gl) {
         // The key follows its colour into a new format; an unchanged format
         // keeps the stored value (a palette may hold the colour twice).
         if (formatChanged || converted) key = SDL_MapRGB(sheet->format, kr, kg, kb);

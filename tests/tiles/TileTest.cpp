@@ -142,20 +142,6 @@ TEST(TileCreate, FromFileRestoresTheDisplayConversionSwitchAndReportsUnreadableF
 // ---------------------------------------------------------------------------
 // Setters
 
-TEST(TileSetters, EmptyTileIgnoresSettersAndReportsNothing) {
-    CTile t;
-    t.SetAlpha(10);
-    t.SetPosition(3, 4);
-    t.SetName("x");
-    EXPECT_FALSE(t.SetTileset(1, 8, 8));
-    int w = -5;
-    EXPECT_EQ(t.GetTileset(&w, nullptr), 0);
-    EXPECT_EQ(w, -5);
-    EXPECT_EQ(t.GetAlpha(), -1);
-    EXPECT_EQ(t.GetPositionX(), 0);
-    EXPECT_EQ(t.GetSurface(), nullptr);
-}
-
 TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAnd255SwitchesBlendingOff) {
     SdkSession sdk;
     Surface s(Pattern(4, 4, 24));
@@ -262,16 +248,6 @@ TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
     EXPECT_EQ(w, 5);
     EXPECT_EQ(h, 3);
     EXPECT_STREQ(u.GetName(), "round");
-}
-
-TEST_F(TileBlock, SaveOfEmptyTileOrWithoutPackageStoresNothing) {
-    CTile empty;
-    EXPECT_EQ(empty.Save(id, "TILE2"), 0);
-    Surface s(Pattern(4, 4, 24));
-    CTile t;
-    ASSERT_TRUE(t.Create(s.get(), "x"));
-    EXPECT_EQ(t.Save(0, "TILE2"), 0);
-    EXPECT_TRUE(Get("TILE2", "x").empty());
 }
 
 TEST_F(TileBlock, LoadWithVersion1TypeFindsVersion2Block) {

@@ -312,9 +312,9 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
 TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCounted) {
     Panel(Widget(Three(), "button", 400));  // a key beyond the last key code
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '" + std::to_string(-6)  // the widget class's code for a bad key
-                       +
-                       "').\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
+    // -6: the widget class's code for a key beyond the last key code.
+    EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '-6')."
+                       "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find(" - 3/0: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos) << out;
@@ -326,8 +326,8 @@ TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCounted) {
 TEST_F(ImportWidget, MissingPressedImageShowsTheCodeForIt) {
     Panel(Widget(Image("normal", "w_n.png") + Image("deactivated", "w_o.png")));
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("(ErrCode '" + std::to_string(-3)  // its code for a missing pressed image
-                       + "')"), std::string::npos) << out;
+    // -3: the widget class's code for a missing pressed image.
+    EXPECT_NE(out.find("(ErrCode '-3')"), std::string::npos) << out;
     EXPECT_NE(out.find(" - 2/0:"), std::string::npos) << out;
 }
 

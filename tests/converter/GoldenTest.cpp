@@ -1,0 +1,28 @@
+// The console output of both directions for the bundled example, compared
+// byte for byte with the golden files in tests/data/converter/.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "ConverterFixtures.h"
+#include "TestSupport.h"
+
+namespace {
+
+std::string Golden(const char* name) {
+    const auto bytes = testsupport::ReadFile(conv::SourceDir() + "/tests/data/converter/" + name);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(Golden, ConsoleTextOfImportAndExportOfTheExampleIsUnchanged) {
+    testsupport::TempDir dir;
+    std::filesystem::copy(conv::SourceDir() + "/examples", dir.path(), std::filesystem::copy_options::recursive);
+    std::string out;
+    ASSERT_EQ(testsupport::RunBundlex({"demo.xml", "demo.vlt"}, out, dir.path()), 0);
+    EXPECT_EQ(out, Golden("demo_import.stdout"));
+    ASSERT_EQ(testsupport::RunBundlex({"demo.vlt", "exported.xml"}, out, dir.path()), 0);
+    EXPECT_EQ(out, Golden("demo_export.stdout"));
+}
+
+}  // namespace

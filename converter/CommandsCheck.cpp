@@ -529,7 +529,8 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
     if (head.state == HeadState::Version3)
         std::fprintf(out, " - Info: a v3.0 package; its copies were upgraded to v4.0 for the check.\n");
     for (const Difference& d : differences)
-        std::fprintf(out, " - Error: %s '%s' (%s) does not survive the round trip: %s.\n", KindWord(d.entry->type),
+        std::fprintf(out, " - Error: %s '%s' (%s) does not survive the round trip: %s.\n",
+                     FindKind(d.entry->type) ? KindWord(d.entry->type) : "block",
                      SafeText(d.entry->name).c_str(), SafeText(d.entry->type).c_str(), d.what.c_str());
     if (!messages.empty()) {
         std::fprintf(out, " - Info: the export and import said:\n");

@@ -287,9 +287,11 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
         std::fprintf(out, " - Error: a read error stopped the walk after %llu entries.\n",
                      static_cast<unsigned long long>(entries.size()));
     if (legacy > 0)
-        std::fprintf(out, " - Info: %llu block%s of the 1.0 layout; loading %s through the SDK upgrades %s in place.\n",
-                     static_cast<unsigned long long>(legacy), legacy == 1 ? " is" : "s are", legacy == 1 ? "it" : "them",
-                     legacy == 1 ? "it" : "them");
+        std::fprintf(out,
+                     " - Info: %llu block%s the 1.0 layout, which loading through the SDK upgrades in place; "
+                     "%s decoded from a copy.\n",
+                     static_cast<unsigned long long>(legacy), legacy == 1 ? " uses" : "s use",
+                     legacy == 1 ? "it was" : "they were");
     std::fprintf(out, " - %llu of %llu blocks are sound.\n", static_cast<unsigned long long>(sound),
                  static_cast<unsigned long long>(live));
     return ok ? kExitOk : kExitFailed;

@@ -1,0 +1,93 @@
+// The JSON writer and the safe text of names: untrusted bytes never produce
+// an invalid document or a raw control character.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "CommandsFixtures.h"
+#include "CommandsSupport.h"
+#include "JsonWriter.h"
+
+using cmdtest::Jq;
+using cmdtest::PythonParses;
+
+TEST(JsonQuote, EscapesQuotesBackslashesAndEveryControlCharacter) {
+    EXPECT_EQ(json::Quote("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(json::Quote("\b\f\n\r\t"), "\"\\b\\f\\n\\r\\t\"");
+    EXPECT_EQ(json::Quote(std::string("\x00\x01\x1f\x7f", 4)), "\"\\u0000\\u0001\\u001f\\u007f\"");
+    EXPECT_EQ(json::Quote("/ <>&'"), "\"/ <>&'\"");
+}
+
+TEST(JsonQuote, KeepsUtf8AndReadsEveryOtherByteAsLatin1) {
+    EXPECT_EQ(json::Quote("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"), "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"");
+    EXPECT_EQ(json::Quote("\xff"), "\"\\u00ff\"");
+    EXPECT_EQ(json::Quote("\xc2\x9b"), "\"\\u009b\"");                // C1 control
+    EXPECT_EQ(json::Quote("\xc0\xaf"), "\"\\u00c0\\u00af\"");         // overlong "/"
+    EXPECT_EQ(json::Quote("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\"");  // surrogate
+    EXPECT_EQ(json::Quote("\xe2\x82"), "\"\\u00e2\\u0082\"");         // cut short
+    EXPECT_EQ(json::Quote("\xf4\x90\x80\x80"), "\"\\u00f4\\u0090\\u0080\\u0080\"");  // above U+10FFFF
+}
+
+TEST(JsonWriter, NestedDocumentIsReadBackByIndependentParsers) {
+    json::Writer w;
+    std::string hostile;
+    for (int c = 0; c < 256; ++c) hostile += static_cast<char>(c);
+    w.BeginObject()
+        .Field("name", hostile)
+        .Field("big", std::numeric_limits<uint64_t>::max())
+        .Field("small", std::numeric_limits<int64_t>::min())
+        .Field("flag", false);
+    w.Key("empty").BeginArray().EndArray();
+    w.Key("none").BeginObject().EndObject();
+    w.Key("list").BeginArray().Int(-1).String("x").Null().BeginObject().Field("k", true).EndObject().EndArray();
+    w.EndObject();
+    ASSERT_TRUE(w.complete());
+    const std::string doc = w.str();
+    EXPECT_TRUE(PythonParses(doc)) << doc;
+    std::string v;
+    // jq reads numbers as doubles: the extremes are checked in the text.
+    EXPECT_NE(doc.find("\"big\": 18446744073709551615,"), std::string::npos) << doc;
+    EXPECT_NE(doc.find("\"small\": -9223372036854775808,"), std::string::npos) << doc;
+    ASSERT_EQ(Jq(doc, "[.flag, (.empty | length), (.none | length), .list[0], .list[1], .list[2], .list[3].k] | @csv", v),
+              0)
+        << doc;
+    EXPECT_EQ(v, "false,0,0,-1,\"x\",,true");
+    // Every byte comes back: ASCII as itself, the rest as Latin-1 code points.
+    ASSERT_EQ(Jq(doc, ".name | explode | (length == 256 and . == [range(256)])", v), 0);
+    EXPECT_EQ(v, "true");
+}
+
+TEST(JsonWriter, MisplacedCallsLeaveTheDocumentMarkedIncomplete) {
+    json::Writer valueWithoutKey;
+    valueWithoutKey.BeginObject().Int(1).EndObject();
+    EXPECT_FALSE(valueWithoutKey.complete());
+
+    json::Writer unclosed;
+    unclosed.BeginArray().Int(1);
+    EXPECT_FALSE(unclosed.complete());
+
+    json::Writer wrongEnd;
+    wrongEnd.BeginArray().EndObject();
+    EXPECT_FALSE(wrongEnd.complete());
+
+    json::Writer twoValues;
+    twoValues.Int(1).Int(2);
+    EXPECT_FALSE(twoValues.complete());
+
+    json::Writer keyWithoutValue;
+    keyWithoutValue.BeginObject().Key("a").EndObject();
+    EXPECT_FALSE(keyWithoutValue.complete());
+}
+
+TEST(SafeText, ControlCharactersAndBrokenUtf8CannotReachTheTerminal) {
+    using commands::SafeText;
+    EXPECT_EQ(SafeText("plain name_1"), "plain name_1");
+    EXPECT_EQ(SafeText("a\\b"), "a\\\\b");
+    EXPECT_EQ(SafeText("l1\nl2\r\t"), "l1\\nl2\\r\\t");
+    EXPECT_EQ(SafeText("\x1b[2J"), "\\x1B[2J");
+    EXPECT_EQ(SafeText(std::string("\x00\x7f", 2)), "\\x00\\x7F");
+    EXPECT_EQ(SafeText("\xc2\x9b" "2J"), "\\xC2\\x9B2J");  // C1 CSI
+    EXPECT_EQ(SafeText("\xff\xfe"), "\\xFF\\xFE");
+    EXPECT_EQ(SafeText("caf\xc3\xa9"), "caf\xc3\xa9");
+}

@@ -2,6 +2,7 @@
 // built from them, and pixel access that never leaves the surface.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "FontBitmap.h"
@@ -206,4 +207,26 @@ TEST(FontPixel, ThreeBytePixelsWithColourBytesOutsideThePixelAreRefused) {
     EXPECT_EQ(CFont::CFontGetPixel(s.get(), 0, 0), 0u);
     EXPECT_NE(cap.Take().find("Error: loading font"), std::string::npos);
     CFont::CFontSetPixel(s.get(), 0, 0, 0xFFFFFF);
+}
+
+TEST(FontCreateDeathTest, RefusesToWorkBeforeTheSdkWasEverStarted) {
+    // Runs in a fresh process, where Init has never been called.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            LogCapture cap;
+            auto bmp = MakeBitmap(Layout{});
+            CFont font;
+            const int created = font.Create(bmp.get());
+            const bool loaded = font.Load(1, "name");
+            const std::string logged = cap.Take();
+            const bool ok =
+                created == -1 && !loaded &&
+                logged.find(" . [CFont::Create()] Error: Trovalis was not initialized. Aborting the font creation.\n") !=
+                    std::string::npos &&
+                logged.find(" . [CFont::Load('','name')] Error: Trovalis was not initialized. Aborting the font "
+                            "load.\n") != std::string::npos;
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

@@ -201,7 +201,7 @@ TEST(ButtonPayload, DecoderTakesExactly24BytesAndNeverReadsBeyond) {
     ButtonRecord out;
     for (size_t n = 0; n <= 30; ++n) {
         std::vector<uint8_t> p(n, 0);
-        std::memcpy(p.data(), bytes, std::min(n, sizeof bytes));
+        if (n) std::memcpy(p.data(), bytes, std::min(n, sizeof bytes));
         EXPECT_EQ(IButton::DecodePayload(p.data(), p.size(), out), n == 24) << n;
     }
     EXPECT_FALSE(IButton::DecodePayload(nullptr, 24, out));

@@ -14,6 +14,12 @@ void FileWindow::Attach(int fd) {
     Invalidate();
 }
 
+void FileWindow::Release() {
+    Attach(-1);
+    buf_.clear();
+    buf_.shrink_to_fit();
+}
+
 bool FileWindow::Fill(uint64_t offset, size_t atLeast) {
     const size_t want = std::max(kSize, atLeast);
     if (buf_.size() < want) buf_.resize(want);
@@ -77,7 +83,7 @@ void PackageIndex::Clear() {
     endResult_ = 0;
     endShort_ = false;
     hint_ = 0;
-    window_.Attach(-1);
+    window_.Release();
 }
 
 std::string PackageIndex::Key(const char* name, const char* type) {

@@ -1,0 +1,52 @@
+// The manual page renders cleanly, covers every command and the exit codes,
+// and is installed with the executable.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "CommandsFixtures.h"
+
+namespace {
+
+int Shell(const std::string& command, std::string& out) {
+    out.clear();
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Page() { return cmdtest::SourceDir() + "/docs/bundlex.1"; }
+
+}  // namespace
+
+TEST(ManPage, RendersWithoutAnyGroffWarning) {
+    std::string out;
+    EXPECT_EQ(Shell("groff -ww -z -man '" + Page() + "' 2>&1", out), 0);
+    EXPECT_EQ(out, "");
+}
+
+TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
+    std::string text;
+    ASSERT_EQ(Shell("groff -man -Tutf8 -P-cbou '" + Page() + "' 2>/dev/null", text), 0);
+    for (const char* needle : {"--list package", "--verify package", "--check package", "--help", "--version",
+                               "--json", "bundlex -- input", "THE INTERCHANGE DOCUMENT", "EXIT STATUS", "EXAMPLES",
+                               "resources survive the round trip"})
+        EXPECT_NE(text.find(needle), std::string::npos) << needle;
+}
+
+TEST(ManPage, CmakeInstallPutsTheExecutableAndThePageInPlace) {
+    testsupport::TempDir prefix;
+    const std::string build = std::filesystem::path(BUNDLEX_EXE).parent_path().string();
+    std::string out;
+    ASSERT_EQ(Shell("cmake --install '" + build + "' --prefix '" + prefix.path() + "' 2>&1", out), 0) << out;
+    EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "bin/bundlex"));
+    EXPECT_EQ(testsupport::ReadFile(prefix / "share/man/man1/bundlex.1"), testsupport::ReadFile(Page()));
+}

@@ -165,21 +165,12 @@ TEST(ButtonDump, ImageLinesTellAlphaAndColourKey) {
     EXPECT_LT(d.find("Press state"), d.find("Off state"));
 }
 
-TEST(ButtonDump, UnknownTypeAndStateCodesHaveNoName) {
-    EXPECT_STREQ(IButton::GetTypeName(1), "Normal button");
-    EXPECT_STREQ(IButton::GetTypeName(2), "Icon (deprecated)");
-    EXPECT_STREQ(IButton::GetTypeName(4), "Complex button");
-    EXPECT_STREQ(IButton::GetTypeName(8), "Slider");
-    EXPECT_STREQ(IButton::GetTypeName(16), "Progress bar");
-    EXPECT_STREQ(IButton::GetTypeName(32), "Check button");
-    EXPECT_STREQ(IButton::GetTypeName(64), "Input box");
+TEST(ButtonDump, CodesThatAreNotSingleKnownBitsHaveNoName) {
+    // Names of the known codes appear in the dump texts above.
     for (int t : {0, 3, 5, 128, -1}) EXPECT_EQ(IButton::GetTypeName(t), nullptr) << t;
-    EXPECT_STREQ(IButton::GetStateName(1), "Normal");
-    EXPECT_STREQ(IButton::GetStateName(2), "Selected");
-    EXPECT_STREQ(IButton::GetStateName(4), "Pressed");
-    EXPECT_STREQ(IButton::GetStateName(8), "Action");
-    EXPECT_STREQ(IButton::GetStateName(16), "Disabled");
     for (int s : {0, 3, 32, -1}) EXPECT_EQ(IButton::GetStateName(s), nullptr) << s;
+    EXPECT_STREQ(IButton::GetTypeName(2), "Icon (deprecated)");
+    EXPECT_STREQ(IButton::GetStateName(16), "Disabled");
 }
 
 TEST(ButtonDump, NamesWithoutTerminatorAndUnnamedCodesNeverOverrun) {

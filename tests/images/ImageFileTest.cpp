@@ -399,3 +399,24 @@ TEST(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
         EXPECT_EQ(img.IsBMP(f.c_str()), 0) << i;
     }
 }
+
+// An RLE-accelerated alpha surface gives up its pixel buffer after its first
+// blit; the writer must decode it rather than read rows from nowhere.
+TEST(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
+    IImage img;
+    TempDir dir;
+    SurfacePtr s(SDL_CreateRGBSurface(0, 6, 4, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000));
+    // No pixel fully transparent: RLE drops the colour of those.
+    for (int i = 0; i < s->pitch * s->h; ++i)
+        static_cast<uint8_t*>(s->pixels)[i] = static_cast<uint8_t>(i % 4 == 3 ? 0x80 | i : i * 5 + 1);
+    SurfacePtr copy(SDL_ConvertSurface(s.get(), s->format, 0));
+    SDL_SetAlpha(s.get(), SDL_SRCALPHA | SDL_RLEACCEL, 255);
+    SurfacePtr sink = MakeRGB(6, 4, 32, false);
+    ASSERT_EQ(SDL_BlitSurface(s.get(), nullptr, sink.get(), nullptr), 0);
+    ASSERT_TRUE(s->flags & SDL_RLEACCEL);
+    ASSERT_EQ(s->pixels, nullptr);
+    ASSERT_EQ(img.SavePNG((dir / "r.png").c_str(), s.get(), -1), 0);
+    SurfacePtr back(img.LoadPNG((dir / "r.png").c_str()));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(SamePixels(copy.get(), back.get()));
+}

@@ -223,6 +223,8 @@ bool ReadPngBody(PngReadJob& j) {
         }
     }
     if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+    // Interlaced files are assembled into whole rows by libpng.
+    png_set_interlace_handling(png);
     png_read_update_info(png, info);
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
     const int channels = png_get_channels(png, info);
@@ -318,7 +320,6 @@ int WritePngBody(PngWriteJob& j) {
         return -1;
     }
     png_structp png = j.png;
-    png_set_write_fn(png, png_get_io_ptr(png), PngWrite, PngFlush);
     if (j.level == 0) {
         png_set_filter(png, 0, PNG_FILTER_NONE);
         png_set_compression_level(png, 0);

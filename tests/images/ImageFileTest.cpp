@@ -157,6 +157,19 @@ TEST(PngRead, SixteenBitKeepsHighByteAndItsKey) {
     EXPECT_EQ(s->format->colorkey, Pixel(s.get(), 0, 1));
 }
 
+TEST(PngRead, InterlacedFileGivesTheSamePixels) {
+    IImage img;
+    PngSpec p;
+    p.width = 11;
+    p.height = 9;
+    for (int i = 0; i < 11 * 9 * 3; ++i) p.pixels.push_back(static_cast<uint8_t>(i * 11));
+    SurfacePtr plain = ReadPngBytes(img, EncodePng(p));
+    p.interlaced = true;
+    SurfacePtr laced = ReadPngBytes(img, EncodePng(p));
+    ASSERT_TRUE(plain && laced);
+    EXPECT_TRUE(SamePixels(plain.get(), laced.get()));
+}
+
 TEST(PngRead, DamagedFilesFailAndRewindTheStream) {
     IImage img;
     PngSpec p;

@@ -76,8 +76,10 @@ bool EncodeInto(const PngSpec& spec, std::vector<uint8_t>& out, std::vector<png_
         return false;
     }
     png_set_write_fn(png, &out, Append, NoFlush);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
+                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (spec.interlaced) png_set_interlace_handling(png);
     if (!spec.palette.empty())
         png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
     if (!spec.transAlpha.empty())

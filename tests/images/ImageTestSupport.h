@@ -32,6 +32,7 @@ struct PngSpec {
     int width = 4, height = 3;
     int bitDepth = 8;
     int colorType = PNG_COLOR_TYPE_RGB;
+    bool interlaced = false;
     std::vector<uint8_t> pixels;        // packed rows as libpng expects them
     std::vector<png_color> palette;
     std::vector<uint8_t> transAlpha;    // palette tRNS

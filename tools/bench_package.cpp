@@ -135,8 +135,9 @@ int main(int argc, char** argv) {
         Print(n, *best);
     }
     if (ok) {
-        std::printf("10000/1000 time ratio: create %.2f  load %.2f  delete %.2f  (10 = flat per block)\n",
-                    large.create / small.create, large.load / small.load, large.remove / small.remove);
+        std::printf("10000/1000 time ratio: create %.2f  load %.2f  delete %.2f  whole run %.2f  (10 = flat per block)\n",
+                    large.create / small.create, large.load / small.load, large.remove / small.remove,
+                    (large.create + large.load + large.remove) / (small.create + small.load + small.remove));
     }
     Trovalis.Quit();
     return ok ? 0 : 1;

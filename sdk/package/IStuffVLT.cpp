@@ -429,11 +429,10 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
     }
     const uint64_t start = m.cursorOffset;
     const uint64_t padded = PaddedLength(info->packedSize);
-    struct stat st;
-    // The payload must lie inside the file, and a stored block cannot be
-    // longer than what was stored.
-    if (fstat(slot.handle, &st) != 0 || start + padded > static_cast<uint64_t>(st.st_size) ||
-        (info->mode != compressed && info->size > info->packedSize)) {
+    // The payload must lie inside the file (whose length the slot keeps in
+    // step with every append), and a stored block cannot be longer than what
+    // was stored.
+    if (start + padded > slot.recordedLength || (info->mode != compressed && info->size > info->packedSize)) {
         LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: datablock was not loaded successfully.\n", file,
                   type, name);
         return 0;

@@ -77,7 +77,9 @@ void PackageIndex::Reset(int fd) {
 void PackageIndex::Clear() {
     entries_.clear();
     entries_.shrink_to_fit();
-    byPair_.clear();
+    buckets_.clear();
+    buckets_.shrink_to_fit();
+    bucketsUsed_ = 0;
     tailStart_ = kFirstEntry;
     complete_ = false;
     endResult_ = 0;
@@ -86,30 +88,64 @@ void PackageIndex::Clear() {
     window_.Release();
 }
 
-std::string PackageIndex::Key(const char* name, const char* type) {
-    std::string key(name, strnlen(name, kNameSize));
-    key.push_back('\0');
-    key.append(type, strnlen(type, kTypeSize));
-    return key;
+uint64_t PackageIndex::PairHash(const char* name, size_t nameLength, const char* type, size_t typeLength) {
+    // FNV-1a over the name, a NUL and the type.
+    uint64_t h = 0xcbf29ce484222325ull;
+    auto mix = [&h](const char* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            h ^= static_cast<uint8_t>(p[i]);
+            h *= 0x100000001b3ull;
+        }
+    };
+    mix(name, nameLength);
+    mix("", 1);
+    mix(type, typeLength);
+    return h;
 }
 
-std::string PackageIndex::Key(const uint8_t* desc) {
-    return Key(reinterpret_cast<const char*>(desc + kNameOffset), reinterpret_cast<const char*>(desc + kTypeOffset));
+bool PackageIndex::SamePair(const IndexEntry& e, const char* name, size_t nameLength, const char* type,
+                            size_t typeLength) {
+    const char* n = reinterpret_cast<const char*>(e.desc + kNameOffset);
+    const char* t = reinterpret_cast<const char*>(e.desc + kTypeOffset);
+    return strnlen(n, kNameSize) == nameLength && strnlen(t, kTypeSize) == typeLength &&
+           std::memcmp(n, name, nameLength) == 0 && std::memcmp(t, type, typeLength) == 0;
 }
 
-void PackageIndex::AddKey(const std::string& key, size_t j) {
-    std::vector<uint32_t>& list = byPair_[key];
-    const uint32_t v = static_cast<uint32_t>(j);
-    list.insert(std::lower_bound(list.begin(), list.end(), v), v);
+void PackageIndex::Rehash(size_t count) {
+    buckets_.assign(count, 0);
+    bucketsUsed_ = 0;
+    const size_t mask = count - 1;
+    for (size_t j = 0; j < entries_.size(); ++j) {
+        size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask;
+        while (buckets_[pos] != 0) pos = (pos + 1) & mask;
+        buckets_[pos] = static_cast<uint32_t>(j + 1);
+        ++bucketsUsed_;
+    }
 }
 
-void PackageIndex::RemoveKey(const std::string& key, size_t j) {
-    auto it = byPair_.find(key);
-    if (it == byPair_.end()) return;
-    std::vector<uint32_t>& list = it->second;
-    auto pos = std::lower_bound(list.begin(), list.end(), static_cast<uint32_t>(j));
-    if (pos != list.end() && *pos == j) list.erase(pos);
-    if (list.empty()) byPair_.erase(it);
+void PackageIndex::Insert(size_t j) {
+    if ((bucketsUsed_ + 1) * 2 > buckets_.size()) {
+        size_t count = 64;
+        while (count < (entries_.size() + 1) * 4) count *= 2;
+        Rehash(count);  // places every entry already in entries_, j among them
+        return;
+    }
+    const size_t mask = buckets_.size() - 1;
+    size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask;
+    while (buckets_[pos] != 0 && buckets_[pos] != kRemoved) pos = (pos + 1) & mask;
+    if (buckets_[pos] == 0) ++bucketsUsed_;
+    buckets_[pos] = static_cast<uint32_t>(j + 1);
+}
+
+void PackageIndex::Remove(size_t j) {
+    if (buckets_.empty()) return;
+    const size_t mask = buckets_.size() - 1;
+    for (size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
+        if (buckets_[pos] == j + 1) {
+            buckets_[pos] = kRemoved;
+            return;
+        }
+    }
 }
 
 void PackageIndex::Extend(const PackageCipher* cipher) {
@@ -122,8 +158,11 @@ void PackageIndex::Extend(const PackageCipher* cipher) {
             if (cipher) cipher->Decipher(e.desc, kDescriptorSize);
             e.packedSize = LoadLE32(e.desc + kPackedOffset);
             tailStart_ = e.resume();
+            const char* name = reinterpret_cast<const char*>(e.desc + kNameOffset);
+            const char* type = reinterpret_cast<const char*>(e.desc + kTypeOffset);
+            e.pairHash = PairHash(name, strnlen(name, kNameSize), type, strnlen(type, kTypeSize));
             entries_.push_back(e);
-            AddKey(Key(e.desc), entries_.size() - 1);
+            Insert(entries_.size() - 1);
             continue;
         }
         endShort_ = (s == FileWindow::Scan::ShortDescriptor);
@@ -147,11 +186,14 @@ void PackageIndex::Appended() {
 
 void PackageIndex::Rewrite(size_t j, const uint8_t* desc) {
     if (j >= entries_.size()) return;
+    Remove(j);
     IndexEntry& e = entries_[j];
-    RemoveKey(Key(e.desc), j);
     std::memcpy(e.desc, desc, kDescriptorSize);
     // The packed size is part of the scan's path; a rewrite keeps it.
-    AddKey(Key(e.desc), j);
+    const char* name = reinterpret_cast<const char*>(e.desc + kNameOffset);
+    const char* type = reinterpret_cast<const char*>(e.desc + kTypeOffset);
+    e.pairHash = PairHash(name, strnlen(name, kNameSize), type, strnlen(type, kTypeSize));
+    Insert(j);
     window_.Invalidate();
 }
 
@@ -171,9 +213,22 @@ long long PackageIndex::AfterScanStart(uint64_t start) {
 }
 
 long long PackageIndex::FindPair(const char* name, const char* type) const {
-    auto it = byPair_.find(Key(name, type));
-    if (it == byPair_.end() || it->second.empty()) return -1;
-    return it->second.front();
+    if (buckets_.empty()) return -1;
+    const size_t nameLength = strnlen(name, kNameSize);
+    const size_t typeLength = strnlen(type, kTypeSize);
+    const uint64_t h = PairHash(name, nameLength, type, typeLength);
+    const size_t mask = buckets_.size() - 1;
+    // The walk stops at the first entry with the pair: the lowest number.
+    long long first = -1;
+    for (size_t pos = static_cast<size_t>(h) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
+        const uint32_t v = buckets_[pos];
+        if (v == kRemoved) continue;
+        const IndexEntry& e = entries_[v - 1];
+        if (e.pairHash == h && SamePair(e, name, nameLength, type, typeLength) &&
+            (first < 0 || static_cast<long long>(v - 1) < first))
+            first = static_cast<long long>(v - 1);
+    }
+    return first;
 }
 
 }  // namespace vlt

@@ -6,15 +6,15 @@
 // the scan). The index runs that same scan once, from offset 520 to the end
 // of the file, through a read window instead of one read call per byte, and
 // keeps what it found: offset, deciphered descriptor, and a map from (name,
-// type) to the entries that carry the pair. Appending at the end of the file
+// type) to the entries that carry the pair (an open-addressing table of
+// entry numbers, so that a package of many blocks costs no allocation per
+// block). Appending at the end of the file
 // only extends the scan from where it stopped, and a deletion rewrites one
 // descriptor in place, so the index stays exactly what a scan of the file
 // would give without the file being read again.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "package/PackageFormat.h"
@@ -52,6 +52,7 @@ private:
 
 struct IndexEntry {
     uint64_t marker = 0;
+    uint64_t pairHash = 0;  // of the name and type in desc
     uint32_t packedSize = 0;
     uint8_t desc[kDescriptorSize] = {};  // deciphered
 
@@ -94,14 +95,19 @@ public:
     FileWindow& window() { return window_; }
 
 private:
-    static std::string Key(const uint8_t* desc);
-    static std::string Key(const char* name, const char* type);
-    void AddKey(const std::string& key, size_t j);
-    void RemoveKey(const std::string& key, size_t j);
+    static uint64_t PairHash(const char* name, size_t nameLength, const char* type, size_t typeLength);
+    static bool SamePair(const IndexEntry& e, const char* name, size_t nameLength, const char* type, size_t typeLength);
+    void Insert(size_t j);
+    void Remove(size_t j);
+    void Rehash(size_t buckets);
 
     FileWindow window_;
     std::vector<IndexEntry> entries_;
-    std::unordered_map<std::string, std::vector<uint32_t>> byPair_;
+    // Entry number + 1 per bucket; 0 is empty, kRemoved a bucket left by a
+    // rewritten descriptor. Linear probing; at most half the buckets in use.
+    static constexpr uint32_t kRemoved = 0xFFFFFFFFu;
+    std::vector<uint32_t> buckets_;
+    size_t bucketsUsed_ = 0;
     uint64_t tailStart_ = kFirstEntry;
     bool complete_ = false;
     int endResult_ = 0;

@@ -25,13 +25,13 @@ inline void Cell(SDL_Surface* s, int cx, int cy, int fw, int fh, uint32_t backgr
     }
 }
 
-struct AnimSpec {
+struct AnimRow {
     uint16_t frames;
     uint32_t ms = 100;
 };
 
 // A sprite payload for sheet s: "SPR2", or "SPR" when version1.
-inline std::vector<uint8_t> SpriteBytes(SDL_Surface* s, uint32_t fw, uint32_t fh, const std::vector<AnimSpec>& anims,
+inline std::vector<uint8_t> SpriteBytes(SDL_Surface* s, uint32_t fw, uint32_t fh, const std::vector<AnimRow>& anims,
                                         uint32_t colorkey, uint8_t alpha, bool version1 = false, int32_t x = 0,
                                         int32_t y = 0) {
     std::vector<uint8_t> p(24, 0);

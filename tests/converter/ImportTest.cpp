@@ -64,6 +64,17 @@ TEST_F(Import, EarlyFailuresHaveTheirOwnErrors) {
     EXPECT_FALSE(FileExists(dir / "p.vlt"));
 }
 
+// Hundreds of thousands of nested elements would overflow the stack inside
+// the XML library's recursive parser; such a document is refused first.
+TEST_F(Import, DeeplyNestedDocumentIsRefusedWithoutCrashing) {
+    std::string text = "<?xml version=\"1.0\"?><ORB version=\"v1\" source=\"x.vlt\">";
+    for (int i = 0; i < 300000; ++i) text += "<a>";
+    testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(text.begin(), text.end()));
+    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
+    EXPECT_NE(out.find(" - Error: could not open the given XML.\n"), std::string::npos) << out;
+    EXPECT_FALSE(FileExists(dir / "p.vlt"));
+}
+
 TEST_F(Import, NoOutputPathAndNoSourceIsAClearError) {
     Doc("<image name=\"a\"/>", "<ORB version=\"v1\" totalblocks=\"1\">");
     EXPECT_EQ(Run({"doc.xml"}), 1);

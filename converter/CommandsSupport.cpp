@@ -297,6 +297,9 @@ std::string StdoutCapture::Finish() {
     ::dup2(saved_, STDOUT_FILENO);
     ::close(saved_);
     saved_ = -1;
+    // A failure to write the capture file is not a failure of the report
+    // that follows on the real output.
+    std::clearerr(stdout);
     std::string text;
     const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {

@@ -104,3 +104,16 @@ TEST(CommandLine, JsonFailureIsStillOneDocumentAlone) {
         EXPECT_EQ(v, "false,\"missing.vlt\"") << cmd;
     }
 }
+
+TEST(CommandLine, ReportThatCannotBeWrittenFailsTheRun) {
+    TempDir d;
+    {
+        testsupport::SdkSession sdk;
+        Package p(d / "pack.vlt");
+        p.Raw("notes", "FILE", {1, 2, 3}, stored);
+    }
+    std::string out;
+    const std::string run = "cd '" + d.path() + "' && '" + BUNDLEX_EXE + "' --list pack.vlt >/dev/full 2>&1; echo $?";
+    ASSERT_EQ(Shell(run, out), 0);
+    EXPECT_EQ(out, "1\n");
+}

@@ -31,17 +31,6 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-int Shell(const std::string& command, std::string& out) {
-    out.clear();
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 SDL_Surface* FontStrip() {
     const int h = 8;
     int width = 1;
@@ -59,6 +48,17 @@ SDL_Surface* FontStrip() {
 }
 
 }  // namespace
+
+int Shell(const std::string& command, std::string& out) {
+    out.clear();
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 SDL_Surface* Rgba(int w, int h, uint32_t seed) {
     SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, w, h, 32, 0x000000FF, 0x0000FF00,

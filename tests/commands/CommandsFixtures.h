@@ -72,6 +72,9 @@ bool PythonParses(const std::string& json);
 int RunWithTmpdir(const std::vector<std::string>& args, std::string& out, const std::string& dir,
                   const std::string& tmpdir);
 
+// Runs a shell command: its exit code; out gets its standard output.
+int Shell(const std::string& command, std::string& out);
+
 std::string SourceDir();
 // The file names in a directory, sorted.
 std::vector<std::string> Listing(const std::string& dir);

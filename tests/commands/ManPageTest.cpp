@@ -2,26 +2,14 @@
 // and is installed with the executable.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "CommandsFixtures.h"
 
-namespace {
+using cmdtest::Shell;
 
-int Shell(const std::string& command, std::string& out) {
-    out.clear();
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int status = pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+namespace {
 
 std::string Page() { return cmdtest::SourceDir() + "/docs/bundlex.1"; }
 

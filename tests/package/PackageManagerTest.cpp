@@ -280,6 +280,43 @@ TEST_F(PackageBlocks, DeleteMarksEntryInPlace) {
     EXPECT_EQ(vlt().CountDeleted(id_), 1);
 }
 
+TEST_F(PackageBlocks, SearchFindsTheFirstOfEqualPairsThroughManyChanges) {
+    // Deleting "x" twice leaves two entries named "?" of type "DELETED": a
+    // search stops at the first of them, as a walk from the start would.
+    ASSERT_EQ(Add("x", "FILE", stored, "first"), 5);
+    BlockInfo del;
+    std::memset(&del, 0, sizeof del);
+    std::strcpy(del.name, "x");
+    std::strcpy(del.type, "FILE");
+    ASSERT_EQ(vlt().Delete(id_, &del), 1);
+    ASSERT_EQ(Add("x", "FILE", stored, "second"), 6);
+    ASSERT_EQ(vlt().Delete(id_, &del), 1);
+    BlockInfo got;
+    ASSERT_EQ(vlt().LoadBlock(id_, "DELETED", "?", &got), 5);
+    EXPECT_EQ(0, std::memcmp(got.data, "first", 5));
+    vlt().FreeBlock(&got);
+    // Many blocks, a third of them deleted and stored again: every one is
+    // found with its latest content.
+    for (int i = 0; i < 300; ++i)
+        ASSERT_GT(Add(("n" + std::to_string(i)).c_str(), "FILE", compressed, "v1-" + std::to_string(i)), 0);
+    for (int i = 0; i < 300; i += 3) {
+        BlockInfo b;
+        std::memset(&b, 0, sizeof b);
+        std::snprintf(b.name, sizeof b.name, "n%d", i);
+        std::strcpy(b.type, "FILE");
+        ASSERT_EQ(vlt().Delete(id_, &b), 1);
+        ASSERT_GT(Add(b.name, "FILE", compressed, "v2-" + std::to_string(i)), 0);
+    }
+    EXPECT_EQ(vlt().Count(id_), 2 + 300 + 100);
+    EXPECT_EQ(vlt().CountDeleted(id_), 2 + 100);
+    for (int i = 0; i < 300; ++i) {
+        const std::string want = (i % 3 ? "v1-" : "v2-") + std::to_string(i);
+        ASSERT_EQ(vlt().LoadBlock(id_, "FILE", ("n" + std::to_string(i)).c_str(), &got), static_cast<int>(want.size()));
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(got.data), want.size()), want);
+        vlt().FreeBlock(&got);
+    }
+}
+
 TEST_F(PackageBlocks, WalkContinuesAfterLoadOfTheEntryJustFound) {
     Add("a", "FILE");
     Add("b", "FILE");

@@ -147,3 +147,22 @@ TEST(CheckRoundTrip, EmptyPackageHasNothingToLose) {
     EXPECT_EQ(RunBundlex({"--check", "empty.vlt"}, out, d.path()), 0) << out;
     EXPECT_NE(out.find(Survive(0, 0)), std::string::npos) << out;
 }
+
+TEST(CheckRoundTrip, PackageWhoseBlocksNoDocumentCarriesLosesThemAll) {
+    TempDir d;
+    {
+        testsupport::SdkSession sdk;
+        Package p(d / "odd.vlt");
+        p.Raw("a", "XYZ", {1}, stored);
+        p.Raw("b", "DATA", {2}, compressed);
+    }
+    std::string out;
+    EXPECT_EQ(RunBundlex({"--check", "odd.vlt"}, out, d.path()), 1);
+    EXPECT_NE(out.find(" - Error: block 'a' (XYZ) does not survive the round trip: blocks of type 'XYZ' are not "
+                       "carried by the interchange document.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("blocks of type 'DATA' are not carried"), std::string::npos) << out;
+    EXPECT_EQ(out.find("could not open the given XML"), std::string::npos) << out;
+    EXPECT_NE(out.find(Survive(0, 2)), std::string::npos) << out;
+}

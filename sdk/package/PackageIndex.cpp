@@ -1,6 +1,8 @@
 // The scan for block entries through a read window, and the index built on it.
 #include "package/PackageIndex.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -100,6 +102,13 @@ uint64_t PackageIndex::PairHash(const char* name, size_t nameLength, const char*
     mix(name, nameLength);
     mix("", 1);
     mix(type, typeLength);
+    // A final mix, so that the low bits (the bucket) and the high bits (the
+    // tag kept in the bucket) both depend on every byte.
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ull;
+    h ^= h >> 33;
     return h;
 }
 
@@ -118,7 +127,7 @@ void PackageIndex::Rehash(size_t count) {
     for (size_t j = 0; j < entries_.size(); ++j) {
         size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask;
         while (buckets_[pos] != 0) pos = (pos + 1) & mask;
-        buckets_[pos] = static_cast<uint32_t>(j + 1);
+        buckets_[pos] = Bucket(entries_[j], j);
         ++bucketsUsed_;
     }
 }
@@ -134,14 +143,14 @@ void PackageIndex::Insert(size_t j) {
     size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask;
     while (buckets_[pos] != 0 && buckets_[pos] != kRemoved) pos = (pos + 1) & mask;
     if (buckets_[pos] == 0) ++bucketsUsed_;
-    buckets_[pos] = static_cast<uint32_t>(j + 1);
+    buckets_[pos] = Bucket(entries_[j], j);
 }
 
 void PackageIndex::Remove(size_t j) {
     if (buckets_.empty()) return;
     const size_t mask = buckets_.size() - 1;
     for (size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
-        if (buckets_[pos] == j + 1) {
+        if (buckets_[pos] == Bucket(entries_[j], j)) {
             buckets_[pos] = kRemoved;
             return;
         }
@@ -150,6 +159,16 @@ void PackageIndex::Remove(size_t j) {
 
 void PackageIndex::Extend(const PackageCipher* cipher) {
     if (complete_) return;
+    if (entries_.empty()) {
+        // Room for as many entries as the file can hold (80 bytes each at
+        // least), up to a bound: one allocation instead of a chain of growing
+        // copies. Pages of it that are never used are never touched.
+        struct stat st;
+        if (fstat(window_.fd(), &st) == 0 && static_cast<uint64_t>(st.st_size) > kFirstEntry) {
+            const uint64_t most = (static_cast<uint64_t>(st.st_size) - kFirstEntry) / kEntryHeadSize;
+            entries_.reserve(static_cast<size_t>(std::min<uint64_t>(most, kReserveBound)));
+        }
+    }
     for (;;) {
         IndexEntry e;
         size_t descBytes = 0;
@@ -220,13 +239,15 @@ long long PackageIndex::FindPair(const char* name, const char* type) const {
     const size_t mask = buckets_.size() - 1;
     // The walk stops at the first entry with the pair: the lowest number.
     long long first = -1;
+    const uint64_t tag = h & ~uint64_t(0xFFFFFFFFu);
     for (size_t pos = static_cast<size_t>(h) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
-        const uint32_t v = buckets_[pos];
-        if (v == kRemoved) continue;
-        const IndexEntry& e = entries_[v - 1];
+        const uint64_t b = buckets_[pos];
+        if (b == kRemoved || (b & ~uint64_t(0xFFFFFFFFu)) != tag) continue;
+        const size_t j = static_cast<size_t>(b & 0xFFFFFFFFu) - 1;
+        const IndexEntry& e = entries_[j];
         if (e.pairHash == h && SamePair(e, name, nameLength, type, typeLength) &&
-            (first < 0 || static_cast<long long>(v - 1) < first))
-            first = static_cast<long long>(v - 1);
+            (first < 0 || static_cast<long long>(j) < first))
+            first = static_cast<long long>(j);
     }
     return first;
 }

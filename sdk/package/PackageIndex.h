@@ -29,6 +29,7 @@ public:
     static constexpr size_t kSize = 64 * 1024;
 
     void Attach(int fd);
+    int fd() const { return fd_; }
     // Forgets the file and frees the buffer.
     void Release();
     void Invalidate() { len_ = 0; start_ = 0; }
@@ -103,10 +104,15 @@ private:
 
     FileWindow window_;
     std::vector<IndexEntry> entries_;
-    // Entry number + 1 per bucket; 0 is empty, kRemoved a bucket left by a
-    // rewritten descriptor. Linear probing; at most half the buckets in use.
-    static constexpr uint32_t kRemoved = 0xFFFFFFFFu;
-    std::vector<uint32_t> buckets_;
+    // Per bucket: the high 32 bits of the pair's hash, then entry number + 1
+    // in the low 32 (so a probe rarely has to look at the entry itself); 0 is
+    // empty, kRemoved a bucket left by a rewritten descriptor. Linear probing;
+    // at most half the buckets in use.
+    static constexpr uint64_t kRemoved = 0xFFFFFFFFu;
+    static uint64_t Bucket(const IndexEntry& e, size_t j) { return (e.pairHash & ~uint64_t(0xFFFFFFFFu)) | (j + 1); }
+    // The most entries reserved ahead of a scan (about 7 MiB of address space).
+    static constexpr uint64_t kReserveBound = 1u << 16;
+    std::vector<uint64_t> buckets_;
     size_t bucketsUsed_ = 0;
     uint64_t tailStart_ = kFirstEntry;
     bool complete_ = false;

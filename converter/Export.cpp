@@ -11,21 +11,17 @@
 // appends the 2.0 block and marks the old one deleted. A walk that followed
 // the live entry table would meet the appended block again and export the
 // resource twice; the list holds names and types only, never payloads.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "Converter.h"
 #include "ExportKinds.h"
 #include "OrbFormat.h"
-#include "core/Endian.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 
@@ -124,7 +120,7 @@ int ExportPackage(const char* input, const char* output) {
     // First pass: every resource except widgets, as children of the root.
     for (const Entry& e : entries) {
         if (const orb::KindRow* row = orb::MatchBlockType(e.type.c_str())) {
-            if (ExportResource(s, *row, e.name, e.type)) {
+            if (ExportResource(s, *row, e.name)) {
                 ++s.c.done;
                 ++s.c.Of(row->kind);
             }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -282,7 +283,7 @@ bool ExportStateImage(ExportSession& s, const std::string& w, const orb::StateRo
 
 }  // namespace
 
-bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string& name, const std::string&) {
+bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string& name) {
     bool ok = false;
     switch (row.kind) {
         case orb::Kind::Image: ok = ExportImage(s, name); break;

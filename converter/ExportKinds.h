@@ -23,7 +23,7 @@ struct ExportSession {
 // Exports one block of the first pass as an element of the root; true when
 // it was exported (the caller counts it). The current element is the root
 // again afterwards.
-bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string& name, const std::string& type);
+bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string& name);
 
 // Exports one "BUT" block and its state images into the panel (made before
 // the first widget) and counts them. The panel is the current element

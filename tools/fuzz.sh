@@ -6,9 +6,12 @@
 # New inputs go to build-fuzz/corpus/<target> (seeded from the committed corpus,
 # which is never written); crashes, leaks, timeouts and out-of-memory inputs go
 # to build-fuzz/findings/<target>/. A finding is kept as a regression input
-# under tests/data/fuzz/<target>/ once it is fixed.
+# under tests/data/fuzz/<target>/ once it is fixed. A target's dictionary,
+# tests/fuzz/dict/<target>.dict, is used when there is one.
+# FUZZ_SKIP_BUILD=1 runs what is built already (for two runs side by side).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+ROOT="$PWD"
 
 if [ $# -lt 2 ]; then
   echo "usage: tools/fuzz.sh TARGET|all|smoke SECONDS" >&2
@@ -16,11 +19,13 @@ if [ $# -lt 2 ]; then
 fi
 WHAT="$1"
 SECONDS_EACH="$2"
-BUILD=build-fuzz
+BUILD="$ROOT/build-fuzz"
 
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DBUNDLEX_FUZZ=ON -DBUNDLEX_TESTS=OFF >/dev/null
+if [ "${FUZZ_SKIP_BUILD:-0}" != 1 ]; then
+  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DBUNDLEX_FUZZ=ON -DBUNDLEX_TESTS=OFF >/dev/null
+fi
 
 targets=()
 for src in tests/fuzz/fuzz_*.cpp; do
@@ -33,7 +38,9 @@ fi
 
 build_targets=()
 for t in "${targets[@]}"; do build_targets+=(--target "fuzz_$t"); done
-cmake --build "$BUILD" -j"$(nproc)" "${build_targets[@]}" >/dev/null
+if [ "${FUZZ_SKIP_BUILD:-0}" != 1 ]; then
+  cmake --build "$BUILD" -j"$(nproc)" "${build_targets[@]}" >/dev/null
+fi
 
 summary=()
 failed=0
@@ -41,14 +48,16 @@ for t in "${targets[@]}"; do
   work="$BUILD/corpus/$t"
   findings="$BUILD/findings/$t"
   mkdir -p "$work" "$findings"
-  seeds="tests/fuzz/corpus/$t"
+  seeds="$ROOT/tests/fuzz/corpus/$t"
   [ -d "$seeds" ] || mkdir -p "$seeds"
+  dict=()
+  [ -f "$ROOT/tests/fuzz/dict/$t.dict" ] && dict=(-dict="$ROOT/tests/fuzz/dict/$t.dict")
   log="$BUILD/fuzz_$t.log"
   before=$(find "$findings" -type f | wc -l)
   set +e
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$BUILD/fuzz_$t" "$work" "$seeds" \
+    "$BUILD/fuzz_$t" "$work" "$seeds" "${dict[@]}" \
       -max_total_time="$SECONDS_EACH" -timeout=1 -rss_limit_mb=512 -malloc_limit_mb=512 \
       -artifact_prefix="$findings/" -print_final_stats=1 -close_fd_mask=1 >"$log" 2>&1
   rc=$?

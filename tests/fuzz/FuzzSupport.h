@@ -39,14 +39,28 @@ inline const std::string& ScratchDir() {
     return dir;
 }
 
-inline std::string WriteScratch(const std::string& name, const uint8_t* data, size_t size) {
-    const std::string path = ScratchDir() + "/" + name;
+inline void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f) {
         if (size) std::fwrite(data, 1, size, f);
         std::fclose(f);
     }
+}
+
+inline std::string WriteScratch(const std::string& name, const uint8_t* data, size_t size) {
+    const std::string path = ScratchDir() + "/" + name;
+    WriteFile(path, data, size);
     return path;
+}
+
+// A folder of the scratch folder, emptied: for targets whose operations
+// leave files of their own beside the input (backups, outputs).
+inline std::string FreshScratchFolder(const std::string& name) {
+    const std::filesystem::path dir = std::filesystem::path(ScratchDir()) / name;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::create_directories(dir, ec);
+    return dir.string();
 }
 
 }  // namespace fuzzsupport

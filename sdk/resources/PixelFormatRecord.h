@@ -42,7 +42,8 @@ uint32_t SoftwarePitch(uint32_t width, uint8_t bitsPerPixel);
 
 // Whether width, height and depth describe a surface that a block can hold:
 // depth 8, 16, 24 or 32, BytesPerPixel matching it, both sides 1 to 32768,
-// and pitch x height (computed in 64 bits) not beyond `available` bytes.
+// a pitch that fits SDL 1.2's 16-bit pitch field (at most 65535 bytes), and
+// pitch x height (computed in 64 bits) not beyond `available` bytes.
 bool PixelAreaFits(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t available);
 
 // Creates a software surface from a validated record (flags 0, the record's

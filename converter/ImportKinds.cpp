@@ -371,16 +371,20 @@ bool ImportFile(ImportSession& s, std::string& name) {
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
               static_cast<unsigned long long>(st.st_size) <= 0xFFFFFFFFull;
     if (ok) {
-        // Read to the end whatever the size said (the file may change under
-        // us); the block takes exactly what was read.
+        // Read what the size promised, then on to the end in small steps
+        // whatever the size said (the file may change under us); the block
+        // takes exactly what was read. Sizing the buffer from the file keeps
+        // a large file to one allocation of its own size.
         bytes.resize(static_cast<size_t>(st.st_size));
         size_t got = 0;
+        uint8_t extra[65536];
         for (;;) {
-            if (got == bytes.size()) bytes.resize(bytes.size() + 65536);
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            const bool inBuffer = got < bytes.size();
+            const ssize_t n = inBuffer ? ::read(fd, bytes.data() + got, bytes.size() - got) : ::read(fd, extra, sizeof extra);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) ok = false;
             if (n <= 0) break;
+            if (!inBuffer) bytes.insert(bytes.end(), extra, extra + n);
             got += static_cast<size_t>(n);
             if (got > 0xFFFFFFFFull) {
                 ok = false;

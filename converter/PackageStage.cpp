@@ -11,6 +11,7 @@
 
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
+#include "package/PackageUpgrade.h"
 
 namespace {
 
@@ -89,14 +90,19 @@ int PackageStage::Begin(const std::string& target) {
     if (active_ || !g_pStuffVLT || target.empty()) return 0;
     target_ = target;
     // A name of our own beside the target, on the same file system, that
-    // names no existing file.
+    // names no existing file; it keeps the extension so that names derived
+    // from it (the 3.0 backup) stay recognisably ours.
     const std::string stem = target + ".importing-" + std::to_string(::getpid());
     for (int n = 0; n < 1000; ++n) {
-        work_ = n == 0 ? stem : stem + "-" + std::to_string(n);
+        work_ = (n == 0 ? stem : stem + "-" + std::to_string(n)) + ".vlt";
         if (!Exists(work_)) break;
         work_.clear();
     }
     if (work_.empty()) return 0;
+    // Opening a 3.0 package rebuilds it as 4.0 and keeps the original under
+    // a backup name derived from the path that was opened: the copy's.
+    workBackup_ = vlt::V3BackupName(work_);
+    if (Exists(workBackup_)) workBackup_.clear();  // not ours to move or remove
     if (Exists(target_)) {
         if (!CopyNewFile(target_, work_)) return 0;
         id_ = g_pStuffVLT->Open(work_.c_str());
@@ -105,6 +111,7 @@ int PackageStage::Begin(const std::string& target) {
     }
     if (id_ < 1) {
         ::unlink(work_.c_str());
+        RemoveBackup();
         id_ = 0;
         return 0;
     }
@@ -124,10 +131,22 @@ bool PackageStage::Commit() {
     ok = ok && SyncFile(work_) && ::rename(work_.c_str(), target_.c_str()) == 0;
     if (!ok) {
         ::unlink(work_.c_str());
+        RemoveBackup();
         return false;
+    }
+    // The 3.0 original now replaced takes the backup name the target itself
+    // would have given it.
+    if (!workBackup_.empty() && Exists(workBackup_)) {
+        const std::string backup = vlt::V3BackupName(target_);
+        if (!Exists(backup)) ::rename(workBackup_.c_str(), backup.c_str());
     }
     SyncDirectoryOf(target_);
     return true;
+}
+
+void PackageStage::RemoveBackup() {
+    // The backup of a copy is a copy as well: the target still holds it.
+    if (!workBackup_.empty()) ::unlink(workBackup_.c_str());
 }
 
 void PackageStage::Abandon() {
@@ -136,4 +155,5 @@ void PackageStage::Abandon() {
     id_ = 0;
     active_ = false;
     ::unlink(work_.c_str());
+    RemoveBackup();
 }

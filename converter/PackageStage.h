@@ -28,7 +28,10 @@ public:
     const std::string& WorkPath() const { return work_; }
 
 private:
+    void RemoveBackup();
+
     std::string target_;
+    std::string workBackup_;  // where a 3.0 upgrade of the copy keeps its original
     std::string work_;
     int id_ = 0;
     bool active_ = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -359,6 +360,38 @@ TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
     EXPECT_NE(out.find("\n - WARNING: could not load 'normal' state."), std::string::npos);
     EXPECT_FALSE(conv::HasBlock(dir / "p.vlt", "BUT", "w"));
     EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
+}
+
+}  // namespace
+
+namespace {
+
+// A 3.0 package is rebuilt as 4.0 when opened, keeping the original as
+// <name>_v3.vlt. The import opens a copy, so the copy is what gets rebuilt;
+// the original must still end up under the target's own backup name, with
+// nothing else left beside it.
+TEST_F(Import, VersionThreeTargetIsUpgradedWithItsBackupUnderItsOwnName) {
+    // Header (the version text, the rest zero), then one stored block:
+    // marker, name (32), type (5), mode, size, packed size, payload.
+    std::string file(256, '\0');
+    file.replace(0, 7, "VLTv3.0");
+    std::string fields(46, '\0');
+    fields.replace(0, 5, "plain");
+    fields.replace(32, 4, "FILE");
+    fields[37] = 1;  // stored
+    fields[38] = 3;  // size 3
+    fields[42] = 3;  // packed size 3
+    file += ".BlockData." + fields + "abc";
+    const std::vector<uint8_t> old(file.begin(), file.end());
+    testsupport::WriteFile(dir / "old.vlt", old);
+    testsupport::WriteFile(dir / "n.bin", {'x', 'y'});
+    Doc("<file name=\"new\" source=\"n.bin\" storemethod=\"raw\"/>");
+    ASSERT_EQ(Run({"doc.xml", "old.vlt"}), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
+    EXPECT_EQ(conv::Block(dir / "old.vlt", "FILE", "plain"), (std::vector<uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(conv::Block(dir / "old.vlt", "FILE", "new"), (std::vector<uint8_t>{'x', 'y'}));
+    EXPECT_EQ(testsupport::ReadFile(dir / "old_v3.vlt"), old);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "n.bin", "old.vlt", "old_v3.vlt"}));
 }
 
 }  // namespace

@@ -12,10 +12,10 @@
 
 #include <SDL.h>
 
-#include "core/Endian.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
+#include "resources/IButton.h"
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
 #include "resources/Sprite.h"
@@ -300,16 +300,18 @@ bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string
 }
 
 void ExportWidget(ExportSession& s, const std::string& w) {
-    uint8_t record[orb::kWidgetRecordSize];
+    ButtonRecord record;
     {
+        // The record is the first 24 bytes of the block; the widget class
+        // reads them.
         LoadedBlock block;
         g_pStuffVLT->LoadBlock(s.pkg, orb::kWidgetBlockType, w.c_str(), &block.info);
-        if (!block.info.data || block.info.size < orb::kWidgetRecordSize) {
+        if (!block.info.data || block.info.size < orb::kWidgetRecordSize ||
+            !IButton::DecodePayload(block.info.data, orb::kWidgetRecordSize, record)) {
             std::printf("\n - WARNING: problem found exporting '%s' panel, widget '%s'.\n", orb::kPanelName,
                         orb::Printable(w).c_str());
             return;
         }
-        std::memcpy(record, block.info.data, sizeof record);
     }
     if (!s.panelMade) {
         if (!Open(s, orb::Row(orb::Kind::Panel).tag)) return;
@@ -324,14 +326,14 @@ void ExportWidget(ExportSession& s, const std::string& w) {
     if (!Open(s, orb::kWidgetTag)) return;
     ++s.c.gui;
     SetText(s, orb::attr::kName, w.c_str());
-    SetText(s, orb::attr::kType, orb::WidgetTypeName(record[6]));
+    SetText(s, orb::attr::kType, orb::WidgetTypeName(record.type));
     SetInt(s, orb::attr::kId, s.c.gui);
-    SetInt(s, orb::attr::kXPosition, LoadLE16(record + 12));
-    SetInt(s, orb::attr::kYPosition, LoadLE16(record + 14));
-    SetInt(s, orb::attr::kKey, LoadLE16(record + 4));
-    SetInt(s, orb::attr::kSelectBox, static_cast<int>(LoadLE32(record + 8)));
-    SetInt(s, orb::attr::kValue, static_cast<int>(LoadLE32(record + 20)));
-    SetInt(s, orb::attr::kRange, static_cast<int16_t>(LoadLE16(record + 16)));
+    SetInt(s, orb::attr::kXPosition, static_cast<uint16_t>(record.x));
+    SetInt(s, orb::attr::kYPosition, static_cast<uint16_t>(record.y));
+    SetInt(s, orb::attr::kKey, record.key);
+    SetInt(s, orb::attr::kSelectBox, static_cast<int>(record.selectBox));
+    SetInt(s, orb::attr::kValue, record.value);
+    SetInt(s, orb::attr::kRange, record.range);
     for (const orb::StateRow& state : orb::kStates)
         if (ExportStateImage(s, w, state)) ++s.c.done;
     ++s.c.done;

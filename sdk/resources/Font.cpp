@@ -3,6 +3,8 @@
 // Load; a block only carries the bitmap, the kerning and the alpha.
 #include "resources/Font.h"
 
+#include "resources/GraphicBlock.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -41,16 +43,13 @@ struct FontRecord {
 
 namespace {
 
+using graphicblock::PackageName;
+using graphicblock::PointerText;
+
 constexpr const char* kDefaultName = "Created on execution time";
 
 using Tables = std::array<uint32_t, CFont::kTableEntries>;
 
-unsigned PtrText(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
-
-const char* PackageName(int id) {
-    const char* n = g_pStuffVLT ? g_pStuffVLT->GetName(id) : nullptr;
-    return n ? n : "";
-}
 
 // Create's result 96 means success; a failure count that happens to be 96
 // (96 marker runs, or 192 or 193 ink changes halved) must not look like one.
@@ -233,16 +232,16 @@ Uint32 CFont::CFontGetPixel(SDL_Surface* s, int x, int y) {
     // x is the caller's concern in the original checks; y is checked too, so
     // that no row outside the surface is ever read.
     if (!s || x < 0 || x >= s->w || y < 0 || y >= s->h) {
-        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: wrong function parameters.\n", PtrText(s), x, y);
+        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: wrong function parameters.\n", PointerText(s), x, y);
         return 0;
     }
     if (!Addressable(s)) {
-        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: loading font", PtrText(s), x, y);
+        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: loading font", PointerText(s), x, y);
         return 0;
     }
     SurfaceLock lock(s);
     if (!lock.ok()) {
-        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: %s\n", PtrText(s), x, y, SDL_GetError());
+        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: %s\n", PointerText(s), x, y, SDL_GetError());
         return 0;
     }
     return ReadRaw(s, x, y);
@@ -596,15 +595,6 @@ int CFont::CreateFromPayload(const uint8_t* data, size_t size, bool legacy, cons
 
 namespace {
 
-// A block payload returned by the package manager, released on every path.
-struct LoadedBlock {
-    BlockInfo info{};
-    ~LoadedBlock() { Release(); }
-    void Release() {
-        if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
-        info.data = nullptr;
-    }
-};
 
 void SetText(char* field, size_t capacity, const char* text) {
     std::memset(field, 0, capacity);
@@ -627,7 +617,7 @@ bool CFont::Load(int id, const char* name) {
         return false;
     }
 
-    LoadedBlock block;
+    graphicblock::LoadedBlock block;
     std::vector<uint8_t> upgraded;
     const uint8_t* data = nullptr;
     size_t size = 0;

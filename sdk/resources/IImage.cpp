@@ -14,6 +14,8 @@
 // in part would hand the caller an image that is silently wrong.
 #include "resources/IImage.h"
 
+#include "resources/GraphicBlock.h"
+
 #include <png.h>
 
 #include <csetjmp>
@@ -30,6 +32,10 @@
 
 namespace {
 
+using graphicblock::PackageName;
+using graphicblock::PointerText;
+using graphicblock::Text;
+
 constexpr size_t kImgHeaderSize = 8 + kPixelFormatRecordSize;  // 48
 constexpr size_t kPaletteBytes = 256 * 4;
 // SDL 1.2 keeps a surface's pitch in 16 bits: a wider row would wrap it and
@@ -39,21 +45,6 @@ constexpr uint32_t kMaxPitch = 0xFFFF;
 constexpr uint64_t kMaxPixelBytes = 256ull << 20;
 constexpr uint32_t kMaxSide = 32768;
 
-const char* Str(const char* s) { return s ? s : ""; }
-unsigned Addr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
-
-const char* PackageName(int id) {
-    const char* n = (g_pStuffVLT && id > 0) ? g_pStuffVLT->GetName(id) : nullptr;
-    return n ? n : "";
-}
-
-// Releases a payload returned by LoadBlock on every path.
-struct BlockGuard {
-    BlockInfo info{};
-    ~BlockGuard() {
-        if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
-    }
-};
 
 struct SurfaceDeleter {
     void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
@@ -381,15 +372,15 @@ SDL_Surface* IImage::PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool s
 
 SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
     if (id < 1) return nullptr;
-    BlockGuard block;
+    graphicblock::LoadedBlock block;
     if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "IMG", name, &block.info) == 0 || !block.info.data) {
-        LOG_PRINT(0, " . [IImage->Load('%s','%s',0x%x)] Error: image not found.\n", PackageName(id), Str(name),
-                  Addr(info));
+        LOG_PRINT(0, " . [IImage->Load('%s','%s',0x%x)] Error: image not found.\n", PackageName(id), Text(name),
+                  PointerText(info));
         return nullptr;
     }
     auto refuse = [&](const char* why) -> SDL_Surface* {
         LOG_PRINT(0, " . [IImage->Load('%s','%s',0x%x)] Error: image block is damaged: %s.\n", PackageName(id),
-                  Str(name), Addr(info), why);
+                  Text(name), PointerText(info), why);
         return nullptr;
     };
     ByteReader in(block.info.data, block.info.size);
@@ -440,7 +431,7 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
         LOG_PRINT(2,
                   " . [IImage->Load('%s','%s',0x%x)] Warning: 8bits surface loaded, it could be a different screen "
                   "format.\n",
-                  PackageName(id), Str(name), Addr(info));
+                  PackageName(id), Text(name), PointerText(info));
         s = PrepareForDisplay(s, false, true, false);
     } else {
         bool converted = false;
@@ -449,7 +440,7 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
             LOG_PRINT(5,
                       " . [IImage->Load('%s','%s',0x%x)] Info: surface with alpha per pixel loaded, it could slow "
                       "down your graphics system.\n",
-                      PackageName(id), Str(name), Addr(info));
+                      PackageName(id), Text(name), PointerText(info));
     }
     if (rec.colorkey == kNoColorKey) s->format->colorkey = kNoColorKey;
 
@@ -460,7 +451,7 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
         info->alpha = rec.alpha;
         info->colorkey = rec.colorkey;
         std::memset(info->name, 0, sizeof info->name);
-        std::strncpy(info->name, Str(name), sizeof info->name - 1);
+        std::strncpy(info->name, Text(name), sizeof info->name - 1);
     }
     return s;
 }
@@ -468,12 +459,12 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
 int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     if (id < 1) return 0;
     if (!surface || !surface->format) {
-        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: surface is null.\n", id, Str(name));
+        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: surface is null.\n", id, Text(name));
         return 0;
     }
     if (!name || std::strlen(name) >= sizeof(BlockInfo{}.name)) {
         LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: block name is empty or longer than 31 characters.\n", id,
-                  Str(name));
+                  Text(name));
         return 0;
     }
     // The screen read-back of OpenGL mode belongs to the video runtime; with
@@ -530,7 +521,7 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
 SDL_Surface* IImage::LoadBMP(const char* file) {
     SDL_Surface* s = LoadBmpChecked(file);
     if (!s) {
-        LOG_PRINT(0, " . [IImage->LoadBMP(%s)] Error: file not found.\n", Str(file));
+        LOG_PRINT(0, " . [IImage->LoadBMP(%s)] Error: file not found.\n", Text(file));
         return nullptr;
     }
     if (NeedsDisplayConversion(s) && Trovalis.autoDisplayConversion) {
@@ -561,7 +552,7 @@ SDL_Surface* IImage::LoadPNG(const char* file) {
 
 int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     if (!surface || !surface->format) {
-        LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: surface is null.\n", Str(file), 0);
+        LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: surface is null.\n", Text(file), 0);
         return 0;
     }
     Trovalis.CreatePath(file);
@@ -580,7 +571,7 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     surface->format->alpha = alpha;
     surface->format->colorkey = key;
     if (rc != 0) {
-        LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: file could not be written.\n", Str(file), 0);
+        LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: file could not be written.\n", Text(file), 0);
         return 0;
     }
     return 1;
@@ -588,13 +579,13 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
 
 int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {
     if (!surface || !surface->format) {
-        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: surface is null.\n", Str(file), 0);
+        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: surface is null.\n", Text(file), 0);
         return -1;
     }
     Trovalis.CreatePath(file);
     SDL_RWops* rw = file ? SDL_RWFromFile(file, "wb") : nullptr;
     if (!rw) {
-        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: file could not be created.\n", Str(file), level);
+        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: file could not be created.\n", Text(file), level);
         return -1;
     }
     // An RLE surface without a pixel buffer is decoded by the lock that
@@ -602,7 +593,7 @@ int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {
     const int rc = WritePNG(rw, surface, level);
     SDL_RWclose(rw);
     if (rc != 0)
-        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: %s\n", Str(file), level, SDL_GetError());
+        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: %s\n", Text(file), level, SDL_GetError());
     return rc;
 }
 

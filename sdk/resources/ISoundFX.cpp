@@ -7,6 +7,8 @@
 // "Extended Module" XM, "SCRM" at offset 44 S3M, anything else MOD.
 #include "resources/ISoundFX.h"
 
+#include "resources/GraphicBlock.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +29,10 @@ MusicEntry ISoundFX::music[ISoundFX::kMusicSlots] = {};
 
 namespace {
 
+using graphicblock::PackageName;
+using graphicblock::PointerText;
+using graphicblock::Text;
+
 constexpr uint32_t kTagRIFF = 0x46464952;  // "RIFF" read little-endian
 constexpr uint32_t kTagWAVE = 0x45564157;
 constexpr uint32_t kTagFORM = 0x4D524F46;
@@ -36,19 +42,6 @@ constexpr uint32_t kTagCrea = 0x61657243;
 // not read into memory.
 constexpr uint64_t kMaxAudioFile = 0x7FFFFFFFu;
 
-const char* Str(const char* s) { return s ? s : ""; }
-unsigned Addr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
-const char* PackageName(int id) {
-    const char* n = (g_pStuffVLT && id > 0) ? g_pStuffVLT->GetName(id) : nullptr;
-    return n ? n : "";
-}
-
-struct BlockGuard {
-    BlockInfo info{};
-    ~BlockGuard() {
-        if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
-    }
-};
 
 struct Fd {
     int fd = -1;
@@ -92,7 +85,7 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
 // A block name made safe as a file name in the current directory: path
 // separators and drive colons cannot lead the file elsewhere.
 std::string LocalFileName(const char* name) {
-    std::string out = Str(name);
+    std::string out = name ? name : "";
     for (char& c : out)
         if (c == '/' || c == '\\' || c == ':') c = '_';
     if (out.empty() || out == "." || out == "..") out = "_" + out;
@@ -107,7 +100,7 @@ void SetFormat(AudioInfo* r, const char* text) {
 // The bytes behind an information query: the block payload, or the whole
 // file read into memory, with a stream over them.
 struct InfoSource {
-    BlockGuard block;
+    graphicblock::LoadedBlock block;
     std::vector<uint8_t> fileBytes;
     const uint8_t* data = nullptr;
     uint32_t size = 0;
@@ -266,13 +259,13 @@ int ISoundFX::Import(int id, const char* name, const char* file, bool isMusic) {
         if (!opened) {
             if (isMusic)
                 LOG_PRINT(0, " . [ISoundFX->MusicImport('%s','%s','%s')] Error: music not found.\n", PackageName(id),
-                          Str(name), Str(file));
+                          Text(name), Text(file));
             else
                 LOG_PRINT(0, " . [ISoundFX->SoundImport('%s','%s','%s'] Error: sound not found.\n", PackageName(id),
-                          Str(name), Str(file));
+                          Text(name), Text(file));
         } else {
             LOG_PRINT(0, " . [ISoundFX->%s('%s','%s','%s')] Error: file could not be read.\n",
-                      isMusic ? "MusicImport" : "SoundImport", PackageName(id), Str(name), Str(file));
+                      isMusic ? "MusicImport" : "SoundImport", PackageName(id), Text(name), Text(file));
         }
         return 0;
     }
@@ -280,7 +273,7 @@ int ISoundFX::Import(int id, const char* name, const char* file, bool isMusic) {
     if (!name || std::strlen(name) >= sizeof bi.name) {
         // Cut to 31 characters it would be stored under another block's name.
         LOG_PRINT(0, " . [ISoundFX->%s('%s','%s','%s')] Error: block name is empty or longer than 31 characters.\n",
-                  isMusic ? "MusicImport" : "SoundImport", PackageName(id), Str(name), Str(file));
+                  isMusic ? "MusicImport" : "SoundImport", PackageName(id), Text(name), Text(file));
         return 0;
     }
     std::strncpy(bi.name, name, sizeof bi.name - 1);
@@ -301,12 +294,12 @@ int ISoundFX::MusicImport(int id, const char* name, const char* file) { return I
 
 bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* output) {
     if (id < 1) return false;
-    BlockGuard block;
+    graphicblock::LoadedBlock block;
     if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, isMusic ? "MUS" : "SND", name, &block.info) == 0 ||
         !block.info.data) {
         // An empty block loads with result 0 as well; it holds no audio file.
         LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: sound block not found.\n", PackageName(id),
-                  Str(name), isMusic, Str(output));
+                  Text(name), isMusic, Text(output));
         return false;
     }
     std::string path;
@@ -331,7 +324,7 @@ bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* out
     f.fd = ::open(path.c_str(), flags, 0644);
     if (f.fd < 0) {
         LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: file '%s' could not be created.\n",
-                  PackageName(id), Str(name), isMusic, Str(output), path.c_str());
+                  PackageName(id), Text(name), isMusic, Text(output), path.c_str());
         return false;
     }
     bool ok = WriteAll(f.fd, block.info.data, block.info.size);
@@ -341,7 +334,7 @@ bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* out
     if (!ok) {
         ::unlink(path.c_str());
         LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: file '%s' could not be written.\n",
-                  PackageName(id), Str(name), isMusic, Str(output), path.c_str());
+                  PackageName(id), Text(name), isMusic, Text(output), path.c_str());
     }
     return ok;
 }
@@ -353,17 +346,17 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
         if (id < 1) return false;
         if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "SND", name, &src.block.info) == 0 || !src.block.info.data) {
             LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound not found.\n", PackageName(id),
-                      Str(name), Addr(r));
+                      Text(name), PointerText(r));
             return false;
         }
         if (!src.OpenBlock()) {
             LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", PackageName(id),
-                      Str(name), Addr(r));
+                      Text(name), PointerText(r));
             return false;
         }
     } else if (!src.OpenFile(name)) {
-        LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", "none", Str(name),
-                  Addr(r));
+        LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", "none", Text(name),
+                  PointerText(r));
         return false;
     }
     const uint32_t tag = FirstTag(src.rw);
@@ -386,7 +379,7 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
         text = "VOC";
     } else {
         LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound format unknown.\n",
-                  id ? PackageName(id) : "none", Str(name), Addr(r));
+                  id ? PackageName(id) : "none", Text(name), PointerText(r));
         return false;
     }
     SetFormat(r, text);
@@ -403,17 +396,17 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
     if (id != 0) {
         if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "MUS", name, &src.block.info) == 0 || !src.block.info.data) {
             LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music not found.\n", PackageName(id),
-                      Str(name), Addr(r));
+                      Text(name), PointerText(r));
             return false;
         }
         if (!src.OpenBlock()) {
             LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", PackageName(id),
-                      Str(name), Addr(r));
+                      Text(name), PointerText(r));
             return false;
         }
     } else if (!src.OpenFile(name)) {
-        LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", "none", Str(name),
-                  Addr(r));
+        LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", "none", Text(name),
+                  PointerText(r));
         return false;
     }
     if (FirstTag(src.rw) == kTagOggS) {

@@ -10,6 +10,7 @@
 #include "core/Log.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
+#include "resources/GraphicBlock.h"
 #include "resources/IImage.h"
 #include "resources/Tile.h"
 

@@ -1,0 +1,160 @@
+#include "resources/GraphicBlock.h"
+
+#include <cstring>
+#include <string>
+#include "core/Endian.h"
+#include "core/Log.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/IImage.h"
+
+namespace graphicblock {
+
+namespace {
+constexpr size_t kPaletteBytes = 1024;
+
+// A mask SDL can turn into shift and loss: contiguous, at most 8 bits,
+// inside the depth.
+bool MaskUsable(uint32_t mask, uint8_t bits) {
+    if (mask == 0) return true;
+    if (bits < 32 && (mask >> bits) != 0) return false;
+    const uint32_t run = mask >> __builtin_ctz(mask);
+    return (run & (run + 1)) == 0 && __builtin_popcount(run) <= 8;
+}
+}  // namespace
+
+bool NameFits(const char* name) { return name && strnlen(name, kBlockNameSize) < kBlockNameSize; }
+
+const char* PackageName(int id) {
+    const char* n = (g_pStuffVLT && id > 0) ? g_pStuffVLT->GetName(id) : nullptr;
+    return n ? n : "";
+}
+
+unsigned PointerText(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
+
+bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t area) {
+    if (!PixelAreaFits(width, height, rec, area)) return false;
+    const uint8_t bits = rec.bitsPerPixel;
+    const uint32_t masks[4] = {rec.Rmask, rec.Gmask, rec.Bmask, rec.Amask};
+    uint32_t seen = 0;
+    for (uint32_t m : masks) {
+        if (!MaskUsable(m, bits) || (seen & m)) return false;
+        seen |= m;
+    }
+    const uint64_t need = uint64_t(SoftwarePitch(width, bits)) * height + (bits == 8 ? kPaletteBytes : 0);
+    return need == area;
+}
+
+SDL_Surface* BuildSurface(uint32_t width, uint32_t height, const PixelFormatRecord& rec, const uint8_t* pixels,
+                          uint64_t pixelBytes, const uint8_t* palette) {
+    SDL_Surface* s = CreateSurfaceFromRecord(width, height, rec, pixels, pixelBytes);
+    if (!s) return nullptr;
+    if (rec.bitsPerPixel == 8 && palette && s->format->palette) {
+        SDL_Palette* pal = s->format->palette;
+        const int n = pal->ncolors < 256 ? pal->ncolors : 256;
+        for (int i = 0; i < n; ++i) {
+            pal->colors[i].r = palette[4 * i];
+            pal->colors[i].g = palette[4 * i + 1];
+            pal->colors[i].b = palette[4 * i + 2];
+            pal->colors[i].unused = 0;
+        }
+    }
+    return s;
+}
+
+SDL_Surface* ReduceTo24(SDL_Surface* s) {
+    SDL_Surface* r = SDL_CreateRGBSurface(0, s->w, s->h, 24, 0, 0, 0, 0);
+    if (!r) return nullptr;
+    if (SDL_BlitSurface(s, nullptr, r, nullptr) < 0) {
+        SDL_FreeSurface(r);
+        return nullptr;
+    }
+    return r;
+}
+
+bool HasAlphaMaskBlending(const SDL_Surface* s) {
+    return s && s->format && s->format->Amask != 0 && (s->flags & SDL_SRCALPHA);
+}
+
+void TakeBackup(SDL_Surface* s, std::vector<uint8_t>& backup) {
+    backup.clear();
+    if (!Trovalis.backup || !s || SDL_LockSurface(s) < 0) return;
+    if (s->pixels) {
+        const uint8_t* px = static_cast<const uint8_t*>(s->pixels);
+        backup.assign(px, px + size_t(s->pitch) * s->h);
+    }
+    SDL_UnlockSurface(s);
+}
+
+bool ReconvertForHardwareScreen(SDL_Surface*& s) {
+    const SDL_Surface* screen = Trovalis.screen;
+    if (!screen || !(screen->flags & SDL_HWSURFACE) || Trovalis.OpenGLMode()) return false;
+    SDL_Surface* c = SDL_DisplayFormat(s);
+    if (!c) return false;
+    SDL_FreeSurface(s);
+    s = c;
+    return true;
+}
+
+bool ReconvertForOpenGL(SDL_Surface*& s) {
+    if (!Trovalis.screen || !Trovalis.OpenGLMode()) return false;
+    SDL_Surface* c = SDL_DisplayFormat(s);
+    if (!c) return false;
+    SDL_FreeSurface(s);
+    s = c;
+    Trovalis.UploadTexture(s);
+    return true;
+}
+
+bool LoadedBlock::Load(int id, const char* type, const char* name) {
+    Release();
+    info = BlockInfo{};
+    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, type, name, &info) <= 0 || !info.data) {
+        Release();
+        return false;
+    }
+    return true;
+}
+
+void LoadedBlock::Release() {
+    if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
+    info.data = nullptr;
+}
+
+PixelWriter::PixelWriter(SDL_Surface* s) : s_(s) {
+    if (!s_ || !s_->format) return;
+    pitch_ = SoftwarePitch(static_cast<uint32_t>(s_->w), s_->format->BitsPerPixel);
+    if (pitch_ == 0 || s_->h < 1) return;
+    // Locking also decodes an RLE-accelerated surface into its pixel buffer.
+    if (SDL_LockSurface(s_) < 0) return;
+    locked_ = true;
+    ok_ = s_->pixels != nullptr;
+}
+
+PixelWriter::~PixelWriter() {
+    if (locked_) SDL_UnlockSurface(s_);
+}
+
+uint64_t PixelWriter::AreaSize() const {
+    if (!ok_) return 0;
+    return uint64_t(pitch_) * s_->h + (s_->format->BitsPerPixel == 8 ? kPaletteBytes : 0);
+}
+
+void PixelWriter::WriteArea(uint8_t* out) const {
+    if (!ok_) return;
+    const size_t row = pitch_ < static_cast<uint32_t>(s_->pitch) ? pitch_ : static_cast<uint32_t>(s_->pitch);
+    const uint8_t* px = static_cast<const uint8_t*>(s_->pixels);
+    for (int y = 0; y < s_->h; ++y) std::memcpy(out + size_t(y) * pitch_, px + size_t(y) * s_->pitch, row);
+    if (s_->format->BitsPerPixel != 8) return;
+    uint8_t* pal = out + size_t(pitch_) * s_->h;
+    const SDL_Palette* p = s_->format->palette;
+    const int n = p ? (p->ncolors < 256 ? p->ncolors : 256) : 0;
+    for (int i = 0; i < n; ++i) {
+        pal[4 * i] = p->colors[i].r;
+        pal[4 * i + 1] = p->colors[i].g;
+        pal[4 * i + 2] = p->colors[i].b;
+        pal[4 * i + 3] = 0;
+    }
+}
+
+}  // namespace graphicblock

@@ -1,0 +1,85 @@
+// Pieces shared by the resource classes that keep their data in package
+// blocks: the texts of their messages, a loaded block released on every
+// path, and, for the graphic kinds (images, tiles, sprites, fonts), the
+// checks and conversions of a block's pixel area.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+
+#include <SDL.h>
+
+#include "package/IStuffVLT.h"
+#include "resources/PixelFormatRecord.h"
+
+namespace graphicblock {
+
+// A block name field: 31 characters and the terminator.
+constexpr size_t kBlockNameSize = 32;
+
+// Whether a name fits a 32-byte name field with its terminator.
+bool NameFits(const char* name);
+// A text for "%s" that is never null.
+inline const char* Text(const char* s) { return s ? s : "(null)"; }
+// The package's file name for messages ("" when unknown).
+const char* PackageName(int id);
+// A surface pointer for the "0x%x" of messages.
+unsigned PointerText(const void* p);
+
+// Whether a pixel area of `area` bytes is exactly what width, height and the
+// record call for (pitch x height, plus 1024 palette bytes for 8 bits), and
+// the record describes a depth and masks a surface can have.
+bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t area);
+// A new software surface holding the checked pixel area; for 8 bits the
+// 256 palette entries are copied too. Null when SDL refuses.
+SDL_Surface* BuildSurface(uint32_t width, uint32_t height, const PixelFormatRecord& rec, const uint8_t* pixels,
+                          uint64_t pixelBytes, const uint8_t* palette);
+// A 24-bit copy (default masks) of a 32-bit surface without alpha channel.
+SDL_Surface* ReduceTo24(SDL_Surface* s);
+// Whether s has an alpha mask and blends with it (per-pixel alpha).
+bool HasAlphaMaskBlending(const SDL_Surface* s);
+// The pixel backup kept while the library's backup switch is on.
+void TakeBackup(SDL_Surface* s, std::vector<uint8_t>& backup);
+// SetAlpha's re-conversion: on a hardware screen outside OpenGL mode the
+// surface is converted anew (s replaced). True when that happened.
+bool ReconvertForHardwareScreen(SDL_Surface*& s);
+// SetColorKey's re-conversion: with a screen in OpenGL mode the surface is
+// converted anew and offered to the upload. True when that happened.
+bool ReconvertForOpenGL(SDL_Surface*& s);
+
+// A block loaded through the package manager, released when it goes.
+struct LoadedBlock {
+    BlockInfo info{};
+    LoadedBlock() = default;
+    LoadedBlock(const LoadedBlock&) = delete;
+    LoadedBlock& operator=(const LoadedBlock&) = delete;
+    ~LoadedBlock() { Release(); }
+    // LoadBlock with a zeroed info; true when a payload came back.
+    bool Load(int id, const char* type, const char* name);
+    void Release();
+};
+
+// Reads a surface's pixels for a block: locked for its lifetime, written as
+// rows of the software pitch (plus the palette for 8 bits).
+class PixelWriter {
+public:
+    explicit PixelWriter(SDL_Surface* s);
+    ~PixelWriter();
+    PixelWriter(const PixelWriter&) = delete;
+    PixelWriter& operator=(const PixelWriter&) = delete;
+    bool ok() const { return ok_; }
+    // Stored rows (pitch x rows) plus 1024 for 8 bits.
+    uint64_t AreaSize() const;
+    // Writes every row and, for 8 bits, the palette: AreaSize() bytes.
+    void WriteArea(uint8_t* out) const;
+    uint32_t StoredPitch() const { return pitch_; }
+
+private:
+    SDL_Surface* s_;
+    bool locked_ = false;
+    bool ok_ = false;
+    uint32_t pitch_ = 0;
+};
+
+}  // namespace graphicblock

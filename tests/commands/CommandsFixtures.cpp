@@ -183,6 +183,24 @@ void Package::LegacyTile(const char* name, const std::string& scratchDir) {
     Raw(name, "TILE", payload, compressed);
 }
 
+void Package::LegacyFont(const char* name, const std::string& scratchDir) {
+    const std::string scratch = scratchDir + "/legacy-font.vlt";
+    std::vector<uint8_t> payload;
+    {
+        Package p(scratch);
+        p.Font(name, 0);
+        BlockInfo info;
+        std::memset(&info, 0, sizeof info);
+        ASSERT_GT(g_pStuffVLT->LoadBlock(p.id(), "FONT2", name, &info), 0);
+        payload.assign(info.data, info.data + info.size);
+        g_pStuffVLT->FreeBlock(&info);
+    }
+    std::filesystem::remove(scratch);
+    ASSERT_GT(payload.size(), CFont::kTailSize);
+    payload.resize(payload.size() - CFont::kTailSize);
+    Raw(name, "FONT", payload, compressed);
+}
+
 void Package::Delete(const char* name, const char* type) {
     BlockInfo info;
     std::memset(&info, 0, sizeof info);
@@ -224,6 +242,7 @@ int BuildEveryKind(const std::string& path, const std::string& scratchDir) {
     p.LegacyTile("oldtile", scratchDir);
     p.Sprite("hero");
     p.Font("small", 2);
+    p.LegacyFont("oldfont", scratchDir);
     p.Sound("chime", wav);
     p.Music("theme", SourceDir() + "/tests/data/sounds/tone_22050_stereo.ogg");
     p.Raw("readme", "FILE", std::vector<uint8_t>(300, 'r'), compressed);
@@ -232,7 +251,7 @@ int BuildEveryKind(const std::string& path, const std::string& scratchDir) {
     p.Raw("gone", "FILE", {1}, stored);
     p.Delete("gone", "FILE");
     p.Widget("play", kButtonNormal);
-    return 2 + 3 + 1 + 1 + 1 + 1 + 3 + 3 + 1;
+    return 2 + 3 + 1 + 2 + 1 + 1 + 3 + 3 + 1;
 }
 
 std::vector<uint8_t> V3Package() {

@@ -39,6 +39,8 @@ public:
     void Widget(const char* name, uint8_t type);
     // A 1.0 "TILE" block: a 2.0 tile payload without its last 64 bytes.
     void LegacyTile(const char* name, const std::string& scratchDir);
+    // A 1.0 "FONT" block: a "FONT2" payload without its last 132 bytes.
+    void LegacyFont(const char* name, const std::string& scratchDir);
     void Delete(const char* name, const char* type);
 
 private:
@@ -46,7 +48,7 @@ private:
 };
 
 // Every kind a package can hold: images (per-pixel, per-surface with key
-// and alpha), tiles (plain, tileset, 1.0), sprite, font, sound, music,
+// and alpha), tiles (plain, tileset, 1.0), sprite, fonts (2.0, 1.0), sound, music,
 // raw files in the three modes, a widget with its state images and one
 // deleted entry. Returns the number of live blocks.
 int BuildEveryKind(const std::string& path, const std::string& scratchDir);

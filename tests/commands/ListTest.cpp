@@ -22,7 +22,7 @@ TEST(List, EveryEntryInPackageOrderWithModeSizesAndDeletedFlag) {
     EXPECT_TRUE(PythonParses(out)) << out;
     ASSERT_EQ(Jq(out, "[.entries[] | .name + \":\" + .type] | join(\",\")", v), 0) << out;
     EXPECT_EQ(v,
-              "logo:IMG,backdrop:IMG,ground:TILE2,terrain:TILE2,oldtile:TILE,hero:SPR2,small:FONT2,chime:SND,"
+              "logo:IMG,backdrop:IMG,ground:TILE2,terrain:TILE2,oldtile:TILE,hero:SPR2,small:FONT2,oldfont:FONT,chime:SND,"
               "theme:MUS,readme:FILE,config:FILE,levels/one:FILE,?one:DELETED,play_n:TILB2,play_p:TILB2,"
               "play_o:TILB2,play:BUT");
     ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .deleted] | @csv", v), 0);
@@ -33,12 +33,12 @@ TEST(List, EveryEntryInPackageOrderWithModeSizesAndDeletedFlag) {
     ASSERT_EQ(Jq(out, ".entries[] | select(.type == \"DELETED\") | [.deleted, .kind, .size] | @csv", v), 0);
     EXPECT_EQ(v, "true,\"deleted\",1");
     ASSERT_EQ(Jq(out, "[.entry_count, .live, .deleted] | @csv", v), 0);
-    EXPECT_EQ(v, "17,16,1");
+    EXPECT_EQ(v, "18,17,1");
     ASSERT_EQ(Jq(out, ".totals | map(.kind + \"=\" + (.blocks | tostring)) | join(\",\")", v), 0);
-    EXPECT_EQ(v, "image=2,tile=3,state image=3,sprite=1,font=1,sound=1,music=1,widget=1,file=3,deleted=1");
+    EXPECT_EQ(v, "image=2,tile=3,state image=3,sprite=1,font=2,sound=1,music=1,widget=1,file=3,deleted=1");
 
     ASSERT_EQ(RunBundlex({"--list", "all.vlt"}, out, d.path()), 0);
-    EXPECT_NE(out.find(" - 17 entries: 16 live, 1 deleted.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 18 entries: 17 live, 1 deleted.\n"), std::string::npos) << out;
     EXPECT_NE(out.find("   file                3 blocks"), std::string::npos) << out;
 }
 

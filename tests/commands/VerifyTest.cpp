@@ -34,10 +34,10 @@ TEST(Verify, PackageOfEveryKindIsSoundAndLeftByteIdentical) {
     std::string out;
     EXPECT_EQ(RunBundlex({"--verify", "all.vlt"}, out, d.path()), 0) << out;
     EXPECT_NE(out.find(Sound(live, live)), std::string::npos) << out;
-    // The 1.0 tile decodes from a copy of its payload; loading it through
-    // its class would have upgraded it inside the package.
-    EXPECT_NE(out.find(" - Info: 1 block uses the 1.0 layout, which loading through the SDK upgrades in place; it was "
-                       "decoded from a copy.\n"), std::string::npos) << out;
+    // The 1.0 tile and font decode from copies of their payloads; loading
+    // them through their classes would have upgraded them in the package.
+    EXPECT_NE(out.find(" - Info: 2 blocks use the 1.0 layout, which loading through the SDK upgrades in place; they "
+                       "were decoded from a copy.\n"), std::string::npos) << out;
     EXPECT_EQ(ReadFile(d / "all.vlt"), before);
     EXPECT_EQ(Listing(d.path()), std::vector<std::string>{"all.vlt"});
 }

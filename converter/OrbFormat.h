@@ -158,15 +158,6 @@ private:
 // The filtered form of one name component (no uniqueness).
 std::string SafeComponent(const std::string& name);
 
-// The XML library parses nested elements recursively, so a hostile document
-// nested deeply enough exhausts the stack before any check of ours runs. An
-// ORBv1 document nests four levels; the importer refuses a file nested beyond
-// kMaxDocumentDepth before handing it to the library. The scan reads the file
-// in fixed chunks and knows only tags, comments, CDATA sections, processing
-// instructions and declarations, and quoted attribute values. False also
-// when the file cannot be read (the library then reports that itself).
-constexpr int kMaxDocumentDepth = 256;
-bool DocumentDepthWithin(const char* path, int limit);
 
 // A name as the console shows it: control characters (which a hostile
 // package or document could use to drive the terminal) become "?".

@@ -9,6 +9,7 @@
 
 #include "core/Log.h"
 #include "core/Trovalis.h"
+#include "core/XmlDepth.h"
 
 TrovalisCore::XmlSlot* TrovalisCore::Slot(int handle) {
     if (handle < 1 || handle > kXmlSlots) return nullptr;
@@ -37,6 +38,10 @@ int TrovalisCore::XMLOpen(const char* file) {
     }
     if (index < 0) {
         LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: reached maximum limit of XML opened(%d)\n", file, kXmlSlots);
+        return 0;
+    }
+    if (!XmlDepthWithin(file, kMaxXmlDepth)) {
+        LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: %s\n", file, "elements are nested too deeply");
         return 0;
     }
     TiXmlDocument* doc = new TiXmlDocument(file);

@@ -126,34 +126,3 @@ TEST(OrbDate, DateIsTheTwentyFourCharacterTimeTextWithItsNewline) {
 
 }  // namespace
 
-namespace {
-
-// The XML library parses nesting recursively: a deep enough document would
-// exhaust the stack inside it, so the importer measures the depth first.
-class DocumentDepth : public ::testing::Test {
-protected:
-    testsupport::TempDir dir;
-    bool Within(const std::string& text, int limit) {
-        testsupport::WriteFile(dir / "d.xml", std::vector<uint8_t>(text.begin(), text.end()));
-        return orb::DocumentDepthWithin((dir / "d.xml").c_str(), limit);
-    }
-};
-
-TEST_F(DocumentDepth, CountsOnlyRealElementNesting) {
-    const std::string doc =
-        "<?xml version=\"1.0\"?><!DOCTYPE x><ORB a=\"<b><c>\" b='/>'><!-- <d><e><f> --><![CDATA[<g><h>]]>"
-        "<sprite><animation><frame/><frame></frame></animation></sprite><empty/></ORB>";
-    EXPECT_TRUE(Within(doc, 4));   // ORB, sprite, animation, frame
-    EXPECT_FALSE(Within(doc, 3));
-}
-
-TEST_F(DocumentDepth, DeeplyNestedDocumentIsRefusedAndTheSiblingCountDoesNotMatter) {
-    std::string deep = "<ORB>";
-    for (int i = 0; i < 5000; ++i) deep += "<a>";
-    EXPECT_FALSE(Within(deep, orb::kMaxDocumentDepth));
-    std::string wide = "<ORB>";
-    for (int i = 0; i < 5000; ++i) wide += "<a><b/></a>";
-    EXPECT_TRUE(Within(wide + "</ORB>", orb::kMaxDocumentDepth));
-}
-
-}  // namespace

@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 #include "core/Trovalis.h"
+#include "core/XmlDepth.h"
 
 using testsupport::LogCapture;
 using testsupport::SdkSession;
@@ -138,4 +139,32 @@ TEST(XmlAccess, CreatedDocumentHasDeclarationRootAttributesCommentFirstThenChild
     EXPECT_LT(decl, root);
     EXPECT_LT(root, comment);
     EXPECT_LT(comment, child);
+}
+
+namespace {
+bool Within(const TempDir& dir, const std::string& text, int limit) {
+    return XmlDepthWithin(WriteDoc(dir, "d.xml", text).c_str(), limit);
+}
+}  // namespace
+
+TEST(XmlDepth, CountsOnlyRealElementNesting) {
+    TempDir dir;
+    const std::string doc =
+        "<?xml version=\"1.0\"?><!DOCTYPE x><ORB a=\"<b><c>\" b='/>'><!-- <d><e><f> --><![CDATA[<g><h>]]>"
+        "<sprite><animation><frame/><frame></frame></animation></sprite><empty/></ORB>";
+    EXPECT_TRUE(Within(dir, doc, 4));  // ORB, sprite, animation, frame
+    EXPECT_FALSE(Within(dir, doc, 3));
+}
+
+TEST(XmlDepth, DeeplyNestedDocumentIsRefusedByOpenInsteadOfExhaustingTheStack) {
+    TempDir dir;
+    std::string deep = "<ORB>";
+    for (int i = 0; i < 300000; ++i) deep += "<a>";
+    LogCapture cap;
+    const std::string path = WriteDoc(dir, "deep.xml", deep);
+    EXPECT_EQ(Trovalis.XMLOpen(path.c_str()), 0);
+    EXPECT_EQ(cap.Take(), " . [Trovalis.XMLOpen('" + path + "')] Error: elements are nested too deeply\n");
+    std::string wide = "<ORB>";
+    for (int i = 0; i < 5000; ++i) wide += "<a><b/></a>";
+    EXPECT_TRUE(Within(dir, wide + "</ORB>", kMaxXmlDepth));
 }

@@ -437,7 +437,9 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
                   type, name);
         return 0;
     }
-    if (info->mode == compressed && info->size > kMaxUnpackedSize) {
+    // A compressed block cannot grow beyond what its packed bytes can decode
+    // to; a descriptor that says otherwise would only make us allocate.
+    if (info->mode == compressed && info->size > MaxUnpackedSize(info->packedSize)) {
         LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: UCL failed to decompress the data block.\n",
                   file, type, name);
         return 0;

@@ -262,9 +262,15 @@ bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out
 }
 
 bool DecompressBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size) {
+    // The safe decoder checks its input position only after fetching the
+    // next byte of flag bits or of a match offset, so on a cut-short stream
+    // it reads a few bytes past the end before it fails. Those must be ours.
+    constexpr size_t kSlack = 32;
+    std::vector<uint8_t> input(size_t(packedSize) + kSlack, 0);
+    if (packedSize) std::memcpy(input.data(), packed, packedSize);
     ucl_uint outLen = size;
     uint8_t dummy = 0;
-    const int r = ucl_nrv2b_decompress_safe_8(packed, packedSize, out ? out : &dummy, &outLen, nullptr);
+    const int r = ucl_nrv2b_decompress_safe_8(input.data(), packedSize, out ? out : &dummy, &outLen, nullptr);
     return r == UCL_E_OK && outLen == size;
 }
 

@@ -59,6 +59,20 @@ constexpr size_t kPackedOffset = 48;
 // it bounds the buffer a damaged or hostile descriptor can make us allocate.
 constexpr uint32_t kMaxUnpackedSize = 1u << 30;  // 1 GiB
 
+// How much larger than its packed bytes a compressed block may claim to be.
+// NRV2B codes a match of UCL's longest length (2048 bytes) in no fewer than
+// 25 bits, so no stream of the compressor grows more than about 656 times
+// (measured: 64 MiB of zeros pack to 102,409 bytes). A descriptor claiming
+// more is damaged; the bound keeps what it can make us allocate a multiple
+// of what the file holds.
+constexpr uint64_t kMaxCompressionRatio = 1024;
+
+// The largest unpacked size a compressed block of `packed` bytes may claim.
+inline uint64_t MaxUnpackedSize(uint64_t packed) {
+    const uint64_t bound = packed * kMaxCompressionRatio;
+    return bound < kMaxUnpackedSize ? bound : kMaxUnpackedSize;
+}
+
 inline uint64_t PaddedLength(uint64_t packed) { return (packed + 7) & ~uint64_t(7); }
 
 // The current local time as asctime gives it, without the line end, in a
@@ -98,7 +112,10 @@ bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out
 // Frees the compressor's work tables kept between calls.
 void ReleaseCompressorMemory();
 // Decompresses exactly size bytes into out (capacity size); false on a
-// damaged stream or any other produced length.
+// damaged stream or any other produced length. The packed bytes are read
+// from a copy followed by zeroed slack, so packed need hold only packedSize
+// bytes even when the stream is cut short (UCL's decoder reads a few bytes
+// ahead before it notices).
 bool DecompressBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size);
 
 }  // namespace vlt

@@ -97,6 +97,25 @@ TEST_F(PackageDamage, CompressedSizeThatIsNotProducedExactlyFails) {
     }
 }
 
+// A few packed bytes claiming hundreds of megabytes made LoadBlock allocate
+// the claim (found by fuzzing; tests/data/fuzz/package). The claim is now
+// refused beyond 1024 times the packed size; the compressor's best ratio
+// (about 656, 4 MiB of zeros) must still load.
+TEST_F(PackageDamage, CompressedBlocksLoadUpToTheCompressorsBestRatioAndNoFurther) {
+    const std::string zeros = Path("zeros.vlt");
+    OneBlockPackage(zeros, compressed, std::vector<uint8_t>(4u << 20, 0));
+    std::string logged;
+    EXPECT_EQ(Load(zeros, logged), 4 << 20);
+
+    const std::string path = Path("claim.vlt");
+    OneBlockPackage(path, compressed, Bytes(std::string(300, 'z')));
+    const uint32_t packed = LoadLE32(ReadFile(path).data() + 536 + 48);
+    Patch(path, 536 + 44, LE(packed * 1024 + 1));
+    EXPECT_EQ(Load(path, logged), 0);
+    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path +
+                                     "','FILE','blk')] Error: UCL failed to decompress the data block.\n"));
+}
+
 TEST_F(PackageDamage, PackedSizePastEndOfFileFailsWithoutReading) {
     const std::string path = Path("past.vlt");
     OneBlockPackage(path, stored, Noise(24));

@@ -11,7 +11,8 @@
 namespace graphicblock {
 
 namespace {
-constexpr size_t kPaletteBytes = 1024;
+constexpr uint32_t kPaletteEntries = 256;
+constexpr size_t kPaletteBytes = kPaletteEntries * 4;
 
 // A mask SDL can turn into shift and loss: contiguous, at most 8 bits,
 // inside the depth.
@@ -35,6 +36,7 @@ unsigned PointerText(const void* p) { return static_cast<unsigned>(reinterpret_c
 bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t area) {
     if (!PixelAreaFits(width, height, rec, area)) return false;
     const uint8_t bits = rec.bitsPerPixel;
+    if (bits == 8 && rec.colorkey != kNoColorKey && rec.colorkey >= kPaletteEntries) return false;
     const uint32_t masks[4] = {rec.Rmask, rec.Gmask, rec.Bmask, rec.Amask};
     uint32_t seen = 0;
     for (uint32_t m : masks) {
@@ -43,6 +45,12 @@ bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& 
     }
     const uint64_t need = uint64_t(SoftwarePitch(width, bits)) * height + (bits == 8 ? kPaletteBytes : 0);
     return need == area;
+}
+
+bool KeyFitsSurface(const SDL_Surface* s, uint32_t key) {
+    if (key == kNoColorKey || !s || !s->format || !s->format->palette) return true;
+    const int n = s->format->palette->ncolors;
+    return key < static_cast<uint32_t>(n < 0 ? 0 : n) && key < kPaletteEntries;
 }
 
 SDL_Surface* BuildSurface(uint32_t width, uint32_t height, const PixelFormatRecord& rec, const uint8_t* pixels,

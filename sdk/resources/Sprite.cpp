@@ -355,6 +355,12 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
         return 0;
     }
 
+    // SDL_ConvertSurface looks a colour key up in the palette unchecked.
+    if ((s->flags & SDL_SRCCOLORKEY) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
+        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the colour key is not an entry of the surface's palette.\n",
+                  name, fw, fh);
+        return 0;
+    }
     SDL_Surface* sheet = SDL_ConvertSurface(s, s->format, s->flags);
     if (!sheet) return 0;
     auto share = std::make_shared<SheetShare>();
@@ -706,6 +712,11 @@ void CSprite::SetColorKey(uint32_t k) {
     if (!st.created || !ValidateClone() || k == st.colorKey) return;
     if (!st.perPixel) {
         const std::shared_ptr<SheetShare> share = st.Share();
+        if (!graphicblock::KeyFitsSurface(share->sheet, k)) {
+            LOG_PRINT(2, " . [CSprite::SetColorKey(%d)] Warning: the colour key is not an entry of the sprite's palette.\n",
+                      static_cast<int>(k));
+            return;
+        }
         SetSurfaceKey(share->gl, k);
         SetSurfaceKey(share->sheet, k);
         if (graphicblock::ReconvertForOpenGL(share->sheet))

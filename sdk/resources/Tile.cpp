@@ -152,6 +152,12 @@ bool CTile::Create(SDL_Surface* s, const char* name) {
                   name);
         return false;
     }
+    // SDL_ConvertSurface looks a colour key up in the palette unchecked.
+    if ((s->flags & SDL_SRCCOLORKEY) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
+        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: the colour key is not an entry of the surface's palette.\n",
+                  PointerText(s), name);
+        return false;
+    }
     SDL_Surface* copy = SDL_ConvertSurface(s, s->format, s->flags);
     if (!copy) return false;
     const bool sourceBlends = (s->flags & SDL_SRCALPHA) != 0;
@@ -399,6 +405,11 @@ void CTile::SetAlpha(int a) {
 
 void CTile::SetColorKey(uint32_t k) {
     if (!r_->state || k == r_->colorKey || r_->perPixel) return;
+    if (!graphicblock::KeyFitsSurface(r_->surface, k)) {
+        LOG_PRINT(2, " . [CTile::SetColorKey(%d)] Warning: the colour key is not an entry of the tile's palette.\n",
+                  static_cast<int>(k));
+        return;
+    }
     if (k == kNoColorKey) {
         SDL_SetColorKey(r_->surface, 0, 0);
         // The surface convention for "no key", which readers of the

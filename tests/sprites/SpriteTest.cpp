@@ -325,3 +325,35 @@ TEST(SpriteClone, CloneOfCloneFollowsTheSameMaster) {
     CSprite c;
     EXPECT_EQ(c.Clone(a), 0);
 }
+
+// ---------------------------------------------------------------------------
+// Colour keys that are no palette entry (found by fuzzing: SDL looks the key
+// of a paletted surface up in its palette, unchecked).
+
+TEST(SpritePaletteKey, KeyOutsideThePaletteIsRefusedEverywhere) {
+    SdkSession sdk;
+    LogCapture cap;
+    Surface s(Pattern(4, 2, 8));
+    SDL_Color colors[256];
+    for (int i = 0; i < 256; ++i) colors[i] = SDL_Color{Uint8(i), Uint8(255 - i), Uint8(i * 3), 0};
+    SDL_SetColors(s.get(), colors, 0, 256);
+    CSprite sp;
+    ASSERT_GT(sp.Create(s.get(), "pal", 2, 1), 0);
+    sp.SetColorKey(7);
+    sp.SetColorKey(300);
+    EXPECT_EQ(sp.GetColorKey(), 7u);
+    EXPECT_NE(cap.Take().find(" . [CSprite::SetColorKey(300)] Warning: the colour key is not an entry of the "
+                              "sprite's palette.\n"),
+              std::string::npos);
+
+    SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, 0xFFFFFFFEu);
+    CSprite bad;
+    EXPECT_EQ(bad.Create(s.get(), "bad", 2, 1), 0);
+    EXPECT_NE(cap.Take().find("Error: the colour key is not an entry of the surface's palette.\n"), std::string::npos);
+
+    SpritePayload p;
+    const auto outside = SpriteBytes(s.get(), 2, 1, {{2}, {2}}, 256, 255);
+    EXPECT_FALSE(CSprite::DecodePayload(outside.data(), outside.size(), p));
+    const auto inside = SpriteBytes(s.get(), 2, 1, {{2}, {2}}, 255, 255);
+    EXPECT_TRUE(CSprite::DecodePayload(inside.data(), inside.size(), p));
+}

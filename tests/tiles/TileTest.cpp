@@ -419,3 +419,36 @@ TEST_F(TileBlock, DamagedVersion1BlockIsNotUpgradedAndStaysInThePackage) {
     EXPECT_EQ(Get("TILE", "bad"), old);
     EXPECT_TRUE(Get("TILE2", "bad").empty());
 }
+
+// ---------------------------------------------------------------------------
+// Colour keys that are no palette entry (found by fuzzing: SDL looks the key
+// of a paletted surface up in its palette, unchecked, when it converts the
+// surface or decodes the key; tests/data/fuzz/package3).
+
+TEST(TilePaletteKey, KeyOutsideThePaletteIsRefusedEverywhere) {
+    SdkSession sdk;
+    LogCapture cap;
+    Surface s = Paletted(5, 3);
+    CTile t;
+    ASSERT_TRUE(t.Create(s.get(), "pal"));
+    t.SetColorKey(255);
+    t.SetColorKey(256);
+    EXPECT_EQ(t.GetColorKey(), 255u);
+    EXPECT_NE(cap.Take().find(" . [CTile::SetColorKey(256)] Warning: the colour key is not an entry of the tile's "
+                              "palette.\n"),
+              std::string::npos);
+
+    SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, 2000000000u);
+    CTile u;
+    EXPECT_FALSE(u.Create(s.get(), "bad"));
+    EXPECT_NE(cap.Take().find("Error: the colour key is not an entry of the surface's palette.\n"), std::string::npos);
+
+    TileFields f;
+    f.colorkey = 256;
+    const auto bytes = TileBytes(s.get(), f);
+    TilePayload p;
+    EXPECT_FALSE(CTile::DecodePayload(bytes.data(), bytes.size(), p));
+    f.colorkey = 255;
+    const auto fits = TileBytes(s.get(), f);
+    EXPECT_TRUE(CTile::DecodePayload(fits.data(), fits.size(), p));
+}

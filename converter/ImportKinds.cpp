@@ -405,7 +405,21 @@ bool ImportFile(ImportSession& s, std::string& name) {
     uint8_t none = 0;  // an empty file still hands over a valid pointer
     info.data = bytes.empty() ? &none : bytes.data();
     // No replacement for raw files.
-    return g_pStuffVLT->AddData(s.pkg, &info) > 0;
+    const int stored = g_pStuffVLT->AddData(s.pkg, &info);
+    if (stored > 0) return true;
+    // AddData answers with the packed size, and an empty file kept as it is
+    // (raw or crypted) packs to 0 bytes: the same 0 as a failure. Such a
+    // block is stored when the package holds it now (it did not before, or
+    // AddData would have answered -1).
+    if (stored == 0 && info.size == 0 && info.mode != 0) {
+        BlockInfo check;
+        std::memset(&check, 0, sizeof check);
+        g_pStuffVLT->LoadBlock(s.pkg, "FILE", name.c_str(), &check);
+        const bool present = check.data != nullptr;
+        if (present) g_pStuffVLT->FreeBlock(&check);
+        return present;
+    }
+    return false;
 }
 
 void ImportPanel(ImportSession& s) {

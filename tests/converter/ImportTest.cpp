@@ -164,6 +164,25 @@ TEST_F(Import, NamesLongerThanABlockNameFailInsteadOfBeingStoredAsTemp) {
     EXPECT_TRUE(conv::Entries(dir / "p.vlt").empty());
 }
 
+TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {
+    // Kept raw or crypted, an empty file packs to 0 bytes, and AddData's
+    // answer is then the same 0 that stands for a failure.
+    ASSERT_TRUE(testsupport::WriteFile(dir / "empty", {}));
+    Doc("<file name=\"r\" source=\"empty\" storemethod=\"raw\"/>"
+        "<file name=\"k\" source=\"empty\" storemethod=\"crypted\"/>"
+        "<file name=\"c\" source=\"empty\" storemethod=\"compressed\"/>",
+        "<ORB version=\"v1\" totalblocks=\"3\">");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 3/3: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 3 - GUI 0\r"), std::string::npos)
+        << out;
+    for (const char* name : {"r", "k", "c"}) EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "FILE", name)) << name;
+
+    // A second import meets the blocks and refuses them: they were stored.
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    EXPECT_EQ(conv::Count(out, "problem found importing"), 3) << out;
+}
+
 class ImportSprite : public Import {
 protected:
     // A 2 x 2 sheet of 32 x 32 frames: two rows, two frames each.

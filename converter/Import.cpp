@@ -71,14 +71,20 @@ int ImportDocument(const char* input, const char* output) {
         Trovalis.XMLClose(s.doc);
         return 0;
     }
+    // The target as given, or the root's "source"; a path that is given but
+    // empty is simply one that cannot be created (the open/create error).
     std::string target;
+    bool named = output != nullptr;
     if (output) {
         target = output;
     } else {
         const char* source = nullptr;
-        if (Trovalis.XMLAttributeGet(s.doc, orb::attr::kSource, &source) == 1 && source) target = source;
+        if (Trovalis.XMLAttributeGet(s.doc, orb::attr::kSource, &source) == 1 && source) {
+            target = source;
+            named = true;
+        }
     }
-    if (target.empty()) {
+    if (!named) {
         std::printf(" - Error: no output VLT was given and the XML does not name its 'source' VLT.\n");
         Trovalis.XMLClose(s.doc);
         return 0;

@@ -85,6 +85,20 @@ TEST_F(Import, NoOutputPathAndNoSourceIsAClearError) {
     EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
 }
 
+TEST_F(Import, EmptyOutputPathOrSourceIsAPackageThatCannotBeCreated) {
+    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" totalblocks=\"1\">");
+    EXPECT_EQ(Run({"doc.xml", ""}), 1);
+    EXPECT_NE(out.find(" - Processing blocks...\n - Error: could not open/create the desired VLT('').\n"
+                       "\n - Error! the XML was not imported.\n"),
+              std::string::npos)
+        << out;
+
+    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" source=\"\" totalblocks=\"1\">");
+    EXPECT_EQ(Run({"doc.xml"}), 1);
+    EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('').\n"), std::string::npos) << out;
+    EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+}
+
 TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
     Png("a.png", conv::Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");

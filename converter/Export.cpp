@@ -91,6 +91,13 @@ int ExportPackage(const char* input, const char* output) {
     } else {
         const std::string in(input);
         base = in.size() >= 4 ? in.substr(0, in.size() - 4) : std::string();
+        // A package named only ".vlt" leaves no base name: its payload paths
+        // would read "/" + file name, at the root of the file system.
+        if (base.empty()) {
+            std::printf(" - Error: output file requires a valid extension.\n");
+            g_pStuffVLT->Close(pkg);
+            return 0;
+        }
     }
     const std::string documentName = base + ".xml";
 

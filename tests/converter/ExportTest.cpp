@@ -60,6 +60,17 @@ TEST_F(Export, OutputPathOfFourCharactersIsRefused) {
     EXPECT_FALSE(FileExists(dir / ".xml"));
 }
 
+TEST_F(Export, PackageNamedOnlyByItsExtensionWritesNothingAtTheFileSystemRoot) {
+    {
+        conv::Builder b(dir / ".vlt");
+        b.Raw("stray", "FILE", {'x'}, 1);
+    }
+    EXPECT_EQ(Run({".vlt"}), 1);
+    EXPECT_NE(out.find(" - Error: output file requires a valid extension.\n"), std::string::npos) << out;
+    EXPECT_FALSE(FileExists("/file_stray"));
+    EXPECT_FALSE(FileExists(dir / ".xml"));
+}
+
 TEST_F(Export, RawFilePayloadCreatesMissingDirectoriesAlongItsPath) {
     {
         conv::Builder b(dir / "pack.vlt");

@@ -15,7 +15,7 @@ void PrintBanner() {
     const std::string rule(57, '-');
     std::printf("%s\n", rule.c_str());
     std::printf("Bundlex v%s - VLT resources export to XML and vice versa\n", "2.0");
-    std::printf("   (c) 2026 the Bundlex developers - built on the Trovalis SDK\n");
+    std::printf("   (c) 2025-2026 the Bundlex developers - built on the Trovalis SDK\n");
     std::printf("%s\n\n", rule.c_str());
     std::printf(" Export VLT resources to a XML file using Quillmark Interchange\n");
     std::printf(" XML v1.0 format(ORBv1) or import a ORBv1 format into a VLT\n");

@@ -37,6 +37,14 @@ bool Text(const ImportSession& s, const char* name, std::string& out) {
     out = value;
     return true;
 }
+// The element's payload path. Only a regular file is a payload: a FIFO or a
+// device named by a hand-edited document would make the import wait forever
+// or read without end.
+bool Source(const ImportSession& s, std::string& out) {
+    if (!Text(s, orb::attr::kSource, out)) return false;
+    struct stat st;
+    return stat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 bool Int(const ImportSession& s, const char* name, int& out) {
     return Trovalis.XMLAttributeGet(s.doc, name, &out) == 1;
 }
@@ -79,7 +87,7 @@ bool ReadSurfaceKeys(const ImportSession& s, int& colorkey, int& alphamod) {
 // per-surface from the file, with its colour key and alpha.
 bool CreateTile(const ImportSession& s, CTile& tile, bool perPixel) {
     std::string source;
-    if (!Text(s, orb::attr::kSource, source)) return false;
+    if (!Source(s, source)) return false;
     if (perPixel) {
         SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
         return surface && tile.Create(surface.get(), "temp");
@@ -239,7 +247,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
 
 bool ImportImage(ImportSession& s, std::string& name) {
     std::string blending, source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Text(s, orb::attr::kSource, source))
+    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Source(s, source))
         return false;
     SurfacePtr surface;
     if (orb::IsPerPixel(blending.c_str())) {
@@ -288,7 +296,7 @@ bool ImportFont(ImportSession& s, std::string& name) {
     if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending)) return false;
     CFont font;
     const bool perPixel = orb::IsPerPixel(blending.c_str());
-    if (!Text(s, orb::attr::kSource, source)) return false;
+    if (!Source(s, source)) return false;
     {
         SurfacePtr surface(perPixel ? g_pImage->LoadPNG(source.c_str()) : g_pImage->LoadBMP(source.c_str()));
         if (!surface || font.Create(surface.get()) != 96) return false;
@@ -313,7 +321,7 @@ bool ImportSprite(ImportSession& s, std::string& name) {
         return false;
     // A frame size below 1 has no row count: refused before any division.
     if (xo < 1 || yo < 1) return false;
-    if (!Text(s, orb::attr::kSource, source)) return false;
+    if (!Source(s, source)) return false;
     CSprite sprite;
     if (orb::IsPerPixel(blending.c_str())) {
         SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
@@ -352,7 +360,7 @@ bool ImportSprite(ImportSession& s, std::string& name) {
 
 bool ImportAudio(ImportSession& s, std::string& name, bool music) {
     std::string source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kSource, source)) return false;
+    if (!ReadName(s, name) || !Source(s, source)) return false;
     // No replacement: a block that exists already makes the element fail.
     const int result = music ? g_pSoundFX->MusicImport(s.pkg, name.c_str(), source.c_str())
                              : g_pSoundFX->SoundImport(s.pkg, name.c_str(), source.c_str());
@@ -361,7 +369,7 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
 
 bool ImportFile(ImportSession& s, std::string& name) {
     std::string method, source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Text(s, orb::attr::kSource, source))
+    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Source(s, source))
         return false;
 
     const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);

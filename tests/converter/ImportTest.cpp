@@ -2,6 +2,8 @@
 // are written here, imported by bundlex, and the package is read back.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -166,6 +168,19 @@ TEST_F(Import, PayloadThatCannotBeReadFailsOnlyThatElement) {
         EXPECT_NE(out.find(std::string("problem found importing ") + w), std::string::npos) << w << out;
     EXPECT_NE(out.find("existing XML blocks(6) does not match with imported ones(1)."), std::string::npos);
     EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "b"));
+}
+
+TEST_F(Import, PayloadThatIsNotARegularFileFailsItsElementInsteadOfWaiting) {
+    // A FIFO with no writer would block the import forever; a directory is no payload either.
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder.png");
+    Doc("<file name=\"r\" source=\"pipe\" storemethod=\"raw\"/>"
+        "<sound name=\"s\" source=\"pipe\"/>"
+        "<image name=\"a\" source=\"folder.png\" alphablending=\"per-pixel\"/>",
+        "<ORB version=\"v1\" totalblocks=\"3\">");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    for (const char* w : {"'r' file", "'s' sound", "'a' image"})
+        EXPECT_NE(out.find(std::string("problem found importing ") + w), std::string::npos) << w << out;
 }
 
 TEST_F(Import, NamesLongerThanABlockNameFailInsteadOfBeingStoredAsTemp) {

@@ -370,6 +370,45 @@ SDL_Surface* IImage::PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool s
     return s;
 }
 
+SDL_Surface* IImage::DecodePayload(const uint8_t* data, size_t size, PixelFormatRecord* format, const char** reason) {
+    auto refuse = [&](const char* why) -> SDL_Surface* {
+        if (reason) *reason = why;
+        return nullptr;
+    };
+    if (reason) *reason = nullptr;
+    if (!data) return refuse("header ends early");
+    ByteReader in(data, size);
+    uint32_t width = 0, height = 0;
+    PixelFormatRecord rec;
+    if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec))
+        return refuse("header ends early");
+    const bool paletted = rec.bitsPerPixel == 8;
+    const uint64_t area = in.remaining() >= (paletted ? kPaletteBytes : 0)
+                              ? in.remaining() - (paletted ? kPaletteBytes : 0)
+                              : 0;
+    if (paletted && in.remaining() < kPaletteBytes) return refuse("palette missing");
+    if (!PixelAreaFits(width, height, rec, area)) return refuse("size or depth out of range");
+    if (uint64_t(SoftwarePitch(width, rec.bitsPerPixel)) * height != area)
+        return refuse("pixel area does not match width, height and depth");
+    // SDL looks a paletted surface's key up in its palette unchecked.
+    if (paletted && rec.colorkey != kNoColorKey && rec.colorkey >= kPaletteBytes / 4)
+        return refuse("colour key is not a palette entry");
+
+    SDL_Surface* s = CreateSurfaceFromRecord(width, height, rec, in.current(), area);
+    if (!s) return nullptr;
+    if (paletted && s->format->palette) {
+        const uint8_t* pal = in.current() + area;
+        SDL_Palette* p = s->format->palette;
+        for (int i = 0; i < 256 && i < p->ncolors; ++i) {
+            p->colors[i].r = pal[i * 4];
+            p->colors[i].g = pal[i * 4 + 1];
+            p->colors[i].b = pal[i * 4 + 2];
+        }
+    }
+    if (format) *format = rec;
+    return s;
+}
+
 SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
     if (id < 1) return nullptr;
     graphicblock::LoadedBlock block;
@@ -383,31 +422,12 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
                   Text(name), PointerText(info), why);
         return nullptr;
     };
-    ByteReader in(block.info.data, block.info.size);
-    uint32_t width = 0, height = 0;
     PixelFormatRecord rec;
-    if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec))
-        return refuse("header ends early");
+    const char* why = nullptr;
+    SDL_Surface* s = DecodePayload(block.info.data, block.info.size, &rec, &why);
+    if (!s) return why ? refuse(why) : nullptr;
     const bool paletted = rec.bitsPerPixel == 8;
-    const uint64_t area = in.remaining() >= (paletted ? kPaletteBytes : 0)
-                              ? in.remaining() - (paletted ? kPaletteBytes : 0)
-                              : 0;
-    if (paletted && in.remaining() < kPaletteBytes) return refuse("palette missing");
-    if (!PixelAreaFits(width, height, rec, area)) return refuse("size or depth out of range");
-    if (uint64_t(SoftwarePitch(width, rec.bitsPerPixel)) * height != area)
-        return refuse("pixel area does not match width, height and depth");
-
-    SDL_Surface* s = CreateSurfaceFromRecord(width, height, rec, in.current(), area);
-    if (!s) return nullptr;
-    if (paletted && s->format->palette) {
-        const uint8_t* pal = in.current() + area;
-        SDL_Palette* p = s->format->palette;
-        for (int i = 0; i < 256 && i < p->ncolors; ++i) {
-            p->colors[i].r = pal[i * 4];
-            p->colors[i].g = pal[i * 4 + 1];
-            p->colors[i].b = pal[i * 4 + 2];
-        }
-    }
+    const uint32_t width = static_cast<uint32_t>(s->w), height = static_cast<uint32_t>(s->h);
 
     const bool perPixel = (s->flags & SDL_SRCALPHA) && rec.alpha == 255;
     if (perPixel) {
@@ -470,6 +490,13 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     // The screen read-back of OpenGL mode belongs to the video runtime; with
     // no screen surface in this program it never applies.
 
+    // SDL_ConvertSurface looks a paletted surface's key up in its palette
+    // unchecked.
+    if ((surface->flags & SDL_SRCCOLORKEY) && !graphicblock::KeyFitsSurface(surface, surface->format->colorkey)) {
+        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: the colour key is not an entry of the surface's palette.\n",
+                  id, name);
+        return 0;
+    }
     // A software copy in the surface's own format; RLE is left out so that
     // the copy keeps its pixel buffer.
     SurfacePtr c(SDL_ConvertSurface(surface, surface->format,

@@ -2,9 +2,12 @@
 // SDL surfaces and back. One instance exists (g_pImage). Every surface it
 // returns belongs to the caller, who frees it with SDL_FreeSurface.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include <SDL.h>
+
+struct PixelFormatRecord;
 
 struct ImageInfo {
     uint32_t width;
@@ -23,6 +26,14 @@ public:
     IImage& operator=(const IImage&) = delete;
 
     SDL_Surface* Load(int id, const char* name, ImageInfo* info = nullptr);
+    // Decodes an "IMG" payload to a new surface (the caller frees it) with
+    // the stored pixels and palette; colour key and alpha are left to the
+    // caller, who gets the stored record in format. Every size is checked
+    // against `size`. Null on any fault, with a reason for the log when the
+    // payload is damaged (none when SDL refused the surface). Shared by Load
+    // and the fuzz targets.
+    static SDL_Surface* DecodePayload(const uint8_t* data, size_t size, PixelFormatRecord* format = nullptr,
+                                      const char** reason = nullptr);
     int Save(int id, const char* name, SDL_Surface* surface);
     SDL_Surface* LoadBMP(const char* file);
     SDL_Surface* LoadPNG(const char* file);

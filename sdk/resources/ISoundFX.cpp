@@ -200,7 +200,14 @@ bool Decode(Loader load, InfoSource& src, AudioInfo* r) {
     std::memset(&spec, 0, sizeof spec);
     Uint8* buf = nullptr;
     Uint32 len = 0;
-    if (!load(src.rw, 0, &spec, &buf, &len)) return false;
+    if (!load(src.rw, 0, &spec, &buf, &len)) {
+        // SDL_mixer's loaders report a failure after their buffer was
+        // allocated (a VOC block cut short, an AIFF read short) without
+        // freeing it. SDL's WAV loader is left alone: its error paths may
+        // free the buffer themselves.
+        if (buf && load != SDL_LoadWAV_RW) SDL_FreeWAV(buf);
+        return false;
+    }
     r->channels = spec.channels;
     r->sampleFormat = spec.format;
     r->frequency = static_cast<uint32_t>(spec.freq);

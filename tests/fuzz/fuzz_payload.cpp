@@ -3,18 +3,15 @@
 // input byte picks the block type (modulo 9: IMG, TILE2, TILE, TILB2, SPR2,
 // SPR, FONT2, FONT, BUT); the rest is the payload.
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <string>
 #include <vector>
 
 #include <SDL.h>
 
 #include "FuzzSupport.h"
-#include "package/IStuffVLT.h"
 #include "resources/Font.h"
 #include "resources/IButton.h"
 #include "resources/IImage.h"
+#include "resources/PixelFormatRecord.h"
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
 
@@ -26,26 +23,9 @@ void FreeSurface(SDL_Surface* s) {
     if (s) SDL_FreeSurface(s);
 }
 
-// IImage decodes "IMG" payloads only inside Load: the payload goes into a
-// fresh package as a stored block.
 void Image(const uint8_t* data, size_t size) {
-    const std::string path = fuzzsupport::ScratchDir() + "/payload.vlt";
-    std::remove(path.c_str());
-    const int id = g_pStuffVLT->Create(path.c_str());
-    if (id < 1) return;
-    BlockInfo info{};
-    std::strcpy(info.name, "i");
-    std::strcpy(info.type, "IMG");
-    info.mode = stored;
-    std::vector<uint8_t> copy(data, data + size);
-    info.size = static_cast<uint32_t>(size);
-    info.data = copy.data();
-    if (g_pStuffVLT->AddData(id, &info) > 0) {
-        ImageInfo ii{};
-        FreeSurface(g_pImage->Load(id, "i", &ii));
-    }
-    g_pStuffVLT->Close(id);
-    std::remove(path.c_str());
+    PixelFormatRecord rec;
+    FreeSurface(IImage::DecodePayload(data, size, &rec));
 }
 
 void Tile(const uint8_t* data, size_t size, bool version1) {

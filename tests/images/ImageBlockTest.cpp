@@ -182,6 +182,7 @@ TEST_F(ImageBlock, DamagedPayloadsAreRefusedWithReason) {
         {"bytespp", with(good, 13, 4, 1)},
         {"nopal", std::vector<uint8_t>(good8.begin(), good8.end() - 1024)},
         {"pal8cut", std::vector<uint8_t>(good8.begin(), good8.end() - 1)},
+        {"key256", with(good8, 8 + 32, 256)},  // a colour key that is no palette entry
         {"empty", std::vector<uint8_t>(1, 0)},
     };
     cases[1].payload.push_back(0);  // one byte beyond the pixel area
@@ -192,4 +193,19 @@ TEST_F(ImageBlock, DamagedPayloadsAreRefusedWithReason) {
         EXPECT_FALSE(SurfacePtr(g_pImage->Load(pkg, c.name, &info))) << c.name;
         EXPECT_NE(cap.Take().find("Error: image block is damaged"), std::string::npos) << c.name;
     }
+}
+
+// SDL_ConvertSurface looks a paletted surface's colour key up in the palette
+// unchecked: a key beyond it read outside (found by fuzzing the importer;
+// tests/data/fuzz/document).
+TEST_F(ImageBlock, PalettedSurfaceWithKeyBeyondItsPaletteIsNotSaved) {
+    SurfacePtr p8 = MakePaletted(4, 4);
+    SDL_SetColorKey(p8.get(), SDL_SRCCOLORKEY, 2000000000u);
+    LogCapture cap;
+    EXPECT_EQ(g_pImage->Save(pkg, "bad", p8.get()), 0);
+    EXPECT_NE(cap.Take().find(" . [IImage->Save(" + std::to_string(pkg) +
+                              ",'bad')] Error: the colour key is not an entry of the surface's palette.\n"),
+              std::string::npos);
+    SDL_SetColorKey(p8.get(), SDL_SRCCOLORKEY, 255);
+    EXPECT_GT(g_pImage->Save(pkg, "fits", p8.get()), 0);
 }

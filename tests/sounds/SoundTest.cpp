@@ -232,6 +232,24 @@ TEST(SoundInfoFile, DamagedVocAndOggNeverCrash) {
     }
 }
 
+// SDL_mixer's VOC loader returns failure without freeing the buffer of the
+// blocks it has read when a later block is refused (found by fuzzing;
+// tests/data/fuzz/package). The leak shows in the sanitizer build.
+TEST(SoundInfoFile, VocWithABadSecondBlockIsRefusedAndItsBufferFreed) {
+    ISoundFX fx;
+    TempDir dir;
+    std::vector<uint8_t> voc = ReadFile(kData + "tone_8000_mono8.voc");
+    ASSERT_EQ(voc.back(), 0);  // the terminator block
+    // A second sound block with another sample rate code, which the loader
+    // refuses after it has read the first.
+    voc.back() = 1;
+    for (uint8_t b : {3, 0, 0, 0x50, 0, 0x80, 0}) voc.push_back(b);
+    const std::string f = dir / "cut.voc";
+    ASSERT_TRUE(WriteFile(f, voc));
+    AudioInfo r{};
+    EXPECT_FALSE(fx.SoundInfo(0, f.c_str(), &r));
+}
+
 TEST(SoundInfoFile, NegativeHandleSoundSilentMusicLogged) {
     SdkSession session;
     LogCapture cap;

@@ -21,6 +21,7 @@
 
 #include <SDL.h>
 
+#include "SdkHandles.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Converter.h"
@@ -38,10 +39,6 @@ namespace {
 
 using namespace commands;
 
-struct SurfaceFree {
-    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
-};
-using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
 
 std::string Hex(uint32_t v) {
     char buf[16];
@@ -148,20 +145,6 @@ void CompareGraphic(const Graphic& a, const Graphic& b, std::vector<std::string>
         diffs.push_back(first + (differing > 1 ? " (" + Num(differing) + " pixels differ)" : std::string()));
 }
 
-// A payload from LoadBlock, released on every path.
-struct Payload {
-    BlockInfo info;
-    Payload() { std::memset(&info, 0, sizeof info); }
-    ~Payload() {
-        if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
-    }
-    Payload(const Payload&) = delete;
-    Payload& operator=(const Payload&) = delete;
-    bool Load(int pkg, const std::string& type, const std::string& name, uint32_t expected) {
-        const int r = g_pStuffVLT->LoadBlock(pkg, type.c_str(), name.c_str(), &info);
-        return (r > 0 && info.data) || (r == 0 && expected == 0);
-    }
-};
 
 void CompareBytes(const Payload& a, const Payload& b, std::vector<std::string>& diffs) {
     const uint32_t na = a.info.data ? a.info.size : 0;

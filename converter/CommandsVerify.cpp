@@ -19,6 +19,7 @@
 
 #include <SDL.h>
 
+#include "SdkHandles.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
@@ -35,21 +36,7 @@ namespace {
 
 using namespace commands;
 
-struct SurfaceFree {
-    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
-};
-using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
 
-// A payload from LoadBlock, released on every path.
-struct Payload {
-    BlockInfo info;
-    Payload() { std::memset(&info, 0, sizeof info); }
-    ~Payload() {
-        if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
-    }
-    Payload(const Payload&) = delete;
-    Payload& operator=(const Payload&) = delete;
-};
 
 // Loads the block of an entry; an empty text when it loaded, else why not.
 std::string LoadPayload(int pkg, const Entry& e, Payload& p) {

@@ -1,5 +1,7 @@
 #include "ImportKinds.h"
 
+#include "SdkHandles.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,10 +25,6 @@
 
 namespace {
 
-struct SurfaceFree {
-    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
-};
-using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
 
 // Attribute reads on the current element: false when the attribute is
 // missing (or, for integers, does not start with a decimal number); the

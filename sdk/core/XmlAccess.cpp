@@ -4,12 +4,54 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <tinyxml.h>
 
 #include "core/Log.h"
 #include "core/Trovalis.h"
 #include "core/XmlDepth.h"
+
+namespace {
+
+// The document text as the library's own LoadFile prepares it (up to the
+// first NUL, each CR LF and lone CR made LF), followed by NUL padding. The
+// library skips the whole length of a UTF-8 sequence as soon as it sees its
+// lead byte, so a document ending in a cut-short sequence made it step over
+// the terminator and read past the end of its buffer; the padding keeps such
+// steps inside our text, where they meet a NUL. False when the file cannot
+// be read.
+bool ReadPadded(const char* file, std::string& out) {
+    constexpr size_t kPadding = 16;  // a UTF-8 sequence is at most 4 bytes; 4 steps of them
+    out.clear();
+    FILE* f = std::fopen(file, "rb");
+    if (!f) return false;
+    char chunk[65536];
+    size_t n = 0;
+    bool cr = false, stop = false;
+    while (!stop && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        for (size_t i = 0; i < n; ++i) {
+            const char c = chunk[i];
+            if (c == 0) {
+                stop = true;
+                break;
+            }
+            if (cr && c == '\n') {
+                cr = false;
+                continue;
+            }
+            cr = c == '\r';
+            out.push_back(cr ? '\n' : c);
+        }
+    }
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return false;
+    out.append(kPadding, '\0');
+    return true;
+}
+
+}  // namespace
 
 TrovalisCore::XmlSlot* TrovalisCore::Slot(int handle) {
     if (handle < 1 || handle > kXmlSlots) return nullptr;
@@ -45,7 +87,11 @@ int TrovalisCore::XMLOpen(const char* file) {
         return 0;
     }
     TiXmlDocument* doc = new TiXmlDocument(file);
-    if (!doc->LoadFile()) {
+    std::string text;
+    // A file that cannot be read is left to the library, for its message.
+    const bool parsed = ReadPadded(file, text) ? (doc->Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING), !doc->Error())
+                                               : doc->LoadFile();
+    if (!parsed) {
         LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: %s\n", file, doc->ErrorDesc());
         delete doc;
         return 0;

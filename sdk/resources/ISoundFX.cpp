@@ -192,6 +192,26 @@ bool AiffComplete(const uint8_t* d, size_t n) {
     return haveComm && haveSsnd && start <= n && need <= n - start;
 }
 
+// SDL_mixer's VOC loader sets the sample size only in sound data blocks
+// (types 1 and 9) and divides by it at the end: a file whose blocks hold
+// only silence or text divided by an unset value (zero: a crash). The data
+// must reach a sound data block, walking the blocks as the loader does: the
+// first at the offset the header gives, each a type byte, a 24-bit length
+// and its body, type 0 ending the data.
+bool VocHasSoundData(const uint8_t* d, size_t n) {
+    constexpr size_t kVocHeader = 26;
+    if (n < kVocHeader) return false;
+    size_t pos = LoadLE16(d + 20);
+    while (pos < n && d[pos] != 0) {
+        if (n - pos < 4) return false;
+        if (d[pos] == 1 || d[pos] == 9) return true;
+        const size_t length = size_t(d[pos + 1]) | size_t(d[pos + 2]) << 8 | size_t(d[pos + 3]) << 16;
+        if (length > n - pos - 4) return false;
+        pos += 4 + length;
+    }
+    return false;
+}
+
 // Decodes the whole stream with a loader and fills r. The stream is closed
 // here, not by the loader, whose error paths do not always close it.
 using Loader = SDL_AudioSpec* (*)(SDL_RWops*, int, SDL_AudioSpec*, Uint8**, Uint32*);
@@ -384,6 +404,7 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
     } else if (tag == kTagCrea) {
         load = Mix_LoadVOC_RW;
         text = "VOC";
+        sound = VocHasSoundData(src.data, src.size);
     } else {
         LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound format unknown.\n",
                   id ? PackageName(id) : "none", Text(name), PointerText(r));

@@ -250,6 +250,22 @@ TEST(SoundInfoFile, VocWithABadSecondBlockIsRefusedAndItsBufferFreed) {
     EXPECT_FALSE(fx.SoundInfo(0, f.c_str(), &r));
 }
 
+// SDL_mixer's VOC loader divides by a sample size that only sound data
+// blocks set: a file of silence alone divided by zero (found by fuzzing;
+// tests/data/fuzz/media). It is refused before the loader sees it.
+TEST(SoundInfoFile, VocWithoutSoundDataIsRefused) {
+    ISoundFX fx;
+    TempDir dir;
+    const std::vector<uint8_t> real = ReadFile(kData + "tone_8000_mono8.voc");
+    std::vector<uint8_t> silence(real.begin(), real.begin() + 26);
+    for (uint8_t b : {3, 3, 0, 0, 0x40, 0x1F, 0x9C, 0}) silence.push_back(b);  // 8000 samples of silence
+    const std::string f = dir / "silence.voc";
+    ASSERT_TRUE(WriteFile(f, silence));
+    AudioInfo r{};
+    EXPECT_FALSE(fx.SoundInfo(0, f.c_str(), &r));
+    EXPECT_STREQ(r.format, "VOC");
+}
+
 TEST(SoundInfoFile, NegativeHandleSoundSilentMusicLogged) {
     SdkSession session;
     LogCapture cap;

@@ -33,11 +33,17 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     size_t count = 0;
     int failed = 0;
+    // Made absolute first: a target may change the working directory.
+    std::vector<fs::path> folders;
     for (int i = 1; i < argc; ++i) {
         std::error_code ec;
-        if (!fs::is_directory(argv[i], ec)) continue;
+        folders.push_back(fs::absolute(argv[i], ec));
+    }
+    for (const fs::path& folder : folders) {
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec)) continue;
         std::vector<fs::path> files;
-        for (const auto& entry : fs::recursive_directory_iterator(argv[i], ec))
+        for (const auto& entry : fs::recursive_directory_iterator(folder, ec))
             if (entry.is_regular_file() && entry.path().filename() != "README") files.push_back(entry.path());
         std::sort(files.begin(), files.end());
         for (const auto& path : files) {

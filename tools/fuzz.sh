@@ -2,7 +2,8 @@
 # Builds and runs the libFuzzer targets of tests/fuzz/.
 #   tools/fuzz.sh TARGET SECONDS   run one target (e.g. package, xml)
 #   tools/fuzz.sh all SECONDS      run every target in turn, then print a summary
-#   tools/fuzz.sh smoke SECONDS    as all, for CI: any finding fails the run
+#   tools/fuzz.sh smoke SECONDS    as all, for CI: any finding fails the run; a fixed
+#                                  seed, so that a run repeats the inputs it tried
 # New inputs go to build-fuzz/corpus/<target> (seeded from the committed corpus,
 # which is never written); crashes, leaks, timeouts and out-of-memory inputs go
 # to build-fuzz/findings/<target>/. A finding is kept as a regression input
@@ -51,13 +52,15 @@ for t in "${targets[@]}"; do
   seeds="$ROOT/tests/fuzz/corpus/$t"
   [ -d "$seeds" ] || mkdir -p "$seeds"
   dict=()
+  seed=()
+  [ "$WHAT" = smoke ] && seed=(-seed=1)
   [ -f "$ROOT/tests/fuzz/dict/$t.dict" ] && dict=(-dict="$ROOT/tests/fuzz/dict/$t.dict")
   log="$BUILD/fuzz_$t.log"
   before=$(find "$findings" -type f | wc -l)
   set +e
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$BUILD/fuzz_$t" "$work" "$seeds" "${dict[@]}" \
+    "$BUILD/fuzz_$t" "$work" "$seeds" "${dict[@]}" "${seed[@]}" \
       -max_total_time="$SECONDS_EACH" -timeout=1 -rss_limit_mb=512 -malloc_limit_mb=512 \
       -artifact_prefix="$findings/" -print_final_stats=1 -close_fd_mask=1 >"$log" 2>&1
   rc=$?

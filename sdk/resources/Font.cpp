@@ -299,7 +299,7 @@ int CFont::Create(SDL_Surface* s) {
         LOG_PRINT(2, " . [CFont::Create()] Warning: 8bits surface loaded is not supported to create a font.\n");
         return -1;
     }
-    FontSurfacePtr copy(SDL_ConvertSurface(s, s->format, s->flags));
+    FontSurfacePtr copy(graphicblock::CopySurface(s, s->flags));
     if (!copy) {
         LOG_PRINT(0, " . [CFont::Create()] Error: the font surface could not be copied: %s\n", SDL_GetError());
         return -1;
@@ -705,7 +705,7 @@ int CFont::Save(int id, const char* name) {
         copy.reset(SDL_CreateRGBSurface(0, fs->w, fs->h, 32, 0, 0, 0, 0));
         if (copy && SDL_BlitSurface(fs, nullptr, copy.get(), nullptr) < 0) copy.reset();
     } else {
-        copy.reset(SDL_ConvertSurface(fs, fs->format, fs->flags & ~Uint32(SDL_HWSURFACE)));
+        copy.reset(graphicblock::CopySurface(fs, fs->flags & ~Uint32(SDL_HWSURFACE)));
         if (copy) {
             copy->format->colorkey = fs->format->colorkey;
             copy->format->alpha = fs->format->alpha;

@@ -37,9 +37,13 @@ bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& 
     if (!PixelAreaFits(width, height, rec, area)) return false;
     const uint8_t bits = rec.bitsPerPixel;
     if (bits == 8 && rec.colorkey != kNoColorKey && rec.colorkey >= kPaletteEntries) return false;
+    // An 8-bit surface always has a palette that carries its colours, so
+    // its masks mean nothing: earlier versions stored grey PNGs with the RGB
+    // masks, and those blocks must stay readable.
     const uint32_t masks[4] = {rec.Rmask, rec.Gmask, rec.Bmask, rec.Amask};
     uint32_t seen = 0;
     for (uint32_t m : masks) {
+        if (bits == 8) break;
         if (!MaskUsable(m, bits) || (seen & m)) return false;
         seen |= m;
     }
@@ -51,6 +55,31 @@ bool KeyFitsSurface(const SDL_Surface* s, uint32_t key) {
     if (key == kNoColorKey || !s || !s->format || !s->format->palette) return true;
     const int n = s->format->palette->ncolors;
     return key < static_cast<uint32_t>(n < 0 ? 0 : n) && key < kPaletteEntries;
+}
+
+bool HasColorKey(const SDL_Surface* s) {
+    return s && s->format && (s->flags & SDL_SRCCOLORKEY) && s->format->colorkey != kNoColorKey;
+}
+
+SDL_Surface* CopySurface(SDL_Surface* s, Uint32 flags) {
+    if (!s || !s->format) return nullptr;
+    const bool bareFlag = (s->flags & SDL_SRCCOLORKEY) && s->format->colorkey == kNoColorKey;
+    if (HasColorKey(s) && !KeyFitsSurface(s, s->format->colorkey)) return nullptr;
+    const Uint32 keyFlags = s->flags & (SDL_SRCCOLORKEY | SDL_RLEACCELOK);
+    if (bareFlag) {
+        SDL_SetColorKey(s, 0, 0);
+        flags &= ~SDL_SRCCOLORKEY;
+    }
+    SDL_Surface* c = SDL_ConvertSurface(s, s->format, flags);
+    if (bareFlag) {
+        SDL_SetColorKey(s, keyFlags, 0);
+        s->format->colorkey = kNoColorKey;
+        if (c) {
+            SDL_SetColorKey(c, 0, 0);
+            c->format->colorkey = kNoColorKey;
+        }
+    }
+    return c;
 }
 
 SDL_Surface* BuildSurface(uint32_t width, uint32_t height, const PixelFormatRecord& rec, const uint8_t* pixels,

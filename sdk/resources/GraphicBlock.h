@@ -36,6 +36,15 @@ bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& 
 // Whether key can be the colour key of s: none, any value for a surface
 // without palette, an entry of the palette otherwise.
 bool KeyFitsSurface(const SDL_Surface* s, uint32_t key);
+// Whether s carries a colour key that SDL will use: SDL_SRCCOLORKEY with a
+// key other than 0xFFFFFFFF (the "no key" of every surface made here).
+bool HasColorKey(const SDL_Surface* s);
+// A software copy of s in its own format (SDL_ConvertSurface) with `flags`.
+// A flagged key of 0xFFFFFFFF counts as no key: SDL would look that colour
+// up in the palette, or map it to white on a true-colour copy, so the flag
+// is taken off s for the copy and put back afterwards. Null when SDL fails
+// or when a paletted key is not an entry of the palette.
+SDL_Surface* CopySurface(SDL_Surface* s, Uint32 flags);
 // A new software surface holding the checked pixel area; for 8 bits the
 // 256 palette entries are copied too. Null when SDL refuses.
 SDL_Surface* BuildSurface(uint32_t width, uint32_t height, const PixelFormatRecord& rec, const uint8_t* pixels,

@@ -231,8 +231,12 @@ bool ReadPngBody(PngReadJob& j) {
         j.error = "Out of memory";
         return false;
     }
+    // Palette and grey images become 8-bit paletted surfaces (grey gets 256
+    // grey levels below); only RGB and RGBA carry colour masks. A grey
+    // surface with the RGB masks would be stored in tile and sprite blocks
+    // that no reader accepts.
     Uint32 rmask = 0, gmask = 0, bmask = 0, amask = 0;
-    if (colorType != PNG_COLOR_TYPE_PALETTE) {
+    if (channels >= 3) {
         rmask = 0x000000FF;
         gmask = 0x0000FF00;
         bmask = 0x00FF0000;
@@ -492,18 +496,17 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
 
     // SDL_ConvertSurface looks a paletted surface's key up in its palette
     // unchecked.
-    if ((surface->flags & SDL_SRCCOLORKEY) && !graphicblock::KeyFitsSurface(surface, surface->format->colorkey)) {
+    if (graphicblock::HasColorKey(surface) && !graphicblock::KeyFitsSurface(surface, surface->format->colorkey)) {
         LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: the colour key is not an entry of the surface's palette.\n",
                   id, name);
         return 0;
     }
     // A software copy in the surface's own format; RLE is left out so that
     // the copy keeps its pixel buffer.
-    SurfacePtr c(SDL_ConvertSurface(surface, surface->format,
-                                    surface->flags & ~(SDL_HWSURFACE | SDL_RLEACCEL | SDL_RLEACCELOK)));
+    SurfacePtr c(graphicblock::CopySurface(surface, surface->flags & ~(SDL_HWSURFACE | SDL_RLEACCEL | SDL_RLEACCELOK)));
     if (!c) return 0;
     c->format->alpha = surface->format->alpha;
-    c->format->colorkey = surface->format->colorkey;
+    c->format->colorkey = graphicblock::HasColorKey(surface) ? surface->format->colorkey : kNoColorKey;
 
     const uint8_t bpp = c->format->BitsPerPixel;
     const uint32_t pitch = SoftwarePitch(static_cast<uint32_t>(c->w), bpp);
@@ -573,6 +576,10 @@ SDL_Surface* IImage::LoadPNG(const char* file) {
         SDL_SetColorKey(s, 0, 0);
     }
     s = PrepareForDisplay(s, alphaChannel, true);
+    // The key ReadPNG found is not reported to callers: the flag goes with
+    // it, or the next copy would look colour 0xFFFFFFFF up in the palette
+    // (or key white on a true-colour surface).
+    SDL_SetColorKey(s, 0, 0);
     s->format->colorkey = kNoColorKey;
     return s;
 }

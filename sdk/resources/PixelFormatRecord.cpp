@@ -80,8 +80,11 @@ bool PixelAreaFits(uint32_t width, uint32_t height, const PixelFormatRecord& rec
 SDL_Surface* CreateSurfaceFromRecord(uint32_t width, uint32_t height, const PixelFormatRecord& rec,
                                      const uint8_t* pixels, uint64_t available) {
     if (!pixels || !PixelAreaFits(width, height, rec, available)) return nullptr;
-    SDL_Surface* s = SDL_CreateRGBSurface(0, static_cast<int>(width), static_cast<int>(height),
-                                          rec.bitsPerPixel, rec.Rmask, rec.Gmask, rec.Bmask, rec.Amask);
+    // An 8-bit surface is paletted whatever masks a record gives it.
+    const bool paletted = rec.bitsPerPixel == 8;
+    SDL_Surface* s = SDL_CreateRGBSurface(0, static_cast<int>(width), static_cast<int>(height), rec.bitsPerPixel,
+                                          paletted ? 0 : rec.Rmask, paletted ? 0 : rec.Gmask,
+                                          paletted ? 0 : rec.Bmask, paletted ? 0 : rec.Amask);
     if (!s) return nullptr;
     if (s->w != static_cast<int>(width) || s->h != static_cast<int>(height) ||
         s->format->BitsPerPixel != rec.bitsPerPixel || !s->pixels) {

@@ -64,11 +64,16 @@ uint32_t ReadPixel(const SDL_Surface* s, int x, int y) {
 // A cell is empty when every pixel is either the cell's top-left pixel
 // value or fully transparent.
 bool CellEmpty(const SDL_Surface* s, int x0, int y0, int w, int h) {
-    const uint32_t corner = ReadPixel(s, x0, y0);
+    // Pixel values are compared under the format's masks: bits no mask
+    // covers (the fourth byte of a 32-bit BMP without alpha) carry no colour,
+    // and the sheet written back holds them as zero.
+    const SDL_PixelFormat* f = s->format;
+    const uint32_t used = f->BytesPerPixel == 1 ? 0xFFu : (f->Rmask | f->Gmask | f->Bmask | f->Amask);
+    const uint32_t corner = ReadPixel(s, x0, y0) & used;
     for (int y = y0; y < y0 + h; ++y) {
         for (int x = x0; x < x0 + w; ++x) {
             const uint32_t v = ReadPixel(s, x, y);
-            if (v == corner) continue;
+            if ((v & used) == corner) continue;
             Uint8 r, g, b, a;
             SDL_GetRGBA(v, s->format, &r, &g, &b, &a);
             if (a != 0) return false;
@@ -356,12 +361,12 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     }
 
     // SDL_ConvertSurface looks a colour key up in the palette unchecked.
-    if ((s->flags & SDL_SRCCOLORKEY) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
+    if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
         LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the colour key is not an entry of the surface's palette.\n",
                   name, fw, fh);
         return 0;
     }
-    SDL_Surface* sheet = SDL_ConvertSurface(s, s->format, s->flags);
+    SDL_Surface* sheet = graphicblock::CopySurface(s, s->flags);
     if (!sheet) return 0;
     auto share = std::make_shared<SheetShare>();
     share->sheet = sheet;

@@ -153,12 +153,12 @@ bool CTile::Create(SDL_Surface* s, const char* name) {
         return false;
     }
     // SDL_ConvertSurface looks a colour key up in the palette unchecked.
-    if ((s->flags & SDL_SRCCOLORKEY) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
+    if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
         LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: the colour key is not an entry of the surface's palette.\n",
                   PointerText(s), name);
         return false;
     }
-    SDL_Surface* copy = SDL_ConvertSurface(s, s->format, s->flags);
+    SDL_Surface* copy = graphicblock::CopySurface(s, s->flags);
     if (!copy) return false;
     const bool sourceBlends = (s->flags & SDL_SRCALPHA) != 0;
     if (sourceBlends && s->format->alpha != 255) SDL_SetAlpha(copy, SDL_SRCALPHA, s->format->alpha);

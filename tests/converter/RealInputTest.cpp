@@ -1,0 +1,325 @@
+// Image files of the shapes real game data has and our own writers never
+// make: palette PNGs with a one-entry tRNS key, grey PNGs of every depth,
+// RGB PNGs with a tRNS colour, 32-bit BMPs whose fourth byte is not zero.
+// Each goes through the real executable as every element that takes it:
+// import, export, then the exported pixels are compared with the source's
+// and --verify must pass.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <SDL.h>
+#include <tinyxml.h>
+
+#include "ConverterFixtures.h"
+#include "TestSupport.h"
+#include "core/Endian.h"
+#include "core/Trovalis.h"
+#include "resources/IImage.h"
+
+using testsupport::RunBundlex;
+
+namespace {
+
+struct PngCase {
+    const char* name;
+    int colorType;
+    int depth;
+    bool interlace;
+    bool trns;  // palette: entry 1 fully transparent; grey and RGB: the colour of pixel (1, 0)
+};
+
+constexpr int kW = 8, kH = 6;
+
+// The sample of channel c at (x, y), within the depth.
+int Sample(const PngCase& c, int x, int y, int ch) {
+    const int max = (1 << c.depth) - 1;
+    if (c.colorType == PNG_COLOR_TYPE_PALETTE) return (x + y * 3) % (max + 1 < 6 ? max + 1 : 6);
+    return ((x * 5 + y * 11 + ch * 7) * 2654435761u >> 8) % (max + 1);
+}
+
+// The palette: distinct colours, none white.
+png_color PaletteColor(int i) {
+    return png_color{static_cast<png_byte>(20 + i * 37), static_cast<png_byte>(200 - i * 23),
+                     static_cast<png_byte>(i * 41 % 200)};
+}
+
+// The expected 8-bit red, green, blue of pixel (x, y) as a reader keeps it:
+// palette colours, low grey depths scaled to 0-255, 16 bits cut to the high byte.
+SDL_Color Expected(const PngCase& c, int x, int y) {
+    auto eight = [&](int v) {
+        if (c.depth == 16) return v >> 8;
+        if (c.depth < 8) return v * 255 / ((1 << c.depth) - 1);
+        return v;
+    };
+    if (c.colorType == PNG_COLOR_TYPE_PALETTE) {
+        const png_color p = PaletteColor(Sample(c, x, y, 0));
+        return SDL_Color{p.red, p.green, p.blue, 0};
+    }
+    if (c.colorType == PNG_COLOR_TYPE_GRAY) {
+        const Uint8 g = static_cast<Uint8>(eight(Sample(c, x, y, 0)));
+        return SDL_Color{g, g, g, 0};
+    }
+    return SDL_Color{static_cast<Uint8>(eight(Sample(c, x, y, 0))), static_cast<Uint8>(eight(Sample(c, x, y, 1))),
+                     static_cast<Uint8>(eight(Sample(c, x, y, 2))), 0};
+}
+
+bool WritePng(const std::string& path, const PngCase& c) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, kW, kH, c.depth, c.colorType, c.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const int channels = c.colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+    if (c.colorType == PNG_COLOR_TYPE_PALETTE) {
+        const int entries = std::min(6, 1 << c.depth);
+        std::vector<png_color> pal(size_t(entries), png_color{});
+        for (int i = 0; i < entries; ++i) pal[size_t(i)] = PaletteColor(i);
+        png_set_PLTE(png, info, pal.data(), entries);
+        if (c.trns) {
+            png_byte alpha[3] = {255, 0, 255};
+            png_set_tRNS(png, info, alpha, std::min(3, entries), nullptr);
+        }
+    } else if (c.trns) {
+        png_color_16 key{};
+        key.gray = static_cast<png_uint_16>(Sample(c, 1, 0, 0));
+        key.red = static_cast<png_uint_16>(Sample(c, 1, 0, 0));
+        key.green = static_cast<png_uint_16>(Sample(c, 1, 0, 1));
+        key.blue = static_cast<png_uint_16>(Sample(c, 1, 0, 2));
+        png_set_tRNS(png, info, nullptr, 0, &key);
+    }
+    png_write_info(png, info);
+    const int bytesPerSample = c.depth == 16 ? 2 : 1;
+    std::vector<std::vector<png_byte>> rows(kH, std::vector<png_byte>(size_t(kW * channels * 2 + 8), 0));
+    std::vector<png_bytep> ptrs;
+    for (int y = 0; y < kH; ++y) {
+        std::vector<png_byte>& row = rows[size_t(y)];
+        for (int x = 0; x < kW; ++x)
+            for (int ch = 0; ch < channels; ++ch) {
+                const int v = Sample(c, x, y, ch);
+                if (c.depth < 8) {
+                    const int bit = x * c.depth;
+                    row[size_t(bit / 8)] |= static_cast<png_byte>(v << (8 - c.depth - bit % 8));
+                } else {
+                    size_t at = size_t((x * channels + ch) * bytesPerSample);
+                    if (bytesPerSample == 2) row[at++] = static_cast<png_byte>(v >> 8);
+                    row[at] = static_cast<png_byte>(v);
+                }
+            }
+        ptrs.push_back(row.data());
+    }
+    png_write_image(png, ptrs.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
+}
+
+// A 32-bit BI_RGB BMP (no alpha) sprite sheet of five 4x4 cells: four drawn
+// cells, then one cell of a single colour whose unused fourth bytes vary.
+std::vector<uint8_t> Bmp32WithFourthByte() {
+    const int w = 20, h = 4;
+    std::vector<uint8_t> b(54 + size_t(w * h * 4), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
+    StoreLE32(&b[10], 54);
+    StoreLE32(&b[14], 40);
+    StoreLE32(&b[18], w);
+    StoreLE32(&b[22], h);
+    StoreLE16(&b[26], 1);
+    StoreLE16(&b[28], 32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &b[54 + size_t((y * w + x) * 4)];
+            const bool plain = x >= 16;
+            p[0] = plain ? 10 : static_cast<uint8_t>(x * 13 + y);
+            p[1] = plain ? 20 : static_cast<uint8_t>(y * 50);
+            p[2] = plain ? 30 : static_cast<uint8_t>(x * 7);
+            p[3] = static_cast<uint8_t>(x * 31 + y * 17 + 1);
+        }
+    return b;
+}
+
+// The red, green, blue of every pixel of an exported payload file.
+std::vector<SDL_Color> ExportedPixels(const std::string& path) {
+    const bool png = path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0;
+    SDL_Surface* s = png ? g_pImage->LoadPNG(path.c_str()) : SDL_LoadBMP(path.c_str());
+    std::vector<SDL_Color> out;
+    if (!s) return out;
+    SDL_LockSurface(s);
+    for (int y = 0; y < s->h; ++y)
+        for (int x = 0; x < s->w; ++x) {
+            const Uint8* p = static_cast<const Uint8*>(s->pixels) + y * s->pitch + x * s->format->BytesPerPixel;
+            Uint32 v = 0;
+            for (int i = 0; i < s->format->BytesPerPixel; ++i) v |= Uint32(p[i]) << (8 * i);
+            SDL_Color c{};
+            SDL_GetRGB(v, s->format, &c.r, &c.g, &c.b);
+            out.push_back(c);
+        }
+    SDL_UnlockSurface(s);
+    SDL_FreeSurface(s);
+    return out;
+}
+
+// Every element of the document (widgets included) with a "source", by name
+// (a widget's state image by "widget/state").
+std::map<std::string, const TiXmlElement*> Sources(const TiXmlElement* root) {
+    std::map<std::string, const TiXmlElement*> out;
+    for (const TiXmlElement* e : conv::Children(root)) {
+        if (std::string(e->Value()) == "panel") {
+            for (const TiXmlElement* w : conv::Children(e))
+                for (const TiXmlElement* i : conv::Children(w, "image"))
+                    out[std::string(w->Attribute("name")) + "/" + i->Attribute("state")] = i;
+        } else if (e->Attribute("source")) {
+            out[e->Attribute("name")] = e;
+        }
+    }
+    return out;
+}
+
+class RealInput : public ::testing::Test {
+protected:
+    testsupport::SdkSession sdk;
+    testsupport::TempDir dir;
+    std::string out;
+};
+
+TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
+    const std::vector<PngCase> cases = {
+        {"pal1", PNG_COLOR_TYPE_PALETTE, 1, false, true},  {"pal2", PNG_COLOR_TYPE_PALETTE, 2, false, true},
+        {"pal4", PNG_COLOR_TYPE_PALETTE, 4, true, true},   {"pal8", PNG_COLOR_TYPE_PALETTE, 8, false, true},
+        {"grey1", PNG_COLOR_TYPE_GRAY, 1, false, false},   {"grey2", PNG_COLOR_TYPE_GRAY, 2, true, false},
+        {"grey4", PNG_COLOR_TYPE_GRAY, 4, false, false},   {"grey8", PNG_COLOR_TYPE_GRAY, 8, true, false},
+        {"grey16", PNG_COLOR_TYPE_GRAY, 16, false, false}, {"greyk", PNG_COLOR_TYPE_GRAY, 8, false, true},
+        {"rgbk", PNG_COLOR_TYPE_RGB, 8, false, true},      {"rgb16k", PNG_COLOR_TYPE_RGB, 16, true, true},
+    };
+    // Per case: image, two tiles, sprite, widget and its three state images.
+    std::string doc = "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"in.vlt\" totalblocks=\"" +
+                      std::to_string(cases.size() * 8) + "\">\n";
+    std::string panel = "<panel name=\"default\" xposition=\"0\" yposition=\"0\" width=\"800\" height=\"600\" "
+                        "alphamod=\"0\">\n";
+    for (const PngCase& c : cases) {
+        const std::string file = std::string(c.name) + ".png";
+        ASSERT_TRUE(WritePng(dir / file, c)) << c.name;
+        const std::string src = "source=\"" + file + "\" ";
+        const std::string n = c.name;
+        doc += "<image name=\"i" + n + "\" " + src + "alphablending=\"per-pixel\"/>\n";
+        doc += "<tile name=\"t" + n + "\" " + src +
+               "alphablending=\"per-pixel\" xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>\n";
+        // A per-surface tile from the same file keeps the key its element gives.
+        doc += "<tile name=\"k" + n + "\" " + src +
+               "alphablending=\"per-pSurface\" alphamod=\"255\" colorkey=\"1\" xposition=\"0\" yposition=\"0\" "
+               "tileset=\"disabled\"/>\n";
+        doc += "<sprite name=\"s" + n + "\" " + src + "alphablending=\"per-pixel\" xoffset=\"" + std::to_string(kW) +
+               "\" yoffset=\"" + std::to_string(kH) +
+               "\"><animation id=\"0\" type=\"2\" status=\"32768\" frames=\"1\" hotx=\"0\" hoty=\"0\" "
+               "starframe=\"0\" endframe=\"1\"><frame id=\"0\" ms=\"100\"/></animation></sprite>\n";
+        panel += "<widget name=\"w" + n +
+                 "\" type=\"button\" id=\"1\" xposition=\"1\" yposition=\"2\" key=\"0\" selectboxRGB=\"0\" value=\"0\" "
+                 "range=\"0\"><image state=\"normal\" " + src + "alphablending=\"per-pixel\"/><image "
+                 "state=\"pressed\" " + src + "alphablending=\"per-pixel\"/><image state=\"deactivated\" " + src +
+                 "alphablending=\"per-pixel\"/></widget>\n";
+    }
+    doc += panel + "</panel>\n</ORB>\n";
+    ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
+
+    ASSERT_EQ(RunBundlex({"in.xml", "in.vlt"}, out, dir.path()), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+    ASSERT_EQ(RunBundlex({"in.vlt", "ex.xml"}, out, dir.path()), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+    EXPECT_EQ(RunBundlex({"--verify", "in.vlt"}, out, dir.path()), 0) << out;
+
+    TiXmlDocument ex;
+    ASSERT_TRUE(ex.LoadFile((dir / "ex.xml").c_str()));
+    const auto sources = Sources(ex.RootElement());
+    for (const PngCase& c : cases) {
+        const std::string n = c.name;
+        for (const std::string& element : std::vector<std::string>{"i" + n, "t" + n, "k" + n, "s" + n, "w" + n + "/normal"}) {
+            SCOPED_TRACE(element);
+            const auto it = sources.find(element);
+            ASSERT_NE(it, sources.end()) << "not exported";
+            const std::vector<SDL_Color> px = ExportedPixels(dir / it->second->Attribute("source"));
+            ASSERT_EQ(px.size(), size_t(kW * kH));
+            for (int y = 0; y < kH; ++y)
+                for (int x = 0; x < kW; ++x) {
+                    const SDL_Color want = Expected(c, x, y), got = px[size_t(y * kW + x)];
+                    ASSERT_TRUE(want.r == got.r && want.g == got.g && want.b == got.b) << "pixel " << x << "," << y;
+                }
+            // A key that came only from the PNG's tRNS is not a key of the
+            // element (white pixels of an RGB image must not turn transparent);
+            // the per-surface tile keeps the key its element gave.
+            const char* key = it->second->Attribute("colorkey");
+            if (element[0] == 'k') {
+                ASSERT_NE(key, nullptr);
+                // Paletted and grey tiles keep palette index 1; true-colour
+                // ones the colour value 1.
+                EXPECT_STREQ(key, "1");
+            } else if (key) {
+                EXPECT_STREQ(key, "-1");
+            }
+        }
+    }
+}
+
+TEST_F(RealInput, SpriteFromBmpWithUnusedFourthByteKeepsItsFrameCountOverRoundTrips) {
+    ASSERT_TRUE(testsupport::WriteFile(dir / "sheet.bmp", Bmp32WithFourthByte()));
+    const std::string doc =
+        "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"a.vlt\">\n"
+        "<sprite name=\"hero\" source=\"sheet.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\" "
+        "xoffset=\"4\" yoffset=\"4\"><animation id=\"0\" type=\"2\" status=\"32768\" frames=\"0\" hotx=\"0\" "
+        "hoty=\"0\" starframe=\"0\" endframe=\"0\"/></sprite>\n</ORB>\n";
+    ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
+    std::vector<std::string> frames;
+    const std::vector<std::vector<std::string>> steps = {{"in.xml", "a.vlt"}, {"a.vlt", "a.xml"},
+                                                         {"a.xml", "b.vlt"},  {"b.vlt", "b.xml"},
+                                                         {"b.xml", "c.vlt"},  {"c.vlt", "c.xml"}};
+    for (const auto& step : steps) {
+        ASSERT_EQ(RunBundlex(step, out, dir.path()), 0) << out;
+        if (step[1].find(".xml") == std::string::npos) continue;
+        TiXmlDocument d;
+        ASSERT_TRUE(d.LoadFile((dir / step[1]).c_str()));
+        const TiXmlElement* anim = d.RootElement()->FirstChildElement("sprite")->FirstChildElement("animation");
+        ASSERT_NE(anim, nullptr);
+        frames.push_back(anim->Attribute("frames"));
+    }
+    EXPECT_EQ(frames, (std::vector<std::string>{"4", "4", "4"}));
+}
+
+}  // namespace
+
+namespace {
+
+// Earlier versions gave grey PNGs an 8-bit surface with the RGB masks and
+// stored those masks in tile and sprite blocks; such blocks must load.
+TEST(RealInputBlocks, EightBitBlocksWithRgbMasksFromEarlierVersionsStillLoad) {
+    testsupport::SdkSession sdk;
+    testsupport::TempDir dir;
+    const std::string pkg = dir / "old.vlt";
+    {
+        conv::Builder b(pkg);
+        for (const char* name : {"tile", "sprite"}) {
+            SDL_Surface* s = SDL_CreateRGBSurface(0, 4, 4, 8, 0xFF, 0xFF00, 0xFF0000, 0);
+            ASSERT_NE(s, nullptr);
+            for (int i = 0; i < 16; ++i) static_cast<Uint8*>(s->pixels)[(i / 4) * s->pitch + i % 4] = Uint8(i * 9);
+            if (name[0] == 't') b.Tile(name, s);
+            else b.Sprite(name, s, 4, 4);
+        }
+    }
+    std::string out;
+    EXPECT_EQ(RunBundlex({"--verify", pkg}, out), 0) << out;
+}
+
+}  // namespace

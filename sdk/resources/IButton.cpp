@@ -14,6 +14,7 @@
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
+#include "resources/GraphicBlock.h"
 #include "resources/Tile.h"
 
 struct IButton::State {
@@ -99,7 +100,8 @@ void ImageLine(const CTile* t, const char* label) {
     else if (s->flags & SDL_SRCALPHA) LOG_PRINT(0, "per-surface (%d)", s->format->alpha);
     else LOG_PRINT(0, "disabled");
     LOG_PRINT(0, " - Colorkey: ");
-    if (s->flags & SDL_SRCCOLORKEY) {
+    // SDL_GetRGB reads a paletted surface's key from the palette unchecked.
+    if (graphicblock::HasColorKey(s) && graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
         Uint8 r, g, b;
         SDL_GetRGB(s->format->colorkey, s->format, &r, &g, &b);
         LOG_PRINT(0, "RGB(%d,%d,%d)\n", r, g, b);

@@ -441,9 +441,15 @@ TEST_F(SoundPackage, ExportWithoutNameUsesFormatAndStaysInCurrentDirectory) {
     EXPECT_TRUE(g_pSoundFX->Export(pkg, "../../escape", 0, nullptr));
     EXPECT_TRUE(FileExists(".._.._escape.AIFF"));
     EXPECT_FALSE(FileExists(dir / "escape.AIFF"));
-    // Format not recognised: the block type names the extension.
+    // Format not recognised: the block type names the extension; a WAV
+    // that does not decode (u-law samples) is still named by its head.
     EXPECT_TRUE(g_pSoundFX->Export(pkg, "odd", 0, nullptr));
     EXPECT_EQ(ReadFile("odd.SND"), ReadFile(junk));
+    std::vector<uint8_t> ulaw = Wav(8000, 1, 8, 40);
+    StoreLE16(&ulaw[20], 7);
+    ASSERT_GT(g_pSoundFX->SoundImport(pkg, "ulaw", File("ulaw.wav", ulaw).c_str()), 0);
+    EXPECT_TRUE(g_pSoundFX->Export(pkg, "ulaw", 0, nullptr));
+    EXPECT_EQ(ReadFile("ulaw.WAV"), ulaw);
     // A name nobody gave never replaces an existing file.
     ASSERT_TRUE(WriteFile("boom.AIFF", {1, 2, 3}));
     LogCapture cap;

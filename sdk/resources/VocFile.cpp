@@ -128,7 +128,9 @@ bool ReadFormat(const uint8_t* d, size_t n, Format& f, const char*& why) {
                 if (!body.u32le(frequency) || !body.u8(bits) || !body.u8(channels) || !body.u16le(codec) ||
                     !body.skip(4))
                     return Fail(why, "a VOC sound block is shorter than its header");
-                if (frequency == 0) return Fail(why, "a VOC sample rate is zero");
+                // SDL keeps the frequency in an int; the loader takes
+                // 0xFFFFFFFF for its "no rate yet".
+                if (frequency == 0 || frequency > 0x7FFFFFFF) return Fail(why, "a VOC sample rate is out of range");
                 if (rate != kNoRate && frequency != rate) return Fail(why, "the VOC blocks' sample rates differ");
                 rate = frequency;
                 rateIsCode = false;

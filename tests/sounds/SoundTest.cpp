@@ -347,6 +347,7 @@ TEST(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
         {"16-bit block 8 bytes short, as sox writes it", Voc().NewSound(22050, 16, 1, 4, 300, 12 + 292).End().b},
         {"half a 16-bit sample", Voc().NewSound(22050, 16, 1, 4, 301).End().b},
         {"no channels", Voc().NewSound(22050, 8, 0, 0, 50).End().b},
+        {"frequency beyond SDL's int", Voc().NewSound(0xFFFFFFFF, 8, 1, 0, 50).End().b},
         {"block longer than the file", Voc().Block(1, {131, 0}, 10, 40).b},
         {"check word does not match", Voc(0x010A, 0x1234).Sound(131, 50).End().b},
         {"unknown block type", Voc().Sound(131, 50).Block(10, {1, 2}).End().b},

@@ -4,6 +4,9 @@
 // checksum); a 3.0 file is reported as needing the upgrade and is not
 // opened, since opening rebuilds it. Every live block is then loaded (its
 // storage mode undone) and decoded through the class that owns its type.
+// A sound or music block holds the user's own file: one that loads but does
+// not decode is still sound, and only named in a note, since the export
+// carries its bytes as they are.
 // Nothing is ever written: the 1.0 layouts ("TILE", "TILB", "SPR", "FONT"),
 // which the classes' Load would upgrade inside the package, are decoded
 // from the loaded copy of their payload through the classes' payload
@@ -63,8 +66,9 @@ public:
             if (!e.deleted()) liveByKey_[{e.name, e.type}]++;
     }
 
-    // The reason a live entry is not sound, or an empty text.
-    std::string Check(const Entry& e) {
+    // The reason a live entry is not sound, or an empty text; note gets
+    // what is worth saying about a sound one.
+    std::string Check(const Entry& e, std::string& note) {
         if (liveByKey_[{e.name, e.type}] > 1)
             return "another live block has the same name and type; only the first of them can be loaded";
         const KindRow* row = FindKind(e.type);
@@ -101,18 +105,11 @@ public:
                 if (r < 0) return std::string("the font does not decode: ") + (reason ? reason : "malformed payload");
                 return "the font bitmap does not hold 94 glyphs separated by marker columns";
             }
-            case BlockKind::Sound: {
-                AudioInfo ai;
-                std::memset(&ai, 0, sizeof ai);
-                if (g_pSoundFX && g_pSoundFX->SoundInfo(pkg_, e.name.c_str(), &ai)) return std::string();
-                return "the sound is not a WAV, AIFF, VOC or Ogg Vorbis file that decodes";
-            }
-            case BlockKind::Music: {
-                AudioInfo ai;
-                std::memset(&ai, 0, sizeof ai);
-                if (g_pSoundFX && g_pSoundFX->MusicInfo(pkg_, e.name.c_str(), &ai)) return std::string();
-                return "the music is not an Ogg Vorbis, IT, XM, S3M or MOD file that decodes";
-            }
+            case BlockKind::Sound:
+            case BlockKind::Music:
+                if (size == 0) return "the block is empty: it holds no audio file";
+                NoteAudio(e, row->kind == BlockKind::Music, note);
+                return std::string();
             case BlockKind::Widget: return CheckWidget(e, data, size);
             default: return std::string();
         }
@@ -125,6 +122,20 @@ public:
     }
 
 private:
+    // A sound or music block that loads holds the user's file: one that does
+    // not decode is only noted.
+    void NoteAudio(const Entry& e, bool music, std::string& note) {
+        AudioInfo ai;
+        std::memset(&ai, 0, sizeof ai);
+        const bool decoded = g_pSoundFX && (music ? g_pSoundFX->MusicInfo(pkg_, e.name.c_str(), &ai)
+                                                  : g_pSoundFX->SoundInfo(pkg_, e.name.c_str(), &ai));
+        if (!decoded)
+            note = music ? "the music is not an Ogg Vorbis, IT, XM, S3M or MOD file that the SDK decodes; its bytes "
+                           "are kept and exported as they are"
+                         : "the sound is not a WAV, AIFF, VOC or Ogg Vorbis file that the SDK decodes; its bytes are "
+                           "kept and exported as they are";
+    }
+
     bool LiveStateImage(const std::string& name, bool& damaged) const {
         for (const char* type : {"TILB2", "TILB"}) {
             auto it = liveByKey_.find({name, type});
@@ -165,6 +176,7 @@ private:
     std::set<std::pair<std::string, std::string>> damaged_;
 };
 
+// A block named in the report: a failure with its reason, or a note.
 struct Failure {
     uint64_t index;
     const Entry* entry;
@@ -210,7 +222,7 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
     }
 
     Verifier v(pkg, entries);
-    std::vector<Failure> failures;
+    std::vector<Failure> failures, notes;
     std::vector<std::pair<uint64_t, const Entry*>> widgets;
     uint64_t live = 0, legacy = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -223,12 +235,15 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
             widgets.push_back({i + 1, &e});
             continue;
         }
-        const std::string reason = v.Check(e);
+        std::string note;
+        const std::string reason = v.Check(e, note);
         v.NoteResult(e, reason);
         if (!reason.empty()) failures.push_back({i + 1, &e, reason});
+        if (!note.empty()) notes.push_back({i + 1, &e, note});
     }
     for (const auto& w : widgets) {
-        const std::string reason = v.Check(*w.second);
+        std::string note;
+        const std::string reason = v.Check(*w.second, note);
         if (!reason.empty()) failures.push_back({w.first, w.second, reason});
     }
     g_pStuffVLT->Close(pkg);
@@ -259,6 +274,15 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
                 .Field("reason", f.reason)
                 .EndObject();
         w.EndArray();
+        w.Key("notes").BeginArray();
+        for (const Failure& f : notes)
+            w.BeginObject()
+                .Field("index", f.index)
+                .Field("name", f.entry->name)
+                .Field("type", f.entry->type)
+                .Field("note", f.reason)
+                .EndObject();
+        w.EndArray();
         if (!complete) w.Field("error", "a read error stopped the walk over the entries");
         w.EndObject();
         std::fputs(w.str().c_str(), out);
@@ -269,6 +293,9 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
                  head.versionText.c_str(), static_cast<unsigned long long>(live));
     for (const Failure& f : failures)
         std::fprintf(out, " - Error: block %llu '%s' (%s): %s.\n", static_cast<unsigned long long>(f.index),
+                     SafeText(f.entry->name).c_str(), SafeText(f.entry->type).c_str(), f.reason.c_str());
+    for (const Failure& f : notes)
+        std::fprintf(out, " - Info: block %llu '%s' (%s): %s.\n", static_cast<unsigned long long>(f.index),
                      SafeText(f.entry->name).c_str(), SafeText(f.entry->type).c_str(), f.reason.c_str());
     if (!complete)
         std::fprintf(out, " - Error: a read error stopped the walk after %llu entries.\n",

@@ -222,20 +222,37 @@ bool UsableFormat(const std::string& f) {
     return true;
 }
 
+// A sound or music block holds the user's own file. One that the SDK cannot
+// decode (u-law or float samples, AIFF-C, a VOC that SDL_mixer would
+// misread, or no audio format at all) is still written out byte for byte:
+// named by what its first bytes say, or ".bin" when they name nothing, with
+// a warning. Only a block that does not load is not exported.
 bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     const orb::KindRow& row = orb::Row(music ? orb::Kind::Music : orb::Kind::Sound);
+    const uint8_t kind = music ? 1 : 0;
     AudioInfo info;
     std::memset(&info, 0, sizeof info);
-    const bool known = music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
-    const std::string format(info.format, strnlen(info.format, sizeof info.format));
-    if (!known || !UsableFormat(format)) return false;
+    const bool decoded = music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info)
+                               : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
+    if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return false;
+    std::string format(info.format, strnlen(info.format, sizeof info.format));
+    const bool named = !format.empty();
+    if (!named) format = "bin";
+    if (!UsableFormat(format)) return false;
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, "." + format));
     Trovalis.CreatePath(path.c_str());
-    if (!g_pSoundFX->Export(s.pkg, n.c_str(), music ? 1 : 0, path.c_str()) ||
+    if (!g_pSoundFX->Export(s.pkg, n.c_str(), kind, path.c_str()) ||
         !FileHasSize(path, static_cast<long long>(info.size))) {
         ::unlink(path.c_str());
         return false;
     }
+    if (!decoded && named)
+        std::printf("\n - WARNING: %s '%s' (%s) cannot be decoded; its bytes were exported unchanged to '%s'.\n",
+                    row.word, orb::Printable(n).c_str(), format.c_str(), orb::Printable(path).c_str());
+    else if (!decoded)
+        std::printf("\n - WARNING: %s '%s' is in no audio format the SDK knows; its bytes were exported unchanged "
+                    "to '%s'.\n",
+                    row.word, orb::Printable(n).c_str(), orb::Printable(path).c_str());
     if (!Open(s, row.tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetText(s, orb::attr::kSource, path.c_str());

@@ -4,10 +4,14 @@
 //
 // Identification by the first bytes: "RIFF"/"WAVE" WAV, "FORM" AIFF, "OggS"
 // Ogg Vorbis, "Crea" VOC for sounds; for music Ogg first, then "IMPM" IT,
-// "Extended Module" XM, "SCRM" at offset 44 S3M, anything else MOD.
+// "Extended Module" XM, "SCRM" at offset 44 S3M, anything else MOD. WAV,
+// AIFF and Ogg data are decoded once by SDL's and SDL_mixer's loaders after
+// the checks those loaders leave out; VOC files are read by the SDK's own
+// walk of their blocks (VocFile.h), never by SDL_mixer's VOC loader.
 #include "resources/ISoundFX.h"
 
 #include "resources/GraphicBlock.h"
+#include "resources/VocFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -192,26 +196,6 @@ bool AiffComplete(const uint8_t* d, size_t n) {
     return haveComm && haveSsnd && start <= n && need <= n - start;
 }
 
-// SDL_mixer's VOC loader sets the sample size only in sound data blocks
-// (types 1 and 9) and divides by it at the end: a file whose blocks hold
-// only silence or text divided by an unset value (zero: a crash). The data
-// must reach a sound data block, walking the blocks as the loader does: the
-// first at the offset the header gives, each a type byte, a 24-bit length
-// and its body, type 0 ending the data.
-bool VocHasSoundData(const uint8_t* d, size_t n) {
-    constexpr size_t kVocHeader = 26;
-    if (n < kVocHeader) return false;
-    size_t pos = LoadLE16(d + 20);
-    while (pos < n && d[pos] != 0) {
-        if (n - pos < 4) return false;
-        if (d[pos] == 1 || d[pos] == 9) return true;
-        const size_t length = size_t(d[pos + 1]) | size_t(d[pos + 2]) << 8 | size_t(d[pos + 3]) << 16;
-        if (length > n - pos - 4) return false;
-        pos += 4 + length;
-    }
-    return false;
-}
-
 // Decodes the whole stream with a loader and fills r. The stream is closed
 // here, not by the loader, whose error paths do not always close it.
 using Loader = SDL_AudioSpec* (*)(SDL_RWops*, int, SDL_AudioSpec*, Uint8**, Uint32*);
@@ -236,12 +220,8 @@ bool Decode(Loader load, InfoSource& src, AudioInfo* r) {
     return true;
 }
 
-uint32_t FirstTag(SDL_RWops* rw) {
-    uint8_t b[4] = {};
-    if (SDL_RWread(rw, b, 1, 4) != 4) std::memset(b, 0, sizeof b);
-    SDL_RWseek(rw, 0, RW_SEEK_SET);
-    return LoadLE32(b);
-}
+// The first four bytes as one little-endian value; 0 for shorter data.
+uint32_t FirstTag(const uint8_t* d, size_t n) { return n >= 4 ? LoadLE32(d) : 0; }
 
 }  // namespace
 
@@ -335,12 +315,16 @@ bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* out
         path = output;
     } else {
         // Without an output name the file takes the block's name and the
-        // format found in it; when the format cannot be found the block type
-        // stands in, so the file is still named after what it came from.
+        // format found in it: decoded, else named by its first bytes; when
+        // those name no format the block type stands in, so the file is
+        // still named after what it came from.
         AudioInfo r;
         std::memset(&r, 0, sizeof r);
         const bool known = isMusic ? MusicInfo(id, name, &r) : SoundInfo(id, name, &r);
-        const std::string ext = known && r.format[0] ? std::string(r.format) : (isMusic ? "MUS" : "SND");
+        const char* head = FormatOfHead(block.info.data, block.info.size, isMusic);
+        const std::string ext = known && r.format[0] ? std::string(r.format)
+                                : head               ? std::string(head)
+                                                     : std::string(isMusic ? "MUS" : "SND");
         path = LocalFileName(name) + "." + ext;
         derived = true;
     }
@@ -386,31 +370,36 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
                   PointerText(r));
         return false;
     }
-    const uint32_t tag = FirstTag(src.rw);
-    Loader load = nullptr;
-    const char* text = nullptr;
-    bool sound = true;  // the checks the loader leaves out
-    if (tag == kTagRIFF || tag == kTagWAVE) {
-        load = SDL_LoadWAV_RW;
-        text = "WAV";
-        sound = WavChunksFit(src.data, src.size);
-    } else if (tag == kTagFORM) {
-        load = Mix_LoadAIFF_RW;
-        text = "AIFF";
-        sound = AiffComplete(src.data, src.size);
-    } else if (tag == kTagOggS) {
-        load = Mix_LoadOGG_RW;
-        text = "OGG";
-    } else if (tag == kTagCrea) {
-        load = Mix_LoadVOC_RW;
-        text = "VOC";
-        sound = VocHasSoundData(src.data, src.size);
-    } else {
+    const char* text = FormatOfHead(src.data, src.size, 0);
+    if (!text) {
         LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound format unknown.\n",
                   id ? PackageName(id) : "none", Text(name), PointerText(r));
         return false;
     }
     SetFormat(r, text);
+    if (std::strcmp(text, "VOC") == 0) {
+        // Read from the blocks, never by SDL_mixer's VOC loader (VocFile.h).
+        vocfile::Format voc;
+        const char* why = nullptr;
+        if (!vocfile::ReadFormat(src.data, src.size, voc, why)) {
+            SDL_SetError("Damaged VOC data: %s", why);
+            return false;
+        }
+        r->channels = voc.channels;
+        r->sampleFormat = voc.sampleFormat;
+        r->frequency = voc.frequency;
+        r->size = src.size;
+        return true;
+    }
+    Loader load = Mix_LoadOGG_RW;
+    bool sound = true;  // the checks the loader leaves out
+    if (std::strcmp(text, "WAV") == 0) {
+        load = SDL_LoadWAV_RW;
+        sound = WavChunksFit(src.data, src.size);
+    } else if (std::strcmp(text, "AIFF") == 0) {
+        load = Mix_LoadAIFF_RW;
+        sound = AiffComplete(src.data, src.size);
+    }
     if (!sound) {
         SDL_SetError("Damaged %s data", text);
         return false;
@@ -437,24 +426,10 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
                   PointerText(r));
         return false;
     }
-    if (FirstTag(src.rw) == kTagOggS) {
-        SetFormat(r, "OGG");
+    const char* text = FormatOfHead(src.data, src.size, 1);
+    if (std::strcmp(text, "OGG") == 0) {
+        SetFormat(r, text);
         return Decode(Mix_LoadOGG_RW, src, r);
-    }
-    // Tracker modules are named from their headers; data shorter than a
-    // header simply matches none of them.
-    uint8_t head[38] = {};
-    const int got = SDL_RWread(src.rw, head, 1, sizeof head);
-    const char* text = "MOD";
-    if (got >= 4 && std::memcmp(head, "IMPM", 4) == 0) {
-        text = "IT";
-    } else if (got >= 15 && std::memcmp(head, "Extended Module", 15) == 0) {
-        text = "XM";
-    } else {
-        uint8_t scrm[4] = {};
-        if (SDL_RWseek(src.rw, 44, RW_SEEK_SET) == 44 && SDL_RWread(src.rw, scrm, 1, 4) == 4 &&
-            std::memcmp(scrm, "SCRM", 4) == 0)
-            text = "S3M";
     }
     SetFormat(r, text);
     r->channels = 0;
@@ -462,6 +437,41 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
     r->frequency = 0;
     r->size = src.size;
     return true;
+}
+
+bool ISoundFX::Identify(int id, const char* name, uint8_t music, AudioInfo* r) {
+    if (!r || id < 1) return false;
+    graphicblock::LoadedBlock block;
+    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, music ? "MUS" : "SND", name, &block.info) == 0 ||
+        !block.info.data) {
+        LOG_PRINT(0, " . [ISoundFX->Identify('%s','%s',%d,0x%x)] Error: %s block not found.\n", PackageName(id),
+                  Text(name), music, PointerText(r), music ? "music" : "sound");
+        return false;
+    }
+    const char* text = FormatOfHead(block.info.data, block.info.size, music);
+    SetFormat(r, text ? text : "");
+    r->channels = 0;
+    r->sampleFormat = 0;
+    r->frequency = 0;
+    r->size = block.info.size;
+    return true;
+}
+
+const char* ISoundFX::FormatOfHead(const uint8_t* d, size_t n, uint8_t music) {
+    const uint32_t tag = d ? FirstTag(d, n) : 0;
+    if (tag == kTagOggS) return "OGG";
+    if (music) {
+        // Tracker modules are named from their headers; data shorter than a
+        // header simply matches none of them.
+        if (n >= 4 && std::memcmp(d, "IMPM", 4) == 0) return "IT";
+        if (n >= 15 && std::memcmp(d, "Extended Module", 15) == 0) return "XM";
+        if (n >= 48 && std::memcmp(d + 44, "SCRM", 4) == 0) return "S3M";
+        return "MOD";
+    }
+    if (tag == kTagRIFF || tag == kTagWAVE) return "WAV";
+    if (tag == kTagFORM) return "AIFF";
+    if (tag == kTagCrea) return "VOC";
+    return nullptr;
 }
 
 void ISoundFX::Free(int index, int kind) {

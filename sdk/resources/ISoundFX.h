@@ -1,8 +1,12 @@
 // The sound and music interface: "SND" and "MUS" blocks. One instance exists
 // (g_pSoundFX). A block holds the bytes of the original audio file
 // unchanged; the information operations identify the format and, for
-// sampled formats, decode the data once to report its sample format.
+// sampled formats, decode the data once to report its sample format (VOC
+// files are read by the SDK's own walk of their blocks, see VocFile.h).
+// Identify names the format from the first bytes alone, for blocks that do
+// not decode but are still the user's file.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include <SDL.h>
@@ -48,6 +52,17 @@ public:
     // With id 0, name is a file name.
     bool SoundInfo(int id, const char* name, AudioInfo* info);
     bool MusicInfo(int id, const char* name, AudioInfo* info);
+    // The block's format from its first bytes alone (FormatOfHead; "" for a
+    // sound whose bytes name no format) and its size; channels, sample
+    // format and frequency 0. Nothing is decoded: a WAV of u-law samples is
+    // "WAV" here while SoundInfo refuses it. False only when the block does
+    // not load.
+    bool Identify(int id, const char* name, uint8_t music, AudioInfo* info);
+    // The format that the first bytes of audio data name, without decoding:
+    // for sounds "WAV" ("RIFF" or "WAVE" at 0), "AIFF" ("FORM"), "OGG"
+    // ("OggS"), "VOC" ("Crea"), or null; for music "OGG", then "IT" ("IMPM"),
+    // "XM" ("Extended Module"), "S3M" ("SCRM" at 44), anything else "MOD".
+    static const char* FormatOfHead(const uint8_t* data, size_t size, uint8_t music);
     // Frees every sound (kind non-zero, index 0..255) or music piece (kind 0,
     // index 0..31) in the process-wide tables; other indices do nothing.
     void Free(int index, int kind);
@@ -63,8 +78,9 @@ private:
     int Import(int id, const char* name, const char* file, bool isMusic);
 };
 
-// SDL_mixer 1.2 exports these loaders without declaring them in its header.
-// Each decodes a whole stream into a buffer freed with SDL_FreeWAV and, with
+// SDL_mixer 1.2 exports these loaders without declaring them in its header
+// (the VOC loader is not called by the SDK; tests compare it with the
+// SDK's own VOC walk). Each decodes a whole stream into a buffer freed with SDL_FreeWAV and, with
 // freesrc non-zero, closes the stream whether or not it succeeded.
 extern "C" {
 SDL_AudioSpec* Mix_LoadAIFF_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "CommandsFixtures.h"
+#include "core/Endian.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/IButton.h"
@@ -165,4 +166,113 @@ TEST(CheckRoundTrip, PackageWhoseBlocksNoDocumentCarriesLosesThemAll) {
     EXPECT_NE(out.find("blocks of type 'DATA' are not carried"), std::string::npos) << out;
     EXPECT_EQ(out.find("could not open the given XML"), std::string::npos) << out;
     EXPECT_NE(out.find(Survive(0, 2)), std::string::npos) << out;
+}
+
+namespace {
+
+// Audio files that SDL and SDL_mixer cannot decode, as real packages hold
+// them: WAV files of u-law (format tag 7), float (3) and 24-bit PCM samples,
+// an AIFF-C file, and a 16-bit VOC file whose block length falls 8 bytes
+// short of its samples (as sox writes them).
+std::vector<uint8_t> Wav(uint16_t tag, uint16_t bits, std::vector<uint8_t> fmtExtra) {
+    std::vector<uint8_t> fmt(16), data(96 * bits / 8, 0x5D);
+    StoreLE16(&fmt[0], tag);
+    StoreLE16(&fmt[2], 1);
+    StoreLE32(&fmt[4], 8000);
+    StoreLE32(&fmt[8], 8000 * bits / 8);
+    StoreLE16(&fmt[12], static_cast<uint16_t>(bits / 8));
+    StoreLE16(&fmt[14], bits);
+    fmt.insert(fmt.end(), fmtExtra.begin(), fmtExtra.end());
+    std::vector<uint8_t> w{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 0, 0, 0, 0};
+    StoreLE32(&w[16], static_cast<uint32_t>(fmt.size()));
+    w.insert(w.end(), fmt.begin(), fmt.end());
+    w.insert(w.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
+    StoreLE32(&w[w.size() - 4], static_cast<uint32_t>(data.size()));
+    w.insert(w.end(), data.begin(), data.end());
+    StoreLE32(&w[4], static_cast<uint32_t>(w.size() - 8));
+    return w;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+std::vector<uint8_t> Aifc() {
+    const std::string comm("\0\1\0\0\0\x40\0\x10\x40\x0B\xFA\0\0\0\0\0\0\0NONE\x0Enot compressed\0", 38);
+    std::string body = "AIFCFVER" + std::string("\0\0\0\4\xA2\x80\x51\x40", 8) + "COMM" +
+                       std::string("\0\0\0\x26", 4) + comm + "SSND" + std::string("\0\0\0\x88", 4) +
+                       std::string(8, '\0') + std::string(128, '\x21');
+    const uint32_t n = static_cast<uint32_t>(body.size());
+    return Bytes("FORM" + std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + body);
+}
+
+std::vector<uint8_t> ShortBlockVoc16() {
+    std::vector<uint8_t> v = Bytes(std::string("Creative Voice File\x1a\x1a\0\x0a\x01\x29\x11", 26));
+    v.insert(v.end(), {9, 12 + 92, 0, 0, 0x22, 0x56, 0, 0, 16, 1, 4, 0, 0, 0, 0, 0});
+    for (int i = 0; i < 100; ++i) v.push_back(static_cast<uint8_t>(0xC0 + i));
+    v.push_back(0);
+    return v;
+}
+
+}  // namespace
+
+// Sounds the SDK cannot decode were stored by the import and then dropped by
+// every export ("problem found exporting"), and --verify called them
+// damaged. They are the user's files: exported byte for byte under the
+// format their first bytes name (".bin" when none), with a warning; the
+// round trip keeps them and --verify and --check call them sound.
+TEST(CheckRoundTrip, SoundsTheSdkCannotDecodeAreExportedUnchangedAndAreSound) {
+    const struct Kind {
+        const char* name;
+        const char* element;
+        const char* file;
+        const char* exported;
+        std::vector<uint8_t> bytes;
+    } kinds[] = {
+        {"ulaw", "sound", "ulaw.wav", "snd_ulaw.WAV", Wav(7, 8, {0, 0})},
+        {"float", "sound", "float.wav", "snd_float.WAV", Wav(3, 32, {})},
+        {"pcm24", "sound", "pcm24.wav", "snd_pcm24.WAV", Wav(1, 24, {})},
+        {"aifc", "sound", "aifc.aiff", "snd_aifc.AIFF", Aifc()},
+        {"voc16", "sound", "voc16.voc", "snd_voc16.VOC", ShortBlockVoc16()},
+        {"noise", "sound", "noise.snd", "snd_noise.bin", Bytes("\x13\x37 no audio format at all")},
+        {"song", "music", "song.ogg", "mus_song.OGG", Bytes("OggS damaged beyond its first page")},
+    };
+    TempDir d;
+    std::string doc = "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"7\">\n";
+    for (const Kind& k : kinds) {
+        ASSERT_TRUE(testsupport::WriteFile(d / k.file, k.bytes));
+        doc += std::string("<") + k.element + " name=\"" + k.name + "\" source=\"" + k.file + "\"/>\n";
+    }
+    ASSERT_TRUE(testsupport::WriteFile(d / "doc.xml", Bytes(doc + "</ORB>\n")));
+    std::string out;
+    ASSERT_EQ(RunBundlex({"doc.xml", "pack.vlt"}, out, d.path()), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
+    // Exported, imported again and exported again: the same bytes each time.
+    for (const std::string base : {"pack", "again"}) {
+        if (base == "again") {
+            ASSERT_EQ(RunBundlex({"pack.xml", "again.vlt"}, out, d.path()), 0) << out;
+            EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
+        }
+        ASSERT_EQ(RunBundlex({base + ".vlt", base + ".xml"}, out, d.path()), 0) << out;
+        EXPECT_EQ(out.find("does not match"), std::string::npos) << out;
+        for (const Kind& k : kinds) {
+            const std::string path = base + "/" + k.exported;
+            EXPECT_EQ(ReadFile(d / path), k.bytes) << path;
+            EXPECT_NE(out.find("exported unchanged to '" + path + "'.\n"), std::string::npos) << out;
+        }
+        EXPECT_NE(out.find("\n - WARNING: sound 'ulaw' (WAV) cannot be decoded; its bytes were exported unchanged to '" +
+                           base + "/snd_ulaw.WAV'.\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("\n - WARNING: sound 'noise' is in no audio format the SDK knows; its bytes were exported "
+                           "unchanged to '" + base + "/snd_noise.bin'.\n"),
+                  std::string::npos)
+            << out;
+    }
+    EXPECT_EQ(RunBundlex({"--verify", "pack.vlt"}, out, d.path()), 0) << out;
+    EXPECT_NE(out.find(" - Info: block 1 'ulaw' (SND): the sound is not a WAV, AIFF, VOC or Ogg Vorbis file that the "
+                       "SDK decodes; its bytes are kept and exported as they are.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(" - 7 of 7 blocks are sound.\n"), std::string::npos) << out;
+    EXPECT_EQ(RunBundlex({"--check", "pack.vlt"}, out, d.path()), 0) << out;
+    EXPECT_NE(out.find(Survive(7, 7)), std::string::npos) << out;
 }

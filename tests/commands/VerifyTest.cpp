@@ -87,6 +87,32 @@ TEST(Verify, StoredDataThatCannotBeRestoredIsNamedWhileListStillWorks) {
     EXPECT_NE(out.find("blob"), std::string::npos);
 }
 
+// A sound or music block that loads but does not decode is only noted by
+// --verify and exported as it is; one whose stored data cannot be restored
+// is still damage, which verify names and the export cannot carry.
+TEST(Verify, MusicBlockThatDoesNotLoadIsStillDamagedUnlikeOneThatDoesNotDecode) {
+    TempDir d;
+    {
+        testsupport::SdkSession sdk;
+        {
+            Package p(d / "pack.vlt");
+            std::vector<uint8_t> xm(4000, 'x');
+            std::memcpy(xm.data(), "Extended Module: ", 17);
+            p.Raw("tune", "MUS", xm, compressed);
+            p.Raw("ogg", "MUS", {'O', 'g', 'g', 'S', 1, 2, 3}, crypted);
+        }
+        DamageFirstPayload(d / "pack.vlt");
+    }
+    std::string out;
+    EXPECT_EQ(RunBundlex({"--verify", "pack.vlt"}, out, d.path()), 1);
+    EXPECT_NE(out.find(" - Error: block 1 'tune' (MUS): the block does not load"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - Info: block 2 'ogg' (MUS): the music is not"), std::string::npos) << out;
+    EXPECT_NE(out.find(Sound(1, 2)), std::string::npos) << out;
+    EXPECT_EQ(RunBundlex({"pack.vlt"}, out, d.path()), 0);
+    EXPECT_NE(out.find("\n - WARNING: problem found exporting 'tune' music.\n"), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(d / "pack/mus_ogg.OGG"), (std::vector<uint8_t>{'O', 'g', 'g', 'S', 1, 2, 3}));
+}
+
 TEST(Verify, V3PackageIsReportedAsNeedingTheUpgradeAndLeftByteIdentical) {
     TempDir d;
     const auto v3 = V3Package();

@@ -13,6 +13,7 @@
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/ISoundFX.h"
+#include "resources/VocFile.h"
 
 using testsupport::FileExists;
 using testsupport::LogCapture;
@@ -232,38 +233,132 @@ TEST(SoundInfoFile, DamagedVocAndOggNeverCrash) {
     }
 }
 
-// SDL_mixer's VOC loader returns failure without freeing the buffer of the
-// blocks it has read when a later block is refused (found by fuzzing;
-// tests/data/fuzz/package). The leak shows in the sanitizer build.
-TEST(SoundInfoFile, VocWithABadSecondBlockIsRefusedAndItsBufferFreed) {
-    ISoundFX fx;
+namespace {
+
+// A VOC file: the 26-byte header (check word from version, or as given)
+// and the blocks as given, each a type byte, a 24-bit length and its body.
+struct Voc {
+    std::vector<uint8_t> b;
+    explicit Voc(uint16_t version = 0x010A, int check = -1) {
+        b.assign(26, 0);
+        std::memcpy(&b[0], "Creative Voice File\x1a", 20);
+        StoreLE16(&b[20], 26);
+        StoreLE16(&b[22], version);
+        StoreLE16(&b[24], static_cast<uint16_t>(check < 0 ? ~version + 0x1234 : check));
+    }
+    Voc& Block(uint8_t type, const std::vector<uint8_t>& body, size_t samples = 0, int length = -1) {
+        const uint32_t n = length < 0 ? static_cast<uint32_t>(body.size() + samples) : static_cast<uint32_t>(length);
+        b.insert(b.end(), {type, uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16)});
+        b.insert(b.end(), body.begin(), body.end());
+        for (size_t i = 0; i < samples; ++i) b.push_back(static_cast<uint8_t>(0x80 + i % 7));
+        return *this;
+    }
+    Voc& Sound(uint8_t code, size_t samples, uint8_t codec = 0) { return Block(1, {code, codec}, samples); }
+    Voc& NewSound(uint32_t freq, uint8_t bits, uint8_t channels, uint16_t codec, size_t bytes, int length = -1) {
+        return Block(9, {uint8_t(freq), uint8_t(freq >> 8), uint8_t(freq >> 16), uint8_t(freq >> 24), bits, channels,
+                         uint8_t(codec), uint8_t(codec >> 8), 0, 0, 0, 0}, bytes, length);
+    }
+    Voc& Silence(uint16_t samples, uint8_t code) { return Block(3, {uint8_t(samples), uint8_t(samples >> 8), code}); }
+    Voc& Stereo(uint16_t timeConstant, uint8_t mode = 1) {
+        return Block(8, {uint8_t(timeConstant), uint8_t(timeConstant >> 8), 0, mode});
+    }
+    Voc& End(std::vector<uint8_t> after = {}) {
+        b.push_back(0);
+        b.insert(b.end(), after.begin(), after.end());
+        return *this;
+    }
+};
+
+}  // namespace
+
+// VOC files are never given to SDL_mixer's loader; the SDK reads their
+// blocks itself and must report what that loader reports for every file
+// it reads correctly, decoded length included.
+TEST(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
     TempDir dir;
-    std::vector<uint8_t> voc = ReadFile(kData + "tone_8000_mono8.voc");
-    ASSERT_EQ(voc.back(), 0);  // the terminator block
-    // A second sound block with another sample rate code, which the loader
-    // refuses after it has read the first.
-    voc.back() = 1;
-    for (uint8_t b : {3, 0, 0, 0x50, 0, 0x80, 0}) voc.push_back(b);
-    const std::string f = dir / "cut.voc";
-    ASSERT_TRUE(WriteFile(f, voc));
-    AudioInfo r{};
-    EXPECT_FALSE(fx.SoundInfo(0, f.c_str(), &r));
+    ISoundFX fx;
+    const struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"8-bit mono", Voc().Sound(131, 200).End().b},
+        {"text, silence and continuation", Voc().Block(5, {'h', 'i', 0}).Sound(156, 50).Silence(900, 156)
+                                                .Block(2, {}, 70).Silence(500, 100).End().b},
+        {"no end block", Voc().Sound(131, 64).b},
+        {"new 8-bit", Voc().NewSound(22050, 8, 1, 0, 300).End().b},
+        {"new 16-bit mono", Voc().NewSound(22050, 16, 1, 4, 300).Block(2, {}, 100).End().b},
+        {"new 16-bit stereo", Voc().NewSound(44100, 16, 2, 4, 400).End({0}).b},
+        {"stereo through an extended block", Voc().Stereo(59732).Sound(0, 200).End().b},
+        {"real file from sox", ReadFile(kData + "tone_8000_mono8.voc")},
+    };
+    for (const Case& c : cases) {
+        vocfile::Format f;
+        const char* why = nullptr;
+        ASSERT_TRUE(vocfile::ReadFormat(c.bytes.data(), c.bytes.size(), f, why)) << c.what << ": " << why;
+        SDL_RWops* rw = SDL_RWFromConstMem(c.bytes.data(), static_cast<int>(c.bytes.size()));
+        SDL_AudioSpec spec{};
+        Uint8* buf = nullptr;
+        Uint32 len = 0;
+        ASSERT_TRUE(Mix_LoadVOC_RW(rw, 1, &spec, &buf, &len)) << c.what << ": " << SDL_GetError();
+        SDL_FreeWAV(buf);
+        EXPECT_EQ(f.decodedBytes, len) << c.what;
+        const std::string file = dir / "a.voc";
+        ASSERT_TRUE(WriteFile(file, c.bytes));
+        AudioInfo r{};
+        ASSERT_TRUE(fx.SoundInfo(0, file.c_str(), &r)) << c.what;
+        EXPECT_EQ(Format(r), "VOC");
+        EXPECT_EQ(r.channels, spec.channels) << c.what;
+        EXPECT_EQ(r.sampleFormat, spec.format) << c.what;
+        EXPECT_EQ(r.frequency, static_cast<uint32_t>(spec.freq)) << c.what;
+        EXPECT_EQ(r.size, c.bytes.size()) << c.what;
+    }
 }
 
-// SDL_mixer's VOC loader divides by a sample size that only sound data
-// blocks set: a file of silence alone divided by zero (found by fuzzing;
-// tests/data/fuzz/media). It is refused before the loader sees it.
-TEST(SoundInfoFile, VocWithoutSoundDataIsRefused) {
-    ISoundFX fx;
+// Each of these made SDL_mixer's VOC loader write past its buffer, allocate
+// far more than the file holds, divide by zero, leak, or read the samples
+// as something they are not (tests/data/fuzz/media). They are refused
+// before any loader sees them, still named "VOC".
+TEST(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
     TempDir dir;
-    const std::vector<uint8_t> real = ReadFile(kData + "tone_8000_mono8.voc");
-    std::vector<uint8_t> silence(real.begin(), real.begin() + 26);
-    for (uint8_t b : {3, 3, 0, 0, 0x40, 0x1F, 0x9C, 0}) silence.push_back(b);  // 8000 samples of silence
-    const std::string f = dir / "silence.voc";
-    ASSERT_TRUE(WriteFile(f, silence));
-    AudioInfo r{};
-    EXPECT_FALSE(fx.SoundInfo(0, f.c_str(), &r));
-    EXPECT_STREQ(r.format, "VOC");
+    ISoundFX fx;
+    Voc silences;
+    silences.Sound(131, 10);
+    for (int i = 0; i < 200; ++i) silences.Silence(65535, 131);  // 13 MB of silence from 1.4 kB
+    const struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"sound block shorter than its header: 4 GiB", Voc().Block(1, {131}).End().b},
+        {"sound block without samples, then more", Voc().Sound(131, 0).Sound(131, 50).End().b},
+        {"blocks after the end block", Voc().Sound(131, 50).End({3, 3, 0, 0, 0x48, 0x76, 0x8D}).b},
+        {"continuation without samples", Voc().Sound(131, 50).Block(2, {}).Sound(131, 5).End().b},
+        {"silence rescaled to nothing", Voc().Sound(131, 50).Silence(1, 255).Sound(131, 5).End().b},
+        {"silence only: division by zero", Voc().Silence(8000, 131).End().b},
+        {"silence before sound data", Voc().Silence(100, 131).Sound(131, 50).End().b},
+        {"silence beside a frequency", Voc().NewSound(22050, 8, 1, 0, 50).Silence(100, 131).End().b},
+        {"silence expanding far beyond the file", silences.End().b},
+        {"mono extended block: division by zero", Voc().Stereo(59732, 0).Sound(0, 200).End().b},
+        {"extended block without sound data", Voc().Stereo(59732).Silence(100, 131).End().b},
+        {"marker block", Voc().Sound(131, 50).Block(4, {1, 0}).Sound(131, 50).End().b},
+        {"rate codes differ (loader leaked its buffer)", Voc().Sound(131, 50).Sound(0x50, 50).End().b},
+        {"rate code above 65535 Hz", Voc().Sound(250, 50).End().b},
+        {"u-law samples read as PCM", Voc().NewSound(8000, 8, 1, 7, 50).End().b},
+        {"16-bit samples in a classic sound block", Voc().Sound(131, 50, 4).End().b},
+        {"16-bit block 8 bytes short, as sox writes it", Voc().NewSound(22050, 16, 1, 4, 300, 12 + 292).End().b},
+        {"half a 16-bit sample", Voc().NewSound(22050, 16, 1, 4, 301).End().b},
+        {"no channels", Voc().NewSound(22050, 8, 0, 0, 50).End().b},
+        {"frequency beyond SDL's int", Voc().NewSound(0xFFFFFFFF, 8, 1, 0, 50).End().b},
+        {"block longer than the file", Voc().Block(1, {131, 0}, 10, 40).b},
+        {"check word does not match", Voc(0x010A, 0x1234).Sound(131, 50).End().b},
+        {"unknown block type", Voc().Sound(131, 50).Block(10, {1, 2}).End().b},
+    };
+    for (const Case& c : cases) {
+        const std::string f = dir / "bad.voc";
+        ASSERT_TRUE(WriteFile(f, c.bytes));
+        AudioInfo r{};
+        EXPECT_FALSE(fx.SoundInfo(0, f.c_str(), &r)) << c.what;
+        EXPECT_EQ(Format(r), "VOC") << c.what;
+    }
 }
 
 TEST(SoundInfoFile, NegativeHandleSoundSilentMusicLogged) {
@@ -347,9 +442,15 @@ TEST_F(SoundPackage, ExportWithoutNameUsesFormatAndStaysInCurrentDirectory) {
     EXPECT_TRUE(g_pSoundFX->Export(pkg, "../../escape", 0, nullptr));
     EXPECT_TRUE(FileExists(".._.._escape.AIFF"));
     EXPECT_FALSE(FileExists(dir / "escape.AIFF"));
-    // Format not recognised: the block type names the extension.
+    // Format not recognised: the block type names the extension; a WAV
+    // that does not decode (u-law samples) is still named by its head.
     EXPECT_TRUE(g_pSoundFX->Export(pkg, "odd", 0, nullptr));
     EXPECT_EQ(ReadFile("odd.SND"), ReadFile(junk));
+    std::vector<uint8_t> ulaw = Wav(8000, 1, 8, 40);
+    StoreLE16(&ulaw[20], 7);
+    ASSERT_GT(g_pSoundFX->SoundImport(pkg, "ulaw", File("ulaw.wav", ulaw).c_str()), 0);
+    EXPECT_TRUE(g_pSoundFX->Export(pkg, "ulaw", 0, nullptr));
+    EXPECT_EQ(ReadFile("ulaw.WAV"), ulaw);
     // A name nobody gave never replaces an existing file.
     ASSERT_TRUE(WriteFile("boom.AIFF", {1, 2, 3}));
     LogCapture cap;

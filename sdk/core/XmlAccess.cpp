@@ -1,6 +1,9 @@
 // The XML access layer: ten document slots addressed by handles 1 to 10,
 // each with a current element that node, attribute and comment operations
 // act on. Applications never touch TinyXML's objects.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +11,7 @@
 
 #include <tinyxml.h>
 
+#include "core/FileAccess.h"
 #include "core/Log.h"
 #include "core/Trovalis.h"
 #include "core/XmlDepth.h"
@@ -138,14 +142,14 @@ int TrovalisCore::XMLSave(int handle, const char* file) {
     CreatePath(file);
     // The document is printed by the XML library's printer and written here,
     // so that a file that could not be written, or a short write, is a
-    // failure rather than a success.
+    // failure rather than a success; a link planted at the document's name
+    // is replaced, never written through (FileAccess.h).
     TiXmlPrinter printer;
     s->document->Accept(&printer);
-    FILE* out = std::fopen(file, "wb");
-    if (!out) return 0;
-    const size_t size = printer.Size();
-    const bool written = std::fwrite(printer.CStr(), 1, size, out) == size;
-    const bool closed = std::fclose(out) == 0;
+    const int out = files::OpenForWriting(file, 0666);
+    if (out < 0) return 0;
+    const bool written = files::WriteAll(out, printer.CStr(), printer.Size());
+    const bool closed = ::close(out) == 0;
     return written && closed ? 1 : 0;
 }
 

@@ -18,6 +18,7 @@
 #include <SDL.h>
 
 #include "core/Endian.h"
+#include "core/FileAccess.h"
 #include "core/Log.h"
 #include "package/PackageCipher.h"
 #include "package/PackageFormat.h"
@@ -262,7 +263,8 @@ IStuffVLT::~IStuffVLT() {
 int IStuffVLT::Create(const char* path) {
     if (!path || !*path) return -1;
     Trovalis.CreatePath(path);
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Never through a link or a second name planted at the path (FileAccess.h).
+    const int fd = files::OpenForWriting(path, 0666);
     if (fd < 0) return -1;
     uint8_t bytes[kFirstEntry];
     std::memcpy(bytes, kHead4, kHeadSize);

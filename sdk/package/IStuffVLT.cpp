@@ -284,9 +284,10 @@ int IStuffVLT::Open(const char* path) {
     if (!path) return -1;
     Impl& m = *impl_;
     bool readOnly = false;
-    int fd = open(path, O_RDWR | O_CLOEXEC);
+    // Only a regular file can be a package; a FIFO must not block the open.
+    int fd = files::OpenRegular(path, O_RDWR);
     if (fd < 0) {
-        fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (errno != EISDIR && errno != EINVAL) fd = files::OpenRegular(path, O_RDONLY);
         if (fd < 0) {
             LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: %s\n", path, strerror(errno));
             return -1;

@@ -123,6 +123,13 @@ int ExportPackage(const char* input, const char* output) {
         std::printf(" - Error creating the output XML\n");
         return 0;
     }
+    if (PayloadFolderIsLink(base)) {
+        g_pStuffVLT->Close(pkg);
+        Trovalis.XMLClose(s.doc);
+        std::printf(" - Error: the payload folder '%s' is a symbolic link; nothing is written through it.\n",
+                    orb::Printable(base).c_str());
+        return 0;
+    }
 
     // First pass: every resource except widgets, as children of the root.
     for (const Entry& e : entries) {

@@ -14,6 +14,7 @@
 
 #include <SDL.h>
 
+#include "core/FileAccess.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
@@ -47,23 +48,31 @@ bool FileHasSize(const std::string& path, long long expected) {
     return expected < 0 ? st.st_size > 0 : st.st_size == expected;
 }
 
-// Writes bytes to a new file (created or truncated), every byte or nothing:
-// a failed or short write, or a failed close, removes the file again.
-bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {
+// B as lstat must see it: a trailing separator would make it look through
+// a link at B.
+std::string FolderPath(const std::string& base) {
+    std::string p = base;
+    while (p.size() > 1 && (p.back() == '/' || p.back() == '\\')) p.pop_back();
+    return p;
+}
+
+// Creates what is missing along a payload path, then makes sure that B is a
+// real directory: payloads are written into B by name, and B may be made
+// only now, by the first payload of an export into a new path.
+bool PreparePayloadPath(const ExportSession& s, const std::string& path) {
     Trovalis.CreatePath(path.c_str());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    struct stat st;
+    return ::lstat(FolderPath(s.base).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Writes bytes to a new file (created or truncated, never through a link
+// planted at its name), every byte or nothing: a failed or short write, or
+// a failed close, removes the file again.
+bool WriteWholeFile(const ExportSession& s, const std::string& path, const uint8_t* data, size_t size) {
+    if (!PreparePayloadPath(s, path)) return false;
+    const int fd = files::OpenForWriting(path.c_str(), 0644);
     if (fd < 0) return false;
-    size_t done = 0;
-    bool ok = true;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
+    bool ok = files::WriteAll(fd, data, size);
     if (::close(fd) != 0) ok = false;
     if (!ok) ::unlink(path.c_str());
     return ok;
@@ -89,7 +98,7 @@ bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name,
     g.perPixel = perPixel;
     g.alphamod = surface->format->alpha;
     g.colorkey = static_cast<int>(surface->format->colorkey);
-    Trovalis.CreatePath(g.source.c_str());
+    if (!PreparePayloadPath(s, g.source)) return false;
     const bool written = perPixel ? g_pImage->SavePNG(g.source.c_str(), surface, -1) == 0
                                   : g_pImage->SaveBMP(g.source.c_str(), surface) == 1;
     if (!written || !FileHasSize(g.source, -1)) {
@@ -240,7 +249,7 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     if (!named) format = "bin";
     if (!UsableFormat(format)) return false;
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, "." + format));
-    Trovalis.CreatePath(path.c_str());
+    if (!PreparePayloadPath(s, path)) return false;
     if (!g_pSoundFX->Export(s.pkg, n.c_str(), kind, path.c_str()) ||
         !FileHasSize(path, static_cast<long long>(info.size))) {
         ::unlink(path.c_str());
@@ -268,7 +277,7 @@ bool ExportFile(ExportSession& s, const std::string& n) {
     g_pStuffVLT->LoadBlock(s.pkg, "FILE", n.c_str(), &block.info);
     if (!block.info.data) return false;
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, ""));
-    if (!WriteWholeFile(path, block.info.data, block.info.size)) return false;
+    if (!WriteWholeFile(s, path, block.info.data, block.info.size)) return false;
     if (!Open(s, row.tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetText(s, orb::attr::kSource, path.c_str());
@@ -297,6 +306,11 @@ bool ExportStateImage(ExportSession& s, const std::string& w, const orb::StateRo
 }
 
 }  // namespace
+
+bool PayloadFolderIsLink(const std::string& base) {
+    struct stat st;
+    return ::lstat(FolderPath(base).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
 
 bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string& name) {
     bool ok = false;

@@ -20,6 +20,12 @@ struct ExportSession {
     std::string PathOf(const std::string& file) const { return base + "/" + file; }
 };
 
+// Whether the payload directory B is a symbolic link. Payloads are written
+// into B by name, so a link planted there (in a folder others can write to)
+// would carry every one of them to wherever it points; the export refuses
+// such a B, and each payload is written only while B is a real directory.
+bool PayloadFolderIsLink(const std::string& base);
+
 // Exports one block of the first pass as an element of the root; true when
 // it was exported (the caller counts it). The current element is the root
 // again afterwards.

@@ -1,38 +1,34 @@
 #include "PackageStage.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "core/FileAccess.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "package/PackageUpgrade.h"
 
 namespace {
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
+using files::WriteAll;
 
 // Copies src into the new file dst (which must not exist yet), keeping the
 // source's permission bits. False, with dst removed, on any failure.
 bool CopyNewFile(const std::string& src, const std::string& dst) {
-    const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = files::OpenRegular(src.c_str(), O_RDONLY);
     if (in < 0) return false;
     struct stat st;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(in, &st) != 0) {
         ::close(in);
         return false;
     }
@@ -80,6 +76,124 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// The working files of the stage in progress, removed when a fatal signal
+// ends the process before the stage does; an interrupted import would
+// otherwise leave a copy of the package behind for every attempt. The
+// handler may use async-signal-safe calls only, so the names wait in fixed
+// buffers, filled before the handlers go in.
+constexpr int kFatalSignals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGINT, SIGTERM, SIGHUP};
+constexpr size_t kSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
+char g_workName[PATH_MAX];
+char g_backupName[PATH_MAX];
+struct sigaction g_previous[kSignalCount];
+bool g_replaced[kSignalCount];
+volatile sig_atomic_t g_armed = 0;
+const PackageStage* g_owner = nullptr;
+
+void OnFatalSignal(int sig, siginfo_t* info, void*) {
+    if (g_armed) {
+        g_armed = 0;
+        ::unlink(g_workName);
+        if (g_backupName[0]) ::unlink(g_backupName);
+    }
+    // Then the signal takes the course it had before the stage: its previous
+    // handler or its default action (in this program, the end of the
+    // process). A fault the processor raised comes back by itself when the
+    // faulting instruction runs again, in its own context; a sent one is
+    // sent again.
+    for (size_t i = 0; i < kSignalCount; ++i)
+        if (kFatalSignals[i] == sig) ::sigaction(sig, &g_previous[i], nullptr);
+    if (!info || info->si_code <= 0) ::raise(sig);
+}
+
+bool CopyName(char* to, const std::string& from) {
+    if (from.size() >= PATH_MAX) return false;
+    std::memcpy(to, from.c_str(), from.size() + 1);
+    return true;
+}
+
+// Arms the handlers for one stage; false (nothing armed) when another stage
+// holds them or a name does not fit, in which case only the next import's
+// clean-up removes what a crash leaves.
+bool ArmSignals(const PackageStage* owner, const std::string& work, const std::string& backup) {
+    if (g_owner || !CopyName(g_workName, work) || !CopyName(g_backupName, backup)) return false;
+    g_owner = owner;
+    g_armed = 1;
+    struct sigaction act;
+    std::memset(&act, 0, sizeof act);
+    act.sa_sigaction = OnFatalSignal;
+    act.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
+    sigemptyset(&act.sa_mask);
+    for (size_t i = 0; i < kSignalCount; ++i) {
+        g_replaced[i] = false;
+        if (::sigaction(kFatalSignals[i], nullptr, &g_previous[i]) != 0) continue;
+        // A signal the user chose to ignore (nohup) stays ignored.
+        if (!(g_previous[i].sa_flags & SA_SIGINFO) && g_previous[i].sa_handler == SIG_IGN) continue;
+        g_replaced[i] = ::sigaction(kFatalSignals[i], &act, nullptr) == 0;
+    }
+    return true;
+}
+
+void DisarmSignals(const PackageStage* owner) {
+    if (g_owner != owner) return;
+    g_armed = 0;
+    for (size_t i = 0; i < kSignalCount; ++i)
+        if (g_replaced[i]) ::sigaction(kFatalSignals[i], &g_previous[i], nullptr);
+    g_workName[0] = g_backupName[0] = '\0';
+    g_owner = nullptr;
+}
+
+// From here on the handlers leave the working backup in place.
+void KeepBackupOnSignal(const PackageStage* owner) {
+    if (g_owner == owner) g_backupName[0] = '\0';
+}
+
+// The process id in a working file name of target's, or 0 when name is
+// none: target's name, ".importing-", the id, an optional "-" and number,
+// then ".vlt". The 3.0 backup of a working file ("..._v3.vlt") is not one:
+// a commit whose target already had a backup leaves the replaced original
+// under that name.
+pid_t WorkingFileOwner(const std::string& targetName, const char* name) {
+    const std::string prefix = targetName + ".importing-";
+    if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) return 0;
+    const char* p = name + prefix.size();
+    long pid = 0;
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
+        if (digits == 9) return 0;
+        pid = pid * 10 + (*p - '0');
+    }
+    if (digits == 0 || pid < 1) return 0;
+    if (*p == '-') {
+        const char* n = ++p;
+        while (*p >= '0' && *p <= '9') ++p;
+        if (p == n) return 0;
+    }
+    return std::strcmp(p, ".vlt") == 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+// Removes the working files that imports into target left behind when their
+// process ended without finishing them (killed outright, power cut): those
+// whose process no longer exists. A process that exists, even an unrelated
+// one that took the number over, keeps its files.
+void RemoveStaleWorkingFiles(const std::string& target) {
+    const std::filesystem::path t(target);
+    const std::string targetName = t.filename().string();
+    std::string dir = t.parent_path().string();
+    if (dir.empty()) dir = ".";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        const pid_t pid = WorkingFileOwner(targetName, e->d_name);
+        if (pid == 0 || pid == ::getpid()) continue;
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        const std::string path = dir + "/" + e->d_name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+    }
+    ::closedir(d);
+}
+
 }  // namespace
 
 PackageStage::~PackageStage() {
@@ -89,6 +203,7 @@ PackageStage::~PackageStage() {
 int PackageStage::Begin(const std::string& target) {
     if (active_ || !g_pStuffVLT || target.empty()) return 0;
     target_ = target;
+    RemoveStaleWorkingFiles(target_);
     // A name of our own beside the target, on the same file system, that
     // names no existing file; it keeps the extension so that names derived
     // from it (the 3.0 backup) stay recognisably ours.
@@ -103,8 +218,12 @@ int PackageStage::Begin(const std::string& target) {
     // a backup name derived from the path that was opened: the copy's.
     workBackup_ = vlt::V3BackupName(work_);
     if (Exists(workBackup_)) workBackup_.clear();  // not ours to move or remove
+    ArmSignals(this, work_, workBackup_);
     if (Exists(target_)) {
-        if (!CopyNewFile(target_, work_)) return 0;
+        if (!CopyNewFile(target_, work_)) {
+            DisarmSignals(this);
+            return 0;
+        }
         id_ = g_pStuffVLT->Open(work_.c_str());
     } else {
         id_ = g_pStuffVLT->Create(work_.c_str());
@@ -112,6 +231,7 @@ int PackageStage::Begin(const std::string& target) {
     if (id_ < 1) {
         ::unlink(work_.c_str());
         RemoveBackup();
+        DisarmSignals(this);
         id_ = 0;
         return 0;
     }
@@ -128,18 +248,27 @@ bool PackageStage::Commit() {
     const int check = g_pStuffVLT->Open(work_.c_str());
     bool ok = check >= 1;
     if (ok) g_pStuffVLT->Close(check);
-    ok = ok && SyncFile(work_) && ::rename(work_.c_str(), target_.c_str()) == 0;
+    ok = ok && SyncFile(work_);
+    // The 3.0 original, which the target still holds and the working copy
+    // was upgraded from, takes the backup name the target itself would have
+    // given it. It moves before the target is replaced, and from then on a
+    // crash leaves it alone: it may be the only copy of the original.
+    std::string movedBackup;
+    if (ok && !workBackup_.empty() && Exists(workBackup_)) {
+        const std::string backup = vlt::V3BackupName(target_);
+        if (!Exists(backup) && ::rename(workBackup_.c_str(), backup.c_str()) == 0) movedBackup = backup;
+        KeepBackupOnSignal(this);
+    }
+    ok = ok && ::rename(work_.c_str(), target_.c_str()) == 0;
     if (!ok) {
         ::unlink(work_.c_str());
+        if (!movedBackup.empty()) ::unlink(movedBackup.c_str());  // a copy: the target is unchanged
         RemoveBackup();
+        DisarmSignals(this);
         return false;
     }
-    // The 3.0 original now replaced takes the backup name the target itself
-    // would have given it.
-    if (!workBackup_.empty() && Exists(workBackup_)) {
-        const std::string backup = vlt::V3BackupName(target_);
-        if (!Exists(backup)) ::rename(workBackup_.c_str(), backup.c_str());
-    }
+    // Only now: until the rename, a crash must still remove the working file.
+    DisarmSignals(this);
     SyncDirectoryOf(target_);
     return true;
 }
@@ -156,4 +285,5 @@ void PackageStage::Abandon() {
     active_ = false;
     ::unlink(work_.c_str());
     RemoveBackup();
+    DisarmSignals(this);
 }

@@ -5,6 +5,12 @@
 // target when one exists, and puts it in place with an atomic rename only
 // after it has been closed and opens again; on any failure the target is
 // left exactly as it was and the working file is removed.
+//
+// The working file is named after the target and the process
+// ("game.vlt.importing-PID.vlt"). A fatal signal during the stage (a crash,
+// Ctrl-C, kill, hang-up) removes it before the process ends; one left anyway
+// (killed outright, power cut) is removed by the next stage on the same
+// target, once no process with that id exists.
 #pragma once
 #include <string>
 

@@ -1,6 +1,9 @@
 // The XML access layer: ten document slots addressed by handles 1 to 10,
 // each with a current element that node, attribute and comment operations
 // act on. Applications never touch TinyXML's objects.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +11,7 @@
 
 #include <tinyxml.h>
 
+#include "core/FileAccess.h"
 #include "core/Log.h"
 #include "core/Trovalis.h"
 #include "core/XmlDepth.h"
@@ -19,13 +23,11 @@ namespace {
 // library skips the whole length of a UTF-8 sequence as soon as it sees its
 // lead byte, so a document ending in a cut-short sequence made it step over
 // the terminator and read past the end of its buffer; the padding keeps such
-// steps inside our text, where they meet a NUL. False when the file cannot
-// be read.
-bool ReadPadded(const char* file, std::string& out) {
+// steps inside our text, where they meet a NUL. False when the stream
+// cannot be read.
+bool ReadPadded(FILE* f, std::string& out) {
     constexpr size_t kPadding = 16;  // a UTF-8 sequence is at most 4 bytes; 4 steps of them
     out.clear();
-    FILE* f = std::fopen(file, "rb");
-    if (!f) return false;
     char chunk[65536];
     size_t n = 0;
     bool cr = false, stop = false;
@@ -44,9 +46,7 @@ bool ReadPadded(const char* file, std::string& out) {
             out.push_back(cr ? '\n' : c);
         }
     }
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) return false;
+    if (std::ferror(f)) return false;
     out.append(kPadding, '\0');
     return true;
 }
@@ -82,15 +82,28 @@ int TrovalisCore::XMLOpen(const char* file) {
         LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: reached maximum limit of XML opened(%d)\n", file, kXmlSlots);
         return 0;
     }
-    if (!XmlDepthWithin(file, kMaxXmlDepth)) {
+    // Only a regular file is a document: a directory read as one gave the
+    // library a length of its own, and a FIFO would block the open. The
+    // file is opened once, so what is measured is what is parsed.
+    const int fd = files::OpenRegular(file, O_RDONLY);
+    FILE* f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (fd >= 0 && !f) ::close(fd);
+    if (f && !XmlDepthWithin(f, kMaxXmlDepth)) {
+        std::fclose(f);
         LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: %s\n", file, "elements are nested too deeply");
         return 0;
     }
     TiXmlDocument* doc = new TiXmlDocument(file);
     std::string text;
-    // A file that cannot be read is left to the library, for its message.
-    const bool parsed = ReadPadded(file, text) ? (doc->Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING), !doc->Error())
-                                               : doc->LoadFile();
+    const bool read = f && std::fseek(f, 0, SEEK_SET) == 0 && ReadPadded(f, text);
+    if (f) std::fclose(f);
+    bool parsed = false;
+    if (read) {
+        doc->Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+        parsed = !doc->Error();
+    } else {
+        doc->SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+    }
     if (!parsed) {
         LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: %s\n", file, doc->ErrorDesc());
         delete doc;
@@ -138,14 +151,14 @@ int TrovalisCore::XMLSave(int handle, const char* file) {
     CreatePath(file);
     // The document is printed by the XML library's printer and written here,
     // so that a file that could not be written, or a short write, is a
-    // failure rather than a success.
+    // failure rather than a success; a link planted at the document's name
+    // is replaced, never written through (FileAccess.h).
     TiXmlPrinter printer;
     s->document->Accept(&printer);
-    FILE* out = std::fopen(file, "wb");
-    if (!out) return 0;
-    const size_t size = printer.Size();
-    const bool written = std::fwrite(printer.CStr(), 1, size, out) == size;
-    const bool closed = std::fclose(out) == 0;
+    const int out = files::OpenForWriting(file, 0666);
+    if (out < 0) return 0;
+    const bool written = files::WriteAll(out, printer.CStr(), printer.Size());
+    const bool closed = ::close(out) == 0;
     return written && closed ? 1 : 0;
 }
 

@@ -6,6 +6,13 @@
 bool XmlDepthWithin(const char* path, int limit) {
     FILE* f = path ? std::fopen(path, "rb") : nullptr;
     if (!f) return true;  // unreadable: left to the XML library to report
+    const bool ok = XmlDepthWithin(f, limit);
+    std::fclose(f);
+    return ok;
+}
+
+bool XmlDepthWithin(FILE* f, int limit) {
+    if (!f) return true;
     // States of the scan; `skip` holds the text that ends a comment, CDATA
     // section, processing instruction or declaration being skipped.
     enum { kText, kLess, kBang, kTag, kQuoted } state = kText;
@@ -78,6 +85,5 @@ bool XmlDepthWithin(const char* path, int limit) {
             }
         }
     }
-    std::fclose(f);
     return ok;
 }

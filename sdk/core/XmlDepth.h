@@ -5,9 +5,13 @@
 // in fixed chunks and knows only tags, comments, CDATA sections, processing
 // instructions, declarations and quoted attribute values.
 #pragma once
+#include <cstdio>
 
 constexpr int kMaxXmlDepth = 256;
 
 // False when the file nests elements deeper than limit. An unreadable file
 // gives true: the XML library then reports it itself.
 bool XmlDepthWithin(const char* path, int limit);
+// The same over a stream open for reading, from its current position to its
+// end; the stream is left open.
+bool XmlDepthWithin(FILE* f, int limit);

@@ -18,6 +18,7 @@
 #include <SDL.h>
 
 #include "core/Endian.h"
+#include "core/FileAccess.h"
 #include "core/Log.h"
 #include "package/PackageCipher.h"
 #include "package/PackageFormat.h"
@@ -262,7 +263,8 @@ IStuffVLT::~IStuffVLT() {
 int IStuffVLT::Create(const char* path) {
     if (!path || !*path) return -1;
     Trovalis.CreatePath(path);
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Never through a link or a second name planted at the path (FileAccess.h).
+    const int fd = files::OpenForWriting(path, 0666);
     if (fd < 0) return -1;
     uint8_t bytes[kFirstEntry];
     std::memcpy(bytes, kHead4, kHeadSize);
@@ -282,9 +284,10 @@ int IStuffVLT::Open(const char* path) {
     if (!path) return -1;
     Impl& m = *impl_;
     bool readOnly = false;
-    int fd = open(path, O_RDWR | O_CLOEXEC);
+    // Only a regular file can be a package; a FIFO must not block the open.
+    int fd = files::OpenRegular(path, O_RDWR);
     if (fd < 0) {
-        fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (errno != EISDIR && errno != EINVAL) fd = files::OpenRegular(path, O_RDONLY);
         if (fd < 0) {
             LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: %s\n", path, strerror(errno));
             return -1;

@@ -19,12 +19,14 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "core/ByteReader.h"
 #include "core/Endian.h"
+#include "core/FileAccess.h"
 #include "core/Log.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
@@ -598,8 +600,12 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     const Uint32 key = surface->format->colorkey;
     if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, 0, 255);
     if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, 0, 0);
-    SDL_RWops* rw = file ? SDL_RWFromFile(file, "wb") : nullptr;
-    const int rc = rw ? SDL_SaveBMP_RW(surface, rw, 1) : -1;
+    // Never written through a link planted at the name (FileAccess.h); the
+    // stream is closed here, where a failed final flush is seen.
+    FILE* out = file ? files::OpenStreamForWriting(file, 0666) : nullptr;
+    SDL_RWops* rw = out ? SDL_RWFromFP(out, 0) : nullptr;
+    int rc = rw ? SDL_SaveBMP_RW(surface, rw, 1) : -1;
+    if (out && std::fclose(out) != 0) rc = -1;
     if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
     if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);
     surface->format->alpha = alpha;
@@ -617,15 +623,22 @@ int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {
         return -1;
     }
     Trovalis.CreatePath(file);
-    SDL_RWops* rw = file ? SDL_RWFromFile(file, "wb") : nullptr;
+    // Never written through a link planted at the name (FileAccess.h).
+    FILE* out = file ? files::OpenStreamForWriting(file, 0666) : nullptr;
+    SDL_RWops* rw = out ? SDL_RWFromFP(out, 0) : nullptr;
     if (!rw) {
+        if (out) std::fclose(out);
         LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: file could not be created.\n", Text(file), level);
         return -1;
     }
     // An RLE surface without a pixel buffer is decoded by the lock that
     // WritePNG takes around its rows, so nothing more is needed here.
-    const int rc = WritePNG(rw, surface, level);
+    int rc = WritePNG(rw, surface, level);
     SDL_RWclose(rw);
+    if (std::fclose(out) != 0 && rc == 0) {
+        SDL_SetError("Couldn't finish writing the PNG file");
+        rc = -1;
+    }
     if (rc != 0)
         LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: %s\n", Text(file), level, SDL_GetError());
     return rc;

@@ -24,6 +24,7 @@
 
 #include "core/ByteReader.h"
 #include "core/Endian.h"
+#include "core/FileAccess.h"
 #include "core/Log.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
@@ -330,9 +331,11 @@ bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* out
     }
     Trovalis.CreatePath(path.c_str());
     // A name the caller did not give never replaces an existing file.
-    const int flags = O_WRONLY | O_CREAT | (derived ? O_EXCL : O_TRUNC);
+    // A given name is replaced, but never written through a link planted
+    // there (FileAccess.h).
     Fd f;
-    f.fd = ::open(path.c_str(), flags, 0644);
+    f.fd = derived ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)
+                   : files::OpenForWriting(path.c_str(), 0644);
     if (f.fd < 0) {
         LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: file '%s' could not be created.\n",
                   PackageName(id), Text(name), isMusic, Text(output), path.c_str());

@@ -13,6 +13,8 @@
 
 #include "ConverterFixtures.h"
 #include "TestSupport.h"
+#include "core/Trovalis.h"
+#include "resources/ISoundFX.h"
 
 namespace fs = std::filesystem;
 using testsupport::FileExists;
@@ -294,6 +296,73 @@ TEST_F(Export, DocumentThatCannotBeSavedFailsTheExport) {
     EXPECT_EQ(Run({"pack.vlt"}), 1);
     EXPECT_NE(out.find("\n - Error: could not save the output XML('pack.xml').\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\n - Error! the VLT was not exported.\n"), std::string::npos);
+}
+
+// In a shared folder anyone can put a link (or a second hard link, or a
+// FIFO) where someone else's export will write: the export writes each
+// payload and the document as a new regular file of its own and never
+// reaches the file the planted name pointed at, nor creates one there.
+TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Image("logo", conv::Rgba(4, 4, 1));  // PNG
+        b.Image("back", conv::Rgb(4, 4, 2));   // BMP
+        b.Raw("readme", "FILE", {'o', 'k'});
+        b.Raw("config", "FILE", {'o', 'k'});
+        b.Raw("notes", "FILE", {'o', 'k'});
+        const std::string wav = conv::SourceDir() + "/examples/demo/snd_chime.WAV";
+        ASSERT_GT(g_pSoundFX->SoundImport(b.id(), "chime", wav.c_str()), 0);
+    }
+    fs::create_directories(dir / "pack");
+    fs::create_directories(dir / "outside");
+    enum Plant { Link, DanglingLink, HardLink, Fifo };
+    const struct {
+        const char* payload;
+        Plant plant;
+    } cases[] = {{"pack/img_logo.png", Link},     {"pack/img_back.bmp", Link},  {"pack/file_readme", Link},
+                 {"pack/snd_chime.WAV", Link},    {"pack.xml", Link},           {"pack/file_config", DanglingLink},
+                 {"pack/file_notes", HardLink},   {"pack/img_logo.png", Fifo}};
+    const std::vector<uint8_t> victim = {'v', 'i', 'c', 't', 'i', 'm'};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.payload);
+        fs::remove(dir / c.payload);
+        const std::string target = dir / ("outside/" + fs::path(c.payload).filename().string());
+        fs::remove(target);
+        if (c.plant != DanglingLink && c.plant != Fifo) {
+            ASSERT_TRUE(testsupport::WriteFile(target, victim));
+        }
+        if (c.plant == Link || c.plant == DanglingLink) fs::create_symlink(target, dir / c.payload);
+        if (c.plant == HardLink) fs::create_hard_link(target, dir / c.payload);
+        if (c.plant == Fifo) {
+            ASSERT_EQ(mkfifo((dir / c.payload).c_str(), 0600), 0);
+        }
+
+        ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+        EXPECT_EQ(out.find("WARNING: problem found"), std::string::npos) << out;
+        if (c.plant == DanglingLink || c.plant == Fifo) EXPECT_FALSE(FileExists(target));
+        else EXPECT_EQ(testsupport::ReadFile(target), victim);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / c.payload)));
+        EXPECT_EQ(fs::hard_link_count(dir / c.payload), 1u);
+        EXPECT_GT(fs::file_size(dir / c.payload), 0u);
+    }
+}
+
+// The payload folder itself may be such a link: nothing is written through it.
+TEST_F(Export, PayloadFolderThatIsALinkIsRefused) {
+    {
+        conv::Builder b(dir / "pack.vlt");
+        b.Image("logo", conv::Rgba(4, 4, 1));
+        b.Raw("readme", "FILE", {'o', 'k'});
+    }
+    fs::create_directories(dir / "elsewhere");
+    fs::create_directory_symlink(dir / "elsewhere", dir / "pack");
+    EXPECT_EQ(Run({"pack.vlt"}), 1);
+    EXPECT_NE(out.find(" - Error: the payload folder 'pack' is a symbolic link; nothing is written through it.\n"
+                       "\n - Error! the VLT was not exported.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    EXPECT_FALSE(FileExists(dir / "pack.xml"));
 }
 
 TEST_F(Export, MissingOrEmptyPackageIsReported) {

@@ -2,7 +2,10 @@
 // are written here, imported by bundlex, and the package is read back.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -321,6 +324,68 @@ TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
     ASSERT_TRUE(stage.Commit());
     EXPECT_EQ(conv::Block(dir / "p.vlt", "FILE", "keep"), std::vector<uint8_t>{1});
     EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
+}
+
+// A target that is no regular file is one that cannot be opened, not one
+// whose copy waits for a writer.
+TEST_F(Import, TargetThatIsAFifoOrDirectoryIsAnErrorNotAHang) {
+    ASSERT_EQ(mkfifo((dir / "fifo.vlt").c_str(), 0600), 0);
+    fs::create_directory(dir / "dir.vlt");
+    Png("a.png", conv::Rgba(4, 4, 1));
+    Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
+    for (const char* target : {"fifo.vlt", "dir.vlt"}) {
+        EXPECT_EQ(Run({"doc.xml", target}), 1) << target;
+        EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('" + std::string(target) + "').\n"),
+                  std::string::npos)
+            << out;
+    }
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a.png", "dir.vlt", "doc.xml", "fifo.vlt"}));
+}
+
+// An import killed by a signal removes its working file on the way out; one
+// that left it anyway (killed outright) has it removed by the next import
+// into the same package, once its process is gone.
+TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
+    {
+        conv::Builder b(dir / "p.vlt");
+        b.Raw("keep", "FILE", {1});
+    }
+    const std::vector<uint8_t> before = testsupport::ReadFile(dir / "p.vlt");
+    for (int sig : {SIGSEGV, SIGTERM}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            PackageStage stage;
+            if (stage.Begin(dir / "p.vlt") < 1) _exit(2);
+            raise(sig);
+            _exit(3);  // the signal must end the process
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_FALSE(WIFEXITED(status) && (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 3)) << sig;
+        EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"}) << sig;
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), before);
+
+    // Working files of a process that is gone, of one that lives (1), and of
+    // another package.
+    const pid_t gone = fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0) _exit(0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    const std::string dead = std::to_string(gone);
+    const std::vector<std::string> stale = {"p.vlt.importing-" + dead + ".vlt", "p.vlt.importing-" + dead + "-2.vlt"};
+    const std::vector<std::string> kept = {"p.vlt.importing-1.vlt", "p.vlt.importing-" + dead + "_v3.vlt",
+                                           "q.vlt.importing-" + dead + ".vlt"};
+    for (const auto& n : stale) testsupport::WriteFile(dir / n, before);
+    for (const auto& n : kept) testsupport::WriteFile(dir / n, before);
+    PackageStage stage;
+    ASSERT_GT(stage.Begin(dir / "p.vlt"), 0);
+    ASSERT_TRUE(stage.Commit());
+    std::vector<std::string> expected = kept;
+    expected.push_back("p.vlt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Files(), expected);
 }
 
 }  // namespace

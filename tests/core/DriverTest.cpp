@@ -1,5 +1,6 @@
 // The command line: exact console texts and exit codes of the real program.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "TestSupport.h"
 
@@ -66,4 +67,23 @@ TEST(Driver, VeryLongExtensionIsRejectedNotOverrun) {
     const std::string input = "x." + std::string(300, 'v');
     EXPECT_EQ(RunBundlex({input}, out), 1);
     EXPECT_EQ(out, kBanner + kUnsupported);
+}
+
+// A directory named like a document once aborted the run on an uncaught
+// allocation failure, and a FIFO would block it for good: anything but a
+// regular file is an input that cannot be opened.
+TEST(Driver, DirectoryOrFifoAsInputIsAnErrorNotACrashOrAHang) {
+    testsupport::TempDir dir;
+    ASSERT_EQ(mkdir((dir / "x.xml").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir / "x.vlt").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir / "f.xml").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir / "f.vlt").c_str(), 0600), 0);
+    const std::string xml = " - Error: could not open the given XML.\n\n - Error! the XML was not imported.\n";
+    const std::string vlt = " - Error: could not open the given VLT.\n\n - Error! the VLT was not exported.\n";
+    for (const char* input : {"x.xml", "x.vlt", "f.xml", "f.vlt"}) {
+        std::string out;
+        EXPECT_EQ(RunBundlex({input}, out, dir.path()), 1) << input;
+        const std::string& tail = std::string(input).back() == 'l' ? xml : vlt;
+        EXPECT_EQ(out, kBanner + " - Processing blocks...\n" + tail) << input;
+    }
 }

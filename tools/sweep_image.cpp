@@ -5,12 +5,14 @@
 //   sweep_image probe FILE
 //       "W H KEY" for a PNG or BMP that the SDK loads, KEY being the raw value
 //       of the top-left pixel (-1 when the surface has an alpha channel,
-//       which ignores colour keys); "unreadable" otherwise (exit 1).
+//       which ignores colour keys). Exit 1 when the SDK cannot load it: "W H -1
+//       sdk-unreadable" when libpng can, else "unreadable".
 //   sweep_image cmp ORIG KEY FILE KEY [FILE KEY...]
 //       Compares every FILE with ORIG as RGBA: one line per FILE, exit 0 when
 //       all are the same. A KEY other than -1 makes every pixel whose raw
-//       value (in the surface the SDK loads from that file) equals it
-//       transparent, unless that surface has an alpha channel. Pixels that
+//       value (in the surface the SDK loads from that file) matches it as
+//       SDL's keyed blits match (colour bits only) transparent, unless that
+//       surface has an alpha channel. Pixels that
 //       are transparent on both sides are equal whatever their colour.
 //
 // A PNG's colours come from libpng directly (palette, grey, tRNS, 16-bit and
@@ -122,12 +124,17 @@ Rgba Decode(const char* file, long key) {
             }
     }
     if (out.error.empty() && key != -1 && sdk->format->Amask == 0) {
+        // As SDL's keyed blits match: the palette index, or the colour bits
+        // only (a 32-bit pixel's unused byte does not count).
+        const SDL_PixelFormat* f = sdk->format;
+        const uint32_t bits = f->palette ? 0xFFFFFFFFu : (f->Rmask | f->Gmask | f->Bmask);
+        const uint32_t want = static_cast<uint32_t>(key) & bits;
         if (sdk->w != out.w || sdk->h != out.h) {
             out.error = "SDK and libpng disagree on the size";
         } else {
             for (int y = 0; y < out.h; ++y)
                 for (int x = 0; x < out.w; ++x)
-                    if (RawPixel(sdk.get(), x, y) == static_cast<uint32_t>(key)) out.px[(size_t(y) * out.w + x) * 4 + 3] = 0;
+                    if ((RawPixel(sdk.get(), x, y) & bits) == want) out.px[(size_t(y) * out.w + x) * 4 + 3] = 0;
         }
     }
     SDL_UnlockSurface(sdk.get());
@@ -137,7 +144,10 @@ Rgba Decode(const char* file, long key) {
 int Probe(const char* file) {
     Surface s = SdkLoad(file);
     if (!s || s->w < 1 || s->h < 1 || SDL_LockSurface(s.get()) != 0) {
-        std::printf("unreadable\n");
+        // The size still comes from libpng, so that the elements can be tried.
+        Rgba png;
+        if (IsPngFile(file) && DecodePng(file, png)) std::printf("%d %d -1 sdk-unreadable\n", png.w, png.h);
+        else std::printf("unreadable\n");
         return 1;
     }
     const long key = s->format->Amask ? -1 : static_cast<long>(static_cast<int32_t>(RawPixel(s.get(), 0, 0)));

@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Writes the PNG and BMP variants that packaged media lack, from real images.
+
+    derive_media.py SRC.rgba W H OUTDIR PREFIX
+
+SRC.rgba holds W*H RGBA pixels (8 bits a sample, rows top down), as
+`convert IMAGE -depth 8 rgba:-` writes them. One file per variant is written
+to OUTDIR as PREFIX-VARIANT.png or .bmp, and its name printed. Transparent
+colours of tRNS variants are those of the top-left pixel, so that every such
+file has transparent pixels.
+"""
+import struct
+import sys
+import zlib
+
+ADAM7 = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2))
+
+
+def chunk(tag, data):
+    return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
+
+
+def pack_row(samples, depth):
+    """samples: flat list of integer samples of one row."""
+    if depth == 8:
+        return bytes(samples)
+    if depth == 16:
+        return b"".join(struct.pack(">H", v) for v in samples)
+    out, acc, bits = bytearray(), 0, 0
+    for v in samples:
+        acc = acc << depth | v
+        bits += depth
+        if bits == 8:
+            out.append(acc)
+            acc, bits = 0, 0
+    if bits:
+        out.append(acc << (8 - bits))
+    return bytes(out)
+
+
+def write_png(path, w, h, ctype, depth, pixel, trns=None, interlace=False):
+    """pixel(x, y) gives the list of samples of one pixel."""
+    raw = bytearray()
+    passes = ADAM7 if interlace else ((0, 0, 1, 1),)
+    for x0, y0, dx, dy in passes:
+        if x0 >= w or y0 >= h:
+            continue
+        for y in range(y0, h, dy):
+            row = []
+            for x in range(x0, w, dx):
+                row.extend(pixel(x, y))
+            raw.append(0)
+            raw.extend(pack_row(row, depth))
+    data = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, depth, ctype, 0, 0, 1 if interlace else 0))
+    if trns is not None:
+        data += chunk(b"tRNS", trns)
+    data += chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def write_bmp(path, w, h, bpp, pixel_bytes, masks=None, topdown=False):
+    """pixel_bytes(x, y) gives the bytes of one pixel, little-endian."""
+    stride = (w * bpp // 8 + 3) & ~3
+    rows = []
+    for y in (range(h) if topdown else range(h - 1, -1, -1)):
+        row = b"".join(pixel_bytes(x, y) for x in range(w))
+        rows.append(row + b"\0" * (stride - len(row)))
+    pixels = b"".join(rows)
+    extra = struct.pack("<4I", *masks) if masks else b""
+    offset = 14 + 40 + len(extra)
+    info = struct.pack("<IiiHHIIiiII", 40, w, -h if topdown else h, 1, bpp, 3 if masks else 0, len(pixels), 2835, 2835, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + info + extra + pixels)
+
+
+def main(argv):
+    src, w, h, outdir, prefix = argv[1], int(argv[2]), int(argv[3]), argv[4], argv[5]
+    with open(src, "rb") as f:
+        rgba = f.read()
+    if len(rgba) != w * h * 4:
+        sys.exit("derive_media: %s holds %d bytes, not %dx%d RGBA" % (src, len(rgba), w, h))
+
+    def px(x, y):
+        i = (y * w + x) * 4
+        return rgba[i:i + 4]
+
+    def grey(x, y):
+        r, g, b, _ = px(x, y)
+        return (r * 299 + g * 587 + b * 114) // 1000
+
+    def scaled(v, depth):
+        return v * ((1 << depth) - 1) // 255
+
+    made = []
+
+    def png(variant, ctype, depth, pixel, trns=None, interlace=False):
+        path = "%s/%s-%s.png" % (outdir, prefix, variant)
+        write_png(path, w, h, ctype, depth, pixel, trns, interlace)
+        made.append(path)
+
+    for depth in (1, 2, 4, 8, 16):
+        png("grey%d" % depth, 0, depth, lambda x, y, d=depth: [scaled(grey(x, y), d)])
+    key_grey = scaled(grey(0, 0), 4)
+    png("grey4-trns", 0, 4, lambda x, y: [scaled(grey(x, y), 4)], struct.pack(">H", key_grey))
+    png("grey16-trns", 0, 16, lambda x, y: [grey(x, y) * 257], struct.pack(">H", grey(0, 0) * 257))
+    png("grey8-interlaced", 0, 8, lambda x, y: [grey(x, y)], interlace=True)
+    png("greyA16", 4, 16, lambda x, y: [grey(x, y) * 257, px(x, y)[3] * 257])
+    png("greyA8-interlaced", 4, 8, lambda x, y: [grey(x, y), px(x, y)[3]], interlace=True)
+    r0, g0, b0, _ = px(0, 0)
+    png("rgb8-trns", 2, 8, lambda x, y: list(px(x, y)[:3]), struct.pack(">HHH", r0, g0, b0))
+    png("rgb16", 2, 16, lambda x, y: [v * 257 for v in px(x, y)[:3]])
+    png("rgb16-trns", 2, 16, lambda x, y: [v * 257 for v in px(x, y)[:3]], struct.pack(">HHH", r0 * 257, g0 * 257, b0 * 257))
+    png("rgb8-interlaced", 2, 8, lambda x, y: list(px(x, y)[:3]), interlace=True)
+    png("rgba8-interlaced", 6, 8, lambda x, y: list(px(x, y)), interlace=True)
+    png("rgba16-interlaced", 6, 16, lambda x, y: [v * 257 for v in px(x, y)], interlace=True)
+
+    def bmp(variant, bpp, pixel_bytes, masks=None, topdown=False):
+        path = "%s/%s-%s.bmp" % (outdir, prefix, variant)
+        write_bmp(path, w, h, bpp, pixel_bytes, masks, topdown)
+        made.append(path)
+
+    def rgb555(x, y):
+        r, g, b, _ = px(x, y)
+        return struct.pack("<H", (r >> 3) << 10 | (g >> 3) << 5 | b >> 3)
+
+    def rgb565(x, y):
+        r, g, b, _ = px(x, y)
+        return struct.pack("<H", (r >> 3) << 11 | (g >> 2) << 5 | b >> 3)
+
+    bmp("bmp16", 16, rgb555)
+    bmp("bmp16-bitfields565", 16, rgb565, (0xF800, 0x07E0, 0x001F, 0))
+    bmp("bmp24-topdown", 24, lambda x, y: bytes((px(x, y)[2], px(x, y)[1], px(x, y)[0])), topdown=True)
+    bmp("bmp32", 32, lambda x, y: bytes((px(x, y)[2], px(x, y)[1], px(x, y)[0], 0)))
+    bmp("bmp32-bitfields-alpha", 32, lambda x, y: bytes((px(x, y)[2], px(x, y)[1], px(x, y)[0], px(x, y)[3])),
+        (0x00FF0000, 0x0000FF00, 0x000000FF, 0))
+    for p in made:
+        print(p)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

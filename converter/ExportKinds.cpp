@@ -98,6 +98,15 @@ bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name,
     g.perPixel = perPixel;
     g.alphamod = surface->format->alpha;
     g.colorkey = static_cast<int>(surface->format->colorkey);
+    // A key is a pixel value, and the BMP is read back in its own layout (24
+    // bits, blue first): the key is given as that colour there, or a surface
+    // read from a PNG (red first) or kept in 16 bits would have its key name
+    // another colour. A paletted key is an index and stays one.
+    if (!perPixel && surface->format->colorkey != 0xFFFFFFFFu && !surface->format->palette) {
+        Uint8 r = 0, gr = 0, b = 0;
+        SDL_GetRGB(surface->format->colorkey, surface->format, &r, &gr, &b);
+        g.colorkey = (int(r) << 16) | (int(gr) << 8) | int(b);
+    }
     if (!PreparePayloadPath(s, g.source)) return false;
     const bool written = perPixel ? g_pImage->SavePNG(g.source.c_str(), surface, -1) == 0
                                   : g_pImage->SaveBMP(g.source.c_str(), surface) == 1;

@@ -17,7 +17,8 @@
 //
 // A PNG's colours come from libpng directly (palette, grey, tRNS, 16-bit and
 // interlacing expanded by libpng, not by the SDK's reader), so a fault of the
-// SDK's decoder shows as a difference; a BMP's from SDL's reader.
+// SDK's decoder shows as a difference; a BMP's from SDL's reader. A tRNS that
+// is a single colour key is not taken as transparency (see TrnsIsKey).
 #include <png.h>
 
 #include <csetjmp>
@@ -69,6 +70,25 @@ uint32_t RawPixel(const SDL_Surface* s, int x, int y) {
     }
 }
 
+// Whether the PNG's tRNS is a single colour key rather than alpha: a grey or
+// RGB transparent colour, or a palette whose entries are all opaque but one.
+// The SDK reads such a file as a keyed surface and does not report the key
+// (an element's key is its "colorkey" attribute), so the original counts as
+// opaque there.
+bool TrnsIsKey(png_structp png, png_infop info) {
+    if (!png_get_valid(png, info, PNG_INFO_tRNS)) return false;
+    if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) return true;
+    png_bytep trans = nullptr;
+    int n = 0;
+    png_get_tRNS(png, info, &trans, &n, nullptr);
+    int zeros = 0;
+    for (int i = 0; trans && i < n; ++i) {
+        if (trans[i] == 0) ++zeros;
+        else if (trans[i] != 255) return false;
+    }
+    return zeros <= 1;
+}
+
 bool DecodePng(const char* file, Rgba& out) {
     FILE* f = std::fopen(file, "rb");
     if (!f) return false;
@@ -79,6 +99,7 @@ bool DecodePng(const char* file, Rgba& out) {
     if (png && info && !setjmp(png_jmpbuf(png))) {
         png_init_io(png, f);
         png_read_info(png, info);
+        const bool opaque = TrnsIsKey(png, info);
         png_set_expand(png);
         png_set_strip_16(png);
         png_set_gray_to_rgb(png);
@@ -92,6 +113,8 @@ bool DecodePng(const char* file, Rgba& out) {
             rows.resize(out.h);
             for (int y = 0; y < out.h; ++y) rows[y] = out.px.data() + size_t(y) * out.w * 4;
             png_read_image(png, rows.data());
+            if (opaque)
+                for (size_t i = 3; i < out.px.size(); i += 4) out.px[i] = 255;
             ok = true;
         }
     }

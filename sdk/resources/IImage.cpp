@@ -586,6 +586,37 @@ SDL_Surface* IImage::LoadPNG(const char* file) {
     return s;
 }
 
+namespace {
+// A 24-bit copy (the layout a BMP holds) of a true-colour surface whose
+// channels have fewer than 8 bits, each channel widened as SDL_GetRGB does
+// (the high bits repeated below); null for any other surface.
+SDL_Surface* WidenedTo24(SDL_Surface* s) {
+    const SDL_PixelFormat* f = s->format;
+    if (f->palette || f->BytesPerPixel != 2 || (f->Rloss == 0 && f->Gloss == 0 && f->Bloss == 0)) return nullptr;
+    SDL_Surface* w = SDL_CreateRGBSurface(0, s->w, s->h, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+    if (!w) return nullptr;
+    if (SDL_LockSurface(s) < 0) {
+        SDL_FreeSurface(w);
+        return nullptr;
+    }
+    for (int y = 0; y < s->h; ++y) {
+        const uint8_t* in = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch;
+        uint8_t* out = static_cast<uint8_t*>(w->pixels) + size_t(y) * w->pitch;
+        for (int x = 0; x < s->w; ++x) {
+            Uint16 v;
+            std::memcpy(&v, in + 2 * x, 2);
+            Uint8 r, g, b;
+            SDL_GetRGB(v, s->format, &r, &g, &b);
+            out[3 * x] = b;
+            out[3 * x + 1] = g;
+            out[3 * x + 2] = r;
+        }
+    }
+    SDL_UnlockSurface(s);
+    return w;
+}
+}  // namespace
+
 int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     if (!surface || !surface->format) {
         LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: surface is null.\n", Text(file), 0);
@@ -602,9 +633,13 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, 0, 0);
     // Never written through a link planted at the name (FileAccess.h); the
     // stream is closed here, where a failed final flush is seen.
+    // SDL writes a surface with fewer than 8 bits a channel (15 and 16 bits)
+    // as 24 bits by shifting, so white comes out as F8F8F8; a copy widened
+    // as SDL_GetRGB reads the pixels keeps every colour.
+    SurfacePtr wide(WidenedTo24(surface));
     FILE* out = file ? files::OpenStreamForWriting(file, 0666) : nullptr;
     SDL_RWops* rw = out ? SDL_RWFromFP(out, 0) : nullptr;
-    int rc = rw ? SDL_SaveBMP_RW(surface, rw, 1) : -1;
+    int rc = rw ? SDL_SaveBMP_RW(wide ? wide.get() : surface, rw, 1) : -1;
     if (out && std::fclose(out) != 0) rc = -1;
     if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
     if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);

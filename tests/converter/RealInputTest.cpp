@@ -265,8 +265,9 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
             if (element[0] == 'k') {
                 ASSERT_NE(key, nullptr);
                 // Paletted and grey tiles keep palette index 1; true-colour
-                // ones the colour value 1.
-                EXPECT_STREQ(key, "1");
+                // ones (red first in memory) the colour red 1, which the
+                // exported BMP holds as 0x010000.
+                EXPECT_STREQ(key, c.colorType == PNG_COLOR_TYPE_RGB ? "65536" : "1");
             } else if (key) {
                 EXPECT_STREQ(key, "-1");
             }
@@ -320,6 +321,78 @@ TEST(RealInputBlocks, EightBitBlocksWithRgbMasksFromEarlierVersionsStillLoad) {
     }
     std::string out;
     EXPECT_EQ(RunBundlex({"--verify", pkg}, out), 0) << out;
+}
+
+}  // namespace
+
+namespace {
+
+// A 2x2 16-bit 565 BMP (BI_BITFIELDS): white, red, the key colour, black.
+std::vector<uint8_t> Bmp565() {
+    std::vector<uint8_t> b(66 + 8, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
+    StoreLE32(&b[10], 66);
+    StoreLE32(&b[14], 40);
+    StoreLE32(&b[18], 2);
+    StoreLE32(&b[22], 2);
+    StoreLE16(&b[26], 1);
+    StoreLE16(&b[28], 16);
+    StoreLE32(&b[30], 3);  // BI_BITFIELDS
+    StoreLE32(&b[54], 0xF800);
+    StoreLE32(&b[58], 0x07E0);
+    StoreLE32(&b[62], 0x001F);
+    const uint16_t px[4] = {0xFFFF, 0xF800, 0x739C, 0x0000};
+    for (int i = 0; i < 4; ++i) StoreLE16(&b[66 + 2 * i], px[i]);
+    return b;
+}
+
+// An exported per-surface payload names its key as the colour the BMP holds:
+// a tile read from an RGB PNG (red first in memory) or from a 16-bit BMP
+// must come back with the same colours and the same keyed colour.
+TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
+    const PngCase rgb{"rgb", PNG_COLOR_TYPE_RGB, 8, false, false};
+    ASSERT_TRUE(WritePng(dir / "rgb.png", rgb));
+    ASSERT_TRUE(testsupport::WriteFile(dir / "w.bmp", Bmp565()));
+    // Keys as raw pixel values of the surfaces the files load as.
+    const SDL_Color k = Expected(rgb, 1, 0);
+    const uint32_t rgbKey = uint32_t(k.r) | uint32_t(k.g) << 8 | uint32_t(k.b) << 16;
+    const std::string doc =
+        "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"a.vlt\" totalblocks=\"2\">\n"
+        "<tile name=\"rgb\" source=\"rgb.png\" alphablending=\"per-pSurface\" alphamod=\"255\" colorkey=\"" +
+        std::to_string(rgbKey) +
+        "\" xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>\n"
+        "<tile name=\"w\" source=\"w.bmp\" alphablending=\"per-pSurface\" alphamod=\"255\" colorkey=\"" +
+        std::to_string(0x739C) + "\" xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>\n</ORB>\n";
+    ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
+    ASSERT_EQ(RunBundlex({"in.xml", "a.vlt"}, out, dir.path()), 0) << out;
+    std::vector<std::string> keys;
+    for (const auto& step : std::vector<std::vector<std::string>>{{"a.vlt", "a.xml"}, {"a.xml", "b.vlt"}, {"b.vlt", "b.xml"}}) {
+        ASSERT_EQ(RunBundlex(step, out, dir.path()), 0) << out;
+        EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+        if (step[1] != "b.vlt") {
+            TiXmlDocument d;
+            ASSERT_TRUE(d.LoadFile((dir / step[1]).c_str()));
+            for (const TiXmlElement* t : conv::Children(d.RootElement(), "tile")) keys.push_back(t->Attribute("colorkey"));
+        }
+    }
+    Uint8 r, g, b;
+    SDL_PixelFormat f565{};
+    f565.BitsPerPixel = 16;
+    f565.BytesPerPixel = 2;
+    f565.Rmask = 0xF800, f565.Gmask = 0x07E0, f565.Bmask = 0x001F;
+    f565.Rshift = 11, f565.Gshift = 5, f565.Bshift = 0;
+    f565.Rloss = 3, f565.Gloss = 2, f565.Bloss = 3, f565.Aloss = 8;
+    SDL_GetRGB(0x739C, &f565, &r, &g, &b);
+    const std::string rgbText = std::to_string(int(k.r) << 16 | int(k.g) << 8 | int(k.b));
+    const std::string wText = std::to_string(int(r) << 16 | int(g) << 8 | int(b));
+    EXPECT_EQ(keys, (std::vector<std::string>{rgbText, wText, rgbText, wText}));
+    // White stays white in the written BMP; --check finds both copies equal.
+    const std::vector<SDL_Color> px = ExportedPixels(dir / "a/tile_w.bmp");
+    ASSERT_EQ(px.size(), 4u);
+    EXPECT_TRUE(px[2].r == 255 && px[2].g == 255 && px[2].b == 255);  // bottom-up file: row 0 is the last
+    EXPECT_EQ(RunBundlex({"--check", "a.vlt"}, out, dir.path()), 0) << out;
 }
 
 }  // namespace

@@ -17,6 +17,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$(nproc)")
 
 if [ -x tools/fuzz.sh ]; then
-  tools/fuzz.sh smoke 20000
+  tools/fuzz.sh smoke 15000
 fi
 echo "All tests passed."

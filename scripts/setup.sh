@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
 # Installs what Bundlex needs from Debian's packages, then configures and builds.
-#   scripts/setup.sh [build-dir] [extra cmake options...]
+#   scripts/setup.sh [--target NAME] [build-dir] [extra cmake options...]
+# --target builds that target alone instead of all (scripts/test.sh builds
+# test_programs, which leaves out the tools).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+TARGET=()
+if [ "${1:-}" = --target ]; then
+  TARGET=(--target "$2")
+  shift 2
+fi
 
 PACKAGES=(cmake g++ make pkg-config
   libsdl1.2-dev libsdl-mixer1.2-dev libpng-dev zlib1g-dev libtinyxml-dev libucl-dev nettle-dev
@@ -18,10 +26,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   echo "Installing: ${missing[*]}"
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Recommended packages (sound fonts and the like) are not needed to build
+  # or test.
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 BUILD="${1:-build}"
 shift || true
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$BUILD" -j"$(nproc)"
+cmake --build "$BUILD" -j"$(nproc)" "${TARGET[@]}"

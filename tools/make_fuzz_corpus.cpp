@@ -14,9 +14,15 @@
 //   document   an ORBv1 document naming the fixed payload files of the
 //              document target (p/rgba.png, p/rgb.bmp, ...)
 //   xml        document text
+//   import     an ORBv1 document of one element, the line "--payload--",
+//              then the bytes of the payload file it names (PNGs of every
+//              colour type and depth, BMPs of every depth and header, WAV,
+//              AIFF, VOC, Ogg, tracker heads, MIDI, raw bytes)
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +34,7 @@
 #include <vector>
 
 #include <SDL.h>
+#include <png.h>
 
 #include "core/Endian.h"
 #include "core/Log.h"
@@ -632,6 +639,484 @@ void MakeDocuments() {
     Put("xml", "example.xml", example);
 }
 
+// ---- import --------------------------------------------------------------
+// One element and its payload file: the document, the separator line of the
+// import target, then the payload bytes (which the target writes to every
+// file the document names).
+
+// A small picture: a grid of indices into a table of RGBA colours, which
+// each encoder below writes in its own pixel format (paletted forms keep
+// the indices, modulo the palette size).
+struct Picture {
+    int w = 0, h = 0;
+    std::vector<uint8_t> index;
+    std::vector<std::array<uint8_t, 4>> colors;
+    const std::array<uint8_t, 4>& At(int x, int y) const { return colors[index[static_cast<size_t>(y * w + x)]]; }
+    uint8_t IndexAt(int x, int y, int count) const { return static_cast<uint8_t>(index[static_cast<size_t>(y * w + x)] % count); }
+};
+
+// Sixteen colours: opaque ones first, one fully transparent (3), the rest
+// partly transparent.
+Picture PatternPicture(int w, int h) {
+    Picture p;
+    p.w = w;
+    p.h = h;
+    for (int i = 0; i < 16; ++i)
+        p.colors.push_back({static_cast<uint8_t>(i * 17), static_cast<uint8_t>(255 - i * 13), static_cast<uint8_t>(i * 53),
+                            static_cast<uint8_t>(i == 3 ? 0 : i < 2 ? 255 : 40 + i * 13)});
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) p.index.push_back(static_cast<uint8_t>((x * 3 + y * 5) % 16));
+    return p;
+}
+
+// The font sheet of the document target (189x3): magenta gaps in the even
+// columns of row 0, white ink below them in the odd columns, the rest clear.
+Picture FontPicture() {
+    Picture p;
+    p.w = 189;
+    p.h = 3;
+    p.colors = {{0, 0, 0, 0}, {255, 0, 255, 255}, {255, 255, 255, 255}};
+    for (int y = 0; y < p.h; ++y)
+        for (int x = 0; x < p.w; ++x) p.index.push_back(static_cast<uint8_t>(y == 0 ? (x % 2 == 0 ? 1 : 0) : (x % 2 ? 2 : 0)));
+    return p;
+}
+
+uint16_t Scaled(uint8_t v, int depth) {
+    if (depth == 16) return static_cast<uint16_t>(v * 257);
+    return static_cast<uint16_t>(v >> (8 - depth));
+}
+uint8_t Grey(const std::array<uint8_t, 4>& c) { return static_cast<uint8_t>((c[0] * 30 + c[1] * 59 + c[2] * 11) / 100); }
+
+enum class Trns { None, PaletteKey, PaletteAlpha, ColorKey };
+
+void PngToBytes(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+void PngNoFlush(png_structp) {}
+
+// A PNG written by libpng in the given colour type and depth. PaletteKey is
+// a palette tRNS with exactly one entry 0 (the others opaque), PaletteAlpha
+// one with a partly transparent entry, ColorKey the grey or RGB tRNS of
+// colour 1.
+Bytes Png(const Picture& p, int colorType, int depth, bool interlaced, Trns trns) {
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        std::fprintf(stderr, "cannot write a PNG of colour type %d, depth %d\n", colorType, depth);
+        std::exit(1);
+    }
+    png_set_write_fn(png, &out, PngToBytes, PngNoFlush);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(p.w), static_cast<png_uint_32>(p.h), depth, colorType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    const int count = colorType == PNG_COLOR_TYPE_PALETTE ? std::min<int>(1 << depth, static_cast<int>(p.colors.size())) : 0;
+    if (count) {
+        png_color palette[256];
+        for (int i = 0; i < count; ++i) palette[i] = {p.colors[i][0], p.colors[i][1], p.colors[i][2]};
+        png_set_PLTE(png, info, palette, count);
+        png_byte key[2] = {255, 0}, alpha[3] = {128, 0, 255};
+        if (trns == Trns::PaletteKey) png_set_tRNS(png, info, key, std::min(2, count), nullptr);
+        if (trns == Trns::PaletteAlpha) png_set_tRNS(png, info, alpha, std::min(3, count), nullptr);
+    }
+    if (trns == Trns::ColorKey) {
+        png_color_16 key{};
+        key.gray = Scaled(Grey(p.colors[1]), depth);
+        key.red = Scaled(p.colors[1][0], depth);
+        key.green = Scaled(p.colors[1][1], depth);
+        key.blue = Scaled(p.colors[1][2], depth);
+        png_set_tRNS(png, info, nullptr, 0, &key);
+    }
+    png_write_info(png, info);
+    const int channels = colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                         : colorType == PNG_COLOR_TYPE_RGB      ? 3
+                         : colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                                                                 : 1;
+    std::vector<Bytes> rows(static_cast<size_t>(p.h), Bytes((static_cast<size_t>(p.w) * channels * depth + 7) / 8, 0));
+    for (int y = 0; y < p.h; ++y) {
+        size_t bit = 0;
+        for (int x = 0; x < p.w; ++x) {
+            const auto& c = p.At(x, y);
+            uint16_t samples[4];
+            switch (colorType) {
+                case PNG_COLOR_TYPE_PALETTE: samples[0] = p.IndexAt(x, y, count); break;
+                case PNG_COLOR_TYPE_GRAY: samples[0] = Scaled(Grey(c), depth); break;
+                case PNG_COLOR_TYPE_GRAY_ALPHA:
+                    samples[0] = Scaled(Grey(c), depth);
+                    samples[1] = Scaled(c[3], depth);
+                    break;
+                default:
+                    for (int k = 0; k < channels; ++k) samples[k] = Scaled(c[static_cast<size_t>(k)], depth);
+            }
+            for (int k = 0; k < channels; ++k, bit += static_cast<size_t>(depth)) {
+                uint8_t* at = &rows[static_cast<size_t>(y)][bit / 8];
+                if (depth == 16) {
+                    at[0] = static_cast<uint8_t>(samples[k] >> 8);
+                    at[1] = static_cast<uint8_t>(samples[k]);
+                } else {
+                    at[0] = static_cast<uint8_t>(at[0] | samples[k] << (8 - depth - bit % 8));
+                }
+            }
+        }
+    }
+    std::vector<png_bytep> pointers;
+    for (Bytes& r : rows) pointers.push_back(r.data());
+    png_write_image(png, pointers.data());  // interlaces by itself
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// A BMP file written byte by byte: headers of 12 (OS/2 core), 40
+// (BITMAPINFOHEADER), 108 (V4) or 124 (V5) bytes; masks after a 40-byte
+// header (BI_BITFIELDS) or inside a V4/V5 header; bottom-up rows unless
+// topDown (a negative height).
+struct BmpForm {
+    int bpp;
+    uint32_t headerSize;
+    bool bitfields;
+    bool topDown;
+    uint32_t redMask = 0, greenMask = 0, blueMask = 0, alphaMask = 0;
+};
+
+Bytes Bmp(const Picture& p, const BmpForm& f) {
+    const bool core = f.headerSize == 12;
+    const int colors = f.bpp <= 8 ? 1 << f.bpp : 0;
+    const size_t entry = core ? 3 : 4;
+    const bool masksAfter = f.bitfields && f.headerSize == 40;
+    const size_t offBits = 14 + f.headerSize + (masksAfter ? 12 : 0) + colors * entry;
+    const size_t pitch = (static_cast<size_t>(p.w) * f.bpp + 31) / 32 * 4;
+    Bytes b(offBits + pitch * static_cast<size_t>(p.h), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
+    StoreLE32(&b[10], static_cast<uint32_t>(offBits));
+    uint8_t* h = &b[14];
+    StoreLE32(h, f.headerSize);
+    if (core) {
+        StoreLE16(h + 4, static_cast<uint16_t>(p.w));
+        StoreLE16(h + 6, static_cast<uint16_t>(p.h));
+        StoreLE16(h + 8, 1);
+        StoreLE16(h + 10, static_cast<uint16_t>(f.bpp));
+    } else {
+        StoreLE32(h + 4, static_cast<uint32_t>(p.w));
+        StoreLE32(h + 8, static_cast<uint32_t>(f.topDown ? -p.h : p.h));
+        StoreLE16(h + 12, 1);
+        StoreLE16(h + 14, static_cast<uint16_t>(f.bpp));
+        StoreLE32(h + 16, f.bitfields ? 3 : 0);
+        StoreLE32(h + 20, static_cast<uint32_t>(pitch * static_cast<size_t>(p.h)));
+        StoreLE32(h + 24, 2835);
+        StoreLE32(h + 28, 2835);
+        uint8_t* masks = masksAfter || f.headerSize >= 108 ? h + 40 : nullptr;
+        if (masks) {
+            StoreLE32(masks, f.redMask);
+            StoreLE32(masks + 4, f.greenMask);
+            StoreLE32(masks + 8, f.blueMask);
+        }
+        if (f.headerSize >= 108) {
+            StoreLE32(h + 52, f.alphaMask);
+            StoreLE32(h + 56, 0x73524742);  // "sRGB"
+        }
+    }
+    uint8_t* pal = &b[14 + f.headerSize + (masksAfter ? 12 : 0)];
+    for (int i = 0; i < colors; ++i) {
+        const auto& c = p.colors[static_cast<size_t>(i) % p.colors.size()];
+        pal[i * entry] = c[2];
+        pal[i * entry + 1] = c[1];
+        pal[i * entry + 2] = c[0];
+    }
+    for (int y = 0; y < p.h; ++y) {
+        uint8_t* row = &b[offBits + pitch * static_cast<size_t>(f.topDown ? y : p.h - 1 - y)];
+        for (int x = 0; x < p.w; ++x) {
+            const auto& c = p.At(x, y);
+            switch (f.bpp) {
+                case 1:
+                case 4:
+                case 8: {
+                    const size_t bit = static_cast<size_t>(x) * f.bpp;
+                    row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | p.IndexAt(x, y, colors) << (8 - f.bpp - bit % 8));
+                    break;
+                }
+                case 16: {
+                    const bool six = f.greenMask == 0x07E0;
+                    const uint16_t v = six ? static_cast<uint16_t>((c[0] >> 3) << 11 | (c[1] >> 2) << 5 | c[2] >> 3)
+                                           : static_cast<uint16_t>((c[0] >> 3) << 10 | (c[1] >> 3) << 5 | c[2] >> 3);
+                    StoreLE16(row + x * 2, v);
+                    break;
+                }
+                case 24:
+                    row[x * 3] = c[2];
+                    row[x * 3 + 1] = c[1];
+                    row[x * 3 + 2] = c[0];
+                    break;
+                case 32:
+                    row[x * 4] = c[2];
+                    row[x * 4 + 1] = c[1];
+                    row[x * 4 + 2] = c[0];
+                    row[x * 4 + 3] = f.alphaMask ? c[3] : 0xA5;  // the fourth byte is never 0
+                    break;
+            }
+        }
+    }
+    return b;
+}
+
+void StoreBE16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+void StoreBE32(uint8_t* p, uint32_t v) {
+    StoreBE16(p, static_cast<uint16_t>(v >> 16));
+    StoreBE16(p + 2, static_cast<uint16_t>(v));
+}
+
+// A WAV file of 8 frames in any format tag (1 PCM, 7 u-law).
+Bytes WavOf(int tag, int bits, int channels) {
+    Bytes w = Wav(bits, channels);
+    StoreLE16(&w[20], static_cast<uint16_t>(tag));
+    return w;
+}
+
+// An AIFF file of 8 frames at 8000 Hz.
+Bytes Aiff(int bits, int channels) {
+    const uint32_t frames = 8, bytes = frames * static_cast<uint32_t>(channels * bits / 8);
+    Bytes a(12 + 8 + 18 + 8 + 8 + bytes, 0);
+    std::memcpy(&a[0], "FORM", 4);
+    StoreBE32(&a[4], static_cast<uint32_t>(a.size() - 8));
+    std::memcpy(&a[8], "AIFFCOMM", 8);
+    StoreBE32(&a[16], 18);
+    StoreBE16(&a[20], static_cast<uint16_t>(channels));
+    StoreBE32(&a[22], frames);
+    StoreBE16(&a[26], static_cast<uint16_t>(bits));
+    static const uint8_t k8000Hz[10] = {0x40, 0x0B, 0xFA, 0, 0, 0, 0, 0, 0, 0};  // 80-bit extended
+    std::memcpy(&a[28], k8000Hz, 10);
+    std::memcpy(&a[38], "SSND", 4);
+    StoreBE32(&a[42], 8 + bytes);
+    for (size_t i = 54; i < a.size(); ++i) a[i] = static_cast<uint8_t>(i * 41);
+    return a;
+}
+
+// A VOC file with one sound data block of 8 frames at 8000 Hz: type 1
+// (8-bit mono, rate as a time constant) or type 9 (rate, bits, channels
+// and an encoding word: 0 unsigned 8-bit, 4 signed 16-bit); then the end
+// block.
+Bytes Voc(int type, int bits, int channels) {
+    const uint32_t samples = 8 * static_cast<uint32_t>(channels * bits / 8);
+    Bytes v(26, 0);
+    std::memcpy(&v[0], "Creative Voice File\x1a", 20);
+    const uint16_t version = type == 9 ? 0x0114 : 0x010A;
+    StoreLE16(&v[20], 26);
+    StoreLE16(&v[22], version);
+    StoreLE16(&v[24], static_cast<uint16_t>(~version + 0x1234));
+    const uint32_t head = type == 9 ? 12 : 2;
+    const uint32_t length = head + samples;
+    v.insert(v.end(), {static_cast<uint8_t>(type), static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+                       static_cast<uint8_t>(length >> 16)});
+    if (type == 9) {
+        Bytes h(12, 0);
+        StoreLE32(&h[0], 8000);
+        h[4] = static_cast<uint8_t>(bits);
+        h[5] = static_cast<uint8_t>(channels);
+        StoreLE16(&h[6], bits == 16 ? 4 : 0);
+        v.insert(v.end(), h.begin(), h.end());
+    } else {
+        v.insert(v.end(), {131, 0});  // 256 - 1000000 / 8000; no compression
+    }
+    for (uint32_t i = 0; i < samples; ++i) v.push_back(static_cast<uint8_t>(128 + (i % 2 ? 50 : -50)));
+    v.push_back(0);
+    return v;
+}
+
+// A MIDI file: the "MThd" head and one track that plays a note.
+Bytes Midi() {
+    static const uint8_t m[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,  'M', 'T', 'r', 'k', 0, 0, 0, 12,
+                                0,   0x90, 60, 100, 96, 0x80, 60, 0, 0, 0xFF, 0x2F, 0};
+    return Bytes(m, m + sizeof m);
+}
+
+const char* kImportHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n"
+    "<ORB version=\"v1\" date=\"Mon Dec  7 08:00:00 2026&#x0A;\" creator=\"Bundlex v2.0\" totalblocks=\"%d\">\n";
+
+void PutImport(const std::string& name, int total, const std::string& element, const Bytes& payload) {
+    char head[256];
+    std::snprintf(head, sizeof head, kImportHead, total);
+    const std::string doc = std::string(head) + element + "</ORB>\n--payload--\n";
+    Bytes b(doc.begin(), doc.end());
+    b.insert(b.end(), payload.begin(), payload.end());
+    Put("import", name, b);
+}
+
+// The blending attributes of a graphic element: per-pixel, or per-surface
+// with alpha and colour key (tiles write "per-pSurface").
+std::string Blending(bool perPixel, bool tile, const char* alphamod = "255", const char* colorkey = "-1") {
+    if (perPixel) return "alphablending=\"per-pixel\"";
+    return std::string("alphablending=\"") + (tile ? "per-pSurface" : "per-surface") + "\" alphamod=\"" + alphamod +
+           "\" colorkey=\"" + colorkey + "\"";
+}
+
+std::string ImageElement(const std::string& src, bool perPixel) {
+    return "    <image name=\"pic\" source=\"" + src + "\" " + Blending(perPixel, false) + " />\n";
+}
+std::string TileElement(const std::string& src, bool perPixel, bool tileset) {
+    return "    <tile name=\"ground\" source=\"" + src + "\" " + Blending(perPixel, true, "128", "1") +
+           " xposition=\"3\" yposition=\"-2\" " +
+           (tileset ? "tileset=\"enabled\" xoffset=\"4\" yoffset=\"4\"" : "tileset=\"disabled\"") + " />\n";
+}
+// An 8x8 sheet of 4x4 frames: two animations of two frames.
+std::string SpriteElement(const std::string& src, bool perPixel) {
+    return "    <sprite name=\"hero\" source=\"" + src + "\" " + Blending(perPixel, false, "200", "0") +
+           " xoffset=\"4\" yoffset=\"4\">\n"
+           "        <animation id=\"0\" type=\"2\" status=\"32768\" frames=\"2\" hotx=\"1\" hoty=\"3\" starframe=\"0\" "
+           "endframe=\"1\">\n"
+           "            <frame id=\"0\" ms=\"120\" />\n"
+           "            <frame id=\"1\" ms=\"80\" />\n"
+           "        </animation>\n"
+           "        <animation id=\"1\" type=\"8\" status=\"1\" frames=\"2\" hotx=\"-4\" hoty=\"3\" starframe=\"1\" "
+           "endframe=\"1\">\n"
+           "            <frame id=\"0\" ms=\"500\" />\n"
+           "            <frame id=\"1\" ms=\"250\" />\n"
+           "        </animation>\n"
+           "    </sprite>\n";
+}
+std::string FontElement(const std::string& src, bool perPixel) {
+    return "    <font name=\"small\" source=\"" + src + "\" " + Blending(perPixel, false) + " kerning=\"1\" />\n";
+}
+// A button with its four state images, all from the one payload (5 blocks).
+std::string WidgetElement(const std::string& src, bool perPixel) {
+    std::string images;
+    for (const char* state : {"normal", "hovered", "pressed", "deactivated"})
+        images += std::string("            <image state=\"") + state + "\" source=\"" + src + "\" " +
+                  Blending(perPixel, false) + " />\n";
+    return "    <panel name=\"default\" xposition=\"0\" yposition=\"0\" width=\"800\" height=\"600\" alphamod=\"0\">\n"
+           "        <widget name=\"play\" type=\"button\" id=\"1\" xposition=\"350\" yposition=\"260\" key=\"13\" "
+           "selectboxRGB=\"16763904\" value=\"0\" range=\"0\">\n" +
+           images + "        </widget>\n    </panel>\n";
+}
+std::string AudioElement(const char* tag, const std::string& src) {
+    return std::string("    <") + tag + " name=\"tune\" source=\"" + src + "\" />\n";
+}
+std::string FileElement(const std::string& src, const char* method) {
+    return "    <file name=\"data\" source=\"" + src + "\" storemethod=\"" + method + "\" />\n";
+}
+
+void MakeImportSeeds() {
+    struct PngForm {
+        std::string name;
+        int colorType, depth;
+        Trns trns;
+    };
+    std::vector<PngForm> pngs;
+    for (int d : {1, 2, 4, 8, 16}) {
+        const std::string n = "grey" + std::to_string(d);
+        pngs.push_back({n, PNG_COLOR_TYPE_GRAY, d, Trns::None});
+        pngs.push_back({n + "_trns", PNG_COLOR_TYPE_GRAY, d, Trns::ColorKey});
+    }
+    for (int d : {8, 16}) {
+        const std::string s = std::to_string(d);
+        pngs.push_back({"greyalpha" + s, PNG_COLOR_TYPE_GRAY_ALPHA, d, Trns::None});
+        pngs.push_back({"rgb" + s, PNG_COLOR_TYPE_RGB, d, Trns::None});
+        pngs.push_back({"rgb" + s + "_trns", PNG_COLOR_TYPE_RGB, d, Trns::ColorKey});
+        pngs.push_back({"rgba" + s, PNG_COLOR_TYPE_RGB_ALPHA, d, Trns::None});
+    }
+    for (int d : {1, 2, 4, 8}) {
+        const std::string n = "pal" + std::to_string(d);
+        pngs.push_back({n, PNG_COLOR_TYPE_PALETTE, d, Trns::None});
+        pngs.push_back({n + "_trns_key", PNG_COLOR_TYPE_PALETTE, d, Trns::PaletteKey});
+        pngs.push_back({n + "_trns_alpha", PNG_COLOR_TYPE_PALETTE, d, Trns::PaletteAlpha});
+    }
+    const Picture small = PatternPicture(4, 3), sheet = PatternPicture(8, 8), font = FontPicture();
+    for (const PngForm& f : pngs) {
+        const std::string n = "png_" + f.name;
+        for (bool interlaced : {false, true}) {
+            const std::string i = interlaced ? "_interlaced" : "";
+            PutImport(n + i + "_image", 1, ImageElement("a.png", true), Png(small, f.colorType, f.depth, interlaced, f.trns));
+            if (interlaced) continue;
+            const Bytes s = Png(sheet, f.colorType, f.depth, false, f.trns);
+            PutImport(n + "_tile", 1, TileElement("a.png", true, false), Png(small, f.colorType, f.depth, false, f.trns));
+            PutImport(n + "_sprite", 1, SpriteElement("a.png", true), s);
+            PutImport(n + "_widget", 5, WidgetElement("a.png", true), Png(small, f.colorType, f.depth, false, f.trns));
+        }
+    }
+    PutImport("png_rgba8_interlaced_sprite", 1, SpriteElement("a.png", true),
+              Png(sheet, PNG_COLOR_TYPE_RGB_ALPHA, 8, true, Trns::None));
+    PutImport("png_pal4_interlaced_sprite", 1, SpriteElement("a.png", true),
+              Png(sheet, PNG_COLOR_TYPE_PALETTE, 4, true, Trns::PaletteKey));
+    PutImport("png_rgba8_tileset", 1, TileElement("a.png", true, true), Png(sheet, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, Trns::None));
+    PutImport("png_rgba8_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, Trns::None));
+    PutImport("png_rgba16_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_RGB_ALPHA, 16, false, Trns::None));
+    PutImport("png_rgb8_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_RGB, 8, false, Trns::None));
+    PutImport("png_rgb8_trns_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_RGB, 8, false, Trns::ColorKey));
+    PutImport("png_pal2_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_PALETTE, 2, false, Trns::None));
+    PutImport("png_pal8_trns_key_font", 1, FontElement("f.png", true),
+              Png(font, PNG_COLOR_TYPE_PALETTE, 8, false, Trns::PaletteKey));
+    PutImport("png_rgba8_interlaced_font", 1, FontElement("f.png", true),
+              Png(font, PNG_COLOR_TYPE_RGB_ALPHA, 8, true, Trns::None));
+
+    const struct {
+        const char* name;
+        BmpForm form;
+    } bmps[] = {
+        {"bmp1", {1, 40, false, false}},
+        {"bmp4", {4, 40, false, false}},
+        {"bmp8", {8, 40, false, false}},
+        {"bmp8_topdown", {8, 40, false, true}},
+        {"bmp16_555", {16, 40, false, false}},
+        {"bmp16_555_bitfields", {16, 40, true, false, 0x7C00, 0x03E0, 0x001F}},
+        {"bmp16_565_bitfields", {16, 40, true, false, 0xF800, 0x07E0, 0x001F}},
+        {"bmp24", {24, 40, false, false}},
+        {"bmp24_topdown", {24, 40, false, true}},
+        {"bmp32_fourth_byte", {32, 40, false, false}},
+        {"bmp32_bitfields", {32, 40, true, false, 0xFF0000, 0xFF00, 0xFF}},
+        {"bmp24_v4", {24, 108, false, false}},
+        {"bmp32_v4_bitfields", {32, 108, true, false, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
+        {"bmp16_v5_565", {16, 124, true, true, 0xF800, 0x07E0, 0x001F}},
+        {"bmp32_v5_bitfields", {32, 124, true, true, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u}},
+        {"bmp8_v5", {8, 124, false, false}},
+        {"bmp24_core", {24, 12, false, false}},
+        {"bmp8_core", {8, 12, false, false}},
+    };
+    for (const auto& b : bmps) {
+        const std::string n = b.name;
+        PutImport(n + "_image", 1, ImageElement("a.bmp", false), Bmp(small, b.form));
+        PutImport(n + "_tile", 1, TileElement("a.bmp", false, false), Bmp(small, b.form));
+        PutImport(n + "_sprite", 1, SpriteElement("a.bmp", false), Bmp(sheet, b.form));
+        PutImport(n + "_widget", 5, WidgetElement("a.bmp", false), Bmp(small, b.form));
+    }
+    PutImport("bmp24_tileset", 1, TileElement("a.bmp", false, true), Bmp(sheet, {24, 40, false, false}));
+    PutImport("bmp24_font", 1, FontElement("f.bmp", false), Bmp(font, {24, 40, false, false}));
+    PutImport("bmp32_font", 1, FontElement("f.bmp", false), Bmp(font, {32, 40, false, false}));
+    PutImport("bmp8_font", 1, FontElement("f.bmp", false), Bmp(font, {8, 40, false, false}));
+    PutImport("bmp4_topdown_font", 1, FontElement("f.bmp", false), Bmp(font, {4, 40, false, true}));
+
+    const fs::path snd = g_src / "tests/data/sounds";
+    const struct {
+        const char* name;
+        Bytes data;
+    } sounds[] = {
+        {"wav_pcm8_mono", WavOf(1, 8, 1)},    {"wav_pcm8_stereo", WavOf(1, 8, 2)},
+        {"wav_pcm16_mono", WavOf(1, 16, 1)},  {"wav_pcm16_stereo", WavOf(1, 16, 2)},
+        {"wav_ulaw", WavOf(7, 8, 1)},         {"aiff8_mono", Aiff(8, 1)},
+        {"aiff16_stereo", Aiff(16, 2)},       {"voc_type1", Voc(1, 8, 1)},
+        {"voc_type9_8bit", Voc(9, 8, 1)},     {"voc_type9_16bit_stereo", Voc(9, 16, 2)},
+        {"ogg", ReadAll(snd / "tone_22050_stereo.ogg")},
+    };
+    for (const auto& s : sounds) PutImport(std::string("sound_") + s.name, 1, AudioElement("sound", "s.snd"), s.data);
+    const Bytes raw = {'h', 'e', 'l', 'l', 'o', ' ', 'h', 'e', 'l', 'l', 'o', '\n', 0, 1, 2, 0xFF};
+    const struct {
+        const char* name;
+        Bytes data;
+    } music[] = {
+        {"mod", Module("MOD")}, {"xm", Module("XM")}, {"it", Module("IT")}, {"s3m", Module("S3M")},
+        {"midi", Midi()},       {"raw", raw},          {"ogg", ReadAll(snd / "tone_22050_stereo.ogg")},
+    };
+    for (const auto& m : music) PutImport(std::string("music_") + m.name, 1, AudioElement("music", "m.mus"), m.data);
+    for (const char* method : {"raw", "compressed", "crypted"})
+        PutImport(std::string("file_") + method, 1, FileElement("data.bin", method), raw);
+    PutImport("file_empty", 1, FileElement("data.bin", "raw"), Bytes());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -652,6 +1137,7 @@ int main(int argc, char** argv) {
     MakePackagesAndPayloads();
     MakeMedia();
     MakeDocuments();
+    MakeImportSeeds();
     Trovalis.Quit();
     fs::remove_all(g_tmp);
     std::printf("%d seed files written under %s\n", g_written, g_out.string().c_str());

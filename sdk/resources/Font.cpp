@@ -307,6 +307,9 @@ int CFont::Create(SDL_Surface* s) {
     copy->format->colorkey = s->format->colorkey;
     copy->format->alpha = s->format->alpha;
     SDL_Surface* c = copy.get();
+    // Markers, ink and the key are found by comparing pixel values: bits that
+    // carry no colour must not make two pixels of one colour differ.
+    graphicblock::ClearUnusedBits(c);
 
     // Markers: a bitmap that does not start with one gets them from its ink.
     Uint8 r, g, b;

@@ -82,6 +82,34 @@ SDL_Surface* CopySurface(SDL_Surface* s, Uint32 flags) {
     return c;
 }
 
+void ClearUnusedBits(SDL_Surface* s) {
+    if (!s || !s->format || s->format->palette) return;
+    const SDL_PixelFormat* f = s->format;
+    const int bpp = f->BytesPerPixel;
+    const uint32_t used = f->Rmask | f->Gmask | f->Bmask | f->Amask;
+    // 24-bit pixels have no room for unused bits.
+    if ((bpp == 2 && (used & 0xFFFFu) == 0xFFFFu) || (bpp == 4 && used == 0xFFFFFFFFu) || (bpp != 2 && bpp != 4))
+        return;
+    if (SDL_LockSurface(s) < 0) return;
+    for (int y = 0; y < s->h; ++y) {
+        uint8_t* p = static_cast<uint8_t*>(s->pixels) + size_t(y) * s->pitch;
+        for (int x = 0; x < s->w; ++x, p += bpp) {
+            if (bpp == 2) {
+                Uint16 v;
+                std::memcpy(&v, p, 2);
+                v = static_cast<Uint16>(v & used);
+                std::memcpy(p, &v, 2);
+            } else {
+                Uint32 v;
+                std::memcpy(&v, p, 4);
+                v &= used;
+                std::memcpy(p, &v, 4);
+            }
+        }
+    }
+    SDL_UnlockSurface(s);
+}
+
 SDL_Surface* BuildSurface(uint32_t width, uint32_t height, const PixelFormatRecord& rec, const uint8_t* pixels,
                           uint64_t pixelBytes, const uint8_t* palette) {
     SDL_Surface* s = CreateSurfaceFromRecord(width, height, rec, pixels, pixelBytes);

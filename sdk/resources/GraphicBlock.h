@@ -45,6 +45,10 @@ bool HasColorKey(const SDL_Surface* s);
 // is taken off s for the copy and put back afterwards. Null when SDL fails
 // or when a paletted key is not an entry of the palette.
 SDL_Surface* CopySurface(SDL_Surface* s, Uint32 flags);
+// Zeroes the bits of every pixel that no mask covers (the fourth byte of a
+// 32-bit BMP without alpha, the top bit of 15-bit colour), so that pixels of
+// one colour have one value. No change to paletted surfaces.
+void ClearUnusedBits(SDL_Surface* s);
 // A new software surface holding the checked pixel area; for 8 bits the
 // 256 palette entries are copied too. Null when SDL refuses.
 SDL_Surface* BuildSurface(uint32_t width, uint32_t height, const PixelFormatRecord& rec, const uint8_t* pixels,

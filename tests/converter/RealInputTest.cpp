@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -393,6 +394,52 @@ TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
     ASSERT_EQ(px.size(), 4u);
     EXPECT_TRUE(px[2].r == 255 && px[2].g == 255 && px[2].b == 255);  // bottom-up file: row 0 is the last
     EXPECT_EQ(RunBundlex({"--check", "a.vlt"}, out, dir.path()), 0) << out;
+}
+
+}  // namespace
+
+namespace {
+
+// A 32-bit BI_RGB BMP of the surface's colours with a varying, meaningless
+// fourth byte, as some paint programs write them.
+std::vector<uint8_t> Bmp32WithNoise(SDL_Surface* s) {
+    const int w = s->w, h = s->h;
+    std::vector<uint8_t> b(54 + size_t(w * h * 4), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
+    StoreLE32(&b[10], 54);
+    StoreLE32(&b[14], 40);
+    StoreLE32(&b[18], static_cast<uint32_t>(w));
+    StoreLE32(&b[22], static_cast<uint32_t>(h));
+    StoreLE16(&b[26], 1);
+    StoreLE16(&b[28], 32);
+    SDL_LockSurface(s);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            Uint32 v;
+            std::memcpy(&v, static_cast<Uint8*>(s->pixels) + y * s->pitch + x * 4, 4);
+            Uint8 r, g, bl;
+            SDL_GetRGB(v, s->format, &r, &g, &bl);
+            uint8_t* p = &b[54 + size_t(((h - 1 - y) * w + x) * 4)];
+            p[0] = bl, p[1] = g, p[2] = r, p[3] = static_cast<uint8_t>(x * 29 + y * 7 + 3);
+        }
+    SDL_UnlockSurface(s);
+    return b;
+}
+
+TEST_F(RealInput, FontSheetFromBmpWithUnusedFourthByteImports) {
+    SDL_Surface* strip = conv::FontStrip();
+    ASSERT_TRUE(testsupport::WriteFile(dir / "font.bmp", Bmp32WithNoise(strip)));
+    SDL_FreeSurface(strip);
+    const std::string doc =
+        "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"f.vlt\" totalblocks=\"1\">\n"
+        "<font name=\"small\" source=\"font.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"0\" "
+        "kerning=\"1\"/>\n</ORB>\n";
+    ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
+    ASSERT_EQ(RunBundlex({"in.xml", "f.vlt"}, out, dir.path()), 0) << out;
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+    EXPECT_EQ(RunBundlex({"--check", "f.vlt"}, out, dir.path()), 0) << out;
 }
 
 }  // namespace

@@ -265,24 +265,18 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
             .Field("sound", sound)
             .Field("failed", static_cast<uint64_t>(failures.size()))
             .Field("legacy_blocks", legacy);
-        w.Key("failures").BeginArray();
-        for (const Failure& f : failures)
-            w.BeginObject()
-                .Field("index", f.index)
-                .Field("name", f.entry->name)
-                .Field("type", f.entry->type)
-                .Field("reason", f.reason)
-                .EndObject();
-        w.EndArray();
-        w.Key("notes").BeginArray();
-        for (const Failure& f : notes)
-            w.BeginObject()
-                .Field("index", f.index)
-                .Field("name", f.entry->name)
-                .Field("type", f.entry->type)
-                .Field("note", f.reason)
-                .EndObject();
-        w.EndArray();
+        for (const auto& list : {std::make_pair("failures", &failures), std::make_pair("notes", &notes)}) {
+            const char* field = list.second == &failures ? "reason" : "note";
+            w.Key(list.first).BeginArray();
+            for (const Failure& f : *list.second)
+                w.BeginObject()
+                    .Field("index", f.index)
+                    .Field("name", f.entry->name)
+                    .Field("type", f.entry->type)
+                    .Field(field, f.reason)
+                    .EndObject();
+            w.EndArray();
+        }
         if (!complete) w.Field("error", "a read error stopped the walk over the entries");
         w.EndObject();
         std::fputs(w.str().c_str(), out);

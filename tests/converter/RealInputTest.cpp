@@ -128,29 +128,31 @@ bool WritePng(const std::string& path, const PngCase& c) {
     return std::fclose(f) == 0;
 }
 
-// A 32-bit BI_RGB BMP (no alpha) sprite sheet of five 4x4 cells: four drawn
-// cells, then one cell of a single colour whose unused fourth bytes vary.
-std::vector<uint8_t> Bmp32WithFourthByte() {
-    const int w = 20, h = 4;
+// A 32-bit BI_RGB BMP of the surface's colours with a varying, meaningless
+// fourth byte, as some paint programs write them.
+std::vector<uint8_t> Bmp32WithNoise(SDL_Surface* s) {
+    const int w = s->w, h = s->h;
     std::vector<uint8_t> b(54 + size_t(w * h * 4), 0);
     b[0] = 'B';
     b[1] = 'M';
     StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
     StoreLE32(&b[10], 54);
     StoreLE32(&b[14], 40);
-    StoreLE32(&b[18], w);
-    StoreLE32(&b[22], h);
+    StoreLE32(&b[18], static_cast<uint32_t>(w));
+    StoreLE32(&b[22], static_cast<uint32_t>(h));
     StoreLE16(&b[26], 1);
     StoreLE16(&b[28], 32);
+    SDL_LockSurface(s);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            uint8_t* p = &b[54 + size_t((y * w + x) * 4)];
-            const bool plain = x >= 16;
-            p[0] = plain ? 10 : static_cast<uint8_t>(x * 13 + y);
-            p[1] = plain ? 20 : static_cast<uint8_t>(y * 50);
-            p[2] = plain ? 30 : static_cast<uint8_t>(x * 7);
-            p[3] = static_cast<uint8_t>(x * 31 + y * 17 + 1);
+            Uint32 v;
+            std::memcpy(&v, static_cast<Uint8*>(s->pixels) + y * s->pitch + x * 4, 4);
+            Uint8 r, g, bl;
+            SDL_GetRGB(v, s->format, &r, &g, &bl);
+            uint8_t* p = &b[54 + size_t(((h - 1 - y) * w + x) * 4)];
+            p[0] = bl, p[1] = g, p[2] = r, p[3] = static_cast<uint8_t>(x * 29 + y * 7 + 3);
         }
+    SDL_UnlockSurface(s);
     return b;
 }
 
@@ -277,7 +279,18 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
 }
 
 TEST_F(RealInput, SpriteFromBmpWithUnusedFourthByteKeepsItsFrameCountOverRoundTrips) {
-    ASSERT_TRUE(testsupport::WriteFile(dir / "sheet.bmp", Bmp32WithFourthByte()));
+    // Five 4x4 cells: four drawn ones, then one of a single colour whose
+    // unused fourth bytes vary.
+    SDL_Surface* sheet = SDL_CreateRGBSurface(0, 20, 4, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    ASSERT_NE(sheet, nullptr);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const Uint32 v = x >= 16 ? SDL_MapRGB(sheet->format, 30, 20, 10)
+                                     : SDL_MapRGB(sheet->format, Uint8(x * 7), Uint8(y * 50), Uint8(x * 13 + y));
+            std::memcpy(static_cast<Uint8*>(sheet->pixels) + y * sheet->pitch + x * 4, &v, 4);
+        }
+    ASSERT_TRUE(testsupport::WriteFile(dir / "sheet.bmp", Bmp32WithNoise(sheet)));
+    SDL_FreeSurface(sheet);
     const std::string doc =
         "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"a.vlt\">\n"
         "<sprite name=\"hero\" source=\"sheet.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\" "
@@ -399,34 +412,6 @@ TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
 }  // namespace
 
 namespace {
-
-// A 32-bit BI_RGB BMP of the surface's colours with a varying, meaningless
-// fourth byte, as some paint programs write them.
-std::vector<uint8_t> Bmp32WithNoise(SDL_Surface* s) {
-    const int w = s->w, h = s->h;
-    std::vector<uint8_t> b(54 + size_t(w * h * 4), 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
-    StoreLE32(&b[10], 54);
-    StoreLE32(&b[14], 40);
-    StoreLE32(&b[18], static_cast<uint32_t>(w));
-    StoreLE32(&b[22], static_cast<uint32_t>(h));
-    StoreLE16(&b[26], 1);
-    StoreLE16(&b[28], 32);
-    SDL_LockSurface(s);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            Uint32 v;
-            std::memcpy(&v, static_cast<Uint8*>(s->pixels) + y * s->pitch + x * 4, 4);
-            Uint8 r, g, bl;
-            SDL_GetRGB(v, s->format, &r, &g, &bl);
-            uint8_t* p = &b[54 + size_t(((h - 1 - y) * w + x) * 4)];
-            p[0] = bl, p[1] = g, p[2] = r, p[3] = static_cast<uint8_t>(x * 29 + y * 7 + 3);
-        }
-    SDL_UnlockSurface(s);
-    return b;
-}
 
 TEST_F(RealInput, FontSheetFromBmpWithUnusedFourthByteImports) {
     SDL_Surface* strip = conv::FontStrip();

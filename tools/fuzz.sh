@@ -92,7 +92,10 @@ for t in "${targets[@]}"; do
   new=$((after - before))
   status=ok
   if [ "$rc" -ne 0 ] || [ "$new" -gt 0 ]; then status="FINDING (see $log)"; failed=1; fi
-  summary+=("$(printf '%-10s %8s runs %8s exec/s  cov %6s  ft %7s  findings %d  %s' "$t" "${runs:-?}" "${execs:-?}" \
+  # The smoke run prints only what every machine repeats (no speed).
+  speed="$(printf '%8s exec/s' "${execs:-?}")"
+  [ "$WHAT" = smoke ] && speed=""
+  summary+=("$(printf '%-10s %8s runs %s  cov %6s  ft %7s  findings %d  %s' "$t" "${runs:-?}" "$speed" \
     "${cov:-?}" "${ft:-?}" "$new" "$status")")
   echo "${summary[-1]}"
 done

@@ -12,17 +12,6 @@
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
 
-IStuffVLT* g_pStuffVLT = nullptr;
-IImage* g_pImage = nullptr;
-ICursor* g_pCursor = nullptr;
-IPrimitives* g_pPrimitives = nullptr;
-IButton* g_pButton = nullptr;
-IScreenFX* g_pScreenFX = nullptr;
-ITimeSystem* g_pTimeSystem = nullptr;
-INetwork* g_pNetwork = nullptr;
-IVideo* g_pVideo = nullptr;
-ISoundFX* g_pSoundFX = nullptr;
-
 namespace {
 template <typename T>
 void Destroy(T*& p) {

@@ -14,29 +14,6 @@ struct SDL_Surface;
 class TiXmlDocument;
 class TiXmlElement;
 
-class IStuffVLT;
-class IImage;
-class ICursor;
-class IPrimitives;
-class IButton;
-class IScreenFX;
-class ITimeSystem;
-class INetwork;
-class IVideo;
-class ISoundFX;
-
-// The global interface objects: empty before Init and after Quit.
-extern IStuffVLT* g_pStuffVLT;
-extern IImage* g_pImage;
-extern ICursor* g_pCursor;
-extern IPrimitives* g_pPrimitives;
-extern IButton* g_pButton;
-extern IScreenFX* g_pScreenFX;
-extern ITimeSystem* g_pTimeSystem;
-extern INetwork* g_pNetwork;
-extern IVideo* g_pVideo;
-extern ISoundFX* g_pSoundFX;
-
 class TrovalisCore {
 public:
     static constexpr int kXmlSlots = 10;

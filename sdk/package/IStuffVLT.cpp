@@ -237,6 +237,8 @@ struct IStuffVLT::Impl {
     }
 };
 
+IStuffVLT* g_pStuffVLT = nullptr;
+
 IStuffVLT::IStuffVLT() : impl_(new Impl) {
     srand(SDL_GetTicks());
     do {

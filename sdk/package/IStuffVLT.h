@@ -72,3 +72,6 @@ private:
     Impl* impl_;
     friend struct IStuffVLTTestAccess;
 };
+
+// The package manager between Init and Quit; empty before and after.
+extern IStuffVLT* g_pStuffVLT;

@@ -24,7 +24,10 @@ public:
     TrovalisCore(const TrovalisCore&) = delete;
     TrovalisCore& operator=(const TrovalisCore&) = delete;
 
-    // Lifecycle. Init returns 1 on success, -1 on failure.
+    // Lifecycle. Init returns 1 on success, -1 on failure. Both create or
+    // destroy the interface objects of the package and resource layers, so
+    // they are defined above those layers, in sdk/Lifecycle.cpp (the library
+    // trovalis), and not in core.
     int Init(uint32_t flags);
     void Quit();
     bool IsInitialized() const { return initialized_ != 0; }

@@ -1,6 +1,7 @@
 // Init and Quit: the one place that creates and destroys every global
 // interface object, so it sits above the package container and the resource
-// kinds and includes them; nothing below it includes this file.
+// kinds and includes them. It is the library trovalis, built over the three
+// layers; nothing in them includes or calls it.
 #include <SDL.h>
 #include <ucl/ucl.h>
 

@@ -26,8 +26,8 @@ public:
 
     // Lifecycle. Init returns 1 on success, -1 on failure. Both create or
     // destroy the interface objects of the package and resource layers, so
-    // they are defined above those layers, in sdk/Lifecycle.cpp (the library
-    // trovalis), and not in core.
+    // they are defined above those layers, in sdk/lifecycle/Lifecycle.cpp
+    // (the library trovalis), and not in core.
     int Init(uint32_t flags);
     void Quit();
     bool IsInitialized() const { return initialized_ != 0; }

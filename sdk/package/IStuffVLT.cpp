@@ -362,8 +362,8 @@ int IStuffVLT::Open(const char* path) {
 int IStuffVLT::ProbeHead(const char* path, PackageHead* head) {
     if (!path || !head) return kHeadUnreadable;
     *head = PackageHead();
-    // A plain open, as the converter's commands always did: the status query
-    // below refuses anything but a regular file before a byte is read.
+    // The status query below refuses anything but a regular file before a
+    // byte is read.
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         head->error = errno;

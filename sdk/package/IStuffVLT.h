@@ -70,7 +70,7 @@ public:
     uint32_t CalculateCRC(int handle);
 
     // What ProbeHead finds at a path.
-    static constexpr int kHeadNotRegular = -2;   // a directory, device or pipe: nothing read
+    static constexpr int kHeadNotRegular = -2;   // not a regular file (a directory, a device): nothing read
     static constexpr int kHeadUnreadable = -1;   // open, status or read failed (error holds errno)
     static constexpr int kHeadNotPackage = 0;    // fewer than 8 bytes, or no "VLTv"
     static constexpr int kHeadOtherVersion = 1;  // a version byte that Open refuses

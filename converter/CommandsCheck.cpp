@@ -395,7 +395,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
         const int walked = WalkEntries(pkg, refEntries);
         g_pStuffVLT->Close(pkg);
         if (walked != 1) return Refuse(path, "a read error stopped the walk over its entries", json, out);
-        if (refEntries.empty() && head.fileSize > 520 && head.state == HeadState::Version4)
+        if (refEntries.empty() && head.entryBytes > 0 && head.state == HeadState::Version4)
             return Refuse(path, "no entry can be read: the package is protected or holds no block marker", json, out);
     }
     uint64_t resources = 0;

@@ -48,7 +48,7 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
     // An empty package is exactly its head and header; anything longer that
     // yields no entry is a package whose descriptors cannot be read (a
     // protected one, whose key this program never has).
-    if (entries.empty() && head.fileSize > 520 && walked == 1)
+    if (entries.empty() && head.entryBytes > 0 && walked == 1)
         return Fail(path, "no entry can be read: the package is protected or holds no block marker", json, out);
 
     std::map<std::string, Total> totals;

@@ -36,8 +36,6 @@ const KindRow kKinds[] = {
     {"DELETED", BlockKind::Deleted, "deleted", "DELETED", false},
 };
 
-constexpr size_t kHeadSize = 8;
-
 bool ReadFully(int fd, uint8_t* buf, size_t n, size_t& got) {
     got = 0;
     while (got < n) {
@@ -140,34 +138,18 @@ std::string FieldText(const char* field, size_t capacity) { return std::string(f
 
 Head ReadHead(const std::string& path) {
     Head h;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        h.error = std::strerror(errno);
-        return h;
+    PackageHead probe;
+    const int found = IStuffVLT::ProbeHead(path.c_str(), &probe);
+    h.entryBytes = probe.entryBytes;
+    switch (found) {
+        case IStuffVLT::kHeadNotRegular: h.error = "not a regular file"; return h;
+        case IStuffVLT::kHeadUnreadable: h.error = std::strerror(probe.error); return h;
+        case IStuffVLT::kHeadNotPackage: h.state = HeadState::NotPackage; return h;
+        case IStuffVLT::kHeadVersion3: h.state = HeadState::Version3; break;
+        case IStuffVLT::kHeadVersion4: h.state = HeadState::Version4; break;
+        default: h.state = HeadState::OtherVersion; break;
     }
-    struct stat st;
-    uint8_t head[kHeadSize] = {};
-    size_t got = 0;
-    const bool statOk = ::fstat(fd, &st) == 0;
-    const bool readOk = statOk && S_ISREG(st.st_mode) && ReadFully(fd, head, kHeadSize, got);
-    const int readErrno = errno;
-    ::close(fd);
-    if (!statOk || !readOk) {
-        h.error = statOk && !S_ISREG(st.st_mode) ? "not a regular file" : std::strerror(readErrno);
-        return h;
-    }
-    h.fileSize = static_cast<uint64_t>(st.st_size);
-    if (got < kHeadSize || std::memcmp(head, "VLTv", 4) != 0) {
-        h.state = HeadState::NotPackage;
-        return h;
-    }
-    h.versionText = SafeText(FieldText(reinterpret_cast<const char*>(head + 4), kHeadSize - 4));
-    if (head[4] == '3')
-        h.state = HeadState::Version3;
-    else if (head[4] == '4')
-        h.state = HeadState::Version4;
-    else
-        h.state = HeadState::OtherVersion;
+    h.versionText = SafeText(probe.version);
     return h;
 }
 

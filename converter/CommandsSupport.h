@@ -47,7 +47,7 @@ std::string FieldText(const char* field, size_t capacity);
 enum class HeadState { Unreadable, NotPackage, Version3, Version4, OtherVersion };
 struct Head {
     HeadState state = HeadState::Unreadable;
-    uint64_t fileSize = 0;
+    uint64_t entryBytes = 0;  // the file's bytes after the header block
     std::string versionText;  // the version field as text ("4.0", "3", ...), safe
     std::string error;        // the system's text when the file cannot be read
 };

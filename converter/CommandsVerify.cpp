@@ -215,7 +215,7 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
 
     std::vector<Entry> entries;
     const int walked = WalkEntries(pkg, entries);
-    if (entries.empty() && head.fileSize > 520 && walked == 1) {
+    if (entries.empty() && head.entryBytes > 0 && walked == 1) {
         g_pStuffVLT->Close(pkg);
         return Refuse(path, "unreadable", "no entry can be read: the package is protected or holds no block marker",
                       json, out);

@@ -17,6 +17,7 @@
 #include "OrbFormat.h"
 #include "PackageStage.h"
 #include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
 
 namespace {
 

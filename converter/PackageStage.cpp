@@ -16,7 +16,6 @@
 #include "core/FileAccess.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
-#include "package/PackageUpgrade.h"
 
 namespace {
 
@@ -216,7 +215,7 @@ int PackageStage::Begin(const std::string& target) {
     if (work_.empty()) return 0;
     // Opening a 3.0 package rebuilds it as 4.0 and keeps the original under
     // a backup name derived from the path that was opened: the copy's.
-    workBackup_ = vlt::V3BackupName(work_);
+    workBackup_ = IStuffVLT::UpgradeBackupName(work_.c_str());
     if (Exists(workBackup_)) workBackup_.clear();  // not ours to move or remove
     ArmSignals(this, work_, workBackup_);
     if (Exists(target_)) {
@@ -255,7 +254,7 @@ bool PackageStage::Commit() {
     // crash leaves it alone: it may be the only copy of the original.
     std::string movedBackup;
     if (ok && !workBackup_.empty() && Exists(workBackup_)) {
-        const std::string backup = vlt::V3BackupName(target_);
+        const std::string backup = IStuffVLT::UpgradeBackupName(target_.c_str());
         if (!Exists(backup) && ::rename(workBackup_.c_str(), backup.c_str()) == 0) movedBackup = backup;
         KeepBackupOnSignal(this);
     }

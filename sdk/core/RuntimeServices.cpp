@@ -2,6 +2,13 @@
 
 #include "core/Log.h"
 
+ICursor* g_pCursor = nullptr;
+IPrimitives* g_pPrimitives = nullptr;
+IScreenFX* g_pScreenFX = nullptr;
+ITimeSystem* g_pTimeSystem = nullptr;
+INetwork* g_pNetwork = nullptr;
+IVideo* g_pVideo = nullptr;
+
 ICursor::ICursor() { LOG_PRINT(5, " . [ICursor] Interfaz created.\n"); }
 ICursor::~ICursor() { LOG_PRINT(5, " . [ICursor] Interfaz deleted.\n"); }
 IPrimitives::IPrimitives() { LOG_PRINT(5, " . [IPrimitives] Interfaz created.\n"); }

@@ -41,3 +41,12 @@ public:
     bool HasScreen() const { return false; }
     bool OpenGLMode() const { return false; }
 };
+
+// The runtime services' interface objects between Init and Quit; empty
+// before and after.
+extern ICursor* g_pCursor;
+extern IPrimitives* g_pPrimitives;
+extern IScreenFX* g_pScreenFX;
+extern ITimeSystem* g_pTimeSystem;
+extern INetwork* g_pNetwork;
+extern IVideo* g_pVideo;

@@ -1,6 +1,7 @@
 // The core object's own services: construction and destruction, CRC-32 and
-// CreatePath. Init and Quit live in Lifecycle.cpp, the XML layer in
-// XmlAccess.cpp, the processor check in CpuFeatures.cpp.
+// CreatePath. Init and Quit create the interfaces of the layers above core,
+// so they live above them, in sdk/lifecycle/Lifecycle.cpp; the XML layer is
+// in XmlAccess.cpp, the processor check in CpuFeatures.cpp.
 #include "core/Trovalis.h"
 
 #include <sys/stat.h>

@@ -14,29 +14,6 @@ struct SDL_Surface;
 class TiXmlDocument;
 class TiXmlElement;
 
-class IStuffVLT;
-class IImage;
-class ICursor;
-class IPrimitives;
-class IButton;
-class IScreenFX;
-class ITimeSystem;
-class INetwork;
-class IVideo;
-class ISoundFX;
-
-// The global interface objects: empty before Init and after Quit.
-extern IStuffVLT* g_pStuffVLT;
-extern IImage* g_pImage;
-extern ICursor* g_pCursor;
-extern IPrimitives* g_pPrimitives;
-extern IButton* g_pButton;
-extern IScreenFX* g_pScreenFX;
-extern ITimeSystem* g_pTimeSystem;
-extern INetwork* g_pNetwork;
-extern IVideo* g_pVideo;
-extern ISoundFX* g_pSoundFX;
-
 class TrovalisCore {
 public:
     static constexpr int kXmlSlots = 10;
@@ -47,7 +24,10 @@ public:
     TrovalisCore(const TrovalisCore&) = delete;
     TrovalisCore& operator=(const TrovalisCore&) = delete;
 
-    // Lifecycle. Init returns 1 on success, -1 on failure.
+    // Lifecycle. Init returns 1 on success, -1 on failure. Both create or
+    // destroy the interface objects of the package and resource layers, so
+    // they are defined above those layers, in sdk/lifecycle/Lifecycle.cpp
+    // (the library trovalis), and not in core.
     int Init(uint32_t flags);
     void Quit();
     bool IsInitialized() const { return initialized_ != 0; }

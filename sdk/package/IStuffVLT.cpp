@@ -237,6 +237,8 @@ struct IStuffVLT::Impl {
     }
 };
 
+IStuffVLT* g_pStuffVLT = nullptr;
+
 IStuffVLT::IStuffVLT() : impl_(new Impl) {
     srand(SDL_GetTicks());
     do {
@@ -356,6 +358,45 @@ int IStuffVLT::Open(const char* path) {
     }
     return id;
 }
+
+int IStuffVLT::ProbeHead(const char* path, PackageHead* head) {
+    if (!path || !head) return kHeadUnreadable;
+    *head = PackageHead();
+    // The status query below refuses anything but a regular file before a
+    // byte is read.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        head->error = errno;
+        LOG_PRINT(0, " . [IStuffVLT->ProbeHead('%s')] Error: %s\n", path, strerror(head->error));
+        return kHeadUnreadable;
+    }
+    struct stat st;
+    uint8_t bytes[kHeadSize] = {};
+    long long got = 0;
+    const bool statOk = fstat(fd, &st) == 0;
+    const bool regular = statOk && S_ISREG(st.st_mode);
+    if (regular) got = ReadAt(fd, bytes, kHeadSize, 0);
+    const int err = errno;
+    close(fd);
+    if (statOk && !regular) {
+        LOG_PRINT(0, " . [IStuffVLT->ProbeHead('%s')] Error: not a regular file.\n", path);
+        return kHeadNotRegular;
+    }
+    if (!statOk || got < 0) {
+        head->error = err;
+        LOG_PRINT(0, " . [IStuffVLT->ProbeHead('%s')] Error: %s\n", path, strerror(err));
+        return kHeadUnreadable;
+    }
+    const uint64_t length = static_cast<uint64_t>(st.st_size);
+    head->entryBytes = length > kFirstEntry ? length - kFirstEntry : 0;
+    if (got < static_cast<long long>(kHeadSize) || std::memcmp(bytes, "VLTv", 4) != 0) return kHeadNotPackage;
+    std::memcpy(head->version, bytes + 4, kHeadSize - 4);
+    if (bytes[4] == '3') return kHeadVersion3;
+    if (bytes[4] == '4') return kHeadVersion4;
+    return kHeadOtherVersion;
+}
+
+std::string IStuffVLT::UpgradeBackupName(const char* path) { return path ? V3BackupName(path) : std::string(); }
 
 int IStuffVLT::Update3to4(const char* path) { return UpgradeV3Package(path, impl_->internalCipher, impl_->head); }
 

@@ -26,6 +26,13 @@ struct BlockInfo {
     uint8_t* data;       // the payload in memory, or null
 };
 
+// What IStuffVLT::ProbeHead read of a file.
+struct PackageHead {
+    char version[5] = {};     // the version field (bytes 4 to 7) up to its first NUL, as stored
+    uint64_t entryBytes = 0;  // the file's bytes after the header block, where entries are; 0 for none
+    int error = 0;            // for kHeadUnreadable: the errno of the call that failed
+};
+
 class IStuffVLT;
 
 struct PackageSlot {
@@ -62,6 +69,22 @@ public:
     int Delete(int id, BlockInfo* info);
     uint32_t CalculateCRC(int handle);
 
+    // What ProbeHead finds at a path.
+    static constexpr int kHeadNotRegular = -2;   // not a regular file (a directory, a device): nothing read
+    static constexpr int kHeadUnreadable = -1;   // open, status or read failed (error holds errno)
+    static constexpr int kHeadNotPackage = 0;    // fewer than 8 bytes, or no "VLTv"
+    static constexpr int kHeadOtherVersion = 1;  // a version byte that Open refuses
+    static constexpr int kHeadVersion3 = 3;      // Open upgrades it in place
+    static constexpr int kHeadVersion4 = 4;
+    // Reads the 8-byte head of the file at path without opening it as a
+    // package (Open would rebuild a 3.0 file in place) and returns one of the
+    // codes above; head receives what was read. Needs no Init.
+    static int ProbeHead(const char* path, PackageHead* head);
+    // The name under which Open keeps a 3.0 package that it upgrades: the
+    // path cut at its last '.' (its first character is not looked at), or
+    // to nothing when there is none, plus "_v3.vlt". Empty for a null path.
+    static std::string UpgradeBackupName(const char* path);
+
 private:
     // Rebuilds the 3.0 package at path as 4.0 (see PackageUpgrade.h): a
     // read-write handle of the new file after its head, with the head in the
@@ -72,3 +95,6 @@ private:
     Impl* impl_;
     friend struct IStuffVLTTestAccess;
 };
+
+// The package manager between Init and Quit; empty before and after.
+extern IStuffVLT* g_pStuffVLT;

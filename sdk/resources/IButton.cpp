@@ -169,6 +169,8 @@ uint64_t MasterDump(const ButtonRecord& b) {
 
 }  // namespace
 
+IButton* g_pButton = nullptr;
+
 IButton::IButton() : s_(new State) {
     s_->owner = this;
     std::fill(std::begin(s_->layerFlags), std::end(s_->layerFlags), 0);

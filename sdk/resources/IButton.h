@@ -137,3 +137,6 @@ private:
 
     std::unique_ptr<State> s_;
 };
+
+// The widget interface between Init and Quit; empty before and after.
+extern IButton* g_pButton;

@@ -339,6 +339,8 @@ int WritePngBody(PngWriteJob& j) {
 
 }  // namespace
 
+IImage* g_pImage = nullptr;
+
 IImage::IImage() { LOG_PRINT(5, " . [IImage] Interfaz created.\n"); }
 IImage::~IImage() { LOG_PRINT(5, " . [IImage] Interfaz deleted.\n"); }
 

@@ -72,3 +72,6 @@ public:
     // alpha 255.
     static bool HasAlphaChannel(const SDL_Surface* s);
 };
+
+// The image interface between Init and Quit; empty before and after.
+extern IImage* g_pImage;

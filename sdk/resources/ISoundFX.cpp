@@ -226,6 +226,8 @@ uint32_t FirstTag(const uint8_t* d, size_t n) { return n >= 4 ? LoadLE32(d) : 0;
 
 }  // namespace
 
+ISoundFX* g_pSoundFX = nullptr;
+
 ISoundFX::ISoundFX() {
     for (auto& m : music) m = MusicEntry{};
     for (auto& s : sounds) s = nullptr;

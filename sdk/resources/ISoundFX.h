@@ -78,6 +78,9 @@ private:
     int Import(int id, const char* name, const char* file, bool isMusic);
 };
 
+// The sound interface between Init and Quit; empty before and after.
+extern ISoundFX* g_pSoundFX;
+
 // SDL_mixer 1.2 exports these loaders without declaring them in its header
 // (the VOC loader is not called by the SDK; tests compare it with the
 // SDK's own VOC walk). Each decodes a whole stream into a buffer freed with SDL_FreeWAV and, with

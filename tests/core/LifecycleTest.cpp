@@ -8,6 +8,8 @@
 #include "TestSupport.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
+#include "resources/IImage.h"
+#include "resources/ISoundFX.h"
 
 using testsupport::LogCapture;
 using testsupport::TempDir;

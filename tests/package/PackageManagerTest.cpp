@@ -126,26 +126,43 @@ TEST_F(PackageRegistry, ChecksumTestCatchesAnyChangedByteAfter520) {
     }
 }
 
-TEST_F(PackageRegistry, OpenRejectsWhatIsNoPackageWithItsMessage) {
+// ProbeHead, which the commands ask before anything opens a package, tells
+// these files apart as Open does.
+TEST_F(PackageRegistry, OpenRejectsWhatIsNoPackageWithItsMessageAndProbeHeadAgrees) {
     struct Case {
         std::vector<uint8_t> bytes;
         std::string message;
+        int probe;
     } cases[] = {
-        {Bytes("VLTx4.0"), "Error: it is not a valid VLT.\n"},
-        {Bytes("VLT"), "Error: it is not a valid VLT.\n"},
-        {Bytes(std::string("VLTv5.0\0", 8)), "Error: 'VLTv5.0' version is not supported.\n"},
-        {Bytes(std::string("VLTv4.0\0short", 13)), "Error: the given VLT is corrupted.\n"},
+        {Bytes("VLTx4.0"), "Error: it is not a valid VLT.\n", IStuffVLT::kHeadNotPackage},
+        {Bytes("VLT"), "Error: it is not a valid VLT.\n", IStuffVLT::kHeadNotPackage},
+        {Bytes(std::string("VLTv5.0\0", 8)), "Error: 'VLTv5.0' version is not supported.\n", IStuffVLT::kHeadOtherVersion},
+        {Bytes(std::string("VLTv4.0\0short", 13)), "Error: the given VLT is corrupted.\n", IStuffVLT::kHeadVersion4},
     };
     const std::string path = Path("bad.vlt");
+    PackageHead head;
     for (const Case& c : cases) {
         WriteFile(path, c.bytes);
         LogCapture cap;
         EXPECT_EQ(vlt().Open(path.c_str()), -1);
         EXPECT_TRUE(Contains(cap.Take(), c.message)) << c.message;
+        EXPECT_EQ(IStuffVLT::ProbeHead(path.c_str(), &head), c.probe) << c.message;
+        EXPECT_EQ(head.entryBytes, 0u);
     }
+    EXPECT_STREQ(head.version, "4.0");
     LogCapture cap;
     EXPECT_EQ(vlt().Open(Path("missing.vlt").c_str()), -1);
     EXPECT_TRUE(Contains(cap.Take(), "')] Error: No such file or directory\n"));
+    EXPECT_EQ(IStuffVLT::ProbeHead(Path("missing.vlt").c_str(), &head), IStuffVLT::kHeadUnreadable);
+    EXPECT_EQ(head.error, ENOENT);
+    EXPECT_EQ(IStuffVLT::ProbeHead(dir_.path().c_str(), &head), IStuffVLT::kHeadNotRegular);
+    const int id = vlt().Create(path.c_str());
+    std::vector<uint8_t> data = Bytes("abc");
+    BlockInfo info = Block("one", "FILE", stored, data);
+    ASSERT_GT(vlt().AddData(id, &info), 0);
+    vlt().Close(id);
+    EXPECT_EQ(IStuffVLT::ProbeHead(path.c_str(), &head), IStuffVLT::kHeadVersion4);
+    EXPECT_EQ(head.entryBytes, ReadFile(path).size() - 520);
 }
 
 TEST_F(PackageRegistry, PathsOfAnyLengthAreKeptWhole) {

@@ -108,10 +108,10 @@ TEST_F(PackageUpgrade, EmptyV3FileBecomes520Bytes) {
 }
 
 TEST_F(PackageUpgrade, BackupNameReplacesTheLastExtension) {
-    EXPECT_EQ(vlt::V3BackupName("data/old.pack.vlt"), "data/old.pack_v3.vlt");
-    EXPECT_EQ(vlt::V3BackupName("pack.vlt"), "pack_v3.vlt");
-    EXPECT_EQ(vlt::V3BackupName("noextension"), "_v3.vlt");
-    EXPECT_EQ(vlt::V3BackupName(".hidden"), "_v3.vlt");  // the first character is not looked at
+    EXPECT_EQ(IStuffVLT::UpgradeBackupName("data/old.pack.vlt"), "data/old.pack_v3.vlt");
+    EXPECT_EQ(IStuffVLT::UpgradeBackupName("pack.vlt"), "pack_v3.vlt");
+    EXPECT_EQ(IStuffVLT::UpgradeBackupName("noextension"), "_v3.vlt");
+    EXPECT_EQ(IStuffVLT::UpgradeBackupName(".hidden"), "_v3.vlt");  // the first character is not looked at
     std::filesystem::create_directory(Path("data"));
     const std::string path = Path("data/old.pack.vlt");
     WriteFile(path, V3Package(Bytes("abc")));

@@ -1,6 +1,7 @@
 // Init and Quit: the one place that creates and destroys every global
 // interface object, so it sits above the package container and the resource
-// kinds and includes them; nothing below it includes this file.
+// kinds and includes them. It is the library trovalis, built over the three
+// layers; nothing in them includes or calls it.
 #include <SDL.h>
 #include <ucl/ucl.h>
 
@@ -11,17 +12,6 @@
 #include "resources/IButton.h"
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
-
-IStuffVLT* g_pStuffVLT = nullptr;
-IImage* g_pImage = nullptr;
-ICursor* g_pCursor = nullptr;
-IPrimitives* g_pPrimitives = nullptr;
-IButton* g_pButton = nullptr;
-IScreenFX* g_pScreenFX = nullptr;
-ITimeSystem* g_pTimeSystem = nullptr;
-INetwork* g_pNetwork = nullptr;
-IVideo* g_pVideo = nullptr;
-ISoundFX* g_pSoundFX = nullptr;
 
 namespace {
 template <typename T>

@@ -363,8 +363,9 @@ int IStuffVLT::ProbeHead(const char* path, PackageHead* head) {
     if (!path || !head) return kHeadUnreadable;
     *head = PackageHead();
     // The status query below refuses anything but a regular file before a
-    // byte is read.
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // byte is read; O_NONBLOCK keeps the open of a FIFO from waiting for a
+    // writer.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         head->error = errno;
         LOG_PRINT(0, " . [IStuffVLT->ProbeHead('%s')] Error: %s\n", path, strerror(head->error));

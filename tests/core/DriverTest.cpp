@@ -86,4 +86,9 @@ TEST(Driver, DirectoryOrFifoAsInputIsAnErrorNotACrashOrAHang) {
         const std::string& tail = std::string(input).back() == 'l' ? xml : vlt;
         EXPECT_EQ(out, kBanner + " - Processing blocks...\n" + tail) << input;
     }
+    // The commands that look inside a package refuse it as well.
+    for (const char* command : {"--list", "--verify", "--check"}) {
+        std::string out;
+        EXPECT_EQ(RunBundlex({command, "f.vlt"}, out, dir.path()), 1) << command;
+    }
 }

@@ -560,6 +560,8 @@ std::string Doc(int total, const std::string& body) {
     return std::string(head) + body + "</ORB>\n";
 }
 
+std::string SpriteElement(const std::string& src, bool perPixel, const char* alphamod = "200");
+
 void MakeDocuments() {
     const std::string image =
         "    <image name=\"logo\" source=\"p/rgba.png\" alphablending=\"per-pixel\" />\n"
@@ -571,20 +573,7 @@ void MakeDocuments() {
         "xposition=\"10\" yposition=\"20\" tileset=\"disabled\" />\n"
         "    <tile name=\"set\" source=\"p/sheet.png\" alphablending=\"per-pixel\" xposition=\"0\" yposition=\"100\" "
         "tileset=\"enabled\" xoffset=\"4\" yoffset=\"4\" />\n";
-    const std::string sprite =
-        "    <sprite name=\"hero\" source=\"p/sheet.bmp\" alphablending=\"per-surface\" alphamod=\"255\" "
-        "colorkey=\"0\" xoffset=\"4\" yoffset=\"4\">\n"
-        "        <animation id=\"0\" type=\"2\" status=\"32768\" frames=\"2\" hotx=\"1\" hoty=\"3\" starframe=\"0\" "
-        "endframe=\"1\">\n"
-        "            <frame id=\"0\" ms=\"120\" />\n"
-        "            <frame id=\"1\" ms=\"80\" />\n"
-        "        </animation>\n"
-        "        <animation id=\"1\" type=\"8\" status=\"1\" frames=\"2\" hotx=\"-4\" hoty=\"3\" starframe=\"1\" "
-        "endframe=\"1\">\n"
-        "            <frame id=\"0\" ms=\"500\" />\n"
-        "            <frame id=\"1\" ms=\"250\" />\n"
-        "        </animation>\n"
-        "    </sprite>\n";
+    const std::string sprite = SpriteElement("p/sheet.bmp", false, "255");
     const std::string font =
         "    <font name=\"small\" source=\"p/font.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"0\" "
         "kerning=\"1\" />\n"
@@ -965,8 +954,8 @@ std::string TileElement(const std::string& src, bool perPixel, bool tileset) {
            (tileset ? "tileset=\"enabled\" xoffset=\"4\" yoffset=\"4\"" : "tileset=\"disabled\"") + " />\n";
 }
 // An 8x8 sheet of 4x4 frames: two animations of two frames.
-std::string SpriteElement(const std::string& src, bool perPixel) {
-    return "    <sprite name=\"hero\" source=\"" + src + "\" " + Blending(perPixel, false, "200", "0") +
+std::string SpriteElement(const std::string& src, bool perPixel, const char* alphamod) {
+    return "    <sprite name=\"hero\" source=\"" + src + "\" " + Blending(perPixel, false, alphamod, "0") +
            " xoffset=\"4\" yoffset=\"4\">\n"
            "        <animation id=\"0\" type=\"2\" status=\"32768\" frames=\"2\" hotx=\"1\" hoty=\"3\" starframe=\"0\" "
            "endframe=\"1\">\n"

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace files {
 
@@ -99,6 +100,90 @@ bool WriteAll(int fd, const void* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+namespace {
+
+// One loop for both reads: offset < 0 reads at the file position.
+long long ReadLoop(int fd, void* data, size_t size, long long offset) {
+    char* p = static_cast<char*>(data);
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = offset < 0 ? ::read(fd, p + got, size - got)
+                                     : ::pread(fd, p + got, size - got, static_cast<off_t>(offset + static_cast<long long>(got)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<long long>(got);
+}
+
+}  // namespace
+
+long long ReadUpTo(int fd, void* data, size_t size) { return ReadLoop(fd, data, size, -1); }
+
+long long ReadUpToAt(int fd, void* data, size_t size, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return ReadLoop(fd, data, size, static_cast<long long>(offset));
+}
+
+bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit) {
+    out.clear();
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    const off_t here = S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
+    uint64_t expect = here >= 0 && st.st_size > here ? static_cast<uint64_t>(st.st_size - here) : 0;
+    if (expect > limit) {
+        errno = EFBIG;
+        return false;
+    }
+    // Read what the size promised, then on in small steps whatever the size
+    // said; the caller gets exactly what was read.
+    out.resize(static_cast<size_t>(expect));
+    const long long first = ReadUpTo(fd, out.data(), out.size());
+    if (first < 0) return false;
+    out.resize(static_cast<size_t>(first));
+    std::vector<uint8_t> piece(65536);
+    for (;;) {
+        const long long n = ReadUpTo(fd, piece.data(), piece.size());
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (out.size() + static_cast<uint64_t>(n) > limit) {
+            errno = EFBIG;
+            return false;
+        }
+        out.insert(out.end(), piece.begin(), piece.begin() + n);
+    }
+}
+
+bool CopyToEnd(int in, int out) {
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const long long n = ReadUpTo(in, buffer.data(), buffer.size());
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
+    }
 }
 
 int OpenRegular(const char* path, int access) {

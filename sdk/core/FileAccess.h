@@ -16,7 +16,9 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace files {
 
@@ -36,6 +38,25 @@ FILE* OpenStreamForWriting(const char* path, mode_t mode);
 // Writes all size bytes; false on an error or a write that makes no
 // progress (a short write is never taken for success).
 bool WriteAll(int fd, const void* data, size_t size);
+
+// The same at a file offset (pwrite), leaving the file position alone.
+bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset);
+
+// Reads until size bytes are in or the file ends: the count read, or -1
+// with errno set on an error. Interrupted reads are resumed.
+long long ReadUpTo(int fd, void* data, size_t size);
+
+// The same at a file offset (pread), leaving the file position alone.
+long long ReadUpToAt(int fd, void* data, size_t size, uint64_t offset);
+
+// Reads from the file position to the end into out (replacing its
+// contents). The buffer is sized from the file once; a file that grows
+// while it is read is followed to its end. False with errno set on an error,
+// or EFBIG when the bytes would exceed limit.
+bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit);
+
+// Copies everything from the position of in to the end onto out.
+bool CopyToEnd(int in, int out);
 
 // A descriptor on an existing regular file, opened with access (O_RDONLY or
 // O_RDWR) and close-on-exec, or -1 with errno set: EISDIR for a directory,

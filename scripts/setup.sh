@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs what Bundlex needs from Debian's packages, then configures and builds.
-#   scripts/setup.sh [--target NAME] [build-dir] [extra cmake options...]
+#   scripts/setup.sh [--minimal] [--target NAME] [build-dir] [extra cmake options...]
 # --target builds that target alone instead of all (scripts/test.sh builds
-# test_programs, which leaves out the tools).
+# test_programs, which leaves out the tools). --minimal installs only what
+# building the program itself needs (no test or fuzzing tools).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+MINIMAL=0
+if [ "${1:-}" = --minimal ]; then
+  MINIMAL=1
+  shift
+fi
 TARGET=()
 if [ "${1:-}" = --target ]; then
   TARGET=(--target "$2")
@@ -13,9 +19,11 @@ if [ "${1:-}" = --target ]; then
 fi
 
 PACKAGES=(cmake g++ make pkg-config
-  libsdl1.2-dev libsdl-mixer1.2-dev libpng-dev zlib1g-dev libtinyxml-dev libucl-dev nettle-dev
-  libgtest-dev libxml2-utils pngcheck groff-base jq python3
-  clang-14 libclang-rt-14-dev)
+  libsdl1.2-dev libsdl-mixer1.2-dev libpng-dev zlib1g-dev libtinyxml-dev libucl-dev nettle-dev)
+if [ "$MINIMAL" = 0 ]; then
+  PACKAGES+=(libgtest-dev libxml2-utils pngcheck groff-base jq python3
+    clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,6 +1,5 @@
 // Sound and music blocks: identification of every format from real or
 // hand-made data, storage modes, byte-exact export, and the tables' release.
-#include <gtest/gtest.h>
 
 #include <unistd.h>
 
@@ -8,19 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Endian.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/ISoundFX.h"
 #include "resources/VocFile.h"
 
-using testsupport::FileExists;
-using testsupport::LogCapture;
-using testsupport::ReadFile;
-using testsupport::SdkSession;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 namespace {
 

@@ -249,16 +249,8 @@ SDL_Surface* FontStrip() {
     return s;
 }
 
-namespace {
-void Fill(SDL_Surface* s, int x, int y, int w, int h, Uint32 c) {
-    SDL_Rect r{Sint16(x), Sint16(y), Uint16(w), Uint16(h)};
-    SDL_FillRect(s, &r, c);
-}
-}  // namespace
-
 SurfacePtr MakeFontBitmap(const FontLayout& l) {
-    const int width = (l.leftGap ? 1 : 0) + 94 * (l.ink + 1);
-    SurfacePtr s(SDL_CreateRGBSurface(0, width, l.height, 32, 0x00FF0000, 0x0000FF00, 0x000000FF,
+    SurfacePtr s(SDL_CreateRGBSurface(0, LayoutWidth(l), l.height, 32, 0x00FF0000, 0x0000FF00, 0x000000FF,
                                       l.alphaChannel ? 0xFF000000u : 0));
     if (!s) return s;
     const Uint32 bg = SDL_MapRGBA(s->format, l.bg[0], l.bg[1], l.bg[2], l.alphaChannel ? 0 : 255);

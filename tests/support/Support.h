@@ -126,6 +126,11 @@ inline Uint32 GlyphColour(const SDL_PixelFormat* f, int index) {
     return SDL_MapRGB(f, static_cast<Uint8>(10 + index), 200, 100);
 }
 inline int GlyphStart(const FontLayout& l, int index) { return (l.leftGap ? 1 : 0) + index * (l.ink + 1); }
+inline int LayoutWidth(const FontLayout& l) { return GlyphStart(l, 94); }
+inline void Fill(SDL_Surface* s, int x, int y, int w, int h, Uint32 c) {
+    SDL_Rect r{Sint16(x), Sint16(y), Uint16(w), Uint16(h)};
+    SDL_FillRect(s, &r, c);
+}
 SurfacePtr MakeFontBitmap(const FontLayout& l);
 
 // ---------------------------------------------------------------------------

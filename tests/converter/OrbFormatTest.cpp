@@ -21,6 +21,7 @@ TEST(OrbValues, PrefixValuesMatchOnTheirPrefixAndExactValuesOnlyWhole) {
     EXPECT_EQ(orb::WidgetTypeCode("unknown"), 0);
     EXPECT_STREQ(orb::WidgetTypeName(3), "unknown");
     EXPECT_EQ(orb::MatchRootChild(nullptr), nullptr);
+    EXPECT_STREQ(orb::StateSuffix("glowing"), "");
 }
 
 class PayloadNames : public ::testing::Test {

@@ -388,6 +388,7 @@ TEST(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
         patched(22, 0x7FFFFFFF),                                // height beyond the file
         patched(10, 0xFFFFFFF0),                                // pixel offset beyond the file
         patched(30, 1),                                         // RLE compression
+        patched(28, 7),                                         // a depth no BMP has
     };
     for (size_t i = 0; i < bad.size(); ++i) {
         const std::string f = dir / ("bad" + std::to_string(i) + ".bmp");

@@ -262,12 +262,18 @@ TEST(ButtonDump, WholeDumpOfOneMasterAndOneWorkingButton) {
     EXPECT_TRUE(Contains(cap.Take(), "-> Button name 'm' - MasterID '1000':"));
     b.Info(1001);  // unused master: header only
     EXPECT_EQ(cap.Take(), "\n . IButton information:\n");
-    // Every mouse bit combination is named in order: left, middle, right.
+    // Every mouse bit combination is named in order: left, middle, right;
+    // every type and state by its name.
+    w->type = kButtonSlider;
+    w->state = kStateDisabled;
     for (auto [bits, text] : {std::pair{7u, "' left middle right '"}, {0u, "' '"}, {4u, "' right '"}}) {
         w->mouse = bits;
         b.Info(3);
-        EXPECT_TRUE(Contains(cap.Take(), "Mouse sensibility: " + std::string(text) + " buttons.\n")) << bits;
+        const std::string d = cap.Take();
+        EXPECT_TRUE(Contains(d, "Mouse sensibility: " + std::string(text) + " buttons.\n")) << bits;
+        EXPECT_TRUE(Contains(d, "Type: 'Slider'") && Contains(d, "State: 'Disabled'")) << d;
     }
+    EXPECT_STREQ(IButton::GetTypeName(kButtonIcon), "Icon (deprecated)");
 }
 
 TEST(ButtonDump, MasterWithThreeClonesOf10240ImageBytesSaves20KBytes) {

@@ -315,6 +315,7 @@ TEST(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
         {"block longer than the file", Voc().Block(1, {131, 0}, 10, 40).b},
         {"check word does not match", Voc(0x010A, 0x1234).Sound(131, 50).End().b},
         {"unknown block type", Voc().Sound(131, 50).Block(10, {1, 2}).End().b},
+        {"cut inside its header", std::vector<uint8_t>(silences.b.begin(), silences.b.begin() + 20)},
     };
     for (const Case& c : cases) {
         const std::string f = dir / "bad.voc";

@@ -458,8 +458,8 @@ TEST_F(ButtonSave, BlockIsTheFirst24BytesOfTheRecordAndDecodesFromExactly24) {
     EXPECT_EQ(back.free, 1);  // the rest stays as reset
     EXPECT_EQ(back.mouse, 1u);
     for (size_t n = 0; n <= 30; ++n) {
-        std::vector<uint8_t> cut(n, 0);
-        std::memcpy(cut.data(), p.data(), std::min<size_t>(n, 24));
+        std::vector<uint8_t> cut(p.begin(), p.begin() + std::min<size_t>(n, 24));
+        cut.resize(n, 0);
         EXPECT_EQ(IButton::DecodePayload(cut.data(), cut.size(), back), n == 24) << n;
     }
     EXPECT_FALSE(IButton::DecodePayload(nullptr, 24, back));

@@ -93,7 +93,6 @@ private:
 
     struct Impl;
     Impl* impl_;
-    friend struct IStuffVLTTestAccess;
 };
 
 // The package manager between Init and Quit; empty before and after.

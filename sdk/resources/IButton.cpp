@@ -404,27 +404,3 @@ int IButton::Info(int number) {
     }
     return inUse;
 }
-
-ButtonRecord* IButton::PlaceForTest(int number) {
-    ButtonRecord* b = Slot(number);
-    if (!b || !b->free) return nullptr;
-    Reset(*b, 1);
-    b->free = 0;
-    b->id = static_cast<uint32_t>(number);
-    if (number < kMasterBase) ++s_->workingCount;
-    return b;
-}
-
-ButtonRecord* IButton::CloneForTest(int masterNumber, int number) {
-    ButtonRecord* m = GetButton(masterNumber);
-    if (!m || masterNumber < kMasterBase || number >= kMasterBase) return nullptr;
-    ButtonRecord* b = PlaceForTest(number);
-    if (!b) return nullptr;
-    ButtonRecord copy = *m;
-    copy.id = b->id;
-    copy.cloned = 1;
-    copy.master = static_cast<uint32_t>(masterNumber);
-    *b = copy;
-    ++m->master;
-    return b;
-}

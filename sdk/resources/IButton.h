@@ -118,18 +118,6 @@ public:
     static void EncodePayload(const ButtonRecord& r, uint8_t out[kBlockSize]);
     static bool DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out);
 
-    // Test-only path. No operation of this program places buttons in slots;
-    // tests fill slots through these two so that the dump, Remove and
-    // FreeMaster run on real used slots. PlaceForTest takes the free slot
-    // of a working or master number and marks it used (id set, the rest as
-    // reset; a working button raises the working count); null when the
-    // number is invalid or the slot is in use. CloneForTest places a working
-    // button as a clone of a used master: it shares the master's images and
-    // properties, carries the master's number, and the master's clone count
-    // rises.
-    ButtonRecord* PlaceForTest(int number);
-    ButtonRecord* CloneForTest(int masterNumber, int number);
-
 private:
     struct State;
     // Any slot by number (masters whether used or not), or null.

@@ -1,16 +1,10 @@
 // The command line beside the package commands: the two-path form is left
 // exactly as it was, "--" lets a dashed input path through, and the new
 // commands are recognised only by their option in the first place.
-#include <gtest/gtest.h>
-
-#include "CommandsFixtures.h"
+#include "Support.h"
 #include "core/Trovalis.h"
-#include "package/IStuffVLT.h"
 
-using namespace cmdtest;
-using testsupport::FileExists;
-using testsupport::RunBundlex;
-using testsupport::TempDir;
+using namespace testsupport;
 
 namespace {
 
@@ -38,9 +32,9 @@ TEST(CommandLine, DashedFirstArgumentThatIsNoCommandStaysAnInputPath) {
 TEST(CommandLine, DoubleDashLetsAnInputPathThatStartsWithDashesThrough) {
     TempDir d;
     {
-        testsupport::SdkSession sdk;
-        Package p(d / "--list.vlt");
-        p.Raw("notes", "FILE", {1, 2, 3}, stored);
+        SdkSession sdk;
+        PackageBuilder p(d / "--list.vlt");
+        p.Raw("notes", "FILE", {1, 2, 3});
     }
     std::string out;
     EXPECT_EQ(RunBundlex({"--", "--list.vlt", "out.xml"}, out, d.path()), 0) << out;
@@ -94,23 +88,12 @@ TEST(CommandLine, CommandWithoutExactlyOnePackageOrWithUnknownOptionIsAUsageErro
     }
 }
 
-TEST(CommandLine, JsonFailureIsStillOneDocumentAlone) {
-    TempDir d;
-    for (const char* cmd : {"--list", "--verify", "--check"}) {
-        std::string out, v;
-        EXPECT_EQ(RunBundlex({cmd, "--json", "missing.vlt"}, out, d.path()), 1) << cmd;
-        EXPECT_TRUE(PythonParses(out)) << out;
-        ASSERT_EQ(Jq(out, "[.ok, .package] | @csv", v), 0) << out;
-        EXPECT_EQ(v, "false,\"missing.vlt\"") << cmd;
-    }
-}
-
 TEST(CommandLine, ReportThatCannotBeWrittenFailsTheRun) {
     TempDir d;
     {
-        testsupport::SdkSession sdk;
-        Package p(d / "pack.vlt");
-        p.Raw("notes", "FILE", {1, 2, 3}, stored);
+        SdkSession sdk;
+        PackageBuilder p(d / "pack.vlt");
+        p.Raw("notes", "FILE", {1, 2, 3});
     }
     std::string out;
     const std::string run = "cd '" + d.path() + "' && '" + BUNDLEX_EXE + "' --list pack.vlt >/dev/full 2>&1; echo $?";

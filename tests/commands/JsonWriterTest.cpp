@@ -1,16 +1,13 @@
 // The JSON writer and the safe text of names: untrusted bytes never produce
 // an invalid document or a raw control character.
-#include <gtest/gtest.h>
-
-#include <cstdint>
 #include <limits>
 
-#include "CommandsFixtures.h"
 #include "CommandsSupport.h"
 #include "JsonWriter.h"
+#include "Support.h"
 
-using cmdtest::Jq;
-using cmdtest::PythonParses;
+using testsupport::Jq;
+using testsupport::PythonParses;
 
 TEST(JsonQuote, EscapesQuotesBackslashesAndEveryControlCharacter) {
     EXPECT_EQ(json::Quote("a\"b\\c"), "\"a\\\"b\\\\c\"");

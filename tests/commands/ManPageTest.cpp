@@ -1,17 +1,14 @@
 // The manual page renders cleanly, covers every command and the exit codes,
 // and is installed with the executable.
-#include <gtest/gtest.h>
-
 #include <filesystem>
-#include <string>
 
-#include "CommandsFixtures.h"
+#include "Support.h"
 
-using cmdtest::Shell;
+using namespace testsupport;
 
 namespace {
 
-std::string Page() { return cmdtest::SourceDir() + "/docs/bundlex.1"; }
+std::string Page() { return SourceDir() + "/docs/bundlex.1"; }
 
 }  // namespace
 
@@ -32,10 +29,10 @@ TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
 }
 
 TEST(ManPage, CmakeInstallPutsTheExecutableAndThePageInPlace) {
-    testsupport::TempDir prefix;
+    TempDir prefix;
     const std::string build = std::filesystem::path(BUNDLEX_EXE).parent_path().string();
     std::string out;
     ASSERT_EQ(Shell("cmake --install '" + build + "' --prefix '" + prefix.path() + "' 2>&1", out), 0) << out;
     EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "bin/bundlex"));
-    EXPECT_EQ(testsupport::ReadFile(prefix / "share/man/man1/bundlex.1"), testsupport::ReadFile(Page()));
+    EXPECT_EQ(ReadFile(prefix / "share/man/man1/bundlex.1"), ReadFile(Page()));
 }

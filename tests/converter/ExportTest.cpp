@@ -11,8 +11,7 @@
 
 #include <tinyxml.h>
 
-#include "ConverterFixtures.h"
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Trovalis.h"
 #include "resources/ISoundFX.h"
 
@@ -29,13 +28,13 @@ protected:
     std::string out;
 
     int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, dir.path()); }
-    std::string Console() const { return conv::Lines(out); }
+    std::string Console() const { return testsupport::Lines(out); }
 };
 
 TEST_F(Export, OutputPathLosesItsLastFourCharactersWhateverTheyAre) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Image("logo", conv::Rgba(8, 8, 1));
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", testsupport::Rgba(8, 8, 1));
     }
     ASSERT_EQ(Run({"pack.vlt", "out.txt"}), 0) << out;
     EXPECT_TRUE(FileExists(dir / "out.xml"));
@@ -53,8 +52,8 @@ TEST_F(Export, OutputPathLosesItsLastFourCharactersWhateverTheyAre) {
 
 TEST_F(Export, OutputPathOfFourCharactersIsRefused) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Image("logo", conv::Rgba(8, 8, 1));
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", testsupport::Rgba(8, 8, 1));
     }
     EXPECT_EQ(Run({"pack.vlt", "abcd"}), 1);
     EXPECT_NE(out.find(" - Error: output file requires a valid extension.\n"), std::string::npos) << out;
@@ -64,7 +63,7 @@ TEST_F(Export, OutputPathOfFourCharactersIsRefused) {
 
 TEST_F(Export, PackageNamedOnlyByItsExtensionWritesNothingAtTheFileSystemRoot) {
     {
-        conv::Builder b(dir / ".vlt");
+        testsupport::PackageBuilder b(dir / ".vlt");
         b.Raw("stray", "FILE", {'x'}, 1);
     }
     EXPECT_EQ(Run({".vlt"}), 1);
@@ -75,20 +74,20 @@ TEST_F(Export, PackageNamedOnlyByItsExtensionWritesNothingAtTheFileSystemRoot) {
 
 TEST_F(Export, RawFilePayloadCreatesMissingDirectoriesAlongItsPath) {
     {
-        conv::Builder b(dir / "pack.vlt");
+        testsupport::PackageBuilder b(dir / "pack.vlt");
         b.Raw("notes", "FILE", {'h', 'i'}, 1);  // the first payload written, before any image writer
-        b.Image("logo", conv::Rgb(4, 4, 2));
+        b.Image("logo", testsupport::Rgb(4, 4, 2));
     }
     ASSERT_EQ(Run({"pack.vlt", "new/dir/out.xml"}), 0) << out;
     EXPECT_EQ(testsupport::ReadFile(dir / "new/dir/out/file_notes"), (std::vector<uint8_t>{'h', 'i'}));
     EXPECT_TRUE(FileExists(dir / "new/dir/out/img_logo.bmp"));
     EXPECT_TRUE(FileExists(dir / "new/dir/out.xml"));
-    EXPECT_EQ(conv::Count(out, "WARNING"), 0) << out;
+    EXPECT_EQ(testsupport::Count(out, "WARNING"), 0) << out;
 }
 
 TEST_F(Export, PackageOfDeletedAndUnhandledBlocksWritesNothingAndWarns) {
     {
-        conv::Builder b(dir / "pack.vlt");
+        testsupport::PackageBuilder b(dir / "pack.vlt");
         b.Raw("gone", "FILE", {1, 2, 3});
         b.Raw("odd", "XYZ", {1});
         b.Raw("loose", "TILB2", {1});
@@ -105,24 +104,24 @@ TEST_F(Export, PackageOfDeletedAndUnhandledBlocksWritesNothingAndWarns) {
 
 TEST_F(Export, StateImageWithoutWidgetShowsOnlyInTheMismatch) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Image("logo", conv::Rgba(4, 4, 1));
-        b.Tile("orphan_n", conv::Rgba(4, 4, 2), "TILB2");
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", testsupport::Rgba(4, 4, 1));
+        b.Tile("orphan_n", testsupport::Rgba(4, 4, 2), "TILB2");
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
     EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    EXPECT_EQ(conv::Children(doc.RootElement()).size(), 1u);
+    EXPECT_EQ(testsupport::Children(doc.RootElement()).size(), 1u);
     EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "1");
 }
 
 TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Tile("ok_p", conv::Rgba(6, 3, 1), "TILB2");
-        b.Widget("ok", 2, 300, 400);
-        b.Tile("ok_n", conv::Rgb(6, 3, 2), "TILB2");
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Tile("ok_p", testsupport::Rgba(6, 3, 1), "TILB2");
+        b.WidgetRecord("ok", 2, 300, 400);
+        b.Tile("ok_n", testsupport::Rgb(6, 3, 2), "TILB2");
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
@@ -130,16 +129,16 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
         << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    const auto panels = conv::Children(doc.RootElement(), "panel");
+    const auto panels = testsupport::Children(doc.RootElement(), "panel");
     ASSERT_EQ(panels.size(), 1u);
-    const auto widgets = conv::Children(panels[0]);
+    const auto widgets = testsupport::Children(panels[0]);
     ASSERT_EQ(widgets.size(), 1u);
-    const auto attrs = conv::Attributes(widgets[0]);
+    const auto attrs = testsupport::Attributes(widgets[0]);
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"name", "ok"}, {"type", "button"},        {"id", "1"},    {"xposition", "300"}, {"yposition", "400"},
         {"key", "32"},  {"selectboxRGB", "-16711936"}, {"value", "77"}, {"range", "-5"}};
     EXPECT_EQ(attrs, expected);
-    const auto images = conv::Children(widgets[0]);
+    const auto images = testsupport::Children(widgets[0]);
     ASSERT_EQ(images.size(), 2u);
     EXPECT_STREQ(images[0]->Attribute("state"), "normal");
     EXPECT_STREQ(images[0]->Attribute("alphablending"), "per-surface");
@@ -151,18 +150,18 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
 
 TEST_F(Export, SpriteGetsOneAnimationPerRowAndEmptyAnimationsNoFrames) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Sprite("walker", conv::Rgb(64, 96, 3), 32, 32);
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Sprite("walker", testsupport::Rgb(64, 96, 3), 32, 32);
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    const auto sprites = conv::Children(doc.RootElement(), "sprite");
+    const auto sprites = testsupport::Children(doc.RootElement(), "sprite");
     ASSERT_EQ(sprites.size(), 1u);
-    const auto anims = conv::Children(sprites[0], "animation");
+    const auto anims = testsupport::Children(sprites[0], "animation");
     ASSERT_EQ(anims.size(), 3u);
     EXPECT_STREQ(anims[2]->Attribute("id"), "2");
-    EXPECT_EQ(conv::Children(anims[0], "frame").size(), 2u);
+    EXPECT_EQ(testsupport::Children(anims[0], "frame").size(), 2u);
 }
 
 // Loading a 1.0 tile, sprite or font upgrades it inside the package: the 2.0
@@ -171,15 +170,15 @@ TEST_F(Export, SpriteGetsOneAnimationPerRowAndEmptyAnimationsNoFrames) {
 TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
     const std::string pack = dir / "old.vlt";
     {
-        conv::Builder b(pack);
-        b.Tile("t", conv::Rgb(8, 8, 1));
+        testsupport::PackageBuilder b(pack);
+        b.Tile("t", testsupport::Rgb(8, 8, 1));
         b.Font("f", 2);
-        b.Sprite("s", conv::Rgb(16, 16, 4), 8, 8);
+        b.Sprite("s", testsupport::Rgb(16, 16, 4), 8, 8);
     }
     // Rewrite each as its 1.0 layout.
-    const std::vector<uint8_t> tile2 = conv::Block(pack, "TILE2", "t");
-    const std::vector<uint8_t> font2 = conv::Block(pack, "FONT2", "f");
-    const std::vector<uint8_t> spr2 = conv::Block(pack, "SPR2", "s");
+    const std::vector<uint8_t> tile2 = testsupport::Block(pack, "TILE2", "t");
+    const std::vector<uint8_t> font2 = testsupport::Block(pack, "FONT2", "f");
+    const std::vector<uint8_t> spr2 = testsupport::Block(pack, "SPR2", "s");
     ASSERT_GT(tile2.size(), 64u);
     ASSERT_GT(font2.size(), 132u);
     ASSERT_GT(spr2.size(), 24u);
@@ -197,7 +196,7 @@ TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
     }
     spr1.insert(spr1.end(), spr2.begin() + at, spr2.end());
     {
-        conv::Builder b(dir / "v1.vlt");
+        testsupport::PackageBuilder b(dir / "v1.vlt");
         b.Raw("t", "TILE", tile1, 0);
         b.Raw("f", "FONT", font1, 0);
         b.Raw("s", "SPR", spr1, 0);
@@ -208,12 +207,12 @@ TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
     EXPECT_EQ(out.find(" - 4/"), std::string::npos) << Console();
     TiXmlDocument doc((dir / "v1.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    EXPECT_EQ(conv::Children(doc.RootElement()).size(), 3u);
+    EXPECT_EQ(testsupport::Children(doc.RootElement()).size(), 3u);
     EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "3");
     // The upgrade stays as it is: the input package now holds 2.0 blocks.
-    EXPECT_TRUE(conv::HasBlock(dir / "v1.vlt", "TILE2", "t"));
-    EXPECT_TRUE(conv::HasBlock(dir / "v1.vlt", "FONT2", "f"));
-    EXPECT_TRUE(conv::HasBlock(dir / "v1.vlt", "SPR2", "s"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "v1.vlt", "TILE2", "t"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "v1.vlt", "FONT2", "f"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "v1.vlt", "SPR2", "s"));
 }
 
 // Block names come from the package: nothing they say may place a file
@@ -226,9 +225,9 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     const std::vector<std::string> names = {"../escape", "../../escape2", abs, "a\\..\\b", "..",
                                             "1234567890123456789012345678901", "\x1b]0;title\x07", "x/y/z"};
     {
-        conv::Builder b(work + "/pack.vlt");
+        testsupport::PackageBuilder b(work + "/pack.vlt");
         for (const auto& n : names) b.Raw(n.c_str(), "FILE", {'!'});
-        b.Image("../img", conv::Rgba(4, 4, 1));
+        b.Image("../img", testsupport::Rgba(4, 4, 1));
     }
     ASSERT_EQ(RunBundlex({"pack.vlt"}, out, work), 0) << out;
     // Only the work directory in the temporary folder, and in it only the
@@ -252,29 +251,29 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     TiXmlDocument doc((work + "/pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
     std::vector<std::string> got;
-    for (const TiXmlElement* e : conv::Children(doc.RootElement(), "file")) got.push_back(e->Attribute("name"));
+    for (const TiXmlElement* e : testsupport::Children(doc.RootElement(), "file")) got.push_back(e->Attribute("name"));
     EXPECT_EQ(got, names);
 }
 
 TEST_F(Export, ResourceThatDoesNotLoadIsWarnedAndNotCounted) {
     {
-        conv::Builder b(dir / "pack.vlt");
+        testsupport::PackageBuilder b(dir / "pack.vlt");
         b.Raw("broken", "IMG", std::vector<uint8_t>(30, 0xEE), 0);
-        b.Image("fine", conv::Rgba(4, 4, 1));
+        b.Image("fine", testsupport::Rgba(4, 4, 1));
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
     EXPECT_NE(out.find("\n - WARNING: problem found exporting 'broken' image.\n"), std::string::npos) << out;
     EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    ASSERT_EQ(conv::Children(doc.RootElement()).size(), 1u);
-    EXPECT_STREQ(conv::Children(doc.RootElement())[0]->Attribute("name"), "fine");
+    ASSERT_EQ(testsupport::Children(doc.RootElement()).size(), 1u);
+    EXPECT_STREQ(testsupport::Children(doc.RootElement())[0]->Attribute("name"), "fine");
 }
 
 TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Image("logo", conv::Rgba(4, 4, 1));
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", testsupport::Rgba(4, 4, 1));
         b.Raw("data", "FILE", {1, 2});
     }
     // Directories where the payload files would go: neither can be written.
@@ -289,8 +288,8 @@ TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
 
 TEST_F(Export, DocumentThatCannotBeSavedFailsTheExport) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Image("logo", conv::Rgba(4, 4, 1));
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", testsupport::Rgba(4, 4, 1));
     }
     fs::create_directories(dir / "pack.xml");  // the document's own path is taken
     EXPECT_EQ(Run({"pack.vlt"}), 1);
@@ -304,13 +303,13 @@ TEST_F(Export, DocumentThatCannotBeSavedFailsTheExport) {
 // reaches the file the planted name pointed at, nor creates one there.
 TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Image("logo", conv::Rgba(4, 4, 1));  // PNG
-        b.Image("back", conv::Rgb(4, 4, 2));   // BMP
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", testsupport::Rgba(4, 4, 1));  // PNG
+        b.Image("back", testsupport::Rgb(4, 4, 2));   // BMP
         b.Raw("readme", "FILE", {'o', 'k'});
         b.Raw("config", "FILE", {'o', 'k'});
         b.Raw("notes", "FILE", {'o', 'k'});
-        const std::string wav = conv::SourceDir() + "/examples/demo/snd_chime.WAV";
+        const std::string wav = testsupport::SourceDir() + "/examples/demo/snd_chime.WAV";
         ASSERT_GT(g_pSoundFX->SoundImport(b.id(), "chime", wav.c_str()), 0);
     }
     fs::create_directories(dir / "pack");
@@ -350,8 +349,8 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
 // The payload folder itself may be such a link: nothing is written through it.
 TEST_F(Export, PayloadFolderThatIsALinkIsRefused) {
     {
-        conv::Builder b(dir / "pack.vlt");
-        b.Image("logo", conv::Rgba(4, 4, 1));
+        testsupport::PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", testsupport::Rgba(4, 4, 1));
         b.Raw("readme", "FILE", {'o', 'k'});
     }
     fs::create_directories(dir / "elsewhere");
@@ -368,7 +367,7 @@ TEST_F(Export, PayloadFolderThatIsALinkIsRefused) {
 TEST_F(Export, MissingOrEmptyPackageIsReported) {
     EXPECT_EQ(Run({"none.vlt"}), 1);
     EXPECT_NE(out.find(" - Error: could not open the given VLT.\n"), std::string::npos) << out;
-    { conv::Builder b(dir / "empty.vlt"); }
+    { testsupport::PackageBuilder b(dir / "empty.vlt"); }
     EXPECT_EQ(Run({"empty.vlt"}), 1);
     EXPECT_NE(out.find(" - Error: could not access to the given VLT. Is it password protected?\n"), std::string::npos)
         << out;

@@ -5,19 +5,18 @@
 #include <filesystem>
 #include <string>
 
-#include "ConverterFixtures.h"
-#include "TestSupport.h"
+#include "Support.h"
 
 namespace {
 
 std::string Golden(const char* name) {
-    const auto bytes = testsupport::ReadFile(conv::SourceDir() + "/tests/data/converter/" + name);
+    const auto bytes = testsupport::ReadFile(testsupport::SourceDir() + "/tests/data/converter/" + name);
     return std::string(bytes.begin(), bytes.end());
 }
 
 TEST(Golden, ConsoleTextOfImportAndExportOfTheExampleIsUnchanged) {
     testsupport::TempDir dir;
-    std::filesystem::copy(conv::SourceDir() + "/examples", dir.path(), std::filesystem::copy_options::recursive);
+    std::filesystem::copy(testsupport::SourceDir() + "/examples", dir.path(), std::filesystem::copy_options::recursive);
     std::string out;
     ASSERT_EQ(testsupport::RunBundlex({"demo.xml", "demo.vlt"}, out, dir.path()), 0);
     EXPECT_EQ(out, Golden("demo_import.stdout"));

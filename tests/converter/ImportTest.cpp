@@ -12,9 +12,8 @@
 #include <filesystem>
 #include <string>
 
-#include "ConverterFixtures.h"
+#include "Support.h"
 #include "PackageStage.h"
-#include "TestSupport.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/IImage.h"
@@ -105,35 +104,35 @@ TEST_F(Import, EmptyOutputPathOrSourceIsAPackageThatCannotBeCreated) {
 }
 
 TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
-    Png("a.png", conv::Rgba(4, 4, 1));
+    Png("a.png", testsupport::Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
     ASSERT_EQ(Run({"doc.xml"}), 0) << out;
     EXPECT_NE(out.find(" - Trying to generate 'src.vlt' with 1 blocks\n"), std::string::npos) << out;
     EXPECT_NE(out.find(" - 1/1: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos);
-    EXPECT_TRUE(conv::HasBlock(dir / "src.vlt", "IMG", "a"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "src.vlt", "IMG", "a"));
 }
 
 // An element whose block exists replaces it for images and the other
 // graphic kinds; sounds, music and raw files are never replaced.
 TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
-    const std::string wav = conv::SourceDir() + "/examples/demo/snd_chime.WAV";
+    const std::string wav = testsupport::SourceDir() + "/examples/demo/snd_chime.WAV";
     {
-        conv::Builder b(dir / "p.vlt");
-        b.Image("pic", conv::Rgb(4, 4, 1));
+        testsupport::PackageBuilder b(dir / "p.vlt");
+        b.Image("pic", testsupport::Rgb(4, 4, 1));
         ASSERT_GT(g_pSoundFX->SoundImport(b.id(), "snd", wav.c_str()), 0);
         b.Raw("keep", "FILE", {9, 9});
     }
-    const std::vector<uint8_t> before = conv::Block(dir / "p.vlt", "IMG", "pic");
-    Bmp("pic.bmp", conv::Rgb(4, 4, 200));
+    const std::vector<uint8_t> before = testsupport::Block(dir / "p.vlt", "IMG", "pic");
+    Bmp("pic.bmp", testsupport::Rgb(4, 4, 200));
     Doc("<image name=\"pic\" source=\"pic.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\"/>"
         "<sound name=\"snd\" source=\"" + wav + "\"/>");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_NE(out.find("\n - WARNING: problem found importing 'snd' sound.\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("importing 'pic'"), std::string::npos) << out;
-    const std::vector<uint8_t> after = conv::Block(dir / "p.vlt", "IMG", "pic");
+    const std::vector<uint8_t> after = testsupport::Block(dir / "p.vlt", "IMG", "pic");
     ASSERT_FALSE(after.empty());
     EXPECT_NE(after, before);
-    EXPECT_EQ(conv::Block(dir / "p.vlt", "FILE", "keep"), (std::vector<uint8_t>{9, 9}));
+    EXPECT_EQ(testsupport::Block(dir / "p.vlt", "FILE", "keep"), (std::vector<uint8_t>{9, 9}));
     EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "p.vlt", "pic.bmp"}));  // no working file left
 }
 
@@ -141,15 +140,15 @@ TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
     Doc("<!-- a comment --><picture name=\"x\"/><spr name=\"y\"/><imag/>",
         "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"2\">");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(conv::Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 3) << out;
+    EXPECT_EQ(testsupport::Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 3) << out;
     EXPECT_NE(out.find("\n - WARNING: existing XML blocks(2) does not match with imported ones(0).\n"),
               std::string::npos);
-    EXPECT_EQ(conv::Count(out, "problem found"), 0);
-    EXPECT_TRUE(conv::Entries(dir / "p.vlt").empty());
+    EXPECT_EQ(testsupport::Count(out, "problem found"), 0);
+    EXPECT_TRUE(testsupport::Entries(dir / "p.vlt").empty());
 }
 
 TEST_F(Import, ElementWithoutNameIsNamedNoNameAttributeInItsWarning) {
-    Png("a.png", conv::Rgba(4, 4, 1));
+    Png("a.png", testsupport::Rgba(4, 4, 1));
     Doc("<imagery source=\"a.png\" alphablending=\"per-pixel\"/>");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_NE(out.find("\n - WARNING: problem found importing 'no name attribute' image.\n"), std::string::npos)
@@ -157,7 +156,7 @@ TEST_F(Import, ElementWithoutNameIsNamedNoNameAttributeInItsWarning) {
 }
 
 TEST_F(Import, PayloadThatCannotBeReadFailsOnlyThatElement) {
-    Png("b.png", conv::Rgba(4, 4, 1));
+    Png("b.png", testsupport::Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"nowhere.png\" alphablending=\"per-pixel\"/>"
         "<tile name=\"t\" source=\"nowhere.bmp\" alphablending=\"per-pSurface\" alphamod=\"255\" colorkey=\"-1\" "
         "xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>"
@@ -170,7 +169,7 @@ TEST_F(Import, PayloadThatCannotBeReadFailsOnlyThatElement) {
     for (const char* w : {"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music"})
         EXPECT_NE(out.find(std::string("problem found importing ") + w), std::string::npos) << w << out;
     EXPECT_NE(out.find("existing XML blocks(6) does not match with imported ones(1)."), std::string::npos);
-    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "b"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "b"));
 }
 
 TEST_F(Import, PayloadThatIsNotARegularFileFailsItsElementInsteadOfWaiting) {
@@ -187,13 +186,13 @@ TEST_F(Import, PayloadThatIsNotARegularFileFailsItsElementInsteadOfWaiting) {
 }
 
 TEST_F(Import, NamesLongerThanABlockNameFailInsteadOfBeingStoredAsTemp) {
-    Png("a.png", conv::Rgba(4, 4, 1));
+    Png("a.png", testsupport::Rgba(4, 4, 1));
     const std::string longName(32, 'n');
     Doc("<tile name=\"" + longName + "\" source=\"a.png\" alphablending=\"per-pixel\" xposition=\"0\" "
         "yposition=\"0\" tileset=\"disabled\"/>");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_NE(out.find("problem found importing '" + longName + "' tile."), std::string::npos) << out;
-    EXPECT_TRUE(conv::Entries(dir / "p.vlt").empty());
+    EXPECT_TRUE(testsupport::Entries(dir / "p.vlt").empty());
 }
 
 TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {
@@ -208,17 +207,17 @@ TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
     EXPECT_NE(out.find(" - 3/3: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 3 - GUI 0\r"), std::string::npos)
         << out;
-    for (const char* name : {"r", "k", "c"}) EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "FILE", name)) << name;
+    for (const char* name : {"r", "k", "c"}) EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "FILE", name)) << name;
 
     // A second import meets the blocks and refuses them: they were stored.
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(conv::Count(out, "problem found importing"), 3) << out;
+    EXPECT_EQ(testsupport::Count(out, "problem found importing"), 3) << out;
 }
 
 class ImportSprite : public Import {
 protected:
     // A 2 x 2 sheet of 32 x 32 frames: two rows, two frames each.
-    void SetUp() override { Png("s.png", conv::Rgba(64, 64, 5)); }
+    void SetUp() override { Png("s.png", testsupport::Rgba(64, 64, 5)); }
     static std::string Anim(int id, int frames, int children, int type = 2) {
         std::string a = "<animation id=\"" + std::to_string(id) + "\" type=\"" + std::to_string(type) +
                         "\" status=\"0\" frames=\"" + std::to_string(frames) +
@@ -241,19 +240,19 @@ TEST_F(ImportSprite, ExactlyOneAnimationPerRowIsRequired) {
               std::string::npos)
         << out;
     // The walk went back up: the element after the sprite is still imported.
-    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
 }
 
 TEST_F(ImportSprite, FewerFramesThanDeclaredFailAndMoreAreIgnored) {
     Sprite(Anim(0, 3, 2) + Anim(1, 2, 2));
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_NE(out.find("\n - WARNING: idAnim '0': parsed '2' frames from a total of '3'."), std::string::npos) << out;
-    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
 
     Sprite(Anim(0, 2, 3) + Anim(1, 2, 0));
     ASSERT_EQ(Run({"doc.xml", "q.vlt"}), 0) << out;
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_TRUE(conv::HasBlock(dir / "q.vlt", "SPR2", "s"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "q.vlt", "SPR2", "s"));
 }
 
 TEST_F(ImportSprite, AnimationIdAndTypeOutOfRangeAreNamed) {
@@ -275,7 +274,7 @@ TEST_F(ImportSprite, FrameSizeOfZeroFailsTheSpriteWithoutAnyDivision) {
     Sprite(Anim(0, 2, 2), "xoffset=\"0\" yoffset=\"32\"");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_NE(out.find("problem found importing 's' sprite."), std::string::npos) << out;
-    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
 }
 
 // A package that does not open is left exactly as it was, and no working
@@ -283,7 +282,7 @@ TEST_F(ImportSprite, FrameSizeOfZeroFailsTheSpriteWithoutAnyDivision) {
 TEST_F(Import, DamagedTargetPackageIsLeftUntouched) {
     const std::vector<uint8_t> junk(300, 0x5A);
     testsupport::WriteFile(dir / "p.vlt", junk);
-    Png("a.png", conv::Rgba(4, 4, 1));
+    Png("a.png", testsupport::Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
     EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
     EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('p.vlt').\n"), std::string::npos) << out;
@@ -295,7 +294,7 @@ TEST_F(Import, DamagedTargetPackageIsLeftUntouched) {
 // it was: every change goes to the working copy.
 TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
     {
-        conv::Builder b(dir / "p.vlt");
+        testsupport::PackageBuilder b(dir / "p.vlt");
         b.Raw("keep", "FILE", {1});
     }
     const std::vector<uint8_t> before = testsupport::ReadFile(dir / "p.vlt");
@@ -322,7 +321,7 @@ TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
     PackageStage stage;
     ASSERT_GT(stage.Begin(dir / "p.vlt"), 0);
     ASSERT_TRUE(stage.Commit());
-    EXPECT_EQ(conv::Block(dir / "p.vlt", "FILE", "keep"), std::vector<uint8_t>{1});
+    EXPECT_EQ(testsupport::Block(dir / "p.vlt", "FILE", "keep"), std::vector<uint8_t>{1});
     EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
 }
 
@@ -331,7 +330,7 @@ TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
 TEST_F(Import, TargetThatIsAFifoOrDirectoryIsAnErrorNotAHang) {
     ASSERT_EQ(mkfifo((dir / "fifo.vlt").c_str(), 0600), 0);
     fs::create_directory(dir / "dir.vlt");
-    Png("a.png", conv::Rgba(4, 4, 1));
+    Png("a.png", testsupport::Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
     for (const char* target : {"fifo.vlt", "dir.vlt"}) {
         EXPECT_EQ(Run({"doc.xml", target}), 1) << target;
@@ -347,7 +346,7 @@ TEST_F(Import, TargetThatIsAFifoOrDirectoryIsAnErrorNotAHang) {
 // into the same package, once its process is gone.
 TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
     {
-        conv::Builder b(dir / "p.vlt");
+        testsupport::PackageBuilder b(dir / "p.vlt");
         b.Raw("keep", "FILE", {1});
     }
     const std::vector<uint8_t> before = testsupport::ReadFile(dir / "p.vlt");
@@ -395,7 +394,7 @@ namespace {
 class ImportWidget : public Import {
 protected:
     void SetUp() override {
-        for (const char* s : {"n", "s", "p", "o"}) Png(std::string("w_") + s + ".png", conv::Rgba(8, 4, s[0]));
+        for (const char* s : {"n", "s", "p", "o"}) Png(std::string("w_") + s + ".png", testsupport::Rgba(8, 4, s[0]));
     }
     static std::string Image(const char* state, const char* file) {
         return std::string("<image state=\"") + state + "\" source=\"" + file + "\" alphablending=\"per-pixel\"/>";
@@ -417,7 +416,7 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_EQ(out.find("problem found"), std::string::npos) << out;
     EXPECT_NE(out.find(" - 4/0: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos) << out;
-    auto but = conv::Block(dir / "p.vlt", "BUT", "w");
+    auto but = testsupport::Block(dir / "p.vlt", "BUT", "w");
     ASSERT_EQ(but.size(), 24u);
     EXPECT_EQ(but[6], 1);
     EXPECT_EQ(but[12] | but[13] << 8, 65535);  // low 16 bits of the position
@@ -426,10 +425,10 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
     Panel(Widget(Image("normal", "w_n.png") + Image("hovered", "w_s.png") + Image("pressed", "w_p.png") +
                  Image("deactivated", "w_o.png")));
     ASSERT_EQ(Run({"doc.xml", "q.vlt"}), 0) << out;
-    but = conv::Block(dir / "q.vlt", "BUT", "w");
+    but = testsupport::Block(dir / "q.vlt", "BUT", "w");
     ASSERT_EQ(but.size(), 24u);
     EXPECT_EQ(but[6], 4);
-    EXPECT_TRUE(conv::HasBlock(dir / "q.vlt", "TILB2", "w_s"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "q.vlt", "TILB2", "w_s"));
 }
 
 // The state images go in first and stay, counted, when the widget's own
@@ -443,9 +442,9 @@ TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCounted) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find(" - 3/0: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos) << out;
-    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "TILB2", "w_o"));
-    EXPECT_FALSE(conv::HasBlock(dir / "p.vlt", "BUT", "w"));
-    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));  // the walk came back up
+    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "TILB2", "w_o"));
+    EXPECT_FALSE(testsupport::HasBlock(dir / "p.vlt", "BUT", "w"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));  // the walk came back up
 }
 
 TEST_F(ImportWidget, MissingPressedImageShowsTheCodeForIt) {
@@ -463,7 +462,7 @@ TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
           Widget("<image source=\"w_n.png\" alphablending=\"per-pixel\"/>") +  // no state
           Widget(Image("normal", "nowhere.png")));                          // unreadable state image
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(conv::Count(out, "problem found importing 'default' panel, widget 'w'."), 4) << out;
+    EXPECT_EQ(testsupport::Count(out, "problem found importing 'default' panel, widget 'w'."), 4) << out;
     EXPECT_NE(out.find("\n - WARNING: no 'widget' tag found.\n - WARNING: problem found importing 'default' panel, "
                        "widget 'gadget'.\n"),
               std::string::npos)
@@ -471,8 +470,8 @@ TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
     EXPECT_NE(out.find("\n - WARNING: no 'image' tag found."), std::string::npos);
     EXPECT_NE(out.find("\n - WARNING: no 'state' attribute found."), std::string::npos);
     EXPECT_NE(out.find("\n - WARNING: could not load 'normal' state."), std::string::npos);
-    EXPECT_FALSE(conv::HasBlock(dir / "p.vlt", "BUT", "w"));
-    EXPECT_TRUE(conv::HasBlock(dir / "p.vlt", "IMG", "after"));
+    EXPECT_FALSE(testsupport::HasBlock(dir / "p.vlt", "BUT", "w"));
+    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
 }
 
 }  // namespace
@@ -501,8 +500,8 @@ TEST_F(Import, VersionThreeTargetIsUpgradedWithItsBackupUnderItsOwnName) {
     Doc("<file name=\"new\" source=\"n.bin\" storemethod=\"raw\"/>");
     ASSERT_EQ(Run({"doc.xml", "old.vlt"}), 0) << out;
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_EQ(conv::Block(dir / "old.vlt", "FILE", "plain"), (std::vector<uint8_t>{'a', 'b', 'c'}));
-    EXPECT_EQ(conv::Block(dir / "old.vlt", "FILE", "new"), (std::vector<uint8_t>{'x', 'y'}));
+    EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "plain"), (std::vector<uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "new"), (std::vector<uint8_t>{'x', 'y'}));
     EXPECT_EQ(testsupport::ReadFile(dir / "old_v3.vlt"), old);
     EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "n.bin", "old.vlt", "old_v3.vlt"}));
 }

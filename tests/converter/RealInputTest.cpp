@@ -18,8 +18,7 @@
 #include <SDL.h>
 #include <tinyxml.h>
 
-#include "ConverterFixtures.h"
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Endian.h"
 #include "core/Trovalis.h"
 #include "resources/IImage.h"
@@ -181,10 +180,10 @@ std::vector<SDL_Color> ExportedPixels(const std::string& path) {
 // (a widget's state image by "widget/state").
 std::map<std::string, const TiXmlElement*> Sources(const TiXmlElement* root) {
     std::map<std::string, const TiXmlElement*> out;
-    for (const TiXmlElement* e : conv::Children(root)) {
+    for (const TiXmlElement* e : testsupport::Children(root)) {
         if (std::string(e->Value()) == "panel") {
-            for (const TiXmlElement* w : conv::Children(e))
-                for (const TiXmlElement* i : conv::Children(w, "image"))
+            for (const TiXmlElement* w : testsupport::Children(e))
+                for (const TiXmlElement* i : testsupport::Children(w, "image"))
                     out[std::string(w->Attribute("name")) + "/" + i->Attribute("state")] = i;
         } else if (e->Attribute("source")) {
             out[e->Attribute("name")] = e;
@@ -240,9 +239,9 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
     ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
 
     ASSERT_EQ(RunBundlex({"in.xml", "in.vlt"}, out, dir.path()), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
     ASSERT_EQ(RunBundlex({"in.vlt", "ex.xml"}, out, dir.path()), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
     EXPECT_EQ(RunBundlex({"--verify", "in.vlt"}, out, dir.path()), 0) << out;
 
     TiXmlDocument ex;
@@ -324,7 +323,7 @@ TEST(RealInputBlocks, EightBitBlocksWithRgbMasksFromEarlierVersionsStillLoad) {
     testsupport::TempDir dir;
     const std::string pkg = dir / "old.vlt";
     {
-        conv::Builder b(pkg);
+        testsupport::PackageBuilder b(pkg);
         for (const char* name : {"tile", "sprite"}) {
             SDL_Surface* s = SDL_CreateRGBSurface(0, 4, 4, 8, 0xFF, 0xFF00, 0xFF0000, 0);
             ASSERT_NE(s, nullptr);
@@ -384,11 +383,11 @@ TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
     std::vector<std::string> keys;
     for (const auto& step : std::vector<std::vector<std::string>>{{"a.vlt", "a.xml"}, {"a.xml", "b.vlt"}, {"b.vlt", "b.xml"}}) {
         ASSERT_EQ(RunBundlex(step, out, dir.path()), 0) << out;
-        EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+        EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
         if (step[1] != "b.vlt") {
             TiXmlDocument d;
             ASSERT_TRUE(d.LoadFile((dir / step[1]).c_str()));
-            for (const TiXmlElement* t : conv::Children(d.RootElement(), "tile")) keys.push_back(t->Attribute("colorkey"));
+            for (const TiXmlElement* t : testsupport::Children(d.RootElement(), "tile")) keys.push_back(t->Attribute("colorkey"));
         }
     }
     Uint8 r, g, b;
@@ -414,7 +413,7 @@ TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
 namespace {
 
 TEST_F(RealInput, FontSheetFromBmpWithUnusedFourthByteImports) {
-    SDL_Surface* strip = conv::FontStrip();
+    SDL_Surface* strip = testsupport::FontStrip();
     ASSERT_TRUE(testsupport::WriteFile(dir / "font.bmp", Bmp32WithNoise(strip)));
     SDL_FreeSurface(strip);
     const std::string doc =
@@ -423,7 +422,7 @@ TEST_F(RealInput, FontSheetFromBmpWithUnusedFourthByteImports) {
         "kerning=\"1\"/>\n</ORB>\n";
     ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
     ASSERT_EQ(RunBundlex({"in.xml", "f.vlt"}, out, dir.path()), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+    EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
     EXPECT_EQ(RunBundlex({"--check", "f.vlt"}, out, dir.path()), 0) << out;
 }
 

@@ -10,8 +10,7 @@
 
 #include <tinyxml.h>
 
-#include "ConverterFixtures.h"
-#include "TestSupport.h"
+#include "Support.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
@@ -26,11 +25,11 @@ protected:
     std::string out;
 
     void SetUp() override {
-        fs::copy(conv::SourceDir() + "/examples", dir.path(), fs::copy_options::recursive);
+        fs::copy(testsupport::SourceDir() + "/examples", dir.path(), fs::copy_options::recursive);
     }
     void Step(const std::string& from, const std::string& to) {
         ASSERT_EQ(RunBundlex({from, to}, out, dir.path()), 0) << out;
-        EXPECT_EQ(out.find("WARNING"), std::string::npos) << conv::Lines(out);
+        EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
     }
     // The payload path without its directory B (which differs per export).
     static std::string FileOf(const char* source) {
@@ -39,7 +38,7 @@ protected:
     }
     void CompareElements(const TiXmlElement* a, const TiXmlElement* b, bool payloads = true) {
         ASSERT_STREQ(a->Value(), b->Value());
-        auto aa = conv::Attributes(a), ba = conv::Attributes(b);
+        auto aa = testsupport::Attributes(a), ba = testsupport::Attributes(b);
         ASSERT_EQ(aa.size(), ba.size()) << a->Value();
         for (size_t i = 0; i < aa.size(); ++i) {
             EXPECT_EQ(aa[i].first, ba[i].first);
@@ -52,7 +51,7 @@ protected:
                 EXPECT_EQ(aa[i].second, ba[i].second) << a->Value() << " " << aa[i].first;
             }
         }
-        const auto ac = conv::Children(a), bc = conv::Children(b);
+        const auto ac = testsupport::Children(a), bc = testsupport::Children(b);
         ASSERT_EQ(ac.size(), bc.size()) << a->Value();
         for (size_t i = 0; i < ac.size(); ++i) CompareElements(ac[i], bc[i], payloads);
     }
@@ -65,34 +64,34 @@ TEST_F(RoundTrip, ExampleComesBackUnchangedThroughTwoFullCycles) {
     Step("p2.vlt", "d2.xml");
 
     // Independent readers accept what was written.
-    EXPECT_EQ(conv::RunTool("xmllint --noout '" + dir / "d1.xml" + "'"), 0);
-    EXPECT_EQ(conv::RunTool("xmllint --noout '" + dir / "d2.xml" + "'"), 0);
+    std::string text;
+    EXPECT_EQ(testsupport::Shell("xmllint --noout '" + dir / "d1.xml" + "' '" + dir / "d2.xml" + "' 2>&1", text), 0) << text;
     int pngs = 0;
     for (const auto& e : fs::directory_iterator(dir / "d1"))
         if (e.path().extension() == ".png") {
             ++pngs;
-            EXPECT_EQ(conv::RunTool("pngcheck -q '" + e.path().string() + "'"), 0) << e.path();
+            EXPECT_EQ(testsupport::Shell("pngcheck -q '" + e.path().string() + "' 2>&1", text), 0) << text;
         }
     EXPECT_GT(pngs, 0);
 
     // Both packages hold the same blocks, in the same order, with the same
     // payloads: pixels, formats, colour keys, alphas, animation tables,
     // positions, kerning and raw bytes alike.
-    const auto e1 = conv::Entries(dir / "p1.vlt"), e2 = conv::Entries(dir / "p2.vlt");
+    const auto e1 = testsupport::Entries(dir / "p1.vlt"), e2 = testsupport::Entries(dir / "p2.vlt");
     ASSERT_EQ(e1.size(), 28u);
     ASSERT_EQ(e1.size(), e2.size());
     for (size_t i = 0; i < e1.size(); ++i) {
         EXPECT_EQ(e1[i].name, e2[i].name);
         EXPECT_EQ(e1[i].type, e2[i].type);
-        const auto b1 = conv::Block(dir / "p1.vlt", e1[i].type.c_str(), e1[i].name.c_str());
+        const auto b1 = testsupport::Block(dir / "p1.vlt", e1[i].type.c_str(), e1[i].name.c_str());
         EXPECT_FALSE(b1.empty()) << e1[i].name;
-        EXPECT_EQ(b1, conv::Block(dir / "p2.vlt", e2[i].type.c_str(), e2[i].name.c_str())) << e1[i].name;
+        EXPECT_EQ(b1, testsupport::Block(dir / "p2.vlt", e2[i].type.c_str(), e2[i].name.c_str())) << e1[i].name;
     }
     // Sounds, music and raw files are the example's own files, byte for byte.
-    EXPECT_EQ(conv::Block(dir / "p2.vlt", "SND", "chime"), ReadFile(dir / "demo/snd_chime.WAV"));
-    EXPECT_EQ(conv::Block(dir / "p2.vlt", "MUS", "theme"), ReadFile(dir / "demo/mus_theme.MOD"));
-    EXPECT_EQ(conv::Block(dir / "p2.vlt", "FILE", "config"), ReadFile(dir / "demo/file_config"));
-    EXPECT_EQ(conv::Block(dir / "p2.vlt", "FILE", "levels/one"), ReadFile(dir / "demo/file_levels_one~312c0683"));
+    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "SND", "chime"), ReadFile(dir / "demo/snd_chime.WAV"));
+    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "MUS", "theme"), ReadFile(dir / "demo/mus_theme.MOD"));
+    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "FILE", "config"), ReadFile(dir / "demo/file_config"));
+    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "FILE", "levels/one"), ReadFile(dir / "demo/file_levels_one~312c0683"));
 
     // The two exported documents agree attribute for attribute.
     TiXmlDocument d1((dir / "d1.xml").c_str()), d2((dir / "d2.xml").c_str()), demo((dir / "demo.xml").c_str());
@@ -106,10 +105,10 @@ TEST_F(RoundTrip, ExampleComesBackUnchangedThroughTwoFullCycles) {
     EXPECT_STREQ(d1.RootElement()->Attribute("totalblocks"), demo.RootElement()->Attribute("totalblocks"));
     EXPECT_STREQ(d1.RootElement()->Attribute("source"), "p1.vlt");
     // The widget whose "hovered" image came along was stored as a complex button.
-    const auto but = conv::Block(dir / "p1.vlt", "BUT", "play");
+    const auto but = testsupport::Block(dir / "p1.vlt", "BUT", "play");
     ASSERT_EQ(but.size(), 24u);
     EXPECT_EQ(but[6], 4);
-    EXPECT_EQ(conv::Block(dir / "p1.vlt", "BUT", "volume").at(6), 8);
+    EXPECT_EQ(testsupport::Block(dir / "p1.vlt", "BUT", "volume").at(6), 8);
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 // Processor tables, code-path selection and the copy routines.
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <numeric>
 #include <vector>
 
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/CpuFeatures.h"
 #include "core/Trovalis.h"
+
+using namespace testsupport;
 
 namespace {
 CpuIdentity Cpu(const char* vendor, int family, int model, int ext = 0, bool mmx = true, bool sse = true) {
@@ -99,7 +100,7 @@ TEST(CodePaths, EveryValidIdCopiesExactlyLikeMemcpyAndInvalidIdsAreRefused) {
             EXPECT_EQ(dst[n], 0xEE);
         }
     }
-    testsupport::LogCapture cap;
+    LogCapture cap;
     const CopyRoutine before = g_CopyRoutine;
     EXPECT_FALSE(SelectCodePath(7));
     EXPECT_EQ(g_CopyRoutine, before);

@@ -1,10 +1,9 @@
 // The command line: exact console texts and exit codes of the real program.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "TestSupport.h"
+#include "Support.h"
 
-using testsupport::RunBundlex;
+using namespace testsupport;
 
 namespace {
 
@@ -36,7 +35,7 @@ TEST(Driver, UnsupportedExtensionsAreRejectedAfterTheBanner) {
 }
 
 TEST(Driver, ExtensionIsCaseInsensitiveAndOnlyTheLastOneCounts) {
-    testsupport::TempDir dir;
+    TempDir dir;
     struct Case {
         const char* input;
         const char* verdict;
@@ -73,7 +72,7 @@ TEST(Driver, VeryLongExtensionIsRejectedNotOverrun) {
 // allocation failure, and a FIFO would block it for good: anything but a
 // regular file is an input that cannot be opened.
 TEST(Driver, DirectoryOrFifoAsInputIsAnErrorNotACrashOrAHang) {
-    testsupport::TempDir dir;
+    TempDir dir;
     ASSERT_EQ(mkdir((dir / "x.xml").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((dir / "x.vlt").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo((dir / "f.xml").c_str(), 0600), 0);

@@ -1,18 +1,16 @@
 // Start-up and shut-down of the SDK: order of the interfaces, leak warnings,
 // CRC-32 and CreatePath.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
 
-using testsupport::LogCapture;
-using testsupport::TempDir;
+using namespace testsupport;
 
 TEST(Lifecycle, InitCreatesTheTenInterfacesInOrderAndQuitDestroysThemInReverse) {
     LogCapture cap;
@@ -99,7 +97,7 @@ TEST(CreatePath, CreatesEveryMissingDirectoryOfAbsoluteAndDoubledPaths) {
     TempDir dir;
     Trovalis.CreatePath((dir / "out/a/b/pic.png").c_str());
     EXPECT_TRUE(IsDir(dir / "out/a/b"));
-    EXPECT_FALSE(testsupport::FileExists(dir / "out/a/b/pic.png"));
+    EXPECT_FALSE(FileExists(dir / "out/a/b/pic.png"));
     Trovalis.CreatePath((dir.path() + "//x\\\\y//z.bin").c_str());
     EXPECT_TRUE(IsDir(dir / "x/y"));
 }
@@ -114,13 +112,13 @@ TEST(CreatePath, RelativePathsAreMadeUnderTheWorkingDirectoryAndBareNamesDoNothi
     Trovalis.CreatePath(nullptr);
     std::filesystem::current_path(old);
     EXPECT_TRUE(IsDir(dir / "rel/dir"));
-    EXPECT_FALSE(testsupport::FileExists(dir / "pic.png"));
+    EXPECT_FALSE(FileExists(dir / "pic.png"));
 }
 
 TEST(CreatePath, APlainFileInTheWayStopsTheDeeperDirectories) {
     TempDir dir;
-    ASSERT_TRUE(testsupport::WriteFile(dir / "out", {'x'}));
+    ASSERT_TRUE(WriteFile(dir / "out", {'x'}));
     Trovalis.CreatePath((dir / "out/a/b/pic.png").c_str());
     EXPECT_FALSE(IsDir(dir / "out"));
-    EXPECT_EQ(testsupport::ReadFile(dir / "out").size(), 1u);
+    EXPECT_EQ(ReadFile(dir / "out").size(), 1u);
 }

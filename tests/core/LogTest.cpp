@@ -1,12 +1,11 @@
 // The log: activity, maximum level, outputs and the elapsed-time stamp.
-#include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Trovalis.h"
 
-using testsupport::TempDir;
+using namespace testsupport;
 
 namespace {
 struct LogReset {
@@ -41,7 +40,7 @@ TEST(Log, FileOutputCarriesTheStampBeforeTheMessagesOwnLineEnd) {
     ASSERT_EQ(TheLog().Activate(5, Log::kFileAlt, file.c_str(), 1), 1);
     TheLog().Print(0, "\n . first\n");
     TheLog().Deactivate();
-    const auto bytes = testsupport::ReadFile(file);
+    const auto bytes = ReadFile(file);
     const std::string text(bytes.begin(), bytes.end());
     // "{<seconds>.<3 digits>s}" and then the message with its own leading line end.
     const size_t close = text.find("s}");

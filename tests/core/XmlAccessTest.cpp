@@ -1,19 +1,16 @@
 // The XML access layer: slots and handles, the current element, attribute
 // conversions and the file layout of a created document.
-#include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Trovalis.h"
 #include "core/XmlDepth.h"
 
-using testsupport::LogCapture;
-using testsupport::SdkSession;
-using testsupport::TempDir;
+using namespace testsupport;
 
 namespace {
 std::string WriteDoc(const TempDir& dir, const std::string& name, const std::string& text) {
     const std::string path = dir / name;
-    testsupport::WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+    WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
     return path;
 }
 }  // namespace
@@ -126,7 +123,7 @@ TEST(XmlAccess, CreatedDocumentHasDeclarationRootAttributesCommentFirstThenChild
     EXPECT_EQ(Trovalis.XMLSave(h, file.c_str()), 1);
     EXPECT_EQ(Trovalis.XMLSave(h, (dir / "out.xml/").c_str()), 0);  // cannot be written: not a success
     Trovalis.XMLClose(h);
-    const auto bytes = testsupport::ReadFile(file);
+    const auto bytes = ReadFile(file);
     const std::string text(bytes.begin(), bytes.end());
     const size_t decl = text.find("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>");
     const size_t root = text.find("<R a=\"x&amp;y\" b=\"-1\">");

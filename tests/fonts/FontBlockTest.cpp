@@ -1,24 +1,18 @@
 // "FONT2" blocks: Save and Load round trips, the in-package upgrade of
 // "FONT" blocks, fonts whose bitmap alone would not give their glyphs back,
 // and damaged payloads.
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "FontBitmap.h"
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Endian.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
 
-using fonttest::Layout;
-using fonttest::MakeBitmap;
-using testsupport::LogCapture;
-using testsupport::SdkSession;
-using testsupport::TempDir;
+using namespace testsupport;
 
 namespace {
 
@@ -75,7 +69,7 @@ const Uint32 kMagenta32 = 0x00FF00FF;  // in the bitmaps' format (R 0xFF0000, B 
 }  // namespace
 
 TEST_F(FontBlock, SaveThenLoadKeepsKerningAlphaAndTablesAndTakesTheBlockName) {
-    auto bmp = MakeBitmap(Layout{});
+    auto bmp = MakeFontBitmap(FontLayout{});
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     font.SetKerning(-2);
@@ -99,9 +93,9 @@ TEST_F(FontBlock, SaveThenLoadKeepsKerningAlphaAndTablesAndTakesTheBlockName) {
 }
 
 TEST_F(FontBlock, PerPixelFontComesBackPerPixel) {
-    Layout l;
+    FontLayout l;
     l.alphaChannel = true;
-    auto bmp = MakeBitmap(l);
+    auto bmp = MakeFontBitmap(l);
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     ASSERT_GT(font.Save(id_, "shadow"), 0);
@@ -112,7 +106,7 @@ TEST_F(FontBlock, PerPixelFontComesBackPerPixel) {
 }
 
 TEST_F(FontBlock, Version1BlockIsUpgradedInPlaceWithKerningZero) {
-    auto bmp = MakeBitmap(Layout{});
+    auto bmp = MakeFontBitmap(FontLayout{});
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     font.SetKerning(7);
@@ -153,11 +147,11 @@ TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
 TEST_F(FontBlock, MarkedFontOnAGreyBackgroundKeepsItsMarkerRowAndLoadsBack) {
     // Created from its markers; without them the grey background is ink in
     // every column and the split glyph would break in two on loading.
-    Layout l;
+    FontLayout l;
     l.bg[0] = l.bg[1] = l.bg[2] = 60;
     l.markers = true;
     l.splitGlyph = 1;
-    auto bmp = MakeBitmap(l);
+    auto bmp = MakeFontBitmap(l);
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     LogCapture cap;
@@ -183,8 +177,8 @@ TEST_F(FontBlock, FontWhoseGlyphsCannotBeFoundAgainIsNotStored) {
     // the colour key is ink, the removed markers become ink, and neither the
     // bitmap nor its restored marker row (not starting at (0, 0)) can be read.
     const int width = 95 * 6;
-    fonttest::SurfacePtr s(SDL_CreateRGBSurface(0, width, 6, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
-    for (int g = 0; g < 95; ++g) fonttest::Fill(s.get(), g * 6, 1, 5, 5, SDL_MapRGB(s->format, 9, 9, 9));
+    SurfacePtr s(SDL_CreateRGBSurface(0, width, 6, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
+    for (int g = 0; g < 95; ++g) Fill(s.get(), g * 6, 1, 5, 5, SDL_MapRGB(s->format, 9, 9, 9));
     CFont font;
     ASSERT_EQ(font.Create(s.get()), 96);
     LogCapture cap;
@@ -205,7 +199,7 @@ TEST_F(FontBlock, LoadRefusalsAndTheirMessages) {
     EXPECT_FALSE(font.Load(id_, "missing"));
     EXPECT_NE(cap.Take().find("','missing')] Error: font not found\n"), std::string::npos);
 
-    auto bmp = MakeBitmap(Layout{});
+    auto bmp = MakeFontBitmap(FontLayout{});
     ASSERT_EQ(font.Create(bmp.get()), 96);
     ASSERT_GT(font.Save(id_, "f"), 0);
     EXPECT_FALSE(font.Load(id_, "f"));
@@ -236,7 +230,7 @@ TEST_F(FontBlock, StoredBitmapThatCreateRejectsIsAnInternalFailure) {
 TEST_F(FontBlock, SaveRefusesEmptyFontsBadIdsAndOverlongNames) {
     CFont empty;
     EXPECT_EQ(empty.Save(id_, "e"), 0);
-    auto bmp = MakeBitmap(Layout{});
+    auto bmp = MakeFontBitmap(FontLayout{});
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(font.Save(0, "e"), 0);
@@ -246,135 +240,4 @@ TEST_F(FontBlock, SaveRefusesEmptyFontsBadIdsAndOverlongNames) {
     EXPECT_NE(cap.Take().find("Error: name or type are too long."), std::string::npos);
     ASSERT_GT(font.Save(id_, std::string(31, 'n').c_str()), 0);
     EXPECT_EQ(font.Save(id_, std::string(31, 'n').c_str()), -1);  // exists
-}
-
-// ---------------------------------------------------------------------------
-// Damaged payloads, straight through the decoder.
-
-namespace {
-
-std::vector<uint8_t> ValidPayload() {
-    Layout l;
-    l.ink = 1;
-    l.height = 3;
-    auto bmp = MakeBitmap(l);
-    std::vector<uint8_t> p(CFont::kHeaderSize);
-    StoreLE32(p.data(), uint32_t(bmp->w));
-    StoreLE32(p.data() + 4, uint32_t(bmp->h));
-    p[12] = 32;
-    p[13] = 4;
-    StoreLE32(p.data() + 24, 0x00FF0000);
-    StoreLE32(p.data() + 28, 0x0000FF00);
-    StoreLE32(p.data() + 32, 0x000000FF);
-    StoreLE32(p.data() + 40, 0xFFFFFFFF);
-    p[44] = 255;
-    const size_t area = size_t(bmp->pitch) * bmp->h;
-    p.resize(CFont::kHeaderSize + area + CFont::kTailSize, 0);
-    std::memcpy(p.data() + CFont::kHeaderSize, bmp->pixels, area);
-    return p;
-}
-
-}  // namespace
-
-TEST(FontPayloadDecode, ValidPayloadDecodesAndCreates) {
-    SdkSession sdk;
-    const std::vector<uint8_t> p = ValidPayload();
-    FontPayload out;
-    ASSERT_TRUE(CFont::DecodePayload(p.data(), p.size(), false, out));
-    CFont font;
-    EXPECT_EQ(font.CreateFromPayload(p.data(), p.size(), false), 96);
-    std::vector<uint8_t> v1(p.begin(), p.end() - 132);
-    EXPECT_TRUE(CFont::DecodePayload(v1.data(), v1.size(), true, out));
-    EXPECT_FALSE(CFont::DecodePayload(v1.data(), v1.size(), false, out));
-}
-
-TEST(FontPayloadDecode, RejectsHeadersThatDisagreeWithTheBytesPresent) {
-    SdkSession sdk;
-    struct Case {
-        const char* what;
-        size_t offset;
-        uint32_t value;
-        int width;  // 1 or 4 bytes
-    };
-    const Case cases[] = {
-        {"zero width", 0, 0, 4},
-        {"width one more than stored", 0, 0, 0},  // patched below
-        {"huge width", 0, 0xFFFFFFFF, 4},
-        {"height far beyond the payload", 4, 0x7FFFFFFF, 4},
-        {"depth 12", 12, 12, 1},
-        {"bytes per pixel not matching the depth", 13, 3, 1},
-        {"depth 0", 12, 0, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::vector<uint8_t> p = ValidPayload();
-        if (c.width == 4) StoreLE32(p.data() + c.offset, c.value);
-        else if (c.width == 1) p[c.offset] = uint8_t(c.value);
-        else StoreLE32(p.data(), LoadLE32(p.data()) + 1);
-        FontPayload out;
-        const char* why = nullptr;
-        EXPECT_FALSE(CFont::DecodePayload(p.data(), p.size(), false, out, &why));
-        EXPECT_NE(why, nullptr);
-        EXPECT_EQ(out.surface, nullptr);
-        CFont font;
-        EXPECT_EQ(font.CreateFromPayload(p.data(), p.size(), false), -1);
-        EXPECT_EQ(font.GetSurface(), nullptr);
-    }
-    // Every truncation, in both layouts.
-    const std::vector<uint8_t> p = ValidPayload();
-    for (size_t n = 0; n < p.size(); ++n) {
-        FontPayload out;
-        ASSERT_FALSE(CFont::DecodePayload(p.data(), n, false, out)) << n;
-        ASSERT_EQ(CFont::DecodePayload(p.data(), n, true, out), n == p.size() - 132) << n;
-    }
-    FontPayload out;
-    EXPECT_FALSE(CFont::DecodePayload(nullptr, 500, false, out));
-}
-
-TEST(FontPayloadDecode, RandomlyDamagedPayloadsNeverCrash) {
-    SdkSession sdk;
-    const std::vector<uint8_t> valid = ValidPayload();
-    std::mt19937 rng(20261207);
-    for (int round = 0; round < 1500; ++round) {
-        std::vector<uint8_t> p = valid;
-        const int flips = 1 + int(rng() % 4);
-        for (int f = 0; f < flips; ++f) {
-            // Mostly the header and the marker row, where the decisions are made.
-            const size_t at = rng() % 3 ? rng() % 48 : rng() % p.size();
-            p[at] = uint8_t(rng());
-        }
-        if (rng() % 5 == 0) p.resize(rng() % p.size());
-        const bool legacy = rng() % 4 == 0;
-        CFont font;
-        const int r = font.CreateFromPayload(p.data(), p.size(), legacy);
-        if (r == 96) {
-            ASSERT_NE(font.GetSurface(), nullptr);
-            SDL_Surface* dst = SDL_CreateRGBSurface(0, 32, 8, 32, 0, 0, 0, 0);
-            font.PutStringCursor(dst, 0, 0, "Az~\x7f", 2, nullptr, true);
-            SDL_FreeSurface(dst);
-        } else {
-            ASSERT_EQ(font.GetSurface(), nullptr);
-        }
-    }
-}
-
-TEST(FontPayloadDecode, RegressionFilesAreRefusedOrHandled) {
-    // tests/data/fonts/*.bin: each a FONT2 payload that once went wrong; see
-    // tests/data/fonts/README for what each one checks.
-    SdkSession sdk;
-    const std::string dir = std::string(BUNDLEX_SOURCE_DIR) + "/tests/data/fonts/";
-    struct File {
-        const char* name;
-        bool decodes;
-    };
-    for (const File& f : {File{"pixel_area_shorter_than_header.bin", false}, File{"huge_dimensions.bin", false},
-                          File{"masks_beyond_24bit_pixel.bin", true}}) {
-        SCOPED_TRACE(f.name);
-        const std::vector<uint8_t> p = testsupport::ReadFile(dir + f.name);
-        ASSERT_FALSE(p.empty());
-        FontPayload out;
-        EXPECT_EQ(CFont::DecodePayload(p.data(), p.size(), false, out), f.decodes);
-        CFont font;
-        EXPECT_EQ(font.CreateFromPayload(p.data(), p.size(), false), -1);
-    }
 }

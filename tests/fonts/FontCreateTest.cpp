@@ -1,19 +1,14 @@
 // CFont::Create and the glyph layout: marker rows, ink changes, the tables
 // built from them, and pixel access that never leaves the surface.
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "FontBitmap.h"
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Trovalis.h"
 #include "resources/Font.h"
 
-using fonttest::Layout;
-using fonttest::MakeBitmap;
-using testsupport::LogCapture;
-using testsupport::SdkSession;
+using namespace testsupport;
 
 namespace {
 const char* kMarkWarning =
@@ -30,8 +25,8 @@ bool RowHasMagenta(SDL_Surface* s, int y) {
 TEST(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
     SdkSession sdk;
     LogCapture cap;
-    Layout l;
-    auto bmp = MakeBitmap(l);
+    FontLayout l;
+    auto bmp = MakeFontBitmap(l);
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(cap.Take().find("Warning"), std::string::npos);
@@ -47,22 +42,22 @@ TEST(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
     // Gaps are single columns: each boundary is the gap column itself.
     EXPECT_EQ(font.GetBoundary(0), 0u);
     EXPECT_EQ(font.GetBoundary(1), 6u);
-    EXPECT_EQ(font.GetBoundary(94), uint32_t(fonttest::LayoutWidth(l) - 1));
-    EXPECT_EQ(font.GetBoundary(95), uint32_t(fonttest::LayoutWidth(l)));
+    EXPECT_EQ(font.GetBoundary(94), uint32_t(LayoutWidth(l) - 1));
+    EXPECT_EQ(font.GetBoundary(95), uint32_t(LayoutWidth(l)));
     for (int i = 0; i < 94; ++i) ASSERT_EQ(font.GetAdvance(i), 6u) << i;
 }
 
 TEST(FontCreate, FirstGlyphAtColumnZeroGives187ChangesWarnsAndReturns93) {
     SdkSession sdk;
     LogCapture cap;
-    Layout l;
+    FontLayout l;
     l.leftGap = false;
     {
-        auto bmp = MakeBitmap(l);
+        auto bmp = MakeFontBitmap(l);
         EXPECT_EQ(CFont::CreateUpperMark(bmp.get()), 187);
         EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos);
     }
-    auto bmp = MakeBitmap(l);
+    auto bmp = MakeFontBitmap(l);
     CFont font;
     EXPECT_EQ(font.Create(bmp.get()), 93);
     EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos);
@@ -75,11 +70,11 @@ TEST(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
     // refuse this bitmap, the markers accept it.
     SdkSession sdk;
     LogCapture cap;
-    Layout l;
+    FontLayout l;
     l.bg[0] = l.bg[1] = l.bg[2] = 60;
     l.markers = true;
     l.splitGlyph = 1;
-    auto bmp = MakeBitmap(l);
+    auto bmp = MakeFontBitmap(l);
     CFont font;
     EXPECT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(cap.Take().find(kMarkWarning), std::string::npos);
@@ -90,9 +85,9 @@ TEST(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
 TEST(FontCreate, DoubleQuoteDrawnAsTwoStrokesMakesTheBitmapFail) {
     SdkSession sdk;
     LogCapture cap;
-    Layout l;
+    FontLayout l;
     l.splitGlyph = 1;  // code 34
-    auto bmp = MakeBitmap(l);
+    auto bmp = MakeFontBitmap(l);
     CFont font;
     EXPECT_EQ(font.Create(bmp.get()), 95);  // 191 changes, halved
     EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos);
@@ -104,10 +99,10 @@ TEST(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
     for (int runs : {96, 97, 400}) {
         SCOPED_TRACE(runs);
         // Alternating marker and glyph columns: `runs` marker runs.
-        fonttest::SurfacePtr s(SDL_CreateRGBSurface(0, runs * 2, 4, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
+        SurfacePtr s(SDL_CreateRGBSurface(0, runs * 2, 4, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
         const Uint32 magenta = SDL_MapRGB(s->format, 255, 0, 255);
-        for (int i = 0; i < runs; ++i) fonttest::Fill(s.get(), 2 * i, 0, 1, 1, magenta);
-        fonttest::Fill(s.get(), 1, 1, 1, 3, SDL_MapRGB(s->format, 1, 2, 3));
+        for (int i = 0; i < runs; ++i) Fill(s.get(), 2 * i, 0, 1, 1, magenta);
+        Fill(s.get(), 1, 1, 1, 3, SDL_MapRGB(s->format, 1, 2, 3));
         CFont font;
         const int result = font.Create(s.get());
         EXPECT_NE(result, 96);  // 96 runs must not read as success
@@ -117,8 +112,8 @@ TEST(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
 
 TEST(FontCreate, Code127HasADefinedAdvanceTheWidthOfTheAreaItDraws) {
     SdkSession sdk;
-    Layout l;
-    auto bmp = MakeBitmap(l);
+    FontLayout l;
+    auto bmp = MakeFontBitmap(l);
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(font.GetAdvance(94), font.GetBoundary(95) - font.GetBoundary(94));
@@ -132,12 +127,12 @@ TEST(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
     EXPECT_EQ(font.Create(nullptr), -1);
     EXPECT_NE(cap.Take().find(" . [CFont::Create()] Error: font surface is null\n"), std::string::npos);
 
-    fonttest::SurfacePtr eight(SDL_CreateRGBSurface(0, 600, 4, 8, 0, 0, 0, 0));
+    SurfacePtr eight(SDL_CreateRGBSurface(0, 600, 4, 8, 0, 0, 0, 0));
     EXPECT_EQ(font.Create(eight.get()), -1);
     EXPECT_NE(cap.Take().find(" . [CFont::Create()] Warning: 8bits surface loaded is not supported to create a font.\n"),
               std::string::npos);
 
-    auto bmp = MakeBitmap(Layout{});
+    auto bmp = MakeFontBitmap(FontLayout{});
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(font.Create(bmp.get()), -1);
     EXPECT_NE(cap.Take().find(" . [CFont::Create()] Warning: font already exists. It is not possible to create another "
@@ -147,9 +142,9 @@ TEST(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
 
 TEST(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
     SdkSession sdk;
-    Layout l;
+    FontLayout l;
     l.alphaChannel = true;
-    auto bmp = MakeBitmap(l);
+    auto bmp = MakeFontBitmap(l);
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(font.GetAlpha(), 256);
@@ -170,7 +165,7 @@ TEST(FontCreate, LiveFontCountFollowsConstructionAndDestruction) {
 TEST(FontPixel, GetAndSetWorkForOneToFourBytesPerPixel) {
     for (int bpp : {8, 16, 24, 32}) {
         SCOPED_TRACE(bpp);
-        fonttest::SurfacePtr s(SDL_CreateRGBSurface(0, 7, 3, bpp, 0, 0, 0, 0));
+        SurfacePtr s(SDL_CreateRGBSurface(0, 7, 3, bpp, 0, 0, 0, 0));
         ASSERT_NE(s, nullptr);
         const Uint32 v = bpp == 8 ? 200 : SDL_MapRGB(s->format, 12, 34, 56);
         CFont::CFontSetPixel(s.get(), 6, 2, v);
@@ -181,7 +176,7 @@ TEST(FontPixel, GetAndSetWorkForOneToFourBytesPerPixel) {
 
 TEST(FontPixel, CoordinatesOutsideTheSurfaceAreNeverReadOrWritten) {
     LogCapture cap;
-    fonttest::SurfacePtr s(SDL_CreateRGBSurface(0, 4, 2, 32, 0, 0, 0, 0));
+    SurfacePtr s(SDL_CreateRGBSurface(0, 4, 2, 32, 0, 0, 0, 0));
     EXPECT_EQ(CFont::CFontGetPixel(s.get(), 4, 0), 0u);
     const std::string logged = cap.Take();
     EXPECT_NE(logged.find(" . [CFont::CFontGetPixel(0x"), std::string::npos);
@@ -202,7 +197,7 @@ TEST(FontPixel, ThreeBytePixelsWithColourBytesOutsideThePixelAreRefused) {
     // A 24-bit format whose red mask lies in a fourth byte (possible in a
     // damaged block) would address the byte after the pixel.
     LogCapture cap;
-    fonttest::SurfacePtr s(SDL_CreateRGBSurface(0, 1, 1, 24, 0xFF000000, 0x0000FF00, 0x000000FF, 0));
+    SurfacePtr s(SDL_CreateRGBSurface(0, 1, 1, 24, 0xFF000000, 0x0000FF00, 0x000000FF, 0));
     if (!s || s->format->Rshift / 8 < 3) GTEST_SKIP() << "SDL refuses or narrows such a format";
     EXPECT_EQ(CFont::CFontGetPixel(s.get(), 0, 0), 0u);
     EXPECT_NE(cap.Take().find("Error: loading font"), std::string::npos);
@@ -215,7 +210,7 @@ TEST(FontCreateDeathTest, RefusesToWorkBeforeTheSdkWasEverStarted) {
     EXPECT_EXIT(
         {
             LogCapture cap;
-            auto bmp = MakeBitmap(Layout{});
+            auto bmp = MakeFontBitmap(FontLayout{});
             CFont font;
             const int created = font.Create(bmp.get());
             const bool loaded = font.Load(1, "name");

@@ -1,17 +1,12 @@
 // Text measurement and drawing: advances, kerning, skipped codes, clipping
 // and the cursor glyph.
-#include <gtest/gtest.h>
 
 #include <string>
 
-#include "FontBitmap.h"
-#include "TestSupport.h"
+#include "Support.h"
 #include "resources/Font.h"
 
-using fonttest::Layout;
-using fonttest::MakeBitmap;
-using fonttest::PixelAt;
-using testsupport::SdkSession;
+using namespace testsupport;
 
 namespace {
 
@@ -20,17 +15,17 @@ constexpr Uint32 kSentinel = 0x00123456;
 class FontText : public ::testing::Test {
 protected:
     void SetUp() override {
-        bmp_ = MakeBitmap(layout_);
+        bmp_ = MakeFontBitmap(layout_);
         ASSERT_EQ(font_.Create(bmp_.get()), 96);
         dst_.reset(SDL_CreateRGBSurface(0, 64, 16, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
         SDL_FillRect(dst_.get(), nullptr, kSentinel);
     }
-    Uint32 Glyph(char c) const { return fonttest::GlyphColour(dst_->format, c - 33); }
+    Uint32 Glyph(char c) const { return GlyphColour(dst_->format, c - 33); }
 
     SdkSession sdk_;
-    Layout layout_;
-    fonttest::SurfacePtr bmp_;
-    fonttest::SurfacePtr dst_;
+    FontLayout layout_;
+    SurfacePtr bmp_;
+    SurfacePtr dst_;
     CFont font_;
 };
 
@@ -62,11 +57,11 @@ TEST_F(FontText, ControlAndHighCodesAddNothing) {
 TEST_F(FontText, TabIsSkippedAndExclamationMarkIsDrawnFromTheFirstBoundary) {
     font_.PutString(dst_.get(), 10, 5, "\t!", nullptr);
     // Source x starts at boundary[0] (the gap column, keyed out), ink follows.
-    EXPECT_EQ(PixelAt(dst_.get(), 10, 5), kSentinel);
-    for (int x = 11; x <= 15; ++x) EXPECT_EQ(PixelAt(dst_.get(), x, 5), Glyph('!')) << x;
-    EXPECT_EQ(PixelAt(dst_.get(), 11, 5 + layout_.height - 2), Glyph('!'));
-    EXPECT_EQ(PixelAt(dst_.get(), 11, 5 + layout_.height - 1), kSentinel);  // glyph rows only
-    EXPECT_EQ(PixelAt(dst_.get(), 16, 5), kSentinel);
+    EXPECT_EQ(Pixel(dst_.get(), 10, 5), kSentinel);
+    for (int x = 11; x <= 15; ++x) EXPECT_EQ(Pixel(dst_.get(), x, 5), Glyph('!')) << x;
+    EXPECT_EQ(Pixel(dst_.get(), 11, 5 + layout_.height - 2), Glyph('!'));
+    EXPECT_EQ(Pixel(dst_.get(), 11, 5 + layout_.height - 1), kSentinel);  // glyph rows only
+    EXPECT_EQ(Pixel(dst_.get(), 16, 5), kSentinel);
 }
 
 TEST_F(FontText, ClipRectangleCutsGlyphsOnEverySide) {
@@ -75,16 +70,16 @@ TEST_F(FontText, ClipRectangleCutsGlyphsOnEverySide) {
     for (int y = 0; y < dst_->h; ++y)
         for (int x = 0; x < dst_->w; ++x) {
             const bool inside = x >= 12 && x < 14 && y >= 6 && y < 9;
-            ASSERT_EQ(PixelAt(dst_.get(), x, y), inside ? Glyph('!') : kSentinel) << x << "," << y;
+            ASSERT_EQ(Pixel(dst_.get(), x, y), inside ? Glyph('!') : kSentinel) << x << "," << y;
         }
 }
 
 TEST_F(FontText, SecondGlyphStartsOneAdvancePlusKerningLater) {
     font_.SetKerning(2);
     font_.PutString(dst_.get(), 0, 0, "!\"", nullptr);
-    EXPECT_EQ(PixelAt(dst_.get(), 1, 0), Glyph('!'));
-    EXPECT_EQ(PixelAt(dst_.get(), 6 + 2, 0), kSentinel);
-    EXPECT_EQ(PixelAt(dst_.get(), 6 + 2 + 1, 0), Glyph('"'));
+    EXPECT_EQ(Pixel(dst_.get(), 1, 0), Glyph('!'));
+    EXPECT_EQ(Pixel(dst_.get(), 6 + 2, 0), kSentinel);
+    EXPECT_EQ(Pixel(dst_.get(), 6 + 2 + 1, 0), Glyph('"'));
 }
 
 TEST_F(FontText, GlyphsFarOutsideTheDestinationAreSkipped) {
@@ -94,7 +89,7 @@ TEST_F(FontText, GlyphsFarOutsideTheDestinationAreSkipped) {
     font_.PutString(dst_.get(), -2000000000, 0, "!!!!", nullptr);
     font_.SetKerning(2000000000);
     for (int y = 0; y < dst_->h; ++y)
-        for (int x = 0; x < dst_->w; ++x) ASSERT_EQ(PixelAt(dst_.get(), x, y), kSentinel);
+        for (int x = 0; x < dst_->w; ++x) ASSERT_EQ(Pixel(dst_.get(), x, y), kSentinel);
     EXPECT_GT(font_.TextWidth(std::string(300, '!').c_str()), 0);  // saturates, never wraps
 }
 
@@ -103,14 +98,14 @@ TEST_F(FontText, CursorIsDrawnAfterTheCharactersBeforeItsPosition) {
     // cursor lands where a glyph at the pen position would.
     EXPECT_EQ(font_.GetCursorOffset(), 2);
     font_.PutStringCursor(dst_.get(), 10, 2, "a", 1, nullptr, true);
-    EXPECT_EQ(PixelAt(dst_.get(), 11, 2), Glyph('a'));
-    EXPECT_EQ(PixelAt(dst_.get(), 17, 2), Glyph('|'));
+    EXPECT_EQ(Pixel(dst_.get(), 11, 2), Glyph('a'));
+    EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
     SDL_FillRect(dst_.get(), nullptr, kSentinel);
     font_.PutStringCursor(dst_.get(), 10, 2, "a", 1, nullptr, false);
-    EXPECT_EQ(PixelAt(dst_.get(), 17, 2), kSentinel);
+    EXPECT_EQ(Pixel(dst_.get(), 17, 2), kSentinel);
     // A position beyond the text stops at its end.
     font_.PutStringCursor(dst_.get(), 10, 2, "a", 99, nullptr, true);
-    EXPECT_EQ(PixelAt(dst_.get(), 17, 2), Glyph('|'));
+    EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
 }
 
 TEST_F(FontText, SettersAndGettersDoNothingOnAnEmptyFont) {
@@ -124,7 +119,7 @@ TEST_F(FontText, SettersAndGettersDoNothingOnAnEmptyFont) {
     EXPECT_EQ(empty.GetFontHeight(), 0);
     empty.PutString(dst_.get(), 0, 0, "!", nullptr);
     empty.PutStringCursor(dst_.get(), 0, 0, "!", 0, nullptr, true);
-    EXPECT_EQ(PixelAt(dst_.get(), 1, 0), kSentinel);
+    EXPECT_EQ(Pixel(dst_.get(), 1, 0), kSentinel);
 }
 
 TEST_F(FontText, NameOf31CharactersIsTakenAnd32Ignored) {

@@ -1,20 +1,15 @@
 // "IMG" blocks: surfaces stored and loaded back through a real package, and
 // damaged payloads that must be refused before any byte is copied.
-#include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "ImageTestSupport.h"
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Endian.h"
 #include "package/IStuffVLT.h"
 #include "resources/IImage.h"
 #include "resources/PixelFormatRecord.h"
 
-using namespace imgtest;
-using testsupport::LogCapture;
-using testsupport::SdkSession;
-using testsupport::TempDir;
+using namespace testsupport;
 
 namespace {
 

@@ -1,19 +1,14 @@
 // PNG and BMP files: what the reader makes of each colour type, what the
 // writer puts into the file, and that damaged files are refused, not
 // trusted.
-#include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "ImageTestSupport.h"
-#include "TestSupport.h"
+#include "Support.h"
+#include "core/Trovalis.h"
 #include "resources/IImage.h"
 
-using namespace imgtest;
-using testsupport::LogCapture;
-using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using namespace testsupport;
 
 namespace {
 
@@ -33,12 +28,6 @@ PngSpec PalettePng(std::vector<uint8_t> trans) {
     p.pixels = {0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5};
     p.transAlpha = std::move(trans);
     return p;
-}
-
-const Chunk* Find(const std::vector<Chunk>& chunks, const char* type) {
-    for (const Chunk& c : chunks)
-        if (c.type == type) return &c;
-    return nullptr;
 }
 
 }  // namespace
@@ -212,13 +201,10 @@ TEST(PngWrite, ColourKeyFivePaletteWritesSixEntryTransparencyTable) {
     SurfacePtr s = MakePaletted(8, 4);
     SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, 5);
     ASSERT_EQ(img.SavePNG((dir / "p.png").c_str(), s.get(), -1), 0);
-    const auto chunks = PngChunks(ReadFile(dir / "p.png"));
-    const Chunk* trns = Find(chunks, "tRNS");
-    ASSERT_TRUE(trns);
-    EXPECT_EQ(trns->data, (std::vector<uint8_t>{255, 255, 255, 255, 255, 0}));
-    const Chunk* plte = Find(chunks, "PLTE");
-    ASSERT_TRUE(plte);
-    EXPECT_EQ(plte->data.size(), 768u);
+    const auto file = ReadFile(dir / "p.png");
+    EXPECT_EQ(PngChunk(file, "tRNS"), (std::vector<uint8_t>{255, 255, 255, 255, 255, 0}));
+    ASSERT_TRUE(PngChunk(file, "PLTE"));
+    EXPECT_EQ(PngChunk(file, "PLTE")->size(), 768u);
     // And it reads back as an 8-bit surface keyed on 5 with the same pixels.
     SurfacePtr back = ReadPngBytes(img, ReadFile(dir / "p.png"));
     ASSERT_TRUE(back);
@@ -232,10 +218,10 @@ TEST(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
     SurfacePtr s = MakeRGB(5, 5, 24, false);
     SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, Pixel(s.get(), 1, 1));
     ASSERT_EQ(img.SavePNG((dir / "k.png").c_str(), s.get(), -1), 0);
-    const auto chunks = PngChunks(ReadFile(dir / "k.png"));
-    EXPECT_FALSE(Find(chunks, "tRNS"));
-    ASSERT_TRUE(Find(chunks, "IHDR"));
-    EXPECT_EQ(Find(chunks, "IHDR")->data[9], PNG_COLOR_TYPE_RGB);
+    const auto file = ReadFile(dir / "k.png");
+    EXPECT_FALSE(PngChunk(file, "tRNS"));
+    ASSERT_TRUE(PngChunk(file, "IHDR"));
+    EXPECT_EQ((*PngChunk(file, "IHDR"))[9], PNG_COLOR_TYPE_RGB);
     // Keyed pixels keep their colour and the surface keeps its key.
     SurfacePtr back(img.LoadPNG((dir / "k.png").c_str()));
     ASSERT_TRUE(back);
@@ -402,6 +388,7 @@ TEST(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
         patched(22, 0x7FFFFFFF),                                // height beyond the file
         patched(10, 0xFFFFFFF0),                                // pixel offset beyond the file
         patched(30, 1),                                         // RLE compression
+        patched(28, 7),                                         // a depth no BMP has
     };
     for (size_t i = 0; i < bad.size(); ++i) {
         const std::string f = dir / ("bad" + std::to_string(i) + ".bmp");
@@ -432,4 +419,22 @@ TEST(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
     SurfacePtr back(img.LoadPNG((dir / "r.png").c_str()));
     ASSERT_TRUE(back);
     EXPECT_TRUE(SamePixels(copy.get(), back.get()));
+}
+
+// A screen surface without a video mode behind it once sent the surface into
+// SDL_DisplayFormat, which crashes then; the loader's surface must come back.
+TEST(DisplayPreparation, FailedConversionKeepsTheSurface) {
+    IImage img;
+    SurfacePtr screen(SDL_CreateRGBSurface(0, 4, 4, 16, 0xF800, 0x07E0, 0x001F, 0));
+    SDL_Surface* s = MakeRGB(3, 3, 24, false).release();
+    EXPECT_FALSE(IImage::NeedsDisplayConversion(s));
+    Trovalis.screen = screen.get();
+    EXPECT_TRUE(IImage::NeedsDisplayConversion(s));
+    bool converted = true;
+    SDL_Surface* out = img.PrepareForDisplay(s, false, true, true, &converted);
+    Trovalis.screen = nullptr;
+    EXPECT_EQ(out, s);
+    EXPECT_FALSE(converted);
+    SDL_FreeSurface(out);
+    EXPECT_EQ(img.PrepareForDisplay(nullptr, false, true), nullptr);
 }

@@ -12,10 +12,9 @@ using namespace pkgtest;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
+using testsupport::Contains;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A closed package holding one block; returns the offset of its descriptor.
 size_t OneBlockPackage(const std::string& path, uint8_t mode, const std::vector<uint8_t>& data) {

@@ -8,10 +8,9 @@ using namespace pkgtest;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
+using testsupport::Contains;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 int OpenDescriptors() {
     int n = 0;

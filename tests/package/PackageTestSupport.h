@@ -1,19 +1,19 @@
-// Helpers of the package tests: a manager started with the SDK, blocks made
-// from text, and direct access to the bytes of a package file.
+// Helpers of the package tests beside tests/support: block descriptions,
+// data that compresses poorly, and the deciphered header of a package file.
 #pragma once
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
+#include "Support.h"
 #include "core/Endian.h"
 #include "package/IStuffVLT.h"
 #include "package/PackageCipher.h"
 #include "package/PackageFormat.h"
 
 namespace pkgtest {
+
+using testsupport::Bytes;
 
 inline BlockInfo Block(const char* name, const char* type, uint8_t mode, std::vector<uint8_t>& bytes) {
     BlockInfo info;
@@ -25,8 +25,6 @@ inline BlockInfo Block(const char* name, const char* type, uint8_t mode, std::ve
     info.data = bytes.data();
     return info;
 }
-
-inline std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 // Deterministic data that compresses poorly.
 inline std::vector<uint8_t> Noise(size_t n, uint32_t seed = 1) {

@@ -9,10 +9,9 @@ using testsupport::FileExists;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
+using testsupport::Contains;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::vector<uint8_t> V3Header() {
     std::vector<uint8_t> h(256, 0);

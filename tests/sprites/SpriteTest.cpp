@@ -1,27 +1,44 @@
 // CSprite: frame detection, the checks of Create, the animation table's
 // setters, block round trips, the "SPR" upgrade and clones that outlive
 // their master.
-#include <gtest/gtest.h>
-
-#include "SpriteTestSupport.h"
+#include "Support.h"
+#include "core/Endian.h"
 #include "core/Trovalis.h"
-#include "resources/IImage.h"
+#include "resources/Sprite.h"
 
-using testsupport::LogCapture;
-using testsupport::SdkSession;
-using testsupport::TempDir;
-using namespace spritetest;
-using tiletest::Pattern;
-using tiletest::SamePixels;
+using namespace testsupport;
 
 namespace {
 const char* k31 = "abcdefghijklmnopqrstuvwxyz01234";
 const char* k32 = "abcdefghijklmnopqrstuvwxyz012345";
 
+// Fills a cell with one colour, optionally with a dot of another colour in
+// its middle (a "drawing").
+void Cell(SDL_Surface* s, int cx, int cy, int fw, int fh, uint32_t background, bool drawn, uint32_t dot) {
+    SDL_Rect r{Sint16(cx * fw), Sint16(cy * fh), Uint16(fw), Uint16(fh)};
+    SDL_FillRect(s, &r, background);
+    SDL_Rect d{Sint16(cx * fw + fw / 2), Sint16(cy * fh + fh / 2), 1, 1};
+    if (drawn) SDL_FillRect(s, &d, dot);
+}
+
+struct Anim {
+    uint16_t type = 0, status = 0, frames = 0, start = 0, end = 0;
+    int16_t hotx = 0, hoty = 0;
+    bool operator==(const Anim& o) const {
+        return type == o.type && status == o.status && frames == o.frames && start == o.start && end == o.end &&
+               hotx == o.hotx && hoty == o.hoty;
+    }
+};
+Anim Props(const CSprite& s, int i) {
+    Anim a;
+    s.GetAnimProperties(i, &a.type, &a.status, &a.frames, &a.hotx, &a.hoty, &a.start, &a.end);
+    return a;
+}
+
 // 128 x 96, 32 x 32 cells: row 0 fully drawn (4 frames); row 1 drawn, empty,
 // drawn, drawn (1 frame); row 2 starts empty (0 frames).
-Surface Sheet128x96(int bpp = 24) {
-    Surface s(SDL_CreateRGBSurface(0, 128, 96, bpp, 0, 0, 0, 0));
+SurfacePtr Sheet128x96() {
+    SurfacePtr s(SDL_CreateRGBSurface(0, 128, 96, 24, 0, 0, 0, 0));
     const uint32_t bg = SDL_MapRGB(s->format, 10, 20, 30);
     const uint32_t ink = SDL_MapRGB(s->format, 200, 0, 0);
     const bool drawn[3][4] = {{1, 1, 1, 1}, {1, 0, 1, 1}, {0, 1, 1, 1}};
@@ -30,14 +47,19 @@ Surface Sheet128x96(int bpp = 24) {
     return s;
 }
 
-}  // namespace
+SurfacePtr Paletted(int w, int h) {
+    SurfacePtr s(Pattern(w, h, 8));
+    SDL_Color colors[256];
+    for (int i = 0; i < 256; ++i) colors[i] = SDL_Color{Uint8(i), Uint8(i ^ 0x5A), Uint8(255 - i), 0};
+    SDL_SetColors(s.get(), colors, 0, 256);
+    return s;
+}
 
-// ---------------------------------------------------------------------------
-// Create and frame detection
+}  // namespace
 
 TEST(SpriteCreate, SheetCutIntoCellsGivesOneAnimationPerRowEndingAtFirstEmptyCell) {
     SdkSession sdk;
-    Surface s = Sheet128x96();
+    SurfacePtr s = Sheet128x96();
     CSprite sp;
     ASSERT_EQ(sp.Create(s.get(), "walk", 32, 32), 3);
     const uint16_t expected[3] = {4, 1, 0};
@@ -52,31 +74,23 @@ TEST(SpriteCreate, SheetCutIntoCellsGivesOneAnimationPerRowEndingAtFirstEmptyCel
     uint32_t ms = 0;
     sp.GetFrame(1, 4, &ms);
     EXPECT_EQ(ms, 100u);
-    int fw = 0, fh = 0;
-    sp.GetOffset(&fw, &fh);
-    EXPECT_EQ(fw, 32);
-    EXPECT_EQ(fh, 32);
     EXPECT_TRUE(SamePixels(sp.GetSurface(), s.get()));
-}
 
-TEST(SpriteCreate, CellWhoseOtherPixelsAreFullyTransparentIsEmpty) {
-    SdkSession sdk;
-    Surface s(SDL_CreateRGBSurface(0, 8, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
-    const uint32_t clearA = SDL_MapRGBA(s->format, 9, 9, 9, 0);
-    const uint32_t clearB = SDL_MapRGBA(s->format, 50, 60, 70, 0);
-    const uint32_t ink = SDL_MapRGBA(s->format, 200, 0, 0, 255);
-    Cell(s.get(), 0, 0, 4, 4, clearA, true, ink);     // drawn: one visible pixel
-    Cell(s.get(), 1, 0, 4, 4, clearA, true, clearB);  // differs only in invisible pixels
-    CSprite sp;
-    ASSERT_EQ(sp.Create(s.get(), "a", 4, 4), 1);
-    EXPECT_EQ(Props(sp, 1).frames, 1);
-    EXPECT_EQ(sp.GetAlpha(), 256);
+    // A cell whose other pixels differ only where fully transparent is empty.
+    SurfacePtr clear(SDL_CreateRGBSurface(0, 8, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    const uint32_t clearA = SDL_MapRGBA(clear->format, 9, 9, 9, 0);
+    Cell(clear.get(), 0, 0, 4, 4, clearA, true, SDL_MapRGBA(clear->format, 200, 0, 0, 255));
+    Cell(clear.get(), 1, 0, 4, 4, clearA, true, SDL_MapRGBA(clear->format, 50, 60, 70, 0));
+    CSprite t;
+    ASSERT_EQ(t.Create(clear.get(), "a", 4, 4), 1);
+    EXPECT_EQ(Props(t, 1).frames, 1);
+    EXPECT_EQ(t.GetAlpha(), 256);
 }
 
 TEST(SpriteCreate, FrameSizesThatDoNotSplitTheSheetFailWithTheirMessages) {
     SdkSession sdk;
     LogCapture cap;
-    Surface s = Sheet128x96();
+    SurfacePtr s = Sheet128x96();
     struct Case {
         int fw, fh;
         const char* message;
@@ -101,20 +115,22 @@ TEST(SpriteCreate, FrameSizesThatDoNotSplitTheSheetFailWithTheirMessages) {
 
 TEST(SpriteCreate, NotInitializedAlreadyCreatedAndOverlongNameAreRefused) {
     LogCapture cap;
-    Surface s = Sheet128x96();
+    SurfacePtr s = Sheet128x96();
     {
         CSprite sp;
         EXPECT_EQ(sp.Create(s.get(), "w", 32, 32), 0);
         EXPECT_EQ(cap.Take(),
                   " . [CSprite::Create('w',32,32)] Error: Trovalis was not initialized. Aborting the sprite load.\n");
         EXPECT_EQ(sp.Load(1, "w", "SPR2"), 0);
-        EXPECT_NE(cap.Take().find("Error: Trovalis was not initialized. Aborting the sprite load.\n"), std::string::npos);
+        EXPECT_TRUE(Contains(cap.Take(), "Error: Trovalis was not initialized. Aborting the sprite load.\n"));
     }
+    const int32_t live = Trovalis.liveSprites;
     SdkSession sdk;
     cap.Take();
     CSprite sp;
+    EXPECT_EQ(Trovalis.liveSprites, live + 1);
     EXPECT_EQ(sp.Create(s.get(), k32, 32, 32), 0);
-    EXPECT_NE(cap.Take().find("Error: the sprite name is longer than 31 characters.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: the sprite name is longer than 31 characters.\n"));
     ASSERT_EQ(sp.Create(s.get(), k31, 32, 32), 3);
     EXPECT_EQ(sp.Create(s.get(), "again", 32, 32), 0);
     EXPECT_EQ(cap.Take(), " . [CSprite::Create('again',32,32)] Warning: sprite already exists. It is not possible to "
@@ -126,7 +142,7 @@ TEST(SpriteCreate, FromFileReadsTheImageAndReportsUnreadableFiles) {
     SdkSession sdk;
     TempDir dir;
     LogCapture cap;
-    Surface s = Sheet128x96();
+    SurfacePtr s = Sheet128x96();
     const std::string bmp = dir / "sheet.bmp";
     ASSERT_EQ(SDL_SaveBMP(s.get(), bmp.c_str()), 0);
     Trovalis.autoDisplayConversion = 1;
@@ -137,7 +153,6 @@ TEST(SpriteCreate, FromFileReadsTheImageAndReportsUnreadableFiles) {
     // A BMP brings no key and the sprite must not invent one.
     EXPECT_EQ(sp.GetColorKey(), kNoColorKey);
     EXPECT_EQ(sp.GetSurface()->format->colorkey, kNoColorKey);
-
     CSprite none;
     cap.Take();
     EXPECT_EQ(none.Create((dir / "none.bmp").c_str(), "n", 32, 32), 0);
@@ -147,15 +162,7 @@ TEST(SpriteCreate, FromFileReadsTheImageAndReportsUnreadableFiles) {
 
 TEST(SpriteCreate, AlphaAndKeyComeFromWhatTheSurfaceUses) {
     SdkSession sdk;
-    CSprite before;
-    EXPECT_EQ(before.GetAlpha(), -1);
-
-    Surface rgba(Pattern(8, 8, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
-    CSprite a;
-    ASSERT_EQ(a.Create(rgba.get(), "a", 8, 8), 1);
-    EXPECT_EQ(a.GetAlpha(), 256);
-
-    Surface translucent = Sheet128x96();
+    SurfacePtr translucent = Sheet128x96();
     SDL_SetAlpha(translucent.get(), SDL_SRCALPHA, 77);
     SDL_SetColorKey(translucent.get(), SDL_SRCCOLORKEY, SDL_MapRGB(translucent->format, 10, 20, 30));
     CSprite b;
@@ -164,33 +171,20 @@ TEST(SpriteCreate, AlphaAndKeyComeFromWhatTheSurfaceUses) {
     EXPECT_EQ(b.GetSurface()->format->alpha, 77);
     EXPECT_EQ(b.GetColorKey(), SDL_MapRGB(translucent->format, 10, 20, 30));
     EXPECT_TRUE(b.GetSurface()->flags & SDL_SRCCOLORKEY);
-
     // Per-surface alpha 0 without an alpha channel stays per-surface alpha
     // 0: reporting per-pixel alpha for it would change on the next Load.
-    Surface clear = Sheet128x96();
+    SurfacePtr clear = Sheet128x96();
     SDL_SetAlpha(clear.get(), SDL_SRCALPHA, 0);
     CSprite c;
     ASSERT_EQ(c.Create(clear.get(), "c", 32, 32), 3);
     EXPECT_EQ(c.GetAlpha(), 0);
 }
 
-TEST(SpriteLifecycle, LiveCountFollowsConstruction) {
-    const int32_t before = Trovalis.liveSprites;
-    {
-        CSprite a, b, c;
-        EXPECT_EQ(Trovalis.liveSprites, before + 3);
-    }
-    EXPECT_EQ(Trovalis.liveSprites, before);
-}
-
-// ---------------------------------------------------------------------------
-// Animation table
-
 class SpriteTable : public ::testing::Test {
 protected:
     void SetUp() override {
         // Row 0: 3 frames of 4 columns; row 1: 4 frames.
-        Surface s(SDL_CreateRGBSurface(0, 16, 8, 24, 0, 0, 0, 0));
+        SurfacePtr s(SDL_CreateRGBSurface(0, 16, 8, 24, 0, 0, 0, 0));
         for (int c = 0; c < 4; ++c) {
             Cell(s.get(), c, 0, 4, 4, 0x102030, c < 3, 0xFFFFFF);
             Cell(s.get(), c, 1, 4, 4, 0x102030, true, 0xFFFFFF);
@@ -199,6 +193,7 @@ protected:
         ASSERT_EQ(Props(sp, 1).frames, 3);
     }
     SdkSession sdk;
+    LogCapture cap;
     CSprite sp;
 };
 
@@ -219,39 +214,30 @@ TEST_F(SpriteTable, StartAndEndFramesAreClampedAnd2730LeavesFieldsAlone) {
     EXPECT_EQ(a.hoty, 6);
     EXPECT_EQ(a.start, 2);
     EXPECT_EQ(a.end, 2);  // raised to the new start
-}
-
-TEST_F(SpriteTable, UnknownTypeAndAnimationNumbersChangeNothing) {
-    LogCapture cap;
-    const Anim before = Props(sp, 1);
+    // An unknown type or animation number changes nothing.
     EXPECT_FALSE(sp.SetAnimProperties(1, 3, 1, 1, 1, 1, 1));
-    EXPECT_EQ(cap.Take(), " . [CSprite::SetAnimProperties(1,3,1,1,1,1,1)] Warning: wrong animation type.\n");
-    const Anim after = Props(sp, 1);
-    EXPECT_EQ(after.status, before.status);
-    EXPECT_EQ(after.start, before.start);
+    EXPECT_TRUE(Contains(cap.Take(), " . [CSprite::SetAnimProperties(1,3,1,1,1,1,1)] Warning: wrong animation type.\n"));
+    EXPECT_TRUE(Props(sp, 1) == a);
     EXPECT_FALSE(sp.SetAnimProperties(3, 2, 0, -1, 0, 0, 0));
     EXPECT_EQ(cap.Take(), " . [CSprite::SetAnimProperties(3,2,0,-1,0,0,0)] Warning: animation not found.\n");
     EXPECT_FALSE(sp.SetAnimProperties(0, 2, 0, 0, 0, 0, 0));
-    EXPECT_NE(cap.Take().find("Warning: animation not found.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Warning: animation not found.\n"));
 }
 
 TEST_F(SpriteTable, FrameZeroSetsEveryFrameAndOutOfRangeFramesAreReported) {
-    LogCapture cap;
     EXPECT_TRUE(sp.SetFrame(2, 0, 250));
+    EXPECT_TRUE(sp.SetFrame(2, 3, 40));
     for (int f = 1; f <= 4; ++f) {
         uint32_t ms = 0;
         sp.GetFrame(2, f, &ms);
-        EXPECT_EQ(ms, 250u);
+        EXPECT_EQ(ms, f == 3 ? 40u : 250u);
     }
-    EXPECT_TRUE(sp.SetFrame(2, 3, 40));
-    uint32_t ms = 0;
-    sp.GetFrame(2, 3, &ms);
-    EXPECT_EQ(ms, 40u);
+    cap.Take();
     EXPECT_FALSE(sp.SetFrame(1, 4, 1));
     EXPECT_EQ(cap.Take(), " . [CSprite::SetFrame(1,4,1)] Warning: frame not found.\n");
     EXPECT_FALSE(sp.SetFrame(3, 1, 1));
     EXPECT_EQ(cap.Take(), " . [CSprite::SetFrame(3,1,1)] Warning: animation not found.\n");
-    ms = 7;
+    uint32_t ms = 7;
     sp.GetFrame(1, 4, &ms);
     sp.GetFrame(0, 1, &ms);
     EXPECT_EQ(ms, 7u);
@@ -273,23 +259,20 @@ TEST_F(SpriteTable, SetAlphaOutsideByteRangeIsIgnoredAndNamesOf32CharactersToo) 
     EXPECT_EQ(sp.GetSurface()->format->colorkey, kNoColorKey);
 }
 
-// ---------------------------------------------------------------------------
-// Clones
-
 TEST(SpriteClone, CloneShowsItsMastersSheetAndFailsCleanlyOnceTheMasterIsGone) {
     SdkSession sdk;
     LogCapture cap;
-    Surface s = Sheet128x96();
+    SurfacePtr s = Sheet128x96();
     auto master = std::make_unique<CSprite>();
     ASSERT_EQ(master->Create(s.get(), "hero", 32, 32), 3);
-    CSprite clone;
-    CSprite orphan;
+    CSprite clone, orphan, second;
     EXPECT_EQ(orphan.Clone(clone), 0);  // nothing to clone yet
     ASSERT_EQ(clone.Clone(*master), 3);
+    ASSERT_EQ(second.Clone(clone), 3);  // a clone of a clone follows the same master
     EXPECT_EQ(clone.GetRole(), 2);
     EXPECT_EQ(master->GetRole(), 1);
     EXPECT_TRUE(clone.ValidateClone());
-    EXPECT_EQ(clone.GetSurface(), master->GetSurface());
+    EXPECT_EQ(second.GetSurface(), master->GetSurface());
     clone.SetAlpha(60);
     EXPECT_EQ(master->GetSurface()->format->alpha, 60);
     // Its own table: changing it leaves the master's alone.
@@ -302,58 +285,144 @@ TEST(SpriteClone, CloneShowsItsMastersSheetAndFailsCleanlyOnceTheMasterIsGone) {
     cap.Take();
     EXPECT_FALSE(clone.ValidateClone());
     EXPECT_EQ(cap.Take(), " . [CSprite::ValidateClone()] Error: the clone sprite 'hero' has lost its master sprite.\n");
+    EXPECT_FALSE(second.ValidateClone());
     EXPECT_EQ(clone.GetSurface(), nullptr);
     clone.SetAlpha(10);
     clone.SetColorKey(3);
     EXPECT_EQ(clone.Save(1, "SPR2"), 0);
     EXPECT_EQ(clone.GetAlpha(), 60);
+    CSprite late;
+    EXPECT_EQ(late.Clone(clone), 0);
 }
 
-TEST(SpriteClone, CloneOfCloneFollowsTheSameMaster) {
-    SdkSession sdk;
-    Surface s = Sheet128x96();
-    auto master = std::make_unique<CSprite>();
-    ASSERT_EQ(master->Create(s.get(), "m", 32, 32), 3);
-    CSprite a, b;
-    ASSERT_EQ(a.Clone(*master), 3);
-    ASSERT_EQ(b.Clone(a), 3);
-    EXPECT_EQ(b.GetSurface(), master->GetSurface());
-    master.reset();
-    LogCapture cap;
-    EXPECT_FALSE(a.ValidateClone());
-    EXPECT_FALSE(b.ValidateClone());
-    CSprite c;
-    EXPECT_EQ(c.Clone(a), 0);
-}
-
-// ---------------------------------------------------------------------------
 // Colour keys that are no palette entry (found by fuzzing: SDL looks the key
 // of a paletted surface up in its palette, unchecked).
-
 TEST(SpritePaletteKey, KeyOutsideThePaletteIsRefusedEverywhere) {
     SdkSession sdk;
     LogCapture cap;
-    Surface s(Pattern(4, 2, 8));
-    SDL_Color colors[256];
-    for (int i = 0; i < 256; ++i) colors[i] = SDL_Color{Uint8(i), Uint8(255 - i), Uint8(i * 3), 0};
-    SDL_SetColors(s.get(), colors, 0, 256);
+    SurfacePtr s = Paletted(4, 2);
     CSprite sp;
     ASSERT_GT(sp.Create(s.get(), "pal", 2, 1), 0);
     sp.SetColorKey(7);
     sp.SetColorKey(300);
     EXPECT_EQ(sp.GetColorKey(), 7u);
-    EXPECT_NE(cap.Take().find(" . [CSprite::SetColorKey(300)] Warning: the colour key is not an entry of the "
-                              "sprite's palette.\n"),
-              std::string::npos);
-
+    EXPECT_TRUE(Contains(cap.Take(), " . [CSprite::SetColorKey(300)] Warning: the colour key is not an entry of the "
+                                     "sprite's palette.\n"));
     SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, 0xFFFFFFFEu);
     CSprite bad;
     EXPECT_EQ(bad.Create(s.get(), "bad", 2, 1), 0);
-    EXPECT_NE(cap.Take().find("Error: the colour key is not an entry of the surface's palette.\n"), std::string::npos);
-
+    EXPECT_TRUE(Contains(cap.Take(), "Error: the colour key is not an entry of the surface's palette.\n"));
     SpritePayload p;
     const auto outside = SpriteBytes(s.get(), 2, 1, {{2}, {2}}, 256, 255);
     EXPECT_FALSE(CSprite::DecodePayload(outside.data(), outside.size(), p));
     const auto inside = SpriteBytes(s.get(), 2, 1, {{2}, {2}}, 255, 255);
     EXPECT_TRUE(CSprite::DecodePayload(inside.data(), inside.size(), p));
+}
+
+using SpriteBlock = PackageTest;
+
+TEST_F(SpriteBlock, SaveWritesTableAndPixelsAndLoadGivesBackTheSameSprite) {
+    // 12 x 10 at 8 bits (pitch 12), frames of 3 x 5: 2 animations of 4 frames.
+    SurfacePtr s = Paletted(12, 10);
+    CSprite a;
+    ASSERT_EQ(a.Create(s.get(), "pal", 3, 5), 2);
+    a.SetAlpha(100);
+    a.SetColorKey(7);
+    ASSERT_TRUE(a.SetAnimProperties(2, 4, 99, -8, 9, 1, 3));
+    ASSERT_TRUE(a.SetFrame(1, 2, 321));
+    ASSERT_GT(a.Save(id, "SPR2"), 0);
+    EXPECT_EQ(Get("SPR2", "pal").size(), 64u + 64 * 2 + 16 * 8 + 12 * 10 + 1024);
+    LogCapture cap;
+    CSprite b;
+    ASSERT_EQ(b.Load(id, "pal", "SPR2"), 2);
+    for (int i = 1; i <= 2; ++i) {
+        EXPECT_TRUE(Props(a, i) == Props(b, i)) << i;
+        for (int f = 1; f <= Props(a, i).frames; ++f) {
+            uint32_t m1 = 0, m2 = 1;
+            a.GetFrame(i, f, &m1);
+            b.GetFrame(i, f, &m2);
+            EXPECT_EQ(m1, m2);
+        }
+    }
+    EXPECT_EQ(b.GetAlpha(), 100);
+    EXPECT_EQ(b.GetColorKey(), 7u);
+    EXPECT_EQ(b.GetSurface()->format->colorkey, 7u);
+    EXPECT_EQ(b.GetSurface()->format->palette->colors[33].g, 33 ^ 0x5A);
+    EXPECT_TRUE(SamePixels(b.GetSurface(), s.get()));
+    int fw = 0, fh = 0;
+    b.GetOffset(&fw, &fh);
+    EXPECT_EQ(fw, 3);
+    EXPECT_EQ(fh, 5);
+    EXPECT_EQ(b.Load(id, "pal", "SPR2"), 0);
+    EXPECT_TRUE(Contains(cap.Take(), "Warning: sprite already exists. It is not possible to create another one.\n"));
+
+    SurfacePtr rgba(Pattern(8, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    CSprite c, d;
+    ASSERT_EQ(c.Create(rgba.get(), "rgba", 4, 4), 1);
+    ASSERT_GT(c.Save(id, "SPR2"), 0);
+    ASSERT_EQ(d.Load(id, "rgba", "SPR2"), 1);
+    EXPECT_EQ(d.GetAlpha(), 256);  // the alpha channel comes back per-pixel
+    EXPECT_TRUE(SamePixels(d.GetSurface(), rgba.get()));
+}
+
+TEST_F(SpriteBlock, StoredPositionIsKept) {
+    SurfacePtr s(Pattern(4, 4, 24));
+    ASSERT_GT(Put("SPR2", "pos", SpriteBytes(s.get(), 4, 4, {{1}}, kNoColorKey, 255, false, -20, 300)), 0);
+    CSprite a;
+    ASSERT_EQ(a.Load(id, "pos", "SPR2"), 1);
+    ASSERT_GT(a.Save(id, "SPR2b"), 0);
+    const auto p = Get("SPR2b", "pos");
+    ASSERT_GE(p.size(), 16u);
+    EXPECT_EQ(int32_t(LoadLE32(&p[8])), -20);
+    EXPECT_EQ(int32_t(LoadLE32(&p[12])), 300);
+}
+
+TEST_F(SpriteBlock, OldSpriteWithKeyZeroIsUpgradedInThePackageOnce) {
+    SurfacePtr s(Pattern(8, 8, 24));
+    const auto old = SpriteBytes(s.get(), 4, 4, {{2, 50}, {1, 70}}, 0, 255, true);
+    ASSERT_GT(Put("SPR", "old", old), 0);
+    LogCapture cap;
+    CSprite a;
+    ASSERT_EQ(a.Load(id, "old", "SPR2"), 2);
+    EXPECT_TRUE(Contains(cap.Take(), " . [CSprite::Load('" + std::string(g_pStuffVLT->GetName(id)) +
+                                         "','old','SPR2')] Info: sprite successfully updated from v1.0 to v2.0.\n"));
+    EXPECT_EQ(a.GetColorKey(), kNoColorKey);
+    EXPECT_FALSE(a.GetSurface()->flags & SDL_SRCCOLORKEY);
+    EXPECT_EQ(Props(a, 1).end, 2);
+    uint32_t ms = 0;
+    a.GetFrame(1, 2, &ms);
+    EXPECT_EQ(ms, 51u);
+    a.GetFrame(2, 1, &ms);
+    EXPECT_EQ(ms, 70u);
+    EXPECT_TRUE(SamePixels(a.GetSurface(), s.get()));
+    EXPECT_EQ(Get("SPR2", "old").size(), old.size() + 2 * 52 + 3 * 12);
+    EXPECT_TRUE(Get("SPR", "old").empty());
+    CSprite b;
+    ASSERT_EQ(b.Load(id, "old", "SPR2"), 2);
+    EXPECT_FALSE(Contains(cap.Take(), "updated"));
+}
+
+TEST_F(SpriteBlock, MissingOverlongAndDamagedBlocksFailWithTheirMessagesAndStayAsTheyWere) {
+    SurfacePtr s(Pattern(4, 4, 24));
+    auto bytes = SpriteBytes(s.get(), 4, 4, {{1}}, kNoColorKey, 255);
+    StoreLE16(&bytes[24 + 4], 40000);  // 40000 frame records do not fit
+    ASSERT_GT(Put("SPR2", "long", bytes), 0);
+    const auto old = ReadFile(SourceDir() + "/tests/data/sprites/SpriteUpgrade.RejectsOldTablePastPayloadEnd.spr");
+    ASSERT_GT(Put("SPR", "bad", old), 0);
+    LogCapture cap;
+    CSprite a;
+    EXPECT_EQ(a.Load(id, "none", "SPR2"), 0);
+    EXPECT_TRUE(Contains(cap.Take(), "','none','SPR2')] Error: sprite not found\n"));
+    EXPECT_EQ(a.Load(id, k32, "SPR2"), 0);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: the sprite name is longer than 31 characters.\n"));
+    EXPECT_EQ(a.Load(0, "none", "SPR2"), 0);
+    EXPECT_EQ(cap.Take(), "");
+    EXPECT_EQ(a.Load(id, "long", "SPR2"), 0);
+    EXPECT_TRUE(Contains(cap.Take(), "','long','SPR2')] Error: the sprite block is damaged.\n"));
+    EXPECT_EQ(a.GetSurface(), nullptr);
+    // A damaged "SPR" block is not upgraded and stays in the package.
+    EXPECT_EQ(a.Load(id, "bad", "SPR2"), 0);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: the sprite block is damaged.\n"));
+    EXPECT_EQ(Get("SPR", "bad"), old);
+    EXPECT_TRUE(Get("SPR2", "bad").empty());
 }

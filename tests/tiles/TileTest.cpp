@@ -1,28 +1,20 @@
 // CTile: creation, the setters' limits, block round trips and the upgrade of
 // 1.0 blocks inside a package.
-#include <gtest/gtest.h>
 
-#include "TileTestSupport.h"
+#include "Support.h"
 #include "core/Trovalis.h"
 #include "resources/IImage.h"
 #include "resources/Tile.h"
 
-using testsupport::LogCapture;
-using testsupport::SdkSession;
-using testsupport::TempDir;
-using namespace tiletest;
+using namespace testsupport;
 
 namespace {
-struct SurfaceDeleter {
-    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
-};
-using Surface = std::unique_ptr<SDL_Surface, SurfaceDeleter>;
 
 const char* k31 = "abcdefghijklmnopqrstuvwxyz01234";
 const char* k32 = "abcdefghijklmnopqrstuvwxyz012345";
 
-Surface Paletted(int w, int h) {
-    Surface s(Pattern(w, h, 8));
+SurfacePtr Paletted(int w, int h) {
+    SurfacePtr s(Pattern(w, h, 8));
     SDL_Color colors[256];
     for (int i = 0; i < 256; ++i) colors[i] = SDL_Color{Uint8(i), Uint8(255 - i), Uint8(i * 3), 0};
     SDL_SetColors(s.get(), colors, 0, 256);
@@ -45,7 +37,7 @@ TEST(TileLifecycle, LiveCountFollowsConstructionEvenForTilesNeverCreated) {
 
 TEST(TileCreate, RefusesBeforeInitWithItsMessage) {
     LogCapture cap;
-    Surface s(Pattern(4, 4, 24));
+    SurfacePtr s(Pattern(4, 4, 24));
     CTile t;
     EXPECT_FALSE(t.Create(s.get(), "t"));
     EXPECT_FALSE(t.Create("x.bmp", "t"));
@@ -57,7 +49,7 @@ TEST(TileCreate, RefusesBeforeInitWithItsMessage) {
 TEST(TileCreate, SecondCreateIsRefusedWithWarningAndKeepsFirstSurface) {
     SdkSession sdk;
     LogCapture cap;
-    Surface s(Pattern(4, 4, 24));
+    SurfacePtr s(Pattern(4, 4, 24));
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "first"));
     SDL_Surface* first = t.GetSurface();
@@ -71,7 +63,7 @@ TEST(TileCreate, SecondCreateIsRefusedWithWarningAndKeepsFirstSurface) {
 TEST(TileCreate, NameOf32CharactersIsRefusedAnd31Accepted) {
     SdkSession sdk;
     LogCapture cap;
-    Surface s(Pattern(4, 4, 24));
+    SurfacePtr s(Pattern(4, 4, 24));
     CTile a, b;
     EXPECT_FALSE(a.Create(s.get(), k32));
     EXPECT_NE(cap.Take().find("Error: the tile name is longer than 31 characters.\n"), std::string::npos);
@@ -82,7 +74,7 @@ TEST(TileCreate, NameOf32CharactersIsRefusedAnd31Accepted) {
 
 TEST(TileCreate, RecordsAlphaAndKeyTheSurfaceActuallyUses) {
     SdkSession sdk;
-    Surface keyed(Pattern(8, 8, 24));
+    SurfacePtr keyed(Pattern(8, 8, 24));
     SDL_SetAlpha(keyed.get(), SDL_SRCALPHA, 100);
     SDL_SetColorKey(keyed.get(), SDL_SRCCOLORKEY, 9);
     CTile t;
@@ -92,7 +84,7 @@ TEST(TileCreate, RecordsAlphaAndKeyTheSurfaceActuallyUses) {
 
     // A colorkey field of 0 without SDL_SRCCOLORKEY is no key: the tile must
     // not make black transparent, and its surface says "none" the usual way.
-    Surface plain(Pattern(8, 8, 24));
+    SurfacePtr plain(Pattern(8, 8, 24));
     ASSERT_EQ(plain->format->colorkey, 0u);
     CTile u;
     ASSERT_TRUE(u.Create(plain.get(), "p"));
@@ -104,13 +96,13 @@ TEST(TileCreate, RecordsAlphaAndKeyTheSurfaceActuallyUses) {
 
 TEST(TileCreate, AlphaChannelIsPerPixelButPerSurfaceAlphaZeroIsNot) {
     SdkSession sdk;
-    Surface rgba(Pattern(8, 8, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    SurfacePtr rgba(Pattern(8, 8, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
     CTile a;
     ASSERT_TRUE(a.Create(rgba.get(), "a"));
     EXPECT_EQ(a.GetAlpha(), 256);
     EXPECT_TRUE(IImage::HasAlphaChannel(a.GetSurface()));
 
-    Surface clear(Pattern(8, 8, 24));
+    SurfacePtr clear(Pattern(8, 8, 24));
     SDL_SetAlpha(clear.get(), SDL_SRCALPHA, 0);
     CTile b;
     ASSERT_TRUE(b.Create(clear.get(), "b"));
@@ -121,7 +113,7 @@ TEST(TileCreate, FromFileRestoresTheDisplayConversionSwitchAndReportsUnreadableF
     SdkSession sdk;
     TempDir dir;
     LogCapture cap;
-    Surface s(Pattern(6, 5, 24));
+    SurfacePtr s(Pattern(6, 5, 24));
     const std::string bmp = dir / "t.bmp";
     ASSERT_EQ(SDL_SaveBMP(s.get(), bmp.c_str()), 0);
     Trovalis.autoDisplayConversion = 1;
@@ -144,7 +136,7 @@ TEST(TileCreate, FromFileRestoresTheDisplayConversionSwitchAndReportsUnreadableF
 
 TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAnd255SwitchesBlendingOff) {
     SdkSession sdk;
-    Surface s(Pattern(4, 4, 24));
+    SurfacePtr s(Pattern(4, 4, 24));
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "a"));
     t.SetAlpha(300);
@@ -162,7 +154,7 @@ TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAnd255SwitchesBlendingOff) {
 
 TEST(TileSetters, RemovingTheKeyLeavesTheNoKeyValueInTheSurface) {
     SdkSession sdk;
-    Surface s(Pattern(4, 4, 24));
+    SurfacePtr s(Pattern(4, 4, 24));
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "k"));
     t.SetColorKey(3);
@@ -176,7 +168,7 @@ TEST(TileSetters, RemovingTheKeyLeavesTheNoKeyValueInTheSurface) {
 
 TEST(TileSetters, PerPixelTileIgnoresAlphaAndKey) {
     SdkSession sdk;
-    Surface s(Pattern(4, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    SurfacePtr s(Pattern(4, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "pp"));
     t.SetAlpha(10);
@@ -187,7 +179,7 @@ TEST(TileSetters, PerPixelTileIgnoresAlphaAndKey) {
 
 TEST(TileSetters, NameOf32CharactersLeavesTheOldName) {
     SdkSession sdk;
-    Surface s(Pattern(4, 4, 24));
+    SurfacePtr s(Pattern(4, 4, 24));
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "old"));
     t.SetName(k32);
@@ -198,7 +190,7 @@ TEST(TileSetters, NameOf32CharactersLeavesTheOldName) {
 
 TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
     SdkSession sdk;
-    Surface s(Pattern(64, 20, 24));
+    SurfacePtr s(Pattern(64, 20, 24));
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "ts"));
     EXPECT_TRUE(t.SetTileset(1, 0, 5));
@@ -222,7 +214,7 @@ TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
 using TileBlock = PackageTest;
 
 TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
-    Surface s = Paletted(10, 6);  // pitch 12: rows are padded
+    SurfacePtr s = Paletted(10, 6);  // pitch 12: rows are padded
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "round"));
     t.SetAlpha(128);
@@ -251,7 +243,7 @@ TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
 }
 
 TEST_F(TileBlock, LoadWithVersion1TypeFindsVersion2Block) {
-    Surface s(Pattern(4, 4, 24));
+    SurfacePtr s(Pattern(4, 4, 24));
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "v2"));
     ASSERT_GT(t.Save(id, "TILE2"), 0);
@@ -262,7 +254,7 @@ TEST_F(TileBlock, LoadWithVersion1TypeFindsVersion2Block) {
 }
 
 TEST_F(TileBlock, Version1BlockIsUpgradedInThePackageOnce) {
-    Surface s(Pattern(8, 4, 24));
+    SurfacePtr s(Pattern(8, 4, 24));
     const auto old = TileBytes(s.get(), TileFields{}, true);
     ASSERT_GT(Put("TILE", "old", old), 0);
     LogCapture cap;
@@ -281,7 +273,7 @@ TEST_F(TileBlock, Version1BlockIsUpgradedInThePackageOnce) {
 }
 
 TEST_F(TileBlock, ButtonImagesUpgradeUnderTheirOwnTypes) {
-    Surface s(Pattern(4, 4, 24));
+    SurfacePtr s(Pattern(4, 4, 24));
     ASSERT_GT(Put("TILB", "b", TileBytes(s.get(), TileFields{}, true)), 0);
     CTile t;
     ASSERT_TRUE(t.Load(id, "b", "TILB"));
@@ -290,7 +282,7 @@ TEST_F(TileBlock, ButtonImagesUpgradeUnderTheirOwnTypes) {
 }
 
 TEST_F(TileBlock, Version1KeyZeroMeansNoneAndItsOffsetServesBothDirections) {
-    Surface s(Pattern(64, 32, 24));
+    SurfacePtr s(Pattern(64, 32, 24));
     TileFields f;
     f.colorkey = 0;
     f.tileset = 1;
@@ -308,7 +300,7 @@ TEST_F(TileBlock, Version1KeyZeroMeansNoneAndItsOffsetServesBothDirections) {
 }
 
 TEST_F(TileBlock, StoredTilesetFlagWithBothOffsetsZeroLoadsWithTilesetOff) {
-    Surface s(Pattern(8, 8, 24));
+    SurfacePtr s(Pattern(8, 8, 24));
     TileFields f;
     f.tileset = 1;
     ASSERT_GT(Put("TILE2", "z", TileBytes(s.get(), f)), 0);
@@ -318,14 +310,14 @@ TEST_F(TileBlock, StoredTilesetFlagWithBothOffsetsZeroLoadsWithTilesetOff) {
 }
 
 TEST_F(TileBlock, Opaque32BitTileLoadsAs24BitAndAlphaChannelStaysPerPixel) {
-    Surface opaque(Pattern(5, 3, 32, 0xFF0000, 0xFF00, 0xFF, 0));
+    SurfacePtr opaque(Pattern(5, 3, 32, 0xFF0000, 0xFF00, 0xFF, 0));
     ASSERT_GT(Put("TILE2", "o", TileBytes(opaque.get(), TileFields{})), 0);
     CTile t;
     ASSERT_TRUE(t.Load(id, "o", "TILE2"));
     EXPECT_EQ(t.GetSurface()->format->BitsPerPixel, 24);
     EXPECT_EQ(t.GetAlpha(), 255);
 
-    Surface rgba(Pattern(5, 3, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    SurfacePtr rgba(Pattern(5, 3, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
     ASSERT_GT(Put("TILE2", "a", TileBytes(rgba.get(), TileFields{})), 0);
     CTile u;
     ASSERT_TRUE(u.Load(id, "a", "TILE2"));
@@ -337,7 +329,7 @@ TEST_F(TileBlock, Opaque32BitTileLoadsAs24BitAndAlphaChannelStaysPerPixel) {
 TEST_F(TileBlock, KeyOfReducedTileKeepsItsColourWhateverTheStoredChannelOrder) {
     // Stored as 32 bits with red in the low byte; the 24-bit surface puts red
     // in the high byte. The key must still select the pure red pixels.
-    Surface s(Pattern(4, 2, 32, 0xFF, 0xFF00, 0xFF0000, 0));
+    SurfacePtr s(Pattern(4, 2, 32, 0xFF, 0xFF00, 0xFF0000, 0));
     TileFields f;
     f.colorkey = 0x000000FF;  // pure red in the stored format
     ASSERT_GT(Put("TILE2", "red", TileBytes(s.get(), f)), 0);
@@ -354,7 +346,7 @@ TEST_F(TileBlock, KeyOfReducedTileKeepsItsColourWhateverTheStoredChannelOrder) {
 }
 
 TEST_F(TileBlock, PalettedKeyStaysOnItsIndexWhenThePaletteRepeatsTheColour) {
-    Surface s = Paletted(4, 4);
+    SurfacePtr s = Paletted(4, 4);
     SDL_Color black{0, 0, 0, 0};
     SDL_SetColors(s.get(), &black, 0, 1);
     SDL_SetColors(s.get(), &black, 7, 1);
@@ -391,7 +383,7 @@ TEST_F(TileBlock, MissingBlockAndOverlongNameFailWithTheirMessages) {
 }
 
 TEST_F(TileBlock, BlockWhoseSizeDoesNotMatchItsHeaderIsRefused) {
-    Surface s(Pattern(8, 8, 24));
+    SurfacePtr s(Pattern(8, 8, 24));
     auto longer = TileBytes(s.get(), TileFields{});
     longer.insert(longer.begin() + 64, 4, 0);
     auto shorter = TileBytes(s.get(), TileFields{});
@@ -408,7 +400,7 @@ TEST_F(TileBlock, BlockWhoseSizeDoesNotMatchItsHeaderIsRefused) {
 }
 
 TEST_F(TileBlock, DamagedVersion1BlockIsNotUpgradedAndStaysInThePackage) {
-    Surface s(Pattern(8, 8, 24));
+    SurfacePtr s(Pattern(8, 8, 24));
     auto old = TileBytes(s.get(), TileFields{}, true);
     old.resize(old.size() - 10);
     ASSERT_GT(Put("TILE", "bad", old), 0);
@@ -428,7 +420,7 @@ TEST_F(TileBlock, DamagedVersion1BlockIsNotUpgradedAndStaysInThePackage) {
 TEST(TilePaletteKey, KeyOutsideThePaletteIsRefusedEverywhere) {
     SdkSession sdk;
     LogCapture cap;
-    Surface s = Paletted(5, 3);
+    SurfacePtr s = Paletted(5, 3);
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "pal"));
     t.SetColorKey(255);

@@ -1,0 +1,475 @@
+// IButton: slots and layers, Remove and FreeMaster on filled slots, the
+// information dump, and Save's checks with the 24-byte "BUT" block.
+#include <cstring>
+#include <random>
+
+#include "ButtonSlots.h"
+#include "Support.h"
+#include "core/Endian.h"
+#include "core/Trovalis.h"
+#include "resources/Tile.h"
+
+using namespace testsupport;
+
+namespace {
+
+CTile* MakeTile(int w, int h) {
+    SurfacePtr s(SDL_CreateRGBSurface(0, w, h, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
+    CTile* t = new CTile;
+    EXPECT_TRUE(t->Create(s.get(), "state"));
+    return t;
+}
+
+// A working or master button with all four state images of its own.
+ButtonRecord* PlaceWithImages(IButton& b, int number) {
+    ButtonRecord* r = PlaceButton(b, number);
+    if (!r) return nullptr;
+    r->type = kButtonComplex;
+    r->normal = MakeTile(4, 4);
+    r->pressed = MakeTile(4, 4);
+    r->off = MakeTile(4, 4);
+    r->selected = MakeTile(4, 4);
+    return r;
+}
+
+void Name(ButtonRecord* r, const char* n) { std::strncpy(r->name, n, sizeof r->name - 1); }
+
+}  // namespace
+
+TEST(ButtonSlots, NumbersNameLayerAndSlotAndOutOfRangeNumbersAreInvalid) {
+    SdkSession sdk;
+    IButton b;
+    EXPECT_EQ(b.GetButton(132), b.GetButton(101) + 31);  // slot 32 of layer 1
+    EXPECT_EQ(b.GetButton(1), b.GetButton(32) - 31);
+    EXPECT_NE(b.GetButton(732), nullptr);
+    EXPECT_NE(b.GetButton(132), b.GetButton(32));
+    for (int invalid : {133, 100, 200, 832, 33, 0, -1, -1000, 999, 1100, 5000})
+        EXPECT_EQ(b.GetButton(invalid), nullptr) << invalid;
+    // Masters exist only while used.
+    EXPECT_EQ(b.GetButton(1005), nullptr);
+    ButtonRecord* m = PlaceButton(b, 1005);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(b.GetButton(1005), m);
+    b.FreeMaster(1005);
+    EXPECT_EQ(b.GetButton(1005), nullptr);
+    // SetLayer makes one layer current and the only visible one; 8 and up are ignored.
+    b.SetLayer(3);
+    b.SetLayer(8);
+    b.SetLayer(255);
+    EXPECT_EQ(b.CurrentLayer(), 3);
+    for (int l = 0; l < IButton::kLayers; ++l) EXPECT_EQ(b.LayerVisible(l), l == 3) << l;
+}
+
+TEST(ButtonSlots, ConstructionResetsEverySlotShowsOnlyLayer0AndRequestsUpdateMode1) {
+    SdkSession sdk;
+    Trovalis.updateMode = 0;
+    LogCapture cap;
+    {
+        IButton b;
+        EXPECT_EQ(Trovalis.updateMode, 1);
+        EXPECT_EQ(b.CurrentLayer(), 0);
+        for (int l = 0; l < IButton::kLayers; ++l) EXPECT_EQ(b.LayerVisible(l), l == 0) << l;
+        EXPECT_EQ(b.WorkingCount(), 0);
+        const ButtonRecord* r = b.GetButton(705);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->free, 1);
+        EXPECT_EQ(r->visible, 1);
+        EXPECT_EQ(r->state, kStateNormal);
+        EXPECT_EQ(r->lastState, kStateNormal);
+        EXPECT_EQ(r->mouse, 1u);
+        EXPECT_EQ(r->type, 0);
+        EXPECT_EQ(r->normal, nullptr);
+        EXPECT_EQ(b.Info(-2), 0);
+    }
+    // An empty interface goes without a warning or a dump.
+    const std::string logged = cap.Take();
+    EXPECT_FALSE(Contains(logged, "Warning"));
+    EXPECT_FALSE(Contains(logged, "IButton information"));
+    // A request for 1 leaves 2 in place.
+    Trovalis.updateMode = 2;
+    { IButton b; }
+    EXPECT_EQ(Trovalis.updateMode, 2);
+    Trovalis.updateMode = 1;
+}
+
+TEST(ButtonSlots, RemoveClearsOnlyTheCurrentLayerAndDestroysOwnedImagesOnce) {
+    SdkSession sdk;
+    LogCapture cap;
+    IButton b;
+    const int tilesBefore = Trovalis.liveTiles;
+    ASSERT_NE(PlaceWithImages(b, 101), nullptr);
+    ASSERT_NE(PlaceWithImages(b, 132), nullptr);
+    ASSERT_NE(PlaceWithImages(b, 201), nullptr);
+    ButtonRecord* shared = PlaceButton(b, 105);  // the same image in three states
+    shared->normal = shared->pressed = shared->off = MakeTile(2, 2);
+    EXPECT_EQ(Trovalis.liveTiles, tilesBefore + 13);
+    const int working = b.WorkingCount();
+    cap.Take();
+
+    b.SetLayer(1);
+    b.Remove();
+    EXPECT_TRUE(Contains(cap.Take(), " . [IButton->Remove()] Info: 3 buttons of layer 1 were deleted.\n"));
+    EXPECT_EQ(b.WorkingCount(), working - 3);
+    EXPECT_EQ(Trovalis.liveTiles, tilesBefore + 4);
+    const ButtonRecord* r = b.GetButton(132);
+    EXPECT_EQ(r->free, 1);
+    EXPECT_EQ(r->visible, 0);  // Remove leaves slots hidden
+    EXPECT_EQ(r->normal, nullptr);
+    EXPECT_EQ(b.GetButton(201)->free, 0);
+    b.Remove();  // nothing left on layer 1
+    EXPECT_TRUE(Contains(cap.Take(), "Info: 0 buttons of layer 1 were deleted.\n"));
+}
+
+TEST(ButtonSlots, RemovingClonesKeepsTheMastersImagesAndLowersItsCloneCount) {
+    SdkSession sdk;
+    IButton b;
+    ButtonRecord* m = PlaceWithImages(b, 1002);
+    ASSERT_NE(m, nullptr);
+    const int tiles = Trovalis.liveTiles;
+    ASSERT_NE(CloneButton(b, 1002, 5), nullptr);
+    ASSERT_NE(CloneButton(b, 1002, 6), nullptr);
+    EXPECT_EQ(m->master, 2u);
+    EXPECT_EQ(b.GetButton(5)->normal, m->normal);
+    b.Remove();
+    EXPECT_EQ(m->master, 0u);
+    EXPECT_EQ(Trovalis.liveTiles, tiles);
+    EXPECT_EQ(b.GetButton(5)->cloned, 0);
+}
+
+TEST(ButtonSlots, FreeMasterTakesMasterNumbersOrAllAndIgnoresWorkingNumbers) {
+    SdkSession sdk;
+    LogCapture cap;
+    IButton b;
+    const int tiles = Trovalis.liveTiles;
+    for (int n : {1000, 1005, 1099}) ASSERT_NE(PlaceWithImages(b, n), nullptr);
+    cap.Take();
+    b.FreeMaster(5);     // a working number
+    b.FreeMaster(1100);  // no such master
+    EXPECT_EQ(b.Info(-2), 3);
+    EXPECT_FALSE(Contains(cap.Take(), "FreeMaster"));
+    b.FreeMaster(1005);
+    EXPECT_TRUE(Contains(cap.Take(), " . [IButton->FreeMaster(5)] Info: master button deleted.\n"));
+    EXPECT_EQ(b.GetButton(1005), nullptr);
+    b.FreeMaster(0);
+    EXPECT_TRUE(Contains(cap.Take(), " . [IButton->FreeMaster(0)] Info: master button deleted.\n"));
+    b.FreeMaster(-1);
+    EXPECT_TRUE(Contains(cap.Take(), " . [IButton->FreeMaster(-1)] Info: master button deleted.\n"));
+    EXPECT_EQ(b.GetButton(1099), nullptr);
+    EXPECT_EQ(Trovalis.liveTiles, tiles);
+}
+
+TEST(ButtonSlots, FreeingAMasterWithClonesWarnsAndLeavesNoCloneOnItsFreedImages) {
+    SdkSession sdk;
+    LogCapture cap;
+    IButton b;
+    ASSERT_NE(PlaceWithImages(b, 1003), nullptr);
+    ASSERT_NE(CloneButton(b, 1003, 7), nullptr);
+    ASSERT_NE(CloneButton(b, 1003, 107), nullptr);
+    cap.Take();
+    b.FreeMaster(1003);
+    const std::string logged = cap.Take();
+    EXPECT_TRUE(Contains(logged, " . [IButton->FreeMaster(3)] Warning: this master button still has 2 cloned buttons!\n"));
+    EXPECT_LT(logged.find("Warning"), logged.find("Info: master button deleted."));
+    const ButtonRecord* c = b.GetButton(107);
+    EXPECT_EQ(c->free, 0);
+    EXPECT_EQ(c->cloned, 1);
+    EXPECT_EQ(c->normal, nullptr);
+    EXPECT_EQ(c->pressed, nullptr);
+    b.SetLayer(1);
+    b.Remove();  // removing a clone of a freed master touches nothing else
+    EXPECT_EQ(b.GetButton(7)->free, 0);
+}
+
+TEST(ButtonSlots, DestructorReportsLeftButtonsWithTheFullDumpThenFreesThem) {
+    SdkSession sdk;
+    LogCapture cap;
+    const int tiles = Trovalis.liveTiles;
+    {
+        IButton b;
+        for (int n : {1, 301, 1010}) ASSERT_NE(PlaceWithImages(b, n), nullptr);
+        cap.Take();
+    }
+    const std::string logged = cap.Take();
+    const size_t warning = logged.find(" . [IButton] Warning! your application has left 3 buttons without deleting.\n");
+    ASSERT_NE(warning, std::string::npos);
+    const size_t dump = logged.find("\n . IButton information:\n", warning);
+    ASSERT_NE(dump, std::string::npos);
+    EXPECT_NE(logged.find("Masterbuttons: 1 - Cloned buttons: 0 - Total working buttons: 2", dump), std::string::npos);
+    const size_t removed = logged.find("Info: 1 buttons of layer 3 were deleted.\n", dump);
+    EXPECT_NE(removed, std::string::npos);
+    const size_t freed = logged.find(" . [IButton->FreeMaster(-1)] Info: master button deleted.\n", removed);
+    EXPECT_NE(freed, std::string::npos);
+    EXPECT_NE(logged.find(" . [IButton] Interfaz deleted.\n", freed), std::string::npos);
+    EXPECT_EQ(Trovalis.liveTiles, tiles);
+}
+
+TEST(ButtonDump, WholeDumpOfOneMasterAndOneWorkingButton) {
+    SdkSession sdk;
+    LogCapture cap;
+    IButton b;
+    cap.Take();
+    EXPECT_EQ(b.Info(-1), 0);
+    const std::string empty = cap.Take();
+    EXPECT_TRUE(Contains(empty, "\n   - Dumping Master button list: None\n\n"));
+    EXPECT_FALSE(Contains(empty, "Total saved memory"));
+
+    ButtonRecord* m = PlaceButton(b, 1000);
+    Name(m, "m");
+    m->type = kButtonCheck;
+    m->range = kStatePressed;  // a check button keeps its state here
+    m->lastState = kStateSelected;
+    m->mouse = 2;
+    ButtonRecord* w = PlaceButton(b, 3);
+    Name(w, "ok");
+    w->type = kButtonNormal;
+    w->x = 10;
+    w->y = 20;
+    w->selectBox = 255;
+    w->mouse = 5;
+    w->normal = MakeTile(16, 8);
+    cap.Take();
+    EXPECT_EQ(b.Info(-1), 2);
+    std::string expected =
+        "\n . IButton information:\n"
+        "\n   - Masterbuttons: 1 - Cloned buttons: 0 - Total working buttons: 1 - Current layer 0.\n"
+        "\n   - Dumping Master button list:"
+        "\n"
+        "\n     -> Button name 'm' - MasterID '1000':\n"
+        "         + Cloned buttons: 0 - Saved memory: 0.0 Kbytes\n"
+        "         + Type: 'Check button' - Visible: 'yes' - Position: (0,0) - SelectBox: 0\n"
+        "        + State: 'Pressed' - Last state: 'Selected' - Range: 4 - Value: 0\n"
+        "         + Associated key: 'none' - Mouse sensibility: ' middle ' buttons.\n"
+        "\n     -> Total saved memory: 0.0 KBytes\n"
+        "\n   - Dumping Working layer list:\n"
+        "\n     -> Layer 0 - Visible state\n"
+        "\n        # Button name 'ok' - ID '3':\n"
+        "          + Type: 'Normal button' - Visible: 'yes' - Position: (10,20) - SelectBox: 255\n"
+        "          + State: 'Normal' - Last state: 'Normal' - Range: 0 - Value: 0\n"
+        "          + Associated key: 'none' - Mouse sensibility: ' left right ' buttons.\n"
+        "             + Normal state button of 0 Kb located at system memory (16x8 with 32bits)\n"
+        "                Alpha blending: disabled - Colorkey: disabled\n";
+    for (int l = 1; l < 8; ++l) expected += "\n     -> Layer " + std::to_string(l) + " - Hidden state\n";
+    EXPECT_EQ(cap.Take(), expected);
+
+    // -2 counts silently; a number dumps that button alone.
+    EXPECT_EQ(b.Info(-2), 2);
+    EXPECT_EQ(cap.Take(), "");
+    b.Info(3);
+    const std::string one = cap.Take();
+    EXPECT_EQ(one.rfind("\n . IButton information:\n\n        # Button name 'ok' - ID '3':\n", 0), 0u);
+    EXPECT_FALSE(Contains(one, "Masterbuttons"));
+    b.Info(1000);
+    EXPECT_TRUE(Contains(cap.Take(), "-> Button name 'm' - MasterID '1000':"));
+    b.Info(1001);  // unused master: header only
+    EXPECT_EQ(cap.Take(), "\n . IButton information:\n");
+    // Every mouse bit combination is named in order: left, middle, right;
+    // every type and state by its name.
+    w->type = kButtonSlider;
+    w->state = kStateDisabled;
+    for (auto [bits, text] : {std::pair{7u, "' left middle right '"}, {0u, "' '"}, {4u, "' right '"}}) {
+        w->mouse = bits;
+        b.Info(3);
+        const std::string d = cap.Take();
+        EXPECT_TRUE(Contains(d, "Mouse sensibility: " + std::string(text) + " buttons.\n")) << bits;
+        EXPECT_TRUE(Contains(d, "Type: 'Slider'") && Contains(d, "State: 'Disabled'")) << d;
+    }
+    EXPECT_STREQ(IButton::GetTypeName(kButtonIcon), "Icon (deprecated)");
+}
+
+TEST(ButtonDump, MasterWithThreeClonesOf10240ImageBytesSaves20KBytes) {
+    SdkSession sdk;
+    LogCapture cap;
+    IButton b;
+    ButtonRecord* m = PlaceButton(b, 1004);
+    m->type = kButtonNormal;
+    m->normal = MakeTile(80, 32);  // pitch 320 x 32 rows = 10240 bytes
+    for (int n : {1, 2, 3}) ASSERT_NE(CloneButton(b, 1004, n), nullptr);
+    cap.Take();
+    EXPECT_EQ(b.Info(-1), 1 + 3 + 3);
+    const std::string d = cap.Take();
+    EXPECT_TRUE(Contains(d, "Masterbuttons: 1 - Cloned buttons: 3 - Total working buttons: 3"));
+    EXPECT_TRUE(Contains(d, "         + Cloned buttons: 3 - Saved memory: 20.0 Kbytes\n"));
+    EXPECT_TRUE(Contains(d, "\n     -> Total saved memory: 20.0 KBytes\n"));
+    EXPECT_TRUE(Contains(d, "          + Cloned button. MasterID '1004'.\n"));
+    EXPECT_TRUE(Contains(d, "             + Normal state button of 10 Kb located at system memory (80x32 with 32bits)\n"));
+    // A master without clones saves nothing, never a negative amount.
+    ButtonRecord* lone = PlaceButton(b, 1005);
+    lone->normal = MakeTile(80, 32);
+    cap.Take();
+    b.Info(1005);
+    EXPECT_TRUE(Contains(cap.Take(), "Cloned buttons: 0 - Saved memory: 0.0 Kbytes\n"));
+    b.Remove();
+}
+
+TEST(ButtonDump, ImageLinesTellAlphaAndColourKey) {
+    SdkSession sdk;
+    LogCapture cap;
+    IButton b;
+    ButtonRecord* r = PlaceButton(b, 20);
+    r->type = kButtonInputBox;
+    std::strcpy(r->valueText, "hello");
+    r->pressed = MakeTile(8, 8);
+    r->pressed->SetAlpha(128);
+    r->off = MakeTile(8, 8);
+    r->off->SetColorKey(SDL_MapRGB(r->off->GetSurface()->format, 10, 20, 30));
+    cap.Take();
+    b.Info(20);
+    const std::string d = cap.Take();
+    EXPECT_TRUE(Contains(d, "Font: 'none' - Value: 'hello'\n"));
+    EXPECT_TRUE(Contains(d, "+ Press state button of 0 Kb located at system memory (8x8 with 32bits)\n"
+                            "                Alpha blending: per-surface (128) - Colorkey: disabled\n"));
+    EXPECT_TRUE(Contains(d, "+ Off state button of 0 Kb located at system memory (8x8 with 32bits)\n"
+                            "                Alpha blending: disabled - Colorkey: RGB(10,20,30)\n"));
+    EXPECT_LT(d.find("Press state"), d.find("Off state"));
+}
+
+TEST(ButtonDump, NamesWithoutTerminatorAndUnnamedCodesNeverOverrun) {
+    for (int t : {0, 3, 5, 128, -1}) EXPECT_EQ(IButton::GetTypeName(t), nullptr) << t;
+    for (int s : {0, 3, 32, -1}) EXPECT_EQ(IButton::GetStateName(s), nullptr) << s;
+    SdkSession sdk;
+    LogCapture cap;
+    IButton b;
+    ButtonRecord* r = PlaceButton(b, 1020);
+    std::memset(r->name, 'x', sizeof r->name);
+    r->type = 99;
+    r->state = 77;
+    cap.Take();
+    b.Info(1020);
+    std::string d = cap.Take();
+    EXPECT_TRUE(Contains(d, "Button name '" + std::string(28, 'x') + "'"));
+    EXPECT_TRUE(Contains(d, "Type: '(null)'"));
+    EXPECT_TRUE(Contains(d, "State: '(null)'"));
+    r->type = kButtonInputBox;
+    std::memset(r->valueText, 'v', sizeof r->valueText);
+    b.Info(1020);
+    EXPECT_TRUE(Contains(cap.Take(), "Value: '" + std::string(32, 'v') + "'"));
+}
+
+namespace {
+
+class ButtonSave : public PackageTest {
+protected:
+    // Save only asks whether the state image blocks exist; any payload will do.
+    void Images(const std::string& name, const char* states = "npo") {
+        for (const char* s = states; *s; ++s)
+            ASSERT_GT(Put("TILB2", (name + "_" + *s).c_str(), std::vector<uint8_t>(16, 1)), 0);
+    }
+    static ButtonRecord Record(uint8_t type) {
+        ButtonRecord r;
+        r.type = type;
+        return r;
+    }
+    IButton& b = *g_pButton;
+};
+
+}  // namespace
+
+TEST_F(ButtonSave, RefusesWithZeroBadArgumentsUnknownTypesAndLongNames) {
+    const std::string name(24, 'w');
+    Images(name);
+    const ButtonRecord ok = Record(kButtonNormal);
+    EXPECT_EQ(b.Save(id, nullptr, &ok), 0);
+    EXPECT_EQ(b.Save(0, "w", &ok), 0);
+    EXPECT_EQ(b.Save(id, "w", nullptr), 0);
+    for (uint8_t type : {0, 3, 128, 255}) {
+        const ButtonRecord r = Record(type);
+        EXPECT_EQ(b.Save(id, name.c_str(), &r), 0) << int(type);
+    }
+    EXPECT_EQ(b.Save(id, std::string(25, 'w').c_str(), &ok), 0);
+    EXPECT_GT(b.Save(id, name.c_str(), &ok), 0);
+}
+
+TEST_F(ButtonSave, MissingStateImagesAreReportedInTheOrderPressedNormalOffSelected) {
+    const ButtonRecord r = Record(kButtonNormal);
+    ASSERT_GT(Put("TILE2", "go_n", {1}), 0);  // the right name under another type does not count
+    EXPECT_EQ(b.Save(id, "go", &r), -3);
+    Images("go", "p");
+    EXPECT_EQ(b.Save(id, "go", &r), -2);
+    Images("go", "n");
+    EXPECT_EQ(b.Save(id, "go", &r), -4);
+    Images("go", "o");
+    EXPECT_GT(b.Save(id, "go", &r), 0);  // a plain button needs no "_s"
+    EXPECT_EQ(b.Save(id, "go", &r), -1);  // the block exists
+
+    const ButtonRecord cx = Record(kButtonComplex);
+    Images("cx");
+    EXPECT_EQ(b.Save(id, "cx", &cx), -5);
+    Images("cx", "s");
+    EXPECT_GT(b.Save(id, "cx", &cx), 0);
+
+    Images("del");  // a deleted state image counts as missing
+    BlockInfo info{};
+    std::strcpy(info.name, "del_o");
+    std::strcpy(info.type, "TILB2");
+    ASSERT_EQ(g_pStuffVLT->Delete(id, &info), 1);
+    EXPECT_EQ(b.Save(id, "del", &r), -4);
+}
+
+TEST_F(ButtonSave, KeyAbove321AndSliderRangesBeyond255OrValuesOutsideThemAreRefused) {
+    Images("s");
+    ButtonRecord r = Record(kButtonCheck);
+    r.key = 322;
+    EXPECT_EQ(b.Save(id, "s", &r), -6);
+    r.key = 321;
+    EXPECT_GT(b.Save(id, "s", &r), 0);
+    struct Case {
+        int16_t range;
+        int32_t value;
+        bool valid;
+    };
+    for (uint8_t type : {kButtonSlider, kButtonProgressBar}) {
+        r.type = type;
+        for (const Case& c : {Case{300, 0, false}, Case{256, 0, false}, Case{-1, 0, false}, Case{100, 101, false},
+                              Case{100, -1, false}, Case{100, 100, true}, Case{255, 0, true}, Case{0, 0, true}}) {
+            r.range = c.range;
+            r.value = c.value;
+            EXPECT_EQ(b.Save(id, "s", &r) == -7, !c.valid) << int(type) << ": " << c.range << "," << c.value;
+        }
+    }
+    // Other types carry any value.
+    ButtonRecord n = Record(kButtonNormal);
+    Images("n");
+    n.range = 1000;
+    n.value = -5;
+    EXPECT_GT(b.Save(id, "n", &n), 0);
+}
+
+TEST_F(ButtonSave, BlockIsTheFirst24BytesOfTheRecordAndDecodesFromExactly24) {
+    Images("rec");
+    ButtonRecord r = Record(kButtonSlider);
+    r.reserved0 = 0xA1B2C3D4;
+    r.key = 0x0141;
+    r.reserved7 = 0x77;
+    r.selectBox = 0x00FF8800;
+    r.x = -3;
+    r.y = 640;
+    r.range = 200;
+    r.visible = 0;
+    r.cloned = 1;
+    r.value = 150;
+    ASSERT_GT(b.Save(id, "rec", &r), 0);
+    const std::vector<uint8_t> p = Get("BUT", "rec");
+    EXPECT_EQ(p, (std::vector<uint8_t>{0xD4, 0xC3, 0xB2, 0xA1, 0x41, 0x01, kButtonSlider, 0x77, 0x00, 0x88, 0xFF, 0x00,
+                                       0xFD, 0xFF, 0x80, 0x02, 200, 0, 0, 1, 150, 0, 0, 0}));
+    ButtonRecord back;
+    ASSERT_TRUE(IButton::DecodePayload(p.data(), p.size(), back));
+    EXPECT_EQ(back.x, -3);
+    EXPECT_EQ(back.value, 150);
+    EXPECT_EQ(back.free, 1);  // the rest stays as reset
+    EXPECT_EQ(back.mouse, 1u);
+    for (size_t n = 0; n <= 30; ++n) {
+        std::vector<uint8_t> cut(p.begin(), p.begin() + std::min<size_t>(n, 24));
+        cut.resize(n, 0);
+        EXPECT_EQ(IButton::DecodePayload(cut.data(), cut.size(), back), n == 24) << n;
+    }
+    EXPECT_FALSE(IButton::DecodePayload(nullptr, 24, back));
+    std::mt19937 rng(7);
+    for (int i = 0; i < 200; ++i) {
+        std::vector<uint8_t> any(24);
+        for (uint8_t& v : any) v = uint8_t(rng());
+        ASSERT_TRUE(IButton::DecodePayload(any.data(), any.size(), back));
+        uint8_t again[IButton::kBlockSize];
+        IButton::EncodePayload(back, again);
+        ASSERT_EQ(std::memcmp(again, any.data(), 24), 0);
+    }
+}

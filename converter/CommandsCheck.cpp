@@ -340,8 +340,6 @@ struct Difference {
     std::string what;
 };
 
-const char* const kStateSuffixes[] = {"_n", "_s", "_p", "_o"};
-
 // The live entries of a package by (name, type).
 std::map<std::pair<std::string, std::string>, const Entry*> LiveIndex(const std::vector<Entry>& entries) {
     std::map<std::pair<std::string, std::string>, const Entry*> index;
@@ -427,9 +425,10 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
     const auto newIndex = LiveIndex(newEntries);
     std::set<std::string> widgets;
     for (const Entry& e : refEntries)
-        if (!e.deleted() && e.type == "BUT") widgets.insert(e.name);
+        if (!e.deleted() && e.type == kinds::Of(kinds::Kind::Widget).type) widgets.insert(e.name);
     auto ownedByWidget = [&](const std::string& name) {
-        for (const char* suffix : kStateSuffixes) {
+        for (const ButtonStateImage& image : IButton::kStateImages) {
+            const char* suffix = image.suffix;
             const size_t n = std::strlen(suffix);
             if (name.size() > n && name.compare(name.size() - n, n, suffix) == 0 &&
                 widgets.count(name.substr(0, name.size() - n)))
@@ -442,8 +441,8 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
     for (size_t i = 0; i < refEntries.size(); ++i) {
         const Entry& e = refEntries[i];
         if (e.deleted()) continue;
-        const KindRow* row = FindKind(e.type);
-        const std::string newType = row ? row->current : e.type;
+        const kinds::KindRow* row = kinds::Find(e.type);
+        const std::string newType = row ? row->type : e.type;
         std::vector<std::string> diffs;
         auto found = newIndex.find({e.name, newType});
         if (refIndex.at({e.name, e.type}) != &e) {
@@ -453,7 +452,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
         } else if (found == newIndex.end() || newPkg < 1 || refPkg < 1) {
             if (!row)
                 diffs.push_back("blocks of type '" + SafeText(e.type) + "' are not carried by the interchange document");
-            else if (row->kind == BlockKind::StateImage && !ownedByWidget(e.name))
+            else if (row->kind == kinds::Kind::StateImage && !ownedByWidget(e.name))
                 diffs.push_back("it is missing after the round trip: a state image that belongs to no widget is not "
                                 "exported");
             else if (!imported)
@@ -464,14 +463,14 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
             const Side a{refPkg, &e};
             const Side b{newPkg, found->second};
             switch (row->kind) {
-                case BlockKind::Image: CompareImage(a, b, diffs); break;
-                case BlockKind::Tile:
-                case BlockKind::StateImage: CompareTile(a, b, row->current, diffs); break;
-                case BlockKind::Sprite: CompareSprite(a, b, diffs); break;
-                case BlockKind::Font: CompareFont(a, b, diffs); break;
-                case BlockKind::Widget: CompareWidget(a, b, diffs); break;
-                case BlockKind::Sound:
-                case BlockKind::Music: CompareRaw(a, b, false, diffs); break;
+                case kinds::Kind::Image: CompareImage(a, b, diffs); break;
+                case kinds::Kind::Tile:
+                case kinds::Kind::StateImage: CompareTile(a, b, row->type, diffs); break;
+                case kinds::Kind::Sprite: CompareSprite(a, b, diffs); break;
+                case kinds::Kind::Font: CompareFont(a, b, diffs); break;
+                case kinds::Kind::Widget: CompareWidget(a, b, diffs); break;
+                case kinds::Kind::Sound:
+                case kinds::Kind::Music: CompareRaw(a, b, false, diffs); break;
                 default: CompareRaw(a, b, true, diffs); break;
             }
         }
@@ -501,7 +500,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
                 .Field("index", d.index)
                 .Field("name", d.entry->name)
                 .Field("type", d.entry->type)
-                .Field("kind", KindWord(d.entry->type))
+                .Field("kind", kinds::Word(d.entry->type))
                 .Field("difference", d.what)
                 .EndObject();
         w.EndArray();
@@ -519,7 +518,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
         std::fprintf(out, " - Info: a v3.0 package; its copies were upgraded to v4.0 for the check.\n");
     for (const Difference& d : differences)
         std::fprintf(out, " - Error: %s '%s' (%s) does not survive the round trip: %s.\n",
-                     FindKind(d.entry->type) ? KindWord(d.entry->type) : "block",
+                     kinds::Find(d.entry->type) ? kinds::Word(d.entry->type) : "block",
                      SafeText(d.entry->name).c_str(), SafeText(d.entry->type).c_str(), d.what.c_str());
     if (!messages.empty()) {
         std::fprintf(out, " - Info: the export and import said:\n");

@@ -1,5 +1,6 @@
 #include "ImportKinds.h"
 
+#include "SafeText.h"
 #include "SdkHandles.h"
 
 #include <fcntl.h>
@@ -14,12 +15,14 @@
 
 #include <SDL.h>
 
+#include "core/FileAccess.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
 #include "resources/IButton.h"
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
+#include "resources/Kinds.h"
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
 
@@ -107,8 +110,8 @@ bool ImportStateImage(ImportSession& s, const std::string& w, const std::string&
     const std::string blockName = w + orb::StateSuffix(state.c_str());
     if (blockName.size() > orb::kMaxBlockName) return false;
     tile.SetName(blockName.c_str());
-    return StoreReplacing(s, orb::kStateImageBlockType, blockName,
-                          [&] { return tile.Save(s.pkg, orb::kStateImageBlockType); });
+    return StoreReplacing(s, kinds::Of(kinds::Kind::StateImage).type, blockName,
+                          [&] { return tile.Save(s.pkg, kinds::Of(kinds::Kind::StateImage).type); });
 }
 
 // The frames of one animation; the current element is the animation.
@@ -210,9 +213,12 @@ bool ImportWidget(ImportSession& s, std::string& name) {
                 ok = false;
                 break;
             }
-            if (state == orb::kHoveredState && code == orb::kButton) code = orb::kComplexButton;
+            // An image of a state that only complex buttons show makes a
+            // plain button a complex one.
+            const ButtonStateImage* image = orb::StateImage(state.c_str());
+            if (image && image->complexOnly && code == orb::kButton) code = orb::kComplexButton;
             if (!ImportStateImage(s, name, state)) {
-                std::printf("\n - WARNING: could not load '%s' state.", orb::Printable(state).c_str());
+                std::printf("\n - WARNING: could not load '%s' state.", SafeText(state, SafeStyle::Masked).c_str());
                 ok = false;
                 break;
             }
@@ -233,7 +239,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     record.range = static_cast<int16_t>(static_cast<uint16_t>(range));
     record.value = value;
     int result = 0;
-    if (!StoreReplacing(s, orb::kWidgetBlockType, name,
+    if (!StoreReplacing(s, kinds::Of(kinds::Kind::Widget).type, name,
                         [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); }, &result)) {
         std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
         return false;
@@ -376,29 +382,9 @@ bool ImportFile(ImportSession& s, std::string& name) {
     std::vector<uint8_t> bytes;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
               static_cast<unsigned long long>(st.st_size) <= 0xFFFFFFFFull;
-    if (ok) {
-        // Read what the size promised, then on to the end in small steps
-        // whatever the size said (the file may change under us); the block
-        // takes exactly what was read. Sizing the buffer from the file keeps
-        // a large file to one allocation of its own size.
-        bytes.resize(static_cast<size_t>(st.st_size));
-        size_t got = 0;
-        uint8_t extra[65536];
-        for (;;) {
-            const bool inBuffer = got < bytes.size();
-            const ssize_t n = inBuffer ? ::read(fd, bytes.data() + got, bytes.size() - got) : ::read(fd, extra, sizeof extra);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ok = false;
-            if (n <= 0) break;
-            if (!inBuffer) bytes.insert(bytes.end(), extra, extra + n);
-            got += static_cast<size_t>(n);
-            if (got > 0xFFFFFFFFull) {
-                ok = false;
-                break;
-            }
-        }
-        bytes.resize(got);
-    }
+    // The block takes exactly what was read, whatever the size said (the
+    // file may change under us), and never more than a block holds.
+    if (ok) ok = files::ReadToEnd(fd, bytes, 0xFFFFFFFFull);
     ::close(fd);
     if (!ok) return false;
 
@@ -438,7 +424,7 @@ void ImportPanel(ImportSession& s) {
             ++s.c.gui;
         } else {
             std::printf("\n - WARNING: problem found importing '%s' panel, widget '%s'.\n", orb::kPanelName,
-                        orb::Printable(name).c_str());
+                        SafeText(name, SafeStyle::Masked).c_str());
         }
     } while (Trovalis.XMLNodeNext(s.doc) == 1);
     Trovalis.XMLNodeParent(s.doc);

@@ -31,9 +31,13 @@
 #include "resources/Font.h"
 #include "resources/IButton.h"
 #include "resources/IImage.h"
+#include "resources/Kinds.h"
 #include "resources/PixelFormatRecord.h"
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
+
+using BlockKind = kinds::Kind;
+using kinds::TypeOf;
 
 namespace {
 
@@ -220,8 +224,8 @@ void CompareTile(const Side& a, const Side& b, const char* type, std::vector<std
 
 void CompareSprite(const Side& a, const Side& b, std::vector<std::string>& diffs) {
     CSprite pa, pb;
-    const bool la = pa.Load(a.pkg, a.entry->name.c_str(), "SPR2") > 0 && pa.GetSurface();
-    const bool lb = pb.Load(b.pkg, b.entry->name.c_str(), "SPR2") > 0 && pb.GetSurface();
+    const bool la = pa.Load(a.pkg, a.entry->name.c_str(), TypeOf(BlockKind::Sprite)) > 0 && pa.GetSurface();
+    const bool lb = pb.Load(b.pkg, b.entry->name.c_str(), TypeOf(BlockKind::Sprite)) > 0 && pb.GetSurface();
     if (!la || !lb) {
         diffs.push_back(!la ? kOriginalFails : kCopyFails);
         return;
@@ -425,7 +429,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
     const auto newIndex = LiveIndex(newEntries);
     std::set<std::string> widgets;
     for (const Entry& e : refEntries)
-        if (!e.deleted() && e.type == kinds::Of(kinds::Kind::Widget).type) widgets.insert(e.name);
+        if (!e.deleted() && e.type == TypeOf(BlockKind::Widget)) widgets.insert(e.name);
     auto ownedByWidget = [&](const std::string& name) {
         for (const ButtonStateImage& image : IButton::kStateImages) {
             const char* suffix = image.suffix;

@@ -27,6 +27,9 @@
 #include "package/IStuffVLT.h"
 #include "resources/Kinds.h"
 
+using BlockKind = kinds::Kind;
+using kinds::TypeOf;
+
 int ExportPackage(const char* input, const char* output) {
     if (!input || !g_pStuffVLT) {
         std::printf(" - Error: could not open the given VLT.\n");
@@ -123,7 +126,7 @@ int ExportPackage(const char* input, const char* output) {
     }
     // Second pass: widgets into one panel (any type text that starts with
     // the widget's).
-    const std::string widgetType = kinds::Of(kinds::Kind::Widget).type;
+    const std::string widgetType = TypeOf(BlockKind::Widget);
     for (const kinds::Entry& e : entries) {
         if (e.type.compare(0, widgetType.size(), widgetType) == 0) ExportWidget(s, e.name);
         orb::PrintProgress(s.c, live);

@@ -26,6 +26,9 @@
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
 
+using BlockKind = kinds::Kind;
+using kinds::TypeOf;
+
 namespace {
 
 
@@ -153,7 +156,7 @@ bool ExportImage(ExportSession& s, const std::string& n) {
 
 bool ExportTile(ExportSession& s, const std::string& n) {
     CTile tile;
-    if (!tile.Load(s.pkg, n.c_str(), "TILE2")) return false;
+    if (!tile.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Tile))) return false;
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Tile).filePrefix, n, tile.GetSurface(), tile.GetAlpha() == 256, g))
         return false;
@@ -176,7 +179,7 @@ bool ExportTile(ExportSession& s, const std::string& n) {
 
 bool ExportSprite(ExportSession& s, const std::string& n) {
     CSprite sprite;
-    if (sprite.Load(s.pkg, n.c_str(), "SPR2") <= 0) return false;
+    if (sprite.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Sprite)) <= 0) return false;
     SDL_Surface* sheet = sprite.GetSurface();
     int w = 0, h = 0;
     sprite.GetOffset(&w, &h);
@@ -268,7 +271,8 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     }
     if (!decoded && named)
         std::printf("\n - WARNING: %s '%s' (%s) cannot be decoded; its bytes were exported unchanged to '%s'.\n",
-                    row.word, SafeText(n, SafeStyle::Masked).c_str(), format.c_str(), SafeText(path, SafeStyle::Masked).c_str());
+                    row.word, SafeText(n, SafeStyle::Masked).c_str(), format.c_str(),
+                    SafeText(path, SafeStyle::Masked).c_str());
     else if (!decoded)
         std::printf("\n - WARNING: %s '%s' is in no audio format the SDK knows; its bytes were exported unchanged "
                     "to '%s'.\n",
@@ -285,7 +289,7 @@ bool ExportFile(ExportSession& s, const std::string& n) {
     LoadedBlock block;
     // A loaded block always comes with a buffer, even an empty one; a
     // missing or damaged block comes without.
-    g_pStuffVLT->LoadBlock(s.pkg, "FILE", n.c_str(), &block.info);
+    g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), n.c_str(), &block.info);
     if (!block.info.data) return false;
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, ""));
     if (!WriteWholeFile(s, path, block.info.data, block.info.size)) return false;
@@ -302,7 +306,7 @@ bool ExportFile(ExportSession& s, const std::string& n) {
 bool ExportStateImage(ExportSession& s, const std::string& w, const ButtonStateImage& state) {
     const std::string blockName = w + state.suffix;
     CTile tile;
-    if (!tile.Load(s.pkg, blockName.c_str(), kinds::Of(kinds::Kind::StateImage).type)) return false;
+    if (!tile.Load(s.pkg, blockName.c_str(), TypeOf(BlockKind::StateImage))) return false;
     Graphic g;
     if (!WriteGraphic(s, "wid_", w + "_" + state.state, tile.GetSurface(), tile.GetAlpha() == 256, g)) {
         std::printf("\n - WARNING: problem found exporting '%s' state of widget '%s'.\n", state.state,
@@ -345,7 +349,7 @@ void ExportWidget(ExportSession& s, const std::string& w) {
         // The record is the first 24 bytes of the block; the widget class
         // reads them.
         LoadedBlock block;
-        g_pStuffVLT->LoadBlock(s.pkg, kinds::Of(kinds::Kind::Widget).type, w.c_str(), &block.info);
+        g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::Widget), w.c_str(), &block.info);
         if (!block.info.data || block.info.size < orb::kWidgetRecordSize ||
             !IButton::DecodePayload(block.info.data, orb::kWidgetRecordSize, record)) {
             std::printf("\n - WARNING: problem found exporting '%s' panel, widget '%s'.\n", orb::kPanelName,

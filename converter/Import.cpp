@@ -48,7 +48,8 @@ void ImportRootChild(ImportSession& s) {
         ++s.c.done;
         ++s.c.Of(row->kind);
     } else {
-        std::printf("\n - WARNING: problem found importing '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(), row->word);
+        std::printf("\n - WARNING: problem found importing '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(),
+                    row->word);
     }
 }
 
@@ -98,7 +99,8 @@ int ImportDocument(const char* input, const char* output) {
     PackageStage stage;
     s.pkg = g_pStuffVLT ? stage.Begin(target) : 0;
     if (s.pkg < 1) {
-        std::printf(" - Error: could not open/create the desired VLT('%s').\n", SafeText(target, SafeStyle::Masked).c_str());
+        std::printf(" - Error: could not open/create the desired VLT('%s').\n",
+                    SafeText(target, SafeStyle::Masked).c_str());
         Trovalis.XMLClose(s.doc);
         return 0;
     }

@@ -26,6 +26,9 @@
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
 
+using BlockKind = kinds::Kind;
+using kinds::TypeOf;
+
 namespace {
 
 
@@ -110,8 +113,8 @@ bool ImportStateImage(ImportSession& s, const std::string& w, const std::string&
     const std::string blockName = w + orb::StateSuffix(state.c_str());
     if (blockName.size() > orb::kMaxBlockName) return false;
     tile.SetName(blockName.c_str());
-    return StoreReplacing(s, kinds::Of(kinds::Kind::StateImage).type, blockName,
-                          [&] { return tile.Save(s.pkg, kinds::Of(kinds::Kind::StateImage).type); });
+    return StoreReplacing(s, TypeOf(BlockKind::StateImage), blockName,
+                          [&] { return tile.Save(s.pkg, TypeOf(BlockKind::StateImage)); });
 }
 
 // The frames of one animation; the current element is the animation.
@@ -239,7 +242,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     record.range = static_cast<int16_t>(static_cast<uint16_t>(range));
     record.value = value;
     int result = 0;
-    if (!StoreReplacing(s, kinds::Of(kinds::Kind::Widget).type, name,
+    if (!StoreReplacing(s, TypeOf(BlockKind::Widget), name,
                         [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); }, &result)) {
         std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
         return false;
@@ -273,7 +276,8 @@ bool ImportImage(ImportSession& s, std::string& name) {
         else
             SDL_SetAlpha(surface.get(), SDL_SRCALPHA, static_cast<Uint8>(alphamod));
     }
-    return StoreReplacing(s, "IMG", name, [&] { return g_pImage->Save(s.pkg, name.c_str(), surface.get()); });
+    return StoreReplacing(s, TypeOf(BlockKind::Image), name,
+                          [&] { return g_pImage->Save(s.pkg, name.c_str(), surface.get()); });
 }
 
 bool ImportTile(ImportSession& s, std::string& name) {
@@ -292,7 +296,7 @@ bool ImportTile(ImportSession& s, std::string& name) {
         tile.SetTileset(1, xo, yo);
     }
     tile.SetName(name.c_str());
-    return StoreReplacing(s, "TILE2", name, [&] { return tile.Save(s.pkg, "TILE2"); });
+    return StoreReplacing(s, TypeOf(BlockKind::Tile), name, [&] { return tile.Save(s.pkg, TypeOf(BlockKind::Tile)); });
 }
 
 bool ImportFont(ImportSession& s, std::string& name) {
@@ -314,7 +318,7 @@ bool ImportFont(ImportSession& s, std::string& name) {
     if (!Int(s, orb::attr::kKerning, kerning)) return false;
     font.SetKerning(kerning);
     font.SetName(name.c_str());
-    return StoreReplacing(s, "FONT2", name, [&] { return font.Save(s.pkg, name.c_str()); });
+    return StoreReplacing(s, TypeOf(BlockKind::Font), name, [&] { return font.Save(s.pkg, name.c_str()); });
 }
 
 bool ImportSprite(ImportSession& s, std::string& name) {
@@ -359,7 +363,8 @@ bool ImportSprite(ImportSession& s, std::string& name) {
         return false;
     }
     sprite.SetName(name.c_str());
-    return StoreReplacing(s, "SPR2", name, [&] { return sprite.Save(s.pkg, "SPR2"); });
+    return StoreReplacing(s, TypeOf(BlockKind::Sprite), name,
+                          [&] { return sprite.Save(s.pkg, TypeOf(BlockKind::Sprite)); });
 }
 
 bool ImportAudio(ImportSession& s, std::string& name, bool music) {
@@ -391,7 +396,7 @@ bool ImportFile(ImportSession& s, std::string& name) {
     BlockInfo info;
     std::memset(&info, 0, sizeof info);
     std::snprintf(info.name, sizeof info.name, "%s", name.c_str());
-    std::snprintf(info.type, sizeof info.type, "%s", "FILE");
+    std::snprintf(info.type, sizeof info.type, "%s", TypeOf(BlockKind::File));
     info.mode = orb::StoreMethodMode(method.c_str());
     info.size = static_cast<uint32_t>(bytes.size());
     uint8_t none = 0;  // an empty file still hands over a valid pointer
@@ -406,7 +411,7 @@ bool ImportFile(ImportSession& s, std::string& name) {
     if (stored == 0 && info.size == 0 && info.mode != 0) {
         BlockInfo check;
         std::memset(&check, 0, sizeof check);
-        g_pStuffVLT->LoadBlock(s.pkg, "FILE", name.c_str(), &check);
+        g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), name.c_str(), &check);
         const bool present = check.data != nullptr;
         if (present) g_pStuffVLT->FreeBlock(&check);
         return present;

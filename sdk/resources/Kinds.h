@@ -47,8 +47,9 @@ const std::vector<KindRow>& Rows();
 // current ones), or null for a type no class owns; older tells which of
 // the row's two texts it is.
 const KindRow* Find(const std::string& type, bool* older = nullptr);
-// The row of a kind (every kind has exactly one).
+// The row of a kind (every kind has exactly one), and its type text.
 const KindRow& Of(Kind kind);
+inline const char* TypeOf(Kind kind) { return Of(kind).type; }
 // The row and form named by a payload input's first byte (taken modulo
 // InputCodes()).
 const KindRow* ByInputCode(int code, bool* older);

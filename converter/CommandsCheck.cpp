@@ -456,7 +456,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
         } else if (found == newIndex.end() || newPkg < 1 || refPkg < 1) {
             if (!row)
                 diffs.push_back("blocks of type '" + SafeText(e.type) + "' are not carried by the interchange document");
-            else if (row->kind == kinds::Kind::StateImage && !ownedByWidget(e.name))
+            else if (row->kind == BlockKind::StateImage && !ownedByWidget(e.name))
                 diffs.push_back("it is missing after the round trip: a state image that belongs to no widget is not "
                                 "exported");
             else if (!imported)
@@ -467,14 +467,14 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
             const Side a{refPkg, &e};
             const Side b{newPkg, found->second};
             switch (row->kind) {
-                case kinds::Kind::Image: CompareImage(a, b, diffs); break;
-                case kinds::Kind::Tile:
-                case kinds::Kind::StateImage: CompareTile(a, b, row->type, diffs); break;
-                case kinds::Kind::Sprite: CompareSprite(a, b, diffs); break;
-                case kinds::Kind::Font: CompareFont(a, b, diffs); break;
-                case kinds::Kind::Widget: CompareWidget(a, b, diffs); break;
-                case kinds::Kind::Sound:
-                case kinds::Kind::Music: CompareRaw(a, b, false, diffs); break;
+                case BlockKind::Image: CompareImage(a, b, diffs); break;
+                case BlockKind::Tile:
+                case BlockKind::StateImage: CompareTile(a, b, row->type, diffs); break;
+                case BlockKind::Sprite: CompareSprite(a, b, diffs); break;
+                case BlockKind::Font: CompareFont(a, b, diffs); break;
+                case BlockKind::Widget: CompareWidget(a, b, diffs); break;
+                case BlockKind::Sound:
+                case BlockKind::Music: CompareRaw(a, b, false, diffs); break;
                 default: CompareRaw(a, b, true, diffs); break;
             }
         }

@@ -31,9 +31,13 @@
 #include "resources/Font.h"
 #include "resources/IButton.h"
 #include "resources/IImage.h"
+#include "resources/Kinds.h"
 #include "resources/PixelFormatRecord.h"
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
+
+using BlockKind = kinds::Kind;
+using kinds::TypeOf;
 
 namespace {
 
@@ -220,8 +224,8 @@ void CompareTile(const Side& a, const Side& b, const char* type, std::vector<std
 
 void CompareSprite(const Side& a, const Side& b, std::vector<std::string>& diffs) {
     CSprite pa, pb;
-    const bool la = pa.Load(a.pkg, a.entry->name.c_str(), "SPR2") > 0 && pa.GetSurface();
-    const bool lb = pb.Load(b.pkg, b.entry->name.c_str(), "SPR2") > 0 && pb.GetSurface();
+    const bool la = pa.Load(a.pkg, a.entry->name.c_str(), TypeOf(BlockKind::Sprite)) > 0 && pa.GetSurface();
+    const bool lb = pb.Load(b.pkg, b.entry->name.c_str(), TypeOf(BlockKind::Sprite)) > 0 && pb.GetSurface();
     if (!la || !lb) {
         diffs.push_back(!la ? kOriginalFails : kCopyFails);
         return;
@@ -340,8 +344,6 @@ struct Difference {
     std::string what;
 };
 
-const char* const kStateSuffixes[] = {"_n", "_s", "_p", "_o"};
-
 // The live entries of a package by (name, type).
 std::map<std::pair<std::string, std::string>, const Entry*> LiveIndex(const std::vector<Entry>& entries) {
     std::map<std::pair<std::string, std::string>, const Entry*> index;
@@ -427,9 +429,10 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
     const auto newIndex = LiveIndex(newEntries);
     std::set<std::string> widgets;
     for (const Entry& e : refEntries)
-        if (!e.deleted() && e.type == "BUT") widgets.insert(e.name);
+        if (!e.deleted() && e.type == TypeOf(BlockKind::Widget)) widgets.insert(e.name);
     auto ownedByWidget = [&](const std::string& name) {
-        for (const char* suffix : kStateSuffixes) {
+        for (const ButtonStateImage& image : IButton::kStateImages) {
+            const char* suffix = image.suffix;
             const size_t n = std::strlen(suffix);
             if (name.size() > n && name.compare(name.size() - n, n, suffix) == 0 &&
                 widgets.count(name.substr(0, name.size() - n)))
@@ -442,8 +445,8 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
     for (size_t i = 0; i < refEntries.size(); ++i) {
         const Entry& e = refEntries[i];
         if (e.deleted()) continue;
-        const KindRow* row = FindKind(e.type);
-        const std::string newType = row ? row->current : e.type;
+        const kinds::KindRow* row = kinds::Find(e.type);
+        const std::string newType = row ? row->type : e.type;
         std::vector<std::string> diffs;
         auto found = newIndex.find({e.name, newType});
         if (refIndex.at({e.name, e.type}) != &e) {
@@ -466,7 +469,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
             switch (row->kind) {
                 case BlockKind::Image: CompareImage(a, b, diffs); break;
                 case BlockKind::Tile:
-                case BlockKind::StateImage: CompareTile(a, b, row->current, diffs); break;
+                case BlockKind::StateImage: CompareTile(a, b, row->type, diffs); break;
                 case BlockKind::Sprite: CompareSprite(a, b, diffs); break;
                 case BlockKind::Font: CompareFont(a, b, diffs); break;
                 case BlockKind::Widget: CompareWidget(a, b, diffs); break;
@@ -501,7 +504,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
                 .Field("index", d.index)
                 .Field("name", d.entry->name)
                 .Field("type", d.entry->type)
-                .Field("kind", KindWord(d.entry->type))
+                .Field("kind", kinds::Word(d.entry->type))
                 .Field("difference", d.what)
                 .EndObject();
         w.EndArray();
@@ -519,7 +522,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
         std::fprintf(out, " - Info: a v3.0 package; its copies were upgraded to v4.0 for the check.\n");
     for (const Difference& d : differences)
         std::fprintf(out, " - Error: %s '%s' (%s) does not survive the round trip: %s.\n",
-                     FindKind(d.entry->type) ? KindWord(d.entry->type) : "block",
+                     kinds::Find(d.entry->type) ? kinds::Word(d.entry->type) : "block",
                      SafeText(d.entry->name).c_str(), SafeText(d.entry->type).c_str(), d.what.c_str());
     if (!messages.empty()) {
         std::fprintf(out, " - Info: the export and import said:\n");

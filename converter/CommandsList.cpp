@@ -54,7 +54,7 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
     std::map<std::string, Total> totals;
     uint64_t deleted = 0;
     for (const Entry& e : entries) {
-        Total& t = totals[KindWord(e.type)];
+        Total& t = totals[kinds::Word(e.type)];
         ++t.blocks;
         t.size += e.size;
         t.packed += e.packedSize;
@@ -73,7 +73,7 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
                 .Field("index", ++index)
                 .Field("name", e.name)
                 .Field("type", e.type)
-                .Field("kind", KindWord(e.type))
+                .Field("kind", kinds::Word(e.type))
                 .Field("mode", ModeWord(e.mode))
                 .Field("mode_code", static_cast<int>(e.mode))
                 .Field("size", e.size)
@@ -83,7 +83,7 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
         }
         w.EndArray();
         w.Key("totals").BeginArray();
-        for (const char* word : KindWords()) {
+        for (const char* word : kinds::Words()) {
             auto it = totals.find(word);
             if (it == totals.end()) continue;
             w.BeginObject()
@@ -114,7 +114,7 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
                      e.deleted() ? "deleted" : "live");
     }
     std::fprintf(out, "\n Totals per kind:\n");
-    for (const char* word : KindWords()) {
+    for (const char* word : kinds::Words()) {
         auto it = totals.find(word);
         if (it == totals.end()) continue;
         std::fprintf(out, "   %-12s %8llu block%s %12llu bytes %12llu packed\n", word,

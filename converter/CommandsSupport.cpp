@@ -10,78 +10,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "JsonWriter.h"
+#include "core/FileAccess.h"
 #include "package/IStuffVLT.h"
 
 namespace commands {
-
-namespace {
-
-// One row per type text that a class of the SDK owns. The 1.0 forms sit
-// beside the current ones; "DELETED" marks an entry that Delete rewrote.
-const KindRow kKinds[] = {
-    {"IMG", BlockKind::Image, "image", "IMG", false},
-    {"TILE2", BlockKind::Tile, "tile", "TILE2", false},
-    {"TILE", BlockKind::Tile, "tile", "TILE2", true},
-    {"TILB2", BlockKind::StateImage, "state image", "TILB2", false},
-    {"TILB", BlockKind::StateImage, "state image", "TILB2", true},
-    {"SPR2", BlockKind::Sprite, "sprite", "SPR2", false},
-    {"SPR", BlockKind::Sprite, "sprite", "SPR2", true},
-    {"FONT2", BlockKind::Font, "font", "FONT2", false},
-    {"FONT", BlockKind::Font, "font", "FONT2", true},
-    {"SND", BlockKind::Sound, "sound", "SND", false},
-    {"MUS", BlockKind::Music, "music", "MUS", false},
-    {"BUT", BlockKind::Widget, "widget", "BUT", false},
-    {"FILE", BlockKind::File, "file", "FILE", false},
-    {"DELETED", BlockKind::Deleted, "deleted", "DELETED", false},
-};
-
-bool ReadFully(int fd, uint8_t* buf, size_t n, size_t& got) {
-    got = 0;
-    while (got < n) {
-        const ssize_t r = ::read(fd, buf + got, n - got);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (r == 0) break;
-        got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool WriteFully(int fd, const uint8_t* buf, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(fd, buf + done, n - done);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) return false;
-        done += static_cast<size_t>(w);
-    }
-    return true;
-}
-
-}  // namespace
-
-const KindRow* FindKind(const std::string& type) {
-    for (const KindRow& row : kKinds)
-        if (type == row.type) return &row;
-    return nullptr;
-}
-
-const char* KindWord(const std::string& type) {
-    const KindRow* row = FindKind(type);
-    return row ? row->word : "other";
-}
-
-const std::vector<const char*>& KindWords() {
-    static const std::vector<const char*> words = {"image", "tile",   "state image", "sprite", "font",   "sound",
-                                                   "music", "widget", "file",        "other",  "deleted"};
-    return words;
-}
 
 const char* ModeWord(uint8_t mode) {
     switch (mode) {
@@ -91,50 +23,6 @@ const char* ModeWord(uint8_t mode) {
         default: return "unknown";
     }
 }
-
-std::string SafeText(const std::string& bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    char hex[8];
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const uint8_t c = static_cast<uint8_t>(bytes[i]);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else if (c >= 0x80) {
-            uint32_t cp = 0;
-            const size_t len = json::Utf8SequenceAt(bytes, i, cp);
-            if (len > 0 && cp >= 0xA0) {
-                out.append(bytes, i, len);
-                i += len;
-                continue;
-            }
-            // Not UTF-8, or a C1 control: every byte of it escaped.
-            const size_t n = len > 0 ? len : 1;
-            for (size_t k = 0; k < n; ++k) {
-                std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(static_cast<uint8_t>(bytes[i + k])));
-                out += hex;
-            }
-            i += n;
-            continue;
-        } else {
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
-            out += hex;
-        }
-        ++i;
-    }
-    return out;
-}
-
-std::string FieldText(const char* field, size_t capacity) { return std::string(field, strnlen(field, capacity)); }
 
 Head ReadHead(const std::string& path) {
     Head h;
@@ -164,24 +52,6 @@ std::string HeadProblem(const Head& head) {
         case HeadState::Version4: return std::string();
     }
     return std::string();
-}
-
-int WalkEntries(int pkg, std::vector<Entry>& out) {
-    BlockInfo info;
-    std::memset(&info, 0, sizeof info);
-    int r = g_pStuffVLT->FindFirst(pkg, &info);
-    while (r == 1) {
-        Entry e;
-        e.name = FieldText(info.name, sizeof info.name);
-        e.type = FieldText(info.type, sizeof info.type);
-        e.mode = info.mode;
-        e.size = info.size;
-        e.packedSize = info.packedSize;
-        out.push_back(std::move(e));
-        std::memset(&info, 0, sizeof info);
-        r = g_pStuffVLT->FindNext(pkg, &info);
-    }
-    return r == 0 ? 1 : 2;
 }
 
 int OpenChecked(const std::string& path, const Head& head, std::string& why) {
@@ -236,14 +106,15 @@ bool CopyFile(const std::string& from, const std::string& to, std::string& why) 
     std::vector<uint8_t> buf(1 << 16);
     bool ok = true;
     for (;;) {
-        size_t got = 0;
-        if (!ReadFully(in, buf.data(), buf.size(), got)) {
+        const long long n = files::ReadUpTo(in, buf.data(), buf.size());
+        if (n < 0) {
             why = std::string("read: ") + std::strerror(errno);
             ok = false;
             break;
         }
+        const size_t got = static_cast<size_t>(n);
         if (got == 0) break;
-        if (!WriteFully(out, buf.data(), got)) {
+        if (!files::WriteAll(out, buf.data(), got)) {
             why = std::string("write: ") + std::strerror(errno);
             ok = false;
             break;
@@ -282,12 +153,13 @@ std::string StdoutCapture::Finish() {
     // A failure to write the capture file is not a failure of the report
     // that follows on the real output.
     std::clearerr(stdout);
+    // What was read before a read error is what the report gets.
     std::string text;
     const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+        long long n;
+        while ((n = files::ReadUpTo(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
         ::close(fd);
     }
     return text;

@@ -1,46 +1,26 @@
-// Pieces shared by the package commands (--list, --verify, --check): the
-// table of block kinds, names made safe for a terminal, the package head
-// check that runs before the package manager is asked to open anything, the
-// entry walk, and the temporary folder and console capture of the round
-// trip check.
+// Pieces shared by the package commands (--list, --verify, --check): names
+// made safe for a terminal, the package head check that runs before the
+// package manager is asked to open anything, and the temporary folder and
+// console capture of the round trip check. The kinds of blocks and the walk
+// over a package's entries are the SDK's (resources/Kinds.h).
 #pragma once
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "SafeText.h"
+#include "resources/Kinds.h"
+
 namespace commands {
 
-// What a block's type text stands for. Exact type texts only: the 1.0
-// forms are told apart from the current ones.
-enum class BlockKind { Image, Tile, StateImage, Sprite, Font, Sound, Music, Widget, File, Deleted, Other };
-
-struct KindRow {
-    const char* type;     // type text in the block descriptor
-    BlockKind kind;
-    const char* word;     // the kind as reports name it
-    const char* current;  // the type text of the current layout (itself unless legacy)
-    bool legacy;          // a 1.0 layout that the owning class upgrades when it loads it
-};
-
-// The row of a type text, or null for a type no class owns.
-const KindRow* FindKind(const std::string& type);
-// The kind word of a type text ("other" for unknown types).
-const char* KindWord(const std::string& type);
-// Every kind word in report order (the order of the totals).
-const std::vector<const char*>& KindWords();
+using ::SafeText;  // escaped: what every command prints
+using kinds::Entry;
+using kinds::WalkEntries;
 
 // The storage mode as a word: "compressed", "stored", "crypted", or
 // "unknown" for any other byte.
 const char* ModeWord(uint8_t mode);
-
-// A text from a package or the command line as a terminal may show it:
-// backslash doubled, \n \r \t, other control characters (C0, DEL, C1) and
-// bytes that are not well-formed UTF-8 as \xNN.
-std::string SafeText(const std::string& bytes);
-
-// A fixed-size, NUL-terminated field as a string (never past capacity).
-std::string FieldText(const char* field, size_t capacity);
 
 // The 8-byte head of a package file, read before the package manager opens
 // it (which would rebuild a 3.0 file in place).
@@ -52,20 +32,6 @@ struct Head {
     std::string error;        // the system's text when the file cannot be read
 };
 Head ReadHead(const std::string& path);
-
-// One entry of a package as FindFirst/FindNext return it.
-struct Entry {
-    std::string name;
-    std::string type;
-    uint8_t mode = 0;
-    uint32_t size = 0;
-    uint32_t packedSize = 0;
-    bool deleted() const { return type == "DELETED"; }
-};
-// Walks the entries of an open package through the descriptors only.
-// Returns 1 when the walk reached the end, 2 when a read error stopped it
-// (the entries before it are in out).
-int WalkEntries(int pkg, std::vector<Entry>& out);
 
 // Opens a package for a command after its head was checked: the id, or 0
 // with a reason in why. A 3.0 head is refused here (a command that may

@@ -28,12 +28,8 @@
 #include "Driver.h"
 #include "JsonWriter.h"
 #include "package/IStuffVLT.h"
-#include "resources/Font.h"
 #include "resources/IButton.h"
-#include "resources/IImage.h"
 #include "resources/ISoundFX.h"
-#include "resources/Sprite.h"
-#include "resources/Tile.h"
 
 namespace {
 
@@ -52,13 +48,6 @@ std::string LoadPayload(int pkg, const Entry& e, Payload& p) {
     return std::string();
 }
 
-struct StateImageRef {
-    const char* suffix;
-    const char* state;
-};
-const StateImageRef kStateImages[] = {
-    {"_n", "normal"}, {"_s", "hovered"}, {"_p", "pressed"}, {"_o", "deactivated"}};
-
 class Verifier {
 public:
     Verifier(int pkg, const std::vector<Entry>& entries) : pkg_(pkg), entries_(entries) {
@@ -71,48 +60,18 @@ public:
     std::string Check(const Entry& e, std::string& note) {
         if (liveByKey_[{e.name, e.type}] > 1)
             return "another live block has the same name and type; only the first of them can be loaded";
-        const KindRow* row = FindKind(e.type);
+        bool older = false;
+        const kinds::KindRow* row = kinds::Find(e.type, &older);
         Payload p;
-        // Images load through IImage, which reads the block itself.
-        if (row && row->kind == BlockKind::Image) {
-            SurfacePtr s(g_pImage ? g_pImage->Load(pkg_, e.name.c_str(), nullptr) : nullptr);
-            if (s) return std::string();
-            const std::string why = LoadPayload(pkg_, e, p);
-            return why.empty() ? "the image does not decode (header, depth or pixel area out of range)" : why;
-        }
         std::string why = LoadPayload(pkg_, e, p);
         if (!why.empty()) return why;
-        if (!row) return std::string();  // raw bytes: loading is all there is
-        const uint8_t* data = p.info.data;
-        const size_t size = p.info.size;
-        switch (row->kind) {
-            case BlockKind::Tile:
-            case BlockKind::StateImage: {
-                SurfacePtr s(CTile::DecodeSurface(data, size, row->legacy));
-                if (!s) return "the tile does not decode (its sizes, depth or pixel area do not match)";
-                return std::string();
-            }
-            case BlockKind::Sprite: {
-                SurfacePtr s(CSprite::DecodeSurface(data, size, row->legacy));
-                if (!s) return "the sprite does not decode (its animation table, depth or pixel area do not match)";
-                return std::string();
-            }
-            case BlockKind::Font: {
-                CFont font;
-                const char* reason = nullptr;
-                const int r = font.CreateFromPayload(data, size, row->legacy, &reason);
-                if (r == CFont::kCreated) return std::string();
-                if (r < 0) return std::string("the font does not decode: ") + (reason ? reason : "malformed payload");
-                return "the font bitmap does not hold 94 glyphs separated by marker columns";
-            }
-            case BlockKind::Sound:
-            case BlockKind::Music:
-                if (size == 0) return "the block is empty: it holds no audio file";
-                NoteAudio(e, row->kind == BlockKind::Music, note);
-                return std::string();
-            case BlockKind::Widget: return CheckWidget(e, data, size);
-            default: return std::string();
-        }
+        // Without a row the block is raw bytes: loading is all there is.
+        if (!row || !row->verify) return std::string();
+        if (!row->verify(p.info.data, p.info.size, older, why)) return why;
+        if (row->kind == kinds::Kind::Sound || row->kind == kinds::Kind::Music)
+            NoteAudio(e, row->kind == kinds::Kind::Music, note);
+        if (row->kind == kinds::Kind::Widget) return CheckStateImages(e, p.info.data, p.info.size);
+        return std::string();
     }
 
     // Widgets are judged after every other block: a widget with a damaged
@@ -137,7 +96,8 @@ private:
     }
 
     bool LiveStateImage(const std::string& name, bool& damaged) const {
-        for (const char* type : {"TILB2", "TILB"}) {
+        const kinds::KindRow& row = kinds::Of(kinds::Kind::StateImage);
+        for (const char* type : {row.type, row.older}) {
             auto it = liveByKey_.find({name, type});
             if (it != liveByKey_.end() && it->second > 0) {
                 damaged = damaged_.count({name, type}) > 0;
@@ -147,24 +107,19 @@ private:
         return false;
     }
 
-    std::string CheckWidget(const Entry& e, const uint8_t* data, size_t size) {
+    // The state images of a widget whose record is sound: each that its
+    // type needs is a live block, and none is damaged.
+    std::string CheckStateImages(const Entry& e, const uint8_t* data, size_t size) {
         ButtonRecord r;
-        if (!IButton::DecodePayload(data, size, r))
-            return "the widget record is " + std::to_string(size) + " bytes long instead of 24";
-        if (!IButton::GetTypeName(r.type)) return "the widget type code " + std::to_string(r.type) + " is unknown";
-        if (r.key > IButton::kMaxKey) return "the key code " + std::to_string(r.key) + " is above 321";
-        if ((r.type == kButtonSlider || r.type == kButtonProgressBar) &&
-            (r.range < 0 || r.range > 255 || r.value < 0 || r.value > r.range))
-            return "range " + std::to_string(r.range) + " and value " + std::to_string(r.value) +
-                   " are outside 0 to 255 and 0 to the range";
-        for (const StateImageRef& ref : kStateImages) {
-            const bool needed = std::strcmp(ref.suffix, "_s") != 0 || r.type == kButtonComplex;
+        IButton::DecodePayload(data, size, r);
+        for (const ButtonStateImage& image : IButton::kStateImages) {
             bool damaged = false;
-            const std::string name = e.name + ref.suffix;
+            const std::string name = e.name + image.suffix;
             if (!LiveStateImage(name, damaged)) {
-                if (needed) return "its " + std::string(ref.state) + " state image '" + SafeText(name) + "' is missing";
+                if (IButton::NeedsStateImage(image, r.type))
+                    return "its " + std::string(image.state) + " state image '" + SafeText(name) + "' is missing";
             } else if (damaged) {
-                return "its " + std::string(ref.state) + " state image '" + SafeText(name) + "' is damaged";
+                return "its " + std::string(image.state) + " state image '" + SafeText(name) + "' is damaged";
             }
         }
         return std::string();
@@ -229,9 +184,10 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
         const Entry& e = entries[i];
         if (e.deleted()) continue;
         ++live;
-        const KindRow* row = FindKind(e.type);
-        if (row && row->legacy) ++legacy;
-        if (row && row->kind == BlockKind::Widget) {
+        bool older = false;
+        const kinds::KindRow* row = kinds::Find(e.type, &older);
+        if (older) ++legacy;
+        if (row && row->kind == kinds::Kind::Widget) {
             widgets.push_back({i + 1, &e});
             continue;
         }

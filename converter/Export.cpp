@@ -22,32 +22,13 @@
 #include "Converter.h"
 #include "ExportKinds.h"
 #include "OrbFormat.h"
+#include "SafeText.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
+#include "resources/Kinds.h"
 
-namespace {
-
-struct Entry {
-    std::string name;
-    std::string type;
-};
-
-std::string FieldText(const char* field, size_t capacity) { return std::string(field, strnlen(field, capacity)); }
-
-// The entries present now, in block order. False when the first FindFirst
-// fails (a read error after a non-zero count): then there is nothing to walk.
-bool SnapshotEntries(int pkg, std::vector<Entry>& out) {
-    BlockInfo info;
-    std::memset(&info, 0, sizeof info);
-    if (g_pStuffVLT->FindFirst(pkg, &info) != 1) return false;
-    do {
-        out.push_back({FieldText(info.name, sizeof info.name), FieldText(info.type, sizeof info.type)});
-        std::memset(&info, 0, sizeof info);
-    } while (g_pStuffVLT->FindNext(pkg, &info) == 1);
-    return true;
-}
-
-}  // namespace
+using BlockKind = kinds::Kind;
+using kinds::TypeOf;
 
 int ExportPackage(const char* input, const char* output) {
     if (!input || !g_pStuffVLT) {
@@ -67,9 +48,11 @@ int ExportPackage(const char* input, const char* output) {
     }
     const int live = count - g_pStuffVLT->CountDeleted(pkg);
 
-    std::vector<Entry> entries;
-    if (!SnapshotEntries(pkg, entries)) {
-        // Nothing could be walked: no document, no directory.
+    std::vector<kinds::Entry> entries;
+    kinds::WalkEntries(pkg, entries);
+    if (entries.empty()) {
+        // Nothing could be walked (the first FindFirst failed, a read error
+        // after a non-zero count): no document, no directory.
         g_pStuffVLT->Close(pkg);
         if (live != 0) {
             std::printf("\n - WARNING: existing VLT blocks(%d) does not match with exported ones(%d).", live, 0);
@@ -127,12 +110,12 @@ int ExportPackage(const char* input, const char* output) {
         g_pStuffVLT->Close(pkg);
         Trovalis.XMLClose(s.doc);
         std::printf(" - Error: the payload folder '%s' is a symbolic link; nothing is written through it.\n",
-                    orb::Printable(base).c_str());
+                    SafeText(base, SafeStyle::Masked).c_str());
         return 0;
     }
 
     // First pass: every resource except widgets, as children of the root.
-    for (const Entry& e : entries) {
+    for (const kinds::Entry& e : entries) {
         if (const orb::KindRow* row = orb::MatchBlockType(e.type.c_str())) {
             if (ExportResource(s, *row, e.name)) {
                 ++s.c.done;
@@ -141,9 +124,11 @@ int ExportPackage(const char* input, const char* output) {
         }
         orb::PrintProgress(s.c, live);
     }
-    // Second pass: widgets into one panel.
-    for (const Entry& e : entries) {
-        if (e.type.compare(0, 3, orb::kWidgetBlockType) == 0) ExportWidget(s, e.name);
+    // Second pass: widgets into one panel (any type text that starts with
+    // the widget's).
+    const std::string widgetType = TypeOf(BlockKind::Widget);
+    for (const kinds::Entry& e : entries) {
+        if (e.type.compare(0, widgetType.size(), widgetType) == 0) ExportWidget(s, e.name);
         orb::PrintProgress(s.c, live);
     }
     g_pStuffVLT->Close(pkg);

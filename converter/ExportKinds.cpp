@@ -1,5 +1,6 @@
 #include "ExportKinds.h"
 
+#include "SafeText.h"
 #include "SdkHandles.h"
 
 #include <fcntl.h>
@@ -21,8 +22,12 @@
 #include "resources/IButton.h"
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
+#include "resources/Kinds.h"
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
+
+using BlockKind = kinds::Kind;
+using kinds::TypeOf;
 
 namespace {
 
@@ -39,7 +44,7 @@ struct LoadedBlock {
 };
 
 void Warn(const char* word, const std::string& name) {
-    std::printf("\n - WARNING: problem found exporting '%s' %s.\n", orb::Printable(name).c_str(), word);
+    std::printf("\n - WARNING: problem found exporting '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(), word);
 }
 
 bool FileHasSize(const std::string& path, long long expected) {
@@ -151,7 +156,7 @@ bool ExportImage(ExportSession& s, const std::string& n) {
 
 bool ExportTile(ExportSession& s, const std::string& n) {
     CTile tile;
-    if (!tile.Load(s.pkg, n.c_str(), "TILE2")) return false;
+    if (!tile.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Tile))) return false;
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Tile).filePrefix, n, tile.GetSurface(), tile.GetAlpha() == 256, g))
         return false;
@@ -174,7 +179,7 @@ bool ExportTile(ExportSession& s, const std::string& n) {
 
 bool ExportSprite(ExportSession& s, const std::string& n) {
     CSprite sprite;
-    if (sprite.Load(s.pkg, n.c_str(), "SPR2") <= 0) return false;
+    if (sprite.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Sprite)) <= 0) return false;
     SDL_Surface* sheet = sprite.GetSurface();
     int w = 0, h = 0;
     sprite.GetOffset(&w, &h);
@@ -266,11 +271,12 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     }
     if (!decoded && named)
         std::printf("\n - WARNING: %s '%s' (%s) cannot be decoded; its bytes were exported unchanged to '%s'.\n",
-                    row.word, orb::Printable(n).c_str(), format.c_str(), orb::Printable(path).c_str());
+                    row.word, SafeText(n, SafeStyle::Masked).c_str(), format.c_str(),
+                    SafeText(path, SafeStyle::Masked).c_str());
     else if (!decoded)
         std::printf("\n - WARNING: %s '%s' is in no audio format the SDK knows; its bytes were exported unchanged "
                     "to '%s'.\n",
-                    row.word, orb::Printable(n).c_str(), orb::Printable(path).c_str());
+                    row.word, SafeText(n, SafeStyle::Masked).c_str(), SafeText(path, SafeStyle::Masked).c_str());
     if (!Open(s, row.tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetText(s, orb::attr::kSource, path.c_str());
@@ -283,7 +289,7 @@ bool ExportFile(ExportSession& s, const std::string& n) {
     LoadedBlock block;
     // A loaded block always comes with a buffer, even an empty one; a
     // missing or damaged block comes without.
-    g_pStuffVLT->LoadBlock(s.pkg, "FILE", n.c_str(), &block.info);
+    g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), n.c_str(), &block.info);
     if (!block.info.data) return false;
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, ""));
     if (!WriteWholeFile(s, path, block.info.data, block.info.size)) return false;
@@ -297,14 +303,14 @@ bool ExportFile(ExportSession& s, const std::string& n) {
 
 // One state image of widget w: silently absent when its block does not load.
 // True when it was exported.
-bool ExportStateImage(ExportSession& s, const std::string& w, const orb::StateRow& state) {
+bool ExportStateImage(ExportSession& s, const std::string& w, const ButtonStateImage& state) {
     const std::string blockName = w + state.suffix;
     CTile tile;
-    if (!tile.Load(s.pkg, blockName.c_str(), orb::kStateImageBlockType)) return false;
+    if (!tile.Load(s.pkg, blockName.c_str(), TypeOf(BlockKind::StateImage))) return false;
     Graphic g;
     if (!WriteGraphic(s, "wid_", w + "_" + state.state, tile.GetSurface(), tile.GetAlpha() == 256, g)) {
         std::printf("\n - WARNING: problem found exporting '%s' state of widget '%s'.\n", state.state,
-                    orb::Printable(w).c_str());
+                    SafeText(w, SafeStyle::Masked).c_str());
         return false;
     }
     if (!Open(s, orb::kImageTag)) return false;
@@ -343,11 +349,11 @@ void ExportWidget(ExportSession& s, const std::string& w) {
         // The record is the first 24 bytes of the block; the widget class
         // reads them.
         LoadedBlock block;
-        g_pStuffVLT->LoadBlock(s.pkg, orb::kWidgetBlockType, w.c_str(), &block.info);
+        g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::Widget), w.c_str(), &block.info);
         if (!block.info.data || block.info.size < orb::kWidgetRecordSize ||
             !IButton::DecodePayload(block.info.data, orb::kWidgetRecordSize, record)) {
             std::printf("\n - WARNING: problem found exporting '%s' panel, widget '%s'.\n", orb::kPanelName,
-                        orb::Printable(w).c_str());
+                        SafeText(w, SafeStyle::Masked).c_str());
             return;
         }
     }
@@ -372,7 +378,7 @@ void ExportWidget(ExportSession& s, const std::string& w) {
     SetInt(s, orb::attr::kSelectBox, static_cast<int>(record.selectBox));
     SetInt(s, orb::attr::kValue, record.value);
     SetInt(s, orb::attr::kRange, record.range);
-    for (const orb::StateRow& state : orb::kStates)
+    for (const ButtonStateImage& state : IButton::kStateImages)
         if (ExportStateImage(s, w, state)) ++s.c.done;
     ++s.c.done;
     Close(s);

@@ -15,6 +15,7 @@
 #include "Converter.h"
 #include "ImportKinds.h"
 #include "OrbFormat.h"
+#include "SafeText.h"
 #include "PackageStage.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
@@ -47,7 +48,8 @@ void ImportRootChild(ImportSession& s) {
         ++s.c.done;
         ++s.c.Of(row->kind);
     } else {
-        std::printf("\n - WARNING: problem found importing '%s' %s.\n", orb::Printable(name).c_str(), row->word);
+        std::printf("\n - WARNING: problem found importing '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(),
+                    row->word);
     }
 }
 
@@ -97,11 +99,12 @@ int ImportDocument(const char* input, const char* output) {
     PackageStage stage;
     s.pkg = g_pStuffVLT ? stage.Begin(target) : 0;
     if (s.pkg < 1) {
-        std::printf(" - Error: could not open/create the desired VLT('%s').\n", orb::Printable(target).c_str());
+        std::printf(" - Error: could not open/create the desired VLT('%s').\n",
+                    SafeText(target, SafeStyle::Masked).c_str());
         Trovalis.XMLClose(s.doc);
         return 0;
     }
-    std::printf(" - Trying to generate '%s' with %d blocks\n", orb::Printable(target).c_str(), s.total);
+    std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
 
     if (Trovalis.XMLNodeChild(s.doc) == 1) {
         do {
@@ -115,7 +118,7 @@ int ImportDocument(const char* input, const char* output) {
     Trovalis.XMLClose(s.doc);
     if (!stage.Commit()) {
         std::printf("\n - Error: could not write the desired VLT('%s'); it was left as it was.\n",
-                    orb::Printable(target).c_str());
+                    SafeText(target, SafeStyle::Masked).c_str());
         return 0;
     }
     return 1;

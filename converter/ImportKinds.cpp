@@ -1,5 +1,6 @@
 #include "ImportKinds.h"
 
+#include "SafeText.h"
 #include "SdkHandles.h"
 
 #include <fcntl.h>
@@ -14,14 +15,19 @@
 
 #include <SDL.h>
 
+#include "core/FileAccess.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
 #include "resources/IButton.h"
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
+#include "resources/Kinds.h"
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
+
+using BlockKind = kinds::Kind;
+using kinds::TypeOf;
 
 namespace {
 
@@ -107,8 +113,8 @@ bool ImportStateImage(ImportSession& s, const std::string& w, const std::string&
     const std::string blockName = w + orb::StateSuffix(state.c_str());
     if (blockName.size() > orb::kMaxBlockName) return false;
     tile.SetName(blockName.c_str());
-    return StoreReplacing(s, orb::kStateImageBlockType, blockName,
-                          [&] { return tile.Save(s.pkg, orb::kStateImageBlockType); });
+    return StoreReplacing(s, TypeOf(BlockKind::StateImage), blockName,
+                          [&] { return tile.Save(s.pkg, TypeOf(BlockKind::StateImage)); });
 }
 
 // The frames of one animation; the current element is the animation.
@@ -210,9 +216,12 @@ bool ImportWidget(ImportSession& s, std::string& name) {
                 ok = false;
                 break;
             }
-            if (state == orb::kHoveredState && code == orb::kButton) code = orb::kComplexButton;
+            // An image of a state that only complex buttons show makes a
+            // plain button a complex one.
+            const ButtonStateImage* image = orb::StateImage(state.c_str());
+            if (image && image->complexOnly && code == orb::kButton) code = orb::kComplexButton;
             if (!ImportStateImage(s, name, state)) {
-                std::printf("\n - WARNING: could not load '%s' state.", orb::Printable(state).c_str());
+                std::printf("\n - WARNING: could not load '%s' state.", SafeText(state, SafeStyle::Masked).c_str());
                 ok = false;
                 break;
             }
@@ -233,7 +242,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     record.range = static_cast<int16_t>(static_cast<uint16_t>(range));
     record.value = value;
     int result = 0;
-    if (!StoreReplacing(s, orb::kWidgetBlockType, name,
+    if (!StoreReplacing(s, TypeOf(BlockKind::Widget), name,
                         [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); }, &result)) {
         std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
         return false;
@@ -267,7 +276,8 @@ bool ImportImage(ImportSession& s, std::string& name) {
         else
             SDL_SetAlpha(surface.get(), SDL_SRCALPHA, static_cast<Uint8>(alphamod));
     }
-    return StoreReplacing(s, "IMG", name, [&] { return g_pImage->Save(s.pkg, name.c_str(), surface.get()); });
+    return StoreReplacing(s, TypeOf(BlockKind::Image), name,
+                          [&] { return g_pImage->Save(s.pkg, name.c_str(), surface.get()); });
 }
 
 bool ImportTile(ImportSession& s, std::string& name) {
@@ -286,7 +296,7 @@ bool ImportTile(ImportSession& s, std::string& name) {
         tile.SetTileset(1, xo, yo);
     }
     tile.SetName(name.c_str());
-    return StoreReplacing(s, "TILE2", name, [&] { return tile.Save(s.pkg, "TILE2"); });
+    return StoreReplacing(s, TypeOf(BlockKind::Tile), name, [&] { return tile.Save(s.pkg, TypeOf(BlockKind::Tile)); });
 }
 
 bool ImportFont(ImportSession& s, std::string& name) {
@@ -308,7 +318,7 @@ bool ImportFont(ImportSession& s, std::string& name) {
     if (!Int(s, orb::attr::kKerning, kerning)) return false;
     font.SetKerning(kerning);
     font.SetName(name.c_str());
-    return StoreReplacing(s, "FONT2", name, [&] { return font.Save(s.pkg, name.c_str()); });
+    return StoreReplacing(s, TypeOf(BlockKind::Font), name, [&] { return font.Save(s.pkg, name.c_str()); });
 }
 
 bool ImportSprite(ImportSession& s, std::string& name) {
@@ -353,7 +363,8 @@ bool ImportSprite(ImportSession& s, std::string& name) {
         return false;
     }
     sprite.SetName(name.c_str());
-    return StoreReplacing(s, "SPR2", name, [&] { return sprite.Save(s.pkg, "SPR2"); });
+    return StoreReplacing(s, TypeOf(BlockKind::Sprite), name,
+                          [&] { return sprite.Save(s.pkg, TypeOf(BlockKind::Sprite)); });
 }
 
 bool ImportAudio(ImportSession& s, std::string& name, bool music) {
@@ -376,36 +387,16 @@ bool ImportFile(ImportSession& s, std::string& name) {
     std::vector<uint8_t> bytes;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
               static_cast<unsigned long long>(st.st_size) <= 0xFFFFFFFFull;
-    if (ok) {
-        // Read what the size promised, then on to the end in small steps
-        // whatever the size said (the file may change under us); the block
-        // takes exactly what was read. Sizing the buffer from the file keeps
-        // a large file to one allocation of its own size.
-        bytes.resize(static_cast<size_t>(st.st_size));
-        size_t got = 0;
-        uint8_t extra[65536];
-        for (;;) {
-            const bool inBuffer = got < bytes.size();
-            const ssize_t n = inBuffer ? ::read(fd, bytes.data() + got, bytes.size() - got) : ::read(fd, extra, sizeof extra);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) ok = false;
-            if (n <= 0) break;
-            if (!inBuffer) bytes.insert(bytes.end(), extra, extra + n);
-            got += static_cast<size_t>(n);
-            if (got > 0xFFFFFFFFull) {
-                ok = false;
-                break;
-            }
-        }
-        bytes.resize(got);
-    }
+    // The block takes exactly what was read, whatever the size said (the
+    // file may change under us), and never more than a block holds.
+    if (ok) ok = files::ReadToEnd(fd, bytes, 0xFFFFFFFFull);
     ::close(fd);
     if (!ok) return false;
 
     BlockInfo info;
     std::memset(&info, 0, sizeof info);
     std::snprintf(info.name, sizeof info.name, "%s", name.c_str());
-    std::snprintf(info.type, sizeof info.type, "%s", "FILE");
+    std::snprintf(info.type, sizeof info.type, "%s", TypeOf(BlockKind::File));
     info.mode = orb::StoreMethodMode(method.c_str());
     info.size = static_cast<uint32_t>(bytes.size());
     uint8_t none = 0;  // an empty file still hands over a valid pointer
@@ -420,7 +411,7 @@ bool ImportFile(ImportSession& s, std::string& name) {
     if (stored == 0 && info.size == 0 && info.mode != 0) {
         BlockInfo check;
         std::memset(&check, 0, sizeof check);
-        g_pStuffVLT->LoadBlock(s.pkg, "FILE", name.c_str(), &check);
+        g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), name.c_str(), &check);
         const bool present = check.data != nullptr;
         if (present) g_pStuffVLT->FreeBlock(&check);
         return present;
@@ -438,7 +429,7 @@ void ImportPanel(ImportSession& s) {
             ++s.c.gui;
         } else {
             std::printf("\n - WARNING: problem found importing '%s' panel, widget '%s'.\n", orb::kPanelName,
-                        orb::Printable(name).c_str());
+                        SafeText(name, SafeStyle::Masked).c_str());
         }
     } while (Trovalis.XMLNodeNext(s.doc) == 1);
     Trovalis.XMLNodeParent(s.doc);

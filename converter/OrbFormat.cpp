@@ -4,34 +4,65 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "core/Trovalis.h"
+#include "resources/Kinds.h"
 
 namespace orb {
 
-const KindRow kKinds[8] = {
-    {Kind::Image, "image", 5, "IMG", "img_", "image"},
-    {Kind::Tile, "tile", 4, "TILE", "tile_", "tile"},
-    {Kind::Font, "font", 4, "FONT", "font_", "font"},
-    {Kind::Sprite, "sprite", 6, "SPR", "spr_", "sprite"},
-    {Kind::Music, "music", 5, "MUS", "mus_", "music"},
-    {Kind::Sound, "sound", 5, "SND", "snd_", "sound"},
-    {Kind::File, "file", 4, "FILE", "file_", "file"},
-    {Kind::Panel, "panel", 5, nullptr, "wid_", "panel"},
+namespace {
+
+constexpr const char* kPanelTag = "panel";
+
+// The document's side of each kind, in the importer's order.
+const struct {
+    Kind kind;
+    kinds::Kind block;  // unused for the panel
+    const char* filePrefix;
+} kDocumentKinds[] = {
+    {Kind::Image, kinds::Kind::Image, "img_"}, {Kind::Tile, kinds::Kind::Tile, "tile_"},
+    {Kind::Font, kinds::Kind::Font, "font_"},  {Kind::Sprite, kinds::Kind::Sprite, "spr_"},
+    {Kind::Music, kinds::Kind::Music, "mus_"}, {Kind::Sound, kinds::Kind::Sound, "snd_"},
+    {Kind::File, kinds::Kind::File, "file_"},  {Kind::Panel, kinds::Kind::Widget, "wid_"},
 };
 
-const Kind kExportOrder[7] = {Kind::Image, Kind::Tile,  Kind::Sprite, Kind::Font,
-                              Kind::Music, Kind::Sound, Kind::File};
+// The exporter's order of type tests: IMG, TILE, SPR, FONT, MUS, SND, FILE.
+const Kind kExportOrder[] = {Kind::Image, Kind::Tile,  Kind::Sprite, Kind::Font,
+                             Kind::Music, Kind::Sound, Kind::File};
+
+const std::vector<KindRow>& Rows() {
+    static const std::vector<KindRow> rows = [] {
+        std::vector<KindRow> r;
+        for (const auto& d : kDocumentKinds) {
+            KindRow row{d.kind, kPanelTag, 0, nullptr, d.filePrefix, kPanelTag};
+            if (d.kind != Kind::Panel) {
+                const kinds::KindRow& block = kinds::Of(d.block);
+                row.tag = block.element;
+                // The older type text starts the current one: both are
+                // exported.
+                row.blockType = block.older ? block.older : block.type;
+                row.word = block.word;
+            }
+            row.tagMatch = std::strlen(row.tag);
+            r.push_back(row);
+        }
+        return r;
+    }();
+    return rows;
+}
+
+}  // namespace
 
 const KindRow& Row(Kind k) {
-    for (const KindRow& r : kKinds)
+    for (const KindRow& r : Rows())
         if (r.kind == k) return r;
-    return kKinds[0];
+    return Rows()[0];
 }
 
 const KindRow* MatchRootChild(const char* tag) {
     if (!tag) return nullptr;
-    for (const KindRow& r : kKinds)
+    for (const KindRow& r : Rows())
         if (std::strncmp(tag, r.tag, r.tagMatch) == 0) return &r;
     return nullptr;
 }
@@ -73,14 +104,16 @@ uint8_t WidgetTypeCode(const char* name) {
     return 0;
 }
 
-const StateRow kStates[4] = {
-    {"normal", "_n"}, {"hovered", "_s"}, {"pressed", "_p"}, {"deactivated", "_o"}};
+const ButtonStateImage* StateImage(const char* state) {
+    if (!state) return nullptr;
+    for (const ButtonStateImage& r : IButton::kStateImages)
+        if (std::strcmp(state, r.state) == 0) return &r;
+    return nullptr;
+}
 
 const char* StateSuffix(const char* state) {
-    if (!state) return "";
-    for (const StateRow& r : kStates)
-        if (std::strcmp(state, r.state) == 0) return r.suffix;
-    return "";
+    const ButtonStateImage* r = StateImage(state);
+    return r ? r->suffix : "";
 }
 
 bool IsPerPixel(const char* alphablending) {
@@ -134,15 +167,6 @@ std::string PayloadNamer::Make(const std::string& prefix, const std::string& nam
     }
 }
 
-
-std::string Printable(const std::string& name) {
-    std::string out(name);
-    for (char& ch : out) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) ch = '?';
-    }
-    return out;
-}
 
 std::string DateText() {
     const std::time_t now = std::time(nullptr);

@@ -18,6 +18,8 @@
 #include <set>
 #include <string>
 
+#include "resources/IButton.h"
+
 namespace orb {
 
 // Root.
@@ -72,8 +74,10 @@ constexpr int kNoColorKeyValue = -1;  // 0xFFFFFFFF written with "%d"
 
 // The resource kinds of the first pass, in the order the importer tests tags
 // and with the block type prefix the exporter tests (its own order is that of
-// the table below as well, except that it tests tiles before sprites and fonts,
-// the order of kExportOrder).
+// the table as well, except that it tests tiles before sprites and fonts).
+// A kind's element, type texts and word are those of its block kind
+// (resources/Kinds.h); the panel, which holds the widgets, is the document's
+// own.
 enum class Kind { Image, Tile, Font, Sprite, Music, Sound, File, Panel };
 
 struct KindRow {
@@ -85,10 +89,6 @@ struct KindRow {
     const char* word;         // the word of the kind's warnings ("image", "tile", ...)
 };
 
-// Import order of tests: image, tile, font, sprite, music, sound, file, panel.
-extern const KindRow kKinds[8];
-// Export order of type tests: IMG, TILE, SPR, FONT, MUS, SND, FILE.
-extern const Kind kExportOrder[7];
 const KindRow& Row(Kind k);
 
 // The first row whose tag is a prefix of the element tag (by its own match
@@ -108,8 +108,6 @@ bool TagIs(const char* tag, const char* expected);  // prefix of strlen(expected
 constexpr const char* kPanelName = "default";
 constexpr int kPanelWidth = 800;
 constexpr int kPanelHeight = 600;
-constexpr const char* kWidgetBlockType = "BUT";
-constexpr const char* kStateImageBlockType = "TILB2";
 constexpr size_t kWidgetRecordSize = 24;
 
 // "button" for codes 1, 2 and 4 ... "unknown" for any code outside the table.
@@ -119,14 +117,11 @@ uint8_t WidgetTypeCode(const char* name);
 constexpr uint8_t kButton = 1;
 constexpr uint8_t kComplexButton = 4;
 
-struct StateRow {
-    const char* state;   // "normal", ...
-    const char* suffix;  // "_n", ...
-};
-extern const StateRow kStates[4];  // in export order: normal, hovered, pressed, deactivated
-// The block name suffix of a state text; "" for a text outside the table.
+// The state image of a state text, or null for a text outside the table
+// (IButton::kStateImages).
+const ButtonStateImage* StateImage(const char* state);
+// Its block name suffix; "" for a text outside the table.
 const char* StateSuffix(const char* state);
-constexpr const char* kHoveredState = "hovered";
 
 // Value encodings.
 bool IsPerPixel(const char* alphablending);  // its first nine characters are "per-pixel"
@@ -158,10 +153,6 @@ private:
 // The filtered form of one name component (no uniqueness).
 std::string SafeComponent(const std::string& name);
 
-
-// A name as the console shows it: control characters (which a hostile
-// package or document could use to drive the terminal) become "?".
-std::string Printable(const std::string& name);
 
 // The export's date attribute: the local time as "Www Mmm dd hh:mm:ss yyyy\n".
 std::string DateText();

@@ -19,8 +19,6 @@
 
 namespace {
 
-using files::WriteAll;
-
 // Copies src into the new file dst (which must not exist yet), keeping the
 // source's permission bits. False, with dst removed, on any failure.
 bool CopyNewFile(const std::string& src, const std::string& dst) {
@@ -36,18 +34,7 @@ bool CopyNewFile(const std::string& src, const std::string& dst) {
         ::close(in);
         return false;
     }
-    std::vector<char> buffer(1 << 20);
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
-            ok = false;
-            break;
-        }
-    }
+    bool ok = files::CopyToEnd(in, out);
     ::close(in);
     if (::close(out) != 0) ok = false;
     if (!ok) ::unlink(dst.c_str());

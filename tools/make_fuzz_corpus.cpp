@@ -8,8 +8,8 @@
 // Forms, as the targets read them:
 //   package    a 4.0 package file with its header block in plain form
 //   package3   a 3.0 package file
-//   payload    one byte naming the block type (IMG 0, TILE2 1, TILE 2,
-//              TILB2 3, SPR2 4, SPR 5, FONT2 6, FONT 7, BUT 8), then a payload
+//   payload    one byte naming the block type (its input code in the kind
+//              registry, resources/Kinds.h), then a payload
 //   media      an image or audio file
 //   document   an ORBv1 document naming the fixed payload files of the
 //              document target (p/rgba.png, p/rgb.bmp, ...)
@@ -46,6 +46,7 @@
 #include "resources/IButton.h"
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
+#include "resources/Kinds.h"
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
 
@@ -228,10 +229,11 @@ void SaveFont(int id, const char* name, int bpp) {
 void SaveButton(int id, const char* name, bool complex) {
     const std::string n(name);
     SDL_Surface* s = Pattern(3, 2, 24, false);
-    for (const char* suffix : {"_n", "_p", "_o", "_s"}) {
-        if (!complex && !std::strcmp(suffix, "_s")) continue;
-        SaveTile(id, (n + suffix).c_str(), "TILB2", s, false);
-    }
+    // The images every button needs, then the one only a complex button has.
+    for (bool complexOnly : {false, true})
+        for (const ButtonStateImage& image : IButton::kStateImages)
+            if (image.complexOnly == complexOnly && (complex || !complexOnly))
+                SaveTile(id, (n + image.suffix).c_str(), "TILB2", s, false);
     SDL_FreeSurface(s);
     ButtonRecord r;
     r.type = complex ? kButtonComplex : kButtonNormal;
@@ -373,8 +375,15 @@ void PutPackage(const std::string& name, const Bytes& file, bool v3 = true) {
     if (v3) Put("package3", name, AsVersion3(plain, false));
 }
 
-void PutPayload(const std::string& name, uint8_t kind, const Bytes& payload) {
-    Bytes b(1, kind);
+void PutPayload(const std::string& name, const char* type, const Bytes& payload) {
+    bool older = false;
+    const kinds::KindRow* row = kinds::Find(type, &older);
+    const int code = row ? (older ? row->olderInputCode : row->inputCode) : -1;
+    if (code < 0) {
+        std::fprintf(stderr, "make_fuzz_corpus: no payload input code for type '%s'\n", type);
+        std::exit(1);
+    }
+    Bytes b(1, static_cast<uint8_t>(code));
     b.insert(b.end(), payload.begin(), payload.end());
     Put("payload", name, b);
 }
@@ -397,7 +406,7 @@ void MakePackagesAndPayloads() {
             }
             g_pImage->Save(p.id, i.name, s);
             SDL_FreeSurface(s);
-            PutPayload(std::string("img_") + i.name, 0, LoadPayload(p.id, "IMG", i.name));
+            PutPayload(std::string("img_") + i.name, "IMG", LoadPayload(p.id, "IMG", i.name));
         }
         PutPackage("images.vlt", p.Finish());
     }
@@ -409,11 +418,11 @@ void MakePackagesAndPayloads() {
         SaveTile(p.id, "set", "TILE2", rgba, true);
         const Bytes t2 = LoadPayload(p.id, "TILE2", "pal");
         const Bytes set = LoadPayload(p.id, "TILE2", "set");
-        PutPayload("tile2_pal", 1, t2);
-        PutPayload("tile2_set", 1, set);
-        PutPayload("tilb2_set", 3, set);
-        PutPayload("tile_pal", 2, OldTile(t2));
-        PutPayload("tile_set", 2, OldTile(set));
+        PutPayload("tile2_pal", "TILE2", t2);
+        PutPayload("tile2_set", "TILE2", set);
+        PutPayload("tilb2_set", "TILB2", set);
+        PutPayload("tile_pal", "TILE", OldTile(t2));
+        PutPayload("tile_set", "TILE", OldTile(set));
         AddRaw(p.id, "old", "TILE", compressed, OldTile(set));
         AddRaw(p.id, "oldb", "TILB", compressed, OldTile(t2));
         SDL_FreeSurface(pal);
@@ -430,9 +439,9 @@ void MakePackagesAndPayloads() {
         SaveSprite(p.id, "pal", pal, 2, 1);
         SDL_FreeSurface(pal);
         const Bytes s2 = LoadPayload(p.id, "SPR2", "walk");
-        PutPayload("spr2_walk", 4, s2);
-        PutPayload("spr2_pal", 4, LoadPayload(p.id, "SPR2", "pal"));
-        PutPayload("spr_walk", 5, OldSprite(s2));
+        PutPayload("spr2_walk", "SPR2", s2);
+        PutPayload("spr2_pal", "SPR2", LoadPayload(p.id, "SPR2", "pal"));
+        PutPayload("spr_walk", "SPR", OldSprite(s2));
         AddRaw(p.id, "old", "SPR", compressed, OldSprite(s2));
         PutPackage("sprites.vlt", p.Finish());
     }
@@ -441,9 +450,9 @@ void MakePackagesAndPayloads() {
         SaveFont(p.id, "f32", 32);
         SaveFont(p.id, "f24", 24);
         const Bytes f2 = LoadPayload(p.id, "FONT2", "f24");
-        PutPayload("font2_24", 6, f2);
-        PutPayload("font2_32", 6, LoadPayload(p.id, "FONT2", "f32"));
-        PutPayload("font_24", 7, OldFont(f2));
+        PutPayload("font2_24", "FONT2", f2);
+        PutPayload("font2_32", "FONT2", LoadPayload(p.id, "FONT2", "f32"));
+        PutPayload("font_24", "FONT", OldFont(f2));
         AddRaw(p.id, "old", "FONT", compressed, OldFont(f2));
         PutPackage("fonts.vlt", p.Finish());
     }
@@ -451,8 +460,8 @@ void MakePackagesAndPayloads() {
         Package p("but");
         SaveButton(p.id, "play", false);
         SaveButton(p.id, "menu", true);
-        PutPayload("but_play", 8, LoadPayload(p.id, "BUT", "play"));
-        PutPayload("but_menu", 8, LoadPayload(p.id, "BUT", "menu"));
+        PutPayload("but_play", "BUT", LoadPayload(p.id, "BUT", "play"));
+        PutPayload("but_menu", "BUT", LoadPayload(p.id, "BUT", "menu"));
         PutPackage("widgets.vlt", p.Finish());
     }
     {   // sounds and music of every format
@@ -503,14 +512,14 @@ void MakePackagesAndPayloads() {
     const struct {
         const char* folder;
         const char* suffix;
-        uint8_t kind;
-    } kept[] = {{"tiles", ".tile2", 1}, {"tiles", ".tile", 2}, {"sprites", ".spr2", 4},
-                {"sprites", ".spr", 5},  {"fonts", ".bin", 6}};
+        const char* type;
+    } kept[] = {{"tiles", ".tile2", "TILE2"}, {"tiles", ".tile", "TILE"}, {"sprites", ".spr2", "SPR2"},
+                {"sprites", ".spr", "SPR"},    {"fonts", ".bin", "FONT2"}};
     for (const auto& k : kept) {
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(g_src / "tests/data" / k.folder, ec))
             if (e.path().extension() == k.suffix)
-                PutPayload(std::string(k.folder) + "_" + e.path().stem().string(), k.kind, ReadAll(e.path()));
+                PutPayload(std::string(k.folder) + "_" + e.path().stem().string(), k.type, ReadAll(e.path()));
     }
 }
 
@@ -975,8 +984,8 @@ std::string FontElement(const std::string& src, bool perPixel) {
 // A button with its four state images, all from the one payload (5 blocks).
 std::string WidgetElement(const std::string& src, bool perPixel) {
     std::string images;
-    for (const char* state : {"normal", "hovered", "pressed", "deactivated"})
-        images += std::string("            <image state=\"") + state + "\" source=\"" + src + "\" " +
+    for (const ButtonStateImage& image : IButton::kStateImages)
+        images += std::string("            <image state=\"") + image.state + "\" source=\"" + src + "\" " +
                   Blending(perPixel, false) + " />\n";
     return "    <panel name=\"default\" xposition=\"0\" yposition=\"0\" width=\"800\" height=\"600\" alphamod=\"0\">\n"
            "        <widget name=\"play\" type=\"button\" id=\"1\" xposition=\"350\" yposition=\"260\" key=\"13\" "

@@ -288,18 +288,37 @@ bool IButton::DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out)
     return true;
 }
 
+const ButtonStateImage IButton::kStateImages[4] = {
+    {"normal", "_n", false}, {"hovered", "_s", true}, {"pressed", "_p", false}, {"deactivated", "_o", false}};
+
+ButtonRecordFault IButton::CheckValues(const ButtonRecord& r) {
+    if (!ValidType(r.type)) return kRecordBadType;
+    if (r.key > kMaxKey) return kRecordBadKey;
+    if ((r.type == kButtonSlider || r.type == kButtonProgressBar) &&
+        (r.range < 0 || r.range > 255 || r.value < 0 || r.value > r.range))
+        return kRecordBadRange;
+    return kRecordSound;
+}
+
 int IButton::Save(int id, const char* name, const ButtonRecord* r) {
-    if (!name || id < 1 || !r || !ValidType(r->type)) return 0;
+    if (!name || id < 1 || !r || CheckValues(*r) == kRecordBadType) return 0;
     if (std::strlen(name) > kMaxNameLength) return 0;
     if (!g_pStuffVLT) return 0;
     const std::string base(name);
-    if (!HasBlock(id, base + "_p", "TILB2")) return kMissingPressed;
-    if (!HasBlock(id, base + "_n", "TILB2")) return kMissingNormal;
-    if (!HasBlock(id, base + "_o", "TILB2")) return kMissingOff;
-    if (r->type == kButtonComplex && !HasBlock(id, base + "_s", "TILB2")) return kMissingSelected;
-    if (r->key > kMaxKey) return kBadKey;
-    if (r->type == kButtonSlider || r->type == kButtonProgressBar) {
-        if (r->range < 0 || r->range > 255 || r->value < 0 || r->value > r->range) return kBadRange;
+    // The state images are looked for in this order, each missing one with
+    // its own result.
+    static const struct {
+        size_t image;
+        int missing;
+    } kLookups[] = {{2, kMissingPressed}, {0, kMissingNormal}, {3, kMissingOff}, {1, kMissingSelected}};
+    for (const auto& look : kLookups) {
+        const ButtonStateImage& image = kStateImages[look.image];
+        if (NeedsStateImage(image, r->type) && !HasBlock(id, base + image.suffix, "TILB2")) return look.missing;
+    }
+    switch (CheckValues(*r)) {
+        case kRecordBadKey: return kBadKey;
+        case kRecordBadRange: return kBadRange;
+        default: break;
     }
     uint8_t payload[kBlockSize];
     EncodePayload(*r, payload);

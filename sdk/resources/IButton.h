@@ -73,6 +73,18 @@ struct ButtonRecord {
     uint32_t reserved4 = 0;
 };
 
+// The state images of a widget: "TILB2" blocks named after it with a
+// suffix, in the order an interchange document lists them.
+struct ButtonStateImage {
+    const char* state;   // the state it shows
+    const char* suffix;  // the block name suffix
+    bool complexOnly;    // needed by a complex button only
+};
+
+// What is wrong with the values of a record (DecodePayload does not judge
+// them; Save refuses them).
+enum ButtonRecordFault { kRecordSound, kRecordBadType, kRecordBadKey, kRecordBadRange };
+
 class IButton {
 public:
     static constexpr int kLayers = 8;
@@ -117,6 +129,16 @@ public:
     // size is exactly 24. Field values are not judged.
     static void EncodePayload(const ButtonRecord& r, uint8_t out[kBlockSize]);
     static bool DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out);
+    // The first fault of a record's values, in the order: type code, key,
+    // range and value (sliders and progress bars only).
+    static ButtonRecordFault CheckValues(const ButtonRecord& r);
+
+    // normal "_n", hovered "_s" (complex buttons only), pressed "_p",
+    // deactivated "_o".
+    static const ButtonStateImage kStateImages[4];
+    static bool NeedsStateImage(const ButtonStateImage& image, int type) {
+        return !image.complexOnly || type == kButtonComplex;
+    }
 
 private:
     struct State;

@@ -1,8 +1,11 @@
 // Each block payload decoder on its own, without a package, so that the
 // fuzzer need not get past the checksum and the compression first. The first
-// input byte picks the block type (modulo 9: IMG, TILE2, TILE, TILB2, SPR2,
-// SPR, FONT2, FONT, BUT); the rest is the payload.
+// input byte picks the block type by its input code in the kind registry
+// (modulo their count: IMG, TILE2, TILE, TILB2, SPR2, SPR, FONT2, FONT, BUT);
+// the rest is the payload, judged by the type's verifier and decoded further
+// where the class has more to decode.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <SDL.h>
@@ -10,50 +13,26 @@
 #include "FuzzSupport.h"
 #include "resources/Font.h"
 #include "resources/IButton.h"
-#include "resources/IImage.h"
-#include "resources/PixelFormatRecord.h"
+#include "resources/Kinds.h"
 #include "resources/Sprite.h"
 #include "resources/Tile.h"
 
 namespace {
 
-enum Kind { kImg, kTile2, kTile, kTilb2, kSpr2, kSpr, kFont2, kFont, kBut, kKinds };
-
-void FreeSurface(SDL_Surface* s) {
-    if (s) SDL_FreeSurface(s);
-}
-
-void Image(const uint8_t* data, size_t size) {
-    PixelFormatRecord rec;
-    FreeSurface(IImage::DecodePayload(data, size, &rec));
-}
-
+// The records of a tile payload, upgraded first when it has the older
+// layout.
 void Tile(const uint8_t* data, size_t size, bool version1) {
-    if (version1) {
-        std::vector<uint8_t> up;
-        if (CTile::UpgradePayload(data, size, up)) {
-            TilePayload p;
-            CTile::DecodePayload(up.data(), up.size(), p);
-        }
-    } else {
-        TilePayload p;
-        CTile::DecodePayload(data, size, p);
-    }
-    FreeSurface(CTile::DecodeSurface(data, size, version1));
+    TilePayload p;
+    std::vector<uint8_t> up;
+    if (!version1) CTile::DecodePayload(data, size, p);
+    else if (CTile::UpgradePayload(data, size, up)) CTile::DecodePayload(up.data(), up.size(), p);
 }
 
 void Sprite(const uint8_t* data, size_t size, bool version1) {
-    if (version1) {
-        std::vector<uint8_t> up;
-        if (CSprite::UpgradePayload(data, size, up)) {
-            SpritePayload p;
-            CSprite::DecodePayload(up.data(), up.size(), p);
-        }
-    } else {
-        SpritePayload p;
-        CSprite::DecodePayload(data, size, p);
-    }
-    FreeSurface(CSprite::DecodeSurface(data, size, version1));
+    SpritePayload p;
+    std::vector<uint8_t> up;
+    if (!version1) CSprite::DecodePayload(data, size, p);
+    else if (CSprite::UpgradePayload(data, size, up)) CSprite::DecodePayload(up.data(), up.size(), p);
 }
 
 // A decoded font is also measured and drawn: its glyph tables come from the
@@ -77,23 +56,18 @@ void Font(const uint8_t* data, size_t size, bool legacy) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::StartSdkOnce();
     if (size < 1) return 0;
-    const int kind = data[0] % kKinds;
+    bool older = false;
+    const kinds::KindRow* row = kinds::ByInputCode(data[0] % kinds::InputCodes(), &older);
     ++data;
     --size;
-    switch (kind) {
-    case kImg: Image(data, size); break;
-    case kTile2:
-    case kTilb2: Tile(data, size, false); break;
-    case kTile: Tile(data, size, true); break;
-    case kSpr2: Sprite(data, size, false); break;
-    case kSpr: Sprite(data, size, true); break;
-    case kFont2: Font(data, size, false); break;
-    case kFont: Font(data, size, true); break;
-    case kBut: {
-        ButtonRecord r;
-        IButton::DecodePayload(data, size, r);
-        break;
-    }
+    if (!row || !row->verify) return 0;
+    std::string why;
+    row->verify(data, size, older, why);
+    switch (row->kind) {
+    case kinds::Kind::Tile:
+    case kinds::Kind::StateImage: Tile(data, size, older); break;
+    case kinds::Kind::Sprite: Sprite(data, size, older); break;
+    case kinds::Kind::Font: Font(data, size, older); break;
     default: break;
     }
     return 0;

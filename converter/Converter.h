@@ -1,6 +1,19 @@
 // The converter's two entry points. Each returns non-zero for success and 0
 // for failure; output may be null, and each derives its own then.
+//
+// A run that returns success may still have left resources behind (an
+// element that could not be rebuilt, a block that could not be exported):
+// when outcome is given, it receives how many.
 #pragma once
 
-int ExportPackage(const char* input, const char* output);
-int ImportDocument(const char* input, const char* output);
+struct RunOutcome {
+    int failed = 0;  // resources asked for that were not stored or exported
+};
+
+int ExportPackage(const char* input, const char* output, RunOutcome* outcome = nullptr);
+int ImportDocument(const char* input, const char* output, RunOutcome* outcome = nullptr);
+
+// After a resource's warning: one line that says why, in plain words, so
+// that the user knows what to do ("\n - Info: <cause>\n"). cause is a full
+// sentence of its own with its final period.
+void PrintCause(const char* cause);

@@ -36,6 +36,8 @@ std::string LowerExtension(const std::string& path) {
 
 }  // namespace
 
+void PrintCause(const char* cause) { std::printf("\n - Info: %s\n", cause); }
+
 int RunDriver(int argc, char** argv) {
     // The package commands are recognised only by their option in the first
     // place; every other command line is the two-path form, unchanged.
@@ -56,11 +58,13 @@ int RunDriver(int argc, char** argv) {
 
     Trovalis.Init(0);  // the work is attempted whatever Init returns
     int code = kExitOk;
+    RunOutcome outcome;
     if (ext == ".vlt") {
         std::printf(" - Processing blocks...\n");
         std::fflush(stdout);
-        if (ExportPackage(input, output)) {
+        if (ExportPackage(input, output, &outcome)) {
             std::printf("\n - VLT exported successfully to a XML + gfx resources.\n");
+            if (outcome.failed > 0) code = kExitIncomplete;
         } else {
             std::printf("\n - Error! the VLT was not exported.\n");
             code = kExitFailed;
@@ -68,8 +72,9 @@ int RunDriver(int argc, char** argv) {
     } else if (ext == ".xml") {
         std::printf(" - Processing blocks...\n");
         std::fflush(stdout);
-        if (ImportDocument(input, output)) {
+        if (ImportDocument(input, output, &outcome)) {
             std::printf("\n - XML imported successfully into a new VLT.\n");
+            if (outcome.failed > 0) code = kExitIncomplete;
         } else {
             std::printf("\n - Error! the XML was not imported.\n");
             code = kExitFailed;

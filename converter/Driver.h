@@ -5,9 +5,11 @@
 // is dropped, so that an input path may start with "--".
 #pragma once
 
-// Exit codes: 0 success (warnings included), 1 failed export or import or an
-// unsupported input, 2 no input path. The package commands (Commands.h) use
-// the same codes, 2 standing for a wrong command line.
-enum DriverExit { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+// Exit codes: 0 success (everything asked for was done), 1 failed export or
+// import or an unsupported input, 2 no input path, 3 the run completed but one
+// or more resources were not stored, exported or updated. The package
+// commands (Commands.h) use the same codes, 2 standing for a wrong command
+// line.
+enum DriverExit { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitIncomplete = 3 };
 
 int RunDriver(int argc, char** argv);

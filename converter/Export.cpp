@@ -30,7 +30,8 @@
 using BlockKind = kinds::Kind;
 using kinds::TypeOf;
 
-int ExportPackage(const char* input, const char* output) {
+int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
+    if (outcome) *outcome = RunOutcome();
     if (!input || !g_pStuffVLT) {
         std::printf(" - Error: could not open the given VLT.\n");
         return 0;

@@ -55,7 +55,8 @@ void ImportRootChild(ImportSession& s) {
 
 }  // namespace
 
-int ImportDocument(const char* input, const char* output) {
+int ImportDocument(const char* input, const char* output, RunOutcome* outcome) {
+    if (outcome) *outcome = RunOutcome();
     ImportSession s;
     s.doc = input ? Trovalis.XMLOpen(input) : 0;
     if (!s.doc) {

@@ -620,17 +620,15 @@ bool CFont::Load(int id, const char* name) {
         return false;
     }
 
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     std::vector<uint8_t> upgraded;
     const uint8_t* data = nullptr;
     size_t size = 0;
-    if (g_pStuffVLT->LoadBlock(id, "FONT2", name, &block.info) > 0 && block.info.data) {
+    if (block.Load(id, "FONT2", name) > 0 && block.info.data) {
         data = block.info.data;
         size = block.info.size;
     } else {
-        block.Release();
-        block.info = BlockInfo{};
-        if (g_pStuffVLT->LoadBlock(id, "FONT", name, &block.info) < 1 || !block.info.data) {
+        if (block.Load(id, "FONT", name) < 1 || !block.info.data) {
             LOG_PRINT(0, " . [CFont::Load('%s','%s')] Error: font not found\n", file, name);
             return false;
         }

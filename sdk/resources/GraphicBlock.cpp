@@ -171,21 +171,6 @@ bool ReconvertForOpenGL(SDL_Surface*& s) {
     return true;
 }
 
-bool LoadedBlock::Load(int id, const char* type, const char* name) {
-    Release();
-    info = BlockInfo{};
-    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, type, name, &info) <= 0 || !info.data) {
-        Release();
-        return false;
-    }
-    return true;
-}
-
-void LoadedBlock::Release() {
-    if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
-    info.data = nullptr;
-}
-
 PixelWriter::PixelWriter(SDL_Surface* s) : s_(s) {
     if (!s_ || !s_->format) return;
     pitch_ = SoftwarePitch(static_cast<uint32_t>(s_->w), s_->format->BitsPerPixel);

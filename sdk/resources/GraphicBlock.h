@@ -1,6 +1,6 @@
 // Pieces shared by the resource classes that keep their data in package
-// blocks: the texts of their messages, a loaded block released on every
-// path, and, for the graphic kinds (images, tiles, sprites, fonts), the
+// blocks: the texts of their messages (and, through BlockPayload.h, the
+// owner of a loaded block), and, for the graphic kinds (images, tiles, sprites, fonts), the
 // checks and conversions of a block's pixel area.
 #pragma once
 #include <cstddef>
@@ -10,7 +10,7 @@
 
 #include <SDL.h>
 
-#include "package/IStuffVLT.h"
+#include "package/BlockPayload.h"
 #include "resources/PixelFormatRecord.h"
 
 namespace graphicblock {
@@ -65,18 +65,6 @@ bool ReconvertForHardwareScreen(SDL_Surface*& s);
 // SetColorKey's re-conversion: with a screen in OpenGL mode the surface is
 // converted anew and offered to the upload. True when that happened.
 bool ReconvertForOpenGL(SDL_Surface*& s);
-
-// A block loaded through the package manager, released when it goes.
-struct LoadedBlock {
-    BlockInfo info{};
-    LoadedBlock() = default;
-    LoadedBlock(const LoadedBlock&) = delete;
-    LoadedBlock& operator=(const LoadedBlock&) = delete;
-    ~LoadedBlock() { Release(); }
-    // LoadBlock with a zeroed info; true when a payload came back.
-    bool Load(int id, const char* type, const char* name);
-    void Release();
-};
 
 // Reads a surface's pixels for a block: locked for its lifetime, written as
 // rows of the software pitch (plus the palette for 8 bits).

@@ -419,8 +419,8 @@ SDL_Surface* IImage::DecodePayload(const uint8_t* data, size_t size, PixelFormat
 
 SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
     if (id < 1) return nullptr;
-    graphicblock::LoadedBlock block;
-    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "IMG", name, &block.info) == 0 || !block.info.data) {
+    BlockPayload block;
+    if (block.Load(id, "IMG", name) == 0 || !block.info.data) {
         LOG_PRINT(0, " . [IImage->Load('%s','%s',0x%x)] Error: image not found.\n", PackageName(id), Text(name),
                   PointerText(info));
         return nullptr;

@@ -105,7 +105,7 @@ void SetFormat(AudioInfo* r, const char* text) {
 // The bytes behind an information query: the block payload, or the whole
 // file read into memory, with a stream over them.
 struct InfoSource {
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     std::vector<uint8_t> fileBytes;
     const uint8_t* data = nullptr;
     uint32_t size = 0;
@@ -304,9 +304,8 @@ int ISoundFX::MusicImport(int id, const char* name, const char* file) { return I
 
 bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* output) {
     if (id < 1) return false;
-    graphicblock::LoadedBlock block;
-    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, isMusic ? "MUS" : "SND", name, &block.info) == 0 ||
-        !block.info.data) {
+    BlockPayload block;
+    if (block.Load(id, isMusic ? "MUS" : "SND", name) == 0 || !block.info.data) {
         // An empty block loads with result 0 as well; it holds no audio file.
         LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: sound block not found.\n", PackageName(id),
                   Text(name), isMusic, Text(output));
@@ -360,7 +359,7 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
     InfoSource src;
     if (id != 0) {
         if (id < 1) return false;
-        if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "SND", name, &src.block.info) == 0 || !src.block.info.data) {
+        if (src.block.Load(id, "SND", name) == 0 || !src.block.info.data) {
             LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound not found.\n", PackageName(id),
                       Text(name), PointerText(r));
             return false;
@@ -416,7 +415,7 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
     if (!r) return false;
     InfoSource src;
     if (id != 0) {
-        if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "MUS", name, &src.block.info) == 0 || !src.block.info.data) {
+        if (src.block.Load(id, "MUS", name) == 0 || !src.block.info.data) {
             LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music not found.\n", PackageName(id),
                       Text(name), PointerText(r));
             return false;
@@ -446,9 +445,8 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
 
 bool ISoundFX::Identify(int id, const char* name, uint8_t music, AudioInfo* r) {
     if (!r || id < 1) return false;
-    graphicblock::LoadedBlock block;
-    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, music ? "MUS" : "SND", name, &block.info) == 0 ||
-        !block.info.data) {
+    BlockPayload block;
+    if (block.Load(id, music ? "MUS" : "SND", name) == 0 || !block.info.data) {
         LOG_PRINT(0, " . [ISoundFX->Identify('%s','%s',%d,0x%x)] Error: %s block not found.\n", PackageName(id),
                   Text(name), music, PointerText(r), music ? "music" : "sound");
         return false;

@@ -468,14 +468,14 @@ int CSprite::Load(int id, const char* name, const char* type) {
         return 0;
     }
 
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     std::vector<uint8_t> upgraded;
     const uint8_t* data = nullptr;
     size_t size = 0;
-    if (block.Load(id, "SPR2", name)) {
+    if (block.Load(id, "SPR2", name) > 0 && block.info.data) {
         data = block.info.data;
         size = block.info.size;
-    } else if (block.Load(id, "SPR", name)) {
+    } else if (block.Load(id, "SPR", name) > 0 && block.info.data) {
         // The upgraded payload is checked before it goes into the package,
         // so a damaged old block is never stored as a new one.
         SpritePayload check;

@@ -237,14 +237,14 @@ bool CTile::Load(int id, const char* name, const char* type) {
     }
     const std::string type1 = type2.substr(0, type2.size() - 1);
 
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     std::vector<uint8_t> upgraded;
     const uint8_t* data = nullptr;
     size_t size = 0;
-    if (block.Load(id, type2.c_str(), name)) {
+    if (block.Load(id, type2.c_str(), name) > 0 && block.info.data) {
         data = block.info.data;
         size = block.info.size;
-    } else if (block.Load(id, type1.c_str(), name)) {
+    } else if (block.Load(id, type1.c_str(), name) > 0 && block.info.data) {
         // Upgrade from 1.0: check the result before it goes into the package,
         // so a damaged old block is never copied as a new one.
         TilePayload check;

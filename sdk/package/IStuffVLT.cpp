@@ -272,7 +272,7 @@ int IStuffVLT::Create(const char* path) {
     std::memcpy(bytes, kHead4, kHeadSize);
     BuildHeader(bytes + kHeadSize, nullptr, nullptr);
     impl_->internalCipher.Encipher(bytes + kHeadSize, kHeaderSize);
-    const bool written = WriteAll(fd, bytes, sizeof bytes);
+    const bool written = files::WriteAll(fd, bytes, sizeof bytes);
     const int err = errno;
     if (close(fd) != 0 || !written) {
         LOG_PRINT(0, " . [IStuffVLT->Create('%s')] Error: %s\n", path, strerror(written ? errno : err));
@@ -298,7 +298,7 @@ int IStuffVLT::Open(const char* path) {
         LOG_PRINT(2, " . [IStuffVLT->Open('%s')] Warning: file opened in read only mode.\n", path);
     }
     std::memset(m.head, 0, sizeof m.head);
-    if (ReadAt(fd, m.head, kHeadSize, 0) != static_cast<long long>(kHeadSize) || std::memcmp(m.head, "VLTv", 4) != 0) {
+    if (files::ReadUpToAt(fd, m.head, kHeadSize, 0) != static_cast<long long>(kHeadSize) || std::memcmp(m.head, "VLTv", 4) != 0) {
         close(fd);
         LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: it is not a valid VLT.\n", path);
         return -1;
@@ -327,7 +327,7 @@ int IStuffVLT::Open(const char* path) {
         return -1;
     }
     struct stat st;
-    if (ReadAt(fd, m.header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize) || fstat(fd, &st) != 0) {
+    if (files::ReadUpToAt(fd, m.header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize) || fstat(fd, &st) != 0) {
         LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: the given VLT is corrupted.\n", path);
         close(fd);
         return -1;
@@ -376,7 +376,7 @@ int IStuffVLT::ProbeHead(const char* path, PackageHead* head) {
     long long got = 0;
     const bool statOk = fstat(fd, &st) == 0;
     const bool regular = statOk && S_ISREG(st.st_mode);
-    if (regular) got = ReadAt(fd, bytes, kHeadSize, 0);
+    if (regular) got = files::ReadUpToAt(fd, bytes, kHeadSize, 0);
     const int err = errno;
     close(fd);
     if (statOk && !regular) {
@@ -494,7 +494,7 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
     const long long got = !buffer ? -1
                           : padded <= FileWindow::kSize
                               ? m.index[k].window().Get(start, buffer, static_cast<size_t>(padded))
-                              : ReadAt(slot.handle, buffer, static_cast<size_t>(padded), start);
+                              : files::ReadUpToAt(slot.handle, buffer, static_cast<size_t>(padded), start);
     if (got != static_cast<long long>(padded)) {
         std::free(buffer);
         LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: datablock was not loaded successfully.\n", file,
@@ -605,7 +605,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
         c->Encipher(entry.data() + kMarkerSize, kDescriptorSize);
         c->Encipher(entry.data() + kEntryHeadSize, static_cast<size_t>(padded));
     }
-    if (!WriteAllAt(slot.handle, entry.data(), entry.size(), end)) {
+    if (!files::WriteAllAt(slot.handle, entry.data(), entry.size(), end)) {
         const int err = errno;
         // Cut a partly written entry away again: the file stays as it was.
         const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
@@ -653,13 +653,13 @@ int IStuffVLT::Delete(int id, BlockInfo* info) {
     std::memcpy(onDisk, desc, kDescriptorSize);
     if (const PackageCipher* c = m.CipherOf(k)) c->Encipher(onDisk, kDescriptorSize);
     const uint64_t at = m.cursorOffset - kDescriptorSize;
-    if (!WriteAllAt(slot.handle, onDisk, kDescriptorSize, at)) {
+    if (!files::WriteAllAt(slot.handle, onDisk, kDescriptorSize, at)) {
         const int err = errno;
         // Put the old descriptor back over whatever part was written.
         uint8_t old[kDescriptorSize];
         std::memcpy(old, e.desc, kDescriptorSize);
         if (const PackageCipher* c = m.CipherOf(k)) c->Encipher(old, kDescriptorSize);
-        WriteAllAt(slot.handle, old, kDescriptorSize, at);
+        files::WriteAllAt(slot.handle, old, kDescriptorSize, at);
         m.index[k].Invalidate();
         LOG_PRINT(0, " . [IStuffVLT->Delete(%d)] Error: the descriptor could not be written: %s\n", id, strerror(err));
         return 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/Endian.h"
+#include "core/FileAccess.h"
 #include "core/Log.h"
 #include "package/PackageCipher.h"
 #include "package/PackageFormat.h"
@@ -99,7 +100,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     if (old.fd < 0) return -1;
     // A 3.0 header shorter than 256 bytes reads as zeros: empty texts.
     uint8_t v3Header[kV3HeaderSize] = {};
-    if (ReadSome(old.fd, v3Header, kV3HeaderSize) < 0) return -1;
+    if (files::ReadUpTo(old.fd, v3Header, kV3HeaderSize) < 0) return -1;
     struct stat st;
     if (fstat(old.fd, &st) != 0) return -1;
     const uint64_t oldLength = static_cast<uint64_t>(st.st_size);
@@ -128,7 +129,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     uint8_t header[kHeaderSize];
     BuildHeader(header, creator, created);
     internal.Encipher(header, kHeaderSize);
-    if (!WriteAll(temp.fd, kHead4, kHeadSize) || !WriteAll(temp.fd, header, kHeaderSize)) {
+    if (!files::WriteAll(temp.fd, kHead4, kHeadSize) || !files::WriteAll(temp.fd, header, kHeaderSize)) {
         LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new header block is corrupted.\n", path);
         return -1;
     }
@@ -141,7 +142,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     std::vector<uint8_t> entry;
     for (;;) {
         uint8_t marker[kV3MarkerSize];
-        const long long m = ReadSome(old.fd, marker, kV3MarkerSize);
+        const long long m = files::ReadUpTo(old.fd, marker, kV3MarkerSize);
         if (m == 0) break;  // the old file is complete
         if (m < static_cast<long long>(kV3MarkerSize)) return -1;
         if (std::memcmp(marker, kV3MarkerDots, kV3MarkerSize) != 0 &&
@@ -151,7 +152,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
         }
         offset += kV3MarkerSize;
         uint8_t fields[kV3FieldsSize];
-        if (ReadSome(old.fd, fields, kV3FieldsSize) != static_cast<long long>(kV3FieldsSize)) {
+        if (files::ReadUpTo(old.fd, fields, kV3FieldsSize) != static_cast<long long>(kV3FieldsSize)) {
             LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: data block is corrupted.\n", path);
             return -1;
         }
@@ -176,7 +177,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
         desc[kModeOffset] = mode;
         StoreLE32(desc + kSizeOffset, size);
         StoreLE32(desc + kPackedOffset, packed);
-        if (ReadSome(old.fd, entry.data() + kEntryHeadSize, packed) != static_cast<long long>(packed)) {
+        if (files::ReadUpTo(old.fd, entry.data() + kEntryHeadSize, packed) != static_cast<long long>(packed)) {
             LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: data block is corrupted.\n", path);
             return -1;
         }
@@ -184,15 +185,15 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
         if (std::memcmp(type, kV3Deleted, kV3TypeSize) == 0) continue;  // deleted blocks are dropped
 
         // A failed write stops the upgrade: the 3.0 file stays as it is.
-        if (!WriteAll(temp.fd, entry.data(), kMarkerSize)) {
+        if (!files::WriteAll(temp.fd, entry.data(), kMarkerSize)) {
             LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new ID block is corrupted.\n", path);
             return -1;
         }
-        if (!WriteAll(temp.fd, desc, kDescriptorSize)) {
+        if (!files::WriteAll(temp.fd, desc, kDescriptorSize)) {
             LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new header block is corrupted.\n", path);
             return -1;
         }
-        if (!WriteAll(temp.fd, entry.data() + kEntryHeadSize, padded)) {
+        if (!files::WriteAll(temp.fd, entry.data() + kEntryHeadSize, padded)) {
             LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new data block is corrupted.\n", path);
             return -1;
         }
@@ -233,7 +234,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     Fd done;
     done.fd = open(path, O_RDWR | O_CLOEXEC);
     if (done.fd < 0) return -1;
-    if (ReadSome(done.fd, head, kHeadSize) != static_cast<long long>(kHeadSize)) return -1;
+    if (files::ReadUpTo(done.fd, head, kHeadSize) != static_cast<long long>(kHeadSize)) return -1;
     return done.release();
 }
 

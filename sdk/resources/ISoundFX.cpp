@@ -66,25 +66,7 @@ bool ReadFileBytes(const char* file, std::vector<uint8_t>& out, bool& opened) {
     struct stat st {};
     if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > kMaxAudioFile) return false;
     out.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::read(f.fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
+    return files::ReadUpTo(f.fd, out.data(), out.size()) == static_cast<long long>(out.size());
 }
 
 // A block name made safe as a file name in the current directory: path
@@ -342,7 +324,7 @@ bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* out
                   PackageName(id), Text(name), isMusic, Text(output), path.c_str());
         return false;
     }
-    bool ok = WriteAll(f.fd, block.info.data, block.info.size);
+    bool ok = files::WriteAll(f.fd, block.info.data, block.info.size);
     const int closed = ::close(f.fd);
     f.fd = -1;
     ok = ok && closed == 0;

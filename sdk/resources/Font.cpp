@@ -571,9 +571,7 @@ bool CFont::DecodePayload(const uint8_t* data, size_t size, bool legacy, FontPay
     // The pixel area must be exactly what the header calls for: a block whose
     // size disagrees with its header is damaged, whichever way it errs.
     const uint64_t area = uint64_t(size) - kHeaderSize - tail;
-    if (!PixelAreaFits(width, height, rec, area) ||
-        uint64_t(SoftwarePitch(width, rec.bitsPerPixel)) * height != area)
-        return fail("the pixel area does not match the header");
+    if (CheckPixelData(width, height, rec, area, false)) return fail("the pixel area does not match the header");
     out.surface.reset(CreateSurfaceFromRecord(width, height, rec, data + kHeaderSize, area));
     if (!out.surface) return fail("no surface could be made for the stored bitmap");
     out.kerning = legacy ? 0 : static_cast<int32_t>(LoadLE32(data + size - kTailSize));

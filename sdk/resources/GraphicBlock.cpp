@@ -11,17 +11,7 @@
 namespace graphicblock {
 
 namespace {
-constexpr uint32_t kPaletteEntries = 256;
-constexpr size_t kPaletteBytes = kPaletteEntries * 4;
-
-// A mask SDL can turn into shift and loss: contiguous, at most 8 bits,
-// inside the depth.
-bool MaskUsable(uint32_t mask, uint8_t bits) {
-    if (mask == 0) return true;
-    if (bits < 32 && (mask >> bits) != 0) return false;
-    const uint32_t run = mask >> __builtin_ctz(mask);
-    return (run & (run + 1)) == 0 && __builtin_popcount(run) <= 8;
-}
+constexpr uint32_t kPaletteEntries = kStoredPaletteSize / 4;
 }  // namespace
 
 bool NameFits(const char* name) { return name && strnlen(name, kBlockNameSize) < kBlockNameSize; }
@@ -32,24 +22,6 @@ const char* PackageName(int id) {
 }
 
 unsigned PointerText(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
-
-bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t area) {
-    if (!PixelAreaFits(width, height, rec, area)) return false;
-    const uint8_t bits = rec.bitsPerPixel;
-    if (bits == 8 && rec.colorkey != kNoColorKey && rec.colorkey >= kPaletteEntries) return false;
-    // An 8-bit surface always has a palette that carries its colours, so
-    // its masks mean nothing: earlier versions stored grey PNGs with the RGB
-    // masks, and those blocks must stay readable.
-    const uint32_t masks[4] = {rec.Rmask, rec.Gmask, rec.Bmask, rec.Amask};
-    uint32_t seen = 0;
-    for (uint32_t m : masks) {
-        if (bits == 8) break;
-        if (!MaskUsable(m, bits) || (seen & m)) return false;
-        seen |= m;
-    }
-    const uint64_t need = uint64_t(SoftwarePitch(width, bits)) * height + (bits == 8 ? kPaletteBytes : 0);
-    return need == area;
-}
 
 bool KeyFitsSurface(const SDL_Surface* s, uint32_t key) {
     if (key == kNoColorKey || !s || !s->format || !s->format->palette) return true;
@@ -187,7 +159,7 @@ PixelWriter::~PixelWriter() {
 
 uint64_t PixelWriter::AreaSize() const {
     if (!ok_) return 0;
-    return uint64_t(pitch_) * s_->h + (s_->format->BitsPerPixel == 8 ? kPaletteBytes : 0);
+    return uint64_t(pitch_) * s_->h + (s_->format->BitsPerPixel == 8 ? kStoredPaletteSize : 0);
 }
 
 void PixelWriter::WriteArea(uint8_t* out) const {

@@ -27,12 +27,6 @@ const char* PackageName(int id);
 // A surface pointer for the "0x%x" of messages.
 unsigned PointerText(const void* p);
 
-// Whether a pixel area of `area` bytes is exactly what width, height and the
-// record call for (pitch x height, plus 1024 palette bytes for 8 bits), and
-// the record describes a depth and masks a surface can have. A paletted
-// record's colour key must be none or a palette index: SDL looks the key up
-// in the palette (SDL_GetRGB) without checking it.
-bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t area);
 // Whether key can be the colour key of s: none, any value for a surface
 // without palette, an entry of the palette otherwise.
 bool KeyFitsSurface(const SDL_Surface* s, uint32_t key);

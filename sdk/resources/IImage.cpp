@@ -39,7 +39,6 @@ using graphicblock::PointerText;
 using graphicblock::Text;
 
 constexpr size_t kImgHeaderSize = 8 + kPixelFormatRecordSize;  // 48
-constexpr size_t kPaletteBytes = 256 * 4;
 // SDL 1.2 keeps a surface's pitch in 16 bits: a wider row would wrap it and
 // leave a pixel buffer smaller than the rows written into it.
 constexpr uint32_t kMaxPitch = 0xFFFF;
@@ -390,17 +389,9 @@ SDL_Surface* IImage::DecodePayload(const uint8_t* data, size_t size, PixelFormat
     PixelFormatRecord rec;
     if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec))
         return refuse("header ends early");
+    if (const char* why = CheckPixelData(width, height, rec, in.remaining(), true)) return refuse(why);
     const bool paletted = rec.bitsPerPixel == 8;
-    const uint64_t area = in.remaining() >= (paletted ? kPaletteBytes : 0)
-                              ? in.remaining() - (paletted ? kPaletteBytes : 0)
-                              : 0;
-    if (paletted && in.remaining() < kPaletteBytes) return refuse("palette missing");
-    if (!PixelAreaFits(width, height, rec, area)) return refuse("size or depth out of range");
-    if (uint64_t(SoftwarePitch(width, rec.bitsPerPixel)) * height != area)
-        return refuse("pixel area does not match width, height and depth");
-    // SDL looks a paletted surface's key up in its palette unchecked.
-    if (paletted && rec.colorkey != kNoColorKey && rec.colorkey >= kPaletteBytes / 4)
-        return refuse("colour key is not a palette entry");
+    const uint64_t area = in.remaining() - (paletted ? kStoredPaletteSize : 0);
 
     SDL_Surface* s = CreateSurfaceFromRecord(width, height, rec, in.current(), area);
     if (!s) return nullptr;
@@ -523,7 +514,7 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
         return 0;
     }
     const size_t area = size_t(pitch) * c->h;
-    std::vector<uint8_t> payload(kImgHeaderSize + area + (bpp == 8 ? kPaletteBytes : 0), 0);
+    std::vector<uint8_t> payload(kImgHeaderSize + area + (bpp == 8 ? kStoredPaletteSize : 0), 0);
     StoreLE32(payload.data(), static_cast<uint32_t>(c->w));
     StoreLE32(payload.data() + 4, static_cast<uint32_t>(c->h));
     StorePixelFormatRecord(payload.data() + 8, c->format);

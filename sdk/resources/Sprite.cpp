@@ -208,7 +208,7 @@ bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out
     if (!ReadPixelFormatRecord(in, out.format)) return false;
     const uint64_t height = uint64_t(fh) * n;
     if (height > 0xFFFFFFFFu) return false;
-    if (!graphicblock::PixelAreaMatches(sw, static_cast<uint32_t>(height), out.format, in.remaining())) return false;
+    if (CheckPixelData(sw, static_cast<uint32_t>(height), out.format, in.remaining(), true)) return false;
     out.frameWidth = fw;
     out.frameHeight = fh;
     out.x = static_cast<int32_t>(x);

@@ -63,7 +63,7 @@ bool CTile::DecodePayload(const uint8_t* data, size_t size, TilePayload& out) {
     // trailer; it must be exactly what width, height and depth call for, or
     // the trailer (yoffset) would be read from inside the pixels.
     const uint64_t area = size - kHeaderSize - kTrailerSize;
-    if (!graphicblock::PixelAreaMatches(out.width, out.height, out.format, area)) return false;
+    if (CheckPixelData(out.width, out.height, out.format, area, true)) return false;
     const uint64_t pixelBytes = uint64_t(SoftwarePitch(out.width, out.format.bitsPerPixel)) * out.height;
     out.pixels = data + kHeaderSize;
     out.pixelBytes = pixelBytes;

@@ -98,21 +98,14 @@ bool Addressable(const SDL_Surface* s) {
 // lies inside it.
 Uint32 ReadRaw(const SDL_Surface* s, int x, int y) {
     const SDL_PixelFormat* f = s->format;
-    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * f->BytesPerPixel;
-    switch (f->BytesPerPixel) {
-        case 1: return *p;
-        case 2: {
-            Uint16 v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case 3: return SDL_MapRGB(s->format, p[f->Rshift / 8], p[f->Gshift / 8], p[f->Bshift / 8]);
-        default: {
-            Uint32 v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-    }
+    if (f->BytesPerPixel != 3) return graphicblock::ReadPixel(s, x, y);
+    // CFontGetPixel's value of a 24-bit pixel: its colour bytes, found at the
+    // shifts, mapped into the format. For the byte-wide masks without alpha
+    // of every 24-bit surface made from a file this is the stored value
+    // (ReadPixel); it differs only for other masks, which a damaged block
+    // can carry.
+    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * 3;
+    return SDL_MapRGB(s->format, p[f->Rshift / 8], p[f->Gshift / 8], p[f->Bshift / 8]);
 }
 
 void WriteRaw(SDL_Surface* s, int x, int y, Uint32 value) {

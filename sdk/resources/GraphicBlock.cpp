@@ -23,6 +23,29 @@ const char* PackageName(int id) {
 
 unsigned PointerText(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
 
+uint32_t ReadPixel(const SDL_Surface* s, int x, int y) {
+    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
+    switch (s->format->BytesPerPixel) {
+        case 1: return p[0];
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        case 3:
+#if SDL_BYTEORDER == SDL_LIL_ENDIAN
+            return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+#else
+            return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[2]);
+#endif
+        default: {
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            return v;
+        }
+    }
+}
+
 bool KeyFitsSurface(const SDL_Surface* s, uint32_t key) {
     if (key == kNoColorKey || !s || !s->format || !s->format->palette) return true;
     const int n = s->format->palette->ncolors;

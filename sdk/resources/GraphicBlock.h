@@ -27,6 +27,10 @@ const char* PackageName(int id);
 // A surface pointer for the "0x%x" of messages.
 unsigned PointerText(const void* p);
 
+// The value of the pixel at (x, y) in s's own format, as SDL reads it (3
+// bytes in the host's byte order, as SDL stores them); s is locked by the
+// caller, (x, y) lies inside it and BytesPerPixel is 1 to 4.
+uint32_t ReadPixel(const SDL_Surface* s, int x, int y);
 // Whether key can be the colour key of s: none, any value for a surface
 // without palette, an entry of the palette otherwise.
 bool KeyFitsSurface(const SDL_Surface* s, uint32_t key);

@@ -36,31 +36,6 @@ struct SheetShare {
 
 enum : uint8_t { kRoleNone = 0, kRoleMaster = 1, kRoleClone = 2 };
 
-// The pixel value at (x, y) in the surface's own format; the surface is
-// locked by the caller and (x, y) lies inside it.
-uint32_t ReadPixel(const SDL_Surface* s, int x, int y) {
-    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
-    switch (s->format->BytesPerPixel) {
-        case 1: return p[0];
-        case 2: {
-            uint16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case 3:
-#if SDL_BYTEORDER == SDL_LIL_ENDIAN
-            return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
-#else
-            return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[2]);
-#endif
-        default: {
-            uint32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-    }
-}
-
 // A cell is empty when every pixel is either the cell's top-left pixel
 // value or fully transparent.
 bool CellEmpty(const SDL_Surface* s, int x0, int y0, int w, int h) {
@@ -69,10 +44,10 @@ bool CellEmpty(const SDL_Surface* s, int x0, int y0, int w, int h) {
     // and the sheet written back holds them as zero.
     const SDL_PixelFormat* f = s->format;
     const uint32_t used = f->BytesPerPixel == 1 ? 0xFFu : (f->Rmask | f->Gmask | f->Bmask | f->Amask);
-    const uint32_t corner = ReadPixel(s, x0, y0) & used;
+    const uint32_t corner = graphicblock::ReadPixel(s, x0, y0) & used;
     for (int y = y0; y < y0 + h; ++y) {
         for (int x = x0; x < x0 + w; ++x) {
-            const uint32_t v = ReadPixel(s, x, y);
+            const uint32_t v = graphicblock::ReadPixel(s, x, y);
             if ((v & used) == corner) continue;
             Uint8 r, g, b, a;
             SDL_GetRGBA(v, s->format, &r, &g, &b, &a);

@@ -24,7 +24,8 @@ const char* PackageName(int id) {
 unsigned PointerText(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
 
 uint32_t ReadPixel(const SDL_Surface* s, int x, int y) {
-    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
+    const uint8_t* p =
+        static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
     switch (s->format->BytesPerPixel) {
         case 1: return p[0];
         case 2: {

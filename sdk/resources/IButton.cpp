@@ -184,13 +184,14 @@ IButton::IButton() : s_(new State) {
     }
     SetLayer(0);
     for (ButtonRecord& b : s_->masters) Reset(b, 1);
-    LOG_PRINT(5, " . [IButton] Interfaz created.\n");
+    LogTag("IButton").Line(5, "Interfaz created.\n");
 }
 
 IButton::~IButton() {
     const int left = Info(-2);
+    const LogTag tag("IButton");
     if (left > 0) {
-        LOG_PRINT(2, " . [IButton] Warning! your application has left %d buttons without deleting.\n", left);
+        tag.Line(2, "Warning! your application has left %d buttons without deleting.\n", left);
         Info(-1);
     }
     for (uint8_t layer = 0; layer < kLayers; ++layer) {
@@ -201,7 +202,7 @@ IButton::~IButton() {
     SetLayer(0);
     FreeMaster(-1);
     s_.reset();
-    LOG_PRINT(5, " . [IButton] Interfaz deleted.\n");
+    tag.Line(5, "Interfaz deleted.\n");
 }
 
 const char* IButton::GetTypeName(int type) {
@@ -333,7 +334,7 @@ void IButton::Remove() {
         }
         ++removed;
     }
-    LOG_PRINT(5, " . [IButton->Remove()] Info: %d buttons of layer %d were deleted.\n", removed, layer);
+    LogTag("IButton->Remove()").Info(5, "%d buttons of layer %d were deleted.\n", removed, layer);
 }
 
 void IButton::FreeMaster(int number) {
@@ -353,8 +354,8 @@ void IButton::FreeMaster(int number) {
         DestroyImages(images);
         const int shown = number < 0 ? number : k;
         if (clones > 0) {
-            LOG_PRINT(0, " . [IButton->FreeMaster(%d)] Warning: this master button still has %d cloned buttons!\n",
-                      shown, static_cast<int>(clones));
+            LogTag("IButton->FreeMaster(%d)", shown)
+                .Line(0, "Warning: this master button still has %d cloned buttons!\n", static_cast<int>(clones));
             // The clones stay in their slots, but the images they shared are
             // gone: they must not point at them any more.
             for (auto& layer : s_->working)
@@ -362,7 +363,7 @@ void IButton::FreeMaster(int number) {
                     if (!b.free && b.cloned && b.master == uint32_t(kMasterBase + k))
                         b.normal = b.selected = b.pressed = b.off = nullptr;
         }
-        LOG_PRINT(5, " . [IButton->FreeMaster(%d)] Info: master button deleted.\n", shown);
+        LogTag("IButton->FreeMaster(%d)", shown).Info(5, "master button deleted.\n");
     }
 }
 

@@ -254,18 +254,14 @@ SDL_Surface* CSprite::DecodeSurface(const uint8_t* data, size_t size, bool versi
 // Creation
 
 int CSprite::Create(const char* file, const char* name, int frameWidth, int frameHeight) {
+    const LogTag tag("CSprite::Create('%s','%s')", Text(file), Text(name));
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0,
-                  " . [CSprite::Create('%s','%s')] Error: Trovalis was not initialized. Aborting the sprite creation.\n",
-                  Text(file), Text(name));
+        tag.Error("Trovalis was not initialized. Aborting the sprite creation.\n");
         return 0;
     }
     if (!file || !name) return 0;
     if (st_->created) {
-        LOG_PRINT(2,
-                  " . [CSprite::Create('%s','%s')] Warning: sprite already exists. It is not possible to create another "
-                  "one.\n",
-                  file, name);
+        tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
     // Read in its own format; Create brings the sheet to the display
@@ -277,8 +273,7 @@ int CSprite::Create(const char* file, const char* name, int frameWidth, int fram
     else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
     Trovalis.autoDisplayConversion = savedSwitch;
     if (!s) {
-        LOG_PRINT(0, " . [CSprite::Create('%s','%s')] Error: it was not possible to load the given image file.\n", file,
-                  name);
+        tag.Error("it was not possible to load the given image file.\n");
         return 0;
     }
     const int n = Create(s, name, frameWidth, frameHeight);
@@ -288,57 +283,49 @@ int CSprite::Create(const char* file, const char* name, int frameWidth, int fram
 
 int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     State& st = *st_;
+    const LogTag tag("CSprite::Create('%s',%d,%d)", Text(name), fw, fh);
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Trovalis was not initialized. Aborting the sprite load.\n",
-                  Text(name), fw, fh);
+        tag.Error("Trovalis was not initialized. Aborting the sprite load.\n");
         return 0;
     }
     if (st.created) {
-        LOG_PRINT(2,
-                  " . [CSprite::Create('%s',%d,%d)] Warning: sprite already exists. It is not possible to create another "
-                  "one.\n",
-                  Text(name), fw, fh);
+        tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
     if (!s || !name) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: sprite surface or name are null.\n", Text(name), fw, fh);
+        tag.Error("sprite surface or name are null.\n");
         return 0;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the sprite name is longer than 31 characters.\n", name, fw,
-                  fh);
+        tag.Error("the sprite name is longer than 31 characters.\n");
         return 0;
     }
     if (fw < 1 || fh < 1) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X and/or Y are less than 1 pixel.\n", name, fw, fh);
+        tag.Error("Offset X and/or Y are less than 1 pixel.\n");
         return 0;
     }
     if (s->w < 1 || s->h < 1) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the sprite surface is empty.\n", name, fw, fh);
+        tag.Error("the sprite surface is empty.\n");
         return 0;
     }
     if (s->w % fw != 0) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X does not split correctly the sprite surface.\n",
-                  name, fw, fh);
+        tag.Error("Offset X does not split correctly the sprite surface.\n");
         return 0;
     }
     if (s->h % fh != 0) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset Y does not split correctly the sprite surface.\n",
-                  name, fw, fh);
+        tag.Error("Offset Y does not split correctly the sprite surface.\n");
         return 0;
     }
     const int columns = s->w / fw;
     if (columns > 0xFFFF) {
         // The frame count of an animation is a 16-bit field.
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X gives more than 65535 frames per animation.\n",
-                  name, fw, fh);
+        tag.Error("Offset X gives more than 65535 frames per animation.\n");
         return 0;
     }
 
     // SDL_ConvertSurface looks a colour key up in the palette unchecked.
     if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the colour key is not an entry of the surface's palette.\n",
-                  name, fw, fh);
+        tag.Error("the colour key is not an entry of the surface's palette.\n");
         return 0;
     }
     SDL_Surface* sheet = graphicblock::CopySurface(s, s->flags);
@@ -399,10 +386,8 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     bool converted = false;
     share->sheet = g_pImage->PrepareForDisplay(share->sheet, perPixel, false, true, &converted);
     if (converted && perPixel)
-        LOG_PRINT(5,
-                  " . [CSprite->Create('%s',%d,%d)] Info: surface with alpha per pixel loaded, it could slow down your "
-                  "graphics system.\n",
-                  name, fw, fh);
+        LogTag("CSprite->Create('%s',%d,%d)", name, fw, fh)
+            .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
     if (converted && key != kNoColorKey) key = SDL_MapRGB(share->sheet->format, kr, kg, kb);
     // Start from a sheet without key; SetColorKey below applies the key.
     if (!perPixel || key == kNoColorKey) SetSurfaceKey(share->sheet, kNoColorKey);
@@ -423,23 +408,18 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
 int CSprite::Load(int id, const char* name, const char* type) {
     State& st = *st_;
     const char* pkg = PackageName(id);
+    const LogTag tag("CSprite::Load('%s','%s','%s')", pkg, Text(name), Text(type));
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0,
-                  " . [CSprite::Load('%s','%s','%s')] Error: Trovalis was not initialized. Aborting the sprite load.\n",
-                  pkg, Text(name), Text(type));
+        tag.Error("Trovalis was not initialized. Aborting the sprite load.\n");
         return 0;
     }
     if (id < 1 || !name || !type) return 0;
     if (st.created) {
-        LOG_PRINT(2,
-                  " . [CSprite::Load('%s','%s','%s')] Warning: sprite already exists. It is not possible to create another "
-                  "one.\n",
-                  pkg, name, type);
+        tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite name is longer than 31 characters.\n", pkg,
-                  name, type);
+        tag.Error("the sprite name is longer than 31 characters.\n");
         return 0;
     }
 
@@ -456,7 +436,7 @@ int CSprite::Load(int id, const char* name, const char* type) {
         SpritePayload check;
         if (!UpgradePayload(block.info.data, block.info.size, upgraded) ||
             !DecodePayload(upgraded.data(), upgraded.size(), check)) {
-            LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite block is damaged.\n", pkg, name, type);
+            tag.Error("the sprite block is damaged.\n");
             return 0;
         }
         BlockInfo add = block.info;  // keeps the old block's storage mode
@@ -467,25 +447,24 @@ int CSprite::Load(int id, const char* name, const char* type) {
         add.packedSize = 0;
         add.data = upgraded.data();
         if (g_pStuffVLT->AddData(id, &add) <= 0) {
-            LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: update to v2.0 was not possible.\n", pkg, name, type);
+            tag.Error("update to v2.0 was not possible.\n");
             return 0;
         }
         BlockInfo del{};
         std::memcpy(del.name, name, strnlen(name, sizeof del.name - 1));
         std::memcpy(del.type, "SPR", 3);
         g_pStuffVLT->Delete(id, &del);
-        LOG_PRINT(2, " . [CSprite::Load('%s','%s','%s')] Info: sprite successfully updated from v1.0 to v2.0.\n", pkg,
-                  name, type);
+        tag.Info(2, "sprite successfully updated from v1.0 to v2.0.\n");
         data = upgraded.data();
         size = upgraded.size();
     } else {
-        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: sprite not found\n", pkg, name, type);
+        tag.Error("sprite not found\n");
         return 0;
     }
 
     SpritePayload p;
     if (!DecodePayload(data, size, p)) {
-        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite block is damaged.\n", pkg, name, type);
+        tag.Error("the sprite block is damaged.\n");
         return 0;
     }
     SDL_Surface* sheet = graphicblock::BuildSurface(p.sheetWidth, p.sheetHeight, p.format, p.pixels, p.pixelBytes, p.palette);
@@ -536,10 +515,8 @@ int CSprite::Load(int id, const char* name, const char* type) {
     share->sheet = g_pImage->PrepareForDisplay(share->sheet, perPixel, false, true, &converted);
     sheet = share->sheet;
     if (converted && perPixel)
-        LOG_PRINT(5,
-                  " . [CSprite->Load('%s','%s')] Info: surface with alpha per pixel loaded, it could slow down your "
-                  "graphics system.\n",
-                  pkg, name);
+        LogTag("CSprite->Load('%s','%s')", pkg, name)
+            .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
     if (key == kNoColorKey || perPixel) {
         // A per-pixel sheet keeps the recorded key but is never keyed.
         sheet->format->colorkey = kNoColorKey;
@@ -563,8 +540,9 @@ int CSprite::Load(int id, const char* name, const char* type) {
 int CSprite::Save(int id, const char* type) {
     State& st = *st_;
     if (id < 1 || !st.created || !ValidateClone() || !type) return 0;
+    const LogTag tag("CSprite::Save(%d,'%s')", id, type);
     if (!TypeFits(type)) {
-        LOG_PRINT(0, " . [CSprite::Save(%d,'%s')] Error: the typeblock is not supported.\n", id, type);
+        tag.Error("the typeblock is not supported.\n");
         return 0;
     }
     const std::shared_ptr<SheetShare> share = st.Share();
@@ -578,7 +556,7 @@ int CSprite::Save(int id, const char* type) {
     {
         graphicblock::PixelWriter pixels(sheet);
         if (!pixels.ok()) {
-            LOG_PRINT(0, " . [CSprite::Save(%d,'%s')] Error: the sprite sheet cannot be stored.\n", id, type);
+            tag.Error("the sprite sheet cannot be stored.\n");
             return 0;
         }
         const uint64_t tableEnd = kHeaderSize + n * kAnimationSize + totalFrames * kFrameSize;
@@ -651,7 +629,7 @@ int CSprite::Clone(const CSprite& master) {
 bool CSprite::ValidateClone() {
     if (st_->role != kRoleClone) return true;
     if (st_->master.lock()) return true;
-    LOG_PRINT(0, " . [CSprite::ValidateClone()] Error: the clone sprite '%s' has lost its master sprite.\n", st_->name);
+    LogTag("CSprite::ValidateClone()").Error("the clone sprite '%s' has lost its master sprite.\n", st_->name);
     return false;
 }
 
@@ -681,29 +659,25 @@ void CSprite::SetAlpha(int a) {
     // The share is the master's too, so a clone hands a new sheet over.
     const bool crosses = (previous == 255) != (a == 255);
     if (crosses && graphicblock::ReconvertForHardwareScreen(share->sheet))
-        LOG_PRINT(2,
-                  " . [CSprite::SetAlpha(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
-                  a);
+        LogTag("CSprite::SetAlpha(%d)", a)
+            .Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     st.alpha = a;
 }
 
 void CSprite::SetColorKey(uint32_t k) {
     State& st = *st_;
     if (!st.created || !ValidateClone() || k == st.colorKey) return;
+    const LogTag tag("CSprite::SetColorKey(%d)", static_cast<int>(k));
     if (!st.perPixel) {
         const std::shared_ptr<SheetShare> share = st.Share();
         if (!graphicblock::KeyFitsSurface(share->sheet, k)) {
-            LOG_PRINT(2, " . [CSprite::SetColorKey(%d)] Warning: the colour key is not an entry of the sprite's palette.\n",
-                      static_cast<int>(k));
+            tag.Warning("the colour key is not an entry of the sprite's palette.\n");
             return;
         }
         SetSurfaceKey(share->gl, k);
         SetSurfaceKey(share->sheet, k);
         if (graphicblock::ReconvertForOpenGL(share->sheet))
-            LOG_PRINT(2,
-                      " . [CSprite::SetColorKey(%d)] Warning: on-the-fly surface conversion. It may affect to the "
-                      "performance.\n",
-                      static_cast<int>(k));
+            tag.Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     }
     st.colorKey = k;
 }
@@ -733,13 +707,13 @@ bool CSprite::SetAnimProperties(int anim, uint16_t type, uint16_t status, int16_
     State& st = *st_;
     if (!st.created) return false;
     if (anim < 1 || anim > static_cast<int>(st.anims.size())) {
-        LOG_PRINT(2, " . [CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)] Warning: animation not found.\n", anim, type,
-                  status, hotx, hoty, start, end);
+        LogTag("CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)", anim, type, status, hotx, hoty, start, end)
+            .Warning("animation not found.\n");
         return false;
     }
     if (type != kUnchanged && type != 2 && type != 4 && type != 8) {
-        LOG_PRINT(2, " . [CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)] Warning: wrong animation type.\n", anim, type,
-                  status, hotx, hoty, start, end);
+        LogTag("CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)", anim, type, status, hotx, hoty, start, end)
+            .Warning("wrong animation type.\n");
         return false;
     }
     SpriteAnimation& a = st.anims[size_t(anim - 1)];
@@ -773,12 +747,12 @@ bool CSprite::SetFrame(int anim, int frame, uint32_t ms) {
     State& st = *st_;
     if (!st.created) return false;
     if (anim < 1 || anim > static_cast<int>(st.anims.size())) {
-        LOG_PRINT(2, " . [CSprite::SetFrame(%d,%d,%d)] Warning: animation not found.\n", anim, frame, static_cast<int>(ms));
+        LogTag("CSprite::SetFrame(%d,%d,%d)", anim, frame, static_cast<int>(ms)).Warning("animation not found.\n");
         return false;
     }
     SpriteAnimation& a = st.anims[size_t(anim - 1)];
     if (frame < 0 || frame > static_cast<int>(a.frames.size())) {
-        LOG_PRINT(2, " . [CSprite::SetFrame(%d,%d,%d)] Warning: frame not found.\n", anim, frame, static_cast<int>(ms));
+        LogTag("CSprite::SetFrame(%d,%d,%d)", anim, frame, static_cast<int>(ms)).Warning("frame not found.\n");
         return false;
     }
     if (frame == 0) {

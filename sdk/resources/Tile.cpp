@@ -101,19 +101,18 @@ SDL_Surface* CTile::DecodeSurface(const uint8_t* data, size_t size, bool version
 // Creation
 
 bool CTile::Create(const char* file, const char* name) {
+    const LogTag tag("CTile::Create('%s','%s')", Text(file), Text(name));
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
-                  Text(file), Text(name));
+        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
         return false;
     }
     if (!file || !name) return false;
     if (r_->state) {
-        LOG_PRINT(2, " . [CTile::Create('%s','%s')] Warning: tile already exists. It is not possible to create another one.\n",
-                  file, name);
+        tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: the tile name is longer than 31 characters.\n", file, name);
+        tag.Error("the tile name is longer than 31 characters.\n");
         return false;
     }
     // The file is read in its own format; Create brings it to the display
@@ -125,8 +124,7 @@ bool CTile::Create(const char* file, const char* name) {
     else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
     Trovalis.autoDisplayConversion = savedSwitch;
     if (!s) {
-        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: it was not possible to load the given image file.\n", file,
-                  name);
+        tag.Error("it was not possible to load the given image file.\n");
         return false;
     }
     const bool ok = Create(s, name);
@@ -135,27 +133,23 @@ bool CTile::Create(const char* file, const char* name) {
 }
 
 bool CTile::Create(SDL_Surface* s, const char* name) {
+    const LogTag tag("CTile::Create(0x%x,'%s')", PointerText(s), Text(name));
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
-                  PointerText(s), Text(name));
+        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
         return false;
     }
     if (!s || !name) return false;
     if (r_->state) {
-        LOG_PRINT(2,
-                  " . [CTile::Create(0x%x,'%s')] Warning: tile already exists. It is not possible to create another one.\n",
-                  PointerText(s), name);
+        tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: the tile name is longer than 31 characters.\n", PointerText(s),
-                  name);
+        tag.Error("the tile name is longer than 31 characters.\n");
         return false;
     }
     // SDL_ConvertSurface looks a colour key up in the palette unchecked.
     if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
-        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: the colour key is not an entry of the surface's palette.\n",
-                  PointerText(s), name);
+        tag.Error("the colour key is not an entry of the surface's palette.\n");
         return false;
     }
     SDL_Surface* copy = graphicblock::CopySurface(s, s->flags);
@@ -209,17 +203,13 @@ bool CTile::Create(SDL_Surface* s, const char* name) {
 bool CTile::Load(int id, const char* name, const char* type) {
     if (id < 1 || !name || !type) return false;
     const char* pkg = PackageName(id);
+    const LogTag tag("CTile::Load('%s','%s','%s')", pkg, name, type);
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0,
-                  " . [CTile::Load('%s','%s','%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
-                  pkg, name, type);
+        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
         return false;
     }
     if (r_->state) {
-        LOG_PRINT(2,
-                  " . [CTile::Load('%s','%s','%s')] Warning: tile already exists. It is not possible to create another "
-                  "one.\n",
-                  pkg, name, type);
+        tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
     }
     // The 2.0 type text must fit a block's 8-byte type field (7 characters);
@@ -227,12 +217,11 @@ bool CTile::Load(int id, const char* name, const char* type) {
     std::string type2(type, strnlen(type, 16));
     if (!type2.empty() && type2.back() != '2') type2 += '2';
     if ((std::strncmp(type, "TILE", 4) != 0 && std::strncmp(type, "TILB", 4) != 0) || type2.size() > 7) {
-        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the typeblock is not supported.\n", pkg, name, type);
+        tag.Error("the typeblock is not supported.\n");
         return false;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile name is longer than 31 characters.\n", pkg, name,
-                  type);
+        tag.Error("the tile name is longer than 31 characters.\n");
         return false;
     }
     const std::string type1 = type2.substr(0, type2.size() - 1);
@@ -250,7 +239,7 @@ bool CTile::Load(int id, const char* name, const char* type) {
         TilePayload check;
         if (!UpgradePayload(block.info.data, block.info.size, upgraded) ||
             !DecodePayload(upgraded.data(), upgraded.size(), check)) {
-            LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile block is damaged.\n", pkg, name, type);
+            tag.Error("the tile block is damaged.\n");
             return false;
         }
         BlockInfo add = block.info;
@@ -261,25 +250,24 @@ bool CTile::Load(int id, const char* name, const char* type) {
         std::memset(add.type, 0, sizeof add.type);
         std::memcpy(add.type, type2.data(), type2.size());
         if (g_pStuffVLT->AddData(id, &add) < 1) {
-            LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: update to v2.0 was not possible.\n", pkg, name, type);
+            tag.Error("update to v2.0 was not possible.\n");
             return false;
         }
         BlockInfo del{};
         std::strncpy(del.name, name, sizeof del.name - 1);
         std::memcpy(del.type, type1.data(), type1.size());
         g_pStuffVLT->Delete(id, &del);
-        LOG_PRINT(2, " . [CTile::Load('%s','%s','%s')] Info: tile successfully updated from v1.0 to v2.0.\n", pkg, name,
-                  type);
+        tag.Info(2, "tile successfully updated from v1.0 to v2.0.\n");
         data = upgraded.data();
         size = upgraded.size();
     } else {
-        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: tile not found.\n", pkg, name, type);
+        tag.Error("tile not found.\n");
         return false;
     }
 
     TilePayload p;
     if (!DecodePayload(data, size, p)) {
-        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile block is damaged.\n", pkg, name, type);
+        tag.Error("the tile block is damaged.\n");
         return false;
     }
     SDL_Surface* s = graphicblock::BuildSurface(p.width, p.height, p.format, p.pixels, p.pixelBytes, p.palette);
@@ -317,10 +305,8 @@ bool CTile::Load(int id, const char* name, const char* type) {
     bool converted = false;
     s = g_pImage->PrepareForDisplay(s, perPixel, false, true, &converted);
     if (converted && perPixel)
-        LOG_PRINT(5,
-                  " . [CTile::Load('%s','%s')] Info: surface with alpha per pixel loaded, it could slow down your graphics "
-                  "system.\n",
-                  pkg, name);
+        LogTag("CTile::Load('%s','%s')", pkg, name)
+            .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
     if (!hasKey) {
         s->format->colorkey = kNoColorKey;
     } else if (!Trovalis.OpenGLMode()) {
@@ -349,8 +335,9 @@ bool CTile::Load(int id, const char* name, const char* type) {
 
 int CTile::Save(int id, const char* type) {
     if (!r_->state || id < 1 || !type) return 0;
+    const LogTag tag("CTile::Save(%d,'%s')", id, type);
     if (strnlen(type, sizeof BlockInfo{}.type) >= sizeof BlockInfo{}.type) {
-        LOG_PRINT(0, " . [CTile::Save(%d,'%s')] Error: the typeblock is not supported.\n", id, type);
+        tag.Error("the typeblock is not supported.\n");
         return 0;
     }
     std::vector<uint8_t> payload;
@@ -358,7 +345,7 @@ int CTile::Save(int id, const char* type) {
     {
         graphicblock::PixelWriter pixels(r_->surface);
         if (!pixels.ok()) {
-            LOG_PRINT(0, " . [CTile::Save(%d,'%s')] Error: the tile surface cannot be stored.\n", id, type);
+            tag.Error("the tile surface cannot be stored.\n");
             return 0;
         }
         area = pixels.AreaSize();
@@ -397,17 +384,16 @@ void CTile::SetAlpha(int a) {
     else SDL_SetAlpha(r_->surface, SDL_SRCALPHA, static_cast<Uint8>(a));
     const bool crosses = (previous == 255) != (a == 255);
     if (crosses && graphicblock::ReconvertForHardwareScreen(r_->surface)) {
-        LOG_PRINT(2, " . [CTile::SetAlpha(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
-                  a);
+        LogTag("CTile::SetAlpha(%d)", a).Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     }
     r_->alpha = a;
 }
 
 void CTile::SetColorKey(uint32_t k) {
     if (!r_->state || k == r_->colorKey || r_->perPixel) return;
+    const LogTag tag("CTile::SetColorKey(%d)", static_cast<int>(k));
     if (!graphicblock::KeyFitsSurface(r_->surface, k)) {
-        LOG_PRINT(2, " . [CTile::SetColorKey(%d)] Warning: the colour key is not an entry of the tile's palette.\n",
-                  static_cast<int>(k));
+        tag.Warning("the colour key is not an entry of the tile's palette.\n");
         return;
     }
     if (k == kNoColorKey) {
@@ -419,9 +405,7 @@ void CTile::SetColorKey(uint32_t k) {
         SDL_SetColorKey(r_->surface, SDL_SRCCOLORKEY, k);
     }
     if (graphicblock::ReconvertForOpenGL(r_->surface)) {
-        LOG_PRINT(2,
-                  " . [CTile::SetColorKey(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
-                  static_cast<int>(k));
+        tag.Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     }
     r_->colorKey = k;
 }

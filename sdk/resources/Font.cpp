@@ -552,23 +552,20 @@ void CFont::PutStringCursor(SDL_Surface* dst, int x, int y, const char* text, in
 bool CFont::DecodePayload(const uint8_t* data, size_t size, bool legacy, FontPayload& out, const char** reason) {
     out = FontPayload{};
     if (reason) *reason = nullptr;
-    auto fail = [&](const char* why) {
-        if (reason) *reason = why;
-        return false;
-    };
     const size_t tail = legacy ? 0 : kTailSize;
-    if (!data || size < kHeaderSize + tail) return fail("the block is shorter than its header");
+    if (!data || size < kHeaderSize + tail) return graphicblock::Refuse(reason, "the block is shorter than its header");
     ByteReader in(data, size);
     uint32_t width = 0, height = 0;
     PixelFormatRecord rec;
     if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec))
-        return fail("the block is shorter than its header");
+        return graphicblock::Refuse(reason, "the block is shorter than its header");
     // The pixel area must be exactly what the header calls for: a block whose
     // size disagrees with its header is damaged, whichever way it errs.
     const uint64_t area = uint64_t(size) - kHeaderSize - tail;
-    if (CheckPixelData(width, height, rec, area, false)) return fail("the pixel area does not match the header");
+    if (CheckPixelData(width, height, rec, area, false))
+        return graphicblock::Refuse(reason, "the pixel area does not match the header");
     out.surface.reset(CreateSurfaceFromRecord(width, height, rec, data + kHeaderSize, area));
-    if (!out.surface) return fail("no surface could be made for the stored bitmap");
+    if (!out.surface) return graphicblock::Refuse(reason, "no surface could be made for the stored bitmap");
     out.kerning = legacy ? 0 : static_cast<int32_t>(LoadLE32(data + size - kTailSize));
     out.alpha = rec.alpha;
     return true;

@@ -20,6 +20,13 @@ constexpr size_t kBlockNameSize = 32;
 
 // Whether a name fits a 32-byte name field with its terminator.
 bool NameFits(const char* name);
+// How every payload decoder fails (images, tiles, sprites, fonts, widgets,
+// sound formats): false, and when reason is given it points at a static text
+// saying what is wrong, for the caller's log line. Decoders write no line.
+inline bool Refuse(const char** reason, const char* why) {
+    if (reason) *reason = why;
+    return false;
+}
 // A text for "%s" that is never null.
 inline const char* Text(const char* s) { return s ? s : "(null)"; }
 // The package's file name for messages ("" when unknown).

@@ -270,9 +270,10 @@ void IButton::EncodePayload(const ButtonRecord& r, uint8_t out[kBlockSize]) {
     StoreLE32(out + 20, static_cast<uint32_t>(r.value));
 }
 
-bool IButton::DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out) {
+bool IButton::DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out, const char** reason) {
     out = ButtonRecord{};
-    if (!data || size != kBlockSize) return false;
+    if (reason) *reason = nullptr;
+    if (!data || size != kBlockSize) return graphicblock::Refuse(reason, "a widget record is exactly 24 bytes");
     ByteReader in(data, size);
     uint16_t x = 0, y = 0, range = 0;
     uint32_t value = 0;
@@ -280,7 +281,7 @@ bool IButton::DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out)
     if (!in.u32le(r.reserved0) || !in.u16le(r.key) || !in.u8(r.type) || !in.u8(r.reserved7) ||
         !in.u32le(r.selectBox) || !in.u16le(x) || !in.u16le(y) || !in.u16le(range) || !in.u8(r.visible) ||
         !in.u8(r.cloned) || !in.u32le(value))
-        return false;
+        return graphicblock::Refuse(reason, "a widget record is exactly 24 bytes");
     r.x = static_cast<int16_t>(x);
     r.y = static_cast<int16_t>(y);
     r.range = static_cast<int16_t>(range);

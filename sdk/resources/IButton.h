@@ -114,9 +114,10 @@ public:
 
     // The 24-byte "BUT" payload of a record, and back. DecodePayload fills
     // the first eleven fields of a reset record; false (out reset) unless
-    // size is exactly 24. Field values are not judged.
+    // size is exactly 24 (reason, when given, then says why). Field values
+    // are not judged.
     static void EncodePayload(const ButtonRecord& r, uint8_t out[kBlockSize]);
-    static bool DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out);
+    static bool DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out, const char** reason = nullptr);
 
     // Test-only path. No operation of this program places buttons in slots;
     // tests fill slots through these two so that the dump, Remove and

@@ -150,19 +150,23 @@ CSprite::~CSprite() {
 // ---------------------------------------------------------------------------
 // Payload decoding
 
-bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out) {
+bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out, const char** reason) {
+    using graphicblock::Refuse;
     out = SpritePayload();
+    if (reason) *reason = nullptr;
     ByteReader in(data, size);
     uint32_t fw = 0, fh = 0, x = 0, y = 0, n = 0, sw = 0;
-    if (!in.u32le(fw) || !in.u32le(fh) || !in.u32le(x) || !in.u32le(y) || !in.u32le(n) || !in.u32le(sw)) return false;
+    if (!in.u32le(fw) || !in.u32le(fh) || !in.u32le(x) || !in.u32le(y) || !in.u32le(n) || !in.u32le(sw))
+        return Refuse(reason, "the block is shorter than its header");
     // A frame must have a size and fit the sheet; every animation needs at
     // least its 64-byte record, so the count is capped before anything is
     // reserved for it.
-    if (fw < 1 || fh < 1 || fw > sw || n < 1 || n > in.remaining() / kAnimationSize) return false;
+    if (fw < 1 || fh < 1 || fw > sw || n < 1 || n > in.remaining() / kAnimationSize)
+        return Refuse(reason, "frame size, sheet width or animation count out of range");
     out.animations.reserve(n);
     for (uint32_t i = 0; i < n; ++i) {
         uint8_t rec[kAnimationSize];
-        if (!in.bytes(rec, sizeof rec)) return false;
+        if (!in.bytes(rec, sizeof rec)) return Refuse(reason, "an animation record is cut short");
         SpriteAnimation a;
         a.type = LoadLE16(rec + 0);
         a.status = LoadLE16(rec + 2);
@@ -172,7 +176,7 @@ bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out
         a.endFrame = LoadLE16(rec + 14);
         a.hotx = static_cast<int16_t>(LoadLE16(rec + 16));
         a.hoty = static_cast<int16_t>(LoadLE16(rec + 18));
-        if (uint64_t(frames) * kFrameSize > in.remaining()) return false;
+        if (uint64_t(frames) * kFrameSize > in.remaining()) return Refuse(reason, "a frame table runs past the block");
         a.frames.resize(frames);
         for (auto& f : a.frames) {
             in.u32le(f.ms);
@@ -180,10 +184,11 @@ bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out
         }
         out.animations.push_back(std::move(a));
     }
-    if (!ReadPixelFormatRecord(in, out.format)) return false;
+    if (!ReadPixelFormatRecord(in, out.format)) return Refuse(reason, "the pixel format record is cut short");
     const uint64_t height = uint64_t(fh) * n;
-    if (height > 0xFFFFFFFFu) return false;
-    if (CheckPixelData(sw, static_cast<uint32_t>(height), out.format, in.remaining(), true)) return false;
+    if (height > 0xFFFFFFFFu) return Refuse(reason, "size or depth out of range");
+    if (const char* why = CheckPixelData(sw, static_cast<uint32_t>(height), out.format, in.remaining(), true))
+        return Refuse(reason, why);
     out.frameWidth = fw;
     out.frameHeight = fh;
     out.x = static_cast<int32_t>(x);

@@ -47,14 +47,16 @@ CTile::~CTile() {
 // ---------------------------------------------------------------------------
 // Payload decoding
 
-bool CTile::DecodePayload(const uint8_t* data, size_t size, TilePayload& out) {
+bool CTile::DecodePayload(const uint8_t* data, size_t size, TilePayload& out, const char** reason) {
     out = TilePayload();
-    if (!data || size < kHeaderSize + kTrailerSize) return false;
+    if (reason) *reason = nullptr;
+    const char* kShort = "the block is shorter than its header and trailer";
+    if (!data || size < kHeaderSize + kTrailerSize) return graphicblock::Refuse(reason, kShort);
     ByteReader in(data, size);
     uint32_t x = 0, y = 0, flag = 0, xo = 0;
     if (!in.u32le(out.width) || !in.u32le(out.height) || !in.u32le(x) || !in.u32le(y) || !in.u32le(flag) ||
         !in.u32le(xo) || !ReadPixelFormatRecord(in, out.format))
-        return false;
+        return graphicblock::Refuse(reason, kShort);
     out.x = static_cast<int32_t>(x);
     out.y = static_cast<int32_t>(y);
     out.tileset = flag;
@@ -63,7 +65,8 @@ bool CTile::DecodePayload(const uint8_t* data, size_t size, TilePayload& out) {
     // trailer; it must be exactly what width, height and depth call for, or
     // the trailer (yoffset) would be read from inside the pixels.
     const uint64_t area = size - kHeaderSize - kTrailerSize;
-    if (CheckPixelData(out.width, out.height, out.format, area, true)) return false;
+    if (const char* why = CheckPixelData(out.width, out.height, out.format, area, true))
+        return graphicblock::Refuse(reason, why);
     const uint64_t pixelBytes = uint64_t(SoftwarePitch(out.width, out.format.bitsPerPixel)) * out.height;
     out.pixels = data + kHeaderSize;
     out.pixelBytes = pixelBytes;

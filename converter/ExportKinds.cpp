@@ -32,17 +32,6 @@ using kinds::TypeOf;
 namespace {
 
 
-// A payload block from LoadBlock, released on every path.
-struct LoadedBlock {
-    BlockInfo info;
-    LoadedBlock() { std::memset(&info, 0, sizeof info); }
-    ~LoadedBlock() {
-        if (info.data) g_pStuffVLT->FreeBlock(&info);
-    }
-    LoadedBlock(const LoadedBlock&) = delete;
-    LoadedBlock& operator=(const LoadedBlock&) = delete;
-};
-
 void Warn(const char* word, const std::string& name) {
     std::printf("\n - WARNING: problem found exporting '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(), word);
 }
@@ -286,7 +275,7 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
 
 bool ExportFile(ExportSession& s, const std::string& n) {
     const orb::KindRow& row = orb::Row(orb::Kind::File);
-    LoadedBlock block;
+    BlockPayload block;
     // A loaded block always comes with a buffer, even an empty one; a
     // missing or damaged block comes without.
     g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), n.c_str(), &block.info);
@@ -348,7 +337,7 @@ void ExportWidget(ExportSession& s, const std::string& w) {
     {
         // The record is the first 24 bytes of the block; the widget class
         // reads them.
-        LoadedBlock block;
+        BlockPayload block;
         g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::Widget), w.c_str(), &block.info);
         if (!block.info.data || block.info.size < orb::kWidgetRecordSize ||
             !IButton::DecodePayload(block.info.data, orb::kWidgetRecordSize, record)) {

@@ -1,6 +1,6 @@
 // Owners for what the SDK hands the converter: a surface, freed with
-// SDL_FreeSurface, and a block payload from LoadBlock, released with
-// FreeBlock; both on every path.
+// SDL_FreeSurface, and a block payload from LoadBlock (the SDK's
+// BlockPayload), released with FreeBlock; both on every path.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -9,24 +9,17 @@
 
 #include <SDL.h>
 
-#include "package/IStuffVLT.h"
+#include "package/BlockPayload.h"
 
 struct SurfaceFree {
     void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
 };
 using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
 
-struct Payload {
-    BlockInfo info;
-    Payload() { std::memset(&info, 0, sizeof info); }
-    ~Payload() {
-        if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
-    }
-    Payload(const Payload&) = delete;
-    Payload& operator=(const Payload&) = delete;
+struct Payload : BlockPayload {
     // LoadBlock; an empty block (expected size 0) loads with no data.
     bool Load(int pkg, const std::string& type, const std::string& name, uint32_t expected) {
-        const int r = g_pStuffVLT->LoadBlock(pkg, type.c_str(), name.c_str(), &info);
+        const int r = BlockPayload::Load(pkg, type.c_str(), name.c_str());
         return (r > 0 && info.data) || (r == 0 && expected == 0);
     }
 };

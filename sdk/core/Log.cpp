@@ -1,5 +1,6 @@
 #include "core/Log.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
@@ -105,4 +106,72 @@ void Log::Print(int8_t level, const char* format, ...) {
         va_end(args);
     }
     if (mutex_) SDL_mutexV(mutex_);
+}
+
+namespace {
+
+bool LogWrites(const Log& log) { return log.State() == 1 && log.Mask() != 0; }
+
+void Append(std::string& out, const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n <= 0) return;
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n) + 1);
+    std::vsnprintf(&out[at], static_cast<size_t>(n) + 1, format, args);
+    out.resize(at + static_cast<size_t>(n));
+}
+
+}  // namespace
+
+// Both keep errno: a tag is often made between a failed call and the test
+// of its errno, and a line's own arguments may still read it.
+LogTag::LogTag(const char* format, ...) {
+    if (!LogWrites(TheLog())) return;
+    const int saved = errno;
+    va_list args;
+    va_start(args, format);
+    Append(tag_, format, args);
+    va_end(args);
+    errno = saved;
+}
+
+void LogTag::Write(int8_t level, const char* kind, const char* format, va_list args) const {
+    Log& log = TheLog();
+    if (!LogWrites(log) || static_cast<int>(level) > static_cast<int>(log.MaxLevel())) return;
+    const int saved = errno;
+    std::string line = " . [" + tag_ + "] " + kind;
+    Append(line, format, args);
+    log.Print(level, "%s", line.c_str());
+    errno = saved;
+}
+
+void LogTag::Error(const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    Write(0, "Error: ", format, args);
+    va_end(args);
+}
+
+void LogTag::Warning(const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    Write(2, "Warning: ", format, args);
+    va_end(args);
+}
+
+void LogTag::Info(int8_t level, const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    Write(level, "Info: ", format, args);
+    va_end(args);
+}
+
+void LogTag::Line(int8_t level, const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    Write(level, "", format, args);
+    va_end(args);
 }

@@ -5,6 +5,7 @@
 //
 // Messages carry their own layout: a leading " . " and their own "\n".
 #pragma once
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -58,5 +59,33 @@ private:
 // The process-wide log, constructed before main and destroyed after it.
 Log& TheLog();
 
-// Shorthand used everywhere in the SDK.
+// Shorthand for lines in a layout of their own (dumps, start-up and
+// shut-down texts); an operation's lines go through LogTag.
 #define LOG_PRINT(level, ...) TheLog().Print((level), __VA_ARGS__)
+
+// The lines of one operation, all in the log's usual layout:
+//   " . [IStuffVLT->Find(3)] Error: the reason\n"
+// The tag (the class, the operation and its arguments, without brackets) is
+// made once, with the object; Error, Warning and Info write a line under it:
+//   const LogTag tag("IStuffVLT->Find(%d)", id);
+//   tag.Error("the given VLT is protected and the key was not set.\n");
+// A line carries its own "\n", as every message does. The tag is formatted
+// only while the log is active (an inactive log writes nothing, and the
+// converter never activates it); make the object where the operation starts.
+class LogTag {
+public:
+    explicit LogTag(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // " . [tag] Error: " and the text, at level 0.
+    void Error(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    // " . [tag] Warning: " and the text, at level 2.
+    void Warning(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    // " . [tag] Info: " and the text, at level.
+    void Info(int8_t level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+    // " . [tag] " and the text, at level: the other lines of an interface
+    // ("Interfaz created.\n", "Warning! ...", a warning at level 0).
+    void Line(int8_t level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+
+private:
+    void Write(int8_t level, const char* kind, const char* format, va_list args) const;
+    std::string tag_;
+};

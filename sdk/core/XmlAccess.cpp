@@ -63,7 +63,7 @@ TrovalisCore::XmlSlot* TrovalisCore::PointedSlot(int handle, const char* op) {
     XmlSlot* s = Slot(handle);
     if (!s) return nullptr;
     if (!s->current) {
-        LOG_PRINT(0, " . [Trovalis.%s(%d)] Error: there is not an element pointed.\n", op, handle - 1);
+        LogTag("Trovalis.%s(%d)", op, handle - 1).Error("there is not an element pointed.\n");
         return nullptr;
     }
     return s;
@@ -78,8 +78,9 @@ int TrovalisCore::XMLOpen(const char* file) {
             break;
         }
     }
+    const LogTag tag("Trovalis.XMLOpen('%s')", file);
     if (index < 0) {
-        LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: reached maximum limit of XML opened(%d)\n", file, kXmlSlots);
+        tag.Error("reached maximum limit of XML opened(%d)\n", kXmlSlots);
         return 0;
     }
     // Only a regular file is a document: a directory read as one gave the
@@ -90,7 +91,7 @@ int TrovalisCore::XMLOpen(const char* file) {
     if (fd >= 0 && !f) ::close(fd);
     if (f && !XmlDepthWithin(f, kMaxXmlDepth)) {
         std::fclose(f);
-        LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: %s\n", file, "elements are nested too deeply");
+        tag.Error("%s\n", "elements are nested too deeply");
         return 0;
     }
     TiXmlDocument* doc = new TiXmlDocument(file);
@@ -105,7 +106,7 @@ int TrovalisCore::XMLOpen(const char* file) {
         doc->SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
     }
     if (!parsed) {
-        LOG_PRINT(0, " . [Trovalis.XMLOpen('%s')] Error: %s\n", file, doc->ErrorDesc());
+        tag.Error("%s\n", doc->ErrorDesc());
         delete doc;
         return 0;
     }
@@ -115,8 +116,9 @@ int TrovalisCore::XMLOpen(const char* file) {
 }
 
 int TrovalisCore::XMLCreate(const char* rootName) {
+    const LogTag tag("Trovalis.XMLCreate()");
     if (startTick == kNotStarted) {
-        LOG_PRINT(0, " . [Trovalis.XMLCreate()] Error: Trovalis was not initialized. Aborting the XML load.\n");
+        tag.Error("Trovalis was not initialized. Aborting the XML load.\n");
         return 0;
     }
     if (!rootName) return 0;
@@ -128,7 +130,7 @@ int TrovalisCore::XMLCreate(const char* rootName) {
         }
     }
     if (index < 0) {
-        LOG_PRINT(0, " . [Trovalis.XMLCreate()] Error: reached maximum limit of XML opened(%d)\n", kXmlSlots);
+        tag.Error("reached maximum limit of XML opened(%d)\n", kXmlSlots);
         return 0;
     }
     TiXmlDocument* doc = new TiXmlDocument();
@@ -136,7 +138,7 @@ int TrovalisCore::XMLCreate(const char* rootName) {
     doc->LinkEndChild(new TiXmlElement(rootName));
     TiXmlElement* root = doc->FirstChildElement();
     if (doc->Error() || !root) {
-        LOG_PRINT(0, " . [Trovalis.XMLCreate()] Error: %s\n", doc->ErrorDesc());
+        tag.Error("%s\n", doc->ErrorDesc());
         delete doc;
         return 0;
     }

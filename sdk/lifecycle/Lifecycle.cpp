@@ -25,13 +25,14 @@ int TrovalisCore::Init(uint32_t flags) {
     // A second Init without Quit would create every interface afresh over the
     // live ones, losing open packages and their unwritten headers: it is
     // refused instead, and the running SDK is left as it is.
+    const LogTag tag("Trovalis.Init()");
     if (initialized_) {
-        LOG_PRINT(2, " . [Trovalis.Init()] Warning: Trovalis is already initialized.\n");
+        tag.Warning("Trovalis is already initialized.\n");
         return 1;
     }
     if (!GetCPUFeatures()) return -1;
     if (SDL_Init(flags) < 0) {
-        LOG_PRINT(0, " . [Trovalis.Init()] Error: Couldn't initialize SDL 1.2: %s\n", SDL_GetError());
+        tag.Error("Couldn't initialize SDL 1.2: %s\n", SDL_GetError());
         return -1;
     }
     g_pStuffVLT = new IStuffVLT();
@@ -44,7 +45,7 @@ int TrovalisCore::Init(uint32_t flags) {
     g_pNetwork = new INetwork();
     g_pVideo = new IVideo();
     g_pSoundFX = new ISoundFX();
-    if (ucl_init() != UCL_E_OK) LOG_PRINT(0, " . [Trovalis.Init()] Error: UCL failed to initiate\n");
+    if (ucl_init() != UCL_E_OK) tag.Error("UCL failed to initiate\n");
     startTick = SDL_GetTicks();
     initialized_ = 1;
     LOG_PRINT(0, "\n . Trovalis successfully initiated.\n");

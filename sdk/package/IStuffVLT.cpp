@@ -79,9 +79,9 @@ struct IStuffVLT::Impl {
     int WalkEnd(int id, int result, bool shortDescriptor, bool first) {
         if (shortDescriptor) {
             if (first)
-                LOG_PRINT(0, " . [IStuffVLT->FindFirst(%d)] Error: the first block was unsuccessfully loaded.\n", id);
+                LogTag("IStuffVLT->FindFirst(%d)", id).Error("the first block was unsuccessfully loaded.\n");
             else
-                LOG_PRINT(0, " . [IStuffVLT->FindNext(%d)] Error: the next block was unsuccessfully loaded.\n", id);
+                LogTag("IStuffVLT->FindNext(%d)", id).Error("the next block was unsuccessfully loaded.\n");
         }
         return result;
     }
@@ -90,7 +90,7 @@ struct IStuffVLT::Impl {
         const int k = SlotOf(id);
         if (k < 0) return 2;
         if (Locked(k)) {
-            LOG_PRINT(0, " . [IStuffVLT->Find(%d)] Error: the given VLT is protected and the key was not set.\n", id);
+            LogTag("IStuffVLT->Find(%d)", id).Error("the given VLT is protected and the key was not set.\n");
             return 0;
         }
         if (first) {
@@ -141,7 +141,7 @@ struct IStuffVLT::Impl {
     // copied over info and its number in found), or the walk's end result.
     int Search(int id, int k, BlockInfo* info, size_t& found) {
         if (Locked(k)) {
-            LOG_PRINT(0, " . [IStuffVLT->Find(%d)] Error: the given VLT is protected and the key was not set.\n", id);
+            LogTag("IStuffVLT->Find(%d)", id).Error("the given VLT is protected and the key was not set.\n");
             return 0;
         }
         cursorOffset = 0;
@@ -186,8 +186,7 @@ struct IStuffVLT::Impl {
                     if (slots[c].id == 0) s = c;
                 }
                 if (s < 0) {
-                    LOG_PRINT(2, " . [IStuffVLT] Warning: reached maximum limit of VLT files opened(%d).\n",
-                              kMaxPackages);
+                    LogTag("IStuffVLT").Warning("reached maximum limit of VLT files opened(%d).\n", kMaxPackages);
                     return 0;
                 }
                 rotating = (rotating + 1) % kMaxPackages;
@@ -221,12 +220,12 @@ struct IStuffVLT::Impl {
         if (slot.modified) {
             std::string error;
             if (!RewriteHeader(slot.handle, internalCipher, error))
-                LOG_PRINT(0, " . [IStuffVLT->Close(%d)] Error: the header of '%s' could not be rewritten: %s\n",
-                          slot.id, slot.fileName.c_str(), error.c_str());
+                LogTag("IStuffVLT->Close(%d)", slot.id).Error("the header of '%s' could not be rewritten: %s\n",
+                                                              slot.fileName.c_str(), error.c_str());
         }
         if (close(slot.handle) != 0)
-            LOG_PRINT(0, " . [IStuffVLT->Close(%d)] Error: '%s' could not be closed: %s\n", slot.id,
-                      slot.fileName.c_str(), strerror(errno));
+            LogTag("IStuffVLT->Close(%d)", slot.id).Error("'%s' could not be closed: %s\n", slot.fileName.c_str(),
+                                                          strerror(errno));
         slot.handle = 0;
         slot.id = 0;
         slot.modified = 0;
@@ -244,22 +243,23 @@ IStuffVLT::IStuffVLT() : impl_(new Impl) {
     do {
         impl_->nextId = rand() % 333666;
     } while (impl_->nextId == 0);
+    const LogTag tag("IStuffVLT");
     if (!PackageCipher::KeyWithInternalKey(impl_->internalCipher, impl_->packageCipher))
-        LOG_PRINT(0, " . [IStuffVLT] Error: the cipher could not be keyed.\n");
-    LOG_PRINT(5, " . [IStuffVLT] Interfaz created.\n");
+        tag.Error("the cipher could not be keyed.\n");
+    tag.Line(5, "Interfaz created.\n");
 }
 
 IStuffVLT::~IStuffVLT() {
+    const LogTag tag("IStuffVLT");
     for (int k = 0; k < kMaxPackages; ++k) {
         if (impl_->slots[k].id != 0) {
-            LOG_PRINT(2, " . [IStuffVLT] Warning: '%s' VLT file was not closed on your code. Doing it now!\n",
-                      impl_->slots[k].fileName.c_str());
+            tag.Warning("'%s' VLT file was not closed on your code. Doing it now!\n", impl_->slots[k].fileName.c_str());
             impl_->CloseSlot(k);
         }
     }
     delete impl_;
     ReleaseCompressorMemory();
-    LOG_PRINT(5, " . [IStuffVLT] Interfaz deleted.\n");
+    tag.Line(5, "Interfaz deleted.\n");
 }
 
 int IStuffVLT::Create(const char* path) {
@@ -272,10 +272,10 @@ int IStuffVLT::Create(const char* path) {
     std::memcpy(bytes, kHead4, kHeadSize);
     BuildHeader(bytes + kHeadSize, nullptr, nullptr);
     impl_->internalCipher.Encipher(bytes + kHeadSize, kHeaderSize);
-    const bool written = WriteAll(fd, bytes, sizeof bytes);
+    const bool written = files::WriteAll(fd, bytes, sizeof bytes);
     const int err = errno;
     if (close(fd) != 0 || !written) {
-        LOG_PRINT(0, " . [IStuffVLT->Create('%s')] Error: %s\n", path, strerror(written ? errno : err));
+        LogTag("IStuffVLT->Create('%s')", path).Error("%s\n", strerror(written ? errno : err));
         unlink(path);  // a half-written package is no package
         return -1;
     }
@@ -288,47 +288,48 @@ int IStuffVLT::Open(const char* path) {
     bool readOnly = false;
     // Only a regular file can be a package; a FIFO must not block the open.
     int fd = files::OpenRegular(path, O_RDWR);
+    const LogTag tag("IStuffVLT->Open('%s')", path);
     if (fd < 0) {
         if (errno != EISDIR && errno != EINVAL) fd = files::OpenRegular(path, O_RDONLY);
         if (fd < 0) {
-            LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: %s\n", path, strerror(errno));
+            tag.Error("%s\n", strerror(errno));
             return -1;
         }
         readOnly = true;
-        LOG_PRINT(2, " . [IStuffVLT->Open('%s')] Warning: file opened in read only mode.\n", path);
+        tag.Warning("file opened in read only mode.\n");
     }
     std::memset(m.head, 0, sizeof m.head);
-    if (ReadAt(fd, m.head, kHeadSize, 0) != static_cast<long long>(kHeadSize) || std::memcmp(m.head, "VLTv", 4) != 0) {
+    if (files::ReadUpToAt(fd, m.head, kHeadSize, 0) != static_cast<long long>(kHeadSize) ||
+        std::memcmp(m.head, "VLTv", 4) != 0) {
         close(fd);
-        LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: it is not a valid VLT.\n", path);
+        tag.Error("it is not a valid VLT.\n");
         return -1;
     }
     if (m.head[4] == '3') {
         if (readOnly) {
-            LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: it is not possible to update a VLT opened in read only mode.\n",
-                      path);
+            tag.Error("it is not possible to update a VLT opened in read only mode.\n");
             close(fd);
             return -1;
         }
         close(fd);
         fd = Update3to4(path);
         if (fd < 0) {
-            LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: it was not possible to update the given VLT from v3.0 to v4.0.\n",
-                      path);
+            tag.Error("it was not possible to update the given VLT from v3.0 to v4.0.\n");
             return -1;
         }
-        LOG_PRINT(5, " . [IStuffVLT->Open('%s')] Info: the given VLT was updated from v3.0 to v4.0.\n", path);
+        tag.Info(5, "the given VLT was updated from v3.0 to v4.0.\n");
     }
     if (m.head[4] != '4') {
         char text[kHeadSize + 1] = {};
         std::memcpy(text, m.head, kHeadSize);
-        LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: '%s' version is not supported.\n", path, text);
+        tag.Error("'%s' version is not supported.\n", text);
         close(fd);
         return -1;
     }
     struct stat st;
-    if (ReadAt(fd, m.header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize) || fstat(fd, &st) != 0) {
-        LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: the given VLT is corrupted.\n", path);
+    if (files::ReadUpToAt(fd, m.header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize) ||
+        fstat(fd, &st) != 0) {
+        tag.Error("the given VLT is corrupted.\n");
         close(fd);
         return -1;
     }
@@ -346,7 +347,7 @@ int IStuffVLT::Open(const char* path) {
         uint32_t crc = 0;
         const bool read = lseek(fd, static_cast<off_t>(kFirstEntry), SEEK_SET) >= 0 && m.ChecksumOf(fd, crc);
         if (!read || crc != LoadLE32(m.header + kChecksumOffset)) {
-            LOG_PRINT(0, " . [IStuffVLT->Open('%s')] Error: the given VLT is corrupted.\n", path);
+            tag.Error("the given VLT is corrupted.\n");
             close(fd);
             return -1;
         }
@@ -366,9 +367,10 @@ int IStuffVLT::ProbeHead(const char* path, PackageHead* head) {
     // byte is read; O_NONBLOCK keeps the open of a FIFO from waiting for a
     // writer.
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const LogTag tag("IStuffVLT->ProbeHead('%s')", path);
     if (fd < 0) {
         head->error = errno;
-        LOG_PRINT(0, " . [IStuffVLT->ProbeHead('%s')] Error: %s\n", path, strerror(head->error));
+        tag.Error("%s\n", strerror(head->error));
         return kHeadUnreadable;
     }
     struct stat st;
@@ -376,16 +378,16 @@ int IStuffVLT::ProbeHead(const char* path, PackageHead* head) {
     long long got = 0;
     const bool statOk = fstat(fd, &st) == 0;
     const bool regular = statOk && S_ISREG(st.st_mode);
-    if (regular) got = ReadAt(fd, bytes, kHeadSize, 0);
+    if (regular) got = files::ReadUpToAt(fd, bytes, kHeadSize, 0);
     const int err = errno;
     close(fd);
     if (statOk && !regular) {
-        LOG_PRINT(0, " . [IStuffVLT->ProbeHead('%s')] Error: not a regular file.\n", path);
+        tag.Error("not a regular file.\n");
         return kHeadNotRegular;
     }
     if (!statOk || got < 0) {
         head->error = err;
-        LOG_PRINT(0, " . [IStuffVLT->ProbeHead('%s')] Error: %s\n", path, strerror(err));
+        tag.Error("%s\n", strerror(err));
         return kHeadUnreadable;
     }
     const uint64_t length = static_cast<uint64_t>(st.st_size);
@@ -453,9 +455,9 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
     if (k < 0 || !type || !name) return 0;
     const PackageSlot& slot = m.slots[k];
     const char* file = slot.fileName.c_str();
+    const LogTag tag("IStuffVLT->LoadBlock('%s','%s','%s')", file, type, name);
     if (m.Locked(k)) {
-        LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: the given VLT is protected and the key was not set.\n",
-                  file, type, name);
+        tag.Error("the given VLT is protected and the key was not set.\n");
         return 0;
     }
     // A name or type longer than its field could only match a cut-down copy
@@ -468,8 +470,7 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
         r = m.Search(id, k, info, found);
     }
     if (r != 1) {
-        LOG_PRINT(2, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Warning: datablock was not found in the given VLT.\n",
-                  file, type, name);
+        tag.Warning("datablock was not found in the given VLT.\n");
         return 0;
     }
     const uint64_t start = m.cursorOffset;
@@ -478,15 +479,13 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
     // step with every append), and a stored block cannot be longer than what
     // was stored.
     if (start + padded > slot.recordedLength || (info->mode != compressed && info->size > info->packedSize)) {
-        LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: datablock was not loaded successfully.\n", file,
-                  type, name);
+        tag.Error("datablock was not loaded successfully.\n");
         return 0;
     }
     // A compressed block cannot grow beyond what its packed bytes can decode
     // to; a descriptor that says otherwise would only make us allocate.
     if (info->mode == compressed && info->size > MaxUnpackedSize(info->packedSize)) {
-        LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: UCL failed to decompress the data block.\n",
-                  file, type, name);
+        tag.Error("UCL failed to decompress the data block.\n");
         return 0;
     }
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(padded ? static_cast<size_t>(padded) : 1));
@@ -494,11 +493,10 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
     const long long got = !buffer ? -1
                           : padded <= FileWindow::kSize
                               ? m.index[k].window().Get(start, buffer, static_cast<size_t>(padded))
-                              : ReadAt(slot.handle, buffer, static_cast<size_t>(padded), start);
+                              : files::ReadUpToAt(slot.handle, buffer, static_cast<size_t>(padded), start);
     if (got != static_cast<long long>(padded)) {
         std::free(buffer);
-        LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: datablock was not loaded successfully.\n", file,
-                  type, name);
+        tag.Error("datablock was not loaded successfully.\n");
         return 0;
     }
     if (const PackageCipher* c = m.CipherOf(k)) c->Decipher(buffer, static_cast<size_t>(padded));
@@ -513,8 +511,7 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
         if (!out || !DecompressBlock(buffer, info->packedSize, out, info->size)) {
             std::free(out);
             std::free(buffer);
-            LOG_PRINT(0, " . [IStuffVLT->LoadBlock('%s','%s','%s')] Error: UCL failed to decompress the data block.\n",
-                      file, type, name);
+            tag.Error("UCL failed to decompress the data block.\n");
             return 0;
         }
         std::free(buffer);
@@ -536,35 +533,34 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     if (!info) return 0;
     Impl& m = *impl_;
     if (strnlen(info->type, kTypeSize) >= kTypeSize || strnlen(info->name, kNameSize) >= kNameSize) {
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%.32s')] Error: name or type are too long. Maximum chars for name is 32 and 8 for type.\n",
-                  id, info->name);
+        LogTag("IStuffVLT->AddData(%d,'%.32s')", id, info->name)
+            .Error("name or type are too long. Maximum chars for name is 32 and 8 for type.\n");
         return 0;
     }
     const int k = m.SlotOf(id);
     if (k < 0) return 0;
     PackageSlot& slot = m.slots[k];
     if (m.Locked(k)) {
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the given VLT is protected and the key was not set.\n", id,
-                  info->name);
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name)
+            .Error("the given VLT is protected and the key was not set.\n");
         return 0;
     }
     size_t found = 0;
     const int r = m.Search(id, k, info, found);
     if (r == 1) {
-        LOG_PRINT(5, " . [IStuffVLT->AddData(%d,'%s')] Info: block already exists.\n", id, info->name);
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Info(5, "block already exists.\n");
         return -1;
     }
     if (r == 2) {
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: it was not possible to access to the VLT.\n", id,
-                  info->name);
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("it was not possible to access to the VLT.\n");
         return 0;
     }
     if (slot.readOnly) {
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the VLT was opened in read only mode.\n", id, info->name);
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("the VLT was opened in read only mode.\n");
         return 0;
     }
     if (!info->data && info->size) {
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the block has no data.\n", id, info->name);
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("the block has no data.\n");
         return 0;
     }
 
@@ -577,7 +573,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
         packed.assign(info->data, info->data + info->size);
         if (info->mode == crypted) ScrambleBlock(packed.data(), packed.size());
     } else if (!CompressBlock(info->data, info->size, packed)) {
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: UCL failed to compress the data block.\n", id, info->name);
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("UCL failed to compress the data block.\n");
         return 0;
     }
     const uint32_t packedSize = static_cast<uint32_t>(packed.size());
@@ -588,13 +584,12 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     const uint64_t padded = PaddedLength(packedSize);
     struct stat st;
     if (fstat(slot.handle, &st) != 0) {
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: it was not possible to access to the VLT.\n", id,
-                  info->name);
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("it was not possible to access to the VLT.\n");
         return 0;
     }
     const uint64_t end = static_cast<uint64_t>(st.st_size);
     if (end + kEntryHeadSize + padded > kMaxPackageLength) {
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the VLT cannot grow beyond 4 GiB.\n", id, info->name);
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("the VLT cannot grow beyond 4 GiB.\n");
         return 0;
     }
     std::vector<uint8_t> entry(static_cast<size_t>(kEntryHeadSize + padded), 0);
@@ -605,13 +600,14 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
         c->Encipher(entry.data() + kMarkerSize, kDescriptorSize);
         c->Encipher(entry.data() + kEntryHeadSize, static_cast<size_t>(padded));
     }
-    if (!WriteAllAt(slot.handle, entry.data(), entry.size(), end)) {
+    if (!files::WriteAllAt(slot.handle, entry.data(), entry.size(), end)) {
         const int err = errno;
         // Cut a partly written entry away again: the file stays as it was.
         const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
         m.index[k].Invalidate();
-        LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the data block could not be written: %s%s\n", id,
-                  info->name, strerror(err), restored ? "" : " (the VLT could not be restored)");
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("the data block could not be written: %s%s\n",
+                                                                    strerror(err),
+                                                                    restored ? "" : " (the VLT could not be restored)");
         return 0;
     }
     slot.modified = 1;
@@ -630,8 +626,9 @@ int IStuffVLT::Delete(int id, BlockInfo* info) {
     const int k = m.SlotOf(id);
     size_t found = 0;
     const int r = k < 0 ? 2 : m.Search(id, k, info, found);
+    const LogTag tag("IStuffVLT->Delete(%d)", id);
     if (r != 1) {
-        LOG_PRINT(2, " . [IStuffVLT->Delete(%d)] Warning: datablock was not found in the given VLT.\n", id);
+        tag.Warning("datablock was not found in the given VLT.\n");
         return 0;
     }
     info->data = data;
@@ -641,7 +638,7 @@ int IStuffVLT::Delete(int id, BlockInfo* info) {
 
     PackageSlot& slot = m.slots[k];
     if (slot.readOnly) {
-        LOG_PRINT(0, " . [IStuffVLT->Delete(%d)] Error: the VLT was opened in read only mode.\n", id);
+        tag.Error("the VLT was opened in read only mode.\n");
         return 0;
     }
     const IndexEntry& e = m.index[k].entries()[found];
@@ -653,15 +650,15 @@ int IStuffVLT::Delete(int id, BlockInfo* info) {
     std::memcpy(onDisk, desc, kDescriptorSize);
     if (const PackageCipher* c = m.CipherOf(k)) c->Encipher(onDisk, kDescriptorSize);
     const uint64_t at = m.cursorOffset - kDescriptorSize;
-    if (!WriteAllAt(slot.handle, onDisk, kDescriptorSize, at)) {
+    if (!files::WriteAllAt(slot.handle, onDisk, kDescriptorSize, at)) {
         const int err = errno;
         // Put the old descriptor back over whatever part was written.
         uint8_t old[kDescriptorSize];
         std::memcpy(old, e.desc, kDescriptorSize);
         if (const PackageCipher* c = m.CipherOf(k)) c->Encipher(old, kDescriptorSize);
-        WriteAllAt(slot.handle, old, kDescriptorSize, at);
+        files::WriteAllAt(slot.handle, old, kDescriptorSize, at);
         m.index[k].Invalidate();
-        LOG_PRINT(0, " . [IStuffVLT->Delete(%d)] Error: the descriptor could not be written: %s\n", id, strerror(err));
+        tag.Error("the descriptor could not be written: %s\n", strerror(err));
         return 0;
     }
     m.index[k].Rewrite(found, desc);
@@ -673,7 +670,7 @@ uint32_t IStuffVLT::CalculateCRC(int handle) {
     const off_t position = lseek(handle, 0, SEEK_CUR);
     uint32_t crc = 0;
     const bool ok = position >= 0 && impl_->ChecksumOf(handle, crc);
-    if (!ok) LOG_PRINT(0, " . [IStuffVLT->CalculateCRC('%d')] Error: %s\n", handle, ErrorText(errno));
+    if (!ok) LogTag("IStuffVLT->CalculateCRC('%d')", handle).Error("%s\n", ErrorText(errno));
     if (position >= 0) lseek(handle, position, SEEK_SET);
     return ok ? crc : 0;
 }

@@ -18,6 +18,7 @@
 #include <zlib.h>
 
 #include "core/Endian.h"
+#include "core/FileAccess.h"
 #include "core/Trovalis.h"
 #include "package/PackageCipher.h"
 
@@ -51,79 +52,12 @@ void BuildHeader(uint8_t header[kHeaderSize], const char* creator, const char* c
     for (size_t i = 0; i < kFillerSize; ++i) header[kFillerOffset + i] = static_cast<uint8_t>(rand() % 255);
 }
 
-bool WriteAllAt(int fd, const void* data, size_t n, uint64_t offset) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (n) {
-        const ssize_t w = pwrite(fd, p, n, static_cast<off_t>(offset));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-        offset += static_cast<uint64_t>(w);
-    }
-    return true;
-}
-
-long long ReadAt(int fd, void* data, size_t n, uint64_t offset) {
-    uint8_t* p = static_cast<uint8_t*>(data);
-    size_t got = 0;
-    while (got < n) {
-        const ssize_t r = pread(fd, p + got, n - got, static_cast<off_t>(offset + got));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<long long>(got);
-}
-
-bool WriteAll(int fd, const void* data, size_t n) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (n) {
-        const ssize_t w = write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-long long ReadSome(int fd, void* data, size_t n) {
-    uint8_t* p = static_cast<uint8_t*>(data);
-    size_t got = 0;
-    while (got < n) {
-        const ssize_t r = read(fd, p + got, n - got);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<long long>(got);
-}
-
 bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc) {
     std::vector<uint8_t> piece(static_cast<size_t>(length < (1u << 20) ? length : (1u << 20)));
     uLong c = crc32(0L, Z_NULL, 0);
     while (length) {
         const size_t want = static_cast<size_t>(length < piece.size() ? length : piece.size());
-        const long long got = ReadSome(fd, piece.data(), want);
+        const long long got = files::ReadUpTo(fd, piece.data(), want);
         if (got < 0) return false;
         if (static_cast<size_t>(got) < want) {
             errno = 0;
@@ -138,7 +72,7 @@ bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc) {
 
 bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error) {
     uint8_t stored[kHeaderSize];
-    if (ReadAt(fd, stored, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize)) {
+    if (files::ReadUpToAt(fd, stored, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize)) {
         error = "the header block could not be read";
         return false;
     }
@@ -159,9 +93,9 @@ bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error) {
     CurrentDate(header + kModifiedOffset);
     StoreLE32(header + kChecksumOffset, crc);
     internal.Encipher(header, kHeaderSize);
-    if (!WriteAllAt(fd, header, kHeaderSize, kHeadSize)) {
+    if (!files::WriteAllAt(fd, header, kHeaderSize, kHeadSize)) {
         error = strerror(errno);
-        WriteAllAt(fd, stored, kHeaderSize, kHeadSize);  // best effort: the old header back
+        files::WriteAllAt(fd, stored, kHeaderSize, kHeadSize);  // best effort: the old header back
         return false;
     }
     if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {

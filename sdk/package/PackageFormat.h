@@ -84,16 +84,6 @@ void CurrentDate(uint8_t* field);
 // creator and created may be null: the maker line and the current time.
 void BuildHeader(uint8_t header[kHeaderSize], const char* creator, const char* created);
 
-// Writes all of n bytes at offset; false on any error or short write (errno
-// set; ENOSPC for a write that made no progress).
-bool WriteAllAt(int fd, const void* data, size_t n, uint64_t offset);
-// Reads up to n bytes at offset; the count read, or -1 on an error.
-long long ReadAt(int fd, void* data, size_t n, uint64_t offset);
-// Writes all of n bytes at the current position.
-bool WriteAll(int fd, const void* data, size_t n);
-// Reads up to n bytes at the current position; the count, or -1.
-long long ReadSome(int fd, void* data, size_t n);
-
 // CRC-32 of length bytes read from the current position, read in pieces so
 // that a large package needs no buffer of its size. False on a read error or
 // when fewer bytes come (errno is then set, 0 meaning "file ends early").

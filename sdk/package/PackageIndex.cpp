@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/Endian.h"
+#include "core/FileAccess.h"
 #include "package/PackageCipher.h"
 
 namespace vlt {
@@ -27,7 +28,7 @@ bool FileWindow::Fill(uint64_t offset, size_t atLeast) {
     if (buf_.size() < want) buf_.resize(want);
     len_ = 0;
     start_ = offset;
-    const long long got = ReadAt(fd_, buf_.data(), want, offset);
+    const long long got = files::ReadUpToAt(fd_, buf_.data(), want, offset);
     if (got < 0) return false;
     len_ = static_cast<size_t>(got);
     return true;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/Endian.h"
+#include "core/FileAccess.h"
 #include "core/Log.h"
 #include "package/PackageCipher.h"
 #include "package/PackageFormat.h"
@@ -88,9 +89,9 @@ std::string V3BackupName(const std::string& path) {
 int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* head) {
     const std::string backup = V3BackupName(path);
     // The backup is never overwritten: refuse before anything is written.
+    const LogTag tag("IStuffVLT->Update3to4('%s')", path);
     if (Exists(backup)) {
-        LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: the backup file '%s' exists already.\n", path,
-                  backup.c_str());
+        tag.Error("the backup file '%s' exists already.\n", backup.c_str());
         return -1;
     }
 
@@ -99,7 +100,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     if (old.fd < 0) return -1;
     // A 3.0 header shorter than 256 bytes reads as zeros: empty texts.
     uint8_t v3Header[kV3HeaderSize] = {};
-    if (ReadSome(old.fd, v3Header, kV3HeaderSize) < 0) return -1;
+    if (files::ReadUpTo(old.fd, v3Header, kV3HeaderSize) < 0) return -1;
     struct stat st;
     if (fstat(old.fd, &st) != 0) return -1;
     const uint64_t oldLength = static_cast<uint64_t>(st.st_size);
@@ -108,8 +109,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     Fd temp;
     temp.fd = CreateTemporary(path, tempName);
     if (temp.fd < 0) {
-        LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: the temporary file could not be created: %s\n", path,
-                  strerror(errno));
+        tag.Error("the temporary file could not be created: %s\n", strerror(errno));
         return -1;
     }
     // Until the renames succeed, the temporary file goes on every way out.
@@ -128,8 +128,8 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     uint8_t header[kHeaderSize];
     BuildHeader(header, creator, created);
     internal.Encipher(header, kHeaderSize);
-    if (!WriteAll(temp.fd, kHead4, kHeadSize) || !WriteAll(temp.fd, header, kHeaderSize)) {
-        LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new header block is corrupted.\n", path);
+    if (!files::WriteAll(temp.fd, kHead4, kHeadSize) || !files::WriteAll(temp.fd, header, kHeaderSize)) {
+        tag.Error("new header block is corrupted.\n");
         return -1;
     }
 
@@ -141,18 +141,18 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     std::vector<uint8_t> entry;
     for (;;) {
         uint8_t marker[kV3MarkerSize];
-        const long long m = ReadSome(old.fd, marker, kV3MarkerSize);
+        const long long m = files::ReadUpTo(old.fd, marker, kV3MarkerSize);
         if (m == 0) break;  // the old file is complete
         if (m < static_cast<long long>(kV3MarkerSize)) return -1;
         if (std::memcmp(marker, kV3MarkerDots, kV3MarkerSize) != 0 &&
             std::memcmp(marker, kV3MarkerB7, kV3MarkerSize) != 0) {
-            LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: header block does not match.\n", path);
+            tag.Error("header block does not match.\n");
             return -1;
         }
         offset += kV3MarkerSize;
         uint8_t fields[kV3FieldsSize];
-        if (ReadSome(old.fd, fields, kV3FieldsSize) != static_cast<long long>(kV3FieldsSize)) {
-            LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: data block is corrupted.\n", path);
+        if (files::ReadUpTo(old.fd, fields, kV3FieldsSize) != static_cast<long long>(kV3FieldsSize)) {
+            tag.Error("data block is corrupted.\n");
             return -1;
         }
         offset += kV3FieldsSize;
@@ -164,7 +164,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
         // The packed size is checked against what the file holds before
         // anything is allocated for it.
         if (packed > oldLength - offset) {
-            LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: data block is corrupted.\n", path);
+            tag.Error("data block is corrupted.\n");
             return -1;
         }
         const size_t padded = static_cast<size_t>(PaddedLength(packed));
@@ -176,55 +176,54 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
         desc[kModeOffset] = mode;
         StoreLE32(desc + kSizeOffset, size);
         StoreLE32(desc + kPackedOffset, packed);
-        if (ReadSome(old.fd, entry.data() + kEntryHeadSize, packed) != static_cast<long long>(packed)) {
-            LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: data block is corrupted.\n", path);
+        if (files::ReadUpTo(old.fd, entry.data() + kEntryHeadSize, packed) != static_cast<long long>(packed)) {
+            tag.Error("data block is corrupted.\n");
             return -1;
         }
         offset += packed;
         if (std::memcmp(type, kV3Deleted, kV3TypeSize) == 0) continue;  // deleted blocks are dropped
 
         // A failed write stops the upgrade: the 3.0 file stays as it is.
-        if (!WriteAll(temp.fd, entry.data(), kMarkerSize)) {
-            LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new ID block is corrupted.\n", path);
+        if (!files::WriteAll(temp.fd, entry.data(), kMarkerSize)) {
+            tag.Error("new ID block is corrupted.\n");
             return -1;
         }
-        if (!WriteAll(temp.fd, desc, kDescriptorSize)) {
-            LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new header block is corrupted.\n", path);
+        if (!files::WriteAll(temp.fd, desc, kDescriptorSize)) {
+            tag.Error("new header block is corrupted.\n");
             return -1;
         }
-        if (!WriteAll(temp.fd, entry.data() + kEntryHeadSize, padded)) {
-            LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new data block is corrupted.\n", path);
+        if (!files::WriteAll(temp.fd, entry.data() + kEntryHeadSize, padded)) {
+            tag.Error("new data block is corrupted.\n");
             return -1;
         }
         ++count;
-        LOG_PRINT(2, " . [IStuffVLT->Update3to4('%s')] Info: imported block %d - Name '%.32s' - Type '%.5s' - Size %d Kb\n",
-                  path, count, reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(type),
-                  static_cast<int>(packed / 1024));
+        tag.Info(2, "imported block %d - Name '%.32s' - Type '%.5s' - Size %d Kb\n", count,
+                    reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(type),
+                    static_cast<int>(packed / 1024));
     }
     close(old.release());
 
     std::string error;
     if (!RewriteHeader(temp.fd, internal, error)) {
-        LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new header block is corrupted.\n", path);
+        tag.Error("new header block is corrupted.\n");
         return -1;
     }
     if (close(temp.release()) != 0) {
-        LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: new data block is corrupted.\n", path);
+        tag.Error("new data block is corrupted.\n");
         return -1;
     }
-    LOG_PRINT(2, " . [IStuffVLT->Update3to4('%s')] Info: total blocks imported: %d\n", path, count);
+    tag.Info(2, "total blocks imported: %d\n", count);
 
     if (!RenameNoReplace(path, backup)) {
-        LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: could not rename it to '%s': %s\n", path,
-                  backup.c_str(), strerror(errno));
+        tag.Error("could not rename it to '%s': %s\n", backup.c_str(), strerror(errno));
         return -1;
     }
     if (rename(tempName.c_str(), path) != 0) {
         const int why = errno;
         // Put the 3.0 file back where it was.
         const bool restored = RenameNoReplace(backup, path);
-        LOG_PRINT(0, " . [IStuffVLT->Update3to4('%s')] Error: could not rename '%s' to it: %s%s\n", path,
-                  tempName.c_str(), strerror(why), restored ? "" : " (the original stays as the backup)");
+        tag.Error("could not rename '%s' to it: %s%s\n", tempName.c_str(), strerror(why),
+                  restored ? "" : " (the original stays as the backup)");
         return -1;
     }
     removeTemp.keep = true;
@@ -233,7 +232,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     Fd done;
     done.fd = open(path, O_RDWR | O_CLOEXEC);
     if (done.fd < 0) return -1;
-    if (ReadSome(done.fd, head, kHeadSize) != static_cast<long long>(kHeadSize)) return -1;
+    if (files::ReadUpTo(done.fd, head, kHeadSize) != static_cast<long long>(kHeadSize)) return -1;
     return done.release();
 }
 

@@ -98,21 +98,14 @@ bool Addressable(const SDL_Surface* s) {
 // lies inside it.
 Uint32 ReadRaw(const SDL_Surface* s, int x, int y) {
     const SDL_PixelFormat* f = s->format;
-    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * f->BytesPerPixel;
-    switch (f->BytesPerPixel) {
-        case 1: return *p;
-        case 2: {
-            Uint16 v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case 3: return SDL_MapRGB(s->format, p[f->Rshift / 8], p[f->Gshift / 8], p[f->Bshift / 8]);
-        default: {
-            Uint32 v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-    }
+    if (f->BytesPerPixel != 3) return graphicblock::ReadPixel(s, x, y);
+    // CFontGetPixel's value of a 24-bit pixel: its colour bytes, found at the
+    // shifts, mapped into the format. For the byte-wide masks without alpha
+    // of every 24-bit surface made from a file this is the stored value
+    // (ReadPixel); it differs only for other masks, which a damaged block
+    // can carry.
+    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * 3;
+    return SDL_MapRGB(s->format, p[f->Rshift / 8], p[f->Gshift / 8], p[f->Bshift / 8]);
 }
 
 void WriteRaw(SDL_Surface* s, int x, int y, Uint32 value) {
@@ -232,16 +225,16 @@ Uint32 CFont::CFontGetPixel(SDL_Surface* s, int x, int y) {
     // x is the caller's concern in the original checks; y is checked too, so
     // that no row outside the surface is ever read.
     if (!s || x < 0 || x >= s->w || y < 0 || y >= s->h) {
-        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: wrong function parameters.\n", PointerText(s), x, y);
+        LogTag("CFont::CFontGetPixel(0x%x,%d,%d)", PointerText(s), x, y).Error("wrong function parameters.\n");
         return 0;
     }
     if (!Addressable(s)) {
-        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: loading font", PointerText(s), x, y);
+        LogTag("CFont::CFontGetPixel(0x%x,%d,%d)", PointerText(s), x, y).Error("loading font");
         return 0;
     }
     SurfaceLock lock(s);
     if (!lock.ok()) {
-        LOG_PRINT(0, " . [CFont::CFontGetPixel(0x%x,%d,%d)] Error: %s\n", PointerText(s), x, y, SDL_GetError());
+        LogTag("CFont::CFontGetPixel(0x%x,%d,%d)", PointerText(s), x, y).Error("%s\n", SDL_GetError());
         return 0;
     }
     return ReadRaw(s, x, y);
@@ -251,7 +244,7 @@ void CFont::CFontSetPixel(SDL_Surface* s, int x, int y, Uint32 value) {
     if (!s || x < 0 || x >= s->w || y < 0 || y >= s->h || !Addressable(s)) return;
     SurfaceLock lock(s);
     if (!lock.ok()) {
-        LOG_PRINT(0, " . [CFont::CFontSetPixel()] Error: %s\n", SDL_GetError());
+        LogTag("CFont::CFontSetPixel()").Error("%s\n", SDL_GetError());
         return;
     }
     WriteRaw(s, x, y, value);
@@ -272,7 +265,7 @@ int CFont::CreateUpperMark(SDL_Surface* s) {
         }
     }
     if (changes == kInkChanges) return changes;
-    LOG_PRINT(2, " . [CFont::CreateUpperMark()] Warning: it was not possible to import bitmap with font characters.\n");
+    LogTag("CFont::CreateUpperMark()").Warning("it was not possible to import bitmap with font characters.\n");
     return changes;
 }
 
@@ -283,25 +276,26 @@ bool CFont::IsMark(int x) const {
 }
 
 int CFont::Create(SDL_Surface* s) {
+    const LogTag tag("CFont::Create()");
     if (Trovalis.startTick == TrovalisCore::kNotStarted) {
-        LOG_PRINT(0, " . [CFont::Create()] Error: Trovalis was not initialized. Aborting the font creation.\n");
+        tag.Error("Trovalis was not initialized. Aborting the font creation.\n");
         return -1;
     }
     if (rec_->created) {
-        LOG_PRINT(2, " . [CFont::Create()] Warning: font already exists. It is not possible to create another one.\n");
+        tag.Warning("font already exists. It is not possible to create another one.\n");
         return -1;
     }
     if (!s || !s->format) {
-        LOG_PRINT(0, " . [CFont::Create()] Error: font surface is null\n");
+        tag.Error("font surface is null\n");
         return -1;
     }
     if (s->format->BitsPerPixel == 8) {
-        LOG_PRINT(2, " . [CFont::Create()] Warning: 8bits surface loaded is not supported to create a font.\n");
+        tag.Warning("8bits surface loaded is not supported to create a font.\n");
         return -1;
     }
     FontSurfacePtr copy(graphicblock::CopySurface(s, s->flags));
     if (!copy) {
-        LOG_PRINT(0, " . [CFont::Create()] Error: the font surface could not be copied: %s\n", SDL_GetError());
+        tag.Error("the font surface could not be copied: %s\n", SDL_GetError());
         return -1;
     }
     copy->format->colorkey = s->format->colorkey;
@@ -395,7 +389,8 @@ int CFont::Create(SDL_Surface* s) {
         SDL_Surface* prepared = g_pImage->PrepareForDisplay(copy.release(), perPixel, false, true, &converted);
         copy.reset(prepared);
         if (converted && perPixel)
-            LOG_PRINT(5, " . [CFont->Create()] Info: surface with alpha per pixel loaded, it could slow down your graphics system.\n");
+            LogTag("CFont->Create()")
+                .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
     }
     c = copy.get();
 
@@ -425,8 +420,8 @@ void CFont::SetAlpha(int alpha) {
             SDL_FreeSurface(f.surface);
             f.surface = converted;
         }
-        LOG_PRINT(2, " . [CFont::SetAlpha(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
-                  alpha);
+        LogTag("CFont::SetAlpha(%d)", alpha)
+            .Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     }
     f.alpha = alpha;
 }
@@ -509,7 +504,7 @@ void BlitGlyph(FontRecord& f, SDL_Surface* dst, int64_t sx, int64_t sy, int64_t 
     if (f.surface->pixels) std::memcpy(f.surface->pixels, f.backup.data(), n);
     SDL_UnlockSurface(f.surface);
     SDL_BlitSurface(f.surface, &src, dst, &again);
-    LOG_PRINT(5, " . [Trovalis_Blit()] Info: lost surface was restored.\n");
+    LogTag("Trovalis_Blit()").Info(5, "lost surface was restored.\n");
 }
 
 }  // namespace
@@ -557,25 +552,20 @@ void CFont::PutStringCursor(SDL_Surface* dst, int x, int y, const char* text, in
 bool CFont::DecodePayload(const uint8_t* data, size_t size, bool legacy, FontPayload& out, const char** reason) {
     out = FontPayload{};
     if (reason) *reason = nullptr;
-    auto fail = [&](const char* why) {
-        if (reason) *reason = why;
-        return false;
-    };
     const size_t tail = legacy ? 0 : kTailSize;
-    if (!data || size < kHeaderSize + tail) return fail("the block is shorter than its header");
+    if (!data || size < kHeaderSize + tail) return graphicblock::Refuse(reason, "the block is shorter than its header");
     ByteReader in(data, size);
     uint32_t width = 0, height = 0;
     PixelFormatRecord rec;
     if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec))
-        return fail("the block is shorter than its header");
+        return graphicblock::Refuse(reason, "the block is shorter than its header");
     // The pixel area must be exactly what the header calls for: a block whose
     // size disagrees with its header is damaged, whichever way it errs.
     const uint64_t area = uint64_t(size) - kHeaderSize - tail;
-    if (!PixelAreaFits(width, height, rec, area) ||
-        uint64_t(SoftwarePitch(width, rec.bitsPerPixel)) * height != area)
-        return fail("the pixel area does not match the header");
+    if (CheckPixelData(width, height, rec, area, false))
+        return graphicblock::Refuse(reason, "the pixel area does not match the header");
     out.surface.reset(CreateSurfaceFromRecord(width, height, rec, data + kHeaderSize, area));
-    if (!out.surface) return fail("no surface could be made for the stored bitmap");
+    if (!out.surface) return graphicblock::Refuse(reason, "no surface could be made for the stored bitmap");
     out.kerning = legacy ? 0 : static_cast<int32_t>(LoadLE32(data + size - kTailSize));
     out.alpha = rec.alpha;
     return true;
@@ -609,29 +599,26 @@ void SetText(char* field, size_t capacity, const char* text) {
 bool CFont::Load(int id, const char* name) {
     if (id < 1 || !name) return false;
     const char* file = PackageName(id);
+    const LogTag tag("CFont::Load('%s','%s')", file, name);
     if (Trovalis.startTick == TrovalisCore::kNotStarted || !g_pStuffVLT) {
-        LOG_PRINT(0, " . [CFont::Load('%s','%s')] Error: Trovalis was not initialized. Aborting the font load.\n", file,
-                  name);
+        tag.Error("Trovalis was not initialized. Aborting the font load.\n");
         return false;
     }
     if (rec_->created) {
-        LOG_PRINT(2, " . [CFont::Load('%s','%s')] Warning: font already exists. It is not possible to create another one.\n",
-                  file, name);
+        tag.Warning("font already exists. It is not possible to create another one.\n");
         return false;
     }
 
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     std::vector<uint8_t> upgraded;
     const uint8_t* data = nullptr;
     size_t size = 0;
-    if (g_pStuffVLT->LoadBlock(id, "FONT2", name, &block.info) > 0 && block.info.data) {
+    if (block.Load(id, "FONT2", name) > 0 && block.info.data) {
         data = block.info.data;
         size = block.info.size;
     } else {
-        block.Release();
-        block.info = BlockInfo{};
-        if (g_pStuffVLT->LoadBlock(id, "FONT", name, &block.info) < 1 || !block.info.data) {
-            LOG_PRINT(0, " . [CFont::Load('%s','%s')] Error: font not found\n", file, name);
+        if (block.Load(id, "FONT", name) < 1 || !block.info.data) {
+            tag.Error("font not found\n");
             return false;
         }
         // A damaged version 1.0 block is left as it is rather than copied
@@ -639,7 +626,7 @@ bool CFont::Load(int id, const char* name) {
         FontPayload probe;
         const char* why = nullptr;
         if (!DecodePayload(block.info.data, block.info.size, true, probe, &why)) {
-            LOG_PRINT(0, " . [CFont::Load('%s','%s')] Error: the font block is damaged: %s.\n", file, name, why);
+            tag.Error("the font block is damaged: %s.\n", why);
             return false;
         }
         upgraded.assign(block.info.data, block.info.data + block.info.size);
@@ -650,14 +637,14 @@ bool CFont::Load(int id, const char* name) {
         v2.size = static_cast<uint32_t>(upgraded.size());
         SetText(v2.type, sizeof v2.type, "FONT2");
         if (g_pStuffVLT->AddData(id, &v2) < 1) {
-            LOG_PRINT(0, " . [CFont::Load('%s','%s')] Error: update to v2.0 was not possible.\n", file, name);
+            tag.Error("update to v2.0 was not possible.\n");
             return false;
         }
         BlockInfo v1{};
         SetText(v1.name, sizeof v1.name, name);
         SetText(v1.type, sizeof v1.type, "FONT");
         g_pStuffVLT->Delete(id, &v1);
-        LOG_PRINT(2, " . [CFont::Load('%s','%s')] Info: font successfully updated from v1.0 to v2.0.\n", file, name);
+        tag.Info(2, "font successfully updated from v1.0 to v2.0.\n");
         data = upgraded.data();
         size = upgraded.size();
     }
@@ -665,12 +652,11 @@ bool CFont::Load(int id, const char* name) {
     const char* why = nullptr;
     const int result = CreateFromPayload(data, size, false, &why);
     if (why) {
-        LOG_PRINT(0, " . [CFont::Load('%s','%s')] Error: the font block is damaged: %s.\n", file, name, why);
+        tag.Error("the font block is damaged: %s.\n", why);
         return false;
     }
     if (!rec_->created) {
-        LOG_PRINT(0, " . [CFont::Load('%s','%s')] Error: internal failure (%d).\n", file, name,
-                  static_cast<int>(static_cast<uint8_t>(result)));
+        tag.Error("internal failure (%d).\n", static_cast<int>(static_cast<uint8_t>(result)));
         return false;
     }
     SetText(rec_->name, sizeof rec_->name - 1, name);
@@ -714,9 +700,9 @@ int CFont::Save(int id, const char* name) {
             copy->format->alpha = fs->format->alpha;
         }
     }
+    const LogTag tag("CFont::Save('%s','%s')", file, name);
     if (!copy) {
-        LOG_PRINT(0, " . [CFont::Save('%s','%s')] Error: the font surface could not be copied: %s\n", file, name,
-                  SDL_GetError());
+        tag.Error("the font surface could not be copied: %s\n", SDL_GetError());
         return 0;
     }
     SDL_Surface* c = copy.get();
@@ -738,19 +724,17 @@ int CFont::Save(int id, const char* name) {
             }
         }
         if (!marked || !ReadableBack(c)) {
-            LOG_PRINT(0,
-                      " . [CFont::Save('%s','%s')] Error: the glyphs of this font could not be found again in its "
-                      "stored bitmap; the font was not stored.\n",
-                      file, name);
+            tag.Error("the glyphs of this font could not be found again in its stored bitmap; the font was not "
+                      "stored.\n");
             return 0;
         }
-        LOG_PRINT(5, " . [CFont::Save('%s','%s')] Info: the marker row is kept in the stored bitmap.\n", file, name);
+        tag.Info(5, "the marker row is kept in the stored bitmap.\n");
     }
 
     const uint32_t storedPitch = SoftwarePitch(uint32_t(c->w), c->format->BitsPerPixel);
     const uint64_t area = uint64_t(storedPitch) * uint64_t(c->h);
     if (storedPitch == 0 || area + kHeaderSize + kTailSize > 0xFFFFFFFFu) {
-        LOG_PRINT(0, " . [CFont::Save('%s','%s')] Error: the font surface is too large for a block.\n", file, name);
+        tag.Error("the font surface is too large for a block.\n");
         return 0;
     }
     std::vector<uint8_t> payload;
@@ -764,7 +748,7 @@ int CFont::Save(int id, const char* name) {
     {
         SurfaceLock lock(c);
         if (!lock.ok()) {
-            LOG_PRINT(0, " . [CFont::Save('%s','%s')] Error: %s\n", file, name, SDL_GetError());
+            tag.Error("%s\n", SDL_GetError());
             return 0;
         }
         const size_t rowCopy = std::min<size_t>(storedPitch, size_t(c->pitch));

@@ -11,17 +11,7 @@
 namespace graphicblock {
 
 namespace {
-constexpr uint32_t kPaletteEntries = 256;
-constexpr size_t kPaletteBytes = kPaletteEntries * 4;
-
-// A mask SDL can turn into shift and loss: contiguous, at most 8 bits,
-// inside the depth.
-bool MaskUsable(uint32_t mask, uint8_t bits) {
-    if (mask == 0) return true;
-    if (bits < 32 && (mask >> bits) != 0) return false;
-    const uint32_t run = mask >> __builtin_ctz(mask);
-    return (run & (run + 1)) == 0 && __builtin_popcount(run) <= 8;
-}
+constexpr uint32_t kPaletteEntries = kStoredPaletteSize / 4;
 }  // namespace
 
 bool NameFits(const char* name) { return name && strnlen(name, kBlockNameSize) < kBlockNameSize; }
@@ -33,22 +23,28 @@ const char* PackageName(int id) {
 
 unsigned PointerText(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
 
-bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t area) {
-    if (!PixelAreaFits(width, height, rec, area)) return false;
-    const uint8_t bits = rec.bitsPerPixel;
-    if (bits == 8 && rec.colorkey != kNoColorKey && rec.colorkey >= kPaletteEntries) return false;
-    // An 8-bit surface always has a palette that carries its colours, so
-    // its masks mean nothing: earlier versions stored grey PNGs with the RGB
-    // masks, and those blocks must stay readable.
-    const uint32_t masks[4] = {rec.Rmask, rec.Gmask, rec.Bmask, rec.Amask};
-    uint32_t seen = 0;
-    for (uint32_t m : masks) {
-        if (bits == 8) break;
-        if (!MaskUsable(m, bits) || (seen & m)) return false;
-        seen |= m;
+uint32_t ReadPixel(const SDL_Surface* s, int x, int y) {
+    const uint8_t* p =
+        static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
+    switch (s->format->BytesPerPixel) {
+        case 1: return p[0];
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        case 3:
+#if SDL_BYTEORDER == SDL_LIL_ENDIAN
+            return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+#else
+            return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[2]);
+#endif
+        default: {
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            return v;
+        }
     }
-    const uint64_t need = uint64_t(SoftwarePitch(width, bits)) * height + (bits == 8 ? kPaletteBytes : 0);
-    return need == area;
 }
 
 bool KeyFitsSurface(const SDL_Surface* s, uint32_t key) {
@@ -171,21 +167,6 @@ bool ReconvertForOpenGL(SDL_Surface*& s) {
     return true;
 }
 
-bool LoadedBlock::Load(int id, const char* type, const char* name) {
-    Release();
-    info = BlockInfo{};
-    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, type, name, &info) <= 0 || !info.data) {
-        Release();
-        return false;
-    }
-    return true;
-}
-
-void LoadedBlock::Release() {
-    if (info.data && g_pStuffVLT) g_pStuffVLT->FreeBlock(&info);
-    info.data = nullptr;
-}
-
 PixelWriter::PixelWriter(SDL_Surface* s) : s_(s) {
     if (!s_ || !s_->format) return;
     pitch_ = SoftwarePitch(static_cast<uint32_t>(s_->w), s_->format->BitsPerPixel);
@@ -202,7 +183,7 @@ PixelWriter::~PixelWriter() {
 
 uint64_t PixelWriter::AreaSize() const {
     if (!ok_) return 0;
-    return uint64_t(pitch_) * s_->h + (s_->format->BitsPerPixel == 8 ? kPaletteBytes : 0);
+    return uint64_t(pitch_) * s_->h + (s_->format->BitsPerPixel == 8 ? kStoredPaletteSize : 0);
 }
 
 void PixelWriter::WriteArea(uint8_t* out) const {

@@ -1,6 +1,6 @@
 // Pieces shared by the resource classes that keep their data in package
-// blocks: the texts of their messages, a loaded block released on every
-// path, and, for the graphic kinds (images, tiles, sprites, fonts), the
+// blocks: the texts of their messages (and, through BlockPayload.h, the
+// owner of a loaded block), and, for the graphic kinds (images, tiles, sprites, fonts), the
 // checks and conversions of a block's pixel area.
 #pragma once
 #include <cstddef>
@@ -10,7 +10,7 @@
 
 #include <SDL.h>
 
-#include "package/IStuffVLT.h"
+#include "package/BlockPayload.h"
 #include "resources/PixelFormatRecord.h"
 
 namespace graphicblock {
@@ -20,6 +20,13 @@ constexpr size_t kBlockNameSize = 32;
 
 // Whether a name fits a 32-byte name field with its terminator.
 bool NameFits(const char* name);
+// How every payload decoder fails (images, tiles, sprites, fonts, widgets,
+// sound formats): false, and when reason is given it points at a static text
+// saying what is wrong, for the caller's log line. Decoders write no line.
+inline bool Refuse(const char** reason, const char* why) {
+    if (reason) *reason = why;
+    return false;
+}
 // A text for "%s" that is never null.
 inline const char* Text(const char* s) { return s ? s : "(null)"; }
 // The package's file name for messages ("" when unknown).
@@ -27,12 +34,10 @@ const char* PackageName(int id);
 // A surface pointer for the "0x%x" of messages.
 unsigned PointerText(const void* p);
 
-// Whether a pixel area of `area` bytes is exactly what width, height and the
-// record call for (pitch x height, plus 1024 palette bytes for 8 bits), and
-// the record describes a depth and masks a surface can have. A paletted
-// record's colour key must be none or a palette index: SDL looks the key up
-// in the palette (SDL_GetRGB) without checking it.
-bool PixelAreaMatches(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t area);
+// The value of the pixel at (x, y) in s's own format, as SDL reads it (3
+// bytes in the host's byte order, as SDL stores them); s is locked by the
+// caller, (x, y) lies inside it and BytesPerPixel is 1 to 4.
+uint32_t ReadPixel(const SDL_Surface* s, int x, int y);
 // Whether key can be the colour key of s: none, any value for a surface
 // without palette, an entry of the palette otherwise.
 bool KeyFitsSurface(const SDL_Surface* s, uint32_t key);
@@ -65,18 +70,6 @@ bool ReconvertForHardwareScreen(SDL_Surface*& s);
 // SetColorKey's re-conversion: with a screen in OpenGL mode the surface is
 // converted anew and offered to the upload. True when that happened.
 bool ReconvertForOpenGL(SDL_Surface*& s);
-
-// A block loaded through the package manager, released when it goes.
-struct LoadedBlock {
-    BlockInfo info{};
-    LoadedBlock() = default;
-    LoadedBlock(const LoadedBlock&) = delete;
-    LoadedBlock& operator=(const LoadedBlock&) = delete;
-    ~LoadedBlock() { Release(); }
-    // LoadBlock with a zeroed info; true when a payload came back.
-    bool Load(int id, const char* type, const char* name);
-    void Release();
-};
 
 // Reads a surface's pixels for a block: locked for its lifetime, written as
 // rows of the software pitch (plus the palette for 8 bits).

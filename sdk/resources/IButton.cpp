@@ -184,13 +184,14 @@ IButton::IButton() : s_(new State) {
     }
     SetLayer(0);
     for (ButtonRecord& b : s_->masters) Reset(b, 1);
-    LOG_PRINT(5, " . [IButton] Interfaz created.\n");
+    LogTag("IButton").Line(5, "Interfaz created.\n");
 }
 
 IButton::~IButton() {
     const int left = Info(-2);
+    const LogTag tag("IButton");
     if (left > 0) {
-        LOG_PRINT(2, " . [IButton] Warning! your application has left %d buttons without deleting.\n", left);
+        tag.Line(2, "Warning! your application has left %d buttons without deleting.\n", left);
         Info(-1);
     }
     for (uint8_t layer = 0; layer < kLayers; ++layer) {
@@ -201,7 +202,7 @@ IButton::~IButton() {
     SetLayer(0);
     FreeMaster(-1);
     s_.reset();
-    LOG_PRINT(5, " . [IButton] Interfaz deleted.\n");
+    tag.Line(5, "Interfaz deleted.\n");
 }
 
 const char* IButton::GetTypeName(int type) {
@@ -269,9 +270,10 @@ void IButton::EncodePayload(const ButtonRecord& r, uint8_t out[kBlockSize]) {
     StoreLE32(out + 20, static_cast<uint32_t>(r.value));
 }
 
-bool IButton::DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out) {
+bool IButton::DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out, const char** reason) {
     out = ButtonRecord{};
-    if (!data || size != kBlockSize) return false;
+    if (reason) *reason = nullptr;
+    if (!data || size != kBlockSize) return graphicblock::Refuse(reason, "a widget record is exactly 24 bytes");
     ByteReader in(data, size);
     uint16_t x = 0, y = 0, range = 0;
     uint32_t value = 0;
@@ -279,7 +281,7 @@ bool IButton::DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out)
     if (!in.u32le(r.reserved0) || !in.u16le(r.key) || !in.u8(r.type) || !in.u8(r.reserved7) ||
         !in.u32le(r.selectBox) || !in.u16le(x) || !in.u16le(y) || !in.u16le(range) || !in.u8(r.visible) ||
         !in.u8(r.cloned) || !in.u32le(value))
-        return false;
+        return graphicblock::Refuse(reason, "a widget record is exactly 24 bytes");
     r.x = static_cast<int16_t>(x);
     r.y = static_cast<int16_t>(y);
     r.range = static_cast<int16_t>(range);
@@ -352,7 +354,7 @@ void IButton::Remove() {
         }
         ++removed;
     }
-    LOG_PRINT(5, " . [IButton->Remove()] Info: %d buttons of layer %d were deleted.\n", removed, layer);
+    LogTag("IButton->Remove()").Info(5, "%d buttons of layer %d were deleted.\n", removed, layer);
 }
 
 void IButton::FreeMaster(int number) {
@@ -372,8 +374,8 @@ void IButton::FreeMaster(int number) {
         DestroyImages(images);
         const int shown = number < 0 ? number : k;
         if (clones > 0) {
-            LOG_PRINT(0, " . [IButton->FreeMaster(%d)] Warning: this master button still has %d cloned buttons!\n",
-                      shown, static_cast<int>(clones));
+            LogTag("IButton->FreeMaster(%d)", shown)
+                .Line(0, "Warning: this master button still has %d cloned buttons!\n", static_cast<int>(clones));
             // The clones stay in their slots, but the images they shared are
             // gone: they must not point at them any more.
             for (auto& layer : s_->working)
@@ -381,7 +383,7 @@ void IButton::FreeMaster(int number) {
                     if (!b.free && b.cloned && b.master == uint32_t(kMasterBase + k))
                         b.normal = b.selected = b.pressed = b.off = nullptr;
         }
-        LOG_PRINT(5, " . [IButton->FreeMaster(%d)] Info: master button deleted.\n", shown);
+        LogTag("IButton->FreeMaster(%d)", shown).Info(5, "master button deleted.\n");
     }
 }
 

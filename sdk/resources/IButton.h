@@ -126,9 +126,10 @@ public:
 
     // The 24-byte "BUT" payload of a record, and back. DecodePayload fills
     // the first eleven fields of a reset record; false (out reset) unless
-    // size is exactly 24. Field values are not judged.
+    // size is exactly 24 (reason, when given, then says why). Field values
+    // are not judged.
     static void EncodePayload(const ButtonRecord& r, uint8_t out[kBlockSize]);
-    static bool DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out);
+    static bool DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out, const char** reason = nullptr);
     // The first fault of a record's values, in the order: type code, key,
     // range and value (sliders and progress bars only).
     static ButtonRecordFault CheckValues(const ButtonRecord& r);

@@ -39,7 +39,6 @@ using graphicblock::PointerText;
 using graphicblock::Text;
 
 constexpr size_t kImgHeaderSize = 8 + kPixelFormatRecordSize;  // 48
-constexpr size_t kPaletteBytes = 256 * 4;
 // SDL 1.2 keeps a surface's pitch in 16 bits: a wider row would wrap it and
 // leave a pixel buffer smaller than the rows written into it.
 constexpr uint32_t kMaxPitch = 0xFFFF;
@@ -341,8 +340,8 @@ int WritePngBody(PngWriteJob& j) {
 
 IImage* g_pImage = nullptr;
 
-IImage::IImage() { LOG_PRINT(5, " . [IImage] Interfaz created.\n"); }
-IImage::~IImage() { LOG_PRINT(5, " . [IImage] Interfaz deleted.\n"); }
+IImage::IImage() { LogTag("IImage").Line(5, "Interfaz created.\n"); }
+IImage::~IImage() { LogTag("IImage").Line(5, "Interfaz deleted.\n"); }
 
 bool IImage::HasAlphaChannel(const SDL_Surface* s) {
     return s && s->format && (s->flags & SDL_SRCALPHA) && s->format->alpha == 255;
@@ -390,17 +389,9 @@ SDL_Surface* IImage::DecodePayload(const uint8_t* data, size_t size, PixelFormat
     PixelFormatRecord rec;
     if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec))
         return refuse("header ends early");
+    if (const char* why = CheckPixelData(width, height, rec, in.remaining(), true)) return refuse(why);
     const bool paletted = rec.bitsPerPixel == 8;
-    const uint64_t area = in.remaining() >= (paletted ? kPaletteBytes : 0)
-                              ? in.remaining() - (paletted ? kPaletteBytes : 0)
-                              : 0;
-    if (paletted && in.remaining() < kPaletteBytes) return refuse("palette missing");
-    if (!PixelAreaFits(width, height, rec, area)) return refuse("size or depth out of range");
-    if (uint64_t(SoftwarePitch(width, rec.bitsPerPixel)) * height != area)
-        return refuse("pixel area does not match width, height and depth");
-    // SDL looks a paletted surface's key up in its palette unchecked.
-    if (paletted && rec.colorkey != kNoColorKey && rec.colorkey >= kPaletteBytes / 4)
-        return refuse("colour key is not a palette entry");
+    const uint64_t area = in.remaining() - (paletted ? kStoredPaletteSize : 0);
 
     SDL_Surface* s = CreateSurfaceFromRecord(width, height, rec, in.current(), area);
     if (!s) return nullptr;
@@ -419,15 +410,14 @@ SDL_Surface* IImage::DecodePayload(const uint8_t* data, size_t size, PixelFormat
 
 SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
     if (id < 1) return nullptr;
-    graphicblock::LoadedBlock block;
-    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "IMG", name, &block.info) == 0 || !block.info.data) {
-        LOG_PRINT(0, " . [IImage->Load('%s','%s',0x%x)] Error: image not found.\n", PackageName(id), Text(name),
-                  PointerText(info));
+    BlockPayload block;
+    const LogTag tag("IImage->Load('%s','%s',0x%x)", PackageName(id), Text(name), PointerText(info));
+    if (block.Load(id, "IMG", name) == 0 || !block.info.data) {
+        tag.Error("image not found.\n");
         return nullptr;
     }
     auto refuse = [&](const char* why) -> SDL_Surface* {
-        LOG_PRINT(0, " . [IImage->Load('%s','%s',0x%x)] Error: image block is damaged: %s.\n", PackageName(id),
-                  Text(name), PointerText(info), why);
+        tag.Error("image block is damaged: %s.\n", why);
         return nullptr;
     };
     PixelFormatRecord rec;
@@ -456,19 +446,13 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
     }
 
     if (paletted) {
-        LOG_PRINT(2,
-                  " . [IImage->Load('%s','%s',0x%x)] Warning: 8bits surface loaded, it could be a different screen "
-                  "format.\n",
-                  PackageName(id), Text(name), PointerText(info));
+        tag.Warning("8bits surface loaded, it could be a different screen format.\n");
         s = PrepareForDisplay(s, false, true, false);
     } else {
         bool converted = false;
         s = PrepareForDisplay(s, perPixel, true, true, &converted);
         if (converted && perPixel)
-            LOG_PRINT(5,
-                      " . [IImage->Load('%s','%s',0x%x)] Info: surface with alpha per pixel loaded, it could slow "
-                      "down your graphics system.\n",
-                      PackageName(id), Text(name), PointerText(info));
+            tag.Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
     }
     if (rec.colorkey == kNoColorKey) s->format->colorkey = kNoColorKey;
 
@@ -486,13 +470,13 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
 
 int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     if (id < 1) return 0;
+    const LogTag tag("IImage->Save(%d,'%s')", id, Text(name));
     if (!surface || !surface->format) {
-        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: surface is null.\n", id, Text(name));
+        tag.Error("surface is null.\n");
         return 0;
     }
     if (!name || std::strlen(name) >= sizeof(BlockInfo{}.name)) {
-        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: block name is empty or longer than 31 characters.\n", id,
-                  Text(name));
+        tag.Error("block name is empty or longer than 31 characters.\n");
         return 0;
     }
     // The screen read-back of OpenGL mode belongs to the video runtime; with
@@ -501,8 +485,7 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     // SDL_ConvertSurface looks a paletted surface's key up in its palette
     // unchecked.
     if (graphicblock::HasColorKey(surface) && !graphicblock::KeyFitsSurface(surface, surface->format->colorkey)) {
-        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: the colour key is not an entry of the surface's palette.\n",
-                  id, name);
+        tag.Error("the colour key is not an entry of the surface's palette.\n");
         return 0;
     }
     // A software copy in the surface's own format; RLE is left out so that
@@ -518,12 +501,11 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     check.bitsPerPixel = bpp;
     check.bytesPerPixel = c->format->BytesPerPixel;
     if (pitch == 0 || !PixelAreaFits(static_cast<uint32_t>(c->w), static_cast<uint32_t>(c->h), check, UINT64_MAX)) {
-        LOG_PRINT(0, " . [IImage->Save(%d,'%s')] Error: %d bits per pixel or %dx%d cannot be stored.\n", id, name,
-                  bpp, c->w, c->h);
+        tag.Error("%d bits per pixel or %dx%d cannot be stored.\n", bpp, c->w, c->h);
         return 0;
     }
     const size_t area = size_t(pitch) * c->h;
-    std::vector<uint8_t> payload(kImgHeaderSize + area + (bpp == 8 ? kPaletteBytes : 0), 0);
+    std::vector<uint8_t> payload(kImgHeaderSize + area + (bpp == 8 ? kStoredPaletteSize : 0), 0);
     StoreLE32(payload.data(), static_cast<uint32_t>(c->w));
     StoreLE32(payload.data() + 4, static_cast<uint32_t>(c->h));
     StorePixelFormatRecord(payload.data() + 8, c->format);
@@ -555,7 +537,7 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
 SDL_Surface* IImage::LoadBMP(const char* file) {
     SDL_Surface* s = LoadBmpChecked(file);
     if (!s) {
-        LOG_PRINT(0, " . [IImage->LoadBMP(%s)] Error: file not found.\n", Text(file));
+        LogTag("IImage->LoadBMP(%s)", Text(file)).Error("file not found.\n");
         return nullptr;
     }
     if (NeedsDisplayConversion(s) && Trovalis.autoDisplayConversion) {
@@ -620,8 +602,9 @@ SDL_Surface* WidenedTo24(SDL_Surface* s) {
 }  // namespace
 
 int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
+    const LogTag tag("IImage->SaveBMP(%s,%d)", Text(file), 0);
     if (!surface || !surface->format) {
-        LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: surface is null.\n", Text(file), 0);
+        tag.Error("surface is null.\n");
         return 0;
     }
     Trovalis.CreatePath(file);
@@ -648,7 +631,7 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     surface->format->alpha = alpha;
     surface->format->colorkey = key;
     if (rc != 0) {
-        LOG_PRINT(0, " . [IImage->SaveBMP(%s,%d)] Error: file could not be written.\n", Text(file), 0);
+        tag.Error("file could not be written.\n");
         return 0;
     }
     return 1;
@@ -656,16 +639,17 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
 
 int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {
     if (!surface || !surface->format) {
-        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: surface is null.\n", Text(file), 0);
+        LogTag("IImage->SavePNG(%s,%d)", Text(file), 0).Error("surface is null.\n");
         return -1;
     }
     Trovalis.CreatePath(file);
     // Never written through a link planted at the name (FileAccess.h).
     FILE* out = file ? files::OpenStreamForWriting(file, 0666) : nullptr;
     SDL_RWops* rw = out ? SDL_RWFromFP(out, 0) : nullptr;
+    const LogTag tag("IImage->SavePNG(%s,%d)", Text(file), level);
     if (!rw) {
         if (out) std::fclose(out);
-        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: file could not be created.\n", Text(file), level);
+        tag.Error("file could not be created.\n");
         return -1;
     }
     // An RLE surface without a pixel buffer is decoded by the lock that
@@ -677,7 +661,7 @@ int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {
         rc = -1;
     }
     if (rc != 0)
-        LOG_PRINT(0, " . [IImage->SavePNG(%s,%d)] Error: %s\n", Text(file), level, SDL_GetError());
+        tag.Error("%s\n", SDL_GetError());
     return rc;
 }
 

@@ -66,25 +66,7 @@ bool ReadFileBytes(const char* file, std::vector<uint8_t>& out, bool& opened) {
     struct stat st {};
     if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > kMaxAudioFile) return false;
     out.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::read(f.fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
+    return files::ReadUpTo(f.fd, out.data(), out.size()) == static_cast<long long>(out.size());
 }
 
 // A block name made safe as a file name in the current directory: path
@@ -105,7 +87,7 @@ void SetFormat(AudioInfo* r, const char* text) {
 // The bytes behind an information query: the block payload, or the whole
 // file read into memory, with a stream over them.
 struct InfoSource {
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     std::vector<uint8_t> fileBytes;
     const uint8_t* data = nullptr;
     uint32_t size = 0;
@@ -232,7 +214,7 @@ ISoundFX::ISoundFX() {
     for (auto& m : music) m = MusicEntry{};
     for (auto& s : sounds) s = nullptr;
     mixerOpen = 0;
-    LOG_PRINT(5, " . [ISoundFX] Interfaz created.\n");
+    LogTag("ISoundFX").Line(5, "Interfaz created.\n");
 }
 
 ISoundFX::~ISoundFX() {
@@ -254,36 +236,37 @@ ISoundFX::~ISoundFX() {
         Mix_CloseAudio();
         mixerOpen = 0;
     }
+    const LogTag tag("ISoundFX");
     if (soundsLeft)
-        LOG_PRINT(2, " . [ISoundFX] Warning! your application has left %d sounds without deleting.", soundsLeft);
+        tag.Line(2, "Warning! your application has left %d sounds without deleting.", soundsLeft);
     if (musicLeft)
-        LOG_PRINT(2, " . [ISoundFX] Warning! your application has left %d music without deleting.", musicLeft);
-    LOG_PRINT(5, " . [ISoundFX] Interfaz deleted.\n");
+        tag.Line(2, "Warning! your application has left %d music without deleting.", musicLeft);
+    tag.Line(5, "Interfaz deleted.\n");
 }
 
 int ISoundFX::Import(int id, const char* name, const char* file, bool isMusic) {
     if (id < 1) return 0;
     std::vector<uint8_t> bytes;
     bool opened = false;
+    const LogTag tag("ISoundFX->%s('%s','%s','%s')", isMusic ? "MusicImport" : "SoundImport", PackageName(id),
+                     Text(name), Text(file));
     if (!ReadFileBytes(file, bytes, opened)) {
         if (!opened) {
             if (isMusic)
-                LOG_PRINT(0, " . [ISoundFX->MusicImport('%s','%s','%s')] Error: music not found.\n", PackageName(id),
-                          Text(name), Text(file));
+                LogTag("ISoundFX->MusicImport('%s','%s','%s')", PackageName(id), Text(name), Text(file))
+                    .Error("music not found.\n");
             else
-                LOG_PRINT(0, " . [ISoundFX->SoundImport('%s','%s','%s'] Error: sound not found.\n", PackageName(id),
-                          Text(name), Text(file));
+                LogTag("ISoundFX->SoundImport('%s','%s','%s'", PackageName(id), Text(name), Text(file))
+                    .Error("sound not found.\n");
         } else {
-            LOG_PRINT(0, " . [ISoundFX->%s('%s','%s','%s')] Error: file could not be read.\n",
-                      isMusic ? "MusicImport" : "SoundImport", PackageName(id), Text(name), Text(file));
+            tag.Error("file could not be read.\n");
         }
         return 0;
     }
     BlockInfo bi{};
     if (!name || std::strlen(name) >= sizeof bi.name) {
         // Cut to 31 characters it would be stored under another block's name.
-        LOG_PRINT(0, " . [ISoundFX->%s('%s','%s','%s')] Error: block name is empty or longer than 31 characters.\n",
-                  isMusic ? "MusicImport" : "SoundImport", PackageName(id), Text(name), Text(file));
+        tag.Error("block name is empty or longer than 31 characters.\n");
         return 0;
     }
     std::strncpy(bi.name, name, sizeof bi.name - 1);
@@ -304,12 +287,11 @@ int ISoundFX::MusicImport(int id, const char* name, const char* file) { return I
 
 bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* output) {
     if (id < 1) return false;
-    graphicblock::LoadedBlock block;
-    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, isMusic ? "MUS" : "SND", name, &block.info) == 0 ||
-        !block.info.data) {
+    BlockPayload block;
+    const LogTag tag("ISoundFX->Export('%s','%s',%d,'%s')", PackageName(id), Text(name), isMusic, Text(output));
+    if (block.Load(id, isMusic ? "MUS" : "SND", name) == 0 || !block.info.data) {
         // An empty block loads with result 0 as well; it holds no audio file.
-        LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: sound block not found.\n", PackageName(id),
-                  Text(name), isMusic, Text(output));
+        tag.Error("sound block not found.\n");
         return false;
     }
     std::string path;
@@ -339,18 +321,16 @@ bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* out
     f.fd = derived ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)
                    : files::OpenForWriting(path.c_str(), 0644);
     if (f.fd < 0) {
-        LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: file '%s' could not be created.\n",
-                  PackageName(id), Text(name), isMusic, Text(output), path.c_str());
+        tag.Error("file '%s' could not be created.\n", path.c_str());
         return false;
     }
-    bool ok = WriteAll(f.fd, block.info.data, block.info.size);
+    bool ok = files::WriteAll(f.fd, block.info.data, block.info.size);
     const int closed = ::close(f.fd);
     f.fd = -1;
     ok = ok && closed == 0;
     if (!ok) {
         ::unlink(path.c_str());
-        LOG_PRINT(0, " . [ISoundFX->Export('%s','%s',%d,'%s')] Error: file '%s' could not be written.\n",
-                  PackageName(id), Text(name), isMusic, Text(output), path.c_str());
+        tag.Error("file '%s' could not be written.\n", path.c_str());
     }
     return ok;
 }
@@ -358,27 +338,25 @@ bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* out
 bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
     if (!r) return false;
     InfoSource src;
+    const LogTag tag("ISoundFX->SoundInfo('%s','%s',0x%x", PackageName(id), Text(name), PointerText(r));
     if (id != 0) {
         if (id < 1) return false;
-        if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "SND", name, &src.block.info) == 0 || !src.block.info.data) {
-            LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound not found.\n", PackageName(id),
-                      Text(name), PointerText(r));
+        if (src.block.Load(id, "SND", name) == 0 || !src.block.info.data) {
+            tag.Error("sound not found.\n");
             return false;
         }
         if (!src.OpenBlock()) {
-            LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", PackageName(id),
-                      Text(name), PointerText(r));
+            tag.Error("sound load failed.\n");
             return false;
         }
     } else if (!src.OpenFile(name)) {
-        LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound load failed.\n", "none", Text(name),
-                  PointerText(r));
+        LogTag("ISoundFX->SoundInfo('%s','%s',0x%x", "none", Text(name), PointerText(r)).Error("sound load failed.\n");
         return false;
     }
     const char* text = FormatOfHead(src.data, src.size, 0);
     if (!text) {
-        LOG_PRINT(0, " . [ISoundFX->SoundInfo('%s','%s',0x%x] Error: sound format unknown.\n",
-                  id ? PackageName(id) : "none", Text(name), PointerText(r));
+        LogTag("ISoundFX->SoundInfo('%s','%s',0x%x", id ? PackageName(id) : "none", Text(name), PointerText(r))
+            .Error("sound format unknown.\n");
         return false;
     }
     SetFormat(r, text);
@@ -415,20 +393,18 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
 bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
     if (!r) return false;
     InfoSource src;
+    const LogTag tag("ISoundFX->MusicInfo('%s','%s',0x%x)", PackageName(id), Text(name), PointerText(r));
     if (id != 0) {
-        if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, "MUS", name, &src.block.info) == 0 || !src.block.info.data) {
-            LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music not found.\n", PackageName(id),
-                      Text(name), PointerText(r));
+        if (src.block.Load(id, "MUS", name) == 0 || !src.block.info.data) {
+            tag.Error("music not found.\n");
             return false;
         }
         if (!src.OpenBlock()) {
-            LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", PackageName(id),
-                      Text(name), PointerText(r));
+            tag.Error("music load failed.\n");
             return false;
         }
     } else if (!src.OpenFile(name)) {
-        LOG_PRINT(0, " . [ISoundFX->MusicInfo('%s','%s',0x%x)] Error: music load failed.\n", "none", Text(name),
-                  PointerText(r));
+        LogTag("ISoundFX->MusicInfo('%s','%s',0x%x)", "none", Text(name), PointerText(r)).Error("music load failed.\n");
         return false;
     }
     const char* text = FormatOfHead(src.data, src.size, 1);
@@ -446,11 +422,11 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
 
 bool ISoundFX::Identify(int id, const char* name, uint8_t music, AudioInfo* r) {
     if (!r || id < 1) return false;
-    graphicblock::LoadedBlock block;
-    if (!g_pStuffVLT || g_pStuffVLT->LoadBlock(id, music ? "MUS" : "SND", name, &block.info) == 0 ||
-        !block.info.data) {
-        LOG_PRINT(0, " . [ISoundFX->Identify('%s','%s',%d,0x%x)] Error: %s block not found.\n", PackageName(id),
-                  Text(name), music, PointerText(r), music ? "music" : "sound");
+    BlockPayload block;
+    if (block.Load(id, music ? "MUS" : "SND", name) == 0 || !block.info.data) {
+        LogTag("ISoundFX->Identify('%s','%s',%d,0x%x)", PackageName(id), Text(name), music, PointerText(r))
+            .Error("%s block not found.\n",
+                   music ? "music" : "sound");
         return false;
     }
     const char* text = FormatOfHead(block.info.data, block.info.size, music);

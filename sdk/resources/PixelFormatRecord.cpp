@@ -77,6 +77,19 @@ bool PixelAreaFits(uint32_t width, uint32_t height, const PixelFormatRecord& rec
     return uint64_t(pitch) * height <= available;
 }
 
+const char* CheckPixelData(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t bytes,
+                           bool withPalette) {
+    const bool palette = withPalette && rec.bitsPerPixel == 8;
+    if (palette && bytes < kStoredPaletteSize) return "palette missing";
+    const uint64_t area = bytes - (palette ? kStoredPaletteSize : 0);
+    if (!PixelAreaFits(width, height, rec, area)) return "size or depth out of range";
+    if (uint64_t(SoftwarePitch(width, rec.bitsPerPixel)) * height != area)
+        return "pixel area does not match width, height and depth";
+    if (palette && rec.colorkey != kNoColorKey && rec.colorkey >= kStoredPaletteSize / 4)
+        return "colour key is not a palette entry";
+    return nullptr;
+}
+
 SDL_Surface* CreateSurfaceFromRecord(uint32_t width, uint32_t height, const PixelFormatRecord& rec,
                                      const uint8_t* pixels, uint64_t available) {
     if (!pixels || !PixelAreaFits(width, height, rec, available)) return nullptr;

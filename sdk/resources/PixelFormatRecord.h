@@ -46,6 +46,22 @@ uint32_t SoftwarePitch(uint32_t width, uint8_t bitsPerPixel);
 // pitch x height (computed in 64 bits) not beyond `available` bytes.
 bool PixelAreaFits(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t available);
 
+// The palette stored after the pixel rows of an 8-bit "IMG", "TILE2" or
+// "SPR2" block: 256 entries of r, g, b and a zero byte.
+constexpr size_t kStoredPaletteSize = 256 * 4;
+
+// The one check of a graphic block's pixel data, shared by "IMG", "TILE2",
+// "SPR2" and "FONT2": null when `bytes` (everything after the record that
+// belongs to the pixels) is exactly what width, height and the record call
+// for, else why not. withPalette: an 8-bit area is followed by its stored
+// palette (every kind but "FONT2"), whose colour key must then be none or a
+// palette index, since SDL looks the key up in the palette without checking
+// it. The masks are taken as SDL takes them, overlapping or not: Save stores
+// any surface SDL made, a BMP with such bit fields included, and what the
+// SDK stored must read back.
+const char* CheckPixelData(uint32_t width, uint32_t height, const PixelFormatRecord& rec, uint64_t bytes,
+                           bool withPalette);
+
 // Creates a software surface from a validated record (flags 0, the record's
 // depth and masks) and copies exactly pitch x height bytes from pixels into
 // it, row by row (the new surface's pitch may differ from the stored one

@@ -36,31 +36,6 @@ struct SheetShare {
 
 enum : uint8_t { kRoleNone = 0, kRoleMaster = 1, kRoleClone = 2 };
 
-// The pixel value at (x, y) in the surface's own format; the surface is
-// locked by the caller and (x, y) lies inside it.
-uint32_t ReadPixel(const SDL_Surface* s, int x, int y) {
-    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
-    switch (s->format->BytesPerPixel) {
-        case 1: return p[0];
-        case 2: {
-            uint16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case 3:
-#if SDL_BYTEORDER == SDL_LIL_ENDIAN
-            return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
-#else
-            return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[2]);
-#endif
-        default: {
-            uint32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-    }
-}
-
 // A cell is empty when every pixel is either the cell's top-left pixel
 // value or fully transparent.
 bool CellEmpty(const SDL_Surface* s, int x0, int y0, int w, int h) {
@@ -69,10 +44,10 @@ bool CellEmpty(const SDL_Surface* s, int x0, int y0, int w, int h) {
     // and the sheet written back holds them as zero.
     const SDL_PixelFormat* f = s->format;
     const uint32_t used = f->BytesPerPixel == 1 ? 0xFFu : (f->Rmask | f->Gmask | f->Bmask | f->Amask);
-    const uint32_t corner = ReadPixel(s, x0, y0) & used;
+    const uint32_t corner = graphicblock::ReadPixel(s, x0, y0) & used;
     for (int y = y0; y < y0 + h; ++y) {
         for (int x = x0; x < x0 + w; ++x) {
-            const uint32_t v = ReadPixel(s, x, y);
+            const uint32_t v = graphicblock::ReadPixel(s, x, y);
             if ((v & used) == corner) continue;
             Uint8 r, g, b, a;
             SDL_GetRGBA(v, s->format, &r, &g, &b, &a);
@@ -175,19 +150,23 @@ CSprite::~CSprite() {
 // ---------------------------------------------------------------------------
 // Payload decoding
 
-bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out) {
+bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out, const char** reason) {
+    using graphicblock::Refuse;
     out = SpritePayload();
+    if (reason) *reason = nullptr;
     ByteReader in(data, size);
     uint32_t fw = 0, fh = 0, x = 0, y = 0, n = 0, sw = 0;
-    if (!in.u32le(fw) || !in.u32le(fh) || !in.u32le(x) || !in.u32le(y) || !in.u32le(n) || !in.u32le(sw)) return false;
+    if (!in.u32le(fw) || !in.u32le(fh) || !in.u32le(x) || !in.u32le(y) || !in.u32le(n) || !in.u32le(sw))
+        return Refuse(reason, "the block is shorter than its header");
     // A frame must have a size and fit the sheet; every animation needs at
     // least its 64-byte record, so the count is capped before anything is
     // reserved for it.
-    if (fw < 1 || fh < 1 || fw > sw || n < 1 || n > in.remaining() / kAnimationSize) return false;
+    if (fw < 1 || fh < 1 || fw > sw || n < 1 || n > in.remaining() / kAnimationSize)
+        return Refuse(reason, "frame size, sheet width or animation count out of range");
     out.animations.reserve(n);
     for (uint32_t i = 0; i < n; ++i) {
         uint8_t rec[kAnimationSize];
-        if (!in.bytes(rec, sizeof rec)) return false;
+        if (!in.bytes(rec, sizeof rec)) return Refuse(reason, "an animation record is cut short");
         SpriteAnimation a;
         a.type = LoadLE16(rec + 0);
         a.status = LoadLE16(rec + 2);
@@ -197,7 +176,7 @@ bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out
         a.endFrame = LoadLE16(rec + 14);
         a.hotx = static_cast<int16_t>(LoadLE16(rec + 16));
         a.hoty = static_cast<int16_t>(LoadLE16(rec + 18));
-        if (uint64_t(frames) * kFrameSize > in.remaining()) return false;
+        if (uint64_t(frames) * kFrameSize > in.remaining()) return Refuse(reason, "a frame table runs past the block");
         a.frames.resize(frames);
         for (auto& f : a.frames) {
             in.u32le(f.ms);
@@ -205,10 +184,11 @@ bool CSprite::DecodePayload(const uint8_t* data, size_t size, SpritePayload& out
         }
         out.animations.push_back(std::move(a));
     }
-    if (!ReadPixelFormatRecord(in, out.format)) return false;
+    if (!ReadPixelFormatRecord(in, out.format)) return Refuse(reason, "the pixel format record is cut short");
     const uint64_t height = uint64_t(fh) * n;
-    if (height > 0xFFFFFFFFu) return false;
-    if (!graphicblock::PixelAreaMatches(sw, static_cast<uint32_t>(height), out.format, in.remaining())) return false;
+    if (height > 0xFFFFFFFFu) return Refuse(reason, "size or depth out of range");
+    if (const char* why = CheckPixelData(sw, static_cast<uint32_t>(height), out.format, in.remaining(), true))
+        return Refuse(reason, why);
     out.frameWidth = fw;
     out.frameHeight = fh;
     out.x = static_cast<int32_t>(x);
@@ -279,18 +259,14 @@ SDL_Surface* CSprite::DecodeSurface(const uint8_t* data, size_t size, bool versi
 // Creation
 
 int CSprite::Create(const char* file, const char* name, int frameWidth, int frameHeight) {
+    const LogTag tag("CSprite::Create('%s','%s')", Text(file), Text(name));
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0,
-                  " . [CSprite::Create('%s','%s')] Error: Trovalis was not initialized. Aborting the sprite creation.\n",
-                  Text(file), Text(name));
+        tag.Error("Trovalis was not initialized. Aborting the sprite creation.\n");
         return 0;
     }
     if (!file || !name) return 0;
     if (st_->created) {
-        LOG_PRINT(2,
-                  " . [CSprite::Create('%s','%s')] Warning: sprite already exists. It is not possible to create another "
-                  "one.\n",
-                  file, name);
+        tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
     // Read in its own format; Create brings the sheet to the display
@@ -302,8 +278,7 @@ int CSprite::Create(const char* file, const char* name, int frameWidth, int fram
     else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
     Trovalis.autoDisplayConversion = savedSwitch;
     if (!s) {
-        LOG_PRINT(0, " . [CSprite::Create('%s','%s')] Error: it was not possible to load the given image file.\n", file,
-                  name);
+        tag.Error("it was not possible to load the given image file.\n");
         return 0;
     }
     const int n = Create(s, name, frameWidth, frameHeight);
@@ -313,57 +288,49 @@ int CSprite::Create(const char* file, const char* name, int frameWidth, int fram
 
 int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     State& st = *st_;
+    const LogTag tag("CSprite::Create('%s',%d,%d)", Text(name), fw, fh);
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Trovalis was not initialized. Aborting the sprite load.\n",
-                  Text(name), fw, fh);
+        tag.Error("Trovalis was not initialized. Aborting the sprite load.\n");
         return 0;
     }
     if (st.created) {
-        LOG_PRINT(2,
-                  " . [CSprite::Create('%s',%d,%d)] Warning: sprite already exists. It is not possible to create another "
-                  "one.\n",
-                  Text(name), fw, fh);
+        tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
     if (!s || !name) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: sprite surface or name are null.\n", Text(name), fw, fh);
+        tag.Error("sprite surface or name are null.\n");
         return 0;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the sprite name is longer than 31 characters.\n", name, fw,
-                  fh);
+        tag.Error("the sprite name is longer than 31 characters.\n");
         return 0;
     }
     if (fw < 1 || fh < 1) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X and/or Y are less than 1 pixel.\n", name, fw, fh);
+        tag.Error("Offset X and/or Y are less than 1 pixel.\n");
         return 0;
     }
     if (s->w < 1 || s->h < 1) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the sprite surface is empty.\n", name, fw, fh);
+        tag.Error("the sprite surface is empty.\n");
         return 0;
     }
     if (s->w % fw != 0) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X does not split correctly the sprite surface.\n",
-                  name, fw, fh);
+        tag.Error("Offset X does not split correctly the sprite surface.\n");
         return 0;
     }
     if (s->h % fh != 0) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset Y does not split correctly the sprite surface.\n",
-                  name, fw, fh);
+        tag.Error("Offset Y does not split correctly the sprite surface.\n");
         return 0;
     }
     const int columns = s->w / fw;
     if (columns > 0xFFFF) {
         // The frame count of an animation is a 16-bit field.
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: Offset X gives more than 65535 frames per animation.\n",
-                  name, fw, fh);
+        tag.Error("Offset X gives more than 65535 frames per animation.\n");
         return 0;
     }
 
     // SDL_ConvertSurface looks a colour key up in the palette unchecked.
     if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
-        LOG_PRINT(0, " . [CSprite::Create('%s',%d,%d)] Error: the colour key is not an entry of the surface's palette.\n",
-                  name, fw, fh);
+        tag.Error("the colour key is not an entry of the surface's palette.\n");
         return 0;
     }
     SDL_Surface* sheet = graphicblock::CopySurface(s, s->flags);
@@ -424,10 +391,8 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     bool converted = false;
     share->sheet = g_pImage->PrepareForDisplay(share->sheet, perPixel, false, true, &converted);
     if (converted && perPixel)
-        LOG_PRINT(5,
-                  " . [CSprite->Create('%s',%d,%d)] Info: surface with alpha per pixel loaded, it could slow down your "
-                  "graphics system.\n",
-                  name, fw, fh);
+        LogTag("CSprite->Create('%s',%d,%d)", name, fw, fh)
+            .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
     if (converted && key != kNoColorKey) key = SDL_MapRGB(share->sheet->format, kr, kg, kb);
     // Start from a sheet without key; SetColorKey below applies the key.
     if (!perPixel || key == kNoColorKey) SetSurfaceKey(share->sheet, kNoColorKey);
@@ -448,40 +413,35 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
 int CSprite::Load(int id, const char* name, const char* type) {
     State& st = *st_;
     const char* pkg = PackageName(id);
+    const LogTag tag("CSprite::Load('%s','%s','%s')", pkg, Text(name), Text(type));
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0,
-                  " . [CSprite::Load('%s','%s','%s')] Error: Trovalis was not initialized. Aborting the sprite load.\n",
-                  pkg, Text(name), Text(type));
+        tag.Error("Trovalis was not initialized. Aborting the sprite load.\n");
         return 0;
     }
     if (id < 1 || !name || !type) return 0;
     if (st.created) {
-        LOG_PRINT(2,
-                  " . [CSprite::Load('%s','%s','%s')] Warning: sprite already exists. It is not possible to create another "
-                  "one.\n",
-                  pkg, name, type);
+        tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite name is longer than 31 characters.\n", pkg,
-                  name, type);
+        tag.Error("the sprite name is longer than 31 characters.\n");
         return 0;
     }
 
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     std::vector<uint8_t> upgraded;
     const uint8_t* data = nullptr;
     size_t size = 0;
-    if (block.Load(id, "SPR2", name)) {
+    if (block.Load(id, "SPR2", name) > 0 && block.info.data) {
         data = block.info.data;
         size = block.info.size;
-    } else if (block.Load(id, "SPR", name)) {
+    } else if (block.Load(id, "SPR", name) > 0 && block.info.data) {
         // The upgraded payload is checked before it goes into the package,
         // so a damaged old block is never stored as a new one.
         SpritePayload check;
         if (!UpgradePayload(block.info.data, block.info.size, upgraded) ||
             !DecodePayload(upgraded.data(), upgraded.size(), check)) {
-            LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite block is damaged.\n", pkg, name, type);
+            tag.Error("the sprite block is damaged.\n");
             return 0;
         }
         BlockInfo add = block.info;  // keeps the old block's storage mode
@@ -492,25 +452,24 @@ int CSprite::Load(int id, const char* name, const char* type) {
         add.packedSize = 0;
         add.data = upgraded.data();
         if (g_pStuffVLT->AddData(id, &add) <= 0) {
-            LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: update to v2.0 was not possible.\n", pkg, name, type);
+            tag.Error("update to v2.0 was not possible.\n");
             return 0;
         }
         BlockInfo del{};
         std::memcpy(del.name, name, strnlen(name, sizeof del.name - 1));
         std::memcpy(del.type, "SPR", 3);
         g_pStuffVLT->Delete(id, &del);
-        LOG_PRINT(2, " . [CSprite::Load('%s','%s','%s')] Info: sprite successfully updated from v1.0 to v2.0.\n", pkg,
-                  name, type);
+        tag.Info(2, "sprite successfully updated from v1.0 to v2.0.\n");
         data = upgraded.data();
         size = upgraded.size();
     } else {
-        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: sprite not found\n", pkg, name, type);
+        tag.Error("sprite not found\n");
         return 0;
     }
 
     SpritePayload p;
     if (!DecodePayload(data, size, p)) {
-        LOG_PRINT(0, " . [CSprite::Load('%s','%s','%s')] Error: the sprite block is damaged.\n", pkg, name, type);
+        tag.Error("the sprite block is damaged.\n");
         return 0;
     }
     SDL_Surface* sheet = graphicblock::BuildSurface(p.sheetWidth, p.sheetHeight, p.format, p.pixels, p.pixelBytes, p.palette);
@@ -561,10 +520,8 @@ int CSprite::Load(int id, const char* name, const char* type) {
     share->sheet = g_pImage->PrepareForDisplay(share->sheet, perPixel, false, true, &converted);
     sheet = share->sheet;
     if (converted && perPixel)
-        LOG_PRINT(5,
-                  " . [CSprite->Load('%s','%s')] Info: surface with alpha per pixel loaded, it could slow down your "
-                  "graphics system.\n",
-                  pkg, name);
+        LogTag("CSprite->Load('%s','%s')", pkg, name)
+            .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
     if (key == kNoColorKey || perPixel) {
         // A per-pixel sheet keeps the recorded key but is never keyed.
         sheet->format->colorkey = kNoColorKey;
@@ -588,8 +545,9 @@ int CSprite::Load(int id, const char* name, const char* type) {
 int CSprite::Save(int id, const char* type) {
     State& st = *st_;
     if (id < 1 || !st.created || !ValidateClone() || !type) return 0;
+    const LogTag tag("CSprite::Save(%d,'%s')", id, type);
     if (!TypeFits(type)) {
-        LOG_PRINT(0, " . [CSprite::Save(%d,'%s')] Error: the typeblock is not supported.\n", id, type);
+        tag.Error("the typeblock is not supported.\n");
         return 0;
     }
     const std::shared_ptr<SheetShare> share = st.Share();
@@ -603,7 +561,7 @@ int CSprite::Save(int id, const char* type) {
     {
         graphicblock::PixelWriter pixels(sheet);
         if (!pixels.ok()) {
-            LOG_PRINT(0, " . [CSprite::Save(%d,'%s')] Error: the sprite sheet cannot be stored.\n", id, type);
+            tag.Error("the sprite sheet cannot be stored.\n");
             return 0;
         }
         const uint64_t tableEnd = kHeaderSize + n * kAnimationSize + totalFrames * kFrameSize;
@@ -676,7 +634,7 @@ int CSprite::Clone(const CSprite& master) {
 bool CSprite::ValidateClone() {
     if (st_->role != kRoleClone) return true;
     if (st_->master.lock()) return true;
-    LOG_PRINT(0, " . [CSprite::ValidateClone()] Error: the clone sprite '%s' has lost its master sprite.\n", st_->name);
+    LogTag("CSprite::ValidateClone()").Error("the clone sprite '%s' has lost its master sprite.\n", st_->name);
     return false;
 }
 
@@ -706,29 +664,25 @@ void CSprite::SetAlpha(int a) {
     // The share is the master's too, so a clone hands a new sheet over.
     const bool crosses = (previous == 255) != (a == 255);
     if (crosses && graphicblock::ReconvertForHardwareScreen(share->sheet))
-        LOG_PRINT(2,
-                  " . [CSprite::SetAlpha(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
-                  a);
+        LogTag("CSprite::SetAlpha(%d)", a)
+            .Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     st.alpha = a;
 }
 
 void CSprite::SetColorKey(uint32_t k) {
     State& st = *st_;
     if (!st.created || !ValidateClone() || k == st.colorKey) return;
+    const LogTag tag("CSprite::SetColorKey(%d)", static_cast<int>(k));
     if (!st.perPixel) {
         const std::shared_ptr<SheetShare> share = st.Share();
         if (!graphicblock::KeyFitsSurface(share->sheet, k)) {
-            LOG_PRINT(2, " . [CSprite::SetColorKey(%d)] Warning: the colour key is not an entry of the sprite's palette.\n",
-                      static_cast<int>(k));
+            tag.Warning("the colour key is not an entry of the sprite's palette.\n");
             return;
         }
         SetSurfaceKey(share->gl, k);
         SetSurfaceKey(share->sheet, k);
         if (graphicblock::ReconvertForOpenGL(share->sheet))
-            LOG_PRINT(2,
-                      " . [CSprite::SetColorKey(%d)] Warning: on-the-fly surface conversion. It may affect to the "
-                      "performance.\n",
-                      static_cast<int>(k));
+            tag.Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     }
     st.colorKey = k;
 }
@@ -758,13 +712,13 @@ bool CSprite::SetAnimProperties(int anim, uint16_t type, uint16_t status, int16_
     State& st = *st_;
     if (!st.created) return false;
     if (anim < 1 || anim > static_cast<int>(st.anims.size())) {
-        LOG_PRINT(2, " . [CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)] Warning: animation not found.\n", anim, type,
-                  status, hotx, hoty, start, end);
+        LogTag("CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)", anim, type, status, hotx, hoty, start, end)
+            .Warning("animation not found.\n");
         return false;
     }
     if (type != kUnchanged && type != 2 && type != 4 && type != 8) {
-        LOG_PRINT(2, " . [CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)] Warning: wrong animation type.\n", anim, type,
-                  status, hotx, hoty, start, end);
+        LogTag("CSprite::SetAnimProperties(%d,%d,%d,%d,%d,%d,%d)", anim, type, status, hotx, hoty, start, end)
+            .Warning("wrong animation type.\n");
         return false;
     }
     SpriteAnimation& a = st.anims[size_t(anim - 1)];
@@ -798,12 +752,12 @@ bool CSprite::SetFrame(int anim, int frame, uint32_t ms) {
     State& st = *st_;
     if (!st.created) return false;
     if (anim < 1 || anim > static_cast<int>(st.anims.size())) {
-        LOG_PRINT(2, " . [CSprite::SetFrame(%d,%d,%d)] Warning: animation not found.\n", anim, frame, static_cast<int>(ms));
+        LogTag("CSprite::SetFrame(%d,%d,%d)", anim, frame, static_cast<int>(ms)).Warning("animation not found.\n");
         return false;
     }
     SpriteAnimation& a = st.anims[size_t(anim - 1)];
     if (frame < 0 || frame > static_cast<int>(a.frames.size())) {
-        LOG_PRINT(2, " . [CSprite::SetFrame(%d,%d,%d)] Warning: frame not found.\n", anim, frame, static_cast<int>(ms));
+        LogTag("CSprite::SetFrame(%d,%d,%d)", anim, frame, static_cast<int>(ms)).Warning("frame not found.\n");
         return false;
     }
     if (frame == 0) {

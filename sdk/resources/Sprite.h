@@ -112,7 +112,8 @@ public:
     // Payload decoding without a package, shared by Load and the fuzz
     // targets. Every count and size is checked against `size`; a payload
     // whose pixel area is not exactly what its header calls for is refused.
-    static bool DecodePayload(const uint8_t* data, size_t size, SpritePayload& out);
+    // On failure false, and reason (when given) says why.
+    static bool DecodePayload(const uint8_t* data, size_t size, SpritePayload& out, const char** reason = nullptr);
     // Builds the "SPR2" payload of an "SPR" one. False when the old table
     // runs past the payload's end or no pixel format record follows it.
     static bool UpgradePayload(const uint8_t* data, size_t size, std::vector<uint8_t>& out);

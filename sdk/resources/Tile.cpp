@@ -47,14 +47,16 @@ CTile::~CTile() {
 // ---------------------------------------------------------------------------
 // Payload decoding
 
-bool CTile::DecodePayload(const uint8_t* data, size_t size, TilePayload& out) {
+bool CTile::DecodePayload(const uint8_t* data, size_t size, TilePayload& out, const char** reason) {
     out = TilePayload();
-    if (!data || size < kHeaderSize + kTrailerSize) return false;
+    if (reason) *reason = nullptr;
+    const char* kShort = "the block is shorter than its header and trailer";
+    if (!data || size < kHeaderSize + kTrailerSize) return graphicblock::Refuse(reason, kShort);
     ByteReader in(data, size);
     uint32_t x = 0, y = 0, flag = 0, xo = 0;
     if (!in.u32le(out.width) || !in.u32le(out.height) || !in.u32le(x) || !in.u32le(y) || !in.u32le(flag) ||
         !in.u32le(xo) || !ReadPixelFormatRecord(in, out.format))
-        return false;
+        return graphicblock::Refuse(reason, kShort);
     out.x = static_cast<int32_t>(x);
     out.y = static_cast<int32_t>(y);
     out.tileset = flag;
@@ -63,7 +65,8 @@ bool CTile::DecodePayload(const uint8_t* data, size_t size, TilePayload& out) {
     // trailer; it must be exactly what width, height and depth call for, or
     // the trailer (yoffset) would be read from inside the pixels.
     const uint64_t area = size - kHeaderSize - kTrailerSize;
-    if (!graphicblock::PixelAreaMatches(out.width, out.height, out.format, area)) return false;
+    if (const char* why = CheckPixelData(out.width, out.height, out.format, area, true))
+        return graphicblock::Refuse(reason, why);
     const uint64_t pixelBytes = uint64_t(SoftwarePitch(out.width, out.format.bitsPerPixel)) * out.height;
     out.pixels = data + kHeaderSize;
     out.pixelBytes = pixelBytes;
@@ -101,19 +104,18 @@ SDL_Surface* CTile::DecodeSurface(const uint8_t* data, size_t size, bool version
 // Creation
 
 bool CTile::Create(const char* file, const char* name) {
+    const LogTag tag("CTile::Create('%s','%s')", Text(file), Text(name));
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
-                  Text(file), Text(name));
+        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
         return false;
     }
     if (!file || !name) return false;
     if (r_->state) {
-        LOG_PRINT(2, " . [CTile::Create('%s','%s')] Warning: tile already exists. It is not possible to create another one.\n",
-                  file, name);
+        tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: the tile name is longer than 31 characters.\n", file, name);
+        tag.Error("the tile name is longer than 31 characters.\n");
         return false;
     }
     // The file is read in its own format; Create brings it to the display
@@ -125,8 +127,7 @@ bool CTile::Create(const char* file, const char* name) {
     else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
     Trovalis.autoDisplayConversion = savedSwitch;
     if (!s) {
-        LOG_PRINT(0, " . [CTile::Create('%s','%s')] Error: it was not possible to load the given image file.\n", file,
-                  name);
+        tag.Error("it was not possible to load the given image file.\n");
         return false;
     }
     const bool ok = Create(s, name);
@@ -135,27 +136,23 @@ bool CTile::Create(const char* file, const char* name) {
 }
 
 bool CTile::Create(SDL_Surface* s, const char* name) {
+    const LogTag tag("CTile::Create(0x%x,'%s')", PointerText(s), Text(name));
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
-                  PointerText(s), Text(name));
+        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
         return false;
     }
     if (!s || !name) return false;
     if (r_->state) {
-        LOG_PRINT(2,
-                  " . [CTile::Create(0x%x,'%s')] Warning: tile already exists. It is not possible to create another one.\n",
-                  PointerText(s), name);
+        tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: the tile name is longer than 31 characters.\n", PointerText(s),
-                  name);
+        tag.Error("the tile name is longer than 31 characters.\n");
         return false;
     }
     // SDL_ConvertSurface looks a colour key up in the palette unchecked.
     if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
-        LOG_PRINT(0, " . [CTile::Create(0x%x,'%s')] Error: the colour key is not an entry of the surface's palette.\n",
-                  PointerText(s), name);
+        tag.Error("the colour key is not an entry of the surface's palette.\n");
         return false;
     }
     SDL_Surface* copy = graphicblock::CopySurface(s, s->flags);
@@ -209,17 +206,13 @@ bool CTile::Create(SDL_Surface* s, const char* name) {
 bool CTile::Load(int id, const char* name, const char* type) {
     if (id < 1 || !name || !type) return false;
     const char* pkg = PackageName(id);
+    const LogTag tag("CTile::Load('%s','%s','%s')", pkg, name, type);
     if (!Trovalis.IsInitialized()) {
-        LOG_PRINT(0,
-                  " . [CTile::Load('%s','%s','%s')] Error: Trovalis was not initialized. Aborting the tile creation.\n",
-                  pkg, name, type);
+        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
         return false;
     }
     if (r_->state) {
-        LOG_PRINT(2,
-                  " . [CTile::Load('%s','%s','%s')] Warning: tile already exists. It is not possible to create another "
-                  "one.\n",
-                  pkg, name, type);
+        tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
     }
     // The 2.0 type text must fit a block's 8-byte type field (7 characters);
@@ -227,30 +220,29 @@ bool CTile::Load(int id, const char* name, const char* type) {
     std::string type2(type, strnlen(type, 16));
     if (!type2.empty() && type2.back() != '2') type2 += '2';
     if ((std::strncmp(type, "TILE", 4) != 0 && std::strncmp(type, "TILB", 4) != 0) || type2.size() > 7) {
-        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the typeblock is not supported.\n", pkg, name, type);
+        tag.Error("the typeblock is not supported.\n");
         return false;
     }
     if (!NameFits(name)) {
-        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile name is longer than 31 characters.\n", pkg, name,
-                  type);
+        tag.Error("the tile name is longer than 31 characters.\n");
         return false;
     }
     const std::string type1 = type2.substr(0, type2.size() - 1);
 
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     std::vector<uint8_t> upgraded;
     const uint8_t* data = nullptr;
     size_t size = 0;
-    if (block.Load(id, type2.c_str(), name)) {
+    if (block.Load(id, type2.c_str(), name) > 0 && block.info.data) {
         data = block.info.data;
         size = block.info.size;
-    } else if (block.Load(id, type1.c_str(), name)) {
+    } else if (block.Load(id, type1.c_str(), name) > 0 && block.info.data) {
         // Upgrade from 1.0: check the result before it goes into the package,
         // so a damaged old block is never copied as a new one.
         TilePayload check;
         if (!UpgradePayload(block.info.data, block.info.size, upgraded) ||
             !DecodePayload(upgraded.data(), upgraded.size(), check)) {
-            LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile block is damaged.\n", pkg, name, type);
+            tag.Error("the tile block is damaged.\n");
             return false;
         }
         BlockInfo add = block.info;
@@ -261,25 +253,24 @@ bool CTile::Load(int id, const char* name, const char* type) {
         std::memset(add.type, 0, sizeof add.type);
         std::memcpy(add.type, type2.data(), type2.size());
         if (g_pStuffVLT->AddData(id, &add) < 1) {
-            LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: update to v2.0 was not possible.\n", pkg, name, type);
+            tag.Error("update to v2.0 was not possible.\n");
             return false;
         }
         BlockInfo del{};
         std::strncpy(del.name, name, sizeof del.name - 1);
         std::memcpy(del.type, type1.data(), type1.size());
         g_pStuffVLT->Delete(id, &del);
-        LOG_PRINT(2, " . [CTile::Load('%s','%s','%s')] Info: tile successfully updated from v1.0 to v2.0.\n", pkg, name,
-                  type);
+        tag.Info(2, "tile successfully updated from v1.0 to v2.0.\n");
         data = upgraded.data();
         size = upgraded.size();
     } else {
-        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: tile not found.\n", pkg, name, type);
+        tag.Error("tile not found.\n");
         return false;
     }
 
     TilePayload p;
     if (!DecodePayload(data, size, p)) {
-        LOG_PRINT(0, " . [CTile::Load('%s','%s','%s')] Error: the tile block is damaged.\n", pkg, name, type);
+        tag.Error("the tile block is damaged.\n");
         return false;
     }
     SDL_Surface* s = graphicblock::BuildSurface(p.width, p.height, p.format, p.pixels, p.pixelBytes, p.palette);
@@ -317,10 +308,8 @@ bool CTile::Load(int id, const char* name, const char* type) {
     bool converted = false;
     s = g_pImage->PrepareForDisplay(s, perPixel, false, true, &converted);
     if (converted && perPixel)
-        LOG_PRINT(5,
-                  " . [CTile::Load('%s','%s')] Info: surface with alpha per pixel loaded, it could slow down your graphics "
-                  "system.\n",
-                  pkg, name);
+        LogTag("CTile::Load('%s','%s')", pkg, name)
+            .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
     if (!hasKey) {
         s->format->colorkey = kNoColorKey;
     } else if (!Trovalis.OpenGLMode()) {
@@ -349,8 +338,9 @@ bool CTile::Load(int id, const char* name, const char* type) {
 
 int CTile::Save(int id, const char* type) {
     if (!r_->state || id < 1 || !type) return 0;
+    const LogTag tag("CTile::Save(%d,'%s')", id, type);
     if (strnlen(type, sizeof BlockInfo{}.type) >= sizeof BlockInfo{}.type) {
-        LOG_PRINT(0, " . [CTile::Save(%d,'%s')] Error: the typeblock is not supported.\n", id, type);
+        tag.Error("the typeblock is not supported.\n");
         return 0;
     }
     std::vector<uint8_t> payload;
@@ -358,7 +348,7 @@ int CTile::Save(int id, const char* type) {
     {
         graphicblock::PixelWriter pixels(r_->surface);
         if (!pixels.ok()) {
-            LOG_PRINT(0, " . [CTile::Save(%d,'%s')] Error: the tile surface cannot be stored.\n", id, type);
+            tag.Error("the tile surface cannot be stored.\n");
             return 0;
         }
         area = pixels.AreaSize();
@@ -397,17 +387,16 @@ void CTile::SetAlpha(int a) {
     else SDL_SetAlpha(r_->surface, SDL_SRCALPHA, static_cast<Uint8>(a));
     const bool crosses = (previous == 255) != (a == 255);
     if (crosses && graphicblock::ReconvertForHardwareScreen(r_->surface)) {
-        LOG_PRINT(2, " . [CTile::SetAlpha(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
-                  a);
+        LogTag("CTile::SetAlpha(%d)", a).Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     }
     r_->alpha = a;
 }
 
 void CTile::SetColorKey(uint32_t k) {
     if (!r_->state || k == r_->colorKey || r_->perPixel) return;
+    const LogTag tag("CTile::SetColorKey(%d)", static_cast<int>(k));
     if (!graphicblock::KeyFitsSurface(r_->surface, k)) {
-        LOG_PRINT(2, " . [CTile::SetColorKey(%d)] Warning: the colour key is not an entry of the tile's palette.\n",
-                  static_cast<int>(k));
+        tag.Warning("the colour key is not an entry of the tile's palette.\n");
         return;
     }
     if (k == kNoColorKey) {
@@ -419,9 +408,7 @@ void CTile::SetColorKey(uint32_t k) {
         SDL_SetColorKey(r_->surface, SDL_SRCCOLORKEY, k);
     }
     if (graphicblock::ReconvertForOpenGL(r_->surface)) {
-        LOG_PRINT(2,
-                  " . [CTile::SetColorKey(%d)] Warning: on-the-fly surface conversion. It may affect to the performance.\n",
-                  static_cast<int>(k));
+        tag.Warning("on-the-fly surface conversion. It may affect to the performance.\n");
     }
     r_->colorKey = k;
 }

@@ -75,8 +75,9 @@ public:
 
     // Payload decoding without a package, shared by Load and the fuzz targets.
     // Checks every size against `size`; a payload whose size does not match
-    // its header exactly is refused. Pointers in `out` point into data.
-    static bool DecodePayload(const uint8_t* data, size_t size, TilePayload& out);
+    // its header exactly is refused. Pointers in `out` point into data. On
+    // failure false, and reason (when given) says why.
+    static bool DecodePayload(const uint8_t* data, size_t size, TilePayload& out, const char** reason = nullptr);
     // Builds the 2.0 payload of a 1.0 one: 64 bytes longer, the offset at 20
     // copied into yoffset, a colour key of 0 turned into 0xFFFFFFFF. False
     // when the old payload is too short to hold its header.

@@ -106,7 +106,6 @@ TEST(PayloadDecode, ValidPayloadsDecodeAndDamagedOnesAreRefusedWithoutFault) {
         {"tile one row taller than its pixels", "TILE2", With32(tile, 4, 3), false},
         {"tile pixel area wrapping in 32 bits", "TILE2", DataFile("tiles/TileDecode.RejectsPixelAreaThatWrapsIn32Bits.tile2"), false},
         {"tile palette cut short", "TILE2", DataFile("tiles/TileDecode.RejectsPaletteCutShort.tile2"), false},
-        {"tile with overlapping masks", "TILE2", DataFile("tiles/TileDecode.RejectsOverlappingMasks.tile2"), false},
         {"1.0 tile header without pixels", "TILE", DataFile("tiles/TileDecode.RejectsVersion1HeaderWithoutPixels.tile"), false},
         {"8-bit sprite", "SPR2", sprite8(false), true},
         {"32-bit sprite", "SPR2", SpriteBytes(sheet32.get(), 2, 2, {{0}, {2}, {1}}, kNoColorKey, 255), true},

@@ -60,8 +60,13 @@ struct Fd {
 bool ReadFileBytes(const char* file, std::vector<uint8_t>& out, bool& opened) {
     opened = false;
     Fd f;
-    f.fd = file ? ::open(file, O_RDONLY) : -1;
-    if (f.fd < 0) return false;
+    // A FIFO named as the sound would make a plain open wait for a writer;
+    // one that is there but is no regular file counts as found and unreadable.
+    f.fd = file ? files::OpenRegular(file, O_RDONLY) : -1;
+    if (f.fd < 0) {
+        opened = errno == EISDIR || errno == EINVAL;
+        return false;
+    }
     opened = true;
     struct stat st {};
     if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > kMaxAudioFile) return false;

@@ -87,38 +87,24 @@ FILE* OpenStreamForWriting(const char* path, mode_t mode) {
     return f;
 }
 
-bool WriteAll(int fd, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
 namespace {
+
+// One loop for both writes: offset < 0 writes at the file position.
+bool WriteLoop(int fd, const void* data, size_t size, long long offset) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = offset < 0 ? ::write(fd, p, size) : ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+        if (offset >= 0) offset += n;
+    }
+    return true;
+}
 
 // One loop for both reads: offset < 0 reads at the file position.
 long long ReadLoop(int fd, void* data, size_t size, long long offset) {
@@ -136,6 +122,16 @@ long long ReadLoop(int fd, void* data, size_t size, long long offset) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const void* data, size_t size) { return WriteLoop(fd, data, size, -1); }
+
+bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return false;
+    }
+    return WriteLoop(fd, data, size, static_cast<long long>(offset));
+}
 
 long long ReadUpTo(int fd, void* data, size_t size) { return ReadLoop(fd, data, size, -1); }
 

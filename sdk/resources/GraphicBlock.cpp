@@ -57,6 +57,16 @@ bool HasColorKey(const SDL_Surface* s) {
     return s && s->format && (s->flags & SDL_SRCCOLORKEY) && s->format->colorkey != kNoColorKey;
 }
 
+SDL_Surface* LoadImageFile(const char* file) {
+    const int32_t savedSwitch = Trovalis.autoDisplayConversion;
+    Trovalis.autoDisplayConversion = 0;
+    SDL_Surface* s = nullptr;
+    if (g_pImage->IsBMP(file)) s = g_pImage->LoadBMP(file);
+    else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
+    Trovalis.autoDisplayConversion = savedSwitch;
+    return s;
+}
+
 SDL_Surface* CopySurface(SDL_Surface* s, Uint32 flags) {
     if (!s || !s->format) return nullptr;
     const bool bareFlag = (s->flags & SDL_SRCCOLORKEY) && s->format->colorkey == kNoColorKey;

@@ -44,6 +44,10 @@ bool KeyFitsSurface(const SDL_Surface* s, uint32_t key);
 // Whether s carries a colour key that SDL will use: SDL_SRCCOLORKEY with a
 // key other than 0xFFFFFFFF (the "no key" of every surface made here).
 bool HasColorKey(const SDL_Surface* s);
+// A BMP or PNG file read in its own format (the display conversion switch
+// is off while it is read, and restored); null when it is neither or does
+// not load.
+SDL_Surface* LoadImageFile(const char* file);
 // A software copy of s in its own format (SDL_ConvertSurface) with `flags`.
 // A flagged key of 0xFFFFFFFF counts as no key: SDL would look that colour
 // up in the palette, or map it to white on a true-colour copy, so the flag

@@ -269,14 +269,8 @@ int CSprite::Create(const char* file, const char* name, int frameWidth, int fram
         tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
-    // Read in its own format; Create brings the sheet to the display
-    // format itself. The switch is restored to what it was.
-    const int32_t savedSwitch = Trovalis.autoDisplayConversion;
-    Trovalis.autoDisplayConversion = 0;
-    SDL_Surface* s = nullptr;
-    if (g_pImage->IsBMP(file)) s = g_pImage->LoadBMP(file);
-    else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
-    Trovalis.autoDisplayConversion = savedSwitch;
+    // Read in its own format; Create brings it to the display format.
+    SDL_Surface* s = graphicblock::LoadImageFile(file);
     if (!s) {
         tag.Error("it was not possible to load the given image file.\n");
         return 0;

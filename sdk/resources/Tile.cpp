@@ -118,14 +118,8 @@ bool CTile::Create(const char* file, const char* name) {
         tag.Error("the tile name is longer than 31 characters.\n");
         return false;
     }
-    // The file is read in its own format; Create brings it to the display
-    // format itself.
-    const int32_t savedSwitch = Trovalis.autoDisplayConversion;
-    Trovalis.autoDisplayConversion = 0;
-    SDL_Surface* s = nullptr;
-    if (g_pImage->IsBMP(file)) s = g_pImage->LoadBMP(file);
-    else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
-    Trovalis.autoDisplayConversion = savedSwitch;
+    // Read in its own format; Create brings it to the display format.
+    SDL_Surface* s = graphicblock::LoadImageFile(file);
     if (!s) {
         tag.Error("it was not possible to load the given image file.\n");
         return false;

@@ -108,8 +108,9 @@ int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
 }
 
 int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names,
-                   RunOutcome* outcome) {
+                   RunOutcome* outcome, ExportCounts* counts) {
     if (outcome) *outcome = RunOutcome();
+    if (counts) *counts = ExportCounts();
     if (!input || !g_pStuffVLT) {
         std::printf(" - Error: could not open the given VLT.\n");
         return 0;
@@ -238,6 +239,10 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
     progress.Finish();
     g_pStuffVLT->Close(pkg);
     if (outcome) outcome->failed = s.failed;
+    if (counts) {
+        counts->asked = live;
+        counts->exported = s.c.done;
+    }
 
     int result = 1;
     Trovalis.XMLNodePointTo(s.doc, 1, orb::kRootTag);

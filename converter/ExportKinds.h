@@ -55,5 +55,11 @@ void ExportWidget(ExportSession& s, const std::string& name);
 // document of exactly the layout of a full export. A name that selects no
 // block the document can carry is an error reported before anything is
 // written. Without names, the whole package (ExportPackage).
+// counts (when given) receives how many blocks were asked for and how many
+// were exported, in the units of the document's "totalblocks".
+struct ExportCounts {
+    int asked = 0;
+    int exported = 0;
+};
 int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names,
-                   RunOutcome* outcome);
+                   RunOutcome* outcome, ExportCounts* counts = nullptr);

@@ -43,7 +43,7 @@ void PrintHelp(FILE* out) {
                  "      or import an ORBv1 document (.xml) into a package.\n"
                  "  bundlex -- input [output]\n"
                  "      The same, for an input path that starts with \"--\".\n"
-                 "  bundlex --list PACKAGE [--long] [--json]\n"
+                 "  bundlex --list PACKAGE [--json] [--long]\n"
                  "      List every entry: name, type, storage mode, size, packed size, deleted;\n"
                  "      then the totals per kind and the live count. Reads descriptors only.\n"
                  "      --long (and --json always) adds each live block's properties read from\n"

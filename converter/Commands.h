@@ -1,5 +1,5 @@
 // The package commands beside the two-path conversion:
-//   bundlex --list PACKAGE [--long] [--json]  the entries, from their descriptors
+//   bundlex --list PACKAGE [--json] [--long]  the entries, from their descriptors
 //                                       (--long, and --json always: block properties)
 //   bundlex --verify PACKAGE [--json]   every live block decoded; never writes
 //   bundlex --check PACKAGE [--json]    export and import of a copy, compared

@@ -145,17 +145,17 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
     std::string base;
     if (output) {
         const std::string out(output);
+        if (out.size() < 5) {
+            std::printf(" - Error: output file requires a valid extension.\n");
+            g_pStuffVLT->Close(pkg);
+            return 0;
+        }
         // Anything else would lose its last four characters, whatever they
         // are ("foo.json" would write "foo..xml" and a folder "foo.").
         if (!EndsInXml(out)) {
             std::printf(" - Error: the output file '%s' does not end in \".xml\"; give the document's name with "
                         "that extension.\n",
                         SafeText(out, SafeStyle::Masked).c_str());
-            g_pStuffVLT->Close(pkg);
-            return 0;
-        }
-        if (out.size() < 5) {
-            std::printf(" - Error: output file requires a valid extension.\n");
             g_pStuffVLT->Close(pkg);
             return 0;
         }

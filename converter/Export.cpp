@@ -60,16 +60,24 @@ bool IsStateImage(const kinds::Entry& e) {
 
 // Which entries an extraction takes: live blocks whose names a NAME selects
 // and that the document can carry (a first-pass kind or a widget); a state
-// image selects its widget. Returns the number of blocks that will be
+// image of a live widget selects that widget. Returns the number of blocks that will be
 // exported (a widget counts with its state images), or -1 after reporting a
 // NAME that selects nothing.
 int Select(const std::vector<kinds::Entry>& entries, const std::vector<std::string>& names,
            std::vector<bool>& selected) {
     selected.assign(entries.size(), false);
+    // The names a live widget gives its state images: a state image without
+    // its widget has no place in a document.
+    std::set<std::string> widgetStates;
+    for (const kinds::Entry& e : entries)
+        if (!e.deleted() && IsWidget(e))
+            for (const ButtonStateImage& state : IButton::kStateImages) widgetStates.insert(e.name + state.suffix);
     std::vector<std::string> candidates;
     for (size_t i = 0; i < entries.size(); ++i) {
         const kinds::Entry& e = entries[i];
-        if (e.deleted() || !(orb::MatchBlockType(e.type.c_str()) || IsWidget(e) || IsStateImage(e))) continue;
+        if (e.deleted() || !(orb::MatchBlockType(e.type.c_str()) || IsWidget(e) ||
+                             (IsStateImage(e) && widgetStates.count(e.name))))
+            continue;
         candidates.push_back(e.name);
         selected[i] = AnyMatches(names, e.name);
     }

@@ -1,6 +1,7 @@
 // The readers of the edit loop: --extract writes the full export's own
 // elements and payload files for the named resources and nothing when a NAME
-// matches nothing; an export that leaves a resource behind exits 3 with the
+// matches nothing; the progress line rewrites itself on a terminal only; an
+// export that leaves a resource behind exits 3 with the
 // cause after its warning; --list gives every kind its properties, and
 // hostile blocks give a note instead of a crash.
 #include <tinyxml.h>
@@ -8,7 +9,9 @@
 #include <filesystem>
 #include <map>
 
+#include "CommandsSupport.h"
 #include "NameMatch.h"
+#include "Progress.h"
 #include "Support.h"
 #include "core/Endian.h"
 #include "resources/Kinds.h"
@@ -75,6 +78,27 @@ TEST(NameMatch, ExactNamesAndShellWildcardsSelectWholeNames) {
     EXPECT_EQ(FirstUnmatched({"h*", "chime"}, names), nullptr);
     const std::vector<std::string> patterns{"h*", "x?", "chime"};
     EXPECT_EQ(FirstUnmatched(patterns, names), &patterns[1]);
+}
+
+// Into a pipe or a file a run of thousands of blocks must leave one progress
+// state, not one per step; a terminal still sees every step.
+TEST(ProgressLine, OnlyATerminalGetsEveryStateAFileGetsTheLastOnce) {
+    for (const bool terminal : {false, true}) {
+        TempDir d;
+        commands::StdoutCapture capture(d / "out.txt");
+        ProgressLine progress(terminal);
+        orb::Counters c;
+        for (int step = 1; step <= 3; ++step) {
+            ++c.done;
+            ++c.img;
+            progress.Show(c, 3);
+        }
+        progress.Finish();
+        progress.Finish();
+        const std::string out = capture.Finish();
+        EXPECT_EQ(Count(out, "\r"), terminal ? 3 : 1) << out;
+        EXPECT_TRUE(Contains(out, " - 3/3: IMG 3 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r")) << out;
+    }
 }
 
 TEST_F(Readers, ExtractWritesTheFullExportsElementsAndPayloadsForTheNamedResourcesOnly) {

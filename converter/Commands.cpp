@@ -11,13 +11,14 @@
 
 namespace {
 
-enum class Command { None, List, Verify, Check, Help, Version };
+enum class Command { None, List, Verify, Check, Extract, Help, Version };
 
 Command CommandOf(const char* arg) {
     if (!arg) return Command::None;
     if (std::strcmp(arg, "--list") == 0) return Command::List;
     if (std::strcmp(arg, "--verify") == 0) return Command::Verify;
     if (std::strcmp(arg, "--check") == 0) return Command::Check;
+    if (std::strcmp(arg, "--extract") == 0) return Command::Extract;
     if (std::strcmp(arg, "--help") == 0) return Command::Help;
     if (std::strcmp(arg, "--version") == 0) return Command::Version;
     return Command::None;
@@ -42,15 +43,21 @@ void PrintHelp(FILE* out) {
                  "      or import an ORBv1 document (.xml) into a package.\n"
                  "  bundlex -- input [output]\n"
                  "      The same, for an input path that starts with \"--\".\n"
-                 "  bundlex --list PACKAGE [--json]\n"
+                 "  bundlex --list PACKAGE [--json] [--long]\n"
                  "      List every entry: name, type, storage mode, size, packed size, deleted;\n"
                  "      then the totals per kind and the live count. Reads descriptors only.\n"
+                 "      --long (and --json always) adds each live block's properties read from\n"
+                 "      its head: sizes, depth, alpha, colour key, tiles, frames, glyphs, sound\n"
+                 "      format, widget type and state images.\n"
                  "  bundlex --verify PACKAGE [--json]\n"
                  "      Open the package and decode every live block through its class; one line\n"
                  "      per block that fails, then a summary. Never writes to the package.\n"
                  "  bundlex --check PACKAGE [--json]\n"
                  "      Export a copy of the package and import it again in a temporary folder,\n"
                  "      then compare every resource with the original. The package is not modified.\n"
+                 "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]\n"
+                 "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
+                 "      into OUTPUT.xml and its payload folder, as a full export writes them.\n"
                  "  bundlex --help       This text.\n"
                  "  bundlex --version    The version texts.\n"
                  "\n"
@@ -59,7 +66,8 @@ void PrintHelp(FILE* out) {
                  "\n"
                  "Exit codes: 0 success; 1 failure (export or import failed, input not supported,\n"
                  "package unusable, a block damaged, a resource that does not survive the round\n"
-                 "trip); 2 no input or a wrong command line.\n");
+                 "trip, a NAME that matches nothing); 2 no input or a wrong command line; 3 the run\n"
+                 "completed but one or more resources were not stored or exported.\n");
 }
 
 int RunCommand(int argc, char** argv) {
@@ -76,9 +84,10 @@ int RunCommand(int argc, char** argv) {
     }
     if (cmd == Command::None) return kExitUsage;
 
-    // PACKAGE and an optional --json, in either order; after "--" every
-    // argument is a path.
+    // Paths and the options, in any order; after "--" every argument is a
+    // path.
     bool json = false;
+    bool longList = false;
     bool optionsEnd = false;
     std::vector<std::string> paths;
     for (int i = 2; i < argc; ++i) {
@@ -86,6 +95,8 @@ int RunCommand(int argc, char** argv) {
         if (!a) continue;
         if (!optionsEnd && std::strcmp(a, "--json") == 0) {
             json = true;
+        } else if (!optionsEnd && cmd == Command::List && std::strcmp(a, "--long") == 0) {
+            longList = true;
         } else if (!optionsEnd && std::strcmp(a, "--") == 0) {
             optionsEnd = true;
         } else if (!optionsEnd && std::strncmp(a, "--", 2) == 0) {
@@ -95,7 +106,12 @@ int RunCommand(int argc, char** argv) {
             paths.emplace_back(a);
         }
     }
-    if (paths.size() != 1) {
+    if (cmd == Command::Extract && paths.size() < 3) {
+        std::fprintf(stderr, "bundlex: --extract needs a package, an output document and at least one name "
+                             "(see bundlex --help)\n");
+        return kExitUsage;
+    }
+    if (cmd != Command::Extract && paths.size() != 1) {
         std::fprintf(stderr, "bundlex: %s needs exactly one package path (see bundlex --help)\n", argv[1]);
         return kExitUsage;
     }
@@ -103,9 +119,13 @@ int RunCommand(int argc, char** argv) {
     Trovalis.Init(0);
     int code = kExitFailed;
     switch (cmd) {
-        case Command::List: code = ListPackage(paths[0], json, stdout); break;
+        case Command::List: code = ListPackage(paths[0], json, stdout, longList); break;
         case Command::Verify: code = VerifyPackage(paths[0], json, stdout); break;
         case Command::Check: code = CheckPackage(paths[0], json, stdout); break;
+        case Command::Extract:
+            code = ExtractResources(paths[0], paths[1], std::vector<std::string>(paths.begin() + 2, paths.end()), json,
+                                    stdout);
+            break;
         default: break;
     }
     Trovalis.Quit();

@@ -1,16 +1,20 @@
 // The package commands beside the two-path conversion:
-//   bundlex --list PACKAGE [--json]     the entries, from their descriptors
+//   bundlex --list PACKAGE [--json] [--long]  the entries, from their descriptors
+//                                       (--long, and --json always: block properties)
 //   bundlex --verify PACKAGE [--json]   every live block decoded; never writes
 //   bundlex --check PACKAGE [--json]    export and import of a copy, compared
+//   bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]  the named resources alone
 //   bundlex --help, bundlex --version
 // They are recognised only when the first argument is one of these options;
 // every other command line is the two-path form. Each command returns the
 // process exit code: 0 success, 1 failure (a package that cannot be used,
-// a damaged block, a resource that does not survive the round trip), 2 a
-// wrong command line.
+// a damaged block, a resource that does not survive the round trip, a NAME
+// that matches nothing), 2 a wrong command line, 3 a run that completed with
+// resources left behind.
 #pragma once
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Whether arg names one of the commands above.
 bool IsCommandOption(const char* arg);
@@ -20,9 +24,14 @@ int RunCommand(int argc, char** argv);
 
 // The commands themselves, for callers that have started the SDK. Reports
 // go to out; with json, out receives one JSON document and nothing else.
-int ListPackage(const std::string& path, bool json, FILE* out);
+// properties: each live entry's properties as well (always with json).
+int ListPackage(const std::string& path, bool json, FILE* out, bool properties = false);
 int VerifyPackage(const std::string& path, bool json, FILE* out);
 int CheckPackage(const std::string& path, bool json, FILE* out);
+// The resources that names select, exported into output (an ORBv1 document
+// path ending in ".xml") and its payload folder.
+int ExtractResources(const std::string& package, const std::string& output, const std::vector<std::string>& names,
+                     bool json, FILE* out);
 
 // The usage text of every command (the two-path form first), and the
 // version texts.

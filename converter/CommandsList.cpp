@@ -1,7 +1,11 @@
 // bundlex --list: one row per entry of a package, in package order, then the
 // totals per kind and the live count. Only descriptors are read (FindFirst
-// and FindNext); no payload is loaded or decompressed. A 3.0 package is not
-// opened (opening would rebuild it in place); it is reported instead.
+// and FindNext); no payload is loaded or decompressed, except for the
+// properties of --long and --json, which the kind registry reads from each
+// live block's head (kinds::ReadProperties). A 3.0 package is not opened
+// (opening would rebuild it in place); it is reported instead.
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -23,6 +27,57 @@ struct Total {
     uint64_t packed = 0;
 };
 
+// A property as the text listing shows it: "width 64", "tiles 16x16 x4",
+// "states normal,pressed".
+std::string PropertyText(const kinds::Property& p) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%.15g", p.number);
+    switch (p.form) {
+        case kinds::Property::Form::Number:
+            // A colour key is a pixel value: shown in hex, as colours are written.
+            if (p.key == "colorkey") std::snprintf(number, sizeof number, "0x%llx", static_cast<unsigned long long>(p.number));
+            return p.key + " " + number;
+        case kinds::Property::Form::Text: return p.key + " " + SafeText(p.text);
+        case kinds::Property::Form::Grid:
+            return p.key + " " + std::to_string(p.width) + "x" + std::to_string(p.height) + " x" + number;
+        case kinds::Property::Form::Names: {
+            std::string text = p.key + " ";
+            for (size_t i = 0; i < p.names.size(); ++i) text += (i ? "," : "") + p.names[i];
+            return p.names.empty() ? text + "none" : text;
+        }
+    }
+    return p.key;
+}
+
+void WriteNumber(json::Writer& w, double v) {
+    if (v == std::floor(v) && std::fabs(v) < 9e15)
+        w.Int(static_cast<int64_t>(v));
+    else
+        w.Number(v);
+}
+
+void WriteProperties(json::Writer& w, const kinds::Properties& props) {
+    w.Key("properties").BeginObject();
+    for (const kinds::Property& p : props) {
+        w.Key(p.key);
+        switch (p.form) {
+            case kinds::Property::Form::Number: WriteNumber(w, p.number); break;
+            case kinds::Property::Form::Text: w.String(p.text); break;
+            case kinds::Property::Form::Grid:
+                w.BeginObject().Field("width", p.width).Field("height", p.height).Key("count");
+                WriteNumber(w, p.number);
+                w.EndObject();
+                break;
+            case kinds::Property::Form::Names:
+                w.BeginArray();
+                for (const std::string& n : p.names) w.String(n);
+                w.EndArray();
+                break;
+        }
+    }
+    w.EndObject();
+}
+
 int Fail(const std::string& path, const std::string& why, bool json, FILE* out) {
     if (json) {
         json::Writer w;
@@ -36,7 +91,7 @@ int Fail(const std::string& path, const std::string& why, bool json, FILE* out) 
 
 }  // namespace
 
-int ListPackage(const std::string& path, bool json, FILE* out) {
+int ListPackage(const std::string& path, bool json, FILE* out, bool properties) {
     const Head head = ReadHead(path);
     std::string why;
     const int pkg = OpenChecked(path, head, why);
@@ -44,6 +99,16 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
 
     std::vector<Entry> entries;
     const int walked = WalkEntries(pkg, entries);
+    // Every live entry's properties, read while the package is open; a block
+    // that cannot be read gets a note instead.
+    struct Read {
+        kinds::Properties props;
+        std::string why;
+    };
+    std::vector<Read> read(properties || json ? entries.size() : 0);
+    for (size_t i = 0; i < read.size(); ++i)
+        if (!kinds::ReadProperties(pkg, entries[i], read[i].props, read[i].why) && read[i].why.empty())
+            read[i].why = "the block could not be read";
     g_pStuffVLT->Close(pkg);
     // An empty package is exactly its head and header; anything longer that
     // yields no entry is a package whose descriptors cannot be read (a
@@ -68,7 +133,8 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
         w.BeginObject().Field("package", path).Field("ok", complete).Field("version", head.versionText);
         w.Key("entries").BeginArray();
         uint64_t index = 0;
-        for (const Entry& e : entries) {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const Entry& e = entries[i];
             w.BeginObject()
                 .Field("index", ++index)
                 .Field("name", e.name)
@@ -78,8 +144,12 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
                 .Field("mode_code", static_cast<int>(e.mode))
                 .Field("size", e.size)
                 .Field("packed_size", e.packedSize)
-                .Field("deleted", e.deleted())
-                .EndObject();
+                .Field("deleted", e.deleted());
+            if (!e.deleted()) {
+                WriteProperties(w, read[i].props);
+                if (!read[i].why.empty()) w.Field("properties_error", read[i].why);
+            }
+            w.EndObject();
         }
         w.EndArray();
         w.Key("totals").BeginArray();
@@ -107,11 +177,19 @@ int ListPackage(const std::string& path, bool json, FILE* out) {
     std::fprintf(out, " %6s  %-34s %-8s %-10s %10s %10s  %s\n", "#", "Name", "Type", "Mode", "Size", "Packed",
                  "State");
     uint64_t index = 0;
-    for (const Entry& e : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
         std::fprintf(out, " %6llu  %-34s %-8s %-10s %10lu %10lu  %s\n", static_cast<unsigned long long>(++index),
                      SafeText(e.name).c_str(), SafeText(e.type).c_str(), ModeWord(e.mode),
                      static_cast<unsigned long>(e.size), static_cast<unsigned long>(e.packedSize),
                      e.deleted() ? "deleted" : "live");
+        // --long: one indented line under the row, for live blocks that have
+        // properties or could not be read.
+        if (read.empty() || e.deleted()) continue;
+        std::string line;
+        for (const kinds::Property& p : read[i].props) line += (line.empty() ? "" : ", ") + PropertyText(p);
+        if (!read[i].why.empty()) line = "(no properties: " + read[i].why + ")";
+        if (!line.empty()) std::fprintf(out, " %6s  %s\n", "", line.c_str());
     }
     std::fprintf(out, "\n Totals per kind:\n");
     for (const char* word : kinds::Words()) {

@@ -11,27 +11,114 @@
 // appends the 2.0 block and marks the old one deleted. A walk that followed
 // the live entry table would meet the appended block again and export the
 // resource twice; the list holds names and types only, never payloads.
+//
+// An extraction (ExportSelected with names) walks the same list and skips
+// every entry outside the selection, so that what it writes is exactly what
+// a full export writes for those resources.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "Converter.h"
 #include "ExportKinds.h"
+#include "NameMatch.h"
 #include "OrbFormat.h"
+#include "Progress.h"
 #include "SafeText.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
+#include "resources/IButton.h"
 #include "resources/Kinds.h"
 
 using BlockKind = kinds::Kind;
 using kinds::TypeOf;
 
+namespace {
+
+bool EndsInXml(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string ext = path.substr(path.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".xml";
+}
+
+bool IsWidget(const kinds::Entry& e) {
+    const std::string widgetType = TypeOf(BlockKind::Widget);
+    return e.type.compare(0, widgetType.size(), widgetType) == 0;
+}
+
+bool IsStateImage(const kinds::Entry& e) {
+    const kinds::KindRow* row = kinds::Find(e.type);
+    return row && row->kind == BlockKind::StateImage;
+}
+
+// Which entries an extraction takes: live blocks whose names a NAME selects
+// and that the document can carry (a first-pass kind or a widget); a state
+// image of a live widget selects that widget. Returns the number of blocks that will be
+// exported (a widget counts with its state images), or -1 after reporting a
+// NAME that selects nothing.
+int Select(const std::vector<kinds::Entry>& entries, const std::vector<std::string>& names,
+           std::vector<bool>& selected) {
+    selected.assign(entries.size(), false);
+    // The names a live widget gives its state images: a state image without
+    // its widget has no place in a document.
+    std::set<std::string> widgetStates;
+    for (const kinds::Entry& e : entries)
+        if (!e.deleted() && IsWidget(e))
+            for (const ButtonStateImage& state : IButton::kStateImages) widgetStates.insert(e.name + state.suffix);
+    std::vector<std::string> candidates;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const kinds::Entry& e = entries[i];
+        if (e.deleted() || !(orb::MatchBlockType(e.type.c_str()) || IsWidget(e) ||
+                             (IsStateImage(e) && widgetStates.count(e.name))))
+            continue;
+        candidates.push_back(e.name);
+        selected[i] = AnyMatches(names, e.name);
+    }
+    if (const std::string* unmatched = FirstUnmatched(names, candidates)) {
+        std::printf(" - Error: no resource matches '%s'.\n", SafeText(*unmatched, SafeStyle::Masked).c_str());
+        return -1;
+    }
+    // A state image is exported with its widget only: naming it names the
+    // widget.
+    std::set<std::string> liveStates, namedStates;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].deleted() || !IsStateImage(entries[i])) continue;
+        liveStates.insert(entries[i].name);
+        if (selected[i]) namedStates.insert(entries[i].name);
+        selected[i] = false;
+    }
+    int total = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const bool widget = !entries[i].deleted() && IsWidget(entries[i]);
+        int states = 0;
+        for (const ButtonStateImage& state : IButton::kStateImages) {
+            if (!widget) break;
+            const std::string stateName = entries[i].name + state.suffix;
+            if (namedStates.count(stateName)) selected[i] = true;
+            states += liveStates.count(stateName) ? 1 : 0;
+        }
+        if (selected[i]) total += 1 + states;
+    }
+    return total;
+}
+
+}  // namespace
+
 int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
+    return ExportSelected(input, output, nullptr, outcome);
+}
+
+int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names,
+                   RunOutcome* outcome, ExportCounts* counts) {
     if (outcome) *outcome = RunOutcome();
+    if (counts) *counts = ExportCounts();
     if (!input || !g_pStuffVLT) {
         std::printf(" - Error: could not open the given VLT.\n");
         return 0;
@@ -47,7 +134,7 @@ int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
         g_pStuffVLT->Close(pkg);
         return 0;
     }
-    const int live = count - g_pStuffVLT->CountDeleted(pkg);
+    int live = count - g_pStuffVLT->CountDeleted(pkg);
 
     std::vector<kinds::Entry> entries;
     kinds::WalkEntries(pkg, entries);
@@ -71,6 +158,15 @@ int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
             g_pStuffVLT->Close(pkg);
             return 0;
         }
+        // Anything else would lose its last four characters, whatever they
+        // are ("foo.json" would write "foo..xml" and a folder "foo.").
+        if (!EndsInXml(out)) {
+            std::printf(" - Error: the output file '%s' does not end in \".xml\"; give the document's name with "
+                        "that extension.\n",
+                        SafeText(out, SafeStyle::Masked).c_str());
+            g_pStuffVLT->Close(pkg);
+            return 0;
+        }
         base = out.substr(0, out.size() - 4);
     } else {
         const std::string in(input);
@@ -85,10 +181,23 @@ int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
     }
     const std::string documentName = base + ".xml";
 
+    // The selection is settled before anything is written: a NAME that
+    // selects nothing leaves no document and no folder behind.
+    std::vector<bool> selected(entries.size(), true);
+    if (names) {
+        live = Select(entries, *names, selected);
+        if (live < 0) {
+            g_pStuffVLT->Close(pkg);
+            return 0;
+        }
+    }
+
     ExportSession s;
     s.pkg = pkg;
     s.base = base;
     s.live = live;
+    for (const kinds::Entry& e : entries)
+        if (!e.deleted() && IsStateImage(e)) s.stateImages.insert(e.name);
     s.doc = Trovalis.XMLCreate(orb::kRootTag);
     bool sourceSet = false;
     if (s.doc) {
@@ -116,23 +225,32 @@ int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
     }
 
     // First pass: every resource except widgets, as children of the root.
-    for (const kinds::Entry& e : entries) {
+    ProgressLine progress;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!selected[i]) continue;
+        const kinds::Entry& e = entries[i];
         if (const orb::KindRow* row = orb::MatchBlockType(e.type.c_str())) {
             if (ExportResource(s, *row, e.name)) {
                 ++s.c.done;
                 ++s.c.Of(row->kind);
             }
         }
-        orb::PrintProgress(s.c, live);
+        progress.Show(s.c, live);
     }
     // Second pass: widgets into one panel (any type text that starts with
     // the widget's).
-    const std::string widgetType = TypeOf(BlockKind::Widget);
-    for (const kinds::Entry& e : entries) {
-        if (e.type.compare(0, widgetType.size(), widgetType) == 0) ExportWidget(s, e.name);
-        orb::PrintProgress(s.c, live);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!selected[i]) continue;
+        if (IsWidget(entries[i])) ExportWidget(s, entries[i].name);
+        progress.Show(s.c, live);
     }
+    progress.Finish();
     g_pStuffVLT->Close(pkg);
+    if (outcome) outcome->failed = s.failed;
+    if (counts) {
+        counts->asked = live;
+        counts->exported = s.c.done;
+    }
 
     int result = 1;
     Trovalis.XMLNodePointTo(s.doc, 1, orb::kRootTag);

@@ -36,6 +36,25 @@ void Warn(const char* word, const std::string& name) {
     std::printf("\n - WARNING: problem found exporting '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(), word);
 }
 
+// The causes a user can act on, in plain words.
+constexpr const char* kUnreadable =
+    "the block could not be read from the package: it is damaged or not in the layout of its type.";
+constexpr const char* kNoElement = "the document could not take its element (out of memory).";
+
+// Why a payload file is not on disk; err is the errno of the failed call,
+// or 0 when the writer did not say.
+std::string NotWritten(const std::string& path, int err) {
+    std::string text = "its payload file '" + SafeText(path, SafeStyle::Masked) + "' could not be written";
+    if (err != 0) text += std::string(" (") + std::strerror(err) + ")";
+    return text + ": check that the folder is writable and the disk has room.";
+}
+
+// Writes the cause of the resource that just failed after its warning.
+void PrintCauseOf(ExportSession& s) {
+    PrintCause(s.cause.empty() ? kUnreadable : s.cause.c_str());
+    s.cause.clear();
+}
+
 bool FileHasSize(const std::string& path, long long expected) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -62,14 +81,21 @@ bool PreparePayloadPath(const ExportSession& s, const std::string& path) {
 // Writes bytes to a new file (created or truncated, never through a link
 // planted at its name), every byte or nothing: a failed or short write, or
 // a failed close, removes the file again.
-bool WriteWholeFile(const ExportSession& s, const std::string& path, const uint8_t* data, size_t size) {
-    if (!PreparePayloadPath(s, path)) return false;
+bool WriteWholeFile(ExportSession& s, const std::string& path, const uint8_t* data, size_t size) {
+    if (!PreparePayloadPath(s, path)) return s.Fail(NotWritten(path, errno));
     const int fd = files::OpenForWriting(path.c_str(), 0644);
-    if (fd < 0) return false;
+    if (fd < 0) return s.Fail(NotWritten(path, errno));
     bool ok = files::WriteAll(fd, data, size);
-    if (::close(fd) != 0) ok = false;
-    if (!ok) ::unlink(path.c_str());
-    return ok;
+    int err = ok ? 0 : errno;
+    if (::close(fd) != 0) {
+        if (ok) err = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(path.c_str());
+        return s.Fail(NotWritten(path, err));
+    }
+    return true;
 }
 
 // A graphic payload as written: where, and the attributes that describe it.
@@ -86,7 +112,7 @@ struct Graphic {
 // upon for it.
 bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name, SDL_Surface* surface,
                   bool perPixel, Graphic& g) {
-    if (!surface || !surface->format) return false;
+    if (!surface || !surface->format) return s.Fail(kUnreadable);
     const std::string file = s.names.Make(prefix, name, perPixel ? ".png" : ".bmp");
     g.source = s.PathOf(file);
     g.perPixel = perPixel;
@@ -101,12 +127,14 @@ bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name,
         SDL_GetRGB(surface->format->colorkey, surface->format, &r, &gr, &b);
         g.colorkey = (int(r) << 16) | (int(gr) << 8) | int(b);
     }
-    if (!PreparePayloadPath(s, g.source)) return false;
+    errno = 0;
+    if (!PreparePayloadPath(s, g.source)) return s.Fail(NotWritten(g.source, errno));
     const bool written = perPixel ? g_pImage->SavePNG(g.source.c_str(), surface, -1) == 0
                                   : g_pImage->SaveBMP(g.source.c_str(), surface) == 1;
     if (!written || !FileHasSize(g.source, -1)) {
+        const int err = errno;
         ::unlink(g.source.c_str());
-        return false;
+        return s.Fail(NotWritten(g.source, err));
     }
     return true;
 }
@@ -127,12 +155,14 @@ void SetGraphicAttributes(ExportSession& s, const Graphic& g, const char* perSur
 
 // Makes the element as a child of the current one; false (nothing made)
 // when the document has no current element.
-bool Open(ExportSession& s, const char* tag) { return Trovalis.XMLNodeCreate(s.doc, tag) == 1; }
+bool Open(ExportSession& s, const char* tag) {
+    return Trovalis.XMLNodeCreate(s.doc, tag) == 1 || s.Fail(kNoElement);
+}
 void Close(ExportSession& s) { Trovalis.XMLNodeParent(s.doc); }
 
 bool ExportImage(ExportSession& s, const std::string& n) {
     SurfacePtr surface(g_pImage->Load(s.pkg, n.c_str(), nullptr));
-    if (!surface) return false;
+    if (!surface) return s.Fail(kUnreadable);
     const bool perPixel = (surface->flags & SDL_SRCALPHA) && surface->format->alpha == 255;
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Image).filePrefix, n, surface.get(), perPixel, g)) return false;
@@ -145,7 +175,7 @@ bool ExportImage(ExportSession& s, const std::string& n) {
 
 bool ExportTile(ExportSession& s, const std::string& n) {
     CTile tile;
-    if (!tile.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Tile))) return false;
+    if (!tile.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Tile))) return s.Fail(kUnreadable);
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Tile).filePrefix, n, tile.GetSurface(), tile.GetAlpha() == 256, g))
         return false;
@@ -168,13 +198,14 @@ bool ExportTile(ExportSession& s, const std::string& n) {
 
 bool ExportSprite(ExportSession& s, const std::string& n) {
     CSprite sprite;
-    if (sprite.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Sprite)) <= 0) return false;
+    if (sprite.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Sprite)) <= 0) return s.Fail(kUnreadable);
     SDL_Surface* sheet = sprite.GetSurface();
     int w = 0, h = 0;
     sprite.GetOffset(&w, &h);
     // No row count exists for a frame height of 0: such a sprite cannot be
     // described, and is reported instead of dividing by it.
-    if (!sheet || w < 1 || h < 1) return false;
+    if (!sheet) return s.Fail(kUnreadable);
+    if (w < 1 || h < 1) return s.Fail("its frame width or height is 0, so its sheet cannot be cut into frames.");
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Sprite).filePrefix, n, sheet, sprite.GetAlpha() == 256, g))
         return false;
@@ -213,7 +244,7 @@ bool ExportSprite(ExportSession& s, const std::string& n) {
 
 bool ExportFont(ExportSession& s, const std::string& n) {
     CFont font;
-    if (!font.Load(s.pkg, n.c_str())) return false;
+    if (!font.Load(s.pkg, n.c_str())) return s.Fail(kUnreadable);
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, font.GetSurface(), font.GetAlpha() == 256, g))
         return false;
@@ -246,17 +277,19 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     std::memset(&info, 0, sizeof info);
     const bool decoded = music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info)
                                : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
-    if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return false;
+    if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return s.Fail(kUnreadable);
     std::string format(info.format, strnlen(info.format, sizeof info.format));
     const bool named = !format.empty();
     if (!named) format = "bin";
-    if (!UsableFormat(format)) return false;
+    if (!UsableFormat(format)) return s.Fail("its audio format text cannot be used in a file name.");
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, "." + format));
-    if (!PreparePayloadPath(s, path)) return false;
+    errno = 0;
+    if (!PreparePayloadPath(s, path)) return s.Fail(NotWritten(path, errno));
     if (!g_pSoundFX->Export(s.pkg, n.c_str(), kind, path.c_str()) ||
         !FileHasSize(path, static_cast<long long>(info.size))) {
+        const int err = errno;
         ::unlink(path.c_str());
-        return false;
+        return s.Fail(NotWritten(path, err));
     }
     if (!decoded && named)
         std::printf("\n - WARNING: %s '%s' (%s) cannot be decoded; its bytes were exported unchanged to '%s'.\n",
@@ -279,7 +312,7 @@ bool ExportFile(ExportSession& s, const std::string& n) {
     // A loaded block always comes with a buffer, even an empty one; a
     // missing or damaged block comes without.
     g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), n.c_str(), &block.info);
-    if (!block.info.data) return false;
+    if (!block.info.data) return s.Fail(kUnreadable);
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, ""));
     if (!WriteWholeFile(s, path, block.info.data, block.info.size)) return false;
     if (!Open(s, row.tag)) return false;
@@ -290,19 +323,32 @@ bool ExportFile(ExportSession& s, const std::string& n) {
     return true;
 }
 
-// One state image of widget w: silently absent when its block does not load.
-// True when it was exported.
+void WarnState(ExportSession& s, const std::string& w, const ButtonStateImage& state) {
+    std::printf("\n - WARNING: problem found exporting '%s' state of widget '%s'.\n", state.state,
+                SafeText(w, SafeStyle::Masked).c_str());
+    PrintCauseOf(s);
+    ++s.failed;
+}
+
+// One state image of widget w: silently absent when the package holds no
+// such block; a block that is there but does not load is a failure. True
+// when it was exported.
 bool ExportStateImage(ExportSession& s, const std::string& w, const ButtonStateImage& state) {
     const std::string blockName = w + state.suffix;
     CTile tile;
-    if (!tile.Load(s.pkg, blockName.c_str(), TypeOf(BlockKind::StateImage))) return false;
-    Graphic g;
-    if (!WriteGraphic(s, "wid_", w + "_" + state.state, tile.GetSurface(), tile.GetAlpha() == 256, g)) {
-        std::printf("\n - WARNING: problem found exporting '%s' state of widget '%s'.\n", state.state,
-                    SafeText(w, SafeStyle::Masked).c_str());
+    if (!tile.Load(s.pkg, blockName.c_str(), TypeOf(BlockKind::StateImage))) {
+        if (s.stateImages.count(blockName)) WarnState(s, w, state);
         return false;
     }
-    if (!Open(s, orb::kImageTag)) return false;
+    Graphic g;
+    if (!WriteGraphic(s, "wid_", w + "_" + state.state, tile.GetSurface(), tile.GetAlpha() == 256, g)) {
+        WarnState(s, w, state);
+        return false;
+    }
+    if (!Open(s, orb::kImageTag)) {
+        WarnState(s, w, state);
+        return false;
+    }
     SetText(s, orb::attr::kState, state.state);
     SetGraphicAttributes(s, g, orb::kPerSurface);
     Close(s);
@@ -328,7 +374,11 @@ bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string
         case orb::Kind::File: ok = ExportFile(s, name); break;
         case orb::Kind::Panel: break;
     }
-    if (!ok) Warn(row.word, name);
+    if (!ok) {
+        Warn(row.word, name);
+        PrintCauseOf(s);
+        ++s.failed;
+    }
     return ok;
 }
 
@@ -343,11 +393,19 @@ void ExportWidget(ExportSession& s, const std::string& w) {
             !IButton::DecodePayload(block.info.data, orb::kWidgetRecordSize, record)) {
             std::printf("\n - WARNING: problem found exporting '%s' panel, widget '%s'.\n", orb::kPanelName,
                         SafeText(w, SafeStyle::Masked).c_str());
+            PrintCause("the widget record could not be read: the block is damaged or not 24 bytes long.");
+            ++s.failed;
             return;
         }
     }
+    auto fail = [&] {
+        std::printf("\n - WARNING: problem found exporting '%s' panel, widget '%s'.\n", orb::kPanelName,
+                    SafeText(w, SafeStyle::Masked).c_str());
+        PrintCauseOf(s);
+        ++s.failed;
+    };
     if (!s.panelMade) {
-        if (!Open(s, orb::Row(orb::Kind::Panel).tag)) return;
+        if (!Open(s, orb::Row(orb::Kind::Panel).tag)) return fail();
         SetText(s, orb::attr::kName, orb::kPanelName);
         SetInt(s, orb::attr::kXPosition, 0);
         SetInt(s, orb::attr::kYPosition, 0);
@@ -356,7 +414,7 @@ void ExportWidget(ExportSession& s, const std::string& w) {
         SetInt(s, orb::attr::kAlphaMod, 0);
         s.panelMade = true;
     }
-    if (!Open(s, orb::kWidgetTag)) return;
+    if (!Open(s, orb::kWidgetTag)) return fail();
     ++s.c.gui;
     SetText(s, orb::attr::kName, w.c_str());
     SetText(s, orb::attr::kType, orb::WidgetTypeName(record.type));

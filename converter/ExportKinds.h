@@ -2,10 +2,14 @@
 // pass, and the widget pass. Each writes its payload file first and makes its
 // element only once the payload is on disk, so that a resource that fails
 // leaves no element behind; it then reports the failure with its own warning
-// and is not counted.
+// and is not counted, with one line after its warning that says why.
 #pragma once
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "Converter.h"
 #include "OrbFormat.h"
 
 struct ExportSession {
@@ -16,6 +20,15 @@ struct ExportSession {
     orb::PayloadNamer names;
     orb::Counters c;
     bool panelMade = false;
+    int failed = 0;                     // resources that were asked for and not exported
+    std::string cause;                  // why the last resource failed (a sentence), or empty
+    std::set<std::string> stateImages;  // names of the live state image blocks
+
+    // Records why the resource at hand failed; false for the caller's return.
+    bool Fail(std::string why) {
+        cause = std::move(why);
+        return false;
+    }
 
     std::string PathOf(const std::string& file) const { return base + "/" + file; }
 };
@@ -35,3 +48,18 @@ bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string
 // the first widget) and counts them. The panel is the current element
 // afterwards.
 void ExportWidget(ExportSession& s, const std::string& name);
+
+// ExportPackage with a selection: with names, only the live blocks whose
+// names one of them selects (NameMatch.h) are exported, a widget with its
+// state images (a state image named alone brings its widget), into a
+// document of exactly the layout of a full export. A name that selects no
+// block the document can carry is an error reported before anything is
+// written. Without names, the whole package (ExportPackage).
+// counts (when given) receives how many blocks were asked for and how many
+// were exported, in the units of the document's "totalblocks".
+struct ExportCounts {
+    int asked = 0;
+    int exported = 0;
+};
+int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names,
+                   RunOutcome* outcome, ExportCounts* counts = nullptr);

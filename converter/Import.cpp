@@ -17,6 +17,7 @@
 #include "OrbFormat.h"
 #include "SafeText.h"
 #include "PackageStage.h"
+#include "Progress.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 
@@ -107,12 +108,14 @@ int ImportDocument(const char* input, const char* output, RunOutcome* outcome) {
     }
     std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
 
+    ProgressLine progress;
     if (Trovalis.XMLNodeChild(s.doc) == 1) {
         do {
             ImportRootChild(s);
-            orb::PrintProgress(s.c, s.total);
+            progress.Show(s.c, s.total);
         } while (Trovalis.XMLNodeNext(s.doc) == 1);
     }
+    progress.Finish();
     if (s.total != s.c.done)
         std::printf("\n - WARNING: existing XML blocks(%d) does not match with imported ones(%d).\n", s.total,
                     s.c.done);

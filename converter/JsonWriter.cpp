@@ -1,5 +1,6 @@
 #include "JsonWriter.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace json {
@@ -178,6 +179,14 @@ Writer& Writer::Int(int64_t value) {
 
 Writer& Writer::Uint(uint64_t value) {
     if (BeforeValue()) out_ += std::to_string(value);
+    return *this;
+}
+
+Writer& Writer::Number(double value) {
+    if (!std::isfinite(value)) return Null();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    if (BeforeValue()) out_ += text;
     return *this;
 }
 

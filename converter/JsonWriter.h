@@ -36,6 +36,9 @@ public:
     Writer& String(const std::string& value);
     Writer& Int(int64_t value);
     Writer& Uint(uint64_t value);
+    // A number with a fraction (shortest form of up to 15 digits); null for
+    // a value that is not finite, which JSON cannot hold.
+    Writer& Number(double value);
     Writer& Bool(bool value);
     Writer& Null();
 

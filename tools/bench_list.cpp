@@ -1,8 +1,10 @@
 // --list benchmark: a package of 10,000 blocks is built (a mix of stored,
 // crypted and compressed raw blocks, 1 to 8 KiB each, and a tenth of them
 // deleted), then listed in text and in JSON, in this process, with the report
-// sent to /dev/null. Listing reads descriptors only, so its time should not
-// depend on how much payload the package carries or how it is compressed;
+// sent to /dev/null. Listing reads descriptors only (raw files have no
+// properties for --json to read; bench_readers times the properties of the
+// other kinds), so its time should not depend on how much payload the
+// package carries or how it is compressed;
 // the verify time is printed beside it for contrast, since verify loads and
 // decompresses every block.
 //

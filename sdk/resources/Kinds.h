@@ -7,7 +7,8 @@
 // Adding a kind is one row here and the kind's own file.
 //
 // Also here: the walk over a package's entries through their descriptors,
-// which every reader of a whole package starts with.
+// which every reader of a whole package starts with, and the properties of
+// a block that a listing shows (ReadProperties).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,28 @@ using VerifyFn = bool (*)(const uint8_t* data, size_t size, bool older, std::str
 // older block is upgraded inside the package) and lets it go again.
 using LoadFn = void (*)(int pkg, const char* name);
 
+// One property of a block, as a listing shows it: a number, a text, a grid
+// (cells of width x height, and their count) or a list of names. Keys are
+// "width", "height", "depth", "alpha", "colorkey", "tiles", "frames",
+// "animations", "glyphs", "container", "rate", "channels", "seconds",
+// "widget" and "states".
+struct Property {
+    enum class Form { Number, Text, Grid, Names };
+    std::string key;
+    Form form = Form::Number;
+    double number = 0;                // Number; Grid: the cell count
+    uint32_t width = 0, height = 0;   // Grid: the cell size
+    std::string text;                 // Text
+    std::vector<std::string> names;   // Names
+};
+using Properties = std::vector<Property>;
+// Reads the properties of block name (older: of the row's older type) from
+// package pkg without changing the package (an older block is read from a
+// copy, never upgraded in place): true with out filled, else false with the
+// reason (a sentence without its full stop) in why. Nothing beyond the
+// block's own bytes is read, whatever its head claims.
+using PropertiesFn = bool (*)(int pkg, const std::string& name, bool older, Properties& out, std::string& why);
+
 struct KindRow {
     const char* type;      // the type text the class writes
     const char* older;     // the 1.0 type text the class upgrades, or null
@@ -38,6 +61,7 @@ struct KindRow {
     // input (the payload fuzz target and its seeds); -1 for none.
     int inputCode;
     int olderInputCode;
+    PropertiesFn properties;  // null: the kind has none worth listing
 };
 
 // Every row, in table order.
@@ -73,5 +97,10 @@ struct Entry {
 // limit of them. 1 when the walk reached the end (or the limit), 2 when a
 // read error stopped it; the entries before the stop are in out.
 int WalkEntries(int pkg, std::vector<Entry>& out, size_t limit = SIZE_MAX);
+
+// The properties of an entry through its row: false with why for a block
+// that cannot be read; true with nothing for a deleted entry, a type no
+// class owns and a kind without properties.
+bool ReadProperties(int pkg, const Entry& entry, Properties& out, std::string& why);
 
 }  // namespace kinds

@@ -31,14 +31,13 @@ protected:
     std::string Console() const { return testsupport::Lines(out); }
 };
 
-TEST_F(Export, OutputPathLosesItsLastFourCharactersWhateverTheyAre) {
+TEST_F(Export, OutputPathNotEndingInXmlIsRefusedInsteadOfLosingFourCharacters) {
     {
         testsupport::PackageBuilder b(dir / "pack.vlt");
         b.Image("logo", testsupport::Rgba(8, 8, 1));
     }
-    ASSERT_EQ(Run({"pack.vlt", "out.txt"}), 0) << out;
-    EXPECT_TRUE(FileExists(dir / "out.xml"));
-    EXPECT_TRUE(FileExists(dir / "out/img_logo.png"));
+    ASSERT_EQ(Run({"pack.vlt", "out.json"}), 1) << out;
+    EXPECT_EQ(testsupport::Listing(dir.path()), (std::vector<std::string>{"pack.vlt"}));
 
     ASSERT_EQ(Run({"pack.vlt", "a.xml"}), 0) << out;
     EXPECT_TRUE(FileExists(dir / "a.xml"));
@@ -261,7 +260,7 @@ TEST_F(Export, ResourceThatDoesNotLoadIsWarnedAndNotCounted) {
         b.Raw("broken", "IMG", std::vector<uint8_t>(30, 0xEE), 0);
         b.Image("fine", testsupport::Rgba(4, 4, 1));
     }
-    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
     EXPECT_NE(out.find("\n - WARNING: problem found exporting 'broken' image.\n"), std::string::npos) << out;
     EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
@@ -279,7 +278,7 @@ TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
     // Directories where the payload files would go: neither can be written.
     fs::create_directories(dir / "pack/img_logo.png");
     fs::create_directories(dir / "pack/file_data");
-    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+    ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
     EXPECT_NE(out.find("problem found exporting 'logo' image."), std::string::npos) << out;
     EXPECT_NE(out.find("problem found exporting 'data' file."), std::string::npos) << out;
     EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(0)."), std::string::npos) << out;

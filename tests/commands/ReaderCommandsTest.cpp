@@ -1,0 +1,272 @@
+// The readers of the edit loop: --extract writes the full export's own
+// elements and payload files for the named resources and nothing when a NAME
+// matches nothing; the progress line rewrites itself on a terminal only; an
+// export that leaves a resource behind exits 3 with the
+// cause after its warning; --list gives every kind its properties, and
+// hostile blocks give a note instead of a crash.
+#include <tinyxml.h>
+
+#include <filesystem>
+#include <map>
+
+#include "CommandsSupport.h"
+#include "NameMatch.h"
+#include "Progress.h"
+#include "Support.h"
+#include "core/Endian.h"
+#include "resources/Kinds.h"
+
+using namespace testsupport;
+
+namespace {
+
+class Readers : public ::testing::Test {
+protected:
+    TempDir d, scratch;
+    std::string out;
+    int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, d.path()); }
+    void SetUp() override {
+        SdkSession sdk;
+        BuildEveryKind(d / "p.vlt", scratch.path());
+    }
+};
+
+// An element as text: tag, attributes (without the payload path, which
+// names the document's own folder, and a widget's number in its panel),
+// the bytes of its payload file, and its children.
+std::string Canon(const TiXmlElement* e, const std::string& dir) {
+    std::string text = std::string("<") + e->Value();
+    for (const auto& [k, v] : Attributes(e)) {
+        if (k == "source") {
+            const auto bytes = ReadFile(dir + "/" + v);
+            text += " payload=" + std::to_string(bytes.size()) + ":" + std::string(bytes.begin(), bytes.end());
+        } else if (!(k == "id" && std::string(e->Value()) == "widget")) {
+            text += " " + k + "=" + v;
+        }
+    }
+    for (const TiXmlElement* c : Children(e)) text += Canon(c, dir);
+    return text + ">";
+}
+
+// The resources of a document by kind and name (widgets out of their panel).
+std::map<std::string, std::string> Resources(const std::string& dir, const std::string& doc, int* total) {
+    TiXmlDocument x((dir + "/" + doc).c_str());
+    EXPECT_TRUE(x.LoadFile()) << doc;
+    std::map<std::string, std::string> r;
+    if (!x.RootElement()) return r;
+    x.RootElement()->QueryIntAttribute("totalblocks", total);
+    for (const TiXmlElement* e : Children(x.RootElement())) {
+        for (const TiXmlElement* w : std::string(e->Value()) == "panel" ? Children(e) : std::vector{e})
+            r[std::string(w->Value()) + ":" + w->Attribute("name")] = Canon(w, dir);
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST(NameMatch, ExactNamesAndShellWildcardsSelectWholeNames) {
+    const struct {
+        const char* pattern;
+        const char* name;
+        bool selects;
+    } rows[] = {{"hero", "hero", true},     {"hero", "heroes", false}, {"he*", "hero", true},
+                {"*o", "hero", true}, {"h?ro", "hero", true}, {"[a-g]*", "hero", false},
+                {"a[1]", "a[1]", true},     {"a[1]", "a1", true},       {"lev*", "levels/one", true},
+                {"", "hero", false}};
+    for (const auto& row : rows) EXPECT_EQ(NameMatches(row.pattern, row.name), row.selects) << row.pattern;
+    const std::vector<std::string> names{"hero", "chime"};
+    EXPECT_EQ(FirstUnmatched({"h*", "chime"}, names), nullptr);
+    const std::vector<std::string> patterns{"h*", "x?", "chime"};
+    EXPECT_EQ(FirstUnmatched(patterns, names), &patterns[1]);
+}
+
+// Into a pipe or a file a run of thousands of blocks must leave one progress
+// state, not one per step; a terminal still sees every step.
+TEST(ProgressLine, OnlyATerminalGetsEveryStateAFileGetsTheLastOnce) {
+    for (const bool terminal : {false, true}) {
+        TempDir d;
+        commands::StdoutCapture capture(d / "out.txt");
+        ProgressLine progress(terminal);
+        orb::Counters c;
+        for (int step = 1; step <= 3; ++step) {
+            ++c.done;
+            ++c.img;
+            progress.Show(c, 3);
+        }
+        progress.Finish();
+        progress.Finish();
+        const std::string out = capture.Finish();
+        EXPECT_EQ(Count(out, "\r"), terminal ? 3 : 1) << out;
+        EXPECT_TRUE(Contains(out, " - 3/3: IMG 3 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r")) << out;
+    }
+}
+
+TEST_F(Readers, ExtractWritesTheFullExportsElementsAndPayloadsForTheNamedResourcesOnly) {
+    ASSERT_EQ(Run({"p.vlt", "full.xml"}), 0) << out;
+    // A state image names its widget; a wildcard crosses '/'.
+    ASSERT_EQ(Run({"--extract", "p.vlt", "part.xml", "he*", "play_p", "chime", "lev*"}), 0) << out;
+    int fullTotal = 0, partTotal = 0;
+    auto full = Resources(d.path(), "full.xml", &fullTotal);
+    const auto part = Resources(d.path(), "part.xml", &partTotal);
+    std::vector<std::string> keys;
+    for (const auto& [key, text] : part) {
+        keys.push_back(key);
+        EXPECT_EQ(text, full[key]) << key;
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"file:levels/one", "sound:chime", "sprite:hero", "widget:play"}));
+    EXPECT_EQ(partTotal, 1 + 1 + 1 + 1 + 3);  // the widget and its three state images
+    EXPECT_TRUE(Contains(out, " - Extracted 7 of 7 blocks into 'part.xml'.\n")) << out;
+    // What it counts is what an import of it finds.
+    ASSERT_EQ(Run({"part.xml", "q.vlt"}), 0) << out;
+    EXPECT_FALSE(Contains(out, "does not match")) << out;
+    SdkSession sdk;
+    EXPECT_EQ(Entries(d / "q.vlt").size(), 7u);
+}
+
+TEST_F(Readers, ExtractWithANameThatMatchesNothingFailsAndWritesNothing) {
+    const auto before = Listing(d.path());
+    // "gone" is a deleted entry: nothing live matches it.
+    for (const std::vector<std::string>& names :
+         {std::vector<std::string>{"nope"}, {"hero", "h?ro2"}, {"gone"}}) {
+        std::vector<std::string> args{"--extract", "p.vlt", "x.xml"};
+        args.insert(args.end(), names.begin(), names.end());
+        EXPECT_EQ(Run(args), 1) << out;
+        EXPECT_TRUE(Contains(out, " - Error: no resource matches '" + names.back() + "'.\n")) << out;
+        EXPECT_EQ(Listing(d.path()), before);
+    }
+    EXPECT_EQ(Run({"--extract", "p.vlt", "x.xml", "nope", "--json"}), 1);
+    std::string failed;
+    ASSERT_EQ(Jq(out, ".ok, .messages[0]", failed), 0) << out;
+    EXPECT_EQ(failed, "false\n - Error: no resource matches 'nope'.");
+    EXPECT_EQ(Run({"--extract", "p.vlt", "x.json", "hero"}), 1) << out;
+    EXPECT_EQ(Listing(d.path()), before);
+}
+
+// A resource left behind makes the run incomplete (exit 3) and says why on
+// the line after its warning; a sound that does not decode is still exported
+// byte for byte, which is complete.
+TEST(ExportOutcome, ResourceLeftBehindExitsThreeWithItsCauseAfterItsWarning) {
+    const struct {
+        const char* type;
+        std::vector<uint8_t> payload;
+        bool blockPayloadPath;
+        int code;
+        const char* text;
+    } rows[] = {
+        {"IMG", std::vector<uint8_t>(30, 0xEE), false, 3,
+         "problem found exporting 'r' image.\n\n - Info: the block could not be read from the package"},
+        {"IMG", {}, true, 3, "problem found exporting 'r' image.\n\n - Info: its payload file 'pack/img_r.png' could "
+                             "not be written"},
+        {"BUT", {1, 2, 3}, false, 3,
+         "problem found exporting 'default' panel, widget 'r'.\n\n - Info: the widget record could not be read"},
+        {"SND", Bytes("RIFF....WAVEjunk"), false, 0, "cannot be decoded; its bytes were exported unchanged"},
+    };
+    for (const auto& row : rows) {
+        TempDir d;
+        {
+            SdkSession sdk;
+            PackageBuilder p(d / "pack.vlt");
+            if (row.payload.empty())
+                p.Image("r", Rgba(4, 4, 1));
+            else
+                p.Raw("r", row.type, row.payload, compressed);
+        }
+        if (row.blockPayloadPath) std::filesystem::create_directories(d / "pack/img_r.png");
+        std::string out;
+        EXPECT_EQ(RunBundlex({"pack.vlt"}, out, d.path()), row.code) << out;
+        EXPECT_TRUE(Contains(out, row.text)) << out;
+        EXPECT_EQ(RunBundlex({"--extract", "pack.vlt", "pack.xml", "r"}, out, d.path()), row.code) << out;
+        EXPECT_TRUE(Contains(out, row.text)) << out;
+    }
+}
+
+TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
+    ASSERT_EQ(Run({"--list", "p.vlt", "--json"}), 0) << out;
+    const std::string json = out;
+    const struct {
+        const char* name;
+        const char* properties;
+    } rows[] = {
+        {"logo", R"({"width":20,"height":10,"depth":32,"alpha":"per-pixel"})"},
+        {"terrain", R"({"width":32,"height":16,"depth":32,"alpha":"per-pixel","tiles":{"width":8,"height":4,"count":16}})"},
+        {"hero", R"({"width":64,"height":48,"depth":32,"alpha":"per-pixel","frames":{"width":16,"height":16,"count":12},"animations":3})"},
+        {"chime", R"({"container":"WAV","rate":11025,"channels":1,"seconds":0.036})"},
+        {"play", R"({"widget":"Normal button","states":["normal","pressed","deactivated"]})"},
+        {"config", "{}"},
+    };
+    for (const auto& row : rows) {
+        std::string got;
+        ASSERT_EQ(Jq(json, std::string(".entries[] | select(.name == \"") + row.name + "\") | .properties | tojson", got),
+                  0);
+        EXPECT_EQ(got, row.properties) << row.name;
+    }
+    std::string some;
+    ASSERT_EQ(Jq(json, ".entries[] | select(.deleted) | .properties | tojson", some), 0);
+    EXPECT_EQ(some, "null");  // a deleted entry has no properties at all
+    ASSERT_EQ(Jq(json, R"(.entries[] | select(.name == "small" or .name == "oldfont") | .properties.glyphs)", some), 0);
+    EXPECT_EQ(some, "94\n94");  // a 1.0 font is read from a copy, upgraded
+    ASSERT_EQ(Jq(json, R"(.entries[] | select(.name == "theme") | .properties | [.container, .rate, .channels] | tojson)",
+                 some), 0);
+    EXPECT_EQ(some, R"(["OGG",22050,2])");
+
+    // --long adds one indented line under a row; the rows themselves are the
+    // plain listing's, byte for byte.
+    ASSERT_EQ(Run({"--list", "p.vlt"}), 0);
+    const std::string plain = out;
+    ASSERT_EQ(Run({"--list", "--long", "p.vlt"}), 0);
+    EXPECT_TRUE(Contains(out, "\n         width 20, height 10, depth 32, alpha per-pixel\n")) << out;
+    std::string rows_only;
+    for (size_t at = 0, end; at < out.size(); at = end + 1) {
+        end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        const std::string line = out.substr(at, end - at);
+        if (line.compare(0, 9, "         ") != 0) rows_only += line + "\n";
+    }
+    EXPECT_EQ(rows_only, plain + (plain.back() == '\n' ? "" : "\n"));
+}
+
+// Blocks whose heads lie: every reader stays inside the bytes it has and
+// gives properties or a reason, never a crash or an oversized allocation.
+TEST_F(PackageTest, PropertyReadersStayInsideHostileBlocks) {
+    std::vector<uint8_t> wav = Wav(10);
+    StoreLE32(wav.data() + 40, 0xFFFFFFF0u);  // a data chunk far beyond the file
+    std::vector<uint8_t> ogg(60, 0);
+    std::memcpy(ogg.data(), "OggS", 4);
+    ogg[26] = 255;  // a segment table longer than the file
+    std::vector<uint8_t> aiff = Bytes("FORM....AIFFCOMM");  // a COMM chunk claiming 4 GiB, cut after its size
+    aiff.insert(aiff.end(), {0xFF, 0xFF, 0xFF, 0xF0, 0, 1});
+    const struct {
+        const char* type;
+        std::vector<uint8_t> bytes;
+        bool read;
+    } rows[] = {
+        {"IMG", std::vector<uint8_t>(47, 0xFF), false}, {"BUT", {1, 2, 3}, false},
+        {"SND", wav, true},                             {"MUS", ogg, true},
+        {"SND", aiff, true},                            {"SND", Bytes("Creative Voice File\x1a"), true},
+        {"SPR2", std::vector<uint8_t>(24, 0xFF), false},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::string name = "b" + std::to_string(n++);
+        ASSERT_GT(Put(row.type, name.c_str(), row.bytes), 0);
+        kinds::Properties props;
+        std::string why;
+        EXPECT_EQ(kinds::ReadProperties(id, {name, row.type}, props, why), row.read) << row.type << " " << why;
+        EXPECT_EQ(why.empty(), row.read) << row.type;
+    }
+    // Every kind over runs of bytes of every length up to past a head.
+    uint32_t seed = 7;
+    for (const kinds::KindRow& kind : kinds::Rows()) {
+        if (kind.kind == kinds::Kind::Deleted) continue;
+        for (size_t size = 1; size < 200; size += 13) {
+            std::vector<uint8_t> bytes(size);
+            for (uint8_t& b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+            const std::string name = "r" + std::to_string(n++);
+            ASSERT_GT(Put(kind.type, name.c_str(), bytes), 0);
+            kinds::Properties props;
+            std::string why;
+            kinds::ReadProperties(id, {name, kind.type}, props, why);
+        }
+    }
+    EXPECT_GT(n, 140);
+}

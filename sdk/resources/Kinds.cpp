@@ -160,8 +160,9 @@ void AddGrid(Properties& out, const char* key, uint32_t w, uint32_t h, double co
     out.push_back(std::move(p));
 }
 
-bool LoadFor(graphicblock::LoadedBlock& block, int pkg, const char* type, const std::string& name, std::string& why) {
-    return block.Load(pkg, type, name.c_str()) || Refuse(why, "the block could not be loaded from the package");
+bool LoadFor(BlockPayload& block, int pkg, const char* type, const std::string& name, std::string& why) {
+    block.Load(pkg, type, name.c_str());
+    return block.info.data || Refuse(why, "the block could not be loaded from the package");
 }
 
 const char* TypeText(Kind kind, bool older) { return older && Of(kind).older ? Of(kind).older : Of(kind).type; }
@@ -178,7 +179,7 @@ void AddSurface(Properties& out, uint32_t w, uint32_t h, const PixelFormatRecord
 // Images are read from their 48-byte head alone: what the listing shows is
 // what the block claims (--verify judges whether the pixels agree).
 bool ImageProperties(int pkg, const std::string& name, bool, Properties& out, std::string& why) {
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     if (!LoadFor(block, pkg, TypeText(Kind::Image, false), name, why)) return false;
     ByteReader in(block.info.data, block.info.size);
     uint32_t w = 0, h = 0;
@@ -191,7 +192,7 @@ bool ImageProperties(int pkg, const std::string& name, bool, Properties& out, st
 
 // An older payload is read from an upgraded copy; the package is left as it is.
 bool TileFields(int pkg, const std::string& name, Kind kind, bool older, TilePayload& t, std::string& why) {
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     if (!LoadFor(block, pkg, TypeText(kind, older), name, why)) return false;
     std::vector<uint8_t> upgraded;
     if (older && !CTile::UpgradePayload(block.info.data, block.info.size, upgraded))
@@ -223,7 +224,7 @@ bool StateImageProperties(int pkg, const std::string& name, bool older, Properti
 }
 
 bool SpriteProperties(int pkg, const std::string& name, bool older, Properties& out, std::string& why) {
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     if (!LoadFor(block, pkg, TypeText(Kind::Sprite, older), name, why)) return false;
     std::vector<uint8_t> upgraded;
     if (older && !CSprite::UpgradePayload(block.info.data, block.info.size, upgraded))
@@ -241,7 +242,7 @@ bool SpriteProperties(int pkg, const std::string& name, bool older, Properties& 
 }
 
 bool FontProperties(int pkg, const std::string& name, bool older, Properties& out, std::string& why) {
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     if (!LoadFor(block, pkg, TypeText(Kind::Font, older), name, why)) return false;
     CFont font;
     const char* reason = nullptr;
@@ -336,7 +337,7 @@ void OggHead(const uint8_t* d, size_t n, AudioHead& a) {
 }
 
 bool AudioProperties(int pkg, const std::string& name, Kind kind, Properties& out, std::string& why) {
-    graphicblock::LoadedBlock block;
+    BlockPayload block;
     if (!LoadFor(block, pkg, TypeOf(kind), name, why)) return false;
     const uint8_t* d = block.info.data;
     const size_t n = block.info.size;
@@ -378,7 +379,7 @@ bool MusicProperties(int pkg, const std::string& name, bool, Properties& out, st
 bool WidgetProperties(int pkg, const std::string& name, bool, Properties& out, std::string& why) {
     ButtonRecord r;
     {
-        graphicblock::LoadedBlock block;
+        BlockPayload block;
         if (!LoadFor(block, pkg, TypeOf(Kind::Widget), name, why)) return false;
         if (!IButton::DecodePayload(block.info.data, block.info.size, r))
             return Refuse(why, "the widget record is " + std::to_string(block.info.size) + " bytes long instead of 24");
@@ -390,9 +391,10 @@ bool WidgetProperties(int pkg, const std::string& name, bool, Properties& out, s
     states.form = Property::Form::Names;
     for (const ButtonStateImage& image : IButton::kStateImages) {
         const std::string stateName = name + image.suffix;
-        graphicblock::LoadedBlock state;
-        if (state.Load(pkg, TypeOf(Kind::StateImage), stateName.c_str()) ||
-            state.Load(pkg, Of(Kind::StateImage).older, stateName.c_str()))
+        BlockPayload state;
+        std::string unused;
+        if (LoadFor(state, pkg, TypeOf(Kind::StateImage), stateName, unused) ||
+            LoadFor(state, pkg, Of(Kind::StateImage).older, stateName, unused))
             states.names.push_back(image.state);
     }
     out.push_back(std::move(states));

@@ -27,7 +27,7 @@ struct Total {
     uint64_t packed = 0;
 };
 
-// A property as the text listing shows it: "width 64", "tiles 16x16 x4",
+// A property as the text listing shows it: "width 64", "tiles 4",
 // "states normal,pressed".
 std::string PropertyText(const kinds::Property& p) {
     char number[32];
@@ -38,8 +38,6 @@ std::string PropertyText(const kinds::Property& p) {
             if (p.key == "colorkey") std::snprintf(number, sizeof number, "0x%llx", static_cast<unsigned long long>(p.number));
             return p.key + " " + number;
         case kinds::Property::Form::Text: return p.key + " " + SafeText(p.text);
-        case kinds::Property::Form::Grid:
-            return p.key + " " + std::to_string(p.width) + "x" + std::to_string(p.height) + " x" + number;
         case kinds::Property::Form::Names: {
             std::string text = p.key + " ";
             for (size_t i = 0; i < p.names.size(); ++i) text += (i ? "," : "") + p.names[i];
@@ -63,11 +61,6 @@ void WriteProperties(json::Writer& w, const kinds::Properties& props) {
         switch (p.form) {
             case kinds::Property::Form::Number: WriteNumber(w, p.number); break;
             case kinds::Property::Form::Text: w.String(p.text); break;
-            case kinds::Property::Form::Grid:
-                w.BeginObject().Field("width", p.width).Field("height", p.height).Key("count");
-                WriteNumber(w, p.number);
-                w.EndObject();
-                break;
             case kinds::Property::Form::Names:
                 w.BeginArray();
                 for (const std::string& n : p.names) w.String(n);

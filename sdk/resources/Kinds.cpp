@@ -150,16 +150,6 @@ void AddText(Properties& out, const char* key, std::string text) {
     out.push_back(std::move(p));
 }
 
-void AddGrid(Properties& out, const char* key, uint32_t w, uint32_t h, double count) {
-    Property p;
-    p.key = key;
-    p.form = Property::Form::Grid;
-    p.width = w;
-    p.height = h;
-    p.number = count;
-    out.push_back(std::move(p));
-}
-
 bool LoadFor(BlockPayload& block, int pkg, const char* type, const std::string& name, std::string& why) {
     block.Load(pkg, type, name.c_str());
     return block.info.data || Refuse(why, "the block could not be loaded from the package");
@@ -207,12 +197,13 @@ bool TileFields(int pkg, const std::string& name, Kind kind, bool older, TilePay
 bool TileProperties(int pkg, const std::string& name, bool older, Properties& out, std::string& why) {
     TilePayload t;
     if (!TileFields(pkg, name, Kind::Tile, older, t, why)) return false;
-    AddSurface(out, t.width, t.height, t.format);
-    if (t.tileset && t.xoffset > 0 && t.yoffset > 0)
-        AddGrid(out, "tiles", uint32_t(t.xoffset), uint32_t(t.yoffset),
-                double(t.width / uint32_t(t.xoffset)) * double(t.height / uint32_t(t.yoffset)));
-    else
-        AddGrid(out, "tiles", t.width, t.height, 1);
+    if (t.tileset && t.xoffset > 0 && t.yoffset > 0) {
+        AddSurface(out, uint32_t(t.xoffset), uint32_t(t.yoffset), t.format);
+        AddNumber(out, "tiles", double(t.width / uint32_t(t.xoffset)) * double(t.height / uint32_t(t.yoffset)));
+    } else {
+        AddSurface(out, t.width, t.height, t.format);
+        AddNumber(out, "tiles", 1);
+    }
     return true;
 }
 
@@ -235,8 +226,8 @@ bool SpriteProperties(int pkg, const std::string& name, bool older, Properties& 
         return Refuse(why, "the sprite does not decode");
     double frames = 0;
     for (const SpriteAnimation& a : sp.animations) frames += double(a.frames.size());
-    AddSurface(out, sp.sheetWidth, sp.sheetHeight, sp.format);
-    AddGrid(out, "frames", sp.frameWidth, sp.frameHeight, frames);
+    AddSurface(out, sp.frameWidth, sp.frameHeight, sp.format);
+    AddNumber(out, "frames", frames);
     AddNumber(out, "animations", double(sp.animations.size()));
     return true;
 }

@@ -27,17 +27,17 @@ using VerifyFn = bool (*)(const uint8_t* data, size_t size, bool older, std::str
 // older block is upgraded inside the package) and lets it go again.
 using LoadFn = void (*)(int pkg, const char* name);
 
-// One property of a block, as a listing shows it: a number, a text, a grid
-// (cells of width x height, and their count) or a list of names. Keys are
-// "width", "height", "depth", "alpha", "colorkey", "tiles", "frames",
-// "animations", "glyphs", "container", "rate", "channels", "seconds",
-// "widget" and "states".
+// One property of a block, as a listing shows it: a number, a text or a
+// list of names. Keys are "width", "height", "depth", "alpha", "colorkey",
+// "tiles", "frames", "animations", "glyphs", "container", "rate",
+// "channels", "seconds", "widget" and "states". Width and height are the
+// size of one tile of a tile set and of one frame of a sprite; "tiles" and
+// "frames" count them.
 struct Property {
-    enum class Form { Number, Text, Grid, Names };
+    enum class Form { Number, Text, Names };
     std::string key;
     Form form = Form::Number;
-    double number = 0;                // Number; Grid: the cell count
-    uint32_t width = 0, height = 0;   // Grid: the cell size
+    double number = 0;                // Number
     std::string text;                 // Text
     std::vector<std::string> names;   // Names
 };

@@ -188,8 +188,8 @@ TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
         const char* properties;
     } rows[] = {
         {"logo", R"({"width":20,"height":10,"depth":32,"alpha":"per-pixel"})"},
-        {"terrain", R"({"width":32,"height":16,"depth":32,"alpha":"per-pixel","tiles":{"width":8,"height":4,"count":16}})"},
-        {"hero", R"({"width":64,"height":48,"depth":32,"alpha":"per-pixel","frames":{"width":16,"height":16,"count":12},"animations":3})"},
+        {"terrain", R"({"width":8,"height":4,"depth":32,"alpha":"per-pixel","tiles":16})"},
+        {"hero", R"({"width":16,"height":16,"depth":32,"alpha":"per-pixel","frames":12,"animations":3})"},
         {"chime", R"({"container":"WAV","rate":11025,"channels":1,"seconds":0.036})"},
         {"play", R"({"widget":"Normal button","states":["normal","pressed","deactivated"]})"},
         {"config", "{}"},

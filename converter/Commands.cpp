@@ -3,6 +3,7 @@
 // the work, and the help and version texts.
 #include "Commands.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -11,13 +12,16 @@
 
 namespace {
 
-enum class Command { None, List, Verify, Check, Help, Version };
+enum class Command { None, List, Verify, Check, Update, Delete, Compact, Help, Version };
 
 Command CommandOf(const char* arg) {
     if (!arg) return Command::None;
     if (std::strcmp(arg, "--list") == 0) return Command::List;
     if (std::strcmp(arg, "--verify") == 0) return Command::Verify;
     if (std::strcmp(arg, "--check") == 0) return Command::Check;
+    if (std::strcmp(arg, "--update") == 0) return Command::Update;
+    if (std::strcmp(arg, "--delete") == 0) return Command::Delete;
+    if (std::strcmp(arg, "--compact") == 0) return Command::Compact;
     if (std::strcmp(arg, "--help") == 0) return Command::Help;
     if (std::strcmp(arg, "--version") == 0) return Command::Version;
     return Command::None;
@@ -51,15 +55,29 @@ void PrintHelp(FILE* out) {
                  "  bundlex --check PACKAGE [--json]\n"
                  "      Export a copy of the package and import it again in a temporary folder,\n"
                  "      then compare every resource with the original. The package is not modified.\n"
+                 "  bundlex --update DOCUMENT.xml [PACKAGE] [--json] [--no-wait]\n"
+                 "      Bring a document back into its package (PACKAGE, else the document's source):\n"
+                 "      every element replaces the block of its name and type, blocks that are the\n"
+                 "      same are left alone, new ones are added; the package is rewritten without\n"
+                 "      deleted entries, and not at all when nothing changed. Prints a summary.\n"
+                 "  bundlex --delete PACKAGE NAME... [--json] [--no-wait]\n"
+                 "      Take the resources whose names match out of the package (exact names or\n"
+                 "      shell wildcards * ? [...]); a widget takes its state images with it.\n"
+                 "  bundlex --compact PACKAGE [--json] [--no-wait]\n"
+                 "      Rewrite the package with its live entries only, in the same order, copied\n"
+                 "      as stored; reports the bytes reclaimed.\n"
                  "  bundlex --help       This text.\n"
                  "  bundlex --version    The version texts.\n"
                  "\n"
                  "With --json a command prints one JSON document and nothing else on standard output.\n"
                  "A package path that starts with \"--\" can be given after \"--\".\n"
+                 "A command that writes a package waits while another run writes it; with --no-wait\n"
+                 "it fails instead.\n"
                  "\n"
                  "Exit codes: 0 success; 1 failure (export or import failed, input not supported,\n"
                  "package unusable, a block damaged, a resource that does not survive the round\n"
-                 "trip); 2 no input or a wrong command line.\n");
+                 "trip); 2 no input or a wrong command line; 3 the run completed but one or more\n"
+                 "resources were not stored, exported or updated.\n");
 }
 
 int RunCommand(int argc, char** argv) {
@@ -78,7 +96,9 @@ int RunCommand(int argc, char** argv) {
 
     // PACKAGE and an optional --json, in either order; after "--" every
     // argument is a path.
+    const bool writer = cmd == Command::Update || cmd == Command::Delete || cmd == Command::Compact;
     bool json = false;
+    bool wait = true;
     bool optionsEnd = false;
     std::vector<std::string> paths;
     for (int i = 2; i < argc; ++i) {
@@ -86,6 +106,8 @@ int RunCommand(int argc, char** argv) {
         if (!a) continue;
         if (!optionsEnd && std::strcmp(a, "--json") == 0) {
             json = true;
+        } else if (writer && !optionsEnd && std::strcmp(a, "--no-wait") == 0) {
+            wait = false;
         } else if (!optionsEnd && std::strcmp(a, "--") == 0) {
             optionsEnd = true;
         } else if (!optionsEnd && std::strncmp(a, "--", 2) == 0) {
@@ -95,8 +117,15 @@ int RunCommand(int argc, char** argv) {
             paths.emplace_back(a);
         }
     }
-    if (paths.size() != 1) {
-        std::fprintf(stderr, "bundlex: %s needs exactly one package path (see bundlex --help)\n", argv[1]);
+    const size_t most = cmd == Command::Update ? 2 : cmd == Command::Delete ? SIZE_MAX : 1;
+    const size_t least = cmd == Command::Delete ? 2 : 1;
+    if (paths.size() < least || paths.size() > most) {
+        if (cmd == Command::Update)
+            std::fprintf(stderr, "bundlex: --update needs a document and at most one package path (see bundlex --help)\n");
+        else if (cmd == Command::Delete)
+            std::fprintf(stderr, "bundlex: --delete needs a package path and at least one name (see bundlex --help)\n");
+        else
+            std::fprintf(stderr, "bundlex: %s needs exactly one package path (see bundlex --help)\n", argv[1]);
         return kExitUsage;
     }
 
@@ -106,6 +135,14 @@ int RunCommand(int argc, char** argv) {
         case Command::List: code = ListPackage(paths[0], json, stdout); break;
         case Command::Verify: code = VerifyPackage(paths[0], json, stdout); break;
         case Command::Check: code = CheckPackage(paths[0], json, stdout); break;
+        case Command::Update:
+            code = UpdatePackage(paths[0], paths.size() > 1 ? paths[1] : std::string(), json, wait, stdout);
+            break;
+        case Command::Delete:
+            code = DeleteFromPackage(paths[0], std::vector<std::string>(paths.begin() + 1, paths.end()), json, wait,
+                                     stdout);
+            break;
+        case Command::Compact: code = CompactPackage(paths[0], json, wait, stdout); break;
         default: break;
     }
     Trovalis.Quit();

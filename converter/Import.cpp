@@ -82,7 +82,8 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
     if (outcome) *outcome = RunOutcome();
     // A package is written only under a name that says it is one: an output
     // such as "foo.json" is a slip, not a wish for a package by that name.
-    if (output && !EndsInVlt(output)) {
+    // (An empty path stays what it always was: one that cannot be created.)
+    if (output && *output && !EndsInVlt(output)) {
         std::printf(" - Error: the output package '%s' does not end in \".vlt\"; nothing was written.\n",
                     SafeText(output, SafeStyle::Masked).c_str());
         return 0;

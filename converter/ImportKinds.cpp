@@ -113,7 +113,8 @@ bool Int(ImportSession& s, const char* name, int& out) {
 // match the animations the document gives it): a resized sheet, mostly.
 std::string SheetCause(int w, int h, int fw, int fh) {
     return "the sheet (" + std::to_string(w) + " x " + std::to_string(h) + ") does not fit frames of " +
-           std::to_string(fw) + " x " + std::to_string(fh) + " and the animations of the element (resized?).";
+           std::to_string(fw) + " x " + std::to_string(fh) +
+           ": it must be a whole number of frames, with one animation per row of frames (was it resized?).";
 }
 
 // The element's "name", which also becomes the name its warnings show. A

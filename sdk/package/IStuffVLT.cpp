@@ -800,14 +800,14 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     }
 
     uint8_t header[kHeaderSize];
-    if (ReadAt(slot.handle, header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize))
+    if (files::ReadUpToAt(slot.handle, header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize))
         return fail("the header block cannot be read.", 0);
     m.internalCipher.Decipher(header, kHeaderSize);
 
     const int out = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (out < 0) return fail("the new VLT cannot be created", errno);
     int err = 0;
-    bool ok = WriteAll(out, kHead4, kHeadSize) && WriteAll(out, header, kHeaderSize);  // the header's place
+    bool ok = files::WriteAll(out, kHead4, kHeadSize) && files::WriteAll(out, header, kHeaderSize);  // the header's place
     if (!ok) err = errno;
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t written = kFirstEntry;
@@ -816,14 +816,14 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
         for (uint64_t at = ranges[i].from; ok && at < ranges[i].to;) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(ranges[i].to - at, 4u << 20));
             if (buffer.size() < n) buffer.resize(n);
-            const long long got = ReadAt(slot.handle, buffer.data(), n, at);
+            const long long got = files::ReadUpToAt(slot.handle, buffer.data(), n, at);
             if (got != static_cast<long long>(n)) {
                 err = got < 0 ? errno : 0;
                 ok = false;
                 break;
             }
             crc = crc32(crc, buffer.data(), static_cast<uInt>(n));
-            ok = WriteAll(out, buffer.data(), n);
+            ok = files::WriteAll(out, buffer.data(), n);
             if (!ok) err = errno;
             at += n;
             written += n;
@@ -833,7 +833,7 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
         CurrentDate(header + kModifiedOffset);
         StoreLE32(header + kChecksumOffset, static_cast<uint32_t>(crc));
         m.internalCipher.Encipher(header, kHeaderSize);
-        ok = WriteAllAt(out, header, kHeaderSize, kHeadSize);
+        ok = files::WriteAllAt(out, header, kHeaderSize, kHeadSize);
         if (!ok) err = errno;
     }
     if (::close(out) != 0 && ok) {

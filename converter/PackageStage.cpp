@@ -334,7 +334,7 @@ bool PackageStage::Commit() {
     g_pStuffVLT->Close(id_);
     id_ = 0;
     active_ = false;
-    return PutInPlace(work_);
+    return PutInPlace(work_, true);
 }
 
 bool PackageStage::CommitLive(IStuffVLT::KeepEntry keep, void* context, uint64_t* length) {
@@ -364,14 +364,19 @@ bool PackageStage::CommitLive(IStuffVLT::KeepEntry keep, void* context, uint64_t
         Finish();
         return false;
     }
-    return PutInPlace(live_);
+    // WriteLive checked every read and write and wrote the checksum of the
+    // bytes it wrote: no second reading of the file is needed.
+    return PutInPlace(live_, false);
 }
 
-bool PackageStage::PutInPlace(const std::string& file) {
+bool PackageStage::PutInPlace(const std::string& file, bool reopen) {
     // Close reports nothing: the package is trusted only once it opens again.
-    const int check = g_pStuffVLT->Open(file.c_str());
-    bool ok = check >= 1;
-    if (ok) g_pStuffVLT->Close(check);
+    bool ok = true;
+    if (reopen) {
+        const int check = g_pStuffVLT->Open(file.c_str());
+        ok = check >= 1;
+        if (ok) g_pStuffVLT->Close(check);
+    }
     ok = ok && SyncFile(file);
     // The 3.0 original, which the target still holds and the working copy
     // was upgraded from, takes the backup name the target itself would have

@@ -72,7 +72,8 @@ public:
 private:
     void RemoveBackup();
     void Finish();  // disarms the signal handlers and releases the lock
-    bool PutInPlace(const std::string& file);  // checks, flushes and renames file over the target
+    // Checks (when reopen: that it opens), flushes and renames file over the target.
+    bool PutInPlace(const std::string& file, bool reopen);
     std::string NewWorkName() const;
 
     std::string target_;

@@ -3,6 +3,7 @@
 // the work, and the help and version texts.
 #include "Commands.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -11,7 +12,7 @@
 
 namespace {
 
-enum class Command { None, List, Verify, Check, Extract, Help, Version };
+enum class Command { None, List, Verify, Check, Extract, Update, Delete, Compact, Help, Version };
 
 Command CommandOf(const char* arg) {
     if (!arg) return Command::None;
@@ -19,6 +20,9 @@ Command CommandOf(const char* arg) {
     if (std::strcmp(arg, "--verify") == 0) return Command::Verify;
     if (std::strcmp(arg, "--check") == 0) return Command::Check;
     if (std::strcmp(arg, "--extract") == 0) return Command::Extract;
+    if (std::strcmp(arg, "--update") == 0) return Command::Update;
+    if (std::strcmp(arg, "--delete") == 0) return Command::Delete;
+    if (std::strcmp(arg, "--compact") == 0) return Command::Compact;
     if (std::strcmp(arg, "--help") == 0) return Command::Help;
     if (std::strcmp(arg, "--version") == 0) return Command::Version;
     return Command::None;
@@ -58,16 +62,29 @@ void PrintHelp(FILE* out) {
                  "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]\n"
                  "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
                  "      into OUTPUT.xml and its payload folder, as a full export writes them.\n"
+                 "  bundlex --update DOCUMENT.xml [PACKAGE] [--json] [--no-wait]\n"
+                 "      Bring a document back into its package (PACKAGE, else the document's source):\n"
+                 "      every element replaces the block of its name and type, blocks that are the\n"
+                 "      same are left alone, new ones are added; the package is rewritten without\n"
+                 "      deleted entries, and not at all when nothing changed. Prints a summary.\n"
+                 "  bundlex --delete PACKAGE NAME... [--json] [--no-wait]\n"
+                 "      Take the resources whose names match out of the package (exact names or\n"
+                 "      shell wildcards * ? [...]); a widget takes its state images with it.\n"
+                 "  bundlex --compact PACKAGE [--json] [--no-wait]\n"
+                 "      Rewrite the package with its live entries only, in the same order, copied\n"
+                 "      as stored; reports the bytes reclaimed.\n"
                  "  bundlex --help       This text.\n"
                  "  bundlex --version    The version texts.\n"
                  "\n"
                  "With --json a command prints one JSON document and nothing else on standard output.\n"
                  "A package path that starts with \"--\" can be given after \"--\".\n"
+                 "A command that writes a package waits while another run writes it; with --no-wait\n"
+                 "it fails instead.\n"
                  "\n"
                  "Exit codes: 0 success; 1 failure (export or import failed, input not supported,\n"
                  "package unusable, a block damaged, a resource that does not survive the round\n"
                  "trip, a NAME that matches nothing); 2 no input or a wrong command line; 3 the run\n"
-                 "completed but one or more resources were not stored or exported.\n");
+                 "completed but one or more resources were not stored, exported or updated.\n");
 }
 
 int RunCommand(int argc, char** argv) {
@@ -86,8 +103,10 @@ int RunCommand(int argc, char** argv) {
 
     // Paths and the options, in any order; after "--" every argument is a
     // path.
+    const bool writer = cmd == Command::Update || cmd == Command::Delete || cmd == Command::Compact;
     bool json = false;
     bool longList = false;
+    bool wait = true;
     bool optionsEnd = false;
     std::vector<std::string> paths;
     for (int i = 2; i < argc; ++i) {
@@ -97,6 +116,8 @@ int RunCommand(int argc, char** argv) {
             json = true;
         } else if (!optionsEnd && cmd == Command::List && std::strcmp(a, "--long") == 0) {
             longList = true;
+        } else if (writer && !optionsEnd && std::strcmp(a, "--no-wait") == 0) {
+            wait = false;
         } else if (!optionsEnd && std::strcmp(a, "--") == 0) {
             optionsEnd = true;
         } else if (!optionsEnd && std::strncmp(a, "--", 2) == 0) {
@@ -106,13 +127,18 @@ int RunCommand(int argc, char** argv) {
             paths.emplace_back(a);
         }
     }
-    if (cmd == Command::Extract && paths.size() < 3) {
-        std::fprintf(stderr, "bundlex: --extract needs a package, an output document and at least one name "
-                             "(see bundlex --help)\n");
-        return kExitUsage;
-    }
-    if (cmd != Command::Extract && paths.size() != 1) {
-        std::fprintf(stderr, "bundlex: %s needs exactly one package path (see bundlex --help)\n", argv[1]);
+    const size_t most = cmd == Command::Update ? 2 : (cmd == Command::Delete || cmd == Command::Extract) ? SIZE_MAX : 1;
+    const size_t least = cmd == Command::Extract ? 3 : cmd == Command::Delete ? 2 : 1;
+    if (paths.size() < least || paths.size() > most) {
+        if (cmd == Command::Extract)
+            std::fprintf(stderr, "bundlex: --extract needs a package, an output document and at least one name "
+                                 "(see bundlex --help)\n");
+        else if (cmd == Command::Update)
+            std::fprintf(stderr, "bundlex: --update needs a document and at most one package path (see bundlex --help)\n");
+        else if (cmd == Command::Delete)
+            std::fprintf(stderr, "bundlex: --delete needs a package path and at least one name (see bundlex --help)\n");
+        else
+            std::fprintf(stderr, "bundlex: %s needs exactly one package path (see bundlex --help)\n", argv[1]);
         return kExitUsage;
     }
 
@@ -126,6 +152,14 @@ int RunCommand(int argc, char** argv) {
             code = ExtractResources(paths[0], paths[1], std::vector<std::string>(paths.begin() + 2, paths.end()), json,
                                     stdout);
             break;
+        case Command::Update:
+            code = UpdatePackage(paths[0], paths.size() > 1 ? paths[1] : std::string(), json, wait, stdout);
+            break;
+        case Command::Delete:
+            code = DeleteFromPackage(paths[0], std::vector<std::string>(paths.begin() + 1, paths.end()), json, wait,
+                                     stdout);
+            break;
+        case Command::Compact: code = CompactPackage(paths[0], json, wait, stdout); break;
         default: break;
     }
     Trovalis.Quit();

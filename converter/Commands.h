@@ -4,13 +4,18 @@
 //   bundlex --verify PACKAGE [--json]   every live block decoded; never writes
 //   bundlex --check PACKAGE [--json]    export and import of a copy, compared
 //   bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]  the named resources alone
+//   bundlex --update DOCUMENT.xml [PACKAGE]   a document brought back into its package
+//   bundlex --delete PACKAGE NAME...          resources taken out of a package
+//   bundlex --compact PACKAGE                 the package without its deleted entries
 //   bundlex --help, bundlex --version
 // They are recognised only when the first argument is one of these options;
 // every other command line is the two-path form. Each command returns the
 // process exit code: 0 success, 1 failure (a package that cannot be used,
 // a damaged block, a resource that does not survive the round trip, a NAME
 // that matches nothing), 2 a wrong command line, 3 a run that completed with
-// resources left behind.
+// resources left behind. The writers (--update, --delete, --compact) take
+// the package's lock and wait for another writer unless told not to
+// (--no-wait: then exit 1).
 #pragma once
 #include <cstdio>
 #include <string>
@@ -32,6 +37,10 @@ int CheckPackage(const std::string& path, bool json, FILE* out);
 // path ending in ".xml") and its payload folder.
 int ExtractResources(const std::string& package, const std::string& output, const std::vector<std::string>& names,
                      bool json, FILE* out);
+// package may be empty: the document's "source".
+int UpdatePackage(const std::string& document, const std::string& package, bool json, bool wait, FILE* out);
+int DeleteFromPackage(const std::string& path, const std::vector<std::string>& names, bool json, bool wait, FILE* out);
+int CompactPackage(const std::string& path, bool json, bool wait, FILE* out);
 
 // The usage text of every command (the two-path form first), and the
 // version texts.

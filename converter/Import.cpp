@@ -9,11 +9,13 @@
 // package as it was.
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 
 #include "Converter.h"
 #include "ImportKinds.h"
+#include "ImportRun.h"
 #include "OrbFormat.h"
 #include "SafeText.h"
 #include "PackageStage.h"
@@ -35,6 +37,7 @@ void ImportRootChild(ImportSession& s) {
     }
     std::string name = "no name attribute";
     bool ok = false;
+    s.cause.clear();
     switch (row->kind) {
         case orb::Kind::Image: ok = ImportImage(s, name); break;
         case orb::Kind::Tile: ok = ImportTile(s, name); break;
@@ -51,13 +54,41 @@ void ImportRootChild(ImportSession& s) {
     } else {
         std::printf("\n - WARNING: problem found importing '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(),
                     row->word);
+        ++s.failed;
+        PrintElementCause(s);
     }
+}
+
+// Whether a path ends in ".vlt", in any case.
+bool EndsInVlt(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string end = path.substr(path.size() - 4);
+    for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return end == ".vlt";
+}
+
+uint64_t FileLength(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 }  // namespace
 
 int ImportDocument(const char* input, const char* output, RunOutcome* outcome) {
+    return ImportDocumentWith(input, output, ImportOptions(), outcome, nullptr);
+}
+
+int ImportDocumentWith(const char* input, const char* output, const ImportOptions& options, RunOutcome* outcome,
+                       UpdateSummary* summary) {
     if (outcome) *outcome = RunOutcome();
+    // A package is written only under a name that says it is one: an output
+    // such as "foo.json" is a slip, not a wish for a package by that name.
+    // (An empty path stays what it always was: one that cannot be created.)
+    if (output && *output && !EndsInVlt(output)) {
+        std::printf(" - Error: the output package '%s' does not end in \".vlt\"; nothing was written.\n",
+                    SafeText(output, SafeStyle::Masked).c_str());
+        return 0;
+    }
     ImportSession s;
     s.doc = input ? Trovalis.XMLOpen(input) : 0;
     if (!s.doc) {
@@ -99,12 +130,27 @@ int ImportDocument(const char* input, const char* output, RunOutcome* outcome) {
     s.total = total;
 
     PackageStage stage;
-    s.pkg = g_pStuffVLT ? stage.Begin(target) : 0;
+    stage.SetLockWait(options.wait, options.noticeToStderr);
+    s.pkg = g_pStuffVLT ? stage.Begin(target, true, options.update) : 0;
     if (s.pkg < 1) {
-        std::printf(" - Error: could not open/create the desired VLT('%s').\n",
-                    SafeText(target, SafeStyle::Masked).c_str());
+        if (stage.failure() == PackageStage::Failure::Open)
+            std::printf(" - Error: could not open/create the desired VLT('%s').\n",
+                        SafeText(target, SafeStyle::Masked).c_str());
+        else
+            std::printf(" - Error: could not write the VLT('%s'): %s.\n", SafeText(target, SafeStyle::Masked).c_str(),
+                        stage.FailureText().c_str());
         Trovalis.XMLClose(s.doc);
         return 0;
+    }
+    int deletedBefore = 0;
+    if (summary) {
+        *summary = UpdateSummary();
+        summary->package = target;
+        summary->sizeBefore = FileLength(target);
+    }
+    if (options.update) {
+        deletedBefore = g_pStuffVLT->CountDeleted(s.pkg);
+        g_pStuffVLT->SetUpdating(s.pkg, true);
     }
     std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
 
@@ -120,6 +166,34 @@ int ImportDocument(const char* input, const char* output, RunOutcome* outcome) {
         std::printf("\n - WARNING: existing XML blocks(%d) does not match with imported ones(%d).\n", s.total,
                     s.c.done);
     Trovalis.XMLClose(s.doc);
+    if (outcome) outcome->failed = s.failed;
+    if (options.update) {
+        IStuffVLT::UpdateCounts counts;
+        g_pStuffVLT->GetUpdateCounts(s.pkg, &counts);
+        if (summary) {
+            summary->added = counts.added;
+            summary->replaced = counts.replaced;
+            summary->unchanged = counts.unchanged;
+            summary->failed = s.failed;
+            summary->sizeAfter = summary->sizeBefore;
+        }
+        // Nothing new and nothing to reclaim: the file stays as it is.
+        if (counts.added == 0 && counts.replaced == 0 && deletedBefore == 0) {
+            stage.Abandon();
+            return 1;
+        }
+        uint64_t length = 0;
+        if (!stage.CommitLive(nullptr, nullptr, &length)) {
+            std::printf("\n - Error: could not write the desired VLT('%s'); it was left as it was.\n",
+                        SafeText(target, SafeStyle::Masked).c_str());
+            return 0;
+        }
+        if (summary) {
+            summary->sizeAfter = length;
+            summary->rewritten = true;
+        }
+        return 1;
+    }
     if (!stage.Commit()) {
         std::printf("\n - Error: could not write the desired VLT('%s'); it was left as it was.\n",
                     SafeText(target, SafeStyle::Masked).c_str());

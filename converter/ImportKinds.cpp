@@ -1,5 +1,6 @@
 #include "ImportKinds.h"
 
+#include "Converter.h"
 #include "SafeText.h"
 #include "SdkHandles.h"
 
@@ -31,45 +32,119 @@ using kinds::TypeOf;
 
 namespace {
 
+// Sets the cause of the element's failure and answers false.
+bool Fail(ImportSession& s, const std::string& cause) {
+    s.cause = cause;
+    return false;
+}
+
+std::string Quoted(const std::string& text) { return "'" + SafeText(text, SafeStyle::Masked) + "'"; }
+
+// What the first bytes of a file say it is ("a JPEG image"), or empty.
+std::string KindOfFile(const std::string& path) {
+    uint8_t head[16] = {};
+    long long got = -1;
+    const int fd = files::OpenRegular(path.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        got = files::ReadUpTo(fd, head, sizeof head);
+        ::close(fd);
+    }
+    if (got == 0) return "an empty file";
+    if (got < 4) return std::string();
+    const auto is = [&](const char* magic, size_t at = 0) {
+        const size_t n = std::strlen(magic);
+        return static_cast<size_t>(got) >= at + n && std::memcmp(head + at, magic, n) == 0;
+    };
+    if (is("\x89PNG")) return "a PNG image";
+    if (is("BM")) return "a BMP image";
+    if (is("\xFF\xD8\xFF")) return "a JPEG image";
+    if (is("GIF8")) return "a GIF image";
+    if (is("RIFF") && is("WEBP", 8)) return "a WebP image";
+    if (is("RIFF") && is("WAVE", 8)) return "a WAV sound";
+    if (is("OggS")) return "an Ogg stream";
+    if (is("FORM") && (is("AIFF", 8) || is("AIFC", 8))) return "an AIFF sound";
+    if (is("Creative Voice")) return "a VOC sound";
+    if (is("II*") || is("MM")) return "a TIFF image";
+    if (is("<?xml") || is("<svg")) return "an XML or SVG text";
+    return std::string();
+}
+
+// The cause for a payload that its loader refused: what it is instead, or
+// that it is damaged.
+bool PayloadFails(ImportSession& s, const std::string& path, const char* expected) {
+    const std::string what = KindOfFile(path);
+    const std::string want = std::string("a ") + expected + " image";
+    if (what == want)
+        return Fail(s, "the payload file " + Quoted(path) + " is " + want +
+                           " that could not be read: it is damaged or of a form this program does not take.");
+    if (!what.empty())
+        return Fail(s, "the payload file " + Quoted(path) + " is not " + want + ": it is " + what +
+                           " (saved under the wrong name?).");
+    return Fail(s, "the payload file " + Quoted(path) + " is not " + want + ".");
+}
 
 // Attribute reads on the current element: false when the attribute is
 // missing (or, for integers, does not start with a decimal number); the
-// output is left alone then.
-bool Text(const ImportSession& s, const char* name, std::string& out) {
+// output is left alone then, and the cause names the attribute.
+bool Text(ImportSession& s, const char* name, std::string& out) {
     const char* value = nullptr;
-    if (Trovalis.XMLAttributeGet(s.doc, name, &value) != 1 || !value) return false;
+    if (Trovalis.XMLAttributeGet(s.doc, name, &value) != 1 || !value)
+        return Fail(s, std::string("the element has no \"") + name + "\" attribute.");
     out = value;
     return true;
 }
 // The element's payload path. Only a regular file is a payload: a FIFO or a
 // device named by a hand-edited document would make the import wait forever
 // or read without end.
-bool Source(const ImportSession& s, std::string& out) {
+bool Source(ImportSession& s, std::string& out) {
     if (!Text(s, orb::attr::kSource, out)) return false;
     struct stat st;
-    return stat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (stat(out.c_str(), &st) != 0)
+        return Fail(s, "the payload file " + Quoted(out) + " is missing (" + std::strerror(errno) + ").");
+    if (!S_ISREG(st.st_mode)) return Fail(s, "the payload " + Quoted(out) + " is not a regular file.");
+    return true;
 }
-bool Int(const ImportSession& s, const char* name, int& out) {
-    return Trovalis.XMLAttributeGet(s.doc, name, &out) == 1;
+bool Int(ImportSession& s, const char* name, int& out) {
+    if (Trovalis.XMLAttributeGet(s.doc, name, &out) == 1) return true;
+    return Fail(s, std::string("the element has no \"") + name + "\" attribute with a whole number.");
+}
+
+// A sheet that is not a whole number of frames (or whose frames do not
+// match the animations the document gives it): a resized sheet, mostly.
+std::string SheetCause(int w, int h, int fw, int fh) {
+    return "the sheet (" + std::to_string(w) + " x " + std::to_string(h) + ") does not fit frames of " +
+           std::to_string(fw) + " x " + std::to_string(fh) +
+           ": it must be a whole number of frames, with one animation per row of frames (was it resized?).";
 }
 
 // The element's "name", which also becomes the name its warnings show. A
 // block name holds at most 31 characters; the classes would ignore a longer
 // one in SetName and store the block as "temp", so it fails the element.
-bool ReadName(const ImportSession& s, std::string& name) {
+bool ReadName(ImportSession& s, std::string& name) {
     std::string value;
     if (!Text(s, orb::attr::kName, value)) return false;
     name = value;
-    return value.size() <= orb::kMaxBlockName;
+    if (value.size() > orb::kMaxBlockName) return Fail(s, "the name is longer than 31 characters.");
+    return true;
 }
 
 bool AlphaInRange(int a) { return a >= 0 && a <= 255; }
+bool AlphaInRange(ImportSession& s, int a) {
+    return AlphaInRange(a) || Fail(s, "its \"alphamod\" is not between 0 and 255.");
+}
+
+// The cause of a store that did not give a block.
+bool StoreFails(ImportSession& s, int result) {
+    if (result == -1)
+        return Fail(s, "the package already holds a block of this name and type; use --update to replace it.");
+    return Fail(s, "the package did not store the block (a write error, or a full disk).");
+}
 
 // Stores through save(); when the block exists already (-1), removes the old
 // block of that name and type and stores again. The final result decides:
 // above 0 is stored (a failed first store, 0, is a failure, not a success).
 template <typename Save>
-bool StoreReplacing(const ImportSession& s, const char* type, const std::string& name, Save save, int* last = nullptr) {
+bool StoreReplacing(ImportSession& s, const char* type, const std::string& name, Save save, int* last = nullptr) {
     int result = save();
     if (result == -1) {
         BlockInfo info;
@@ -79,24 +154,25 @@ bool StoreReplacing(const ImportSession& s, const char* type, const std::string&
         if (g_pStuffVLT->Delete(s.pkg, &info) != 0) result = save();
     }
     if (last) *last = result;
-    return result > 0;
+    return result > 0 || StoreFails(s, result);
 }
 
 // Reads "colorkey" and "alphamod" of a per-surface element.
-bool ReadSurfaceKeys(const ImportSession& s, int& colorkey, int& alphamod) {
-    return Int(s, orb::attr::kColorKey, colorkey) && Int(s, orb::attr::kAlphaMod, alphamod) && AlphaInRange(alphamod);
+bool ReadSurfaceKeys(ImportSession& s, int& colorkey, int& alphamod) {
+    return Int(s, orb::attr::kColorKey, colorkey) && Int(s, orb::attr::kAlphaMod, alphamod) && AlphaInRange(s, alphamod);
 }
 
 // A tile made from the element's payload: per-pixel from the PNG surface,
 // per-surface from the file, with its colour key and alpha.
-bool CreateTile(const ImportSession& s, CTile& tile, bool perPixel) {
+bool CreateTile(ImportSession& s, CTile& tile, bool perPixel) {
     std::string source;
     if (!Source(s, source)) return false;
     if (perPixel) {
         SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
-        return surface && tile.Create(surface.get(), "temp");
+        if (!surface) return PayloadFails(s, source, "PNG");
+        return tile.Create(surface.get(), "temp") || Fail(s, "the tile class refused the image.");
     }
-    if (!tile.Create(source.c_str(), "temp")) return false;
+    if (!tile.Create(source.c_str(), "temp")) return PayloadFails(s, source, "BMP");
     int colorkey = 0, alphamod = 0;
     if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
     tile.SetColorKey(static_cast<uint32_t>(colorkey));
@@ -111,7 +187,8 @@ bool ImportStateImage(ImportSession& s, const std::string& w, const std::string&
     CTile tile;
     if (!CreateTile(s, tile, orb::IsPerPixel(blending.c_str()))) return false;
     const std::string blockName = w + orb::StateSuffix(state.c_str());
-    if (blockName.size() > orb::kMaxBlockName) return false;
+    if (blockName.size() > orb::kMaxBlockName)
+        return Fail(s, "the widget's name with the state's suffix is longer than 31 characters.");
     tile.SetName(blockName.c_str());
     return StoreReplacing(s, TypeOf(BlockKind::StateImage), blockName,
                           [&] { return tile.Save(s.pkg, TypeOf(BlockKind::StateImage)); });
@@ -195,7 +272,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
         !Text(s, orb::attr::kType, typeName))
         return false;
     uint8_t code = orb::WidgetTypeCode(typeName.c_str());
-    if (code == 0) return false;
+    if (code == 0) return Fail(s, "its \"type\" " + Quoted(typeName) + " is not a widget type this program knows.");
     if (!Int(s, orb::attr::kKey, key) || !Int(s, orb::attr::kSelectBox, select) || !Int(s, orb::attr::kValue, value) ||
         !Int(s, orb::attr::kRange, range))
         return false;
@@ -245,6 +322,9 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     if (!StoreReplacing(s, TypeOf(BlockKind::Widget), name,
                         [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); }, &result)) {
         std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
+        if (result < -1)
+            return Fail(s, "the widget class refused the record: a state image it needs is missing (give the widget its "
+                           "\"normal\", \"pressed\" and \"deactivated\" images), or its key or range is out of bounds.");
         return false;
     }
     return true;
@@ -259,10 +339,10 @@ bool ImportImage(ImportSession& s, std::string& name) {
     SurfacePtr surface;
     if (orb::IsPerPixel(blending.c_str())) {
         surface.reset(g_pImage->LoadPNG(source.c_str()));
-        if (!surface) return false;
+        if (!surface) return PayloadFails(s, source, "PNG");
     } else {
         surface.reset(g_pImage->LoadBMP(source.c_str()));
-        if (!surface) return false;
+        if (!surface) return PayloadFails(s, source, "BMP");
         int colorkey = 0, alphamod = 0;
         if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
         if (colorkey == orb::kNoColorKeyValue) {
@@ -307,11 +387,13 @@ bool ImportFont(ImportSession& s, std::string& name) {
     if (!Source(s, source)) return false;
     {
         SurfacePtr surface(perPixel ? g_pImage->LoadPNG(source.c_str()) : g_pImage->LoadBMP(source.c_str()));
-        if (!surface || font.Create(surface.get()) != 96) return false;
+        if (!surface) return PayloadFails(s, source, perPixel ? "PNG" : "BMP");
+        if (font.Create(surface.get()) != 96)
+            return Fail(s, "the image is not a font strip of the 94 glyphs the font class reads.");
     }
     if (!perPixel) {
         int alphamod = 0;
-        if (!Int(s, orb::attr::kAlphaMod, alphamod) || !AlphaInRange(alphamod)) return false;
+        if (!Int(s, orb::attr::kAlphaMod, alphamod) || !AlphaInRange(s, alphamod)) return false;
         font.SetAlpha(alphamod);
     }
     int kerning = 0;
@@ -328,14 +410,19 @@ bool ImportSprite(ImportSession& s, std::string& name) {
         !Int(s, orb::attr::kYOffset, yo))
         return false;
     // A frame size below 1 has no row count: refused before any division.
-    if (xo < 1 || yo < 1) return false;
+    if (xo < 1 || yo < 1) return Fail(s, "its frame size (\"xoffset\", \"yoffset\") is below 1.");
     if (!Source(s, source)) return false;
     CSprite sprite;
     if (orb::IsPerPixel(blending.c_str())) {
         SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
-        if (!surface || sprite.Create(surface.get(), "temp", xo, yo) <= 0) return false;
+        if (!surface) return PayloadFails(s, source, "PNG");
+        if (sprite.Create(surface.get(), "temp", xo, yo) <= 0) return Fail(s, SheetCause(surface->w, surface->h, xo, yo));
     } else {
-        if (sprite.Create(source.c_str(), "temp", xo, yo) <= 0) return false;
+        if (sprite.Create(source.c_str(), "temp", xo, yo) <= 0) {
+            SurfacePtr sheet(g_pImage->LoadBMP(source.c_str()));
+            if (!sheet) return PayloadFails(s, source, "BMP");
+            return Fail(s, SheetCause(sheet->w, sheet->h, xo, yo));
+        }
         int colorkey = 0, alphamod = 0;
         if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
         sprite.SetColorKey(static_cast<uint32_t>(colorkey));
@@ -360,7 +447,7 @@ bool ImportSprite(ImportSession& s, std::string& name) {
     if (!ok) return false;
     if (parsed != rows) {
         std::printf("\n - WARNING: parsed '%d' animations from a total of '%d'.", parsed, rows);
-        return false;
+        return Fail(s, SheetCause(sheet->w, sheet->h, xo, yo));
     }
     sprite.SetName(name.c_str());
     return StoreReplacing(s, TypeOf(BlockKind::Sprite), name,
@@ -370,10 +457,11 @@ bool ImportSprite(ImportSession& s, std::string& name) {
 bool ImportAudio(ImportSession& s, std::string& name, bool music) {
     std::string source;
     if (!ReadName(s, name) || !Source(s, source)) return false;
-    // No replacement: a block that exists already makes the element fail.
+    // No replacement: a block that exists already makes the element fail
+    // (an update replaces it, in the package manager).
     const int result = music ? g_pSoundFX->MusicImport(s.pkg, name.c_str(), source.c_str())
                              : g_pSoundFX->SoundImport(s.pkg, name.c_str(), source.c_str());
-    return result > 0;
+    return result > 0 || StoreFails(s, result);
 }
 
 bool ImportFile(ImportSession& s, std::string& name) {
@@ -382,7 +470,7 @@ bool ImportFile(ImportSession& s, std::string& name) {
         return false;
 
     const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return Fail(s, "the payload file " + Quoted(source) + " cannot be opened (" + std::strerror(errno) + ").");
     struct stat st;
     std::vector<uint8_t> bytes;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
@@ -391,7 +479,7 @@ bool ImportFile(ImportSession& s, std::string& name) {
     // file may change under us), and never more than a block holds.
     if (ok) ok = files::ReadToEnd(fd, bytes, 0xFFFFFFFFull);
     ::close(fd);
-    if (!ok) return false;
+    if (!ok) return Fail(s, "the payload file " + Quoted(source) + " cannot be read, or holds more than 4 GiB.");
 
     BlockInfo info;
     std::memset(&info, 0, sizeof info);
@@ -414,9 +502,9 @@ bool ImportFile(ImportSession& s, std::string& name) {
         g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), name.c_str(), &check);
         const bool present = check.data != nullptr;
         if (present) g_pStuffVLT->FreeBlock(&check);
-        return present;
+        return present || StoreFails(s, stored);
     }
-    return false;
+    return StoreFails(s, stored);
 }
 
 void ImportPanel(ImportSession& s) {
@@ -424,13 +512,23 @@ void ImportPanel(ImportSession& s) {
     do {
         const char* tag = Trovalis.XMLNodeGetName(s.doc);
         std::string name = tag ? tag : "";
+        s.cause.clear();
         if (ImportWidget(s, name)) {
             ++s.c.done;
             ++s.c.gui;
         } else {
             std::printf("\n - WARNING: problem found importing '%s' panel, widget '%s'.\n", orb::kPanelName,
                         SafeText(name, SafeStyle::Masked).c_str());
+            ++s.failed;
+            PrintElementCause(s);
         }
     } while (Trovalis.XMLNodeNext(s.doc) == 1);
     Trovalis.XMLNodeParent(s.doc);
+}
+
+void PrintElementCause(ImportSession& s) {
+    PrintCause(s.cause.empty() ? "the element does not describe a resource this program can rebuild; see the lines "
+                                 "above, and compare it with what an export writes."
+                               : s.cause.c_str());
+    s.cause.clear();
 }

@@ -1,7 +1,8 @@
 // The importer's per-kind work: one function per element kind. Each is
 // called with the element as the document's current element, leaves it
 // current again on every path, and returns whether the resource was stored;
-// the caller counts it. Failures print their own warnings.
+// the caller counts it. Failures print their own warnings, and leave the
+// cause in plain words in the session for the line after the warning.
 #pragma once
 #include <string>
 
@@ -12,7 +13,13 @@ struct ImportSession {
     int pkg = 0;
     int total = 0;
     orb::Counters c;
+    int failed = 0;     // elements and widgets that were not stored
+    std::string cause;  // why the element at hand failed, when known (PrintCause)
 };
+
+// The cause line for an element whose handler failed: s.cause, or a
+// general sentence when no cause is known.
+void PrintElementCause(ImportSession& s);
 
 bool ImportImage(ImportSession& s, std::string& name);
 bool ImportTile(ImportSession& s, std::string& name);

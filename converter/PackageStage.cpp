@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "SafeText.h"
 #include "core/FileAccess.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
@@ -71,6 +72,8 @@ constexpr int kFatalSignals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGIN
 constexpr size_t kSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 char g_workName[PATH_MAX];
 char g_backupName[PATH_MAX];
+char g_liveName[PATH_MAX];  // CommitLive's new file
+char g_lockName[PATH_MAX];  // the lock file: its name goes before the lock does
 struct sigaction g_previous[kSignalCount];
 bool g_replaced[kSignalCount];
 volatile sig_atomic_t g_armed = 0;
@@ -79,8 +82,10 @@ const PackageStage* g_owner = nullptr;
 void OnFatalSignal(int sig, siginfo_t* info, void*) {
     if (g_armed) {
         g_armed = 0;
-        ::unlink(g_workName);
+        if (g_workName[0]) ::unlink(g_workName);
         if (g_backupName[0]) ::unlink(g_backupName);
+        if (g_liveName[0]) ::unlink(g_liveName);
+        if (g_lockName[0]) ::unlink(g_lockName);
     }
     // Then the signal takes the course it had before the stage: its previous
     // handler or its default action (in this program, the end of the
@@ -101,8 +106,11 @@ bool CopyName(char* to, const std::string& from) {
 // Arms the handlers for one stage; false (nothing armed) when another stage
 // holds them or a name does not fit, in which case only the next import's
 // clean-up removes what a crash leaves.
-bool ArmSignals(const PackageStage* owner, const std::string& work, const std::string& backup) {
-    if (g_owner || !CopyName(g_workName, work) || !CopyName(g_backupName, backup)) return false;
+bool ArmSignals(const PackageStage* owner, const std::string& work, const std::string& backup,
+                const std::string& lock) {
+    if (g_owner || !CopyName(g_workName, work) || !CopyName(g_backupName, backup) || !CopyName(g_lockName, lock))
+        return false;
+    g_liveName[0] = '\0';
     g_owner = owner;
     g_armed = 1;
     struct sigaction act;
@@ -125,8 +133,14 @@ void DisarmSignals(const PackageStage* owner) {
     g_armed = 0;
     for (size_t i = 0; i < kSignalCount; ++i)
         if (g_replaced[i]) ::sigaction(kFatalSignals[i], &g_previous[i], nullptr);
-    g_workName[0] = g_backupName[0] = '\0';
+    g_workName[0] = g_backupName[0] = g_liveName[0] = g_lockName[0] = '\0';
     g_owner = nullptr;
+}
+
+// The handlers remove this file too (or, with an empty name, no longer).
+void RemoveOnSignal(const PackageStage* owner, char* slot, const std::string& name) {
+    if (g_owner != owner) return;
+    if (!CopyName(slot, name)) slot[0] = '\0';
 }
 
 // From here on the handlers leave the working backup in place.
@@ -180,34 +194,104 @@ void RemoveStaleWorkingFiles(const std::string& target) {
     ::closedir(d);
 }
 
+// A package the user keeps from being written: a file without write
+// permission, or one in a folder without it. Judged by the permission bits
+// as well as by access(2), so that a run as the superuser (whom access lets
+// write anything on a writable file system) respects them too.
+bool IsReadOnly(const std::string& target) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0))
+        return true;
+    std::string dir = std::filesystem::path(target).parent_path().string();
+    if (dir.empty()) dir = ".";
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (::access(dir.c_str(), W_OK | X_OK) != 0 || (st.st_mode & 0222) == 0);
+}
+
+struct NoticeTarget {
+    FILE* stream;
+};
+
+void PrintWaitNotice(void* context, const char* path) {
+    FILE* stream = static_cast<const NoticeTarget*>(context)->stream;
+    std::fprintf(stream, " - Waiting: another run is writing '%s'...\n", SafeText(path, SafeStyle::Masked).c_str());
+    std::fflush(stream);
+}
+
 }  // namespace
 
 PackageStage::~PackageStage() {
     if (active_) Abandon();
 }
 
-int PackageStage::Begin(const std::string& target) {
-    if (active_ || !g_pStuffVLT || target.empty()) return 0;
-    target_ = target;
-    RemoveStaleWorkingFiles(target_);
+std::string PackageStage::NewWorkName() const {
     // A name of our own beside the target, on the same file system, that
     // names no existing file; it keeps the extension so that names derived
     // from it (the 3.0 backup) stay recognisably ours.
-    const std::string stem = target + ".importing-" + std::to_string(::getpid());
+    const std::string stem = target_ + ".importing-" + std::to_string(::getpid());
     for (int n = 0; n < 1000; ++n) {
-        work_ = (n == 0 ? stem : stem + "-" + std::to_string(n)) + ".vlt";
-        if (!Exists(work_)) break;
-        work_.clear();
+        const std::string name = (n == 0 ? stem : stem + "-" + std::to_string(n)) + ".vlt";
+        if (!Exists(name)) return name;
     }
-    if (work_.empty()) return 0;
+    return std::string();
+}
+
+int PackageStage::Begin(const std::string& target, bool copy, bool mustExist) {
+    failure_ = Failure::Open;
+    if (active_ || !g_pStuffVLT || target.empty()) return 0;
+    target_ = target;
+    work_.clear();
+    workBackup_.clear();
+    live_.clear();
+    if (IsReadOnly(target_)) {
+        failure_ = Failure::ReadOnly;
+        return 0;
+    }
+    // The lock comes before anything of the target is read: a writer that
+    // read it before another one's rename would write back a package
+    // without the other's work.
+    const NoticeTarget notice{noticeToStderr_ ? stderr : stdout};
+    const int locked = lock_.Acquire(target_, wait_, &PrintWaitNotice, const_cast<NoticeTarget*>(&notice));
+    if (locked != FileLock::kLocked) {
+        failure_ = locked == FileLock::kBusy ? Failure::Busy : Failure::Lock;
+        lockError_ = lock_.error();
+        return 0;
+    }
+    RemoveStaleWorkingFiles(target_);
+    const bool exists = Exists(target_);
+    if ((!copy || mustExist) && !exists) {
+        failure_ = Failure::Missing;
+        lock_.Release();
+        return 0;
+    }
+    PackageHead head;
+    if (!copy && IStuffVLT::ProbeHead(target_.c_str(), &head) == IStuffVLT::kHeadVersion4) {
+        // Read in place: nothing is written to the target.
+        ArmSignals(this, "", "", lock_.lockPath());
+        id_ = g_pStuffVLT->Open(target_.c_str());
+        if (id_ < 1) {
+            id_ = 0;
+            Finish();
+            return 0;
+        }
+        active_ = true;
+        failure_ = Failure::None;
+        return id_;
+    }
+    work_ = NewWorkName();
+    if (work_.empty()) {
+        lock_.Release();
+        return 0;
+    }
     // Opening a 3.0 package rebuilds it as 4.0 and keeps the original under
     // a backup name derived from the path that was opened: the copy's.
     workBackup_ = IStuffVLT::UpgradeBackupName(work_.c_str());
     if (Exists(workBackup_)) workBackup_.clear();  // not ours to move or remove
-    ArmSignals(this, work_, workBackup_);
-    if (Exists(target_)) {
+    ArmSignals(this, work_, workBackup_, lock_.lockPath());
+    if (exists) {
         if (!CopyNewFile(target_, work_)) {
-            DisarmSignals(this);
+            Finish();
             return 0;
         }
         id_ = g_pStuffVLT->Open(work_.c_str());
@@ -217,24 +301,83 @@ int PackageStage::Begin(const std::string& target) {
     if (id_ < 1) {
         ::unlink(work_.c_str());
         RemoveBackup();
-        DisarmSignals(this);
+        Finish();
         id_ = 0;
         return 0;
     }
     active_ = true;
+    failure_ = Failure::None;
     return id_;
+}
+
+std::string PackageStage::FailureText() const {
+    switch (failure_) {
+        case Failure::None: return std::string();
+        case Failure::Busy: return "another run is writing it (and --no-wait was given)";
+        case Failure::ReadOnly: return "it is read-only (the file or its folder has no write permission)";
+        case Failure::Lock:
+            return std::string("its lock file could not be made (") + std::strerror(lockError_) + ")";
+        case Failure::Missing: return "there is no such package";
+        case Failure::Open: break;
+    }
+    return "it could not be opened or copied";
+}
+
+void PackageStage::Finish() {
+    DisarmSignals(this);
+    lock_.Release();
 }
 
 bool PackageStage::Commit() {
     if (!active_) return false;
+    if (work_.empty()) return CommitLive();
     g_pStuffVLT->Close(id_);
     id_ = 0;
     active_ = false;
+    return PutInPlace(work_, true);
+}
+
+bool PackageStage::CommitLive(IStuffVLT::KeepEntry keep, void* context, uint64_t* length) {
+    if (!active_) return false;
+    live_ = NewWorkName();
+    bool ok = !live_.empty();
+    if (ok) {
+        RemoveOnSignal(this, g_liveName, live_);
+        ok = g_pStuffVLT->WriteLive(id_, live_.c_str(), keep, context, length) == 1;
+    }
+    // The package read from: the target itself, closed as it is, or the
+    // working copy, which goes without its header being rewritten.
+    if (work_.empty()) {
+        g_pStuffVLT->Close(id_);
+    } else {
+        g_pStuffVLT->CloseDiscarding(id_);
+        ::unlink(work_.c_str());
+        RemoveOnSignal(this, g_workName, "");
+    }
+    id_ = 0;
+    active_ = false;
+    struct stat st;
+    if (ok && ::stat(target_.c_str(), &st) == 0) ok = ::chmod(live_.c_str(), st.st_mode & 07777) == 0;
+    if (!ok) {
+        if (!live_.empty()) ::unlink(live_.c_str());
+        RemoveBackup();
+        Finish();
+        return false;
+    }
+    // WriteLive checked every read and write and wrote the checksum of the
+    // bytes it wrote: no second reading of the file is needed.
+    return PutInPlace(live_, false);
+}
+
+bool PackageStage::PutInPlace(const std::string& file, bool reopen) {
     // Close reports nothing: the package is trusted only once it opens again.
-    const int check = g_pStuffVLT->Open(work_.c_str());
-    bool ok = check >= 1;
-    if (ok) g_pStuffVLT->Close(check);
-    ok = ok && SyncFile(work_);
+    bool ok = true;
+    if (reopen) {
+        const int check = g_pStuffVLT->Open(file.c_str());
+        ok = check >= 1;
+        if (ok) g_pStuffVLT->Close(check);
+    }
+    ok = ok && SyncFile(file);
     // The 3.0 original, which the target still holds and the working copy
     // was upgraded from, takes the backup name the target itself would have
     // given it. It moves before the target is replaced, and from then on a
@@ -245,17 +388,18 @@ bool PackageStage::Commit() {
         if (!Exists(backup) && ::rename(workBackup_.c_str(), backup.c_str()) == 0) movedBackup = backup;
         KeepBackupOnSignal(this);
     }
-    ok = ok && ::rename(work_.c_str(), target_.c_str()) == 0;
+    ok = ok && ::rename(file.c_str(), target_.c_str()) == 0;
     if (!ok) {
-        ::unlink(work_.c_str());
+        ::unlink(file.c_str());
         if (!movedBackup.empty()) ::unlink(movedBackup.c_str());  // a copy: the target is unchanged
         RemoveBackup();
-        DisarmSignals(this);
+        Finish();
         return false;
     }
     // Only now: until the rename, a crash must still remove the working file.
     DisarmSignals(this);
     SyncDirectoryOf(target_);
+    lock_.Release();
     return true;
 }
 
@@ -266,10 +410,14 @@ void PackageStage::RemoveBackup() {
 
 void PackageStage::Abandon() {
     if (!active_) return;
-    g_pStuffVLT->Close(id_);
+    if (work_.empty()) {
+        g_pStuffVLT->Close(id_);
+    } else {
+        g_pStuffVLT->CloseDiscarding(id_);
+        ::unlink(work_.c_str());
+    }
     id_ = 0;
     active_ = false;
-    ::unlink(work_.c_str());
     RemoveBackup();
-    DisarmSignals(this);
+    Finish();
 }

@@ -12,10 +12,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include <SDL.h>
+#include <zlib.h>
 
 #include "core/Endian.h"
 #include "core/FileAccess.h"
@@ -50,6 +52,9 @@ struct IStuffVLT::Impl {
     // The payload offset and packed size of the entry last found by any search.
     uint64_t cursorOffset = 0;
     uint32_t cursorLength = 0;
+    // Per slot: whether AddData updates (SetUpdating), and what it did.
+    bool updating[kMaxPackages] = {};
+    UpdateCounts updateCounts[kMaxPackages];
 
     // The slot of an open package, or -1.
     int SlotOf(int id) const {
@@ -203,6 +208,8 @@ struct IStuffVLT::Impl {
         if (slot.id == 0) {
             slot.modified = 0;
             slot.id = nextId++;
+            updating[t] = false;
+            updateCounts[t] = UpdateCounts();
         } else {
             close(slot.handle);
         }
@@ -232,6 +239,8 @@ struct IStuffVLT::Impl {
         slot.protectedFlag = 0;
         slot.openCount = 0;
         slot.readOnly = false;
+        updating[k] = false;
+        updateCounts[k] = UpdateCounts();
         index[k].Clear();
     }
 };
@@ -545,8 +554,29 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
             .Error("the given VLT is protected and the key was not set.\n");
         return 0;
     }
+    // Updating: a block of the pair that is there already is compared with
+    // this one, and kept when they are the same.
+    bool replacing = false;
+    if (m.updating[k]) {
+        m.index[k].Extend(m.CipherOf(k));
+        const long long j = m.index[k].FindPair(info->name, info->type);
+        if (j >= 0) {
+            replacing = true;
+            const uint32_t storedPacked = m.index[k].entries()[static_cast<size_t>(j)].packedSize;
+            const uint8_t mode = (info->mode == compressed || info->mode == stored) ? info->mode : uint8_t(crypted);
+            BlockInfo old;
+            LoadBlock(id, info->type, info->name, &old);
+            const bool same = old.data && old.mode == mode && old.size == info->size &&
+                              (info->size == 0 || (info->data && std::memcmp(old.data, info->data, info->size) == 0));
+            FreeBlock(&old);
+            if (same) {
+                ++m.updateCounts[k].unchanged;
+                return static_cast<int>(storedPacked);
+            }
+        }
+    }
     size_t found = 0;
-    const int r = m.Search(id, k, info, found);
+    const int r = replacing ? 0 : m.Search(id, k, info, found);
     if (r == 1) {
         LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Info(5, "block already exists.\n");
         return -1;
@@ -613,6 +643,25 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     slot.modified = 1;
     slot.recordedLength += static_cast<uint32_t>(kEntryHeadSize + padded);
     m.index[k].Appended();
+    if (replacing) {
+        // The new block is the last entry; every earlier live block of the
+        // pair is the one it replaces.
+        BlockInfo old;
+        std::memset(&old, 0, sizeof old);
+        std::memcpy(old.name, info->name, sizeof old.name);
+        std::memcpy(old.type, info->type, sizeof old.type);
+        for (;;) {
+            m.index[k].Extend(m.CipherOf(k));
+            const long long j = m.index[k].FindPair(old.name, old.type);
+            if (j < 0 || static_cast<size_t>(j) + 1 >= m.index[k].entries().size()) break;
+            if (!Delete(id, &old)) {
+                LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the block it replaces could not be deleted.\n",
+                          id, old.name);
+                return 0;
+            }
+        }
+    }
+    if (m.updating[k]) ++(replacing ? m.updateCounts[k].replaced : m.updateCounts[k].added);
     return static_cast<int>(packedSize);
 }
 
@@ -673,4 +722,125 @@ uint32_t IStuffVLT::CalculateCRC(int handle) {
     if (!ok) LogTag("IStuffVLT->CalculateCRC('%d')", handle).Error("%s\n", ErrorText(errno));
     if (position >= 0) lseek(handle, position, SEEK_SET);
     return ok ? crc : 0;
+}
+
+int IStuffVLT::SetUpdating(int id, bool on) {
+    const int k = impl_->SlotOf(id);
+    if (k < 0) return 0;
+    impl_->updating[k] = on;
+    impl_->updateCounts[k] = UpdateCounts();
+    return 1;
+}
+
+int IStuffVLT::GetUpdateCounts(int id, UpdateCounts* counts) {
+    const int k = impl_->SlotOf(id);
+    if (k < 0 || !counts) return 0;
+    *counts = impl_->updateCounts[k];
+    return 1;
+}
+
+void IStuffVLT::CloseDiscarding(int id) {
+    const int k = impl_->SlotOf(id);
+    if (k < 0) return;
+    impl_->slots[k].modified = 0;
+    impl_->CloseSlot(k);
+}
+
+int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length) {
+    Impl& m = *impl_;
+    const int k = m.SlotOf(id);
+    if (k < 0 || !path || !*path) return 0;
+    const PackageSlot& slot = m.slots[k];
+    const char* file = slot.fileName.c_str();
+    auto fail = [&](const char* why, int err) {
+        LOG_PRINT(0, " . [IStuffVLT->WriteLive('%s','%s')] Error: %s%s%s\n", file, path, why, err ? ": " : "",
+                  err ? strerror(err) : "");
+        return 0;
+    };
+    if (m.Locked(k)) return fail("the given VLT is protected and the key was not set.", 0);
+    PackageIndex& idx = m.index[k];
+    idx.Extend(m.CipherOf(k));
+    if (idx.endResult() != 0) return fail("the entries of the VLT cannot all be read.", 0);
+    struct stat st;
+    if (fstat(slot.handle, &st) != 0) return fail("the VLT cannot be read", errno);
+    const uint64_t end = static_cast<uint64_t>(st.st_size);
+
+    // The byte ranges to copy, each live entry's marker, descriptor and
+    // padded payload, neighbours merged into one range.
+    struct Range {
+        uint64_t from, to;
+    };
+    std::vector<Range> ranges;
+    const std::vector<IndexEntry>& entries = idx.entries();
+    for (size_t j = 0; j < entries.size(); ++j) {
+        const IndexEntry& e = entries[j];
+        const uint64_t stop = e.payload() + PaddedLength(e.packedSize);
+        const uint64_t limit = j + 1 < entries.size() ? entries[j + 1].marker : end;
+        if (stop > limit) return fail("an entry runs into the next one or past the end of the VLT.", 0);
+        if (std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0) continue;
+        if (keep) {
+            BlockInfo info;
+            std::memcpy(info.name, e.desc + kNameOffset, kNameSize);
+            info.name[kNameSize - 1] = 0;
+            std::memcpy(info.type, e.desc + kTypeOffset, kTypeSize);
+            info.type[kTypeSize - 1] = 0;
+            info.mode = e.desc[kModeOffset];
+            info.size = LoadLE32(e.desc + kSizeOffset);
+            info.packedSize = e.packedSize;
+            info.data = nullptr;
+            if (!keep(context, info)) continue;
+        }
+        if (!ranges.empty() && ranges.back().to == e.marker)
+            ranges.back().to = stop;
+        else
+            ranges.push_back({e.marker, stop});
+    }
+
+    uint8_t header[kHeaderSize];
+    if (files::ReadUpToAt(slot.handle, header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize))
+        return fail("the header block cannot be read.", 0);
+    m.internalCipher.Decipher(header, kHeaderSize);
+
+    const int out = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) return fail("the new VLT cannot be created", errno);
+    int err = 0;
+    bool ok = files::WriteAll(out, kHead4, kHeadSize) && files::WriteAll(out, header, kHeaderSize);  // the header's place
+    if (!ok) err = errno;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uint64_t written = kFirstEntry;
+    std::vector<uint8_t> buffer;
+    for (size_t i = 0; ok && i < ranges.size(); ++i) {
+        for (uint64_t at = ranges[i].from; ok && at < ranges[i].to;) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(ranges[i].to - at, 4u << 20));
+            if (buffer.size() < n) buffer.resize(n);
+            const long long got = files::ReadUpToAt(slot.handle, buffer.data(), n, at);
+            if (got != static_cast<long long>(n)) {
+                err = got < 0 ? errno : 0;
+                ok = false;
+                break;
+            }
+            crc = crc32(crc, buffer.data(), static_cast<uInt>(n));
+            ok = files::WriteAll(out, buffer.data(), n);
+            if (!ok) err = errno;
+            at += n;
+            written += n;
+        }
+    }
+    if (ok) {
+        CurrentDate(header + kModifiedOffset);
+        StoreLE32(header + kChecksumOffset, static_cast<uint32_t>(crc));
+        m.internalCipher.Encipher(header, kHeaderSize);
+        ok = files::WriteAllAt(out, header, kHeaderSize, kHeadSize);
+        if (!ok) err = errno;
+    }
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(path);  // a half-written package is no package
+        return fail("the new VLT could not be written", err ? err : EIO);
+    }
+    if (length) *length = written;
+    return 1;
 }

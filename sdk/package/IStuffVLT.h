@@ -85,6 +85,39 @@ public:
     // to nothing when there is none, plus "_v3.vlt". Empty for a null path.
     static std::string UpgradeBackupName(const char* path);
 
+    // Updating a package: while it is on for package id, AddData of a block
+    // whose name and type a live block already has does not answer -1.
+    // It compares the block as handed over (before compression) with the
+    // stored one (its storage mode undone): when the bytes and the mode are
+    // the same, nothing is written and AddData answers the stored block's
+    // packed size; otherwise the new block is appended and the old one then
+    // deleted. The counts say what AddData did since the mode was set.
+    struct UpdateCounts {
+        int added = 0;      // no live block of that name and type was there
+        int replaced = 0;   // a different block was there and is now deleted
+        int unchanged = 0;  // the same block was there; nothing was written
+    };
+    // 1, or 0 for a package that is not open.
+    int SetUpdating(int id, bool on);
+    int GetUpdateCounts(int id, UpdateCounts* counts);
+
+    // Decides, for WriteLive, whether a live entry is written (true) or left
+    // out; info holds its descriptor fields, data is null.
+    using KeepEntry = bool (*)(void* context, const BlockInfo& info);
+    // Writes a new package file at path (which must not exist) holding the
+    // live entries of open package id that keep accepts (all of them when
+    // keep is null), in package order, each copied as stored (marker,
+    // descriptor and padded payload, never decoded or recompressed). The
+    // header block is the package's own with a new modification date and
+    // the checksum of the new entries. 1 on success, with the new file's
+    // length in length when given; 0 on failure, logged, with nothing left
+    // at path. A package whose entries overlap, run past its end or cannot
+    // all be read is refused.
+    int WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length = nullptr);
+    // Closes package id without rewriting its header, whatever was written
+    // to it: for a working file that its caller removes next.
+    void CloseDiscarding(int id);
+
 private:
     // Rebuilds the 3.0 package at path as 4.0 (see PackageUpgrade.h): a
     // read-write handle of the new file after its head, with the head in the

@@ -132,6 +132,15 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
     PackageStage stage;
     stage.SetLockWait(options.wait, options.noticeToStderr);
     s.pkg = g_pStuffVLT ? stage.Begin(target, true, options.update) : 0;
+    // A package the user keeps from being written is read, not replaced:
+    // every element is tried and fails for that cause, as a plain import
+    // into it always did, and the run says so through its outcome.
+    PackageHead head;
+    if (s.pkg < 1 && stage.failure() == PackageStage::Failure::ReadOnly && !options.update &&
+        IStuffVLT::ProbeHead(target.c_str(), &head) == IStuffVLT::kHeadVersion4) {
+        s.pkg = g_pStuffVLT->OpenForReading(target.c_str());
+        s.readOnly = s.pkg >= 1;
+    }
     if (s.pkg < 1) {
         if (stage.failure() == PackageStage::Failure::Open)
             std::printf(" - Error: could not open/create the desired VLT('%s').\n",
@@ -192,6 +201,10 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
             summary->sizeAfter = length;
             summary->rewritten = true;
         }
+        return 1;
+    }
+    if (s.readOnly) {
+        g_pStuffVLT->Close(s.pkg);
         return 1;
     }
     if (!stage.Commit()) {

@@ -135,6 +135,9 @@ bool AlphaInRange(ImportSession& s, int a) {
 
 // The cause of a store that did not give a block.
 bool StoreFails(ImportSession& s, int result) {
+    if (s.readOnly)
+        return Fail(s, "the package is read-only (the file or its folder has no write permission); nothing can be "
+                       "stored in it.");
     if (result == -1)
         return Fail(s, "the package already holds a block of this name and type; use --update to replace it.");
     return Fail(s, "the package did not store the block (a write error, or a full disk).");

@@ -15,6 +15,7 @@ struct ImportSession {
     orb::Counters c;
     int failed = 0;     // elements and widgets that were not stored
     std::string cause;  // why the element at hand failed, when known (PrintCause)
+    bool readOnly = false;  // the package is opened for reading only: every store fails
 };
 
 // The cause line for an element whose handler failed: s.cause, or a

@@ -55,6 +55,8 @@ struct IStuffVLT::Impl {
     // Per slot: whether AddData updates (SetUpdating), and what it did.
     bool updating[kMaxPackages] = {};
     UpdateCounts updateCounts[kMaxPackages];
+    // Set while OpenForReading runs Open.
+    bool readingOnly = false;
 
     // The slot of an open package, or -1.
     int SlotOf(int id) const {
@@ -291,15 +293,22 @@ int IStuffVLT::Create(const char* path) {
     return Open(path);
 }
 
+int IStuffVLT::OpenForReading(const char* path) {
+    impl_->readingOnly = true;
+    const int id = Open(path);
+    impl_->readingOnly = false;
+    return id;
+}
+
 int IStuffVLT::Open(const char* path) {
     if (!path) return -1;
     Impl& m = *impl_;
     bool readOnly = false;
     // Only a regular file can be a package; a FIFO must not block the open.
-    int fd = files::OpenRegular(path, O_RDWR);
+    int fd = m.readingOnly ? -1 : files::OpenRegular(path, O_RDWR);
     const LogTag tag("IStuffVLT->Open('%s')", path);
     if (fd < 0) {
-        if (errno != EISDIR && errno != EINVAL) fd = files::OpenRegular(path, O_RDONLY);
+        if (m.readingOnly || (errno != EISDIR && errno != EINVAL)) fd = files::OpenRegular(path, O_RDONLY);
         if (fd < 0) {
             tag.Error("%s\n", strerror(errno));
             return -1;

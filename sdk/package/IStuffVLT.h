@@ -57,6 +57,10 @@ public:
 
     int Create(const char* path);
     int Open(const char* path);
+    // Open for reading only, whatever the file's permissions allow: every
+    // AddData and Delete on it is refused (a package the user keeps from
+    // being written, which a superuser could open for writing all the same).
+    int OpenForReading(const char* path);
     void Close(int id);
     const char* GetName(int id);
     int FindFirst(int id, BlockInfo* info);

@@ -353,15 +353,7 @@ std::map<std::pair<std::string, std::string>, const Entry*> LiveIndex(const std:
 }
 
 int Refuse(const std::string& path, const std::string& why, bool json, FILE* out) {
-    if (json) {
-        json::Writer w;
-        w.BeginObject().Field("package", path).Field("ok", false).Field("error", why).EndObject();
-        std::fputs(w.str().c_str(), out);
-    } else {
-        std::fprintf(out, " - Error: the round trip of '%s' cannot be checked: %s.\n", SafeText(path).c_str(),
-                     why.c_str());
-    }
-    return kExitFailed;
+    return RefuseCommand(path, why, json, out, " - Error: the round trip of '%s' cannot be checked: %s.\n");
 }
 
 }  // namespace

@@ -27,14 +27,7 @@ using namespace commands;
 using Pair = std::pair<std::string, std::string>;  // name, type
 
 int Fail(const std::string& path, const std::string& why, bool json, FILE* out) {
-    if (json) {
-        json::Writer w;
-        w.BeginObject().Field("package", path).Field("ok", false).Field("error", why).EndObject();
-        std::fputs(w.str().c_str(), out);
-    } else {
-        std::fprintf(out, " - Error: cannot delete from '%s': %s.\n", SafeText(path).c_str(), why.c_str());
-    }
-    return kExitFailed;
+    return RefuseCommand(path, why, json, out, " - Error: cannot delete from '%s': %s.\n");
 }
 
 bool Keep(void* context, const BlockInfo& info) {

@@ -72,14 +72,7 @@ void WriteProperties(json::Writer& w, const kinds::Properties& props) {
 }
 
 int Fail(const std::string& path, const std::string& why, bool json, FILE* out) {
-    if (json) {
-        json::Writer w;
-        w.BeginObject().Field("package", path).Field("ok", false).Field("error", why).EndObject();
-        std::fputs(w.str().c_str(), out);
-    } else {
-        std::fprintf(out, " - Error: cannot list '%s': %s.\n", SafeText(path).c_str(), why.c_str());
-    }
-    return kExitFailed;
+    return RefuseCommand(path, why, json, out, " - Error: cannot list '%s': %s.\n");
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "Driver.h"
+#include "JsonWriter.h"
 #include "core/FileAccess.h"
 #include "package/IStuffVLT.h"
 
@@ -184,6 +186,17 @@ std::vector<std::string> MessageLines(const std::string& console) {
     }
     flush(false);
     return lines;
+}
+
+int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format) {
+    if (json) {
+        json::Writer w;
+        w.BeginObject().Field("package", path).Field("ok", false).Field("error", why).EndObject();
+        std::fputs(w.str().c_str(), out);
+    } else {
+        std::fprintf(out, format, SafeText(path).c_str(), why.c_str());
+    }
+    return kExitFailed;
 }
 
 }  // namespace commands

@@ -85,4 +85,10 @@ private:
 // dropped; leading blanks and dashes are kept as written.
 std::vector<std::string> MessageLines(const std::string& console);
 
+// The report of a command that cannot do its work on the package at path:
+// with json, one document {"package", "ok": false, "error": why}; else the
+// line `format` made with the package's printable path and why. Returns the
+// failure exit code.
+int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format);
+
 }  // namespace commands

@@ -30,120 +30,90 @@ PngSpec PalettePng(std::vector<uint8_t> trans) {
     return p;
 }
 
-}  // namespace
-
-TEST(PngRead, PaletteKeepsEntriesAndIndices) {
-    IImage img;
-    SurfacePtr s = ReadPngBytes(img, EncodePng(PalettePng({})));
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->format->BitsPerPixel, 8);
-    ASSERT_TRUE(s->format->palette);
-    EXPECT_EQ(s->format->palette->ncolors, 6);
-    EXPECT_EQ(s->format->palette->colors[3].r, 120);
-    EXPECT_EQ(s->format->palette->colors[3].g, 197);
-    EXPECT_EQ(Pixel(s.get(), 1, 1), 5u);
-    EXPECT_FALSE(s->flags & SDL_SRCCOLORKEY);
+PngSpec Spec(int colorType, int depth, int w, int h, std::vector<uint8_t> pixels) {
+    PngSpec p;
+    p.colorType = colorType;
+    p.bitDepth = depth;
+    p.width = w;
+    p.height = h;
+    p.pixels = std::move(pixels);
+    return p;
 }
 
-TEST(PngRead, SingleTransparentPaletteEntryBecomesKeyNotAlpha) {
-    IImage img;
-    const std::vector<uint8_t> bytes = EncodePng(PalettePng({255, 255, 0, 255}));
-    SurfacePtr s = ReadPngBytes(img, bytes);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->format->BitsPerPixel, 8);
-    EXPECT_TRUE(s->flags & SDL_SRCCOLORKEY);
-    EXPECT_EQ(s->format->colorkey, 2u);
+// Whether every pixel has the same colour and alpha in both surfaces,
+// whatever their formats.
+bool SameColours(const SDL_Surface* a, const SDL_Surface* b) {
+    if (a->w != b->w || a->h != b->h) return false;
+    for (int y = 0; y < a->h; ++y)
+        for (int x = 0; x < a->w; ++x) {
+            Uint8 p[4], q[4];
+            SDL_GetRGBA(Pixel(a, x, y), a->format, &p[0], &p[1], &p[2], &p[3]);
+            SDL_GetRGBA(Pixel(b, x, y), b->format, &q[0], &q[1], &q[2], &q[3]);
+            if (std::memcmp(p, q, 4) != 0) return false;
+        }
+    return true;
+}
 
-    // LoadPNG keeps the 8-bit surface but does not report the key.
+}  // namespace
+
+// What the reader makes of each colour type: the depth of the surface, its
+// key (kNoColorKey: none), a palette entry's green and some pixels (masked).
+TEST(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
+    IImage img;
+    PngSpec grey4 = Spec(PNG_COLOR_TYPE_GRAY, 4, 4, 1, {0x0F, 0x7A});  // 0, 15, 7, 10 packed two per byte
+    PngSpec greyKey = Spec(PNG_COLOR_TYPE_GRAY, 8, 3, 1, {10, 20, 30});
+    greyKey.transColor = true;
+    greyKey.trans.gray = 20;
+    // 16 bits a sample: the high byte is kept, and so is the key.
+    PngSpec rgb16 = Spec(PNG_COLOR_TYPE_RGB, 16, 1, 2, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xAB, 0, 0xCD, 0, 0xEF, 0});
+    rgb16.transColor = true;
+    rgb16.trans.red = 0xAB00;
+    rgb16.trans.green = 0xCD00;
+    rgb16.trans.blue = 0xEF00;
+    const uint32_t all = ~0u, alpha = 0xFF000000u;
+    struct Px {
+        int x, y;
+        uint32_t mask, value;
+    };
+    const struct Case {
+        const char* what;
+        PngSpec spec;
+        int bpp;
+        uint32_t key;
+        int entry, green;  // palette entry and its green (entry -1: not checked)
+        std::vector<Px> px;
+    } cases[] = {
+        {"palette", PalettePng({}), 8, kNoColorKey, 3, 197, {{1, 1, all, 5}}},
+        {"one fully transparent entry: a key, not alpha", PalettePng({255, 255, 0, 255}), 8, 2, 3, 197, {{1, 1, all, 5}}},
+        {"a partial entry: an alpha channel", PalettePng({255, 128}), 32, kNoColorKey, -1, 0,
+         {{1, 0, alpha, 128u << 24}, {0, 1, alpha, alpha}}},  // index 4, beyond the table: opaque
+        {"a second transparent entry: an alpha channel", PalettePng({0, 255, 0}), 32, kNoColorKey, -1, 0,
+         {{1, 0, alpha, alpha}, {0, 0, alpha, 0}, {0, 1, alpha, alpha}}},
+        {"grey of 4 bits: 8 bits with a grey ramp", grey4, 8, kNoColorKey, 77, 77,
+         {{0, 0, all, 0}, {1, 0, all, 255}, {2, 0, all, 119}}},
+        {"grey with tRNS: a key, not a garbled two-channel image", greyKey, 8, 20, -1, 0, {{2, 0, all, 30}}},
+        {"grey with alpha: RGBA", Spec(PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2, 1, {50, 200, 90, 0}), 32, kNoColorKey, -1, 0,
+         {{0, 0, all, 0xC8323232u}, {1, 0, all, 0x005A5A5Au}}},
+        {"16-bit RGB with its key", rgb16, 24, 0xEFCDAB, -1, 0, {{0, 0, all, 0x9A5612u}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SurfacePtr s = ReadPngBytes(img, EncodePng(c.spec));
+        ASSERT_TRUE(s);
+        EXPECT_EQ(s->format->BitsPerPixel, c.bpp);
+        EXPECT_EQ(bool(s->flags & SDL_SRCCOLORKEY), c.key != kNoColorKey);
+        if (c.key != kNoColorKey) { EXPECT_EQ(s->format->colorkey, c.key); }
+        if (c.bpp == 32) { EXPECT_EQ(s->format->Amask, alpha); }
+        if (c.entry >= 0) { EXPECT_EQ(s->format->palette->colors[c.entry].g, c.green); }
+        for (const Px& p : c.px) EXPECT_EQ(Pixel(s.get(), p.x, p.y) & p.mask, p.value) << p.x << "," << p.y;
+    }
+    // LoadPNG keeps the 8-bit surface of a keyed palette but does not report the key.
     TempDir dir;
-    ASSERT_TRUE(WriteFile(dir / "k.png", bytes));
+    ASSERT_TRUE(WriteFile(dir / "k.png", EncodePng(PalettePng({255, 255, 0, 255}))));
     SurfacePtr l(img.LoadPNG((dir / "k.png").c_str()));
     ASSERT_TRUE(l);
     EXPECT_EQ(l->format->BitsPerPixel, 8);
-    EXPECT_EQ(l->format->colorkey, 0xFFFFFFFFu);
-}
-
-TEST(PngRead, PartialOrSecondTransparentEntryExpandsToAlphaChannel) {
-    IImage img;
-    for (const std::vector<uint8_t>& trans : {std::vector<uint8_t>{255, 128}, std::vector<uint8_t>{0, 255, 0}}) {
-        SurfacePtr s = ReadPngBytes(img, EncodePng(PalettePng(trans)));
-        ASSERT_TRUE(s);
-        EXPECT_EQ(s->format->BitsPerPixel, 32);
-        EXPECT_EQ(s->format->Amask, 0xFF000000u);
-        EXPECT_TRUE(s->flags & SDL_SRCALPHA);
-        EXPECT_FALSE(s->flags & SDL_SRCCOLORKEY);
-        EXPECT_EQ(Pixel(s.get(), 1, 0) >> 24, trans[1]);  // index 1's alpha
-        EXPECT_EQ(Pixel(s.get(), 0, 1) >> 24, 255u);       // index 4, beyond the table: opaque
-    }
-}
-
-TEST(PngRead, GreyBecomesEightBitWithGreyRamp) {
-    IImage img;
-    PngSpec p;
-    p.colorType = PNG_COLOR_TYPE_GRAY;
-    p.bitDepth = 4;
-    p.width = 4;
-    p.height = 1;
-    p.pixels = {0x0F, 0x7A};  // 0, 15, 7, 10 packed two per byte
-    SurfacePtr s = ReadPngBytes(img, EncodePng(p));
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->format->BitsPerPixel, 8);
-    ASSERT_EQ(s->format->palette->ncolors, 256);
-    EXPECT_EQ(s->format->palette->colors[77].g, 77);
-    EXPECT_EQ(Pixel(s.get(), 0, 0), 0u);
-    EXPECT_EQ(Pixel(s.get(), 1, 0), 255u);
-    EXPECT_EQ(Pixel(s.get(), 2, 0), 119u);
-}
-
-TEST(PngRead, GreyTransparencyIsAKeyNotAGarbledTwoChannelImage) {
-    IImage img;
-    PngSpec p;
-    p.colorType = PNG_COLOR_TYPE_GRAY;
-    p.width = 3;
-    p.height = 1;
-    p.pixels = {10, 20, 30};
-    p.transColor = true;
-    p.trans.gray = 20;
-    SurfacePtr s = ReadPngBytes(img, EncodePng(p));
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->format->BitsPerPixel, 8);
-    EXPECT_TRUE(s->flags & SDL_SRCCOLORKEY);
-    EXPECT_EQ(s->format->colorkey, 20u);
-    EXPECT_EQ(Pixel(s.get(), 2, 0), 30u);
-}
-
-TEST(PngRead, GreyWithAlphaBecomesRGBA) {
-    IImage img;
-    PngSpec p;
-    p.colorType = PNG_COLOR_TYPE_GRAY_ALPHA;
-    p.width = 2;
-    p.height = 1;
-    p.pixels = {50, 200, 90, 0};
-    SurfacePtr s = ReadPngBytes(img, EncodePng(p));
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->format->BitsPerPixel, 32);
-    EXPECT_EQ(Pixel(s.get(), 0, 0), 0xC8323232u);
-    EXPECT_EQ(Pixel(s.get(), 1, 0), 0x005A5A5Au);
-}
-
-TEST(PngRead, SixteenBitKeepsHighByteAndItsKey) {
-    IImage img;
-    PngSpec p;
-    p.colorType = PNG_COLOR_TYPE_RGB;
-    p.bitDepth = 16;
-    p.width = 1;
-    p.height = 2;
-    p.pixels = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xAB, 0x00, 0xCD, 0x00, 0xEF, 0x00};
-    p.transColor = true;
-    p.trans.red = 0xAB00;
-    p.trans.green = 0xCD00;
-    p.trans.blue = 0xEF00;
-    SurfacePtr s = ReadPngBytes(img, EncodePng(p));
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->format->BitsPerPixel, 24);
-    EXPECT_EQ(Pixel(s.get(), 0, 0), 0x9A5612u);
-    EXPECT_TRUE(s->flags & SDL_SRCCOLORKEY);
-    EXPECT_EQ(s->format->colorkey, Pixel(s.get(), 0, 1));
+    EXPECT_EQ(l->format->colorkey, kNoColorKey);
 }
 
 TEST(PngRead, InterlacedFileGivesTheSamePixels) {
@@ -226,13 +196,7 @@ TEST(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
     SurfacePtr back(img.LoadPNG((dir / "k.png").c_str()));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->format->BitsPerPixel, 24);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 5; ++x) {
-            Uint8 r1, g1, b1, r2, g2, b2;
-            SDL_GetRGB(Pixel(s.get(), x, y), s->format, &r1, &g1, &b1);
-            SDL_GetRGB(Pixel(back.get(), x, y), back->format, &r2, &g2, &b2);
-            EXPECT_TRUE(r1 == r2 && g1 == g2 && b1 == b2) << x << "," << y;
-        }
+    EXPECT_TRUE(SameColours(s.get(), back.get()));
     EXPECT_TRUE(s->flags & SDL_SRCCOLORKEY);
 }
 
@@ -263,13 +227,7 @@ TEST(PngWrite, AlphaChannelRoundTripsExactlyFromAnyByteOrder) {
     ASSERT_TRUE(back);
     EXPECT_TRUE(IImage::HasAlphaChannel(back.get()));
     EXPECT_EQ(back->format->colorkey, 0xFFFFFFFFu);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 7; ++x) {
-            Uint8 a[4], b[4];
-            SDL_GetRGBA(Pixel(s.get(), x, y), s->format, &a[0], &a[1], &a[2], &a[3]);
-            SDL_GetRGBA(Pixel(back.get(), x, y), back->format, &b[0], &b[1], &b[2], &b[3]);
-            EXPECT_EQ(std::memcmp(a, b, 4), 0) << x << "," << y;
-        }
+    EXPECT_TRUE(SameColours(s.get(), back.get()));
 }
 
 TEST(PngWrite, WriteFailureIsMinusOneNotACrash) {
@@ -319,19 +277,11 @@ TEST(BmpFiles, RoundTripOfEightTwentyFourAndThirtyTwoBits) {
         SurfacePtr back(img.LoadBMP(f.c_str()));
         ASSERT_TRUE(back) << f;
         EXPECT_EQ(back->format->colorkey, 0xFFFFFFFFu);
-        if (s->format->BitsPerPixel == 8) {
+        if (s->format->BitsPerPixel == 8) {  // indices and palette kept
             EXPECT_EQ(back->format->BitsPerPixel, 8);
             EXPECT_TRUE(SamePixels(s, back.get()));
-            EXPECT_EQ(back->format->palette->colors[200].g, 55);
-            continue;
         }
-        for (int y = 0; y < 5; ++y)
-            for (int x = 0; x < 13; ++x) {
-                Uint8 r1, g1, b1, r2, g2, b2;
-                SDL_GetRGB(Pixel(s, x, y), s->format, &r1, &g1, &b1);
-                SDL_GetRGB(Pixel(back.get(), x, y), back->format, &r2, &g2, &b2);
-                ASSERT_TRUE(r1 == r2 && g1 == g2 && b1 == b2) << f << " " << x << "," << y;
-            }
+        EXPECT_TRUE(SameColours(s, back.get())) << f;
     }
 }
 
@@ -350,12 +300,7 @@ TEST(BmpFiles, SurfaceAlphaAndKeyDoNotDarkenTheSavedColours) {
     EXPECT_EQ(s->format->colorkey, key);
     SurfacePtr back(img.LoadBMP((dir / "m.bmp").c_str()));
     ASSERT_TRUE(back);
-    Uint8 r1, g1, b1, r2, g2, b2;
-    for (int x : {0, 2, 5}) {
-        SDL_GetRGB(Pixel(s.get(), x, 2), s->format, &r1, &g1, &b1);
-        SDL_GetRGB(Pixel(back.get(), x, 2), back->format, &r2, &g2, &b2);
-        EXPECT_TRUE(r1 == r2 && g1 == g2 && b1 == b2) << x;
-    }
+    EXPECT_TRUE(SameColours(s.get(), back.get()));
 }
 
 TEST(BmpFiles, FailedWriteIsReportedAsZero) {

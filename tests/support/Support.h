@@ -216,8 +216,10 @@ bool HasBlock(const std::string& package, const char* type, const char* name);
 // music, raw files in the three modes, a widget with its state images and
 // one deleted entry. Returns the number of live blocks.
 int BuildEveryKind(const std::string& path, const std::string& scratchDir);
-// A 16-bit mono PCM WAV file of n samples.
-std::vector<uint8_t> Wav(int samples);
+// A WAV file of the given frames, rate, channels, bits and format tag (1:
+// PCM), with fmtExtra after the 16 bytes of its format record.
+std::vector<uint8_t> Wav(uint32_t frames, uint32_t freq = 11025, uint16_t channels = 1, uint16_t bits = 16,
+                         uint16_t tag = 1, const std::vector<uint8_t>& fmtExtra = {});
 // A 3.0 package with one live raw block and one deleted one.
 std::vector<uint8_t> V3Package();
 // Overwrites the packed payload of the first entry (which must be

@@ -54,53 +54,36 @@ protected:
     }
 };
 
-TEST_F(Import, EarlyFailuresHaveTheirOwnErrors) {
-    EXPECT_EQ(Run({"missing.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open the given XML.\n"), std::string::npos) << out;
-
-    const std::string other = "<?xml version=\"1.0\" ?><BRO version=\"v1\"/>";
-    testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(other.begin(), other.end()));
-    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error parsing the XML, is it a ORB file?\n"), std::string::npos) << out;
-
-    Doc("", "<ORB version=\"v2\">");
-    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Only ORBv1 format is supported.\n"), std::string::npos) << out;
-    EXPECT_FALSE(FileExists(dir / "p.vlt"));
-}
-
-// Hundreds of thousands of nested elements would overflow the stack inside
-// the XML library's recursive parser; such a document is refused first.
-TEST_F(Import, DeeplyNestedDocumentIsRefusedWithoutCrashing) {
-    std::string text = "<?xml version=\"1.0\"?><ORB version=\"v1\" source=\"x.vlt\">";
-    for (int i = 0; i < 300000; ++i) text += "<a>";
-    testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(text.begin(), text.end()));
-    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open the given XML.\n"), std::string::npos) << out;
-    EXPECT_FALSE(FileExists(dir / "p.vlt"));
-}
-
-TEST_F(Import, NoOutputPathAndNoSourceIsAClearError) {
-    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" totalblocks=\"1\">");
-    EXPECT_EQ(Run({"doc.xml"}), 1);
-    EXPECT_NE(out.find(" - Error: no output VLT was given and the XML does not name its 'source' VLT.\n"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
-}
-
-TEST_F(Import, EmptyOutputPathOrSourceIsAPackageThatCannotBeCreated) {
-    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" totalblocks=\"1\">");
-    EXPECT_EQ(Run({"doc.xml", ""}), 1);
-    EXPECT_NE(out.find(" - Processing blocks...\n - Error: could not open/create the desired VLT('').\n"
-                       "\n - Error! the XML was not imported.\n"),
-              std::string::npos)
-        << out;
-
-    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" source=\"\" totalblocks=\"1\">");
-    EXPECT_EQ(Run({"doc.xml"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('').\n"), std::string::npos) << out;
-    EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+// Each of these fails the import before any package is opened or made. The
+// deeply nested document would overflow the stack inside the XML library's
+// recursive parser; it is refused first.
+TEST_F(Import, DocumentsThatCannotBeImportedFailWithTheirOwnErrorAndCreateNothing) {
+    const std::string prolog = "<?xml version=\"1.0\" ?>";
+    std::string deep = prolog + "<ORB version=\"v1\" source=\"x.vlt\">";
+    for (int i = 0; i < 300000; ++i) deep += "<a>";
+    const struct Case {
+        std::string doc;
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {prolog + "<ORB/>", {"missing.xml", "p.vlt"}, " - Error: could not open the given XML.\n"},
+        {deep, {"doc.xml", "p.vlt"}, " - Error: could not open the given XML.\n"},
+        {prolog + "<BRO version=\"v1\"/>", {"doc.xml", "p.vlt"}, " - Error parsing the XML, is it a ORB file?\n"},
+        {prolog + "<ORB version=\"v2\"/>", {"doc.xml", "p.vlt"}, " - Only ORBv1 format is supported.\n"},
+        {prolog + "<ORB version=\"v1\"><image name=\"a\"/></ORB>", {"doc.xml"},
+         " - Error: no output VLT was given and the XML does not name its 'source' VLT.\n"},
+        {prolog + "<ORB version=\"v1\"><image name=\"a\"/></ORB>", {"doc.xml", ""},
+         " - Processing blocks...\n - Error: could not open/create the desired VLT('').\n"
+         "\n - Error! the XML was not imported.\n"},
+        {prolog + "<ORB version=\"v1\" source=\"\"><image name=\"a\"/></ORB>", {"doc.xml"},
+         " - Error: could not open/create the desired VLT('').\n"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(testsupport::WriteFile(dir / "doc.xml", testsupport::Bytes(c.doc)));
+        EXPECT_EQ(Run(c.args), 1) << c.message;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+    }
 }
 
 TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
@@ -232,49 +215,37 @@ protected:
     }
 };
 
-TEST_F(ImportSprite, ExactlyOneAnimationPerRowIsRequired) {
-    Sprite(Anim(0, 2, 2) + Anim(1, 2, 2) + Anim(2, 2, 2));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: parsed '3' animations from a total of '2'."
-                       "\n - WARNING: problem found importing 's' sprite.\n"),
-              std::string::npos)
-        << out;
-    // The walk went back up: the element after the sprite is still imported.
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
-}
-
-TEST_F(ImportSprite, FewerFramesThanDeclaredFailAndMoreAreIgnored) {
-    Sprite(Anim(0, 3, 2) + Anim(1, 2, 2));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: idAnim '0': parsed '2' frames from a total of '3'."), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
-
-    Sprite(Anim(0, 2, 3) + Anim(1, 2, 0));
-    ASSERT_EQ(Run({"doc.xml", "q.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::HasBlock(dir / "q.vlt", "SPR2", "s"));
-}
-
-TEST_F(ImportSprite, AnimationIdAndTypeOutOfRangeAreNamed) {
-    Sprite(Anim(0, 2, 2) + Anim(5, 2, 2));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: idAnim '5' is out of range [0,2]."), std::string::npos) << out;
-    Sprite(Anim(0, 2, 2) + Anim(1, 2, 2, 3));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: type '3' is unknown."), std::string::npos) << out;
-    Sprite(Anim(0, 2, 2) + Anim(2, 2, 2));  // id equal to the row count passes the range check
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("out of range"), std::string::npos) << out;
-}
-
-TEST_F(ImportSprite, FrameSizeOfZeroFailsTheSpriteWithoutAnyDivision) {
-    Sprite(Anim(0, 2, 2), "xoffset=\"32\" yoffset=\"0\"");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("problem found importing 's' sprite."), std::string::npos) << out;
-    Sprite(Anim(0, 2, 2), "xoffset=\"0\" yoffset=\"32\"");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("problem found importing 's' sprite."), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
+// Each table is checked before anything is stored, and the walk goes back
+// up after a refused sprite: the element after it is still imported.
+TEST_F(ImportSprite, AnimationTablesThatDoNotFitTheSheetAreNamed) {
+    const std::string fits = "xoffset=\"32\" yoffset=\"32\"";
+    const struct Case {
+        std::string inner, offsets;
+        const char* present;
+        const char* absent;
+    } cases[] = {
+        {Anim(0, 2, 2) + Anim(1, 2, 2) + Anim(2, 2, 2), fits,
+         "\n - WARNING: parsed '3' animations from a total of '2'.\n - WARNING: problem found importing 's' sprite.\n",
+         nullptr},
+        {Anim(0, 3, 2) + Anim(1, 2, 2), fits, "\n - WARNING: idAnim '0': parsed '2' frames from a total of '3'.", nullptr},
+        {Anim(0, 2, 2) + Anim(5, 2, 2), fits, "\n - WARNING: idAnim '5' is out of range [0,2].", nullptr},
+        {Anim(0, 2, 2) + Anim(1, 2, 2, 3), fits, "\n - WARNING: type '3' is unknown.", nullptr},
+        // A frame size of zero fails the sprite without any division.
+        {Anim(0, 2, 2), "xoffset=\"32\" yoffset=\"0\"", "problem found importing 's' sprite.", nullptr},
+        {Anim(0, 2, 2), "xoffset=\"0\" yoffset=\"32\"", "problem found importing 's' sprite.", nullptr},
+        {Anim(0, 2, 2) + Anim(2, 2, 2), fits, nullptr, "out of range"},  // id equal to the row count passes the range check
+        {Anim(0, 2, 3) + Anim(1, 2, 0), fits, nullptr, "WARNING"},       // more frames than declared are ignored
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string pkg = "p" + std::to_string(n++) + ".vlt";
+        Sprite(c.inner, c.offsets);
+        ASSERT_EQ(Run({"doc.xml", pkg}), 0) << out;
+        if (c.present) { EXPECT_NE(out.find(c.present), std::string::npos) << out; }
+        if (c.absent) { EXPECT_EQ(out.find(c.absent), std::string::npos) << out; }
+        EXPECT_TRUE(testsupport::HasBlock(dir / pkg, "IMG", "after")) << out;
+    }
+    EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + std::to_string(n - 1) + ".vlt"), "SPR2", "s"));
 }
 
 // A package that does not open is left exactly as it was, and no working
@@ -483,24 +454,13 @@ namespace {
 // the original must still end up under the target's own backup name, with
 // nothing else left beside it.
 TEST_F(Import, VersionThreeTargetIsUpgradedWithItsBackupUnderItsOwnName) {
-    // Header (the version text, the rest zero), then one stored block:
-    // marker, name (32), type (5), mode, size, packed size, payload.
-    std::string file(256, '\0');
-    file.replace(0, 7, "VLTv3.0");
-    std::string fields(46, '\0');
-    fields.replace(0, 5, "plain");
-    fields.replace(32, 4, "FILE");
-    fields[37] = 1;  // stored
-    fields[38] = 3;  // size 3
-    fields[42] = 3;  // packed size 3
-    file += ".BlockData." + fields + "abc";
-    const std::vector<uint8_t> old(file.begin(), file.end());
+    const std::vector<uint8_t> old = testsupport::V3Package();
     testsupport::WriteFile(dir / "old.vlt", old);
     testsupport::WriteFile(dir / "n.bin", {'x', 'y'});
     Doc("<file name=\"new\" source=\"n.bin\" storemethod=\"raw\"/>");
     ASSERT_EQ(Run({"doc.xml", "old.vlt"}), 0) << out;
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "plain"), (std::vector<uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "notes"), testsupport::Bytes("v3!\n"));
     EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "new"), (std::vector<uint8_t>{'x', 'y'}));
     EXPECT_EQ(testsupport::ReadFile(dir / "old_v3.vlt"), old);
     EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "n.bin", "old.vlt", "old_v3.vlt"}));

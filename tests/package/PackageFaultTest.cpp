@@ -61,38 +61,42 @@ protected:
     }
 };
 
-TEST_F(PackageDamage, DamagedCompressedStreamFailsWithUclMessage) {
+// Descriptors and packed streams that do not hold their block: the load
+// fails with its message and reads nothing past the file.
+TEST_F(PackageDamage, DamagedStreamsAndSizesFailTheLoadWithTheirMessage) {
     std::string text;
     for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i * 7) + " of the text\n";
-    const auto data = Bytes(text);
-    struct Damage {
-        size_t at;
-        std::vector<uint8_t> bytes;
-    } damages[] = {
-        {536 + 48, LE(40)},                           // the stream cut short
-        {600, std::vector<uint8_t>(64, 0x00)},        // its start overwritten
-        {600 + 20, std::vector<uint8_t>(32, 0xFF)},   // its middle overwritten
+    const std::vector<uint8_t> lines = Bytes(text), z300 = Bytes(std::string(300, 'z'));
+    const std::string ucl = "Error: UCL failed to decompress the data block.\n";
+    const std::string notLoaded = "Error: datablock was not loaded successfully.\n";
+    using Patches = std::vector<std::pair<size_t, std::vector<uint8_t>>>;
+    const struct Case {
+        const char* what;
+        uint8_t mode;
+        std::vector<uint8_t> data;
+        Patches patches;
+        const std::string& message;
+    } cases[] = {
+        {"stream cut short", compressed, lines, {{536 + 48, LE(40)}}, ucl},
+        {"stream start overwritten", compressed, lines, {{600, std::vector<uint8_t>(64, 0x00)}}, ucl},
+        {"stream middle overwritten", compressed, lines, {{620, std::vector<uint8_t>(32, 0xFF)}}, ucl},
+        // A size the stream does not produce exactly.
+        {"size one short", compressed, z300, {{536 + 44, LE(299)}}, ucl},
+        {"size one over", compressed, z300, {{536 + 44, LE(301)}}, ucl},
+        {"size of 2 GiB", compressed, z300, {{536 + 44, LE(0x7FFFFFFF)}}, ucl},
+        {"packed size past the end of the file", stored, Noise(24),
+         {{536 + 44, LE(0xFFFFFFF0u)}, {536 + 48, LE(0xFFFFFFF0u)}}, notLoaded},
+        {"stored size larger than the packed size", crypted, Noise(24), {{536 + 44, LE(4096)}}, notLoaded},
     };
-    for (const Damage& d : damages) {
-        const std::string path = Path("ucl.vlt");
-        OneBlockPackage(path, compressed, data);
-        Patch(path, d.at, d.bytes);
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string path = Path("damaged" + std::to_string(n++) + ".vlt");
+        OneBlockPackage(path, c.mode, c.data);
+        for (const auto& patch : c.patches) Patch(path, patch.first, patch.second);
         std::string logged;
-        EXPECT_EQ(Load(path, logged), 0) << d.at;
-        EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path +
-                                         "','FILE','blk')] Error: UCL failed to decompress the data block.\n"))
-            << d.at;
-    }
-}
-
-TEST_F(PackageDamage, CompressedSizeThatIsNotProducedExactlyFails) {
-    const std::string path = Path("size.vlt");
-    OneBlockPackage(path, compressed, Bytes(std::string(300, 'z')));
-    for (uint32_t claimed : {299u, 301u, 0x7FFFFFFFu}) {
-        Patch(path, 536 + 44, LE(claimed));
-        std::string logged;
-        EXPECT_EQ(Load(path, logged), 0) << claimed;
-        EXPECT_TRUE(Contains(logged, "Error: UCL failed to decompress the data block.\n")) << claimed;
+        EXPECT_EQ(Load(path, logged), 0) << c.what;
+        EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path + "','FILE','blk')] " + c.message))
+            << c.what << ": " << logged;
     }
 }
 
@@ -113,26 +117,6 @@ TEST_F(PackageDamage, CompressedBlocksLoadUpToTheCompressorsBestRatioAndNoFurthe
     EXPECT_EQ(Load(path, logged), 0);
     EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path +
                                      "','FILE','blk')] Error: UCL failed to decompress the data block.\n"));
-}
-
-TEST_F(PackageDamage, PackedSizePastEndOfFileFailsWithoutReading) {
-    const std::string path = Path("past.vlt");
-    OneBlockPackage(path, stored, Noise(24));
-    Patch(path, 536 + 44, LE(0xFFFFFFF0u));
-    Patch(path, 536 + 48, LE(0xFFFFFFF0u));
-    std::string logged;
-    EXPECT_EQ(Load(path, logged), 0);
-    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path +
-                                     "','FILE','blk')] Error: datablock was not loaded successfully.\n"));
-}
-
-TEST_F(PackageDamage, StoredSizeLargerThanPackedSizeFails) {
-    const std::string path = Path("bigger.vlt");
-    OneBlockPackage(path, crypted, Noise(24));
-    Patch(path, 536 + 44, LE(4096));
-    std::string logged;
-    EXPECT_EQ(Load(path, logged), 0);
-    EXPECT_TRUE(Contains(logged, "Error: datablock was not loaded successfully.\n"));
 }
 
 TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {

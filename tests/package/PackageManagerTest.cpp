@@ -260,10 +260,8 @@ TEST_F(PackageBlocks, DeleteMarksEntryInPlace) {
     ASSERT_EQ(Add("gone", "FILE", stored, "0123456789"), 10);
     ASSERT_EQ(Add("last", "FILE"), 4);
     const size_t length = ReadFile(path_).size();
-    BlockInfo b;
-    std::memset(&b, 0, sizeof b);
-    std::strcpy(b.name, "gone");
-    std::strcpy(b.type, "FILE");
+    std::vector<uint8_t> none;
+    BlockInfo b = Block("gone", "FILE", stored, none);
     EXPECT_EQ(vlt().Delete(id_, &b), 1);
     EXPECT_EQ(ReadFile(path_).size(), length);
     EXPECT_EQ(vlt().Count(id_), 3);
@@ -300,10 +298,8 @@ TEST_F(PackageBlocks, SearchFindsTheFirstOfEqualPairsThroughManyChanges) {
     // Deleting "x" twice leaves two entries named "?" of type "DELETED": a
     // search stops at the first of them, as a walk from the start would.
     ASSERT_EQ(Add("x", "FILE", stored, "first"), 5);
-    BlockInfo del;
-    std::memset(&del, 0, sizeof del);
-    std::strcpy(del.name, "x");
-    std::strcpy(del.type, "FILE");
+    std::vector<uint8_t> none;
+    BlockInfo del = Block("x", "FILE", stored, none);
     ASSERT_EQ(vlt().Delete(id_, &del), 1);
     ASSERT_EQ(Add("x", "FILE", stored, "second"), 6);
     ASSERT_EQ(vlt().Delete(id_, &del), 1);
@@ -316,10 +312,7 @@ TEST_F(PackageBlocks, SearchFindsTheFirstOfEqualPairsThroughManyChanges) {
     for (int i = 0; i < 300; ++i)
         ASSERT_GT(Add(("n" + std::to_string(i)).c_str(), "FILE", compressed, "v1-" + std::to_string(i)), 0);
     for (int i = 0; i < 300; i += 3) {
-        BlockInfo b;
-        std::memset(&b, 0, sizeof b);
-        std::snprintf(b.name, sizeof b.name, "n%d", i);
-        std::strcpy(b.type, "FILE");
+        BlockInfo b = Block(("n" + std::to_string(i)).c_str(), "FILE", stored, none);
         ASSERT_EQ(vlt().Delete(id_, &b), 1);
         ASSERT_GT(Add(b.name, "FILE", compressed, "v2-" + std::to_string(i)), 0);
     }

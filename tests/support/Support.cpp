@@ -73,6 +73,16 @@ int Count(const std::string& text, const std::string& what) {
     return n;
 }
 
+::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts) {
+    size_t at = 0;
+    for (const std::string& part : parts) {
+        const size_t found = text.find(part, at);
+        if (found == std::string::npos) return ::testing::AssertionFailure() << part << "\nin:\n" << text;
+        at = found + part.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::vector<std::string> Listing(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;

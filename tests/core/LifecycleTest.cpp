@@ -13,16 +13,6 @@
 using namespace testsupport;
 
 namespace {
-// Whether every line occurs in the text, each after the one before.
-::testing::AssertionResult InOrder(const std::string& text, const std::vector<const char*>& lines) {
-    size_t at = 0;
-    for (const char* line : lines) {
-        const size_t found = text.find(line, at);
-        if (found == std::string::npos) return ::testing::AssertionFailure() << line << "\nin:\n" << text;
-        at = found + 1;
-    }
-    return ::testing::AssertionSuccess();
-}
 bool IsDir(const std::string& p) {
     struct stat st;
     return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -20,9 +20,7 @@ namespace {
 size_t OneBlockPackage(const std::string& path, uint8_t mode, const std::vector<uint8_t>& data) {
     IStuffVLT m;
     const int id = m.Create(path.c_str());
-    auto copy = data;
-    BlockInfo b = Block("blk", "FILE", mode, copy);
-    EXPECT_GT(m.AddData(id, &b), 0);
+    EXPECT_GT(AddTo(m, id, "blk", data, mode), 0);
     m.Close(id);
     return 536;
 }
@@ -139,9 +137,7 @@ TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
     EXPECT_EQ(m.FindNext(id, &walk), 2);
     EXPECT_STREQ(walk.name, "blk");  // left as it was
     EXPECT_EQ(m.Count(id), 1);
-    auto d = Bytes("x");
-    BlockInfo b = Block("new", "FILE", stored, d);
-    EXPECT_EQ(m.AddData(id, &b), 0);
+    EXPECT_EQ(AddTo(m, id, "new", Bytes("x")), 0);
     m.Close(id);
     const std::string logged = cap.Take();
     const std::string message = " . [IStuffVLT->FindNext(" + std::to_string(id) +
@@ -218,9 +214,7 @@ class PackageWrites : public PackageTest {};
 TEST_F(PackageWrites, ShortAppendIsCutAwayAndReported) {
     const std::string path = Path("full.vlt");
     const int id = vlt().Create(path.c_str());
-    auto small = Noise(100);
-    BlockInfo a = Block("first", "FILE", stored, small);
-    ASSERT_EQ(vlt().AddData(id, &a), 100);
+    ASSERT_EQ(AddTo(vlt(), id, "first", Noise(100)), 100);
     const auto before = ReadFile(path);
     auto big = Noise(5000);
     BlockInfo b = Block("second", "FILE", stored, big);

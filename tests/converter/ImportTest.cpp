@@ -125,52 +125,38 @@ TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
     EXPECT_TRUE(testsupport::Entries(dir / "p.vlt").empty());
 }
 
-TEST_F(Import, ElementWithoutNameIsNamedNoNameAttributeInItsWarning) {
-    Png("a.png", testsupport::Rgba(4, 4, 1));
-    Doc("<imagery source=\"a.png\" alphablending=\"per-pixel\"/>");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: problem found importing 'no name attribute' image.\n"), std::string::npos)
-        << out;
-}
-
-TEST_F(Import, PayloadThatCannotBeReadFailsOnlyThatElement) {
+// Each of these fails its own element only, with a warning that names it:
+// payloads that cannot be read or are no regular file (a FIFO with no writer
+// would block the import forever), a name longer than a block name (never
+// stored cut or as a temporary name), an element without a name.
+TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
     Png("b.png", testsupport::Rgba(4, 4, 1));
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder.png");
+    const std::string longName(32, 'n');
     Doc("<image name=\"a\" source=\"nowhere.png\" alphablending=\"per-pixel\"/>"
         "<tile name=\"t\" source=\"nowhere.bmp\" alphablending=\"per-pSurface\" alphamod=\"255\" colorkey=\"-1\" "
         "xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>"
         "<font name=\"f\" source=\"nowhere.bmp\" alphablending=\"per-surface\" alphamod=\"255\" kerning=\"0\"/>"
         "<file name=\"r\" source=\"nowhere\" storemethod=\"raw\"/>"
         "<music name=\"m\" source=\"nowhere.ogg\"/>"
-        "<image name=\"b\" source=\"b.png\" alphablending=\"per-pixel\"/>",
-        "<ORB version=\"v1\" totalblocks=\"6\">");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    for (const char* w : {"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music"})
-        EXPECT_NE(out.find(std::string("problem found importing ") + w), std::string::npos) << w << out;
-    EXPECT_NE(out.find("existing XML blocks(6) does not match with imported ones(1)."), std::string::npos);
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "b"));
-}
-
-TEST_F(Import, PayloadThatIsNotARegularFileFailsItsElementInsteadOfWaiting) {
-    // A FIFO with no writer would block the import forever; a directory is no payload either.
-    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
-    fs::create_directory(dir / "folder.png");
-    Doc("<file name=\"r\" source=\"pipe\" storemethod=\"raw\"/>"
+        "<file name=\"p\" source=\"pipe\" storemethod=\"raw\"/>"
         "<sound name=\"s\" source=\"pipe\"/>"
-        "<image name=\"a\" source=\"folder.png\" alphablending=\"per-pixel\"/>",
-        "<ORB version=\"v1\" totalblocks=\"3\">");
+        "<image name=\"d\" source=\"folder.png\" alphablending=\"per-pixel\"/>"
+        "<tile name=\"" + longName + "\" source=\"b.png\" alphablending=\"per-pixel\" xposition=\"0\" "
+        "yposition=\"0\" tileset=\"disabled\"/>"
+        "<imagery source=\"b.png\" alphablending=\"per-pixel\"/>"
+        "<image name=\"b\" source=\"b.png\" alphablending=\"per-pixel\"/>",
+        "<ORB version=\"v1\" totalblocks=\"11\">");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    for (const char* w : {"'r' file", "'s' sound", "'a' image"})
-        EXPECT_NE(out.find(std::string("problem found importing ") + w), std::string::npos) << w << out;
-}
-
-TEST_F(Import, NamesLongerThanABlockNameFailInsteadOfBeingStoredAsTemp) {
-    Png("a.png", testsupport::Rgba(4, 4, 1));
-    const std::string longName(32, 'n');
-    Doc("<tile name=\"" + longName + "\" source=\"a.png\" alphablending=\"per-pixel\" xposition=\"0\" "
-        "yposition=\"0\" tileset=\"disabled\"/>");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("problem found importing '" + longName + "' tile."), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::Entries(dir / "p.vlt").empty());
+    for (const std::string& w : std::vector<std::string>{"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music",
+                                                         "'p' file", "'s' sound", "'d' image", "'no name attribute' image",
+                                                         "'" + longName + "' tile"})
+        EXPECT_NE(out.find("\n - WARNING: problem found importing " + w + ".\n"), std::string::npos) << w << out;
+    EXPECT_NE(out.find("existing XML blocks(11) does not match with imported ones(1)."), std::string::npos);
+    const auto entries = testsupport::Entries(dir / "p.vlt");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "b");
 }
 
 TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {
@@ -398,27 +384,25 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
 }
 
 // The state images go in first and stay, counted, when the widget's own
-// store then fails.
-TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCounted) {
-    Panel(Widget(Three(), "button", 400));  // a key beyond the last key code
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    // -6: the widget class's code for a key beyond the last key code.
-    EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '-6')."
-                       "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find(" - 3/0: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "TILB2", "w_o"));
-    EXPECT_FALSE(testsupport::HasBlock(dir / "p.vlt", "BUT", "w"));
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));  // the walk came back up
-}
-
-TEST_F(ImportWidget, MissingPressedImageShowsTheCodeForIt) {
-    Panel(Widget(Image("normal", "w_n.png") + Image("deactivated", "w_o.png")));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    // -3: the widget class's code for a missing pressed image.
-    EXPECT_NE(out.find("(ErrCode '-3')"), std::string::npos) << out;
-    EXPECT_NE(out.find(" - 2/0:"), std::string::npos) << out;
+// store then fails; the warning shows the widget class's code (-6: a key
+// beyond the last key code, -3: no pressed image).
+TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsTheCode) {
+    const struct {
+        std::string widget, code, progress;
+    } cases[] = {{Widget(Three(), "button", 400), "-6", " - 3/0: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"},
+                 {Widget(Image("normal", "w_n.png") + Image("deactivated", "w_o.png")), "-3", " - 2/0:"}};
+    for (const auto& c : cases) {
+        Panel(c.widget);
+        ASSERT_EQ(Run({"doc.xml", "p" + c.code + ".vlt"}), 0) << out;
+        EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '" + c.code + "')."
+                           "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find(c.progress), std::string::npos) << out;
+        EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "TILB2", "w_o"));
+        EXPECT_FALSE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "BUT", "w"));
+        EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "IMG", "after"));  // the walk came back up
+    }
 }
 
 TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {

@@ -254,14 +254,6 @@ TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
     EXPECT_FALSE(FileExists(dir / "pack.xml"));
 }
 
-TEST_F(Export, DocumentThatCannotBeSavedFailsTheExport) {
-    Logo();
-    fs::create_directories(dir / "pack.xml");  // the document's own path is taken
-    EXPECT_EQ(Run({"pack.vlt"}), 1);
-    EXPECT_NE(out.find("\n - Error: could not save the output XML('pack.xml').\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\n - Error! the VLT was not exported.\n"), std::string::npos);
-}
-
 // In a shared folder anyone can put a link (or a second hard link, or a
 // FIFO) where someone else's export will write: the export writes each
 // payload and the document as a new regular file of its own and never
@@ -311,31 +303,37 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     }
 }
 
-// The payload folder itself may be such a link: nothing is written through it.
-TEST_F(Export, PayloadFolderThatIsALinkIsRefused) {
+// Each of these fails the export with its error and no document: a package
+// that does not open or holds nothing, a document path that is taken, a
+// payload folder that is a link (nothing is written through it).
+TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
+    Logo("taken.vlt");
+    fs::create_directories(dir / "taken.xml");
     {
-        PackageBuilder b(dir / "pack.vlt");
+        PackageBuilder b(dir / "link.vlt");
         b.Image("logo", Rgba(4, 4, 1));
         b.Raw("readme", "FILE", {'o', 'k'});
     }
     fs::create_directories(dir / "elsewhere");
-    fs::create_directory_symlink(dir / "elsewhere", dir / "pack");
-    EXPECT_EQ(Run({"pack.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: the payload folder 'pack' is a symbolic link; nothing is written through it.\n"
-                       "\n - Error! the VLT was not exported.\n"),
-              std::string::npos)
-        << out;
-    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
-    EXPECT_FALSE(FileExists(dir / "pack.xml"));
-}
-
-TEST_F(Export, MissingOrEmptyPackageIsReported) {
-    EXPECT_EQ(Run({"none.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open the given VLT.\n"), std::string::npos) << out;
+    fs::create_directory_symlink(dir / "elsewhere", dir / "link");
     { PackageBuilder b(dir / "empty.vlt"); }
-    EXPECT_EQ(Run({"empty.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not access to the given VLT. Is it password protected?\n"), std::string::npos)
-        << out;
+    const struct {
+        const char* package;
+        const char* message;
+    } cases[] = {
+        {"none.vlt", " - Error: could not open the given VLT.\n"},
+        {"empty.vlt", " - Error: could not access to the given VLT. Is it password protected?\n"},
+        {"taken.vlt", "\n - Error: could not save the output XML('taken.xml').\n\n - Error! the VLT was not exported.\n"},
+        {"link.vlt", " - Error: the payload folder 'link' is a symbolic link; nothing is written through it.\n"
+                     "\n - Error! the VLT was not exported.\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run({c.package}), 1) << c.package;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    EXPECT_FALSE(FileExists(dir / "link.xml"));
+    EXPECT_FALSE(FileExists(dir / "empty.xml"));
 }
 
 }  // namespace

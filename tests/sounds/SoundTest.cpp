@@ -394,16 +394,6 @@ TEST_F(SoundPackage, ExportWithoutNameUsesFormatAndStaysInCurrentDirectory) {
     EXPECT_NE(cap.Take().find("Error"), std::string::npos);
 }
 
-TEST(SoundTables, FreeOutsideTheTablesDoesNothing) {
-    ISoundFX fx;
-    fx.Free(256, 1);
-    fx.Free(32, 0);
-    fx.Free(-1, 1);
-    fx.Free(-1, 0);
-    fx.Free(5, 1);  // empty slot
-    for (Mix_Chunk* c : ISoundFX::sounds) EXPECT_EQ(c, nullptr);
-}
-
 namespace {
 Mix_Chunk* FakeChunk() {
     auto* c = static_cast<Mix_Chunk*>(SDL_malloc(sizeof(Mix_Chunk)));
@@ -415,7 +405,18 @@ Mix_Chunk* FakeChunk() {
 }
 }  // namespace
 
-TEST(SoundTables, DestructionFreesLeftoversAndWarnsWithTheirCounts) {
+// Free outside the tables does nothing; the destruction frees what is left
+// and warns with the counts.
+TEST(SoundTables, FreeOutsideTheTablesDoesNothingAndDestructionFreesLeftovers) {
+    {
+        ISoundFX fx;
+        fx.Free(256, 1);
+        fx.Free(32, 0);
+        fx.Free(-1, 1);
+        fx.Free(-1, 0);
+        fx.Free(5, 1);  // empty slot
+        for (Mix_Chunk* c : ISoundFX::sounds) EXPECT_EQ(c, nullptr);
+    }
     LogCapture cap;
     {
         ISoundFX fx;

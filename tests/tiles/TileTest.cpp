@@ -87,10 +87,8 @@ TEST(TileCreate, RecordsAlphaAndKeyTheSurfaceActuallyUses) {
     EXPECT_EQ(u.GetColorKey(), kNoColorKey);
     EXPECT_EQ(u.GetSurface()->format->colorkey, kNoColorKey);
     EXPECT_FALSE(u.GetSurface()->flags & SDL_SRCCOLORKEY);
-}
 
-TEST(TileCreate, AlphaChannelIsPerPixelButPerSurfaceAlphaZeroIsNot) {
-    SdkSession sdk;
+    // An alpha channel is per-pixel alpha (256); per-surface alpha 0 is not.
     SurfacePtr rgba(Pattern(8, 8, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
     CTile a;
     ASSERT_TRUE(a.Create(rgba.get(), "a"));

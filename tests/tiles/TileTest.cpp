@@ -12,14 +12,6 @@ namespace {
 
 const char* k31 = "abcdefghijklmnopqrstuvwxyz01234";
 const char* k32 = "abcdefghijklmnopqrstuvwxyz012345";
-
-SurfacePtr Paletted(int w, int h) {
-    SurfacePtr s(Pattern(w, h, 8));
-    SDL_Color colors[256];
-    for (int i = 0; i < 256; ++i) colors[i] = SDL_Color{Uint8(i), Uint8(255 - i), Uint8(i * 3), 0};
-    SDL_SetColors(s.get(), colors, 0, 256);
-    return s;
-}
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -187,7 +179,7 @@ TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
 using TileBlock = PackageTest;
 
 TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
-    SurfacePtr s = Paletted(10, 6);  // pitch 12: rows are padded
+    SurfacePtr s = MakePaletted(10, 6);  // pitch 12: rows are padded
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "round"));
     t.SetAlpha(128);
@@ -311,7 +303,7 @@ TEST_F(TileBlock, KeyOfReducedTileKeepsItsColourWhateverTheStoredChannelOrder) {
 }
 
 TEST_F(TileBlock, PalettedKeyStaysOnItsIndexWhenThePaletteRepeatsTheColour) {
-    SurfacePtr s = Paletted(4, 4);
+    SurfacePtr s = MakePaletted(4, 4);
     SDL_Color black{0, 0, 0, 0};
     SDL_SetColors(s.get(), &black, 0, 1);
     SDL_SetColors(s.get(), &black, 7, 1);
@@ -373,7 +365,7 @@ TEST_F(TileBlock, RefusalsOfTypesNamesAndDamagedBlocksNameTheirCause) {
 TEST(TilePaletteKey, KeyOutsideThePaletteIsRefusedEverywhere) {
     SdkSession sdk;
     LogCapture cap;
-    SurfacePtr s = Paletted(5, 3);
+    SurfacePtr s = MakePaletted(5, 3);
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "pal"));
     t.SetColorKey(255);

@@ -20,11 +20,16 @@ bool RowHasMagenta(SDL_Surface* s, int y) {
         if (CFont::CFontGetPixel(s, x, y) == magenta) return true;
     return false;
 }
-}  // namespace
 
-TEST(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
+// The SDK started and the log captured.
+class FontCreate : public ::testing::Test {
+protected:
     SdkSession sdk;
     LogCapture cap;
+};
+}  // namespace
+
+TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
     FontLayout l;
     auto bmp = MakeFontBitmap(l);
     CFont font;
@@ -53,9 +58,7 @@ TEST(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
 // Without markers, the ink changes of row 1 must be 2 per glyph: a first
 // glyph at column 0 gives 187 (93 returned), a double quote drawn as two
 // strokes 191 (95). Either warns and leaves the font empty.
-TEST(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
-    SdkSession sdk;
-    LogCapture cap;
+TEST_F(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
     FontLayout noGap, split;
     noGap.leftGap = false;
     split.splitGlyph = 1;  // code 34
@@ -72,11 +75,9 @@ TEST(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
     }
 }
 
-TEST(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
+TEST_F(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
     // Grey background and a glyph with an empty column: the ink rule would
     // refuse this bitmap, the markers accept it.
-    SdkSession sdk;
-    LogCapture cap;
     FontLayout l;
     l.bg[0] = l.bg[1] = l.bg[2] = 60;
     l.markers = true;
@@ -89,8 +90,7 @@ TEST(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
     EXPECT_FALSE(RowHasMagenta(font.GetSurface(), 0));
 }
 
-TEST(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
-    SdkSession sdk;
+TEST_F(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
     for (int runs : {96, 97, 400}) {
         SCOPED_TRACE(runs);
         // Alternating marker and glyph columns: `runs` marker runs.
@@ -105,9 +105,7 @@ TEST(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
     }
 }
 
-TEST(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
-    SdkSession sdk;
-    LogCapture cap;
+TEST_F(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
     CFont font;
     EXPECT_EQ(font.Create(nullptr), -1);
     EXPECT_NE(cap.Take().find(" . [CFont::Create()] Error: font surface is null\n"), std::string::npos);
@@ -125,8 +123,7 @@ TEST(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
               std::string::npos);
 }
 
-TEST(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
-    SdkSession sdk;
+TEST_F(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
     FontLayout l;
     l.alphaChannel = true;
     auto bmp = MakeFontBitmap(l);
@@ -138,7 +135,7 @@ TEST(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
     EXPECT_EQ(font.GetAlpha(), 256);
 }
 
-TEST(FontCreate, LiveFontCountFollowsConstructionAndDestruction) {
+TEST_F(FontCreate, LiveFontCountFollowsConstructionAndDestruction) {
     const int before = Trovalis.liveFonts;
     {
         CFont a, b;

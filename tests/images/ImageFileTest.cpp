@@ -58,8 +58,21 @@ bool SameColours(const SDL_Surface* a, const SDL_Surface* b) {
 
 // What the reader makes of each colour type: the depth of the surface, its
 // key (kNoColorKey: none), a palette entry's green and some pixels (masked).
-TEST(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
+namespace {
+// A reader and writer of image files, and a folder for the files.
+class ImageFile : public ::testing::Test {
+protected:
     IImage img;
+    TempDir dir;
+};
+using PngRead = ImageFile;
+using PngWrite = ImageFile;
+using ImageFiles = ImageFile;
+using BmpFiles = ImageFile;
+using DisplayPreparation = ImageFile;
+}  // namespace
+
+TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
     PngSpec grey4 = Spec(PNG_COLOR_TYPE_GRAY, 4, 4, 1, {0x0F, 0x7A});  // 0, 15, 7, 10 packed two per byte
     PngSpec greyKey = Spec(PNG_COLOR_TYPE_GRAY, 8, 3, 1, {10, 20, 30});
     greyKey.transColor = true;
@@ -108,7 +121,6 @@ TEST(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
         for (const Px& p : c.px) EXPECT_EQ(Pixel(s.get(), p.x, p.y) & p.mask, p.value) << p.x << "," << p.y;
     }
     // LoadPNG keeps the 8-bit surface of a keyed palette but does not report the key.
-    TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "k.png", EncodePng(PalettePng({255, 255, 0, 255}))));
     SurfacePtr l(img.LoadPNG((dir / "k.png").c_str()));
     ASSERT_TRUE(l);
@@ -116,8 +128,7 @@ TEST(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
     EXPECT_EQ(l->format->colorkey, kNoColorKey);
 }
 
-TEST(PngRead, InterlacedFileGivesTheSamePixels) {
-    IImage img;
+TEST_F(PngRead, InterlacedFileGivesTheSamePixels) {
     PngSpec p;
     p.width = 11;
     p.height = 9;
@@ -129,8 +140,7 @@ TEST(PngRead, InterlacedFileGivesTheSamePixels) {
     EXPECT_TRUE(SamePixels(plain.get(), laced.get()));
 }
 
-TEST(PngRead, DamagedFilesFailAndRewindTheStream) {
-    IImage img;
+TEST_F(PngRead, DamagedFilesFailAndRewindTheStream) {
     PngSpec p;
     p.width = 40;
     p.height = 30;
@@ -150,8 +160,7 @@ TEST(PngRead, DamagedFilesFailAndRewindTheStream) {
     }
 }
 
-TEST(PngRead, RejectsRowsWiderThanSdlPitchAndHugeSides) {
-    IImage img;
+TEST_F(PngRead, RejectsRowsWiderThanSdlPitchAndHugeSides) {
     // 20000 RGBA pixels need 80000 bytes a row: beyond SDL 1.2's 16-bit pitch.
     EXPECT_FALSE(ReadPngBytes(img, PngHeaderOnly(20000, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA)));
     EXPECT_FALSE(ReadPngBytes(img, PngHeaderOnly(1, 2000000, 8, PNG_COLOR_TYPE_GRAY)));
@@ -160,9 +169,7 @@ TEST(PngRead, RejectsRowsWiderThanSdlPitchAndHugeSides) {
     EXPECT_FALSE(ReadPngBytes(img, PngHeaderOnly(8000, 8000, 8, PNG_COLOR_TYPE_RGB)));
 }
 
-TEST(PngWrite, ColourKeyFivePaletteWritesSixEntryTransparencyTable) {
-    IImage img;
-    TempDir dir;
+TEST_F(PngWrite, ColourKeyFivePaletteWritesSixEntryTransparencyTable) {
     SurfacePtr s = MakePaletted(8, 4);
     SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, 5);
     ASSERT_EQ(img.SavePNG((dir / "p.png").c_str(), s.get(), -1), 0);
@@ -177,9 +184,7 @@ TEST(PngWrite, ColourKeyFivePaletteWritesSixEntryTransparencyTable) {
     EXPECT_TRUE(SamePixels(s.get(), back.get()));
 }
 
-TEST(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
-    IImage img;
-    TempDir dir;
+TEST_F(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
     SurfacePtr s = MakeRGB(5, 5, 24, false);
     SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, Pixel(s.get(), 1, 1));
     ASSERT_EQ(img.SavePNG((dir / "k.png").c_str(), s.get(), -1), 0);
@@ -195,9 +200,7 @@ TEST(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
     EXPECT_TRUE(s->flags & SDL_SRCCOLORKEY);
 }
 
-TEST(PngWrite, LevelZeroIsStoredAndLevelTwelveIsLevelNine) {
-    IImage img;
-    TempDir dir;
+TEST_F(PngWrite, LevelZeroIsStoredAndLevelTwelveIsLevelNine) {
     SurfacePtr s = MakeRGB(64, 64, 24, false);
     SDL_FillRect(s.get(), nullptr, 0);
     ASSERT_EQ(img.SavePNG((dir / "0.png").c_str(), s.get(), 0), 0);
@@ -208,9 +211,7 @@ TEST(PngWrite, LevelZeroIsStoredAndLevelTwelveIsLevelNine) {
     EXPECT_EQ(ReadFile(dir / "12.png"), ReadFile(dir / "9.png"));
 }
 
-TEST(PngWrite, AlphaChannelRoundTripsExactlyFromAnyByteOrder) {
-    IImage img;
-    TempDir dir;
+TEST_F(PngWrite, AlphaChannelRoundTripsExactlyFromAnyByteOrder) {
     // Masks in SDL's usual ARGB order need the temporary RGBA surface; the
     // alpha channel must be copied, not blended into the colours.
     SurfacePtr s = MakeRGB(7, 5, 32, true);
@@ -225,8 +226,7 @@ TEST(PngWrite, AlphaChannelRoundTripsExactlyFromAnyByteOrder) {
     EXPECT_TRUE(SameColours(s.get(), back.get()));
 }
 
-TEST(PngWrite, WriteFailureIsMinusOneNotACrash) {
-    IImage img;
+TEST_F(PngWrite, WriteFailureIsMinusOneNotACrash) {
     SurfacePtr s = MakeRGB(32, 32, 32, true);
     std::vector<uint8_t> tiny(40);
     SDL_RWops* rw = SDL_RWFromMem(tiny.data(), static_cast<int>(tiny.size()));
@@ -234,8 +234,7 @@ TEST(PngWrite, WriteFailureIsMinusOneNotACrash) {
     SDL_RWclose(rw);
 }
 
-TEST(PngWrite, NullSurfaceOrUncreatableFileIsMinusOneWithMessage) {
-    IImage img;
+TEST_F(PngWrite, NullSurfaceOrUncreatableFileIsMinusOneWithMessage) {
     LogCapture cap;
     EXPECT_EQ(img.SavePNG("x.png", nullptr, -1), -1);
     EXPECT_EQ(cap.Take(), " . [IImage->SavePNG(x.png,0)] Error: surface is null.\n");
@@ -244,9 +243,7 @@ TEST(PngWrite, NullSurfaceOrUncreatableFileIsMinusOneWithMessage) {
     EXPECT_NE(cap.Take().find("Error"), std::string::npos);
 }
 
-TEST(ImageFiles, IsPngAnswersMissingMinusOneBmpZeroPngOne) {
-    IImage img;
-    TempDir dir;
+TEST_F(ImageFiles, IsPngAnswersMissingMinusOneBmpZeroPngOne) {
     SurfacePtr s = MakeRGB(3, 3, 24, false);
     ASSERT_EQ(img.SaveBMP((dir / "a.bmp").c_str(), s.get()), 1);
     ASSERT_EQ(img.SavePNG((dir / "a.png").c_str(), s.get(), -1), 0);
@@ -260,9 +257,7 @@ TEST(ImageFiles, IsPngAnswersMissingMinusOneBmpZeroPngOne) {
     EXPECT_EQ(img.IsBMP(nullptr), 0);
 }
 
-TEST(BmpFiles, RoundTripOfEightTwentyFourAndThirtyTwoBits) {
-    IImage img;
-    TempDir dir;
+TEST_F(BmpFiles, RoundTripOfEightTwentyFourAndThirtyTwoBits) {
     SurfacePtr s8 = MakePaletted(13, 5);
     SurfacePtr s24 = MakeRGB(13, 5, 24, false);
     SurfacePtr s32 = MakeRGB(13, 5, 32, false);
@@ -280,9 +275,7 @@ TEST(BmpFiles, RoundTripOfEightTwentyFourAndThirtyTwoBits) {
     }
 }
 
-TEST(BmpFiles, SurfaceAlphaAndKeyDoNotDarkenTheSavedColours) {
-    IImage img;
-    TempDir dir;
+TEST_F(BmpFiles, SurfaceAlphaAndKeyDoNotDarkenTheSavedColours) {
     SurfacePtr s = MakeRGB(6, 4, 32, false);
     SDL_SetAlpha(s.get(), SDL_SRCALPHA, 128);
     const Uint32 key = Pixel(s.get(), 2, 2);
@@ -298,8 +291,7 @@ TEST(BmpFiles, SurfaceAlphaAndKeyDoNotDarkenTheSavedColours) {
     EXPECT_TRUE(SameColours(s.get(), back.get()));
 }
 
-TEST(BmpFiles, FailedWriteIsReportedAsZero) {
-    IImage img;
+TEST_F(BmpFiles, FailedWriteIsReportedAsZero) {
     LogCapture cap;
     SurfacePtr s = MakeRGB(2, 2, 24, false);
     EXPECT_EQ(img.SaveBMP("/proc/no/such/dir/x.bmp", s.get()), 0);
@@ -308,9 +300,7 @@ TEST(BmpFiles, FailedWriteIsReportedAsZero) {
     EXPECT_EQ(cap.Take(), " . [IImage->SaveBMP(x.bmp,0)] Error: surface is null.\n");
 }
 
-TEST(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
-    IImage img;
-    TempDir dir;
+TEST_F(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
     SurfacePtr s = MakePaletted(9, 4);
     ASSERT_EQ(img.SaveBMP((dir / "g.bmp").c_str(), s.get()), 1);
     const std::vector<uint8_t> good = ReadFile(dir / "g.bmp");
@@ -342,9 +332,7 @@ TEST(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
 
 // An RLE-accelerated alpha surface gives up its pixel buffer after its first
 // blit; the writer must decode it rather than read rows from nowhere.
-TEST(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
-    IImage img;
-    TempDir dir;
+TEST_F(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
     SurfacePtr s(SDL_CreateRGBSurface(0, 6, 4, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000));
     // No pixel fully transparent: RLE drops the colour of those.
     for (int i = 0; i < s->pitch * s->h; ++i)
@@ -363,8 +351,7 @@ TEST(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
 
 // A screen surface without a video mode behind it once sent the surface into
 // SDL_DisplayFormat, which crashes then; the loader's surface must come back.
-TEST(DisplayPreparation, FailedConversionKeepsTheSurface) {
-    IImage img;
+TEST_F(DisplayPreparation, FailedConversionKeepsTheSurface) {
     SurfacePtr screen(SDL_CreateRGBSurface(0, 4, 4, 16, 0xF800, 0x07E0, 0x001F, 0));
     SDL_Surface* s = MakeRGB(3, 3, 24, false).release();
     EXPECT_FALSE(IImage::NeedsDisplayConversion(s));

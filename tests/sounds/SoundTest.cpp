@@ -62,9 +62,19 @@ protected:
 
 // Decoding needs neither an open audio device nor an explicit Mix_Init:
 // the Ogg loader initialises SDL_mixer's Vorbis support itself.
-TEST(SoundInfoFile, WavAiffVocAndOggReportTheirFormatWithoutAudioDevice) {
+namespace {
+// The sound interface alone (no SDK started, no audio device), and a folder
+// for the files.
+class SoundFile : public ::testing::Test {
+protected:
     ISoundFX fx;
     TempDir dir;
+};
+using SoundInfoFile = SoundFile;
+using MusicInfoFile = SoundFile;
+}  // namespace
+
+TEST_F(SoundInfoFile, WavAiffVocAndOggReportTheirFormatWithoutAudioDevice) {
     ASSERT_TRUE(WriteFile(dir / "a.wav", Wav(300, 22050, 2, 16)));
     const struct Case {
         std::string file;
@@ -95,9 +105,7 @@ TEST(SoundInfoFile, WavAiffVocAndOggReportTheirFormatWithoutAudioDevice) {
     EXPECT_EQ(m.frequency, 22050u);
 }
 
-TEST(SoundInfoFile, MidiIsRefusedAsSoundButIsModAsMusic) {
-    ISoundFX fx;
-    TempDir dir;
+TEST_F(SoundInfoFile, MidiIsRefusedAsSoundButIsModAsMusic) {
     const std::string f = dir / "song.mid";
     ASSERT_TRUE(WriteFile(f, Header("MThd", 0, 64)));
     LogCapture cap;
@@ -111,9 +119,7 @@ TEST(SoundInfoFile, MidiIsRefusedAsSoundButIsModAsMusic) {
     EXPECT_EQ(r.size, 64u);
 }
 
-TEST(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
-    ISoundFX fx;
-    TempDir dir;
+TEST_F(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
     struct Case {
         std::vector<uint8_t> bytes;
         const char* format;
@@ -137,9 +143,7 @@ TEST(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
 
 // Each of these once made a loader read past its buffer, allocate what the
 // data could not hold, or leak its buffer and stream: all must be refused.
-TEST(SoundInfoFile, DamagedWavAndAiffAreRefused) {
-    ISoundFX fx;
-    TempDir dir;
+TEST_F(SoundInfoFile, DamagedWavAndAiffAreRefused) {
     std::vector<std::vector<uint8_t>> bad;
     const std::vector<uint8_t> wav = Wav(100, 11025, 1, 8);
     bad.emplace_back(wav.begin(), wav.begin() + 20);  // cut inside "fmt "
@@ -208,9 +212,7 @@ struct Voc {
 // VOC files are never given to SDL_mixer's loader; the SDK reads their
 // blocks itself and must report what that loader reports for every file
 // it reads correctly, decoded length included.
-TEST(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
-    TempDir dir;
-    ISoundFX fx;
+TEST_F(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
     const struct Case {
         const char* what;
         std::vector<uint8_t> bytes;
@@ -252,9 +254,7 @@ TEST(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
 // far more than the file holds, divide by zero, leak, or read the samples
 // as something they are not (tests/data/fuzz/media). They are refused
 // before any loader sees them, still named "VOC".
-TEST(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
-    TempDir dir;
-    ISoundFX fx;
+TEST_F(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
     Voc silences;
     silences.Sound(131, 10);
     for (int i = 0; i < 200; ++i) silences.Silence(65535, 131);  // 13 MB of silence from 1.4 kB
@@ -296,7 +296,7 @@ TEST(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
     }
 }
 
-TEST(SoundInfoFile, NegativeHandleSoundSilentMusicLogged) {
+TEST(SoundInfoHandle, NegativeHandleSoundSilentMusicLogged) {
     SdkSession session;
     LogCapture cap;
     AudioInfo r{};

@@ -6,18 +6,6 @@
 
 using namespace testsupport;
 
-namespace {
-
-const std::string kBanner =
-    "---------------------------------------------------------\n"
-    "Bundlex v2.0 - VLT resources export to XML and vice versa\n"
-    "   (c) 2025-2026 the Bundlex developers - built on the Trovalis SDK\n"
-    "---------------------------------------------------------\n\n"
-    " Export VLT resources to a XML file using Quillmark Interchange\n"
-    " XML v1.0 format(ORBv1) or import a ORBv1 format into a VLT\n";
-
-}  // namespace
-
 TEST(CommandLine, DashedFirstArgumentThatIsNoCommandStaysAnInputPath) {
     TempDir d;
     for (const char* arg : {"--bogus", "--lists", "-list", "--LIST"}) {

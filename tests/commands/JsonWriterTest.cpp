@@ -56,25 +56,13 @@ TEST(JsonWriter, NestedDocumentIsReadBackByIndependentParsers) {
 }
 
 TEST(JsonWriter, MisplacedCallsLeaveTheDocumentMarkedIncomplete) {
-    json::Writer valueWithoutKey;
-    valueWithoutKey.BeginObject().Int(1).EndObject();
-    EXPECT_FALSE(valueWithoutKey.complete());
-
-    json::Writer unclosed;
-    unclosed.BeginArray().Int(1);
-    EXPECT_FALSE(unclosed.complete());
-
-    json::Writer wrongEnd;
-    wrongEnd.BeginArray().EndObject();
-    EXPECT_FALSE(wrongEnd.complete());
-
-    json::Writer twoValues;
-    twoValues.Int(1).Int(2);
-    EXPECT_FALSE(twoValues.complete());
-
-    json::Writer keyWithoutValue;
-    keyWithoutValue.BeginObject().Key("a").EndObject();
-    EXPECT_FALSE(keyWithoutValue.complete());
+    json::Writer a, b, c, d, e;
+    a.BeginObject().Int(1).EndObject();   // a value without a key
+    b.BeginArray().Int(1);                // not closed
+    c.BeginArray().EndObject();           // closed by the wrong end
+    d.Int(1).Int(2);                      // two values
+    e.BeginObject().Key("a").EndObject();  // a key without a value
+    for (const json::Writer* w : {&a, &b, &c, &d, &e}) EXPECT_FALSE(w->complete());
 }
 
 TEST(SafeText, ControlCharactersAndBrokenUtf8CannotReachTheTerminal) {

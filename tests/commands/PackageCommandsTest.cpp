@@ -278,25 +278,6 @@ namespace {
 // them: WAV files of u-law (format tag 7), float (3) and 24-bit PCM samples,
 // an AIFF-C file, and a 16-bit VOC file whose block length falls 8 bytes
 // short of its samples (as sox writes them).
-std::vector<uint8_t> Wav(uint16_t tag, uint16_t bits, std::vector<uint8_t> fmtExtra) {
-    std::vector<uint8_t> fmt(16), data(96 * bits / 8, 0x5D);
-    StoreLE16(&fmt[0], tag);
-    StoreLE16(&fmt[2], 1);
-    StoreLE32(&fmt[4], 8000);
-    StoreLE32(&fmt[8], 8000 * bits / 8);
-    StoreLE16(&fmt[12], static_cast<uint16_t>(bits / 8));
-    StoreLE16(&fmt[14], bits);
-    fmt.insert(fmt.end(), fmtExtra.begin(), fmtExtra.end());
-    std::vector<uint8_t> w = Bytes(std::string("RIFF\0\0\0\0WAVEfmt \0\0\0\0", 20));
-    StoreLE32(&w[16], static_cast<uint32_t>(fmt.size()));
-    w.insert(w.end(), fmt.begin(), fmt.end());
-    w.insert(w.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
-    StoreLE32(&w[w.size() - 4], static_cast<uint32_t>(data.size()));
-    w.insert(w.end(), data.begin(), data.end());
-    StoreLE32(&w[4], static_cast<uint32_t>(w.size() - 8));
-    return w;
-}
-
 std::vector<uint8_t> Aifc() {
     const std::string comm("\0\1\0\0\0\x40\0\x10\x40\x0B\xFA\0\0\0\0\0\0\0NONE\x0Enot compressed\0", 38);
     std::string body = "AIFCFVER" + std::string("\0\0\0\4\xA2\x80\x51\x40", 8) + "COMM" +
@@ -327,9 +308,9 @@ TEST_F(Commands, SoundsTheSdkCannotDecodeAreExportedUnchangedAndAreSound) {
         const char* exported;
         std::vector<uint8_t> bytes;
     } kinds[] = {
-        {"ulaw", "sound", "ulaw.wav", "snd_ulaw.WAV", Wav(7, 8, {0, 0})},
-        {"float", "sound", "float.wav", "snd_float.WAV", Wav(3, 32, {})},
-        {"pcm24", "sound", "pcm24.wav", "snd_pcm24.WAV", Wav(1, 24, {})},
+        {"ulaw", "sound", "ulaw.wav", "snd_ulaw.WAV", Wav(96, 8000, 1, 8, 7, {0, 0})},
+        {"float", "sound", "float.wav", "snd_float.WAV", Wav(96, 8000, 1, 32, 3)},
+        {"pcm24", "sound", "pcm24.wav", "snd_pcm24.WAV", Wav(96, 8000, 1, 24)},
         {"aifc", "sound", "aifc.aiff", "snd_aifc.AIFF", Aifc()},
         {"voc16", "sound", "voc16.voc", "snd_voc16.VOC", ShortBlockVoc16()},
         {"noise", "sound", "noise.snd", "snd_noise.bin", Bytes("\x13\x37 no audio format at all")},

@@ -16,77 +16,74 @@
 #include "resources/ISoundFX.h"
 
 namespace fs = std::filesystem;
-using testsupport::FileExists;
-using testsupport::RunBundlex;
+using namespace testsupport;
 
 namespace {
 
 class Export : public ::testing::Test {
 protected:
-    testsupport::SdkSession sdk;
-    testsupport::TempDir dir;
+    SdkSession sdk;
+    TempDir dir;
     std::string out;
 
     int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, dir.path()); }
-    std::string Console() const { return testsupport::Lines(out); }
+    std::string Console() const { return Lines(out); }
+    // A package of one per-pixel image, "logo".
+    void Logo(const std::string& package = "pack.vlt") {
+        PackageBuilder b(dir / package);
+        b.Image("logo", Rgba(8, 8, 1));
+    }
 };
 
 TEST_F(Export, OutputPathNotEndingInXmlIsRefusedInsteadOfLosingFourCharacters) {
-    {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Image("logo", testsupport::Rgba(8, 8, 1));
-    }
+    Logo();
     ASSERT_EQ(Run({"pack.vlt", "out.json"}), 1) << out;
-    EXPECT_EQ(testsupport::Listing(dir.path()), (std::vector<std::string>{"pack.vlt"}));
-
-    ASSERT_EQ(Run({"pack.vlt", "a.xml"}), 0) << out;
-    EXPECT_TRUE(FileExists(dir / "a.xml"));
-    EXPECT_TRUE(FileExists(dir / "a/img_logo.png"));
-
-    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
-    EXPECT_TRUE(FileExists(dir / "pack.xml"));
-    EXPECT_TRUE(FileExists(dir / "pack/img_logo.png"));
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"pack.vlt"}));
+    const struct {
+        std::vector<std::string> args;
+        std::string base;
+    } cases[] = {{{"pack.vlt", "a.xml"}, "a"}, {{"pack.vlt"}, "pack"}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(Run(c.args), 0) << out;
+        EXPECT_TRUE(FileExists(dir / (c.base + ".xml"))) << c.base;
+        EXPECT_TRUE(FileExists(dir / (c.base + "/img_logo.png"))) << c.base;
+    }
     EXPECT_NE(Console().find("\n - VLT exported successfully to a XML + gfx resources.\n"), std::string::npos);
 }
 
-TEST_F(Export, OutputPathOfFourCharactersIsRefused) {
+// Nothing is left of such a path to name the document: nothing is written,
+// least of all at the file system's root.
+TEST_F(Export, OutputPathOfFourCharactersOrPackageNamedOnlyByItsExtensionIsRefused) {
+    Logo();
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Image("logo", testsupport::Rgba(8, 8, 1));
-    }
-    EXPECT_EQ(Run({"pack.vlt", "abcd"}), 1);
-    EXPECT_NE(out.find(" - Error: output file requires a valid extension.\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\n - Error! the VLT was not exported.\n"), std::string::npos);
-    EXPECT_FALSE(FileExists(dir / ".xml"));
-}
-
-TEST_F(Export, PackageNamedOnlyByItsExtensionWritesNothingAtTheFileSystemRoot) {
-    {
-        testsupport::PackageBuilder b(dir / ".vlt");
+        PackageBuilder b(dir / ".vlt");
         b.Raw("stray", "FILE", {'x'}, 1);
     }
-    EXPECT_EQ(Run({".vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: output file requires a valid extension.\n"), std::string::npos) << out;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"pack.vlt", "abcd"}, {".vlt"}}) {
+        EXPECT_EQ(Run(args), 1);
+        EXPECT_NE(out.find(" - Error: output file requires a valid extension.\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("\n - Error! the VLT was not exported.\n"), std::string::npos);
+    }
     EXPECT_FALSE(FileExists("/file_stray"));
     EXPECT_FALSE(FileExists(dir / ".xml"));
 }
 
 TEST_F(Export, RawFilePayloadCreatesMissingDirectoriesAlongItsPath) {
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
+        PackageBuilder b(dir / "pack.vlt");
         b.Raw("notes", "FILE", {'h', 'i'}, 1);  // the first payload written, before any image writer
-        b.Image("logo", testsupport::Rgb(4, 4, 2));
+        b.Image("logo", Rgb(4, 4, 2));
     }
     ASSERT_EQ(Run({"pack.vlt", "new/dir/out.xml"}), 0) << out;
-    EXPECT_EQ(testsupport::ReadFile(dir / "new/dir/out/file_notes"), (std::vector<uint8_t>{'h', 'i'}));
+    EXPECT_EQ(ReadFile(dir / "new/dir/out/file_notes"), (std::vector<uint8_t>{'h', 'i'}));
     EXPECT_TRUE(FileExists(dir / "new/dir/out/img_logo.bmp"));
     EXPECT_TRUE(FileExists(dir / "new/dir/out.xml"));
-    EXPECT_EQ(testsupport::Count(out, "WARNING"), 0) << out;
+    EXPECT_EQ(Count(out, "WARNING"), 0) << out;
 }
 
 TEST_F(Export, PackageOfDeletedAndUnhandledBlocksWritesNothingAndWarns) {
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
+        PackageBuilder b(dir / "pack.vlt");
         b.Raw("gone", "FILE", {1, 2, 3});
         b.Raw("odd", "XYZ", {1});
         b.Raw("loose", "TILB2", {1});
@@ -103,24 +100,24 @@ TEST_F(Export, PackageOfDeletedAndUnhandledBlocksWritesNothingAndWarns) {
 
 TEST_F(Export, StateImageWithoutWidgetShowsOnlyInTheMismatch) {
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Image("logo", testsupport::Rgba(4, 4, 1));
-        b.Tile("orphan_n", testsupport::Rgba(4, 4, 2), "TILB2");
+        PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", Rgba(4, 4, 1));
+        b.Tile("orphan_n", Rgba(4, 4, 2), "TILB2");
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
     EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    EXPECT_EQ(testsupport::Children(doc.RootElement()).size(), 1u);
+    EXPECT_EQ(Children(doc.RootElement()).size(), 1u);
     EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "1");
 }
 
 TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Tile("ok_p", testsupport::Rgba(6, 3, 1), "TILB2");
+        PackageBuilder b(dir / "pack.vlt");
+        b.Tile("ok_p", Rgba(6, 3, 1), "TILB2");
         b.WidgetRecord("ok", 2, 300, 400);
-        b.Tile("ok_n", testsupport::Rgb(6, 3, 2), "TILB2");
+        b.Tile("ok_n", Rgb(6, 3, 2), "TILB2");
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
@@ -128,16 +125,16 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
         << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    const auto panels = testsupport::Children(doc.RootElement(), "panel");
+    const auto panels = Children(doc.RootElement(), "panel");
     ASSERT_EQ(panels.size(), 1u);
-    const auto widgets = testsupport::Children(panels[0]);
+    const auto widgets = Children(panels[0]);
     ASSERT_EQ(widgets.size(), 1u);
-    const auto attrs = testsupport::Attributes(widgets[0]);
+    const auto attrs = Attributes(widgets[0]);
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"name", "ok"}, {"type", "button"},        {"id", "1"},    {"xposition", "300"}, {"yposition", "400"},
         {"key", "32"},  {"selectboxRGB", "-16711936"}, {"value", "77"}, {"range", "-5"}};
     EXPECT_EQ(attrs, expected);
-    const auto images = testsupport::Children(widgets[0]);
+    const auto images = Children(widgets[0]);
     ASSERT_EQ(images.size(), 2u);
     EXPECT_STREQ(images[0]->Attribute("state"), "normal");
     EXPECT_STREQ(images[0]->Attribute("alphablending"), "per-surface");
@@ -149,56 +146,30 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
 
 TEST_F(Export, SpriteGetsOneAnimationPerRowAndEmptyAnimationsNoFrames) {
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Sprite("walker", testsupport::Rgb(64, 96, 3), 32, 32);
+        PackageBuilder b(dir / "pack.vlt");
+        b.Sprite("walker", Rgb(64, 96, 3), 32, 32);
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    const auto sprites = testsupport::Children(doc.RootElement(), "sprite");
+    const auto sprites = Children(doc.RootElement(), "sprite");
     ASSERT_EQ(sprites.size(), 1u);
-    const auto anims = testsupport::Children(sprites[0], "animation");
+    const auto anims = Children(sprites[0], "animation");
     ASSERT_EQ(anims.size(), 3u);
     EXPECT_STREQ(anims[2]->Attribute("id"), "2");
-    EXPECT_EQ(testsupport::Children(anims[0], "frame").size(), 2u);
+    EXPECT_EQ(Children(anims[0], "frame").size(), 2u);
 }
 
 // Loading a 1.0 tile, sprite or font upgrades it inside the package: the 2.0
 // block is appended and the old one deleted. Each must still be exported
 // exactly once, with exported equal to the live count and no mismatch.
 TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
-    const std::string pack = dir / "old.vlt";
     {
-        testsupport::PackageBuilder b(pack);
-        b.Tile("t", testsupport::Rgb(8, 8, 1));
-        b.Font("f", 2);
-        b.Sprite("s", testsupport::Rgb(16, 16, 4), 8, 8);
-    }
-    // Rewrite each as its 1.0 layout.
-    const std::vector<uint8_t> tile2 = testsupport::Block(pack, "TILE2", "t");
-    const std::vector<uint8_t> font2 = testsupport::Block(pack, "FONT2", "f");
-    const std::vector<uint8_t> spr2 = testsupport::Block(pack, "SPR2", "s");
-    ASSERT_GT(tile2.size(), 64u);
-    ASSERT_GT(font2.size(), 132u);
-    ASSERT_GT(spr2.size(), 24u);
-    std::vector<uint8_t> tile1(tile2.begin(), tile2.end() - 64);
-    std::vector<uint8_t> font1(font2.begin(), font2.end() - 132);
-    // SPR: header, then per animation its first 12 bytes and a u32 per frame.
-    std::vector<uint8_t> spr1(spr2.begin(), spr2.begin() + 24);
-    const uint32_t n = spr2[16] | spr2[17] << 8;
-    size_t at = 24;
-    for (uint32_t a = 0; a < n; ++a) {
-        const uint16_t frames = static_cast<uint16_t>(spr2[at + 4] | spr2[at + 5] << 8);
-        spr1.insert(spr1.end(), spr2.begin() + at, spr2.begin() + at + 12);
-        at += 64;
-        for (uint16_t f = 0; f < frames; ++f, at += 16) spr1.insert(spr1.end(), spr2.begin() + at, spr2.begin() + at + 4);
-    }
-    spr1.insert(spr1.end(), spr2.begin() + at, spr2.end());
-    {
-        testsupport::PackageBuilder b(dir / "v1.vlt");
-        b.Raw("t", "TILE", tile1, 0);
-        b.Raw("f", "FONT", font1, 0);
-        b.Raw("s", "SPR", spr1, 0);
+        PackageBuilder b(dir / "v1.vlt");
+        b.LegacyTile("t", dir.path());
+        b.LegacyFont("f", dir.path());
+        SurfacePtr sheet(Rgb(16, 16, 4));
+        b.Raw("s", "SPR", SpriteBytes(sheet.get(), 8, 8, {{2}, {2}}, kNoColorKey, 255, true), 0);
     }
     ASSERT_EQ(Run({"v1.vlt"}), 0) << out;
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << Console();
@@ -206,12 +177,12 @@ TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
     EXPECT_EQ(out.find(" - 4/"), std::string::npos) << Console();
     TiXmlDocument doc((dir / "v1.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    EXPECT_EQ(testsupport::Children(doc.RootElement()).size(), 3u);
+    EXPECT_EQ(Children(doc.RootElement()).size(), 3u);
     EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "3");
     // The upgrade stays as it is: the input package now holds 2.0 blocks.
-    EXPECT_TRUE(testsupport::HasBlock(dir / "v1.vlt", "TILE2", "t"));
-    EXPECT_TRUE(testsupport::HasBlock(dir / "v1.vlt", "FONT2", "f"));
-    EXPECT_TRUE(testsupport::HasBlock(dir / "v1.vlt", "SPR2", "s"));
+    EXPECT_TRUE(HasBlock(dir / "v1.vlt", "TILE2", "t"));
+    EXPECT_TRUE(HasBlock(dir / "v1.vlt", "FONT2", "f"));
+    EXPECT_TRUE(HasBlock(dir / "v1.vlt", "SPR2", "s"));
 }
 
 // Block names come from the package: nothing they say may place a file
@@ -224,9 +195,9 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     const std::vector<std::string> names = {"../escape", "../../escape2", abs, "a\\..\\b", "..",
                                             "1234567890123456789012345678901", "\x1b]0;title\x07", "x/y/z"};
     {
-        testsupport::PackageBuilder b(work + "/pack.vlt");
+        PackageBuilder b(work + "/pack.vlt");
         for (const auto& n : names) b.Raw(n.c_str(), "FILE", {'!'});
-        b.Image("../img", testsupport::Rgba(4, 4, 1));
+        b.Image("../img", Rgba(4, 4, 1));
     }
     ASSERT_EQ(RunBundlex({"pack.vlt"}, out, work), 0) << out;
     // Only the work directory in the temporary folder, and in it only the
@@ -250,29 +221,29 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     TiXmlDocument doc((work + "/pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
     std::vector<std::string> got;
-    for (const TiXmlElement* e : testsupport::Children(doc.RootElement(), "file")) got.push_back(e->Attribute("name"));
+    for (const TiXmlElement* e : Children(doc.RootElement(), "file")) got.push_back(e->Attribute("name"));
     EXPECT_EQ(got, names);
 }
 
 TEST_F(Export, ResourceThatDoesNotLoadIsWarnedAndNotCounted) {
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
+        PackageBuilder b(dir / "pack.vlt");
         b.Raw("broken", "IMG", std::vector<uint8_t>(30, 0xEE), 0);
-        b.Image("fine", testsupport::Rgba(4, 4, 1));
+        b.Image("fine", Rgba(4, 4, 1));
     }
     ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
     EXPECT_NE(out.find("\n - WARNING: problem found exporting 'broken' image.\n"), std::string::npos) << out;
     EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
-    ASSERT_EQ(testsupport::Children(doc.RootElement()).size(), 1u);
-    EXPECT_STREQ(testsupport::Children(doc.RootElement())[0]->Attribute("name"), "fine");
+    ASSERT_EQ(Children(doc.RootElement()).size(), 1u);
+    EXPECT_STREQ(Children(doc.RootElement())[0]->Attribute("name"), "fine");
 }
 
 TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Image("logo", testsupport::Rgba(4, 4, 1));
+        PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", Rgba(4, 4, 1));
         b.Raw("data", "FILE", {1, 2});
     }
     // Directories where the payload files would go: neither can be written.
@@ -285,30 +256,19 @@ TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
     EXPECT_FALSE(FileExists(dir / "pack.xml"));
 }
 
-TEST_F(Export, DocumentThatCannotBeSavedFailsTheExport) {
-    {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Image("logo", testsupport::Rgba(4, 4, 1));
-    }
-    fs::create_directories(dir / "pack.xml");  // the document's own path is taken
-    EXPECT_EQ(Run({"pack.vlt"}), 1);
-    EXPECT_NE(out.find("\n - Error: could not save the output XML('pack.xml').\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\n - Error! the VLT was not exported.\n"), std::string::npos);
-}
-
 // In a shared folder anyone can put a link (or a second hard link, or a
 // FIFO) where someone else's export will write: the export writes each
 // payload and the document as a new regular file of its own and never
 // reaches the file the planted name pointed at, nor creates one there.
 TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Image("logo", testsupport::Rgba(4, 4, 1));  // PNG
-        b.Image("back", testsupport::Rgb(4, 4, 2));   // BMP
+        PackageBuilder b(dir / "pack.vlt");
+        b.Image("logo", Rgba(4, 4, 1));  // PNG
+        b.Image("back", Rgb(4, 4, 2));   // BMP
         b.Raw("readme", "FILE", {'o', 'k'});
         b.Raw("config", "FILE", {'o', 'k'});
         b.Raw("notes", "FILE", {'o', 'k'});
-        const std::string wav = testsupport::SourceDir() + "/examples/demo/snd_chime.WAV";
+        const std::string wav = SourceDir() + "/examples/demo/snd_chime.WAV";
         ASSERT_GT(g_pSoundFX->SoundImport(b.id(), "chime", wav.c_str()), 0);
     }
     fs::create_directories(dir / "pack");
@@ -327,7 +287,7 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
         const std::string target = dir / ("outside/" + fs::path(c.payload).filename().string());
         fs::remove(target);
         if (c.plant != DanglingLink && c.plant != Fifo) {
-            ASSERT_TRUE(testsupport::WriteFile(target, victim));
+            ASSERT_TRUE(WriteFile(target, victim));
         }
         if (c.plant == Link || c.plant == DanglingLink) fs::create_symlink(target, dir / c.payload);
         if (c.plant == HardLink) fs::create_hard_link(target, dir / c.payload);
@@ -338,38 +298,44 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
         ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
         EXPECT_EQ(out.find("WARNING: problem found"), std::string::npos) << out;
         if (c.plant == DanglingLink || c.plant == Fifo) EXPECT_FALSE(FileExists(target));
-        else EXPECT_EQ(testsupport::ReadFile(target), victim);
+        else EXPECT_EQ(ReadFile(target), victim);
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / c.payload)));
         EXPECT_EQ(fs::hard_link_count(dir / c.payload), 1u);
         EXPECT_GT(fs::file_size(dir / c.payload), 0u);
     }
 }
 
-// The payload folder itself may be such a link: nothing is written through it.
-TEST_F(Export, PayloadFolderThatIsALinkIsRefused) {
+// Each of these fails the export with its error and no document: a package
+// that does not open or holds nothing, a document path that is taken, a
+// payload folder that is a link (nothing is written through it).
+TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
+    Logo("taken.vlt");
+    fs::create_directories(dir / "taken.xml");
     {
-        testsupport::PackageBuilder b(dir / "pack.vlt");
-        b.Image("logo", testsupport::Rgba(4, 4, 1));
+        PackageBuilder b(dir / "link.vlt");
+        b.Image("logo", Rgba(4, 4, 1));
         b.Raw("readme", "FILE", {'o', 'k'});
     }
     fs::create_directories(dir / "elsewhere");
-    fs::create_directory_symlink(dir / "elsewhere", dir / "pack");
-    EXPECT_EQ(Run({"pack.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: the payload folder 'pack' is a symbolic link; nothing is written through it.\n"
-                       "\n - Error! the VLT was not exported.\n"),
-              std::string::npos)
-        << out;
+    fs::create_directory_symlink(dir / "elsewhere", dir / "link");
+    { PackageBuilder b(dir / "empty.vlt"); }
+    const struct {
+        const char* package;
+        const char* message;
+    } cases[] = {
+        {"none.vlt", " - Error: could not open the given VLT.\n"},
+        {"empty.vlt", " - Error: could not access to the given VLT. Is it password protected?\n"},
+        {"taken.vlt", "\n - Error: could not save the output XML('taken.xml').\n\n - Error! the VLT was not exported.\n"},
+        {"link.vlt", " - Error: the payload folder 'link' is a symbolic link; nothing is written through it.\n"
+                     "\n - Error! the VLT was not exported.\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run({c.package}), 1) << c.package;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    }
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
-    EXPECT_FALSE(FileExists(dir / "pack.xml"));
-}
-
-TEST_F(Export, MissingOrEmptyPackageIsReported) {
-    EXPECT_EQ(Run({"none.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open the given VLT.\n"), std::string::npos) << out;
-    { testsupport::PackageBuilder b(dir / "empty.vlt"); }
-    EXPECT_EQ(Run({"empty.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not access to the given VLT. Is it password protected?\n"), std::string::npos)
-        << out;
+    EXPECT_FALSE(FileExists(dir / "link.xml"));
+    EXPECT_FALSE(FileExists(dir / "empty.xml"));
 }
 
 }  // namespace

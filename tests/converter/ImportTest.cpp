@@ -54,53 +54,31 @@ protected:
     }
 };
 
-TEST_F(Import, EarlyFailuresHaveTheirOwnErrors) {
-    EXPECT_EQ(Run({"missing.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open the given XML.\n"), std::string::npos) << out;
-
-    const std::string other = "<?xml version=\"1.0\" ?><BRO version=\"v1\"/>";
-    testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(other.begin(), other.end()));
-    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error parsing the XML, is it a ORB file?\n"), std::string::npos) << out;
-
-    Doc("", "<ORB version=\"v2\">");
-    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Only ORBv1 format is supported.\n"), std::string::npos) << out;
-    EXPECT_FALSE(FileExists(dir / "p.vlt"));
-}
-
-// Hundreds of thousands of nested elements would overflow the stack inside
-// the XML library's recursive parser; such a document is refused first.
-TEST_F(Import, DeeplyNestedDocumentIsRefusedWithoutCrashing) {
-    std::string text = "<?xml version=\"1.0\"?><ORB version=\"v1\" source=\"x.vlt\">";
-    for (int i = 0; i < 300000; ++i) text += "<a>";
-    testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(text.begin(), text.end()));
-    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open the given XML.\n"), std::string::npos) << out;
-    EXPECT_FALSE(FileExists(dir / "p.vlt"));
-}
-
-TEST_F(Import, NoOutputPathAndNoSourceIsAClearError) {
-    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" totalblocks=\"1\">");
-    EXPECT_EQ(Run({"doc.xml"}), 1);
-    EXPECT_NE(out.find(" - Error: no output VLT was given and the XML does not name its 'source' VLT.\n"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
-}
-
-TEST_F(Import, EmptyOutputPathOrSourceIsAPackageThatCannotBeCreated) {
-    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" totalblocks=\"1\">");
-    EXPECT_EQ(Run({"doc.xml", ""}), 1);
-    EXPECT_NE(out.find(" - Processing blocks...\n - Error: could not open/create the desired VLT('').\n"
-                       "\n - Error! the XML was not imported.\n"),
-              std::string::npos)
-        << out;
-
-    Doc("<image name=\"a\"/>", "<ORB version=\"v1\" source=\"\" totalblocks=\"1\">");
-    EXPECT_EQ(Run({"doc.xml"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('').\n"), std::string::npos) << out;
-    EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+// Each of these fails the import before any package is opened or made.
+TEST_F(Import, DocumentsThatCannotBeImportedFailWithTheirOwnErrorAndCreateNothing) {
+    const std::string prolog = "<?xml version=\"1.0\" ?>";
+    const struct Case {
+        std::string doc;
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {prolog + "<ORB/>", {"missing.xml", "p.vlt"}, " - Error: could not open the given XML.\n"},
+        {prolog + "<BRO version=\"v1\"/>", {"doc.xml", "p.vlt"}, " - Error parsing the XML, is it a ORB file?\n"},
+        {prolog + "<ORB version=\"v2\"/>", {"doc.xml", "p.vlt"}, " - Only ORBv1 format is supported.\n"},
+        {prolog + "<ORB version=\"v1\"><image name=\"a\"/></ORB>", {"doc.xml"},
+         " - Error: no output VLT was given and the XML does not name its 'source' VLT.\n"},
+        {prolog + "<ORB version=\"v1\"><image name=\"a\"/></ORB>", {"doc.xml", ""},
+         " - Processing blocks...\n - Error: could not open/create the desired VLT('').\n"
+         "\n - Error! the XML was not imported.\n"},
+        {prolog + "<ORB version=\"v1\" source=\"\"><image name=\"a\"/></ORB>", {"doc.xml"},
+         " - Error: could not open/create the desired VLT('').\n"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(testsupport::WriteFile(dir / "doc.xml", testsupport::Bytes(c.doc)));
+        EXPECT_EQ(Run(c.args), 1) << c.message;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+    }
 }
 
 TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
@@ -126,7 +104,7 @@ TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
     Bmp("pic.bmp", testsupport::Rgb(4, 4, 200));
     Doc("<image name=\"pic\" source=\"pic.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\"/>"
         "<sound name=\"snd\" source=\"" + wav + "\"/>");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
     EXPECT_NE(out.find("\n - WARNING: problem found importing 'snd' sound.\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("importing 'pic'"), std::string::npos) << out;
     const std::vector<uint8_t> after = testsupport::Block(dir / "p.vlt", "IMG", "pic");
@@ -147,52 +125,38 @@ TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
     EXPECT_TRUE(testsupport::Entries(dir / "p.vlt").empty());
 }
 
-TEST_F(Import, ElementWithoutNameIsNamedNoNameAttributeInItsWarning) {
-    Png("a.png", testsupport::Rgba(4, 4, 1));
-    Doc("<imagery source=\"a.png\" alphablending=\"per-pixel\"/>");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: problem found importing 'no name attribute' image.\n"), std::string::npos)
-        << out;
-}
-
-TEST_F(Import, PayloadThatCannotBeReadFailsOnlyThatElement) {
+// Each of these fails its own element only, with a warning that names it:
+// payloads that cannot be read or are no regular file (a FIFO with no writer
+// would block the import forever), a name longer than a block name (never
+// stored cut or as a temporary name), an element without a name.
+TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
     Png("b.png", testsupport::Rgba(4, 4, 1));
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder.png");
+    const std::string longName(32, 'n');
     Doc("<image name=\"a\" source=\"nowhere.png\" alphablending=\"per-pixel\"/>"
         "<tile name=\"t\" source=\"nowhere.bmp\" alphablending=\"per-pSurface\" alphamod=\"255\" colorkey=\"-1\" "
         "xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>"
         "<font name=\"f\" source=\"nowhere.bmp\" alphablending=\"per-surface\" alphamod=\"255\" kerning=\"0\"/>"
         "<file name=\"r\" source=\"nowhere\" storemethod=\"raw\"/>"
         "<music name=\"m\" source=\"nowhere.ogg\"/>"
-        "<image name=\"b\" source=\"b.png\" alphablending=\"per-pixel\"/>",
-        "<ORB version=\"v1\" totalblocks=\"6\">");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    for (const char* w : {"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music"})
-        EXPECT_NE(out.find(std::string("problem found importing ") + w), std::string::npos) << w << out;
-    EXPECT_NE(out.find("existing XML blocks(6) does not match with imported ones(1)."), std::string::npos);
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "b"));
-}
-
-TEST_F(Import, PayloadThatIsNotARegularFileFailsItsElementInsteadOfWaiting) {
-    // A FIFO with no writer would block the import forever; a directory is no payload either.
-    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
-    fs::create_directory(dir / "folder.png");
-    Doc("<file name=\"r\" source=\"pipe\" storemethod=\"raw\"/>"
+        "<file name=\"p\" source=\"pipe\" storemethod=\"raw\"/>"
         "<sound name=\"s\" source=\"pipe\"/>"
-        "<image name=\"a\" source=\"folder.png\" alphablending=\"per-pixel\"/>",
-        "<ORB version=\"v1\" totalblocks=\"3\">");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    for (const char* w : {"'r' file", "'s' sound", "'a' image"})
-        EXPECT_NE(out.find(std::string("problem found importing ") + w), std::string::npos) << w << out;
-}
-
-TEST_F(Import, NamesLongerThanABlockNameFailInsteadOfBeingStoredAsTemp) {
-    Png("a.png", testsupport::Rgba(4, 4, 1));
-    const std::string longName(32, 'n');
-    Doc("<tile name=\"" + longName + "\" source=\"a.png\" alphablending=\"per-pixel\" xposition=\"0\" "
-        "yposition=\"0\" tileset=\"disabled\"/>");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("problem found importing '" + longName + "' tile."), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::Entries(dir / "p.vlt").empty());
+        "<image name=\"d\" source=\"folder.png\" alphablending=\"per-pixel\"/>"
+        "<tile name=\"" + longName + "\" source=\"b.png\" alphablending=\"per-pixel\" xposition=\"0\" "
+        "yposition=\"0\" tileset=\"disabled\"/>"
+        "<imagery source=\"b.png\" alphablending=\"per-pixel\"/>"
+        "<image name=\"b\" source=\"b.png\" alphablending=\"per-pixel\"/>",
+        "<ORB version=\"v1\" totalblocks=\"11\">");
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
+    for (const std::string& w : std::vector<std::string>{"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music",
+                                                         "'p' file", "'s' sound", "'d' image", "'no name attribute' image",
+                                                         "'" + longName + "' tile"})
+        EXPECT_NE(out.find("\n - WARNING: problem found importing " + w + ".\n"), std::string::npos) << w << out;
+    EXPECT_NE(out.find("existing XML blocks(11) does not match with imported ones(1)."), std::string::npos);
+    const auto entries = testsupport::Entries(dir / "p.vlt");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "b");
 }
 
 TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {
@@ -210,7 +174,7 @@ TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {
     for (const char* name : {"r", "k", "c"}) EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "FILE", name)) << name;
 
     // A second import meets the blocks and refuses them: they were stored.
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
     EXPECT_EQ(testsupport::Count(out, "problem found importing"), 3) << out;
 }
 
@@ -232,49 +196,38 @@ protected:
     }
 };
 
-TEST_F(ImportSprite, ExactlyOneAnimationPerRowIsRequired) {
-    Sprite(Anim(0, 2, 2) + Anim(1, 2, 2) + Anim(2, 2, 2));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: parsed '3' animations from a total of '2'."
-                       "\n - WARNING: problem found importing 's' sprite.\n"),
-              std::string::npos)
-        << out;
-    // The walk went back up: the element after the sprite is still imported.
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
-}
-
-TEST_F(ImportSprite, FewerFramesThanDeclaredFailAndMoreAreIgnored) {
-    Sprite(Anim(0, 3, 2) + Anim(1, 2, 2));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: idAnim '0': parsed '2' frames from a total of '3'."), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
-
-    Sprite(Anim(0, 2, 3) + Anim(1, 2, 0));
-    ASSERT_EQ(Run({"doc.xml", "q.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::HasBlock(dir / "q.vlt", "SPR2", "s"));
-}
-
-TEST_F(ImportSprite, AnimationIdAndTypeOutOfRangeAreNamed) {
-    Sprite(Anim(0, 2, 2) + Anim(5, 2, 2));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: idAnim '5' is out of range [0,2]."), std::string::npos) << out;
-    Sprite(Anim(0, 2, 2) + Anim(1, 2, 2, 3));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: type '3' is unknown."), std::string::npos) << out;
-    Sprite(Anim(0, 2, 2) + Anim(2, 2, 2));  // id equal to the row count passes the range check
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("out of range"), std::string::npos) << out;
-}
-
-TEST_F(ImportSprite, FrameSizeOfZeroFailsTheSpriteWithoutAnyDivision) {
-    Sprite(Anim(0, 2, 2), "xoffset=\"32\" yoffset=\"0\"");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("problem found importing 's' sprite."), std::string::npos) << out;
-    Sprite(Anim(0, 2, 2), "xoffset=\"0\" yoffset=\"32\"");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("problem found importing 's' sprite."), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
+// Each table is checked before anything is stored, and the walk goes back
+// up after a refused sprite: the element after it is still imported.
+TEST_F(ImportSprite, AnimationTablesThatDoNotFitTheSheetAreNamed) {
+    const std::string fits = "xoffset=\"32\" yoffset=\"32\"";
+    const struct Case {
+        std::string inner, offsets;
+        const char* present;
+        const char* absent;
+    } cases[] = {
+        {Anim(0, 2, 2) + Anim(1, 2, 2) + Anim(2, 2, 2), fits,
+         "\n - WARNING: parsed '3' animations from a total of '2'.\n - WARNING: problem found importing 's' sprite.\n",
+         nullptr},
+        {Anim(0, 3, 2) + Anim(1, 2, 2), fits, "\n - WARNING: idAnim '0': parsed '2' frames from a total of '3'.", nullptr},
+        {Anim(0, 2, 2) + Anim(5, 2, 2), fits, "\n - WARNING: idAnim '5' is out of range [0,2].", nullptr},
+        {Anim(0, 2, 2) + Anim(1, 2, 2, 3), fits, "\n - WARNING: type '3' is unknown.", nullptr},
+        // A frame size of zero fails the sprite without any division.
+        {Anim(0, 2, 2), "xoffset=\"32\" yoffset=\"0\"", "problem found importing 's' sprite.", nullptr},
+        {Anim(0, 2, 2), "xoffset=\"0\" yoffset=\"32\"", "problem found importing 's' sprite.", nullptr},
+        {Anim(0, 2, 2) + Anim(2, 2, 2), fits, nullptr, "out of range"},  // id equal to the row count passes the range check
+        {Anim(0, 2, 3) + Anim(1, 2, 0), fits, nullptr, "WARNING"},       // more frames than declared are ignored
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string pkg = "p" + std::to_string(n++) + ".vlt";
+        Sprite(c.inner, c.offsets);
+        // A refused sprite leaves a resource behind: exit 3; the passing ones 0.
+        ASSERT_EQ(Run({"doc.xml", pkg}), c.present ? 3 : 0) << out;
+        if (c.present) { EXPECT_NE(out.find(c.present), std::string::npos) << out; }
+        if (c.absent) { EXPECT_EQ(out.find(c.absent), std::string::npos) << out; }
+        EXPECT_TRUE(testsupport::HasBlock(dir / pkg, "IMG", "after")) << out;
+    }
+    EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + std::to_string(n - 1) + ".vlt"), "SPR2", "s"));
 }
 
 // A package that does not open is left exactly as it was, and no working
@@ -432,27 +385,25 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
 }
 
 // The state images go in first and stay, counted, when the widget's own
-// store then fails.
-TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCounted) {
-    Panel(Widget(Three(), "button", 400));  // a key beyond the last key code
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    // -6: the widget class's code for a key beyond the last key code.
-    EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '-6')."
-                       "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find(" - 4/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos) << out;
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "TILB2", "w_o"));
-    EXPECT_FALSE(testsupport::HasBlock(dir / "p.vlt", "BUT", "w"));
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));  // the walk came back up
-}
-
-TEST_F(ImportWidget, MissingPressedImageShowsTheCodeForIt) {
-    Panel(Widget(Image("normal", "w_n.png") + Image("deactivated", "w_o.png")));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    // -3: the widget class's code for a missing pressed image.
-    EXPECT_NE(out.find("(ErrCode '-3')"), std::string::npos) << out;
-    EXPECT_NE(out.find(" - 3/0:"), std::string::npos) << out;
+// store then fails; the warning shows the widget class's code (-6: a key
+// beyond the last key code, -3: no pressed image).
+TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsTheCode) {
+    const struct {
+        std::string widget, code, progress;
+    } cases[] = {{Widget(Three(), "button", 400), "-6", " - 4/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"},
+                 {Widget(Image("normal", "w_n.png") + Image("deactivated", "w_o.png")), "-3", " - 3/0:"}};
+    for (const auto& c : cases) {
+        Panel(c.widget);
+        ASSERT_EQ(Run({"doc.xml", "p" + c.code + ".vlt"}), 3) << out;
+        EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '" + c.code + "')."
+                           "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find(c.progress), std::string::npos) << out;
+        EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "TILB2", "w_o"));
+        EXPECT_FALSE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "BUT", "w"));
+        EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "IMG", "after"));  // the walk came back up
+    }
 }
 
 TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
@@ -461,7 +412,7 @@ TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
           Widget("<picture state=\"normal\"/>") +                           // not an image
           Widget("<image source=\"w_n.png\" alphablending=\"per-pixel\"/>") +  // no state
           Widget(Image("normal", "nowhere.png")));                          // unreadable state image
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
     EXPECT_EQ(testsupport::Count(out, "problem found importing 'default' panel, widget 'w'."), 4) << out;
     EXPECT_NE(out.find("\n - WARNING: no 'widget' tag found.\n - WARNING: problem found importing 'default' panel, "
                        "widget 'gadget'.\n"),
@@ -483,24 +434,13 @@ namespace {
 // the original must still end up under the target's own backup name, with
 // nothing else left beside it.
 TEST_F(Import, VersionThreeTargetIsUpgradedWithItsBackupUnderItsOwnName) {
-    // Header (the version text, the rest zero), then one stored block:
-    // marker, name (32), type (5), mode, size, packed size, payload.
-    std::string file(256, '\0');
-    file.replace(0, 7, "VLTv3.0");
-    std::string fields(46, '\0');
-    fields.replace(0, 5, "plain");
-    fields.replace(32, 4, "FILE");
-    fields[37] = 1;  // stored
-    fields[38] = 3;  // size 3
-    fields[42] = 3;  // packed size 3
-    file += ".BlockData." + fields + "abc";
-    const std::vector<uint8_t> old(file.begin(), file.end());
+    const std::vector<uint8_t> old = testsupport::V3Package();
     testsupport::WriteFile(dir / "old.vlt", old);
     testsupport::WriteFile(dir / "n.bin", {'x', 'y'});
     Doc("<file name=\"new\" source=\"n.bin\" storemethod=\"raw\"/>");
     ASSERT_EQ(Run({"doc.xml", "old.vlt"}), 0) << out;
     EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "plain"), (std::vector<uint8_t>{'a', 'b', 'c'}));
+    EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "notes"), testsupport::Bytes("v3!\n"));
     EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "new"), (std::vector<uint8_t>{'x', 'y'}));
     EXPECT_EQ(testsupport::ReadFile(dir / "old_v3.vlt"), old);
     EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "n.bin", "old.vlt", "old_v3.vlt"}));

@@ -71,76 +71,59 @@ SDL_Color Expected(const PngCase& c, int x, int y) {
 }
 
 bool WritePng(const std::string& path, const PngCase& c) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, kW, kH, c.depth, c.colorType, c.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    const int channels = c.colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
-    if (c.colorType == PNG_COLOR_TYPE_PALETTE) {
-        const int entries = std::min(6, 1 << c.depth);
-        std::vector<png_color> pal(size_t(entries), png_color{});
-        for (int i = 0; i < entries; ++i) pal[size_t(i)] = PaletteColor(i);
-        png_set_PLTE(png, info, pal.data(), entries);
-        if (c.trns) {
-            png_byte alpha[3] = {255, 0, 255};
-            png_set_tRNS(png, info, alpha, std::min(3, entries), nullptr);
-        }
-    } else if (c.trns) {
-        png_color_16 key{};
-        key.gray = static_cast<png_uint_16>(Sample(c, 1, 0, 0));
-        key.red = static_cast<png_uint_16>(Sample(c, 1, 0, 0));
-        key.green = static_cast<png_uint_16>(Sample(c, 1, 0, 1));
-        key.blue = static_cast<png_uint_16>(Sample(c, 1, 0, 2));
-        png_set_tRNS(png, info, nullptr, 0, &key);
-    }
-    png_write_info(png, info);
-    const int bytesPerSample = c.depth == 16 ? 2 : 1;
-    std::vector<std::vector<png_byte>> rows(kH, std::vector<png_byte>(size_t(kW * channels * 2 + 8), 0));
-    std::vector<png_bytep> ptrs;
-    for (int y = 0; y < kH; ++y) {
-        std::vector<png_byte>& row = rows[size_t(y)];
+    testsupport::PngSpec p;
+    p.width = kW;
+    p.height = kH;
+    p.bitDepth = c.depth;
+    p.colorType = c.colorType;
+    p.interlaced = c.interlace;
+    const int channels = c.colorType == PNG_COLOR_TYPE_RGB ? 3 : 1, bytes = c.depth == 16 ? 2 : 1;
+    const size_t row = size_t((kW * channels * c.depth + 7) / 8);
+    p.pixels.assign(row * kH, 0);
+    for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x)
             for (int ch = 0; ch < channels; ++ch) {
-                const int v = Sample(c, x, y, ch);
-                if (c.depth < 8) {
-                    const int bit = x * c.depth;
-                    row[size_t(bit / 8)] |= static_cast<png_byte>(v << (8 - c.depth - bit % 8));
-                } else {
-                    size_t at = size_t((x * channels + ch) * bytesPerSample);
-                    if (bytesPerSample == 2) row[at++] = static_cast<png_byte>(v >> 8);
-                    row[at] = static_cast<png_byte>(v);
-                }
+                const int v = Sample(c, x, y, ch), bit = x * c.depth, i = (x * channels + ch) * bytes;
+                png_byte* at = &p.pixels[y * row];
+                if (c.depth < 8) at[bit / 8] |= static_cast<png_byte>(v << (8 - c.depth - bit % 8));
+                else if (bytes == 2) at[i] = png_byte(v >> 8), at[i + 1] = png_byte(v);
+                else at[i] = png_byte(v);
             }
-        ptrs.push_back(row.data());
+    if (c.colorType == PNG_COLOR_TYPE_PALETTE) {
+        const int entries = std::min(6, 1 << c.depth);
+        for (int i = 0; i < entries; ++i) p.palette.push_back(PaletteColor(i));
+        const png_byte alpha[3] = {255, 0, 255};
+        if (c.trns) p.transAlpha.assign(alpha, alpha + std::min(3, entries));
+    } else if (c.trns) {
+        p.transColor = true;
+        p.trans.gray = p.trans.red = static_cast<png_uint_16>(Sample(c, 1, 0, 0));
+        p.trans.green = static_cast<png_uint_16>(Sample(c, 1, 0, 1));
+        p.trans.blue = static_cast<png_uint_16>(Sample(c, 1, 0, 2));
     }
-    png_write_image(png, ptrs.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0;
+    return testsupport::WriteFile(path, testsupport::EncodePng(p));
+}
+
+// The 54-byte head of a BMP file of the given size with a 40-byte info
+// header: w x h pixels of the given bits, pixels at offset.
+std::vector<uint8_t> BmpHead(size_t size, uint32_t offset, int w, int h, uint16_t bits) {
+    std::vector<uint8_t> b(size, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    StoreLE32(&b[2], static_cast<uint32_t>(size));
+    StoreLE32(&b[10], offset);
+    StoreLE32(&b[14], 40);
+    StoreLE32(&b[18], static_cast<uint32_t>(w));
+    StoreLE32(&b[22], static_cast<uint32_t>(h));
+    StoreLE16(&b[26], 1);
+    StoreLE16(&b[28], bits);
+    return b;
 }
 
 // A 32-bit BI_RGB BMP of the surface's colours with a varying, meaningless
 // fourth byte, as some paint programs write them.
 std::vector<uint8_t> Bmp32WithNoise(SDL_Surface* s) {
     const int w = s->w, h = s->h;
-    std::vector<uint8_t> b(54 + size_t(w * h * 4), 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
-    StoreLE32(&b[10], 54);
-    StoreLE32(&b[14], 40);
-    StoreLE32(&b[18], static_cast<uint32_t>(w));
-    StoreLE32(&b[22], static_cast<uint32_t>(h));
-    StoreLE16(&b[26], 1);
-    StoreLE16(&b[28], 32);
+    std::vector<uint8_t> b = BmpHead(54 + size_t(w * h * 4), 54, w, h, 32);
     SDL_LockSurface(s);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -342,16 +325,7 @@ namespace {
 
 // A 2x2 16-bit 565 BMP (BI_BITFIELDS): white, red, the key colour, black.
 std::vector<uint8_t> Bmp565() {
-    std::vector<uint8_t> b(66 + 8, 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
-    StoreLE32(&b[10], 66);
-    StoreLE32(&b[14], 40);
-    StoreLE32(&b[18], 2);
-    StoreLE32(&b[22], 2);
-    StoreLE16(&b[26], 1);
-    StoreLE16(&b[28], 16);
+    std::vector<uint8_t> b = BmpHead(66 + 8, 66, 2, 2, 16);
     StoreLE32(&b[30], 3);  // BI_BITFIELDS
     StoreLE32(&b[54], 0xF800);
     StoreLE32(&b[58], 0x07E0);

@@ -12,39 +12,33 @@
 
 using namespace testsupport;
 
+namespace {
+bool IsDir(const std::string& p) {
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+}  // namespace
+
 TEST(Lifecycle, InitCreatesTheTenInterfacesInOrderAndQuitDestroysThemInReverse) {
     LogCapture cap;
     ASSERT_EQ(Trovalis.Init(0), 1);
     EXPECT_NE(g_pStuffVLT, nullptr);
     EXPECT_NE(g_pSoundFX, nullptr);
     EXPECT_NE(Trovalis.startTick, TrovalisCore::kNotStarted);
-    const std::string init = cap.Take();
-    const char* created[] = {" . [IStuffVLT] Interfaz created.\n", " . [IImage] Interfaz created.\n",
+    EXPECT_TRUE(InOrder(cap.Take(), {" . [IStuffVLT] Interfaz created.\n", " . [IImage] Interfaz created.\n",
                              " . [ICursor] Interfaz created.\n",   " . [IPrimitives] Interfaz created.\n",
                              " . [IButton] Interfaz created.\n",   " . [IScreenFX] Interfaz created.\n",
                              " . [ITimeSystem] Interfaz created.\n", " . [IVideo] Interfaz created.\n",
-                             " . [ISoundFX] Interfaz created.\n",  "\n . Trovalis successfully initiated.\n"};
-    size_t at = 0;
-    for (const char* line : created) {
-        const size_t found = init.find(line, at);
-        ASSERT_NE(found, std::string::npos) << line << "\nin:\n" << init;
-        at = found + 1;
-    }
+                             " . [ISoundFX] Interfaz created.\n",  "\n . Trovalis successfully initiated.\n"}));
     Trovalis.Quit();
     EXPECT_EQ(g_pStuffVLT, nullptr);
     EXPECT_EQ(g_pImage, nullptr);
     const std::string quit = cap.Take();
-    const char* deleted[] = {" . [ISoundFX] Interfaz deleted.\n", " . [IVideo] Interfaz deleted.\n",
+    EXPECT_TRUE(InOrder(quit, {" . [ISoundFX] Interfaz deleted.\n", " . [IVideo] Interfaz deleted.\n",
                              " . [ITimeSystem] Interfaz deleted.\n", " . [IScreenFX] Interfaz deleted.\n",
                              " . [IButton] Interfaz deleted.\n",   " . [IPrimitives] Interfaz deleted.\n",
                              " . [ICursor] Interfaz deleted.\n",   " . [IImage] Interfaz deleted.\n",
-                             " . [IStuffVLT] Interfaz deleted.\n", "\n . Trovalis successfully closed.\n\n"};
-    at = 0;
-    for (const char* line : deleted) {
-        const size_t found = quit.find(line, at);
-        ASSERT_NE(found, std::string::npos) << line << "\nin:\n" << quit;
-        at = found + 1;
-    }
+                             " . [IStuffVLT] Interfaz deleted.\n", "\n . Trovalis successfully closed.\n\n"}));
     EXPECT_EQ(quit.find("INetwork"), std::string::npos);
 }
 
@@ -86,24 +80,18 @@ TEST(Crc32, MatchesTheStandardCheckValueAndGivesZeroForNothing) {
     EXPECT_EQ(Trovalis.CRC32("123456789", -5), 0u);
 }
 
-namespace {
-bool IsDir(const std::string& p) {
-    struct stat st;
-    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-}  // namespace
-
-TEST(CreatePath, CreatesEveryMissingDirectoryOfAbsoluteAndDoubledPaths) {
+// Absolute, doubled and relative paths get every missing directory; a bare
+// name gets none, and a plain file in the way stops the deeper ones.
+TEST(CreatePath, CreatesEveryMissingDirectoryAndNeverReplacesAFile) {
     TempDir dir;
     Trovalis.CreatePath((dir / "out/a/b/pic.png").c_str());
     EXPECT_TRUE(IsDir(dir / "out/a/b"));
     EXPECT_FALSE(FileExists(dir / "out/a/b/pic.png"));
     Trovalis.CreatePath((dir.path() + "//x\\\\y//z.bin").c_str());
     EXPECT_TRUE(IsDir(dir / "x/y"));
-}
-
-TEST(CreatePath, RelativePathsAreMadeUnderTheWorkingDirectoryAndBareNamesDoNothing) {
-    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "file", {'x'}));
+    Trovalis.CreatePath((dir / "file/a/b/pic.png").c_str());
+    EXPECT_EQ(ReadFile(dir / "file").size(), 1u);
     const auto old = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
     Trovalis.CreatePath("pic.png");
@@ -113,12 +101,4 @@ TEST(CreatePath, RelativePathsAreMadeUnderTheWorkingDirectoryAndBareNamesDoNothi
     std::filesystem::current_path(old);
     EXPECT_TRUE(IsDir(dir / "rel/dir"));
     EXPECT_FALSE(FileExists(dir / "pic.png"));
-}
-
-TEST(CreatePath, APlainFileInTheWayStopsTheDeeperDirectories) {
-    TempDir dir;
-    ASSERT_TRUE(WriteFile(dir / "out", {'x'}));
-    Trovalis.CreatePath((dir / "out/a/b/pic.png").c_str());
-    EXPECT_FALSE(IsDir(dir / "out"));
-    EXPECT_EQ(ReadFile(dir / "out").size(), 1u);
 }

@@ -125,17 +125,8 @@ TEST(XmlAccess, CreatedDocumentHasDeclarationRootAttributesCommentFirstThenChild
     Trovalis.XMLClose(h);
     const auto bytes = ReadFile(file);
     const std::string text(bytes.begin(), bytes.end());
-    const size_t decl = text.find("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>");
-    const size_t root = text.find("<R a=\"x&amp;y\" b=\"-1\">");
-    const size_t comment = text.find("<!--first-->");
-    const size_t child = text.find("<K />");
-    ASSERT_NE(decl, std::string::npos) << text;
-    ASSERT_NE(root, std::string::npos) << text;
-    ASSERT_NE(comment, std::string::npos) << text;
-    ASSERT_NE(child, std::string::npos) << text;
-    EXPECT_LT(decl, root);
-    EXPECT_LT(root, comment);
-    EXPECT_LT(comment, child);
+    EXPECT_TRUE(InOrder(text, {"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>",
+                               "<R a=\"x&amp;y\" b=\"-1\">", "<!--first-->", "<K />"}));
 }
 
 namespace {

@@ -16,31 +16,11 @@ using namespace testsupport;
 
 namespace {
 
-class FontBlock : public ::testing::Test {
+class FontBlock : public PackageTest {
 protected:
-    void SetUp() override {
-        id_ = g_pStuffVLT->Create((dir_ / "fonts.vlt").c_str());
-        ASSERT_GE(id_, 1);
-    }
-    void TearDown() override { g_pStuffVLT->Close(id_); }
-
-    // The payload of block (type, name), empty when there is none.
-    std::vector<uint8_t> Payload(const char* type, const char* name) {
-        BlockInfo info{};
-        std::vector<uint8_t> bytes;
-        if (g_pStuffVLT->LoadBlock(id_, type, name, &info) > 0 && info.data)
-            bytes.assign(info.data, info.data + info.size);
-        g_pStuffVLT->FreeBlock(&info);
-        return bytes;
-    }
+    std::vector<uint8_t> Payload(const char* type, const char* name) { return Get(type, name); }
     int Store(const char* type, const char* name, std::vector<uint8_t> bytes) {
-        BlockInfo info{};
-        std::strncpy(info.name, name, sizeof info.name - 1);
-        std::strncpy(info.type, type, sizeof info.type - 1);
-        info.mode = compressed;
-        info.size = static_cast<uint32_t>(bytes.size());
-        info.data = bytes.data();
-        return g_pStuffVLT->AddData(id_, &info);
+        return Put(type, name, std::move(bytes), compressed);
     }
     static void ExpectSameTables(const CFont& a, const CFont& b) {
         for (int i = 0; i < CFont::kTableEntries; ++i) {
@@ -58,10 +38,6 @@ protected:
             if (LoadLE32(p.data() + CFont::kHeaderSize + 4 * x) == magenta) return true;
         return false;
     }
-
-    SdkSession sdk_;
-    TempDir dir_;
-    int id_ = 0;
 };
 
 const Uint32 kMagenta32 = 0x00FF00FF;  // in the bitmaps' format (R 0xFF0000, B 0xFF)
@@ -75,7 +51,7 @@ TEST_F(FontBlock, SaveThenLoadKeepsKerningAlphaAndTablesAndTakesTheBlockName) {
     font.SetKerning(-2);
     font.SetAlpha(128);
     font.SetName("ignored");
-    ASSERT_GT(font.Save(id_, "body"), 0);
+    ASSERT_GT(font.Save(id, "body"), 0);
 
     const std::vector<uint8_t> p = Payload("FONT2", "body");
     const SDL_Surface* s = font.GetSurface();
@@ -85,7 +61,7 @@ TEST_F(FontBlock, SaveThenLoadKeepsKerningAlphaAndTablesAndTakesTheBlockName) {
     EXPECT_FALSE(StoredRow0HasMagenta(p, kMagenta32));  // markers are not stored
 
     CFont back;
-    ASSERT_TRUE(back.Load(id_, "body"));
+    ASSERT_TRUE(back.Load(id, "body"));
     EXPECT_EQ(back.GetKerning(), -2);
     EXPECT_EQ(back.GetAlpha(), 128);
     EXPECT_STREQ(back.GetName(), "body");
@@ -98,9 +74,9 @@ TEST_F(FontBlock, PerPixelFontComesBackPerPixel) {
     auto bmp = MakeFontBitmap(l);
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
-    ASSERT_GT(font.Save(id_, "shadow"), 0);
+    ASSERT_GT(font.Save(id, "shadow"), 0);
     CFont back;
-    ASSERT_TRUE(back.Load(id_, "shadow"));
+    ASSERT_TRUE(back.Load(id, "shadow"));
     EXPECT_EQ(back.GetAlpha(), 256);
     ExpectSameTables(font, back);
 }
@@ -110,15 +86,15 @@ TEST_F(FontBlock, Version1BlockIsUpgradedInPlaceWithKerningZero) {
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     font.SetKerning(7);
-    ASSERT_GT(font.Save(id_, "model"), 0);
+    ASSERT_GT(font.Save(id, "model"), 0);
     std::vector<uint8_t> v1 = Payload("FONT2", "model");
     v1.resize(v1.size() - 132);
     ASSERT_GT(Store("FONT", "old", v1), 0);
 
     LogCapture cap;
     CFont up;
-    ASSERT_TRUE(up.Load(id_, "old"));
-    EXPECT_NE(cap.Take().find(" . [CFont::Load('" + dir_ / "fonts.vlt" +
+    ASSERT_TRUE(up.Load(id, "old"));
+    EXPECT_NE(cap.Take().find(" . [CFont::Load('" + dir / "test.vlt" +
                               "','old')] Info: font successfully updated from v1.0 to v2.0.\n"),
               std::string::npos);
     EXPECT_EQ(up.GetKerning(), 0);
@@ -130,7 +106,7 @@ TEST_F(FontBlock, Version1BlockIsUpgradedInPlaceWithKerningZero) {
     EXPECT_TRUE(Payload("FONT", "old").empty());
 
     CFont again;
-    ASSERT_TRUE(again.Load(id_, "old"));
+    ASSERT_TRUE(again.Load(id, "old"));
     EXPECT_EQ(cap.Take().find("updated"), std::string::npos);
 }
 
@@ -138,7 +114,7 @@ TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
     ASSERT_GT(Store("FONT", "broken", std::vector<uint8_t>(60, 0xAB)), 0);
     LogCapture cap;
     CFont font;
-    EXPECT_FALSE(font.Load(id_, "broken"));
+    EXPECT_FALSE(font.Load(id, "broken"));
     EXPECT_NE(cap.Take().find("','broken')] Error: the font block is damaged: "), std::string::npos);
     EXPECT_EQ(Payload("FONT", "broken").size(), 60u);
     EXPECT_TRUE(Payload("FONT2", "broken").empty());
@@ -155,14 +131,14 @@ TEST_F(FontBlock, MarkedFontOnAGreyBackgroundKeepsItsMarkerRowAndLoadsBack) {
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     LogCapture cap;
-    ASSERT_GT(font.Save(id_, "grey"), 0);
+    ASSERT_GT(font.Save(id, "grey"), 0);
     EXPECT_NE(cap.Take().find("Info: the marker row is kept in the stored bitmap.\n"), std::string::npos);
     const std::vector<uint8_t> p = Payload("FONT2", "grey");
     ASSERT_FALSE(p.empty());
     EXPECT_TRUE(StoredRow0HasMagenta(p, kMagenta32));
 
     CFont back;
-    ASSERT_TRUE(back.Load(id_, "grey"));
+    ASSERT_TRUE(back.Load(id, "grey"));
     ExpectSameTables(font, back);
     // The loaded surface is the font's own, markers removed again.
     SDL_Surface* a = font.GetSurface();
@@ -182,8 +158,8 @@ TEST_F(FontBlock, FontWhoseGlyphsCannotBeFoundAgainIsNotStored) {
     CFont font;
     ASSERT_EQ(font.Create(s.get()), 96);
     LogCapture cap;
-    EXPECT_EQ(font.Save(id_, "lost"), 0);
-    EXPECT_NE(cap.Take().find(" . [CFont::Save('" + dir_ / "fonts.vlt" +
+    EXPECT_EQ(font.Save(id, "lost"), 0);
+    EXPECT_NE(cap.Take().find(" . [CFont::Save('" + dir / "test.vlt" +
                               "','lost')] Error: the glyphs of this font could not be found again in its stored "
                               "bitmap; the font was not stored.\n"),
               std::string::npos);
@@ -194,15 +170,15 @@ TEST_F(FontBlock, LoadRefusalsAndTheirMessages) {
     LogCapture cap;
     CFont font;
     EXPECT_FALSE(font.Load(0, "x"));
-    EXPECT_FALSE(font.Load(id_, nullptr));
+    EXPECT_FALSE(font.Load(id, nullptr));
     EXPECT_EQ(cap.Take().find("CFont"), std::string::npos);
-    EXPECT_FALSE(font.Load(id_, "missing"));
+    EXPECT_FALSE(font.Load(id, "missing"));
     EXPECT_NE(cap.Take().find("','missing')] Error: font not found\n"), std::string::npos);
 
     auto bmp = MakeFontBitmap(FontLayout{});
     ASSERT_EQ(font.Create(bmp.get()), 96);
-    ASSERT_GT(font.Save(id_, "f"), 0);
-    EXPECT_FALSE(font.Load(id_, "f"));
+    ASSERT_GT(font.Save(id, "f"), 0);
+    EXPECT_FALSE(font.Load(id, "f"));
     EXPECT_NE(cap.Take().find("','f')] Warning: font already exists. It is not possible to create another one.\n"),
               std::string::npos);
 }
@@ -222,22 +198,22 @@ TEST_F(FontBlock, StoredBitmapThatCreateRejectsIsAnInternalFailure) {
     p.resize(p.size() + 200 * 4 * 3 + 132, 0);
     ASSERT_GT(Store("FONT2", "black", p), 0);
     LogCapture cap;
-    EXPECT_FALSE(font.Load(id_, "black"));
+    EXPECT_FALSE(font.Load(id, "black"));
     EXPECT_NE(cap.Take().find("','black')] Error: internal failure (0).\n"), std::string::npos);
     EXPECT_EQ(font.GetSurface(), nullptr);
 }
 
 TEST_F(FontBlock, SaveRefusesEmptyFontsBadIdsAndOverlongNames) {
     CFont empty;
-    EXPECT_EQ(empty.Save(id_, "e"), 0);
+    EXPECT_EQ(empty.Save(id, "e"), 0);
     auto bmp = MakeFontBitmap(FontLayout{});
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(font.Save(0, "e"), 0);
-    EXPECT_EQ(font.Save(id_, nullptr), 0);
+    EXPECT_EQ(font.Save(id, nullptr), 0);
     LogCapture cap;
-    EXPECT_EQ(font.Save(id_, std::string(32, 'n').c_str()), 0);
+    EXPECT_EQ(font.Save(id, std::string(32, 'n').c_str()), 0);
     EXPECT_NE(cap.Take().find("Error: name or type are too long."), std::string::npos);
-    ASSERT_GT(font.Save(id_, std::string(31, 'n').c_str()), 0);
-    EXPECT_EQ(font.Save(id_, std::string(31, 'n').c_str()), -1);  // exists
+    ASSERT_GT(font.Save(id, std::string(31, 'n').c_str()), 0);
+    EXPECT_EQ(font.Save(id, std::string(31, 'n').c_str()), -1);  // exists
 }

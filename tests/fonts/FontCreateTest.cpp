@@ -20,11 +20,16 @@ bool RowHasMagenta(SDL_Surface* s, int y) {
         if (CFont::CFontGetPixel(s, x, y) == magenta) return true;
     return false;
 }
-}  // namespace
 
-TEST(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
+// The SDK started and the log captured.
+class FontCreate : public ::testing::Test {
+protected:
     SdkSession sdk;
     LogCapture cap;
+};
+}  // namespace
+
+TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
     FontLayout l;
     auto bmp = MakeFontBitmap(l);
     CFont font;
@@ -45,31 +50,34 @@ TEST(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
     EXPECT_EQ(font.GetBoundary(94), uint32_t(LayoutWidth(l) - 1));
     EXPECT_EQ(font.GetBoundary(95), uint32_t(LayoutWidth(l)));
     for (int i = 0; i < 94; ++i) ASSERT_EQ(font.GetAdvance(i), 6u) << i;
+    // Code 127 has a defined advance: the width of the area it draws.
+    EXPECT_EQ(font.GetAdvance(94), font.GetBoundary(95) - font.GetBoundary(94));
+    EXPECT_EQ(font.TextWidth("\x7f"), int(font.GetAdvance(94)));
 }
 
-TEST(FontCreate, FirstGlyphAtColumnZeroGives187ChangesWarnsAndReturns93) {
-    SdkSession sdk;
-    LogCapture cap;
-    FontLayout l;
-    l.leftGap = false;
-    {
-        auto bmp = MakeFontBitmap(l);
-        EXPECT_EQ(CFont::CreateUpperMark(bmp.get()), 187);
-        EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos);
-    }
-    auto bmp = MakeFontBitmap(l);
-    CFont font;
-    EXPECT_EQ(font.Create(bmp.get()), 93);
+// Without markers, the ink changes of row 1 must be 2 per glyph: a first
+// glyph at column 0 gives 187 (93 returned), a double quote drawn as two
+// strokes 191 (95). Either warns and leaves the font empty.
+TEST_F(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
+    FontLayout noGap, split;
+    noGap.leftGap = false;
+    split.splitGlyph = 1;  // code 34
+    auto bmp = MakeFontBitmap(noGap);
+    EXPECT_EQ(CFont::CreateUpperMark(bmp.get()), 187);
     EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos);
-    EXPECT_EQ(font.GetSurface(), nullptr);
-    EXPECT_EQ(font.GetAlpha(), -1);
+    for (const auto& [layout, result] : {std::pair{noGap, 93}, {split, 95}}) {
+        auto fresh = MakeFontBitmap(layout);
+        CFont font;
+        EXPECT_EQ(font.Create(fresh.get()), result);
+        EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos) << result;
+        EXPECT_EQ(font.GetSurface(), nullptr);
+        EXPECT_EQ(font.GetAlpha(), -1);
+    }
 }
 
-TEST(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
+TEST_F(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
     // Grey background and a glyph with an empty column: the ink rule would
     // refuse this bitmap, the markers accept it.
-    SdkSession sdk;
-    LogCapture cap;
     FontLayout l;
     l.bg[0] = l.bg[1] = l.bg[2] = 60;
     l.markers = true;
@@ -82,20 +90,7 @@ TEST(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
     EXPECT_FALSE(RowHasMagenta(font.GetSurface(), 0));
 }
 
-TEST(FontCreate, DoubleQuoteDrawnAsTwoStrokesMakesTheBitmapFail) {
-    SdkSession sdk;
-    LogCapture cap;
-    FontLayout l;
-    l.splitGlyph = 1;  // code 34
-    auto bmp = MakeFontBitmap(l);
-    CFont font;
-    EXPECT_EQ(font.Create(bmp.get()), 95);  // 191 changes, halved
-    EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos);
-    EXPECT_EQ(font.GetSurface(), nullptr);
-}
-
-TEST(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
-    SdkSession sdk;
+TEST_F(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
     for (int runs : {96, 97, 400}) {
         SCOPED_TRACE(runs);
         // Alternating marker and glyph columns: `runs` marker runs.
@@ -110,19 +105,7 @@ TEST(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
     }
 }
 
-TEST(FontCreate, Code127HasADefinedAdvanceTheWidthOfTheAreaItDraws) {
-    SdkSession sdk;
-    FontLayout l;
-    auto bmp = MakeFontBitmap(l);
-    CFont font;
-    ASSERT_EQ(font.Create(bmp.get()), 96);
-    EXPECT_EQ(font.GetAdvance(94), font.GetBoundary(95) - font.GetBoundary(94));
-    EXPECT_EQ(font.TextWidth("\x7f"), int(font.GetAdvance(94)));
-}
-
-TEST(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
-    SdkSession sdk;
-    LogCapture cap;
+TEST_F(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
     CFont font;
     EXPECT_EQ(font.Create(nullptr), -1);
     EXPECT_NE(cap.Take().find(" . [CFont::Create()] Error: font surface is null\n"), std::string::npos);
@@ -140,8 +123,7 @@ TEST(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
               std::string::npos);
 }
 
-TEST(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
-    SdkSession sdk;
+TEST_F(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
     FontLayout l;
     l.alphaChannel = true;
     auto bmp = MakeFontBitmap(l);
@@ -153,7 +135,7 @@ TEST(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
     EXPECT_EQ(font.GetAlpha(), 256);
 }
 
-TEST(FontCreate, LiveFontCountFollowsConstructionAndDestruction) {
+TEST_F(FontCreate, LiveFontCountFollowsConstructionAndDestruction) {
     const int before = Trovalis.liveFonts;
     {
         CFont a, b;

@@ -31,27 +31,20 @@ protected:
 
 }  // namespace
 
-TEST_F(FontText, KerningFollowsNeitherASpaceNorTheLastCharacter) {
+// Kerning follows neither a space nor the last character; control and high
+// codes add nothing, and only the first 255 characters count.
+TEST_F(FontText, WidthCountsAdvancesAndKerningOfPrintableCodesAmongTheFirst255) {
     EXPECT_EQ(font_.GetAdvance('a' - 33), 6u);
     EXPECT_EQ(font_.GetSpaceAdvance(), 6);
     EXPECT_EQ(font_.TextWidth("a a"), 18);
+    EXPECT_EQ(font_.TextWidth(std::string(300, 'a').c_str()), 255 * 6);
+    EXPECT_EQ(font_.TextWidth("\t\x80\xff"), 0);
+    EXPECT_EQ(font_.TextWidth(""), 0);
+    EXPECT_EQ(font_.TextWidth(nullptr), 0);
     font_.SetKerning(3);
     EXPECT_EQ(font_.GetKerning(), 3);
     EXPECT_EQ(font_.TextWidth("a a"), 21);
     EXPECT_EQ(font_.TextWidth("aa"), 15);
-}
-
-TEST_F(FontText, WidthCountsOnlyTheFirst255Characters) {
-    const std::string text(300, 'a');
-    EXPECT_EQ(font_.TextWidth(text.c_str()), 255 * 6);
-}
-
-TEST_F(FontText, ControlAndHighCodesAddNothing) {
-    EXPECT_EQ(font_.TextWidth("\t\x80\xff"), 0);
-    EXPECT_EQ(font_.TextWidth(""), 0);
-    EXPECT_EQ(font_.TextWidth(nullptr), 0);
-    CFont empty;
-    EXPECT_EQ(empty.TextWidth("abc"), 0);
 }
 
 TEST_F(FontText, TabIsSkippedAndExclamationMarkIsDrawnFromTheFirstBoundary) {
@@ -108,8 +101,24 @@ TEST_F(FontText, CursorIsDrawnAfterTheCharactersBeforeItsPosition) {
     EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
 }
 
-TEST_F(FontText, SettersAndGettersDoNothingOnAnEmptyFont) {
+TEST_F(FontText, SettersKeepNamesOf31AndAlphaInRangeAndDoNothingOnAnEmptyFont) {
+    EXPECT_STREQ(font_.GetName(), "Created on execution time");
+    const std::string n31(31, 'n'), n32(32, 'm');
+    font_.SetName(n31.c_str());
+    font_.SetName(n32.c_str());
+    EXPECT_EQ(font_.GetName(), n31);
+    font_.SetAlpha(128);
+    EXPECT_EQ(font_.GetAlpha(), 128);
+    EXPECT_TRUE(font_.GetSurface()->flags & SDL_SRCALPHA);
+    EXPECT_EQ(font_.GetSurface()->format->alpha, 128);
+    font_.SetAlpha(300);
+    font_.SetAlpha(-1);
+    EXPECT_EQ(font_.GetAlpha(), 128);
+    font_.SetAlpha(255);
+    EXPECT_FALSE(font_.GetSurface()->flags & SDL_SRCALPHA);
+
     CFont empty;
+    EXPECT_EQ(empty.TextWidth("abc"), 0);
     empty.SetKerning(5);
     empty.SetName("x");
     empty.SetAlpha(10);
@@ -120,25 +129,4 @@ TEST_F(FontText, SettersAndGettersDoNothingOnAnEmptyFont) {
     empty.PutString(dst_.get(), 0, 0, "!", nullptr);
     empty.PutStringCursor(dst_.get(), 0, 0, "!", 0, nullptr, true);
     EXPECT_EQ(Pixel(dst_.get(), 1, 0), kSentinel);
-}
-
-TEST_F(FontText, NameOf31CharactersIsTakenAnd32Ignored) {
-    EXPECT_STREQ(font_.GetName(), "Created on execution time");
-    const std::string n31(31, 'n'), n32(32, 'm');
-    font_.SetName(n31.c_str());
-    EXPECT_EQ(font_.GetName(), n31);
-    font_.SetName(n32.c_str());
-    EXPECT_EQ(font_.GetName(), n31);
-}
-
-TEST_F(FontText, AlphaIsAppliedToTheSurfaceAndIgnoredOutsideItsRange) {
-    font_.SetAlpha(128);
-    EXPECT_EQ(font_.GetAlpha(), 128);
-    EXPECT_TRUE(font_.GetSurface()->flags & SDL_SRCALPHA);
-    EXPECT_EQ(font_.GetSurface()->format->alpha, 128);
-    font_.SetAlpha(300);
-    font_.SetAlpha(-1);
-    EXPECT_EQ(font_.GetAlpha(), 128);
-    font_.SetAlpha(255);
-    EXPECT_FALSE(font_.GetSurface()->flags & SDL_SRCALPHA);
 }

@@ -13,39 +13,14 @@ using namespace testsupport;
 
 namespace {
 
-class ImageBlock : public ::testing::Test {
+class ImageBlock : public PackageTest {
 protected:
-    void SetUp() override {
-        pkg = g_pStuffVLT->Create((dir / "i.vlt").c_str());
-        ASSERT_GE(pkg, 1);
-    }
-    void TearDown() override { g_pStuffVLT->Close(pkg); }
-
     // Saves s under name and loads it back.
     SurfacePtr RoundTrip(SDL_Surface* s, const char* name, ImageInfo* info = nullptr) {
-        EXPECT_GT(g_pImage->Save(pkg, name, s), 0);
-        return SurfacePtr(g_pImage->Load(pkg, name, info));
+        EXPECT_GT(g_pImage->Save(id, name, s), 0);
+        return SurfacePtr(g_pImage->Load(id, name, info));
     }
-    std::vector<uint8_t> Payload(const char* name) {
-        BlockInfo bi{};
-        const int got = g_pStuffVLT->LoadBlock(pkg, "IMG", name, &bi);
-        std::vector<uint8_t> out(bi.data, bi.data + (got > 0 ? bi.size : 0));
-        g_pStuffVLT->FreeBlock(&bi);
-        return out;
-    }
-    void Put(const char* name, std::vector<uint8_t> payload) {
-        BlockInfo bi{};
-        std::strcpy(bi.name, name);
-        std::strcpy(bi.type, "IMG");
-        bi.mode = stored;
-        bi.size = static_cast<uint32_t>(payload.size());
-        bi.data = payload.data();
-        ASSERT_GT(g_pStuffVLT->AddData(pkg, &bi), 0);
-    }
-
-    SdkSession session;
-    TempDir dir;
-    int pkg = 0;
+    std::vector<uint8_t> Payload(const char* name) { return Get("IMG", name); }
 };
 
 }  // namespace
@@ -103,10 +78,10 @@ TEST_F(ImageBlock, ColourKeyAndSurfaceAlphaSurvive) {
 TEST_F(ImageBlock, EightBitStoresPaletteAndWarns) {
     SurfacePtr s = MakePaletted(10, 3);  // pitch 12
     LogCapture cap;
-    ASSERT_GT(g_pImage->Save(pkg, "pal", s.get()), 0);
+    ASSERT_GT(g_pImage->Save(id, "pal", s.get()), 0);
     EXPECT_EQ(Payload("pal").size(), 48u + 12 * 3 + 1024);
     cap.Take();
-    SurfacePtr back(g_pImage->Load(pkg, "pal", nullptr));
+    SurfacePtr back(g_pImage->Load(id, "pal", nullptr));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->format->BitsPerPixel, 8);
     EXPECT_EQ(back->format->palette->ncolors, 256);
@@ -116,7 +91,7 @@ TEST_F(ImageBlock, EightBitStoresPaletteAndWarns) {
         EXPECT_EQ(back->format->palette->colors[i].b, s->format->palette->colors[i].b);
     }
     EXPECT_TRUE(SamePixels(s.get(), back.get()));
-    EXPECT_EQ(cap.Take(), " . [IImage->Load('" + dir / "i.vlt" + "','pal',0x0)] Warning: 8bits surface loaded, " +
+    EXPECT_EQ(cap.Take(), " . [IImage->Load('" + dir / "test.vlt" + "','pal',0x0)] Warning: 8bits surface loaded, " +
                               "it could be a different screen format.\n");
 }
 
@@ -129,31 +104,28 @@ TEST_F(ImageBlock, SixteenBitRoundTrip) {
     EXPECT_TRUE(SamePixels(s.get(), back.get()));
 }
 
-TEST_F(ImageBlock, IdZeroIsSilentAndMissingBlockIsLogged) {
+TEST_F(ImageBlock, IdZeroIsSilentMissingBlockIsLoggedAndExistingBlockIsMinusOne) {
     LogCapture cap;
     EXPECT_FALSE(SurfacePtr(g_pImage->Load(0, "x", nullptr)));
     EXPECT_EQ(cap.Take(), "");
-    EXPECT_FALSE(SurfacePtr(g_pImage->Load(pkg, "nothing", nullptr)));
+    EXPECT_FALSE(SurfacePtr(g_pImage->Load(id, "nothing", nullptr)));
     EXPECT_NE(cap.Take().find("','nothing',0x0)] Error: image not found.\n"), std::string::npos);
     EXPECT_EQ(g_pImage->Save(0, "x", MakeRGB(1, 1, 24, false).get()), 0);
-    EXPECT_EQ(g_pImage->Save(pkg, std::string(32, 'x').c_str(), MakeRGB(1, 1, 24, false).get()), 0);
-}
-
-TEST_F(ImageBlock, ExistingBlockIsMinusOne) {
+    EXPECT_EQ(g_pImage->Save(id, std::string(32, 'x').c_str(), MakeRGB(1, 1, 24, false).get()), 0);
     SurfacePtr s = MakeRGB(2, 2, 24, false);
-    EXPECT_GT(g_pImage->Save(pkg, "twice", s.get()), 0);
-    EXPECT_EQ(g_pImage->Save(pkg, "twice", s.get()), -1);
+    EXPECT_GT(g_pImage->Save(id, "twice", s.get()), 0);
+    EXPECT_EQ(g_pImage->Save(id, "twice", s.get()), -1);
 }
 
 // Every one of these payloads would have made the copy run past the new
 // surface's pixels, or past the payload, had its header been trusted.
 TEST_F(ImageBlock, DamagedPayloadsAreRefusedWithReason) {
     SurfacePtr s = MakeRGB(5, 4, 24, false);  // pitch 16
-    ASSERT_GT(g_pImage->Save(pkg, "good", s.get()), 0);
+    ASSERT_GT(g_pImage->Save(id, "good", s.get()), 0);
     const std::vector<uint8_t> good = Payload("good");
     ASSERT_EQ(good.size(), 48u + 16 * 4);
     SurfacePtr p8 = MakePaletted(4, 4);
-    ASSERT_GT(g_pImage->Save(pkg, "good8", p8.get()), 0);
+    ASSERT_GT(g_pImage->Save(id, "good8", p8.get()), 0);
     const std::vector<uint8_t> good8 = Payload("good8");
 
     auto with = [](std::vector<uint8_t> b, size_t at, uint32_t v, int bytes = 4) {
@@ -182,10 +154,10 @@ TEST_F(ImageBlock, DamagedPayloadsAreRefusedWithReason) {
     };
     cases[1].payload.push_back(0);  // one byte beyond the pixel area
     for (const Case& c : cases) {
-        Put(c.name, c.payload);
+        ASSERT_GT(Put("IMG", c.name, c.payload), 0);
         LogCapture cap;
         ImageInfo info{};
-        EXPECT_FALSE(SurfacePtr(g_pImage->Load(pkg, c.name, &info))) << c.name;
+        EXPECT_FALSE(SurfacePtr(g_pImage->Load(id, c.name, &info))) << c.name;
         EXPECT_NE(cap.Take().find("Error: image block is damaged"), std::string::npos) << c.name;
     }
 }
@@ -197,10 +169,10 @@ TEST_F(ImageBlock, PalettedSurfaceWithKeyBeyondItsPaletteIsNotSaved) {
     SurfacePtr p8 = MakePaletted(4, 4);
     SDL_SetColorKey(p8.get(), SDL_SRCCOLORKEY, 2000000000u);
     LogCapture cap;
-    EXPECT_EQ(g_pImage->Save(pkg, "bad", p8.get()), 0);
-    EXPECT_NE(cap.Take().find(" . [IImage->Save(" + std::to_string(pkg) +
+    EXPECT_EQ(g_pImage->Save(id, "bad", p8.get()), 0);
+    EXPECT_NE(cap.Take().find(" . [IImage->Save(" + std::to_string(id) +
                               ",'bad')] Error: the colour key is not an entry of the surface's palette.\n"),
               std::string::npos);
     SDL_SetColorKey(p8.get(), SDL_SRCCOLORKEY, 255);
-    EXPECT_GT(g_pImage->Save(pkg, "fits", p8.get()), 0);
+    EXPECT_GT(g_pImage->Save(id, "fits", p8.get()), 0);
 }

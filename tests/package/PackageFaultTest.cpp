@@ -20,9 +20,7 @@ namespace {
 size_t OneBlockPackage(const std::string& path, uint8_t mode, const std::vector<uint8_t>& data) {
     IStuffVLT m;
     const int id = m.Create(path.c_str());
-    auto copy = data;
-    BlockInfo b = Block("blk", "FILE", mode, copy);
-    EXPECT_GT(m.AddData(id, &b), 0);
+    EXPECT_GT(AddTo(m, id, "blk", data, mode), 0);
     m.Close(id);
     return 536;
 }
@@ -61,38 +59,42 @@ protected:
     }
 };
 
-TEST_F(PackageDamage, DamagedCompressedStreamFailsWithUclMessage) {
+// Descriptors and packed streams that do not hold their block: the load
+// fails with its message and reads nothing past the file.
+TEST_F(PackageDamage, DamagedStreamsAndSizesFailTheLoadWithTheirMessage) {
     std::string text;
     for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i * 7) + " of the text\n";
-    const auto data = Bytes(text);
-    struct Damage {
-        size_t at;
-        std::vector<uint8_t> bytes;
-    } damages[] = {
-        {536 + 48, LE(40)},                           // the stream cut short
-        {600, std::vector<uint8_t>(64, 0x00)},        // its start overwritten
-        {600 + 20, std::vector<uint8_t>(32, 0xFF)},   // its middle overwritten
+    const std::vector<uint8_t> lines = Bytes(text), z300 = Bytes(std::string(300, 'z'));
+    const std::string ucl = "Error: UCL failed to decompress the data block.\n";
+    const std::string notLoaded = "Error: datablock was not loaded successfully.\n";
+    using Patches = std::vector<std::pair<size_t, std::vector<uint8_t>>>;
+    const struct Case {
+        const char* what;
+        uint8_t mode;
+        std::vector<uint8_t> data;
+        Patches patches;
+        const std::string& message;
+    } cases[] = {
+        {"stream cut short", compressed, lines, {{536 + 48, LE(40)}}, ucl},
+        {"stream start overwritten", compressed, lines, {{600, std::vector<uint8_t>(64, 0x00)}}, ucl},
+        {"stream middle overwritten", compressed, lines, {{620, std::vector<uint8_t>(32, 0xFF)}}, ucl},
+        // A size the stream does not produce exactly.
+        {"size one short", compressed, z300, {{536 + 44, LE(299)}}, ucl},
+        {"size one over", compressed, z300, {{536 + 44, LE(301)}}, ucl},
+        {"size of 2 GiB", compressed, z300, {{536 + 44, LE(0x7FFFFFFF)}}, ucl},
+        {"packed size past the end of the file", stored, Noise(24),
+         {{536 + 44, LE(0xFFFFFFF0u)}, {536 + 48, LE(0xFFFFFFF0u)}}, notLoaded},
+        {"stored size larger than the packed size", crypted, Noise(24), {{536 + 44, LE(4096)}}, notLoaded},
     };
-    for (const Damage& d : damages) {
-        const std::string path = Path("ucl.vlt");
-        OneBlockPackage(path, compressed, data);
-        Patch(path, d.at, d.bytes);
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string path = Path("damaged" + std::to_string(n++) + ".vlt");
+        OneBlockPackage(path, c.mode, c.data);
+        for (const auto& patch : c.patches) Patch(path, patch.first, patch.second);
         std::string logged;
-        EXPECT_EQ(Load(path, logged), 0) << d.at;
-        EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path +
-                                         "','FILE','blk')] Error: UCL failed to decompress the data block.\n"))
-            << d.at;
-    }
-}
-
-TEST_F(PackageDamage, CompressedSizeThatIsNotProducedExactlyFails) {
-    const std::string path = Path("size.vlt");
-    OneBlockPackage(path, compressed, Bytes(std::string(300, 'z')));
-    for (uint32_t claimed : {299u, 301u, 0x7FFFFFFFu}) {
-        Patch(path, 536 + 44, LE(claimed));
-        std::string logged;
-        EXPECT_EQ(Load(path, logged), 0) << claimed;
-        EXPECT_TRUE(Contains(logged, "Error: UCL failed to decompress the data block.\n")) << claimed;
+        EXPECT_EQ(Load(path, logged), 0) << c.what;
+        EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path + "','FILE','blk')] " + c.message))
+            << c.what << ": " << logged;
     }
 }
 
@@ -115,26 +117,6 @@ TEST_F(PackageDamage, CompressedBlocksLoadUpToTheCompressorsBestRatioAndNoFurthe
                                      "','FILE','blk')] Error: UCL failed to decompress the data block.\n"));
 }
 
-TEST_F(PackageDamage, PackedSizePastEndOfFileFailsWithoutReading) {
-    const std::string path = Path("past.vlt");
-    OneBlockPackage(path, stored, Noise(24));
-    Patch(path, 536 + 44, LE(0xFFFFFFF0u));
-    Patch(path, 536 + 48, LE(0xFFFFFFF0u));
-    std::string logged;
-    EXPECT_EQ(Load(path, logged), 0);
-    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->LoadBlock('" + path +
-                                     "','FILE','blk')] Error: datablock was not loaded successfully.\n"));
-}
-
-TEST_F(PackageDamage, StoredSizeLargerThanPackedSizeFails) {
-    const std::string path = Path("bigger.vlt");
-    OneBlockPackage(path, crypted, Noise(24));
-    Patch(path, 536 + 44, LE(4096));
-    std::string logged;
-    EXPECT_EQ(Load(path, logged), 0);
-    EXPECT_TRUE(Contains(logged, "Error: datablock was not loaded successfully.\n"));
-}
-
 TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
     const std::string path = Path("cut.vlt");
     OneBlockPackage(path, stored, Noise(8));
@@ -155,9 +137,7 @@ TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
     EXPECT_EQ(m.FindNext(id, &walk), 2);
     EXPECT_STREQ(walk.name, "blk");  // left as it was
     EXPECT_EQ(m.Count(id), 1);
-    auto d = Bytes("x");
-    BlockInfo b = Block("new", "FILE", stored, d);
-    EXPECT_EQ(m.AddData(id, &b), 0);
+    EXPECT_EQ(AddTo(m, id, "new", Bytes("x")), 0);
     m.Close(id);
     const std::string logged = cap.Take();
     const std::string message = " . [IStuffVLT->FindNext(" + std::to_string(id) +
@@ -234,9 +214,7 @@ class PackageWrites : public PackageTest {};
 TEST_F(PackageWrites, ShortAppendIsCutAwayAndReported) {
     const std::string path = Path("full.vlt");
     const int id = vlt().Create(path.c_str());
-    auto small = Noise(100);
-    BlockInfo a = Block("first", "FILE", stored, small);
-    ASSERT_EQ(vlt().AddData(id, &a), 100);
+    ASSERT_EQ(AddTo(vlt(), id, "first", Noise(100)), 100);
     const auto before = ReadFile(path);
     auto big = Noise(5000);
     BlockInfo b = Block("second", "FILE", stored, big);

@@ -41,9 +41,7 @@ TEST_F(PackageRegistry, SamePathTwiceSharesIdAndNeedsTwoCloses) {
     const std::string path = Path("twice.vlt");
     const int id = vlt().Create(path.c_str());
     EXPECT_EQ(vlt().Open(path.c_str()), id);
-    auto data = Bytes("payload");
-    BlockInfo info = Block("one", "FILE", stored, data);
-    EXPECT_EQ(vlt().AddData(id, &info), 7);
+    EXPECT_EQ(AddTo(vlt(), id, "one", Bytes("payload")), 7);
     vlt().Close(id);
     ASSERT_NE(vlt().GetName(id), nullptr);
     EXPECT_EQ(path, vlt().GetName(id));
@@ -83,9 +81,7 @@ TEST_F(PackageRegistry, SlotsAreReusedCyclicallyOnceAllWereUsed) {
     // manager, keeping the length.
     for (int i = 0; i < 2; ++i) {
         const int id = m.Open(paths[i].c_str());
-        auto d = Bytes("12345678");
-        BlockInfo b = Block("b", "FILE", stored, d);
-        ASSERT_EQ(m.AddData(id, &b), 8);
+        ASSERT_EQ(AddTo(m, id, "b", Bytes("12345678")), 8);
         m.Close(id);
         auto bytes = ReadFile(paths[i]);
         bytes.back() ^= 1;
@@ -108,9 +104,7 @@ TEST_F(PackageRegistry, ChecksumTestCatchesAnyChangedByteAfter520) {
     {
         IStuffVLT m;
         const int id = m.Create(path.c_str());
-        auto d = Noise(40);
-        BlockInfo b = Block("blk", "FILE", stored, d);
-        m.AddData(id, &b);
+        AddTo(m, id, "blk", Noise(40));
         m.Close(id);
     }
     const auto good = ReadFile(path);
@@ -156,9 +150,7 @@ TEST_F(PackageRegistry, OpenRejectsWhatIsNoPackageWithItsMessageAndProbeHeadAgre
     EXPECT_EQ(head.error, ENOENT);
     EXPECT_EQ(IStuffVLT::ProbeHead(dir_.path().c_str(), &head), IStuffVLT::kHeadNotRegular);
     const int id = vlt().Create(path.c_str());
-    std::vector<uint8_t> data = Bytes("abc");
-    BlockInfo info = Block("one", "FILE", stored, data);
-    ASSERT_GT(vlt().AddData(id, &info), 0);
+    ASSERT_GT(AddTo(vlt(), id, "one", Bytes("abc")), 0);
     vlt().Close(id);
     EXPECT_EQ(IStuffVLT::ProbeHead(path.c_str(), &head), IStuffVLT::kHeadVersion4);
     EXPECT_EQ(head.entryBytes, ReadFile(path).size() - 520);
@@ -181,9 +173,7 @@ TEST_F(PackageRegistry, DestructorClosesForgottenPackagesWithHeaderRewrite) {
     {
         IStuffVLT m;
         const int id = m.Create(path.c_str());
-        auto d = Bytes("abc");
-        BlockInfo b = Block("b", "FILE", crypted, d);
-        m.AddData(id, &b);
+        AddTo(m, id, "b", Bytes("abc"), crypted);
     }
     EXPECT_TRUE(Contains(cap.Take(), " . [IStuffVLT] Warning: '" + path +
                                          "' VLT file was not closed on your code. Doing it now!\n"));
@@ -202,9 +192,7 @@ protected:
     }
     void TearDown() override { vlt().Close(id_); }
     int Add(const char* name, const char* type, uint8_t mode = stored, const std::string& text = "data") {
-        auto d = Bytes(text);
-        BlockInfo b = Block(name, type, mode, d);
-        return vlt().AddData(id_, &b);
+        return AddTo(vlt(), id_, name, Bytes(text), mode, type);
     }
     std::string path_;
     int id_ = 0;
@@ -260,10 +248,8 @@ TEST_F(PackageBlocks, DeleteMarksEntryInPlace) {
     ASSERT_EQ(Add("gone", "FILE", stored, "0123456789"), 10);
     ASSERT_EQ(Add("last", "FILE"), 4);
     const size_t length = ReadFile(path_).size();
-    BlockInfo b;
-    std::memset(&b, 0, sizeof b);
-    std::strcpy(b.name, "gone");
-    std::strcpy(b.type, "FILE");
+    std::vector<uint8_t> none;
+    BlockInfo b = Block("gone", "FILE", stored, none);
     EXPECT_EQ(vlt().Delete(id_, &b), 1);
     EXPECT_EQ(ReadFile(path_).size(), length);
     EXPECT_EQ(vlt().Count(id_), 3);
@@ -300,10 +286,8 @@ TEST_F(PackageBlocks, SearchFindsTheFirstOfEqualPairsThroughManyChanges) {
     // Deleting "x" twice leaves two entries named "?" of type "DELETED": a
     // search stops at the first of them, as a walk from the start would.
     ASSERT_EQ(Add("x", "FILE", stored, "first"), 5);
-    BlockInfo del;
-    std::memset(&del, 0, sizeof del);
-    std::strcpy(del.name, "x");
-    std::strcpy(del.type, "FILE");
+    std::vector<uint8_t> none;
+    BlockInfo del = Block("x", "FILE", stored, none);
     ASSERT_EQ(vlt().Delete(id_, &del), 1);
     ASSERT_EQ(Add("x", "FILE", stored, "second"), 6);
     ASSERT_EQ(vlt().Delete(id_, &del), 1);
@@ -316,10 +300,7 @@ TEST_F(PackageBlocks, SearchFindsTheFirstOfEqualPairsThroughManyChanges) {
     for (int i = 0; i < 300; ++i)
         ASSERT_GT(Add(("n" + std::to_string(i)).c_str(), "FILE", compressed, "v1-" + std::to_string(i)), 0);
     for (int i = 0; i < 300; i += 3) {
-        BlockInfo b;
-        std::memset(&b, 0, sizeof b);
-        std::snprintf(b.name, sizeof b.name, "n%d", i);
-        std::strcpy(b.type, "FILE");
+        BlockInfo b = Block(("n" + std::to_string(i)).c_str(), "FILE", stored, none);
         ASSERT_EQ(vlt().Delete(id_, &b), 1);
         ASSERT_GT(Add(b.name, "FILE", compressed, "v2-" + std::to_string(i)), 0);
     }

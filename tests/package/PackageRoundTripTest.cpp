@@ -39,7 +39,7 @@ TEST_F(PackageRoundTrip, EveryStorageModeLoadsBackByteForByte) {
     const std::string path = Path("modes.vlt");
     int id = vlt().Create(path.c_str());
     ASSERT_GE(id, 1);
-    auto text = Bytes(std::string(5000, 'a') + "tail");
+    auto text = Bytes(std::string(100000, 'a') + "tail");
     auto noise = Noise(3001);
     struct Case {
         const char* name;
@@ -51,8 +51,11 @@ TEST_F(PackageRoundTrip, EveryStorageModeLoadsBackByteForByte) {
         BlockInfo info = Block(c.name, "FILE", c.mode, *c.data);
         const int packed = vlt().AddData(id, &info);
         ASSERT_GT(packed, 0) << c.name;
+        // Repetitive data packs small; noise stays within the compressor's bound.
+        const size_t n = c.data->size();
+        EXPECT_LE(size_t(packed), c.mode != compressed ? n : c.data == &text ? 1000 : n + n / 8 + 256) << c.name;
         if (c.mode != compressed) {
-            EXPECT_EQ(static_cast<size_t>(packed), c.data->size());
+            EXPECT_EQ(size_t(packed), n);
         }
     }
     vlt().Close(id);
@@ -69,21 +72,6 @@ TEST_F(PackageRoundTrip, EveryStorageModeLoadsBackByteForByte) {
         EXPECT_EQ(info.data, nullptr);
     }
     fresh.Close(id);
-}
-
-TEST_F(PackageRoundTrip, CompressedRepetitiveDataIsSmallAndNoiseStaysWithinBound) {
-    const int id = vlt().Create(Path("c.vlt").c_str());
-    auto text = Bytes(std::string(100000, 'x'));
-    BlockInfo a = Block("rep", "FILE", compressed, text);
-    const int packedRep = vlt().AddData(id, &a);
-    EXPECT_GT(packedRep, 0);
-    EXPECT_LT(packedRep, 1000);
-    auto noise = Noise(4096);
-    BlockInfo b = Block("noise", "FILE", compressed, noise);
-    const int packedNoise = vlt().AddData(id, &b);
-    EXPECT_GT(packedNoise, 0);
-    EXPECT_LE(packedNoise, 4096 + 4096 / 8 + 256);
-    vlt().Close(id);
 }
 
 TEST_F(PackageRoundTrip, EntriesArePaddedWithZerosToMultipleOfEight) {

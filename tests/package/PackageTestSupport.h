@@ -26,6 +26,13 @@ inline BlockInfo Block(const char* name, const char* type, uint8_t mode, std::ve
     return info;
 }
 
+// Adds a block of the bytes to package id: AddData's answer.
+inline int AddTo(IStuffVLT& m, int id, const char* name, std::vector<uint8_t> bytes, uint8_t mode = stored,
+                 const char* type = "FILE") {
+    BlockInfo info = Block(name, type, mode, bytes);
+    return m.AddData(id, &info);
+}
+
 // Deterministic data that compresses poorly.
 inline std::vector<uint8_t> Noise(size_t n, uint32_t seed = 1) {
     std::vector<uint8_t> v(n);

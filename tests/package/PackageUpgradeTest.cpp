@@ -51,12 +51,7 @@ std::vector<uint8_t> V3Package(const std::vector<uint8_t>& text) {
 
 class PackageUpgrade : public PackageTest {
 protected:
-    std::vector<std::string> Listing() const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(dir_.path())) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Listing() const { return testsupport::Listing(dir_.path()); }
 };
 
 TEST_F(PackageUpgrade, LiveBlocksAreCopiedAndDeletedOnesDropped) {

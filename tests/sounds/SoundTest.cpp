@@ -20,25 +20,6 @@ namespace {
 
 const std::string kData = std::string(BUNDLEX_SOURCE_DIR) + "/tests/data/sounds/";
 
-std::vector<uint8_t> Wav(uint32_t freq, uint16_t channels, uint16_t bits, uint32_t frames) {
-    const uint32_t dataBytes = frames * channels * (bits / 8);
-    std::vector<uint8_t> w(44 + dataBytes);
-    std::memcpy(&w[0], "RIFF", 4);
-    StoreLE32(&w[4], 36 + dataBytes);
-    std::memcpy(&w[8], "WAVEfmt ", 8);
-    StoreLE32(&w[16], 16);
-    StoreLE16(&w[20], 1);
-    StoreLE16(&w[22], channels);
-    StoreLE32(&w[24], freq);
-    StoreLE32(&w[28], freq * channels * (bits / 8));
-    StoreLE16(&w[32], static_cast<uint16_t>(channels * (bits / 8)));
-    StoreLE16(&w[34], bits);
-    std::memcpy(&w[36], "data", 4);
-    StoreLE32(&w[40], dataBytes);
-    for (uint32_t i = 0; i < dataBytes; ++i) w[44 + i] = static_cast<uint8_t>(i * 13);
-    return w;
-}
-
 std::vector<uint8_t> Header(const char* text, size_t at, size_t size) {
     std::vector<uint8_t> b(size, 0x11);
     std::memcpy(&b[at], text, std::strlen(text));
@@ -79,44 +60,43 @@ protected:
 
 }  // namespace
 
-TEST(SoundInfoFile, WavReportsChannelsFormatFrequencyAndFileSize) {
-    ISoundFX fx;
-    TempDir dir;
-    const std::vector<uint8_t> wav = Wav(22050, 2, 16, 300);
-    ASSERT_TRUE(WriteFile(dir / "a.wav", wav));
-    AudioInfo r{};
-    ASSERT_TRUE(fx.SoundInfo(0, (dir / "a.wav").c_str(), &r));
-    EXPECT_EQ(Format(r), "WAV");
-    EXPECT_EQ(r.channels, 2);
-    EXPECT_EQ(r.sampleFormat, AUDIO_S16LSB);
-    EXPECT_EQ(r.frequency, 22050u);
-    EXPECT_EQ(r.size, wav.size());
-}
-
 // Decoding needs neither an open audio device nor an explicit Mix_Init:
 // the Ogg loader initialises SDL_mixer's Vorbis support itself.
-TEST(SoundInfoFile, RealAiffVocAndOggDecodeWithoutAudioDevice) {
+namespace {
+// The sound interface alone (no SDK started, no audio device), and a folder
+// for the files.
+class SoundFile : public ::testing::Test {
+protected:
     ISoundFX fx;
-    struct Case {
-        const char* file;
+    TempDir dir;
+};
+using SoundInfoFile = SoundFile;
+using MusicInfoFile = SoundFile;
+}  // namespace
+
+TEST_F(SoundInfoFile, WavAiffVocAndOggReportTheirFormatWithoutAudioDevice) {
+    ASSERT_TRUE(WriteFile(dir / "a.wav", Wav(300, 22050, 2, 16)));
+    const struct Case {
+        std::string file;
         const char* format;
         int channels;
         uint32_t freq;
         uint16_t sampleFormat;
     } cases[] = {
-        {"tone_11025_mono16.aiff", "AIFF", 1, 11025, AUDIO_S16MSB},
-        {"tone_8000_mono8.voc", "VOC", 1, 8000, AUDIO_U8},
-        {"tone_22050_stereo.ogg", "OGG", 2, 22050, AUDIO_S16LSB},
+        {dir / "a.wav", "WAV", 2, 22050, AUDIO_S16LSB},
+        {kData + "tone_11025_mono16.aiff", "AIFF", 1, 11025, AUDIO_S16MSB},
+        {kData + "tone_8000_mono8.voc", "VOC", 1, 8000, AUDIO_U8},
+        {kData + "tone_22050_stereo.ogg", "OGG", 2, 22050, AUDIO_S16LSB},
     };
     for (const Case& c : cases) {
-        const std::string f = kData + c.file;
+        SCOPED_TRACE(c.file);
         AudioInfo r{};
-        ASSERT_TRUE(fx.SoundInfo(0, f.c_str(), &r)) << c.file << ": " << SDL_GetError();
+        ASSERT_TRUE(fx.SoundInfo(0, c.file.c_str(), &r)) << SDL_GetError();
         EXPECT_EQ(Format(r), c.format);
-        EXPECT_EQ(r.channels, c.channels) << c.file;
-        EXPECT_EQ(r.frequency, c.freq) << c.file;
-        EXPECT_EQ(r.sampleFormat, c.sampleFormat) << c.file;
-        EXPECT_EQ(r.size, ReadFile(f).size()) << c.file;
+        EXPECT_EQ(r.channels, c.channels);
+        EXPECT_EQ(r.frequency, c.freq);
+        EXPECT_EQ(r.sampleFormat, c.sampleFormat);
+        EXPECT_EQ(r.size, ReadFile(c.file).size());
     }
     AudioInfo m{};
     ASSERT_TRUE(fx.MusicInfo(0, (kData + "tone_22050_stereo.ogg").c_str(), &m));
@@ -125,9 +105,7 @@ TEST(SoundInfoFile, RealAiffVocAndOggDecodeWithoutAudioDevice) {
     EXPECT_EQ(m.frequency, 22050u);
 }
 
-TEST(SoundInfoFile, MidiIsRefusedAsSoundButIsModAsMusic) {
-    ISoundFX fx;
-    TempDir dir;
+TEST_F(SoundInfoFile, MidiIsRefusedAsSoundButIsModAsMusic) {
     const std::string f = dir / "song.mid";
     ASSERT_TRUE(WriteFile(f, Header("MThd", 0, 64)));
     LogCapture cap;
@@ -141,9 +119,7 @@ TEST(SoundInfoFile, MidiIsRefusedAsSoundButIsModAsMusic) {
     EXPECT_EQ(r.size, 64u);
 }
 
-TEST(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
-    ISoundFX fx;
-    TempDir dir;
+TEST_F(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
     struct Case {
         std::vector<uint8_t> bytes;
         const char* format;
@@ -167,11 +143,9 @@ TEST(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
 
 // Each of these once made a loader read past its buffer, allocate what the
 // data could not hold, or leak its buffer and stream: all must be refused.
-TEST(SoundInfoFile, DamagedWavAndAiffAreRefused) {
-    ISoundFX fx;
-    TempDir dir;
+TEST_F(SoundInfoFile, DamagedWavAndAiffAreRefused) {
     std::vector<std::vector<uint8_t>> bad;
-    const std::vector<uint8_t> wav = Wav(11025, 1, 8, 100);
+    const std::vector<uint8_t> wav = Wav(100, 11025, 1, 8);
     bad.emplace_back(wav.begin(), wav.begin() + 20);  // cut inside "fmt "
     std::vector<uint8_t> huge = wav;
     StoreLE32(&huge[40], 0x7FFFFFF0);  // data chunk claims 2 GB
@@ -238,9 +212,7 @@ struct Voc {
 // VOC files are never given to SDL_mixer's loader; the SDK reads their
 // blocks itself and must report what that loader reports for every file
 // it reads correctly, decoded length included.
-TEST(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
-    TempDir dir;
-    ISoundFX fx;
+TEST_F(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
     const struct Case {
         const char* what;
         std::vector<uint8_t> bytes;
@@ -282,9 +254,7 @@ TEST(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
 // far more than the file holds, divide by zero, leak, or read the samples
 // as something they are not (tests/data/fuzz/media). They are refused
 // before any loader sees them, still named "VOC".
-TEST(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
-    TempDir dir;
-    ISoundFX fx;
+TEST_F(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
     Voc silences;
     silences.Sound(131, 10);
     for (int i = 0; i < 200; ++i) silences.Silence(65535, 131);  // 13 MB of silence from 1.4 kB
@@ -326,7 +296,7 @@ TEST(SoundInfoFile, VocThatSdlMixerWouldMisreadOrBeHarmedByIsRefused) {
     }
 }
 
-TEST(SoundInfoFile, NegativeHandleSoundSilentMusicLogged) {
+TEST(SoundInfoHandle, NegativeHandleSoundSilentMusicLogged) {
     SdkSession session;
     LogCapture cap;
     AudioInfo r{};
@@ -341,7 +311,7 @@ TEST(SoundInfoFile, NegativeHandleSoundSilentMusicLogged) {
 TEST_F(SoundPackage, StorageModesFollowKindAndFileName) {
     const std::string ogg = kData + "tone_22050_stereo.ogg";
     const std::string xm = File("tune.xm", Header("Extended Module: t", 0, 300));
-    const std::string wav = File("boom.wav", Wav(8000, 1, 8, 50));
+    const std::string wav = File("boom.wav", Wav(50, 8000, 1, 8));
     EXPECT_GT(g_pSoundFX->MusicImport(pkg, "ogg", ogg.c_str()), 0);
     EXPECT_GT(g_pSoundFX->MusicImport(pkg, "xm", xm.c_str()), 0);
     EXPECT_GT(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), 0);
@@ -371,7 +341,7 @@ TEST_F(SoundPackage, ImportFailuresReturnZero) {
     EXPECT_EQ(g_pSoundFX->MusicImport(pkg, "a", (dir / "missing.xm").c_str()), 0);
     EXPECT_NE(cap.Take().find("')] Error: music not found.\n"), std::string::npos);
     // A name cut to 31 characters would land on another block.
-    const std::string wav = File("w.wav", Wav(8000, 1, 8, 10));
+    const std::string wav = File("w.wav", Wav(10, 8000, 1, 8));
     EXPECT_EQ(g_pSoundFX->SoundImport(pkg, std::string(40, 'n').c_str(), wav.c_str()), 0);
     EXPECT_NE(cap.Take().find("Error"), std::string::npos);
 }
@@ -411,7 +381,7 @@ TEST_F(SoundPackage, ExportWithoutNameUsesFormatAndStaysInCurrentDirectory) {
     // that does not decode (u-law samples) is still named by its head.
     EXPECT_TRUE(g_pSoundFX->Export(pkg, "odd", 0, nullptr));
     EXPECT_EQ(ReadFile("odd.SND"), ReadFile(junk));
-    std::vector<uint8_t> ulaw = Wav(8000, 1, 8, 40);
+    std::vector<uint8_t> ulaw = Wav(40, 8000, 1, 8);
     StoreLE16(&ulaw[20], 7);
     ASSERT_GT(g_pSoundFX->SoundImport(pkg, "ulaw", File("ulaw.wav", ulaw).c_str()), 0);
     EXPECT_TRUE(g_pSoundFX->Export(pkg, "ulaw", 0, nullptr));
@@ -422,16 +392,6 @@ TEST_F(SoundPackage, ExportWithoutNameUsesFormatAndStaysInCurrentDirectory) {
     EXPECT_FALSE(g_pSoundFX->Export(pkg, "boom", 0, nullptr));
     EXPECT_EQ(ReadFile("boom.AIFF"), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_NE(cap.Take().find("Error"), std::string::npos);
-}
-
-TEST(SoundTables, FreeOutsideTheTablesDoesNothing) {
-    ISoundFX fx;
-    fx.Free(256, 1);
-    fx.Free(32, 0);
-    fx.Free(-1, 1);
-    fx.Free(-1, 0);
-    fx.Free(5, 1);  // empty slot
-    for (Mix_Chunk* c : ISoundFX::sounds) EXPECT_EQ(c, nullptr);
 }
 
 namespace {
@@ -445,7 +405,18 @@ Mix_Chunk* FakeChunk() {
 }
 }  // namespace
 
-TEST(SoundTables, DestructionFreesLeftoversAndWarnsWithTheirCounts) {
+// Free outside the tables does nothing; the destruction frees what is left
+// and warns with the counts.
+TEST(SoundTables, FreeOutsideTheTablesDoesNothingAndDestructionFreesLeftovers) {
+    {
+        ISoundFX fx;
+        fx.Free(256, 1);
+        fx.Free(32, 0);
+        fx.Free(-1, 1);
+        fx.Free(-1, 0);
+        fx.Free(5, 1);  // empty slot
+        for (Mix_Chunk* c : ISoundFX::sounds) EXPECT_EQ(c, nullptr);
+    }
     LogCapture cap;
     {
         ISoundFX fx;

@@ -73,6 +73,16 @@ int Count(const std::string& text, const std::string& what) {
     return n;
 }
 
+::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts) {
+    size_t at = 0;
+    for (const std::string& part : parts) {
+        const size_t found = text.find(part, at);
+        if (found == std::string::npos) return ::testing::AssertionFailure() << part << "\nin:\n" << text;
+        at = found + part.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::vector<std::string> Listing(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
@@ -552,22 +562,23 @@ bool HasBlock(const std::string& package, const char* type, const char* name) {
     return false;
 }
 
-std::vector<uint8_t> Wav(int samples) {
-    const uint32_t data = static_cast<uint32_t>(samples) * 2;
-    std::vector<uint8_t> w(44 + data, 0);
-    std::memcpy(w.data(), "RIFF", 4);
-    StoreLE32(w.data() + 4, 36 + data);
-    std::memcpy(w.data() + 8, "WAVEfmt ", 8);
-    StoreLE32(w.data() + 16, 16);
-    StoreLE16(w.data() + 20, 1);      // PCM
-    StoreLE16(w.data() + 22, 1);      // mono
-    StoreLE32(w.data() + 24, 11025);  // rate
-    StoreLE32(w.data() + 28, 22050);  // bytes per second
-    StoreLE16(w.data() + 32, 2);      // block align
-    StoreLE16(w.data() + 34, 16);     // bits
-    std::memcpy(w.data() + 36, "data", 4);
-    StoreLE32(w.data() + 40, data);
-    for (int i = 0; i < samples; ++i) StoreLE16(w.data() + 44 + i * 2, static_cast<uint16_t>((i * 397) & 0x7FFF));
+std::vector<uint8_t> Wav(uint32_t frames, uint32_t freq, uint16_t channels, uint16_t bits, uint16_t tag,
+                         const std::vector<uint8_t>& fmtExtra) {
+    const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+    std::vector<uint8_t> w(36, 0);
+    std::memcpy(w.data(), "RIFF....WAVEfmt ", 16);
+    StoreLE32(&w[16], static_cast<uint32_t>(16 + fmtExtra.size()));
+    StoreLE16(&w[20], tag);
+    StoreLE16(&w[22], channels);
+    StoreLE32(&w[24], freq);
+    StoreLE32(&w[28], freq * align);
+    StoreLE16(&w[32], align);
+    StoreLE16(&w[34], bits);
+    w.insert(w.end(), fmtExtra.begin(), fmtExtra.end());
+    w.insert(w.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
+    StoreLE32(&w[w.size() - 4], frames * align);
+    for (uint32_t i = 0; i < frames * align; ++i) w.push_back(static_cast<uint8_t>(i * 13));
+    StoreLE32(&w[4], static_cast<uint32_t>(w.size() - 8));
     return w;
 }
 

@@ -61,12 +61,22 @@ bool FileExists(const std::string& path);
 std::vector<uint8_t> Bytes(const std::string& text);
 bool Contains(const std::string& text, const std::string& part);
 int Count(const std::string& text, const std::string& what);
+// Whether every part occurs in the text, each after the one before.
+::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts);
 // The file names in a directory, sorted.
 std::vector<std::string> Listing(const std::string& dir);
 std::string SourceDir();
 
 // Runs a shell command: its exit code; out gets its standard output.
 int Shell(const std::string& command, std::string& out);
+// The banner bundlex prints before anything else.
+inline const std::string kBanner =
+    "---------------------------------------------------------\n"
+    "Bundlex v2.0 - VLT resources export to XML and vice versa\n"
+    "   (c) 2025-2026 the Bundlex developers - built on the Trovalis SDK\n"
+    "---------------------------------------------------------\n\n"
+    " Export VLT resources to a XML file using Quillmark Interchange\n"
+    " XML v1.0 format(ORBv1) or import a ORBv1 format into a VLT\n";
 // Runs the bundlex executable with the given arguments in dir (and TMPDIR
 // set when tmpdir is given): its exit code; out gets its standard output.
 int RunBundlex(const std::vector<std::string>& args, std::string& out, const std::string& dir = "",
@@ -216,8 +226,10 @@ bool HasBlock(const std::string& package, const char* type, const char* name);
 // music, raw files in the three modes, a widget with its state images and
 // one deleted entry. Returns the number of live blocks.
 int BuildEveryKind(const std::string& path, const std::string& scratchDir);
-// A 16-bit mono PCM WAV file of n samples.
-std::vector<uint8_t> Wav(int samples);
+// A WAV file of the given frames, rate, channels, bits and format tag (1:
+// PCM), with fmtExtra after the 16 bytes of its format record.
+std::vector<uint8_t> Wav(uint32_t frames, uint32_t freq = 11025, uint16_t channels = 1, uint16_t bits = 16,
+                         uint16_t tag = 1, const std::vector<uint8_t>& fmtExtra = {});
 // A 3.0 package with one live raw block and one deleted one.
 std::vector<uint8_t> V3Package();
 // Overwrites the packed payload of the first entry (which must be

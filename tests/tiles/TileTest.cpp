@@ -12,14 +12,6 @@ namespace {
 
 const char* k31 = "abcdefghijklmnopqrstuvwxyz01234";
 const char* k32 = "abcdefghijklmnopqrstuvwxyz012345";
-
-SurfacePtr Paletted(int w, int h) {
-    SurfacePtr s(Pattern(w, h, 8));
-    SDL_Color colors[256];
-    for (int i = 0; i < 256; ++i) colors[i] = SDL_Color{Uint8(i), Uint8(255 - i), Uint8(i * 3), 0};
-    SDL_SetColors(s.get(), colors, 0, 256);
-    return s;
-}
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -46,30 +38,25 @@ TEST(TileCreate, RefusesBeforeInitWithItsMessage) {
     EXPECT_NE(log.find(" . [CTile::Create('x.bmp','t')] Error: Trovalis was not initialized."), std::string::npos);
 }
 
-TEST(TileCreate, SecondCreateIsRefusedWithWarningAndKeepsFirstSurface) {
+TEST(TileCreate, SecondCreateAndNamesOf32CharactersAreRefusedLeavingWhatWasThere) {
     SdkSession sdk;
     LogCapture cap;
     SurfacePtr s(Pattern(4, 4, 24));
-    CTile t;
-    ASSERT_TRUE(t.Create(s.get(), "first"));
+    CTile a, t;
+    EXPECT_FALSE(a.Create(s.get(), k32));
+    EXPECT_NE(cap.Take().find("Error: the tile name is longer than 31 characters.\n"), std::string::npos);
+    EXPECT_EQ(a.GetSurface(), nullptr);
+    ASSERT_TRUE(t.Create(s.get(), k31));
     SDL_Surface* first = t.GetSurface();
     EXPECT_FALSE(t.Create(s.get(), "second"));
     EXPECT_NE(cap.Take().find("Warning: tile already exists. It is not possible to create another one.\n"),
               std::string::npos);
     EXPECT_EQ(t.GetSurface(), first);
-    EXPECT_STREQ(t.GetName(), "first");
-}
-
-TEST(TileCreate, NameOf32CharactersIsRefusedAnd31Accepted) {
-    SdkSession sdk;
-    LogCapture cap;
-    SurfacePtr s(Pattern(4, 4, 24));
-    CTile a, b;
-    EXPECT_FALSE(a.Create(s.get(), k32));
-    EXPECT_NE(cap.Take().find("Error: the tile name is longer than 31 characters.\n"), std::string::npos);
-    EXPECT_EQ(a.GetSurface(), nullptr);
-    ASSERT_TRUE(b.Create(s.get(), k31));
-    EXPECT_STREQ(b.GetName(), k31);
+    EXPECT_STREQ(t.GetName(), k31);
+    t.SetName(k32);
+    EXPECT_STREQ(t.GetName(), k31);
+    t.SetName("new");
+    EXPECT_STREQ(t.GetName(), "new");
 }
 
 TEST(TileCreate, RecordsAlphaAndKeyTheSurfaceActuallyUses) {
@@ -92,10 +79,8 @@ TEST(TileCreate, RecordsAlphaAndKeyTheSurfaceActuallyUses) {
     EXPECT_EQ(u.GetColorKey(), kNoColorKey);
     EXPECT_EQ(u.GetSurface()->format->colorkey, kNoColorKey);
     EXPECT_FALSE(u.GetSurface()->flags & SDL_SRCCOLORKEY);
-}
 
-TEST(TileCreate, AlphaChannelIsPerPixelButPerSurfaceAlphaZeroIsNot) {
-    SdkSession sdk;
+    // An alpha channel is per-pixel alpha (256); per-surface alpha 0 is not.
     SurfacePtr rgba(Pattern(8, 8, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
     CTile a;
     ASSERT_TRUE(a.Create(rgba.get(), "a"));
@@ -134,7 +119,7 @@ TEST(TileCreate, FromFileRestoresTheDisplayConversionSwitchAndReportsUnreadableF
 // ---------------------------------------------------------------------------
 // Setters
 
-TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAnd255SwitchesBlendingOff) {
+TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAndNoKeyLeavesTheNoKeyValueInTheSurface) {
     SdkSession sdk;
     SurfacePtr s(Pattern(4, 4, 24));
     CTile t;
@@ -147,16 +132,9 @@ TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAnd255SwitchesBlendingOff) {
     EXPECT_EQ(t.GetAlpha(), 128);
     EXPECT_TRUE(t.GetSurface()->flags & SDL_SRCALPHA);
     EXPECT_EQ(t.GetSurface()->format->alpha, 128);
-    t.SetAlpha(255);
+    t.SetAlpha(255);  // switches blending off
     EXPECT_EQ(t.GetAlpha(), 255);
     EXPECT_FALSE(t.GetSurface()->flags & SDL_SRCALPHA);
-}
-
-TEST(TileSetters, RemovingTheKeyLeavesTheNoKeyValueInTheSurface) {
-    SdkSession sdk;
-    SurfacePtr s(Pattern(4, 4, 24));
-    CTile t;
-    ASSERT_TRUE(t.Create(s.get(), "k"));
     t.SetColorKey(3);
     EXPECT_TRUE(t.GetSurface()->flags & SDL_SRCCOLORKEY);
     EXPECT_EQ(t.GetSurface()->format->colorkey, 3u);
@@ -164,28 +142,15 @@ TEST(TileSetters, RemovingTheKeyLeavesTheNoKeyValueInTheSurface) {
     EXPECT_FALSE(t.GetSurface()->flags & SDL_SRCCOLORKEY);
     // SDL itself leaves 0 here, which readers would take for a black key.
     EXPECT_EQ(t.GetSurface()->format->colorkey, kNoColorKey);
-}
 
-TEST(TileSetters, PerPixelTileIgnoresAlphaAndKey) {
-    SdkSession sdk;
-    SurfacePtr s(Pattern(4, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
-    CTile t;
-    ASSERT_TRUE(t.Create(s.get(), "pp"));
-    t.SetAlpha(10);
-    t.SetColorKey(3);
-    EXPECT_EQ(t.GetAlpha(), 256);
-    EXPECT_EQ(t.GetColorKey(), kNoColorKey);
-}
-
-TEST(TileSetters, NameOf32CharactersLeavesTheOldName) {
-    SdkSession sdk;
-    SurfacePtr s(Pattern(4, 4, 24));
-    CTile t;
-    ASSERT_TRUE(t.Create(s.get(), "old"));
-    t.SetName(k32);
-    EXPECT_STREQ(t.GetName(), "old");
-    t.SetName(k31);
-    EXPECT_STREQ(t.GetName(), k31);
+    // A per-pixel tile ignores both.
+    SurfacePtr rgba(Pattern(4, 4, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
+    CTile u;
+    ASSERT_TRUE(u.Create(rgba.get(), "pp"));
+    u.SetAlpha(10);
+    u.SetColorKey(3);
+    EXPECT_EQ(u.GetAlpha(), 256);
+    EXPECT_EQ(u.GetColorKey(), kNoColorKey);
 }
 
 TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
@@ -214,7 +179,7 @@ TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
 using TileBlock = PackageTest;
 
 TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
-    SurfacePtr s = Paletted(10, 6);  // pitch 12: rows are padded
+    SurfacePtr s = MakePaletted(10, 6);  // pitch 12: rows are padded
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "round"));
     t.SetAlpha(128);
@@ -240,16 +205,10 @@ TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
     EXPECT_EQ(w, 5);
     EXPECT_EQ(h, 3);
     EXPECT_STREQ(u.GetName(), "round");
-}
-
-TEST_F(TileBlock, LoadWithVersion1TypeFindsVersion2Block) {
-    SurfacePtr s(Pattern(4, 4, 24));
-    CTile t;
-    ASSERT_TRUE(t.Create(s.get(), "v2"));
-    ASSERT_GT(t.Save(id, "TILE2"), 0);
+    // The 1.0 type finds the 2.0 block, with nothing to upgrade.
     LogCapture cap;
-    CTile u;
-    EXPECT_TRUE(u.Load(id, "v2", "TILE"));
+    CTile v;
+    EXPECT_TRUE(v.Load(id, "round", "TILE"));
     EXPECT_EQ(cap.Take().find("updated"), std::string::npos);
 }
 
@@ -270,13 +229,11 @@ TEST_F(TileBlock, Version1BlockIsUpgradedInThePackageOnce) {
     CTile again;
     ASSERT_TRUE(again.Load(id, "old", "TILE2"));
     EXPECT_EQ(cap.Take().find("updated"), std::string::npos);
-}
 
-TEST_F(TileBlock, ButtonImagesUpgradeUnderTheirOwnTypes) {
-    SurfacePtr s(Pattern(4, 4, 24));
-    ASSERT_GT(Put("TILB", "b", TileBytes(s.get(), TileFields{}, true)), 0);
-    CTile t;
-    ASSERT_TRUE(t.Load(id, "b", "TILB"));
+    // Button images upgrade under their own types.
+    ASSERT_GT(Put("TILB", "b", old), 0);
+    CTile b;
+    ASSERT_TRUE(b.Load(id, "b", "TILB"));
     EXPECT_FALSE(Get("TILB2", "b").empty());
     EXPECT_TRUE(Get("TILE2", "b").empty());
 }
@@ -346,7 +303,7 @@ TEST_F(TileBlock, KeyOfReducedTileKeepsItsColourWhateverTheStoredChannelOrder) {
 }
 
 TEST_F(TileBlock, PalettedKeyStaysOnItsIndexWhenThePaletteRepeatsTheColour) {
-    SurfacePtr s = Paletted(4, 4);
+    SurfacePtr s = MakePaletted(4, 4);
     SDL_Color black{0, 0, 0, 0};
     SDL_SetColors(s.get(), &black, 0, 1);
     SDL_SetColors(s.get(), &black, 7, 1);
@@ -359,55 +316,43 @@ TEST_F(TileBlock, PalettedKeyStaysOnItsIndexWhenThePaletteRepeatsTheColour) {
     EXPECT_EQ(t.GetSurface()->format->colorkey, 7u);
 }
 
-TEST_F(TileBlock, ForeignOrOverlongTypeTextsAreNotSupported) {
-    LogCapture cap;
-    CTile t;
-    EXPECT_FALSE(t.Load(id, "x", "SPR2"));
-    EXPECT_NE(cap.Take().find("','x','SPR2')] Error: the typeblock is not supported.\n"), std::string::npos);
-    // Seven characters would need an eighth for the "2" and its terminator.
-    EXPECT_FALSE(t.Load(id, "x", "TILEABC"));
-    EXPECT_NE(cap.Take().find("Error: the typeblock is not supported.\n"), std::string::npos);
-    EXPECT_FALSE(t.Load(id, "x", "TILEABCDEFGHIJKLMNOP2"));
-    EXPECT_NE(cap.Take().find("Error: the typeblock is not supported.\n"), std::string::npos);
-}
-
-TEST_F(TileBlock, MissingBlockAndOverlongNameFailWithTheirMessages) {
-    LogCapture cap;
-    CTile t;
-    EXPECT_FALSE(t.Load(id, "none", "TILE2"));
-    EXPECT_NE(cap.Take().find("','none','TILE2')] Error: tile not found.\n"), std::string::npos);
-    EXPECT_FALSE(t.Load(id, k32, "TILE2"));
-    EXPECT_NE(cap.Take().find("Error: the tile name is longer than 31 characters.\n"), std::string::npos);
-    EXPECT_FALSE(t.Load(0, "none", "TILE2"));
-    EXPECT_EQ(cap.Take(), "");
-}
-
-TEST_F(TileBlock, BlockWhoseSizeDoesNotMatchItsHeaderIsRefused) {
+// Damaged blocks stay in the package as they were; nothing is upgraded.
+TEST_F(TileBlock, RefusalsOfTypesNamesAndDamagedBlocksNameTheirCause) {
     SurfacePtr s(Pattern(8, 8, 24));
     auto longer = TileBytes(s.get(), TileFields{});
     longer.insert(longer.begin() + 64, 4, 0);
     auto shorter = TileBytes(s.get(), TileFields{});
     shorter.erase(shorter.begin() + 64, shorter.begin() + 68);
-    ASSERT_GT(Put("TILE2", "long", longer), 0);
-    ASSERT_GT(Put("TILE2", "short", shorter), 0);
-    LogCapture cap;
-    CTile a, b;
-    EXPECT_FALSE(a.Load(id, "long", "TILE2"));
-    EXPECT_NE(cap.Take().find("','long','TILE2')] Error: the tile block is damaged.\n"), std::string::npos);
-    EXPECT_FALSE(b.Load(id, "short", "TILE2"));
-    EXPECT_NE(cap.Take().find("Error: the tile block is damaged.\n"), std::string::npos);
-    EXPECT_EQ(a.GetSurface(), nullptr);
-}
-
-TEST_F(TileBlock, DamagedVersion1BlockIsNotUpgradedAndStaysInThePackage) {
-    SurfacePtr s(Pattern(8, 8, 24));
     auto old = TileBytes(s.get(), TileFields{}, true);
     old.resize(old.size() - 10);
+    ASSERT_GT(Put("TILE2", "long", longer), 0);
+    ASSERT_GT(Put("TILE2", "short", shorter), 0);
     ASSERT_GT(Put("TILE", "bad", old), 0);
+    const struct Case {
+        int package;
+        const char* name;
+        const char* type;
+        const char* message;
+    } cases[] = {
+        {id, "x", "SPR2", "','x','SPR2')] Error: the typeblock is not supported.\n"},
+        // Seven characters would need an eighth for the "2" and its terminator.
+        {id, "x", "TILEABC", "Error: the typeblock is not supported.\n"},
+        {id, "x", "TILEABCDEFGHIJKLMNOP2", "Error: the typeblock is not supported.\n"},
+        {id, "none", "TILE2", "','none','TILE2')] Error: tile not found.\n"},
+        {id, k32, "TILE2", "Error: the tile name is longer than 31 characters.\n"},
+        {0, "none", "TILE2", ""},
+        {id, "long", "TILE2", "','long','TILE2')] Error: the tile block is damaged.\n"},
+        {id, "short", "TILE2", "Error: the tile block is damaged.\n"},
+        {id, "bad", "TILE2", "Error: the tile block is damaged.\n"},
+    };
     LogCapture cap;
-    CTile t;
-    EXPECT_FALSE(t.Load(id, "bad", "TILE2"));
-    EXPECT_NE(cap.Take().find("Error: the tile block is damaged.\n"), std::string::npos);
+    for (const Case& c : cases) {
+        CTile t;
+        EXPECT_FALSE(t.Load(c.package, c.name, c.type)) << c.name;
+        const std::string log = cap.Take();
+        EXPECT_TRUE(*c.message ? Contains(log, c.message) : log.empty()) << c.name << ": " << log;
+        EXPECT_EQ(t.GetSurface(), nullptr);
+    }
     EXPECT_EQ(Get("TILE", "bad"), old);
     EXPECT_TRUE(Get("TILE2", "bad").empty());
 }
@@ -420,7 +365,7 @@ TEST_F(TileBlock, DamagedVersion1BlockIsNotUpgradedAndStaysInThePackage) {
 TEST(TilePaletteKey, KeyOutsideThePaletteIsRefusedEverywhere) {
     SdkSession sdk;
     LogCapture cap;
-    SurfacePtr s = Paletted(5, 3);
+    SurfacePtr s = MakePaletted(5, 3);
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "pal"));
     t.SetColorKey(255);

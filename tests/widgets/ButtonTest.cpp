@@ -34,11 +34,18 @@ ButtonRecord* PlaceWithImages(IButton& b, int number) {
 
 void Name(ButtonRecord* r, const char* n) { std::strncpy(r->name, n, sizeof r->name - 1); }
 
+// The SDK started, the log captured, an interface of its own.
+class ButtonSlots : public ::testing::Test {
+protected:
+    SdkSession sdk;
+    LogCapture cap;
+    IButton b;
+};
+using ButtonDump = ButtonSlots;
+
 }  // namespace
 
-TEST(ButtonSlots, NumbersNameLayerAndSlotAndOutOfRangeNumbersAreInvalid) {
-    SdkSession sdk;
-    IButton b;
+TEST_F(ButtonSlots, NumbersNameLayerAndSlotAndOutOfRangeNumbersAreInvalid) {
     EXPECT_EQ(b.GetButton(132), b.GetButton(101) + 31);  // slot 32 of layer 1
     EXPECT_EQ(b.GetButton(1), b.GetButton(32) - 31);
     EXPECT_NE(b.GetButton(732), nullptr);
@@ -60,7 +67,7 @@ TEST(ButtonSlots, NumbersNameLayerAndSlotAndOutOfRangeNumbersAreInvalid) {
     for (int l = 0; l < IButton::kLayers; ++l) EXPECT_EQ(b.LayerVisible(l), l == 3) << l;
 }
 
-TEST(ButtonSlots, ConstructionResetsEverySlotShowsOnlyLayer0AndRequestsUpdateMode1) {
+TEST(ButtonLifetime, ConstructionResetsEverySlotShowsOnlyLayer0AndRequestsUpdateMode1) {
     SdkSession sdk;
     Trovalis.updateMode = 0;
     LogCapture cap;
@@ -92,10 +99,7 @@ TEST(ButtonSlots, ConstructionResetsEverySlotShowsOnlyLayer0AndRequestsUpdateMod
     Trovalis.updateMode = 1;
 }
 
-TEST(ButtonSlots, RemoveClearsOnlyTheCurrentLayerAndDestroysOwnedImagesOnce) {
-    SdkSession sdk;
-    LogCapture cap;
-    IButton b;
+TEST_F(ButtonSlots, RemoveClearsOnlyTheCurrentLayerAndDestroysOwnedImagesOnce) {
     const int tilesBefore = Trovalis.liveTiles;
     ASSERT_NE(PlaceWithImages(b, 101), nullptr);
     ASSERT_NE(PlaceWithImages(b, 132), nullptr);
@@ -120,9 +124,7 @@ TEST(ButtonSlots, RemoveClearsOnlyTheCurrentLayerAndDestroysOwnedImagesOnce) {
     EXPECT_TRUE(Contains(cap.Take(), "Info: 0 buttons of layer 1 were deleted.\n"));
 }
 
-TEST(ButtonSlots, RemovingClonesKeepsTheMastersImagesAndLowersItsCloneCount) {
-    SdkSession sdk;
-    IButton b;
+TEST_F(ButtonSlots, RemovingClonesKeepsTheMastersImagesAndLowersItsCloneCount) {
     ButtonRecord* m = PlaceWithImages(b, 1002);
     ASSERT_NE(m, nullptr);
     const int tiles = Trovalis.liveTiles;
@@ -136,10 +138,7 @@ TEST(ButtonSlots, RemovingClonesKeepsTheMastersImagesAndLowersItsCloneCount) {
     EXPECT_EQ(b.GetButton(5)->cloned, 0);
 }
 
-TEST(ButtonSlots, FreeMasterTakesMasterNumbersOrAllAndIgnoresWorkingNumbers) {
-    SdkSession sdk;
-    LogCapture cap;
-    IButton b;
+TEST_F(ButtonSlots, FreeMasterTakesMasterNumbersOrAllAndIgnoresWorkingNumbers) {
     const int tiles = Trovalis.liveTiles;
     for (int n : {1000, 1005, 1099}) ASSERT_NE(PlaceWithImages(b, n), nullptr);
     cap.Take();
@@ -158,10 +157,7 @@ TEST(ButtonSlots, FreeMasterTakesMasterNumbersOrAllAndIgnoresWorkingNumbers) {
     EXPECT_EQ(Trovalis.liveTiles, tiles);
 }
 
-TEST(ButtonSlots, FreeingAMasterWithClonesWarnsAndLeavesNoCloneOnItsFreedImages) {
-    SdkSession sdk;
-    LogCapture cap;
-    IButton b;
+TEST_F(ButtonSlots, FreeingAMasterWithClonesWarnsAndLeavesNoCloneOnItsFreedImages) {
     ASSERT_NE(PlaceWithImages(b, 1003), nullptr);
     ASSERT_NE(CloneButton(b, 1003, 7), nullptr);
     ASSERT_NE(CloneButton(b, 1003, 107), nullptr);
@@ -180,7 +176,7 @@ TEST(ButtonSlots, FreeingAMasterWithClonesWarnsAndLeavesNoCloneOnItsFreedImages)
     EXPECT_EQ(b.GetButton(7)->free, 0);
 }
 
-TEST(ButtonSlots, DestructorReportsLeftButtonsWithTheFullDumpThenFreesThem) {
+TEST(ButtonLifetime, DestructorReportsLeftButtonsWithTheFullDumpThenFreesThem) {
     SdkSession sdk;
     LogCapture cap;
     const int tiles = Trovalis.liveTiles;
@@ -189,24 +185,16 @@ TEST(ButtonSlots, DestructorReportsLeftButtonsWithTheFullDumpThenFreesThem) {
         for (int n : {1, 301, 1010}) ASSERT_NE(PlaceWithImages(b, n), nullptr);
         cap.Take();
     }
-    const std::string logged = cap.Take();
-    const size_t warning = logged.find(" . [IButton] Warning! your application has left 3 buttons without deleting.\n");
-    ASSERT_NE(warning, std::string::npos);
-    const size_t dump = logged.find("\n . IButton information:\n", warning);
-    ASSERT_NE(dump, std::string::npos);
-    EXPECT_NE(logged.find("Masterbuttons: 1 - Cloned buttons: 0 - Total working buttons: 2", dump), std::string::npos);
-    const size_t removed = logged.find("Info: 1 buttons of layer 3 were deleted.\n", dump);
-    EXPECT_NE(removed, std::string::npos);
-    const size_t freed = logged.find(" . [IButton->FreeMaster(-1)] Info: master button deleted.\n", removed);
-    EXPECT_NE(freed, std::string::npos);
-    EXPECT_NE(logged.find(" . [IButton] Interfaz deleted.\n", freed), std::string::npos);
+    EXPECT_TRUE(InOrder(cap.Take(), {" . [IButton] Warning! your application has left 3 buttons without deleting.\n",
+                                     "\n . IButton information:\n",
+                                     "Masterbuttons: 1 - Cloned buttons: 0 - Total working buttons: 2",
+                                     "Info: 1 buttons of layer 3 were deleted.\n",
+                                     " . [IButton->FreeMaster(-1)] Info: master button deleted.\n",
+                                     " . [IButton] Interfaz deleted.\n"}));
     EXPECT_EQ(Trovalis.liveTiles, tiles);
 }
 
-TEST(ButtonDump, WholeDumpOfOneMasterAndOneWorkingButton) {
-    SdkSession sdk;
-    LogCapture cap;
-    IButton b;
+TEST_F(ButtonDump, WholeDumpOfOneMasterAndOneWorkingButton) {
     cap.Take();
     EXPECT_EQ(b.Info(-1), 0);
     const std::string empty = cap.Take();
@@ -276,10 +264,7 @@ TEST(ButtonDump, WholeDumpOfOneMasterAndOneWorkingButton) {
     EXPECT_STREQ(IButton::GetTypeName(kButtonIcon), "Icon (deprecated)");
 }
 
-TEST(ButtonDump, MasterWithThreeClonesOf10240ImageBytesSaves20KBytes) {
-    SdkSession sdk;
-    LogCapture cap;
-    IButton b;
+TEST_F(ButtonDump, MasterWithThreeClonesOf10240ImageBytesSaves20KBytes) {
     ButtonRecord* m = PlaceButton(b, 1004);
     m->type = kButtonNormal;
     m->normal = MakeTile(80, 32);  // pitch 320 x 32 rows = 10240 bytes
@@ -301,10 +286,7 @@ TEST(ButtonDump, MasterWithThreeClonesOf10240ImageBytesSaves20KBytes) {
     b.Remove();
 }
 
-TEST(ButtonDump, ImageLinesTellAlphaAndColourKey) {
-    SdkSession sdk;
-    LogCapture cap;
-    IButton b;
+TEST_F(ButtonDump, ImageLinesTellAlphaAndColourKey) {
     ButtonRecord* r = PlaceButton(b, 20);
     r->type = kButtonInputBox;
     std::strcpy(r->valueText, "hello");
@@ -323,12 +305,9 @@ TEST(ButtonDump, ImageLinesTellAlphaAndColourKey) {
     EXPECT_LT(d.find("Press state"), d.find("Off state"));
 }
 
-TEST(ButtonDump, NamesWithoutTerminatorAndUnnamedCodesNeverOverrun) {
+TEST_F(ButtonDump, NamesWithoutTerminatorAndUnnamedCodesNeverOverrun) {
     for (int t : {0, 3, 5, 128, -1}) EXPECT_EQ(IButton::GetTypeName(t), nullptr) << t;
     for (int s : {0, 3, 32, -1}) EXPECT_EQ(IButton::GetStateName(s), nullptr) << s;
-    SdkSession sdk;
-    LogCapture cap;
-    IButton b;
     ButtonRecord* r = PlaceButton(b, 1020);
     std::memset(r->name, 'x', sizeof r->name);
     r->type = 99;

@@ -131,10 +131,12 @@ int RunCommand(int argc, char** argv) {
     const size_t least = cmd == Command::Extract ? 3 : cmd == Command::Delete ? 2 : 1;
     if (paths.size() < least || paths.size() > most) {
         if (cmd == Command::Extract)
-            std::fprintf(stderr, "bundlex: --extract needs a package, an output document and at least one name "
-                                 "(see bundlex --help)\n");
+            std::fprintf(stderr,
+                         "bundlex: --extract needs a package, an output document and at least one name "
+                         "(see bundlex --help)\n");
         else if (cmd == Command::Update)
-            std::fprintf(stderr, "bundlex: --update needs a document and at most one package path (see bundlex --help)\n");
+            std::fprintf(stderr,
+                         "bundlex: --update needs a document and at most one package path (see bundlex --help)\n");
         else if (cmd == Command::Delete)
             std::fprintf(stderr, "bundlex: --delete needs a package path and at least one name (see bundlex --help)\n");
         else

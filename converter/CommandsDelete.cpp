@@ -37,8 +37,7 @@ bool Keep(void* context, const BlockInfo& info) {
 
 }  // namespace
 
-int DeleteFromPackage(const std::string& path, const std::vector<std::string>& names, bool json, bool wait,
-                      FILE* out) {
+int DeleteFromPackage(const std::string& path, const std::vector<std::string>& names, bool json, bool wait, FILE* out) {
     const Head head = ReadHead(path);
     if (head.state != HeadState::Version4 && head.state != HeadState::Version3)
         return Fail(path, HeadProblem(head), json, out);
@@ -79,8 +78,10 @@ int DeleteFromPackage(const std::string& path, const std::vector<std::string>& n
     for (const Pair& p : drop) {
         if (p.second == stateImage && staying.count(p.first)) {
             stage.Abandon();
-            return Fail(path, "'" + SafeText(p.first) + "' is a state image of a widget that stays; delete the widget "
-                              "instead",
+            return Fail(path,
+                        "'" + SafeText(p.first) +
+                            "' is a state image of a widget that stays; delete the widget "
+                            "instead",
                         json, out);
         }
     }

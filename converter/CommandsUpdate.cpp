@@ -43,7 +43,8 @@ int UpdatePackage(const std::string& document, const std::string& package, bool 
                      sum.failed);
         if (sum.rewritten)
             std::fprintf(out, " - Size: %llu bytes before, %llu bytes after.\n",
-                         static_cast<unsigned long long>(sum.sizeBefore), static_cast<unsigned long long>(sum.sizeAfter));
+                         static_cast<unsigned long long>(sum.sizeBefore),
+                         static_cast<unsigned long long>(sum.sizeAfter));
         else
             std::fprintf(out, " - Nothing changed: the package was left as it was (%llu bytes).\n",
                          static_cast<unsigned long long>(sum.sizeBefore));
@@ -74,8 +75,10 @@ int UpdatePackage(const std::string& document, const std::string& package, bool 
     w.Key("messages").BeginArray();
     for (const std::string& line : MessageLines(console)) w.String(line);
     w.EndArray();
-    if (!scratch.ok()) w.Field("error", "no temporary folder for the console lines");
-    else if (!done) w.Field("error", "the package was not updated");
+    if (!scratch.ok())
+        w.Field("error", "no temporary folder for the console lines");
+    else if (!done)
+        w.Field("error", "the package was not updated");
     w.EndObject();
     std::fputs(w.str().c_str(), out);
     return ExitOf(done, sum);

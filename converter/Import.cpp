@@ -17,9 +17,9 @@
 #include "ImportKinds.h"
 #include "ImportRun.h"
 #include "OrbFormat.h"
-#include "SafeText.h"
 #include "PackageStage.h"
 #include "Progress.h"
+#include "SafeText.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 

@@ -136,8 +136,9 @@ bool AlphaInRange(ImportSession& s, int a) {
 // The cause of a store that did not give a block.
 bool StoreFails(ImportSession& s, int result) {
     if (s.readOnly)
-        return Fail(s, "the package is read-only (the file or its folder has no write permission); nothing can be "
-                       "stored in it.");
+        return Fail(s,
+                    "the package is read-only (the file or its folder has no write permission); nothing can be "
+                    "stored in it.");
     if (result == -1)
         return Fail(s, "the package already holds a block of this name and type; use --update to replace it.");
     return Fail(s, "the package did not store the block (a write error, or a full disk).");
@@ -162,7 +163,8 @@ bool StoreReplacing(ImportSession& s, const char* type, const std::string& name,
 
 // Reads "colorkey" and "alphamod" of a per-surface element.
 bool ReadSurfaceKeys(ImportSession& s, int& colorkey, int& alphamod) {
-    return Int(s, orb::attr::kColorKey, colorkey) && Int(s, orb::attr::kAlphaMod, alphamod) && AlphaInRange(s, alphamod);
+    return Int(s, orb::attr::kColorKey, colorkey) && Int(s, orb::attr::kAlphaMod, alphamod) &&
+           AlphaInRange(s, alphamod);
 }
 
 // A tile made from the element's payload: per-pixel from the PNG surface,
@@ -271,8 +273,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     if (!ReadName(s, name)) return false;
     int x = 0, y = 0, key = 0, select = 0, value = 0, range = 0;
     std::string typeName;
-    if (!Int(s, orb::attr::kXPosition, x) || !Int(s, orb::attr::kYPosition, y) ||
-        !Text(s, orb::attr::kType, typeName))
+    if (!Int(s, orb::attr::kXPosition, x) || !Int(s, orb::attr::kYPosition, y) || !Text(s, orb::attr::kType, typeName))
         return false;
     uint8_t code = orb::WidgetTypeCode(typeName.c_str());
     if (code == 0) return Fail(s, "its \"type\" " + Quoted(typeName) + " is not a widget type this program knows.");
@@ -322,12 +323,14 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     record.range = static_cast<int16_t>(static_cast<uint16_t>(range));
     record.value = value;
     int result = 0;
-    if (!StoreReplacing(s, TypeOf(BlockKind::Widget), name,
-                        [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); }, &result)) {
+    if (!StoreReplacing(
+            s, TypeOf(BlockKind::Widget), name, [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); },
+            &result)) {
         std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
         if (result < -1)
-            return Fail(s, "the widget class refused the record: a state image it needs is missing (give the widget its "
-                           "\"normal\", \"pressed\" and \"deactivated\" images), or its key or range is out of bounds.");
+            return Fail(s,
+                        "the widget class refused the record: a state image it needs is missing (give the widget its "
+                        "\"normal\", \"pressed\" and \"deactivated\" images), or its key or range is out of bounds.");
         return false;
     }
     return true;
@@ -337,8 +340,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
 
 bool ImportImage(ImportSession& s, std::string& name) {
     std::string blending, source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Source(s, source))
-        return false;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Source(s, source)) return false;
     SurfacePtr surface;
     if (orb::IsPerPixel(blending.c_str())) {
         surface.reset(g_pImage->LoadPNG(source.c_str()));
@@ -419,7 +421,8 @@ bool ImportSprite(ImportSession& s, std::string& name) {
     if (orb::IsPerPixel(blending.c_str())) {
         SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
         if (!surface) return PayloadFails(s, source, "PNG");
-        if (sprite.Create(surface.get(), "temp", xo, yo) <= 0) return Fail(s, SheetCause(surface->w, surface->h, xo, yo));
+        if (sprite.Create(surface.get(), "temp", xo, yo) <= 0)
+            return Fail(s, SheetCause(surface->w, surface->h, xo, yo));
     } else {
         if (sprite.Create(source.c_str(), "temp", xo, yo) <= 0) {
             SurfacePtr sheet(g_pImage->LoadBMP(source.c_str()));
@@ -469,11 +472,11 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
 
 bool ImportFile(ImportSession& s, std::string& name) {
     std::string method, source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Source(s, source))
-        return false;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Source(s, source)) return false;
 
     const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Fail(s, "the payload file " + Quoted(source) + " cannot be opened (" + std::strerror(errno) + ").");
+    if (fd < 0)
+        return Fail(s, "the payload file " + Quoted(source) + " cannot be opened (" + std::strerror(errno) + ").");
     struct stat st;
     std::vector<uint8_t> bytes;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&

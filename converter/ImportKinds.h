@@ -13,8 +13,8 @@ struct ImportSession {
     int pkg = 0;
     int total = 0;
     orb::Counters c;
-    int failed = 0;     // elements and widgets that were not stored
-    std::string cause;  // why the element at hand failed, when known (PrintCause)
+    int failed = 0;         // elements and widgets that were not stored
+    std::string cause;      // why the element at hand failed, when known (PrintCause)
     bool readOnly = false;  // the package is opened for reading only: every store fails
 };
 

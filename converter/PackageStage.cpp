@@ -315,8 +315,7 @@ std::string PackageStage::FailureText() const {
         case Failure::None: return std::string();
         case Failure::Busy: return "another run is writing it (and --no-wait was given)";
         case Failure::ReadOnly: return "it is read-only (the file or its folder has no write permission)";
-        case Failure::Lock:
-            return std::string("its lock file could not be made (") + std::strerror(lockError_) + ")";
+        case Failure::Lock: return std::string("its lock file could not be made (") + std::strerror(lockError_) + ")";
         case Failure::Missing: return "there is no such package";
         case Failure::Open: break;
     }

@@ -188,11 +188,13 @@ int main(int argc, char** argv) {
     const Figures cp = InChild([&] { return CopyFlushed(half, copy); });
     const Figures compact = InChild([&] { return CompactPackage(half, false, true, stdout) == 0; });
     const double mb = length / 1048576.0;
-    std::printf("  copy of %.1f MiB  %8.3f s  %8.1f MiB/s%s\n", mb, cp.seconds, mb / cp.seconds, cp.ok ? "" : "  (FAILED)");
-    std::printf("  compact           %8.3f s  %8.1f MiB/s%s  (%.2f of the copy's speed; at least 0.33 expected; "
-                "%.1f MiB after)\n",
-                compact.seconds, mb / compact.seconds, compact.ok ? "" : "  (FAILED)", cp.seconds / compact.seconds,
-                Length(half) / 1048576.0);
+    std::printf("  copy of %.1f MiB  %8.3f s  %8.1f MiB/s%s\n", mb, cp.seconds, mb / cp.seconds,
+                cp.ok ? "" : "  (FAILED)");
+    std::printf(
+        "  compact           %8.3f s  %8.1f MiB/s%s  (%.2f of the copy's speed; at least 0.33 expected; "
+        "%.1f MiB after)\n",
+        compact.seconds, mb / compact.seconds, compact.ok ? "" : "  (FAILED)", cp.seconds / compact.seconds,
+        Length(half) / 1048576.0);
     if (argc <= 1) {
         const std::string cmd = "rm -rf '" + dir + "'";
         if (std::system(cmd.c_str()) != 0) return 1;

@@ -116,9 +116,7 @@ struct InfoSource {
     }
 };
 
-uint32_t LoadBE32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
+uint32_t LoadBE32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 // SDL's WAV reader allocates every chunk it walks at its declared length and
 // reads the format record from the "fmt " chunk without checking its size:
@@ -242,10 +240,8 @@ ISoundFX::~ISoundFX() {
         mixerOpen = 0;
     }
     const LogTag tag("ISoundFX");
-    if (soundsLeft)
-        tag.Line(2, "Warning! your application has left %d sounds without deleting.", soundsLeft);
-    if (musicLeft)
-        tag.Line(2, "Warning! your application has left %d music without deleting.", musicLeft);
+    if (soundsLeft) tag.Line(2, "Warning! your application has left %d sounds without deleting.", soundsLeft);
+    if (musicLeft) tag.Line(2, "Warning! your application has left %d music without deleting.", musicLeft);
     tag.Line(5, "Interfaz deleted.\n");
 }
 
@@ -430,8 +426,7 @@ bool ISoundFX::Identify(int id, const char* name, uint8_t music, AudioInfo* r) {
     BlockPayload block;
     if (block.Load(id, music ? "MUS" : "SND", name) == 0 || !block.info.data) {
         LogTag("ISoundFX->Identify('%s','%s',%d,0x%x)", PackageName(id), Text(name), music, PointerText(r))
-            .Error("%s block not found.\n",
-                   music ? "music" : "sound");
+            .Error("%s block not found.\n", music ? "music" : "sound");
         return false;
     }
     const char* text = FormatOfHead(block.info.data, block.info.size, music);

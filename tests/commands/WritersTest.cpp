@@ -49,7 +49,9 @@ protected:
         SDL_LockSurface(s.get());
         static_cast<uint8_t*>(s->pixels)[0] ^= 0x5A;
         SDL_UnlockSurface(s.get());
-        ASSERT_EQ(png ? g_pImage->SavePNG((d / file).c_str(), s.get(), -1) + 1 : g_pImage->SaveBMP((d / file).c_str(), s.get()), 1);
+        ASSERT_EQ(png ? g_pImage->SavePNG((d / file).c_str(), s.get(), -1) + 1
+                      : g_pImage->SaveBMP((d / file).c_str(), s.get()),
+                  1);
     }
     bool SameImage(const std::string& a, const std::string& b, bool png) {
         SurfacePtr x(png ? g_pImage->LoadPNG((d / a).c_str()) : g_pImage->LoadBMP((d / a).c_str()));
@@ -201,17 +203,20 @@ TEST_F(Writers, ImportOfAResourceLeftBehindExitsIncompleteAndSaysWhy) {
     // update, which rewrites the package, is refused at once.
     Write("doc.xml", "<ORB version=\"v1\" totalblocks=\"1\"><sound name=\"t\" source=\"t.wav\"/></ORB>");
     EXPECT_EQ(Run({"doc.xml", "held.vlt"}), 3) << out;
-    EXPECT_TRUE(Contains(out, "\n - Info: the package is read-only (the file or its folder has no write permission); "
-                              "nothing can be stored in it.\n"))
+    EXPECT_TRUE(Contains(out,
+                         "\n - Info: the package is read-only (the file or its folder has no write permission); "
+                         "nothing can be stored in it.\n"))
         << out;
     EXPECT_EQ(ReadFile(d / "held.vlt"), held);
     EXPECT_EQ(Run({"--update", "doc.xml", "held.vlt"}), 1) << out;
-    EXPECT_TRUE(Contains(out, " - Error: could not write the VLT('held.vlt'): it is read-only (the file or its "
-                              "folder has no write permission).\n"))
+    EXPECT_TRUE(Contains(out,
+                         " - Error: could not write the VLT('held.vlt'): it is read-only (the file or its "
+                         "folder has no write permission).\n"))
         << out;
     EXPECT_EQ(ReadFile(d / "held.vlt"), held);
     EXPECT_EQ(Run({"doc.xml", "foo.json"}), 1) << out;
-    EXPECT_TRUE(Contains(out, " - Error: the output package 'foo.json' does not end in \".vlt\"; nothing was written.\n"))
+    EXPECT_TRUE(
+        Contains(out, " - Error: the output package 'foo.json' does not end in \".vlt\"; nothing was written.\n"))
         << out;
     EXPECT_FALSE(FileExists(d / "foo.json"));
     EXPECT_FALSE(FileExists(d / "foo.json.lock"));
@@ -248,7 +253,8 @@ TEST_F(Writers, ConcurrentWritersLoseNothing) {
     for (const char* doc : {"a", "b"}) {
         std::string text = "<ORB version=\"v1\" totalblocks=\"" + std::to_string(kEach) + "\">";
         for (int i = 0; i < kEach; ++i)
-            text += "<file name=\"" + std::string(doc) + std::to_string(i) + "\" source=\"x\" storemethod=\"compressed\"/>";
+            text +=
+                "<file name=\"" + std::string(doc) + std::to_string(i) + "\" source=\"x\" storemethod=\"compressed\"/>";
         Write(std::string(doc) + ".xml", text + "</ORB>");
     }
     Write("x", std::string(2000, 'x'));

@@ -130,9 +130,15 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
     const auto widgets = Children(panels[0]);
     ASSERT_EQ(widgets.size(), 1u);
     const auto attrs = Attributes(widgets[0]);
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"name", "ok"}, {"type", "button"},        {"id", "1"},    {"xposition", "300"}, {"yposition", "400"},
-        {"key", "32"},  {"selectboxRGB", "-16711936"}, {"value", "77"}, {"range", "-5"}};
+    const std::vector<std::pair<std::string, std::string>> expected = {{"name", "ok"},
+                                                                       {"type", "button"},
+                                                                       {"id", "1"},
+                                                                       {"xposition", "300"},
+                                                                       {"yposition", "400"},
+                                                                       {"key", "32"},
+                                                                       {"selectboxRGB", "-16711936"},
+                                                                       {"value", "77"},
+                                                                       {"range", "-5"}};
     EXPECT_EQ(attrs, expected);
     const auto images = Children(widgets[0]);
     ASSERT_EQ(images.size(), 2u);
@@ -192,8 +198,9 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     fs::create_directories(work);
     // An absolute name (a block name holds at most 31 characters).
     const std::string abs = "/tmp/bx-abs-" + std::to_string(::getpid());
-    const std::vector<std::string> names = {"../escape", "../../escape2", abs, "a\\..\\b", "..",
-                                            "1234567890123456789012345678901", "\x1b]0;title\x07", "x/y/z"};
+    const std::vector<std::string> names = {
+        "../escape",        "../../escape2", abs, "a\\..\\b", "..", "1234567890123456789012345678901",
+        "\x1b]0;title\x07", "x/y/z"};
     {
         PackageBuilder b(work + "/pack.vlt");
         for (const auto& n : names) b.Raw(n.c_str(), "FILE", {'!'});
@@ -277,9 +284,9 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     const struct {
         const char* payload;
         Plant plant;
-    } cases[] = {{"pack/img_logo.png", Link},     {"pack/img_back.bmp", Link},  {"pack/file_readme", Link},
-                 {"pack/snd_chime.WAV", Link},    {"pack.xml", Link},           {"pack/file_config", DanglingLink},
-                 {"pack/file_notes", HardLink},   {"pack/img_logo.png", Fifo}};
+    } cases[] = {{"pack/img_logo.png", Link},   {"pack/img_back.bmp", Link}, {"pack/file_readme", Link},
+                 {"pack/snd_chime.WAV", Link},  {"pack.xml", Link},          {"pack/file_config", DanglingLink},
+                 {"pack/file_notes", HardLink}, {"pack/img_logo.png", Fifo}};
     const std::vector<uint8_t> victim = {'v', 'i', 'c', 't', 'i', 'm'};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.payload);
@@ -297,8 +304,10 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
 
         ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
         EXPECT_EQ(out.find("WARNING: problem found"), std::string::npos) << out;
-        if (c.plant == DanglingLink || c.plant == Fifo) EXPECT_FALSE(FileExists(target));
-        else EXPECT_EQ(ReadFile(target), victim);
+        if (c.plant == DanglingLink || c.plant == Fifo)
+            EXPECT_FALSE(FileExists(target));
+        else
+            EXPECT_EQ(ReadFile(target), victim);
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / c.payload)));
         EXPECT_EQ(fs::hard_link_count(dir / c.payload), 1u);
         EXPECT_GT(fs::file_size(dir / c.payload), 0u);
@@ -325,9 +334,11 @@ TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
     } cases[] = {
         {"none.vlt", " - Error: could not open the given VLT.\n"},
         {"empty.vlt", " - Error: could not access to the given VLT. Is it password protected?\n"},
-        {"taken.vlt", "\n - Error: could not save the output XML('taken.xml').\n\n - Error! the VLT was not exported.\n"},
-        {"link.vlt", " - Error: the payload folder 'link' is a symbolic link; nothing is written through it.\n"
-                     "\n - Error! the VLT was not exported.\n"},
+        {"taken.vlt",
+         "\n - Error: could not save the output XML('taken.xml').\n\n - Error! the VLT was not exported.\n"},
+        {"link.vlt",
+         " - Error: the payload folder 'link' is a symbolic link; nothing is written through it.\n"
+         "\n - Error! the VLT was not exported.\n"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Run({c.package}), 1) << c.package;

@@ -12,12 +12,12 @@
 #include <filesystem>
 #include <string>
 
-#include "Support.h"
 #include "PackageStage.h"
+#include "Support.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
-#include "resources/IImage.h"
 #include "resources/IButton.h"
+#include "resources/IImage.h"
 #include "resources/ISoundFX.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +33,8 @@ protected:
     std::string out;
 
     int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, dir.path()); }
-    void Doc(const std::string& body, const std::string& root = "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"1\">") {
+    void Doc(const std::string& body,
+             const std::string& root = "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"1\">") {
         const std::string text = "<?xml version=\"1.0\" ?>\n" + root + "\n" + body + "\n</ORB>\n";
         ASSERT_TRUE(testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(text.begin(), text.end())));
     }
@@ -65,12 +66,15 @@ TEST_F(Import, DocumentsThatCannotBeImportedFailWithTheirOwnErrorAndCreateNothin
         {prolog + "<ORB/>", {"missing.xml", "p.vlt"}, " - Error: could not open the given XML.\n"},
         {prolog + "<BRO version=\"v1\"/>", {"doc.xml", "p.vlt"}, " - Error parsing the XML, is it a ORB file?\n"},
         {prolog + "<ORB version=\"v2\"/>", {"doc.xml", "p.vlt"}, " - Only ORBv1 format is supported.\n"},
-        {prolog + "<ORB version=\"v1\"><image name=\"a\"/></ORB>", {"doc.xml"},
+        {prolog + "<ORB version=\"v1\"><image name=\"a\"/></ORB>",
+         {"doc.xml"},
          " - Error: no output VLT was given and the XML does not name its 'source' VLT.\n"},
-        {prolog + "<ORB version=\"v1\"><image name=\"a\"/></ORB>", {"doc.xml", ""},
+        {prolog + "<ORB version=\"v1\"><image name=\"a\"/></ORB>",
+         {"doc.xml", ""},
          " - Processing blocks...\n - Error: could not open/create the desired VLT('').\n"
          "\n - Error! the XML was not imported.\n"},
-        {prolog + "<ORB version=\"v1\" source=\"\"><image name=\"a\"/></ORB>", {"doc.xml"},
+        {prolog + "<ORB version=\"v1\" source=\"\"><image name=\"a\"/></ORB>",
+         {"doc.xml"},
          " - Error: could not open/create the desired VLT('').\n"},
     };
     for (const Case& c : cases) {
@@ -103,7 +107,8 @@ TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
     const std::vector<uint8_t> before = testsupport::Block(dir / "p.vlt", "IMG", "pic");
     Bmp("pic.bmp", testsupport::Rgb(4, 4, 200));
     Doc("<image name=\"pic\" source=\"pic.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\"/>"
-        "<sound name=\"snd\" source=\"" + wav + "\"/>");
+        "<sound name=\"snd\" source=\"" +
+        wav + "\"/>");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
     EXPECT_NE(out.find("\n - WARNING: problem found importing 'snd' sound.\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("importing 'pic'"), std::string::npos) << out;
@@ -118,7 +123,8 @@ TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
     Doc("<!-- a comment --><picture name=\"x\"/><spr name=\"y\"/><imag/>",
         "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"2\">");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(testsupport::Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 1) << out;
+    EXPECT_EQ(testsupport::Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 1)
+        << out;
     EXPECT_NE(out.find("\n - WARNING: existing XML blocks(2) does not match with imported ones(0).\n"),
               std::string::npos);
     EXPECT_EQ(testsupport::Count(out, "problem found"), 0);
@@ -143,15 +149,17 @@ TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
         "<file name=\"p\" source=\"pipe\" storemethod=\"raw\"/>"
         "<sound name=\"s\" source=\"pipe\"/>"
         "<image name=\"d\" source=\"folder.png\" alphablending=\"per-pixel\"/>"
-        "<tile name=\"" + longName + "\" source=\"b.png\" alphablending=\"per-pixel\" xposition=\"0\" "
-        "yposition=\"0\" tileset=\"disabled\"/>"
-        "<imagery source=\"b.png\" alphablending=\"per-pixel\"/>"
-        "<image name=\"b\" source=\"b.png\" alphablending=\"per-pixel\"/>",
+        "<tile name=\"" +
+            longName +
+            "\" source=\"b.png\" alphablending=\"per-pixel\" xposition=\"0\" "
+            "yposition=\"0\" tileset=\"disabled\"/>"
+            "<imagery source=\"b.png\" alphablending=\"per-pixel\"/>"
+            "<image name=\"b\" source=\"b.png\" alphablending=\"per-pixel\"/>",
         "<ORB version=\"v1\" totalblocks=\"11\">");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
-    for (const std::string& w : std::vector<std::string>{"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music",
-                                                         "'p' file", "'s' sound", "'d' image", "'no name attribute' image",
-                                                         "'" + longName + "' tile"})
+    for (const std::string& w :
+         std::vector<std::string>{"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music", "'p' file", "'s' sound",
+                                  "'d' image", "'no name attribute' image", "'" + longName + "' tile"})
         EXPECT_NE(out.find("\n - WARNING: problem found importing " + w + ".\n"), std::string::npos) << w << out;
     EXPECT_NE(out.find("existing XML blocks(11) does not match with imported ones(1)."), std::string::npos);
     const auto entries = testsupport::Entries(dir / "p.vlt");
@@ -186,12 +194,13 @@ protected:
         std::string a = "<animation id=\"" + std::to_string(id) + "\" type=\"" + std::to_string(type) +
                         "\" status=\"0\" frames=\"" + std::to_string(frames) +
                         "\" hotx=\"0\" hoty=\"0\" starframe=\"0\" endframe=\"1\">";
-        for (int f = 0; f < children; ++f) a += "<frame id=\"" + std::to_string(f) + "\" ms=\"" + std::to_string(50 + f) + "\"/>";
+        for (int f = 0; f < children; ++f)
+            a += "<frame id=\"" + std::to_string(f) + "\" ms=\"" + std::to_string(50 + f) + "\"/>";
         return a + "</animation>";
     }
     void Sprite(const std::string& inner, const std::string& offsets = "xoffset=\"32\" yoffset=\"32\"") {
         Doc("<sprite name=\"s\" source=\"s.png\" alphablending=\"per-pixel\" " + offsets + ">" + inner +
-            "</sprite><image name=\"after\" source=\"s.png\" alphablending=\"per-pixel\"/>",
+                "</sprite><image name=\"after\" source=\"s.png\" alphablending=\"per-pixel\"/>",
             "<ORB version=\"v1\" totalblocks=\"2\">");
     }
 };
@@ -208,14 +217,16 @@ TEST_F(ImportSprite, AnimationTablesThatDoNotFitTheSheetAreNamed) {
         {Anim(0, 2, 2) + Anim(1, 2, 2) + Anim(2, 2, 2), fits,
          "\n - WARNING: parsed '3' animations from a total of '2'.\n - WARNING: problem found importing 's' sprite.\n",
          nullptr},
-        {Anim(0, 3, 2) + Anim(1, 2, 2), fits, "\n - WARNING: idAnim '0': parsed '2' frames from a total of '3'.", nullptr},
+        {Anim(0, 3, 2) + Anim(1, 2, 2), fits, "\n - WARNING: idAnim '0': parsed '2' frames from a total of '3'.",
+         nullptr},
         {Anim(0, 2, 2) + Anim(5, 2, 2), fits, "\n - WARNING: idAnim '5' is out of range [0,2].", nullptr},
         {Anim(0, 2, 2) + Anim(1, 2, 2, 3), fits, "\n - WARNING: type '3' is unknown.", nullptr},
         // A frame size of zero fails the sprite without any division.
         {Anim(0, 2, 2), "xoffset=\"32\" yoffset=\"0\"", "problem found importing 's' sprite.", nullptr},
         {Anim(0, 2, 2), "xoffset=\"0\" yoffset=\"32\"", "problem found importing 's' sprite.", nullptr},
-        {Anim(0, 2, 2) + Anim(2, 2, 2), fits, nullptr, "out of range"},  // id equal to the row count passes the range check
-        {Anim(0, 2, 3) + Anim(1, 2, 0), fits, nullptr, "WARNING"},       // more frames than declared are ignored
+        {Anim(0, 2, 2) + Anim(2, 2, 2), fits, nullptr,
+         "out of range"},                                           // id equal to the row count passes the range check
+        {Anim(0, 2, 3) + Anim(1, 2, 0), fits, nullptr, "WARNING"},  // more frames than declared are ignored
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -223,8 +234,12 @@ TEST_F(ImportSprite, AnimationTablesThatDoNotFitTheSheetAreNamed) {
         Sprite(c.inner, c.offsets);
         // A refused sprite leaves a resource behind: exit 3; the passing ones 0.
         ASSERT_EQ(Run({"doc.xml", pkg}), c.present ? 3 : 0) << out;
-        if (c.present) { EXPECT_NE(out.find(c.present), std::string::npos) << out; }
-        if (c.absent) { EXPECT_EQ(out.find(c.absent), std::string::npos) << out; }
+        if (c.present) {
+            EXPECT_NE(out.find(c.present), std::string::npos) << out;
+        }
+        if (c.absent) {
+            EXPECT_EQ(out.find(c.absent), std::string::npos) << out;
+        }
         EXPECT_TRUE(testsupport::HasBlock(dir / pkg, "IMG", "after")) << out;
     }
     EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + std::to_string(n - 1) + ".vlt"), "SPR2", "s"));
@@ -354,21 +369,26 @@ protected:
     }
     static std::string Widget(const std::string& images, const std::string& type = "button", int key = 13,
                               const char* tag = "widget") {
-        return std::string("<") + tag + " name=\"w\" type=\"" + type + "\" id=\"1\" xposition=\"65535\" yposition=\"7\" key=\"" +
-               std::to_string(key) + "\" selectboxRGB=\"-1\" value=\"3\" range=\"-2\">" + images + "</" + tag + ">";
+        return std::string("<") + tag + " name=\"w\" type=\"" + type +
+               "\" id=\"1\" xposition=\"65535\" yposition=\"7\" key=\"" + std::to_string(key) +
+               "\" selectboxRGB=\"-1\" value=\"3\" range=\"-2\">" + images + "</" + tag + ">";
     }
     void Panel(const std::string& widgets) {
-        Doc("<panel name=\"default\">" + widgets + "</panel><image name=\"after\" source=\"w_n.png\" alphablending=\"per-pixel\"/>",
+        Doc("<panel name=\"default\">" + widgets +
+                "</panel><image name=\"after\" source=\"w_n.png\" alphablending=\"per-pixel\"/>",
             "<ORB version=\"v1\" totalblocks=\"0\">");
     }
-    std::string Three() const { return Image("normal", "w_n.png") + Image("pressed", "w_p.png") + Image("deactivated", "w_o.png"); }
+    std::string Three() const {
+        return Image("normal", "w_n.png") + Image("pressed", "w_p.png") + Image("deactivated", "w_o.png");
+    }
 };
 
 TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
     Panel(Widget(Three()));
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_EQ(out.find("problem found"), std::string::npos) << out;
-    EXPECT_NE(out.find(" - 5/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 5/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos)
+        << out;
     auto but = testsupport::Block(dir / "p.vlt", "BUT", "w");
     ASSERT_EQ(but.size(), 24u);
     EXPECT_EQ(but[6], 1);
@@ -390,12 +410,14 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
 TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsTheCode) {
     const struct {
         std::string widget, code, progress;
-    } cases[] = {{Widget(Three(), "button", 400), "-6", " - 4/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"},
+    } cases[] = {{Widget(Three(), "button", 400), "-6",
+                  " - 4/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"},
                  {Widget(Image("normal", "w_n.png") + Image("deactivated", "w_o.png")), "-3", " - 3/0:"}};
     for (const auto& c : cases) {
         Panel(c.widget);
         ASSERT_EQ(Run({"doc.xml", "p" + c.code + ".vlt"}), 3) << out;
-        EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '" + c.code + "')."
+        EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '" + c.code +
+                           "')."
                            "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
                   std::string::npos)
             << out;
@@ -407,11 +429,11 @@ TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsThe
 }
 
 TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
-    Panel(Widget(Three(), "dial") +                                          // unknown kind
-          Widget(Three(), "button", 13, "gadget") +                         // not a widget
-          Widget("<picture state=\"normal\"/>") +                           // not an image
+    Panel(Widget(Three(), "dial") +                                            // unknown kind
+          Widget(Three(), "button", 13, "gadget") +                            // not a widget
+          Widget("<picture state=\"normal\"/>") +                              // not an image
           Widget("<image source=\"w_n.png\" alphablending=\"per-pixel\"/>") +  // no state
-          Widget(Image("normal", "nowhere.png")));                          // unreadable state image
+          Widget(Image("normal", "nowhere.png")));                             // unreadable state image
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
     EXPECT_EQ(testsupport::Count(out, "problem found importing 'default' panel, widget 'w'."), 4) << out;
     EXPECT_NE(out.find("\n - WARNING: no 'widget' tag found.\n - WARNING: problem found importing 'default' panel, "

@@ -21,8 +21,8 @@ TEST(Driver, NoInputPrintsBannerAndUsageAndExitsWithUsageCode) {
 // A very long extension is rejected, not copied into a fixed buffer; extra
 // arguments change nothing.
 TEST(Driver, UnsupportedExtensionsAreRejectedAfterTheBanner) {
-    for (const std::string& input : std::vector<std::string>{"vlt", "a.txt", "archive.vlt.bak", "dir.vlt/file", "noext.",
-                                                             "x." + std::string(300, 'v')}) {
+    for (const std::string& input : std::vector<std::string>{"vlt", "a.txt", "archive.vlt.bak", "dir.vlt/file",
+                                                             "noext.", "x." + std::string(300, 'v')}) {
         std::string out;
         EXPECT_EQ(RunBundlex({input}, out), 1) << input;
         EXPECT_EQ(out, kBanner + kUnsupported) << input;

@@ -23,8 +23,8 @@ PngSpec PalettePng(std::vector<uint8_t> trans) {
     PngSpec p;
     p.colorType = PNG_COLOR_TYPE_PALETTE;
     for (int i = 0; i < 6; ++i)
-        p.palette.push_back(png_color{static_cast<png_byte>(i * 40), static_cast<png_byte>(200 - i),
-                                      static_cast<png_byte>(i)});
+        p.palette.push_back(
+            png_color{static_cast<png_byte>(i * 40), static_cast<png_byte>(200 - i), static_cast<png_byte>(i)});
     p.pixels = {0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5};
     p.transAlpha = std::move(trans);
     return p;
@@ -97,15 +97,41 @@ TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
         std::vector<Px> px;
     } cases[] = {
         {"palette", PalettePng({}), 8, kNoColorKey, 3, 197, {{1, 1, all, 5}}},
-        {"one fully transparent entry: a key, not alpha", PalettePng({255, 255, 0, 255}), 8, 2, 3, 197, {{1, 1, all, 5}}},
-        {"a partial entry: an alpha channel", PalettePng({255, 128}), 32, kNoColorKey, -1, 0,
+        {"one fully transparent entry: a key, not alpha",
+         PalettePng({255, 255, 0, 255}),
+         8,
+         2,
+         3,
+         197,
+         {{1, 1, all, 5}}},
+        {"a partial entry: an alpha channel",
+         PalettePng({255, 128}),
+         32,
+         kNoColorKey,
+         -1,
+         0,
          {{1, 0, alpha, 128u << 24}, {0, 1, alpha, alpha}}},  // index 4, beyond the table: opaque
-        {"a second transparent entry: an alpha channel", PalettePng({0, 255, 0}), 32, kNoColorKey, -1, 0,
+        {"a second transparent entry: an alpha channel",
+         PalettePng({0, 255, 0}),
+         32,
+         kNoColorKey,
+         -1,
+         0,
          {{1, 0, alpha, alpha}, {0, 0, alpha, 0}, {0, 1, alpha, alpha}}},
-        {"grey of 4 bits: 8 bits with a grey ramp", grey4, 8, kNoColorKey, 77, 77,
+        {"grey of 4 bits: 8 bits with a grey ramp",
+         grey4,
+         8,
+         kNoColorKey,
+         77,
+         77,
          {{0, 0, all, 0}, {1, 0, all, 255}, {2, 0, all, 119}}},
         {"grey with tRNS: a key, not a garbled two-channel image", greyKey, 8, 20, -1, 0, {{2, 0, all, 30}}},
-        {"grey with alpha: RGBA", Spec(PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2, 1, {50, 200, 90, 0}), 32, kNoColorKey, -1, 0,
+        {"grey with alpha: RGBA",
+         Spec(PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2, 1, {50, 200, 90, 0}),
+         32,
+         kNoColorKey,
+         -1,
+         0,
          {{0, 0, all, 0xC8323232u}, {1, 0, all, 0x005A5A5Au}}},
         {"16-bit RGB with its key", rgb16, 24, 0xEFCDAB, -1, 0, {{0, 0, all, 0x9A5612u}}},
     };
@@ -115,9 +141,15 @@ TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
         ASSERT_TRUE(s);
         EXPECT_EQ(s->format->BitsPerPixel, c.bpp);
         EXPECT_EQ(bool(s->flags & SDL_SRCCOLORKEY), c.key != kNoColorKey);
-        if (c.key != kNoColorKey) { EXPECT_EQ(s->format->colorkey, c.key); }
-        if (c.bpp == 32) { EXPECT_EQ(s->format->Amask, alpha); }
-        if (c.entry >= 0) { EXPECT_EQ(s->format->palette->colors[c.entry].g, c.green); }
+        if (c.key != kNoColorKey) {
+            EXPECT_EQ(s->format->colorkey, c.key);
+        }
+        if (c.bpp == 32) {
+            EXPECT_EQ(s->format->Amask, alpha);
+        }
+        if (c.entry >= 0) {
+            EXPECT_EQ(s->format->palette->colors[c.entry].g, c.green);
+        }
         for (const Px& p : c.px) EXPECT_EQ(Pixel(s.get(), p.x, p.y) & p.mask, p.value) << p.x << "," << p.y;
     }
     // LoadPNG keeps the 8-bit surface of a keyed palette but does not report the key.

@@ -9,10 +9,10 @@
 #include "PackageTestSupport.h"
 
 using namespace pkgtest;
+using testsupport::Contains;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
-using testsupport::Contains;
 
 namespace {
 
@@ -82,8 +82,11 @@ TEST_F(PackageDamage, DamagedStreamsAndSizesFailTheLoadWithTheirMessage) {
         {"size one short", compressed, z300, {{536 + 44, LE(299)}}, ucl},
         {"size one over", compressed, z300, {{536 + 44, LE(301)}}, ucl},
         {"size of 2 GiB", compressed, z300, {{536 + 44, LE(0x7FFFFFFF)}}, ucl},
-        {"packed size past the end of the file", stored, Noise(24),
-         {{536 + 44, LE(0xFFFFFFF0u)}, {536 + 48, LE(0xFFFFFFF0u)}}, notLoaded},
+        {"packed size past the end of the file",
+         stored,
+         Noise(24),
+         {{536 + 44, LE(0xFFFFFFF0u)}, {536 + 48, LE(0xFFFFFFF0u)}},
+         notLoaded},
         {"stored size larger than the packed size", crypted, Noise(24), {{536 + 44, LE(4096)}}, notLoaded},
     };
     int n = 0;
@@ -140,8 +143,8 @@ TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
     EXPECT_EQ(AddTo(m, id, "new", Bytes("x")), 0);
     m.Close(id);
     const std::string logged = cap.Take();
-    const std::string message = " . [IStuffVLT->FindNext(" + std::to_string(id) +
-                                ")] Error: the next block was unsuccessfully loaded.\n";
+    const std::string message =
+        " . [IStuffVLT->FindNext(" + std::to_string(id) + ")] Error: the next block was unsuccessfully loaded.\n";
     EXPECT_TRUE(Contains(logged, message));
     EXPECT_TRUE(Contains(logged, "Error: it was not possible to access to the VLT.\n"));
 }

@@ -41,8 +41,8 @@ TEST_F(PackageTest, UpdatingKeepsOnlyABlockOfTheSameBytesAndMode) {
         BlockInfo b = Block(c.name, "FILE", c.mode, bytes);
         EXPECT_GT(vlt().AddData(id, &b), 0) << c.name;
         vlt().GetUpdateCounts(id, &after);
-        const std::string outcome = after.added > before.added       ? "added"
-                                    : after.replaced > before.replaced ? "replaced"
+        const std::string outcome = after.added > before.added           ? "added"
+                                    : after.replaced > before.replaced   ? "replaced"
                                     : after.unchanged > before.unchanged ? "unchanged"
                                                                          : "none";
         EXPECT_EQ(outcome, c.outcome) << c.name;
@@ -79,7 +79,8 @@ TEST_F(PackageTest, WriteLiveCopiesLiveEntriesAndRefusesOneThatRunsPastTheEnd) {
     for (const auto& e : testsupport::Entries(Path("live.vlt"))) names.push_back(e.name);
     EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(testsupport::Block(Path("live.vlt"), "FILE", "c"), noise);
-    const std::vector<uint8_t> h1 = Header(testsupport::ReadFile(path)), h2 = Header(testsupport::ReadFile(Path("live.vlt")));
+    const std::vector<uint8_t> h1 = Header(testsupport::ReadFile(path)),
+                               h2 = Header(testsupport::ReadFile(Path("live.vlt")));
     EXPECT_TRUE(std::equal(h1.begin(), h1.begin() + 61, h2.begin()));  // creator and creation date
 
     // The last entry's packed size made larger than the file; the manager
@@ -95,7 +96,8 @@ TEST_F(PackageTest, WriteLiveCopiesLiveEntriesAndRefusesOneThatRunsPastTheEnd) {
     ASSERT_GT(id, 0);
     testsupport::LogCapture log;
     EXPECT_EQ(vlt().WriteLive(id, Path("bad.vlt").c_str(), nullptr, nullptr), 0);
-    EXPECT_TRUE(testsupport::Contains(log.Take(), "Error: an entry runs into the next one or past the end of the VLT."));
+    EXPECT_TRUE(
+        testsupport::Contains(log.Take(), "Error: an entry runs into the next one or past the end of the VLT."));
     EXPECT_FALSE(testsupport::FileExists(Path("bad.vlt")));
     vlt().Close(id);
 }

@@ -1,10 +1,11 @@
 // Runs a fuzz target over every file of the folders given on the command
 // line (its seed corpus and the inputs of past findings), so that the normal
 // test suite replays them without clang's fuzzer. A missing folder is
-// skipped; a crash or sanitizer report fails the test, and so do the two
-// findings the fuzzer reports without a crash: one input running for more
-// than kMaxSeconds (the fuzzer allows 1 s; the margin covers sanitizer
-// builds on a busy machine) and the process growing beyond kMaxRssMiB.
+// skipped; a crash or sanitizer report fails the test, and so does the
+// process growing beyond kMaxRssMiB. How long an input runs depends on the
+// machine, so it never decides the result: an input slower than
+// kSlowSeconds is only named (the fuzzer's own limit is 1 s), and an input
+// that never ends is stopped by the test's timeout.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -19,7 +20,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
-constexpr double kMaxSeconds = 10.0;
+constexpr double kSlowSeconds = 10.0;
 constexpr long kMaxRssMiB = 512;
 
 long PeakRssMiB() {
@@ -32,7 +33,6 @@ long PeakRssMiB() {
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     size_t count = 0;
-    int failed = 0;
     // Made absolute first: a target may change the working directory.
     std::vector<fs::path> folders;
     for (int i = 1; i < argc; ++i) {
@@ -53,10 +53,8 @@ int main(int argc, char** argv) {
             LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             ++count;
-            if (seconds > kMaxSeconds) {
-                std::fprintf(stderr, "%s: ran %.1f s (limit %.0f s)\n", path.c_str(), seconds, kMaxSeconds);
-                failed = 1;
-            }
+            if (seconds > kSlowSeconds)
+                std::fprintf(stderr, "note: %s ran %.1f s (the fuzzer would call it slow)\n", path.c_str(), seconds);
             if (PeakRssMiB() > kMaxRssMiB) {
                 std::fprintf(stderr, "%s: the process grew to %ld MiB (limit %ld MiB)\n", path.c_str(), PeakRssMiB(),
                              kMaxRssMiB);
@@ -65,5 +63,5 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("replayed %zu inputs\n", count);
-    return failed;
+    return 0;
 }

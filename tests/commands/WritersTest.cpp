@@ -271,7 +271,8 @@ TEST_F(Writers, ConcurrentWritersLoseNothing) {
     const pid_t waiting = Spawn(d.path(), {"--delete", "p.vlt", "first"}, d / "w.out");
     const std::string notice = " - Waiting: another run is writing 'p.vlt'...\n";
     std::string text;
-    for (int i = 0; i < 30000 && !Contains(text, notice); ++i) {
+    // Bounded only against a writer that never says it waits (ten minutes).
+    for (int i = 0; i < 600000 && !Contains(text, notice); ++i) {
         usleep(1000);
         const std::vector<uint8_t> bytes = ReadFile(d / "w.out");
         text.assign(bytes.begin(), bytes.end());

@@ -814,24 +814,36 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     if (!ok) err = errno;
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t written = kFirstEntry;
-    std::vector<uint8_t> buffer;
+    // Entries are gathered into one buffer and written when it is full, so
+    // that a package of many small entries costs few writes.
+    constexpr size_t kBuffer = 4u << 20;
+    std::vector<uint8_t> buffer(kBuffer);
+    size_t held = 0;
+    auto flush = [&]() {
+        crc = crc32(crc, buffer.data(), static_cast<uInt>(held));
+        if (!files::WriteAll(out, buffer.data(), held)) {
+            err = errno;
+            return false;
+        }
+        written += held;
+        held = 0;
+        return true;
+    };
     for (size_t i = 0; ok && i < ranges.size(); ++i) {
         for (uint64_t at = ranges[i].from; ok && at < ranges[i].to;) {
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(ranges[i].to - at, 4u << 20));
-            if (buffer.size() < n) buffer.resize(n);
-            const long long got = files::ReadUpToAt(slot.handle, buffer.data(), n, at);
+            if (held == kBuffer && !(ok = flush())) break;
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(ranges[i].to - at, kBuffer - held));
+            const long long got = files::ReadUpToAt(slot.handle, buffer.data() + held, n, at);
             if (got != static_cast<long long>(n)) {
                 err = got < 0 ? errno : 0;
                 ok = false;
                 break;
             }
-            crc = crc32(crc, buffer.data(), static_cast<uInt>(n));
-            ok = files::WriteAll(out, buffer.data(), n);
-            if (!ok) err = errno;
+            held += n;
             at += n;
-            written += n;
         }
     }
+    if (ok && held > 0) ok = flush();
     if (ok) {
         CurrentDate(header + kModifiedOffset);
         StoreLE32(header + kChecksumOffset, static_cast<uint32_t>(crc));

@@ -11,13 +11,14 @@
 
 namespace {
 
-enum class Command { None, List, Verify, Check, Extract, Help, Version };
+enum class Command { None, List, Verify, Check, Gallery, Extract, Help, Version };
 
 Command CommandOf(const char* arg) {
     if (!arg) return Command::None;
     if (std::strcmp(arg, "--list") == 0) return Command::List;
     if (std::strcmp(arg, "--verify") == 0) return Command::Verify;
     if (std::strcmp(arg, "--check") == 0) return Command::Check;
+    if (std::strcmp(arg, "--gallery") == 0) return Command::Gallery;
     if (std::strcmp(arg, "--extract") == 0) return Command::Extract;
     if (std::strcmp(arg, "--help") == 0) return Command::Help;
     if (std::strcmp(arg, "--version") == 0) return Command::Version;
@@ -55,6 +56,10 @@ void PrintHelp(FILE* out) {
                  "  bundlex --check PACKAGE [--json]\n"
                  "      Export a copy of the package and import it again in a temporary folder,\n"
                  "      then compare every resource with the original. The package is not modified.\n"
+                 "  bundlex --gallery PACKAGE [OUTPUT.html] [--json]\n"
+                 "      Write one HTML page (default: the package's name with \".html\") and a folder\n"
+                 "      OUTPUT_gallery/ beside it that show every resource as the game draws or\n"
+                 "      plays it. Needs no network. The package is not modified.\n"
                  "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]\n"
                  "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
                  "      into OUTPUT.xml and its payload folder, as a full export writes them.\n"
@@ -111,7 +116,11 @@ int RunCommand(int argc, char** argv) {
                              "(see bundlex --help)\n");
         return kExitUsage;
     }
-    if (cmd != Command::Extract && paths.size() != 1) {
+    if (cmd == Command::Gallery && (paths.empty() || paths.size() > 2)) {
+        std::fprintf(stderr, "bundlex: --gallery needs a package and at most one output page (see bundlex --help)\n");
+        return kExitUsage;
+    }
+    if (cmd != Command::Extract && cmd != Command::Gallery && paths.size() != 1) {
         std::fprintf(stderr, "bundlex: %s needs exactly one package path (see bundlex --help)\n", argv[1]);
         return kExitUsage;
     }
@@ -122,6 +131,7 @@ int RunCommand(int argc, char** argv) {
         case Command::List: code = ListPackage(paths[0], json, stdout, longList); break;
         case Command::Verify: code = VerifyPackage(paths[0], json, stdout); break;
         case Command::Check: code = CheckPackage(paths[0], json, stdout); break;
+        case Command::Gallery: code = GalleryPackage(paths[0], paths.size() > 1 ? paths[1] : "", json, stdout); break;
         case Command::Extract:
             code = ExtractResources(paths[0], paths[1], std::vector<std::string>(paths.begin() + 2, paths.end()), json,
                                     stdout);

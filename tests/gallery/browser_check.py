@@ -186,7 +186,6 @@ def main():
             faults.append('name %r shown %d times instead of 2' % (name, got['names'].count(name)))
     faults += ['link %s leaves the disk' % l for l in got['links'] if ':' in l or l.startswith('/')]
     faults += ['browser: %s' % e['message'] for e in logs if e.get('level') == 'SEVERE']
-    print('browser log:', [(e.get('level'), e.get('message')) for e in logs])
     print('%d pictures, %d players, %d sprites, %d fonts, %d named elements checked' % (
         len(got['imgs']), len(got['audios']), len(got['sprites']), len(got['fonts']), len(got['names'])))
     for f in faults:

@@ -54,7 +54,7 @@ struct Session {
     std::set<std::string> stateImages;  // names of the live state image blocks
     std::set<std::string> liveWidgets;  // names of the live widget blocks
     std::string cause;                  // why the resource at hand failed
-    int pngLevel = 1;                   // zlib level of the PNG files
+    int pngLevel = -2;                  // the PNG files' level (IImage::kQuickLevel)
 
     bool Fail(std::string why) {
         cause = std::move(why);

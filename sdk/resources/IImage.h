@@ -38,6 +38,10 @@ public:
     SDL_Surface* LoadBMP(const char* file);
     SDL_Surface* LoadPNG(const char* file);
     int SaveBMP(const char* file, SDL_Surface* surface);
+    // level: 0 stored, 1 to 9 zlib's levels, kQuickLevel the cheapest
+    // encoding that still compresses (for files written in bulk to be
+    // viewed), any other negative value zlib's default.
+    static constexpr int kQuickLevel = -2;
     int SavePNG(const char* file, SDL_Surface* surface, int level);
     int IsBMP(const char* file);
     int IsPNG(const char* file);

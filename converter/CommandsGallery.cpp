@@ -225,6 +225,8 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
         sum.size += e.size;
         sum.packed += e.packedSize;
         ++perKind[kinds::Word(e.type)];
+        const kinds::KindRow* row = kinds::Find(e.type);
+        if (row && (row->kind == kinds::Kind::Sound || row->kind == kinds::Kind::Music)) ++s.players;
     }
     for (const char* k : kinds::Words())
         if (perKind.count(k)) sum.kinds.emplace_back(k, perKind[k]);

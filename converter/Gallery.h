@@ -54,6 +54,7 @@ struct Session {
     std::set<std::string> stateImages;  // names of the live state image blocks
     std::set<std::string> liveWidgets;  // names of the live widget blocks
     std::string cause;                  // why the resource at hand failed
+    int players = 0;                    // sound and music players on the page
     int pngLevel = -2;                  // the PNG files' level (IImage::kQuickLevel)
 
     bool Fail(std::string why) {

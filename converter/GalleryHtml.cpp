@@ -19,14 +19,14 @@ body{font:14px/1.4 sans-serif;margin:0 1em 2em;color:#222;background:#f4f4f4}
 header{position:sticky;top:0;background:#f4f4f4;padding:.5em 0;border-bottom:1px solid #ccc;z-index:1}
 h1{font-size:1.3em;margin:.2em 0}h2{font-size:1.1em;margin:1.2em 0 .4em}
 .facts span{margin-right:1em;white-space:nowrap}
-.res{display:inline-block;vertical-align:top;margin:.4em;padding:.5em;background:#fff;border:1px solid #ddd;max-width:100%;box-sizing:border-box}
+.res{display:inline-block;vertical-align:top;margin:.4em;padding:.5em;background:#fff;border:1px solid #ddd;max-width:100%;box-sizing:border-box;content-visibility:auto;contain-intrinsic-size:auto 240px auto 160px}
 .res h3{font-size:1em;margin:0 0 .3em;word-break:break-all}
 .res.wide{display:block}
 .meta{color:#555;font-size:.9em}
 .failed{border-color:#c00;color:#900}
 .chk{background:repeating-conic-gradient(#ccc 0 25%,#fff 0 50%) 0 0/16px 16px}
 img.pic{max-width:256px;max-height:256px;width:auto;height:auto;display:block}
-img.cut{object-fit:none;object-position:0 0;display:block}
+.cut{display:block;background-image:var(--src),repeating-conic-gradient(#ccc 0 25%,#fff 0 50%);background-size:auto,16px 16px;background-position:var(--p),0 0;background-repeat:no-repeat,repeat}
 .cells{display:flex;flex-wrap:wrap;gap:4px}
 .cell{display:inline-flex;flex-direction:column;align-items:center;font-size:.8em;color:#555}
 .states{display:flex;gap:8px;align-items:flex-end}
@@ -45,9 +45,9 @@ b.type='button';b.id='pause';b.textContent='Pause animations';
 b.onclick=function(){paused=!paused;b.textContent=paused?'Play animations':'Pause animations';};
 document.getElementById('controls').appendChild(b);
 document.querySelectorAll('.anim').forEach(function(a){
-var ms=a.dataset.ms?a.dataset.ms.split(',').map(Number):[],fw=+a.dataset.fw,y=+a.dataset.y,i=0,img=a.querySelector('img');
-if(ms.length<2||!img)return;
-function step(){if(!paused){i=(i+1)%ms.length;img.style.objectPosition=(-i*fw)+'px '+(-y)+'px';}
+var ms=a.dataset.ms?a.dataset.ms.split(',').map(Number):[],fw=+a.dataset.fw,y=+a.dataset.y,i=0,c=a.querySelector('.cut');
+if(ms.length<2||!c)return;
+function step(){if(!paused){i=(i+1)%ms.length;c.style.setProperty('--p',(-i*fw)+'px '+(-y)+'px');}
 setTimeout(step,Math.max(16,ms[i]||100));}
 setTimeout(step,Math.max(16,ms[0]||100));});
 var f=document.getElementById('filter'),k=document.getElementById('kind');

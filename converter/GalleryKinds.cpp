@@ -38,6 +38,9 @@ using kinds::TypeOf;
 // tiles would show nothing more useful than the first thousand.
 constexpr int kMaxCells = 1024;
 constexpr size_t kHeadBytes = 64;  // first bytes of a raw file
+// Players that read their file's head as the page opens; beyond that many,
+// a page of thousands of sounds would open only once every one was read.
+constexpr int kMaxPreloads = 100;
 constexpr const char* kSample = "The quick brown fox jumps over the lazy dog. 0123456789 !?";
 constexpr const char* kUnreadable =
     "the block could not be read from the package: it is damaged or not in the layout of its type.";
@@ -89,9 +92,13 @@ bool WritePng(Session& s, const char* prefix, const std::string& name, SDL_Surfa
     return true;
 }
 
-std::string Open(const char* kind, const std::string& name, const std::string& extra = "") {
-    return std::string("<section class=\"res") + (extra.empty() ? "" : " wide") + "\" data-kind=\"" + kind +
-           "\" data-name=\"" + Html(name) + "\"" + extra + ">\n<h3>" + Html(name) + "</h3>\n";
+// The element of a resource. sheet: the picture its cut-outs show (--src
+// of the style), "" for none.
+std::string Open(const char* kind, const std::string& name, const std::string& extra = "",
+                 const std::string& sheet = "") {
+    return std::string("<section class=\"res") + (sheet.empty() ? "" : " wide") + "\" data-kind=\"" + kind +
+           "\" data-name=\"" + Html(name) + "\"" + extra +
+           (sheet.empty() ? "" : " style=\"--src:url(" + sheet + ")\"") + ">\n<h3>" + Html(name) + "</h3>\n";
 }
 
 // A whole picture, scaled down by the style to a thumbnail.
@@ -100,10 +107,13 @@ std::string Picture(const std::string& url, int w, int h) {
            N(h) + "\" loading=\"lazy\" alt=\"\"></a>\n";
 }
 
-// A w x h cut-out of a picture at (x, y).
-std::string Cut(const std::string& url, int x, int y, int w, int h, const std::string& cls = "") {
-    return "<img class=\"cut chk" + cls + "\" src=\"" + url + "\" width=\"" + N(w) + "\" height=\"" + N(h) +
-           "\" style=\"object-position:" + N(-x) + "px " + N(-y) + "px\" loading=\"lazy\" alt=\"\">";
+// A w x h cut-out at (x, y) of the picture of its element's --src. Cut-outs
+// are backgrounds, not pictures: a page of thousands of tiles, frames and
+// glyphs stays quick to open, and nothing is fetched for an element that
+// is not on screen (the style skips those).
+std::string Cut(int x, int y, int w, int h) {
+    return "<i class=\"cut\" style=\"width:" + N(w) + "px;height:" + N(h) + "px;--p:" + N(-x) + "px " + N(-y) +
+           "px\"></i>";
 }
 
 // Depth, alpha kind and key of a graphic as the game uses them.
@@ -144,7 +154,8 @@ bool ShowTile(Session& s, const std::string& n, const char* type) {
     if (!WritePng(s, "tile_", n, g, url)) return false;
     int tw = 0, th = 0;
     const bool set = tile.GetTileset(&tw, &th) && tw > 0 && th > 0 && tw <= g->w && th <= g->h;
-    std::string body = Open("tile", n, set ? " data-tiles=\"" + N((long long)(g->w / tw) * (g->h / th)) + "\"" : "");
+    std::string body =
+        Open("tile", n, set ? " data-tiles=\"" + N((long long)(g->w / tw) * (g->h / th)) + "\"" : "", set ? url : "");
     std::string facts = GraphicFacts(g) + ", position " + N(tile.GetPositionX()) + ", " + N(tile.GetPositionY());
     if (!set) {
         body += Picture(url, g->w, g->h);
@@ -155,10 +166,10 @@ bool ShowTile(Session& s, const std::string& n, const char* type) {
         if (total > kMaxCells) facts += ", the first " + N(kMaxCells) + " shown";
         body += "<div class=\"cells\">";
         for (long long i = 0; i < total && i < kMaxCells; ++i)
-            body += "<span class=\"cell tilecell\">" +
-                    Cut(url, int(i % cols) * tw, int(i / cols) * th, tw, th) + N(i) + "</span>";
+            body += "<span class=\"cell\">" + Cut(int(i % cols) * tw, int(i / cols) * th, tw, th) + N(i) + "</span>";
         body += "</div>\n";
     }
+    if (set) facts = "<a href=\"" + url + "\">tile set</a> " + facts;
     s.html += body + "<div class=\"meta\">" + facts + "</div>\n</section>\n";
     return true;
 }
@@ -181,7 +192,7 @@ bool ShowSprite(Session& s, const std::string& n) {
         sprite.GetAnimProperties(a, &type, &status, &frames, &hx, &hy, &start, &end);
         total += frames;
     }
-    std::string body = Open("sprite", n, " data-frames=\"" + N(total) + "\"");
+    std::string body = Open("sprite", n, " data-frames=\"" + N(total) + "\"", url);
     int shown = 0;
     for (int a = 1; a <= anims; ++a) {
         uint16_t type = 0, status = 0, frames = 0, start = 0, end = 0;
@@ -195,15 +206,15 @@ bool ShowSprite(Session& s, const std::string& n) {
             if (shown >= kMaxCells) break;
             ++shown;
             ms += (ms.empty() ? "" : ",") + N(t);
-            strip += "<span class=\"cell frame\">" + Cut(url, (f - 1) * fw, y, fw, fh) + N(f - 1) + " &middot; " +
-                     N(t) + " ms</span>";
+            strip += "<span class=\"cell frame\">" + Cut((f - 1) * fw, y, fw, fh) + N(f - 1) + " &middot; " + N(t) +
+                     " ms</span>";
         }
         body += "<div class=\"meta\">animation " + N(a - 1) + ": " + N(frames) + " frames, type " + N(type) +
                 ", hot spot " + N(hx) + ", " + N(hy) + "</div>\n<div class=\"anim\" data-ms=\"" + ms +
-                "\" data-fw=\"" + N(fw) + "\" data-y=\"" + N(y) + "\">" + Cut(url, 0, y, fw, fh) +
+                "\" data-fw=\"" + N(fw) + "\" data-y=\"" + N(y) + "\">" + Cut(0, y, fw, fh) +
                 "</div>\n<div class=\"cells\">" + strip + "</div>\n";
     }
-    body += "<div class=\"meta\">" + GraphicFacts(sheet) + ", frames of " + N(fw) + " x " + N(fh) + ", " +
+    body += "<div class=\"meta\"><a href=\"" + url + "\">sheet</a> " + GraphicFacts(sheet) + ", frames of " + N(fw) + " x " + N(fh) + ", " +
             N(anims) + " animations";
     if (shown < total) body += ", the first " + N(shown) + " frames shown";
     s.html += body + "</div>\n</section>\n";
@@ -220,7 +231,7 @@ bool ShowFont(Session& s, const std::string& n) {
     if (!sample) return s.Fail("the sample text could not be drawn with it (out of memory).");
     if (!WritePng(s, "fnt_", n + "_sample", sample.get(), sampleUrl)) return false;
     const int gh = font.GetFontHeight();
-    std::string body = Open("font", n, " data-glyphs=\"" + N(CFont::kTableEntries) + "\"");
+    std::string body = Open("font", n, " data-glyphs=\"" + N(CFont::kTableEntries) + "\"", url);
     body += "<img class=\"chk sample\" src=\"" + sampleUrl + "\" width=\"" + N(sample->w) + "\" height=\"" +
             N(sample->h) + "\" loading=\"lazy\" alt=\"" + Html(kSample) + "\">\n<div class=\"cells\">";
     // The table's 96 entries: the space, then codes 33 to 127 as the
@@ -229,12 +240,12 @@ bool ShowFont(Session& s, const std::string& n) {
         std::string cell = "<span class=\"cell glyph\">";
         const int x = code == 32 ? 0 : int(font.GetBoundary(code - 33));
         const int w = code == 32 ? 0 : int(font.GetBoundary(code - 32)) - x;
-        if (w > 0 && gh > 0) cell += Cut(url, x, 1, w, gh);
+        if (w > 0 && gh > 0) cell += Cut(x, 1, w, gh);
         else cell += "<span style=\"height:" + N(gh) + "px\"></span>";
         const std::string ch = code == 32 ? "space" : code == 127 ? "DEL" : Html(std::string(1, char(code)));
         body += cell + "<b>" + ch + "</b>" + N(code) + "</span>";
     }
-    body += "</div>\n<div class=\"meta\">" + GraphicFacts(bitmap) + ", glyph height " + N(gh) + ", kerning " +
+    body += "</div>\n<div class=\"meta\"><a href=\"" + url + "\">bitmap</a> " + GraphicFacts(bitmap) + ", glyph height " + N(gh) + ", kerning " +
             N(font.GetKerning()) + ", space " + N(font.GetSpaceAdvance()) + "</div>\n</section>\n";
     s.html += body;
     return true;
@@ -283,7 +294,8 @@ bool ShowAudio(Session& s, const std::string& n, bool music) {
         url = s.folderUrl + Url(file);
     }
     if (direct || convert) {
-        player = "<audio controls preload=\"metadata\" src=\"" + url + "\"></audio>\n";
+        player = std::string("<audio controls preload=\"") + (s.players > kMaxPreloads ? "none" : "metadata") +
+                 "\" src=\"" + url + "\"></audio>\n";
     } else {
         std::string title;
         if (music && g_pSoundFX->MusicTitle(s.pkg, n.c_str(), title) && !title.empty())

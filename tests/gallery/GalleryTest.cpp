@@ -73,12 +73,17 @@ std::string PercentDecoded(const std::string& url) {
     return out;
 }
 
-// The first picture of a resource's element.
+// The first picture of a resource's element: a picture's source, or the
+// sheet its cut-outs show.
 std::string SrcOf(const std::string& page, const std::string& kind, const std::string& htmlName) {
     const size_t at = page.find("data-kind=\"" + kind + "\" data-name=\"" + htmlName + "\"");
     if (at == std::string::npos) return "";
-    const size_t src = page.find("src=\"", at);
-    return PercentDecoded(page.substr(src + 5, page.find('"', src + 5) - src - 5));
+    const std::smatch m = [&] {
+        std::smatch r;
+        std::regex_search(page.begin() + long(at), page.end(), r, std::regex("src=\"([^\"]+)\"|--src:url\\(([^)]+)\\)"));
+        return r;
+    }();
+    return PercentDecoded(m[1].matched ? m[1].str() : m[2].str());
 }
 
 struct Stamp {
@@ -124,10 +129,10 @@ TEST_F(GalleryTest, ShowsEveryResourceOnceAsTextAndSafeLinksAndLeavesThePackageU
     EXPECT_FALSE(Contains(html, "<i id=pwn>"));
     EXPECT_TRUE(Contains(html, "Deleted entries") && Contains(html, "one</td><td>1 bytes"));
     // Every link: URL-safe characters only, into the folder, to a file there.
-    const std::regex link("(src|href)=\"([^\"]*)\"");
+    const std::regex link("(src|href)=\"([^\"]*)\"|--src:url\\(()([^)]*)\\)");
     int links = 0;
     for (std::sregex_iterator m(html.begin(), html.end(), link), end; m != end; ++m, ++links) {
-        const std::string url = (*m)[2];
+        const std::string url = (*m)[2].matched ? (*m)[2].str() : (*m)[4].str();
         EXPECT_TRUE(std::regex_match(url, std::regex("game_gallery/[A-Za-z0-9%._~-]+"))) << url;
         EXPECT_TRUE(FileExists(dir / PercentDecoded(url))) << url;
     }

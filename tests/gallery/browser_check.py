@@ -106,13 +106,18 @@ class Driver:
 
 
 # Lazy pictures are asked for at once, so that every one can be judged.
+# The sheets that tiles, frames and glyphs are cut from are decoded as
+# pictures of their own.
 LOAD = "document.querySelectorAll('img').forEach(function(i){i.loading='eager';});" \
-       "document.querySelectorAll('audio').forEach(function(a){a.preload='auto';a.load();});"
-READY = "return [...document.images].every(i=>i.complete) && " \
+       "document.querySelectorAll('audio').forEach(function(a){a.preload='auto';a.load();});" \
+       "window.sheets=[...document.querySelectorAll('[style*=\\'--src\\']')].map(function(e){" \
+       "var i=new Image();i.src=e.style.getPropertyValue('--src').trim().slice(4,-1);return i;});"
+READY = "return [...document.images].every(i=>i.complete) && window.sheets.every(i=>i.complete) && " \
         "[...document.querySelectorAll('audio')].every(a=>a.readyState>=1||a.error);"
 COLLECT = r"""
 const out = {imgs: [], audios: [], sprites: [], fonts: [], names: [], links: []};
 document.querySelectorAll('img').forEach(i => out.imgs.push([i.getAttribute('src'), i.naturalWidth]));
+window.sheets.forEach(i => out.imgs.push([i.src, i.naturalWidth]));
 document.querySelectorAll('audio').forEach(a => out.audios.push([a.getAttribute('src'), a.readyState,
     a.duration, a.error ? a.error.code : 0]));
 document.querySelectorAll('[data-kind=sprite]').forEach(e => out.sprites.push([e.dataset.name,
@@ -121,7 +126,8 @@ document.querySelectorAll('[data-kind=font]').forEach(e => out.fonts.push([e.dat
     +e.dataset.glyphs, e.querySelectorAll('.glyph').length]));
 document.querySelectorAll('[data-name]').forEach(e => out.names.push(e.dataset.name));
 document.querySelectorAll('[src],[href]').forEach(e => out.links.push(e.getAttribute('src') || e.getAttribute('href')));
-out.markup = document.querySelectorAll('#pwn, main i').length;
+window.sheets.forEach(i => out.links.push(i.getAttribute('src')));
+out.markup = document.querySelectorAll('#pwn, main i:not(.cut)').length;
 return out;
 """
 

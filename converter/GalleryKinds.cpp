@@ -271,10 +271,15 @@ bool ShowAudio(Session& s, const std::string& n, bool music) {
     const std::string format(info.format, strnlen(info.format, sizeof info.format));
     const bool direct = decoded && (format == "WAV" || format == "OGG");
     const bool convert = decoded && !music && (format == "AIFF" || format == "VOC");
-    std::string ext = format.empty() ? "bin" : format;
+    // Music that no browser plays is named by its container (MIDI included)
+    // and its title where its head has one.
+    std::string title, container = format;
+    if (music && !direct && !g_pSoundFX->MusicTitle(s.pkg, n.c_str(), title, container)) return s.Fail(kUnreadable);
+    std::string ext = container.empty() ? "bin" : container == "MIDI" ? "mid" : container;
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const char* prefix = music ? "mus_" : "snd_";
-    std::string url, facts = AudioFacts(info, format), player;
+    std::string url, facts = AudioFacts(info, container), player;
+    if (!title.empty()) facts += ", title \"" + Html(title) + "\"";
     if (convert) {
         std::vector<uint8_t> wav;
         if (!g_pSoundFX->DecodeToWav(s.pkg, n.c_str(), wav))
@@ -297,10 +302,7 @@ bool ShowAudio(Session& s, const std::string& n, bool music) {
         player = std::string("<audio controls preload=\"") + (s.players > kMaxPreloads ? "none" : "metadata") +
                  "\" src=\"" + url + "\"></audio>\n";
     } else {
-        std::string title;
-        if (music && g_pSoundFX->MusicTitle(s.pkg, n.c_str(), title) && !title.empty())
-            facts += ", title \"" + Html(title) + "\"";
-        player = "<a href=\"" + url + "\">" + (music ? "the module file" : "the sound file") +
+        player = "<a href=\"" + url + "\">" + (music ? "the music file" : "the sound file") +
                  "</a> (no player in a browser)\n";
     }
     s.html += Open(music ? "music" : "sound", n) + player + "<div class=\"meta\">" + facts + "</div>\n</section>\n";

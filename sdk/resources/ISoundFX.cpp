@@ -7,7 +7,8 @@
 // "Extended Module" XM, "SCRM" at offset 44 S3M, anything else MOD. WAV,
 // AIFF and Ogg data are decoded once by SDL's and SDL_mixer's loaders after
 // the checks those loaders leave out; VOC files are read by the SDK's own
-// walk of their blocks (VocFile.h), never by SDL_mixer's VOC loader.
+// walk of their blocks (VocFile.h). SDL_mixer's VOC loader sees only a file
+// that walk found well formed, and only to decode it to WAV (DecodeToWav).
 #include "resources/ISoundFX.h"
 
 #include "resources/GraphicBlock.h"
@@ -499,13 +500,13 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
     }
     const char* text = FormatOfHead(src.data, src.size, 0);
     Loader load = nullptr;
+    vocfile::Format voc;
     if (text && std::strcmp(text, "AIFF") == 0 && AiffComplete(src.data, src.size)) {
         load = Mix_LoadAIFF_RW;
     } else if (text && std::strcmp(text, "VOC") == 0) {
         // SDL_mixer's VOC loader trusts every block (VocFile.h): it is given
         // only a file that the SDK's own walk found to be one it reads as
         // meant, and its result must have the length that walk expects.
-        vocfile::Format voc;
         const char* why = nullptr;
         if (vocfile::ReadFormat(src.data, src.size, voc, why)) load = Mix_LoadVOC_RW;
     }
@@ -523,6 +524,11 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
         return false;
     }
     std::unique_ptr<Uint8, void (*)(Uint8*)> samples(buf, SDL_FreeWAV);
+    if (load == Mix_LoadVOC_RW && len != voc.decodedBytes) {
+        tag.Error("sound decodes to %u bytes where its blocks hold %llu.\n", len,
+                  static_cast<unsigned long long>(voc.decodedBytes));
+        return false;
+    }
     const unsigned bits = (spec.format & 0xFF);
     const bool known = spec.format == AUDIO_U8 || spec.format == AUDIO_S8 || spec.format == AUDIO_S16LSB ||
                        spec.format == AUDIO_S16MSB;
@@ -557,8 +563,39 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
     return true;
 }
 
-std::string ISoundFX::ModuleTitle(const uint8_t* d, size_t n, const char* format) {
-    if (!d || !format) return std::string();
+const char* ISoundFX::MusicContainer(const uint8_t* d, size_t n) {
+    if (d && n >= 4 && std::memcmp(d, "MThd", 4) == 0) return "MIDI";
+    return FormatOfHead(d, n, 1);
+}
+
+namespace {
+
+// Printable bytes up to the first NUL, others as "?", trailing blanks dropped.
+std::string TitleText(const uint8_t* d, size_t n) {
+    std::string title;
+    for (size_t i = 0; i < n && d[i] != 0; ++i) title += static_cast<char>(d[i] >= 0x20 && d[i] < 0x7F ? d[i] : '?');
+    while (!title.empty() && title.back() == ' ') title.pop_back();
+    return title;
+}
+
+}  // namespace
+
+std::string ISoundFX::MusicTitleOfHead(const uint8_t* d, size_t n) {
+    if (!d) return std::string();
+    const char* format = MusicContainer(d, n);
+    if (std::strcmp(format, "MIDI") == 0) {
+        // "MThd", u32 BE header length, the header; then "MTrk", u32 BE
+        // length, events. A name is the event 00 FF 03 <length> <text> that
+        // opens the track (one-byte lengths only: names are short).
+        if (n < 8) return std::string();
+        const uint64_t track = 8 + uint64_t(LoadBE32(d + 4));
+        if (track + 12 > n || std::memcmp(d + track, "MTrk", 4) != 0) return std::string();
+        const uint8_t* e = d + track + 8;
+        if (e[0] != 0x00 || e[1] != 0xFF || e[2] != 0x03 || e[3] >= 0x80) return std::string();
+        const size_t len = e[3];
+        if (track + 12 + len > n) return std::string();
+        return TitleText(e + 4, len);
+    }
     // Where each module format keeps its title, and how long the field is.
     size_t at = 0, field = 0;
     if (std::strcmp(format, "IT") == 0) at = 4, field = 26;
@@ -567,20 +604,19 @@ std::string ISoundFX::ModuleTitle(const uint8_t* d, size_t n, const char* format
     else if (std::strcmp(format, "MOD") == 0) at = 0, field = 20;
     else return std::string();
     if (n < at + field) return std::string();
-    std::string title;
-    for (size_t i = at; i < at + field && d[i] != 0; ++i) title += static_cast<char>(d[i] >= 0x20 && d[i] < 0x7F ? d[i] : '?');
-    while (!title.empty() && title.back() == ' ') title.pop_back();
-    return title;
+    return TitleText(d + at, field);
 }
 
-bool ISoundFX::MusicTitle(int id, const char* name, std::string& title) {
+bool ISoundFX::MusicTitle(int id, const char* name, std::string& title, std::string& container) {
     title.clear();
+    container.clear();
     if (id < 1) return false;
     BlockPayload block;
     if (block.Load(id, "MUS", name) == 0 || !block.info.data) {
         LogTag("ISoundFX->MusicTitle('%s','%s')", PackageName(id), Text(name)).Error("music block not found.\n");
         return false;
     }
-    title = ModuleTitle(block.info.data, block.info.size, FormatOfHead(block.info.data, block.info.size, 1));
+    container = MusicContainer(block.info.data, block.info.size);
+    title = MusicTitleOfHead(block.info.data, block.info.size);
     return true;
 }

@@ -71,12 +71,19 @@ public:
     // wav empty, for any other format, a block that does not load or data
     // that does not decode.
     bool DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav);
-    // The title that a tracker module names in its head ("IT", "XM", "S3M",
-    // "MOD" as FormatOfHead names them): its printable bytes up to the first
-    // NUL, trailing blanks dropped; "" for other formats or a head too short.
-    static std::string ModuleTitle(const uint8_t* data, size_t size, const char* format);
-    // ModuleTitle of the music block `name`; false when it does not load.
-    bool MusicTitle(int id, const char* name, std::string& title);
+    // The container of music data: "MIDI" for a Standard MIDI File ("MThd"),
+    // otherwise FormatOfHead's name. FormatOfHead keeps calling MIDI "MOD",
+    // as the playback side has always read it.
+    static const char* MusicContainer(const uint8_t* data, size_t size);
+    // The title that music data names in its head, by its MusicContainer:
+    // a tracker module's title field ("IT", "XM", "S3M", "MOD"), or the text
+    // of a MIDI file's first track name event at the start of its first
+    // track; printable bytes up to the first NUL, other bytes as "?",
+    // trailing blanks dropped. "" when there is none or the head is short.
+    static std::string MusicTitleOfHead(const uint8_t* data, size_t size);
+    // MusicContainer and MusicTitleOfHead of the music block `name`; false
+    // when it does not load.
+    bool MusicTitle(int id, const char* name, std::string& title, std::string& container);
     // Frees every sound (kind non-zero, index 0..255) or music piece (kind 0,
     // index 0..31) in the process-wide tables; other indices do nothing.
     void Free(int index, int kind);

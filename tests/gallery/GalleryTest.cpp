@@ -49,6 +49,12 @@ void BuildPackage(const std::string& path, const std::string& scratch) {
     p.Sound("aiff", sounds + "tone_11025_mono16.aiff");
     p.Sound("voc", sounds + "tone_8000_mono8.voc");
     p.Music("theme", sounds + "tone_22050_stereo.ogg");
+    std::vector<uint8_t> midi = Bytes(std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x12\0\xFF\3\x0ASong <b>&.", 36));
+    midi.insert(midi.end(), {0, 0xFF, 0x2F, 0});
+    p.Raw("midi", "MUS", midi, compressed);
+    std::vector<uint8_t> xm = Bytes("Extended Module: Tune of \"x\"");
+    xm.resize(200, 0);
+    p.Raw("module", "MUS", xm, compressed);
     p.Raw("gone", "FILE", {1}, stored);
     p.Delete("gone", "FILE");
     p.Widget("play", kButtonNormal);
@@ -119,7 +125,7 @@ TEST_F(GalleryTest, ShowsEveryResourceOnceAsTextAndSafeLinksAndLeavesThePackageU
     const std::string html = Text(page);
     // One element per live resource; the widget's three state images are in
     // its element.
-    EXPECT_EQ(Count(html, " data-name=\""), 16);
+    EXPECT_EQ(Count(html, " data-name=\""), 18);
     for (const char* kind : {"image\" data-name=\"logo", "tile\" data-name=\"oldtile", "sprite\" data-name=\"hero",
                              "font\" data-name=\"oldfont", "sound\" data-name=\"voc", "music\" data-name=\"theme",
                              "file\" data-name=\"readme", "widget\" data-name=\"play"})
@@ -127,6 +133,9 @@ TEST_F(GalleryTest, ShowsEveryResourceOnceAsTextAndSafeLinksAndLeavesThePackageU
     for (const char* name : kHostileHtml)
         EXPECT_TRUE(Contains(html, std::string("data-kind=\"image\" data-name=\"") + name + "\"")) << name;
     EXPECT_FALSE(Contains(html, "<i id=pwn>"));
+    // Music a browser does not play: its container and the title in its head.
+    EXPECT_TRUE(Contains(html, "MIDI, 40 bytes, title \"Song &lt;b&gt;&amp;.\""));
+    EXPECT_TRUE(Contains(html, "XM, 200 bytes, title \"Tune of &quot;x&quot;\""));
     EXPECT_TRUE(Contains(html, "Deleted entries") && Contains(html, "one</td><td>1 bytes"));
     // Every link: URL-safe characters only, into the folder, to a file there.
     const std::regex link("(src|href)=\"([^\"]*)\"|--src:url\\(()([^)]*)\\)");
@@ -140,7 +149,7 @@ TEST_F(GalleryTest, ShowsEveryResourceOnceAsTextAndSafeLinksAndLeavesThePackageU
     std::string json, n;
     ASSERT_EQ(RunBundlex({"--gallery", pkg, "--json"}, json), 0) << json;
     ASSERT_EQ(Jq(json, "[.ok, .failed, .shown, .deleted, (.files|length)] | map(tostring) | join(\" \")", n), 0);
-    EXPECT_EQ(n, "true 0 16 1 " + std::to_string(Listing(folder).size()));
+    EXPECT_EQ(n, "true 0 18 1 " + std::to_string(Listing(folder).size()));
     EXPECT_TRUE(Stamp(pkg) == before);
 }
 

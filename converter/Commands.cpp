@@ -57,9 +57,9 @@ void PrintHelp(FILE* out) {
                  "      Export a copy of the package and import it again in a temporary folder,\n"
                  "      then compare every resource with the original. The package is not modified.\n"
                  "  bundlex --gallery PACKAGE [OUTPUT.html] [--json]\n"
-                 "      Write one HTML page (default: the package's name with \".html\") and a folder\n"
-                 "      OUTPUT_gallery/ beside it that show every resource as the game draws or\n"
-                 "      plays it. Needs no network. The package is not modified.\n"
+                 "      Write one HTML page (default: the package's name with \".html\") and beside\n"
+                 "      it a folder of the page's name with \"_gallery\" that show every resource as\n"
+                 "      the game draws or plays it. Needs no network. The package is not modified.\n"
                  "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]\n"
                  "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
                  "      into OUTPUT.xml and its payload folder, as a full export writes them.\n"
@@ -71,8 +71,9 @@ void PrintHelp(FILE* out) {
                  "\n"
                  "Exit codes: 0 success; 1 failure (export or import failed, input not supported,\n"
                  "package unusable, a block damaged, a resource that does not survive the round\n"
-                 "trip, a NAME that matches nothing); 2 no input or a wrong command line; 3 the run\n"
-                 "completed but one or more resources were not stored or exported.\n");
+                 "trip, a NAME that matches nothing, a gallery page that is not .html or is in the\n"
+                 "way); 2 no input or a wrong command line; 3 the run completed but one or more\n"
+                 "resources were not stored, exported or shown.\n");
 }
 
 int RunCommand(int argc, char** argv) {

@@ -113,8 +113,9 @@ int RunCommand(int argc, char** argv) {
         }
     }
     if (cmd == Command::Extract && paths.size() < 3) {
-        std::fprintf(stderr, "bundlex: --extract needs a package, an output document and at least one name "
-                             "(see bundlex --help)\n");
+        std::fprintf(stderr,
+                     "bundlex: --extract needs a package, an output document and at least one name "
+                     "(see bundlex --help)\n");
         return kExitUsage;
     }
     if (cmd == Command::Gallery && (paths.empty() || paths.size() > 2)) {

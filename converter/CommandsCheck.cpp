@@ -21,12 +21,12 @@
 
 #include <SDL.h>
 
-#include "SdkHandles.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Converter.h"
 #include "Driver.h"
 #include "JsonWriter.h"
+#include "SdkHandles.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
 #include "resources/IButton.h"
@@ -56,15 +56,15 @@ std::string Num(long long v) { return std::to_string(v); }
 struct Graphic {
     SDL_Surface* s = nullptr;
     bool perPixel = false;
-    int alpha = 255;                // per-surface alpha
-    uint32_t key = kNoColorKey;     // recorded colour key
+    int alpha = 255;             // per-surface alpha
+    uint32_t key = kNoColorKey;  // recorded colour key
 };
 
 std::string KeyText(uint32_t key) { return key == kNoColorKey ? "none" : Hex(key); }
 
 bool SameFormat(const SDL_PixelFormat* a, const SDL_PixelFormat* b) {
-    return a->BitsPerPixel == b->BitsPerPixel && a->Rmask == b->Rmask && a->Gmask == b->Gmask &&
-           a->Bmask == b->Bmask && a->Amask == b->Amask && !a->palette == !b->palette;
+    return a->BitsPerPixel == b->BitsPerPixel && a->Rmask == b->Rmask && a->Gmask == b->Gmask && a->Bmask == b->Bmask &&
+           a->Amask == b->Amask && !a->palette == !b->palette;
 }
 
 // Whether a key is a value a pixel of this format can hold.
@@ -413,8 +413,8 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
         if (!capture.ok()) return Refuse(path, "the converter's console cannot be redirected", json, out);
         exported = ExportPackage(source.c_str(), document.c_str()) != 0;
         // An export that carried nothing writes no document.
-        imported = exported && ::access(document.c_str(), F_OK) == 0 &&
-                   ImportDocument(document.c_str(), result.c_str()) != 0;
+        imported =
+            exported && ::access(document.c_str(), F_OK) == 0 && ImportDocument(document.c_str(), result.c_str()) != 0;
         messages = MessageLines(capture.Finish());
     }
 
@@ -422,7 +422,8 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
     int newPkg = 0;
     if (imported) {
         newPkg = g_pStuffVLT->Open(result.c_str());
-        if (newPkg >= 1 && WalkEntries(newPkg, newEntries) != 1) messages.push_back("the new package cannot be read whole");
+        if (newPkg >= 1 && WalkEntries(newPkg, newEntries) != 1)
+            messages.push_back("the new package cannot be read whole");
     }
     const int refPkg = g_pStuffVLT->Open(reference.c_str());
     const auto refIndex = LiveIndex(refEntries);
@@ -455,10 +456,12 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
             diffs.push_back("the export of the package failed");
         } else if (found == newIndex.end() || newPkg < 1 || refPkg < 1) {
             if (!row)
-                diffs.push_back("blocks of type '" + SafeText(e.type) + "' are not carried by the interchange document");
+                diffs.push_back("blocks of type '" + SafeText(e.type) +
+                                "' are not carried by the interchange document");
             else if (row->kind == BlockKind::StateImage && !ownedByWidget(e.name))
-                diffs.push_back("it is missing after the round trip: a state image that belongs to no widget is not "
-                                "exported");
+                diffs.push_back(
+                    "it is missing after the round trip: a state image that belongs to no widget is not "
+                    "exported");
             else if (!imported)
                 diffs.push_back("the import of its document failed");
             else
@@ -522,8 +525,8 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
         std::fprintf(out, " - Info: a v3.0 package; its copies were upgraded to v4.0 for the check.\n");
     for (const Difference& d : differences)
         std::fprintf(out, " - Error: %s '%s' (%s) does not survive the round trip: %s.\n",
-                     kinds::Find(d.entry->type) ? kinds::Word(d.entry->type) : "block",
-                     SafeText(d.entry->name).c_str(), SafeText(d.entry->type).c_str(), d.what.c_str());
+                     kinds::Find(d.entry->type) ? kinds::Word(d.entry->type) : "block", SafeText(d.entry->name).c_str(),
+                     SafeText(d.entry->type).c_str(), d.what.c_str());
     if (!messages.empty()) {
         std::fprintf(out, " - Info: the export and import said:\n");
         for (const std::string& m : messages) std::fprintf(out, "     %s\n", SafeText(m).c_str());

@@ -53,8 +53,8 @@ std::string BaseName(const std::string& path) {
 std::string DefaultPage(const std::string& package) {
     const std::string name = BaseName(package);
     const size_t dot = name.find_last_of('.');
-    const std::string stem = dot == std::string::npos || dot == 0 ? package
-                                                                  : package.substr(0, package.size() - (name.size() - dot));
+    const std::string stem =
+        dot == std::string::npos || dot == 0 ? package : package.substr(0, package.size() - (name.size() - dot));
     return stem + ".html";
 }
 
@@ -124,8 +124,10 @@ struct Report {
 
     // A line of the console text; kept for the JSON report instead.
     void Say(const std::string& line) {
-        if (json) messages.push_back(line);
-        else std::fputs(("\n" + line + "\n").c_str(), out);
+        if (json)
+            messages.push_back(line);
+        else
+            std::fputs(("\n" + line + "\n").c_str(), out);
     }
     int Fail(const std::string& why) {
         if (json) {
@@ -198,7 +200,8 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
     const bool madeFolder = ::mkdir(r.folder.c_str(), 0755) == 0;
     struct stat st;
     if (::lstat(r.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return r.Fail("the gallery folder '" + SafeText(r.folder) + "' could not be made (" + std::strerror(errno) + ")");
+        return r.Fail("the gallery folder '" + SafeText(r.folder) + "' could not be made (" + std::strerror(errno) +
+                      ")");
 
     gallery::Session s;
     s.pkg = pkg;
@@ -244,8 +247,8 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
         r.Say(" - WARNING: problem found showing '" + SafeText(e.name, SafeStyle::Masked) + "' " + kind + ".");
         r.Say(" - Info: " + s.cause);
         s.html += "<section class=\"res failed\" data-kind=\"" + kind + "\" data-name=\"" + gallery::Html(e.name) +
-                  "\">\n<h3>" + gallery::Html(e.name) + "</h3>\n<div class=\"meta\">not shown: " +
-                  gallery::Html(s.cause) + "</div>\n</section>\n";
+                  "\">\n<h3>" + gallery::Html(e.name) +
+                  "</h3>\n<div class=\"meta\">not shown: " + gallery::Html(s.cause) + "</div>\n</section>\n";
         s.cause.clear();
     }
     std::string deleted;

@@ -35,7 +35,8 @@ std::string PropertyText(const kinds::Property& p) {
     switch (p.form) {
         case kinds::Property::Form::Number:
             // A colour key is a pixel value: shown in hex, as colours are written.
-            if (p.key == "colorkey") std::snprintf(number, sizeof number, "0x%llx", static_cast<unsigned long long>(p.number));
+            if (p.key == "colorkey")
+                std::snprintf(number, sizeof number, "0x%llx", static_cast<unsigned long long>(p.number));
             return p.key + " " + number;
         case kinds::Property::Form::Text: return p.key + " " + SafeText(p.text);
         case kinds::Property::Form::Names: {
@@ -157,9 +158,7 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
                 .EndObject();
         }
         w.EndArray();
-        w.Field("entry_count", static_cast<uint64_t>(entries.size()))
-            .Field("live", live)
-            .Field("deleted", deleted);
+        w.Field("entry_count", static_cast<uint64_t>(entries.size())).Field("live", live).Field("deleted", deleted);
         if (!complete) w.Field("error", "a read error stopped the walk over the entries");
         w.EndObject();
         std::fputs(w.str().c_str(), out);
@@ -167,8 +166,7 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
     }
 
     std::fprintf(out, " Package '%s' (VLT v%s)\n\n", SafeText(path).c_str(), head.versionText.c_str());
-    std::fprintf(out, " %6s  %-34s %-8s %-10s %10s %10s  %s\n", "#", "Name", "Type", "Mode", "Size", "Packed",
-                 "State");
+    std::fprintf(out, " %6s  %-34s %-8s %-10s %10s %10s  %s\n", "#", "Name", "Type", "Mode", "Size", "Packed", "State");
     uint64_t index = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];

@@ -22,11 +22,11 @@
 
 #include <SDL.h>
 
-#include "SdkHandles.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
 #include "JsonWriter.h"
+#include "SdkHandles.h"
 #include "package/IStuffVLT.h"
 #include "resources/IButton.h"
 #include "resources/ISoundFX.h"
@@ -34,7 +34,6 @@
 namespace {
 
 using namespace commands;
-
 
 
 // Loads the block of an entry; an empty text when it loaded, else why not.
@@ -141,7 +140,12 @@ struct Failure {
 int Refuse(const std::string& path, const char* status, const std::string& why, bool json, FILE* out) {
     if (json) {
         json::Writer w;
-        w.BeginObject().Field("package", path).Field("ok", false).Field("status", status).Field("error", why).EndObject();
+        w.BeginObject()
+            .Field("package", path)
+            .Field("ok", false)
+            .Field("status", status)
+            .Field("error", why)
+            .EndObject();
         std::fputs(w.str().c_str(), out);
     } else {
         std::fprintf(out, " - Error: '%s' cannot be verified: %s.\n", SafeText(path).c_str(), why.c_str());

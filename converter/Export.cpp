@@ -75,8 +75,8 @@ int Select(const std::vector<kinds::Entry>& entries, const std::vector<std::stri
     std::vector<std::string> candidates;
     for (size_t i = 0; i < entries.size(); ++i) {
         const kinds::Entry& e = entries[i];
-        if (e.deleted() || !(orb::MatchBlockType(e.type.c_str()) || IsWidget(e) ||
-                             (IsStateImage(e) && widgetStates.count(e.name))))
+        if (e.deleted() ||
+            !(orb::MatchBlockType(e.type.c_str()) || IsWidget(e) || (IsStateImage(e) && widgetStates.count(e.name))))
             continue;
         candidates.push_back(e.name);
         selected[i] = AnyMatches(names, e.name);
@@ -115,8 +115,8 @@ int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
     return ExportSelected(input, output, nullptr, outcome);
 }
 
-int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names,
-                   RunOutcome* outcome, ExportCounts* counts) {
+int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names, RunOutcome* outcome,
+                   ExportCounts* counts) {
     if (outcome) *outcome = RunOutcome();
     if (counts) *counts = ExportCounts();
     if (!input || !g_pStuffVLT) {
@@ -161,9 +161,10 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
         // Anything else would lose its last four characters, whatever they
         // are ("foo.json" would write "foo..xml" and a folder "foo.").
         if (!EndsInXml(out)) {
-            std::printf(" - Error: the output file '%s' does not end in \".xml\"; give the document's name with "
-                        "that extension.\n",
-                        SafeText(out, SafeStyle::Masked).c_str());
+            std::printf(
+                " - Error: the output file '%s' does not end in \".xml\"; give the document's name with "
+                "that extension.\n",
+                SafeText(out, SafeStyle::Masked).c_str());
             g_pStuffVLT->Close(pkg);
             return 0;
         }

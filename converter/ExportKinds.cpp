@@ -110,8 +110,8 @@ struct Graphic {
 // safe name and fills g. The image writers create missing directories
 // themselves; the path is prepared here as well so that no writer is relied
 // upon for it.
-bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name, SDL_Surface* surface,
-                  bool perPixel, Graphic& g) {
+bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name, SDL_Surface* surface, bool perPixel,
+                  Graphic& g) {
     if (!surface || !surface->format) return s.Fail(kUnreadable);
     const std::string file = s.names.Make(prefix, name, perPixel ? ".png" : ".bmp");
     g.source = s.PathOf(file);
@@ -155,9 +155,7 @@ void SetGraphicAttributes(ExportSession& s, const Graphic& g, const char* perSur
 
 // Makes the element as a child of the current one; false (nothing made)
 // when the document has no current element.
-bool Open(ExportSession& s, const char* tag) {
-    return Trovalis.XMLNodeCreate(s.doc, tag) == 1 || s.Fail(kNoElement);
-}
+bool Open(ExportSession& s, const char* tag) { return Trovalis.XMLNodeCreate(s.doc, tag) == 1 || s.Fail(kNoElement); }
 void Close(ExportSession& s) { Trovalis.XMLNodeParent(s.doc); }
 
 bool ExportImage(ExportSession& s, const std::string& n) {
@@ -207,8 +205,7 @@ bool ExportSprite(ExportSession& s, const std::string& n) {
     if (!sheet) return s.Fail(kUnreadable);
     if (w < 1 || h < 1) return s.Fail("its frame width or height is 0, so its sheet cannot be cut into frames.");
     Graphic g;
-    if (!WriteGraphic(s, orb::Row(orb::Kind::Sprite).filePrefix, n, sheet, sprite.GetAlpha() == 256, g))
-        return false;
+    if (!WriteGraphic(s, orb::Row(orb::Kind::Sprite).filePrefix, n, sheet, sprite.GetAlpha() == 256, g)) return false;
     if (!Open(s, orb::Row(orb::Kind::Sprite).tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetGraphicAttributes(s, g, orb::kPerSurface);
@@ -275,8 +272,8 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     const uint8_t kind = music ? 1 : 0;
     AudioInfo info;
     std::memset(&info, 0, sizeof info);
-    const bool decoded = music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info)
-                               : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
+    const bool decoded =
+        music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
     if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return s.Fail(kUnreadable);
     std::string format(info.format, strnlen(info.format, sizeof info.format));
     const bool named = !format.empty();
@@ -296,9 +293,10 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
                     row.word, SafeText(n, SafeStyle::Masked).c_str(), format.c_str(),
                     SafeText(path, SafeStyle::Masked).c_str());
     else if (!decoded)
-        std::printf("\n - WARNING: %s '%s' is in no audio format the SDK knows; its bytes were exported unchanged "
-                    "to '%s'.\n",
-                    row.word, SafeText(n, SafeStyle::Masked).c_str(), SafeText(path, SafeStyle::Masked).c_str());
+        std::printf(
+            "\n - WARNING: %s '%s' is in no audio format the SDK knows; its bytes were exported unchanged "
+            "to '%s'.\n",
+            row.word, SafeText(n, SafeStyle::Masked).c_str(), SafeText(path, SafeStyle::Masked).c_str());
     if (!Open(s, row.tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetText(s, orb::attr::kSource, path.c_str());

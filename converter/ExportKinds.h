@@ -61,5 +61,5 @@ struct ExportCounts {
     int asked = 0;
     int exported = 0;
 };
-int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names,
-                   RunOutcome* outcome, ExportCounts* counts = nullptr);
+int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names, RunOutcome* outcome,
+                   ExportCounts* counts = nullptr);

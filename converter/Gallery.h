@@ -34,7 +34,7 @@ struct Summary {
     std::string version;  // of its head
     uint64_t fileSize = 0;
     int live = 0, deleted = 0;
-    uint64_t size = 0, packed = 0;  // sums over live entries
+    uint64_t size = 0, packed = 0;                   // sums over live entries
     std::vector<std::pair<std::string, int>> kinds;  // gallery kind, count
 };
 // The page around the resource elements and the deleted list.

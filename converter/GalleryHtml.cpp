@@ -154,8 +154,6 @@ std::string PageStart(const Summary& s) {
     return h;
 }
 
-std::string PageEnd() {
-    return std::string("</main>\n<script>") + kScript + "</script>\n</body>\n</html>\n";
-}
+std::string PageEnd() { return std::string("</main>\n<script>") + kScript + "</script>\n</body>\n</html>\n"; }
 
 }  // namespace gallery

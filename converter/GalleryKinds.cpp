@@ -119,9 +119,12 @@ std::string Cut(int x, int y, int w, int h) {
 // Depth, alpha kind and key of a graphic as the game uses them.
 std::string GraphicFacts(SDL_Surface* g) {
     std::string t = N(g->w) + " x " + N(g->h) + ", " + N(g->format->BitsPerPixel) + " bits, ";
-    if ((g->flags & SDL_SRCALPHA) && g->format->Amask) t += "per-pixel alpha";
-    else if (g->flags & SDL_SRCALPHA) t += "per-surface alpha " + N(g->format->alpha);
-    else t += "opaque";
+    if ((g->flags & SDL_SRCALPHA) && g->format->Amask)
+        t += "per-pixel alpha";
+    else if (g->flags & SDL_SRCALPHA)
+        t += "per-surface alpha " + N(g->format->alpha);
+    else
+        t += "opaque";
     if (!((g->flags & SDL_SRCALPHA) && g->format->Amask) && (g->flags & SDL_SRCCOLORKEY) &&
         g->format->colorkey != 0xFFFFFFFFu) {
         Uint8 r = 0, gr = 0, b = 0;
@@ -210,12 +213,12 @@ bool ShowSprite(Session& s, const std::string& n) {
                      " ms</span>";
         }
         body += "<div class=\"meta\">animation " + N(a - 1) + ": " + N(frames) + " frames, type " + N(type) +
-                ", hot spot " + N(hx) + ", " + N(hy) + "</div>\n<div class=\"anim\" data-ms=\"" + ms +
-                "\" data-fw=\"" + N(fw) + "\" data-y=\"" + N(y) + "\">" + Cut(0, y, fw, fh) +
-                "</div>\n<div class=\"cells\">" + strip + "</div>\n";
+                ", hot spot " + N(hx) + ", " + N(hy) + "</div>\n<div class=\"anim\" data-ms=\"" + ms + "\" data-fw=\"" +
+                N(fw) + "\" data-y=\"" + N(y) + "\">" + Cut(0, y, fw, fh) + "</div>\n<div class=\"cells\">" + strip +
+                "</div>\n";
     }
-    body += "<div class=\"meta\"><a href=\"" + url + "\">sheet</a> " + GraphicFacts(sheet) + ", frames of " + N(fw) + " x " + N(fh) + ", " +
-            N(anims) + " animations";
+    body += "<div class=\"meta\"><a href=\"" + url + "\">sheet</a> " + GraphicFacts(sheet) + ", frames of " + N(fw) +
+            " x " + N(fh) + ", " + N(anims) + " animations";
     if (shown < total) body += ", the first " + N(shown) + " frames shown";
     s.html += body + "</div>\n</section>\n";
     return true;
@@ -240,21 +243,25 @@ bool ShowFont(Session& s, const std::string& n) {
         std::string cell = "<span class=\"cell glyph\">";
         const int x = code == 32 ? 0 : int(font.GetBoundary(code - 33));
         const int w = code == 32 ? 0 : int(font.GetBoundary(code - 32)) - x;
-        if (w > 0 && gh > 0) cell += Cut(x, 1, w, gh);
-        else cell += "<span style=\"height:" + N(gh) + "px\"></span>";
+        if (w > 0 && gh > 0)
+            cell += Cut(x, 1, w, gh);
+        else
+            cell += "<span style=\"height:" + N(gh) + "px\"></span>";
         const std::string ch = code == 32 ? "space" : code == 127 ? "DEL" : Html(std::string(1, char(code)));
         body += cell + "<b>" + ch + "</b>" + N(code) + "</span>";
     }
-    body += "</div>\n<div class=\"meta\"><a href=\"" + url + "\">bitmap</a> " + GraphicFacts(bitmap) + ", glyph height " + N(gh) + ", kerning " +
-            N(font.GetKerning()) + ", space " + N(font.GetSpaceAdvance()) + "</div>\n</section>\n";
+    body += "</div>\n<div class=\"meta\"><a href=\"" + url + "\">bitmap</a> " + GraphicFacts(bitmap) +
+            ", glyph height " + N(gh) + ", kerning " + N(font.GetKerning()) + ", space " + N(font.GetSpaceAdvance()) +
+            "</div>\n</section>\n";
     s.html += body;
     return true;
 }
 
 std::string AudioFacts(const AudioInfo& info, const std::string& format) {
     std::string t = format.empty() ? "no known format" : format;
-    if (info.frequency) t += ", " + N(info.frequency) + " Hz, " + N(info.channels) + " channels, " +
-                             N(info.sampleFormat & 0xFF) + " bits";
+    if (info.frequency)
+        t += ", " + N(info.frequency) + " Hz, " + N(info.channels) + " channels, " + N(info.sampleFormat & 0xFF) +
+             " bits";
     return t + ", " + N(info.size) + " bytes";
 }
 
@@ -265,8 +272,8 @@ bool ShowAudio(Session& s, const std::string& n, bool music) {
     AudioInfo info;
     std::memset(&info, 0, sizeof info);
     const uint8_t kind = music ? 1 : 0;
-    const bool decoded = music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info)
-                               : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
+    const bool decoded =
+        music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
     if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return s.Fail(kUnreadable);
     const std::string format(info.format, strnlen(info.format, sizeof info.format));
     const bool direct = decoded && (format == "WAV" || format == "OGG");

@@ -15,9 +15,9 @@
 #include "Converter.h"
 #include "ImportKinds.h"
 #include "OrbFormat.h"
-#include "SafeText.h"
 #include "PackageStage.h"
 #include "Progress.h"
+#include "SafeText.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 

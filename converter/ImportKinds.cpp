@@ -191,8 +191,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     if (!ReadName(s, name)) return false;
     int x = 0, y = 0, key = 0, select = 0, value = 0, range = 0;
     std::string typeName;
-    if (!Int(s, orb::attr::kXPosition, x) || !Int(s, orb::attr::kYPosition, y) ||
-        !Text(s, orb::attr::kType, typeName))
+    if (!Int(s, orb::attr::kXPosition, x) || !Int(s, orb::attr::kYPosition, y) || !Text(s, orb::attr::kType, typeName))
         return false;
     uint8_t code = orb::WidgetTypeCode(typeName.c_str());
     if (code == 0) return false;
@@ -242,8 +241,9 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     record.range = static_cast<int16_t>(static_cast<uint16_t>(range));
     record.value = value;
     int result = 0;
-    if (!StoreReplacing(s, TypeOf(BlockKind::Widget), name,
-                        [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); }, &result)) {
+    if (!StoreReplacing(
+            s, TypeOf(BlockKind::Widget), name, [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); },
+            &result)) {
         std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
         return false;
     }
@@ -254,8 +254,7 @@ bool ImportWidget(ImportSession& s, std::string& name) {
 
 bool ImportImage(ImportSession& s, std::string& name) {
     std::string blending, source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Source(s, source))
-        return false;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Source(s, source)) return false;
     SurfacePtr surface;
     if (orb::IsPerPixel(blending.c_str())) {
         surface.reset(g_pImage->LoadPNG(source.c_str()));
@@ -378,8 +377,7 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
 
 bool ImportFile(ImportSession& s, std::string& name) {
     std::string method, source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Source(s, source))
-        return false;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Source(s, source)) return false;
 
     const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;

@@ -28,8 +28,7 @@ const struct {
 };
 
 // The exporter's order of type tests: IMG, TILE, SPR, FONT, MUS, SND, FILE.
-const Kind kExportOrder[] = {Kind::Image, Kind::Tile,  Kind::Sprite, Kind::Font,
-                             Kind::Music, Kind::Sound, Kind::File};
+const Kind kExportOrder[] = {Kind::Image, Kind::Tile, Kind::Sprite, Kind::Font, Kind::Music, Kind::Sound, Kind::File};
 
 const std::vector<KindRow>& Rows() {
     static const std::vector<KindRow> rows = [] {
@@ -116,9 +115,7 @@ const char* StateSuffix(const char* state) {
     return r ? r->suffix : "";
 }
 
-bool IsPerPixel(const char* alphablending) {
-    return alphablending && std::strncmp(alphablending, kPerPixel, 9) == 0;
-}
+bool IsPerPixel(const char* alphablending) { return alphablending && std::strncmp(alphablending, kPerPixel, 9) == 0; }
 
 bool IsTilesetEnabled(const char* tileset) { return tileset && std::strncmp(tileset, kEnabled, 7) == 0; }
 

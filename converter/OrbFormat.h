@@ -82,11 +82,11 @@ enum class Kind { Image, Tile, Font, Sprite, Music, Sound, File, Panel };
 
 struct KindRow {
     Kind kind;
-    const char* tag;          // element tag
-    size_t tagMatch;          // characters compared on import
-    const char* blockType;    // type text prefix tested on export (null: not a first-pass kind)
-    const char* filePrefix;   // payload file name prefix
-    const char* word;         // the word of the kind's warnings ("image", "tile", ...)
+    const char* tag;         // element tag
+    size_t tagMatch;         // characters compared on import
+    const char* blockType;   // type text prefix tested on export (null: not a first-pass kind)
+    const char* filePrefix;  // payload file name prefix
+    const char* word;        // the word of the kind's warnings ("image", "tile", ...)
 };
 
 const KindRow& Row(Kind k);

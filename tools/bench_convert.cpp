@@ -132,7 +132,8 @@ void Report(const char* what, int blocks, const Figures& f) {
                 f.seconds * 1e6 / blocks, f.peakKiB / 1024.0, f.ok ? "" : "  (FAILED)");
 }
 
-void RunCase(const std::string& dir, const std::string& name, int blocks, const std::function<bool(const std::string&)>& build) {
+void RunCase(const std::string& dir, const std::string& name, int blocks,
+             const std::function<bool(const std::string&)>& build) {
     const std::string pack = dir + "/" + name + ".vlt";
     const std::string doc = dir + "/" + name + "_x.xml";
     const std::string back = dir + "/" + name + "_back.vlt";

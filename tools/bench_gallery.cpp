@@ -67,9 +67,9 @@ Figures InChild(const std::function<bool()>& work) {
 }
 
 SDL_Surface* Picture(int w, int h, bool alpha, uint32_t seed) {
-    SDL_Surface* s = alpha ? SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, w, h, 32, 0xFF, 0xFF00, 0xFF0000,
-                                                  0xFF000000)
-                           : SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, 0xFF0000, 0xFF00, 0xFF, 0);
+    SDL_Surface* s =
+        alpha ? SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, w, h, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000)
+              : SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, 0xFF0000, 0xFF00, 0xFF, 0);
     if (!s) return nullptr;
     SDL_LockSurface(s);
     for (int y = 0; y < h; ++y)

@@ -97,10 +97,11 @@ bool Run(const std::string& folder, int n, Times& t) {
 
 void Print(int n, const Times& t) {
     const int deleted = (n + 9) / 10;
-    std::printf("%6d blocks: create %9.0f blocks/s (%6.1f us/block)  load %9.0f blocks/s (%6.1f us/block)  "
-                "delete %9.0f blocks/s (%6.1f us/block)\n",
-                n, n / t.create, 1e6 * t.create / n, n / t.load, 1e6 * t.load / n, deleted / t.remove,
-                1e6 * t.remove / deleted);
+    std::printf(
+        "%6d blocks: create %9.0f blocks/s (%6.1f us/block)  load %9.0f blocks/s (%6.1f us/block)  "
+        "delete %9.0f blocks/s (%6.1f us/block)\n",
+        n, n / t.create, 1e6 * t.create / n, n / t.load, 1e6 * t.load / n, deleted / t.remove,
+        1e6 * t.remove / deleted);
 }
 
 }  // namespace
@@ -143,9 +144,10 @@ int main(int argc, char** argv) {
         Print(n, *best);
     }
     if (ok) {
-        std::printf("10000/1000 time ratio: create %.2f  load %.2f  delete %.2f  whole run %.2f  (10 = flat per block)\n",
-                    large.create / small.create, large.load / small.load, large.remove / small.remove,
-                    (large.create + large.load + large.remove) / (small.create + small.load + small.remove));
+        std::printf(
+            "10000/1000 time ratio: create %.2f  load %.2f  delete %.2f  whole run %.2f  (10 = flat per block)\n",
+            large.create / small.create, large.load / small.load, large.remove / small.remove,
+            (large.create + large.load + large.remove) / (small.create + small.load + small.remove));
     }
     Trovalis.Quit();
     return ok ? 0 : 1;

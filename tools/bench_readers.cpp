@@ -132,9 +132,8 @@ int main(int argc, char** argv) {
         RunOutcome outcome;
         int done = 0;
         t0 = Clock::now();
-        const long long console = Captured(dir + "/export.log", [&] {
-            done = ExportPackage(path.c_str(), (dir + "/all.xml").c_str(), &outcome);
-        });
+        const long long console = Captured(
+            dir + "/export.log", [&] { done = ExportPackage(path.c_str(), (dir + "/all.xml").c_str(), &outcome); });
         const double exportTime = Seconds(t0);
         // One state per step of both passes, as a terminal gets them.
         const long long perStep = 2LL * kBlocks * 72;
@@ -142,9 +141,8 @@ int main(int argc, char** argv) {
                     exportTime, console, perStep);
         const std::vector<std::string> one{"res2"};
         t0 = Clock::now();
-        Captured(dir + "/extract.log", [&] {
-            ExportSelected(path.c_str(), (dir + "/one.xml").c_str(), &one, &outcome);
-        });
+        Captured(dir + "/extract.log",
+                 [&] { ExportSelected(path.c_str(), (dir + "/one.xml").c_str(), &one, &outcome); });
         const double extractTime = Seconds(t0);
         std::printf("--extract of one sprite: %.3f s (%.1f%% of the whole export)\n", extractTime,
                     100.0 * extractTime / exportTime);

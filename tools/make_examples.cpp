@@ -32,8 +32,7 @@ int g_doc = 0;
 int g_total = 0;
 
 SDL_Surface* NewRGBA(int w, int h) {
-    return SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, w, h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000,
-                                0xFF000000);
+    return SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, w, h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
 }
 SDL_Surface* NewRGB(int w, int h) {
     return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0);
@@ -282,8 +281,8 @@ bool MakeSound() {
     StoreLE32(p + 4, static_cast<uint32_t>(wav.size() - 8));
     std::memcpy(p + 8, "WAVEfmt ", 8);
     StoreLE32(p + 16, 16);
-    StoreLE16(p + 20, 1);         // PCM
-    StoreLE16(p + 22, 1);         // mono
+    StoreLE16(p + 20, 1);  // PCM
+    StoreLE16(p + 22, 1);  // mono
     StoreLE32(p + 24, rate);
     StoreLE32(p + 28, rate * 2);  // bytes per second
     StoreLE16(p + 32, 2);         // block align
@@ -320,13 +319,13 @@ bool MakeMusic() {
     smp[24] = 0;   // finetune
     smp[25] = 48;  // volume
     smp[26] = 0;
-    smp[27] = 0;   // loop start
+    smp[27] = 0;  // loop start
     smp[28] = 0;
-    smp[29] = 16;  // loop length in words
+    smp[29] = 16;                                            // loop length in words
     for (int i = 1; i < 31; ++i) mod[20 + i * 30 + 29] = 1;  // empty samples: loop length 1 word
-    mod[950] = 1;    // song length: one position
-    mod[951] = 127;  // restart byte
-    mod[952] = 0;    // position 0 plays pattern 0
+    mod[950] = 1;                                            // song length: one position
+    mod[951] = 127;                                          // restart byte
+    mod[952] = 0;                                            // position 0 plays pattern 0
     std::memcpy(mod.data() + 1080, "M.K.", 4);
     // Pattern 0: 64 rows x 4 channels x 4 bytes.
     static const int kPeriods[4] = {428, 339, 285, 214};  // C-2 E-2 G-2 C-3

@@ -391,7 +391,7 @@ void PutPayload(const std::string& name, const char* type, const Bytes& payload)
 void MakePackagesAndPayloads() {
     Put("package", "empty.vlt", PlainHeader(Package("empty").Finish()));
 
-    {   // images of every depth
+    {  // images of every depth
         Package p("img");
         struct {
             const char* name;
@@ -410,7 +410,7 @@ void MakePackagesAndPayloads() {
         }
         PutPackage("images.vlt", p.Finish());
     }
-    {   // tiles, old tiles and a tileset
+    {  // tiles, old tiles and a tileset
         Package p("tile");
         SDL_Surface* pal = Pattern(5, 3, 8, false);
         SDL_Surface* rgba = Pattern(4, 2, 32, true);
@@ -429,7 +429,7 @@ void MakePackagesAndPayloads() {
         SDL_FreeSurface(rgba);
         PutPackage("tiles.vlt", p.Finish());
     }
-    {   // sprites and an old sprite
+    {  // sprites and an old sprite
         Package p("spr");
         SDL_Surface* sheet = Pattern(6, 4, 24, false);
         SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, 0);
@@ -445,7 +445,7 @@ void MakePackagesAndPayloads() {
         AddRaw(p.id, "old", "SPR", compressed, OldSprite(s2));
         PutPackage("sprites.vlt", p.Finish());
     }
-    {   // fonts and an old font
+    {  // fonts and an old font
         Package p("font");
         SaveFont(p.id, "f32", 32);
         SaveFont(p.id, "f24", 24);
@@ -456,7 +456,7 @@ void MakePackagesAndPayloads() {
         AddRaw(p.id, "old", "FONT", compressed, OldFont(f2));
         PutPackage("fonts.vlt", p.Finish());
     }
-    {   // widgets with their state images
+    {  // widgets with their state images
         Package p("but");
         SaveButton(p.id, "play", false);
         SaveButton(p.id, "menu", true);
@@ -464,7 +464,7 @@ void MakePackagesAndPayloads() {
         PutPayload("but_menu", "BUT", LoadPayload(p.id, "BUT", "menu"));
         PutPackage("widgets.vlt", p.Finish());
     }
-    {   // sounds and music of every format
+    {  // sounds and music of every format
         Package p("audio");
         const fs::path snd = g_src / "tests/data/sounds";
         g_pSoundFX->SoundImport(p.id, "wav8", TempFile("a.wav", Wav(8, 1)).string().c_str());
@@ -478,7 +478,7 @@ void MakePackagesAndPayloads() {
         g_pSoundFX->MusicImport(o.id, "ogg", (snd / "tone_22050_stereo.ogg").string().c_str());
         PutPackage("ogg.vlt", o.Finish(), false);
     }
-    {   // raw files in every mode, a deleted block, and a protected copy
+    {  // raw files in every mode, a deleted block, and a protected copy
         Package p("files");
         const Bytes text = {'h', 'e', 'l', 'l', 'o', ' ', 'h', 'e', 'l', 'l', 'o', ' ', 'h', 'e', 'l', 'l', 'o', '\n'};
         AddRaw(p.id, "packed", "FILE", compressed, text);
@@ -494,7 +494,7 @@ void MakePackagesAndPayloads() {
         Put("package3", "files_deleted.vlt", AsVersion3(PlainHeader(file), true));
         Put("package", "files_protected.vlt", Protect(file));
     }
-    {   // one of each kind together, protected
+    {  // one of each kind together, protected
         Package p("mixed");
         SDL_Surface* s = Pattern(2, 2, 32, true);
         g_pImage->Save(p.id, "i", s);
@@ -513,8 +513,11 @@ void MakePackagesAndPayloads() {
         const char* folder;
         const char* suffix;
         const char* type;
-    } kept[] = {{"tiles", ".tile2", "TILE2"}, {"tiles", ".tile", "TILE"}, {"sprites", ".spr2", "SPR2"},
-                {"sprites", ".spr", "SPR"},    {"fonts", ".bin", "FONT2"}};
+    } kept[] = {{"tiles", ".tile2", "TILE2"},
+                {"tiles", ".tile", "TILE"},
+                {"sprites", ".spr2", "SPR2"},
+                {"sprites", ".spr", "SPR"},
+                {"fonts", ".bin", "FONT2"}};
     for (const auto& k : kept) {
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(g_src / "tests/data" / k.folder, ec))
@@ -530,9 +533,9 @@ void MakeMedia() {
         const char* name;
         int w, h, bpp;
         bool alpha, png;
-    } imgs[] = {{"rgba.png", 3, 2, 32, true, true}, {"rgb.png", 3, 2, 24, false, true},
-                {"pal.png", 4, 2, 8, false, true},  {"rgb.bmp", 3, 2, 24, false, false},
-                {"pal.bmp", 4, 2, 8, false, false}, {"hi.bmp", 3, 2, 16, false, false},
+    } imgs[] = {{"rgba.png", 3, 2, 32, true, true},  {"rgb.png", 3, 2, 24, false, true},
+                {"pal.png", 4, 2, 8, false, true},   {"rgb.bmp", 3, 2, 24, false, false},
+                {"pal.bmp", 4, 2, 8, false, false},  {"hi.bmp", 3, 2, 16, false, false},
                 {"rgbx.bmp", 3, 2, 32, false, false}};
     for (const auto& i : imgs) {
         SDL_Surface* s = Pattern(i.w, i.h, i.bpp, i.alpha);
@@ -650,7 +653,9 @@ struct Picture {
     std::vector<uint8_t> index;
     std::vector<std::array<uint8_t, 4>> colors;
     const std::array<uint8_t, 4>& At(int x, int y) const { return colors[index[static_cast<size_t>(y * w + x)]]; }
-    uint8_t IndexAt(int x, int y, int count) const { return static_cast<uint8_t>(index[static_cast<size_t>(y * w + x)] % count); }
+    uint8_t IndexAt(int x, int y, int count) const {
+        return static_cast<uint8_t>(index[static_cast<size_t>(y * w + x)] % count);
+    }
 };
 
 // Sixteen colours: opaque ones first, one fully transparent (3), the rest
@@ -660,8 +665,11 @@ Picture PatternPicture(int w, int h) {
     p.w = w;
     p.h = h;
     for (int i = 0; i < 16; ++i)
-        p.colors.push_back({static_cast<uint8_t>(i * 17), static_cast<uint8_t>(255 - i * 13), static_cast<uint8_t>(i * 53),
-                            static_cast<uint8_t>(i == 3 ? 0 : i < 2 ? 255 : 40 + i * 13)});
+        p.colors.push_back({static_cast<uint8_t>(i * 17), static_cast<uint8_t>(255 - i * 13),
+                            static_cast<uint8_t>(i * 53),
+                            static_cast<uint8_t>(i == 3  ? 0
+                                                 : i < 2 ? 255
+                                                         : 40 + i * 13)});
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) p.index.push_back(static_cast<uint8_t>((x * 3 + y * 5) % 16));
     return p;
@@ -675,7 +683,8 @@ Picture FontPicture() {
     p.h = 3;
     p.colors = {{0, 0, 0, 0}, {255, 0, 255, 255}, {255, 255, 255, 255}};
     for (int y = 0; y < p.h; ++y)
-        for (int x = 0; x < p.w; ++x) p.index.push_back(static_cast<uint8_t>(y == 0 ? (x % 2 == 0 ? 1 : 0) : (x % 2 ? 2 : 0)));
+        for (int x = 0; x < p.w; ++x)
+            p.index.push_back(static_cast<uint8_t>(y == 0 ? (x % 2 == 0 ? 1 : 0) : (x % 2 ? 2 : 0)));
     return p;
 }
 
@@ -683,7 +692,9 @@ uint16_t Scaled(uint8_t v, int depth) {
     if (depth == 16) return static_cast<uint16_t>(v * 257);
     return static_cast<uint16_t>(v >> (8 - depth));
 }
-uint8_t Grey(const std::array<uint8_t, 4>& c) { return static_cast<uint8_t>((c[0] * 30 + c[1] * 59 + c[2] * 11) / 100); }
+uint8_t Grey(const std::array<uint8_t, 4>& c) {
+    return static_cast<uint8_t>((c[0] * 30 + c[1] * 59 + c[2] * 11) / 100);
+}
 
 enum class Trns { None, PaletteKey, PaletteAlpha, ColorKey };
 
@@ -709,7 +720,8 @@ Bytes Png(const Picture& p, int colorType, int depth, bool interlaced, Trns trns
     png_set_IHDR(png, info, static_cast<png_uint_32>(p.w), static_cast<png_uint_32>(p.h), depth, colorType,
                  interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    const int count = colorType == PNG_COLOR_TYPE_PALETTE ? std::min<int>(1 << depth, static_cast<int>(p.colors.size())) : 0;
+    const int count =
+        colorType == PNG_COLOR_TYPE_PALETTE ? std::min<int>(1 << depth, static_cast<int>(p.colors.size())) : 0;
     if (count) {
         png_color palette[256];
         for (int i = 0; i < count; ++i) palette[i] = {p.colors[i][0], p.colors[i][1], p.colors[i][2]};
@@ -727,8 +739,8 @@ Bytes Png(const Picture& p, int colorType, int depth, bool interlaced, Trns trns
         png_set_tRNS(png, info, nullptr, 0, &key);
     }
     png_write_info(png, info);
-    const int channels = colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                         : colorType == PNG_COLOR_TYPE_RGB      ? 3
+    const int channels = colorType == PNG_COLOR_TYPE_GRAY_ALPHA  ? 2
+                         : colorType == PNG_COLOR_TYPE_RGB       ? 3
                          : colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
                                                                  : 1;
     std::vector<Bytes> rows(static_cast<size_t>(p.h), Bytes((static_cast<size_t>(p.w) * channels * depth + 7) / 8, 0));
@@ -833,7 +845,8 @@ Bytes Bmp(const Picture& p, const BmpForm& f) {
                 case 4:
                 case 8: {
                     const size_t bit = static_cast<size_t>(x) * f.bpp;
-                    row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | p.IndexAt(x, y, colors) << (8 - f.bpp - bit % 8));
+                    row[bit / 8] =
+                        static_cast<uint8_t>(row[bit / 8] | p.IndexAt(x, y, colors) << (8 - f.bpp - bit % 8));
                     break;
                 }
                 case 16: {
@@ -928,8 +941,8 @@ Bytes Voc(int type, int bits, int channels) {
 
 // A MIDI file: the "MThd" head and one track that plays a note.
 Bytes Midi() {
-    static const uint8_t m[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,  'M', 'T', 'r', 'k', 0, 0, 0, 12,
-                                0,   0x90, 60, 100, 96, 0x80, 60, 0, 0, 0xFF, 0x2F, 0};
+    static const uint8_t m[] = {'M', 'T', 'h', 'd', 0,  0, 0,    6,  0,   0,  0,    1,  0, 96, 'M',  'T',  'r',
+                                'k', 0,   0,   0,   12, 0, 0x90, 60, 100, 96, 0x80, 60, 0, 0,  0xFF, 0x2F, 0};
     return Bytes(m, m + sizeof m);
 }
 
@@ -1029,10 +1042,12 @@ void MakeImportSeeds() {
         const std::string n = "png_" + f.name;
         for (bool interlaced : {false, true}) {
             const std::string i = interlaced ? "_interlaced" : "";
-            PutImport(n + i + "_image", 1, ImageElement("a.png", true), Png(small, f.colorType, f.depth, interlaced, f.trns));
+            PutImport(n + i + "_image", 1, ImageElement("a.png", true),
+                      Png(small, f.colorType, f.depth, interlaced, f.trns));
             if (interlaced) continue;
             const Bytes s = Png(sheet, f.colorType, f.depth, false, f.trns);
-            PutImport(n + "_tile", 1, TileElement("a.png", true, false), Png(small, f.colorType, f.depth, false, f.trns));
+            PutImport(n + "_tile", 1, TileElement("a.png", true, false),
+                      Png(small, f.colorType, f.depth, false, f.trns));
             PutImport(n + "_sprite", 1, SpriteElement("a.png", true), s);
             PutImport(n + "_widget", 5, WidgetElement("a.png", true), Png(small, f.colorType, f.depth, false, f.trns));
         }
@@ -1041,11 +1056,15 @@ void MakeImportSeeds() {
               Png(sheet, PNG_COLOR_TYPE_RGB_ALPHA, 8, true, Trns::None));
     PutImport("png_pal4_interlaced_sprite", 1, SpriteElement("a.png", true),
               Png(sheet, PNG_COLOR_TYPE_PALETTE, 4, true, Trns::PaletteKey));
-    PutImport("png_rgba8_tileset", 1, TileElement("a.png", true, true), Png(sheet, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, Trns::None));
-    PutImport("png_rgba8_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, Trns::None));
-    PutImport("png_rgba16_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_RGB_ALPHA, 16, false, Trns::None));
+    PutImport("png_rgba8_tileset", 1, TileElement("a.png", true, true),
+              Png(sheet, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, Trns::None));
+    PutImport("png_rgba8_font", 1, FontElement("f.png", true),
+              Png(font, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, Trns::None));
+    PutImport("png_rgba16_font", 1, FontElement("f.png", true),
+              Png(font, PNG_COLOR_TYPE_RGB_ALPHA, 16, false, Trns::None));
     PutImport("png_rgb8_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_RGB, 8, false, Trns::None));
-    PutImport("png_rgb8_trns_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_RGB, 8, false, Trns::ColorKey));
+    PutImport("png_rgb8_trns_font", 1, FontElement("f.png", true),
+              Png(font, PNG_COLOR_TYPE_RGB, 8, false, Trns::ColorKey));
     PutImport("png_pal2_font", 1, FontElement("f.png", true), Png(font, PNG_COLOR_TYPE_PALETTE, 2, false, Trns::None));
     PutImport("png_pal8_trns_key_font", 1, FontElement("f.png", true),
               Png(font, PNG_COLOR_TYPE_PALETTE, 8, false, Trns::PaletteKey));
@@ -1093,11 +1112,16 @@ void MakeImportSeeds() {
         const char* name;
         Bytes data;
     } sounds[] = {
-        {"wav_pcm8_mono", WavOf(1, 8, 1)},    {"wav_pcm8_stereo", WavOf(1, 8, 2)},
-        {"wav_pcm16_mono", WavOf(1, 16, 1)},  {"wav_pcm16_stereo", WavOf(1, 16, 2)},
-        {"wav_ulaw", WavOf(7, 8, 1)},         {"aiff8_mono", Aiff(8, 1)},
-        {"aiff16_stereo", Aiff(16, 2)},       {"voc_type1", Voc(1, 8, 1)},
-        {"voc_type9_8bit", Voc(9, 8, 1)},     {"voc_type9_16bit_stereo", Voc(9, 16, 2)},
+        {"wav_pcm8_mono", WavOf(1, 8, 1)},
+        {"wav_pcm8_stereo", WavOf(1, 8, 2)},
+        {"wav_pcm16_mono", WavOf(1, 16, 1)},
+        {"wav_pcm16_stereo", WavOf(1, 16, 2)},
+        {"wav_ulaw", WavOf(7, 8, 1)},
+        {"aiff8_mono", Aiff(8, 1)},
+        {"aiff16_stereo", Aiff(16, 2)},
+        {"voc_type1", Voc(1, 8, 1)},
+        {"voc_type9_8bit", Voc(9, 8, 1)},
+        {"voc_type9_16bit_stereo", Voc(9, 16, 2)},
         {"ogg", ReadAll(snd / "tone_22050_stereo.ogg")},
     };
     for (const auto& s : sounds) PutImport(std::string("sound_") + s.name, 1, AudioElement("sound", "s.snd"), s.data);
@@ -1106,8 +1130,13 @@ void MakeImportSeeds() {
         const char* name;
         Bytes data;
     } music[] = {
-        {"mod", Module("MOD")}, {"xm", Module("XM")}, {"it", Module("IT")}, {"s3m", Module("S3M")},
-        {"midi", Midi()},       {"raw", raw},          {"ogg", ReadAll(snd / "tone_22050_stereo.ogg")},
+        {"mod", Module("MOD")},
+        {"xm", Module("XM")},
+        {"it", Module("IT")},
+        {"s3m", Module("S3M")},
+        {"midi", Midi()},
+        {"raw", raw},
+        {"ogg", ReadAll(snd / "tone_22050_stereo.ogg")},
     };
     for (const auto& m : music) PutImport(std::string("music_") + m.name, 1, AudioElement("music", "m.mus"), m.data);
     for (const char* method : {"raw", "compressed", "crypted"})

@@ -61,7 +61,8 @@ Surface SdkLoad(const char* file) {
 }
 
 uint32_t RawPixel(const SDL_Surface* s, int x, int y) {
-    const uint8_t* p = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
+    const uint8_t* p =
+        static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch + size_t(x) * s->format->BytesPerPixel;
     switch (s->format->BytesPerPixel) {
         case 1: return p[0];
         case 2: return uint32_t(p[0]) | uint32_t(p[1]) << 8;
@@ -83,8 +84,10 @@ bool TrnsIsKey(png_structp png, png_infop info) {
     png_get_tRNS(png, info, &trans, &n, nullptr);
     int zeros = 0;
     for (int i = 0; trans && i < n; ++i) {
-        if (trans[i] == 0) ++zeros;
-        else if (trans[i] != 255) return false;
+        if (trans[i] == 0)
+            ++zeros;
+        else if (trans[i] != 255)
+            return false;
     }
     return zeros <= 1;
 }
@@ -169,8 +172,10 @@ int Probe(const char* file) {
     if (!s || s->w < 1 || s->h < 1 || SDL_LockSurface(s.get()) != 0) {
         // The size still comes from libpng, so that the elements can be tried.
         Rgba png;
-        if (IsPngFile(file) && DecodePng(file, png)) std::printf("%d %d -1 sdk-unreadable\n", png.w, png.h);
-        else std::printf("unreadable\n");
+        if (IsPngFile(file) && DecodePng(file, png))
+            std::printf("%d %d -1 sdk-unreadable\n", png.w, png.h);
+        else
+            std::printf("unreadable\n");
         return 1;
     }
     const long key = s->format->Amask ? -1 : static_cast<long>(static_cast<int32_t>(RawPixel(s.get(), 0, 0)));
@@ -203,8 +208,8 @@ bool Compare(const Rgba& a, const Rgba& b, const char* name) {
         return true;
     }
     const size_t p = first / 4;
-    std::printf("%s: %zu of %zu pixels differ, first at (%zu,%zu): original %02x%02x%02x%02x, here %02x%02x%02x%02x\n", name,
-                diffs, a.px.size() / 4, p % a.w, p / a.w, a.px[first], a.px[first + 1], a.px[first + 2],
+    std::printf("%s: %zu of %zu pixels differ, first at (%zu,%zu): original %02x%02x%02x%02x, here %02x%02x%02x%02x\n",
+                name, diffs, a.px.size() / 4, p % a.w, p / a.w, a.px[first], a.px[first + 1], a.px[first + 2],
                 a.px[first + 3], b.px[first], b.px[first + 1], b.px[first + 2], b.px[first + 3]);
     return false;
 }

@@ -51,8 +51,12 @@ void* Mmx5Copy(void* d, const void* s, size_t n) {
 }
 void* Sse2Copy(void* d, const void* s, size_t n) { return BlockCopy<128>(d, s, n); }
 void* AthlonCopy(void* d, const void* s, size_t n) { return n <= 1024 ? BlockCopy<64>(d, s, n) : LargeCopy(d, s, n); }
-void* BaniasCopy(void* d, const void* s, size_t n) { return n < (1u << 20) ? BlockCopy<64>(d, s, n) : LargeCopy(d, s, n); }
-void* DothanCopy(void* d, const void* s, size_t n) { return n < (2u << 20) ? BlockCopy<64>(d, s, n) : LargeCopy(d, s, n); }
+void* BaniasCopy(void* d, const void* s, size_t n) {
+    return n < (1u << 20) ? BlockCopy<64>(d, s, n) : LargeCopy(d, s, n);
+}
+void* DothanCopy(void* d, const void* s, size_t n) {
+    return n < (2u << 20) ? BlockCopy<64>(d, s, n) : LargeCopy(d, s, n);
+}
 void* P4Copy(void* d, const void* s, size_t n) { return n > 512 ? LargeCopy(d, s, n) : Mmx2Copy(d, s, n); }
 void* PrescottCopy(void* d, const void* s, size_t n) { return n > 256 ? LargeCopy(d, s, n) : Mmx2Copy(d, s, n); }
 
@@ -219,9 +223,9 @@ CpuReport DescribeCpu(const CpuIdentity& id, bool bufferForm) {
     }
     if (id.maxLeaf < 1) {
         report.ok = false;
-        report.pieces.push_back(bufferForm
-            ? "CPUID not available! A Pentium class processor is required"
-            : " . [Trovalis.GetCPUFeatures()] Error: CPUID not available! Your CPU must be 486 or less\n");
+        report.pieces.push_back(
+            bufferForm ? "CPUID not available! A Pentium class processor is required"
+                       : " . [Trovalis.GetCPUFeatures()] Error: CPUID not available! Your CPU must be 486 or less\n");
         return report;
     }
     const char first = id.vendor.empty() ? '\0' : id.vendor[0];
@@ -233,18 +237,16 @@ CpuReport DescribeCpu(const CpuIdentity& id, bool bufferForm) {
         report.pieces.push_back(bufferForm ? "INTEL " : " . Running on INTEL processor ");
         row = FindRow(kIntel, id.family, id.model, id.extendedModel);
     } else {
-        report.pieces.push_back(bufferForm
-            ? id.vendor + " "
-            : Format(" . Running on %s - Family %d - Model: %d-%d  ", id.vendor.c_str(), id.family,
-                     id.extendedModel, id.model));
+        report.pieces.push_back(bufferForm ? id.vendor + " "
+                                           : Format(" . Running on %s - Family %d - Model: %d-%d  ", id.vendor.c_str(),
+                                                    id.family, id.extendedModel, id.model));
     }
     if (first == 'A' || first == 'G') {
         if (row) {
             report.pieces.push_back(RowName(*row, id.model, id.extendedModel, bufferForm));
             report.codePath = row->codePath;
         } else {
-            report.pieces.push_back(
-                Format("- Family %d - Model: %d-%d ", id.family, id.extendedModel, id.model));
+            report.pieces.push_back(Format("- Family %d - Model: %d-%d ", id.family, id.extendedModel, id.model));
         }
     }
     if (!id.mmx) {

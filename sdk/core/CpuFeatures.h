@@ -11,11 +11,11 @@
 // What the processor queries report.
 struct CpuIdentity {
     bool hasCpuid = false;
-    std::string vendor;       // 12 characters from CPUID leaf 0
-    uint32_t maxLeaf = 0;     // highest standard leaf, 0 when there is none
-    int family = 0;           // bits 8-11 of EAX of leaf 1
-    int model = 0;            // bits 4-7
-    int extendedModel = 0;    // bits 16-19
+    std::string vendor;     // 12 characters from CPUID leaf 0
+    uint32_t maxLeaf = 0;   // highest standard leaf, 0 when there is none
+    int family = 0;         // bits 8-11 of EAX of leaf 1
+    int model = 0;          // bits 4-7
+    int extendedModel = 0;  // bits 16-19
     bool mmx = false;
     bool sse = false;
 };

@@ -111,8 +111,9 @@ long long ReadLoop(int fd, void* data, size_t size, long long offset) {
     char* p = static_cast<char*>(data);
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = offset < 0 ? ::read(fd, p + got, size - got)
-                                     : ::pread(fd, p + got, size - got, static_cast<off_t>(offset + static_cast<long long>(got)));
+        const ssize_t n =
+            offset < 0 ? ::read(fd, p + got, size - got)
+                       : ::pread(fd, p + got, size - got, static_cast<off_t>(offset + static_cast<long long>(got)));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return -1;
         if (n == 0) break;
@@ -191,10 +192,14 @@ int OpenRegular(const char* path, int access) {
     if (fd < 0) return -1;
     struct stat st;
     int err = 0;
-    if (::fstat(fd, &st) != 0) err = errno;
-    else if (S_ISDIR(st.st_mode)) err = EISDIR;
-    else if (!S_ISREG(st.st_mode)) err = EINVAL;
-    else if (!ClearNonBlock(fd)) err = errno;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL;
+    else if (!ClearNonBlock(fd))
+        err = errno;
     if (err != 0) {
         ::close(fd);
         errno = err;

@@ -16,11 +16,11 @@ class Log {
 public:
     // Output mask bits.
     enum : uint8_t {
-        kFile = 2,        // 2 and 4 both select the log file
+        kFile = 2,  // 2 and 4 both select the log file
         kFileAlt = 4,
         kStdout = 8,
         kConsole = 16,
-        kCapture = 32,    // an in-memory copy, read back with TakeCaptured (for tests)
+        kCapture = 32,  // an in-memory copy, read back with TakeCaptured (for tests)
     };
 
     Log();

@@ -276,7 +276,9 @@ int TrovalisCore::XMLCommentSet(int handle, const char* text) {
     TiXmlComment comment;
     comment.SetValue(text);
     TiXmlNode* first = s->current->FirstChild();
-    if (first) s->current->InsertBeforeChild(first, comment);
-    else s->current->InsertEndChild(comment);
+    if (first)
+        s->current->InsertBeforeChild(first, comment);
+    else
+        s->current->InsertEndChild(comment);
     return 1;
 }

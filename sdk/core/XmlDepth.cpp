@@ -72,8 +72,10 @@ bool XmlDepthWithin(FILE* f, int limit) {
                         quote = c;
                         state = kQuoted;
                     } else if (c == '>') {
-                        if (closing) --depth;
-                        else if (previous == '/') --depth;  // an empty element
+                        if (closing)
+                            --depth;
+                        else if (previous == '/')
+                            --depth;  // an empty element
                         state = kText;
                     }
                     previous = c;

@@ -71,10 +71,12 @@ void TrovalisCore::Quit() {
         coreSurface = nullptr;
     }
     SDL_Quit();
-    if (liveTiles) LOG_PRINT(2, "\n . [CTiles] Warning! your application have left %d tiles without deleting.", liveTiles);
+    if (liveTiles)
+        LOG_PRINT(2, "\n . [CTiles] Warning! your application have left %d tiles without deleting.", liveTiles);
     if (liveSprites)
         LOG_PRINT(2, "\n . [CSprites] Warning! your application have left %d sprites without deleting.", liveSprites);
-    if (liveFonts) LOG_PRINT(2, "\n . [CFonts] Warning! your application have left %d fonts without deleting.", liveFonts);
+    if (liveFonts)
+        LOG_PRINT(2, "\n . [CFonts] Warning! your application have left %d fonts without deleting.", liveFonts);
     LOG_PRINT(0, "\n . Trovalis successfully closed.\n\n");
     initialized_ = 0;
 }

@@ -113,14 +113,10 @@ struct IStuffVLT::Impl {
         IndexEntry e;
         size_t descBytes = 0;
         switch (idx.window().Next(start, e.marker, e.desc, descBytes)) {
-            case FileWindow::Scan::End:
-                return 0;
-            case FileWindow::Scan::ReadError:
-                return 2;
-            case FileWindow::Scan::ShortDescriptor:
-                return WalkEnd(id, descBytes ? 2 : 0, true, first);
-            case FileWindow::Scan::Found:
-                break;
+            case FileWindow::Scan::End: return 0;
+            case FileWindow::Scan::ReadError: return 2;
+            case FileWindow::Scan::ShortDescriptor: return WalkEnd(id, descBytes ? 2 : 0, true, first);
+            case FileWindow::Scan::Found: break;
         }
         if (const PackageCipher* c = CipherOf(k)) c->Decipher(e.desc, kDescriptorSize);
         std::memcpy(info->name, e.desc + kNameOffset, kNameSize);
@@ -220,12 +216,12 @@ struct IStuffVLT::Impl {
         if (slot.modified) {
             std::string error;
             if (!RewriteHeader(slot.handle, internalCipher, error))
-                LogTag("IStuffVLT->Close(%d)", slot.id).Error("the header of '%s' could not be rewritten: %s\n",
-                                                              slot.fileName.c_str(), error.c_str());
+                LogTag("IStuffVLT->Close(%d)", slot.id)
+                    .Error("the header of '%s' could not be rewritten: %s\n", slot.fileName.c_str(), error.c_str());
         }
         if (close(slot.handle) != 0)
-            LogTag("IStuffVLT->Close(%d)", slot.id).Error("'%s' could not be closed: %s\n", slot.fileName.c_str(),
-                                                          strerror(errno));
+            LogTag("IStuffVLT->Close(%d)", slot.id)
+                .Error("'%s' could not be closed: %s\n", slot.fileName.c_str(), strerror(errno));
         slot.handle = 0;
         slot.id = 0;
         slot.modified = 0;
@@ -605,9 +601,9 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
         // Cut a partly written entry away again: the file stays as it was.
         const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
         m.index[k].Invalidate();
-        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("the data block could not be written: %s%s\n",
-                                                                    strerror(err),
-                                                                    restored ? "" : " (the VLT could not be restored)");
+        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name)
+            .Error("the data block could not be written: %s%s\n", strerror(err),
+                   restored ? "" : " (the VLT could not be restored)");
         return 0;
     }
     slot.modified = 1;

@@ -18,12 +18,12 @@ enum StorageMode : uint8_t {
 // first five fields have the layout of the first 52 bytes of an on-disk
 // descriptor.
 struct BlockInfo {
-    char name[32];       // NUL-terminated, at most 31 characters
-    char type[8];        // NUL-terminated, at most 7 characters
-    uint8_t mode;        // StorageMode
-    uint32_t size;       // payload length as loaded
-    uint32_t packedSize; // payload length as stored, before padding
-    uint8_t* data;       // the payload in memory, or null
+    char name[32];        // NUL-terminated, at most 31 characters
+    char type[8];         // NUL-terminated, at most 7 characters
+    uint8_t mode;         // StorageMode
+    uint32_t size;        // payload length as loaded
+    uint32_t packedSize;  // payload length as stored, before padding
+    uint8_t* data;        // the payload in memory, or null
 };
 
 // What IStuffVLT::ProbeHead read of a file.
@@ -36,14 +36,14 @@ struct PackageHead {
 class IStuffVLT;
 
 struct PackageSlot {
-    int32_t handle = 0;        // file descriptor; 0 when not open
-    int32_t id = 0;            // 0 when not open
-    int32_t protectedFlag = 0; // the protected flag of the header block
-    std::string fileName;      // the path as given to Open (any length)
-    uint32_t recordedLength = 0; // file length, kept in step with appends; 0 = never used
-    uint32_t modified = 0;     // set by AddData and Delete: Close rewrites the header
-    int32_t openCount = 0;     // Open calls not yet matched by Close
-    bool readOnly = false;     // opened read-only: every write is refused
+    int32_t handle = 0;           // file descriptor; 0 when not open
+    int32_t id = 0;               // 0 when not open
+    int32_t protectedFlag = 0;    // the protected flag of the header block
+    std::string fileName;         // the path as given to Open (any length)
+    uint32_t recordedLength = 0;  // file length, kept in step with appends; 0 = never used
+    uint32_t modified = 0;        // set by AddData and Delete: Close rewrites the header
+    int32_t openCount = 0;        // Open calls not yet matched by Close
+    bool readOnly = false;        // opened read-only: every write is refused
 };
 
 class IStuffVLT {

@@ -24,7 +24,7 @@
 
 namespace vlt {
 
-const uint8_t kMarker[kMarkerSize] = {0xB7, 0xAE, 0xCE, 'B', 'l', 'o', 'c', 'k',
+const uint8_t kMarker[kMarkerSize] = {0xB7, 0xAE, 0xCE, 'B', 'l', 'o',  'c',  'k',
                                       '-',  'D',  'a',  't', 'a', 0xCE, 0xAF, 0xB7};
 
 void CurrentDate(uint8_t* field) {
@@ -188,8 +188,8 @@ bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out
     out.assign(static_cast<size_t>(capacity), 0);
     ucl_uint outLen = static_cast<ucl_uint>(capacity);
     static const uint8_t kNothing = 0;
-    const int r = ucl_nrv2b_99_compress(data ? data : &kNothing, size, out.data(), &outLen, nullptr, 6,
-                                        nullptr, nullptr);
+    const int r =
+        ucl_nrv2b_99_compress(data ? data : &kNothing, size, out.data(), &outLen, nullptr, 6, nullptr, nullptr);
     if (r != UCL_E_OK || outLen > capacity) return false;
     out.resize(outLen);
     return true;

@@ -32,7 +32,10 @@ public:
     int fd() const { return fd_; }
     // Forgets the file and frees the buffer.
     void Release();
-    void Invalidate() { len_ = 0; start_ = 0; }
+    void Invalidate() {
+        len_ = 0;
+        start_ = 0;
+    }
     // Up to n bytes at offset; the count, or -1 on a read error.
     long long Get(uint64_t offset, uint8_t* dst, size_t n);
 

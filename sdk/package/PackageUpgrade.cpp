@@ -198,8 +198,8 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
         }
         ++count;
         tag.Info(2, "imported block %d - Name '%.32s' - Type '%.5s' - Size %d Kb\n", count,
-                    reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(type),
-                    static_cast<int>(packed / 1024));
+                 reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(type),
+                 static_cast<int>(packed / 1024));
     }
     close(old.release());
 

@@ -88,7 +88,9 @@ bool Addressable(const SDL_Surface* s) {
     if (!s || !s->format) return false;
     const SDL_PixelFormat* f = s->format;
     switch (f->BytesPerPixel) {
-        case 1: case 2: case 4: return true;
+        case 1:
+        case 2:
+        case 4: return true;
         case 3: return f->Rshift / 8 < 3 && f->Gshift / 8 < 3 && f->Bshift / 8 < 3;
         default: return false;
     }
@@ -316,8 +318,10 @@ int CFont::Create(SDL_Surface* s) {
     rec_->alpha = std::min(std::max(rec_->alpha, 0), 255);
     const bool perPixel = (c->flags & SDL_SRCALPHA) && c->format->alpha == 255;
     if (!perPixel) {
-        if (rec_->alpha == 255) SDL_SetAlpha(c, 0, 255);
-        else SDL_SetAlpha(c, SDL_SRCALPHA, static_cast<Uint8>(rec_->alpha));
+        if (rec_->alpha == 255)
+            SDL_SetAlpha(c, 0, 255);
+        else
+            SDL_SetAlpha(c, SDL_SRCALPHA, static_cast<Uint8>(rec_->alpha));
     }
     const int glyphHeight = c->h - 1;
 
@@ -411,8 +415,10 @@ int CFont::Create(SDL_Surface* s) {
 void CFont::SetAlpha(int alpha) {
     FontRecord& f = *rec_;
     if (!f.created || alpha < 0 || alpha > 255 || f.perPixel) return;
-    if (alpha == 255) SDL_SetAlpha(f.surface, 0, 255);
-    else SDL_SetAlpha(f.surface, SDL_SRCALPHA, static_cast<Uint8>(alpha));
+    if (alpha == 255)
+        SDL_SetAlpha(f.surface, 0, 255);
+    else
+        SDL_SetAlpha(f.surface, SDL_SRCALPHA, static_cast<Uint8>(alpha));
     const bool switched = (f.alpha == 255 && alpha < 255) || (f.alpha < 255 && alpha == 255);
     SDL_Surface* screen = Trovalis.screen;
     if (screen && switched && (screen->flags & SDL_HWSURFACE) && !Trovalis.OpenGLMode()) {
@@ -534,8 +540,7 @@ SDL_Surface* CFont::RenderText(const char* text) {
     if (!f.created || !f.surface || !text || !*text) return nullptr;
     const int w = TextWidth(text), h = f.glyphHeight;
     if (w < 1 || h < 1 || w > 16384) return nullptr;
-    FontSurfacePtr out(
-        SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000));
+    FontSurfacePtr out(SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000));
     if (!out) return nullptr;
     SDL_FillRect(out.get(), nullptr, 0);
     // The glyphs are copied, not blended: blending would mix an RGB font's
@@ -568,8 +573,10 @@ void CFont::PutStringCursor(SDL_Surface* dst, int x, int y, const char* text, in
         int64_t pen = x;
         for (int i = 0; i < cursor && text[i]; ++i) {
             const int c = static_cast<unsigned char>(text[i]);
-            if (c == ' ') pen += f.spaceAdvance;
-            else if (c >= 33 && c <= 127 && c <= f.lastCode) pen += int64_t(f.advance[size_t(c - 33)]) + f.kerning;
+            if (c == ' ')
+                pen += f.spaceAdvance;
+            else if (c >= 33 && c <= 127 && c <= f.lastCode)
+                pen += int64_t(f.advance[size_t(c - 33)]) + f.kerning;
         }
         const int64_t sx = f.boundary[size_t(cc - 33)];
         const int64_t sw = int64_t(f.boundary[size_t(cc - 32)]) - sx;
@@ -755,8 +762,9 @@ int CFont::Save(int id, const char* name) {
             }
         }
         if (!marked || !ReadableBack(c)) {
-            tag.Error("the glyphs of this font could not be found again in its stored bitmap; the font was not "
-                      "stored.\n");
+            tag.Error(
+                "the glyphs of this font could not be found again in its stored bitmap; the font was not "
+                "stored.\n");
             return 0;
         }
         tag.Info(5, "the marker row is kept in the stored bitmap.\n");

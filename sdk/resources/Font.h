@@ -45,14 +45,14 @@ struct FontPayload {
 
 class CFont {
 public:
-    static constexpr int kCreated = 96;          // Create's success result
-    static constexpr int kGlyphs = 94;           // codes 33 to 126
-    static constexpr int kMarkerRuns = 95;       // gaps around and between the glyphs
-    static constexpr int kTableEntries = 96;     // boundary and advance tables
-    static constexpr int kInkChanges = 189;      // 1 + 94 x 2
-    static constexpr size_t kHeaderSize = 48;    // width, height, pixel format record
-    static constexpr size_t kTailSize = 132;     // kerning and the reserved area
-    static constexpr int kNameCapacity = 32;     // name field, NUL included
+    static constexpr int kCreated = 96;        // Create's success result
+    static constexpr int kGlyphs = 94;         // codes 33 to 126
+    static constexpr int kMarkerRuns = 95;     // gaps around and between the glyphs
+    static constexpr int kTableEntries = 96;   // boundary and advance tables
+    static constexpr int kInkChanges = 189;    // 1 + 94 x 2
+    static constexpr size_t kHeaderSize = 48;  // width, height, pixel format record
+    static constexpr size_t kTailSize = 132;   // kerning and the reserved area
+    static constexpr int kNameCapacity = 32;   // name field, NUL included
 
     CFont();
     ~CFont();
@@ -71,16 +71,15 @@ public:
     void SetKerning(int kerning);
     void SetName(const char* name);
 
-    int GetAlpha() const;           // -1 empty, 256 per-pixel, else the alpha
-    int GetKerning() const;         // 0 for an empty font
-    const char* GetName() const;    // null for an empty font
+    int GetAlpha() const;         // -1 empty, 256 per-pixel, else the alpha
+    int GetKerning() const;       // 0 for an empty font
+    const char* GetName() const;  // null for an empty font
     SDL_Surface* GetSurface() const;
-    int GetFontHeight() const;      // glyph height, 0 for an empty font
+    int GetFontHeight() const;  // glyph height, 0 for an empty font
 
     int TextWidth(const char* text) const;
     void PutString(SDL_Surface* dst, int x, int y, const char* text, SDL_Rect* clip);
-    void PutStringCursor(SDL_Surface* dst, int x, int y, const char* text, int cursor, SDL_Rect* clip,
-                         bool show);
+    void PutStringCursor(SDL_Surface* dst, int x, int y, const char* text, int cursor, SDL_Rect* clip, bool show);
 
     // The text as PutString prints it (kerning, space advance, glyph
     // placement), on a new transparent 32-bit surface of TextWidth(text) by

@@ -61,8 +61,10 @@ SDL_Surface* LoadImageFile(const char* file) {
     const int32_t savedSwitch = Trovalis.autoDisplayConversion;
     Trovalis.autoDisplayConversion = 0;
     SDL_Surface* s = nullptr;
-    if (g_pImage->IsBMP(file)) s = g_pImage->LoadBMP(file);
-    else if (g_pImage->IsPNG(file) == 1) s = g_pImage->LoadPNG(file);
+    if (g_pImage->IsBMP(file))
+        s = g_pImage->LoadBMP(file);
+    else if (g_pImage->IsPNG(file) == 1)
+        s = g_pImage->LoadPNG(file);
     Trovalis.autoDisplayConversion = savedSwitch;
     return s;
 }

@@ -38,11 +38,14 @@ constexpr int kBadRange = -7;
 
 bool ValidType(int type) {
     switch (type) {
-        case kButtonNormal: case kButtonIcon: case kButtonComplex: case kButtonSlider:
-        case kButtonProgressBar: case kButtonCheck: case kButtonInputBox:
-            return true;
-        default:
-            return false;
+        case kButtonNormal:
+        case kButtonIcon:
+        case kButtonComplex:
+        case kButtonSlider:
+        case kButtonProgressBar:
+        case kButtonCheck:
+        case kButtonInputBox: return true;
+        default: return false;
     }
 }
 
@@ -85,9 +88,7 @@ std::string MouseText(uint32_t mouse) {
     return t;
 }
 
-const char* KeyName(uint16_t key) {
-    return key == 0 ? "none" : SDL_GetKeyName(static_cast<SDLKey>(key));
-}
+const char* KeyName(uint16_t key) { return key == 0 ? "none" : SDL_GetKeyName(static_cast<SDLKey>(key)); }
 
 void ImageLine(const CTile* t, const char* label) {
     const SDL_Surface* s = t ? t->GetSurface() : nullptr;
@@ -96,9 +97,12 @@ void ImageLine(const CTile* t, const char* label) {
               static_cast<int>(uint64_t(s->pitch) * uint64_t(s->h) / 1024),
               (s->flags & SDL_HWSURFACE) ? "video memory" : "system memory", s->w, s->h, s->format->BitsPerPixel);
     LOG_PRINT(0, "                Alpha blending: ");
-    if ((s->flags & SDL_SRCALPHA) && s->format->alpha == 255) LOG_PRINT(0, "per-pixel");
-    else if (s->flags & SDL_SRCALPHA) LOG_PRINT(0, "per-surface (%d)", s->format->alpha);
-    else LOG_PRINT(0, "disabled");
+    if ((s->flags & SDL_SRCALPHA) && s->format->alpha == 255)
+        LOG_PRINT(0, "per-pixel");
+    else if (s->flags & SDL_SRCALPHA)
+        LOG_PRINT(0, "per-surface (%d)", s->format->alpha);
+    else
+        LOG_PRINT(0, "disabled");
     LOG_PRINT(0, " - Colorkey: ");
     // SDL_GetRGB reads a paletted surface's key from the palette unchecked.
     if (graphicblock::HasColorKey(s) && graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
@@ -133,8 +137,10 @@ void WorkingDump(const ButtonRecord& b) {
     ValueLine(b);
     LOG_PRINT(0, "          + Associated key: '%s' - Mouse sensibility: ' %s' buttons.\n", KeyName(b.key),
               MouseText(b.mouse).c_str());
-    if (b.cloned) LOG_PRINT(0, "          + Cloned button. MasterID '%d'.\n", static_cast<int>(b.master));
-    else ImageLines(b);
+    if (b.cloned)
+        LOG_PRINT(0, "          + Cloned button. MasterID '%d'.\n", static_cast<int>(b.master));
+    else
+        ImageLines(b);
 }
 
 // Dumps a master and returns the memory its clones save by sharing its images.
@@ -278,9 +284,8 @@ bool IButton::DecodePayload(const uint8_t* data, size_t size, ButtonRecord& out,
     uint16_t x = 0, y = 0, range = 0;
     uint32_t value = 0;
     ButtonRecord r;
-    if (!in.u32le(r.reserved0) || !in.u16le(r.key) || !in.u8(r.type) || !in.u8(r.reserved7) ||
-        !in.u32le(r.selectBox) || !in.u16le(x) || !in.u16le(y) || !in.u16le(range) || !in.u8(r.visible) ||
-        !in.u8(r.cloned) || !in.u32le(value))
+    if (!in.u32le(r.reserved0) || !in.u16le(r.key) || !in.u8(r.type) || !in.u8(r.reserved7) || !in.u32le(r.selectBox) ||
+        !in.u16le(x) || !in.u16le(y) || !in.u16le(range) || !in.u8(r.visible) || !in.u8(r.cloned) || !in.u32le(value))
         return graphicblock::Refuse(reason, "a widget record is exactly 24 bytes");
     r.x = static_cast<int16_t>(x);
     r.y = static_cast<int16_t>(y);
@@ -402,8 +407,10 @@ int IButton::Info(int number) {
     if (number != -2) LOG_PRINT(0, "\n . IButton information:\n");
     if (number >= 0) {
         if (const ButtonRecord* b = GetButton(number)) {
-            if (number < kMasterBase) WorkingDump(*b);
-            else MasterDump(*b);
+            if (number < kMasterBase)
+                WorkingDump(*b);
+            else
+                MasterDump(*b);
         }
     }
     if (number == -1) {

@@ -44,32 +44,32 @@ enum ButtonState : int8_t {
 // the first eleven are what a "BUT" block holds.
 struct ButtonRecord {
     uint32_t reserved0 = 0;
-    uint16_t key = 0;          // SDL 1.2 key code, 0 for none
-    uint8_t type = 0;          // ButtonType
+    uint16_t key = 0;  // SDL 1.2 key code, 0 for none
+    uint8_t type = 0;  // ButtonType
     uint8_t reserved7 = 0;
-    uint32_t selectBox = 0;    // colour of the selection box
+    uint32_t selectBox = 0;  // colour of the selection box
     int16_t x = 0;
     int16_t y = 0;
-    int16_t range = 0;         // slider and progress bar range
+    int16_t range = 0;  // slider and progress bar range
     uint8_t visible = 1;
-    uint8_t cloned = 0;        // 1 for a clone of a master
+    uint8_t cloned = 0;  // 1 for a clone of a master
     int32_t value = 0;
-    uint32_t id = 0;           // the button's number
-    uint8_t free = 1;          // 1 while the slot is unused
+    uint32_t id = 0;   // the button's number
+    uint8_t free = 1;  // 1 while the slot is unused
     int8_t state = kStateNormal;
     int8_t lastState = kStateNormal;
     uint32_t reserved1[3] = {};
-    CTile* normal = nullptr;   // state images: owned unless cloned
+    CTile* normal = nullptr;  // state images: owned unless cloned
     CTile* selected = nullptr;
     CTile* pressed = nullptr;
     CTile* off = nullptr;
-    char valueText[32] = {};   // text of an input box
-    CFont* font = nullptr;     // font of an input box (not owned)
+    char valueText[32] = {};  // text of an input box
+    CFont* font = nullptr;    // font of an input box (not owned)
     uint32_t reserved2[2] = {};
     char name[28] = {};
-    uint32_t master = 0;       // a clone: its master's number; a master: its clone count
+    uint32_t master = 0;  // a clone: its master's number; a master: its clone count
     uint32_t reserved3[2] = {};
-    uint32_t mouse = 1;        // mouse buttons acting on it: 1 left, 2 middle, 4 right
+    uint32_t mouse = 1;  // mouse buttons acting on it: 1 left, 2 middle, 4 right
     uint32_t reserved4 = 0;
 };
 
@@ -88,10 +88,10 @@ enum ButtonRecordFault { kRecordSound, kRecordBadType, kRecordBadKey, kRecordBad
 class IButton {
 public:
     static constexpr int kLayers = 8;
-    static constexpr int kSlots = 32;          // working buttons per layer
+    static constexpr int kSlots = 32;  // working buttons per layer
     static constexpr int kMasters = 100;
-    static constexpr int kMasterBase = 1000;   // number of master 0
-    static constexpr size_t kBlockSize = 24;   // "BUT" payload
+    static constexpr int kMasterBase = 1000;  // number of master 0
+    static constexpr size_t kBlockSize = 24;  // "BUT" payload
     static constexpr size_t kMaxNameLength = 24;
     static constexpr uint16_t kMaxKey = 321;
 

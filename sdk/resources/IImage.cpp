@@ -101,8 +101,12 @@ bool BmpHeaderSound(const std::vector<uint8_t>& f) {
     if (compression != 0 && compression != 3) return false;
     uint8_t surfaceBpp = 0;
     switch (bpp) {
-        case 1: case 4: case 8: surfaceBpp = 8; break;
-        case 16: case 24: case 32: surfaceBpp = static_cast<uint8_t>(bpp); break;
+        case 1:
+        case 4:
+        case 8: surfaceBpp = 8; break;
+        case 16:
+        case 24:
+        case 32: surfaceBpp = static_cast<uint8_t>(bpp); break;
         default: return false;
     }
     if (bpp <= 8 && clrUsed > (1u << bpp)) return false;
@@ -243,8 +247,8 @@ bool ReadPngBody(PngReadJob& j) {
         bmask = 0x00FF0000;
         amask = channels == 4 ? 0xFF000000 : 0;
     }
-    j.surface = SDL_CreateRGBSurface(0, static_cast<int>(width), static_cast<int>(height), depth, rmask, gmask,
-                                     bmask, amask);
+    j.surface =
+        SDL_CreateRGBSurface(0, static_cast<int>(width), static_cast<int>(height), depth, rmask, gmask, bmask, amask);
     if (!j.surface || png_get_rowbytes(png, info) > static_cast<png_size_t>(j.surface->pitch)) {
         j.error = "Out of memory";
         return false;
@@ -257,8 +261,7 @@ bool ReadPngBody(PngReadJob& j) {
             key = TransSample(keyColor.gray, sourceDepth);
         } else {
             key = (SDL_MapRGB(j.surface->format, TransSample(keyColor.red, sourceDepth),
-                                                   TransSample(keyColor.green, sourceDepth),
-                                                   TransSample(keyColor.blue, sourceDepth)));
+                              TransSample(keyColor.green, sourceDepth), TransSample(keyColor.blue, sourceDepth)));
         }
     }
     if (haveKey) SDL_SetColorKey(j.surface, SDL_SRCCOLORKEY, key);
@@ -362,8 +365,8 @@ bool IImage::NeedsDisplayConversion(const SDL_Surface* s) {
            a->Bmask != b->Bmask || a->Amask != b->Amask;
 }
 
-SDL_Surface* IImage::PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool switchApplies,
-                                       bool allowConversion, bool* converted) {
+SDL_Surface* IImage::PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool switchApplies, bool allowConversion,
+                                       bool* converted) {
     if (converted) *converted = false;
     if (!s) return nullptr;
     const bool switchOn = !switchApplies || Trovalis.autoDisplayConversion != 0;
@@ -392,8 +395,7 @@ SDL_Surface* IImage::DecodePayload(const uint8_t* data, size_t size, PixelFormat
     ByteReader in(data, size);
     uint32_t width = 0, height = 0;
     PixelFormatRecord rec;
-    if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec))
-        return refuse("header ends early");
+    if (!in.u32le(width) || !in.u32le(height) || !ReadPixelFormatRecord(in, rec)) return refuse("header ends early");
     if (const char* why = CheckPixelData(width, height, rec, in.remaining(), true)) return refuse(why);
     const bool paletted = rec.bitsPerPixel == 8;
     const uint64_t area = in.remaining() - (paletted ? kStoredPaletteSize : 0);
@@ -665,8 +667,7 @@ int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {
         SDL_SetError("Couldn't finish writing the PNG file");
         rc = -1;
     }
-    if (rc != 0)
-        tag.Error("%s\n", SDL_GetError());
+    if (rc != 0) tag.Error("%s\n", SDL_GetError());
     return rc;
 }
 
@@ -760,9 +761,9 @@ int IImage::WritePNG(SDL_RWops* dst, SDL_Surface* surface, int level) {
     } else {
         const bool hasAlpha = fmt->Amask != 0;
         j.colorType = hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-        const bool byteOrdered = fmt->Rmask == 0x000000FF && fmt->Gmask == 0x0000FF00 && fmt->Bmask == 0x00FF0000 &&
-                                 ((fmt->BytesPerPixel == 3 && !hasAlpha) ||
-                                  (fmt->BytesPerPixel == 4 && fmt->Amask == 0xFF000000));
+        const bool byteOrdered =
+            fmt->Rmask == 0x000000FF && fmt->Gmask == 0x0000FF00 && fmt->Bmask == 0x00FF0000 &&
+            ((fmt->BytesPerPixel == 3 && !hasAlpha) || (fmt->BytesPerPixel == 4 && fmt->Amask == 0xFF000000));
         if (!byteOrdered) {
             temp.reset(SDL_CreateRGBSurface(SDL_SWSURFACE, surface->w, surface->h, hasAlpha ? 32 : 24, 0x000000FF,
                                             0x0000FF00, 0x00FF0000, hasAlpha ? 0xFF000000 : 0));
@@ -779,8 +780,7 @@ int IImage::WritePNG(SDL_RWops* dst, SDL_Surface* surface, int level) {
             if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, 0, 0);
             const int blit = SDL_BlitSurface(surface, nullptr, temp.get(), nullptr);
             if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
-            if (flags & SDL_SRCCOLORKEY)
-                SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);
+            if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);
             surface->format->alpha = alpha;
             surface->format->colorkey = key;
             if (blit < 0) {
@@ -828,8 +828,7 @@ int IImage::WritePNG(SDL_RWops* dst, SDL_Surface* surface, int level) {
 SDL_Surface* IImage::AsDrawn(SDL_Surface* s) {
     if (!s || !s->format || s->w < 1 || s->h < 1 || s->format->BytesPerPixel < 1 || s->format->BytesPerPixel > 4)
         return nullptr;
-    SurfacePtr out(SDL_CreateRGBSurface(SDL_SWSURFACE, s->w, s->h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000,
-                                        0xFF000000));
+    SurfacePtr out(SDL_CreateRGBSurface(SDL_SWSURFACE, s->w, s->h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000));
     if (!out) return nullptr;
     const SDL_PixelFormat* f = s->format;
     const bool perPixel = graphicblock::HasAlphaMaskBlending(s);

@@ -76,8 +76,8 @@ public:
     //     upload raises the uploaded texture count.
     // In this program there is no screen and no OpenGL mode, so s comes back
     // untouched. Colour key and alpha settings are the caller's business.
-    SDL_Surface* PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool switchApplies,
-                                   bool allowConversion = true, bool* converted = nullptr);
+    SDL_Surface* PrepareForDisplay(SDL_Surface* s, bool alphaChannel, bool switchApplies, bool allowConversion = true,
+                                   bool* converted = nullptr);
     // Whether s differs from the screen surface (hardware flag, bytes per
     // pixel or any mask). False without a screen surface or for a null s.
     static bool NeedsDisplayConversion(const SDL_Surface* s);

@@ -118,9 +118,7 @@ struct InfoSource {
     }
 };
 
-uint32_t LoadBE32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
+uint32_t LoadBE32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 // SDL's WAV reader allocates every chunk it walks at its declared length and
 // reads the format record from the "fmt " chunk without checking its size:
@@ -244,10 +242,8 @@ ISoundFX::~ISoundFX() {
         mixerOpen = 0;
     }
     const LogTag tag("ISoundFX");
-    if (soundsLeft)
-        tag.Line(2, "Warning! your application has left %d sounds without deleting.", soundsLeft);
-    if (musicLeft)
-        tag.Line(2, "Warning! your application has left %d music without deleting.", musicLeft);
+    if (soundsLeft) tag.Line(2, "Warning! your application has left %d sounds without deleting.", soundsLeft);
+    if (musicLeft) tag.Line(2, "Warning! your application has left %d music without deleting.", musicLeft);
     tag.Line(5, "Interfaz deleted.\n");
 }
 
@@ -432,8 +428,7 @@ bool ISoundFX::Identify(int id, const char* name, uint8_t music, AudioInfo* r) {
     BlockPayload block;
     if (block.Load(id, music ? "MUS" : "SND", name) == 0 || !block.info.data) {
         LogTag("ISoundFX->Identify('%s','%s',%d,0x%x)", PackageName(id), Text(name), music, PointerText(r))
-            .Error("%s block not found.\n",
-                   music ? "music" : "sound");
+            .Error("%s block not found.\n", music ? "music" : "sound");
         return false;
     }
     const char* text = FormatOfHead(block.info.data, block.info.size, music);
@@ -556,9 +551,12 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
     const uint8_t* in = samples.get();
     // WAV holds 8-bit samples unsigned and 16-bit ones little-endian.
     for (Uint32 i = 0; i < len; ++i) {
-        if (spec.format == AUDIO_S8) out[i] = in[i] ^ 0x80;
-        else if (spec.format == AUDIO_S16MSB) out[i] = in[i ^ 1];
-        else out[i] = in[i];
+        if (spec.format == AUDIO_S8)
+            out[i] = in[i] ^ 0x80;
+        else if (spec.format == AUDIO_S16MSB)
+            out[i] = in[i ^ 1];
+        else
+            out[i] = in[i];
     }
     return true;
 }
@@ -598,11 +596,16 @@ std::string ISoundFX::MusicTitleOfHead(const uint8_t* d, size_t n) {
     }
     // Where each module format keeps its title, and how long the field is.
     size_t at = 0, field = 0;
-    if (std::strcmp(format, "IT") == 0) at = 4, field = 26;
-    else if (std::strcmp(format, "XM") == 0) at = 17, field = 20;
-    else if (std::strcmp(format, "S3M") == 0) at = 0, field = 28;
-    else if (std::strcmp(format, "MOD") == 0) at = 0, field = 20;
-    else return std::string();
+    if (std::strcmp(format, "IT") == 0)
+        at = 4, field = 26;
+    else if (std::strcmp(format, "XM") == 0)
+        at = 17, field = 20;
+    else if (std::strcmp(format, "S3M") == 0)
+        at = 0, field = 28;
+    else if (std::strcmp(format, "MOD") == 0)
+        at = 0, field = 20;
+    else
+        return std::string();
     if (n < at + field) return std::string();
     return TitleText(d + at, field);
 }

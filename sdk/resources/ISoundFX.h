@@ -16,18 +16,18 @@
 
 // Filled by SoundInfo and MusicInfo (16 bytes in the original layout).
 struct AudioInfo {
-    char format[5];       // "WAV", "AIFF", "VOC", "OGG"; for music "OGG", "IT", "XM", "S3M", "MOD"
-    uint8_t channels;     // 0 for tracker modules
-    uint16_t sampleFormat;// SDL audio format code; 0 for tracker modules
-    uint32_t frequency;   // 0 for tracker modules
-    uint32_t size;        // bytes of the block payload or of the file
+    char format[5];         // "WAV", "AIFF", "VOC", "OGG"; for music "OGG", "IT", "XM", "S3M", "MOD"
+    uint8_t channels;       // 0 for tracker modules
+    uint16_t sampleFormat;  // SDL audio format code; 0 for tracker modules
+    uint32_t frequency;     // 0 for tracker modules
+    uint32_t size;          // bytes of the block payload or of the file
 };
 
 // One loaded music piece of the playback side.
 struct MusicEntry {
     uint16_t inUse = 0;
-    uint8_t source = 0;   // 0: only the music object; 1: also a memory buffer and a stream over it
-    uint8_t loaded = 0;   // source 1: 1 while the music object exists
+    uint8_t source = 0;  // 0: only the music object; 1: also a memory buffer and a stream over it
+    uint8_t loaded = 0;  // source 1: 1 while the music object exists
     Mix_Music* music = nullptr;
     SDL_RWops* stream = nullptr;
     void* buffer = nullptr;  // source 1: the memory under the stream (SDL_malloc'd), freed with it
@@ -107,10 +107,7 @@ extern ISoundFX* g_pSoundFX;
 // SDK's own VOC walk). Each decodes a whole stream into a buffer freed with SDL_FreeWAV and, with
 // freesrc non-zero, closes the stream whether or not it succeeded.
 extern "C" {
-SDL_AudioSpec* Mix_LoadAIFF_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf,
-                               Uint32* audio_len);
-SDL_AudioSpec* Mix_LoadVOC_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf,
-                              Uint32* audio_len);
-SDL_AudioSpec* Mix_LoadOGG_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf,
-                              Uint32* audio_len);
+SDL_AudioSpec* Mix_LoadAIFF_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf, Uint32* audio_len);
+SDL_AudioSpec* Mix_LoadVOC_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf, Uint32* audio_len);
+SDL_AudioSpec* Mix_LoadOGG_RW(SDL_RWops* src, int freesrc, SDL_AudioSpec* spec, Uint8** audio_buf, Uint32* audio_len);
 }

@@ -221,8 +221,8 @@ bool SpriteProperties(int pkg, const std::string& name, bool older, Properties& 
     if (older && !CSprite::UpgradePayload(block.info.data, block.info.size, upgraded))
         return Refuse(why, "the sprite's animation table runs past its end");
     SpritePayload sp;
-    if (!CSprite::DecodePayload(older ? upgraded.data() : block.info.data,
-                                older ? upgraded.size() : block.info.size, sp))
+    if (!CSprite::DecodePayload(older ? upgraded.data() : block.info.data, older ? upgraded.size() : block.info.size,
+                                sp))
         return Refuse(why, "the sprite does not decode");
     double frames = 0;
     for (const SpriteAnimation& a : sp.animations) frames += double(a.frames.size());

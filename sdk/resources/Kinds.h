@@ -37,9 +37,9 @@ struct Property {
     enum class Form { Number, Text, Names };
     std::string key;
     Form form = Form::Number;
-    double number = 0;                // Number
-    std::string text;                 // Text
-    std::vector<std::string> names;   // Names
+    double number = 0;               // Number
+    std::string text;                // Text
+    std::vector<std::string> names;  // Names
 };
 using Properties = std::vector<Property>;
 // Reads the properties of block name (older: of the row's older type) from
@@ -50,13 +50,13 @@ using Properties = std::vector<Property>;
 using PropertiesFn = bool (*)(int pkg, const std::string& name, bool older, Properties& out, std::string& why);
 
 struct KindRow {
-    const char* type;      // the type text the class writes
-    const char* older;     // the 1.0 type text the class upgrades, or null
+    const char* type;   // the type text the class writes
+    const char* older;  // the 1.0 type text the class upgrades, or null
     Kind kind;
-    const char* word;      // the kind as reports name it ("state image", ...)
-    const char* element;   // the document element that carries it, or null
-    VerifyFn verify;       // null: raw bytes, loading is all there is
-    LoadFn load;           // null: no class reads it
+    const char* word;     // the kind as reports name it ("state image", ...)
+    const char* element;  // the document element that carries it, or null
+    VerifyFn verify;      // null: raw bytes, loading is all there is
+    LoadFn load;          // null: no class reads it
     // The byte that names this type (and its older one) in a payload-only
     // input (the payload fuzz target and its seeds); -1 for none.
     int inputCode;

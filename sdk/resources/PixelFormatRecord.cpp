@@ -61,7 +61,10 @@ bool ReadPixelFormatRecord(ByteReader& in, PixelFormatRecord& rec) {
 
 uint32_t SoftwarePitch(uint32_t width, uint8_t bitsPerPixel) {
     switch (bitsPerPixel) {
-        case 8: case 16: case 24: case 32: break;
+        case 8:
+        case 16:
+        case 24:
+        case 32: break;
         default: return 0;
     }
     const uint64_t rowBytes = (uint64_t(width) * bitsPerPixel + 7) / 8;
@@ -96,8 +99,8 @@ SDL_Surface* CreateSurfaceFromRecord(uint32_t width, uint32_t height, const Pixe
     // An 8-bit surface is paletted whatever masks a record gives it.
     const bool paletted = rec.bitsPerPixel == 8;
     SDL_Surface* s = SDL_CreateRGBSurface(0, static_cast<int>(width), static_cast<int>(height), rec.bitsPerPixel,
-                                          paletted ? 0 : rec.Rmask, paletted ? 0 : rec.Gmask,
-                                          paletted ? 0 : rec.Bmask, paletted ? 0 : rec.Amask);
+                                          paletted ? 0 : rec.Rmask, paletted ? 0 : rec.Gmask, paletted ? 0 : rec.Bmask,
+                                          paletted ? 0 : rec.Amask);
     if (!s) return nullptr;
     if (s->w != static_cast<int>(width) || s->h != static_cast<int>(height) ||
         s->format->BitsPerPixel != rec.bitsPerPixel || !s->pixels) {

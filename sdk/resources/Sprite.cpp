@@ -69,8 +69,10 @@ bool TypeFits(const char* type) { return type && strnlen(type, sizeof BlockInfo{
 
 void SetSurfaceAlpha(SDL_Surface* s, int a) {
     if (!s) return;
-    if (a == 255) SDL_SetAlpha(s, 0, 255);
-    else SDL_SetAlpha(s, SDL_SRCALPHA, static_cast<Uint8>(a));
+    if (a == 255)
+        SDL_SetAlpha(s, 0, 255);
+    else
+        SDL_SetAlpha(s, SDL_SRCALPHA, static_cast<Uint8>(a));
 }
 
 void SetSurfaceKey(SDL_Surface* s, uint32_t k) {
@@ -95,8 +97,8 @@ SDL_Surface* MakeGLCopy(SDL_Surface* sheet) {
 struct CSprite::State {
     float x = 0, y = 0;
     SDL_Rect dest{};
-    std::shared_ptr<SheetShare> own;     // master: the sheet it owns
-    std::weak_ptr<SheetShare> master;    // clone: its master's sheet
+    std::shared_ptr<SheetShare> own;   // master: the sheet it owns
+    std::weak_ptr<SheetShare> master;  // clone: its master's sheet
     SDL_Surface* background = nullptr;
     int frameWidth = 0;
     int frameHeight = 0;
@@ -219,7 +221,8 @@ bool CSprite::UpgradePayload(const uint8_t* data, size_t size, std::vector<uint8
         totalFrames += frames;
     }
     if (size - pos < kPixelFormatRecordSize) return false;
-    const uint64_t grown = uint64_t(n) * (kAnimationSize - kOldAnimationSize) + totalFrames * (kFrameSize - kOldFrameSize);
+    const uint64_t grown =
+        uint64_t(n) * (kAnimationSize - kOldAnimationSize) + totalFrames * (kFrameSize - kOldFrameSize);
     out.assign(size + grown, 0);
     std::memcpy(out.data(), data, kHeaderSize);
     size_t from = kHeaderSize, to = kHeaderSize;
@@ -374,7 +377,8 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
 
     // Colour key: only a key the surface uses (SDL_SRCCOLORKEY) counts; a
     // bare colorkey field of 0 on a surface made elsewhere is no key.
-    uint32_t key = ((s->flags & SDL_SRCCOLORKEY) && s->format->colorkey != kNoColorKey) ? s->format->colorkey : kNoColorKey;
+    uint32_t key =
+        ((s->flags & SDL_SRCCOLORKEY) && s->format->colorkey != kNoColorKey) ? s->format->colorkey : kNoColorKey;
     const int alpha = perPixel ? 255 : (sourceBlends ? s->format->alpha : 255);
     Uint8 kr = 0, kg = 0, kb = 0;
     if (key != kNoColorKey) SDL_GetRGB(key, sheet->format, &kr, &kg, &kb);
@@ -466,7 +470,8 @@ int CSprite::Load(int id, const char* name, const char* type) {
         tag.Error("the sprite block is damaged.\n");
         return 0;
     }
-    SDL_Surface* sheet = graphicblock::BuildSurface(p.sheetWidth, p.sheetHeight, p.format, p.pixels, p.pixelBytes, p.palette);
+    SDL_Surface* sheet =
+        graphicblock::BuildSurface(p.sheetWidth, p.sheetHeight, p.format, p.pixels, p.pixelBytes, p.palette);
     if (!sheet) return 0;
     block.Release();
     auto share = std::make_shared<SheetShare>();
@@ -491,8 +496,10 @@ int CSprite::Load(int id, const char* name, const char* type) {
             formatChanged = true;
         }
         SetSurfaceAlpha(sheet, a);
-        if (key == kNoColorKey) SDL_SetColorKey(sheet, 0, 0);
-        else if (gl) SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, SDL_MapRGB(sheet->format, kr, kg, kb));
+        if (key == kNoColorKey)
+            SDL_SetColorKey(sheet, 0, 0);
+        else if (gl)
+            SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, SDL_MapRGB(sheet->format, kr, kg, kb));
     }
 
     st.x = static_cast<float>(p.x);

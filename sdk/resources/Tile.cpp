@@ -171,8 +171,10 @@ bool CTile::Create(SDL_Surface* s, const char* name) {
         // its colour key when SDL_SRCCOLORKEY is set (a bare colorkey field of
         // 0 on a surface made elsewhere is no key).
         if (sourceBlends) alpha = s->format->alpha;
-        if ((copy->flags & SDL_SRCCOLORKEY) && copy->format->colorkey != kNoColorKey) key = copy->format->colorkey;
-        else SDL_SetColorKey(copy, 0, 0);
+        if ((copy->flags & SDL_SRCCOLORKEY) && copy->format->colorkey != kNoColorKey)
+            key = copy->format->colorkey;
+        else
+            SDL_SetColorKey(copy, 0, 0);
     }
     Uint8 kr = 0, kg = 0, kb = 0;
     if (key != kNoColorKey) SDL_GetRGB(key, copy->format, &kr, &kg, &kb);
@@ -293,10 +295,14 @@ bool CTile::Load(int id, const char* name, const char* type) {
             s = reduced;
             formatChanged = true;
         }
-        if (a == 255) SDL_SetAlpha(s, 0, 255);
-        else SDL_SetAlpha(s, SDL_SRCALPHA, a);
-        if (!hasKey) SDL_SetColorKey(s, 0, 0);
-        else if (Trovalis.OpenGLMode()) SDL_SetColorKey(s, SDL_SRCCOLORKEY, SDL_MapRGB(s->format, kr, kg, kb));
+        if (a == 255)
+            SDL_SetAlpha(s, 0, 255);
+        else
+            SDL_SetAlpha(s, SDL_SRCALPHA, a);
+        if (!hasKey)
+            SDL_SetColorKey(s, 0, 0);
+        else if (Trovalis.OpenGLMode())
+            SDL_SetColorKey(s, SDL_SRCCOLORKEY, SDL_MapRGB(s->format, kr, kg, kb));
     }
 
     bool converted = false;
@@ -325,8 +331,10 @@ bool CTile::Load(int id, const char* name, const char* type) {
     graphicblock::TakeBackup(s, r_->backup);
     r_->state = 1;
     std::strncpy(r_->name, name, kNameSize - 1);
-    if (p.tileset && (p.xoffset || p.yoffset)) SetTileset(1, p.xoffset, p.yoffset);
-    else SetTileset(0, 0, 0);
+    if (p.tileset && (p.xoffset || p.yoffset))
+        SetTileset(1, p.xoffset, p.yoffset);
+    else
+        SetTileset(0, 0, 0);
     return true;
 }
 
@@ -377,8 +385,10 @@ int CTile::Save(int id, const char* type) {
 void CTile::SetAlpha(int a) {
     if (!r_->state || a == r_->alpha || a < 0 || a > 255 || r_->perPixel) return;
     const int previous = r_->alpha;
-    if (a == 255) SDL_SetAlpha(r_->surface, 0, 255);
-    else SDL_SetAlpha(r_->surface, SDL_SRCALPHA, static_cast<Uint8>(a));
+    if (a == 255)
+        SDL_SetAlpha(r_->surface, 0, 255);
+    else
+        SDL_SetAlpha(r_->surface, SDL_SRCALPHA, static_cast<Uint8>(a));
     const bool crosses = (previous == 255) != (a == 255);
     if (crosses && graphicblock::ReconvertForHardwareScreen(r_->surface)) {
         LogTag("CTile::SetAlpha(%d)", a).Warning("on-the-fly surface conversion. It may affect to the performance.\n");
@@ -457,4 +467,3 @@ uint32_t CTile::GetColorKey() const { return r_->colorKey; }
 
 // ---------------------------------------------------------------------------
 // Shared pieces of graphic payloads
-

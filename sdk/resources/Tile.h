@@ -38,14 +38,14 @@ struct TilePayload {
     PixelFormatRecord format;
     const uint8_t* pixels = nullptr;  // pitch x height bytes
     uint64_t pixelBytes = 0;
-    const uint8_t* palette = nullptr; // 1024 bytes for 8 bits, else null
+    const uint8_t* palette = nullptr;  // 1024 bytes for 8 bits, else null
 };
 
 class CTile {
 public:
-    static constexpr size_t kNameSize = 32;        // 31 characters and the terminator
-    static constexpr size_t kHeaderSize = 64;      // fields and pixel format record
-    static constexpr size_t kTrailerSize = 64;     // yoffset and 60 reserved bytes (2.0 only)
+    static constexpr size_t kNameSize = 32;     // 31 characters and the terminator
+    static constexpr size_t kHeaderSize = 64;   // fields and pixel format record
+    static constexpr size_t kTrailerSize = 64;  // yoffset and 60 reserved bytes (2.0 only)
 
     CTile();
     ~CTile();
@@ -90,4 +90,3 @@ private:
     struct Record;
     std::unique_ptr<Record> r_;
 };
-

@@ -59,8 +59,7 @@ bool Fail(const char*& why, const char* text) {
 
 bool ReadFormat(const uint8_t* d, size_t n, Format& f, const char*& why) {
     why = nullptr;
-    if (!d || n < kHeaderSize || std::memcmp(d, kSignature, kSignatureSize) != 0)
-        return Fail(why, "no VOC header");
+    if (!d || n < kHeaderSize || std::memcmp(d, kSignature, kSignatureSize) != 0) return Fail(why, "no VOC header");
     const uint16_t first = LoadLE16(d + 20);
     const uint16_t version = LoadLE16(d + 22);
     if (LoadLE16(d + 24) != static_cast<uint16_t>(~version + 0x1234))
@@ -169,8 +168,7 @@ bool ReadFormat(const uint8_t* d, size_t n, Format& f, const char*& why) {
             }
             case kText:
             case kRepeat:
-            case kRepeatEnd:
-                continue;
+            case kRepeatEnd: continue;
             case kExtended: {
                 uint16_t constant = 0;
                 uint8_t codec = 0, mode = 0;
@@ -191,8 +189,7 @@ bool ReadFormat(const uint8_t* d, size_t n, Format& f, const char*& why) {
             case kMarker:
                 // The loader skips two bytes more than the block holds.
                 return Fail(why, "a VOC marker block");
-            default:
-                return Fail(why, "a VOC block type is unknown");
+            default: return Fail(why, "a VOC block type is unknown");
         }
         if (type == kSound || type == kNewSound) {
             if (kind.bytesPerSample && block != kind)

@@ -33,9 +33,9 @@ namespace vocfile {
 // What SDL_mixer's loader reports for a VOC file, and the bytes it decodes.
 struct Format {
     uint8_t channels = 0;
-    uint16_t sampleFormat = 0;   // AUDIO_U8 or AUDIO_S16LSB
+    uint16_t sampleFormat = 0;  // AUDIO_U8 or AUDIO_S16LSB
     uint32_t frequency = 0;
-    uint64_t decodedBytes = 0;   // samples plus expanded silence
+    uint64_t decodedBytes = 0;  // samples plus expanded silence
 };
 
 // True when the bytes are a well-formed VOC file of 8-bit unsigned or 16-bit

@@ -23,8 +23,8 @@ TEST(CommandLine, DashedFirstArgumentThatIsNoCommandStaysAnInputPath) {
     for (const char* arg : {"--bogus", "--lists", "-list", "--LIST"}) {
         std::string out;
         EXPECT_EQ(RunBundlex({arg, "--json"}, out, d.path()), 1) << arg;
-        EXPECT_EQ(out, kBanner +
-                           " - Error: input file it is not supported. Try with a VLT or XML (ORBv1 format) file\n")
+        EXPECT_EQ(out,
+                  kBanner + " - Error: input file it is not supported. Try with a VLT or XML (ORBv1 format) file\n")
             << arg;
     }
 }
@@ -77,10 +77,8 @@ TEST(CommandLine, VersionPrintsTheVersionTexts) {
 }
 
 TEST(CommandLine, CommandWithoutExactlyOnePackageOrWithUnknownOptionIsAUsageError) {
-    const std::vector<std::vector<std::string>> cases = {{"--list"},
-                                                         {"--verify", "--json"},
-                                                         {"--check", "a.vlt", "b.vlt"},
-                                                         {"--list", "a.vlt", "--jsn"}};
+    const std::vector<std::vector<std::string>> cases = {
+        {"--list"}, {"--verify", "--json"}, {"--check", "a.vlt", "b.vlt"}, {"--list", "a.vlt", "--jsn"}};
     for (const auto& args : cases) {
         std::string out;
         EXPECT_EQ(RunBundlex(args, out), 2) << args[0];

@@ -17,12 +17,13 @@ TEST(JsonQuote, EscapesQuotesBackslashesAndEveryControlCharacter) {
 }
 
 TEST(JsonQuote, KeepsUtf8AndReadsEveryOtherByteAsLatin1) {
-    EXPECT_EQ(json::Quote("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"), "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"");
+    EXPECT_EQ(json::Quote("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"),
+              "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"");
     EXPECT_EQ(json::Quote("\xff"), "\"\\u00ff\"");
-    EXPECT_EQ(json::Quote("\xc2\x9b"), "\"\\u009b\"");                // C1 control
-    EXPECT_EQ(json::Quote("\xc0\xaf"), "\"\\u00c0\\u00af\"");         // overlong "/"
-    EXPECT_EQ(json::Quote("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\"");  // surrogate
-    EXPECT_EQ(json::Quote("\xe2\x82"), "\"\\u00e2\\u0082\"");         // cut short
+    EXPECT_EQ(json::Quote("\xc2\x9b"), "\"\\u009b\"");                               // C1 control
+    EXPECT_EQ(json::Quote("\xc0\xaf"), "\"\\u00c0\\u00af\"");                        // overlong "/"
+    EXPECT_EQ(json::Quote("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\"");             // surrogate
+    EXPECT_EQ(json::Quote("\xe2\x82"), "\"\\u00e2\\u0082\"");                        // cut short
     EXPECT_EQ(json::Quote("\xf4\x90\x80\x80"), "\"\\u00f4\\u0090\\u0080\\u0080\"");  // above U+10FFFF
 }
 
@@ -46,8 +47,8 @@ TEST(JsonWriter, NestedDocumentIsReadBackByIndependentParsers) {
     // jq reads numbers as doubles: the extremes are checked in the text.
     EXPECT_NE(doc.find("\"big\": 18446744073709551615,"), std::string::npos) << doc;
     EXPECT_NE(doc.find("\"small\": -9223372036854775808,"), std::string::npos) << doc;
-    ASSERT_EQ(Jq(doc, "[.flag, (.empty | length), (.none | length), .list[0], .list[1], .list[2], .list[3].k] | @csv", v),
-              0)
+    ASSERT_EQ(
+        Jq(doc, "[.flag, (.empty | length), (.none | length), .list[0], .list[1], .list[2], .list[3].k] | @csv", v), 0)
         << doc;
     EXPECT_EQ(v, "false,0,0,-1,\"x\",,true");
     // Every byte comes back: ASCII as itself, the rest as Latin-1 code points.
@@ -84,7 +85,9 @@ TEST(SafeText, ControlCharactersAndBrokenUtf8CannotReachTheTerminal) {
     EXPECT_EQ(SafeText("l1\nl2\r\t"), "l1\\nl2\\r\\t");
     EXPECT_EQ(SafeText("\x1b[2J"), "\\x1B[2J");
     EXPECT_EQ(SafeText(std::string("\x00\x7f", 2)), "\\x00\\x7F");
-    EXPECT_EQ(SafeText("\xc2\x9b" "2J"), "\\xC2\\x9B2J");  // C1 CSI
+    EXPECT_EQ(SafeText("\xc2\x9b"
+                       "2J"),
+              "\\xC2\\x9B2J");  // C1 CSI
     EXPECT_EQ(SafeText("\xff\xfe"), "\\xFF\\xFE");
     EXPECT_EQ(SafeText("caf\xc3\xa9"), "caf\xc3\xa9");
 }

@@ -22,9 +22,9 @@ TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
     std::string text;
     // Justified lines get spaces of varying width: runs of blanks count as one.
     ASSERT_EQ(Shell("groff -man -Tutf8 -P-cbou '" + Page() + "' 2>/dev/null | tr -s ' '", text), 0);
-    for (const char* needle : {"--list package", "--verify package", "--check package", "--help", "--version",
-                               "--json", "bundlex -- input", "THE INTERCHANGE DOCUMENT", "EXIT STATUS", "EXAMPLES",
-                               "resources survive the round trip"})
+    for (const char* needle :
+         {"--list package", "--verify package", "--check package", "--help", "--version", "--json", "bundlex -- input",
+          "THE INTERCHANGE DOCUMENT", "EXIT STATUS", "EXAMPLES", "resources survive the round trip"})
         EXPECT_NE(text.find(needle), std::string::npos) << needle;
 }
 

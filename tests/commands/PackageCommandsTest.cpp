@@ -51,11 +51,13 @@ TEST_F(Commands, PackagesThatDoNotOpenAreRefusedByEveryCommandAndLeftAlone) {
         std::vector<uint8_t> bytes;
         const char* reason;
     } damages[] = {
-        {"old.vlt", V3Package(), "it is a VLT v3.0 package: it needs the upgrade to v4.0, which opening it would do in "
-                                 "place; it was left unchanged.\n"},
+        {"old.vlt", V3Package(),
+         "it is a VLT v3.0 package: it needs the upgrade to v4.0, which opening it would do in "
+         "place; it was left unchanged.\n"},
         {"text.vlt", Bytes("hello\n"), "it is not a VLT package.\n"},
         {"v5.vlt", v5, "VLT version '5.0' is not supported.\n"},
-        {"crc.vlt", crc, "it does not open: its header block is damaged or its checksum does not match its contents.\n"},
+        {"crc.vlt", crc,
+         "it does not open: its header block is damaged or its checksum does not match its contents.\n"},
         {"missing.vlt", {}, "the file cannot be read (No such file or directory).\n"},
     };
     for (const auto& damage : damages) {
@@ -104,12 +106,15 @@ TEST_F(Commands, PackageOfEveryKindIsListedVerifiedAndSurvivesTheCheckUnchanged)
     ASSERT_EQ(Run({"--list", "all.vlt", "--json"}), 0) << out;
     EXPECT_TRUE(PythonParses(out)) << out;
     ASSERT_EQ(Jq(out, "[.entries[] | .name + \":\" + .type] | join(\",\")", v), 0) << out;
-    EXPECT_EQ(v, "logo:IMG,backdrop:IMG,ground:TILE2,terrain:TILE2,oldtile:TILE,hero:SPR2,small:FONT2,oldfont:FONT,"
-                 "chime:SND,theme:MUS,readme:FILE,config:FILE,levels/one:FILE,?one:DELETED,play_n:TILB2,play_p:TILB2,"
-                 "play_o:TILB2,play:BUT");
-    ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .deleted] | @csv", v), 0);
+    EXPECT_EQ(v,
+              "logo:IMG,backdrop:IMG,ground:TILE2,terrain:TILE2,oldtile:TILE,hero:SPR2,small:FONT2,oldfont:FONT,"
+              "chime:SND,theme:MUS,readme:FILE,config:FILE,levels/one:FILE,?one:DELETED,play_n:TILB2,play_p:TILB2,"
+              "play_o:TILB2,play:BUT");
+    ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .deleted] | @csv", v),
+              0);
     EXPECT_EQ(v, "\"stored\",5,5,false");
-    ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"readme\") | [.mode, .size, (.packed_size < .size)] | @csv", v), 0);
+    ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"readme\") | [.mode, .size, (.packed_size < .size)] | @csv", v),
+              0);
     EXPECT_EQ(v, "\"compressed\",300,true");
     ASSERT_EQ(Jq(out, ".entries[] | select(.type == \"DELETED\") | [.deleted, .kind, .size] | @csv", v), 0);
     EXPECT_EQ(v, "true,\"deleted\",1");
@@ -125,8 +130,10 @@ TEST_F(Commands, PackageOfEveryKindIsListedVerifiedAndSurvivesTheCheckUnchanged)
     EXPECT_TRUE(Contains(out, Sound(live, live))) << out;
     // The 1.0 tile and font decode from copies of their payloads; loading
     // them through their classes would have upgraded them in the package.
-    EXPECT_TRUE(Contains(out, " - Info: 2 blocks use the 1.0 layout, which loading through the SDK upgrades in "
-                              "place; they were decoded from a copy.\n")) << out;
+    EXPECT_TRUE(Contains(out,
+                         " - Info: 2 blocks use the 1.0 layout, which loading through the SDK upgrades in "
+                         "place; they were decoded from a copy.\n"))
+        << out;
 
     TempDir tmp;
     EXPECT_EQ(RunBundlex({"--check", "all.vlt"}, out, d.path(), tmp.path()), 0) << out;
@@ -149,8 +156,8 @@ TEST_F(Commands, EmptyPackageHasNoEntryAndNothingToLose) {
 }
 
 TEST_F(Commands, HostileNamesAreEscapedInTextAndJson) {
-    const std::vector<std::string> names = {"quo\"te", "back\\slash", "new\nline", "esc\x1b[31mred", "bell\x07",
-                                            "latin\xff", "c1\xc2\x9b", "caf\xc3\xa9"};
+    const std::vector<std::string> names = {"quo\"te",  "back\\slash", "new\nline",  "esc\x1b[31mred",
+                                            "bell\x07", "latin\xff",   "c1\xc2\x9b", "caf\xc3\xa9"};
     Make("names.vlt", [&](PackageBuilder& p) {
         for (const std::string& n : names) p.Raw(n.c_str(), "FILE", {1});
     });
@@ -165,8 +172,9 @@ TEST_F(Commands, HostileNamesAreEscapedInTextAndJson) {
     ASSERT_EQ(Run({"--list", "--json", "names.vlt"}), 0);
     EXPECT_TRUE(PythonParses(out)) << out;
     ASSERT_EQ(Jq(out, "[.entries[].name] | tojson", v), 0) << out;
-    EXPECT_EQ(v, "[\"quo\\\"te\",\"back\\\\slash\",\"new\\nline\",\"esc\\u001b[31mred\",\"bell\\u0007\","
-                 "\"latin\xc3\xbf\",\"c1\xc2\x9b\",\"caf\xc3\xa9\"]");
+    EXPECT_EQ(v,
+              "[\"quo\\\"te\",\"back\\\\slash\",\"new\\nline\",\"esc\\u001b[31mred\",\"bell\\u0007\","
+              "\"latin\xc3\xbf\",\"c1\xc2\x9b\",\"caf\xc3\xa9\"]");
 }
 
 TEST_F(Commands, VerifyNamesEachDamagedBlockWithItsReasonAndFailsTheRun) {
@@ -211,8 +219,10 @@ TEST_F(Commands, BlockWhoseStoredDataCannotBeRestoredIsDamagedUnlikeMusicThatDoe
         DamageFirstPayload(d / "pack.vlt");
     }
     EXPECT_EQ(Run({"--verify", "pack.vlt"}), 1);
-    EXPECT_TRUE(Contains(out, " - Error: block 1 'tune' (MUS): the block does not load (its stored data is short, or "
-                              "its compressed data cannot be restored).\n")) << out;
+    EXPECT_TRUE(Contains(out,
+                         " - Error: block 1 'tune' (MUS): the block does not load (its stored data is short, or "
+                         "its compressed data cannot be restored).\n"))
+        << out;
     EXPECT_TRUE(Contains(out, " - Info: block 2 'ogg' (MUS): the music is not")) << out;
     EXPECT_TRUE(Contains(out, Sound(1, 2))) << out;
     EXPECT_EQ(Run({"--list", "pack.vlt"}), 0) << out;
@@ -240,14 +250,20 @@ TEST_F(Commands, CheckReportsEachResourceThatCannotSurvivePrecisely) {
     const auto before = ReadFile(d / "lossy.vlt");
     EXPECT_EQ(Run({"--check", "lossy.vlt"}), 1) << out;
     // The first differing pixel, with both values.
-    EXPECT_TRUE(Contains(out, " - Error: image 'fade' (IMG) does not survive the round trip: pixel (0,0) RGBA(2,6,0,1) "
-                              "became RGBA(2,6,0,255) (32 pixels differ).\n")) << out;
+    EXPECT_TRUE(Contains(out,
+                         " - Error: image 'fade' (IMG) does not survive the round trip: pixel (0,0) RGBA(2,6,0,1) "
+                         "became RGBA(2,6,0,255) (32 pixels differ).\n"))
+        << out;
     EXPECT_TRUE(Contains(out, " - Error: widget 'icon' (BUT) does not survive the round trip: type code 2 became 1.\n"))
         << out;
-    EXPECT_TRUE(Contains(out, "state image 'orphan_n' (TILB2) does not survive the round trip: it is missing after the "
-                              "round trip: a state image that belongs to no widget is not exported")) << out;
-    EXPECT_TRUE(Contains(out, " - Error: block 'thing' (XYZ) does not survive the round trip: blocks of type 'XYZ' are "
-                              "not carried by the interchange document.\n")) << out;
+    EXPECT_TRUE(Contains(out,
+                         "state image 'orphan_n' (TILB2) does not survive the round trip: it is missing after the "
+                         "round trip: a state image that belongs to no widget is not exported"))
+        << out;
+    EXPECT_TRUE(Contains(out,
+                         " - Error: block 'thing' (XYZ) does not survive the round trip: blocks of type 'XYZ' are "
+                         "not carried by the interchange document.\n"))
+        << out;
     EXPECT_TRUE(Contains(out, Survive(4, 8))) << out;  // the icon's state images and the raw file
     EXPECT_EQ(ReadFile(d / "lossy.vlt"), before);
 
@@ -299,9 +315,8 @@ std::vector<uint8_t> Wav(uint16_t tag, uint16_t bits, std::vector<uint8_t> fmtEx
 
 std::vector<uint8_t> Aifc() {
     const std::string comm("\0\1\0\0\0\x40\0\x10\x40\x0B\xFA\0\0\0\0\0\0\0NONE\x0Enot compressed\0", 38);
-    std::string body = "AIFCFVER" + std::string("\0\0\0\4\xA2\x80\x51\x40", 8) + "COMM" +
-                       std::string("\0\0\0\x26", 4) + comm + "SSND" + std::string("\0\0\0\x88", 4) +
-                       std::string(8, '\0') + std::string(128, '\x21');
+    std::string body = "AIFCFVER" + std::string("\0\0\0\4\xA2\x80\x51\x40", 8) + "COMM" + std::string("\0\0\0\x26", 4) +
+                       comm + "SSND" + std::string("\0\0\0\x88", 4) + std::string(8, '\0') + std::string(128, '\x21');
     const uint32_t n = static_cast<uint32_t>(body.size());
     return Bytes("FORM" + std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + body);
 }
@@ -356,14 +371,22 @@ TEST_F(Commands, SoundsTheSdkCannotDecodeAreExportedUnchangedAndAreSound) {
             EXPECT_EQ(ReadFile(d / path), k.bytes) << path;
             EXPECT_TRUE(Contains(out, "exported unchanged to '" + path + "'.\n")) << out;
         }
-        EXPECT_TRUE(Contains(out, "\n - WARNING: sound 'ulaw' (WAV) cannot be decoded; its bytes were exported "
-                                  "unchanged to '" + base + "/snd_ulaw.WAV'.\n")) << out;
-        EXPECT_TRUE(Contains(out, "\n - WARNING: sound 'noise' is in no audio format the SDK knows; its bytes were "
-                                  "exported unchanged to '" + base + "/snd_noise.bin'.\n")) << out;
+        EXPECT_TRUE(Contains(out,
+                             "\n - WARNING: sound 'ulaw' (WAV) cannot be decoded; its bytes were exported "
+                             "unchanged to '" +
+                                 base + "/snd_ulaw.WAV'.\n"))
+            << out;
+        EXPECT_TRUE(Contains(out,
+                             "\n - WARNING: sound 'noise' is in no audio format the SDK knows; its bytes were "
+                             "exported unchanged to '" +
+                                 base + "/snd_noise.bin'.\n"))
+            << out;
     }
     EXPECT_EQ(Run({"--verify", "pack.vlt"}), 0) << out;
-    EXPECT_TRUE(Contains(out, " - Info: block 1 'ulaw' (SND): the sound is not a WAV, AIFF, VOC or Ogg Vorbis file "
-                              "that the SDK decodes; its bytes are kept and exported as they are.\n")) << out;
+    EXPECT_TRUE(Contains(out,
+                         " - Info: block 1 'ulaw' (SND): the sound is not a WAV, AIFF, VOC or Ogg Vorbis file "
+                         "that the SDK decodes; its bytes are kept and exported as they are.\n"))
+        << out;
     EXPECT_TRUE(Contains(out, Sound(7, 7))) << out;
     EXPECT_EQ(Run({"--check", "pack.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, Survive(7, 7))) << out;

@@ -69,10 +69,9 @@ TEST(NameMatch, ExactNamesAndShellWildcardsSelectWholeNames) {
         const char* pattern;
         const char* name;
         bool selects;
-    } rows[] = {{"hero", "hero", true},     {"hero", "heroes", false}, {"he*", "hero", true},
-                {"*o", "hero", true}, {"h?ro", "hero", true}, {"[a-g]*", "hero", false},
-                {"a[1]", "a[1]", true},     {"a[1]", "a1", true},       {"lev*", "levels/one", true},
-                {"", "hero", false}};
+    } rows[] = {{"hero", "hero", true},       {"hero", "heroes", false}, {"he*", "hero", true},  {"*o", "hero", true},
+                {"h?ro", "hero", true},       {"[a-g]*", "hero", false}, {"a[1]", "a[1]", true}, {"a[1]", "a1", true},
+                {"lev*", "levels/one", true}, {"", "hero", false}};
     for (const auto& row : rows) EXPECT_EQ(NameMatches(row.pattern, row.name), row.selects) << row.pattern;
     const std::vector<std::string> names{"hero", "chime"};
     EXPECT_EQ(FirstUnmatched({"h*", "chime"}, names), nullptr);
@@ -126,8 +125,7 @@ TEST_F(Readers, ExtractWritesTheFullExportsElementsAndPayloadsForTheNamedResourc
 TEST_F(Readers, ExtractWithANameThatMatchesNothingFailsAndWritesNothing) {
     const auto before = Listing(d.path());
     // "gone" is a deleted entry: nothing live matches it.
-    for (const std::vector<std::string>& names :
-         {std::vector<std::string>{"nope"}, {"hero", "h?ro2"}, {"gone"}}) {
+    for (const std::vector<std::string>& names : {std::vector<std::string>{"nope"}, {"hero", "h?ro2"}, {"gone"}}) {
         std::vector<std::string> args{"--extract", "p.vlt", "x.xml"};
         args.insert(args.end(), names.begin(), names.end());
         EXPECT_EQ(Run(args), 1) << out;
@@ -155,9 +153,16 @@ TEST(ExportOutcome, ResourceLeftBehindExitsThreeWithItsCauseAfterItsWarning) {
     } rows[] = {
         {"IMG", std::vector<uint8_t>(30, 0xEE), false, 3,
          "problem found exporting 'r' image.\n\n - Info: the block could not be read from the package"},
-        {"IMG", {}, true, 3, "problem found exporting 'r' image.\n\n - Info: its payload file 'pack/img_r.png' could "
-                             "not be written"},
-        {"BUT", {1, 2, 3}, false, 3,
+        {"IMG",
+         {},
+         true,
+         3,
+         "problem found exporting 'r' image.\n\n - Info: its payload file 'pack/img_r.png' could "
+         "not be written"},
+        {"BUT",
+         {1, 2, 3},
+         false,
+         3,
          "problem found exporting 'default' panel, widget 'r'.\n\n - Info: the widget record could not be read"},
         {"SND", Bytes("RIFF....WAVEjunk"), false, 0, "cannot be decoded; its bytes were exported unchanged"},
     };
@@ -196,8 +201,8 @@ TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
     };
     for (const auto& row : rows) {
         std::string got;
-        ASSERT_EQ(Jq(json, std::string(".entries[] | select(.name == \"") + row.name + "\") | .properties | tojson", got),
-                  0);
+        ASSERT_EQ(
+            Jq(json, std::string(".entries[] | select(.name == \"") + row.name + "\") | .properties | tojson", got), 0);
         EXPECT_EQ(got, row.properties) << row.name;
     }
     std::string some;
@@ -205,8 +210,10 @@ TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
     EXPECT_EQ(some, "null");  // a deleted entry has no properties at all
     ASSERT_EQ(Jq(json, R"(.entries[] | select(.name == "small" or .name == "oldfont") | .properties.glyphs)", some), 0);
     EXPECT_EQ(some, "94\n94");  // a 1.0 font is read from a copy, upgraded
-    ASSERT_EQ(Jq(json, R"(.entries[] | select(.name == "theme") | .properties | [.container, .rate, .channels] | tojson)",
-                 some), 0);
+    ASSERT_EQ(
+        Jq(json, R"(.entries[] | select(.name == "theme") | .properties | [.container, .rate, .channels] | tojson)",
+           some),
+        0);
     EXPECT_EQ(some, R"(["OGG",22050,2])");
 
     // --long adds one indented line under a row; the rows themselves are the
@@ -232,7 +239,7 @@ TEST_F(PackageTest, PropertyReadersStayInsideHostileBlocks) {
     StoreLE32(wav.data() + 40, 0xFFFFFFF0u);  // a data chunk far beyond the file
     std::vector<uint8_t> ogg(60, 0);
     std::memcpy(ogg.data(), "OggS", 4);
-    ogg[26] = 255;  // a segment table longer than the file
+    ogg[26] = 255;                                          // a segment table longer than the file
     std::vector<uint8_t> aiff = Bytes("FORM....AIFFCOMM");  // a COMM chunk claiming 4 GiB, cut after its size
     aiff.insert(aiff.end(), {0xFF, 0xFF, 0xFF, 0xF0, 0, 1});
     const struct {
@@ -240,9 +247,12 @@ TEST_F(PackageTest, PropertyReadersStayInsideHostileBlocks) {
         std::vector<uint8_t> bytes;
         bool read;
     } rows[] = {
-        {"IMG", std::vector<uint8_t>(47, 0xFF), false}, {"BUT", {1, 2, 3}, false},
-        {"SND", wav, true},                             {"MUS", ogg, true},
-        {"SND", aiff, true},                            {"SND", Bytes("Creative Voice File\x1a"), true},
+        {"IMG", std::vector<uint8_t>(47, 0xFF), false},
+        {"BUT", {1, 2, 3}, false},
+        {"SND", wav, true},
+        {"MUS", ogg, true},
+        {"SND", aiff, true},
+        {"SND", Bytes("Creative Voice File\x1a"), true},
         {"SPR2", std::vector<uint8_t>(24, 0xFF), false},
     };
     int n = 0;

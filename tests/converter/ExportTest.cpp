@@ -133,9 +133,15 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
     const auto widgets = testsupport::Children(panels[0]);
     ASSERT_EQ(widgets.size(), 1u);
     const auto attrs = testsupport::Attributes(widgets[0]);
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"name", "ok"}, {"type", "button"},        {"id", "1"},    {"xposition", "300"}, {"yposition", "400"},
-        {"key", "32"},  {"selectboxRGB", "-16711936"}, {"value", "77"}, {"range", "-5"}};
+    const std::vector<std::pair<std::string, std::string>> expected = {{"name", "ok"},
+                                                                       {"type", "button"},
+                                                                       {"id", "1"},
+                                                                       {"xposition", "300"},
+                                                                       {"yposition", "400"},
+                                                                       {"key", "32"},
+                                                                       {"selectboxRGB", "-16711936"},
+                                                                       {"value", "77"},
+                                                                       {"range", "-5"}};
     EXPECT_EQ(attrs, expected);
     const auto images = testsupport::Children(widgets[0]);
     ASSERT_EQ(images.size(), 2u);
@@ -191,7 +197,8 @@ TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
         const uint16_t frames = static_cast<uint16_t>(spr2[at + 4] | spr2[at + 5] << 8);
         spr1.insert(spr1.end(), spr2.begin() + at, spr2.begin() + at + 12);
         at += 64;
-        for (uint16_t f = 0; f < frames; ++f, at += 16) spr1.insert(spr1.end(), spr2.begin() + at, spr2.begin() + at + 4);
+        for (uint16_t f = 0; f < frames; ++f, at += 16)
+            spr1.insert(spr1.end(), spr2.begin() + at, spr2.begin() + at + 4);
     }
     spr1.insert(spr1.end(), spr2.begin() + at, spr2.end());
     {
@@ -221,8 +228,9 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     fs::create_directories(work);
     // An absolute name (a block name holds at most 31 characters).
     const std::string abs = "/tmp/bx-abs-" + std::to_string(::getpid());
-    const std::vector<std::string> names = {"../escape", "../../escape2", abs, "a\\..\\b", "..",
-                                            "1234567890123456789012345678901", "\x1b]0;title\x07", "x/y/z"};
+    const std::vector<std::string> names = {
+        "../escape",        "../../escape2", abs, "a\\..\\b", "..", "1234567890123456789012345678901",
+        "\x1b]0;title\x07", "x/y/z"};
     {
         testsupport::PackageBuilder b(work + "/pack.vlt");
         for (const auto& n : names) b.Raw(n.c_str(), "FILE", {'!'});
@@ -317,9 +325,9 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     const struct {
         const char* payload;
         Plant plant;
-    } cases[] = {{"pack/img_logo.png", Link},     {"pack/img_back.bmp", Link},  {"pack/file_readme", Link},
-                 {"pack/snd_chime.WAV", Link},    {"pack.xml", Link},           {"pack/file_config", DanglingLink},
-                 {"pack/file_notes", HardLink},   {"pack/img_logo.png", Fifo}};
+    } cases[] = {{"pack/img_logo.png", Link},   {"pack/img_back.bmp", Link}, {"pack/file_readme", Link},
+                 {"pack/snd_chime.WAV", Link},  {"pack.xml", Link},          {"pack/file_config", DanglingLink},
+                 {"pack/file_notes", HardLink}, {"pack/img_logo.png", Fifo}};
     const std::vector<uint8_t> victim = {'v', 'i', 'c', 't', 'i', 'm'};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.payload);
@@ -337,8 +345,10 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
 
         ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
         EXPECT_EQ(out.find("WARNING: problem found"), std::string::npos) << out;
-        if (c.plant == DanglingLink || c.plant == Fifo) EXPECT_FALSE(FileExists(target));
-        else EXPECT_EQ(testsupport::ReadFile(target), victim);
+        if (c.plant == DanglingLink || c.plant == Fifo)
+            EXPECT_FALSE(FileExists(target));
+        else
+            EXPECT_EQ(testsupport::ReadFile(target), victim);
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / c.payload)));
         EXPECT_EQ(fs::hard_link_count(dir / c.payload), 1u);
         EXPECT_GT(fs::file_size(dir / c.payload), 0u);

@@ -12,12 +12,12 @@
 #include <filesystem>
 #include <string>
 
-#include "Support.h"
 #include "PackageStage.h"
+#include "Support.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
-#include "resources/IImage.h"
 #include "resources/IButton.h"
+#include "resources/IImage.h"
 #include "resources/ISoundFX.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +33,8 @@ protected:
     std::string out;
 
     int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, dir.path()); }
-    void Doc(const std::string& body, const std::string& root = "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"1\">") {
+    void Doc(const std::string& body,
+             const std::string& root = "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"1\">") {
         const std::string text = "<?xml version=\"1.0\" ?>\n" + root + "\n" + body + "\n</ORB>\n";
         ASSERT_TRUE(testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(text.begin(), text.end())));
     }
@@ -125,7 +126,8 @@ TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
     const std::vector<uint8_t> before = testsupport::Block(dir / "p.vlt", "IMG", "pic");
     Bmp("pic.bmp", testsupport::Rgb(4, 4, 200));
     Doc("<image name=\"pic\" source=\"pic.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\"/>"
-        "<sound name=\"snd\" source=\"" + wav + "\"/>");
+        "<sound name=\"snd\" source=\"" +
+        wav + "\"/>");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_NE(out.find("\n - WARNING: problem found importing 'snd' sound.\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("importing 'pic'"), std::string::npos) << out;
@@ -140,7 +142,8 @@ TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
     Doc("<!-- a comment --><picture name=\"x\"/><spr name=\"y\"/><imag/>",
         "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"2\">");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(testsupport::Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 1) << out;
+    EXPECT_EQ(testsupport::Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 1)
+        << out;
     EXPECT_NE(out.find("\n - WARNING: existing XML blocks(2) does not match with imported ones(0).\n"),
               std::string::npos);
     EXPECT_EQ(testsupport::Count(out, "problem found"), 0);
@@ -151,8 +154,7 @@ TEST_F(Import, ElementWithoutNameIsNamedNoNameAttributeInItsWarning) {
     Png("a.png", testsupport::Rgba(4, 4, 1));
     Doc("<imagery source=\"a.png\" alphablending=\"per-pixel\"/>");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_NE(out.find("\n - WARNING: problem found importing 'no name attribute' image.\n"), std::string::npos)
-        << out;
+    EXPECT_NE(out.find("\n - WARNING: problem found importing 'no name attribute' image.\n"), std::string::npos) << out;
 }
 
 TEST_F(Import, PayloadThatCannotBeReadFailsOnlyThatElement) {
@@ -188,7 +190,8 @@ TEST_F(Import, PayloadThatIsNotARegularFileFailsItsElementInsteadOfWaiting) {
 TEST_F(Import, NamesLongerThanABlockNameFailInsteadOfBeingStoredAsTemp) {
     Png("a.png", testsupport::Rgba(4, 4, 1));
     const std::string longName(32, 'n');
-    Doc("<tile name=\"" + longName + "\" source=\"a.png\" alphablending=\"per-pixel\" xposition=\"0\" "
+    Doc("<tile name=\"" + longName +
+        "\" source=\"a.png\" alphablending=\"per-pixel\" xposition=\"0\" "
         "yposition=\"0\" tileset=\"disabled\"/>");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_NE(out.find("problem found importing '" + longName + "' tile."), std::string::npos) << out;
@@ -222,12 +225,13 @@ protected:
         std::string a = "<animation id=\"" + std::to_string(id) + "\" type=\"" + std::to_string(type) +
                         "\" status=\"0\" frames=\"" + std::to_string(frames) +
                         "\" hotx=\"0\" hoty=\"0\" starframe=\"0\" endframe=\"1\">";
-        for (int f = 0; f < children; ++f) a += "<frame id=\"" + std::to_string(f) + "\" ms=\"" + std::to_string(50 + f) + "\"/>";
+        for (int f = 0; f < children; ++f)
+            a += "<frame id=\"" + std::to_string(f) + "\" ms=\"" + std::to_string(50 + f) + "\"/>";
         return a + "</animation>";
     }
     void Sprite(const std::string& inner, const std::string& offsets = "xoffset=\"32\" yoffset=\"32\"") {
         Doc("<sprite name=\"s\" source=\"s.png\" alphablending=\"per-pixel\" " + offsets + ">" + inner +
-            "</sprite><image name=\"after\" source=\"s.png\" alphablending=\"per-pixel\"/>",
+                "</sprite><image name=\"after\" source=\"s.png\" alphablending=\"per-pixel\"/>",
             "<ORB version=\"v1\" totalblocks=\"2\">");
     }
 };
@@ -401,21 +405,26 @@ protected:
     }
     static std::string Widget(const std::string& images, const std::string& type = "button", int key = 13,
                               const char* tag = "widget") {
-        return std::string("<") + tag + " name=\"w\" type=\"" + type + "\" id=\"1\" xposition=\"65535\" yposition=\"7\" key=\"" +
-               std::to_string(key) + "\" selectboxRGB=\"-1\" value=\"3\" range=\"-2\">" + images + "</" + tag + ">";
+        return std::string("<") + tag + " name=\"w\" type=\"" + type +
+               "\" id=\"1\" xposition=\"65535\" yposition=\"7\" key=\"" + std::to_string(key) +
+               "\" selectboxRGB=\"-1\" value=\"3\" range=\"-2\">" + images + "</" + tag + ">";
     }
     void Panel(const std::string& widgets) {
-        Doc("<panel name=\"default\">" + widgets + "</panel><image name=\"after\" source=\"w_n.png\" alphablending=\"per-pixel\"/>",
+        Doc("<panel name=\"default\">" + widgets +
+                "</panel><image name=\"after\" source=\"w_n.png\" alphablending=\"per-pixel\"/>",
             "<ORB version=\"v1\" totalblocks=\"0\">");
     }
-    std::string Three() const { return Image("normal", "w_n.png") + Image("pressed", "w_p.png") + Image("deactivated", "w_o.png"); }
+    std::string Three() const {
+        return Image("normal", "w_n.png") + Image("pressed", "w_p.png") + Image("deactivated", "w_o.png");
+    }
 };
 
 TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
     Panel(Widget(Three()));
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_EQ(out.find("problem found"), std::string::npos) << out;
-    EXPECT_NE(out.find(" - 5/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 5/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos)
+        << out;
     auto but = testsupport::Block(dir / "p.vlt", "BUT", "w");
     ASSERT_EQ(but.size(), 24u);
     EXPECT_EQ(but[6], 1);
@@ -441,7 +450,8 @@ TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCounted) {
                        "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find(" - 4/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos) << out;
+    EXPECT_NE(out.find(" - 4/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos)
+        << out;
     EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "TILB2", "w_o"));
     EXPECT_FALSE(testsupport::HasBlock(dir / "p.vlt", "BUT", "w"));
     EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));  // the walk came back up
@@ -456,11 +466,11 @@ TEST_F(ImportWidget, MissingPressedImageShowsTheCodeForIt) {
 }
 
 TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
-    Panel(Widget(Three(), "dial") +                                          // unknown kind
-          Widget(Three(), "button", 13, "gadget") +                         // not a widget
-          Widget("<picture state=\"normal\"/>") +                           // not an image
+    Panel(Widget(Three(), "dial") +                                            // unknown kind
+          Widget(Three(), "button", 13, "gadget") +                            // not a widget
+          Widget("<picture state=\"normal\"/>") +                              // not an image
           Widget("<image source=\"w_n.png\" alphablending=\"per-pixel\"/>") +  // no state
-          Widget(Image("normal", "nowhere.png")));                          // unreadable state image
+          Widget(Image("normal", "nowhere.png")));                             // unreadable state image
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
     EXPECT_EQ(testsupport::Count(out, "problem found importing 'default' panel, widget 'w'."), 4) << out;
     EXPECT_NE(out.find("\n - WARNING: no 'widget' tag found.\n - WARNING: problem found importing 'default' panel, "

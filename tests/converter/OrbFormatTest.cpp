@@ -33,8 +33,9 @@ protected:
 TEST_F(PayloadNames, HostileNamesNeverHoldSeparatorsOrControlCharacters) {
     EXPECT_EQ(names.Make("img_", "logo", ".png"), "img_logo.png");  // clean names are kept
     EXPECT_EQ(names.Make("file_", "data-1.bin", ""), "file_data-1.bin");
-    const char* hostile[] = {"../../etc/passwd", "/tmp/abs", "a\\b", "..", ".", "\x1b[2Jx", "a/../../b",
-                             "1234567890123456789012345678901", "tab\there", ""};
+    const char* hostile[] = {
+        "../../etc/passwd", "/tmp/abs", "a\\b", "..", ".", "\x1b[2Jx", "a/../../b", "1234567890123456789012345678901",
+        "tab\there",        ""};
     std::set<std::string> seen;
     for (const char* n : hostile) {
         const std::string file = names.Make("file_", n, "");

@@ -211,8 +211,9 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
     // Per case: image, two tiles, sprite, widget and its three state images.
     std::string doc = "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"in.vlt\" totalblocks=\"" +
                       std::to_string(cases.size() * 8) + "\">\n";
-    std::string panel = "<panel name=\"default\" xposition=\"0\" yposition=\"0\" width=\"800\" height=\"600\" "
-                        "alphamod=\"0\">\n";
+    std::string panel =
+        "<panel name=\"default\" xposition=\"0\" yposition=\"0\" width=\"800\" height=\"600\" "
+        "alphamod=\"0\">\n";
     for (const PngCase& c : cases) {
         const std::string file = std::string(c.name) + ".png";
         ASSERT_TRUE(WritePng(dir / file, c)) << c.name;
@@ -231,8 +232,11 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
                "starframe=\"0\" endframe=\"1\"><frame id=\"0\" ms=\"100\"/></animation></sprite>\n";
         panel += "<widget name=\"w" + n +
                  "\" type=\"button\" id=\"1\" xposition=\"1\" yposition=\"2\" key=\"0\" selectboxRGB=\"0\" value=\"0\" "
-                 "range=\"0\"><image state=\"normal\" " + src + "alphablending=\"per-pixel\"/><image "
-                 "state=\"pressed\" " + src + "alphablending=\"per-pixel\"/><image state=\"deactivated\" " + src +
+                 "range=\"0\"><image state=\"normal\" " +
+                 src +
+                 "alphablending=\"per-pixel\"/><image "
+                 "state=\"pressed\" " +
+                 src + "alphablending=\"per-pixel\"/><image state=\"deactivated\" " + src +
                  "alphablending=\"per-pixel\"/></widget>\n";
     }
     doc += panel + "</panel>\n</ORB>\n";
@@ -249,7 +253,8 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
     const auto sources = Sources(ex.RootElement());
     for (const PngCase& c : cases) {
         const std::string n = c.name;
-        for (const std::string& element : std::vector<std::string>{"i" + n, "t" + n, "k" + n, "s" + n, "w" + n + "/normal"}) {
+        for (const std::string& element :
+             std::vector<std::string>{"i" + n, "t" + n, "k" + n, "s" + n, "w" + n + "/normal"}) {
             SCOPED_TRACE(element);
             const auto it = sources.find(element);
             ASSERT_NE(it, sources.end()) << "not exported";
@@ -297,9 +302,8 @@ TEST_F(RealInput, SpriteFromBmpWithUnusedFourthByteKeepsItsFrameCountOverRoundTr
         "hoty=\"0\" starframe=\"0\" endframe=\"0\"/></sprite>\n</ORB>\n";
     ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
     std::vector<std::string> frames;
-    const std::vector<std::vector<std::string>> steps = {{"in.xml", "a.vlt"}, {"a.vlt", "a.xml"},
-                                                         {"a.xml", "b.vlt"},  {"b.vlt", "b.xml"},
-                                                         {"b.xml", "c.vlt"},  {"c.vlt", "c.xml"}};
+    const std::vector<std::vector<std::string>> steps = {{"in.xml", "a.vlt"}, {"a.vlt", "a.xml"}, {"a.xml", "b.vlt"},
+                                                         {"b.vlt", "b.xml"},  {"b.xml", "c.vlt"}, {"c.vlt", "c.xml"}};
     for (const auto& step : steps) {
         ASSERT_EQ(RunBundlex(step, out, dir.path()), 0) << out;
         if (step[1].find(".xml") == std::string::npos) continue;
@@ -328,8 +332,10 @@ TEST(RealInputBlocks, EightBitBlocksWithRgbMasksFromEarlierVersionsStillLoad) {
             SDL_Surface* s = SDL_CreateRGBSurface(0, 4, 4, 8, 0xFF, 0xFF00, 0xFF0000, 0);
             ASSERT_NE(s, nullptr);
             for (int i = 0; i < 16; ++i) static_cast<Uint8*>(s->pixels)[(i / 4) * s->pitch + i % 4] = Uint8(i * 9);
-            if (name[0] == 't') b.Tile(name, s);
-            else b.Sprite(name, s, 4, 4);
+            if (name[0] == 't')
+                b.Tile(name, s);
+            else
+                b.Sprite(name, s, 4, 4);
         }
     }
     std::string out;
@@ -381,13 +387,15 @@ TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
     ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
     ASSERT_EQ(RunBundlex({"in.xml", "a.vlt"}, out, dir.path()), 0) << out;
     std::vector<std::string> keys;
-    for (const auto& step : std::vector<std::vector<std::string>>{{"a.vlt", "a.xml"}, {"a.xml", "b.vlt"}, {"b.vlt", "b.xml"}}) {
+    for (const auto& step :
+         std::vector<std::vector<std::string>>{{"a.vlt", "a.xml"}, {"a.xml", "b.vlt"}, {"b.vlt", "b.xml"}}) {
         ASSERT_EQ(RunBundlex(step, out, dir.path()), 0) << out;
         EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
         if (step[1] != "b.vlt") {
             TiXmlDocument d;
             ASSERT_TRUE(d.LoadFile((dir / step[1]).c_str()));
-            for (const TiXmlElement* t : testsupport::Children(d.RootElement(), "tile")) keys.push_back(t->Attribute("colorkey"));
+            for (const TiXmlElement* t : testsupport::Children(d.RootElement(), "tile"))
+                keys.push_back(t->Attribute("colorkey"));
         }
     }
     Uint8 r, g, b;

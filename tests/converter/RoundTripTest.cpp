@@ -24,9 +24,7 @@ protected:
     testsupport::TempDir dir;
     std::string out;
 
-    void SetUp() override {
-        fs::copy(testsupport::SourceDir() + "/examples", dir.path(), fs::copy_options::recursive);
-    }
+    void SetUp() override { fs::copy(testsupport::SourceDir() + "/examples", dir.path(), fs::copy_options::recursive); }
     void Step(const std::string& from, const std::string& to) {
         ASSERT_EQ(RunBundlex({from, to}, out, dir.path()), 0) << out;
         EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
@@ -65,7 +63,8 @@ TEST_F(RoundTrip, ExampleComesBackUnchangedThroughTwoFullCycles) {
 
     // Independent readers accept what was written.
     std::string text;
-    EXPECT_EQ(testsupport::Shell("xmllint --noout '" + dir / "d1.xml" + "' '" + dir / "d2.xml" + "' 2>&1", text), 0) << text;
+    EXPECT_EQ(testsupport::Shell("xmllint --noout '" + dir / "d1.xml" + "' '" + dir / "d2.xml" + "' 2>&1", text), 0)
+        << text;
     int pngs = 0;
     for (const auto& e : fs::directory_iterator(dir / "d1"))
         if (e.path().extension() == ".png") {
@@ -91,7 +90,8 @@ TEST_F(RoundTrip, ExampleComesBackUnchangedThroughTwoFullCycles) {
     EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "SND", "chime"), ReadFile(dir / "demo/snd_chime.WAV"));
     EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "MUS", "theme"), ReadFile(dir / "demo/mus_theme.MOD"));
     EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "FILE", "config"), ReadFile(dir / "demo/file_config"));
-    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "FILE", "levels/one"), ReadFile(dir / "demo/file_levels_one~312c0683"));
+    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "FILE", "levels/one"),
+              ReadFile(dir / "demo/file_levels_one~312c0683"));
 
     // The two exported documents agree attribute for attribute.
     TiXmlDocument d1((dir / "d1.xml").c_str()), d2((dir / "d2.xml").c_str()), demo((dir / "demo.xml").c_str());

@@ -66,7 +66,8 @@ TEST(CpuTables, MissingLeafOneOrMmxFailsWithItsMessage) {
 
     r = DescribeCpu(Cpu("GenuineIntel", 6, 9, 0, false), false);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(Joined(r), " . Running on INTEL processor - Banias  . [Trovalis.GetCPUFeatures()] Error: MMX not present!.\n");
+    EXPECT_EQ(Joined(r),
+              " . Running on INTEL processor - Banias  . [Trovalis.GetCPUFeatures()] Error: MMX not present!.\n");
     r = DescribeCpu(Cpu("GenuineIntel", 6, 9, 0, false), true);
     EXPECT_EQ(Joined(r), "INTEL - Banias MMX not available! MMX instruction set are required");
 }

@@ -19,11 +19,11 @@ TEST(Lifecycle, InitCreatesTheTenInterfacesInOrderAndQuitDestroysThemInReverse) 
     EXPECT_NE(g_pSoundFX, nullptr);
     EXPECT_NE(Trovalis.startTick, TrovalisCore::kNotStarted);
     const std::string init = cap.Take();
-    const char* created[] = {" . [IStuffVLT] Interfaz created.\n", " . [IImage] Interfaz created.\n",
-                             " . [ICursor] Interfaz created.\n",   " . [IPrimitives] Interfaz created.\n",
-                             " . [IButton] Interfaz created.\n",   " . [IScreenFX] Interfaz created.\n",
+    const char* created[] = {" . [IStuffVLT] Interfaz created.\n",   " . [IImage] Interfaz created.\n",
+                             " . [ICursor] Interfaz created.\n",     " . [IPrimitives] Interfaz created.\n",
+                             " . [IButton] Interfaz created.\n",     " . [IScreenFX] Interfaz created.\n",
                              " . [ITimeSystem] Interfaz created.\n", " . [IVideo] Interfaz created.\n",
-                             " . [ISoundFX] Interfaz created.\n",  "\n . Trovalis successfully initiated.\n"};
+                             " . [ISoundFX] Interfaz created.\n",    "\n . Trovalis successfully initiated.\n"};
     size_t at = 0;
     for (const char* line : created) {
         const size_t found = init.find(line, at);
@@ -34,11 +34,11 @@ TEST(Lifecycle, InitCreatesTheTenInterfacesInOrderAndQuitDestroysThemInReverse) 
     EXPECT_EQ(g_pStuffVLT, nullptr);
     EXPECT_EQ(g_pImage, nullptr);
     const std::string quit = cap.Take();
-    const char* deleted[] = {" . [ISoundFX] Interfaz deleted.\n", " . [IVideo] Interfaz deleted.\n",
+    const char* deleted[] = {" . [ISoundFX] Interfaz deleted.\n",    " . [IVideo] Interfaz deleted.\n",
                              " . [ITimeSystem] Interfaz deleted.\n", " . [IScreenFX] Interfaz deleted.\n",
-                             " . [IButton] Interfaz deleted.\n",   " . [IPrimitives] Interfaz deleted.\n",
-                             " . [ICursor] Interfaz deleted.\n",   " . [IImage] Interfaz deleted.\n",
-                             " . [IStuffVLT] Interfaz deleted.\n", "\n . Trovalis successfully closed.\n\n"};
+                             " . [IButton] Interfaz deleted.\n",     " . [IPrimitives] Interfaz deleted.\n",
+                             " . [ICursor] Interfaz deleted.\n",     " . [IImage] Interfaz deleted.\n",
+                             " . [IStuffVLT] Interfaz deleted.\n",   "\n . Trovalis successfully closed.\n\n"};
     at = 0;
     for (const char* line : deleted) {
         const size_t found = quit.find(line, at);
@@ -73,8 +73,10 @@ TEST(Lifecycle, QuitReportsOnlyTheLiveCountsThatAreNotZero) {
     Trovalis.liveTiles -= 1;
     Trovalis.liveFonts -= 2;
     const std::string log = cap.Take();
-    EXPECT_NE(log.find("\n . [CTiles] Warning! your application have left 1 tiles without deleting."), std::string::npos);
-    EXPECT_NE(log.find("\n . [CFonts] Warning! your application have left 2 fonts without deleting."), std::string::npos);
+    EXPECT_NE(log.find("\n . [CTiles] Warning! your application have left 1 tiles without deleting."),
+              std::string::npos);
+    EXPECT_NE(log.find("\n . [CFonts] Warning! your application have left 2 fonts without deleting."),
+              std::string::npos);
     EXPECT_EQ(log.find("CSprites"), std::string::npos);
     // The warnings come after SDL is shut down and before the closing notice.
     EXPECT_LT(log.find("[CFonts]"), log.find("Trovalis successfully closed"));

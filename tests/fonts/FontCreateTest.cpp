@@ -129,8 +129,9 @@ TEST(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
 
     SurfacePtr eight(SDL_CreateRGBSurface(0, 600, 4, 8, 0, 0, 0, 0));
     EXPECT_EQ(font.Create(eight.get()), -1);
-    EXPECT_NE(cap.Take().find(" . [CFont::Create()] Warning: 8bits surface loaded is not supported to create a font.\n"),
-              std::string::npos);
+    EXPECT_NE(
+        cap.Take().find(" . [CFont::Create()] Warning: 8bits surface loaded is not supported to create a font.\n"),
+        std::string::npos);
 
     auto bmp = MakeFontBitmap(FontLayout{});
     ASSERT_EQ(font.Create(bmp.get()), 96);
@@ -217,10 +218,12 @@ TEST(FontCreateDeathTest, RefusesToWorkBeforeTheSdkWasEverStarted) {
             const std::string logged = cap.Take();
             const bool ok =
                 created == -1 && !loaded &&
-                logged.find(" . [CFont::Create()] Error: Trovalis was not initialized. Aborting the font creation.\n") !=
+                logged.find(
+                    " . [CFont::Create()] Error: Trovalis was not initialized. Aborting the font creation.\n") !=
                     std::string::npos &&
-                logged.find(" . [CFont::Load('','name')] Error: Trovalis was not initialized. Aborting the font "
-                            "load.\n") != std::string::npos;
+                logged.find(
+                    " . [CFont::Load('','name')] Error: Trovalis was not initialized. Aborting the font "
+                    "load.\n") != std::string::npos;
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

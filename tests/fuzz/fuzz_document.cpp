@@ -25,10 +25,9 @@
 namespace {
 
 SDL_Surface* Pattern(int w, int h, int bpp, bool alpha) {
-    SDL_Surface* s = bpp == 8 ? SDL_CreateRGBSurface(0, w, h, 8, 0, 0, 0, 0)
-                     : bpp == 24
-                         ? SDL_CreateRGBSurface(0, w, h, 24, 0xFF0000, 0xFF00, 0xFF, 0)
-                         : SDL_CreateRGBSurface(0, w, h, 32, 0xFF0000, 0xFF00, 0xFF, alpha ? 0xFF000000u : 0);
+    SDL_Surface* s = bpp == 8    ? SDL_CreateRGBSurface(0, w, h, 8, 0, 0, 0, 0)
+                     : bpp == 24 ? SDL_CreateRGBSurface(0, w, h, 24, 0xFF0000, 0xFF00, 0xFF, 0)
+                                 : SDL_CreateRGBSurface(0, w, h, 32, 0xFF0000, 0xFF00, 0xFF, alpha ? 0xFF000000u : 0);
     if (!s) return nullptr;
     if (bpp == 8) {  // SDL cannot convert a surface whose palette is all black
         SDL_Color colors[256];
@@ -84,12 +83,12 @@ std::vector<uint8_t> Wav() {
     StoreLE32(&w[4], static_cast<uint32_t>(w.size() - 8));
     std::memcpy(&w[8], "WAVEfmt ", 8);
     StoreLE32(&w[16], 16);
-    StoreLE16(&w[20], 1);      // PCM
-    StoreLE16(&w[22], 1);      // mono
-    StoreLE32(&w[24], 8000);   // rate
-    StoreLE32(&w[28], 8000);   // bytes per second
-    StoreLE16(&w[32], 1);      // block align
-    StoreLE16(&w[34], 8);      // bits
+    StoreLE16(&w[20], 1);     // PCM
+    StoreLE16(&w[22], 1);     // mono
+    StoreLE32(&w[24], 8000);  // rate
+    StoreLE32(&w[28], 8000);  // bytes per second
+    StoreLE16(&w[32], 1);     // block align
+    StoreLE16(&w[34], 8);     // bits
     std::memcpy(&w[36], "data", 4);
     StoreLE32(&w[40], 8);
     for (int i = 0; i < 8; ++i) w[44 + i] = static_cast<uint8_t>(128 + (i % 2 ? 40 : -40));

@@ -65,13 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t split = input.find(kSeparator);
     const std::string doc = input.substr(0, split);
-    const std::string payload = split == std::string::npos ? std::string() : input.substr(split + sizeof kSeparator - 1);
+    const std::string payload =
+        split == std::string::npos ? std::string() : input.substr(split + sizeof kSeparator - 1);
 
     const std::string& scratch = fuzzsupport::ScratchDir();
     if (chdir(scratch.c_str()) != 0) return 0;
     const std::string in = fuzzsupport::FreshScratchFolder("in");
     const std::string out = fuzzsupport::FreshScratchFolder("out");
-    const std::string docPath = fuzzsupport::WriteScratch("doc.xml", reinterpret_cast<const uint8_t*>(doc.data()), doc.size());
+    const std::string docPath =
+        fuzzsupport::WriteScratch("doc.xml", reinterpret_cast<const uint8_t*>(doc.data()), doc.size());
     for (const std::string& name : SourceNames(doc))
         fuzzsupport::WriteFile(in + "/" + name, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
     if (chdir(in.c_str()) != 0) return 0;

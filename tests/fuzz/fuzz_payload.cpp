@@ -24,15 +24,19 @@ namespace {
 void Tile(const uint8_t* data, size_t size, bool version1) {
     TilePayload p;
     std::vector<uint8_t> up;
-    if (!version1) CTile::DecodePayload(data, size, p);
-    else if (CTile::UpgradePayload(data, size, up)) CTile::DecodePayload(up.data(), up.size(), p);
+    if (!version1)
+        CTile::DecodePayload(data, size, p);
+    else if (CTile::UpgradePayload(data, size, up))
+        CTile::DecodePayload(up.data(), up.size(), p);
 }
 
 void Sprite(const uint8_t* data, size_t size, bool version1) {
     SpritePayload p;
     std::vector<uint8_t> up;
-    if (!version1) CSprite::DecodePayload(data, size, p);
-    else if (CSprite::UpgradePayload(data, size, up)) CSprite::DecodePayload(up.data(), up.size(), p);
+    if (!version1)
+        CSprite::DecodePayload(data, size, p);
+    else if (CSprite::UpgradePayload(data, size, up))
+        CSprite::DecodePayload(up.data(), up.size(), p);
 }
 
 // A decoded font is also measured and drawn: its glyph tables come from the
@@ -64,11 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string why;
     row->verify(data, size, older, why);
     switch (row->kind) {
-    case kinds::Kind::Tile:
-    case kinds::Kind::StateImage: Tile(data, size, older); break;
-    case kinds::Kind::Sprite: Sprite(data, size, older); break;
-    case kinds::Kind::Font: Font(data, size, older); break;
-    default: break;
+        case kinds::Kind::Tile:
+        case kinds::Kind::StateImage: Tile(data, size, older); break;
+        case kinds::Kind::Sprite: Sprite(data, size, older); break;
+        case kinds::Kind::Font: Font(data, size, older); break;
+        default: break;
     }
     return 0;
 }

@@ -49,7 +49,8 @@ void BuildPackage(const std::string& path, const std::string& scratch) {
     p.Sound("aiff", sounds + "tone_11025_mono16.aiff");
     p.Sound("voc", sounds + "tone_8000_mono8.voc");
     p.Music("theme", sounds + "tone_22050_stereo.ogg");
-    std::vector<uint8_t> midi = Bytes(std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x12\0\xFF\3\x0ASong <b>&.", 36));
+    std::vector<uint8_t> midi =
+        Bytes(std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x12\0\xFF\3\x0ASong <b>&.", 36));
     midi.insert(midi.end(), {0, 0xFF, 0x2F, 0});
     p.Raw("midi", "MUS", midi, compressed);
     std::vector<uint8_t> xm = Bytes("Extended Module: Tune of \"x\"");
@@ -86,7 +87,8 @@ std::string SrcOf(const std::string& page, const std::string& kind, const std::s
     if (at == std::string::npos) return "";
     const std::smatch m = [&] {
         std::smatch r;
-        std::regex_search(page.begin() + long(at), page.end(), r, std::regex("src=\"([^\"]+)\"|--src:url\\(([^)]+)\\)"));
+        std::regex_search(page.begin() + long(at), page.end(), r,
+                          std::regex("src=\"([^\"]+)\"|--src:url\\(([^)]+)\\)"));
         return r;
     }();
     return PercentDecoded(m[1].matched ? m[1].str() : m[2].str());
@@ -269,8 +271,9 @@ TEST_F(GalleryTest, ResourceThatCannotBeShownGetsWarningCauseFailedElementAndExi
     }
     std::string out, n;
     EXPECT_EQ(RunBundlex({"--gallery", damaged}, out), 3);
-    EXPECT_TRUE(Contains(out, "\n - WARNING: problem found showing 'readme' file.\n\n - Info: the block could not be "
-                              "read from the package"))
+    EXPECT_TRUE(Contains(out,
+                         "\n - WARNING: problem found showing 'readme' file.\n\n - Info: the block could not be "
+                         "read from the package"))
         << out;
     EXPECT_TRUE(Contains(Text(dir / "damaged.html"), "class=\"res failed\" data-kind=\"file\" data-name=\"readme\""));
     EXPECT_EQ(RunBundlex({"--gallery", damaged, "--json"}, out), 3);

@@ -23,8 +23,8 @@ PngSpec PalettePng(std::vector<uint8_t> trans) {
     PngSpec p;
     p.colorType = PNG_COLOR_TYPE_PALETTE;
     for (int i = 0; i < 6; ++i)
-        p.palette.push_back(png_color{static_cast<png_byte>(i * 40), static_cast<png_byte>(200 - i),
-                                      static_cast<png_byte>(i)});
+        p.palette.push_back(
+            png_color{static_cast<png_byte>(i * 40), static_cast<png_byte>(200 - i), static_cast<png_byte>(i)});
     p.pixels = {0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5};
     p.transAlpha = std::move(trans);
     return p;
@@ -73,7 +73,7 @@ TEST(PngRead, PartialOrSecondTransparentEntryExpandsToAlphaChannel) {
         EXPECT_TRUE(s->flags & SDL_SRCALPHA);
         EXPECT_FALSE(s->flags & SDL_SRCCOLORKEY);
         EXPECT_EQ(Pixel(s.get(), 1, 0) >> 24, trans[1]);  // index 1's alpha
-        EXPECT_EQ(Pixel(s.get(), 0, 1) >> 24, 255u);       // index 4, beyond the table: opaque
+        EXPECT_EQ(Pixel(s.get(), 0, 1) >> 24, 255u);      // index 4, beyond the table: opaque
     }
 }
 

@@ -9,10 +9,10 @@
 #include "PackageTestSupport.h"
 
 using namespace pkgtest;
+using testsupport::Contains;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
-using testsupport::Contains;
 
 namespace {
 
@@ -69,9 +69,9 @@ TEST_F(PackageDamage, DamagedCompressedStreamFailsWithUclMessage) {
         size_t at;
         std::vector<uint8_t> bytes;
     } damages[] = {
-        {536 + 48, LE(40)},                           // the stream cut short
-        {600, std::vector<uint8_t>(64, 0x00)},        // its start overwritten
-        {600 + 20, std::vector<uint8_t>(32, 0xFF)},   // its middle overwritten
+        {536 + 48, LE(40)},                          // the stream cut short
+        {600, std::vector<uint8_t>(64, 0x00)},       // its start overwritten
+        {600 + 20, std::vector<uint8_t>(32, 0xFF)},  // its middle overwritten
     };
     for (const Damage& d : damages) {
         const std::string path = Path("ucl.vlt");
@@ -160,8 +160,8 @@ TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
     EXPECT_EQ(m.AddData(id, &b), 0);
     m.Close(id);
     const std::string logged = cap.Take();
-    const std::string message = " . [IStuffVLT->FindNext(" + std::to_string(id) +
-                                ")] Error: the next block was unsuccessfully loaded.\n";
+    const std::string message =
+        " . [IStuffVLT->FindNext(" + std::to_string(id) + ")] Error: the next block was unsuccessfully loaded.\n";
     EXPECT_TRUE(Contains(logged, message));
     EXPECT_TRUE(Contains(logged, "Error: it was not possible to access to the VLT.\n"));
 }

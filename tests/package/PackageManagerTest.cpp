@@ -5,10 +5,10 @@
 #include "PackageTestSupport.h"
 
 using namespace pkgtest;
+using testsupport::Contains;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
-using testsupport::Contains;
 
 namespace {
 
@@ -135,7 +135,8 @@ TEST_F(PackageRegistry, OpenRejectsWhatIsNoPackageWithItsMessageAndProbeHeadAgre
     } cases[] = {
         {Bytes("VLTx4.0"), "Error: it is not a valid VLT.\n", IStuffVLT::kHeadNotPackage},
         {Bytes("VLT"), "Error: it is not a valid VLT.\n", IStuffVLT::kHeadNotPackage},
-        {Bytes(std::string("VLTv5.0\0", 8)), "Error: 'VLTv5.0' version is not supported.\n", IStuffVLT::kHeadOtherVersion},
+        {Bytes(std::string("VLTv5.0\0", 8)), "Error: 'VLTv5.0' version is not supported.\n",
+         IStuffVLT::kHeadOtherVersion},
         {Bytes(std::string("VLTv4.0\0short", 13)), "Error: the given VLT is corrupted.\n", IStuffVLT::kHeadVersion4},
     };
     const std::string path = Path("bad.vlt");
@@ -185,8 +186,8 @@ TEST_F(PackageRegistry, DestructorClosesForgottenPackagesWithHeaderRewrite) {
         BlockInfo b = Block("b", "FILE", crypted, d);
         m.AddData(id, &b);
     }
-    EXPECT_TRUE(Contains(cap.Take(), " . [IStuffVLT] Warning: '" + path +
-                                         "' VLT file was not closed on your code. Doing it now!\n"));
+    EXPECT_TRUE(Contains(
+        cap.Take(), " . [IStuffVLT] Warning: '" + path + "' VLT file was not closed on your code. Doing it now!\n"));
     IStuffVLT m;
     const int id = m.Open(path.c_str());
     EXPECT_GE(id, 1);
@@ -221,8 +222,9 @@ TEST_F(PackageBlocks, NameAndTypeLimitsAre31And7Characters) {
     std::memcpy(longType.type, "EIGHTCHR", 8);
     EXPECT_EQ(vlt().AddData(id_, &longType), 0);
     const std::string logged = cap.Take();
-    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->AddData(" + std::to_string(id_) + ",'" + std::string(32, 'n') +
-                                     "')] Error: name or type are too long. Maximum chars for name is 32 and 8 for type.\n"));
+    EXPECT_TRUE(
+        Contains(logged, " . [IStuffVLT->AddData(" + std::to_string(id_) + ",'" + std::string(32, 'n') +
+                             "')] Error: name or type are too long. Maximum chars for name is 32 and 8 for type.\n"));
     EXPECT_TRUE(Contains(logged, "AddData(" + std::to_string(id_) + ",'x')] Error: name or type are too long."));
     EXPECT_EQ(vlt().Count(id_), 1);
 }
@@ -408,9 +410,10 @@ TEST_F(PackageBlocks, ProtectedPackageOpensCountsZeroAndRefusesBlocks) {
               " . [IStuffVLT->Find(" + ids + ")] Error: the given VLT is protected and the key was not set.\n" +
                   " . [IStuffVLT->LoadBlock('" + path_ +
                   "','FILE','inside')] Error: the given VLT is protected and the key was not set.\n" +
-                  " . [IStuffVLT->AddData(" + ids + ",'new')] Error: the given VLT is protected and the key was not set.\n" +
-                  " . [IStuffVLT->Find(" + ids + ")] Error: the given VLT is protected and the key was not set.\n" +
-                  " . [IStuffVLT->Delete(" + ids + ")] Warning: datablock was not found in the given VLT.\n");
+                  " . [IStuffVLT->AddData(" + ids +
+                  ",'new')] Error: the given VLT is protected and the key was not set.\n" + " . [IStuffVLT->Find(" +
+                  ids + ")] Error: the given VLT is protected and the key was not set.\n" + " . [IStuffVLT->Delete(" +
+                  ids + ")] Warning: datablock was not found in the given VLT.\n");
     m.Close(id);
     EXPECT_EQ(ReadFile(path_), bytes);
     id_ = vlt().Open(path_.c_str());

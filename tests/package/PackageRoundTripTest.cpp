@@ -45,8 +45,11 @@ TEST_F(PackageRoundTrip, EveryStorageModeLoadsBackByteForByte) {
         const char* name;
         uint8_t mode;
         std::vector<uint8_t>* data;
-    } cases[] = {{"packed", compressed, &text}, {"noise", compressed, &noise}, {"plain", stored, &noise},
-                 {"scrambled", crypted, &noise}, {"scrtext", crypted, &text}};
+    } cases[] = {{"packed", compressed, &text},
+                 {"noise", compressed, &noise},
+                 {"plain", stored, &noise},
+                 {"scrambled", crypted, &noise},
+                 {"scrtext", crypted, &text}};
     for (auto& c : cases) {
         BlockInfo info = Block(c.name, "FILE", c.mode, *c.data);
         const int packed = vlt().AddData(id, &info);

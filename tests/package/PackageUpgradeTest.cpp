@@ -5,11 +5,11 @@
 #include "package/PackageUpgrade.h"
 
 using namespace pkgtest;
+using testsupport::Contains;
 using testsupport::FileExists;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
-using testsupport::Contains;
 
 namespace {
 
@@ -23,7 +23,10 @@ std::vector<uint8_t> V3Header() {
 
 void AddV3(std::vector<uint8_t>& file, bool dots, const char* name, const char* type, uint8_t mode, uint32_t size,
            const std::vector<uint8_t>& payload) {
-    const char* marker = dots ? ".BlockData." : "\xB7" "BlockData" "\xB7";
+    const char* marker = dots ? ".BlockData."
+                              : "\xB7"
+                                "BlockData"
+                                "\xB7";
     file.insert(file.end(), marker, marker + 11);
     uint8_t fields[46] = {};
     std::strncpy(reinterpret_cast<char*>(fields), name, 31);
@@ -73,7 +76,8 @@ TEST_F(PackageUpgrade, LiveBlocksAreCopiedAndDeletedOnesDropped) {
                                      "')] Info: imported block 2 - Name 'plain' - Type 'FILE' - Size 0 Kb\n"));
     EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Update3to4('" + path + "')] Info: total blocks imported: 3\n"));
     EXPECT_TRUE(Contains(logged, "   - Original VLT v3.0 was renamed to " + Path("pack_v3.vlt") + "\n\n"));
-    EXPECT_TRUE(Contains(logged, " . [IStuffVLT->Open('" + path + "')] Info: the given VLT was updated from v3.0 to v4.0.\n"));
+    EXPECT_TRUE(
+        Contains(logged, " . [IStuffVLT->Open('" + path + "')] Info: the given VLT was updated from v3.0 to v4.0.\n"));
     EXPECT_EQ(vlt().Count(id), 3);
     EXPECT_EQ(vlt().CountDeleted(id), 0);
     for (auto [type, name] : {std::pair{"IMG", "packed"}, {"FILE", "plain"}, {"SND", "mixed"}}) {

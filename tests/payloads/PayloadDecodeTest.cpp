@@ -74,8 +74,8 @@ bool Decodes(const std::string& kind, const std::vector<uint8_t>& bytes) {
 TEST(PayloadDecode, ValidPayloadsDecodeAndDamagedOnesAreRefusedWithoutFault) {
     SdkSession sdk;
     SurfacePtr paletted(Pattern(5, 3, 8)), rgba(Pattern(3, 2, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000)),
-        rgb(Pattern(7, 2, 24)), sheet8(Pattern(6, 4, 8)), sheet32(Pattern(4, 6, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000)),
-        sheet24(Pattern(5, 2, 24));
+        rgb(Pattern(7, 2, 24)), sheet8(Pattern(6, 4, 8)),
+        sheet32(Pattern(4, 6, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000)), sheet24(Pattern(5, 2, 24));
     TileFields f;
     f.tileset = 1;
     f.xoffset = 2;
@@ -104,9 +104,11 @@ TEST(PayloadDecode, ValidPayloadsDecodeAndDamagedOnesAreRefusedWithoutFault) {
         {"1.0 tile one byte short", "TILE", Cut(oldTile, 1), false},
         {"1.0 tile cut inside its header", "TILE", Cut(oldTile, oldTile.size() - 63), false},
         {"tile one row taller than its pixels", "TILE2", With32(tile, 4, 3), false},
-        {"tile pixel area wrapping in 32 bits", "TILE2", DataFile("tiles/TileDecode.RejectsPixelAreaThatWrapsIn32Bits.tile2"), false},
+        {"tile pixel area wrapping in 32 bits", "TILE2",
+         DataFile("tiles/TileDecode.RejectsPixelAreaThatWrapsIn32Bits.tile2"), false},
         {"tile palette cut short", "TILE2", DataFile("tiles/TileDecode.RejectsPaletteCutShort.tile2"), false},
-        {"1.0 tile header without pixels", "TILE", DataFile("tiles/TileDecode.RejectsVersion1HeaderWithoutPixels.tile"), false},
+        {"1.0 tile header without pixels", "TILE", DataFile("tiles/TileDecode.RejectsVersion1HeaderWithoutPixels.tile"),
+         false},
         {"8-bit sprite", "SPR2", sprite8(false), true},
         {"32-bit sprite", "SPR2", SpriteBytes(sheet32.get(), 2, 2, {{0}, {2}, {1}}, kNoColorKey, 255), true},
         {"24-bit sprite", "SPR2", spr, true},
@@ -118,9 +120,12 @@ TEST(PayloadDecode, ValidPayloadsDecodeAndDamagedOnesAreRefusedWithoutFault) {
         {"old sprite cut inside its table", "SPR", Cut(oldSpr, oldSpr.size() - 30), false},
         {"sprite with frame width 0", "SPR2", widthZero, false},
         {"the same sprite with frame width 4", "SPR2", With32(widthZero, 0, 4), true},
-        {"sprite frame table past its end", "SPR2", DataFile("sprites/SpriteDecode.RejectsFrameTablePastPayloadEnd.spr2"), false},
-        {"sprite animation count beyond its bytes", "SPR2", DataFile("sprites/SpriteDecode.RejectsAnimationCountLargerThanPayload.spr2"), false},
-        {"old sprite table past its end", "SPR", DataFile("sprites/SpriteUpgrade.RejectsOldTablePastPayloadEnd.spr"), false},
+        {"sprite frame table past its end", "SPR2",
+         DataFile("sprites/SpriteDecode.RejectsFrameTablePastPayloadEnd.spr2"), false},
+        {"sprite animation count beyond its bytes", "SPR2",
+         DataFile("sprites/SpriteDecode.RejectsAnimationCountLargerThanPayload.spr2"), false},
+        {"old sprite table past its end", "SPR", DataFile("sprites/SpriteUpgrade.RejectsOldTablePastPayloadEnd.spr"),
+         false},
         {"font", "FONT2", font, true},
         {"1.0 font", "FONT", Cut(font, CFont::kTailSize), true},
         {"1.0 font read as 2.0", "FONT2", Cut(font, CFont::kTailSize), false},
@@ -133,7 +138,8 @@ TEST(PayloadDecode, ValidPayloadsDecodeAndDamagedOnesAreRefusedWithoutFault) {
         {"font of depth 12", "FONT2", With8(font, 12, 12), false},
         {"font of depth 0", "FONT2", With8(font, 12, 0), false},
         {"font whose bytes per pixel miss its depth", "FONT2", With8(font, 13, 3), false},
-        {"font pixel area shorter than its header says", "FONT2", DataFile("fonts/pixel_area_shorter_than_header.bin"), false},
+        {"font pixel area shorter than its header says", "FONT2", DataFile("fonts/pixel_area_shorter_than_header.bin"),
+         false},
         {"font of huge dimensions", "FONT2", DataFile("fonts/huge_dimensions.bin"), false},
         {"font masks beyond a 24-bit pixel", "FONT2", DataFile("fonts/masks_beyond_24bit_pixel.bin"), false},
     };

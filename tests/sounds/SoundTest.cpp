@@ -219,8 +219,10 @@ struct Voc {
     }
     Voc& Sound(uint8_t code, size_t samples, uint8_t codec = 0) { return Block(1, {code, codec}, samples); }
     Voc& NewSound(uint32_t freq, uint8_t bits, uint8_t channels, uint16_t codec, size_t bytes, int length = -1) {
-        return Block(9, {uint8_t(freq), uint8_t(freq >> 8), uint8_t(freq >> 16), uint8_t(freq >> 24), bits, channels,
-                         uint8_t(codec), uint8_t(codec >> 8), 0, 0, 0, 0}, bytes, length);
+        return Block(9,
+                     {uint8_t(freq), uint8_t(freq >> 8), uint8_t(freq >> 16), uint8_t(freq >> 24), bits, channels,
+                      uint8_t(codec), uint8_t(codec >> 8), 0, 0, 0, 0},
+                     bytes, length);
     }
     Voc& Silence(uint16_t samples, uint8_t code) { return Block(3, {uint8_t(samples), uint8_t(samples >> 8), code}); }
     Voc& Stereo(uint16_t timeConstant, uint8_t mode = 1) {
@@ -246,8 +248,8 @@ TEST(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
         std::vector<uint8_t> bytes;
     } cases[] = {
         {"8-bit mono", Voc().Sound(131, 200).End().b},
-        {"text, silence and continuation", Voc().Block(5, {'h', 'i', 0}).Sound(156, 50).Silence(900, 156)
-                                                .Block(2, {}, 70).Silence(500, 100).End().b},
+        {"text, silence and continuation",
+         Voc().Block(5, {'h', 'i', 0}).Sound(156, 50).Silence(900, 156).Block(2, {}, 70).Silence(500, 100).End().b},
         {"no end block", Voc().Sound(131, 64).b},
         {"new 8-bit", Voc().NewSound(22050, 8, 1, 0, 300).End().b},
         {"new 16-bit mono", Voc().NewSound(22050, 16, 1, 4, 300).Block(2, {}, 100).End().b},

@@ -157,8 +157,8 @@ void Put32(SDL_Surface* s, int x, int y, Uint32 v) {
 }  // namespace
 
 SDL_Surface* Rgba(int w, int h, uint32_t seed) {
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, w, h, 32, 0x000000FF, 0x0000FF00,
-                                          0x00FF0000, 0xFF000000);
+    SDL_Surface* s =
+        SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, w, h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             Put32(s, x, y,
@@ -202,8 +202,7 @@ SurfacePtr MakePaletted(int w, int h) {
 }
 
 SurfacePtr MakeRGB(int w, int h, int depth, bool alphaMask) {
-    SurfacePtr s(SDL_CreateRGBSurface(0, w, h, depth, 0x00FF0000, 0x0000FF00, 0x000000FF,
-                                      alphaMask ? 0xFF000000 : 0));
+    SurfacePtr s(SDL_CreateRGBSurface(0, w, h, depth, 0x00FF0000, 0x0000FF00, 0x000000FF, alphaMask ? 0xFF000000 : 0));
     const int bpp = s->format->BytesPerPixel;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -259,7 +258,8 @@ SurfacePtr MakeFontBitmap(const FontLayout& l) {
     for (int i = 0; i < 94; ++i) {
         const int x0 = GlyphStart(l, i);
         Fill(s.get(), x0, top, l.ink, l.height - top, GlyphColour(s->format, i));
-        if (i == l.splitGlyph) Fill(s.get(), x0 + l.ink / 2, 0, 1, l.height, SDL_MapRGB(s->format, l.bg[0], l.bg[1], l.bg[2]));
+        if (i == l.splitGlyph)
+            Fill(s.get(), x0 + l.ink / 2, 0, 1, l.height, SDL_MapRGB(s->format, l.bg[0], l.bg[1], l.bg[2]));
     }
     if (l.markers) {
         const Uint32 magenta = SDL_MapRGB(s->format, 255, 0, 255);
@@ -332,7 +332,8 @@ std::vector<uint8_t> EncodePng(const PngSpec& spec) {
 std::optional<std::vector<uint8_t>> PngChunk(const std::vector<uint8_t>& f, const char* type) {
     if (f.size() < 8 || png_sig_cmp(f.data(), 0, 8) != 0) return std::nullopt;
     for (size_t pos = 8; pos + 12 <= f.size();) {
-        const uint32_t len = uint32_t(f[pos]) << 24 | uint32_t(f[pos + 1]) << 16 | uint32_t(f[pos + 2]) << 8 | f[pos + 3];
+        const uint32_t len =
+            uint32_t(f[pos]) << 24 | uint32_t(f[pos + 1]) << 16 | uint32_t(f[pos + 2]) << 8 | f[pos + 3];
         if (len > f.size() - pos - 12) break;
         if (std::memcmp(&f[pos + 4], type, 4) == 0)
             return std::vector<uint8_t>(f.begin() + pos + 8, f.begin() + pos + 8 + len);
@@ -498,8 +499,10 @@ std::vector<uint8_t> Legacy(const char* name, const std::string& scratchDir, boo
     std::vector<uint8_t> payload;
     {
         PackageBuilder p(scratch);
-        if (font) p.Font(name, 0);
-        else p.Tile(name, Rgb(10, 5, 3), "TILE2", 6, 9);
+        if (font)
+            p.Font(name, 0);
+        else
+            p.Tile(name, Rgb(10, 5, 3), "TILE2", 6, 9);
         payload = LoadBytes(p.id(), font ? "FONT2" : "TILE2", name);
     }
     fs::remove(scratch);
@@ -531,7 +534,8 @@ std::vector<Entry> Entries(const std::string& package) {
     std::memset(&info, 0, sizeof info);
     if (g_pStuffVLT->FindFirst(id, &info) == 1) {
         do {
-            out.push_back({std::string(info.name, strnlen(info.name, 32)), std::string(info.type, strnlen(info.type, 8))});
+            out.push_back(
+                {std::string(info.name, strnlen(info.name, 32)), std::string(info.type, strnlen(info.type, 8))});
         } while (g_pStuffVLT->FindNext(id, &info) == 1);
     }
     g_pStuffVLT->Close(id);

@@ -180,7 +180,7 @@ public:
 
     void Image(const char* name, SDL_Surface* s);  // takes the surface
     void Tile(const char* name, SDL_Surface* s, const char* type = "TILE2", int x = 0, int y = 0,
-              bool tileset = false);  // takes the surface
+              bool tileset = false);                                // takes the surface
     void Sprite(const char* name, SDL_Surface* s, int fw, int fh);  // takes the surface
     // A 64 x 48 sheet of 16 x 16 frames with animation properties set.
     void AnimatedSprite(const char* name);
@@ -245,7 +245,6 @@ struct AnimRow {
 };
 // A sprite payload for sheet s: "SPR2", or "SPR" when version1.
 std::vector<uint8_t> SpriteBytes(SDL_Surface* s, uint32_t fw, uint32_t fh, const std::vector<AnimRow>& anims,
-                                 uint32_t colorkey, uint8_t alpha, bool version1 = false, int32_t x = 0,
-                                 int32_t y = 0);
+                                 uint32_t colorkey, uint8_t alpha, bool version1 = false, int32_t x = 0, int32_t y = 0);
 
 }  // namespace testsupport

@@ -127,8 +127,8 @@ TEST(TileCreate, FromFileRestoresTheDisplayConversionSwitchAndReportsUnreadableF
     CTile u;
     cap.Take();
     EXPECT_FALSE(u.Create(missing.c_str(), "m"));
-    EXPECT_EQ(cap.Take(), " . [CTile::Create('" + missing +
-                              "','m')] Error: it was not possible to load the given image file.\n");
+    EXPECT_EQ(cap.Take(),
+              " . [CTile::Create('" + missing + "','m')] Error: it was not possible to load the given image file.\n");
 }
 
 // ---------------------------------------------------------------------------

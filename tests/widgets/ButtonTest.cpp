@@ -168,7 +168,8 @@ TEST(ButtonSlots, FreeingAMasterWithClonesWarnsAndLeavesNoCloneOnItsFreedImages)
     cap.Take();
     b.FreeMaster(1003);
     const std::string logged = cap.Take();
-    EXPECT_TRUE(Contains(logged, " . [IButton->FreeMaster(3)] Warning: this master button still has 2 cloned buttons!\n"));
+    EXPECT_TRUE(
+        Contains(logged, " . [IButton->FreeMaster(3)] Warning: this master button still has 2 cloned buttons!\n"));
     EXPECT_LT(logged.find("Warning"), logged.find("Info: master button deleted."));
     const ButtonRecord* c = b.GetButton(107);
     EXPECT_EQ(c->free, 0);
@@ -291,7 +292,8 @@ TEST(ButtonDump, MasterWithThreeClonesOf10240ImageBytesSaves20KBytes) {
     EXPECT_TRUE(Contains(d, "         + Cloned buttons: 3 - Saved memory: 20.0 Kbytes\n"));
     EXPECT_TRUE(Contains(d, "\n     -> Total saved memory: 20.0 KBytes\n"));
     EXPECT_TRUE(Contains(d, "          + Cloned button. MasterID '1004'.\n"));
-    EXPECT_TRUE(Contains(d, "             + Normal state button of 10 Kb located at system memory (80x32 with 32bits)\n"));
+    EXPECT_TRUE(
+        Contains(d, "             + Normal state button of 10 Kb located at system memory (80x32 with 32bits)\n"));
     // A master without clones saves nothing, never a negative amount.
     ButtonRecord* lone = PlaceButton(b, 1005);
     lone->normal = MakeTile(80, 32);
@@ -316,10 +318,12 @@ TEST(ButtonDump, ImageLinesTellAlphaAndColourKey) {
     b.Info(20);
     const std::string d = cap.Take();
     EXPECT_TRUE(Contains(d, "Font: 'none' - Value: 'hello'\n"));
-    EXPECT_TRUE(Contains(d, "+ Press state button of 0 Kb located at system memory (8x8 with 32bits)\n"
-                            "                Alpha blending: per-surface (128) - Colorkey: disabled\n"));
-    EXPECT_TRUE(Contains(d, "+ Off state button of 0 Kb located at system memory (8x8 with 32bits)\n"
-                            "                Alpha blending: disabled - Colorkey: RGB(10,20,30)\n"));
+    EXPECT_TRUE(Contains(d,
+                         "+ Press state button of 0 Kb located at system memory (8x8 with 32bits)\n"
+                         "                Alpha blending: per-surface (128) - Colorkey: disabled\n"));
+    EXPECT_TRUE(Contains(d,
+                         "+ Off state button of 0 Kb located at system memory (8x8 with 32bits)\n"
+                         "                Alpha blending: disabled - Colorkey: RGB(10,20,30)\n"));
     EXPECT_LT(d.find("Press state"), d.find("Off state"));
 }
 
@@ -388,7 +392,7 @@ TEST_F(ButtonSave, MissingStateImagesAreReportedInTheOrderPressedNormalOffSelect
     Images("go", "n");
     EXPECT_EQ(b.Save(id, "go", &r), -4);
     Images("go", "o");
-    EXPECT_GT(b.Save(id, "go", &r), 0);  // a plain button needs no "_s"
+    EXPECT_GT(b.Save(id, "go", &r), 0);   // a plain button needs no "_s"
     EXPECT_EQ(b.Save(id, "go", &r), -1);  // the block exists
 
     const ButtonRecord cx = Record(kButtonComplex);
@@ -449,8 +453,9 @@ TEST_F(ButtonSave, BlockIsTheFirst24BytesOfTheRecordAndDecodesFromExactly24) {
     r.value = 150;
     ASSERT_GT(b.Save(id, "rec", &r), 0);
     const std::vector<uint8_t> p = Get("BUT", "rec");
-    EXPECT_EQ(p, (std::vector<uint8_t>{0xD4, 0xC3, 0xB2, 0xA1, 0x41, 0x01, kButtonSlider, 0x77, 0x00, 0x88, 0xFF, 0x00,
-                                       0xFD, 0xFF, 0x80, 0x02, 200, 0, 0, 1, 150, 0, 0, 0}));
+    EXPECT_EQ(p, (std::vector<uint8_t>{0xD4, 0xC3, 0xB2, 0xA1, 0x41, 0x01, kButtonSlider, 0x77, 0x00,
+                                       0x88, 0xFF, 0x00, 0xFD, 0xFF, 0x80, 0x02,          200,  0,
+                                       0,    1,    150,  0,    0,    0}));
     ButtonRecord back;
     ASSERT_TRUE(IButton::DecodePayload(p.data(), p.size(), back));
     EXPECT_EQ(back.x, -3);

@@ -12,13 +12,14 @@
 
 namespace {
 
-enum class Command { None, List, Verify, Check, Extract, Update, Delete, Compact, Help, Version };
+enum class Command { None, List, Verify, Check, Gallery, Extract, Update, Delete, Compact, Help, Version };
 
 Command CommandOf(const char* arg) {
     if (!arg) return Command::None;
     if (std::strcmp(arg, "--list") == 0) return Command::List;
     if (std::strcmp(arg, "--verify") == 0) return Command::Verify;
     if (std::strcmp(arg, "--check") == 0) return Command::Check;
+    if (std::strcmp(arg, "--gallery") == 0) return Command::Gallery;
     if (std::strcmp(arg, "--extract") == 0) return Command::Extract;
     if (std::strcmp(arg, "--update") == 0) return Command::Update;
     if (std::strcmp(arg, "--delete") == 0) return Command::Delete;
@@ -59,6 +60,10 @@ void PrintHelp(FILE* out) {
                  "  bundlex --check PACKAGE [--json]\n"
                  "      Export a copy of the package and import it again in a temporary folder,\n"
                  "      then compare every resource with the original. The package is not modified.\n"
+                 "  bundlex --gallery PACKAGE [OUTPUT.html] [--json]\n"
+                 "      Write one HTML page (default: the package's name with \".html\") and beside\n"
+                 "      it a folder of the page's name with \"_gallery\" that show every resource as\n"
+                 "      the game draws or plays it. Needs no network. The package is not modified.\n"
                  "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]\n"
                  "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
                  "      into OUTPUT.xml and its payload folder, as a full export writes them.\n"
@@ -83,8 +88,9 @@ void PrintHelp(FILE* out) {
                  "\n"
                  "Exit codes: 0 success; 1 failure (export or import failed, input not supported,\n"
                  "package unusable, a block damaged, a resource that does not survive the round\n"
-                 "trip, a NAME that matches nothing); 2 no input or a wrong command line; 3 the run\n"
-                 "completed but one or more resources were not stored, exported or updated.\n");
+                 "trip, a NAME that matches nothing, a gallery page that is not .html or is in the\n"
+                 "way); 2 no input or a wrong command line; 3 the run completed but one or more\n"
+                 "resources were not stored, exported, updated or shown.\n");
 }
 
 int RunCommand(int argc, char** argv) {
@@ -127,13 +133,18 @@ int RunCommand(int argc, char** argv) {
             paths.emplace_back(a);
         }
     }
-    const size_t most = cmd == Command::Update ? 2 : (cmd == Command::Delete || cmd == Command::Extract) ? SIZE_MAX : 1;
+    const size_t most = (cmd == Command::Update || cmd == Command::Gallery)   ? 2
+                        : (cmd == Command::Delete || cmd == Command::Extract) ? SIZE_MAX
+                                                                              : 1;
     const size_t least = cmd == Command::Extract ? 3 : cmd == Command::Delete ? 2 : 1;
     if (paths.size() < least || paths.size() > most) {
         if (cmd == Command::Extract)
             std::fprintf(stderr,
                          "bundlex: --extract needs a package, an output document and at least one name "
                          "(see bundlex --help)\n");
+        else if (cmd == Command::Gallery)
+            std::fprintf(stderr,
+                         "bundlex: --gallery needs a package and at most one output page (see bundlex --help)\n");
         else if (cmd == Command::Update)
             std::fprintf(stderr,
                          "bundlex: --update needs a document and at most one package path (see bundlex --help)\n");
@@ -150,6 +161,7 @@ int RunCommand(int argc, char** argv) {
         case Command::List: code = ListPackage(paths[0], json, stdout, longList); break;
         case Command::Verify: code = VerifyPackage(paths[0], json, stdout); break;
         case Command::Check: code = CheckPackage(paths[0], json, stdout); break;
+        case Command::Gallery: code = GalleryPackage(paths[0], paths.size() > 1 ? paths[1] : "", json, stdout); break;
         case Command::Extract:
             code = ExtractResources(paths[0], paths[1], std::vector<std::string>(paths.begin() + 2, paths.end()), json,
                                     stdout);

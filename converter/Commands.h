@@ -3,6 +3,7 @@
 //                                       (--long, and --json always: block properties)
 //   bundlex --verify PACKAGE [--json]   every live block decoded; never writes
 //   bundlex --check PACKAGE [--json]    export and import of a copy, compared
+//   bundlex --gallery PACKAGE [OUTPUT.html] [--json]  a page that shows every resource
 //   bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]  the named resources alone
 //   bundlex --update DOCUMENT.xml [PACKAGE]   a document brought back into its package
 //   bundlex --delete PACKAGE NAME...          resources taken out of a package
@@ -33,6 +34,9 @@ int RunCommand(int argc, char** argv);
 int ListPackage(const std::string& path, bool json, FILE* out, bool properties = false);
 int VerifyPackage(const std::string& path, bool json, FILE* out);
 int CheckPackage(const std::string& path, bool json, FILE* out);
+// The gallery page of a package at output (empty: the package's path with
+// ".html" for its extension) and its folder of files.
+int GalleryPackage(const std::string& package, const std::string& output, bool json, FILE* out);
 // The resources that names select, exported into output (an ORBv1 document
 // path ending in ".xml") and its payload folder.
 int ExtractResources(const std::string& package, const std::string& output, const std::vector<std::string>& names,

@@ -22,7 +22,7 @@ PACKAGES=(cmake g++ make pkg-config
   libsdl1.2-dev libsdl-mixer1.2-dev libpng-dev zlib1g-dev libtinyxml-dev libucl-dev nettle-dev)
 if [ "$MINIMAL" = 0 ]; then
   PACKAGES+=(libgtest-dev libxml2-utils pngcheck groff-base jq python3
-    clang-14 libclang-rt-14-dev clang-format-14)
+    clang-14 libclang-rt-14-dev clang-format-14 chromium chromium-driver)
 fi
 
 missing=()

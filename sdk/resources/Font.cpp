@@ -535,6 +535,36 @@ void CFont::PutString(SDL_Surface* dst, int x, int y, const char* text, SDL_Rect
     }
 }
 
+SDL_Surface* CFont::RenderText(const char* text) {
+    FontRecord& f = *rec_;
+    if (!f.created || !f.surface || !text || !*text) return nullptr;
+    const int w = TextWidth(text), h = f.glyphHeight;
+    if (w < 1 || h < 1 || w > 16384) return nullptr;
+    FontSurfacePtr out(SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000));
+    if (!out) return nullptr;
+    SDL_FillRect(out.get(), nullptr, 0);
+    // The glyphs are copied, not blended: blending would mix an RGB font's
+    // colours with the transparent black below, and would leave the alpha of
+    // an RGBA font's pixels at the background's 0. The per-surface alpha is
+    // put into the drawn pixels afterwards.
+    const Uint32 flags = f.surface->flags;
+    const Uint8 alpha = f.surface->format->alpha;
+    if (flags & SDL_SRCALPHA) SDL_SetAlpha(f.surface, 0, 255);
+    PutString(out.get(), 0, 0, text, nullptr);
+    if (flags & SDL_SRCALPHA) SDL_SetAlpha(f.surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
+    f.surface->format->alpha = alpha;
+    if (!f.perPixel && alpha < 255 && (flags & SDL_SRCALPHA)) {
+        SDL_LockSurface(out.get());
+        for (int y = 0; y < h; ++y) {
+            uint8_t* row = static_cast<uint8_t*>(out->pixels) + size_t(y) * out->pitch;
+            for (int x = 0; x < w; ++x)
+                if (row[size_t(x) * 4 + 3] != 0) row[size_t(x) * 4 + 3] = alpha;
+        }
+        SDL_UnlockSurface(out.get());
+    }
+    return out.release();
+}
+
 void CFont::PutStringCursor(SDL_Surface* dst, int x, int y, const char* text, int cursor, SDL_Rect* clip, bool show) {
     FontRecord& f = *rec_;
     if (!f.created || !dst || !text) return;

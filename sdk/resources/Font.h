@@ -81,6 +81,15 @@ public:
     void PutString(SDL_Surface* dst, int x, int y, const char* text, SDL_Rect* clip);
     void PutStringCursor(SDL_Surface* dst, int x, int y, const char* text, int cursor, SDL_Rect* clip, bool show);
 
+    // The text as PutString prints it (kerning, space advance, glyph
+    // placement), on a new transparent 32-bit surface of TextWidth(text) by
+    // the glyph height with the bytes R, G, B, A in memory order (the caller
+    // frees it): drawn pixels carry the font's per-pixel alpha, or its
+    // per-surface alpha (opaque without one); keyed pixels stay transparent.
+    // Null for an empty font or text, a text wider than 16384 pixels, or
+    // when SDL refuses.
+    SDL_Surface* RenderText(const char* text);
+
     // Marks every column of s without ink; returns the number of ink changes
     // (189 on success).
     static int CreateUpperMark(SDL_Surface* s);

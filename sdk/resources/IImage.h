@@ -38,12 +38,25 @@ public:
     SDL_Surface* LoadBMP(const char* file);
     SDL_Surface* LoadPNG(const char* file);
     int SaveBMP(const char* file, SDL_Surface* surface);
+    // level: 0 stored, 1 to 9 zlib's levels, kQuickLevel the cheapest
+    // encoding that still compresses (for files written in bulk to be
+    // viewed), any other negative value zlib's default.
+    static constexpr int kQuickLevel = -2;
     int SavePNG(const char* file, SDL_Surface* surface, int level);
     int IsBMP(const char* file);
     int IsPNG(const char* file);
 
     SDL_Surface* ReadPNG(SDL_RWops* stream);
     int WritePNG(SDL_RWops* stream, SDL_Surface* surface, int level);
+
+    // The surface as the game draws it over whatever lies below, for a
+    // viewer that composes it itself: a new 32-bit surface with the bytes R,
+    // G, B, A in memory order (the caller frees it). A surface that blends
+    // with its alpha channel keeps its per-pixel alpha (SDL then ignores the
+    // colour key and the per-surface alpha); otherwise a pixel of the colour
+    // key is transparent and every other pixel carries the per-surface alpha
+    // (opaque without one). Null for a null surface or when SDL refuses.
+    static SDL_Surface* AsDrawn(SDL_Surface* s);
 
     // Display preparation, shared by every loader of graphic resources
     // (images, tiles, sprites, fonts).

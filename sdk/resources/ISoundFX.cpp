@@ -7,7 +7,8 @@
 // "Extended Module" XM, "SCRM" at offset 44 S3M, anything else MOD. WAV,
 // AIFF and Ogg data are decoded once by SDL's and SDL_mixer's loaders after
 // the checks those loaders leave out; VOC files are read by the SDK's own
-// walk of their blocks (VocFile.h), never by SDL_mixer's VOC loader.
+// walk of their blocks (VocFile.h). SDL_mixer's VOC loader sees only a file
+// that walk found well formed, and only to decode it to WAV (DecodeToWav).
 #include "resources/ISoundFX.h"
 
 #include "resources/GraphicBlock.h"
@@ -19,6 +20,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -480,4 +482,144 @@ void ISoundFX::Free(int index, int kind) {
     e.inUse = 0;
     e.music = nullptr;
     e.stream = nullptr;
+}
+
+bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) {
+    wav.clear();
+    if (id < 1) return false;
+    InfoSource src;
+    const LogTag tag("ISoundFX->DecodeToWav('%s','%s')", PackageName(id), Text(name));
+    if (src.block.Load(id, "SND", name) == 0 || !src.block.info.data || !src.OpenBlock()) {
+        tag.Error("sound not found.\n");
+        return false;
+    }
+    const char* text = FormatOfHead(src.data, src.size, 0);
+    Loader load = nullptr;
+    vocfile::Format voc;
+    if (text && std::strcmp(text, "AIFF") == 0 && AiffComplete(src.data, src.size)) {
+        load = Mix_LoadAIFF_RW;
+    } else if (text && std::strcmp(text, "VOC") == 0) {
+        // SDL_mixer's VOC loader trusts every block (VocFile.h): it is given
+        // only a file that the SDK's own walk found to be one it reads as
+        // meant, and its result must have the length that walk expects.
+        const char* why = nullptr;
+        if (vocfile::ReadFormat(src.data, src.size, voc, why)) load = Mix_LoadVOC_RW;
+    }
+    if (!load) {
+        tag.Error("sound is neither a complete AIFF nor a well-formed VOC file.\n");
+        return false;
+    }
+    SDL_AudioSpec spec;
+    std::memset(&spec, 0, sizeof spec);
+    Uint8* buf = nullptr;
+    Uint32 len = 0;
+    if (!load(src.rw, 0, &spec, &buf, &len)) {
+        if (buf) SDL_FreeWAV(buf);
+        tag.Error("sound could not be decoded.\n");
+        return false;
+    }
+    std::unique_ptr<Uint8, void (*)(Uint8*)> samples(buf, SDL_FreeWAV);
+    if (load == Mix_LoadVOC_RW && len != voc.decodedBytes) {
+        tag.Error("sound decodes to %u bytes where its blocks hold %llu.\n", len,
+                  static_cast<unsigned long long>(voc.decodedBytes));
+        return false;
+    }
+    const unsigned bits = (spec.format & 0xFF);
+    const bool known = spec.format == AUDIO_U8 || spec.format == AUDIO_S8 || spec.format == AUDIO_S16LSB ||
+                       spec.format == AUDIO_S16MSB;
+    const unsigned frameBytes = spec.channels * (bits / 8);
+    if (!known || spec.channels < 1 || spec.freq < 1 || frameBytes == 0 || len % frameBytes != 0 ||
+        len > 0x7FFFFFFFu - 44) {
+        tag.Error("sound decodes to a sample format that WAV cannot hold.\n");
+        return false;
+    }
+    wav.resize(44 + size_t(len));
+    uint8_t* h = wav.data();
+    std::memcpy(h, "RIFF", 4);
+    StoreLE32(h + 4, 36 + len);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    StoreLE32(h + 16, 16);
+    StoreLE16(h + 20, 1);  // PCM
+    StoreLE16(h + 22, spec.channels);
+    StoreLE32(h + 24, static_cast<uint32_t>(spec.freq));
+    StoreLE32(h + 28, static_cast<uint32_t>(spec.freq) * frameBytes);
+    StoreLE16(h + 32, static_cast<uint16_t>(frameBytes));
+    StoreLE16(h + 34, static_cast<uint16_t>(bits));
+    std::memcpy(h + 36, "data", 4);
+    StoreLE32(h + 40, len);
+    uint8_t* out = h + 44;
+    const uint8_t* in = samples.get();
+    // WAV holds 8-bit samples unsigned and 16-bit ones little-endian.
+    for (Uint32 i = 0; i < len; ++i) {
+        if (spec.format == AUDIO_S8)
+            out[i] = in[i] ^ 0x80;
+        else if (spec.format == AUDIO_S16MSB)
+            out[i] = in[i ^ 1];
+        else
+            out[i] = in[i];
+    }
+    return true;
+}
+
+const char* ISoundFX::MusicContainer(const uint8_t* d, size_t n) {
+    if (d && n >= 4 && std::memcmp(d, "MThd", 4) == 0) return "MIDI";
+    return FormatOfHead(d, n, 1);
+}
+
+namespace {
+
+// Printable bytes up to the first NUL, others as "?", trailing blanks dropped.
+std::string TitleText(const uint8_t* d, size_t n) {
+    std::string title;
+    for (size_t i = 0; i < n && d[i] != 0; ++i) title += static_cast<char>(d[i] >= 0x20 && d[i] < 0x7F ? d[i] : '?');
+    while (!title.empty() && title.back() == ' ') title.pop_back();
+    return title;
+}
+
+}  // namespace
+
+std::string ISoundFX::MusicTitleOfHead(const uint8_t* d, size_t n) {
+    if (!d) return std::string();
+    const char* format = MusicContainer(d, n);
+    if (std::strcmp(format, "MIDI") == 0) {
+        // "MThd", u32 BE header length, the header; then "MTrk", u32 BE
+        // length, events. A name is the event 00 FF 03 <length> <text> that
+        // opens the track (one-byte lengths only: names are short).
+        if (n < 8) return std::string();
+        const uint64_t track = 8 + uint64_t(LoadBE32(d + 4));
+        if (track + 12 > n || std::memcmp(d + track, "MTrk", 4) != 0) return std::string();
+        const uint8_t* e = d + track + 8;
+        if (e[0] != 0x00 || e[1] != 0xFF || e[2] != 0x03 || e[3] >= 0x80) return std::string();
+        const size_t len = e[3];
+        if (track + 12 + len > n) return std::string();
+        return TitleText(e + 4, len);
+    }
+    // Where each module format keeps its title, and how long the field is.
+    size_t at = 0, field = 0;
+    if (std::strcmp(format, "IT") == 0)
+        at = 4, field = 26;
+    else if (std::strcmp(format, "XM") == 0)
+        at = 17, field = 20;
+    else if (std::strcmp(format, "S3M") == 0)
+        at = 0, field = 28;
+    else if (std::strcmp(format, "MOD") == 0)
+        at = 0, field = 20;
+    else
+        return std::string();
+    if (n < at + field) return std::string();
+    return TitleText(d + at, field);
+}
+
+bool ISoundFX::MusicTitle(int id, const char* name, std::string& title, std::string& container) {
+    title.clear();
+    container.clear();
+    if (id < 1) return false;
+    BlockPayload block;
+    if (block.Load(id, "MUS", name) == 0 || !block.info.data) {
+        LogTag("ISoundFX->MusicTitle('%s','%s')", PackageName(id), Text(name)).Error("music block not found.\n");
+        return false;
+    }
+    container = MusicContainer(block.info.data, block.info.size);
+    title = MusicTitleOfHead(block.info.data, block.info.size);
+    return true;
 }

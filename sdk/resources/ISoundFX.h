@@ -8,6 +8,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include <SDL.h>
 #include <SDL_mixer.h>
@@ -63,6 +65,25 @@ public:
     // ("OggS"), "VOC" ("Crea"), or null; for music "OGG", then "IT" ("IMPM"),
     // "XM" ("Extended Module"), "S3M" ("SCRM" at 44), anything else "MOD".
     static const char* FormatOfHead(const uint8_t* data, size_t size, uint8_t music);
+    // The sound block `name` as a PCM WAV file, for players that read no
+    // AIFF or VOC: an AIFF or VOC sound decoded to its samples (8-bit
+    // unsigned or 16-bit little-endian) behind a 44-byte RIFF header. False,
+    // wav empty, for any other format, a block that does not load or data
+    // that does not decode.
+    bool DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav);
+    // The container of music data: "MIDI" for a Standard MIDI File ("MThd"),
+    // otherwise FormatOfHead's name. FormatOfHead keeps calling MIDI "MOD",
+    // as the playback side has always read it.
+    static const char* MusicContainer(const uint8_t* data, size_t size);
+    // The title that music data names in its head, by its MusicContainer:
+    // a tracker module's title field ("IT", "XM", "S3M", "MOD"), or the text
+    // of a MIDI file's first track name event at the start of its first
+    // track; printable bytes up to the first NUL, other bytes as "?",
+    // trailing blanks dropped. "" when there is none or the head is short.
+    static std::string MusicTitleOfHead(const uint8_t* data, size_t size);
+    // MusicContainer and MusicTitleOfHead of the music block `name`; false
+    // when it does not load.
+    bool MusicTitle(int id, const char* name, std::string& title, std::string& container);
     // Frees every sound (kind non-zero, index 0..255) or music piece (kind 0,
     // index 0..31) in the process-wide tables; other indices do nothing.
     void Free(int index, int kind);

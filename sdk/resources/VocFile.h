@@ -20,10 +20,10 @@
 // block's samples past the end of its buffer; silence blocks make it
 // allocate what their length fields claim; a mono extended block makes it
 // divide by zero; a marker block makes it skip two bytes too many. The SDK
-// therefore never hands a VOC file to that loader: the sample format is read
-// here from the blocks, and only files that the loader would read as they
-// are meant pass, so that what the SDK calls a decodable VOC sound is one
-// SDL_mixer also plays.
+// therefore never hands that loader a VOC file this walk did not pass: the
+// sample format is read here from the blocks, and only files that the loader
+// would read as they are meant pass, so that what the SDK calls a decodable
+// VOC sound is one SDL_mixer also plays (and decodes, ISoundFX::DecodeToWav).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,0 +1,289 @@
+// bundlex --gallery PACKAGE [OUTPUT.html]: one HTML page that shows every
+// resource of a package as the game shows it, and beside it a folder
+// <base>_gallery/ with the files the page shows (Gallery.h). The package is
+// never written: a package that reading would change (a 3.0 file, which
+// opening upgrades, or one with 1.0 blocks, which loading upgrades) is
+// read from a copy in a temporary folder.
+//
+// Existing outputs: a page is replaced only when it is a gallery page (its
+// generator line says so), and only by rename of a complete new page; its
+// folder is written into only beside such a page. Anything else, and any
+// symbolic link at either name, is refused before anything is written.
+// A failure after the first file leaves nothing behind: the files written
+// are removed again, and the folder when this run made it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "CommandsSupport.h"
+#include "Driver.h"
+#include "Gallery.h"
+#include "JsonWriter.h"
+#include "core/FileAccess.h"
+#include "package/IStuffVLT.h"
+#include "resources/IButton.h"
+
+using namespace commands;
+
+namespace {
+
+bool EndsInHtml(const std::string& path) {
+    if (path.size() < 6) return false;
+    std::string ext = path.substr(path.size() - 5);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".html";
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The default page: the package's path without its extension, + ".html".
+std::string DefaultPage(const std::string& package) {
+    const std::string name = BaseName(package);
+    const size_t dot = name.find_last_of('.');
+    const std::string stem =
+        dot == std::string::npos || dot == 0 ? package : package.substr(0, package.size() - (name.size() - dot));
+    return stem + ".html";
+}
+
+// The first bytes of a regular file (not followed through a link).
+std::string HeadOf(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    std::string head(gallery::kPageMarkLimit, '\0');
+    const long long n = files::ReadUpTo(fd, &head[0], head.size());
+    ::close(fd);
+    head.resize(n > 0 ? size_t(n) : 0);
+    return head;
+}
+
+// Why the outputs may not be written ("" when they may).
+std::string OutputProblem(const std::string& page, const std::string& folder) {
+    struct stat st;
+    bool pageIsGallery = false;
+    if (::lstat(page.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return "'" + SafeText(page) + "' is a symbolic link or not a regular file; nothing is written through it";
+        if (!gallery::IsGalleryPage(HeadOf(page)))
+            return "'" + SafeText(page) + "' exists and is no gallery page; give another output name or remove it";
+        pageIsGallery = true;
+    }
+    if (::lstat(folder.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode))
+            return "the gallery folder '" + SafeText(folder) +
+                   "' is a symbolic link or not a folder; nothing is written through it";
+        if (!pageIsGallery)
+            return "the folder '" + SafeText(folder) +
+                   "' exists without its gallery page; give another output name or remove it";
+    }
+    return std::string();
+}
+
+// The page written beside its final name and put in place by rename.
+bool WritePage(const std::string& page, const std::string& text, std::string& why) {
+    std::string temp = page + ".XXXXXX";
+    const int fd = ::mkstemp(&temp[0]);
+    if (fd < 0) {
+        why = std::string("the page could not be written: ") + std::strerror(errno);
+        return false;
+    }
+    bool ok = ::fchmod(fd, 0644) == 0 && files::WriteAll(fd, text.data(), text.size());
+    int err = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), page.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        why = std::string("the page could not be written: ") + std::strerror(err);
+    }
+    return ok;
+}
+
+struct Report {
+    std::string package, page, folder;
+    bool json = false;
+    FILE* out = nullptr;
+    std::vector<std::string> messages;
+
+    // A line of the console text; kept for the JSON report instead.
+    void Say(const std::string& line) {
+        if (json)
+            messages.push_back(line);
+        else
+            std::fputs(("\n" + line + "\n").c_str(), out);
+    }
+    int Fail(const std::string& why) {
+        if (json) {
+            json::Writer w;
+            w.BeginObject().Field("package", package).Field("output", page).Field("ok", false).Field("error", why);
+            w.EndObject();
+            std::fputs(w.str().c_str(), out);
+        } else {
+            std::fprintf(out, " - Error: no gallery of '%s' was written: %s.\n", SafeText(package).c_str(),
+                         why.c_str());
+        }
+        return kExitFailed;
+    }
+};
+
+}  // namespace
+
+int GalleryPackage(const std::string& package, const std::string& output, bool json, FILE* out) {
+    Report r;
+    r.package = package;
+    r.json = json;
+    r.out = out;
+    r.page = output.empty() ? DefaultPage(package) : output;
+    if (!EndsInHtml(r.page)) {
+        return r.Fail("the output file '" + SafeText(r.page) +
+                      "' does not end in \".html\"; give the page's name with that extension");
+    }
+    const std::string base = r.page.substr(0, r.page.size() - 5);
+    r.folder = base + "_gallery";
+
+    // The package as it is read: itself, or a copy when reading would
+    // change it.
+    const Head head = ReadHead(package);
+    TempFolder temp;
+    std::string source = package, why;
+    if (head.state == HeadState::Version3) {
+        if (!temp.ok() || !CopyFile(package, temp / "package.vlt", why))
+            return r.Fail("it is a VLT v3.0 package and no copy could be made to read it from");
+        source = temp / "package.vlt";
+    } else if (head.state != HeadState::Version4) {
+        return r.Fail(HeadProblem(head));
+    }
+    int pkg = source == package ? OpenChecked(package, head, why) : g_pStuffVLT->Open(source.c_str());
+    if (pkg < 1) return r.Fail(why.empty() ? "it does not open" : why);
+    std::vector<Entry> entries;
+    const bool walked = WalkEntries(pkg, entries) == 1;
+    bool older = false;
+    for (const Entry& e : entries) {
+        bool old = false;
+        if (kinds::Find(e.type, &old) && old) older = true;
+    }
+    if (older && source == package) {
+        g_pStuffVLT->Close(pkg);
+        if (!temp.ok() || !CopyFile(package, temp / "package.vlt", why))
+            return r.Fail("it holds 1.0 blocks, which reading upgrades, and no copy could be made to read them from");
+        source = temp / "package.vlt";
+        pkg = g_pStuffVLT->Open(source.c_str());
+        if (pkg < 1) return r.Fail("its copy does not open");
+        entries.clear();
+        WalkEntries(pkg, entries);
+    }
+    struct PackageCloser {
+        int id;
+        ~PackageCloser() { g_pStuffVLT->Close(id); }
+    } closer{pkg};
+    if (!walked) return r.Fail("a read error stopped the walk over its entries");
+
+    const std::string problem = OutputProblem(r.page, r.folder);
+    if (!problem.empty()) return r.Fail(problem);
+    const bool madeFolder = ::mkdir(r.folder.c_str(), 0755) == 0;
+    struct stat st;
+    if (::lstat(r.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return r.Fail("the gallery folder '" + SafeText(r.folder) + "' could not be made (" + std::strerror(errno) +
+                      ")");
+
+    gallery::Session s;
+    s.pkg = pkg;
+    s.folder = r.folder;
+    s.folderUrl = gallery::Url(BaseName(r.folder)) + "/";
+    for (const Entry& e : entries) {
+        if (e.deleted()) continue;
+        const kinds::KindRow* row = kinds::Find(e.type);
+        if (row && row->kind == kinds::Kind::StateImage) s.stateImages.insert(e.name);
+        if (row && row->kind == kinds::Kind::Widget) s.liveWidgets.insert(e.name);
+    }
+
+    gallery::Summary sum;
+    sum.package = package;
+    sum.version = head.versionText;
+    if (::stat(package.c_str(), &st) == 0) sum.fileSize = uint64_t(st.st_size);
+    std::map<std::string, int> perKind;
+    for (const Entry& e : entries) {
+        if (e.deleted()) {
+            ++sum.deleted;
+            continue;
+        }
+        ++sum.live;
+        sum.size += e.size;
+        sum.packed += e.packedSize;
+        ++perKind[kinds::Word(e.type)];
+        const kinds::KindRow* row = kinds::Find(e.type);
+        if (row && (row->kind == kinds::Kind::Sound || row->kind == kinds::Kind::Music)) ++s.players;
+    }
+    for (const char* k : kinds::Words())
+        if (perKind.count(k)) sum.kinds.emplace_back(k, perKind[k]);
+
+    int shown = 0, failed = 0;
+    for (const Entry& e : entries) {
+        if (e.deleted()) continue;
+        const std::string kind = gallery::KindOf(e, s);
+        const size_t before = s.html.size();
+        if (gallery::ShowEntry(s, e)) {
+            if (s.html.size() != before) ++shown;
+            continue;
+        }
+        ++failed;
+        r.Say(" - WARNING: problem found showing '" + SafeText(e.name, SafeStyle::Masked) + "' " + kind + ".");
+        r.Say(" - Info: " + s.cause);
+        s.html += "<section class=\"res failed\" data-kind=\"" + kind + "\" data-name=\"" + gallery::Html(e.name) +
+                  "\">\n<h3>" + gallery::Html(e.name) +
+                  "</h3>\n<div class=\"meta\">not shown: " + gallery::Html(s.cause) + "</div>\n</section>\n";
+        s.cause.clear();
+    }
+    std::string deleted;
+    for (const Entry& e : entries)
+        if (e.deleted())
+            deleted += "<tr><td>" + gallery::Html(e.name) + "</td><td>" + std::to_string(e.size) + " bytes</td></tr>\n";
+    if (!deleted.empty())
+        s.html += "<section id=\"deleted\">\n<h2>Deleted entries</h2>\n<table>\n" + deleted + "</table>\n</section>\n";
+
+    if (!WritePage(r.page, gallery::PageStart(sum) + s.html + gallery::PageEnd(), why)) {
+        for (const std::string& f : s.files) ::unlink(f.c_str());
+        if (madeFolder) ::rmdir(r.folder.c_str());
+        return r.Fail(why);
+    }
+    const int code = failed > 0 ? kExitIncomplete : kExitOk;
+    if (json) {
+        json::Writer w;
+        w.BeginObject()
+            .Field("package", package)
+            .Field("output", r.page)
+            .Field("folder", r.folder)
+            .Field("ok", code == kExitOk)
+            .Field("shown", shown)
+            .Field("failed", failed)
+            .Field("deleted", sum.deleted);
+        w.Key("files").BeginArray();
+        for (const std::string& f : s.files) w.String(f);
+        w.EndArray();
+        w.Key("messages").BeginArray();
+        for (const std::string& m : r.messages) w.String(m);
+        w.EndArray().EndObject();
+        std::fputs(w.str().c_str(), out);
+    } else {
+        std::fprintf(out, "\n - Gallery of %d resources written to '%s', its files in '%s'.\n", shown,
+                     SafeText(r.page).c_str(), SafeText(r.folder).c_str());
+    }
+    return code;
+}

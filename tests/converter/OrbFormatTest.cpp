@@ -59,11 +59,4 @@ TEST_F(PayloadNames, NamesThatFilterAlikeOrDifferOnlyInCaseStayUnique) {
     EXPECT_EQ(made[3], "img_A_B~2.png");
 }
 
-TEST(OrbDate, DateIsTheTwentyFourCharacterTimeTextWithItsNewline) {
-    const std::string d = orb::DateText();
-    ASSERT_EQ(d.size(), 25u);
-    EXPECT_EQ(d.back(), '\n');
-    EXPECT_EQ(d[13], ':');
-}
-
 }  // namespace

@@ -398,9 +398,8 @@ TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
 namespace {
 
 TEST_F(RealInput, FontSheetFromBmpWithUnusedFourthByteImports) {
-    SDL_Surface* strip = testsupport::FontStrip();
-    ASSERT_TRUE(testsupport::WriteFile(dir / "font.bmp", Bmp32WithNoise(strip)));
-    SDL_FreeSurface(strip);
+    testsupport::SurfacePtr strip = testsupport::MakeFontBitmap(testsupport::FontLayout{});
+    ASSERT_TRUE(testsupport::WriteFile(dir / "font.bmp", Bmp32WithNoise(strip.get())));
     const std::string doc =
         "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"f.vlt\" totalblocks=\"1\">\n"
         "<font name=\"small\" source=\"font.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"0\" "

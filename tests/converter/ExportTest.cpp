@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -209,14 +208,10 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     ASSERT_EQ(RunBundlex({"pack.vlt"}, out, work), 0) << out;
     // Only the work directory in the temporary folder, and in it only the
     // package, the document and the payload directory.
-    std::vector<std::string> top, inside;
-    for (const auto& e : fs::directory_iterator(dir.path())) top.push_back(e.path().filename().string());
-    EXPECT_EQ(top, std::vector<std::string>{"work"});
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"work"});
     EXPECT_FALSE(FileExists(abs));
     EXPECT_FALSE(FileExists(abs + ".png"));
-    for (const auto& e : fs::directory_iterator(work)) inside.push_back(e.path().filename().string());
-    std::sort(inside.begin(), inside.end());
-    EXPECT_EQ(inside, (std::vector<std::string>{"pack", "pack.vlt", "pack.xml"}));
+    EXPECT_EQ(Listing(work), (std::vector<std::string>{"pack", "pack.vlt", "pack.xml"}));
     size_t files = 0;
     for (const auto& e : fs::directory_iterator(work + "/pack")) {
         EXPECT_TRUE(e.is_regular_file()) << e.path();

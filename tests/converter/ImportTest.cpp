@@ -22,6 +22,7 @@
 
 namespace fs = std::filesystem;
 using testsupport::FileExists;
+using testsupport::Listing;
 using testsupport::RunBundlex;
 
 namespace {
@@ -45,13 +46,6 @@ protected:
     void Bmp(const std::string& file, SDL_Surface* s) {
         EXPECT_EQ(g_pImage->SaveBMP((dir / file).c_str(), s), 1);
         SDL_FreeSurface(s);
-    }
-    // Every file in the temporary directory, for leftovers.
-    std::vector<std::string> Files() {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
     }
 };
 
@@ -81,7 +75,7 @@ TEST_F(Import, DocumentsThatCannotBeImportedFailWithTheirOwnErrorAndCreateNothin
         ASSERT_TRUE(testsupport::WriteFile(dir / "doc.xml", testsupport::Bytes(c.doc)));
         EXPECT_EQ(Run(c.args), 1) << c.message;
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+        EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"doc.xml"});
     }
 }
 
@@ -116,7 +110,7 @@ TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
     ASSERT_FALSE(after.empty());
     EXPECT_NE(after, before);
     EXPECT_EQ(testsupport::Block(dir / "p.vlt", "FILE", "keep"), (std::vector<uint8_t>{9, 9}));
-    EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "p.vlt", "pic.bmp"}));  // no working file left
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"doc.xml", "p.vlt", "pic.bmp"}));  // no working file left
 }
 
 TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
@@ -255,7 +249,7 @@ TEST_F(Import, DamagedTargetPackageIsLeftUntouched) {
     EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
     EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('p.vlt').\n"), std::string::npos) << out;
     EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), junk);
-    EXPECT_EQ(Files(), (std::vector<std::string>{"a.png", "doc.xml", "p.vlt"}));
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.png", "doc.xml", "p.vlt"}));
 }
 
 // An import that stops before its end (here: abandoned) leaves the target as
@@ -271,26 +265,17 @@ TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
         const int id = stage.Begin(dir / "p.vlt");
         ASSERT_GT(id, 0);
         EXPECT_NE(stage.WorkPath(), dir / "p.vlt");
-        BlockInfo info{};
-        std::snprintf(info.name, sizeof info.name, "new");
-        std::snprintf(info.type, sizeof info.type, "FILE");
-        uint8_t byte = 7;
-        info.size = 1;
-        info.data = &byte;
-        EXPECT_GT(g_pStuffVLT->AddData(id, &info), 0);
-        BlockInfo del{};
-        std::snprintf(del.name, sizeof del.name, "keep");
-        std::snprintf(del.type, sizeof del.type, "FILE");
-        EXPECT_NE(g_pStuffVLT->Delete(id, &del), 0);
+        EXPECT_GT(testsupport::AddBlock(id, "FILE", "new", {7}), 0);
+        EXPECT_NE(testsupport::DeleteBlock(id, "FILE", "keep"), 0);
     }  // not committed
     EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), before);
-    EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"p.vlt"});
 
     PackageStage stage;
     ASSERT_GT(stage.Begin(dir / "p.vlt"), 0);
     ASSERT_TRUE(stage.Commit());
     EXPECT_EQ(testsupport::Block(dir / "p.vlt", "FILE", "keep"), std::vector<uint8_t>{1});
-    EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"p.vlt"});
 }
 
 // A target that is no regular file is one that cannot be opened, not one
@@ -306,7 +291,7 @@ TEST_F(Import, TargetThatIsAFifoOrDirectoryIsAnErrorNotAHang) {
                   std::string::npos)
             << out;
     }
-    EXPECT_EQ(Files(), (std::vector<std::string>{"a.png", "dir.vlt", "doc.xml", "fifo.vlt"}));
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.png", "dir.vlt", "doc.xml", "fifo.vlt"}));
 }
 
 // An import killed by a signal removes its working file on the way out; one
@@ -330,7 +315,7 @@ TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_FALSE(WIFEXITED(status) && (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 3)) << sig;
-        EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"}) << sig;
+        EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"p.vlt"}) << sig;
     }
     EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), before);
 
@@ -352,7 +337,7 @@ TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
     std::vector<std::string> expected = kept;
     expected.push_back("p.vlt");
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Files(), expected);
+    EXPECT_EQ(Listing(dir.path()), expected);
 }
 
 }  // namespace
@@ -465,7 +450,7 @@ TEST_F(Import, VersionThreeTargetIsUpgradedWithItsBackupUnderItsOwnName) {
     EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "notes"), testsupport::Bytes("v3!\n"));
     EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "new"), (std::vector<uint8_t>{'x', 'y'}));
     EXPECT_EQ(testsupport::ReadFile(dir / "old_v3.vlt"), old);
-    EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "n.bin", "old.vlt", "old_v3.vlt"}));
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"doc.xml", "n.bin", "old.vlt", "old_v3.vlt"}));
 }
 
 }  // namespace

@@ -72,12 +72,9 @@ TEST(CpuTables, MissingLeafOneOrMmxFailsWithItsMessage) {
     EXPECT_EQ(Joined(r), "INTEL - Banias MMX not available! MMX instruction set are required");
 }
 
-TEST(CpuTables, BufferFormUsesShortTextsAndModelNumbers) {
+TEST(CpuFeatures, BufferVariantUsesShortTextsAndNeverWritesPastItsCapacity) {
     EXPECT_EQ(Joined(DescribeCpu(Cpu("AuthenticAMD", 15, 9, 2), true)), "AMD - Athlon64 (Model 2-9) - MMX  - SSE");
     EXPECT_EQ(Joined(DescribeCpu(Cpu("GenuineIntel", 5, 2, 0, true, false), true)), "INTEL - Pentium - MMX ");
-}
-
-TEST(CpuFeatures, BufferVariantNeverWritesPastItsCapacity) {
     char small[8];
     std::memset(small, 'Z', sizeof small);
     small[0] = '\0';

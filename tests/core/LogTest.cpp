@@ -64,10 +64,3 @@ TEST(Log, FileMaskWithoutAFileWritesNoFileAndStdoutHasNoStamp) {
     // A file that cannot be created is reported by Activate.
     EXPECT_EQ(TheLog().Activate(5, Log::kFile, (dir / "missing/dir/sdk.log").c_str(), 1), 0);
 }
-
-TEST(Log, ConsoleBitWithoutConsoleIsHarmless) {
-    LogReset reset;
-    TheLog().Activate(5, Log::kConsole);
-    TheLog().Print(0, "to the console that is not there\n");
-    SUCCEED();
-}

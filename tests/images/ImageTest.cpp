@@ -228,17 +228,6 @@ TEST_F(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
     EXPECT_TRUE(s->flags & SDL_SRCCOLORKEY);
 }
 
-TEST_F(PngWrite, LevelZeroIsStoredAndLevelTwelveIsLevelNine) {
-    SurfacePtr s = MakeRGB(64, 64, 24, false);
-    SDL_FillRect(s.get(), nullptr, 0);
-    ASSERT_EQ(img.SavePNG((dir / "0.png").c_str(), s.get(), 0), 0);
-    ASSERT_EQ(img.SavePNG((dir / "9.png").c_str(), s.get(), 9), 0);
-    ASSERT_EQ(img.SavePNG((dir / "12.png").c_str(), s.get(), 12), 0);
-    EXPECT_GT(ReadFile(dir / "0.png").size(), size_t(64 * (64 * 3 + 1)));
-    EXPECT_LT(ReadFile(dir / "9.png").size(), 1000u);
-    EXPECT_EQ(ReadFile(dir / "12.png"), ReadFile(dir / "9.png"));
-}
-
 TEST_F(PngWrite, AlphaChannelRoundTripsExactlyFromAnyByteOrder) {
     // Masks in SDL's usual ARGB order need the temporary RGBA surface; the
     // alpha channel must be copied, not blended into the colours.

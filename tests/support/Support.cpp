@@ -360,13 +360,6 @@ BlockInfo Info(const char* type, const char* name, uint8_t mode = stored) {
     return info;
 }
 
-int AddBytes(int id, const char* type, const char* name, std::vector<uint8_t> bytes, uint8_t mode) {
-    BlockInfo info = Info(type, name, mode);
-    info.size = static_cast<uint32_t>(bytes.size());
-    bytes.push_back(0);
-    info.data = bytes.data();
-    return g_pStuffVLT->AddData(id, &info);
-}
 
 std::vector<uint8_t> LoadBytes(int id, const char* type, const char* name) {
     BlockInfo info;
@@ -378,6 +371,19 @@ std::vector<uint8_t> LoadBytes(int id, const char* type, const char* name) {
 }
 }  // namespace
 
+int AddBlock(int id, const char* type, const char* name, std::vector<uint8_t> bytes, uint8_t mode) {
+    BlockInfo info = Info(type, name, mode);
+    info.size = static_cast<uint32_t>(bytes.size());
+    bytes.push_back(0);
+    info.data = bytes.data();
+    return g_pStuffVLT->AddData(id, &info);
+}
+
+int DeleteBlock(int id, const char* type, const char* name) {
+    BlockInfo info = Info(type, name);
+    return g_pStuffVLT->Delete(id, &info);
+}
+
 void PackageTest::SetUp() {
     id = g_pStuffVLT->Create((dir / "test.vlt").c_str());
     ASSERT_GT(id, 0) << "the package manager could not create a package";
@@ -388,7 +394,7 @@ void PackageTest::TearDown() {
 }
 
 int PackageTest::Put(const char* type, const char* name, std::vector<uint8_t> bytes, uint8_t mode) {
-    return AddBytes(id, type, name, std::move(bytes), mode);
+    return AddBlock(id, type, name, std::move(bytes), mode);
 }
 
 std::vector<uint8_t> PackageTest::Get(const char* type, const char* name) { return LoadBytes(id, type, name); }
@@ -454,7 +460,7 @@ void PackageBuilder::Music(const char* name, const std::string& file) {
 }
 
 void PackageBuilder::Raw(const char* name, const char* type, const std::vector<uint8_t>& bytes, uint8_t mode) {
-    EXPECT_GT(AddBytes(id_, type, name, bytes, mode), 0) << name;
+    EXPECT_GT(AddBlock(id_, type, name, bytes, mode), 0) << name;
 }
 
 void PackageBuilder::Widget(const char* name, uint8_t type) {
@@ -515,10 +521,7 @@ void PackageBuilder::LegacyFont(const char* name, const std::string& scratchDir)
     Raw(name, "FONT", Legacy(name, scratchDir, true), compressed);
 }
 
-void PackageBuilder::Delete(const char* name, const char* type) {
-    BlockInfo info = Info(type, name);
-    EXPECT_EQ(g_pStuffVLT->Delete(id_, &info), 1) << name;
-}
+void PackageBuilder::Delete(const char* name, const char* type) { EXPECT_EQ(DeleteBlock(id_, type, name), 1) << name; }
 
 std::vector<Entry> Entries(const std::string& package) {
     std::vector<Entry> out;
@@ -644,9 +647,8 @@ void DamageFirstPayload(const std::string& path) {
     // makes Close write a checksum over the new contents.
     const int id = g_pStuffVLT->Open(path.c_str());
     ASSERT_GT(id, 0);
-    ASSERT_GT(AddBytes(id, "FILE", "pad", {1}, stored), 0);
-    BlockInfo info = Info("FILE", "pad");
-    ASSERT_EQ(g_pStuffVLT->Delete(id, &info), 1);
+    ASSERT_GT(AddBlock(id, "FILE", "pad", {1}, stored), 0);
+    ASSERT_EQ(DeleteBlock(id, "FILE", "pad"), 1);
     g_pStuffVLT->Close(id);
 }
 

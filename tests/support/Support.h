@@ -164,6 +164,10 @@ std::vector<uint8_t> PngHeaderOnly(uint32_t w, uint32_t h, uint8_t depth, uint8_
 // ---------------------------------------------------------------------------
 // Packages
 
+// A block added to or deleted from package id: AddData's and Delete's answers.
+int AddBlock(int id, const char* type, const char* name, std::vector<uint8_t> bytes, uint8_t mode = stored);
+int DeleteBlock(int id, const char* type, const char* name);
+
 // A test with the SDK started, a temporary folder and an empty package open.
 class PackageTest : public ::testing::Test {
 protected:

@@ -276,10 +276,7 @@ TEST_F(ButtonSave, MissingStateImagesAreReportedInTheOrderPressedNormalOffSelect
     EXPECT_GT(b.Save(id, "cx", &cx), 0);
 
     Images("del");  // a deleted state image counts as missing
-    BlockInfo info{};
-    std::strcpy(info.name, "del_o");
-    std::strcpy(info.type, "TILB2");
-    ASSERT_EQ(g_pStuffVLT->Delete(id, &info), 1);
+    ASSERT_EQ(DeleteBlock(id, "TILB2", "del_o"), 1);
     EXPECT_EQ(b.Save(id, "del", &r), -4);
 }
 

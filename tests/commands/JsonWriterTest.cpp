@@ -1,20 +1,12 @@
-// The JSON writer and the safe text of names: untrusted bytes never produce
-// an invalid document or a raw control character.
+// The JSON writer: untrusted bytes never produce an invalid document. (The
+// safe text of names on the console is checked through --list.)
 #include <limits>
 
-#include "CommandsSupport.h"
 #include "JsonWriter.h"
 #include "Support.h"
 
 using testsupport::Jq;
 using testsupport::PythonParses;
-
-TEST(JsonQuote, EscapesQuotesBackslashesAndEveryControlCharacter) {
-    EXPECT_EQ(json::Quote("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(json::Quote("\b\f\n\r\t"), "\"\\b\\f\\n\\r\\t\"");
-    EXPECT_EQ(json::Quote(std::string("\x00\x01\x1f\x7f", 4)), "\"\\u0000\\u0001\\u001f\\u007f\"");
-    EXPECT_EQ(json::Quote("/ <>&'"), "\"/ <>&'\"");
-}
 
 TEST(JsonQuote, KeepsUtf8AndReadsEveryOtherByteAsLatin1) {
     EXPECT_EQ(json::Quote("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"),
@@ -64,18 +56,4 @@ TEST(JsonWriter, MisplacedCallsLeaveTheDocumentMarkedIncomplete) {
     d.Int(1).Int(2);                       // two values
     e.BeginObject().Key("a").EndObject();  // a key without a value
     for (const json::Writer* w : {&a, &b, &c, &d, &e}) EXPECT_FALSE(w->complete());
-}
-
-TEST(SafeText, ControlCharactersAndBrokenUtf8CannotReachTheTerminal) {
-    using commands::SafeText;
-    EXPECT_EQ(SafeText("plain name_1"), "plain name_1");
-    EXPECT_EQ(SafeText("a\\b"), "a\\\\b");
-    EXPECT_EQ(SafeText("l1\nl2\r\t"), "l1\\nl2\\r\\t");
-    EXPECT_EQ(SafeText("\x1b[2J"), "\\x1B[2J");
-    EXPECT_EQ(SafeText(std::string("\x00\x7f", 2)), "\\x00\\x7F");
-    EXPECT_EQ(SafeText("\xc2\x9b"
-                       "2J"),
-              "\\xC2\\x9B2J");  // C1 CSI
-    EXPECT_EQ(SafeText("\xff\xfe"), "\\xFF\\xFE");
-    EXPECT_EQ(SafeText("caf\xc3\xa9"), "caf\xc3\xa9");
 }

@@ -93,11 +93,11 @@ TEST(CommandLine, DoubleDashLetsAnInputPathThatStartsWithDashesThrough) {
     std::string out;
     EXPECT_EQ(RunBundlex({"--", "--list.vlt", "out.xml"}, out, d.path()), 0) << out;
     EXPECT_EQ(out.rfind(kBanner + " - Processing blocks...\n", 0), 0u) << out;
-    EXPECT_NE(out.find("\n - VLT exported successfully to a XML + gfx resources.\n"), std::string::npos) << out;
+    EXPECT_TRUE(Contains(out, "\n - VLT exported successfully to a XML + gfx resources.\n")) << out;
     EXPECT_TRUE(FileExists(d / "out.xml"));
     // And after a command's own "--".
     EXPECT_EQ(RunBundlex({"--list", "--", "--list.vlt"}, out, d.path()), 0) << out;
-    EXPECT_NE(out.find("notes"), std::string::npos) << out;
+    EXPECT_TRUE(Contains(out, "notes")) << out;
 }
 
 TEST(CommandLine, HelpShowsTheTwoPathFormFirstThenEveryCommand) {
@@ -113,8 +113,8 @@ TEST(CommandLine, HelpShowsTheTwoPathFormFirstThenEveryCommand) {
         EXPECT_GT(at, last) << cmd;
         last = at;
     }
-    EXPECT_NE(out.find("Exit codes: 0 success; 1 failure"), std::string::npos);
-    EXPECT_EQ(out.find("-----"), std::string::npos) << "no banner";
+    EXPECT_TRUE(Contains(out, "Exit codes: 0 success; 1 failure"));
+    EXPECT_FALSE(Contains(out, "-----")) << "no banner";
 }
 
 TEST(CommandLine, VersionPrintsTheVersionTexts) {

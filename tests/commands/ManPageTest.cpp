@@ -25,7 +25,7 @@ TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
     for (const char* needle :
          {"--list package", "--verify package", "--check package", "--help", "--version", "--json", "bundlex -- input",
           "THE INTERCHANGE DOCUMENT", "EXIT STATUS", "EXAMPLES", "resources survive the round trip"})
-        EXPECT_NE(text.find(needle), std::string::npos) << needle;
+        EXPECT_TRUE(Contains(text, needle)) << needle;
 }
 
 TEST(ManPage, CmakeInstallPutsTheExecutableAndThePageInPlace) {

@@ -6,6 +6,8 @@
 #include "OrbFormat.h"
 #include "Support.h"
 
+using namespace testsupport;
+
 namespace {
 
 TEST(OrbValues, PrefixValuesMatchOnTheirPrefixAndExactValuesOnlyWhole) {
@@ -26,7 +28,7 @@ TEST(OrbValues, PrefixValuesMatchOnTheirPrefixAndExactValuesOnlyWhole) {
 
 class PayloadNames : public ::testing::Test {
 protected:
-    testsupport::SdkSession sdk;  // the CRC of the name uses the core object
+    SdkSession sdk;  // the CRC of the name uses the core object
     orb::PayloadNamer names;
 };
 

@@ -34,7 +34,7 @@ TEST(Lifecycle, InitCreatesTheTenInterfacesInOrderAndQuitDestroysThemInReverse) 
     const std::string quit = cap.Take();
     EXPECT_TRUE(InOrder(quit, {"[ISoundFX] Interfaz deleted.", "[IImage] Interfaz deleted.",
                                "[IStuffVLT] Interfaz deleted.", "Trovalis successfully closed."}));
-    EXPECT_EQ(quit.find("INetwork"), std::string::npos);
+    EXPECT_FALSE(Contains(quit, "INetwork"));
 }
 
 TEST(Lifecycle, SecondQuitAndSecondInitDoNotDoubleCreateOrDoubleDestroy) {
@@ -45,7 +45,7 @@ TEST(Lifecycle, SecondQuitAndSecondInitDoNotDoubleCreateOrDoubleDestroy) {
     // A second Init keeps the running interfaces (and their open packages).
     EXPECT_EQ(Trovalis.Init(0), 1);
     EXPECT_EQ(g_pStuffVLT, first);
-    EXPECT_EQ(cap.Take().find("Interfaz created"), std::string::npos);
+    EXPECT_FALSE(Contains(cap.Take(), "Interfaz created"));
     Trovalis.Quit();
     cap.Take();
     Trovalis.Quit();
@@ -64,7 +64,7 @@ TEST(Lifecycle, QuitReportsOnlyTheLiveCountsThatAreNotZero) {
     const std::string log = cap.Take();
     EXPECT_TRUE(InOrder(
         log, {"left 1 tiles without deleting.", "left 2 fonts without deleting.", "Trovalis successfully closed"}));
-    EXPECT_EQ(log.find("CSprites"), std::string::npos);
+    EXPECT_FALSE(Contains(log, "CSprites"));
 }
 
 TEST(Crc32, MatchesTheStandardCheckValueAndGivesZeroForNothing) {

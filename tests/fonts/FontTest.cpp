@@ -41,7 +41,7 @@ TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
     auto bmp = MakeFontBitmap(l);
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
-    EXPECT_EQ(cap.Take().find("Warning"), std::string::npos);
+    EXPECT_FALSE(Contains(cap.Take(), "Warning"));
     SDL_Surface* s = font.GetSurface();
     ASSERT_NE(s, nullptr);
     EXPECT_NE(s, bmp.get());
@@ -71,12 +71,12 @@ TEST_F(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
     split.splitGlyph = 1;  // code 34
     auto bmp = MakeFontBitmap(noGap);
     EXPECT_EQ(CFont::CreateUpperMark(bmp.get()), 187);
-    EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), kMarkWarning));
     for (const auto& [layout, result] : {std::pair{noGap, 93}, {split, 95}}) {
         auto fresh = MakeFontBitmap(layout);
         CFont font;
         EXPECT_EQ(font.Create(fresh.get()), result);
-        EXPECT_NE(cap.Take().find(kMarkWarning), std::string::npos) << result;
+        EXPECT_TRUE(Contains(cap.Take(), kMarkWarning)) << result;
         EXPECT_EQ(font.GetSurface(), nullptr);
         EXPECT_EQ(font.GetAlpha(), -1);
     }
@@ -92,7 +92,7 @@ TEST_F(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
     auto bmp = MakeFontBitmap(l);
     CFont font;
     EXPECT_EQ(font.Create(bmp.get()), 96);
-    EXPECT_EQ(cap.Take().find(kMarkWarning), std::string::npos);
+    EXPECT_FALSE(Contains(cap.Take(), kMarkWarning));
     EXPECT_EQ(font.GetColorKey(), SDL_MapRGB(font.GetSurface()->format, 60, 60, 60));
     EXPECT_FALSE(RowHasMagenta(font.GetSurface(), 0));
 }
@@ -115,20 +115,19 @@ TEST_F(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) 
 TEST_F(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
     CFont font;
     EXPECT_EQ(font.Create(nullptr), -1);
-    EXPECT_NE(cap.Take().find(" . [CFont::Create()] Error: font surface is null\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), " . [CFont::Create()] Error: font surface is null\n"));
 
     SurfacePtr eight(SDL_CreateRGBSurface(0, 600, 4, 8, 0, 0, 0, 0));
     EXPECT_EQ(font.Create(eight.get()), -1);
-    EXPECT_NE(
-        cap.Take().find(" . [CFont::Create()] Warning: 8bits surface loaded is not supported to create a font.\n"),
-        std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(),
+                         " . [CFont::Create()] Warning: 8bits surface loaded is not supported to create a font.\n"));
 
     auto bmp = MakeFontBitmap(FontLayout{});
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(font.Create(bmp.get()), -1);
-    EXPECT_NE(cap.Take().find(" . [CFont::Create()] Warning: font already exists. It is not possible to create another "
-                              "one.\n"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(),
+                         " . [CFont::Create()] Warning: font already exists. It is not possible to create another "
+                         "one.\n"));
 }
 
 TEST_F(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
@@ -160,8 +159,8 @@ TEST(FontPixel, CoordinatesOutsideTheSurfaceAreNeverReadOrWritten) {
     SurfacePtr s(SDL_CreateRGBSurface(0, 4, 2, 32, 0, 0, 0, 0));
     EXPECT_EQ(CFont::CFontGetPixel(s.get(), 4, 0), 0u);
     const std::string logged = cap.Take();
-    EXPECT_NE(logged.find(" . [CFont::CFontGetPixel(0x"), std::string::npos);
-    EXPECT_NE(logged.find(",4,0)] Error: wrong function parameters.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(logged, " . [CFont::CFontGetPixel(0x"));
+    EXPECT_TRUE(Contains(logged, ",4,0)] Error: wrong function parameters.\n"));
     // Rows outside the surface: under the sanitizer any access would be caught.
     for (int y : {-1, 2, 1000, -100000}) {
         EXPECT_EQ(CFont::CFontGetPixel(s.get(), 0, y), 0u) << y;
@@ -181,7 +180,7 @@ TEST(FontPixel, ThreeBytePixelsWithColourBytesOutsideThePixelAreRefused) {
     SurfacePtr s(SDL_CreateRGBSurface(0, 1, 1, 24, 0xFF000000, 0x0000FF00, 0x000000FF, 0));
     if (!s || s->format->Rshift / 8 < 3) GTEST_SKIP() << "SDL refuses or narrows such a format";
     EXPECT_EQ(CFont::CFontGetPixel(s.get(), 0, 0), 0u);
-    EXPECT_NE(cap.Take().find("Error: loading font"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: loading font"));
     CFont::CFontSetPixel(s.get(), 0, 0, 0xFFFFFF);
 }
 
@@ -405,9 +404,8 @@ TEST_F(FontBlock, Version1BlockIsUpgradedInPlaceWithKerningZero) {
     LogCapture cap;
     CFont up;
     ASSERT_TRUE(up.Load(id, "old"));
-    EXPECT_NE(cap.Take().find(" . [CFont::Load('" + dir / "test.vlt" +
-                              "','old')] Info: font successfully updated from v1.0 to v2.0.\n"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), " . [CFont::Load('" + dir / "test.vlt" +
+                                         "','old')] Info: font successfully updated from v1.0 to v2.0.\n"));
     EXPECT_EQ(up.GetKerning(), 0);
     ExpectSameTables(font, up);
     const std::vector<uint8_t> v2 = Payload("FONT2", "old");
@@ -418,7 +416,7 @@ TEST_F(FontBlock, Version1BlockIsUpgradedInPlaceWithKerningZero) {
 
     CFont again;
     ASSERT_TRUE(again.Load(id, "old"));
-    EXPECT_EQ(cap.Take().find("updated"), std::string::npos);
+    EXPECT_FALSE(Contains(cap.Take(), "updated"));
 }
 
 TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
@@ -426,7 +424,7 @@ TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
     LogCapture cap;
     CFont font;
     EXPECT_FALSE(font.Load(id, "broken"));
-    EXPECT_NE(cap.Take().find("','broken')] Error: the font block is damaged: "), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "','broken')] Error: the font block is damaged: "));
     EXPECT_EQ(Payload("FONT", "broken").size(), 60u);
     EXPECT_TRUE(Payload("FONT2", "broken").empty());
 }
@@ -443,7 +441,7 @@ TEST_F(FontBlock, MarkedFontOnAGreyBackgroundKeepsItsMarkerRowAndLoadsBack) {
     ASSERT_EQ(font.Create(bmp.get()), 96);
     LogCapture cap;
     ASSERT_GT(font.Save(id, "grey"), 0);
-    EXPECT_NE(cap.Take().find("Info: the marker row is kept in the stored bitmap.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Info: the marker row is kept in the stored bitmap.\n"));
     const std::vector<uint8_t> p = Payload("FONT2", "grey");
     ASSERT_FALSE(p.empty());
     EXPECT_TRUE(StoredRow0HasMagenta(p, kMagenta32));
@@ -470,10 +468,10 @@ TEST_F(FontBlock, FontWhoseGlyphsCannotBeFoundAgainIsNotStored) {
     ASSERT_EQ(font.Create(s.get()), 96);
     LogCapture cap;
     EXPECT_EQ(font.Save(id, "lost"), 0);
-    EXPECT_NE(cap.Take().find(" . [CFont::Save('" + dir / "test.vlt" +
-                              "','lost')] Error: the glyphs of this font could not be found again in its stored "
-                              "bitmap; the font was not stored.\n"),
-              std::string::npos);
+    EXPECT_TRUE(
+        Contains(cap.Take(), " . [CFont::Save('" + dir / "test.vlt" +
+                                 "','lost')] Error: the glyphs of this font could not be found again in its stored "
+                                 "bitmap; the font was not stored.\n"));
     EXPECT_TRUE(Payload("FONT2", "lost").empty());
 }
 
@@ -482,16 +480,16 @@ TEST_F(FontBlock, LoadRefusalsAndTheirMessages) {
     CFont font;
     EXPECT_FALSE(font.Load(0, "x"));
     EXPECT_FALSE(font.Load(id, nullptr));
-    EXPECT_EQ(cap.Take().find("CFont"), std::string::npos);
+    EXPECT_FALSE(Contains(cap.Take(), "CFont"));
     EXPECT_FALSE(font.Load(id, "missing"));
-    EXPECT_NE(cap.Take().find("','missing')] Error: font not found\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "','missing')] Error: font not found\n"));
 
     auto bmp = MakeFontBitmap(FontLayout{});
     ASSERT_EQ(font.Create(bmp.get()), 96);
     ASSERT_GT(font.Save(id, "f"), 0);
     EXPECT_FALSE(font.Load(id, "f"));
-    EXPECT_NE(cap.Take().find("','f')] Warning: font already exists. It is not possible to create another one.\n"),
-              std::string::npos);
+    EXPECT_TRUE(
+        Contains(cap.Take(), "','f')] Warning: font already exists. It is not possible to create another one.\n"));
 }
 
 TEST_F(FontBlock, StoredBitmapThatCreateRejectsIsAnInternalFailure) {
@@ -510,7 +508,7 @@ TEST_F(FontBlock, StoredBitmapThatCreateRejectsIsAnInternalFailure) {
     ASSERT_GT(Store("FONT2", "black", p), 0);
     LogCapture cap;
     EXPECT_FALSE(font.Load(id, "black"));
-    EXPECT_NE(cap.Take().find("','black')] Error: internal failure (0).\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "','black')] Error: internal failure (0).\n"));
     EXPECT_EQ(font.GetSurface(), nullptr);
 }
 
@@ -524,7 +522,7 @@ TEST_F(FontBlock, SaveRefusesEmptyFontsBadIdsAndOverlongNames) {
     EXPECT_EQ(font.Save(id, nullptr), 0);
     LogCapture cap;
     EXPECT_EQ(font.Save(id, std::string(32, 'n').c_str()), 0);
-    EXPECT_NE(cap.Take().find("Error: name or type are too long."), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: name or type are too long."));
     ASSERT_GT(font.Save(id, std::string(31, 'n').c_str()), 0);
     EXPECT_EQ(font.Save(id, std::string(31, 'n').c_str()), -1);  // exists
 }

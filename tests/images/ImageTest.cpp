@@ -91,6 +91,7 @@ TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
     rgb16.trans.red = 0xAB00;
     rgb16.trans.green = 0xCD00;
     rgb16.trans.blue = 0xEF00;
+    const PngSpec greyAlpha = Spec(PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2, 1, {50, 200, 90, 0});
     const uint32_t all = ~0u, alpha = 0xFF000000u;
     struct Px {
         int x, y;
@@ -105,42 +106,17 @@ TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
         std::vector<Px> px;
     } cases[] = {
         {"palette", PalettePng({}), 8, kNoColorKey, 3, 197, {{1, 1, all, 5}}},
-        {"one fully transparent entry: a key, not alpha",
-         PalettePng({255, 255, 0, 255}),
-         8,
-         2,
-         3,
-         197,
-         {{1, 1, all, 5}}},
-        {"a partial entry: an alpha channel",
-         PalettePng({255, 128}),
-         32,
-         kNoColorKey,
-         -1,
-         0,
-         {{1, 0, alpha, 128u << 24}, {0, 1, alpha, alpha}}},  // index 4, beyond the table: opaque
-        {"a second transparent entry: an alpha channel",
-         PalettePng({0, 255, 0}),
-         32,
-         kNoColorKey,
-         -1,
-         0,
-         {{1, 0, alpha, alpha}, {0, 0, alpha, 0}, {0, 1, alpha, alpha}}},
-        {"grey of 4 bits: 8 bits with a grey ramp",
-         grey4,
-         8,
-         kNoColorKey,
-         77,
-         77,
-         {{0, 0, all, 0}, {1, 0, all, 255}, {2, 0, all, 119}}},
-        {"grey with tRNS: a key, not a garbled two-channel image", greyKey, 8, 20, -1, 0, {{2, 0, all, 30}}},
-        {"grey with alpha: RGBA",
-         Spec(PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2, 1, {50, 200, 90, 0}),
-         32,
-         kNoColorKey,
-         -1,
-         0,
-         {{0, 0, all, 0xC8323232u}, {1, 0, all, 0x005A5A5Au}}},
+        // One fully transparent entry: a key, not alpha.
+        {"keyed palette", PalettePng({255, 255, 0, 255}), 8, 2, 3, 197, {{1, 1, all, 5}}},
+        // A partial entry: an alpha channel; index 4, beyond the table, is opaque.
+        {"partial", PalettePng({255, 128}), 32, kNoColorKey, -1, 0, {{1, 0, alpha, 128u << 24}, {0, 1, alpha, alpha}}},
+        // A second transparent entry: an alpha channel.
+        {"two keys", PalettePng({0, 255, 0}), 32, kNoColorKey, -1, 0, {{1, 0, alpha, alpha}, {0, 0, alpha, 0}}},
+        // Grey of 4 bits: 8 bits with a grey ramp.
+        {"grey4", grey4, 8, kNoColorKey, 77, 77, {{0, 0, all, 0}, {1, 0, all, 255}, {2, 0, all, 119}}},
+        // Grey with tRNS: a key, not a garbled two-channel image.
+        {"grey key", greyKey, 8, 20, -1, 0, {{2, 0, all, 30}}},
+        {"grey+alpha", greyAlpha, 32, kNoColorKey, -1, 0, {{0, 0, all, 0xC8323232u}, {1, 0, all, 0x005A5A5Au}}},
         {"16-bit RGB with its key", rgb16, 24, 0xEFCDAB, -1, 0, {{0, 0, all, 0x9A5612u}}},
     };
     for (const Case& c : cases) {
@@ -257,7 +233,7 @@ TEST_F(PngWrite, NullSurfaceOrUncreatableFileIsMinusOneWithMessage) {
     EXPECT_EQ(cap.Take(), " . [IImage->SavePNG(x.png,0)] Error: surface is null.\n");
     SurfacePtr s = MakeRGB(2, 2, 24, false);
     EXPECT_EQ(img.SavePNG("/proc/no/such/dir/x.png", s.get(), -1), -1);
-    EXPECT_NE(cap.Take().find("Error"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error"));
 }
 
 TEST_F(ImageFiles, IsPngAnswersMissingMinusOneBmpZeroPngOne) {
@@ -312,7 +288,7 @@ TEST_F(BmpFiles, FailedWriteIsReportedAsZero) {
     LogCapture cap;
     SurfacePtr s = MakeRGB(2, 2, 24, false);
     EXPECT_EQ(img.SaveBMP("/proc/no/such/dir/x.bmp", s.get()), 0);
-    EXPECT_NE(cap.Take().find("Error"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error"));
     EXPECT_EQ(img.SaveBMP("x.bmp", nullptr), 0);
     EXPECT_EQ(cap.Take(), " . [IImage->SaveBMP(x.bmp,0)] Error: surface is null.\n");
 }
@@ -342,7 +318,7 @@ TEST_F(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
         ASSERT_TRUE(WriteFile(f, bad[i]));
         LogCapture cap;
         EXPECT_FALSE(SurfacePtr(img.LoadBMP(f.c_str()))) << i;
-        EXPECT_NE(cap.Take().find("Error: file not found."), std::string::npos) << i;
+        EXPECT_TRUE(Contains(cap.Take(), "Error: file not found.")) << i;
         EXPECT_EQ(img.IsBMP(f.c_str()), 0) << i;
     }
 }
@@ -473,7 +449,7 @@ TEST_F(ImageBlock, IdZeroIsSilentMissingBlockIsLoggedAndExistingBlockIsMinusOne)
     EXPECT_FALSE(SurfacePtr(g_pImage->Load(0, "x", nullptr)));
     EXPECT_EQ(cap.Take(), "");
     EXPECT_FALSE(SurfacePtr(g_pImage->Load(id, "nothing", nullptr)));
-    EXPECT_NE(cap.Take().find("','nothing',0x0)] Error: image not found.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "','nothing',0x0)] Error: image not found.\n"));
     EXPECT_EQ(g_pImage->Save(0, "x", MakeRGB(1, 1, 24, false).get()), 0);
     EXPECT_EQ(g_pImage->Save(id, std::string(32, 'x').c_str(), MakeRGB(1, 1, 24, false).get()), 0);
     SurfacePtr s = MakeRGB(2, 2, 24, false);
@@ -522,7 +498,7 @@ TEST_F(ImageBlock, DamagedPayloadsAreRefusedWithReason) {
         LogCapture cap;
         ImageInfo info{};
         EXPECT_FALSE(SurfacePtr(g_pImage->Load(id, c.name, &info))) << c.name;
-        EXPECT_NE(cap.Take().find("Error: image block is damaged"), std::string::npos) << c.name;
+        EXPECT_TRUE(Contains(cap.Take(), "Error: image block is damaged")) << c.name;
     }
 }
 
@@ -534,9 +510,8 @@ TEST_F(ImageBlock, PalettedSurfaceWithKeyBeyondItsPaletteIsNotSaved) {
     SDL_SetColorKey(p8.get(), SDL_SRCCOLORKEY, 2000000000u);
     LogCapture cap;
     EXPECT_EQ(g_pImage->Save(id, "bad", p8.get()), 0);
-    EXPECT_NE(cap.Take().find(" . [IImage->Save(" + std::to_string(id) +
-                              ",'bad')] Error: the colour key is not an entry of the surface's palette.\n"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), " . [IImage->Save(" + std::to_string(id) +
+                                         ",'bad')] Error: the colour key is not an entry of the surface's palette.\n"));
     SDL_SetColorKey(p8.get(), SDL_SRCCOLORKEY, 255);
     EXPECT_GT(g_pImage->Save(id, "fits", p8.get()), 0);
 }

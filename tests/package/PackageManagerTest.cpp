@@ -430,7 +430,7 @@ TEST_F(PackageRoundTrip, EmptyPackageIs520BytesWithChecksumZeroAndOpens) {
     EXPECT_EQ(fresh.FindFirst(again, &info), 0);
     EXPECT_EQ(fresh.Count(again), 0);
     fresh.Close(again);
-    EXPECT_EQ(cap.Take().find("Error"), std::string::npos);
+    EXPECT_FALSE(Contains(cap.Take(), "Error"));
 }
 
 TEST_F(PackageRoundTrip, EveryStorageModeLoadsBackByteForByte) {

@@ -325,11 +325,11 @@ TEST_F(SoundPackage, ImportFailuresReturnZero) {
     EXPECT_EQ(cap.Take(), " . [ISoundFX->SoundImport('" + dir / "test.vlt" + "','a','" + dir / "missing.wav" +
                               "'] Error: sound not found.\n");
     EXPECT_EQ(g_pSoundFX->MusicImport(pkg, "a", (dir / "missing.xm").c_str()), 0);
-    EXPECT_NE(cap.Take().find("')] Error: music not found.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "')] Error: music not found.\n"));
     // A name cut to 31 characters would land on another block.
     const std::string wav = File("w.wav", Wav(10, 8000, 1, 8));
     EXPECT_EQ(g_pSoundFX->SoundImport(pkg, std::string(40, 'n').c_str(), wav.c_str()), 0);
-    EXPECT_NE(cap.Take().find("Error"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error"));
 }
 
 TEST_F(SoundPackage, ExportWritesTheImportedBytesExactly) {
@@ -345,7 +345,7 @@ TEST_F(SoundPackage, ExportWritesTheImportedBytesExactly) {
 
     LogCapture cap;
     EXPECT_FALSE(g_pSoundFX->Export(pkg, "tune", 0, (dir / "x").c_str()));  // a MUS, not a SND
-    EXPECT_NE(cap.Take().find("Error: sound block not found.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: sound block not found.\n"));
     EXPECT_FALSE(FileExists(dir / "x"));
     EXPECT_FALSE(g_pSoundFX->Export(0, "boom", 0, (dir / "x").c_str()));
 }
@@ -377,7 +377,7 @@ TEST_F(SoundPackage, ExportWithoutNameUsesFormatAndStaysInCurrentDirectory) {
     LogCapture cap;
     EXPECT_FALSE(g_pSoundFX->Export(pkg, "boom", 0, nullptr));
     EXPECT_EQ(ReadFile("boom.AIFF"), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_NE(cap.Take().find("Error"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error"));
 }
 
 namespace {

@@ -21,8 +21,8 @@ TEST(TileCreate, RefusesBeforeInitWithItsMessage) {
     EXPECT_FALSE(t.Create(s.get(), "t"));
     EXPECT_FALSE(t.Create("x.bmp", "t"));
     const std::string log = cap.Take();
-    EXPECT_NE(log.find("] Error: Trovalis was not initialized. Aborting the tile creation.\n"), std::string::npos);
-    EXPECT_NE(log.find(" . [CTile::Create('x.bmp','t')] Error: Trovalis was not initialized."), std::string::npos);
+    EXPECT_TRUE(Contains(log, "] Error: Trovalis was not initialized. Aborting the tile creation.\n"));
+    EXPECT_TRUE(Contains(log, " . [CTile::Create('x.bmp','t')] Error: Trovalis was not initialized."));
 }
 
 TEST(TileCreate, SecondCreateAndNamesOf32CharactersAreRefusedLeavingWhatWasThere) {
@@ -31,13 +31,12 @@ TEST(TileCreate, SecondCreateAndNamesOf32CharactersAreRefusedLeavingWhatWasThere
     SurfacePtr s(Pattern(4, 4, 24));
     CTile a, t;
     EXPECT_FALSE(a.Create(s.get(), k32));
-    EXPECT_NE(cap.Take().find("Error: the tile name is longer than 31 characters.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: the tile name is longer than 31 characters.\n"));
     EXPECT_EQ(a.GetSurface(), nullptr);
     ASSERT_TRUE(t.Create(s.get(), k31));
     SDL_Surface* first = t.GetSurface();
     EXPECT_FALSE(t.Create(s.get(), "second"));
-    EXPECT_NE(cap.Take().find("Warning: tile already exists. It is not possible to create another one.\n"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Warning: tile already exists. It is not possible to create another one.\n"));
     EXPECT_EQ(t.GetSurface(), first);
     EXPECT_STREQ(t.GetName(), k31);
     t.SetName(k32);
@@ -186,7 +185,7 @@ TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
     LogCapture cap;
     CTile v;
     EXPECT_TRUE(v.Load(id, "round", "TILE"));
-    EXPECT_EQ(cap.Take().find("updated"), std::string::npos);
+    EXPECT_FALSE(Contains(cap.Take(), "updated"));
 }
 
 TEST_F(TileBlock, Version1BlockIsUpgradedInThePackageOnce) {
@@ -196,16 +195,15 @@ TEST_F(TileBlock, Version1BlockIsUpgradedInThePackageOnce) {
     LogCapture cap;
     CTile t;
     ASSERT_TRUE(t.Load(id, "old", "TILE2"));
-    EXPECT_NE(cap.Take().find(" . [CTile::Load('" + std::string(g_pStuffVLT->GetName(id)) +
-                              "','old','TILE2')] Info: tile successfully updated from v1.0 to v2.0.\n"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), " . [CTile::Load('" + std::string(g_pStuffVLT->GetName(id)) +
+                                         "','old','TILE2')] Info: tile successfully updated from v1.0 to v2.0.\n"));
     EXPECT_EQ(Get("TILE2", "old").size(), old.size() + 64);
     EXPECT_TRUE(Get("TILE", "old").empty());
     EXPECT_TRUE(SamePixels(t.GetSurface(), s.get()));
 
     CTile again;
     ASSERT_TRUE(again.Load(id, "old", "TILE2"));
-    EXPECT_EQ(cap.Take().find("updated"), std::string::npos);
+    EXPECT_FALSE(Contains(cap.Take(), "updated"));
 
     // Button images upgrade under their own types.
     ASSERT_GT(Put("TILB", "b", old), 0);
@@ -348,14 +346,14 @@ TEST(TilePaletteKey, KeyOutsideThePaletteIsRefusedEverywhere) {
     t.SetColorKey(255);
     t.SetColorKey(256);
     EXPECT_EQ(t.GetColorKey(), 255u);
-    EXPECT_NE(cap.Take().find(" . [CTile::SetColorKey(256)] Warning: the colour key is not an entry of the tile's "
-                              "palette.\n"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(),
+                         " . [CTile::SetColorKey(256)] Warning: the colour key is not an entry of the tile's "
+                         "palette.\n"));
 
     SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, 2000000000u);
     CTile u;
     EXPECT_FALSE(u.Create(s.get(), "bad"));
-    EXPECT_NE(cap.Take().find("Error: the colour key is not an entry of the surface's palette.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: the colour key is not an entry of the surface's palette.\n"));
 
     TileFields f;
     f.colorkey = 256;

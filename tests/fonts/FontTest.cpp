@@ -130,18 +130,6 @@ TEST_F(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
                          "one.\n"));
 }
 
-TEST_F(FontCreate, AlphaChannelBitmapGivesAPerPixelFontWithoutColourKey) {
-    FontLayout l;
-    l.alphaChannel = true;
-    auto bmp = MakeFontBitmap(l);
-    CFont font;
-    ASSERT_EQ(font.Create(bmp.get()), 96);
-    EXPECT_EQ(font.GetAlpha(), 256);
-    EXPECT_FALSE(font.GetSurface()->flags & SDL_SRCCOLORKEY);
-    font.SetAlpha(100);  // ignored for per-pixel fonts
-    EXPECT_EQ(font.GetAlpha(), 256);
-}
-
 TEST(FontPixel, GetAndSetWorkForOneToFourBytesPerPixel) {
     for (int bpp : {8, 16, 24, 32}) {
         SCOPED_TRACE(bpp);
@@ -378,12 +366,16 @@ TEST_F(FontBlock, SaveThenLoadKeepsKerningAlphaAndTablesAndTakesTheBlockName) {
     ExpectSameTables(font, back);
 }
 
+// An alpha-channel bitmap gives a per-pixel font without colour key, which
+// ignores per-surface alpha and comes back per-pixel.
 TEST_F(FontBlock, PerPixelFontComesBackPerPixel) {
     FontLayout l;
     l.alphaChannel = true;
     auto bmp = MakeFontBitmap(l);
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
+    EXPECT_FALSE(font.GetSurface()->flags & SDL_SRCCOLORKEY);
+    font.SetAlpha(100);
     ASSERT_GT(font.Save(id, "shadow"), 0);
     CFont back;
     ASSERT_TRUE(back.Load(id, "shadow"));

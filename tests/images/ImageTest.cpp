@@ -191,7 +191,7 @@ TEST_F(PngWrite, ColourKeyFivePaletteWritesSixEntryTransparencyTable) {
 TEST_F(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
     SurfacePtr s = MakeRGB(5, 5, 24, false);
     SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, Pixel(s.get(), 1, 1));
-    ASSERT_EQ(img.SavePNG((dir / "k.png").c_str(), s.get(), -1), 0);
+    ASSERT_EQ(img.SavePNG((dir / "k.png").c_str(), s.get(), 0), 0);  // level 0: stored
     const auto file = ReadFile(dir / "k.png");
     EXPECT_FALSE(PngChunk(file, "tRNS"));
     ASSERT_TRUE(PngChunk(file, "IHDR"));

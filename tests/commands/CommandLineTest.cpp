@@ -1,19 +1,90 @@
-// The command line beside the package commands: the two-path form is left
-// exactly as it was, "--" lets a dashed input path through, and the new
-// commands are recognised only by their option in the first place.
+// The command line: exact console texts and exit codes of the real program.
+// The two-path form is left exactly as it was, "--" lets a dashed input path
+// through, and the commands are recognised only by their option in the first
+// place.
+// The manual page renders cleanly, covers every command and the exit codes,
+// and is installed with the executable.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "Support.h"
 #include "core/Trovalis.h"
 
 using namespace testsupport;
 
-TEST(CommandLine, DashedFirstArgumentThatIsNoCommandStaysAnInputPath) {
-    TempDir d;
-    for (const char* arg : {"--bogus", "--lists", "-list", "--LIST"}) {
+namespace {
+
+const std::string kUnsupported =
+    " - Error: input file it is not supported. Try with a VLT or XML (ORBv1 format) file\n";
+
+}  // namespace
+
+TEST(Driver, NoInputOrDoubleDashAlonePrintsBannerAndUsageAndExitsWithUsageCode) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--"}}) {
         std::string out;
-        EXPECT_EQ(RunBundlex({arg, "--json"}, out, d.path()), 1) << arg;
-        EXPECT_EQ(out,
-                  kBanner + " - Error: input file it is not supported. Try with a VLT or XML (ORBv1 format) file\n")
-            << arg;
+        EXPECT_EQ(RunBundlex(args, out), 2);
+        EXPECT_EQ(out, kBanner + " Usage: Bundlex.exe input.[xml|vlt] [output.vlt|output.xml]\n\n");
+    }
+}
+
+// A very long extension is rejected, not copied into a fixed buffer; extra
+// arguments change nothing; a dashed first argument that is no command is an
+// input path like any other.
+TEST(Driver, UnsupportedExtensionsAreRejectedAfterTheBanner) {
+    for (const std::string& input :
+         std::vector<std::string>{"vlt", "a.txt", "archive.vlt.bak", "dir.vlt/file", "noext.",
+                                  "x." + std::string(300, 'v'), "--bogus", "--lists", "-list", "--LIST"}) {
+        std::string out;
+        EXPECT_EQ(RunBundlex({input}, out), 1) << input;
+        EXPECT_EQ(out, kBanner + kUnsupported) << input;
+        EXPECT_EQ(RunBundlex({input, "--json", "out.xml", "fourth"}, out), 1) << input;
+        EXPECT_EQ(out, kBanner + kUnsupported) << input;
+    }
+}
+
+TEST(Driver, ExtensionIsCaseInsensitiveAndOnlyTheLastOneCounts) {
+    TempDir dir;
+    struct Case {
+        const char* input;
+        const char* verdict;
+    } cases[] = {
+        {"data.Vlt", "\n - Error! the VLT was not exported.\n"},
+        {"archive.tar.vlt", "\n - Error! the VLT was not exported.\n"},
+        {"Data.XML", "\n - Error! the XML was not imported.\n"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        // None of these files exists: the work fails, and the run says so in its exit code.
+        EXPECT_EQ(RunBundlex({c.input}, out, dir.path()), 1) << c.input;
+        ASSERT_EQ(out.compare(0, kBanner.size() + 24, kBanner + " - Processing blocks...\n"), 0) << out;
+        ASSERT_GE(out.size(), std::string(c.verdict).size());
+        EXPECT_EQ(out.substr(out.size() - std::string(c.verdict).size()), c.verdict) << out;
+    }
+}
+
+// A directory named like a document once aborted the run on an uncaught
+// allocation failure, and a FIFO would block it for good: anything but a
+// regular file is an input that cannot be opened.
+TEST(Driver, DirectoryOrFifoAsInputIsAnErrorNotACrashOrAHang) {
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir / "x.xml").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir / "x.vlt").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir / "f.xml").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir / "f.vlt").c_str(), 0600), 0);
+    const std::string xml = " - Error: could not open the given XML.\n\n - Error! the XML was not imported.\n";
+    const std::string vlt = " - Error: could not open the given VLT.\n\n - Error! the VLT was not exported.\n";
+    for (const char* input : {"x.xml", "x.vlt", "f.xml", "f.vlt"}) {
+        std::string out;
+        EXPECT_EQ(RunBundlex({input}, out, dir.path()), 1) << input;
+        const std::string& tail = std::string(input).back() == 'l' ? xml : vlt;
+        EXPECT_EQ(out, kBanner + " - Processing blocks...\n" + tail) << input;
+    }
+    // The commands that look inside a package refuse it as well.
+    for (const char* command : {"--list", "--verify", "--check"}) {
+        std::string out;
+        EXPECT_EQ(RunBundlex({command, "f.vlt"}, out, dir.path()), 1) << command;
     }
 }
 
@@ -27,17 +98,11 @@ TEST(CommandLine, DoubleDashLetsAnInputPathThatStartsWithDashesThrough) {
     std::string out;
     EXPECT_EQ(RunBundlex({"--", "--list.vlt", "out.xml"}, out, d.path()), 0) << out;
     EXPECT_EQ(out.rfind(kBanner + " - Processing blocks...\n", 0), 0u) << out;
-    EXPECT_NE(out.find("\n - VLT exported successfully to a XML + gfx resources.\n"), std::string::npos) << out;
+    EXPECT_TRUE(Contains(out, "\n - VLT exported successfully to a XML + gfx resources.\n")) << out;
     EXPECT_TRUE(FileExists(d / "out.xml"));
     // And after a command's own "--".
     EXPECT_EQ(RunBundlex({"--list", "--", "--list.vlt"}, out, d.path()), 0) << out;
-    EXPECT_NE(out.find("notes"), std::string::npos) << out;
-}
-
-TEST(CommandLine, DoubleDashWithoutInputIsTheUsageCase) {
-    std::string out;
-    EXPECT_EQ(RunBundlex({"--"}, out), 2);
-    EXPECT_EQ(out, kBanner + " Usage: Bundlex.exe input.[xml|vlt] [output.vlt|output.xml]\n\n");
+    EXPECT_TRUE(Contains(out, "notes")) << out;
 }
 
 TEST(CommandLine, HelpShowsTheTwoPathFormFirstThenEveryCommand) {
@@ -53,8 +118,8 @@ TEST(CommandLine, HelpShowsTheTwoPathFormFirstThenEveryCommand) {
         EXPECT_GT(at, last) << cmd;
         last = at;
     }
-    EXPECT_NE(out.find("Exit codes: 0 success; 1 failure"), std::string::npos);
-    EXPECT_EQ(out.find("-----"), std::string::npos) << "no banner";
+    EXPECT_TRUE(Contains(out, "Exit codes: 0 success; 1 failure"));
+    EXPECT_FALSE(Contains(out, "-----")) << "no banner";
 }
 
 TEST(CommandLine, VersionPrintsTheVersionTexts) {
@@ -85,4 +150,35 @@ TEST(CommandLine, ReportThatCannotBeWrittenFailsTheRun) {
     const std::string run = "cd '" + d.path() + "' && '" + BUNDLEX_EXE + "' --list pack.vlt >/dev/full 2>&1; echo $?";
     ASSERT_EQ(Shell(run, out), 0);
     EXPECT_EQ(out, "1\n");
+}
+
+namespace {
+
+std::string Page() { return SourceDir() + "/docs/bundlex.1"; }
+
+}  // namespace
+
+TEST(ManPage, RendersWithoutAnyGroffWarning) {
+    std::string out;
+    EXPECT_EQ(Shell("groff -ww -z -man '" + Page() + "' 2>&1", out), 0);
+    EXPECT_EQ(out, "");
+}
+
+TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
+    std::string text;
+    // Justified lines get spaces of varying width: runs of blanks count as one.
+    ASSERT_EQ(Shell("groff -man -Tutf8 -P-cbou '" + Page() + "' 2>/dev/null | tr -s ' '", text), 0);
+    for (const char* needle :
+         {"--list package", "--verify package", "--check package", "--help", "--version", "--json", "bundlex -- input",
+          "THE INTERCHANGE DOCUMENT", "EXIT STATUS", "EXAMPLES", "resources survive the round trip"})
+        EXPECT_TRUE(Contains(text, needle)) << needle;
+}
+
+TEST(ManPage, CmakeInstallPutsTheExecutableAndThePageInPlace) {
+    TempDir prefix;
+    const std::string build = std::filesystem::path(BUNDLEX_EXE).parent_path().string();
+    std::string out;
+    ASSERT_EQ(Shell("cmake --install '" + build + "' --prefix '" + prefix.path() + "' 2>&1", out), 0) << out;
+    EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "bin/bundlex"));
+    EXPECT_EQ(ReadFile(prefix / "share/man/man1/bundlex.1"), ReadFile(Page()));
 }

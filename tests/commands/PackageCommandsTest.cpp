@@ -156,8 +156,8 @@ TEST_F(Commands, EmptyPackageHasNoEntryAndNothingToLose) {
 }
 
 TEST_F(Commands, HostileNamesAreEscapedInTextAndJson) {
-    const std::vector<std::string> names = {"quo\"te",  "back\\slash", "new\nline",  "esc\x1b[31mred",
-                                            "bell\x07", "latin\xff",   "c1\xc2\x9b", "caf\xc3\xa9"};
+    const std::vector<std::string> names = {"quo\"te",   "back\\slash", "new\nline",   "esc\x1b[31mred",  "bell\x07",
+                                            "latin\xff", "c1\xc2\x9b",  "caf\xc3\xa9", "tab\tcr\rdel\x7f"};
     Make("names.vlt", [&](PackageBuilder& p) {
         for (const std::string& n : names) p.Raw(n.c_str(), "FILE", {1});
     });
@@ -167,14 +167,14 @@ TEST_F(Commands, HostileNamesAreEscapedInTextAndJson) {
         if (c < 0x20 && c != '\n') break;
     }
     for (const char* shown : {"quo\"te", "back\\\\slash", "new\\nline", "esc\\x1B[31mred", "bell\\x07", "latin\\xFF",
-                              "c1\\xC2\\x9B", "caf\xc3\xa9"})
+                              "c1\\xC2\\x9B", "caf\xc3\xa9", "tab\\tcr\\rdel\\x7F"})
         EXPECT_TRUE(Contains(out, shown)) << shown << "\n" << out;
     ASSERT_EQ(Run({"--list", "--json", "names.vlt"}), 0);
     EXPECT_TRUE(PythonParses(out)) << out;
     ASSERT_EQ(Jq(out, "[.entries[].name] | tojson", v), 0) << out;
     EXPECT_EQ(v,
               "[\"quo\\\"te\",\"back\\\\slash\",\"new\\nline\",\"esc\\u001b[31mred\",\"bell\\u0007\","
-              "\"latin\xc3\xbf\",\"c1\xc2\x9b\",\"caf\xc3\xa9\"]");
+              "\"latin\xc3\xbf\",\"c1\xc2\x9b\",\"caf\xc3\xa9\",\"tab\\tcr\\rdel\\u007f\"]");
 }
 
 TEST_F(Commands, VerifyNamesEachDamagedBlockWithItsReasonAndFailsTheRun) {

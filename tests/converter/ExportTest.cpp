@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -48,7 +47,7 @@ TEST_F(Export, OutputPathNotEndingInXmlIsRefusedInsteadOfLosingFourCharacters) {
         EXPECT_TRUE(FileExists(dir / (c.base + ".xml"))) << c.base;
         EXPECT_TRUE(FileExists(dir / (c.base + "/img_logo.png"))) << c.base;
     }
-    EXPECT_NE(Console().find("\n - VLT exported successfully to a XML + gfx resources.\n"), std::string::npos);
+    EXPECT_TRUE(Contains(Console(), "\n - VLT exported successfully to a XML + gfx resources.\n"));
 }
 
 // Nothing is left of such a path to name the document: nothing is written,
@@ -61,8 +60,8 @@ TEST_F(Export, OutputPathOfFourCharactersOrPackageNamedOnlyByItsExtensionIsRefus
     }
     for (const std::vector<std::string>& args : {std::vector<std::string>{"pack.vlt", "abcd"}, {".vlt"}}) {
         EXPECT_EQ(Run(args), 1);
-        EXPECT_NE(out.find(" - Error: output file requires a valid extension.\n"), std::string::npos) << out;
-        EXPECT_NE(out.find("\n - Error! the VLT was not exported.\n"), std::string::npos);
+        EXPECT_TRUE(Contains(out, " - Error: output file requires a valid extension.\n")) << out;
+        EXPECT_TRUE(Contains(out, "\n - Error! the VLT was not exported.\n"));
     }
     EXPECT_FALSE(FileExists("/file_stray"));
     EXPECT_FALSE(FileExists(dir / ".xml"));
@@ -92,9 +91,9 @@ TEST_F(Export, PackageOfDeletedAndUnhandledBlocksWritesNothingAndWarns) {
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
     EXPECT_FALSE(FileExists(dir / "pack.xml"));
     EXPECT_FALSE(FileExists(dir / "pack"));
-    EXPECT_NE(out.find("\n - WARNING: existing VLT blocks(2) does not match with exported ones(0)."
-                       "\n - Info: remember that button,sound,music and files blocks are not exported.\n"),
-              std::string::npos)
+    EXPECT_TRUE(Contains(out,
+                         "\n - WARNING: existing VLT blocks(2) does not match with exported ones(0)."
+                         "\n - Info: remember that button,sound,music and files blocks are not exported.\n"))
         << out;
 }
 
@@ -105,7 +104,7 @@ TEST_F(Export, StateImageWithoutWidgetShowsOnlyInTheMismatch) {
         b.Tile("orphan_n", Rgba(4, 4, 2), "TILB2");
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
-    EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
+    EXPECT_TRUE(Contains(out, "existing VLT blocks(2) does not match with exported ones(1).")) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
     EXPECT_EQ(Children(doc.RootElement()).size(), 1u);
@@ -120,9 +119,8 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
         b.Tile("ok_n", Rgb(6, 3, 2), "TILB2");
     }
     ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_NE(out.find(" - 3/3: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos)
-        << out;
+    EXPECT_FALSE(Contains(out, "WARNING")) << out;
+    EXPECT_TRUE(Contains(out, " - 3/3: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r")) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
     const auto panels = Children(doc.RootElement(), "panel");
@@ -178,9 +176,9 @@ TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
         b.Raw("s", "SPR", SpriteBytes(sheet.get(), 8, 8, {{2}, {2}}, kNoColorKey, 255, true), 0);
     }
     ASSERT_EQ(Run({"v1.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << Console();
-    EXPECT_NE(out.find(" - 3/3: IMG 0 - TIL 1 - SPR 1 - FNT 1"), std::string::npos) << Console();
-    EXPECT_EQ(out.find(" - 4/"), std::string::npos) << Console();
+    EXPECT_FALSE(Contains(out, "WARNING")) << Console();
+    EXPECT_TRUE(Contains(out, " - 3/3: IMG 0 - TIL 1 - SPR 1 - FNT 1")) << Console();
+    EXPECT_FALSE(Contains(out, " - 4/")) << Console();
     TiXmlDocument doc((dir / "v1.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
     EXPECT_EQ(Children(doc.RootElement()).size(), 3u);
@@ -209,21 +207,17 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     ASSERT_EQ(RunBundlex({"pack.vlt"}, out, work), 0) << out;
     // Only the work directory in the temporary folder, and in it only the
     // package, the document and the payload directory.
-    std::vector<std::string> top, inside;
-    for (const auto& e : fs::directory_iterator(dir.path())) top.push_back(e.path().filename().string());
-    EXPECT_EQ(top, std::vector<std::string>{"work"});
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"work"});
     EXPECT_FALSE(FileExists(abs));
     EXPECT_FALSE(FileExists(abs + ".png"));
-    for (const auto& e : fs::directory_iterator(work)) inside.push_back(e.path().filename().string());
-    std::sort(inside.begin(), inside.end());
-    EXPECT_EQ(inside, (std::vector<std::string>{"pack", "pack.vlt", "pack.xml"}));
+    EXPECT_EQ(Listing(work), (std::vector<std::string>{"pack", "pack.vlt", "pack.xml"}));
     size_t files = 0;
     for (const auto& e : fs::directory_iterator(work + "/pack")) {
         EXPECT_TRUE(e.is_regular_file()) << e.path();
         ++files;
     }
     EXPECT_EQ(files, names.size() + 1);
-    EXPECT_EQ(out.find("\x1b"), std::string::npos);  // nothing drives the terminal
+    EXPECT_FALSE(Contains(out, "\x1b"));  // nothing drives the terminal
     // The names travel unchanged in the document.
     TiXmlDocument doc((work + "/pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
@@ -239,8 +233,8 @@ TEST_F(Export, ResourceThatDoesNotLoadIsWarnedAndNotCounted) {
         b.Image("fine", Rgba(4, 4, 1));
     }
     ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
-    EXPECT_NE(out.find("\n - WARNING: problem found exporting 'broken' image.\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(1)."), std::string::npos) << out;
+    EXPECT_TRUE(Contains(out, "\n - WARNING: problem found exporting 'broken' image.\n")) << out;
+    EXPECT_TRUE(Contains(out, "existing VLT blocks(2) does not match with exported ones(1).")) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
     ASSERT_EQ(Children(doc.RootElement()).size(), 1u);
@@ -257,9 +251,9 @@ TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
     fs::create_directories(dir / "pack/img_logo.png");
     fs::create_directories(dir / "pack/file_data");
     ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
-    EXPECT_NE(out.find("problem found exporting 'logo' image."), std::string::npos) << out;
-    EXPECT_NE(out.find("problem found exporting 'data' file."), std::string::npos) << out;
-    EXPECT_NE(out.find("existing VLT blocks(2) does not match with exported ones(0)."), std::string::npos) << out;
+    EXPECT_TRUE(Contains(out, "problem found exporting 'logo' image.")) << out;
+    EXPECT_TRUE(Contains(out, "problem found exporting 'data' file.")) << out;
+    EXPECT_TRUE(Contains(out, "existing VLT blocks(2) does not match with exported ones(0).")) << out;
     EXPECT_FALSE(FileExists(dir / "pack.xml"));
 }
 
@@ -303,7 +297,7 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
         }
 
         ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
-        EXPECT_EQ(out.find("WARNING: problem found"), std::string::npos) << out;
+        EXPECT_FALSE(Contains(out, "WARNING: problem found")) << out;
         if (c.plant == DanglingLink || c.plant == Fifo)
             EXPECT_FALSE(FileExists(target));
         else
@@ -342,7 +336,7 @@ TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Run({c.package}), 1) << c.package;
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_TRUE(Contains(out, c.message)) << out;
     }
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
     EXPECT_FALSE(FileExists(dir / "link.xml"));

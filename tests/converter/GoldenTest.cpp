@@ -7,20 +7,22 @@
 
 #include "Support.h"
 
+using namespace testsupport;
+
 namespace {
 
 std::string Golden(const char* name) {
-    const auto bytes = testsupport::ReadFile(testsupport::SourceDir() + "/tests/data/converter/" + name);
+    const auto bytes = ReadFile(SourceDir() + "/tests/data/converter/" + name);
     return std::string(bytes.begin(), bytes.end());
 }
 
 TEST(Golden, ConsoleTextOfImportAndExportOfTheExampleIsUnchanged) {
-    testsupport::TempDir dir;
-    std::filesystem::copy(testsupport::SourceDir() + "/examples", dir.path(), std::filesystem::copy_options::recursive);
+    TempDir dir;
+    std::filesystem::copy(SourceDir() + "/examples", dir.path(), std::filesystem::copy_options::recursive);
     std::string out;
-    ASSERT_EQ(testsupport::RunBundlex({"demo.xml", "demo.vlt"}, out, dir.path()), 0);
+    ASSERT_EQ(RunBundlex({"demo.xml", "demo.vlt"}, out, dir.path()), 0);
     EXPECT_EQ(out, Golden("demo_import.stdout"));
-    ASSERT_EQ(testsupport::RunBundlex({"demo.vlt", "exported.xml"}, out, dir.path()), 0);
+    ASSERT_EQ(RunBundlex({"demo.vlt", "exported.xml"}, out, dir.path()), 0);
     EXPECT_EQ(out, Golden("demo_export.stdout"));
 }
 

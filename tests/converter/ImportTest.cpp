@@ -21,22 +21,21 @@
 #include "resources/ISoundFX.h"
 
 namespace fs = std::filesystem;
-using testsupport::FileExists;
-using testsupport::RunBundlex;
+using namespace testsupport;
 
 namespace {
 
 class Import : public ::testing::Test {
 protected:
-    testsupport::SdkSession sdk;
-    testsupport::TempDir dir;
+    SdkSession sdk;
+    TempDir dir;
     std::string out;
 
     int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, dir.path()); }
     void Doc(const std::string& body,
              const std::string& root = "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"1\">") {
         const std::string text = "<?xml version=\"1.0\" ?>\n" + root + "\n" + body + "\n</ORB>\n";
-        ASSERT_TRUE(testsupport::WriteFile(dir / "doc.xml", std::vector<uint8_t>(text.begin(), text.end())));
+        ASSERT_TRUE(WriteFile(dir / "doc.xml", std::vector<uint8_t>(text.begin(), text.end())));
     }
     void Png(const std::string& file, SDL_Surface* s) {
         EXPECT_EQ(g_pImage->SavePNG((dir / file).c_str(), s, -1), 0);
@@ -45,13 +44,6 @@ protected:
     void Bmp(const std::string& file, SDL_Surface* s) {
         EXPECT_EQ(g_pImage->SaveBMP((dir / file).c_str(), s), 1);
         SDL_FreeSurface(s);
-    }
-    // Every file in the temporary directory, for leftovers.
-    std::vector<std::string> Files() {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
     }
 };
 
@@ -78,57 +70,55 @@ TEST_F(Import, DocumentsThatCannotBeImportedFailWithTheirOwnErrorAndCreateNothin
          " - Error: could not open/create the desired VLT('').\n"},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(testsupport::WriteFile(dir / "doc.xml", testsupport::Bytes(c.doc)));
+        ASSERT_TRUE(WriteFile(dir / "doc.xml", Bytes(c.doc)));
         EXPECT_EQ(Run(c.args), 1) << c.message;
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+        EXPECT_TRUE(Contains(out, c.message)) << out;
+        EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"doc.xml"});
     }
 }
 
 TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
-    Png("a.png", testsupport::Rgba(4, 4, 1));
+    Png("a.png", Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
     ASSERT_EQ(Run({"doc.xml"}), 0) << out;
-    EXPECT_NE(out.find(" - Trying to generate 'src.vlt' with 1 blocks\n"), std::string::npos) << out;
-    EXPECT_NE(out.find(" - 1/1: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), std::string::npos);
-    EXPECT_TRUE(testsupport::HasBlock(dir / "src.vlt", "IMG", "a"));
+    EXPECT_TRUE(Contains(out, " - Trying to generate 'src.vlt' with 1 blocks\n")) << out;
+    EXPECT_TRUE(Contains(out, " - 1/1: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"));
+    EXPECT_TRUE(HasBlock(dir / "src.vlt", "IMG", "a"));
 }
 
 // An element whose block exists replaces it for images and the other
 // graphic kinds; sounds, music and raw files are never replaced.
 TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
-    const std::string wav = testsupport::SourceDir() + "/examples/demo/snd_chime.WAV";
+    const std::string wav = SourceDir() + "/examples/demo/snd_chime.WAV";
     {
-        testsupport::PackageBuilder b(dir / "p.vlt");
-        b.Image("pic", testsupport::Rgb(4, 4, 1));
+        PackageBuilder b(dir / "p.vlt");
+        b.Image("pic", Rgb(4, 4, 1));
         ASSERT_GT(g_pSoundFX->SoundImport(b.id(), "snd", wav.c_str()), 0);
         b.Raw("keep", "FILE", {9, 9});
     }
-    const std::vector<uint8_t> before = testsupport::Block(dir / "p.vlt", "IMG", "pic");
-    Bmp("pic.bmp", testsupport::Rgb(4, 4, 200));
+    const std::vector<uint8_t> before = Block(dir / "p.vlt", "IMG", "pic");
+    Bmp("pic.bmp", Rgb(4, 4, 200));
     Doc("<image name=\"pic\" source=\"pic.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\"/>"
         "<sound name=\"snd\" source=\"" +
         wav + "\"/>");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
-    EXPECT_NE(out.find("\n - WARNING: problem found importing 'snd' sound.\n"), std::string::npos) << out;
-    EXPECT_EQ(out.find("importing 'pic'"), std::string::npos) << out;
-    const std::vector<uint8_t> after = testsupport::Block(dir / "p.vlt", "IMG", "pic");
+    EXPECT_TRUE(Contains(out, "\n - WARNING: problem found importing 'snd' sound.\n")) << out;
+    EXPECT_FALSE(Contains(out, "importing 'pic'")) << out;
+    const std::vector<uint8_t> after = Block(dir / "p.vlt", "IMG", "pic");
     ASSERT_FALSE(after.empty());
     EXPECT_NE(after, before);
-    EXPECT_EQ(testsupport::Block(dir / "p.vlt", "FILE", "keep"), (std::vector<uint8_t>{9, 9}));
-    EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "p.vlt", "pic.bmp"}));  // no working file left
+    EXPECT_EQ(Block(dir / "p.vlt", "FILE", "keep"), (std::vector<uint8_t>{9, 9}));
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"doc.xml", "p.vlt", "pic.bmp"}));  // no working file left
 }
 
 TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
     Doc("<!-- a comment --><picture name=\"x\"/><spr name=\"y\"/><imag/>",
         "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"2\">");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(testsupport::Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 1)
-        << out;
-    EXPECT_NE(out.find("\n - WARNING: existing XML blocks(2) does not match with imported ones(0).\n"),
-              std::string::npos);
-    EXPECT_EQ(testsupport::Count(out, "problem found"), 0);
-    EXPECT_TRUE(testsupport::Entries(dir / "p.vlt").empty());
+    EXPECT_EQ(Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 1) << out;
+    EXPECT_TRUE(Contains(out, "\n - WARNING: existing XML blocks(2) does not match with imported ones(0).\n"));
+    EXPECT_EQ(Count(out, "problem found"), 0);
+    EXPECT_TRUE(Entries(dir / "p.vlt").empty());
 }
 
 // Each of these fails its own element only, with a warning that names it:
@@ -136,7 +126,7 @@ TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
 // would block the import forever), a name longer than a block name (never
 // stored cut or as a temporary name), an element without a name.
 TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
-    Png("b.png", testsupport::Rgba(4, 4, 1));
+    Png("b.png", Rgba(4, 4, 1));
     ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
     fs::create_directory(dir / "folder.png");
     const std::string longName(32, 'n');
@@ -160,9 +150,9 @@ TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
     for (const std::string& w :
          std::vector<std::string>{"'a' image", "'t' tile", "'f' font", "'r' file", "'m' music", "'p' file", "'s' sound",
                                   "'d' image", "'no name attribute' image", "'" + longName + "' tile"})
-        EXPECT_NE(out.find("\n - WARNING: problem found importing " + w + ".\n"), std::string::npos) << w << out;
-    EXPECT_NE(out.find("existing XML blocks(11) does not match with imported ones(1)."), std::string::npos);
-    const auto entries = testsupport::Entries(dir / "p.vlt");
+        EXPECT_TRUE(Contains(out, "\n - WARNING: problem found importing " + w + ".\n")) << w << out;
+    EXPECT_TRUE(Contains(out, "existing XML blocks(11) does not match with imported ones(1)."));
+    const auto entries = Entries(dir / "p.vlt");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "b");
 }
@@ -170,26 +160,25 @@ TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
 TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {
     // Kept raw or crypted, an empty file packs to 0 bytes, and AddData's
     // answer is then the same 0 that stands for a failure.
-    ASSERT_TRUE(testsupport::WriteFile(dir / "empty", {}));
+    ASSERT_TRUE(WriteFile(dir / "empty", {}));
     Doc("<file name=\"r\" source=\"empty\" storemethod=\"raw\"/>"
         "<file name=\"k\" source=\"empty\" storemethod=\"crypted\"/>"
         "<file name=\"c\" source=\"empty\" storemethod=\"compressed\"/>",
         "<ORB version=\"v1\" totalblocks=\"3\">");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_NE(out.find(" - 3/3: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 3 - GUI 0\r"), std::string::npos)
-        << out;
-    for (const char* name : {"r", "k", "c"}) EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "FILE", name)) << name;
+    EXPECT_FALSE(Contains(out, "WARNING")) << out;
+    EXPECT_TRUE(Contains(out, " - 3/3: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 3 - GUI 0\r")) << out;
+    for (const char* name : {"r", "k", "c"}) EXPECT_TRUE(HasBlock(dir / "p.vlt", "FILE", name)) << name;
 
     // A second import meets the blocks and refuses them: they were stored.
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
-    EXPECT_EQ(testsupport::Count(out, "problem found importing"), 3) << out;
+    EXPECT_EQ(Count(out, "problem found importing"), 3) << out;
 }
 
 class ImportSprite : public Import {
 protected:
     // A 2 x 2 sheet of 32 x 32 frames: two rows, two frames each.
-    void SetUp() override { Png("s.png", testsupport::Rgba(64, 64, 5)); }
+    void SetUp() override { Png("s.png", Rgba(64, 64, 5)); }
     static std::string Anim(int id, int frames, int children, int type = 2) {
         std::string a = "<animation id=\"" + std::to_string(id) + "\" type=\"" + std::to_string(type) +
                         "\" status=\"0\" frames=\"" + std::to_string(frames) +
@@ -235,62 +224,53 @@ TEST_F(ImportSprite, AnimationTablesThatDoNotFitTheSheetAreNamed) {
         // A refused sprite leaves a resource behind: exit 3; the passing ones 0.
         ASSERT_EQ(Run({"doc.xml", pkg}), c.present ? 3 : 0) << out;
         if (c.present) {
-            EXPECT_NE(out.find(c.present), std::string::npos) << out;
+            EXPECT_TRUE(Contains(out, c.present)) << out;
         }
         if (c.absent) {
-            EXPECT_EQ(out.find(c.absent), std::string::npos) << out;
+            EXPECT_FALSE(Contains(out, c.absent)) << out;
         }
-        EXPECT_TRUE(testsupport::HasBlock(dir / pkg, "IMG", "after")) << out;
+        EXPECT_TRUE(HasBlock(dir / pkg, "IMG", "after")) << out;
     }
-    EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + std::to_string(n - 1) + ".vlt"), "SPR2", "s"));
+    EXPECT_TRUE(HasBlock(dir / ("p" + std::to_string(n - 1) + ".vlt"), "SPR2", "s"));
 }
 
 // A package that does not open is left exactly as it was, and no working
 // file stays behind.
 TEST_F(Import, DamagedTargetPackageIsLeftUntouched) {
     const std::vector<uint8_t> junk(300, 0x5A);
-    testsupport::WriteFile(dir / "p.vlt", junk);
-    Png("a.png", testsupport::Rgba(4, 4, 1));
+    WriteFile(dir / "p.vlt", junk);
+    Png("a.png", Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
     EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 1);
-    EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('p.vlt').\n"), std::string::npos) << out;
-    EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), junk);
-    EXPECT_EQ(Files(), (std::vector<std::string>{"a.png", "doc.xml", "p.vlt"}));
+    EXPECT_TRUE(Contains(out, " - Error: could not open/create the desired VLT('p.vlt').\n")) << out;
+    EXPECT_EQ(ReadFile(dir / "p.vlt"), junk);
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.png", "doc.xml", "p.vlt"}));
 }
 
 // An import that stops before its end (here: abandoned) leaves the target as
 // it was: every change goes to the working copy.
 TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
     {
-        testsupport::PackageBuilder b(dir / "p.vlt");
+        PackageBuilder b(dir / "p.vlt");
         b.Raw("keep", "FILE", {1});
     }
-    const std::vector<uint8_t> before = testsupport::ReadFile(dir / "p.vlt");
+    const std::vector<uint8_t> before = ReadFile(dir / "p.vlt");
     {
         PackageStage stage;
         const int id = stage.Begin(dir / "p.vlt");
         ASSERT_GT(id, 0);
         EXPECT_NE(stage.WorkPath(), dir / "p.vlt");
-        BlockInfo info{};
-        std::snprintf(info.name, sizeof info.name, "new");
-        std::snprintf(info.type, sizeof info.type, "FILE");
-        uint8_t byte = 7;
-        info.size = 1;
-        info.data = &byte;
-        EXPECT_GT(g_pStuffVLT->AddData(id, &info), 0);
-        BlockInfo del{};
-        std::snprintf(del.name, sizeof del.name, "keep");
-        std::snprintf(del.type, sizeof del.type, "FILE");
-        EXPECT_NE(g_pStuffVLT->Delete(id, &del), 0);
+        EXPECT_GT(AddBlock(id, "FILE", "new", {7}), 0);
+        EXPECT_NE(DeleteBlock(id, "FILE", "keep"), 0);
     }  // not committed
-    EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), before);
-    EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
+    EXPECT_EQ(ReadFile(dir / "p.vlt"), before);
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"p.vlt"});
 
     PackageStage stage;
     ASSERT_GT(stage.Begin(dir / "p.vlt"), 0);
     ASSERT_TRUE(stage.Commit());
-    EXPECT_EQ(testsupport::Block(dir / "p.vlt", "FILE", "keep"), std::vector<uint8_t>{1});
-    EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"});
+    EXPECT_EQ(Block(dir / "p.vlt", "FILE", "keep"), std::vector<uint8_t>{1});
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"p.vlt"});
 }
 
 // A target that is no regular file is one that cannot be opened, not one
@@ -298,15 +278,14 @@ TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
 TEST_F(Import, TargetThatIsAFifoOrDirectoryIsAnErrorNotAHang) {
     ASSERT_EQ(mkfifo((dir / "fifo.vlt").c_str(), 0600), 0);
     fs::create_directory(dir / "dir.vlt");
-    Png("a.png", testsupport::Rgba(4, 4, 1));
+    Png("a.png", Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
     for (const char* target : {"fifo.vlt", "dir.vlt"}) {
         EXPECT_EQ(Run({"doc.xml", target}), 1) << target;
-        EXPECT_NE(out.find(" - Error: could not open/create the desired VLT('" + std::string(target) + "').\n"),
-                  std::string::npos)
+        EXPECT_TRUE(Contains(out, " - Error: could not open/create the desired VLT('" + std::string(target) + "').\n"))
             << out;
     }
-    EXPECT_EQ(Files(), (std::vector<std::string>{"a.png", "dir.vlt", "doc.xml", "fifo.vlt"}));
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.png", "dir.vlt", "doc.xml", "fifo.vlt"}));
 }
 
 // An import killed by a signal removes its working file on the way out; one
@@ -314,10 +293,10 @@ TEST_F(Import, TargetThatIsAFifoOrDirectoryIsAnErrorNotAHang) {
 // into the same package, once its process is gone.
 TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
     {
-        testsupport::PackageBuilder b(dir / "p.vlt");
+        PackageBuilder b(dir / "p.vlt");
         b.Raw("keep", "FILE", {1});
     }
-    const std::vector<uint8_t> before = testsupport::ReadFile(dir / "p.vlt");
+    const std::vector<uint8_t> before = ReadFile(dir / "p.vlt");
     for (int sig : {SIGSEGV, SIGTERM}) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
@@ -330,9 +309,9 @@ TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_FALSE(WIFEXITED(status) && (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 3)) << sig;
-        EXPECT_EQ(Files(), std::vector<std::string>{"p.vlt"}) << sig;
+        EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"p.vlt"}) << sig;
     }
-    EXPECT_EQ(testsupport::ReadFile(dir / "p.vlt"), before);
+    EXPECT_EQ(ReadFile(dir / "p.vlt"), before);
 
     // Working files of a process that is gone, of one that lives (1), and of
     // another package.
@@ -344,15 +323,15 @@ TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
     const std::vector<std::string> stale = {"p.vlt.importing-" + dead + ".vlt", "p.vlt.importing-" + dead + "-2.vlt"};
     const std::vector<std::string> kept = {"p.vlt.importing-1.vlt", "p.vlt.importing-" + dead + "_v3.vlt",
                                            "q.vlt.importing-" + dead + ".vlt"};
-    for (const auto& n : stale) testsupport::WriteFile(dir / n, before);
-    for (const auto& n : kept) testsupport::WriteFile(dir / n, before);
+    for (const auto& n : stale) WriteFile(dir / n, before);
+    for (const auto& n : kept) WriteFile(dir / n, before);
     PackageStage stage;
     ASSERT_GT(stage.Begin(dir / "p.vlt"), 0);
     ASSERT_TRUE(stage.Commit());
     std::vector<std::string> expected = kept;
     expected.push_back("p.vlt");
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Files(), expected);
+    EXPECT_EQ(Listing(dir.path()), expected);
 }
 
 }  // namespace
@@ -362,7 +341,7 @@ namespace {
 class ImportWidget : public Import {
 protected:
     void SetUp() override {
-        for (const char* s : {"n", "s", "p", "o"}) Png(std::string("w_") + s + ".png", testsupport::Rgba(8, 4, s[0]));
+        for (const char* s : {"n", "s", "p", "o"}) Png(std::string("w_") + s + ".png", Rgba(8, 4, s[0]));
     }
     static std::string Image(const char* state, const char* file) {
         return std::string("<image state=\"") + state + "\" source=\"" + file + "\" alphablending=\"per-pixel\"/>";
@@ -386,10 +365,9 @@ protected:
 TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
     Panel(Widget(Three()));
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("problem found"), std::string::npos) << out;
-    EXPECT_NE(out.find(" - 5/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r"), std::string::npos)
-        << out;
-    auto but = testsupport::Block(dir / "p.vlt", "BUT", "w");
+    EXPECT_FALSE(Contains(out, "problem found")) << out;
+    EXPECT_TRUE(Contains(out, " - 5/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r")) << out;
+    auto but = Block(dir / "p.vlt", "BUT", "w");
     ASSERT_EQ(but.size(), 24u);
     EXPECT_EQ(but[6], 1);
     EXPECT_EQ(but[12] | but[13] << 8, 65535);  // low 16 bits of the position
@@ -398,10 +376,10 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
     Panel(Widget(Image("normal", "w_n.png") + Image("hovered", "w_s.png") + Image("pressed", "w_p.png") +
                  Image("deactivated", "w_o.png")));
     ASSERT_EQ(Run({"doc.xml", "q.vlt"}), 0) << out;
-    but = testsupport::Block(dir / "q.vlt", "BUT", "w");
+    but = Block(dir / "q.vlt", "BUT", "w");
     ASSERT_EQ(but.size(), 24u);
     EXPECT_EQ(but[6], 4);
-    EXPECT_TRUE(testsupport::HasBlock(dir / "q.vlt", "TILB2", "w_s"));
+    EXPECT_TRUE(HasBlock(dir / "q.vlt", "TILB2", "w_s"));
 }
 
 // The state images go in first and stay, counted, when the widget's own
@@ -416,15 +394,14 @@ TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsThe
     for (const auto& c : cases) {
         Panel(c.widget);
         ASSERT_EQ(Run({"doc.xml", "p" + c.code + ".vlt"}), 3) << out;
-        EXPECT_NE(out.find("\n - WARNING: widget could not be saved (ErrCode '" + c.code +
-                           "')."
-                           "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"),
-                  std::string::npos)
+        EXPECT_TRUE(Contains(out, "\n - WARNING: widget could not be saved (ErrCode '" + c.code +
+                                      "')."
+                                      "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"))
             << out;
-        EXPECT_NE(out.find(c.progress), std::string::npos) << out;
-        EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "TILB2", "w_o"));
-        EXPECT_FALSE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "BUT", "w"));
-        EXPECT_TRUE(testsupport::HasBlock(dir / ("p" + c.code + ".vlt"), "IMG", "after"));  // the walk came back up
+        EXPECT_TRUE(Contains(out, c.progress)) << out;
+        EXPECT_TRUE(HasBlock(dir / ("p" + c.code + ".vlt"), "TILB2", "w_o"));
+        EXPECT_FALSE(HasBlock(dir / ("p" + c.code + ".vlt"), "BUT", "w"));
+        EXPECT_TRUE(HasBlock(dir / ("p" + c.code + ".vlt"), "IMG", "after"));  // the walk came back up
     }
 }
 
@@ -435,16 +412,16 @@ TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
           Widget("<image source=\"w_n.png\" alphablending=\"per-pixel\"/>") +  // no state
           Widget(Image("normal", "nowhere.png")));                             // unreadable state image
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
-    EXPECT_EQ(testsupport::Count(out, "problem found importing 'default' panel, widget 'w'."), 4) << out;
-    EXPECT_NE(out.find("\n - WARNING: no 'widget' tag found.\n - WARNING: problem found importing 'default' panel, "
-                       "widget 'gadget'.\n"),
-              std::string::npos)
+    EXPECT_EQ(Count(out, "problem found importing 'default' panel, widget 'w'."), 4) << out;
+    EXPECT_TRUE(Contains(out,
+                         "\n - WARNING: no 'widget' tag found.\n - WARNING: problem found importing 'default' panel, "
+                         "widget 'gadget'.\n"))
         << out;
-    EXPECT_NE(out.find("\n - WARNING: no 'image' tag found."), std::string::npos);
-    EXPECT_NE(out.find("\n - WARNING: no 'state' attribute found."), std::string::npos);
-    EXPECT_NE(out.find("\n - WARNING: could not load 'normal' state."), std::string::npos);
-    EXPECT_FALSE(testsupport::HasBlock(dir / "p.vlt", "BUT", "w"));
-    EXPECT_TRUE(testsupport::HasBlock(dir / "p.vlt", "IMG", "after"));
+    EXPECT_TRUE(Contains(out, "\n - WARNING: no 'image' tag found."));
+    EXPECT_TRUE(Contains(out, "\n - WARNING: no 'state' attribute found."));
+    EXPECT_TRUE(Contains(out, "\n - WARNING: could not load 'normal' state."));
+    EXPECT_FALSE(HasBlock(dir / "p.vlt", "BUT", "w"));
+    EXPECT_TRUE(HasBlock(dir / "p.vlt", "IMG", "after"));
 }
 
 }  // namespace
@@ -456,16 +433,16 @@ namespace {
 // the original must still end up under the target's own backup name, with
 // nothing else left beside it.
 TEST_F(Import, VersionThreeTargetIsUpgradedWithItsBackupUnderItsOwnName) {
-    const std::vector<uint8_t> old = testsupport::V3Package();
-    testsupport::WriteFile(dir / "old.vlt", old);
-    testsupport::WriteFile(dir / "n.bin", {'x', 'y'});
+    const std::vector<uint8_t> old = V3Package();
+    WriteFile(dir / "old.vlt", old);
+    WriteFile(dir / "n.bin", {'x', 'y'});
     Doc("<file name=\"new\" source=\"n.bin\" storemethod=\"raw\"/>");
     ASSERT_EQ(Run({"doc.xml", "old.vlt"}), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-    EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "notes"), testsupport::Bytes("v3!\n"));
-    EXPECT_EQ(testsupport::Block(dir / "old.vlt", "FILE", "new"), (std::vector<uint8_t>{'x', 'y'}));
-    EXPECT_EQ(testsupport::ReadFile(dir / "old_v3.vlt"), old);
-    EXPECT_EQ(Files(), (std::vector<std::string>{"doc.xml", "n.bin", "old.vlt", "old_v3.vlt"}));
+    EXPECT_FALSE(Contains(out, "WARNING")) << out;
+    EXPECT_EQ(Block(dir / "old.vlt", "FILE", "notes"), Bytes("v3!\n"));
+    EXPECT_EQ(Block(dir / "old.vlt", "FILE", "new"), (std::vector<uint8_t>{'x', 'y'}));
+    EXPECT_EQ(ReadFile(dir / "old_v3.vlt"), old);
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"doc.xml", "n.bin", "old.vlt", "old_v3.vlt"}));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include "OrbFormat.h"
 #include "Support.h"
 
+using namespace testsupport;
+
 namespace {
 
 TEST(OrbValues, PrefixValuesMatchOnTheirPrefixAndExactValuesOnlyWhole) {
@@ -26,7 +28,7 @@ TEST(OrbValues, PrefixValuesMatchOnTheirPrefixAndExactValuesOnlyWhole) {
 
 class PayloadNames : public ::testing::Test {
 protected:
-    testsupport::SdkSession sdk;  // the CRC of the name uses the core object
+    SdkSession sdk;  // the CRC of the name uses the core object
     orb::PayloadNamer names;
 };
 
@@ -57,13 +59,6 @@ TEST_F(PayloadNames, NamesThatFilterAlikeOrDifferOnlyInCaseStayUnique) {
     }
     EXPECT_EQ(made[1], "img_a_b.png");
     EXPECT_EQ(made[3], "img_A_B~2.png");
-}
-
-TEST(OrbDate, DateIsTheTwentyFourCharacterTimeTextWithItsNewline) {
-    const std::string d = orb::DateText();
-    ASSERT_EQ(d.size(), 25u);
-    EXPECT_EQ(d.back(), '\n');
-    EXPECT_EQ(d[13], ':');
 }
 
 }  // namespace

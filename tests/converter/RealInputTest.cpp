@@ -23,7 +23,8 @@
 #include "core/Trovalis.h"
 #include "resources/IImage.h"
 
-using testsupport::RunBundlex;
+using namespace testsupport;
+
 
 namespace {
 
@@ -71,7 +72,7 @@ SDL_Color Expected(const PngCase& c, int x, int y) {
 }
 
 bool WritePng(const std::string& path, const PngCase& c) {
-    testsupport::PngSpec p;
+    PngSpec p;
     p.width = kW;
     p.height = kH;
     p.bitDepth = c.depth;
@@ -103,7 +104,7 @@ bool WritePng(const std::string& path, const PngCase& c) {
         p.trans.green = static_cast<png_uint_16>(Sample(c, 1, 0, 1));
         p.trans.blue = static_cast<png_uint_16>(Sample(c, 1, 0, 2));
     }
-    return testsupport::WriteFile(path, testsupport::EncodePng(p));
+    return WriteFile(path, EncodePng(p));
 }
 
 // The 54-byte head of a BMP file of the given size with a 40-byte info
@@ -166,10 +167,10 @@ std::vector<SDL_Color> ExportedPixels(const std::string& path) {
 // (a widget's state image by "widget/state").
 std::map<std::string, const TiXmlElement*> Sources(const TiXmlElement* root) {
     std::map<std::string, const TiXmlElement*> out;
-    for (const TiXmlElement* e : testsupport::Children(root)) {
+    for (const TiXmlElement* e : Children(root)) {
         if (std::string(e->Value()) == "panel") {
-            for (const TiXmlElement* w : testsupport::Children(e))
-                for (const TiXmlElement* i : testsupport::Children(w, "image"))
+            for (const TiXmlElement* w : Children(e))
+                for (const TiXmlElement* i : Children(w, "image"))
                     out[std::string(w->Attribute("name")) + "/" + i->Attribute("state")] = i;
         } else if (e->Attribute("source")) {
             out[e->Attribute("name")] = e;
@@ -180,8 +181,8 @@ std::map<std::string, const TiXmlElement*> Sources(const TiXmlElement* root) {
 
 class RealInput : public ::testing::Test {
 protected:
-    testsupport::SdkSession sdk;
-    testsupport::TempDir dir;
+    SdkSession sdk;
+    TempDir dir;
     std::string out;
 };
 
@@ -226,12 +227,12 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
                  "alphablending=\"per-pixel\"/></widget>\n";
     }
     doc += panel + "</panel>\n</ORB>\n";
-    ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
+    ASSERT_TRUE(WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
 
     ASSERT_EQ(RunBundlex({"in.xml", "in.vlt"}, out, dir.path()), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
+    EXPECT_FALSE(Contains(out, "WARNING")) << Lines(out);
     ASSERT_EQ(RunBundlex({"in.vlt", "ex.xml"}, out, dir.path()), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
+    EXPECT_FALSE(Contains(out, "WARNING")) << Lines(out);
     EXPECT_EQ(RunBundlex({"--verify", "in.vlt"}, out, dir.path()), 0) << out;
 
     TiXmlDocument ex;
@@ -279,14 +280,14 @@ TEST_F(RealInput, SpriteFromBmpWithUnusedFourthByteKeepsItsFrameCountOverRoundTr
                                      : SDL_MapRGB(sheet->format, Uint8(x * 7), Uint8(y * 50), Uint8(x * 13 + y));
             std::memcpy(static_cast<Uint8*>(sheet->pixels) + y * sheet->pitch + x * 4, &v, 4);
         }
-    ASSERT_TRUE(testsupport::WriteFile(dir / "sheet.bmp", Bmp32WithNoise(sheet)));
+    ASSERT_TRUE(WriteFile(dir / "sheet.bmp", Bmp32WithNoise(sheet)));
     SDL_FreeSurface(sheet);
     const std::string doc =
         "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"a.vlt\">\n"
         "<sprite name=\"hero\" source=\"sheet.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\" "
         "xoffset=\"4\" yoffset=\"4\"><animation id=\"0\" type=\"2\" status=\"32768\" frames=\"0\" hotx=\"0\" "
         "hoty=\"0\" starframe=\"0\" endframe=\"0\"/></sprite>\n</ORB>\n";
-    ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
+    ASSERT_TRUE(WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
     std::vector<std::string> frames;
     const std::vector<std::vector<std::string>> steps = {{"in.xml", "a.vlt"}, {"a.vlt", "a.xml"}, {"a.xml", "b.vlt"},
                                                          {"b.vlt", "b.xml"},  {"b.xml", "c.vlt"}, {"c.vlt", "c.xml"}};
@@ -309,11 +310,11 @@ namespace {
 // Earlier versions gave grey PNGs an 8-bit surface with the RGB masks and
 // stored those masks in tile and sprite blocks; such blocks must load.
 TEST(RealInputBlocks, EightBitBlocksWithRgbMasksFromEarlierVersionsStillLoad) {
-    testsupport::SdkSession sdk;
-    testsupport::TempDir dir;
+    SdkSession sdk;
+    TempDir dir;
     const std::string pkg = dir / "old.vlt";
     {
-        testsupport::PackageBuilder b(pkg);
+        PackageBuilder b(pkg);
         for (const char* name : {"tile", "sprite"}) {
             SDL_Surface* s = SDL_CreateRGBSurface(0, 4, 4, 8, 0xFF, 0xFF00, 0xFF0000, 0);
             ASSERT_NE(s, nullptr);
@@ -350,7 +351,7 @@ std::vector<uint8_t> Bmp565() {
 TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
     const PngCase rgb{"rgb", PNG_COLOR_TYPE_RGB, 8, false, false};
     ASSERT_TRUE(WritePng(dir / "rgb.png", rgb));
-    ASSERT_TRUE(testsupport::WriteFile(dir / "w.bmp", Bmp565()));
+    ASSERT_TRUE(WriteFile(dir / "w.bmp", Bmp565()));
     // Keys as raw pixel values of the surfaces the files load as.
     const SDL_Color k = Expected(rgb, 1, 0);
     const uint32_t rgbKey = uint32_t(k.r) | uint32_t(k.g) << 8 | uint32_t(k.b) << 16;
@@ -361,18 +362,17 @@ TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
         "\" xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>\n"
         "<tile name=\"w\" source=\"w.bmp\" alphablending=\"per-pSurface\" alphamod=\"255\" colorkey=\"" +
         std::to_string(0x739C) + "\" xposition=\"0\" yposition=\"0\" tileset=\"disabled\"/>\n</ORB>\n";
-    ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
+    ASSERT_TRUE(WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
     ASSERT_EQ(RunBundlex({"in.xml", "a.vlt"}, out, dir.path()), 0) << out;
     std::vector<std::string> keys;
     for (const auto& step :
          std::vector<std::vector<std::string>>{{"a.vlt", "a.xml"}, {"a.xml", "b.vlt"}, {"b.vlt", "b.xml"}}) {
         ASSERT_EQ(RunBundlex(step, out, dir.path()), 0) << out;
-        EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
+        EXPECT_FALSE(Contains(out, "WARNING")) << Lines(out);
         if (step[1] != "b.vlt") {
             TiXmlDocument d;
             ASSERT_TRUE(d.LoadFile((dir / step[1]).c_str()));
-            for (const TiXmlElement* t : testsupport::Children(d.RootElement(), "tile"))
-                keys.push_back(t->Attribute("colorkey"));
+            for (const TiXmlElement* t : Children(d.RootElement(), "tile")) keys.push_back(t->Attribute("colorkey"));
         }
     }
     Uint8 r, g, b;
@@ -398,16 +398,15 @@ TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
 namespace {
 
 TEST_F(RealInput, FontSheetFromBmpWithUnusedFourthByteImports) {
-    SDL_Surface* strip = testsupport::FontStrip();
-    ASSERT_TRUE(testsupport::WriteFile(dir / "font.bmp", Bmp32WithNoise(strip)));
-    SDL_FreeSurface(strip);
+    SurfacePtr strip = MakeFontBitmap(FontLayout{});
+    ASSERT_TRUE(WriteFile(dir / "font.bmp", Bmp32WithNoise(strip.get())));
     const std::string doc =
         "<?xml version=\"1.0\" ?>\n<ORB version=\"v1\" source=\"f.vlt\" totalblocks=\"1\">\n"
         "<font name=\"small\" source=\"font.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"0\" "
         "kerning=\"1\"/>\n</ORB>\n";
-    ASSERT_TRUE(testsupport::WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
+    ASSERT_TRUE(WriteFile(dir / "in.xml", std::vector<uint8_t>(doc.begin(), doc.end())));
     ASSERT_EQ(RunBundlex({"in.xml", "f.vlt"}, out, dir.path()), 0) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
+    EXPECT_FALSE(Contains(out, "WARNING")) << Lines(out);
     EXPECT_EQ(RunBundlex({"--check", "f.vlt"}, out, dir.path()), 0) << out;
 }
 

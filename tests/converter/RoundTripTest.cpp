@@ -13,21 +13,20 @@
 #include "Support.h"
 
 namespace fs = std::filesystem;
-using testsupport::ReadFile;
-using testsupport::RunBundlex;
+using namespace testsupport;
 
 namespace {
 
 class RoundTrip : public ::testing::Test {
 protected:
-    testsupport::SdkSession sdk;
-    testsupport::TempDir dir;
+    SdkSession sdk;
+    TempDir dir;
     std::string out;
 
-    void SetUp() override { fs::copy(testsupport::SourceDir() + "/examples", dir.path(), fs::copy_options::recursive); }
+    void SetUp() override { fs::copy(SourceDir() + "/examples", dir.path(), fs::copy_options::recursive); }
     void Step(const std::string& from, const std::string& to) {
         ASSERT_EQ(RunBundlex({from, to}, out, dir.path()), 0) << out;
-        EXPECT_EQ(out.find("WARNING"), std::string::npos) << testsupport::Lines(out);
+        EXPECT_FALSE(Contains(out, "WARNING")) << Lines(out);
     }
     // The payload path without its directory B (which differs per export).
     static std::string FileOf(const char* source) {
@@ -36,7 +35,7 @@ protected:
     }
     void CompareElements(const TiXmlElement* a, const TiXmlElement* b, bool payloads = true) {
         ASSERT_STREQ(a->Value(), b->Value());
-        auto aa = testsupport::Attributes(a), ba = testsupport::Attributes(b);
+        auto aa = Attributes(a), ba = Attributes(b);
         ASSERT_EQ(aa.size(), ba.size()) << a->Value();
         for (size_t i = 0; i < aa.size(); ++i) {
             EXPECT_EQ(aa[i].first, ba[i].first);
@@ -49,7 +48,7 @@ protected:
                 EXPECT_EQ(aa[i].second, ba[i].second) << a->Value() << " " << aa[i].first;
             }
         }
-        const auto ac = testsupport::Children(a), bc = testsupport::Children(b);
+        const auto ac = Children(a), bc = Children(b);
         ASSERT_EQ(ac.size(), bc.size()) << a->Value();
         for (size_t i = 0; i < ac.size(); ++i) CompareElements(ac[i], bc[i], payloads);
     }
@@ -63,35 +62,33 @@ TEST_F(RoundTrip, ExampleComesBackUnchangedThroughTwoFullCycles) {
 
     // Independent readers accept what was written.
     std::string text;
-    EXPECT_EQ(testsupport::Shell("xmllint --noout '" + dir / "d1.xml" + "' '" + dir / "d2.xml" + "' 2>&1", text), 0)
-        << text;
+    EXPECT_EQ(Shell("xmllint --noout '" + dir / "d1.xml" + "' '" + dir / "d2.xml" + "' 2>&1", text), 0) << text;
     int pngs = 0;
     for (const auto& e : fs::directory_iterator(dir / "d1"))
         if (e.path().extension() == ".png") {
             ++pngs;
-            EXPECT_EQ(testsupport::Shell("pngcheck -q '" + e.path().string() + "' 2>&1", text), 0) << text;
+            EXPECT_EQ(Shell("pngcheck -q '" + e.path().string() + "' 2>&1", text), 0) << text;
         }
     EXPECT_GT(pngs, 0);
 
     // Both packages hold the same blocks, in the same order, with the same
     // payloads: pixels, formats, colour keys, alphas, animation tables,
     // positions, kerning and raw bytes alike.
-    const auto e1 = testsupport::Entries(dir / "p1.vlt"), e2 = testsupport::Entries(dir / "p2.vlt");
+    const auto e1 = Entries(dir / "p1.vlt"), e2 = Entries(dir / "p2.vlt");
     ASSERT_EQ(e1.size(), 28u);
     ASSERT_EQ(e1.size(), e2.size());
     for (size_t i = 0; i < e1.size(); ++i) {
         EXPECT_EQ(e1[i].name, e2[i].name);
         EXPECT_EQ(e1[i].type, e2[i].type);
-        const auto b1 = testsupport::Block(dir / "p1.vlt", e1[i].type.c_str(), e1[i].name.c_str());
+        const auto b1 = Block(dir / "p1.vlt", e1[i].type.c_str(), e1[i].name.c_str());
         EXPECT_FALSE(b1.empty()) << e1[i].name;
-        EXPECT_EQ(b1, testsupport::Block(dir / "p2.vlt", e2[i].type.c_str(), e2[i].name.c_str())) << e1[i].name;
+        EXPECT_EQ(b1, Block(dir / "p2.vlt", e2[i].type.c_str(), e2[i].name.c_str())) << e1[i].name;
     }
     // Sounds, music and raw files are the example's own files, byte for byte.
-    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "SND", "chime"), ReadFile(dir / "demo/snd_chime.WAV"));
-    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "MUS", "theme"), ReadFile(dir / "demo/mus_theme.MOD"));
-    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "FILE", "config"), ReadFile(dir / "demo/file_config"));
-    EXPECT_EQ(testsupport::Block(dir / "p2.vlt", "FILE", "levels/one"),
-              ReadFile(dir / "demo/file_levels_one~312c0683"));
+    EXPECT_EQ(Block(dir / "p2.vlt", "SND", "chime"), ReadFile(dir / "demo/snd_chime.WAV"));
+    EXPECT_EQ(Block(dir / "p2.vlt", "MUS", "theme"), ReadFile(dir / "demo/mus_theme.MOD"));
+    EXPECT_EQ(Block(dir / "p2.vlt", "FILE", "config"), ReadFile(dir / "demo/file_config"));
+    EXPECT_EQ(Block(dir / "p2.vlt", "FILE", "levels/one"), ReadFile(dir / "demo/file_levels_one~312c0683"));
 
     // The two exported documents agree attribute for attribute.
     TiXmlDocument d1((dir / "d1.xml").c_str()), d2((dir / "d2.xml").c_str()), demo((dir / "demo.xml").c_str());
@@ -105,10 +102,10 @@ TEST_F(RoundTrip, ExampleComesBackUnchangedThroughTwoFullCycles) {
     EXPECT_STREQ(d1.RootElement()->Attribute("totalblocks"), demo.RootElement()->Attribute("totalblocks"));
     EXPECT_STREQ(d1.RootElement()->Attribute("source"), "p1.vlt");
     // The widget whose "hovered" image came along was stored as a complex button.
-    const auto but = testsupport::Block(dir / "p1.vlt", "BUT", "play");
+    const auto but = Block(dir / "p1.vlt", "BUT", "play");
     ASSERT_EQ(but.size(), 24u);
     EXPECT_EQ(but[6], 4);
-    EXPECT_EQ(testsupport::Block(dir / "p1.vlt", "BUT", "volume").at(6), 8);
+    EXPECT_EQ(Block(dir / "p1.vlt", "BUT", "volume").at(6), 8);
 }
 
 }  // namespace

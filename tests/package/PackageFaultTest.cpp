@@ -82,7 +82,7 @@ TEST_F(PackageDamage, DamagedStreamsAndSizesFailTheLoadWithTheirMessage) {
         {"size one short", compressed, z300, {{536 + 44, LE(299)}}, ucl},
         {"size one over", compressed, z300, {{536 + 44, LE(301)}}, ucl},
         {"size of 2 GiB", compressed, z300, {{536 + 44, LE(0x7FFFFFFF)}}, ucl},
-        {"packed size past the end of the file",
+        {"packed past the end",
          stored,
          Noise(24),
          {{536 + 44, LE(0xFFFFFFF0u)}, {536 + 48, LE(0xFFFFFFF0u)}},

@@ -153,29 +153,3 @@ TEST(PayloadDecode, ValidPayloadsDecodeAndDamagedOnesAreRefusedWithoutFault) {
     FontPayload none;
     EXPECT_FALSE(CFont::DecodePayload(nullptr, 500, false, none));
 }
-
-// The old sprite table becomes the new one: the same frames and times,
-// start and end frames spanning the animation, the same pixels, and key 0
-// (which the old layout wrote for "none") no key.
-TEST(PayloadDecode, SpriteUpgradeBuildsTheNewTableAndClearsKeyZero) {
-    SurfacePtr sheet(Pattern(4, 6, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
-    const auto old = SpriteBytes(sheet.get(), 2, 2, {{0}, {2}, {1}}, 0, 40, true);
-    const auto now = SpriteBytes(sheet.get(), 2, 2, {{0}, {2}, {1}}, 0, 40);
-    std::vector<uint8_t> up;
-    ASSERT_TRUE(CSprite::UpgradePayload(old.data(), old.size(), up));
-    SpritePayload a, b;
-    ASSERT_TRUE(CSprite::DecodePayload(up.data(), up.size(), a));
-    ASSERT_TRUE(CSprite::DecodePayload(now.data(), now.size(), b));
-    ASSERT_EQ(a.animations.size(), 3u);
-    for (size_t n = 0; n < a.animations.size(); ++n) {
-        ASSERT_EQ(a.animations[n].frames.size(), b.animations[n].frames.size());
-        EXPECT_EQ(a.animations[n].startFrame, 0);
-        EXPECT_EQ(a.animations[n].endFrame, a.animations[n].frames.size());
-        for (size_t f = 0; f < a.animations[n].frames.size(); ++f)
-            EXPECT_EQ(a.animations[n].frames[f].ms, b.animations[n].frames[f].ms);
-    }
-    ASSERT_EQ(a.pixelBytes, b.pixelBytes);
-    EXPECT_EQ(0, std::memcmp(a.pixels, b.pixels, a.pixelBytes));
-    EXPECT_EQ(a.format.colorkey, kNoColorKey);
-    EXPECT_EQ(a.format.alpha, 40);
-}

@@ -242,22 +242,6 @@ bool SamePixels(const SDL_Surface* a, const SDL_Surface* b) {
     return true;
 }
 
-SDL_Surface* FontStrip() {
-    const int h = 8;
-    int width = 1;
-    for (int c = 33; c <= 126; ++c) width += 2 + c % 2 + 1;
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, width, h, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0);
-    SDL_FillRect(s, nullptr, 0);
-    int x = 1;
-    for (int c = 33; c <= 126; ++c) {
-        const int w = 2 + c % 2;
-        SDL_Rect r{Sint16(x), 2, Uint16(w), Uint16(h - 2)};
-        SDL_FillRect(s, &r, SDL_MapRGB(s->format, 200, 200, static_cast<Uint8>(c)));
-        x += w + 1;
-    }
-    return s;
-}
-
 SurfacePtr MakeFontBitmap(const FontLayout& l) {
     SurfacePtr s(SDL_CreateRGBSurface(0, LayoutWidth(l), l.height, 32, 0x00FF0000, 0x0000FF00, 0x000000FF,
                                       l.alphaChannel ? 0xFF000000u : 0));
@@ -376,13 +360,6 @@ BlockInfo Info(const char* type, const char* name, uint8_t mode = stored) {
     return info;
 }
 
-int AddBytes(int id, const char* type, const char* name, std::vector<uint8_t> bytes, uint8_t mode) {
-    BlockInfo info = Info(type, name, mode);
-    info.size = static_cast<uint32_t>(bytes.size());
-    bytes.push_back(0);
-    info.data = bytes.data();
-    return g_pStuffVLT->AddData(id, &info);
-}
 
 std::vector<uint8_t> LoadBytes(int id, const char* type, const char* name) {
     BlockInfo info;
@@ -394,6 +371,19 @@ std::vector<uint8_t> LoadBytes(int id, const char* type, const char* name) {
 }
 }  // namespace
 
+int AddBlock(int id, const char* type, const char* name, std::vector<uint8_t> bytes, uint8_t mode) {
+    BlockInfo info = Info(type, name, mode);
+    info.size = static_cast<uint32_t>(bytes.size());
+    bytes.push_back(0);
+    info.data = bytes.data();
+    return g_pStuffVLT->AddData(id, &info);
+}
+
+int DeleteBlock(int id, const char* type, const char* name) {
+    BlockInfo info = Info(type, name);
+    return g_pStuffVLT->Delete(id, &info);
+}
+
 void PackageTest::SetUp() {
     id = g_pStuffVLT->Create((dir / "test.vlt").c_str());
     ASSERT_GT(id, 0) << "the package manager could not create a package";
@@ -404,7 +394,7 @@ void PackageTest::TearDown() {
 }
 
 int PackageTest::Put(const char* type, const char* name, std::vector<uint8_t> bytes, uint8_t mode) {
-    return AddBytes(id, type, name, std::move(bytes), mode);
+    return AddBlock(id, type, name, std::move(bytes), mode);
 }
 
 std::vector<uint8_t> PackageTest::Get(const char* type, const char* name) { return LoadBytes(id, type, name); }
@@ -455,7 +445,7 @@ void PackageBuilder::AnimatedSprite(const char* name) {
 
 void PackageBuilder::Font(const char* name, int kerning) {
     CFont f;
-    SurfacePtr s(FontStrip());
+    SurfacePtr s = MakeFontBitmap(FontLayout{});
     EXPECT_EQ(f.Create(s.get()), CFont::kCreated) << name;
     f.SetKerning(kerning);
     EXPECT_GT(f.Save(id_, name), 0) << name;
@@ -470,7 +460,7 @@ void PackageBuilder::Music(const char* name, const std::string& file) {
 }
 
 void PackageBuilder::Raw(const char* name, const char* type, const std::vector<uint8_t>& bytes, uint8_t mode) {
-    EXPECT_GT(AddBytes(id_, type, name, bytes, mode), 0) << name;
+    EXPECT_GT(AddBlock(id_, type, name, bytes, mode), 0) << name;
 }
 
 void PackageBuilder::Widget(const char* name, uint8_t type) {
@@ -531,10 +521,7 @@ void PackageBuilder::LegacyFont(const char* name, const std::string& scratchDir)
     Raw(name, "FONT", Legacy(name, scratchDir, true), compressed);
 }
 
-void PackageBuilder::Delete(const char* name, const char* type) {
-    BlockInfo info = Info(type, name);
-    EXPECT_EQ(g_pStuffVLT->Delete(id_, &info), 1) << name;
-}
+void PackageBuilder::Delete(const char* name, const char* type) { EXPECT_EQ(DeleteBlock(id_, type, name), 1) << name; }
 
 std::vector<Entry> Entries(const std::string& package) {
     std::vector<Entry> out;
@@ -612,24 +599,35 @@ int BuildEveryKind(const std::string& path, const std::string& scratchDir) {
     return 2 + 3 + 1 + 2 + 1 + 1 + 3 + 3 + 1;
 }
 
+std::vector<uint8_t> V3Header() {
+    std::vector<uint8_t> h(256, 0);
+    std::memcpy(h.data(), "VLTv3.0", 7);
+    std::strcpy(reinterpret_cast<char*>(h.data() + 8), "Old maker 2004");
+    std::strcpy(reinterpret_cast<char*>(h.data() + 37), "Mon Jan  5 10:00:00 2004");
+    return h;
+}
+
+void AddV3(std::vector<uint8_t>& file, bool dots, const char* name, const char* type, uint8_t mode, uint32_t size,
+           const std::vector<uint8_t>& payload) {
+    const char* marker = dots ? ".BlockData."
+                              : "\xB7"
+                                "BlockData"
+                                "\xB7";
+    file.insert(file.end(), marker, marker + 11);
+    uint8_t fields[46] = {};
+    std::strncpy(reinterpret_cast<char*>(fields), name, 31);
+    std::strncpy(reinterpret_cast<char*>(fields + 32), type, 4);
+    fields[37] = mode;
+    StoreLE32(fields + 38, size);
+    StoreLE32(fields + 42, static_cast<uint32_t>(payload.size()));
+    file.insert(file.end(), fields, fields + 46);
+    file.insert(file.end(), payload.begin(), payload.end());
+}
+
 std::vector<uint8_t> V3Package() {
-    std::vector<uint8_t> f(256, 0);
-    std::memcpy(f.data(), "VLTv3.0", 7);
-    std::memcpy(f.data() + 8, "old maker", 9);
-    std::memcpy(f.data() + 37, "Mon Jan  1 00:00:00 2001", 24);
-    auto entry = [&](const char* name, const char* type, const std::vector<uint8_t>& payload) {
-        std::vector<uint8_t> e(57, 0);
-        std::memcpy(e.data(), ".BlockData.", 11);
-        std::memcpy(e.data() + 11, name, std::strlen(name));
-        std::memcpy(e.data() + 43, type, std::strlen(type));
-        e[48] = stored;
-        StoreLE32(e.data() + 49, static_cast<uint32_t>(payload.size()));
-        StoreLE32(e.data() + 53, static_cast<uint32_t>(payload.size()));
-        e.insert(e.end(), payload.begin(), payload.end());
-        f.insert(f.end(), e.begin(), e.end());
-    };
-    entry("notes", "FILE", {'v', '3', '!', '\n'});
-    entry("?ld", "DELE", {1, 2, 3});
+    std::vector<uint8_t> f = V3Header();
+    AddV3(f, true, "notes", "FILE", stored, 4, {'v', '3', '!', '\n'});
+    AddV3(f, true, "?ld", "DELE", stored, 3, {1, 2, 3});
     return f;
 }
 
@@ -649,9 +647,8 @@ void DamageFirstPayload(const std::string& path) {
     // makes Close write a checksum over the new contents.
     const int id = g_pStuffVLT->Open(path.c_str());
     ASSERT_GT(id, 0);
-    ASSERT_GT(AddBytes(id, "FILE", "pad", {1}, stored), 0);
-    BlockInfo info = Info("FILE", "pad");
-    ASSERT_EQ(g_pStuffVLT->Delete(id, &info), 1);
+    ASSERT_GT(AddBlock(id, "FILE", "pad", {1}, stored), 0);
+    ASSERT_EQ(DeleteBlock(id, "FILE", "pad"), 1);
     g_pStuffVLT->Close(id);
 }
 

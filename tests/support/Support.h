@@ -117,8 +117,6 @@ SurfacePtr MakeRGB(int w, int h, int depth, bool alphaMask);
 // The bytes of pixel (x, y) as stored (any depth up to 32).
 uint32_t Pixel(const SDL_Surface* s, int x, int y);
 bool SamePixels(const SDL_Surface* a, const SDL_Surface* b);
-// A font strip that CFont accepts: black, 94 glyphs with a gap before each.
-SDL_Surface* FontStrip();
 
 // Font bitmaps laid out like a font image, one glyph per code 33 to 126,
 // each glyph a solid block of its own colour.
@@ -165,6 +163,10 @@ std::vector<uint8_t> PngHeaderOnly(uint32_t w, uint32_t h, uint8_t depth, uint8_
 
 // ---------------------------------------------------------------------------
 // Packages
+
+// A block added to or deleted from package id: AddData's and Delete's answers.
+int AddBlock(int id, const char* type, const char* name, std::vector<uint8_t> bytes, uint8_t mode = stored);
+int DeleteBlock(int id, const char* type, const char* name);
 
 // A test with the SDK started, a temporary folder and an empty package open.
 class PackageTest : public ::testing::Test {
@@ -230,7 +232,11 @@ int BuildEveryKind(const std::string& path, const std::string& scratchDir);
 // PCM), with fmtExtra after the 16 bytes of its format record.
 std::vector<uint8_t> Wav(uint32_t frames, uint32_t freq = 11025, uint16_t channels = 1, uint16_t bits = 16,
                          uint16_t tag = 1, const std::vector<uint8_t>& fmtExtra = {});
-// A 3.0 package with one live raw block and one deleted one.
+// A 3.0 package: its 256-byte header, entries appended (with the marker of
+// dots or of 0xB7 bytes), and one of one live raw block and one deleted one.
+std::vector<uint8_t> V3Header();
+void AddV3(std::vector<uint8_t>& file, bool dots, const char* name, const char* type, uint8_t mode, uint32_t size,
+           const std::vector<uint8_t>& payload);
 std::vector<uint8_t> V3Package();
 // Overwrites the packed payload of the first entry (which must be
 // compressed) with garbage and has the manager write a matching checksum:

@@ -1,0 +1,412 @@
+// The SDK core: start-up and shut-down (order of the interfaces, leak
+// warnings), CRC-32 and CreatePath, the log (activity, maximum level, outputs,
+// the elapsed-time stamp), processor tables and the copy routines, and the
+// XML access layer (slots and handles, the current element, attribute
+// conversions, the file layout of a created document, nesting depth).
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <numeric>
+#include <vector>
+
+#include "Support.h"
+#include "core/CpuFeatures.h"
+#include "core/Trovalis.h"
+#include "core/XmlDepth.h"
+#include "package/IStuffVLT.h"
+#include "resources/IImage.h"
+#include "resources/ISoundFX.h"
+
+using namespace testsupport;
+
+namespace {
+bool IsDir(const std::string& p) {
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+}  // namespace
+
+TEST(Lifecycle, InitCreatesTheTenInterfacesInOrderAndQuitDestroysThemInReverse) {
+    LogCapture cap;
+    ASSERT_EQ(Trovalis.Init(0), 1);
+    EXPECT_NE(g_pStuffVLT, nullptr);
+    EXPECT_NE(g_pSoundFX, nullptr);
+    EXPECT_NE(Trovalis.startTick, TrovalisCore::kNotStarted);
+    // The package manager first: the others load from packages.
+    EXPECT_TRUE(InOrder(cap.Take(), {"[IStuffVLT] Interfaz created.", "[IImage] Interfaz created.",
+                                     "[ISoundFX] Interfaz created.", "Trovalis successfully initiated."}));
+    Trovalis.Quit();
+    EXPECT_EQ(g_pStuffVLT, nullptr);
+    EXPECT_EQ(g_pImage, nullptr);
+    const std::string quit = cap.Take();
+    EXPECT_TRUE(InOrder(quit, {"[ISoundFX] Interfaz deleted.", "[IImage] Interfaz deleted.",
+                               "[IStuffVLT] Interfaz deleted.", "Trovalis successfully closed."}));
+    EXPECT_FALSE(Contains(quit, "INetwork"));
+}
+
+TEST(Lifecycle, SecondQuitAndSecondInitDoNotDoubleCreateOrDoubleDestroy) {
+    LogCapture cap;
+    ASSERT_EQ(Trovalis.Init(0), 1);
+    IStuffVLT* first = g_pStuffVLT;
+    cap.Take();
+    // A second Init keeps the running interfaces (and their open packages).
+    EXPECT_EQ(Trovalis.Init(0), 1);
+    EXPECT_EQ(g_pStuffVLT, first);
+    EXPECT_FALSE(Contains(cap.Take(), "Interfaz created"));
+    Trovalis.Quit();
+    cap.Take();
+    Trovalis.Quit();
+    EXPECT_EQ(cap.Take(), "");
+}
+
+TEST(Lifecycle, QuitReportsOnlyTheLiveCountsThatAreNotZero) {
+    LogCapture cap;
+    ASSERT_EQ(Trovalis.Init(0), 1);
+    Trovalis.liveTiles += 1;
+    Trovalis.liveFonts += 2;
+    cap.Take();
+    Trovalis.Quit();
+    Trovalis.liveTiles -= 1;
+    Trovalis.liveFonts -= 2;
+    const std::string log = cap.Take();
+    EXPECT_TRUE(InOrder(
+        log, {"left 1 tiles without deleting.", "left 2 fonts without deleting.", "Trovalis successfully closed"}));
+    EXPECT_FALSE(Contains(log, "CSprites"));
+}
+
+TEST(Crc32, MatchesTheStandardCheckValueAndGivesZeroForNothing) {
+    EXPECT_EQ(Trovalis.CRC32("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(Trovalis.CRC32("123456789", 0), 0u);
+    EXPECT_EQ(Trovalis.CRC32("123456789", -5), 0u);
+}
+
+// Absolute, doubled and relative paths get every missing directory; a bare
+// name gets none, and a plain file in the way stops the deeper ones.
+TEST(CreatePath, CreatesEveryMissingDirectoryAndNeverReplacesAFile) {
+    TempDir dir;
+    Trovalis.CreatePath((dir / "out/a/b/pic.png").c_str());
+    EXPECT_TRUE(IsDir(dir / "out/a/b"));
+    EXPECT_FALSE(FileExists(dir / "out/a/b/pic.png"));
+    Trovalis.CreatePath((dir.path() + "//x\\\\y//z.bin").c_str());
+    EXPECT_TRUE(IsDir(dir / "x/y"));
+    ASSERT_TRUE(WriteFile(dir / "file", {'x'}));
+    Trovalis.CreatePath((dir / "file/a/b/pic.png").c_str());
+    EXPECT_EQ(ReadFile(dir / "file").size(), 1u);
+    const auto old = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    Trovalis.CreatePath("pic.png");
+    Trovalis.CreatePath("rel/dir/pic.png");
+    Trovalis.CreatePath("");
+    Trovalis.CreatePath(nullptr);
+    std::filesystem::current_path(old);
+    EXPECT_TRUE(IsDir(dir / "rel/dir"));
+    EXPECT_FALSE(FileExists(dir / "pic.png"));
+}
+
+namespace {
+struct LogReset {
+    ~LogReset() { TheLog().Deactivate(); }
+};
+}  // namespace
+
+TEST(Log, InactiveLogWritesNothingWhateverTheLevel) {
+    LogReset reset;
+    TheLog().Deactivate();
+    TheLog().Print(0, "dropped %d\n", 1);
+    TheLog().Activate(5, Log::kCapture);
+    EXPECT_EQ(TheLog().TakeCaptured(), "");
+    TheLog().Activate(5, 0);  // active but with no output selected
+    TheLog().Print(0, "dropped\n");
+    EXPECT_EQ(TheLog().TakeCaptured(), "");
+}
+
+TEST(Log, MessageAtTheMaximumLevelIsWrittenAndOneAboveIsDropped) {
+    LogReset reset;
+    TheLog().Activate(2, Log::kCapture);
+    TheLog().Print(2, "warning %s\n", "kept");
+    TheLog().Print(5, "trace dropped\n");
+    TheLog().Print(0, "error kept\n");
+    EXPECT_EQ(TheLog().TakeCaptured(), "warning kept\nerror kept\n");
+}
+
+TEST(Log, FileOutputCarriesTheStampBeforeTheMessagesOwnLineEnd) {
+    LogReset reset;
+    TempDir dir;
+    const std::string file = dir / "sdk.log";
+    ASSERT_EQ(TheLog().Activate(5, Log::kFileAlt, file.c_str(), 1), 1);
+    TheLog().Print(0, "\n . first\n");
+    TheLog().Deactivate();
+    const auto bytes = ReadFile(file);
+    const std::string text(bytes.begin(), bytes.end());
+    // "{<seconds>.<3 digits>s}" and then the message with its own leading line end.
+    const size_t close = text.find("s}");
+    ASSERT_NE(close, std::string::npos) << text;
+    const std::string stamp = text.substr(0, close + 2);
+    const size_t dot = stamp.find('.');
+    ASSERT_EQ(stamp[0], '{') << text;
+    ASSERT_NE(dot, std::string::npos) << text;
+    EXPECT_EQ(close - dot - 1, 3u) << text;
+    EXPECT_EQ(stamp.find_first_not_of("0123456789", 1), dot) << text;
+    EXPECT_EQ(text.substr(close + 2), "\n . first\n");
+}
+
+TEST(Log, FileMaskWithoutAFileWritesNoFileAndStdoutHasNoStamp) {
+    LogReset reset;
+    TempDir dir;
+    // The mask selects the file, but none is open: nothing fails, nothing is written.
+    ASSERT_EQ(TheLog().Activate(5, Log::kFile | Log::kCapture, nullptr, 1), 1);
+    TheLog().Print(0, "x\n");
+    EXPECT_EQ(TheLog().TakeCaptured(), "x\n");
+    // A file that cannot be created is reported by Activate.
+    EXPECT_EQ(TheLog().Activate(5, Log::kFile, (dir / "missing/dir/sdk.log").c_str(), 1), 0);
+}
+
+namespace {
+CpuIdentity Cpu(const char* vendor, int family, int model, int ext = 0, bool mmx = true, bool sse = true) {
+    CpuIdentity id;
+    id.hasCpuid = true;
+    id.vendor = vendor;
+    id.maxLeaf = 13;
+    id.family = family;
+    id.model = model;
+    id.extendedModel = ext;
+    id.mmx = mmx;
+    id.sse = sse;
+    return id;
+}
+std::string Joined(const CpuReport& r) {
+    std::string s;
+    for (const auto& p : r.pieces) s += p;
+    return s;
+}
+}  // namespace
+
+TEST(CpuTables, NamesAndCodePathsOfRepresentativeProcessors) {
+    struct Case {
+        CpuIdentity id;
+        std::string line;
+        int path;
+    } cases[] = {
+        {Cpu("GenuineIntel", 6, 10), " . Running on INTEL processor - Core i7 (Sandy Bridge) - MMX - SSE\n", 21},
+        {Cpu("AuthenticAMD", 15, 2, 4), " . Running on AMD processor - Phenom X3/X4- MMX - SSE\n", 19},
+        {Cpu("GenuineIntel", 15, 0), " . Running on INTEL processor - Pentium 4(Willamette) - MMX - SSE\n", 0},
+        {Cpu("GenuineIntel", 6, 7, 1), " . Running on INTEL processor - Core 2 Dual core - MMX - SSE\n", 20},
+        {Cpu("GenuineIntel", 6, 7, 0), " . Running on INTEL processor - Pentium III - MMX - SSE\n", 14},
+        {Cpu("GenuineIntel", 6, 11, 2), " . Running on INTEL processor - Pentium (2-11) - MMX - SSE\n", 0},
+        {Cpu("AuthenticAMD", 6, 12), " . Running on AMD processor - Duron/Athlon (12)- MMX - SSE\n", 10},
+        {Cpu("AuthenticAMD", 5, 4, 0, true, false), " . Running on AMD processor - K5/K6 (4) - MMX\n", 0},
+        {Cpu("AuthenticAMD", 16, 1, 3), " . Running on AMD processor - Family 16 - Model: 3-1 - MMX - SSE\n", 0},
+        {Cpu("CentaurHauls", 6, 9, 1), " . Running on CentaurHauls - Family 6 - Model: 1-9  - MMX - SSE\n", 0},
+    };
+    for (const auto& c : cases) {
+        const CpuReport r = DescribeCpu(c.id, false);
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(Joined(r), c.line);
+        EXPECT_EQ(r.codePath, c.path) << c.line;
+    }
+}
+
+TEST(CpuTables, MissingLeafOneOrMmxFailsWithItsMessage) {
+    CpuIdentity noLeaf = Cpu("GenuineIntel", 6, 10);
+    noLeaf.maxLeaf = 0;
+    CpuReport r = DescribeCpu(noLeaf, false);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(Joined(r), " . [Trovalis.GetCPUFeatures()] Error: CPUID not available! Your CPU must be 486 or less\n");
+    r = DescribeCpu(noLeaf, true);
+    EXPECT_EQ(Joined(r), "CPUID not available! A Pentium class processor is required");
+
+    r = DescribeCpu(Cpu("GenuineIntel", 6, 9, 0, false), false);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(Joined(r),
+              " . Running on INTEL processor - Banias  . [Trovalis.GetCPUFeatures()] Error: MMX not present!.\n");
+    r = DescribeCpu(Cpu("GenuineIntel", 6, 9, 0, false), true);
+    EXPECT_EQ(Joined(r), "INTEL - Banias MMX not available! MMX instruction set are required");
+}
+
+TEST(CpuFeatures, BufferVariantUsesShortTextsAndNeverWritesPastItsCapacity) {
+    EXPECT_EQ(Joined(DescribeCpu(Cpu("AuthenticAMD", 15, 9, 2), true)), "AMD - Athlon64 (Model 2-9) - MMX  - SSE");
+    EXPECT_EQ(Joined(DescribeCpu(Cpu("GenuineIntel", 5, 2, 0, true, false), true)), "INTEL - Pentium - MMX ");
+    char small[8];
+    std::memset(small, 'Z', sizeof small);
+    small[0] = '\0';
+    Trovalis.GetCPUFeatures(small, 6);
+    EXPECT_LT(std::strlen(small), 6u);
+    EXPECT_EQ(small[6], 'Z');
+}
+
+TEST(CodePaths, EveryValidIdCopiesExactlyLikeMemcpyAndInvalidIdsAreRefused) {
+    std::vector<uint8_t> src(3 * 1024 * 1024 + 7);
+    std::iota(src.begin(), src.end(), 0);
+    for (int id = 0; id <= 25; ++id) {
+        const bool valid = (id <= 5) || (id >= 10 && id <= 21);
+        EXPECT_EQ(IsValidCodePath(id), valid) << id;
+        if (!valid) continue;
+        CopyRoutine copy = CodePathRoutine(id);
+        for (size_t n : {size_t(0), size_t(1), size_t(63), size_t(257), size_t(1025), size_t(600000), src.size()}) {
+            std::vector<uint8_t> dst(n + 1, 0xEE);
+            copy(dst.data(), src.data(), n);
+            EXPECT_TRUE(std::equal(dst.begin(), dst.begin() + static_cast<long>(n), src.begin())) << id << " " << n;
+            EXPECT_EQ(dst[n], 0xEE);
+        }
+    }
+    LogCapture cap;
+    const CopyRoutine before = g_CopyRoutine;
+    EXPECT_FALSE(SelectCodePath(7));
+    EXPECT_EQ(g_CopyRoutine, before);
+    EXPECT_EQ(cap.Take(), "");
+    EXPECT_TRUE(SelectCodePath(21));
+    EXPECT_EQ(cap.Take(), " . Selected 'i5/i7' optimized code path.\n");
+}
+
+namespace {
+std::string WriteDoc(const TempDir& dir, const std::string& name, const std::string& text) {
+    const std::string path = dir / name;
+    WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+    return path;
+}
+}  // namespace
+
+TEST(XmlAccess, EleventhDocumentIsRefusedAndAClosedSlotIsReused) {
+    TempDir dir;
+    const std::string doc = WriteDoc(dir, "a.xml", "<ORB version=\"v1\"/>");
+    LogCapture cap;
+    int handles[10];
+    for (int i = 0; i < 10; ++i) {
+        handles[i] = Trovalis.XMLOpen(doc.c_str());
+        ASSERT_EQ(handles[i], i + 1);
+    }
+    EXPECT_EQ(Trovalis.XMLOpen(doc.c_str()), 0);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: reached maximum limit of XML opened(10)\n"));
+    Trovalis.XMLClose(4);
+    EXPECT_EQ(Trovalis.XMLOpen(doc.c_str()), 4);
+    for (int h = 1; h <= 10; ++h) Trovalis.XMLClose(h);
+}
+
+TEST(XmlAccess, FailedOpensLeaveTheirSlotsFree) {
+    TempDir dir;
+    const std::string bad = WriteDoc(dir, "bad.xml", "<ORB><unclosed></ORB>");
+    LogCapture cap;
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(Trovalis.XMLOpen(bad.c_str()), 0);
+    EXPECT_EQ(Trovalis.XMLOpen((dir / "missing.xml").c_str()), 0);
+    const std::string good = WriteDoc(dir, "good.xml", "<ORB/>");
+    const int h = Trovalis.XMLOpen(good.c_str());
+    EXPECT_EQ(h, 1);
+    EXPECT_TRUE(Contains(cap.Take(), " . [Trovalis.XMLOpen('" + bad + "')] Error: "));
+    Trovalis.XMLClose(h);
+}
+
+TEST(XmlAccess, OpenedDocumentPointsNowhereUntilPointTo) {
+    TempDir dir;
+    const std::string doc = WriteDoc(dir, "a.xml", "<ORB a=\"1\"><image/><!-- c --><tile/></ORB>");
+    LogCapture cap;
+    const int h = Trovalis.XMLOpen(doc.c_str());
+    ASSERT_EQ(h, 1);
+    EXPECT_EQ(Trovalis.XMLNodeChild(h), 0);
+    EXPECT_EQ(cap.Take(), " . [Trovalis.XMLNodeChild(0)] Error: there is not an element pointed.\n");
+    EXPECT_EQ(Trovalis.XMLNodePointTo(h, 1, "NOPE"), 0);
+    EXPECT_EQ(Trovalis.XMLNodeGetName(h), nullptr);
+    EXPECT_EQ(cap.Take(), " . [Trovalis.XMLNodeGetName(0)] Error: there is not an element pointed.\n");
+    ASSERT_EQ(Trovalis.XMLNodePointTo(h, 1, "ORB"), 1);
+    EXPECT_EQ(Trovalis.XMLNodePointTo(h, 1, "nope"), 0);
+    EXPECT_STREQ(Trovalis.XMLNodeGetName(h), "ORB");
+    EXPECT_EQ(Trovalis.XMLNodeParent(h), 0);  // the root has no element parent
+    ASSERT_EQ(Trovalis.XMLNodeChild(h), 1);
+    EXPECT_STREQ(Trovalis.XMLNodeGetName(h), "image");
+    ASSERT_EQ(Trovalis.XMLNodeNext(h), 1);  // the comment is passed over
+    EXPECT_STREQ(Trovalis.XMLNodeGetName(h), "tile");
+    EXPECT_EQ(Trovalis.XMLNodeNext(h), 0);
+    EXPECT_STREQ(Trovalis.XMLNodeGetName(h), "tile");
+    ASSERT_EQ(Trovalis.XMLNodeParent(h), 1);
+    EXPECT_STREQ(Trovalis.XMLNodeGetName(h), "ORB");
+    Trovalis.XMLClose(h);
+    // Invalid handles fail silently.
+    EXPECT_EQ(Trovalis.XMLNodeChild(h), 0);
+    EXPECT_EQ(Trovalis.XMLNodeChild(0), 0);
+    EXPECT_EQ(Trovalis.XMLNodeChild(11), 0);
+    EXPECT_EQ(cap.Take(), "");
+}
+
+TEST(XmlAccess, IntegerAttributesReadLikePercentDAndMissingOnesKeepTheDefault) {
+    TempDir dir;
+    const std::string doc =
+        WriteDoc(dir, "a.xml", "<ORB n=\"12abc\" m=\"abc\" s=\" -7\" big=\"4294967295\" t=\"text\"/>");
+    const int h = Trovalis.XMLOpen(doc.c_str());
+    ASSERT_EQ(Trovalis.XMLNodePointTo(h, 1, "ORB"), 1);
+    int v = 99;
+    EXPECT_EQ(Trovalis.XMLAttributeGet(h, "n", &v), 1);
+    EXPECT_EQ(v, 12);
+    v = 99;
+    EXPECT_EQ(Trovalis.XMLAttributeGet(h, "m", &v), 0);
+    EXPECT_EQ(v, 99);
+    EXPECT_EQ(Trovalis.XMLAttributeGet(h, "s", &v), 1);
+    EXPECT_EQ(v, -7);
+    EXPECT_EQ(Trovalis.XMLAttributeGet(h, "absent", &v), 0);
+    EXPECT_EQ(v, -7);
+    const char* text = "preset";
+    EXPECT_EQ(Trovalis.XMLAttributeGet(h, "absent", &text), 0);
+    EXPECT_STREQ(text, "preset");
+    EXPECT_EQ(Trovalis.XMLAttributeGet(h, "t", &text), 1);
+    EXPECT_STREQ(text, "text");
+    EXPECT_EQ(Trovalis.XMLAttributeGet(h, nullptr, &text), 0);
+    Trovalis.XMLClose(h);
+}
+
+TEST(XmlAccess, CreatedDocumentHasDeclarationRootAttributesCommentFirstThenChildren) {
+    TempDir dir;
+    LogCapture cap;
+    EXPECT_EQ(Trovalis.XMLCreate("R"), Trovalis.startTick == TrovalisCore::kNotStarted ? 0 : 1);
+    if (Trovalis.startTick == TrovalisCore::kNotStarted) {
+        EXPECT_EQ(cap.Take(),
+                  " . [Trovalis.XMLCreate()] Error: Trovalis was not initialized. Aborting the XML load.\n");
+    } else {
+        Trovalis.XMLClose(1);
+    }
+    SdkSession sdk;
+    const int h = Trovalis.XMLCreate("R");
+    ASSERT_EQ(h, 1);
+    EXPECT_EQ(Trovalis.XMLCommentSet(h, "first"), 1);
+    EXPECT_EQ(Trovalis.XMLAttributeSet(h, "a", "x&y"), 1);
+    EXPECT_EQ(Trovalis.XMLAttributeSet(h, "b", -1), 1);
+    EXPECT_EQ(Trovalis.XMLNodeCreate(h, "K"), 1);
+    EXPECT_STREQ(Trovalis.XMLNodeGetName(h), "K");
+    EXPECT_EQ(Trovalis.XMLCommentSet(h, nullptr), 0);
+    const std::string file = dir / "sub/dir/out.xml";
+    EXPECT_EQ(Trovalis.XMLSave(h, file.c_str()), 1);
+    EXPECT_EQ(Trovalis.XMLSave(h, (dir / "out.xml/").c_str()), 0);  // cannot be written: not a success
+    Trovalis.XMLClose(h);
+    const auto bytes = ReadFile(file);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_TRUE(InOrder(text, {"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>",
+                               "<R a=\"x&amp;y\" b=\"-1\">", "<!--first-->", "<K />"}));
+}
+
+namespace {
+bool Within(const TempDir& dir, const std::string& text, int limit) {
+    return XmlDepthWithin(WriteDoc(dir, "d.xml", text).c_str(), limit);
+}
+}  // namespace
+
+TEST(XmlDepth, CountsOnlyRealElementNesting) {
+    TempDir dir;
+    const std::string doc =
+        "<?xml version=\"1.0\"?><!DOCTYPE x><ORB a=\"<b><c>\" b='/>'><!-- <d><e><f> --><![CDATA[<g><h>]]>"
+        "<sprite><animation><frame/><frame></frame></animation></sprite><empty/></ORB>";
+    EXPECT_TRUE(Within(dir, doc, 4));  // ORB, sprite, animation, frame
+    EXPECT_FALSE(Within(dir, doc, 3));
+}
+
+TEST(XmlDepth, DeeplyNestedDocumentIsRefusedByOpenInsteadOfExhaustingTheStack) {
+    TempDir dir;
+    std::string deep = "<ORB>";
+    for (int i = 0; i < 300000; ++i) deep += "<a>";
+    LogCapture cap;
+    const std::string path = WriteDoc(dir, "deep.xml", deep);
+    EXPECT_EQ(Trovalis.XMLOpen(path.c_str()), 0);
+    EXPECT_EQ(cap.Take(), " . [Trovalis.XMLOpen('" + path + "')] Error: elements are nested too deeply\n");
+    std::string wide = "<ORB>";
+    for (int i = 0; i < 5000; ++i) wide += "<a><b/></a>";
+    EXPECT_TRUE(Within(dir, wide + "</ORB>", kMaxXmlDepth));
+}

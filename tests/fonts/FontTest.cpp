@@ -1,0 +1,517 @@
+// Fonts: CFont::Create and the glyph layout (marker rows, ink changes, the
+// tables built from them, pixel access that never leaves the surface), text
+// measurement and drawing, and "FONT2" blocks (round trips, the in-package
+// upgrade of "FONT" blocks, fonts whose bitmap alone would not give their
+// glyphs back, damaged payloads).
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Support.h"
+#include "core/Endian.h"
+#include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
+#include "resources/Font.h"
+
+using namespace testsupport;
+
+namespace {
+const char* kMarkWarning =
+    " . [CFont::CreateUpperMark()] Warning: it was not possible to import bitmap with font characters.\n";
+
+bool RowHasMagenta(SDL_Surface* s, int y) {
+    const Uint32 magenta = SDL_MapRGB(s->format, 255, 0, 255);
+    for (int x = 0; x < s->w; ++x)
+        if (CFont::CFontGetPixel(s, x, y) == magenta) return true;
+    return false;
+}
+
+// The SDK started and the log captured.
+class FontCreate : public ::testing::Test {
+protected:
+    SdkSession sdk;
+    LogCapture cap;
+};
+}  // namespace
+
+TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
+    FontLayout l;
+    auto bmp = MakeFontBitmap(l);
+    CFont font;
+    ASSERT_EQ(font.Create(bmp.get()), 96);
+    EXPECT_FALSE(Contains(cap.Take(), "Warning"));
+    SDL_Surface* s = font.GetSurface();
+    ASSERT_NE(s, nullptr);
+    EXPECT_NE(s, bmp.get());
+    EXPECT_FALSE(RowHasMagenta(s, 0));
+    EXPECT_EQ(CFont::CFontGetPixel(s, 0, 0), font.GetColorKey());
+    EXPECT_EQ(font.GetColorKey(), 0u);
+    EXPECT_EQ(font.GetFontHeight(), l.height - 1);
+    // The caller's surface is not touched.
+    EXPECT_FALSE(RowHasMagenta(bmp.get(), 0));
+    // Gaps are single columns: each boundary is the gap column itself.
+    EXPECT_EQ(font.GetBoundary(0), 0u);
+    EXPECT_EQ(font.GetBoundary(1), 6u);
+    EXPECT_EQ(font.GetBoundary(94), uint32_t(LayoutWidth(l) - 1));
+    EXPECT_EQ(font.GetBoundary(95), uint32_t(LayoutWidth(l)));
+    for (int i = 0; i < 94; ++i) ASSERT_EQ(font.GetAdvance(i), 6u) << i;
+    // Code 127 has a defined advance: the width of the area it draws.
+    EXPECT_EQ(font.GetAdvance(94), font.GetBoundary(95) - font.GetBoundary(94));
+    EXPECT_EQ(font.TextWidth("\x7f"), int(font.GetAdvance(94)));
+}
+
+// Without markers, the ink changes of row 1 must be 2 per glyph: a first
+// glyph at column 0 gives 187 (93 returned), a double quote drawn as two
+// strokes 191 (95). Either warns and leaves the font empty.
+TEST_F(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
+    FontLayout noGap, split;
+    noGap.leftGap = false;
+    split.splitGlyph = 1;  // code 34
+    auto bmp = MakeFontBitmap(noGap);
+    EXPECT_EQ(CFont::CreateUpperMark(bmp.get()), 187);
+    EXPECT_TRUE(Contains(cap.Take(), kMarkWarning));
+    for (const auto& [layout, result] : {std::pair{noGap, 93}, {split, 95}}) {
+        auto fresh = MakeFontBitmap(layout);
+        CFont font;
+        EXPECT_EQ(font.Create(fresh.get()), result);
+        EXPECT_TRUE(Contains(cap.Take(), kMarkWarning)) << result;
+        EXPECT_EQ(font.GetSurface(), nullptr);
+        EXPECT_EQ(font.GetAlpha(), -1);
+    }
+}
+
+TEST_F(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
+    // Grey background and a glyph with an empty column: the ink rule would
+    // refuse this bitmap, the markers accept it.
+    FontLayout l;
+    l.bg[0] = l.bg[1] = l.bg[2] = 60;
+    l.markers = true;
+    l.splitGlyph = 1;
+    auto bmp = MakeFontBitmap(l);
+    CFont font;
+    EXPECT_EQ(font.Create(bmp.get()), 96);
+    EXPECT_FALSE(Contains(cap.Take(), kMarkWarning));
+    EXPECT_EQ(font.GetColorKey(), SDL_MapRGB(font.GetSurface()->format, 60, 60, 60));
+    EXPECT_FALSE(RowHasMagenta(font.GetSurface(), 0));
+}
+
+TEST_F(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) {
+    for (int runs : {96, 97, 400}) {
+        SCOPED_TRACE(runs);
+        // Alternating marker and glyph columns: `runs` marker runs.
+        SurfacePtr s(SDL_CreateRGBSurface(0, runs * 2, 4, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
+        const Uint32 magenta = SDL_MapRGB(s->format, 255, 0, 255);
+        for (int i = 0; i < runs; ++i) Fill(s.get(), 2 * i, 0, 1, 1, magenta);
+        Fill(s.get(), 1, 1, 1, 3, SDL_MapRGB(s->format, 1, 2, 3));
+        CFont font;
+        const int result = font.Create(s.get());
+        EXPECT_NE(result, 96);  // 96 runs must not read as success
+        EXPECT_EQ(font.GetSurface(), nullptr);
+    }
+}
+
+TEST_F(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
+    CFont font;
+    EXPECT_EQ(font.Create(nullptr), -1);
+    EXPECT_TRUE(Contains(cap.Take(), " . [CFont::Create()] Error: font surface is null\n"));
+
+    SurfacePtr eight(SDL_CreateRGBSurface(0, 600, 4, 8, 0, 0, 0, 0));
+    EXPECT_EQ(font.Create(eight.get()), -1);
+    EXPECT_TRUE(Contains(cap.Take(), "Warning: 8bits surface loaded is not supported to create a font.\n"));
+
+    auto bmp = MakeFontBitmap(FontLayout{});
+    ASSERT_EQ(font.Create(bmp.get()), 96);
+    EXPECT_EQ(font.Create(bmp.get()), -1);
+    EXPECT_TRUE(Contains(cap.Take(), "Warning: font already exists."));
+}
+
+TEST(FontPixel, GetAndSetWorkForOneToFourBytesPerPixel) {
+    for (int bpp : {8, 16, 24, 32}) {
+        SCOPED_TRACE(bpp);
+        SurfacePtr s(SDL_CreateRGBSurface(0, 7, 3, bpp, 0, 0, 0, 0));
+        ASSERT_NE(s, nullptr);
+        const Uint32 v = bpp == 8 ? 200 : SDL_MapRGB(s->format, 12, 34, 56);
+        CFont::CFontSetPixel(s.get(), 6, 2, v);
+        EXPECT_EQ(CFont::CFontGetPixel(s.get(), 6, 2), v);
+        EXPECT_EQ(CFont::CFontGetPixel(s.get(), 5, 2), 0u);
+    }
+}
+
+TEST(FontPixel, CoordinatesOutsideTheSurfaceAreNeverReadOrWritten) {
+    LogCapture cap;
+    SurfacePtr s(SDL_CreateRGBSurface(0, 4, 2, 32, 0, 0, 0, 0));
+    EXPECT_EQ(CFont::CFontGetPixel(s.get(), 4, 0), 0u);
+    const std::string logged = cap.Take();
+    EXPECT_TRUE(Contains(logged, " . [CFont::CFontGetPixel(0x"));
+    EXPECT_TRUE(Contains(logged, ",4,0)] Error: wrong function parameters.\n"));
+    // Rows outside the surface: under the sanitizer any access would be caught.
+    for (int y : {-1, 2, 1000, -100000}) {
+        EXPECT_EQ(CFont::CFontGetPixel(s.get(), 0, y), 0u) << y;
+        CFont::CFontSetPixel(s.get(), 0, y, 0xFFFFFFFF);
+        CFont::CFontSetPixel(s.get(), -1, 0, 0xFFFFFFFF);
+        CFont::CFontSetPixel(s.get(), 4, 1, 0xFFFFFFFF);
+    }
+    EXPECT_EQ(CFont::CFontGetPixel(nullptr, 0, 0), 0u);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(CFont::CFontGetPixel(s.get(), x, y), 0u);
+}
+
+TEST(FontPixel, ThreeBytePixelsWithColourBytesOutsideThePixelAreRefused) {
+    // A 24-bit format whose red mask lies in a fourth byte (possible in a
+    // damaged block) would address the byte after the pixel.
+    LogCapture cap;
+    SurfacePtr s(SDL_CreateRGBSurface(0, 1, 1, 24, 0xFF000000, 0x0000FF00, 0x000000FF, 0));
+    if (!s || s->format->Rshift / 8 < 3) GTEST_SKIP() << "SDL refuses or narrows such a format";
+    EXPECT_EQ(CFont::CFontGetPixel(s.get(), 0, 0), 0u);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: loading font"));
+    CFont::CFontSetPixel(s.get(), 0, 0, 0xFFFFFF);
+}
+
+TEST(FontCreateDeathTest, RefusesToWorkBeforeTheSdkWasEverStarted) {
+    // Runs in a fresh process, where Init has never been called.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            LogCapture cap;
+            auto bmp = MakeFontBitmap(FontLayout{});
+            CFont font;
+            const int created = font.Create(bmp.get());
+            const bool loaded = font.Load(1, "name");
+            const std::string logged = cap.Take();
+            const bool ok =
+                created == -1 && !loaded &&
+                logged.find(
+                    " . [CFont::Create()] Error: Trovalis was not initialized. Aborting the font creation.\n") !=
+                    std::string::npos &&
+                logged.find(
+                    " . [CFont::Load('','name')] Error: Trovalis was not initialized. Aborting the font "
+                    "load.\n") != std::string::npos;
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+constexpr Uint32 kSentinel = 0x00123456;
+
+class FontText : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bmp_ = MakeFontBitmap(layout_);
+        ASSERT_EQ(font_.Create(bmp_.get()), 96);
+        dst_.reset(SDL_CreateRGBSurface(0, 64, 16, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
+        SDL_FillRect(dst_.get(), nullptr, kSentinel);
+    }
+    Uint32 Glyph(char c) const { return GlyphColour(dst_->format, c - 33); }
+
+    SdkSession sdk_;
+    FontLayout layout_;
+    SurfacePtr bmp_;
+    SurfacePtr dst_;
+    CFont font_;
+};
+
+}  // namespace
+
+// Kerning follows neither a space nor the last character; control and high
+// codes add nothing, and only the first 255 characters count.
+TEST_F(FontText, WidthCountsAdvancesAndKerningOfPrintableCodesAmongTheFirst255) {
+    EXPECT_EQ(font_.GetAdvance('a' - 33), 6u);
+    EXPECT_EQ(font_.GetSpaceAdvance(), 6);
+    EXPECT_EQ(font_.TextWidth("a a"), 18);
+    EXPECT_EQ(font_.TextWidth(std::string(300, 'a').c_str()), 255 * 6);
+    EXPECT_EQ(font_.TextWidth("\t\x80\xff"), 0);
+    EXPECT_EQ(font_.TextWidth(""), 0);
+    EXPECT_EQ(font_.TextWidth(nullptr), 0);
+    font_.SetKerning(3);
+    EXPECT_EQ(font_.GetKerning(), 3);
+    EXPECT_EQ(font_.TextWidth("a a"), 21);
+    EXPECT_EQ(font_.TextWidth("aa"), 15);
+}
+
+TEST_F(FontText, TabIsSkippedAndExclamationMarkIsDrawnFromTheFirstBoundary) {
+    font_.PutString(dst_.get(), 10, 5, "\t!", nullptr);
+    // Source x starts at boundary[0] (the gap column, keyed out), ink follows.
+    EXPECT_EQ(Pixel(dst_.get(), 10, 5), kSentinel);
+    for (int x = 11; x <= 15; ++x) EXPECT_EQ(Pixel(dst_.get(), x, 5), Glyph('!')) << x;
+    EXPECT_EQ(Pixel(dst_.get(), 11, 5 + layout_.height - 2), Glyph('!'));
+    EXPECT_EQ(Pixel(dst_.get(), 11, 5 + layout_.height - 1), kSentinel);  // glyph rows only
+    EXPECT_EQ(Pixel(dst_.get(), 16, 5), kSentinel);
+}
+
+TEST_F(FontText, ClipRectangleCutsGlyphsOnEverySide) {
+    SDL_Rect clip{12, 6, 2, 3};
+    font_.PutString(dst_.get(), 10, 5, "!", &clip);
+    for (int y = 0; y < dst_->h; ++y)
+        for (int x = 0; x < dst_->w; ++x) {
+            const bool inside = x >= 12 && x < 14 && y >= 6 && y < 9;
+            ASSERT_EQ(Pixel(dst_.get(), x, y), inside ? Glyph('!') : kSentinel) << x << "," << y;
+        }
+}
+
+TEST_F(FontText, SecondGlyphStartsOneAdvancePlusKerningLater) {
+    font_.SetKerning(2);
+    font_.PutString(dst_.get(), 0, 0, "!\"", nullptr);
+    EXPECT_EQ(Pixel(dst_.get(), 1, 0), Glyph('!'));
+    EXPECT_EQ(Pixel(dst_.get(), 6 + 2, 0), kSentinel);
+    EXPECT_EQ(Pixel(dst_.get(), 6 + 2 + 1, 0), Glyph('"'));
+}
+
+TEST_F(FontText, GlyphsFarOutsideTheDestinationAreSkipped) {
+    font_.SetKerning(2000000000);
+    font_.PutString(dst_.get(), 30000, 0, "!!!!", nullptr);
+    font_.SetKerning(0);
+    font_.PutString(dst_.get(), -2000000000, 0, "!!!!", nullptr);
+    font_.SetKerning(2000000000);
+    for (int y = 0; y < dst_->h; ++y)
+        for (int x = 0; x < dst_->w; ++x) ASSERT_EQ(Pixel(dst_.get(), x, y), kSentinel);
+    EXPECT_GT(font_.TextWidth(std::string(300, '!').c_str()), 0);  // saturates, never wraps
+}
+
+TEST_F(FontText, CursorIsDrawnAfterTheCharactersBeforeItsPosition) {
+    // The "|" glyph's area starts with one keyed gap column: offset 2, so the
+    // cursor lands where a glyph at the pen position would.
+    EXPECT_EQ(font_.GetCursorOffset(), 2);
+    font_.PutStringCursor(dst_.get(), 10, 2, "a", 1, nullptr, true);
+    EXPECT_EQ(Pixel(dst_.get(), 11, 2), Glyph('a'));
+    EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
+    SDL_FillRect(dst_.get(), nullptr, kSentinel);
+    font_.PutStringCursor(dst_.get(), 10, 2, "a", 1, nullptr, false);
+    EXPECT_EQ(Pixel(dst_.get(), 17, 2), kSentinel);
+    // A position beyond the text stops at its end.
+    font_.PutStringCursor(dst_.get(), 10, 2, "a", 99, nullptr, true);
+    EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
+}
+
+TEST_F(FontText, SettersKeepNamesOf31AndAlphaInRangeAndDoNothingOnAnEmptyFont) {
+    const std::string n31(31, 'n'), n32(32, 'm');
+    font_.SetName(n31.c_str());
+    font_.SetName(n32.c_str());
+    EXPECT_EQ(font_.GetName(), n31);
+    font_.SetAlpha(128);
+    font_.SetAlpha(300);
+    font_.SetAlpha(-1);
+    EXPECT_EQ(font_.GetAlpha(), 128);
+    font_.SetAlpha(255);
+    EXPECT_FALSE(font_.GetSurface()->flags & SDL_SRCALPHA);
+
+    CFont empty;  // no surface: nothing may be touched
+    EXPECT_EQ(empty.TextWidth("abc"), 0);
+    empty.SetKerning(5);
+    empty.SetName("x");
+    empty.SetAlpha(10);
+    EXPECT_EQ(empty.GetAlpha(), -1);
+    empty.PutString(dst_.get(), 0, 0, "!", nullptr);
+    empty.PutStringCursor(dst_.get(), 0, 0, "!", 0, nullptr, true);
+    EXPECT_EQ(Pixel(dst_.get(), 1, 0), kSentinel);
+}
+
+namespace {
+
+class FontBlock : public PackageTest {
+protected:
+    std::vector<uint8_t> Payload(const char* type, const char* name) { return Get(type, name); }
+    int Store(const char* type, const char* name, std::vector<uint8_t> bytes) {
+        return Put(type, name, std::move(bytes), compressed);
+    }
+    static void ExpectSameTables(const CFont& a, const CFont& b) {
+        for (int i = 0; i < CFont::kTableEntries; ++i) {
+            ASSERT_EQ(a.GetBoundary(i), b.GetBoundary(i)) << i;
+            ASSERT_EQ(a.GetAdvance(i), b.GetAdvance(i)) << i;
+        }
+        EXPECT_EQ(a.GetSpaceAdvance(), b.GetSpaceAdvance());
+        EXPECT_EQ(a.GetCursorOffset(), b.GetCursorOffset());
+        EXPECT_EQ(a.GetColorKey(), b.GetColorKey());
+    }
+    // Whether row 0 of a stored 32-bit bitmap holds a magenta pixel.
+    static bool StoredRow0HasMagenta(const std::vector<uint8_t>& p, Uint32 magenta) {
+        const uint32_t width = LoadLE32(p.data());
+        for (uint32_t x = 0; x < width; ++x)
+            if (LoadLE32(p.data() + CFont::kHeaderSize + 4 * x) == magenta) return true;
+        return false;
+    }
+};
+
+const Uint32 kMagenta32 = 0x00FF00FF;  // in the bitmaps' format (R 0xFF0000, B 0xFF)
+
+}  // namespace
+
+TEST_F(FontBlock, SaveThenLoadKeepsKerningAlphaAndTablesAndTakesTheBlockName) {
+    auto bmp = MakeFontBitmap(FontLayout{});
+    CFont font;
+    ASSERT_EQ(font.Create(bmp.get()), 96);
+    font.SetKerning(-2);
+    font.SetAlpha(128);
+    font.SetName("ignored");
+    ASSERT_GT(font.Save(id, "body"), 0);
+
+    const std::vector<uint8_t> p = Payload("FONT2", "body");
+    const SDL_Surface* s = font.GetSurface();
+    ASSERT_EQ(p.size(), size_t(s->pitch) * s->h + 180);
+    EXPECT_EQ(static_cast<int32_t>(LoadLE32(p.data() + p.size() - 132)), -2);
+    for (size_t i = p.size() - 128; i < p.size(); ++i) ASSERT_EQ(p[i], 0) << i;
+    EXPECT_FALSE(StoredRow0HasMagenta(p, kMagenta32));  // markers are not stored
+
+    CFont back;
+    ASSERT_TRUE(back.Load(id, "body"));
+    EXPECT_EQ(back.GetKerning(), -2);
+    EXPECT_EQ(back.GetAlpha(), 128);
+    EXPECT_STREQ(back.GetName(), "body");
+    ExpectSameTables(font, back);
+}
+
+// An alpha-channel bitmap gives a per-pixel font without colour key, which
+// ignores per-surface alpha and comes back per-pixel.
+TEST_F(FontBlock, PerPixelFontComesBackPerPixel) {
+    FontLayout l;
+    l.alphaChannel = true;
+    auto bmp = MakeFontBitmap(l);
+    CFont font;
+    ASSERT_EQ(font.Create(bmp.get()), 96);
+    EXPECT_FALSE(font.GetSurface()->flags & SDL_SRCCOLORKEY);
+    font.SetAlpha(100);
+    ASSERT_GT(font.Save(id, "shadow"), 0);
+    CFont back;
+    ASSERT_TRUE(back.Load(id, "shadow"));
+    EXPECT_EQ(back.GetAlpha(), 256);
+    ExpectSameTables(font, back);
+}
+
+TEST_F(FontBlock, Version1BlockIsUpgradedInPlaceWithKerningZero) {
+    auto bmp = MakeFontBitmap(FontLayout{});
+    CFont font;
+    ASSERT_EQ(font.Create(bmp.get()), 96);
+    font.SetKerning(7);
+    ASSERT_GT(font.Save(id, "model"), 0);
+    std::vector<uint8_t> v1 = Payload("FONT2", "model");
+    v1.resize(v1.size() - 132);
+    ASSERT_GT(Store("FONT", "old", v1), 0);
+
+    LogCapture cap;
+    CFont up;
+    ASSERT_TRUE(up.Load(id, "old"));
+    EXPECT_TRUE(Contains(cap.Take(), " . [CFont::Load('" + dir / "test.vlt" +
+                                         "','old')] Info: font successfully updated from v1.0 to v2.0.\n"));
+    EXPECT_EQ(up.GetKerning(), 0);
+    ExpectSameTables(font, up);
+    const std::vector<uint8_t> v2 = Payload("FONT2", "old");
+    ASSERT_EQ(v2.size(), v1.size() + 132);
+    EXPECT_TRUE(std::equal(v1.begin(), v1.end(), v2.begin()));
+    for (size_t i = v1.size(); i < v2.size(); ++i) ASSERT_EQ(v2[i], 0) << i;
+    EXPECT_TRUE(Payload("FONT", "old").empty());
+
+    CFont again;
+    ASSERT_TRUE(again.Load(id, "old"));
+    EXPECT_FALSE(Contains(cap.Take(), "updated"));
+}
+
+TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
+    ASSERT_GT(Store("FONT", "broken", std::vector<uint8_t>(60, 0xAB)), 0);
+    LogCapture cap;
+    CFont font;
+    EXPECT_FALSE(font.Load(id, "broken"));
+    EXPECT_TRUE(Contains(cap.Take(), "','broken')] Error: the font block is damaged: "));
+    EXPECT_EQ(Payload("FONT", "broken").size(), 60u);
+    EXPECT_TRUE(Payload("FONT2", "broken").empty());
+}
+
+TEST_F(FontBlock, MarkedFontOnAGreyBackgroundKeepsItsMarkerRowAndLoadsBack) {
+    // Created from its markers; without them the grey background is ink in
+    // every column and the split glyph would break in two on loading.
+    FontLayout l;
+    l.bg[0] = l.bg[1] = l.bg[2] = 60;
+    l.markers = true;
+    l.splitGlyph = 1;
+    auto bmp = MakeFontBitmap(l);
+    CFont font;
+    ASSERT_EQ(font.Create(bmp.get()), 96);
+    LogCapture cap;
+    ASSERT_GT(font.Save(id, "grey"), 0);
+    EXPECT_TRUE(Contains(cap.Take(), "Info: the marker row is kept in the stored bitmap.\n"));
+    const std::vector<uint8_t> p = Payload("FONT2", "grey");
+    ASSERT_FALSE(p.empty());
+    EXPECT_TRUE(StoredRow0HasMagenta(p, kMagenta32));
+
+    CFont back;
+    ASSERT_TRUE(back.Load(id, "grey"));
+    ExpectSameTables(font, back);
+    // The loaded surface is the font's own, markers removed again.
+    SDL_Surface* a = font.GetSurface();
+    SDL_Surface* b = back.GetSurface();
+    ASSERT_EQ(a->h, b->h);
+    ASSERT_EQ(a->pitch, b->pitch);
+    EXPECT_EQ(std::memcmp(a->pixels, b->pixels, size_t(a->pitch) * a->h), 0);
+}
+
+TEST_F(FontBlock, FontWhoseGlyphsCannotBeFoundAgainIsNotStored) {
+    // 95 glyphs, the first at column 0 and reaching the bottom-left corner:
+    // the colour key is ink, the removed markers become ink, and neither the
+    // bitmap nor its restored marker row (not starting at (0, 0)) can be read.
+    const int width = 95 * 6;
+    SurfacePtr s(SDL_CreateRGBSurface(0, width, 6, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
+    for (int g = 0; g < 95; ++g) Fill(s.get(), g * 6, 1, 5, 5, SDL_MapRGB(s->format, 9, 9, 9));
+    CFont font;
+    ASSERT_EQ(font.Create(s.get()), 96);
+    LogCapture cap;
+    EXPECT_EQ(font.Save(id, "lost"), 0);
+    EXPECT_TRUE(
+        Contains(cap.Take(), " . [CFont::Save('" + dir / "test.vlt" +
+                                 "','lost')] Error: the glyphs of this font could not be found again in its stored "
+                                 "bitmap; the font was not stored.\n"));
+    EXPECT_TRUE(Payload("FONT2", "lost").empty());
+}
+
+TEST_F(FontBlock, LoadRefusalsAndTheirMessages) {
+    LogCapture cap;
+    CFont font;
+    EXPECT_FALSE(font.Load(0, "x"));
+    EXPECT_FALSE(font.Load(id, nullptr));
+    EXPECT_FALSE(Contains(cap.Take(), "CFont"));
+    EXPECT_FALSE(font.Load(id, "missing"));
+    EXPECT_TRUE(Contains(cap.Take(), "','missing')] Error: font not found\n"));
+
+    auto bmp = MakeFontBitmap(FontLayout{});
+    ASSERT_EQ(font.Create(bmp.get()), 96);
+    ASSERT_GT(font.Save(id, "f"), 0);
+    EXPECT_FALSE(font.Load(id, "f"));
+    EXPECT_TRUE(
+        Contains(cap.Take(), "','f')] Warning: font already exists. It is not possible to create another one.\n"));
+}
+
+TEST_F(FontBlock, StoredBitmapThatCreateRejectsIsAnInternalFailure) {
+    // A well-formed block of an all-black bitmap: one ink change, code 0.
+    CFont font;
+    std::vector<uint8_t> p(CFont::kHeaderSize);
+    StoreLE32(p.data(), 200);
+    StoreLE32(p.data() + 4, 3);
+    p[12] = 32;
+    p[13] = 4;
+    StoreLE32(p.data() + 24, 0x00FF0000);
+    StoreLE32(p.data() + 28, 0x0000FF00);
+    StoreLE32(p.data() + 32, 0x000000FF);
+    p[44] = 255;
+    p.resize(p.size() + 200 * 4 * 3 + 132, 0);
+    ASSERT_GT(Store("FONT2", "black", p), 0);
+    LogCapture cap;
+    EXPECT_FALSE(font.Load(id, "black"));
+    EXPECT_TRUE(Contains(cap.Take(), "','black')] Error: internal failure (0).\n"));
+    EXPECT_EQ(font.GetSurface(), nullptr);
+}
+
+TEST_F(FontBlock, SaveRefusesEmptyFontsBadIdsAndOverlongNames) {
+    CFont empty;
+    EXPECT_EQ(empty.Save(id, "e"), 0);
+    auto bmp = MakeFontBitmap(FontLayout{});
+    CFont font;
+    ASSERT_EQ(font.Create(bmp.get()), 96);
+    EXPECT_EQ(font.Save(0, "e"), 0);
+    EXPECT_EQ(font.Save(id, nullptr), 0);
+    LogCapture cap;
+    EXPECT_EQ(font.Save(id, std::string(32, 'n').c_str()), 0);
+    EXPECT_TRUE(Contains(cap.Take(), "Error: name or type are too long."));
+    ASSERT_GT(font.Save(id, std::string(31, 'n').c_str()), 0);
+    EXPECT_EQ(font.Save(id, std::string(31, 'n').c_str()), -1);  // exists
+}

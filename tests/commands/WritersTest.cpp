@@ -129,6 +129,7 @@ TEST_F(Writers, DeleteAndCompactLeaveAVerifiedPackageWithoutDeletedEntries) {
     if (gone == 0) _exit(0);
     ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
     Write("p.vlt.importing-" + std::to_string(gone) + ".vlt", "left by a killed import");
+    const std::vector<uint8_t> uncompacted = ReadFile(d / "p.vlt");
 
     ASSERT_EQ(Run({"--compact", "p.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, " - Compacted 'p.vlt': 28 live entries kept, ")) << out;
@@ -160,6 +161,14 @@ TEST_F(Writers, DeleteAndCompactLeaveAVerifiedPackageWithoutDeletedEntries) {
     EXPECT_EQ(Run({"--verify", "p.vlt"}), 0) << out;
     ASSERT_EQ(Run({"--list", "p.vlt"}), 0);
     EXPECT_TRUE(Contains(out, " - 22 entries: 22 live, 0 deleted.\n")) << out;
+
+    // The JSON report adds up; a package without deleted entries is left alone.
+    ASSERT_TRUE(WriteFile(d / "q.vlt", uncompacted));
+    ASSERT_EQ(Run({"--compact", "q.vlt", "--json"}), 0) << out;
+    ASSERT_EQ(Jq(out, "[.live, .rewritten, .size_before - .size_after == .reclaimed, .deleted > 0] | @text", v), 0);
+    EXPECT_EQ(v, "[28,true,true,true]") << out;
+    ASSERT_EQ(Run({"--compact", "q.vlt"}), 0) << out;
+    EXPECT_TRUE(Contains(out, " - 'q.vlt' has no deleted entries; it was left as it was (")) << out;
 }
 
 // A resource left behind makes the run exit 3, and the line after its

@@ -105,24 +105,9 @@ bool CopyFile(const std::string& from, const std::string& to, std::string& why) 
         ::close(in);
         return false;
     }
-    std::vector<uint8_t> buf(1 << 16);
-    bool ok = true;
-    for (;;) {
-        const long long n = files::ReadUpTo(in, buf.data(), buf.size());
-        if (n < 0) {
-            why = std::string("read: ") + std::strerror(errno);
-            ok = false;
-            break;
-        }
-        const size_t got = static_cast<size_t>(n);
-        if (got == 0) break;
-        if (!files::WriteAll(out, buf.data(), got)) {
-            why = std::string("write: ") + std::strerror(errno);
-            ok = false;
-            break;
-        }
-        if (got < buf.size()) break;
-    }
+    bool readFailed = false;
+    bool ok = files::CopyToEnd(in, out, &readFailed);
+    if (!ok) why = std::string(readFailed ? "read: " : "write: ") + std::strerror(errno);
     ::close(in);
     if (::close(out) != 0 && ok) {
         why = std::string("write: ") + std::strerror(errno);

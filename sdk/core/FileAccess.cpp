@@ -173,10 +173,11 @@ bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit) {
     }
 }
 
-bool CopyToEnd(int in, int out) {
+bool CopyToEnd(int in, int out, bool* readFailed) {
     std::vector<char> buffer(1 << 20);
     for (;;) {
         const long long n = ReadUpTo(in, buffer.data(), buffer.size());
+        if (readFailed) *readFailed = n < 0;
         if (n < 0) return false;
         if (n == 0) return true;
         if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;

@@ -55,8 +55,9 @@ long long ReadUpToAt(int fd, void* data, size_t size, uint64_t offset);
 // or EFBIG when the bytes would exceed limit.
 bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit);
 
-// Copies everything from the position of in to the end onto out.
-bool CopyToEnd(int in, int out);
+// Copies everything from the position of in to the end onto out. On failure
+// errno is set and, when readFailed is given, it says which side failed.
+bool CopyToEnd(int in, int out, bool* readFailed = nullptr);
 
 // A descriptor on an existing regular file, opened with access (O_RDONLY or
 // O_RDWR) and close-on-exec, or -1 with errno set: EISDIR for a directory,

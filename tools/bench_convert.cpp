@@ -24,6 +24,7 @@
 
 #include <SDL.h>
 
+#include "BenchChild.h"
 #include "Converter.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
@@ -31,37 +32,8 @@
 
 namespace {
 
-struct Figures {
-    double seconds = 0;
-    long peakKiB = 0;
-    bool ok = false;
-};
-
-// Runs work in a child process with its standard output silenced; the
-// child's exit status says whether the work succeeded.
-Figures InChild(const std::function<bool()>& work) {
-    Figures f;
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDOUT_FILENO);
-        Trovalis.Init(0);
-        const bool ok = work();
-        Trovalis.Quit();
-        std::fflush(stdout);
-        _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    struct rusage usage;
-    std::memset(&usage, 0, sizeof usage);
-    wait4(pid, &status, 0, &usage);
-    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    f.peakKiB = usage.ru_maxrss;
-    f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return f;
-}
+using bench::Figures;
+using bench::InChild;
 
 bool AddRaw(int id, const std::string& name, const char* type, std::vector<uint8_t>& bytes, uint8_t mode) {
     BlockInfo info;

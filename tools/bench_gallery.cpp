@@ -23,6 +23,7 @@
 
 #include <SDL.h>
 
+#include "BenchChild.h"
 #include "Commands.h"
 #include "Converter.h"
 #include "core/Endian.h"
@@ -36,35 +37,8 @@
 
 namespace {
 
-struct Figures {
-    double seconds = 0;
-    long peakKiB = 0;
-    bool ok = false;
-};
-
-Figures InChild(const std::function<bool()>& work) {
-    Figures f;
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDOUT_FILENO);
-        Trovalis.Init(0);
-        const bool ok = work();
-        Trovalis.Quit();
-        std::fflush(stdout);
-        _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    struct rusage usage;
-    std::memset(&usage, 0, sizeof usage);
-    wait4(pid, &status, 0, &usage);
-    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    f.peakKiB = usage.ru_maxrss;
-    f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return f;
-}
+using bench::Figures;
+using bench::InChild;
 
 SDL_Surface* Picture(int w, int h, bool alpha, uint32_t seed) {
     SDL_Surface* s =

@@ -25,6 +25,7 @@
 
 #include <SDL.h>
 
+#include "BenchChild.h"
 #include "Commands.h"
 #include "Converter.h"
 #include "ImportRun.h"
@@ -34,31 +35,8 @@
 
 namespace {
 
-struct Figures {
-    double seconds = 0;
-    bool ok = false;
-};
-
-Figures InChild(const std::function<bool()>& work) {
-    Figures f;
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDOUT_FILENO);
-        Trovalis.Init(0);
-        const bool ok = work();
-        Trovalis.Quit();
-        std::fflush(stdout);
-        _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return f;
-}
+using bench::Figures;
+using bench::InChild;
 
 uint32_t Next(uint32_t& x) {
     x ^= x << 13;

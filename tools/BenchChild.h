@@ -1,0 +1,50 @@
+// What the benchmarks in tools/ share: a piece of work timed in a child
+// process of its own, with the SDK started and its standard output silenced.
+#pragma once
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+#include "core/Trovalis.h"
+
+namespace bench {
+
+struct Figures {
+    double seconds = 0;
+    long peakKiB = 0;
+    bool ok = false;
+};
+
+// Runs work in a child process; the child's exit status says whether the
+// work succeeded.
+inline Figures InChild(const std::function<bool()>& work) {
+    Figures f;
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDOUT_FILENO);
+        Trovalis.Init(0);
+        const bool ok = work();
+        Trovalis.Quit();
+        std::fflush(stdout);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    wait4(pid, &status, 0, &usage);
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.peakKiB = usage.ru_maxrss;
+    f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return f;
+}
+
+}  // namespace bench

@@ -25,18 +25,11 @@ int Fail(const std::string& path, const std::string& why, bool json, FILE* out) 
 }  // namespace
 
 int CompactPackage(const std::string& path, bool json, bool wait, FILE* out) {
-    const Head head = ReadHead(path);
-    if (head.state != HeadState::Version4 && head.state != HeadState::Version3)
-        return Fail(path, HeadProblem(head), json, out);
     PackageStage stage;
-    stage.SetLockWait(wait, json);
-    const int pkg = stage.Begin(path, false);
-    if (pkg < 1) return Fail(path, stage.FailureText(), json, out);
     std::vector<Entry> entries;
-    if (WalkEntries(pkg, entries) != 1) {
-        stage.Abandon();
-        return Fail(path, "a read error stopped the walk over its entries", json, out);
-    }
+    std::string why;
+    const int pkg = BeginRewrite(stage, path, wait, json, entries, why);
+    if (pkg < 1) return Fail(path, why, json, out);
     uint64_t deleted = 0;
     for (const Entry& e : entries)
         if (e.deleted()) ++deleted;

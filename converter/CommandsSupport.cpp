@@ -12,6 +12,7 @@
 
 #include "Driver.h"
 #include "JsonWriter.h"
+#include "PackageStage.h"
 #include "core/FileAccess.h"
 #include "package/IStuffVLT.h"
 
@@ -171,6 +172,27 @@ std::vector<std::string> MessageLines(const std::string& console) {
     }
     flush(false);
     return lines;
+}
+
+int BeginRewrite(PackageStage& stage, const std::string& path, bool wait, bool json, std::vector<Entry>& entries,
+                 std::string& why) {
+    const Head head = ReadHead(path);
+    if (head.state != HeadState::Version4 && head.state != HeadState::Version3) {
+        why = HeadProblem(head);
+        return 0;
+    }
+    stage.SetLockWait(wait, json);
+    const int pkg = stage.Begin(path, false);
+    if (pkg < 1) {
+        why = stage.FailureText();
+        return 0;
+    }
+    if (WalkEntries(pkg, entries) != 1) {
+        stage.Abandon();
+        why = "a read error stopped the walk over its entries";
+        return 0;
+    }
+    return pkg;
 }
 
 int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format) {

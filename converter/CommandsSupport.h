@@ -12,6 +12,8 @@
 #include "SafeText.h"
 #include "resources/Kinds.h"
 
+class PackageStage;
+
 namespace commands {
 
 using ::SafeText;  // escaped: what every command prints
@@ -89,6 +91,13 @@ std::vector<std::string> MessageLines(const std::string& console);
 // with json, one document {"package", "ok": false, "error": why}; else the
 // line `format` made with the package's printable path and why. Returns the
 // failure exit code.
+// The start of a command that rewrites the package at path (a 4.0 or 3.0
+// package): its head checked, its lock taken (waiting or not), the package
+// opened through stage and its entries walked. The package id, or 0 with
+// the reason in why (nothing is left open then).
+int BeginRewrite(PackageStage& stage, const std::string& path, bool wait, bool json, std::vector<Entry>& entries,
+                 std::string& why);
+
 int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format);
 
 }  // namespace commands

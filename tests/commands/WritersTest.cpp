@@ -182,6 +182,8 @@ TEST_F(Writers, ImportOfAResourceLeftBehindExitsIncompleteAndSaysWhy) {
     }
     ASSERT_TRUE(WriteFile(d / "t.wav", Wav(10)));
     ASSERT_TRUE(WriteFile(d / "photo.png", {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F', 0}));
+    ASSERT_TRUE(WriteFile(d / "anim.png", Bytes("GIF89a\x01\x00\x01\x00")));
+    ASSERT_TRUE(WriteFile(d / "icon.png", Bytes("<svg xmlns=\"http://www.w3.org/2000/svg\"/>")));
     SurfacePtr sheet(Rgba(48, 32, 3));
     ASSERT_EQ(g_pImage->SavePNG((d / "sheet.png").c_str(), sheet.get(), -1), 0);
     const struct {
@@ -193,6 +195,9 @@ TEST_F(Writers, ImportOfAResourceLeftBehindExitsIncompleteAndSaysWhy) {
          "\n - Info: the payload file 'nothere' is missing (No such file or directory).\n"},
         {"<image name=\"i\" source=\"photo.png\" alphablending=\"per-pixel\"/>", "p.vlt",
          "\n - Info: the payload file 'photo.png' is not a PNG image: it is a JPEG image (saved under the wrong name?).\n"},
+        {"<image name=\"i\" source=\"anim.png\" alphablending=\"per-pixel\"/>", "p.vlt", "it is a GIF image"},
+        {"<image name=\"i\" source=\"icon.png\" alphablending=\"per-pixel\"/>", "p.vlt", "it is an XML or SVG text"},
+        {"<image name=\"i\" source=\"t.wav\" alphablending=\"per-pixel\"/>", "p.vlt", "it is a WAV sound"},
         {"<sound name=\"s\" source=\"t.wav\"/>", "held.vlt",
          "\n - Info: the package already holds a block of this name and type; use --update to replace it.\n"},
         {"<sprite name=\"h\" source=\"sheet.png\" alphablending=\"per-pixel\" xoffset=\"32\" yoffset=\"32\"/>", "p.vlt",

@@ -9,8 +9,9 @@
 // widget; only plain names ([A-Za-z0-9._-], not starting with '.') are
 // written, in a folder of their own that is the working directory during
 // the import. The document is imported into a fresh package, the package
-// exported into a fresh folder and then decoded block by block as the
-// verify command does.
+// exported into a fresh folder, decoded block by block as the verify
+// command does, and shown as a gallery (which decodes sounds to WAV and
+// reads music heads as well).
 #include <unistd.h>
 
 #include <cctype>
@@ -81,7 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string package = out + "/fuzz.vlt";
     if (ImportDocument(docPath.c_str(), package.c_str())) {
         ExportPackage(package.c_str(), (out + "/export.xml").c_str());
-        if (FILE* sink = Discard()) VerifyPackage(package, false, sink);
+        if (FILE* sink = Discard()) {
+            VerifyPackage(package, false, sink);
+            GalleryPackage(package, out + "/gallery.html", false, sink);
+        }
     }
     return 0;
 }

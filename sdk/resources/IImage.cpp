@@ -837,8 +837,24 @@ SDL_Surface* IImage::AsDrawn(SDL_Surface* s) {
     const bool lock = SDL_MUSTLOCK(s);
     if (lock && SDL_LockSurface(s) < 0) return nullptr;
     SDL_LockSurface(out.get());
+    // Pixels already in the output's layout (the usual 32-bit surface) are
+    // copied row by row; only their alpha may change.
+    const bool sameLayout = f->BytesPerPixel == 4 && !f->palette && f->Rmask == 0x000000FF && f->Gmask == 0x0000FF00 &&
+                            f->Bmask == 0x00FF0000 && SDL_BYTEORDER == SDL_LIL_ENDIAN &&
+                            (!perPixel || f->Amask == 0xFF000000);
     for (int y = 0; y < s->h; ++y) {
         uint8_t* row = static_cast<uint8_t*>(out->pixels) + size_t(y) * out->pitch;
+        if (sameLayout) {
+            const uint8_t* in = static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch;
+            std::memcpy(row, in, size_t(s->w) * 4);
+            if (perPixel) continue;
+            for (int x = 0; x < s->w; ++x) {
+                uint32_t v;
+                std::memcpy(&v, in + size_t(x) * 4, 4);
+                row[size_t(x) * 4 + 3] = keyed && v == f->colorkey ? 0 : surfaceAlpha;
+            }
+            continue;
+        }
         for (int x = 0; x < s->w; ++x) {
             const uint32_t v = graphicblock::ReadPixel(s, x, y);
             Uint8 r = 0, g = 0, b = 0, a = 255;

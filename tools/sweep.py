@@ -127,8 +127,9 @@ class Runner:
         return faults, out
 
     def chain(self, cwd, doc):
-        """Import, export, import, export, verify and check: faults as
-        (step, class, detail). Stops where a later step has nothing to read."""
+        """Import, export, import, export, verify, check, the long listing
+        and the gallery: faults as (step, class, detail). Stops where a later
+        step has nothing to read."""
         b = self.args.bundlex
         faults = []
         steps = [("import1", [b, doc, "p1.vlt"], "p1.vlt"), ("export1", [b, "p1.vlt", "e1.xml"], "e1.xml"),
@@ -145,6 +146,13 @@ class Runner:
                 for cmd in ("--verify", "--check"):
                     got, _ = self.run(cwd, [b, cmd, pkg])
                     faults += [(cmd[2:] + "-" + pkg[:2],) + f for f in got]
+        # The readers that decode every block as well: the listing of its
+        # properties and the gallery (sounds decoded to WAV, music heads read).
+        if os.path.exists(os.path.join(cwd, "p1.vlt")):
+            for step, argv in (("list-long", [b, "--list", "--long", "p1.vlt"]),
+                               ("gallery", [b, "--gallery", "p1.vlt", "g1.html"])):
+                got, _ = self.run(cwd, argv)
+                faults += [(step,) + f for f in got]
         return faults
 
 

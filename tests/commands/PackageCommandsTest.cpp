@@ -1,5 +1,4 @@
-// bundlex --list, --verify and --check: what each reports on packages of
-// every kind and on damaged ones. None of them ever writes to the package.
+// bundlex --list, --verify and --check.
 #include <cstring>
 
 #include "Support.h"
@@ -128,8 +127,7 @@ TEST_F(Commands, PackageOfEveryKindIsListedVerifiedAndSurvivesTheCheckUnchanged)
 
     EXPECT_EQ(Run({"--verify", "all.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, Sound(live, live))) << out;
-    // The 1.0 tile and font decode from copies of their payloads; loading
-    // them through their classes would have upgraded them in the package.
+    // The 1.0 tile and font decode from copies of their payloads.
     EXPECT_TRUE(Contains(out,
                          " - Info: 2 blocks use the 1.0 layout, which loading through the SDK upgrades in "
                          "place; they were decoded from a copy.\n"))
@@ -232,11 +230,7 @@ TEST_F(Commands, BlockWhoseStoredDataCannotBeRestoredIsDamagedUnlikeMusicThatDoe
     EXPECT_EQ(ReadFile(d / "pack/mus_ogg.OGG"), (std::vector<uint8_t>{'O', 'g', 'g', 'S', 1, 2, 3}));
 }
 
-// Resources the document cannot carry: a per-surface image whose surface
-// has an alpha channel (the BMP payload keeps no alpha), an icon widget
-// (written as "button", read back as a plain one), a state image that
-// belongs to no widget, blocks of types no class owns; beside them one
-// resource that survives.
+// Resources the document cannot carry.
 TEST_F(Commands, CheckReportsEachResourceThatCannotSurvivePrecisely) {
     Make("lossy.vlt", [](PackageBuilder& p) {
         SDL_Surface* fade = Rgba(8, 4, 2);
@@ -290,10 +284,7 @@ TEST_F(Commands, CheckReportsEachResourceThatCannotSurvivePrecisely) {
 
 namespace {
 
-// Audio files that SDL and SDL_mixer cannot decode, as real packages hold
-// them: WAV files of u-law (format tag 7), float (3) and 24-bit PCM samples,
-// an AIFF-C file, and a 16-bit VOC file whose block length falls 8 bytes
-// short of its samples (as sox writes them).
+// Audio files that SDL and SDL_mixer cannot decode, as real packages hold them.
 std::vector<uint8_t> Aifc() {
     const std::string comm("\0\1\0\0\0\x40\0\x10\x40\x0B\xFA\0\0\0\0\0\0\0NONE\x0Enot compressed\0", 38);
     std::string body = "AIFCFVER" + std::string("\0\0\0\4\xA2\x80\x51\x40", 8) + "COMM" + std::string("\0\0\0\x26", 4) +
@@ -312,9 +303,7 @@ std::vector<uint8_t> ShortBlockVoc16() {
 
 }  // namespace
 
-// Sounds the SDK cannot decode are the user's files: exported byte for byte
-// under the format their first bytes name (".bin" when none), with a
-// warning; the round trip keeps them and --verify and --check call them sound.
+// Sounds the SDK cannot decode are the user's files.
 TEST_F(Commands, SoundsTheSdkCannotDecodeAreExportedUnchangedAndAreSound) {
     const struct Kind {
         const char* name;

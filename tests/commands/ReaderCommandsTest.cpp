@@ -1,10 +1,4 @@
-// The readers of the edit loop: --extract writes the full export's own
-// elements and payload files for the named resources and nothing when a NAME
-// matches nothing; the progress line rewrites itself on a terminal only; an
-// export that leaves a resource behind exits 3 with the cause after its
-// warning; --list gives every kind its properties, and hostile blocks give a
-// note instead of a crash; the JSON writer never produces an invalid document
-// from untrusted bytes.
+// The readers of the edit loop.
 
 #include <filesystem>
 #include <limits>
@@ -83,8 +77,7 @@ TEST(NameMatch, ExactNamesAndShellWildcardsSelectWholeNames) {
     EXPECT_EQ(FirstUnmatched(patterns, names), &patterns[1]);
 }
 
-// Into a pipe or a file a run of thousands of blocks must leave one progress
-// state, not one per step; a terminal still sees every step.
+// Into a pipe or a file a run of thousands of blocks must leave one progress state, not one per step.
 TEST(ProgressLine, OnlyATerminalGetsEveryStateAFileGetsTheLastOnce) {
     for (const bool terminal : {false, true}) {
         TempDir d;
@@ -144,9 +137,7 @@ TEST_F(Readers, ExtractWithANameThatMatchesNothingFailsAndWritesNothing) {
     EXPECT_EQ(Listing(d.path()), before);
 }
 
-// A resource left behind makes the run incomplete (exit 3) and says why on
-// the line after its warning; a sound that does not decode is still exported
-// byte for byte, which is complete.
+// A resource left behind makes the run incomplete (exit 3) and says why on the line after its warning.
 TEST(ExportOutcome, ResourceLeftBehindExitsThreeWithItsCauseAfterItsWarning) {
     const struct {
         const char* type;
@@ -211,8 +202,7 @@ TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
         0);
     EXPECT_EQ(some, R"(["OGG",22050,2])");
 
-    // --long adds one indented line under a row; the rows themselves are the
-    // plain listing's, byte for byte.
+    // --long adds one indented line under a row.
     ASSERT_EQ(Run({"--list", "p.vlt"}), 0);
     const std::string plain = out;
     ASSERT_EQ(Run({"--list", "--long", "p.vlt"}), 0);

@@ -1,7 +1,4 @@
-// The writers (--update, --delete, --compact, and the two-path import) through
-// the real executable: the edit loop on the example document, what each
-// leaves in the package, the causes and exit codes of imports that leave
-// resources behind, and one writer at a time.
+// The writers (--update, --delete, --compact, and the two-path import) through the real executable.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -26,8 +23,7 @@ protected:
     std::string out;
     int Run(const std::vector<std::string>& args) { return RunBundlex(args, out, d.path()); }
     void Write(const std::string& name, const std::string& text) { ASSERT_TRUE(WriteFile(d / name, Bytes(text))); }
-    // The example document imported into p.vlt and exported again as e.xml
-    // with its payload folder e/.
+    // The example document imported into p.vlt and exported again as e.xml with its payload folder e/.
     void ImportAndExportExample() {
         ASSERT_EQ(Shell("cp -r '" + SourceDir() + "/examples/demo' '" + SourceDir() + "/examples/demo.xml' '" +
                             d.path() + "'",
@@ -115,10 +111,7 @@ TEST_F(Writers, UpdateBringsEveryKindOfEditBackAndNothingElse) {
     EXPECT_EQ(Payloads("p.vlt"), payloads);
 }
 
-// Delete and compact write a package that verifies, with no deleted entry,
-// the live entries in their order; a NAME that matches nothing, or a state
-// image that a staying widget needs, stops the command with nothing written;
-// a working file left by a dead process goes.
+// Delete and compact write a package that verifies, with no deleted entry, the live entries in their order.
 TEST_F(Writers, DeleteAndCompactLeaveAVerifiedPackageWithoutDeletedEntries) {
     ImportAndExportExample();
     ASSERT_EQ(Run({"e.xml", "p.vlt"}), 3) << out;  // images replaced (deleted entries left), sounds refused

@@ -1,6 +1,4 @@
-// ExportPackage through the real executable: packages are built here with
-// the SDK, exported by bundlex, and the document, payload files and console
-// text are checked.
+// ExportPackage through the real executable.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,8 +48,7 @@ TEST_F(Export, OutputPathNotEndingInXmlIsRefusedInsteadOfLosingFourCharacters) {
     EXPECT_TRUE(Contains(Console(), "\n - VLT exported successfully to a XML + gfx resources.\n"));
 }
 
-// Nothing is left of such a path to name the document: nothing is written,
-// least of all at the file system's root.
+// Nothing is left of such a path to name the document.
 TEST_F(Export, OutputPathOfFourCharactersOrPackageNamedOnlyByItsExtensionIsRefused) {
     Logo();
     {
@@ -189,8 +186,7 @@ TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
     EXPECT_TRUE(HasBlock(dir / "v1.vlt", "SPR2", "s"));
 }
 
-// Block names come from the package: nothing they say may place a file
-// outside the document's own path and its payload directory.
+// Block names come from the package.
 TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     const std::string work = dir / "work";
     fs::create_directories(work);
@@ -257,10 +253,7 @@ TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
     EXPECT_FALSE(FileExists(dir / "pack.xml"));
 }
 
-// In a shared folder anyone can put a link (or a second hard link, or a
-// FIFO) where someone else's export will write: the export writes each
-// payload and the document as a new regular file of its own and never
-// reaches the file the planted name pointed at, nor creates one there.
+// In a shared folder anyone can put a link (or a second hard link, or a FIFO) where someone else's export will write.
 TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     {
         PackageBuilder b(dir / "pack.vlt");
@@ -308,9 +301,7 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     }
 }
 
-// Each of these fails the export with its error and no document: a package
-// that does not open or holds nothing, a document path that is taken, a
-// payload folder that is a link (nothing is written through it).
+// Each of these fails the export with its error and no document.
 TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
     Logo("taken.vlt");
     fs::create_directories(dir / "taken.xml");

@@ -1,5 +1,4 @@
-// ImportDocument through the real executable: documents and payload files
-// are written here, imported by bundlex, and the package is read back.
+// ImportDocument through the real executable.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -86,8 +85,7 @@ TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
     EXPECT_TRUE(HasBlock(dir / "src.vlt", "IMG", "a"));
 }
 
-// An element whose block exists replaces it for images and the other
-// graphic kinds; sounds, music and raw files are never replaced.
+// An element whose block exists replaces it for images and the other graphic kinds.
 TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
     const std::string wav = SourceDir() + "/examples/demo/snd_chime.WAV";
     {
@@ -121,10 +119,7 @@ TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
     EXPECT_TRUE(Entries(dir / "p.vlt").empty());
 }
 
-// Each of these fails its own element only, with a warning that names it:
-// payloads that cannot be read or are no regular file (a FIFO with no writer
-// would block the import forever), a name longer than a block name (never
-// stored cut or as a temporary name), an element without a name.
+// Each of these fails its own element only, with a warning that names it.
 TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
     Png("b.png", Rgba(4, 4, 1));
     ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
@@ -194,8 +189,7 @@ protected:
     }
 };
 
-// Each table is checked before anything is stored, and the walk goes back
-// up after a refused sprite: the element after it is still imported.
+// Each table is checked before anything is stored, and the walk goes back up after a refused sprite.
 TEST_F(ImportSprite, AnimationTablesThatDoNotFitTheSheetAreNamed) {
     const std::string fits = "xoffset=\"32\" yoffset=\"32\"";
     const struct Case {
@@ -251,8 +245,7 @@ TEST_F(ImportSprite, AnimationTablesThatDoNotFitTheSheetAreNamed) {
     EXPECT_TRUE(HasBlock(dir / ("p" + std::to_string(n - 1) + ".vlt"), "SPR2", "s"));
 }
 
-// A package that does not open is left exactly as it was, and no working
-// file stays behind.
+// A package that does not open is left exactly as it was, and no working file stays behind.
 TEST_F(Import, DamagedTargetPackageIsLeftUntouched) {
     const std::vector<uint8_t> junk(300, 0x5A);
     WriteFile(dir / "p.vlt", junk);
@@ -290,8 +283,7 @@ TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"p.vlt"});
 }
 
-// A target that is no regular file is one that cannot be opened, not one
-// whose copy waits for a writer.
+// A target that is no regular file is one that cannot be opened, not one whose copy waits for a writer.
 TEST_F(Import, TargetThatIsAFifoOrDirectoryIsAnErrorNotAHang) {
     ASSERT_EQ(mkfifo((dir / "fifo.vlt").c_str(), 0600), 0);
     fs::create_directory(dir / "dir.vlt");
@@ -330,8 +322,7 @@ TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
     }
     EXPECT_EQ(ReadFile(dir / "p.vlt"), before);
 
-    // Working files of a process that is gone, of one that lives (1), and of
-    // another package.
+    // Working files of a process that is gone, of one that lives (1), and of another package.
     const pid_t gone = fork();
     ASSERT_GE(gone, 0);
     if (gone == 0) _exit(0);
@@ -399,9 +390,7 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
     EXPECT_TRUE(HasBlock(dir / "q.vlt", "TILB2", "w_s"));
 }
 
-// The state images go in first and stay, counted, when the widget's own
-// store then fails; the warning shows the widget class's code (-6: a key
-// beyond the last key code, -3: no pressed image).
+// The state images go in first and stay, counted, when the widget's own store then fails.
 TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsTheCode) {
     const struct {
         std::string widget, code, progress;
@@ -445,10 +434,7 @@ TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
 
 namespace {
 
-// A 3.0 package is rebuilt as 4.0 when opened, keeping the original as
-// <name>_v3.vlt. The import opens a copy, so the copy is what gets rebuilt;
-// the original must still end up under the target's own backup name, with
-// nothing else left beside it.
+// A 3.0 package is rebuilt as 4.0 when opened, keeping the original as <name>_v3.vlt.
 TEST_F(Import, VersionThreeTargetIsUpgradedWithItsBackupUnderItsOwnName) {
     const std::vector<uint8_t> old = V3Package();
     WriteFile(dir / "old.vlt", old);

@@ -83,8 +83,7 @@ TEST(Crc32, MatchesTheStandardCheckValueAndGivesZeroForNothing) {
     EXPECT_EQ(Trovalis.CRC32("123456789", -5), 0u);
 }
 
-// Absolute, doubled and relative paths get every missing directory; a bare
-// name gets none, and a plain file in the way stops the deeper ones.
+// Absolute, doubled and relative paths get every missing directory.
 TEST(CreatePath, CreatesEveryMissingDirectoryAndNeverReplacesAFile) {
     TempDir dir;
     Trovalis.CreatePath((dir / "out/a/b/pic.png").c_str());

@@ -62,9 +62,7 @@ TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
     EXPECT_EQ(font.TextWidth("\x7f"), int(font.GetAdvance(94)));
 }
 
-// Without markers, the ink changes of row 1 must be 2 per glyph: a first
-// glyph at column 0 gives 187 (93 returned), a double quote drawn as two
-// strokes 191 (95). Either warns and leaves the font empty.
+// Without markers, the ink changes of row 1 must be 2 per glyph.
 TEST_F(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
     FontLayout noGap, split;
     noGap.leftGap = false;
@@ -83,8 +81,7 @@ TEST_F(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
 }
 
 TEST_F(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
-    // Grey background and a glyph with an empty column: the ink rule would
-    // refuse this bitmap, the markers accept it.
+    // Grey background and a glyph with an empty column.
     FontLayout l;
     l.bg[0] = l.bg[1] = l.bg[2] = 60;
     l.markers = true;
@@ -216,8 +213,7 @@ protected:
 
 }  // namespace
 
-// Kerning follows neither a space nor the last character; control and high
-// codes add nothing, and only the first 255 characters count.
+// Kerning follows neither a space nor the last character.
 TEST_F(FontText, WidthCountsAdvancesAndKerningOfPrintableCodesAmongTheFirst255) {
     EXPECT_EQ(font_.GetAdvance('a' - 33), 6u);
     EXPECT_EQ(font_.GetSpaceAdvance(), 6);
@@ -272,8 +268,7 @@ TEST_F(FontText, GlyphsFarOutsideTheDestinationAreSkipped) {
 }
 
 TEST_F(FontText, CursorIsDrawnAfterTheCharactersBeforeItsPosition) {
-    // The "|" glyph's area starts with one keyed gap column: offset 2, so the
-    // cursor lands where a glyph at the pen position would.
+    // The "|" glyph's area starts with one keyed gap column.
     EXPECT_EQ(font_.GetCursorOffset(), 2);
     font_.PutStringCursor(dst_.get(), 10, 2, "a", 1, nullptr, true);
     EXPECT_EQ(Pixel(dst_.get(), 11, 2), Glyph('a'));
@@ -419,8 +414,7 @@ TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
 }
 
 TEST_F(FontBlock, MarkedFontOnAGreyBackgroundKeepsItsMarkerRowAndLoadsBack) {
-    // Created from its markers; without them the grey background is ink in
-    // every column and the split glyph would break in two on loading.
+    // Created from its markers.
     FontLayout l;
     l.bg[0] = l.bg[1] = l.bg[2] = 60;
     l.markers = true;
@@ -447,9 +441,7 @@ TEST_F(FontBlock, MarkedFontOnAGreyBackgroundKeepsItsMarkerRowAndLoadsBack) {
 }
 
 TEST_F(FontBlock, FontWhoseGlyphsCannotBeFoundAgainIsNotStored) {
-    // 95 glyphs, the first at column 0 and reaching the bottom-left corner:
-    // the colour key is ink, the removed markers become ink, and neither the
-    // bitmap nor its restored marker row (not starting at (0, 0)) can be read.
+    // 95 glyphs, the first at column 0 and reaching the bottom-left corner.
     const int width = 95 * 6;
     SurfacePtr s(SDL_CreateRGBSurface(0, width, 6, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
     for (int g = 0; g < 95; ++g) Fill(s.get(), g * 6, 1, 5, 5, SDL_MapRGB(s->format, 9, 9, 9));

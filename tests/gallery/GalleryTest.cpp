@@ -80,8 +80,7 @@ std::string PercentDecoded(const std::string& url) {
     return out;
 }
 
-// The first picture of a resource's element: a picture's source, or the
-// sheet its cut-outs show.
+// The first picture of a resource's element.
 std::string SrcOf(const std::string& page, const std::string& kind, const std::string& htmlName) {
     const size_t at = page.find("data-kind=\"" + kind + "\" data-name=\"" + htmlName + "\"");
     if (at == std::string::npos) return "";
@@ -125,8 +124,7 @@ TEST_F(GalleryTest, ShowsEveryResourceOnceAsTextAndSafeLinksAndLeavesThePackageU
     ASSERT_EQ(RunBundlex({"--gallery", pkg}, out), 0) << out;
     EXPECT_TRUE(Stamp(pkg) == before) << "the package was written";
     const std::string html = Text(page);
-    // One element per live resource; the widget's three state images are in
-    // its element.
+    // One element per live resource.
     EXPECT_EQ(Count(html, " data-name=\""), 18);
     for (const char* kind : {"image\" data-name=\"logo", "tile\" data-name=\"oldtile", "sprite\" data-name=\"hero",
                              "font\" data-name=\"oldfont", "sound\" data-name=\"voc", "music\" data-name=\"theme",

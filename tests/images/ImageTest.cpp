@@ -48,8 +48,7 @@ PngSpec Spec(int colorType, int depth, int w, int h, std::vector<uint8_t> pixels
     return p;
 }
 
-// Whether every pixel has the same colour and alpha in both surfaces,
-// whatever their formats.
+// Whether every pixel has the same colour and alpha in both surfaces, whatever their formats.
 bool SameColours(const SDL_Surface* a, const SDL_Surface* b) {
     if (a->w != b->w || a->h != b->h) return false;
     for (int y = 0; y < a->h; ++y)
@@ -64,8 +63,7 @@ bool SameColours(const SDL_Surface* a, const SDL_Surface* b) {
 
 }  // namespace
 
-// What the reader makes of each colour type: the depth of the surface, its
-// key (kNoColorKey: none), a palette entry's green and some pixels (masked).
+// What the reader makes of each colour type.
 namespace {
 // A reader and writer of image files, and a folder for the files.
 class ImageFile : public ::testing::Test {
@@ -205,8 +203,7 @@ TEST_F(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
 }
 
 TEST_F(PngWrite, AlphaChannelRoundTripsExactlyFromAnyByteOrder) {
-    // Masks in SDL's usual ARGB order need the temporary RGBA surface; the
-    // alpha channel must be copied, not blended into the colours.
+    // Masks in SDL's usual ARGB order need the temporary RGBA surface.
     SurfacePtr s = MakeRGB(7, 5, 32, true);
     ASSERT_TRUE(IImage::HasAlphaChannel(s.get()));
     ASSERT_EQ(img.SavePNG((dir / "a.png").c_str(), s.get(), -1), 0);
@@ -323,8 +320,7 @@ TEST_F(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
     }
 }
 
-// An RLE-accelerated alpha surface gives up its pixel buffer after its first
-// blit; the writer must decode it rather than read rows from nowhere.
+// An RLE-accelerated alpha surface gives up its pixel buffer after its first blit.
 TEST_F(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
     SurfacePtr s(SDL_CreateRGBSurface(0, 6, 4, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000));
     // No pixel fully transparent: RLE drops the colour of those.
@@ -342,8 +338,7 @@ TEST_F(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
     EXPECT_TRUE(SamePixels(copy.get(), back.get()));
 }
 
-// A screen surface without a video mode behind it once sent the surface into
-// SDL_DisplayFormat, which crashes then; the loader's surface must come back.
+// A screen surface without a video mode behind it once sent the surface into SDL_DisplayFormat, which crashes then.
 TEST_F(DisplayPreparation, FailedConversionKeepsTheSurface) {
     SurfacePtr screen(SDL_CreateRGBSurface(0, 4, 4, 16, 0xF800, 0x07E0, 0x001F, 0));
     SDL_Surface* s = MakeRGB(3, 3, 24, false).release();
@@ -520,8 +515,7 @@ namespace {
 
 using Buf = std::vector<uint8_t>;
 
-// A 1x1 32-bit pixel area (pitch 4) behind a record with these masks,
-// `cut` bytes short.
+// A 1x1 32-bit pixel area (pitch 4) behind a record with these masks, `cut` bytes short.
 Buf RecordAndPixels(uint32_t r, uint32_t g, uint32_t b, size_t cut) {
     Buf v(40 + 4 - cut, 0);
     v[4] = 32;

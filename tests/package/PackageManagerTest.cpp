@@ -81,8 +81,7 @@ TEST_F(PackageRegistry, SlotsAreReusedCyclicallyOnceAllWereUsed) {
         paths.push_back(Path("p" + std::to_string(i) + ".vlt"));
         m.Close(m.Create(paths.back().c_str()));
     }
-    // Give p0 and p1 one block each, then change a payload byte outside the
-    // manager, keeping the length.
+    // Give p0 and p1 one block each, then change a payload byte outside the manager, keeping the length.
     for (int i = 0; i < 2; ++i) {
         const int id = m.Open(paths[i].c_str());
         ASSERT_EQ(AddTo(m, id, "b", Bytes("12345678")), 8);
@@ -123,8 +122,7 @@ TEST_F(PackageRegistry, ChecksumTestCatchesAnyChangedByteAfter520) {
     }
 }
 
-// ProbeHead, which the commands ask before anything opens a package, tells
-// these files apart as Open does.
+// ProbeHead, which the commands ask before anything opens a package, tells these files apart as Open does.
 TEST_F(PackageRegistry, OpenRejectsWhatIsNoPackageWithItsMessageAndProbeHeadAgrees) {
     struct Case {
         std::vector<uint8_t> bytes;
@@ -274,8 +272,7 @@ TEST_F(PackageBlocks, DeleteMarksEntryInPlace) {
 }
 
 TEST_F(PackageBlocks, SearchFindsTheFirstOfEqualPairsThroughManyChanges) {
-    // Deleting "x" twice leaves two entries named "?" of type "DELETED": a
-    // search stops at the first of them, as a walk from the start would.
+    // Deleting "x" twice leaves two entries named "?" of type "DELETED".
     ASSERT_EQ(Add("x", "FILE", stored, "first"), 5);
     std::vector<uint8_t> none;
     BlockInfo del = Block("x", "FILE", stored, none);
@@ -323,8 +320,7 @@ TEST_F(PackageBlocks, WalkContinuesAfterLoadOfTheEntryJustFound) {
 }
 
 TEST_F(PackageBlocks, FindNextFollowsTheCursorLeftByAnotherPackage) {
-    // The cursor is shared by all packages: FindNext in this package scans
-    // from where the last search in the other one stopped.
+    // The cursor is shared by all packages.
     Add("first", "FILE", stored, "12345678");  // payload 600..608
     Add("second", "FILE");                     // marker at 608
     IStuffVLT& m = vlt();
@@ -505,8 +501,7 @@ struct Vector {
     uint32_t plainL, plainR, cipherL, cipherR;
 };
 
-// The published Blowfish test vectors give L and R as numbers; a package
-// stores each as a little-endian word, so the bytes below are laid out that way.
+// The published Blowfish test vectors give L and R as numbers.
 std::vector<uint8_t> BlockBytes(uint32_t l, uint32_t r) {
     std::vector<uint8_t> b(8);
     StoreLE32(b.data(), l);
@@ -569,8 +564,7 @@ struct UpdateCase {
 
 }  // namespace
 
-// A block of the same bytes stored another way is not the same block: an
-// element whose store method changed must be replaced, not kept.
+// A block of the same bytes stored another way is not the same block.
 TEST_F(PackageTest, UpdatingKeepsOnlyABlockOfTheSameBytesAndMode) {
     const int id = vlt().Create(Path("p.vlt").c_str());
     ASSERT_GT(id, 0);
@@ -609,10 +603,7 @@ TEST_F(PackageTest, UpdatingKeepsOnlyABlockOfTheSameBytesAndMode) {
     vlt().Close(id);
 }
 
-// WriteLive keeps the live entries that the callback accepts, in order,
-// with the header's creator and creation date; an entry whose packed size
-// runs past the end of the file (a damaged descriptor) stops it, and
-// nothing is left at the new path.
+// WriteLive keeps the live entries that the callback accepts, in order, with the header's creator and creation date.
 TEST_F(PackageTest, WriteLiveCopiesLiveEntriesAndRefusesOneThatRunsPastTheEnd) {
     const std::string path = Path("p.vlt");
     int id = vlt().Create(path.c_str());
@@ -635,9 +626,7 @@ TEST_F(PackageTest, WriteLiveCopiesLiveEntriesAndRefusesOneThatRunsPastTheEnd) {
                                h2 = Header(testsupport::ReadFile(Path("live.vlt")));
     EXPECT_TRUE(std::equal(h1.begin(), h1.begin() + 61, h2.begin()));  // creator and creation date
 
-    // The last entry's packed size made larger than the file; the manager
-    // remembers the file under its path and length and does not test its
-    // checksum again.
+    // The last entry's packed size made larger than the file.
     std::vector<uint8_t> file = testsupport::ReadFile(path);
     size_t marker = file.size();
     while (marker-- > 520)

@@ -60,11 +60,9 @@ protected:
 
 }  // namespace
 
-// Decoding needs neither an open audio device nor an explicit Mix_Init:
-// the Ogg loader initialises SDL_mixer's Vorbis support itself.
+// Decoding needs neither an open audio device nor an explicit Mix_Init.
 namespace {
-// The sound interface alone (no SDK started, no audio device), and a folder
-// for the files.
+// The sound interface alone (no SDK started, no audio device), and a folder for the files.
 class SoundFile : public ::testing::Test {
 protected:
     ISoundFX fx;
@@ -199,9 +197,7 @@ struct Voc {
 
 }  // namespace
 
-// VOC files are never given to SDL_mixer's loader; the SDK reads their
-// blocks itself and must report what that loader reports for every file
-// it reads correctly, decoded length included.
+// VOC files are never given to SDL_mixer's loader.
 TEST_F(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
     const struct Case {
         const char* what;
@@ -391,8 +387,7 @@ Mix_Chunk* FakeChunk() {
 }
 }  // namespace
 
-// Free outside the tables does nothing; the destruction frees what is left
-// and warns with the counts.
+// Free outside the tables does nothing.
 TEST(SoundTables, FreeOutsideTheTablesDoesNothingAndDestructionFreesLeftovers) {
     {
         ISoundFX fx;

@@ -11,8 +11,7 @@ using namespace testsupport;
 namespace {
 const char* k32 = "abcdefghijklmnopqrstuvwxyz012345";
 
-// Fills a cell with one colour, optionally with a dot of another colour in
-// its middle (a "drawing").
+// Fills a cell with one colour, optionally with a dot of another colour in its middle (a "drawing").
 void Cell(SDL_Surface* s, int cx, int cy, int fw, int fh, uint32_t background, bool drawn, uint32_t dot) {
     SDL_Rect r{Sint16(cx * fw), Sint16(cy * fh), Uint16(fw), Uint16(fh)};
     SDL_FillRect(s, &r, background);

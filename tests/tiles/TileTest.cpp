@@ -133,7 +133,6 @@ TYPED_TEST(GraphicCreate, PaletteKeyOutsideThePaletteIsRefusedEverywhere) {
     EXPECT_TRUE(Contains(this->cap.Take(), "Error: the colour key is not an entry of the surface's palette.\n"));
 }
 
-// ---------------------------------------------------------------------------
 // Setters
 
 TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAndNoKeyLeavesTheNoKeyValueInTheSurface) {
@@ -180,7 +179,6 @@ TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
     EXPECT_EQ(h, 20);
 }
 
-// ---------------------------------------------------------------------------
 // Blocks
 
 using TileBlock = PackageTest;
@@ -290,8 +288,7 @@ TEST_F(TileBlock, Opaque32BitTileLoadsAs24BitAndAlphaChannelStaysPerPixel) {
 }
 
 TEST_F(TileBlock, KeyOfReducedTileKeepsItsColourWhateverTheStoredChannelOrder) {
-    // Stored as 32 bits with red in the low byte; the 24-bit surface puts red
-    // in the high byte. The key must still select the pure red pixels.
+    // Stored as 32 bits with red in the low byte.
     SurfacePtr s(Pattern(4, 2, 32, 0xFF, 0xFF00, 0xFF0000, 0));
     TileFields f;
     f.colorkey = 0x000000FF;  // pure red in the stored format

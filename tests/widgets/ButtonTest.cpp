@@ -172,9 +172,7 @@ TEST(ButtonLifetime, DestructorReportsLeftButtonsWithTheFullDumpThenFreesThem) {
     EXPECT_EQ(Trovalis.liveTiles, tiles);
 }
 
-// One scene with every kind of line: an empty master list, a check master
-// with clones, a plain and an input-box working button with images, a name
-// and a value text without terminator and codes that have no name.
+// One scene with every kind of line.
 TEST_F(ButtonDump, DumpComputesSavedMemoryAndNeverOverrunsUnterminatedNames) {
     cap.Take();
     EXPECT_EQ(b.Info(-1), 0);

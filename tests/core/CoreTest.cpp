@@ -177,7 +177,7 @@ TEST(CpuTables, NamesCodePathsAndFailuresOfRepresentativeProcessorsInBothTextFor
         {Cpu("AuthenticAMD", 5, 4, 0, true, false), false, " . Running on AMD processor - K5/K6 (4) - MMX\n", 0},
         {Cpu("AuthenticAMD", 16, 1, 3), false, " . Running on AMD processor - Family 16 - Model: 3-1 - MMX - SSE\n", 0},
         {Cpu("CentaurHauls", 6, 9, 1), false, " . Running on CentaurHauls - Family 6 - Model: 1-9  - MMX - SSE\n", 0},
-        {Cpu("AuthenticAMD", 15, 9, 2), true, "AMD - Athlon64 (Model 2-9) - MMX  - SSE", 0},
+        {Cpu("AuthenticAMD", 15, 9, 2), true, "AMD - Athlon64 (Model 2-9) - MMX  - SSE", 19},
         {Cpu("GenuineIntel", 5, 2, 0, true, false), true, "INTEL - Pentium - MMX ", 0},
         {noLeaf, false, " . [Trovalis.GetCPUFeatures()] Error: CPUID not available! Your CPU must be 486 or less\n",
          -1},
@@ -307,7 +307,10 @@ TEST(XmlAccess, IntegerAttributesReadLikePercentDAndMissingOnesKeepTheDefault) {
     EXPECT_EQ(got, (std::vector<int>{1, 12, 0, 12, 1, -7, 0, -7}));
     const char* text = "preset";
     std::vector<std::string> texts;
-    for (const char* a : {"absent", "t"}) texts.push_back(std::to_string(Trovalis.XMLAttributeGet(h, a, &text)) + text);
+    for (const char* a : {"absent", "t"}) {
+        const int found = Trovalis.XMLAttributeGet(h, a, &text);
+        texts.push_back(std::to_string(found) + text);
+    }
     EXPECT_EQ(texts, (std::vector<std::string>{"0preset", "1text"}));
     EXPECT_EQ(Trovalis.XMLAttributeGet(h, nullptr, &text), 0);
     Trovalis.XMLClose(h);

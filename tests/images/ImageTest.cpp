@@ -125,7 +125,9 @@ TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
         const uint32_t key = s->flags & SDL_SRCCOLORKEY ? s->format->colorkey : kNoColorKey;
         const int green = c.entry >= 0 ? s->format->palette->colors[c.entry].g : 0;
         EXPECT_EQ(std::make_tuple(int(s->format->BitsPerPixel), key, green), std::make_tuple(c.bpp, c.key, c.green));
-        if (c.bpp == 32) EXPECT_EQ(s->format->Amask, alpha);
+        if (c.bpp == 32) {
+            EXPECT_EQ(s->format->Amask, alpha);
+        }
         for (const Px& p : c.px) EXPECT_EQ(Pixel(s.get(), p.x, p.y) & p.mask, p.value) << p.x << "," << p.y;
     }
     // LoadPNG keeps the 8-bit surface of a keyed palette but does not report the key.
@@ -218,10 +220,11 @@ TEST_F(PngWrite, WriteFailureIsMinusOneNotACrash) {
 TEST_F(ImageFiles, NullSurfaceOrUncreatableFileFailsWithMessage) {
     LogCapture cap;
     SurfacePtr s = MakeRGB(2, 2, 24, false);
-    EXPECT_EQ(std::make_tuple(img.SavePNG("x.png", nullptr, -1), img.SaveBMP("x.bmp", nullptr)),
-              std::make_tuple(-1, 0));
-    EXPECT_TRUE(InOrder(cap.Take(), {" . [IImage->SavePNG(x.png,0)] Error: surface is null.\n",
-                                     " . [IImage->SaveBMP(x.bmp,0)] Error: surface is null.\n"}));
+    EXPECT_EQ(img.SavePNG("x.png", nullptr, -1), -1);
+    EXPECT_EQ(img.SaveBMP("x.bmp", nullptr), 0);
+    EXPECT_EQ(cap.Take(),
+              " . [IImage->SavePNG(x.png,0)] Error: surface is null.\n"
+              " . [IImage->SaveBMP(x.bmp,0)] Error: surface is null.\n");
     EXPECT_EQ(img.SavePNG("/proc/no/such/dir/x.png", s.get(), -1), -1);
     EXPECT_TRUE(Contains(cap.Take(), "Error"));
     EXPECT_EQ(img.SaveBMP("/proc/no/such/dir/x.bmp", s.get()), 0);
@@ -381,8 +384,12 @@ TEST_F(ImageBlock, SurfacesOfEveryDepthComeBackWithTheirKeyAndAlpha) {
         EXPECT_EQ(IImage::HasAlphaChannel(back.get()), row.s == a32.get());
         EXPECT_EQ(std::make_tuple(bool(back->flags & SDL_SRCCOLORKEY), back->format->colorkey, info.colorkey),
                   std::make_tuple(row.key != kNoColorKey, row.key, row.key));
-        if (row.s != a32.get()) EXPECT_EQ(bool(back->flags & SDL_SRCALPHA), row.alpha >= 0);
-        if (row.alpha >= 0) EXPECT_EQ(back->format->alpha, row.alpha);
+        if (row.s != a32.get()) {
+            EXPECT_EQ(bool(back->flags & SDL_SRCALPHA), row.alpha >= 0);
+        }
+        if (row.alpha >= 0) {
+            EXPECT_EQ(back->format->alpha, row.alpha);
+        }
     }
     EXPECT_EQ(LoadLE32(Payload("rgb").data() + 40), kNoColorKey);
 }

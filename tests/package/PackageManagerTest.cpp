@@ -231,9 +231,8 @@ TEST_F(PackageBlocks, ExistingPairGivesMinusOneAndWritesNothing) {
     LogCapture cap;
     EXPECT_EQ(vlt().AddData(id_, &b), -1);
     EXPECT_EQ(cap.Take(), " . [IStuffVLT->AddData(" + std::to_string(id_) + ",'dup')] Info: block already exists.\n");
-    EXPECT_EQ(b.data, nullptr);  // info now holds the stored entry
-    EXPECT_EQ(b.mode, stored);
-    EXPECT_EQ(b.size, 4u);
+    // info now holds the stored entry
+    EXPECT_EQ(std::make_tuple(b.data, b.mode, b.size), std::make_tuple(static_cast<uint8_t*>(nullptr), stored, 4u));
     EXPECT_EQ(ReadFile(path_), before);
     EXPECT_EQ(Add("dup", "IMG"), 4);  // another type is another block
 }
@@ -252,10 +251,8 @@ TEST_F(PackageBlocks, DeleteMarksEntryInPlace) {
     BlockInfo walk;
     ASSERT_EQ(vlt().FindFirst(id_, &walk), 1);
     ASSERT_EQ(vlt().FindNext(id_, &walk), 1);
-    EXPECT_STREQ(walk.name, "?one");
-    EXPECT_STREQ(walk.type, "DELETED");
-    EXPECT_EQ(walk.size, 10u);
-    EXPECT_EQ(walk.packedSize, 10u);
+    EXPECT_EQ(std::make_tuple(std::string(walk.name), std::string(walk.type), walk.size, walk.packedSize),
+              std::make_tuple(std::string("?one"), std::string("DELETED"), 10u, 10u));
     ASSERT_EQ(vlt().FindNext(id_, &walk), 1);
     EXPECT_STREQ(walk.name, "last");
     EXPECT_EQ(vlt().FindNext(id_, &walk), 0);
@@ -466,11 +463,11 @@ TEST_F(PackageRoundTrip, EntriesArePaddedWithZerosToMultipleOfEight) {
     const uint8_t* d = file.data() + 536;
     EXPECT_STREQ(reinterpret_cast<const char*>(d), "thirteen");
     EXPECT_STREQ(reinterpret_cast<const char*>(d + 32), "FILE");
-    EXPECT_EQ(d[40], stored);
-    EXPECT_EQ(LoadLE32(d + 44), 13u);
-    EXPECT_EQ(LoadLE32(d + 48), 13u);
-    for (int i = 41; i < 44; ++i) EXPECT_EQ(d[i], 0);
-    for (int i = 52; i < 64; ++i) EXPECT_EQ(d[i], 0);
+    std::vector<uint8_t> tail(24, 0);  // mode, sizes, the rest zero
+    tail[0] = stored;
+    StoreLE32(&tail[4], 13);
+    StoreLE32(&tail[8], 13);
+    EXPECT_EQ(std::vector<uint8_t>(d + 40, d + 64), tail);
     EXPECT_EQ(0, std::memcmp(file.data() + 600, thirteen.data(), 13));
     for (int i = 613; i < 616; ++i) EXPECT_EQ(file[i], 0) << i;
     // The crypted payload differs from the data by the scrambling byte everywhere.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Support.h"
@@ -27,6 +28,10 @@ std::vector<uint8_t> Header(const char* text, size_t at, size_t size) {
 }
 
 std::string Format(const AudioInfo& r) { return std::string(r.format, strnlen(r.format, sizeof r.format)); }
+// Format, channels, frequency, sample format and size.
+std::tuple<std::string, int, uint32_t, int, uint32_t> Fields(const AudioInfo& r) {
+    return {Format(r), r.channels, r.frequency, r.sampleFormat, r.size};
+}
 
 // Runs the body with the current directory set to dir.
 struct InDir {
@@ -90,11 +95,8 @@ TEST_F(SoundInfoFile, WavAiffVocAndOggReportTheirFormatWithoutAudioDevice) {
         SCOPED_TRACE(c.file);
         AudioInfo r{};
         ASSERT_TRUE(fx.SoundInfo(0, c.file.c_str(), &r)) << SDL_GetError();
-        EXPECT_EQ(Format(r), c.format);
-        EXPECT_EQ(r.channels, c.channels);
-        EXPECT_EQ(r.frequency, c.freq);
-        EXPECT_EQ(r.sampleFormat, c.sampleFormat);
-        EXPECT_EQ(r.size, ReadFile(c.file).size());
+        EXPECT_EQ(Fields(r), std::make_tuple(std::string(c.format), c.channels, c.freq, int(c.sampleFormat),
+                                             uint32_t(ReadFile(c.file).size())));
     }
     AudioInfo m{};
     ASSERT_TRUE(fx.MusicInfo(0, (kData + "tone_22050_stereo.ogg").c_str(), &m));
@@ -228,11 +230,9 @@ TEST_F(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
         ASSERT_TRUE(WriteFile(file, c.bytes));
         AudioInfo r{};
         ASSERT_TRUE(fx.SoundInfo(0, file.c_str(), &r)) << c.what;
-        EXPECT_EQ(Format(r), "VOC");
-        EXPECT_EQ(r.channels, spec.channels) << c.what;
-        EXPECT_EQ(r.sampleFormat, spec.format) << c.what;
-        EXPECT_EQ(r.frequency, static_cast<uint32_t>(spec.freq)) << c.what;
-        EXPECT_EQ(r.size, c.bytes.size()) << c.what;
+        EXPECT_EQ(Fields(r), std::make_tuple(std::string("VOC"), int(spec.channels), uint32_t(spec.freq),
+                                             int(spec.format), uint32_t(c.bytes.size())))
+            << c.what;
     }
 }
 
@@ -298,10 +298,9 @@ TEST_F(SoundPackage, StorageModesFollowKindAndFileName) {
     EXPECT_GT(g_pSoundFX->MusicImport(pkg, "xm", xm.c_str()), 0);
     EXPECT_GT(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), 0);
     EXPECT_GT(g_pSoundFX->SoundImport(pkg, "oggsnd", ogg.c_str()), 0);
-    EXPECT_EQ(StoredMode("MUS", "ogg"), crypted);
-    EXPECT_EQ(StoredMode("MUS", "xm"), compressed);
-    EXPECT_EQ(StoredMode("SND", "boom"), crypted);
-    EXPECT_EQ(StoredMode("SND", "oggsnd"), crypted);
+    EXPECT_EQ((std::vector<int>{StoredMode("MUS", "ogg"), StoredMode("MUS", "xm"), StoredMode("SND", "boom"),
+                                StoredMode("SND", "oggsnd")}),
+              (std::vector<int>{crypted, compressed, crypted, crypted}));
     EXPECT_EQ(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), -1);
 
     AudioInfo r{};

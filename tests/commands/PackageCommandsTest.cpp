@@ -81,8 +81,7 @@ TEST_F(Commands, PackagesThatDoNotOpenAreRefusedByEveryCommandAndLeftAlone) {
                 // The JSON form is still one document that says so.
                 EXPECT_EQ(Run({command, "--json", f}), 1);
                 EXPECT_TRUE(PythonParses(out)) << out;
-                ASSERT_EQ(Jq(out, "[.ok, .package] | @csv", v), 0) << out;
-                EXPECT_EQ(v, "false,\"" + f + "\"");
+                EXPECT_EQ(JqOut(out, "[.ok, .package] | @csv"), "false,\"" + f + "\"") << out;
             }
             if (f != "missing.vlt") {
                 EXPECT_EQ(ReadFile(d / f), damage.bytes);
@@ -91,8 +90,7 @@ TEST_F(Commands, PackagesThatDoNotOpenAreRefusedByEveryCommandAndLeftAlone) {
         }
     }
     EXPECT_EQ(Run({"--verify", "old.vlt", "--json"}), 1);
-    ASSERT_EQ(Jq(out, ".status", v), 0) << out;
-    EXPECT_EQ(v, "needs-upgrade");
+    EXPECT_EQ(JqOut(out, ".status"), "needs-upgrade") << out;
 }
 
 TEST_F(Commands, PackageOfEveryKindIsListedVerifiedAndSurvivesTheCheckUnchanged) {
@@ -104,23 +102,20 @@ TEST_F(Commands, PackageOfEveryKindIsListedVerifiedAndSurvivesTheCheckUnchanged)
     const auto before = ReadFile(d / "all.vlt");
     ASSERT_EQ(Run({"--list", "all.vlt", "--json"}), 0) << out;
     EXPECT_TRUE(PythonParses(out)) << out;
-    ASSERT_EQ(Jq(out, "[.entries[] | .name + \":\" + .type] | join(\",\")", v), 0) << out;
-    EXPECT_EQ(v,
+    EXPECT_EQ(JqOut(out, "[.entries[] | .name + \":\" + .type] | join(\",\")"),
               "logo:IMG,backdrop:IMG,ground:TILE2,terrain:TILE2,oldtile:TILE,hero:SPR2,small:FONT2,oldfont:FONT,"
               "chime:SND,theme:MUS,readme:FILE,config:FILE,levels/one:FILE,?one:DELETED,play_n:TILB2,play_p:TILB2,"
-              "play_o:TILB2,play:BUT");
-    ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .deleted] | @csv", v),
-              0);
-    EXPECT_EQ(v, "\"stored\",5,5,false");
-    ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"readme\") | [.mode, .size, (.packed_size < .size)] | @csv", v),
-              0);
-    EXPECT_EQ(v, "\"compressed\",300,true");
-    ASSERT_EQ(Jq(out, ".entries[] | select(.type == \"DELETED\") | [.deleted, .kind, .size] | @csv", v), 0);
-    EXPECT_EQ(v, "true,\"deleted\",1");
-    ASSERT_EQ(Jq(out, "[.entry_count, .live, .deleted] | @csv", v), 0);
-    EXPECT_EQ(v, "18,17,1");
-    ASSERT_EQ(Jq(out, ".totals | map(.kind + \"=\" + (.blocks | tostring)) | join(\",\")", v), 0);
-    EXPECT_EQ(v, "image=2,tile=3,state image=3,sprite=1,font=2,sound=1,music=1,widget=1,file=3,deleted=1");
+              "play_o:TILB2,play:BUT")
+        << out;
+    EXPECT_EQ(JqOut(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .deleted] | @csv"),
+              "\"stored\",5,5,false");
+    EXPECT_EQ(JqOut(out, ".entries[] | select(.name == \"readme\") | [.mode, .size, (.packed_size < .size)] | @csv"),
+              "\"compressed\",300,true");
+    EXPECT_EQ(JqOut(out, ".entries[] | select(.type == \"DELETED\") | [.deleted, .kind, .size] | @csv"),
+              "true,\"deleted\",1");
+    EXPECT_EQ(JqOut(out, "[.entry_count, .live, .deleted] | @csv"), "18,17,1");
+    EXPECT_EQ(JqOut(out, ".totals | map(.kind + \"=\" + (.blocks | tostring)) | join(\",\")"),
+              "image=2,tile=3,state image=3,sprite=1,font=2,sound=1,music=1,widget=1,file=3,deleted=1");
     ASSERT_EQ(Run({"--list", "all.vlt"}), 0);
     EXPECT_TRUE(Contains(out, " - 18 entries: 17 live, 1 deleted.\n")) << out;
     EXPECT_TRUE(Contains(out, "   file                3 blocks")) << out;
@@ -147,8 +142,7 @@ TEST_F(Commands, EmptyPackageHasNoEntryAndNothingToLose) {
     EXPECT_EQ(Run({"--list", "empty.vlt"}), 0);
     EXPECT_TRUE(Contains(out, " - 0 entries: 0 live, 0 deleted.\n")) << out;
     EXPECT_EQ(Run({"--list", "empty.vlt", "--json"}), 0);
-    ASSERT_EQ(Jq(out, "[(.entries | length), .live, .ok] | @csv", v), 0) << out;
-    EXPECT_EQ(v, "0,0,true");
+    EXPECT_EQ(JqOut(out, "[(.entries | length), .live, .ok] | @csv"), "0,0,true") << out;
     EXPECT_EQ(Run({"--check", "empty.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, Survive(0, 0))) << out;
 }
@@ -169,10 +163,10 @@ TEST_F(Commands, HostileNamesAreEscapedInTextAndJson) {
         EXPECT_TRUE(Contains(out, shown)) << shown << "\n" << out;
     ASSERT_EQ(Run({"--list", "--json", "names.vlt"}), 0);
     EXPECT_TRUE(PythonParses(out)) << out;
-    ASSERT_EQ(Jq(out, "[.entries[].name] | tojson", v), 0) << out;
-    EXPECT_EQ(v,
+    EXPECT_EQ(JqOut(out, "[.entries[].name] | tojson"),
               "[\"quo\\\"te\",\"back\\\\slash\",\"new\\nline\",\"esc\\u001b[31mred\",\"bell\\u0007\","
-              "\"latin\xc3\xbf\",\"c1\xc2\x9b\",\"caf\xc3\xa9\",\"tab\\tcr\\rdel\\u007f\"]");
+              "\"latin\xc3\xbf\",\"c1\xc2\x9b\",\"caf\xc3\xa9\",\"tab\\tcr\\rdel\\u007f\"]")
+        << out;
 }
 
 TEST_F(Commands, VerifyNamesEachDamagedBlockWithItsReasonAndFailsTheRun) {
@@ -195,8 +189,9 @@ TEST_F(Commands, VerifyNamesEachDamagedBlockWithItsReasonAndFailsTheRun) {
     EXPECT_TRUE(Contains(out, " - Error: block 6 'odd' (BUT): the widget type code 3 is unknown.\n")) << out;
     EXPECT_TRUE(Contains(out, Sound(3, 6))) << out;
     EXPECT_EQ(Run({"--verify", "--json", "pack.vlt"}), 1);
-    ASSERT_EQ(Jq(out, "[.ok, .status, .blocks, .sound, .failures[0].name, .failures[0].index] | @csv", v), 0) << out;
-    EXPECT_EQ(v, "false,\"damaged\",6,3,\"broken\",2");
+    EXPECT_EQ(JqOut(out, "[.ok, .status, .blocks, .sound, .failures[0].name, .failures[0].index] | @csv"),
+              "false,\"damaged\",6,3,\"broken\",2")
+        << out;
     EXPECT_EQ(ReadFile(d / "pack.vlt"), before);
 }
 
@@ -263,13 +258,10 @@ TEST_F(Commands, CheckReportsEachResourceThatCannotSurvivePrecisely) {
 
     EXPECT_EQ(Run({"--check", "lossy.vlt", "--json"}), 1);
     EXPECT_TRUE(PythonParses(out)) << out;
-    ASSERT_EQ(Jq(out, "[.ok, .resources, .survived, (.differences | length)] | @csv", v), 0) << out;
-    EXPECT_EQ(v, "false,8,4,4");
-    ASSERT_EQ(Jq(out, ".differences[] | select(.name == \"icon\") | .difference", v), 0);
-    EXPECT_EQ(v, "type code 2 became 1");
+    EXPECT_EQ(JqOut(out, "[.ok, .resources, .survived, (.differences | length)] | @csv"), "false,8,4,4") << out;
+    EXPECT_EQ(JqOut(out, ".differences[] | select(.name == \"icon\") | .difference"), "type code 2 became 1");
     // The converter's own warnings travel inside the document.
-    ASSERT_EQ(Jq(out, ".messages | map(select(test(\"does not match\"))) | length", v), 0);
-    EXPECT_EQ(v, "1");
+    EXPECT_EQ(JqOut(out, ".messages | map(select(test(\"does not match\"))) | length"), "1");
 
     // Nothing exported at all: the check still compares, without a document to read.
     Make("odd.vlt", [](PackageBuilder& p) {

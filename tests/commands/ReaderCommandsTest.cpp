@@ -130,9 +130,7 @@ TEST_F(Readers, ExtractWithANameThatMatchesNothingFailsAndWritesNothing) {
         EXPECT_EQ(Listing(d.path()), before);
     }
     EXPECT_EQ(Run({"--extract", "p.vlt", "x.xml", "nope", "--json"}), 1);
-    std::string failed;
-    ASSERT_EQ(Jq(out, ".ok, .messages[0]", failed), 0) << out;
-    EXPECT_EQ(failed, "false\n - Error: no resource matches 'nope'.");
+    EXPECT_EQ(JqOut(out, ".ok, .messages[0]"), "false\n - Error: no resource matches 'nope'.") << out;
     EXPECT_EQ(Run({"--extract", "p.vlt", "x.json", "hero"}), 1) << out;
     EXPECT_EQ(Listing(d.path()), before);
 }
@@ -185,22 +183,16 @@ TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
         {"play", R"({"widget":"Normal button","states":["normal","pressed","deactivated"]})"},
         {"config", "{}"},
     };
-    for (const auto& row : rows) {
-        std::string got;
-        ASSERT_EQ(
-            Jq(json, std::string(".entries[] | select(.name == \"") + row.name + "\") | .properties | tojson", got), 0);
-        EXPECT_EQ(got, row.properties) << row.name;
-    }
-    std::string some;
-    ASSERT_EQ(Jq(json, ".entries[] | select(.deleted) | .properties | tojson", some), 0);
-    EXPECT_EQ(some, "null");  // a deleted entry has no properties at all
-    ASSERT_EQ(Jq(json, R"(.entries[] | select(.name == "small" or .name == "oldfont") | .properties.glyphs)", some), 0);
-    EXPECT_EQ(some, "94\n94");  // a 1.0 font is read from a copy, upgraded
-    ASSERT_EQ(
-        Jq(json, R"(.entries[] | select(.name == "theme") | .properties | [.container, .rate, .channels] | tojson)",
-           some),
-        0);
-    EXPECT_EQ(some, R"(["OGG",22050,2])");
+    for (const auto& row : rows)
+        EXPECT_EQ(JqOut(json, std::string(".entries[] | select(.name == \"") + row.name + "\") | .properties | tojson"),
+                  row.properties);
+    // A deleted entry has no properties at all; a 1.0 font is read from a copy, upgraded.
+    EXPECT_EQ(JqOut(json, ".entries[] | select(.deleted) | .properties | tojson"), "null");
+    EXPECT_EQ(JqOut(json, R"(.entries[] | select(.name == "small" or .name == "oldfont") | .properties.glyphs)"),
+              "94\n94");
+    EXPECT_EQ(
+        JqOut(json, R"(.entries[] | select(.name == "theme") | .properties | [.container, .rate, .channels] | tojson)"),
+        R"(["OGG",22050,2])");
 
     // --long adds one indented line under a row.
     ASSERT_EQ(Run({"--list", "p.vlt"}), 0);
@@ -293,17 +285,15 @@ TEST(JsonWriter, NestedDocumentIsReadBackByIndependentParsers) {
     ASSERT_TRUE(w.complete());
     const std::string doc = w.str();
     EXPECT_TRUE(PythonParses(doc)) << doc;
-    std::string v;
     // jq reads numbers as doubles: the extremes are checked in the text.
     EXPECT_TRUE(Contains(doc, "\"big\": 18446744073709551615,")) << doc;
     EXPECT_TRUE(Contains(doc, "\"small\": -9223372036854775808,")) << doc;
-    ASSERT_EQ(
-        Jq(doc, "[.flag, (.empty | length), (.none | length), .list[0], .list[1], .list[2], .list[3].k] | @csv", v), 0)
+    EXPECT_EQ(
+        JqOut(doc, "[.flag, (.empty | length), (.none | length), .list[0], .list[1], .list[2], .list[3].k] | @csv"),
+        "false,0,0,-1,\"x\",,true")
         << doc;
-    EXPECT_EQ(v, "false,0,0,-1,\"x\",,true");
     // Every byte comes back: ASCII as itself, the rest as Latin-1 code points.
-    ASSERT_EQ(Jq(doc, ".name | explode | (length == 256 and . == [range(256)])", v), 0);
-    EXPECT_EQ(v, "true");
+    EXPECT_EQ(JqOut(doc, ".name | explode | (length == 256 and . == [range(256)])"), "true");
 }
 
 TEST(JsonWriter, MisplacedCallsLeaveTheDocumentMarkedIncomplete) {

@@ -88,9 +88,7 @@ TEST_F(Writers, UpdateBringsEveryKindOfEditBackAndNothingElse) {
     ASSERT_EQ(stat((d / "p.vlt").c_str(), &before), 0);
     const std::vector<uint8_t> bytes = ReadFile(d / "p.vlt");
     ASSERT_EQ(Run({"--update", "e.xml", "p.vlt", "--json"}), 0) << out;
-    std::string v;
-    ASSERT_EQ(Jq(out, "[.added, .replaced, .unchanged, .failed, .rewritten] | @csv", v), 0) << out;
-    EXPECT_EQ(v, "0,0,28,0,false");
+    EXPECT_EQ(JqOut(out, "[.added, .replaced, .unchanged, .failed, .rewritten] | @csv"), "0,0,28,0,false") << out;
     ASSERT_EQ(stat((d / "p.vlt").c_str(), &after), 0);
     EXPECT_EQ(ReadFile(d / "p.vlt"), bytes);
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
@@ -148,9 +146,7 @@ TEST_F(Writers, DeleteAndCompactLeaveAVerifiedPackageWithoutDeletedEntries) {
     }
 
     ASSERT_EQ(Run({"--delete", "p.vlt", "play", "read?e", "--json"}), 0) << out;
-    std::string v;
-    ASSERT_EQ(Jq(out, "[.deleted[].name] | sort | join(\" \")", v), 0) << out;
-    EXPECT_EQ(v, "play play_n play_o play_p play_s readme");
+    EXPECT_EQ(JqOut(out, "[.deleted[].name] | sort | join(\" \")"), "play play_n play_o play_p play_s readme") << out;
     EXPECT_EQ(Run({"--verify", "p.vlt"}), 0) << out;
     ASSERT_EQ(Run({"--list", "p.vlt"}), 0);
     EXPECT_TRUE(Contains(out, " - 22 entries: 22 live, 0 deleted.\n")) << out;
@@ -158,8 +154,9 @@ TEST_F(Writers, DeleteAndCompactLeaveAVerifiedPackageWithoutDeletedEntries) {
     // The JSON report adds up; a package without deleted entries is left alone.
     ASSERT_TRUE(WriteFile(d / "q.vlt", uncompacted));
     ASSERT_EQ(Run({"--compact", "q.vlt", "--json"}), 0) << out;
-    ASSERT_EQ(Jq(out, "[.live, .rewritten, .size_before - .size_after == .reclaimed, .deleted > 0] | @text", v), 0);
-    EXPECT_EQ(v, "[28,true,true,true]") << out;
+    EXPECT_EQ(JqOut(out, "[.live, .rewritten, .size_before - .size_after == .reclaimed, .deleted > 0] | @text"),
+              "[28,true,true,true]")
+        << out;
     ASSERT_EQ(Run({"--compact", "q.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, " - 'q.vlt' has no deleted entries; it was left as it was (")) << out;
 }

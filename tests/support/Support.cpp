@@ -127,12 +127,17 @@ std::string Lines(const std::string& console) {
     return s;
 }
 
-int Jq(const std::string& json, const std::string& filter, std::string& out) {
+static int Jq(const std::string& json, const std::string& filter, std::string& out) {
     TempDir d;
     if (!WriteFile(d / "doc.json", Bytes(json))) return -1;
     const int rc = Shell("jq -r " + Quote(filter) + " " + Quote(d / "doc.json") + " 2>&1", out);
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return rc;
+}
+
+std::string JqOut(const std::string& json, const std::string& filter) {
+    std::string out;
+    return Jq(json, filter, out) == 0 ? out : "jq failed: " + out;
 }
 
 bool PythonParses(const std::string& json) {

@@ -77,8 +77,8 @@ int RunBundlex(const std::vector<std::string>& args, std::string& out, const std
                const std::string& tmpdir = "");
 // The console text with every carriage return turned into a line break.
 std::string Lines(const std::string& console);
-// Runs jq with a filter over a JSON text.
-int Jq(const std::string& json, const std::string& filter, std::string& out);
+// jq's output for a filter over a JSON text, or a text saying that jq failed.
+std::string JqOut(const std::string& json, const std::string& filter);
 // Whether python3's json module parses the text as one JSON document.
 bool PythonParses(const std::string& json);
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Support.h"
@@ -217,15 +218,13 @@ protected:
 TEST_F(FontText, WidthCountsAdvancesAndKerningOfPrintableCodesAmongTheFirst255) {
     EXPECT_EQ(font_.GetAdvance('a' - 33), 6u);
     EXPECT_EQ(font_.GetSpaceAdvance(), 6);
-    EXPECT_EQ(font_.TextWidth("a a"), 18);
-    EXPECT_EQ(font_.TextWidth(std::string(300, 'a').c_str()), 255 * 6);
-    EXPECT_EQ(font_.TextWidth("\t\x80\xff"), 0);
-    EXPECT_EQ(font_.TextWidth(""), 0);
-    EXPECT_EQ(font_.TextWidth(nullptr), 0);
+    const std::string many(300, 'a');
+    EXPECT_EQ((std::vector<int>{font_.TextWidth("a a"), font_.TextWidth(many.c_str()), font_.TextWidth("\t\x80\xff"),
+                                font_.TextWidth(""), font_.TextWidth(nullptr)}),
+              (std::vector<int>{18, 255 * 6, 0, 0, 0}));
     font_.SetKerning(3);
-    EXPECT_EQ(font_.GetKerning(), 3);
-    EXPECT_EQ(font_.TextWidth("a a"), 21);
-    EXPECT_EQ(font_.TextWidth("aa"), 15);
+    EXPECT_EQ((std::vector<int>{font_.GetKerning(), font_.TextWidth("a a"), font_.TextWidth("aa")}),
+              (std::vector<int>{3, 21, 15}));
 }
 
 TEST_F(FontText, TabIsSkippedAndExclamationMarkIsDrawnFromTheFirstBoundary) {
@@ -352,9 +351,8 @@ TEST_F(FontBlock, SaveThenLoadKeepsKerningAlphaAndTablesAndTakesTheBlockName) {
 
     CFont back;
     ASSERT_TRUE(back.Load(id, "body"));
-    EXPECT_EQ(back.GetKerning(), -2);
-    EXPECT_EQ(back.GetAlpha(), 128);
-    EXPECT_STREQ(back.GetName(), "body");
+    EXPECT_EQ(std::make_tuple(back.GetKerning(), back.GetAlpha(), std::string(back.GetName())),
+              std::make_tuple(-2, 128, std::string("body")));
     ExpectSameTables(font, back);
 }
 

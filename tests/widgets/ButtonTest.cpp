@@ -91,13 +91,10 @@ TEST_F(ButtonSlots, RemoveClearsOnlyTheCurrentLayerAndDestroysOwnedImagesOnce) {
     b.SetLayer(1);
     b.Remove();
     EXPECT_TRUE(Contains(cap.Take(), " . [IButton->Remove()] Info: 3 buttons of layer 1 were deleted.\n"));
-    EXPECT_EQ(b.WorkingCount(), working - 3);
-    EXPECT_EQ(Trovalis.liveTiles, tilesBefore + 4);
-    const ButtonRecord* r = b.GetButton(132);
-    EXPECT_EQ(r->free, 1);
-    EXPECT_EQ(r->visible, 0);  // Remove leaves slots hidden
-    EXPECT_EQ(r->normal, nullptr);
-    EXPECT_EQ(b.GetButton(201)->free, 0);
+    const ButtonRecord* r = b.GetButton(132);  // Remove leaves slots hidden
+    EXPECT_EQ(std::make_tuple(b.WorkingCount(), Trovalis.liveTiles, r->free, r->visible, r->normal == nullptr,
+                              b.GetButton(201)->free),
+              std::make_tuple(working - 3, tilesBefore + 4, uint8_t(1), uint8_t(0), true, uint8_t(0)));
     b.Remove();  // nothing left on layer 1
     EXPECT_TRUE(Contains(cap.Take(), "Info: 0 buttons of layer 1 were deleted.\n"));
 }
@@ -108,12 +105,10 @@ TEST_F(ButtonSlots, RemovingClonesKeepsTheMastersImagesAndLowersItsCloneCount) {
     const int tiles = Trovalis.liveTiles;
     ASSERT_NE(CloneButton(b, 1002, 5), nullptr);
     ASSERT_NE(CloneButton(b, 1002, 6), nullptr);
-    EXPECT_EQ(m->master, 2u);
-    EXPECT_EQ(b.GetButton(5)->normal, m->normal);
+    EXPECT_EQ(std::make_tuple(m->master, b.GetButton(5)->normal), std::make_tuple(2u, m->normal));
     b.Remove();
-    EXPECT_EQ(m->master, 0u);
-    EXPECT_EQ(Trovalis.liveTiles, tiles);
-    EXPECT_EQ(b.GetButton(5)->cloned, 0);
+    EXPECT_EQ(std::make_tuple(m->master, Trovalis.liveTiles, b.GetButton(5)->cloned),
+              std::make_tuple(0u, tiles, uint8_t(0)));
 }
 
 TEST_F(ButtonSlots, FreeMasterTakesMasterNumbersOrAllAndIgnoresWorkingNumbers) {
@@ -146,10 +141,8 @@ TEST_F(ButtonSlots, FreeingAMasterWithClonesWarnsAndLeavesNoCloneOnItsFreedImage
         Contains(logged, " . [IButton->FreeMaster(3)] Warning: this master button still has 2 cloned buttons!\n"));
     EXPECT_LT(logged.find("Warning"), logged.find("Info: master button deleted."));
     const ButtonRecord* c = b.GetButton(107);
-    EXPECT_EQ(c->free, 0);
-    EXPECT_EQ(c->cloned, 1);
-    EXPECT_EQ(c->normal, nullptr);
-    EXPECT_EQ(c->pressed, nullptr);
+    EXPECT_EQ(std::make_tuple(c->free, c->cloned, c->normal == nullptr, c->pressed == nullptr),
+              std::make_tuple(uint8_t(0), uint8_t(1), true, true));
     b.SetLayer(1);
     b.Remove();  // removing a clone of a freed master touches nothing else
     EXPECT_EQ(b.GetButton(7)->free, 0);

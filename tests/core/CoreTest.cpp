@@ -289,9 +289,7 @@ TEST(XmlAccess, OpenedDocumentPointsNowhereUntilPointTo) {
     EXPECT_EQ(walk, (std::vector<std::string>{"1ORB", "0ORB", "0ORB", "1image", "1tile", "0tile", "1ORB"}));
     Trovalis.XMLClose(h);
     // Invalid handles fail silently.
-    EXPECT_EQ(Trovalis.XMLNodeChild(h), 0);
-    EXPECT_EQ(Trovalis.XMLNodeChild(0), 0);
-    EXPECT_EQ(Trovalis.XMLNodeChild(11), 0);
+    for (int invalid : {h, 0, 11}) EXPECT_EQ(Trovalis.XMLNodeChild(invalid), 0) << invalid;
     EXPECT_EQ(cap.Take(), "");
 }
 
@@ -329,10 +327,9 @@ TEST(XmlAccess, CreatedDocumentHasDeclarationRootAttributesCommentFirstThenChild
     SdkSession sdk;
     const int h = Trovalis.XMLCreate("R");
     ASSERT_EQ(h, 1);
-    EXPECT_EQ(Trovalis.XMLCommentSet(h, "first"), 1);
-    EXPECT_EQ(Trovalis.XMLAttributeSet(h, "a", "x&y"), 1);
-    EXPECT_EQ(Trovalis.XMLAttributeSet(h, "b", -1), 1);
-    EXPECT_EQ(Trovalis.XMLNodeCreate(h, "K"), 1);
+    EXPECT_EQ((std::vector<int>{Trovalis.XMLCommentSet(h, "first"), Trovalis.XMLAttributeSet(h, "a", "x&y"),
+                                Trovalis.XMLAttributeSet(h, "b", -1), Trovalis.XMLNodeCreate(h, "K")}),
+              (std::vector<int>{1, 1, 1, 1}));
     EXPECT_STREQ(Trovalis.XMLNodeGetName(h), "K");
     EXPECT_EQ(Trovalis.XMLCommentSet(h, nullptr), 0);
     const std::string file = dir / "sub/dir/out.xml";

@@ -196,9 +196,8 @@ TEST_F(Writers, ImportOfAResourceLeftBehindExitsIncompleteAndSaysWhy) {
     for (const auto& r : rows) {
         Write("doc.xml", std::string("<ORB version=\"v1\" totalblocks=\"1\">") + r.element + "</ORB>");
         EXPECT_EQ(Run({"doc.xml", r.package}), 3) << out;
-        EXPECT_TRUE(Contains(out, "WARNING: problem found importing")) << out;
-        EXPECT_TRUE(Contains(out, r.cause)) << out;
-        EXPECT_TRUE(Contains(out, " - XML imported successfully into a new VLT.\n")) << out;
+        EXPECT_TRUE(ContainsAll(
+            out, {"WARNING: problem found importing", r.cause, " - XML imported successfully into a new VLT.\n"}));
     }
 
     const std::vector<uint8_t> held = ReadFile(d / "held.vlt");

@@ -57,8 +57,8 @@ TEST_F(Export, OutputPathOfFourCharactersOrPackageNamedOnlyByItsExtensionIsRefus
     }
     for (const std::vector<std::string>& args : {std::vector<std::string>{"pack.vlt", "abcd"}, {".vlt"}}) {
         EXPECT_EQ(Run(args), 1);
-        EXPECT_TRUE(Contains(out, " - Error: output file requires a valid extension.\n")) << out;
-        EXPECT_TRUE(Contains(out, "\n - Error! the VLT was not exported.\n"));
+        EXPECT_TRUE(ContainsAll(
+            out, {" - Error: output file requires a valid extension.\n", "\n - Error! the VLT was not exported.\n"}));
     }
     EXPECT_FALSE(FileExists("/file_stray"));
     EXPECT_FALSE(FileExists(dir / ".xml"));

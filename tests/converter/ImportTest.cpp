@@ -81,8 +81,8 @@ TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
     Png("a.png", Rgba(4, 4, 1));
     Doc("<image name=\"a\" source=\"a.png\" alphablending=\"per-pixel\"/>");
     ASSERT_EQ(Run({"doc.xml"}), 0) << out;
-    EXPECT_TRUE(Contains(out, " - Trying to generate 'src.vlt' with 1 blocks\n")) << out;
-    EXPECT_TRUE(Contains(out, " - 1/1: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"));
+    EXPECT_TRUE(ContainsAll(out, {" - Trying to generate 'src.vlt' with 1 blocks\n",
+                                  " - 1/1: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"}));
     EXPECT_TRUE(HasBlock(dir / "src.vlt", "IMG", "a"));
 }
 
@@ -393,11 +393,10 @@ TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsThe
     for (const auto& c : cases) {
         Panel(c.widget);
         ASSERT_EQ(Run({"doc.xml", "p" + c.code + ".vlt"}), 3) << out;
-        EXPECT_TRUE(Contains(out, "\n - WARNING: widget could not be saved (ErrCode '" + c.code +
-                                      "')."
-                                      "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n"))
-            << out;
-        EXPECT_TRUE(Contains(out, c.progress)) << out;
+        EXPECT_TRUE(ContainsAll(out, {"\n - WARNING: widget could not be saved (ErrCode '" + c.code +
+                                          "')."
+                                          "\n - WARNING: problem found importing 'default' panel, widget 'w'.\n",
+                                      c.progress}));
         const std::string pkg = dir / ("p" + c.code + ".vlt");  // the walk came back up for "after"
         EXPECT_EQ((std::vector<bool>{HasBlock(pkg, "TILB2", "w_o"), HasBlock(pkg, "BUT", "w"),
                                      HasBlock(pkg, "IMG", "after")}),

@@ -402,8 +402,7 @@ TEST_F(ImageBlock, EightBitStoresPaletteAndWarns) {
     cap.Take();
     SurfacePtr back(g_pImage->Load(id, "pal", nullptr));
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->format->BitsPerPixel, 8);
-    EXPECT_EQ(back->format->palette->ncolors, 256);
+    EXPECT_EQ(std::make_pair(int(back->format->BitsPerPixel), back->format->palette->ncolors), std::make_pair(8, 256));
     for (int i : {0, 1, 127, 255}) {
         const SDL_Color a = back->format->palette->colors[i], b = s->format->palette->colors[i];
         EXPECT_EQ(std::tie(a.r, a.g, a.b), std::tie(b.r, b.g, b.b)) << i;

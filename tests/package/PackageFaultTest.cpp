@@ -9,6 +9,7 @@
 
 using namespace pkgtest;
 using testsupport::Contains;
+using testsupport::ContainsAll;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
@@ -142,8 +143,7 @@ TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
     const std::string logged = cap.Take();
     const std::string message =
         " . [IStuffVLT->FindNext(" + std::to_string(id) + ")] Error: the next block was unsuccessfully loaded.\n";
-    EXPECT_TRUE(Contains(logged, message));
-    EXPECT_TRUE(Contains(logged, "Error: it was not possible to access to the VLT.\n"));
+    EXPECT_TRUE(ContainsAll(logged, {message, "Error: it was not possible to access to the VLT.\n"}));
 }
 
 TEST_F(PackageDamage, NamesWithoutTerminatorComeBackTerminated) {

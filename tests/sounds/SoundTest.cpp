@@ -100,9 +100,7 @@ TEST_F(SoundInfoFile, WavAiffVocAndOggReportTheirFormatWithoutAudioDevice) {
     }
     AudioInfo m{};
     ASSERT_TRUE(fx.MusicInfo(0, (kData + "tone_22050_stereo.ogg").c_str(), &m));
-    EXPECT_EQ(Format(m), "OGG");
-    EXPECT_EQ(m.channels, 2);
-    EXPECT_EQ(m.frequency, 22050u);
+    EXPECT_EQ(std::make_tuple(Format(m), int(m.channels), m.frequency), std::make_tuple("OGG", 2, 22050u));
 }
 
 TEST_F(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
@@ -305,11 +303,9 @@ TEST_F(SoundPackage, StorageModesFollowKindAndFileName) {
 
     AudioInfo r{};
     ASSERT_TRUE(g_pSoundFX->SoundInfo(pkg, "boom", &r));
-    EXPECT_EQ(Format(r), "WAV");
-    EXPECT_EQ(r.frequency, 8000u);
+    EXPECT_EQ(std::make_pair(Format(r), r.frequency), std::make_pair(std::string("WAV"), 8000u));
     ASSERT_TRUE(g_pSoundFX->MusicInfo(pkg, "xm", &r));
-    EXPECT_EQ(Format(r), "XM");
-    EXPECT_EQ(r.size, 300u);
+    EXPECT_EQ(std::make_pair(Format(r), r.size), std::make_pair(std::string("XM"), 300u));
 }
 
 TEST_F(SoundPackage, ImportFailuresReturnZero) {
@@ -410,7 +406,5 @@ TEST(SoundTables, FreeOutsideTheTablesDoesNothingAndDestructionFreesLeftovers) {
         cap.Take();
     }
     EXPECT_TRUE(InOrder(cap.Take(), {"left 2 sounds without deleting.", "left 1 music without deleting."}));
-    EXPECT_EQ(ISoundFX::sounds[3], nullptr);
-    EXPECT_EQ(ISoundFX::music[31].inUse, 0);
-    EXPECT_EQ(ISoundFX::music[31].stream, nullptr);
+    EXPECT_TRUE(!ISoundFX::sounds[3] && !ISoundFX::music[31].inUse && !ISoundFX::music[31].stream);
 }

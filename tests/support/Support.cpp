@@ -72,6 +72,12 @@ int Count(const std::string& text, const std::string& what) {
     return n;
 }
 
+::testing::AssertionResult ContainsAll(const std::string& text, const std::vector<std::string>& parts) {
+    for (const std::string& part : parts)
+        if (!Contains(text, part)) return ::testing::AssertionFailure() << part << "\nin:\n" << text;
+    return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts) {
     size_t at = 0;
     for (const std::string& part : parts) {

@@ -56,6 +56,8 @@ bool FileExists(const std::string& path);
 std::vector<uint8_t> Bytes(const std::string& text);
 bool Contains(const std::string& text, const std::string& part);
 int Count(const std::string& text, const std::string& what);
+// Whether every part occurs in the text.
+::testing::AssertionResult ContainsAll(const std::string& text, const std::vector<std::string>& parts);
 // Whether every part occurs in the text, each after the one before.
 ::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts);
 // The file names in a directory, sorted.

@@ -183,6 +183,11 @@ protected:
             a += "<frame id=\"" + std::to_string(f) + "\" ms=\"" + std::to_string(50 + f) + "\"/>";
         return a + "</animation>";
     }
+    // Animation 0 of one frame with the given children, then a valid animation 1.
+    static std::string OneFrame(const std::string& children) {
+        return R"(<animation id="0" type="2" status="0" frames="1" hotx="0" hoty="0" starframe="0" endframe="1">)" +
+               children + "</animation>" + Anim(1, 2, 2);
+    }
     void Sprite(const std::string& inner, const std::string& offsets = "xoffset=\"32\" yoffset=\"32\"") {
         Doc("<sprite name=\"s\" source=\"s.png\" alphablending=\"per-pixel\" " + offsets + ">" + inner +
                 "</sprite><image name=\"after\" source=\"s.png\" alphablending=\"per-pixel\"/>",
@@ -206,22 +211,11 @@ TEST_F(ImportSprite, AnimationTablesThatDoNotFitTheSheetAreNamed) {
         {Anim(0, 2, 2) + Anim(5, 2, 2), fits, "\n - WARNING: idAnim '5' is out of range [0,2].", nullptr},
         {Anim(0, 2, 2) + Anim(1, 2, 2, 3), fits, "\n - WARNING: type '3' is unknown.", nullptr},
         // Frames: a child of another tag, a frame without id or ms, a frame id beyond the count.
-        {R"(<animation id="0" type="2" status="0" frames="1" hotx="0" hoty="0" starframe="0" endframe="1"><pose/>)"
-         "</animation>" +
-             Anim(1, 2, 2),
-         fits, "\n - WARNING: idAnim '0': no 'frame' tag found.", nullptr},
-        {R"(<animation id="0" type="2" status="0" frames="1" hotx="0" hoty="0" starframe="0" endframe="1">)"
-         R"(<frame ms="5"/></animation>)" +
-             Anim(1, 2, 2),
-         fits, "\n - WARNING: idAnim '0': no 'id' frame attribute found.", nullptr},
-        {R"(<animation id="0" type="2" status="0" frames="1" hotx="0" hoty="0" starframe="0" endframe="1">)"
-         R"(<frame id="0"/></animation>)" +
-             Anim(1, 2, 2),
-         fits, "\n - WARNING: idAnim '0': no 'ms' frame attribute found.", nullptr},
-        {R"(<animation id="0" type="2" status="0" frames="1" hotx="0" hoty="0" starframe="0" endframe="1">)"
-         R"(<frame id="5" ms="5"/></animation>)" +
-             Anim(1, 2, 2),
-         fits, "\n - WARNING: idAnim '0': idFrame '5' is out of range [0,1].", nullptr},
+        {OneFrame("<pose/>"), fits, "\n - WARNING: idAnim '0': no 'frame' tag found.", nullptr},
+        {OneFrame(R"(<frame ms="5"/>)"), fits, "\n - WARNING: idAnim '0': no 'id' frame attribute found.", nullptr},
+        {OneFrame(R"(<frame id="0"/>)"), fits, "\n - WARNING: idAnim '0': no 'ms' frame attribute found.", nullptr},
+        {OneFrame(R"(<frame id="5" ms="5"/>)"), fits, "\n - WARNING: idAnim '0': idFrame '5' is out of range [0,1].",
+         nullptr},
         // A frame size of zero fails the sprite without any division.
         {Anim(0, 2, 2), "xoffset=\"32\" yoffset=\"0\"", "problem found importing 's' sprite.", nullptr},
         {Anim(0, 2, 2), "xoffset=\"0\" yoffset=\"32\"", "problem found importing 's' sprite.", nullptr},

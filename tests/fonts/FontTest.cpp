@@ -47,16 +47,14 @@ TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
     ASSERT_NE(s, nullptr);
     EXPECT_NE(s, bmp.get());
     EXPECT_FALSE(RowHasMagenta(s, 0));
-    EXPECT_EQ(CFont::CFontGetPixel(s, 0, 0), font.GetColorKey());
-    EXPECT_EQ(font.GetColorKey(), 0u);
-    EXPECT_EQ(font.GetFontHeight(), l.height - 1);
+    EXPECT_EQ(std::make_tuple(CFont::CFontGetPixel(s, 0, 0), font.GetColorKey(), font.GetFontHeight()),
+              std::make_tuple(0u, 0u, l.height - 1));
     // The caller's surface is not touched.
     EXPECT_FALSE(RowHasMagenta(bmp.get(), 0));
     // Gaps are single columns: each boundary is the gap column itself.
-    EXPECT_EQ(font.GetBoundary(0), 0u);
-    EXPECT_EQ(font.GetBoundary(1), 6u);
-    EXPECT_EQ(font.GetBoundary(94), uint32_t(LayoutWidth(l) - 1));
-    EXPECT_EQ(font.GetBoundary(95), uint32_t(LayoutWidth(l)));
+    EXPECT_EQ(
+        (std::vector<uint32_t>{font.GetBoundary(0), font.GetBoundary(1), font.GetBoundary(94), font.GetBoundary(95)}),
+        (std::vector<uint32_t>{0, 6, uint32_t(LayoutWidth(l) - 1), uint32_t(LayoutWidth(l))}));
     for (int i = 0; i < 94; ++i) ASSERT_EQ(font.GetAdvance(i), 6u) << i;
     // Code 127 has a defined advance: the width of the area it draws.
     EXPECT_EQ(font.GetAdvance(94), font.GetBoundary(95) - font.GetBoundary(94));

@@ -179,10 +179,8 @@ TEST(SpriteClone, CloneShowsItsMastersSheetAndFailsCleanlyOnceTheMasterIsGone) {
     EXPECT_EQ(orphan.Clone(clone), 0);  // nothing to clone yet
     ASSERT_EQ(clone.Clone(*master), 3);
     ASSERT_EQ(second.Clone(clone), 3);  // a clone of a clone follows the same master
-    EXPECT_EQ(clone.GetRole(), 2);
-    EXPECT_EQ(master->GetRole(), 1);
-    EXPECT_TRUE(clone.ValidateClone());
-    EXPECT_EQ(second.GetSurface(), master->GetSurface());
+    EXPECT_EQ(std::make_tuple(clone.GetRole(), master->GetRole(), clone.ValidateClone(), second.GetSurface()),
+              std::make_tuple(2, 1, true, master->GetSurface()));
     clone.SetAlpha(60);
     EXPECT_EQ(master->GetSurface()->format->alpha, 60);
     // Its own table: changing it leaves the master's alone.

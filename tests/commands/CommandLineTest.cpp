@@ -29,9 +29,7 @@ TEST(Driver, NoInputOrDoubleDashAlonePrintsBannerAndUsageAndExitsWithUsageCode) 
     }
 }
 
-// A very long extension is rejected, not copied into a fixed buffer; extra
-// arguments change nothing; a dashed first argument that is no command is an
-// input path like any other.
+// A very long extension is rejected, not copied into a fixed buffer.
 TEST(Driver, UnsupportedExtensionsAreRejectedAfterTheBanner) {
     for (const std::string& input :
          std::vector<std::string>{"vlt", "a.txt", "archive.vlt.bak", "dir.vlt/file", "noext.",

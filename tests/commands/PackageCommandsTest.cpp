@@ -1,5 +1,4 @@
-// bundlex --list, --verify and --check: what each reports on packages of
-// every kind and on damaged ones. None of them ever writes to the package.
+// bundlex --list, --verify and --check.
 #include <cstring>
 
 #include "Support.h"
@@ -82,8 +81,7 @@ TEST_F(Commands, PackagesThatDoNotOpenAreRefusedByEveryCommandAndLeftAlone) {
                 // The JSON form is still one document that says so.
                 EXPECT_EQ(Run({command, "--json", f}), 1);
                 EXPECT_TRUE(PythonParses(out)) << out;
-                ASSERT_EQ(Jq(out, "[.ok, .package] | @csv", v), 0) << out;
-                EXPECT_EQ(v, "false,\"" + f + "\"");
+                EXPECT_EQ(JqOut(out, "[.ok, .package] | @csv"), "false,\"" + f + "\"") << out;
             }
             if (f != "missing.vlt") {
                 EXPECT_EQ(ReadFile(d / f), damage.bytes);
@@ -92,8 +90,7 @@ TEST_F(Commands, PackagesThatDoNotOpenAreRefusedByEveryCommandAndLeftAlone) {
         }
     }
     EXPECT_EQ(Run({"--verify", "old.vlt", "--json"}), 1);
-    ASSERT_EQ(Jq(out, ".status", v), 0) << out;
-    EXPECT_EQ(v, "needs-upgrade");
+    EXPECT_EQ(JqOut(out, ".status"), "needs-upgrade") << out;
 }
 
 TEST_F(Commands, PackageOfEveryKindIsListedVerifiedAndSurvivesTheCheckUnchanged) {
@@ -105,31 +102,26 @@ TEST_F(Commands, PackageOfEveryKindIsListedVerifiedAndSurvivesTheCheckUnchanged)
     const auto before = ReadFile(d / "all.vlt");
     ASSERT_EQ(Run({"--list", "all.vlt", "--json"}), 0) << out;
     EXPECT_TRUE(PythonParses(out)) << out;
-    ASSERT_EQ(Jq(out, "[.entries[] | .name + \":\" + .type] | join(\",\")", v), 0) << out;
-    EXPECT_EQ(v,
+    EXPECT_EQ(JqOut(out, "[.entries[] | .name + \":\" + .type] | join(\",\")"),
               "logo:IMG,backdrop:IMG,ground:TILE2,terrain:TILE2,oldtile:TILE,hero:SPR2,small:FONT2,oldfont:FONT,"
               "chime:SND,theme:MUS,readme:FILE,config:FILE,levels/one:FILE,?one:DELETED,play_n:TILB2,play_p:TILB2,"
-              "play_o:TILB2,play:BUT");
-    ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .deleted] | @csv", v),
-              0);
-    EXPECT_EQ(v, "\"stored\",5,5,false");
-    ASSERT_EQ(Jq(out, ".entries[] | select(.name == \"readme\") | [.mode, .size, (.packed_size < .size)] | @csv", v),
-              0);
-    EXPECT_EQ(v, "\"compressed\",300,true");
-    ASSERT_EQ(Jq(out, ".entries[] | select(.type == \"DELETED\") | [.deleted, .kind, .size] | @csv", v), 0);
-    EXPECT_EQ(v, "true,\"deleted\",1");
-    ASSERT_EQ(Jq(out, "[.entry_count, .live, .deleted] | @csv", v), 0);
-    EXPECT_EQ(v, "18,17,1");
-    ASSERT_EQ(Jq(out, ".totals | map(.kind + \"=\" + (.blocks | tostring)) | join(\",\")", v), 0);
-    EXPECT_EQ(v, "image=2,tile=3,state image=3,sprite=1,font=2,sound=1,music=1,widget=1,file=3,deleted=1");
+              "play_o:TILB2,play:BUT")
+        << out;
+    EXPECT_EQ(JqOut(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .deleted] | @csv"),
+              "\"stored\",5,5,false");
+    EXPECT_EQ(JqOut(out, ".entries[] | select(.name == \"readme\") | [.mode, .size, (.packed_size < .size)] | @csv"),
+              "\"compressed\",300,true");
+    EXPECT_EQ(JqOut(out, ".entries[] | select(.type == \"DELETED\") | [.deleted, .kind, .size] | @csv"),
+              "true,\"deleted\",1");
+    EXPECT_EQ(JqOut(out, "[.entry_count, .live, .deleted] | @csv"), "18,17,1");
+    EXPECT_EQ(JqOut(out, ".totals | map(.kind + \"=\" + (.blocks | tostring)) | join(\",\")"),
+              "image=2,tile=3,state image=3,sprite=1,font=2,sound=1,music=1,widget=1,file=3,deleted=1");
     ASSERT_EQ(Run({"--list", "all.vlt"}), 0);
-    EXPECT_TRUE(Contains(out, " - 18 entries: 17 live, 1 deleted.\n")) << out;
-    EXPECT_TRUE(Contains(out, "   file                3 blocks")) << out;
+    EXPECT_TRUE(ContainsAll(out, {" - 18 entries: 17 live, 1 deleted.\n", "   file                3 blocks"}));
 
     EXPECT_EQ(Run({"--verify", "all.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, Sound(live, live))) << out;
-    // The 1.0 tile and font decode from copies of their payloads; loading
-    // them through their classes would have upgraded them in the package.
+    // The 1.0 tile and font decode from copies of their payloads.
     EXPECT_TRUE(Contains(out,
                          " - Info: 2 blocks use the 1.0 layout, which loading through the SDK upgrades in "
                          "place; they were decoded from a copy.\n"))
@@ -149,8 +141,7 @@ TEST_F(Commands, EmptyPackageHasNoEntryAndNothingToLose) {
     EXPECT_EQ(Run({"--list", "empty.vlt"}), 0);
     EXPECT_TRUE(Contains(out, " - 0 entries: 0 live, 0 deleted.\n")) << out;
     EXPECT_EQ(Run({"--list", "empty.vlt", "--json"}), 0);
-    ASSERT_EQ(Jq(out, "[(.entries | length), .live, .ok] | @csv", v), 0) << out;
-    EXPECT_EQ(v, "0,0,true");
+    EXPECT_EQ(JqOut(out, "[(.entries | length), .live, .ok] | @csv"), "0,0,true") << out;
     EXPECT_EQ(Run({"--check", "empty.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, Survive(0, 0))) << out;
 }
@@ -171,10 +162,10 @@ TEST_F(Commands, HostileNamesAreEscapedInTextAndJson) {
         EXPECT_TRUE(Contains(out, shown)) << shown << "\n" << out;
     ASSERT_EQ(Run({"--list", "--json", "names.vlt"}), 0);
     EXPECT_TRUE(PythonParses(out)) << out;
-    ASSERT_EQ(Jq(out, "[.entries[].name] | tojson", v), 0) << out;
-    EXPECT_EQ(v,
+    EXPECT_EQ(JqOut(out, "[.entries[].name] | tojson"),
               "[\"quo\\\"te\",\"back\\\\slash\",\"new\\nline\",\"esc\\u001b[31mred\",\"bell\\u0007\","
-              "\"latin\xc3\xbf\",\"c1\xc2\x9b\",\"caf\xc3\xa9\",\"tab\\tcr\\rdel\\u007f\"]");
+              "\"latin\xc3\xbf\",\"c1\xc2\x9b\",\"caf\xc3\xa9\",\"tab\\tcr\\rdel\\u007f\"]")
+        << out;
 }
 
 TEST_F(Commands, VerifyNamesEachDamagedBlockWithItsReasonAndFailsTheRun) {
@@ -191,14 +182,14 @@ TEST_F(Commands, VerifyNamesEachDamagedBlockWithItsReasonAndFailsTheRun) {
     });
     const auto before = ReadFile(d / "pack.vlt");
     EXPECT_EQ(Run({"--verify", "pack.vlt"}), 1);
-    EXPECT_TRUE(Contains(out, " - Error: block 2 'broken' (IMG): the image does not decode")) << out;
     EXPECT_FALSE(Contains(out, "'fine'")) << out;
-    EXPECT_TRUE(Contains(out, " - Error: block 5 'w' (BUT): its deactivated state image 'w_o' is missing.\n")) << out;
-    EXPECT_TRUE(Contains(out, " - Error: block 6 'odd' (BUT): the widget type code 3 is unknown.\n")) << out;
-    EXPECT_TRUE(Contains(out, Sound(3, 6))) << out;
+    EXPECT_TRUE(InOrder(out, {" - Error: block 2 'broken' (IMG): the image does not decode",
+                              " - Error: block 5 'w' (BUT): its deactivated state image 'w_o' is missing.\n",
+                              " - Error: block 6 'odd' (BUT): the widget type code 3 is unknown.\n", Sound(3, 6)}));
     EXPECT_EQ(Run({"--verify", "--json", "pack.vlt"}), 1);
-    ASSERT_EQ(Jq(out, "[.ok, .status, .blocks, .sound, .failures[0].name, .failures[0].index] | @csv", v), 0) << out;
-    EXPECT_EQ(v, "false,\"damaged\",6,3,\"broken\",2");
+    EXPECT_EQ(JqOut(out, "[.ok, .status, .blocks, .sound, .failures[0].name, .failures[0].index] | @csv"),
+              "false,\"damaged\",6,3,\"broken\",2")
+        << out;
     EXPECT_EQ(ReadFile(d / "pack.vlt"), before);
 }
 
@@ -219,12 +210,9 @@ TEST_F(Commands, BlockWhoseStoredDataCannotBeRestoredIsDamagedUnlikeMusicThatDoe
         DamageFirstPayload(d / "pack.vlt");
     }
     EXPECT_EQ(Run({"--verify", "pack.vlt"}), 1);
-    EXPECT_TRUE(Contains(out,
-                         " - Error: block 1 'tune' (MUS): the block does not load (its stored data is short, or "
-                         "its compressed data cannot be restored).\n"))
-        << out;
-    EXPECT_TRUE(Contains(out, " - Info: block 2 'ogg' (MUS): the music is not")) << out;
-    EXPECT_TRUE(Contains(out, Sound(1, 2))) << out;
+    EXPECT_TRUE(InOrder(out, {" - Error: block 1 'tune' (MUS): the block does not load (its stored data is short, or "
+                              "its compressed data cannot be restored).\n",
+                              " - Info: block 2 'ogg' (MUS): the music is not", Sound(1, 2)}));
     EXPECT_EQ(Run({"--list", "pack.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, "tune"));
     EXPECT_EQ(Run({"pack.vlt"}), 3);
@@ -232,11 +220,7 @@ TEST_F(Commands, BlockWhoseStoredDataCannotBeRestoredIsDamagedUnlikeMusicThatDoe
     EXPECT_EQ(ReadFile(d / "pack/mus_ogg.OGG"), (std::vector<uint8_t>{'O', 'g', 'g', 'S', 1, 2, 3}));
 }
 
-// Resources the document cannot carry: a per-surface image whose surface
-// has an alpha channel (the BMP payload keeps no alpha), an icon widget
-// (written as "button", read back as a plain one), a state image that
-// belongs to no widget, blocks of types no class owns; beside them one
-// resource that survives.
+// Resources the document cannot carry.
 TEST_F(Commands, CheckReportsEachResourceThatCannotSurvivePrecisely) {
     Make("lossy.vlt", [](PackageBuilder& p) {
         SDL_Surface* fade = Rgba(8, 4, 2);
@@ -250,32 +234,23 @@ TEST_F(Commands, CheckReportsEachResourceThatCannotSurvivePrecisely) {
     const auto before = ReadFile(d / "lossy.vlt");
     EXPECT_EQ(Run({"--check", "lossy.vlt"}), 1) << out;
     // The first differing pixel, with both values.
-    EXPECT_TRUE(Contains(out,
-                         " - Error: image 'fade' (IMG) does not survive the round trip: pixel (0,0) RGBA(2,6,0,1) "
-                         "became RGBA(2,6,0,255) (32 pixels differ).\n"))
-        << out;
-    EXPECT_TRUE(Contains(out, " - Error: widget 'icon' (BUT) does not survive the round trip: type code 2 became 1.\n"))
-        << out;
-    EXPECT_TRUE(Contains(out,
-                         "state image 'orphan_n' (TILB2) does not survive the round trip: it is missing after the "
-                         "round trip: a state image that belongs to no widget is not exported"))
-        << out;
-    EXPECT_TRUE(Contains(out,
-                         " - Error: block 'thing' (XYZ) does not survive the round trip: blocks of type 'XYZ' are "
-                         "not carried by the interchange document.\n"))
-        << out;
-    EXPECT_TRUE(Contains(out, Survive(4, 8))) << out;  // the icon's state images and the raw file
+    // The icon's state images and the raw file survive.
+    EXPECT_TRUE(InOrder(out, {" - Error: image 'fade' (IMG) does not survive the round trip: pixel (0,0) RGBA(2,6,0,1) "
+                              "became RGBA(2,6,0,255) (32 pixels differ).\n",
+                              " - Error: widget 'icon' (BUT) does not survive the round trip: type code 2 became 1.\n",
+                              "state image 'orphan_n' (TILB2) does not survive the round trip: it is missing after the "
+                              "round trip: a state image that belongs to no widget is not exported",
+                              " - Error: block 'thing' (XYZ) does not survive the round trip: blocks of type 'XYZ' are "
+                              "not carried by the interchange document.\n",
+                              Survive(4, 8)}));
     EXPECT_EQ(ReadFile(d / "lossy.vlt"), before);
 
     EXPECT_EQ(Run({"--check", "lossy.vlt", "--json"}), 1);
     EXPECT_TRUE(PythonParses(out)) << out;
-    ASSERT_EQ(Jq(out, "[.ok, .resources, .survived, (.differences | length)] | @csv", v), 0) << out;
-    EXPECT_EQ(v, "false,8,4,4");
-    ASSERT_EQ(Jq(out, ".differences[] | select(.name == \"icon\") | .difference", v), 0);
-    EXPECT_EQ(v, "type code 2 became 1");
+    EXPECT_EQ(JqOut(out, "[.ok, .resources, .survived, (.differences | length)] | @csv"), "false,8,4,4") << out;
+    EXPECT_EQ(JqOut(out, ".differences[] | select(.name == \"icon\") | .difference"), "type code 2 became 1");
     // The converter's own warnings travel inside the document.
-    ASSERT_EQ(Jq(out, ".messages | map(select(test(\"does not match\"))) | length", v), 0);
-    EXPECT_EQ(v, "1");
+    EXPECT_EQ(JqOut(out, ".messages | map(select(test(\"does not match\"))) | length"), "1");
 
     // Nothing exported at all: the check still compares, without a document to read.
     Make("odd.vlt", [](PackageBuilder& p) {
@@ -283,17 +258,13 @@ TEST_F(Commands, CheckReportsEachResourceThatCannotSurvivePrecisely) {
         p.Raw("b", "DATA", {2}, compressed);
     });
     EXPECT_EQ(Run({"--check", "odd.vlt"}), 1);
-    EXPECT_TRUE(Contains(out, "blocks of type 'DATA' are not carried")) << out;
+    EXPECT_TRUE(InOrder(out, {"blocks of type 'DATA' are not carried", Survive(0, 2)}));
     EXPECT_FALSE(Contains(out, "could not open the given XML")) << out;
-    EXPECT_TRUE(Contains(out, Survive(0, 2))) << out;
 }
 
 namespace {
 
-// Audio files that SDL and SDL_mixer cannot decode, as real packages hold
-// them: WAV files of u-law (format tag 7), float (3) and 24-bit PCM samples,
-// an AIFF-C file, and a 16-bit VOC file whose block length falls 8 bytes
-// short of its samples (as sox writes them).
+// Audio files that SDL and SDL_mixer cannot decode, as real packages hold them.
 std::vector<uint8_t> Aifc() {
     const std::string comm("\0\1\0\0\0\x40\0\x10\x40\x0B\xFA\0\0\0\0\0\0\0NONE\x0Enot compressed\0", 38);
     std::string body = "AIFCFVER" + std::string("\0\0\0\4\xA2\x80\x51\x40", 8) + "COMM" + std::string("\0\0\0\x26", 4) +
@@ -312,9 +283,7 @@ std::vector<uint8_t> ShortBlockVoc16() {
 
 }  // namespace
 
-// Sounds the SDK cannot decode are the user's files: exported byte for byte
-// under the format their first bytes name (".bin" when none), with a
-// warning; the round trip keeps them and --verify and --check call them sound.
+// Sounds the SDK cannot decode are the user's files.
 TEST_F(Commands, SoundsTheSdkCannotDecodeAreExportedUnchangedAndAreSound) {
     const struct Kind {
         const char* name;
@@ -352,23 +321,17 @@ TEST_F(Commands, SoundsTheSdkCannotDecodeAreExportedUnchangedAndAreSound) {
             EXPECT_EQ(ReadFile(d / path), k.bytes) << path;
             EXPECT_TRUE(Contains(out, "exported unchanged to '" + path + "'.\n")) << out;
         }
-        EXPECT_TRUE(Contains(out,
-                             "\n - WARNING: sound 'ulaw' (WAV) cannot be decoded; its bytes were exported "
-                             "unchanged to '" +
-                                 base + "/snd_ulaw.WAV'.\n"))
-            << out;
-        EXPECT_TRUE(Contains(out,
-                             "\n - WARNING: sound 'noise' is in no audio format the SDK knows; its bytes were "
-                             "exported unchanged to '" +
-                                 base + "/snd_noise.bin'.\n"))
-            << out;
+        EXPECT_TRUE(ContainsAll(out, {"\n - WARNING: sound 'ulaw' (WAV) cannot be decoded; its bytes were exported "
+                                      "unchanged to '" +
+                                          base + "/snd_ulaw.WAV'.\n",
+                                      "\n - WARNING: sound 'noise' is in no audio format the SDK knows; its bytes were "
+                                      "exported unchanged to '" +
+                                          base + "/snd_noise.bin'.\n"}));
     }
     EXPECT_EQ(Run({"--verify", "pack.vlt"}), 0) << out;
-    EXPECT_TRUE(Contains(out,
-                         " - Info: block 1 'ulaw' (SND): the sound is not a WAV, AIFF, VOC or Ogg Vorbis file "
-                         "that the SDK decodes; its bytes are kept and exported as they are.\n"))
-        << out;
-    EXPECT_TRUE(Contains(out, Sound(7, 7))) << out;
+    EXPECT_TRUE(ContainsAll(out, {" - Info: block 1 'ulaw' (SND): the sound is not a WAV, AIFF, VOC or Ogg Vorbis file "
+                                  "that the SDK decodes; its bytes are kept and exported as they are.\n",
+                                  Sound(7, 7)}));
     EXPECT_EQ(Run({"--check", "pack.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, Survive(7, 7))) << out;
 }

@@ -1,6 +1,4 @@
-// ExportPackage through the real executable: packages are built here with
-// the SDK, exported by bundlex, and the document, payload files and console
-// text are checked.
+// ExportPackage through the real executable.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,8 +48,7 @@ TEST_F(Export, OutputPathNotEndingInXmlIsRefusedInsteadOfLosingFourCharacters) {
     EXPECT_TRUE(Contains(Console(), "\n - VLT exported successfully to a XML + gfx resources.\n"));
 }
 
-// Nothing is left of such a path to name the document: nothing is written,
-// least of all at the file system's root.
+// Nothing is left of such a path to name the document.
 TEST_F(Export, OutputPathOfFourCharactersOrPackageNamedOnlyByItsExtensionIsRefused) {
     Logo();
     {
@@ -60,8 +57,8 @@ TEST_F(Export, OutputPathOfFourCharactersOrPackageNamedOnlyByItsExtensionIsRefus
     }
     for (const std::vector<std::string>& args : {std::vector<std::string>{"pack.vlt", "abcd"}, {".vlt"}}) {
         EXPECT_EQ(Run(args), 1);
-        EXPECT_TRUE(Contains(out, " - Error: output file requires a valid extension.\n")) << out;
-        EXPECT_TRUE(Contains(out, "\n - Error! the VLT was not exported.\n"));
+        EXPECT_TRUE(ContainsAll(
+            out, {" - Error: output file requires a valid extension.\n", "\n - Error! the VLT was not exported.\n"}));
     }
     EXPECT_FALSE(FileExists("/file_stray"));
     EXPECT_FALSE(FileExists(dir / ".xml"));
@@ -138,30 +135,13 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
                                                                        {"value", "77"},
                                                                        {"range", "-5"}};
     EXPECT_EQ(attrs, expected);
-    const auto images = Children(widgets[0]);
-    ASSERT_EQ(images.size(), 2u);
-    EXPECT_STREQ(images[0]->Attribute("state"), "normal");
-    EXPECT_STREQ(images[0]->Attribute("alphablending"), "per-surface");
-    EXPECT_STREQ(images[1]->Attribute("state"), "pressed");
-    EXPECT_STREQ(images[1]->Attribute("alphablending"), "per-pixel");
-    EXPECT_STREQ(images[1]->Attribute("source"), "pack/wid_ok_pressed.png");
+    std::vector<std::string> images;
+    for (const TiXmlElement* i : Children(widgets[0]))
+        images.push_back(std::string(i->Attribute("state")) + " " + i->Attribute("alphablending") + " " +
+                         i->Attribute("source"));
+    EXPECT_EQ(images, (std::vector<std::string>{"normal per-surface pack/wid_ok_normal.bmp",
+                                                "pressed per-pixel pack/wid_ok_pressed.png"}));
     EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "3");
-}
-
-TEST_F(Export, SpriteGetsOneAnimationPerRowAndEmptyAnimationsNoFrames) {
-    {
-        PackageBuilder b(dir / "pack.vlt");
-        b.Sprite("walker", Rgb(64, 96, 3), 32, 32);
-    }
-    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
-    TiXmlDocument doc((dir / "pack.xml").c_str());
-    ASSERT_TRUE(doc.LoadFile());
-    const auto sprites = Children(doc.RootElement(), "sprite");
-    ASSERT_EQ(sprites.size(), 1u);
-    const auto anims = Children(sprites[0], "animation");
-    ASSERT_EQ(anims.size(), 3u);
-    EXPECT_STREQ(anims[2]->Attribute("id"), "2");
-    EXPECT_EQ(Children(anims[0], "frame").size(), 2u);
 }
 
 // Loading a 1.0 tile, sprite or font upgrades it inside the package: the 2.0
@@ -184,13 +164,11 @@ TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
     EXPECT_EQ(Children(doc.RootElement()).size(), 3u);
     EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "3");
     // The upgrade stays as it is: the input package now holds 2.0 blocks.
-    EXPECT_TRUE(HasBlock(dir / "v1.vlt", "TILE2", "t"));
-    EXPECT_TRUE(HasBlock(dir / "v1.vlt", "FONT2", "f"));
-    EXPECT_TRUE(HasBlock(dir / "v1.vlt", "SPR2", "s"));
+    for (const auto& [type, name] : {std::pair{"TILE2", "t"}, {"FONT2", "f"}, {"SPR2", "s"}})
+        EXPECT_TRUE(HasBlock(dir / "v1.vlt", type, name)) << type;
 }
 
-// Block names come from the package: nothing they say may place a file
-// outside the document's own path and its payload directory.
+// Block names come from the package.
 TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     const std::string work = dir / "work";
     fs::create_directories(work);
@@ -226,24 +204,11 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     EXPECT_EQ(got, names);
 }
 
-TEST_F(Export, ResourceThatDoesNotLoadIsWarnedAndNotCounted) {
+TEST_F(Export, ResourceThatDoesNotLoadOrWhosePayloadCannotBeWrittenIsWarnedAndLeavesNoElement) {
     {
         PackageBuilder b(dir / "pack.vlt");
         b.Raw("broken", "IMG", std::vector<uint8_t>(30, 0xEE), 0);
         b.Image("fine", Rgba(4, 4, 1));
-    }
-    ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
-    EXPECT_TRUE(Contains(out, "\n - WARNING: problem found exporting 'broken' image.\n")) << out;
-    EXPECT_TRUE(Contains(out, "existing VLT blocks(2) does not match with exported ones(1).")) << out;
-    TiXmlDocument doc((dir / "pack.xml").c_str());
-    ASSERT_TRUE(doc.LoadFile());
-    ASSERT_EQ(Children(doc.RootElement()).size(), 1u);
-    EXPECT_STREQ(Children(doc.RootElement())[0]->Attribute("name"), "fine");
-}
-
-TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
-    {
-        PackageBuilder b(dir / "pack.vlt");
         b.Image("logo", Rgba(4, 4, 1));
         b.Raw("data", "FILE", {1, 2});
     }
@@ -251,16 +216,16 @@ TEST_F(Export, PayloadThatCannotBeWrittenIsWarnedAndLeavesNoElement) {
     fs::create_directories(dir / "pack/img_logo.png");
     fs::create_directories(dir / "pack/file_data");
     ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
-    EXPECT_TRUE(Contains(out, "problem found exporting 'logo' image.")) << out;
-    EXPECT_TRUE(Contains(out, "problem found exporting 'data' file.")) << out;
-    EXPECT_TRUE(Contains(out, "existing VLT blocks(2) does not match with exported ones(0).")) << out;
-    EXPECT_FALSE(FileExists(dir / "pack.xml"));
+    for (const char* w : {"'broken' image", "'logo' image", "'data' file"})
+        EXPECT_TRUE(Contains(out, std::string("\n - WARNING: problem found exporting ") + w + ".\n")) << out;
+    EXPECT_TRUE(Contains(out, "existing VLT blocks(4) does not match with exported ones(1).")) << out;
+    TiXmlDocument doc((dir / "pack.xml").c_str());
+    ASSERT_TRUE(doc.LoadFile());
+    ASSERT_EQ(Children(doc.RootElement()).size(), 1u);
+    EXPECT_STREQ(Children(doc.RootElement())[0]->Attribute("name"), "fine");
 }
 
-// In a shared folder anyone can put a link (or a second hard link, or a
-// FIFO) where someone else's export will write: the export writes each
-// payload and the document as a new regular file of its own and never
-// reaches the file the planted name pointed at, nor creates one there.
+// In a shared folder anyone can put a link (or a second hard link, or a FIFO) where someone else's export will write.
 TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     {
         PackageBuilder b(dir / "pack.vlt");
@@ -308,9 +273,7 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
     }
 }
 
-// Each of these fails the export with its error and no document: a package
-// that does not open or holds nothing, a document path that is taken, a
-// payload folder that is a link (nothing is written through it).
+// Each of these fails the export with its error and no document.
 TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
     Logo("taken.vlt");
     fs::create_directories(dir / "taken.xml");

@@ -11,19 +11,16 @@ using namespace testsupport;
 namespace {
 
 TEST(OrbValues, PrefixValuesMatchOnTheirPrefixAndExactValuesOnlyWhole) {
-    EXPECT_TRUE(orb::IsPerPixel("per-pixelated"));
-    EXPECT_FALSE(orb::IsPerPixel("per-pixe"));
-    EXPECT_FALSE(orb::IsPerPixel(nullptr));
-    EXPECT_TRUE(orb::IsTilesetEnabled("enabledX"));
-    EXPECT_FALSE(orb::IsTilesetEnabled("enable"));
-    EXPECT_EQ(orb::StoreMethodMode("Compressed"), stored);
-    EXPECT_EQ(orb::StoreMethodMode("cryptedX"), stored);
-    EXPECT_STREQ(orb::StoreMethodName(7), "raw");
-    EXPECT_EQ(orb::WidgetTypeCode("buttons"), 0);
-    EXPECT_EQ(orb::WidgetTypeCode("unknown"), 0);
-    EXPECT_STREQ(orb::WidgetTypeName(3), "unknown");
+    EXPECT_EQ(
+        (std::vector<bool>{orb::IsPerPixel("per-pixelated"), orb::IsPerPixel("per-pixe"), orb::IsPerPixel(nullptr),
+                           orb::IsTilesetEnabled("enabledX"), orb::IsTilesetEnabled("enable")}),
+        (std::vector<bool>{true, false, false, true, false}));
+    EXPECT_EQ((std::vector<int>{orb::StoreMethodMode("Compressed"), orb::StoreMethodMode("cryptedX"),
+                                orb::WidgetTypeCode("buttons"), orb::WidgetTypeCode("unknown")}),
+              (std::vector<int>{stored, stored, 0, 0}));
+    EXPECT_EQ((std::vector<std::string>{orb::StoreMethodName(7), orb::WidgetTypeName(3), orb::StateSuffix("glowing")}),
+              (std::vector<std::string>{"raw", "unknown", ""}));
     EXPECT_EQ(orb::MatchRootChild(nullptr), nullptr);
-    EXPECT_STREQ(orb::StateSuffix("glowing"), "");
 }
 
 class PayloadNames : public ::testing::Test {

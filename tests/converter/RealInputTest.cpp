@@ -1,9 +1,4 @@
-// Image files of the shapes real game data has and our own writers never
-// make: palette PNGs with a one-entry tRNS key, grey PNGs of every depth,
-// RGB PNGs with a tRNS colour, 32-bit BMPs whose fourth byte is not zero.
-// Each goes through the real executable as every element that takes it:
-// import, export, then the exported pixels are compared with the source's
-// and --verify must pass.
+// Image files of the shapes real game data has and our own writers never make.
 #include <gtest/gtest.h>
 
 #include <png.h>
@@ -51,8 +46,7 @@ png_color PaletteColor(int i) {
                      static_cast<png_byte>(i * 41 % 200)};
 }
 
-// The expected 8-bit red, green, blue of pixel (x, y) as a reader keeps it:
-// palette colours, low grey depths scaled to 0-255, 16 bits cut to the high byte.
+// The expected 8-bit red, green, blue of pixel (x, y) as a reader keeps it.
 SDL_Color Expected(const PngCase& c, int x, int y) {
     auto eight = [&](int v) {
         if (c.depth == 16) return v >> 8;
@@ -107,8 +101,7 @@ bool WritePng(const std::string& path, const PngCase& c) {
     return WriteFile(path, EncodePng(p));
 }
 
-// The 54-byte head of a BMP file of the given size with a 40-byte info
-// header: w x h pixels of the given bits, pixels at offset.
+// The 54-byte head of a BMP file of the given size with a 40-byte info header.
 std::vector<uint8_t> BmpHead(size_t size, uint32_t offset, int w, int h, uint16_t bits) {
     std::vector<uint8_t> b(size, 0);
     b[0] = 'B';
@@ -163,8 +156,7 @@ std::vector<SDL_Color> ExportedPixels(const std::string& path) {
     return out;
 }
 
-// Every element of the document (widgets included) with a "source", by name
-// (a widget's state image by "widget/state").
+// Every element of the document (widgets included) with a "source", by name (a widget's state image by "widget/state").
 std::map<std::string, const TiXmlElement*> Sources(const TiXmlElement* root) {
     std::map<std::string, const TiXmlElement*> out;
     for (const TiXmlElement* e : Children(root)) {
@@ -258,9 +250,7 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
             const char* key = it->second->Attribute("colorkey");
             if (element[0] == 'k') {
                 ASSERT_NE(key, nullptr);
-                // Paletted and grey tiles keep palette index 1; true-colour
-                // ones (red first in memory) the colour red 1, which the
-                // exported BMP holds as 0x010000.
+                // Paletted and grey tiles keep palette index 1.
                 EXPECT_STREQ(key, c.colorType == PNG_COLOR_TYPE_RGB ? "65536" : "1");
             } else if (key) {
                 EXPECT_STREQ(key, "-1");
@@ -307,8 +297,7 @@ TEST_F(RealInput, SpriteFromBmpWithUnusedFourthByteKeepsItsFrameCountOverRoundTr
 
 namespace {
 
-// Earlier versions gave grey PNGs an 8-bit surface with the RGB masks and
-// stored those masks in tile and sprite blocks; such blocks must load.
+// Earlier versions gave grey PNGs an 8-bit surface with the RGB masks and stored those masks in tile and sprite blocks.
 TEST(RealInputBlocks, EightBitBlocksWithRgbMasksFromEarlierVersionsStillLoad) {
     SdkSession sdk;
     TempDir dir;
@@ -345,9 +334,7 @@ std::vector<uint8_t> Bmp565() {
     return b;
 }
 
-// An exported per-surface payload names its key as the colour the BMP holds:
-// a tile read from an RGB PNG (red first in memory) or from a 16-bit BMP
-// must come back with the same colours and the same keyed colour.
+// An exported per-surface payload names its key as the colour the BMP holds.
 TEST_F(RealInput, PerSurfaceKeysAndColoursSurviveFromRgbPngAnd16BitBmp) {
     const PngCase rgb{"rgb", PNG_COLOR_TYPE_RGB, 8, false, false};
     ASSERT_TRUE(WritePng(dir / "rgb.png", rgb));

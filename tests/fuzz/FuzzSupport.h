@@ -53,8 +53,7 @@ inline std::string WriteScratch(const std::string& name, const uint8_t* data, si
     return path;
 }
 
-// A folder of the scratch folder, emptied: for targets whose operations
-// leave files of their own beside the input (backups, outputs).
+// A folder of the scratch folder, emptied.
 inline std::string FreshScratchFolder(const std::string& name) {
     const std::filesystem::path dir = std::filesystem::path(ScratchDir()) / name;
     std::error_code ec;

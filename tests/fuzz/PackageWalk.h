@@ -1,10 +1,4 @@
-// The walk shared by the package targets: open a package file, list its
-// entries through the SDK's entry walk, count them, and load every block
-// through LoadBlock and through the resource class of its type (the kind
-// registry's loader), as the exporter and the list and verify commands do.
-// Loading a 1.0 block ("TILE", "SPR", "FONT", ...) upgrades it inside the
-// package, so the walk also runs AddData, Delete and the header rewrite of
-// Close.
+// The walk shared by the package targets.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -42,8 +36,7 @@ inline void WalkPackage(const std::string& path) {
         const kinds::KindRow* row = kinds::Find(e.type);
         if (row && row->load) row->load(id, e.name.c_str());
     }
-    // After the upgrades of old blocks: the walk and the count over the
-    // appended entries.
+    // After the upgrades of old blocks.
     g_pStuffVLT->Count(id);
     g_pStuffVLT->Close(id);
 }

@@ -1,17 +1,4 @@
-// Import, export and verify of one document with its payload. An input is
-// an ORBv1 document, a line "--payload--", then the bytes of a payload file:
-//   <?xml ...?><ORB version="v1" ...><image name="a" source="a.png" .../></ORB>
-//   --payload--
-//   \x89PNG...
-// (without the line, the whole input is the document and the payload is
-// empty). The payload is written to every file the document names in a
-// "source" attribute, so that one payload serves each state image of a
-// widget; only plain names ([A-Za-z0-9._-], not starting with '.') are
-// written, in a folder of their own that is the working directory during
-// the import. The document is imported into a fresh package, the package
-// exported into a fresh folder, decoded block by block as the verify
-// command does, and shown as a gallery (which decodes sounds to WAV and
-// reads music heads as well).
+// Import, export and verify of one document with its payload.
 #include <unistd.h>
 
 #include <cctype>

@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     AudioInfo info{};
     g_pSoundFX->SoundInfo(0, file, &info);
-    // Music identification decodes Ogg the same way as SoundInfo did; the
-    // tracker headers are what it adds.
+    // Music identification decodes Ogg the same way as SoundInfo did.
     if (size < 4 || std::memcmp(data, "OggS", 4) != 0) g_pSoundFX->MusicInfo(0, file, &info);
 
     std::remove(file);

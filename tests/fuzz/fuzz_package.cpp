@@ -1,8 +1,4 @@
-// A version 4.0 package file: opened, walked with FindFirst/FindNext,
-// counted, and every block loaded with LoadBlock and through the resource
-// class of its type (image, tile, sprite, font, widget, sound and music
-// identification). The input carries the header block in plain form; see
-// SealPackage for how it becomes a file that passes the checksum test.
+// A version 4.0 package file.
 #include <cstdint>
 #include <string>
 

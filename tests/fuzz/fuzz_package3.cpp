@@ -1,7 +1,4 @@
-// A version 3.0 package file: the input with "VLTv3" forced over its first
-// five bytes, so that every input goes through the upgrade of Open (the
-// rebuild as 4.0 beside it, the backup under "_v3.vlt") and then through
-// the walk of the package target over the rebuilt file.
+// A version 3.0 package file.
 #include <cstdint>
 #include <cstring>
 #include <string>

@@ -19,8 +19,7 @@
 
 namespace {
 
-// The records of a tile payload, upgraded first when it has the older
-// layout.
+// The records of a tile payload, upgraded first when it has the older layout.
 void Tile(const uint8_t* data, size_t size, bool version1) {
     TilePayload p;
     std::vector<uint8_t> up;
@@ -39,8 +38,7 @@ void Sprite(const uint8_t* data, size_t size, bool version1) {
         CSprite::DecodePayload(up.data(), up.size(), p);
 }
 
-// A decoded font is also measured and drawn: its glyph tables come from the
-// payload's marker row.
+// A decoded font is also measured and drawn.
 void Font(const uint8_t* data, size_t size, bool legacy) {
     CFont font;
     if (font.CreateFromPayload(data, size, legacy) != CFont::kCreated) return;

@@ -1,6 +1,4 @@
-// Arbitrary document text through the XML access layer's reading operations:
-// open, point to the root, and walk every element depth-first reading
-// attributes of both kinds, as the importer does.
+// Arbitrary document text through the XML access layer's reading operations.
 #include <unistd.h>
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 // graphic block kinds check alike.
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "Support.h"
@@ -48,8 +49,7 @@ PngSpec Spec(int colorType, int depth, int w, int h, std::vector<uint8_t> pixels
     return p;
 }
 
-// Whether every pixel has the same colour and alpha in both surfaces,
-// whatever their formats.
+// Whether every pixel has the same colour and alpha in both surfaces, whatever their formats.
 bool SameColours(const SDL_Surface* a, const SDL_Surface* b) {
     if (a->w != b->w || a->h != b->h) return false;
     for (int y = 0; y < a->h; ++y)
@@ -64,8 +64,7 @@ bool SameColours(const SDL_Surface* a, const SDL_Surface* b) {
 
 }  // namespace
 
-// What the reader makes of each colour type: the depth of the surface, its
-// key (kNoColorKey: none), a palette entry's green and some pixels (masked).
+// What the reader makes of each colour type.
 namespace {
 // A reader and writer of image files, and a folder for the files.
 class ImageFile : public ::testing::Test {
@@ -123,16 +122,11 @@ TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
         SCOPED_TRACE(c.what);
         SurfacePtr s = ReadPngBytes(img, EncodePng(c.spec));
         ASSERT_TRUE(s);
-        EXPECT_EQ(s->format->BitsPerPixel, c.bpp);
-        EXPECT_EQ(bool(s->flags & SDL_SRCCOLORKEY), c.key != kNoColorKey);
-        if (c.key != kNoColorKey) {
-            EXPECT_EQ(s->format->colorkey, c.key);
-        }
+        const uint32_t key = s->flags & SDL_SRCCOLORKEY ? s->format->colorkey : kNoColorKey;
+        const int green = c.entry >= 0 ? s->format->palette->colors[c.entry].g : 0;
+        EXPECT_EQ(std::make_tuple(int(s->format->BitsPerPixel), key, green), std::make_tuple(c.bpp, c.key, c.green));
         if (c.bpp == 32) {
             EXPECT_EQ(s->format->Amask, alpha);
-        }
-        if (c.entry >= 0) {
-            EXPECT_EQ(s->format->palette->colors[c.entry].g, c.green);
         }
         for (const Px& p : c.px) EXPECT_EQ(Pixel(s.get(), p.x, p.y) & p.mask, p.value) << p.x << "," << p.y;
     }
@@ -140,8 +134,7 @@ TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
     ASSERT_TRUE(WriteFile(dir / "k.png", EncodePng(PalettePng({255, 255, 0, 255}))));
     SurfacePtr l(img.LoadPNG((dir / "k.png").c_str()));
     ASSERT_TRUE(l);
-    EXPECT_EQ(l->format->BitsPerPixel, 8);
-    EXPECT_EQ(l->format->colorkey, kNoColorKey);
+    EXPECT_EQ(std::make_tuple(int(l->format->BitsPerPixel), l->format->colorkey), std::make_tuple(8, kNoColorKey));
 }
 
 TEST_F(PngRead, DamagedFilesFailAndRewindTheStream) {
@@ -179,8 +172,7 @@ TEST_F(PngWrite, ColourKeyFivePaletteWritesSixEntryTransparencyTable) {
     ASSERT_EQ(img.SavePNG((dir / "p.png").c_str(), s.get(), -1), 0);
     const auto file = ReadFile(dir / "p.png");
     EXPECT_EQ(PngChunk(file, "tRNS"), (std::vector<uint8_t>{255, 255, 255, 255, 255, 0}));
-    ASSERT_TRUE(PngChunk(file, "PLTE"));
-    EXPECT_EQ(PngChunk(file, "PLTE")->size(), 768u);
+    EXPECT_EQ(PngChunk(file, "PLTE").value_or(std::vector<uint8_t>()).size(), 768u);
     // And it reads back as an 8-bit surface keyed on 5 with the same pixels.
     SurfacePtr back = ReadPngBytes(img, ReadFile(dir / "p.png"));
     ASSERT_TRUE(back);
@@ -194,8 +186,7 @@ TEST_F(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
     ASSERT_EQ(img.SavePNG((dir / "k.png").c_str(), s.get(), 0), 0);  // level 0: stored
     const auto file = ReadFile(dir / "k.png");
     EXPECT_FALSE(PngChunk(file, "tRNS"));
-    ASSERT_TRUE(PngChunk(file, "IHDR"));
-    EXPECT_EQ((*PngChunk(file, "IHDR"))[9], PNG_COLOR_TYPE_RGB);
+    EXPECT_EQ(PngChunk(file, "IHDR").value_or(std::vector<uint8_t>(10))[9], PNG_COLOR_TYPE_RGB);
     // Keyed pixels keep their colour and the surface keeps its key.
     SurfacePtr back(img.LoadPNG((dir / "k.png").c_str()));
     ASSERT_TRUE(back);
@@ -205,8 +196,7 @@ TEST_F(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
 }
 
 TEST_F(PngWrite, AlphaChannelRoundTripsExactlyFromAnyByteOrder) {
-    // Masks in SDL's usual ARGB order need the temporary RGBA surface; the
-    // alpha channel must be copied, not blended into the colours.
+    // Masks in SDL's usual ARGB order need the temporary RGBA surface.
     SurfacePtr s = MakeRGB(7, 5, 32, true);
     ASSERT_TRUE(IImage::HasAlphaChannel(s.get()));
     ASSERT_EQ(img.SavePNG((dir / "a.png").c_str(), s.get(), -1), 0);
@@ -227,12 +217,17 @@ TEST_F(PngWrite, WriteFailureIsMinusOneNotACrash) {
     SDL_RWclose(rw);
 }
 
-TEST_F(PngWrite, NullSurfaceOrUncreatableFileIsMinusOneWithMessage) {
+TEST_F(ImageFiles, NullSurfaceOrUncreatableFileFailsWithMessage) {
     LogCapture cap;
-    EXPECT_EQ(img.SavePNG("x.png", nullptr, -1), -1);
-    EXPECT_EQ(cap.Take(), " . [IImage->SavePNG(x.png,0)] Error: surface is null.\n");
     SurfacePtr s = MakeRGB(2, 2, 24, false);
+    EXPECT_EQ(img.SavePNG("x.png", nullptr, -1), -1);
+    EXPECT_EQ(img.SaveBMP("x.bmp", nullptr), 0);
+    EXPECT_EQ(cap.Take(),
+              " . [IImage->SavePNG(x.png,0)] Error: surface is null.\n"
+              " . [IImage->SaveBMP(x.bmp,0)] Error: surface is null.\n");
     EXPECT_EQ(img.SavePNG("/proc/no/such/dir/x.png", s.get(), -1), -1);
+    EXPECT_TRUE(Contains(cap.Take(), "Error"));
+    EXPECT_EQ(img.SaveBMP("/proc/no/such/dir/x.bmp", s.get()), 0);
     EXPECT_TRUE(Contains(cap.Take(), "Error"));
 }
 
@@ -241,13 +236,11 @@ TEST_F(ImageFiles, IsPngAnswersMissingMinusOneBmpZeroPngOne) {
     ASSERT_EQ(img.SaveBMP((dir / "a.bmp").c_str(), s.get()), 1);
     ASSERT_EQ(img.SavePNG((dir / "a.png").c_str(), s.get(), -1), 0);
     ASSERT_TRUE(WriteFile(dir / "short", {0x89, 'P'}));
-    EXPECT_EQ(img.IsPNG((dir / "missing.png").c_str()), -1);
-    EXPECT_EQ(img.IsPNG((dir / "a.bmp").c_str()), 0);
-    EXPECT_EQ(img.IsPNG((dir / "short").c_str()), 0);
-    EXPECT_EQ(img.IsPNG((dir / "a.png").c_str()), 1);
-    EXPECT_EQ(img.IsBMP((dir / "a.bmp").c_str()), 1);
-    EXPECT_EQ(img.IsBMP((dir / "a.png").c_str()), 0);
-    EXPECT_EQ(img.IsBMP(nullptr), 0);
+    std::vector<int> answers;
+    for (const char* f : {"missing.png", "a.bmp", "short", "a.png"}) answers.push_back(img.IsPNG((dir / f).c_str()));
+    for (const char* f : {"a.bmp", "a.png"}) answers.push_back(img.IsBMP((dir / f).c_str()));
+    answers.push_back(img.IsBMP(nullptr));
+    EXPECT_EQ(answers, (std::vector<int>{-1, 0, 0, 1, 1, 0, 0}));
 }
 
 TEST_F(BmpFiles, RoundTripOfEightTwentyFourAndThirtyTwoBits) {
@@ -275,22 +268,11 @@ TEST_F(BmpFiles, SurfaceAlphaAndKeyDoNotDarkenTheSavedColours) {
     SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, key);
     ASSERT_EQ(img.SaveBMP((dir / "m.bmp").c_str(), s.get()), 1);
     // The caller's surface keeps its settings.
-    EXPECT_TRUE(s->flags & SDL_SRCALPHA);
-    EXPECT_EQ(s->format->alpha, 128);
-    EXPECT_TRUE(s->flags & SDL_SRCCOLORKEY);
-    EXPECT_EQ(s->format->colorkey, key);
+    EXPECT_EQ(std::make_tuple(s->flags & (SDL_SRCALPHA | SDL_SRCCOLORKEY), int(s->format->alpha), s->format->colorkey),
+              std::make_tuple(Uint32(SDL_SRCALPHA | SDL_SRCCOLORKEY), 128, key));
     SurfacePtr back(img.LoadBMP((dir / "m.bmp").c_str()));
     ASSERT_TRUE(back);
     EXPECT_TRUE(SameColours(s.get(), back.get()));
-}
-
-TEST_F(BmpFiles, FailedWriteIsReportedAsZero) {
-    LogCapture cap;
-    SurfacePtr s = MakeRGB(2, 2, 24, false);
-    EXPECT_EQ(img.SaveBMP("/proc/no/such/dir/x.bmp", s.get()), 0);
-    EXPECT_TRUE(Contains(cap.Take(), "Error"));
-    EXPECT_EQ(img.SaveBMP("x.bmp", nullptr), 0);
-    EXPECT_EQ(cap.Take(), " . [IImage->SaveBMP(x.bmp,0)] Error: surface is null.\n");
 }
 
 TEST_F(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
@@ -323,8 +305,7 @@ TEST_F(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
     }
 }
 
-// An RLE-accelerated alpha surface gives up its pixel buffer after its first
-// blit; the writer must decode it rather than read rows from nowhere.
+// An RLE-accelerated alpha surface gives up its pixel buffer after its first blit.
 TEST_F(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
     SurfacePtr s(SDL_CreateRGBSurface(0, 6, 4, 32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000));
     // No pixel fully transparent: RLE drops the colour of those.
@@ -342,8 +323,7 @@ TEST_F(PngWrite, RleSurfaceWithoutPixelBufferIsDecodedForWriting) {
     EXPECT_TRUE(SamePixels(copy.get(), back.get()));
 }
 
-// A screen surface without a video mode behind it once sent the surface into
-// SDL_DisplayFormat, which crashes then; the loader's surface must come back.
+// A screen surface without a video mode behind it once sent the surface into SDL_DisplayFormat, which crashes then.
 TEST_F(DisplayPreparation, FailedConversionKeepsTheSurface) {
     SurfacePtr screen(SDL_CreateRGBSurface(0, 4, 4, 16, 0xF800, 0x07E0, 0x001F, 0));
     SDL_Surface* s = MakeRGB(3, 3, 24, false).release();
@@ -402,9 +382,8 @@ TEST_F(ImageBlock, SurfacesOfEveryDepthComeBackWithTheirKeyAndAlpha) {
         ASSERT_TRUE(back);
         EXPECT_TRUE(SamePixels(row.s, back.get()));
         EXPECT_EQ(IImage::HasAlphaChannel(back.get()), row.s == a32.get());
-        EXPECT_EQ(bool(back->flags & SDL_SRCCOLORKEY), row.key != kNoColorKey);
-        EXPECT_EQ(back->format->colorkey, row.key);
-        EXPECT_EQ(info.colorkey, row.key);
+        EXPECT_EQ(std::make_tuple(bool(back->flags & SDL_SRCCOLORKEY), back->format->colorkey, info.colorkey),
+                  std::make_tuple(row.key != kNoColorKey, row.key, row.key));
         if (row.s != a32.get()) {
             EXPECT_EQ(bool(back->flags & SDL_SRCALPHA), row.alpha >= 0);
         }
@@ -423,25 +402,14 @@ TEST_F(ImageBlock, EightBitStoresPaletteAndWarns) {
     cap.Take();
     SurfacePtr back(g_pImage->Load(id, "pal", nullptr));
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->format->BitsPerPixel, 8);
-    EXPECT_EQ(back->format->palette->ncolors, 256);
+    EXPECT_EQ(std::make_pair(int(back->format->BitsPerPixel), back->format->palette->ncolors), std::make_pair(8, 256));
     for (int i : {0, 1, 127, 255}) {
-        EXPECT_EQ(back->format->palette->colors[i].r, s->format->palette->colors[i].r);
-        EXPECT_EQ(back->format->palette->colors[i].g, s->format->palette->colors[i].g);
-        EXPECT_EQ(back->format->palette->colors[i].b, s->format->palette->colors[i].b);
+        const SDL_Color a = back->format->palette->colors[i], b = s->format->palette->colors[i];
+        EXPECT_EQ(std::tie(a.r, a.g, a.b), std::tie(b.r, b.g, b.b)) << i;
     }
     EXPECT_TRUE(SamePixels(s.get(), back.get()));
     EXPECT_EQ(cap.Take(), " . [IImage->Load('" + dir / "test.vlt" + "','pal',0x0)] Warning: 8bits surface loaded, " +
                               "it could be a different screen format.\n");
-}
-
-TEST_F(ImageBlock, SixteenBitRoundTrip) {
-    SurfacePtr s(SDL_CreateRGBSurface(0, 3, 2, 16, 0xF800, 0x07E0, 0x001F, 0));
-    for (int i = 0; i < s->pitch * s->h; ++i) static_cast<uint8_t*>(s->pixels)[i] = static_cast<uint8_t>(i * 37);
-    SurfacePtr back = RoundTrip(s.get(), "565");
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->format->Gmask, 0x07E0u);
-    EXPECT_TRUE(SamePixels(s.get(), back.get()));
 }
 
 TEST_F(ImageBlock, IdZeroIsSilentMissingBlockIsLoggedAndExistingBlockIsMinusOne) {
@@ -520,8 +488,7 @@ namespace {
 
 using Buf = std::vector<uint8_t>;
 
-// A 1x1 32-bit pixel area (pitch 4) behind a record with these masks,
-// `cut` bytes short.
+// A 1x1 32-bit pixel area (pitch 4) behind a record with these masks, `cut` bytes short.
 Buf RecordAndPixels(uint32_t r, uint32_t g, uint32_t b, size_t cut) {
     Buf v(40 + 4 - cut, 0);
     v[4] = 32;

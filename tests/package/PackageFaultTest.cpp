@@ -1,5 +1,4 @@
-// Untrusted descriptors and failed writes: each fails the one operation with
-// its message and leaves the file as it was.
+// Untrusted descriptors and failed writes.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,6 +9,7 @@
 
 using namespace pkgtest;
 using testsupport::Contains;
+using testsupport::ContainsAll;
 using testsupport::LogCapture;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
@@ -59,8 +59,7 @@ protected:
     }
 };
 
-// Descriptors and packed streams that do not hold their block: the load
-// fails with its message and reads nothing past the file.
+// Descriptors and packed streams that do not hold their block.
 TEST_F(PackageDamage, DamagedStreamsAndSizesFailTheLoadWithTheirMessage) {
     std::string text;
     for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i * 7) + " of the text\n";
@@ -123,8 +122,7 @@ TEST_F(PackageDamage, CompressedBlocksLoadUpToTheCompressorsBestRatioAndNoFurthe
 TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
     const std::string path = Path("cut.vlt");
     OneBlockPackage(path, stored, Noise(8));
-    // A second marker with only 10 descriptor bytes behind it (the first
-    // entry's payload of 8 needs no padding).
+    // A second marker with only 10 descriptor bytes behind it (the first entry's payload of 8 needs no padding).
     auto file = ReadFile(path);
     std::vector<uint8_t> tail(vlt::kMarker, vlt::kMarker + 16);
     tail.resize(26, 'q');
@@ -145,8 +143,7 @@ TEST_F(PackageDamage, DescriptorCutShortEndsTheWalkWithItsMessage) {
     const std::string logged = cap.Take();
     const std::string message =
         " . [IStuffVLT->FindNext(" + std::to_string(id) + ")] Error: the next block was unsuccessfully loaded.\n";
-    EXPECT_TRUE(Contains(logged, message));
-    EXPECT_TRUE(Contains(logged, "Error: it was not possible to access to the VLT.\n"));
+    EXPECT_TRUE(ContainsAll(logged, {message, "Error: it was not possible to access to the VLT.\n"}));
 }
 
 TEST_F(PackageDamage, NamesWithoutTerminatorComeBackTerminated) {
@@ -191,8 +188,7 @@ TEST_F(PackageDamage, GarbageBeforeEntriesIsScannedOver) {
 
 // --- Failed writes ---------------------------------------------------------
 
-// Lowers the file size limit for the scope: writes past it fail with EFBIG,
-// as they would on a full disk.
+// Lowers the file size limit for the scope.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
@@ -244,9 +240,7 @@ TEST_F(PackageWrites, ShortAppendIsCutAwayAndReported) {
     m.Close(again);
 }
 
-// Runs body against a package that can only be opened read-only. As root
-// every file is writable, so the body then runs in a child that has dropped
-// to an unprivileged user; its result comes back as the exit code.
+// Runs body against a package that can only be opened read-only.
 int WithReadOnlyPackage(const std::string& dir, const std::string& path, int (*body)(const std::string&)) {
     chmod(path.c_str(), 0444);
     if (geteuid() != 0) return body(path);

@@ -1,5 +1,4 @@
-// Helpers of the package tests beside tests/support: block descriptions,
-// data that compresses poorly, and the deciphered header of a package file.
+// Helpers of the package tests beside tests/support.
 #pragma once
 #include <cstring>
 #include <string>
@@ -62,8 +61,7 @@ inline void PutHeader(std::vector<uint8_t>& file, std::vector<uint8_t> header) {
 
 inline uint32_t StoredChecksum(const std::vector<uint8_t>& file) { return LoadLE32(Header(file).data() + 96); }
 
-// A test with the SDK started (UCL initialised, g_pStuffVLT created) and a
-// temporary folder.
+// A test with the SDK started (UCL initialised, g_pStuffVLT created) and a temporary folder.
 class PackageTest : public ::testing::Test {
 protected:
     testsupport::SdkSession session_;

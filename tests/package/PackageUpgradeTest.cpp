@@ -45,8 +45,7 @@ TEST_F(PackageUpgrade, LiveBlocksAreCopiedAndDeletedOnesDropped) {
     ASSERT_GE(id, 1);
     EXPECT_TRUE(Contains(cap.Take(),
                          " . [IStuffVLT->Open('" + path + "')] Info: the given VLT was updated from v3.0 to v4.0.\n"));
-    EXPECT_EQ(vlt().Count(id), 3);
-    EXPECT_EQ(vlt().CountDeleted(id), 0);
+    EXPECT_EQ(std::make_pair(vlt().Count(id), vlt().CountDeleted(id)), std::make_pair(3, 0));
     for (auto [type, name] : {std::pair{"IMG", "packed"}, {"FILE", "plain"}, {"SND", "mixed"}}) {
         BlockInfo got;
         ASSERT_EQ(vlt().LoadBlock(id, type, name, &got), static_cast<int>(text.size())) << name;
@@ -67,21 +66,13 @@ TEST_F(PackageUpgrade, LiveBlocksAreCopiedAndDeletedOnesDropped) {
     m.Close(again);
 }
 
-TEST_F(PackageUpgrade, EmptyV3FileBecomes520Bytes) {
-    const std::string path = Path("empty.vlt");
-    WriteFile(path, V3Header());
-    const int id = vlt().Open(path.c_str());
-    ASSERT_GE(id, 1);
-    EXPECT_EQ(vlt().Count(id), 0);
-    vlt().Close(id);
-    EXPECT_EQ(ReadFile(path).size(), 520u);
-}
-
 TEST_F(PackageUpgrade, BackupNameReplacesTheLastExtension) {
-    EXPECT_EQ(IStuffVLT::UpgradeBackupName("data/old.pack.vlt"), "data/old.pack_v3.vlt");
-    EXPECT_EQ(IStuffVLT::UpgradeBackupName("pack.vlt"), "pack_v3.vlt");
-    EXPECT_EQ(IStuffVLT::UpgradeBackupName("noextension"), "_v3.vlt");
-    EXPECT_EQ(IStuffVLT::UpgradeBackupName(".hidden"), "_v3.vlt");  // the first character is not looked at
+    // The first character is not looked at.
+    for (const auto& [name, backup] : {std::pair{"data/old.pack.vlt", "data/old.pack_v3.vlt"},
+                                       {"pack.vlt", "pack_v3.vlt"},
+                                       {"noextension", "_v3.vlt"},
+                                       {".hidden", "_v3.vlt"}})
+        EXPECT_EQ(IStuffVLT::UpgradeBackupName(name), backup);
     std::filesystem::create_directory(Path("data"));
     const std::string path = Path("data/old.pack.vlt");
     WriteFile(path, V3Package(Bytes("abc")));
@@ -104,13 +95,16 @@ TEST_F(PackageUpgrade, ExistingBackupIsNeverOverwritten) {
     EXPECT_EQ(Listing(), (std::vector<std::string>{"pack.vlt", "pack_v3.vlt"}));
 }
 
-TEST_F(PackageUpgrade, TemporaryFileGoesBesideThePackageUnderAFreeName) {
+// A header without blocks becomes an empty 4.0 package.
+TEST_F(PackageUpgrade, TemporaryFileGoesBesideThePackageUnderAFreeNameAndAnEmptyFileBecomes520Bytes) {
     const std::string path = Path("pack.vlt");
-    WriteFile(path, V3Package(Bytes("abc")));
+    WriteFile(path, V3Header());
     WriteFile(Path("tmp.vlt"), Bytes("someone else's file"));
     const int id = vlt().Open(path.c_str());
     ASSERT_GE(id, 1);
+    EXPECT_EQ(vlt().Count(id), 0);
     vlt().Close(id);
+    EXPECT_EQ(ReadFile(path).size(), 520u);
     EXPECT_EQ(ReadFile(Path("tmp.vlt")), Bytes("someone else's file"));
     EXPECT_EQ(Listing(), (std::vector<std::string>{"pack.vlt", "pack_v3.vlt", "tmp.vlt"}));
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Support.h"
@@ -27,6 +28,10 @@ std::vector<uint8_t> Header(const char* text, size_t at, size_t size) {
 }
 
 std::string Format(const AudioInfo& r) { return std::string(r.format, strnlen(r.format, sizeof r.format)); }
+// Format, channels, frequency, sample format and size.
+std::tuple<std::string, int, uint32_t, int, uint32_t> Fields(const AudioInfo& r) {
+    return {Format(r), r.channels, r.frequency, r.sampleFormat, r.size};
+}
 
 // Runs the body with the current directory set to dir.
 struct InDir {
@@ -60,11 +65,9 @@ protected:
 
 }  // namespace
 
-// Decoding needs neither an open audio device nor an explicit Mix_Init:
-// the Ogg loader initialises SDL_mixer's Vorbis support itself.
+// Decoding needs neither an open audio device nor an explicit Mix_Init.
 namespace {
-// The sound interface alone (no SDK started, no audio device), and a folder
-// for the files.
+// The sound interface alone (no SDK started, no audio device), and a folder for the files.
 class SoundFile : public ::testing::Test {
 protected:
     ISoundFX fx;
@@ -92,17 +95,12 @@ TEST_F(SoundInfoFile, WavAiffVocAndOggReportTheirFormatWithoutAudioDevice) {
         SCOPED_TRACE(c.file);
         AudioInfo r{};
         ASSERT_TRUE(fx.SoundInfo(0, c.file.c_str(), &r)) << SDL_GetError();
-        EXPECT_EQ(Format(r), c.format);
-        EXPECT_EQ(r.channels, c.channels);
-        EXPECT_EQ(r.frequency, c.freq);
-        EXPECT_EQ(r.sampleFormat, c.sampleFormat);
-        EXPECT_EQ(r.size, ReadFile(c.file).size());
+        EXPECT_EQ(Fields(r), std::make_tuple(std::string(c.format), c.channels, c.freq, int(c.sampleFormat),
+                                             uint32_t(ReadFile(c.file).size())));
     }
     AudioInfo m{};
     ASSERT_TRUE(fx.MusicInfo(0, (kData + "tone_22050_stereo.ogg").c_str(), &m));
-    EXPECT_EQ(Format(m), "OGG");
-    EXPECT_EQ(m.channels, 2);
-    EXPECT_EQ(m.frequency, 22050u);
+    EXPECT_EQ(std::make_tuple(Format(m), int(m.channels), m.frequency), std::make_tuple("OGG", 2, 22050u));
 }
 
 TEST_F(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
@@ -199,9 +197,7 @@ struct Voc {
 
 }  // namespace
 
-// VOC files are never given to SDL_mixer's loader; the SDK reads their
-// blocks itself and must report what that loader reports for every file
-// it reads correctly, decoded length included.
+// VOC files are never given to SDL_mixer's loader.
 TEST_F(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
     const struct Case {
         const char* what;
@@ -232,11 +228,9 @@ TEST_F(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
         ASSERT_TRUE(WriteFile(file, c.bytes));
         AudioInfo r{};
         ASSERT_TRUE(fx.SoundInfo(0, file.c_str(), &r)) << c.what;
-        EXPECT_EQ(Format(r), "VOC");
-        EXPECT_EQ(r.channels, spec.channels) << c.what;
-        EXPECT_EQ(r.sampleFormat, spec.format) << c.what;
-        EXPECT_EQ(r.frequency, static_cast<uint32_t>(spec.freq)) << c.what;
-        EXPECT_EQ(r.size, c.bytes.size()) << c.what;
+        EXPECT_EQ(Fields(r), std::make_tuple(std::string("VOC"), int(spec.channels), uint32_t(spec.freq),
+                                             int(spec.format), uint32_t(c.bytes.size())))
+            << c.what;
     }
 }
 
@@ -302,19 +296,16 @@ TEST_F(SoundPackage, StorageModesFollowKindAndFileName) {
     EXPECT_GT(g_pSoundFX->MusicImport(pkg, "xm", xm.c_str()), 0);
     EXPECT_GT(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), 0);
     EXPECT_GT(g_pSoundFX->SoundImport(pkg, "oggsnd", ogg.c_str()), 0);
-    EXPECT_EQ(StoredMode("MUS", "ogg"), crypted);
-    EXPECT_EQ(StoredMode("MUS", "xm"), compressed);
-    EXPECT_EQ(StoredMode("SND", "boom"), crypted);
-    EXPECT_EQ(StoredMode("SND", "oggsnd"), crypted);
+    EXPECT_EQ((std::vector<int>{StoredMode("MUS", "ogg"), StoredMode("MUS", "xm"), StoredMode("SND", "boom"),
+                                StoredMode("SND", "oggsnd")}),
+              (std::vector<int>{crypted, compressed, crypted, crypted}));
     EXPECT_EQ(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), -1);
 
     AudioInfo r{};
     ASSERT_TRUE(g_pSoundFX->SoundInfo(pkg, "boom", &r));
-    EXPECT_EQ(Format(r), "WAV");
-    EXPECT_EQ(r.frequency, 8000u);
+    EXPECT_EQ(std::make_pair(Format(r), r.frequency), std::make_pair(std::string("WAV"), 8000u));
     ASSERT_TRUE(g_pSoundFX->MusicInfo(pkg, "xm", &r));
-    EXPECT_EQ(Format(r), "XM");
-    EXPECT_EQ(r.size, 300u);
+    EXPECT_EQ(std::make_pair(Format(r), r.size), std::make_pair(std::string("XM"), 300u));
 }
 
 TEST_F(SoundPackage, ImportFailuresReturnZero) {
@@ -391,8 +382,7 @@ Mix_Chunk* FakeChunk() {
 }
 }  // namespace
 
-// Free outside the tables does nothing; the destruction frees what is left
-// and warns with the counts.
+// Free outside the tables does nothing.
 TEST(SoundTables, FreeOutsideTheTablesDoesNothingAndDestructionFreesLeftovers) {
     {
         ISoundFX fx;
@@ -416,7 +406,5 @@ TEST(SoundTables, FreeOutsideTheTablesDoesNothingAndDestructionFreesLeftovers) {
         cap.Take();
     }
     EXPECT_TRUE(InOrder(cap.Take(), {"left 2 sounds without deleting.", "left 1 music without deleting."}));
-    EXPECT_EQ(ISoundFX::sounds[3], nullptr);
-    EXPECT_EQ(ISoundFX::music[31].inUse, 0);
-    EXPECT_EQ(ISoundFX::music[31].stream, nullptr);
+    EXPECT_TRUE(!ISoundFX::sounds[3] && !ISoundFX::music[31].inUse && !ISoundFX::music[31].stream);
 }

@@ -1,6 +1,8 @@
 // CSprite: frame detection, the checks of Create (those shared with CTile are
 // in TileTest), the animation table's setters, block round trips, the "SPR"
 // upgrade and clones that outlive their master.
+#include <tuple>
+
 #include "Support.h"
 #include "core/Endian.h"
 #include "core/Trovalis.h"
@@ -11,8 +13,7 @@ using namespace testsupport;
 namespace {
 const char* k32 = "abcdefghijklmnopqrstuvwxyz012345";
 
-// Fills a cell with one colour, optionally with a dot of another colour in
-// its middle (a "drawing").
+// Fills a cell with one colour, optionally with a dot of another colour in its middle (a "drawing").
 void Cell(SDL_Surface* s, int cx, int cy, int fw, int fh, uint32_t background, bool drawn, uint32_t dot) {
     SDL_Rect r{Sint16(cx * fw), Sint16(cy * fh), Uint16(fw), Uint16(fh)};
     SDL_FillRect(s, &r, background);
@@ -56,11 +57,9 @@ TEST(SpriteCreate, SheetCutIntoCellsGivesOneAnimationPerRowEndingAtFirstEmptyCel
     const uint16_t expected[3] = {4, 1, 0};
     for (int i = 1; i <= 3; ++i) {
         const Anim a = Props(sp, i);
-        EXPECT_EQ(a.frames, expected[i - 1]) << "animation " << i;
-        EXPECT_EQ(a.type, 2);
-        EXPECT_EQ(a.status, 0x8000 + i - 1);
-        EXPECT_EQ(a.start, 0);
-        EXPECT_EQ(a.end, expected[i - 1]);
+        EXPECT_EQ(std::make_tuple(a.frames, a.type, a.status, a.start, a.end),
+                  std::make_tuple(expected[i - 1], 2, 0x8000 + i - 1, 0, expected[i - 1]))
+            << "animation " << i;
     }
     uint32_t ms = 0;
     sp.GetFrame(1, 4, &ms);
@@ -124,20 +123,12 @@ protected:
 TEST_F(SpriteTable, StartAndEndFramesAreClampedAnd2730LeavesFieldsAlone) {
     EXPECT_TRUE(sp.SetAnimProperties(1, 2730, 2730, 2730, 2730, 2730, 5));
     Anim a = Props(sp, 1);
-    EXPECT_EQ(a.end, 3);
-    EXPECT_EQ(a.start, 0);
-    EXPECT_EQ(a.type, 2);
-    EXPECT_EQ(a.status, 0x8000);
+    EXPECT_EQ(std::make_tuple(a.end, a.start, a.type, a.status), std::make_tuple(3, 0, 2, 0x8000));
     EXPECT_TRUE(sp.SetAnimProperties(1, 2730, 2730, 2730, 2730, 4, 2730));
     EXPECT_EQ(Props(sp, 1).start, 3);
     EXPECT_TRUE(sp.SetAnimProperties(1, 8, 17, -5, 6, 2, 1));
-    a = Props(sp, 1);
-    EXPECT_EQ(a.type, 8);
-    EXPECT_EQ(a.status, 17);
-    EXPECT_EQ(a.hotx, -5);
-    EXPECT_EQ(a.hoty, 6);
-    EXPECT_EQ(a.start, 2);
-    EXPECT_EQ(a.end, 2);  // raised to the new start
+    a = Props(sp, 1);  // the end raised to the new start
+    EXPECT_EQ(std::make_tuple(a.type, a.status, a.hotx, a.hoty, a.start, a.end), std::make_tuple(8, 17, -5, 6, 2, 2));
     // An unknown type or animation number changes nothing.
     EXPECT_FALSE(sp.SetAnimProperties(1, 3, 1, 1, 1, 1, 1));
     EXPECT_TRUE(Props(sp, 1) == a);
@@ -188,10 +179,8 @@ TEST(SpriteClone, CloneShowsItsMastersSheetAndFailsCleanlyOnceTheMasterIsGone) {
     EXPECT_EQ(orphan.Clone(clone), 0);  // nothing to clone yet
     ASSERT_EQ(clone.Clone(*master), 3);
     ASSERT_EQ(second.Clone(clone), 3);  // a clone of a clone follows the same master
-    EXPECT_EQ(clone.GetRole(), 2);
-    EXPECT_EQ(master->GetRole(), 1);
-    EXPECT_TRUE(clone.ValidateClone());
-    EXPECT_EQ(second.GetSurface(), master->GetSurface());
+    EXPECT_EQ(std::make_tuple(clone.GetRole(), master->GetRole(), clone.ValidateClone(), second.GetSurface()),
+              std::make_tuple(2, 1, true, master->GetSurface()));
     clone.SetAlpha(60);
     EXPECT_EQ(master->GetSurface()->format->alpha, 60);
     // Its own table: changing it leaves the master's alone.
@@ -239,15 +228,12 @@ TEST_F(SpriteBlock, SaveWritesTableAndPixelsAndLoadGivesBackTheSameSprite) {
             EXPECT_EQ(m1, m2);
         }
     }
-    EXPECT_EQ(b.GetAlpha(), 100);
-    EXPECT_EQ(b.GetColorKey(), 7u);
-    EXPECT_EQ(b.GetSurface()->format->colorkey, 7u);
-    EXPECT_EQ(b.GetSurface()->format->palette->colors[33].g, 255 - 33);
-    EXPECT_TRUE(SamePixels(b.GetSurface(), s.get()));
     int fw = 0, fh = 0;
     b.GetOffset(&fw, &fh);
-    EXPECT_EQ(fw, 3);
-    EXPECT_EQ(fh, 5);
+    EXPECT_EQ(std::make_tuple(b.GetAlpha(), b.GetColorKey(), b.GetSurface()->format->colorkey,
+                              int(b.GetSurface()->format->palette->colors[33].g), fw, fh),
+              std::make_tuple(100, 7u, 7u, 255 - 33, 3, 5));
+    EXPECT_TRUE(SamePixels(b.GetSurface(), s.get()));
     EXPECT_EQ(b.Load(id, "pal", "SPR2"), 0);
     EXPECT_TRUE(Contains(cap.Take(), "Warning: sprite already exists. It is not possible to create another one.\n"));
 
@@ -268,8 +254,7 @@ TEST_F(SpriteBlock, StoredPositionIsKept) {
     ASSERT_GT(a.Save(id, "SPR2b"), 0);
     const auto p = Get("SPR2b", "pos");
     ASSERT_GE(p.size(), 16u);
-    EXPECT_EQ(int32_t(LoadLE32(&p[8])), -20);
-    EXPECT_EQ(int32_t(LoadLE32(&p[12])), 300);
+    EXPECT_EQ(std::make_tuple(int32_t(LoadLE32(&p[8])), int32_t(LoadLE32(&p[12]))), std::make_tuple(-20, 300));
 }
 
 TEST_F(SpriteBlock, OldSpriteWithKeyZeroIsUpgradedInThePackageOnce) {
@@ -284,11 +269,10 @@ TEST_F(SpriteBlock, OldSpriteWithKeyZeroIsUpgradedInThePackageOnce) {
     EXPECT_EQ(a.GetColorKey(), kNoColorKey);
     EXPECT_FALSE(a.GetSurface()->flags & SDL_SRCCOLORKEY);
     EXPECT_EQ(Props(a, 1).end, 2);
-    uint32_t ms = 0;
-    a.GetFrame(1, 2, &ms);
-    EXPECT_EQ(ms, 51u);
-    a.GetFrame(2, 1, &ms);
-    EXPECT_EQ(ms, 70u);
+    uint32_t ms[2] = {};
+    a.GetFrame(1, 2, &ms[0]);
+    a.GetFrame(2, 1, &ms[1]);
+    EXPECT_EQ(std::make_tuple(ms[0], ms[1]), std::make_tuple(51u, 70u));
     EXPECT_TRUE(SamePixels(a.GetSurface(), s.get()));
     EXPECT_EQ(Get("SPR2", "old").size(), old.size() + 2 * 52 + 3 * 12);
     EXPECT_TRUE(Get("SPR", "old").empty());

@@ -1,8 +1,4 @@
-// Buttons placed in IButton's slots for the widget tests. No operation of
-// the program fills a slot, yet the dump, Remove and FreeMaster must be run
-// on used ones: the tests take the slot of a number through IButton's
-// private Slot(), reached by an explicit template instantiation (where
-// access is not checked), so that the product header carries no test hook.
+// Buttons placed in IButton's slots for the widget tests.
 #pragma once
 #include "resources/IButton.h"
 
@@ -19,9 +15,7 @@ struct Grant {
 template struct Grant<&IButton::Slot>;
 }  // namespace slotaccess
 
-// Takes the free slot of a working or master number and marks it used (id
-// set, the rest as a reset slot); null when the number is invalid or the
-// slot is in use. The interface's working count is not raised.
+// Takes the free slot of a working or master number and marks it used (id set, the rest as a reset slot).
 ButtonRecord* PlaceButton(IButton& b, int number) {
     ButtonRecord* r = (b.*slotaccess::Get())(number);
     if (!r || !r->free) return nullptr;
@@ -32,9 +26,7 @@ ButtonRecord* PlaceButton(IButton& b, int number) {
     return r;
 }
 
-// Places a working button as a clone of a used master: it shares the
-// master's images and properties and carries its number; the master's
-// clone count rises.
+// Places a working button as a clone of a used master.
 ButtonRecord* CloneButton(IButton& b, int masterNumber, int number) {
     ButtonRecord* m = b.GetButton(masterNumber);
     if (!m || masterNumber < IButton::kMasterBase || number >= IButton::kMasterBase) return nullptr;

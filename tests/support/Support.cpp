@@ -28,7 +28,6 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 
-// ---------------------------------------------------------------------------
 // Log, SDK, files, processes
 
 SdkSession::SdkSession() { Trovalis.Init(0); }
@@ -71,6 +70,12 @@ int Count(const std::string& text, const std::string& what) {
     int n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
     return n;
+}
+
+::testing::AssertionResult ContainsAll(const std::string& text, const std::vector<std::string>& parts) {
+    for (const std::string& part : parts)
+        if (!Contains(text, part)) return ::testing::AssertionFailure() << part << "\nin:\n" << text;
+    return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts) {
@@ -128,12 +133,17 @@ std::string Lines(const std::string& console) {
     return s;
 }
 
-int Jq(const std::string& json, const std::string& filter, std::string& out) {
+static int Jq(const std::string& json, const std::string& filter, std::string& out) {
     TempDir d;
     if (!WriteFile(d / "doc.json", Bytes(json))) return -1;
     const int rc = Shell("jq -r " + Quote(filter) + " " + Quote(d / "doc.json") + " 2>&1", out);
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return rc;
+}
+
+std::string JqOut(const std::string& json, const std::string& filter) {
+    std::string out;
+    return Jq(json, filter, out) == 0 ? out : "jq failed: " + out;
 }
 
 bool PythonParses(const std::string& json) {
@@ -157,7 +167,6 @@ std::vector<const TiXmlElement*> Children(const TiXmlElement* e, const char* tag
     return out;
 }
 
-// ---------------------------------------------------------------------------
 // Surfaces
 
 namespace {
@@ -263,7 +272,6 @@ SurfacePtr MakeFontBitmap(const FontLayout& l) {
     return s;
 }
 
-// ---------------------------------------------------------------------------
 // PNG files
 
 namespace {
@@ -347,7 +355,6 @@ std::vector<uint8_t> PngHeaderOnly(uint32_t w, uint32_t h, uint8_t depth, uint8_
     return out;
 }
 
-// ---------------------------------------------------------------------------
 // Packages
 
 namespace {
@@ -632,8 +639,7 @@ std::vector<uint8_t> V3Package() {
 }
 
 void DamageFirstPayload(const std::string& path) {
-    // The first entry's payload starts after the head, the header block,
-    // its marker and its descriptor.
+    // The first entry's payload starts after the head, the header block, its marker and its descriptor.
     constexpr size_t kPayload = 520 + 16 + 64;
     std::vector<uint8_t> bytes = ReadFile(path);
     ASSERT_GT(bytes.size(), kPayload + 8);
@@ -642,9 +648,7 @@ void DamageFirstPayload(const std::string& path) {
     ASSERT_LE(kPayload + packed, bytes.size());
     for (uint32_t i = 0; i < packed; ++i) bytes[kPayload + i] = static_cast<uint8_t>(0xFF - i);
     ASSERT_TRUE(WriteFile(path, bytes));
-    // The manager remembers the file under its path and length and does not
-    // test the checksum again; a change (here an entry added and deleted)
-    // makes Close write a checksum over the new contents.
+    // The manager remembers the file under its path and length and does not test the checksum again.
     const int id = g_pStuffVLT->Open(path.c_str());
     ASSERT_GT(id, 0);
     ASSERT_GT(AddBlock(id, "FILE", "pad", {1}, stored), 0);
@@ -652,7 +656,6 @@ void DamageFirstPayload(const std::string& path) {
     g_pStuffVLT->Close(id);
 }
 
-// ---------------------------------------------------------------------------
 // Block payloads
 
 std::vector<uint8_t> TileBytes(SDL_Surface* s, const TileFields& f, bool version1) {

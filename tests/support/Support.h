@@ -1,7 +1,4 @@
-// What every test program shares: the log capture, the SDK started for a
-// test, temporary folders, the bundlex executable and the external readers
-// of its output (jq, python3), packages built through the SDK, surfaces of
-// known pixels, and block payloads written by hand.
+// What every test program shares.
 #pragma once
 #include <gtest/gtest.h>
 #include <png.h>
@@ -23,7 +20,6 @@ class TiXmlElement;
 
 namespace testsupport {
 
-// ---------------------------------------------------------------------------
 // Log, SDK, files, processes
 
 // Activates the log into its in-memory capture for the life of the object
@@ -42,8 +38,7 @@ public:
     ~SdkSession();
 };
 
-// A fresh empty directory under the system's temporary folder, removed with
-// everything in it when the object goes.
+// A fresh empty directory under the system's temporary folder, removed with everything in it when the object goes.
 class TempDir {
 public:
     TempDir();
@@ -61,6 +56,8 @@ bool FileExists(const std::string& path);
 std::vector<uint8_t> Bytes(const std::string& text);
 bool Contains(const std::string& text, const std::string& part);
 int Count(const std::string& text, const std::string& what);
+// Whether every part occurs in the text.
+::testing::AssertionResult ContainsAll(const std::string& text, const std::vector<std::string>& parts);
 // Whether every part occurs in the text, each after the one before.
 ::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts);
 // The file names in a directory, sorted.
@@ -77,15 +74,13 @@ inline const std::string kBanner =
     "---------------------------------------------------------\n\n"
     " Export VLT resources to a XML file using Quillmark Interchange\n"
     " XML v1.0 format(ORBv1) or import a ORBv1 format into a VLT\n";
-// Runs the bundlex executable with the given arguments in dir (and TMPDIR
-// set when tmpdir is given): its exit code; out gets its standard output.
+// Runs the bundlex executable with the given arguments in dir (and TMPDIR set when tmpdir is given).
 int RunBundlex(const std::vector<std::string>& args, std::string& out, const std::string& dir = "",
                const std::string& tmpdir = "");
 // The console text with every carriage return turned into a line break.
 std::string Lines(const std::string& console);
-// Runs jq with a filter over a JSON text: its exit code; out gets its raw
-// output (trailing line ends removed).
-int Jq(const std::string& json, const std::string& filter, std::string& out);
+// jq's output for a filter over a JSON text, or a text saying that jq failed.
+std::string JqOut(const std::string& json, const std::string& filter);
 // Whether python3's json module parses the text as one JSON document.
 bool PythonParses(const std::string& json);
 
@@ -93,7 +88,6 @@ bool PythonParses(const std::string& json);
 std::vector<std::pair<std::string, std::string>> Attributes(const TiXmlElement* e);
 std::vector<const TiXmlElement*> Children(const TiXmlElement* e, const char* tag = nullptr);
 
-// ---------------------------------------------------------------------------
 // Surfaces
 
 struct SurfaceDeleter {
@@ -109,8 +103,7 @@ SDL_Surface* Rgb(int w, int h, uint32_t seed);
 // A surface whose pixel (x, y) has the value seed + x + 7y (masked to depth).
 SDL_Surface* Pattern(int w, int h, int bpp, uint32_t r = 0, uint32_t g = 0, uint32_t b = 0, uint32_t a = 0,
                      uint32_t seed = 1);
-// 8-bit surface whose palette entry i is (i, 255 - i, i / 2) and pixel (x, y)
-// is (x + 3y) & 255.
+// 8-bit surface whose palette entry i is (i, 255 - i, i / 2) and pixel (x, y) is (x + 3y) & 255.
 SurfacePtr MakePaletted(int w, int h);
 // 24-bit (masks 0xFF0000, 0xFF00, 0xFF) or 32-bit with Amask 0xFF000000.
 SurfacePtr MakeRGB(int w, int h, int depth, bool alphaMask);
@@ -118,8 +111,7 @@ SurfacePtr MakeRGB(int w, int h, int depth, bool alphaMask);
 uint32_t Pixel(const SDL_Surface* s, int x, int y);
 bool SamePixels(const SDL_Surface* a, const SDL_Surface* b);
 
-// Font bitmaps laid out like a font image, one glyph per code 33 to 126,
-// each glyph a solid block of its own colour.
+// Font bitmaps laid out like a font image, one glyph per code 33 to 126, each glyph a solid block of its own colour.
 struct FontLayout {
     int ink = 5;                // ink columns per glyph
     bool leftGap = true;        // one empty column before the first glyph
@@ -141,7 +133,6 @@ inline void Fill(SDL_Surface* s, int x, int y, int w, int h, Uint32 c) {
 }
 SurfacePtr MakeFontBitmap(const FontLayout& l);
 
-// ---------------------------------------------------------------------------
 // PNG files written with libpng directly
 
 struct PngSpec {
@@ -161,7 +152,6 @@ std::optional<std::vector<uint8_t>> PngChunk(const std::vector<uint8_t>& file, c
 // A PNG file with only a signature, an IHDR (correct CRC) and an IEND.
 std::vector<uint8_t> PngHeaderOnly(uint32_t w, uint32_t h, uint8_t depth, uint8_t colorType);
 
-// ---------------------------------------------------------------------------
 // Packages
 
 // A block added to or deleted from package id: AddData's and Delete's answers.
@@ -223,10 +213,7 @@ std::vector<Entry> Entries(const std::string& package);
 std::vector<uint8_t> Block(const std::string& package, const char* type, const char* name);
 bool HasBlock(const std::string& package, const char* type, const char* name);
 
-// Every kind a package can hold: images (per-pixel, per-surface with key
-// and alpha), tiles (plain, tileset, 1.0), sprite, fonts (2.0, 1.0), sound,
-// music, raw files in the three modes, a widget with its state images and
-// one deleted entry. Returns the number of live blocks.
+// Every kind a package can hold.
 int BuildEveryKind(const std::string& path, const std::string& scratchDir);
 // A WAV file of the given frames, rate, channels, bits and format tag (1:
 // PCM), with fmtExtra after the 16 bytes of its format record.
@@ -243,7 +230,6 @@ std::vector<uint8_t> V3Package();
 // the package opens but that block's data cannot be restored.
 void DamageFirstPayload(const std::string& path);
 
-// ---------------------------------------------------------------------------
 // Block payloads written by hand
 
 struct TileFields {

@@ -2,6 +2,7 @@
 // information dump, and Save's checks with the 24-byte "BUT" block.
 #include <cstring>
 #include <random>
+#include <tuple>
 
 #include "ButtonSlots.h"
 #include "Support.h"
@@ -90,13 +91,10 @@ TEST_F(ButtonSlots, RemoveClearsOnlyTheCurrentLayerAndDestroysOwnedImagesOnce) {
     b.SetLayer(1);
     b.Remove();
     EXPECT_TRUE(Contains(cap.Take(), " . [IButton->Remove()] Info: 3 buttons of layer 1 were deleted.\n"));
-    EXPECT_EQ(b.WorkingCount(), working - 3);
-    EXPECT_EQ(Trovalis.liveTiles, tilesBefore + 4);
-    const ButtonRecord* r = b.GetButton(132);
-    EXPECT_EQ(r->free, 1);
-    EXPECT_EQ(r->visible, 0);  // Remove leaves slots hidden
-    EXPECT_EQ(r->normal, nullptr);
-    EXPECT_EQ(b.GetButton(201)->free, 0);
+    const ButtonRecord* r = b.GetButton(132);  // Remove leaves slots hidden
+    EXPECT_EQ(std::make_tuple(b.WorkingCount(), Trovalis.liveTiles, r->free, r->visible, r->normal == nullptr,
+                              b.GetButton(201)->free),
+              std::make_tuple(working - 3, tilesBefore + 4, uint8_t(1), uint8_t(0), true, uint8_t(0)));
     b.Remove();  // nothing left on layer 1
     EXPECT_TRUE(Contains(cap.Take(), "Info: 0 buttons of layer 1 were deleted.\n"));
 }
@@ -107,12 +105,10 @@ TEST_F(ButtonSlots, RemovingClonesKeepsTheMastersImagesAndLowersItsCloneCount) {
     const int tiles = Trovalis.liveTiles;
     ASSERT_NE(CloneButton(b, 1002, 5), nullptr);
     ASSERT_NE(CloneButton(b, 1002, 6), nullptr);
-    EXPECT_EQ(m->master, 2u);
-    EXPECT_EQ(b.GetButton(5)->normal, m->normal);
+    EXPECT_EQ(std::make_tuple(m->master, b.GetButton(5)->normal), std::make_tuple(2u, m->normal));
     b.Remove();
-    EXPECT_EQ(m->master, 0u);
-    EXPECT_EQ(Trovalis.liveTiles, tiles);
-    EXPECT_EQ(b.GetButton(5)->cloned, 0);
+    EXPECT_EQ(std::make_tuple(m->master, Trovalis.liveTiles, b.GetButton(5)->cloned),
+              std::make_tuple(0u, tiles, uint8_t(0)));
 }
 
 TEST_F(ButtonSlots, FreeMasterTakesMasterNumbersOrAllAndIgnoresWorkingNumbers) {
@@ -145,10 +141,8 @@ TEST_F(ButtonSlots, FreeingAMasterWithClonesWarnsAndLeavesNoCloneOnItsFreedImage
         Contains(logged, " . [IButton->FreeMaster(3)] Warning: this master button still has 2 cloned buttons!\n"));
     EXPECT_LT(logged.find("Warning"), logged.find("Info: master button deleted."));
     const ButtonRecord* c = b.GetButton(107);
-    EXPECT_EQ(c->free, 0);
-    EXPECT_EQ(c->cloned, 1);
-    EXPECT_EQ(c->normal, nullptr);
-    EXPECT_EQ(c->pressed, nullptr);
+    EXPECT_EQ(std::make_tuple(c->free, c->cloned, c->normal == nullptr, c->pressed == nullptr),
+              std::make_tuple(uint8_t(0), uint8_t(1), true, true));
     b.SetLayer(1);
     b.Remove();  // removing a clone of a freed master touches nothing else
     EXPECT_EQ(b.GetButton(7)->free, 0);
@@ -172,9 +166,7 @@ TEST(ButtonLifetime, DestructorReportsLeftButtonsWithTheFullDumpThenFreesThem) {
     EXPECT_EQ(Trovalis.liveTiles, tiles);
 }
 
-// One scene with every kind of line: an empty master list, a check master
-// with clones, a plain and an input-box working button with images, a name
-// and a value text without terminator and codes that have no name.
+// One scene with every kind of line.
 TEST_F(ButtonDump, DumpComputesSavedMemoryAndNeverOverrunsUnterminatedNames) {
     cap.Take();
     EXPECT_EQ(b.Info(-1), 0);
@@ -242,7 +234,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ButtonSave, RefusesWithZeroBadArgumentsUnknownTypesAndLongNames) {
+TEST_F(ButtonSave, RefusesBadArgumentsTypesLongNamesKeysAbove321AndSliderValuesOutsideTheirRange) {
     const std::string name(24, 'w');
     Images(name);
     const ButtonRecord ok = Record(kButtonNormal);
@@ -255,6 +247,32 @@ TEST_F(ButtonSave, RefusesWithZeroBadArgumentsUnknownTypesAndLongNames) {
     }
     EXPECT_EQ(b.Save(id, std::string(25, 'w').c_str(), &ok), 0);
     EXPECT_GT(b.Save(id, name.c_str(), &ok), 0);
+    Images("s");
+    ButtonRecord r = Record(kButtonCheck);
+    r.key = 322;
+    EXPECT_EQ(b.Save(id, "s", &r), -6);
+    r.key = 321;
+    EXPECT_GT(b.Save(id, "s", &r), 0);
+    struct Case {
+        int16_t range;
+        int32_t value;
+        bool valid;
+    };
+    for (uint8_t type : {kButtonSlider, kButtonProgressBar}) {
+        r.type = type;
+        for (const Case& c : {Case{300, 0, false}, Case{256, 0, false}, Case{-1, 0, false}, Case{100, 101, false},
+                              Case{100, -1, false}, Case{100, 100, true}, Case{255, 0, true}, Case{0, 0, true}}) {
+            r.range = c.range;
+            r.value = c.value;
+            EXPECT_EQ(b.Save(id, "s", &r) == -7, !c.valid) << int(type) << ": " << c.range << "," << c.value;
+        }
+    }
+    // Other types carry any value.
+    Images("n");
+    r.type = kButtonNormal;
+    r.range = 1000;
+    r.value = -5;
+    EXPECT_GT(b.Save(id, "n", &r), 0);
 }
 
 TEST_F(ButtonSave, MissingStateImagesAreReportedInTheOrderPressedNormalOffSelected) {
@@ -280,35 +298,6 @@ TEST_F(ButtonSave, MissingStateImagesAreReportedInTheOrderPressedNormalOffSelect
     EXPECT_EQ(b.Save(id, "del", &r), -4);
 }
 
-TEST_F(ButtonSave, KeyAbove321AndSliderRangesBeyond255OrValuesOutsideThemAreRefused) {
-    Images("s");
-    ButtonRecord r = Record(kButtonCheck);
-    r.key = 322;
-    EXPECT_EQ(b.Save(id, "s", &r), -6);
-    r.key = 321;
-    EXPECT_GT(b.Save(id, "s", &r), 0);
-    struct Case {
-        int16_t range;
-        int32_t value;
-        bool valid;
-    };
-    for (uint8_t type : {kButtonSlider, kButtonProgressBar}) {
-        r.type = type;
-        for (const Case& c : {Case{300, 0, false}, Case{256, 0, false}, Case{-1, 0, false}, Case{100, 101, false},
-                              Case{100, -1, false}, Case{100, 100, true}, Case{255, 0, true}, Case{0, 0, true}}) {
-            r.range = c.range;
-            r.value = c.value;
-            EXPECT_EQ(b.Save(id, "s", &r) == -7, !c.valid) << int(type) << ": " << c.range << "," << c.value;
-        }
-    }
-    // Other types carry any value.
-    ButtonRecord n = Record(kButtonNormal);
-    Images("n");
-    n.range = 1000;
-    n.value = -5;
-    EXPECT_GT(b.Save(id, "n", &n), 0);
-}
-
 TEST_F(ButtonSave, BlockIsTheFirst24BytesOfTheRecordAndDecodesFromExactly24) {
     Images("rec");
     ButtonRecord r = Record(kButtonSlider);
@@ -329,10 +318,9 @@ TEST_F(ButtonSave, BlockIsTheFirst24BytesOfTheRecordAndDecodesFromExactly24) {
                                        0,    1,    150,  0,    0,    0}));
     ButtonRecord back;
     ASSERT_TRUE(IButton::DecodePayload(p.data(), p.size(), back));
-    EXPECT_EQ(back.x, -3);
-    EXPECT_EQ(back.value, 150);
-    EXPECT_EQ(back.free, 1);  // the rest stays as reset
-    EXPECT_EQ(back.mouse, 1u);
+    // free and mouse stay as reset
+    EXPECT_EQ(std::make_tuple(back.x, back.value, back.free, back.mouse),
+              std::make_tuple(int16_t(-3), 150, uint8_t(1), 1u));
     for (size_t n = 0; n <= 30; ++n) {
         std::vector<uint8_t> cut(p.begin(), p.begin() + std::min<size_t>(n, 24));
         cut.resize(n, 0);

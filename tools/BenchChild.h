@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <string>
+
+#include <sys/stat.h>
 
 #include "core/Trovalis.h"
 
@@ -45,6 +48,17 @@ inline Figures InChild(const std::function<bool()>& work) {
     f.peakKiB = usage.ru_maxrss;
     f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return f;
+}
+
+// The folder a benchmark works in: the first argument (made when missing),
+// else a fresh one under /tmp. Empty when none could be made.
+inline std::string WorkFolder(int argc, char** argv) {
+    if (argc > 1) {
+        mkdir(argv[1], 0755);
+        return argv[1];
+    }
+    char tmpl[] = "/tmp/bundlex-bench-XXXXXX";
+    return mkdtemp(tmpl) ? std::string(tmpl) : std::string();
 }
 
 }  // namespace bench

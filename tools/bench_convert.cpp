@@ -123,15 +123,8 @@ void RunCase(const std::string& dir, const std::string& name, int blocks,
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string dir;
-    if (argc > 1) {
-        dir = argv[1];
-        mkdir(dir.c_str(), 0755);
-    } else {
-        char tmpl[] = "/tmp/bundlex-bench-XXXXXX";
-        if (!mkdtemp(tmpl)) return 1;
-        dir = tmpl;
-    }
+    const std::string dir = bench::WorkFolder(argc, argv);
+    if (dir.empty()) return 1;
     struct rusage self;
     getrusage(RUSAGE_SELF, &self);
     std::printf("bench_convert in %s (this process: %.1f MiB)\n", dir.c_str(), self.ru_maxrss / 1024.0);

@@ -152,15 +152,8 @@ unsigned long long Bytes(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string work;
-    if (argc > 1) {
-        work = argv[1];
-        mkdir(work.c_str(), 0755);
-    } else {
-        char tmpl[] = "/tmp/bench_gallery.XXXXXX";
-        if (!mkdtemp(tmpl)) return 1;
-        work = tmpl;
-    }
+    const std::string work = bench::WorkFolder(argc, argv);
+    if (work.empty()) return 1;
     const int n = argc > 2 ? std::atoi(argv[2]) : 10000;
     const std::string pack = work + "/pack.vlt";
     const Figures b = InChild([&] { return Build(pack, work, n); });

@@ -122,15 +122,8 @@ bool Run(const char* cmd) { return std::system(cmd) == 0; }
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string dir;
-    if (argc > 1) {
-        dir = argv[1];
-        mkdir(dir.c_str(), 0755);
-    } else {
-        char tmpl[] = "/tmp/bundlex-bench-XXXXXX";
-        if (!mkdtemp(tmpl)) return 1;
-        dir = tmpl;
-    }
+    const std::string dir = bench::WorkFolder(argc, argv);
+    if (dir.empty()) return 1;
     const int n = argc > 2 ? std::atoi(argv[2]) : 10000;
     const std::string source = dir + "/source.vlt", doc = dir + "/doc.xml", fresh = dir + "/fresh.vlt";
     const std::string half = dir + "/half.vlt", copy = dir + "/copy.vlt";

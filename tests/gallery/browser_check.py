@@ -66,14 +66,16 @@ class Driver:
         s.close()
         self.proc = subprocess.Popen(['chromedriver', '--port=%d' % self.port],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(200):
+        # Bounded only against a driver that never starts (two minutes).
+        for _ in range(2400):
             try:
                 if self.call('GET', '/status').get('ready'):
                     break
             except OSError:
                 pass
             time.sleep(0.05)
-        args = ['--headless=new', '--disable-gpu', '--window-size=1200,1500', '--hide-scrollbars',
+        args = ['--headless=new', '--disable-gpu', '--disable-dev-shm-usage', '--window-size=1200,1500',
+                '--hide-scrollbars',
                 '--user-data-dir=' + os.path.join(work, 'profile')]
         if os.geteuid() == 0:
             args.append('--no-sandbox')
@@ -155,7 +157,8 @@ def main():
     try:
         d.do('POST', '/url', {'url': 'file://' + os.path.join(pkg, 'every.html')})
         d.js(LOAD)
-        for _ in range(300):
+        # Bounded only against a page that never gets ready (two minutes).
+        for _ in range(2400):
             if d.js(READY):
                 break
             time.sleep(0.05)

@@ -29,6 +29,20 @@
 using BlockKind = kinds::Kind;
 using kinds::TypeOf;
 
+const char* const kUnreadableBlock =
+    "the block could not be read from the package: it is damaged or not in the layout of its type.";
+
+const char* LoadSpriteSheet(CSprite& sprite, int pkg, const std::string& n, SDL_Surface*& sheet, int& fw, int& fh) {
+    if (sprite.Load(pkg, n.c_str(), TypeOf(BlockKind::Sprite)) <= 0) return kUnreadableBlock;
+    sheet = sprite.GetSurface();
+    sprite.GetOffset(&fw, &fh);
+    // No row count exists for a frame size of 0: such a sprite cannot be
+    // cut, and is reported instead of dividing by it.
+    if (!sheet) return kUnreadableBlock;
+    if (fw < 1 || fh < 1) return "its frame width or height is 0, so its sheet cannot be cut into frames.";
+    return nullptr;
+}
+
 namespace {
 
 
@@ -37,8 +51,6 @@ void Warn(const char* word, const std::string& name) {
 }
 
 // The causes a user can act on, in plain words.
-constexpr const char* kUnreadable =
-    "the block could not be read from the package: it is damaged or not in the layout of its type.";
 constexpr const char* kNoElement = "the document could not take its element (out of memory).";
 
 // Why a payload file is not on disk; err is the errno of the failed call,
@@ -51,7 +63,7 @@ std::string NotWritten(const std::string& path, int err) {
 
 // Writes the cause of the resource that just failed after its warning.
 void PrintCauseOf(ExportSession& s) {
-    PrintCause(s.cause.empty() ? kUnreadable : s.cause.c_str());
+    PrintCause(s.cause.empty() ? kUnreadableBlock : s.cause.c_str());
     s.cause.clear();
 }
 
@@ -112,7 +124,7 @@ struct Graphic {
 // upon for it.
 bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name, SDL_Surface* surface, bool perPixel,
                   Graphic& g) {
-    if (!surface || !surface->format) return s.Fail(kUnreadable);
+    if (!surface || !surface->format) return s.Fail(kUnreadableBlock);
     const std::string file = s.names.Make(prefix, name, perPixel ? ".png" : ".bmp");
     g.source = s.PathOf(file);
     g.perPixel = perPixel;
@@ -160,7 +172,7 @@ void Close(ExportSession& s) { Trovalis.XMLNodeParent(s.doc); }
 
 bool ExportImage(ExportSession& s, const std::string& n) {
     SurfacePtr surface(g_pImage->Load(s.pkg, n.c_str(), nullptr));
-    if (!surface) return s.Fail(kUnreadable);
+    if (!surface) return s.Fail(kUnreadableBlock);
     const bool perPixel = (surface->flags & SDL_SRCALPHA) && surface->format->alpha == 255;
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Image).filePrefix, n, surface.get(), perPixel, g)) return false;
@@ -173,7 +185,7 @@ bool ExportImage(ExportSession& s, const std::string& n) {
 
 bool ExportTile(ExportSession& s, const std::string& n) {
     CTile tile;
-    if (!tile.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Tile))) return s.Fail(kUnreadable);
+    if (!tile.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Tile))) return s.Fail(kUnreadableBlock);
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Tile).filePrefix, n, tile.GetSurface(), tile.GetAlpha() == 256, g))
         return false;
@@ -196,14 +208,9 @@ bool ExportTile(ExportSession& s, const std::string& n) {
 
 bool ExportSprite(ExportSession& s, const std::string& n) {
     CSprite sprite;
-    if (sprite.Load(s.pkg, n.c_str(), TypeOf(BlockKind::Sprite)) <= 0) return s.Fail(kUnreadable);
-    SDL_Surface* sheet = sprite.GetSurface();
+    SDL_Surface* sheet = nullptr;
     int w = 0, h = 0;
-    sprite.GetOffset(&w, &h);
-    // No row count exists for a frame height of 0: such a sprite cannot be
-    // described, and is reported instead of dividing by it.
-    if (!sheet) return s.Fail(kUnreadable);
-    if (w < 1 || h < 1) return s.Fail("its frame width or height is 0, so its sheet cannot be cut into frames.");
+    if (const char* why = LoadSpriteSheet(sprite, s.pkg, n, sheet, w, h)) return s.Fail(why);
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Sprite).filePrefix, n, sheet, sprite.GetAlpha() == 256, g)) return false;
     if (!Open(s, orb::Row(orb::Kind::Sprite).tag)) return false;
@@ -241,7 +248,7 @@ bool ExportSprite(ExportSession& s, const std::string& n) {
 
 bool ExportFont(ExportSession& s, const std::string& n) {
     CFont font;
-    if (!font.Load(s.pkg, n.c_str())) return s.Fail(kUnreadable);
+    if (!font.Load(s.pkg, n.c_str())) return s.Fail(kUnreadableBlock);
     Graphic g;
     if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, font.GetSurface(), font.GetAlpha() == 256, g))
         return false;
@@ -274,7 +281,7 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     std::memset(&info, 0, sizeof info);
     const bool decoded =
         music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
-    if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return s.Fail(kUnreadable);
+    if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return s.Fail(kUnreadableBlock);
     std::string format(info.format, strnlen(info.format, sizeof info.format));
     const bool named = !format.empty();
     if (!named) format = "bin";
@@ -310,7 +317,7 @@ bool ExportFile(ExportSession& s, const std::string& n) {
     // A loaded block always comes with a buffer, even an empty one; a
     // missing or damaged block comes without.
     g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), n.c_str(), &block.info);
-    if (!block.info.data) return s.Fail(kUnreadable);
+    if (!block.info.data) return s.Fail(kUnreadableBlock);
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, ""));
     if (!WriteWholeFile(s, path, block.info.data, block.info.size)) return false;
     if (!Open(s, row.tag)) return false;

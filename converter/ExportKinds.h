@@ -12,6 +12,17 @@
 #include "Converter.h"
 #include "OrbFormat.h"
 
+class CSprite;
+struct SDL_Surface;
+
+// Why a block cannot be read, in plain words (the cause line of the export
+// and of the gallery).
+extern const char* const kUnreadableBlock;
+
+// Loads sprite block n of package pkg for output: its sheet and frame size.
+// Null when it can be cut into frames, else the cause why not.
+const char* LoadSpriteSheet(CSprite& sprite, int pkg, const std::string& n, SDL_Surface*& sheet, int& fw, int& fh);
+
 struct ExportSession {
     int pkg = 0;
     int doc = 0;

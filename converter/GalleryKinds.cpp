@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "CommandsSupport.h"
+#include "ExportKinds.h"
 #include "Gallery.h"
 #include "SdkHandles.h"
 #include "core/FileAccess.h"
@@ -42,8 +43,6 @@ constexpr size_t kHeadBytes = 64;  // first bytes of a raw file
 // a page of thousands of sounds would open only once every one was read.
 constexpr int kMaxPreloads = 100;
 constexpr const char* kSample = "The quick brown fox jumps over the lazy dog. 0123456789 !?";
-constexpr const char* kUnreadable =
-    "the block could not be read from the package: it is damaged or not in the layout of its type.";
 
 std::string N(long long v) { return std::to_string(v); }
 
@@ -76,7 +75,7 @@ bool WriteBytes(Session& s, const std::string& file, const uint8_t* data, size_t
 
 // A surface as drawn, as a PNG file of the folder; its URL in url.
 bool WritePng(Session& s, const char* prefix, const std::string& name, SDL_Surface* surface, std::string& url) {
-    if (!surface) return s.Fail(kUnreadable);
+    if (!surface) return s.Fail(kUnreadableBlock);
     SurfacePtr drawn(IImage::AsDrawn(surface));
     if (!drawn) return s.Fail("no surface could be made to draw it on (out of memory).");
     const std::string file = s.names.Make(prefix, name, ".png");
@@ -140,7 +139,7 @@ std::string GraphicFacts(SDL_Surface* g) {
 
 bool ShowImage(Session& s, const std::string& n) {
     SurfacePtr surface(g_pImage->Load(s.pkg, n.c_str(), nullptr));
-    if (!surface) return s.Fail(kUnreadable);
+    if (!surface) return s.Fail(kUnreadableBlock);
     std::string url;
     if (!WritePng(s, "img_", n, surface.get(), url)) return false;
     s.html += Open("image", n) + Picture(url, surface->w, surface->h) + "<div class=\"meta\">" +
@@ -151,7 +150,7 @@ bool ShowImage(Session& s, const std::string& n) {
 // A tile, or a tile set cut into its numbered tiles.
 bool ShowTile(Session& s, const std::string& n, const char* type) {
     CTile tile;
-    if (!tile.Load(s.pkg, n.c_str(), type)) return s.Fail(kUnreadable);
+    if (!tile.Load(s.pkg, n.c_str(), type)) return s.Fail(kUnreadableBlock);
     SDL_Surface* g = tile.GetSurface();
     std::string url;
     if (!WritePng(s, "tile_", n, g, url)) return false;
@@ -179,12 +178,9 @@ bool ShowTile(Session& s, const std::string& n, const char* type) {
 
 bool ShowSprite(Session& s, const std::string& n) {
     CSprite sprite;
-    if (sprite.Load(s.pkg, n.c_str(), TypeOf(Kind::Sprite)) <= 0) return s.Fail(kUnreadable);
-    SDL_Surface* sheet = sprite.GetSurface();
+    SDL_Surface* sheet = nullptr;
     int fw = 0, fh = 0;
-    sprite.GetOffset(&fw, &fh);
-    if (!sheet) return s.Fail(kUnreadable);
-    if (fw < 1 || fh < 1) return s.Fail("its frame width or height is 0, so its sheet cannot be cut into frames.");
+    if (const char* why = LoadSpriteSheet(sprite, s.pkg, n, sheet, fw, fh)) return s.Fail(why);
     std::string url;
     if (!WritePng(s, "spr_", n, sheet, url)) return false;
     const int anims = sprite.GetAnimationCount();
@@ -226,7 +222,7 @@ bool ShowSprite(Session& s, const std::string& n) {
 
 bool ShowFont(Session& s, const std::string& n) {
     CFont font;
-    if (!font.Load(s.pkg, n.c_str())) return s.Fail(kUnreadable);
+    if (!font.Load(s.pkg, n.c_str())) return s.Fail(kUnreadableBlock);
     SDL_Surface* bitmap = font.GetSurface();
     std::string url, sampleUrl;
     if (!WritePng(s, "fnt_", n, bitmap, url)) return false;
@@ -274,14 +270,15 @@ bool ShowAudio(Session& s, const std::string& n, bool music) {
     const uint8_t kind = music ? 1 : 0;
     const bool decoded =
         music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
-    if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return s.Fail(kUnreadable);
+    if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return s.Fail(kUnreadableBlock);
     const std::string format(info.format, strnlen(info.format, sizeof info.format));
     const bool direct = decoded && (format == "WAV" || format == "OGG");
     const bool convert = decoded && !music && (format == "AIFF" || format == "VOC");
     // Music that no browser plays is named by its container (MIDI included)
     // and its title where its head has one.
     std::string title, container = format;
-    if (music && !direct && !g_pSoundFX->MusicTitle(s.pkg, n.c_str(), title, container)) return s.Fail(kUnreadable);
+    if (music && !direct && !g_pSoundFX->MusicTitle(s.pkg, n.c_str(), title, container))
+        return s.Fail(kUnreadableBlock);
     std::string ext = container.empty() ? "bin" : container == "MIDI" ? "mid" : container;
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const char* prefix = music ? "mus_" : "snd_";
@@ -349,7 +346,7 @@ bool ShowWidget(Session& s, const std::string& n) {
 bool ShowFile(Session& s, const kinds::Entry& e) {
     BlockPayload block;
     block.Load(s.pkg, e.type.c_str(), e.name.c_str());
-    if (!block.info.data) return s.Fail(kUnreadable);
+    if (!block.info.data) return s.Fail(kUnreadableBlock);
     const size_t n = block.info.size < kHeadBytes ? block.info.size : kHeadBytes;
     bool text = true;
     for (size_t i = 0; i < n; ++i) {

@@ -35,6 +35,16 @@ protected:
     SdkSession sdk;
     LogCapture cap;
 };
+
+// Markers on a grey background, with a glyph that has an empty column: the
+// ink rule would refuse it, the markers accept it.
+SurfacePtr GreyMarkedBitmap() {
+    FontLayout l;
+    l.bg[0] = l.bg[1] = l.bg[2] = 60;
+    l.markers = true;
+    l.splitGlyph = 1;
+    return MakeFontBitmap(l);
+}
 }  // namespace
 
 TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
@@ -81,11 +91,7 @@ TEST_F(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
 
 TEST_F(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
     // Grey background and a glyph with an empty column.
-    FontLayout l;
-    l.bg[0] = l.bg[1] = l.bg[2] = 60;
-    l.markers = true;
-    l.splitGlyph = 1;
-    auto bmp = MakeFontBitmap(l);
+    auto bmp = GreyMarkedBitmap();
     CFont font;
     EXPECT_EQ(font.Create(bmp.get()), 96);
     EXPECT_FALSE(Contains(cap.Take(), kMarkWarning));
@@ -410,11 +416,7 @@ TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
 
 TEST_F(FontBlock, MarkedFontOnAGreyBackgroundKeepsItsMarkerRowAndLoadsBack) {
     // Created from its markers.
-    FontLayout l;
-    l.bg[0] = l.bg[1] = l.bg[2] = 60;
-    l.markers = true;
-    l.splitGlyph = 1;
-    auto bmp = MakeFontBitmap(l);
+    auto bmp = GreyMarkedBitmap();
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
     LogCapture cap;

@@ -8,6 +8,7 @@
 //   bundlex --update DOCUMENT.xml [PACKAGE]   a document brought back into its package
 //   bundlex --delete PACKAGE NAME...          resources taken out of a package
 //   bundlex --compact PACKAGE                 the package without its deleted entries
+//   bundlex --diff A.vlt B.vlt [--json]       what changed from one package to another
 //   bundlex --help, bundlex --version
 // They are recognised only when the first argument is one of these options;
 // every other command line is the two-path form. Each command returns the
@@ -45,6 +46,9 @@ int ExtractResources(const std::string& package, const std::string& output, cons
 int UpdatePackage(const std::string& document, const std::string& package, bool json, bool wait, FILE* out);
 int DeleteFromPackage(const std::string& path, const std::vector<std::string>& names, bool json, bool wait, FILE* out);
 int CompactPackage(const std::string& path, bool json, bool wait, FILE* out);
+// The resources added, removed and changed from package a to package b:
+// 0 the same, 1 different, 2 trouble (as diff and cmp).
+int DiffPackages(const std::string& a, const std::string& b, bool json, FILE* out);
 
 // The usage text of every command (the two-path form first), and the
 // version texts.

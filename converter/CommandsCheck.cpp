@@ -358,6 +358,29 @@ int Refuse(const std::string& path, const std::string& why, bool json, FILE* out
 
 }  // namespace
 
+void commands::CompareResources(int pkgA, const Entry& a, int pkgB, const Entry& b, const char* aFails,
+                                const char* bFails, std::vector<std::string>& diffs) {
+    const kinds::KindRow* row = kinds::Find(a.type);
+    const Side sa{pkgA, &a};
+    const Side sb{pkgB, &b};
+    const size_t before = diffs.size();
+    switch (row ? row->kind : BlockKind::File) {
+        case BlockKind::Image: CompareImage(sa, sb, diffs); break;
+        case BlockKind::Tile:
+        case BlockKind::StateImage: CompareTile(sa, sb, row->type, diffs); break;
+        case BlockKind::Sprite: CompareSprite(sa, sb, diffs); break;
+        case BlockKind::Font: CompareFont(sa, sb, diffs); break;
+        case BlockKind::Widget: CompareWidget(sa, sb, diffs); break;
+        case BlockKind::Sound:
+        case BlockKind::Music: CompareRaw(sa, sb, false, diffs); break;
+        default: CompareRaw(sa, sb, true, diffs); break;
+    }
+    for (size_t i = before; i < diffs.size(); ++i) {
+        if (diffs[i] == kOriginalFails) diffs[i] = aFails;
+        if (diffs[i] == kCopyFails) diffs[i] = bFails;
+    }
+}
+
 int CheckPackage(const std::string& path, bool json, FILE* out) {
     const Head head = ReadHead(path);
     if (head.state != HeadState::Version4 && head.state != HeadState::Version3)
@@ -459,19 +482,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
             else
                 diffs.push_back("it is missing after the round trip");
         } else {
-            const Side a{refPkg, &e};
-            const Side b{newPkg, found->second};
-            switch (row->kind) {
-                case BlockKind::Image: CompareImage(a, b, diffs); break;
-                case BlockKind::Tile:
-                case BlockKind::StateImage: CompareTile(a, b, row->type, diffs); break;
-                case BlockKind::Sprite: CompareSprite(a, b, diffs); break;
-                case BlockKind::Font: CompareFont(a, b, diffs); break;
-                case BlockKind::Widget: CompareWidget(a, b, diffs); break;
-                case BlockKind::Sound:
-                case BlockKind::Music: CompareRaw(a, b, false, diffs); break;
-                default: CompareRaw(a, b, true, diffs); break;
-            }
+            CompareResources(refPkg, e, newPkg, *found->second, kOriginalFails, kCopyFails, diffs);
         }
         if (diffs.empty()) continue;
         std::string what = diffs[0];

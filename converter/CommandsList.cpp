@@ -27,27 +27,6 @@ struct Total {
     uint64_t packed = 0;
 };
 
-// A property as the text listing shows it: "width 64", "tiles 4",
-// "states normal,pressed".
-std::string PropertyText(const kinds::Property& p) {
-    char number[32];
-    std::snprintf(number, sizeof number, "%.15g", p.number);
-    switch (p.form) {
-        case kinds::Property::Form::Number:
-            // A colour key is a pixel value: shown in hex, as colours are written.
-            if (p.key == "colorkey")
-                std::snprintf(number, sizeof number, "0x%llx", static_cast<unsigned long long>(p.number));
-            return p.key + " " + number;
-        case kinds::Property::Form::Text: return p.key + " " + SafeText(p.text);
-        case kinds::Property::Form::Names: {
-            std::string text = p.key + " ";
-            for (size_t i = 0; i < p.names.size(); ++i) text += (i ? "," : "") + p.names[i];
-            return p.names.empty() ? text + "none" : text;
-        }
-    }
-    return p.key;
-}
-
 void WriteNumber(json::Writer& w, double v) {
     if (v == std::floor(v) && std::fabs(v) < 9e15)
         w.Int(static_cast<int64_t>(v));
@@ -77,6 +56,27 @@ int Fail(const std::string& path, const std::string& why, bool json, FILE* out) 
 }
 
 }  // namespace
+
+// A property as the text listing shows it: "width 64", "tiles 4",
+// "states normal,pressed".
+std::string commands::PropertyText(const kinds::Property& p) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%.15g", p.number);
+    switch (p.form) {
+        case kinds::Property::Form::Number:
+            // A colour key is a pixel value: shown in hex, as colours are written.
+            if (p.key == "colorkey")
+                std::snprintf(number, sizeof number, "0x%llx", static_cast<unsigned long long>(p.number));
+            return p.key + " " + number;
+        case kinds::Property::Form::Text: return p.key + " " + SafeText(p.text);
+        case kinds::Property::Form::Names: {
+            std::string text = p.key + " ";
+            for (size_t i = 0; i < p.names.size(); ++i) text += (i ? "," : "") + p.names[i];
+            return p.names.empty() ? text + "none" : text;
+        }
+    }
+    return p.key;
+}
 
 int ListPackage(const std::string& path, bool json, FILE* out, bool properties) {
     const Head head = ReadHead(path);

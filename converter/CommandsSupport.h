@@ -100,4 +100,16 @@ int BeginRewrite(PackageStage& stage, const std::string& path, bool wait, bool j
 
 int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format);
 
+// The differences between resource a of package pkgA and resource b of
+// package pkgB, of the same kind, decoded through their classes as --check
+// compares them ("size 64x64 became 32x32", "pixel (3,4) RGB(..) became
+// RGB(..) (12 pixels differ)", "size 10 bytes became 12 bytes"): a change of
+// storage alone (depth, compression) is none, except a raw file's storage
+// mode. aFails and bFails say that a side does not load.
+void CompareResources(int pkgA, const Entry& a, int pkgB, const Entry& b, const char* aFails, const char* bFails,
+                      std::vector<std::string>& diffs);
+
+// A property as --list --long shows it: "width 64", "states normal,pressed".
+std::string PropertyText(const kinds::Property& p);
+
 }  // namespace commands

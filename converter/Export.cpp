@@ -205,7 +205,7 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
         Trovalis.XMLCommentSet(s.doc, orb::kComment);
         Trovalis.XMLAttributeSet(s.doc, orb::attr::kVersion, orb::kVersion);
         sourceSet = Trovalis.XMLAttributeSet(s.doc, orb::attr::kSource, input) == 1;
-        Trovalis.XMLAttributeSet(s.doc, orb::attr::kDate, orb::DateText().c_str());
+        Trovalis.XMLAttributeSet(s.doc, orb::attr::kDate, orb::DateText(pkg).c_str());
         Trovalis.XMLAttributeSet(s.doc, orb::attr::kCreator, orb::kCreator);
     }
     // One level only; an existing directory is fine. Deeper missing levels

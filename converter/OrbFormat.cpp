@@ -6,7 +6,9 @@
 #include <ctime>
 #include <vector>
 
+#include "core/SourceDate.h"
 #include "core/Trovalis.h"
+#include "package/IStuffVLT.h"
 #include "resources/Kinds.h"
 
 namespace orb {
@@ -174,6 +176,28 @@ std::string DateText() {
     // program never changes it), so that names are English.
     if (std::strftime(buf, sizeof buf, "%a %b %e %H:%M:%S %Y\n", &local) == 0) return "\n";
     return buf;
+}
+
+std::string DateText(int package) {
+    std::time_t fixed = 0;
+    if (reproducible::SourceDate(fixed)) return reproducible::DateText() + "\n";
+    char stored[32] = {};
+    if (g_pStuffVLT && g_pStuffVLT->GetModified(package, stored) == 1 && std::strlen(stored) == 24) {
+        // "Www Mmm dd hh:mm:ss yyyy": letters, digits and the separators in their places.
+        static const char kShape[] = "AAA AAA _9 99:99:99 9999";
+        bool fits = true;
+        for (size_t i = 0; i < 24 && fits; ++i) {
+            const unsigned char c = static_cast<unsigned char>(stored[i]);
+            switch (kShape[i]) {
+                case 'A': fits = std::isalpha(c) != 0; break;
+                case '9': fits = std::isdigit(c) != 0; break;
+                case '_': fits = c == ' ' || std::isdigit(c); break;
+                default: fits = c == static_cast<unsigned char>(kShape[i]);
+            }
+        }
+        if (fits) return std::string(stored) + "\n";
+    }
+    return DateText();
 }
 
 int& Counters::Of(Kind k) {

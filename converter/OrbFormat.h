@@ -154,8 +154,13 @@ private:
 std::string SafeComponent(const std::string& name);
 
 
-// The export's date attribute: the local time as "Www Mmm dd hh:mm:ss yyyy\n".
+// The current local time as "Www Mmm dd hh:mm:ss yyyy\n".
 std::string DateText();
+// The export's date attribute for open package id, in the same form, so that
+// exporting the same package twice gives the same document: the source date
+// (core/SourceDate.h) when there is one, else the package's own modification
+// date, else (a header whose date is not in that form) the local time.
+std::string DateText(int package);
 
 // Counters of one export or import, and the progress line both write after
 // each step (ending in a carriage return so that it overwrites itself).

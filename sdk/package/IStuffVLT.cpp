@@ -22,6 +22,7 @@
 #include "core/Endian.h"
 #include "core/FileAccess.h"
 #include "core/Log.h"
+#include "core/SourceDate.h"
 #include "package/PackageCipher.h"
 #include "package/PackageFormat.h"
 #include "package/PackageIndex.h"
@@ -246,10 +247,15 @@ struct IStuffVLT::Impl {
 IStuffVLT* g_pStuffVLT = nullptr;
 
 IStuffVLT::IStuffVLT() : impl_(new Impl) {
-    srand(SDL_GetTicks());
-    do {
-        impl_->nextId = rand() % 333666;
-    } while (impl_->nextId == 0);
+    time_t fixed = 0;
+    if (reproducible::SourceDate(fixed)) {
+        impl_->nextId = 1;  // ids from the clock only when output need not be reproducible
+    } else {
+        srand(SDL_GetTicks());
+        do {
+            impl_->nextId = rand() % 333666;
+        } while (impl_->nextId == 0);
+    }
     const LogTag tag("IStuffVLT");
     if (!PackageCipher::KeyWithInternalKey(impl_->internalCipher, impl_->packageCipher))
         tag.Error("the cipher could not be keyed.\n");
@@ -421,6 +427,20 @@ void IStuffVLT::Close(int id) {
     const int k = impl_->SlotOf(id);
     if (k < 0) return;
     if (--impl_->slots[k].openCount < 1) impl_->CloseSlot(k);
+}
+
+int IStuffVLT::GetModified(int id, char text[32]) {
+    if (!text) return 0;
+    std::memset(text, 0, kDateSize);
+    const int k = impl_->SlotOf(id);
+    if (k < 0) return 0;
+    uint8_t header[kHeaderSize];
+    if (files::ReadUpToAt(impl_->slots[k].handle, header, kHeaderSize, kHeadSize) !=
+        static_cast<long long>(kHeaderSize))
+        return 0;
+    impl_->internalCipher.Decipher(header, kHeaderSize);
+    std::memcpy(text, header + kModifiedOffset, kDateSize - 1);
+    return 1;
 }
 
 const char* IStuffVLT::GetName(int id) {
@@ -845,8 +865,7 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     }
     if (ok && held > 0) ok = flush();
     if (ok) {
-        CurrentDate(header + kModifiedOffset);
-        StoreLE32(header + kChecksumOffset, static_cast<uint32_t>(crc));
+        SealHeader(header, static_cast<uint32_t>(crc));
         m.internalCipher.Encipher(header, kHeaderSize);
         ok = files::WriteAllAt(out, header, kHeaderSize, kHeadSize);
         if (!ok) err = errno;

@@ -63,6 +63,10 @@ public:
     int OpenForReading(const char* path);
     void Close(int id);
     const char* GetName(int id);
+    // The modification date that package id's header block holds on disk
+    // (as written, up to 31 characters, untrusted) into text, NUL-terminated;
+    // 1, or 0 when it is not open or its header cannot be read.
+    int GetModified(int id, char text[32]);
     int FindFirst(int id, BlockInfo* info);
     int FindNext(int id, BlockInfo* info);
     int Count(int id);

@@ -19,6 +19,7 @@
 
 #include "core/Endian.h"
 #include "core/FileAccess.h"
+#include "core/SourceDate.h"
 #include "core/Trovalis.h"
 #include "package/PackageCipher.h"
 
@@ -29,6 +30,12 @@ const uint8_t kMarker[kMarkerSize] = {0xB7, 0xAE, 0xCE, 'B', 'l', 'o',  'c',  'k
 
 void CurrentDate(uint8_t* field) {
     std::memset(field, 0, kDateSize);
+    time_t fixed = 0;
+    if (reproducible::SourceDate(fixed)) {
+        const std::string text = reproducible::DateText();
+        std::memcpy(field, text.data(), text.size() < kDateSize - 1 ? text.size() : kDateSize - 1);
+        return;
+    }
     const time_t now = time(nullptr);
     struct tm local;
     char text[64] = {};
@@ -48,8 +55,26 @@ void BuildHeader(uint8_t header[kHeaderSize], const char* creator, const char* c
         std::memcpy(header + kCreatedOffset, created, strnlen(created, kDateSize - 1));
     else
         std::memcpy(header + kCreatedOffset, header + kModifiedOffset, kDateSize);
+    time_t fixed = 0;
+    if (reproducible::SourceDate(fixed)) {
+        FillFiller(header, 0);  // the checksum of no entries
+        return;
+    }
     srand(SDL_GetTicks());
     for (size_t i = 0; i < kFillerSize; ++i) header[kFillerOffset + i] = static_cast<uint8_t>(rand() % 255);
+}
+
+void FillFiller(uint8_t header[kHeaderSize], uint32_t crc) {
+    uint32_t state = reproducible::Seed(&crc, sizeof crc);
+    for (size_t i = 0; i < kFillerSize; ++i)
+        header[kFillerOffset + i] = static_cast<uint8_t>(reproducible::Next(state) % 255);
+}
+
+void SealHeader(uint8_t header[kHeaderSize], uint32_t crc) {
+    CurrentDate(header + kModifiedOffset);
+    StoreLE32(header + kChecksumOffset, crc);
+    time_t fixed = 0;
+    if (reproducible::SourceDate(fixed)) FillFiller(header, crc);
 }
 
 bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc) {
@@ -90,8 +115,7 @@ bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error) {
     uint8_t header[kHeaderSize];
     std::memcpy(header, stored, kHeaderSize);
     internal.Decipher(header, kHeaderSize);
-    CurrentDate(header + kModifiedOffset);
-    StoreLE32(header + kChecksumOffset, crc);
+    SealHeader(header, crc);
     internal.Encipher(header, kHeaderSize);
     if (!files::WriteAllAt(fd, header, kHeaderSize, kHeadSize)) {
         error = strerror(errno);

@@ -8,7 +8,8 @@
 // Header block (deciphered): 0 creator (29, NUL-terminated), 29 creation date
 // (32), 61 modification date (32), 93 protected flag (1), 94 reserved (2),
 // 96 checksum (LE32, CRC-32 of every byte from offset 520 to the end),
-// 100 filler (410 bytes of rand() % 255), 510 reserved (2).
+// 100 filler (410 bytes of rand() % 255; with a source date, see
+// core/SourceDate.h, drawn from the checksum instead), 510 reserved (2).
 //
 // Block entry: the 16-byte marker (never enciphered), the 64-byte descriptor
 // and the payload padded with zeros to a multiple of 8 (both enciphered with
@@ -76,13 +77,22 @@ inline uint64_t MaxUnpackedSize(uint64_t packed) {
 inline uint64_t PaddedLength(uint64_t packed) { return (packed + 7) & ~uint64_t(7); }
 
 // The current local time as asctime gives it, without the line end, in a
-// zeroed field of kDateSize bytes.
+// zeroed field of kDateSize bytes; with a source date, that date in UTC.
 void CurrentDate(uint8_t* field);
 
 // Fills a header block of a new package: creator, both dates, protected
-// flag 0, checksum 0, filler after srand(SDL_GetTicks()), reserved zero.
-// creator and created may be null: the maker line and the current time.
+// flag 0, checksum 0, filler after srand(SDL_GetTicks()) (with a source
+// date: FillFiller for no entries), reserved zero. creator and created may
+// be null: the maker line and the current time.
 void BuildHeader(uint8_t header[kHeaderSize], const char* creator, const char* created);
+
+// The filler drawn from the checksum of the entries, the same everywhere.
+void FillFiller(uint8_t header[kHeaderSize], uint32_t crc);
+
+// The fields a deciphered header block gets when its package was modified:
+// the modification date and the checksum crc of the entries, and with a
+// source date the filler of that checksum.
+void SealHeader(uint8_t header[kHeaderSize], uint32_t crc);
 
 // CRC-32 of length bytes read from the current position, read in pieces so
 // that a large package needs no buffer of its size. False on a read error or

@@ -128,8 +128,11 @@ TEST(CommandLine, VersionPrintsTheVersionTexts) {
 }
 
 TEST(CommandLine, CommandWithoutExactlyOnePackageOrWithUnknownOptionIsAUsageError) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"--list"}, {"--verify", "--json"}, {"--check", "a.vlt", "b.vlt"}, {"--list", "a.vlt", "--jsn"}};
+    const std::vector<std::vector<std::string>> cases = {{"--list"},
+                                                         {"--verify", "--json"},
+                                                         {"--check", "a.vlt", "b.vlt"},
+                                                         {"--list", "a.vlt", "--jsn"},
+                                                         {"--diff", "a.vlt"}};
     for (const auto& args : cases) {
         std::string out;
         EXPECT_EQ(RunBundlex(args, out), 2) << args[0];

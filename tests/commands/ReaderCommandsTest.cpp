@@ -12,6 +12,8 @@
 #include "Progress.h"
 #include "Support.h"
 #include "core/Endian.h"
+#include "package/IStuffVLT.h"
+#include "resources/IImage.h"
 #include "resources/Kinds.h"
 
 using namespace testsupport;
@@ -207,6 +209,60 @@ TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
         if (line.compare(0, 9, "         ") != 0) rows_only += line + "\n";
     }
     EXPECT_EQ(rows_only, plain + (plain.back() == '\n' ? "" : "\n"));
+}
+
+// Export and import in two folders with a source date: the same document,
+// payload files and package, byte for byte; the package carries that date,
+// which its own export then writes.
+TEST_F(Readers, SourceDateGivesTheSameDocumentAndPackageInAnyFolder) {
+    TempDir other;
+    ASSERT_TRUE(WriteFile(other / "p.vlt", ReadFile(d / "p.vlt")));
+    for (const std::string& dir : {d.path(), other.path()}) {
+        ASSERT_EQ(Shell("cd '" + dir + "' && '" + BUNDLEX_EXE + "' p.vlt doc.xml && SOURCE_DATE_EPOCH=1700000000 '" +
+                            BUNDLEX_EXE + "' doc.xml q.vlt",
+                        out),
+                  0)
+            << out;
+    }
+    EXPECT_EQ(ReadFile(d / "doc.xml"), ReadFile(other / "doc.xml"));
+    ASSERT_EQ(Listing(d / "doc"), Listing(other / "doc"));
+    for (const std::string& name : Listing(d / "doc"))
+        EXPECT_EQ(ReadFile(d / ("doc/" + name)), ReadFile(other / ("doc/" + name))) << name;
+    EXPECT_EQ(ReadFile(d / "q.vlt"), ReadFile(other / "q.vlt"));
+    ASSERT_EQ(Run({"q.vlt", "q.xml"}), 0) << out;
+    const std::vector<uint8_t> doc = ReadFile(d / "q.xml");
+    EXPECT_TRUE(Contains(std::string(doc.begin(), doc.end()), "date=\"Tue Nov 14 22:13:20 2023&#x0A;\""));
+}
+
+// What --diff reports from a package to an edited copy, in package order:
+// deleted entries and storage alone are no difference.
+TEST_F(Readers, DiffReportsAddedRemovedAndChangedResourcesButNotStorage) {
+    ASSERT_EQ(Run({"--compact", "p.vlt"}), 0) << out;  // the deleted entry goes
+    ASSERT_TRUE(WriteFile(d / "e.vlt", ReadFile(d / "p.vlt")));
+    EXPECT_EQ(Run({"--diff", "p.vlt", "e.vlt"}), 0) << out;
+    EXPECT_TRUE(Contains(out, " - The two packages hold the same 17 resources.\n")) << out;
+    {
+        SdkSession sdk;
+        const int id = g_pStuffVLT->Open((d / "e.vlt").c_str());
+        ASSERT_GT(id, 0);
+        SurfacePtr logo(g_pImage->Load(id, "logo"));
+        ASSERT_TRUE(logo);
+        std::memset(logo->pixels, 0, 3 * 4);  // three pixels
+        EXPECT_EQ(DeleteBlock(id, "IMG", "logo"), 1);
+        EXPECT_GT(g_pImage->Save(id, "logo", logo.get()), 0);
+        const std::vector<uint8_t> chime = Block(d / "p.vlt", "SND", "chime");
+        EXPECT_EQ(DeleteBlock(id, "SND", "chime"), 1);
+        EXPECT_GT(AddBlock(id, "SND", "chime", chime, compressed), 0);  // stored otherwise: the same sound
+        EXPECT_EQ(DeleteBlock(id, "FILE", "config"), 1);
+        EXPECT_GT(AddBlock(id, "FILE", "extra", {7}), 0);
+        g_pStuffVLT->Close(id);
+    }
+    EXPECT_EQ(Run({"--diff", "p.vlt", "e.vlt", "--json"}), 1) << out;
+    EXPECT_EQ(JqOut(out, ".differences[] | [.change, .name, (.details | join(\"; \"))] | join(\" \")"),
+              "changed logo pixel (0,0) RGBA(1,3,0,1) became RGBA(0,0,0,0) (3 pixels differ)\n"
+              "removed config \nadded extra ")
+        << out;
+    EXPECT_EQ(Run({"--diff", "p.vlt", "doc.xml"}), 2) << out;
 }
 
 // Blocks whose heads lie: every reader stays inside the bytes it has and

@@ -110,7 +110,8 @@ TEST(CommandLine, HelpShowsTheTwoPathFormFirstThenEveryCommand) {
     ASSERT_NE(twoPath, std::string::npos) << out;
     size_t last = twoPath;
     for (const char* cmd : {"bundlex -- input", "bundlex --list PACKAGE [--json]", "bundlex --verify PACKAGE [--json]",
-                            "bundlex --check PACKAGE [--json]", "bundlex --help", "bundlex --version"}) {
+                            "bundlex --check PACKAGE [--json]", "bundlex --diff A.vlt B.vlt [--json]", "bundlex --help",
+                            "bundlex --version"}) {
         const size_t at = out.find(cmd);
         EXPECT_NE(at, std::string::npos) << cmd;
         EXPECT_GT(at, last) << cmd;
@@ -169,9 +170,9 @@ TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
     std::string text;
     // Justified lines get spaces of varying width: runs of blanks count as one.
     ASSERT_EQ(Shell("groff -man -Tutf8 -P-cbou '" + Page() + "' 2>/dev/null | tr -s ' '", text), 0);
-    for (const char* needle :
-         {"--list package", "--verify package", "--check package", "--help", "--version", "--json", "bundlex -- input",
-          "THE INTERCHANGE DOCUMENT", "EXIT STATUS", "EXAMPLES", "resources survive the round trip"})
+    for (const char* needle : {"--list package", "--verify package", "--check package", "--help", "--version", "--json",
+                               "bundlex -- input", "THE INTERCHANGE DOCUMENT", "EXIT STATUS", "EXAMPLES",
+                               "resources survive the round trip", "--diff a.vlt b.vlt", "SOURCE_DATE_EPOCH"})
         EXPECT_TRUE(Contains(text, needle)) << needle;
 }
 

@@ -109,7 +109,7 @@ const char* ReadBmpHeader(const std::vector<uint8_t>& f, BmpHeader& h) {
     if (h.width < 1 || rows < 1 || h.width > kMaxSide || rows > kMaxSide) return "its size is out of range";
     // Compression 3 means bit fields in Windows headers but Huffman coding
     // in the OS/2 one; run-length coding is not read at all.
-    if (h.compression != 0 && !(h.compression == 3 && h.bpp > 8 && h.headerSize != 64))
+    if (h.compression != 0 && !(h.compression == 3 && h.headerSize != 64))
         return "it is compressed in a form this program does not read";
     uint8_t surfaceBpp = 0;
     switch (h.bpp) {

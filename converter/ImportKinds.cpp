@@ -142,8 +142,9 @@ bool StoreFails(ImportSession& s, int result) {
                     "stored in it.");
     if (result == -1)
         return Fail(s, "the package already holds a block of this name and type; use --update to replace it.");
-    // The SDK's own reason, logged since the store began (ClearStoreReason).
-    std::string reason = TheLog().FirstError();
+    // The SDK's own reason, logged since the store began (ClearStoreReason);
+    // it may quote a name from the document, so it is shown masked.
+    std::string reason = SafeText(TheLog().FirstError(), SafeStyle::Masked);
     while (!reason.empty() && reason.back() == '.') reason.pop_back();
     if (reason.empty()) return Fail(s, "the package did not store the block.");
     return Fail(s, "the package did not store the block: " + reason + ".");

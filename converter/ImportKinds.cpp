@@ -17,6 +17,7 @@
 #include <SDL.h>
 
 #include "core/FileAccess.h"
+#include "core/Log.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
@@ -141,14 +142,27 @@ bool StoreFails(ImportSession& s, int result) {
                     "stored in it.");
     if (result == -1)
         return Fail(s, "the package already holds a block of this name and type; use --update to replace it.");
-    return Fail(s, "the package did not store the block (a write error, or a full disk).");
+    // The SDK's own reason, logged since the store began (ClearStoreReason);
+    // it may quote a name from the document, so it is shown masked.
+    std::string reason = SafeText(TheLog().FirstError(), SafeStyle::Masked);
+    while (!reason.empty() && reason.back() == '.') reason.pop_back();
+    if (reason.empty()) return Fail(s, "the package did not store the block.");
+    return Fail(s, "the package did not store the block: " + reason + ".");
 }
+
+// Forgets the SDK's earlier errors, so that a failing store names its own.
+void ClearStoreReason() { TheLog().ClearFirstError(); }
+
+// A per-pixel payload: every transparency the PNG holds (a tRNS key colour
+// or palette entries) comes as its alpha channel, so none is lost.
+SDL_Surface* LoadPerPixel(const std::string& source) { return g_pImage->LoadPNG(source.c_str(), true); }
 
 // Stores through save(); when the block exists already (-1), removes the old
 // block of that name and type and stores again. The final result decides:
 // above 0 is stored (a failed first store, 0, is a failure, not a success).
 template <typename Save>
 bool StoreReplacing(ImportSession& s, const char* type, const std::string& name, Save save, int* last = nullptr) {
+    ClearStoreReason();
     int result = save();
     if (result == -1) {
         BlockInfo info;
@@ -173,7 +187,7 @@ bool CreateTile(ImportSession& s, CTile& tile, bool perPixel) {
     std::string source;
     if (!Source(s, source)) return false;
     if (perPixel) {
-        SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
+        SurfacePtr surface(LoadPerPixel(source));
         if (!surface) return PayloadFails(s, source, "PNG");
         return tile.Create(surface.get(), "temp") || Fail(s, "the tile class refused the image.");
     }
@@ -343,7 +357,7 @@ bool ImportImage(ImportSession& s, std::string& name) {
     if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Source(s, source)) return false;
     SurfacePtr surface;
     if (orb::IsPerPixel(blending.c_str())) {
-        surface.reset(g_pImage->LoadPNG(source.c_str()));
+        surface.reset(LoadPerPixel(source));
         if (!surface) return PayloadFails(s, source, "PNG");
     } else {
         surface.reset(g_pImage->LoadBMP(source.c_str()));
@@ -419,7 +433,7 @@ bool ImportSprite(ImportSession& s, std::string& name) {
     if (!Source(s, source)) return false;
     CSprite sprite;
     if (orb::IsPerPixel(blending.c_str())) {
-        SurfacePtr surface(g_pImage->LoadPNG(source.c_str()));
+        SurfacePtr surface(LoadPerPixel(source));
         if (!surface) return PayloadFails(s, source, "PNG");
         if (sprite.Create(surface.get(), "temp", xo, yo) <= 0)
             return Fail(s, SheetCause(surface->w, surface->h, xo, yo));
@@ -465,6 +479,7 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
     if (!ReadName(s, name) || !Source(s, source)) return false;
     // No replacement: a block that exists already makes the element fail
     // (an update replaces it, in the package manager).
+    ClearStoreReason();
     const int result = music ? g_pSoundFX->MusicImport(s.pkg, name.c_str(), source.c_str())
                              : g_pSoundFX->SoundImport(s.pkg, name.c_str(), source.c_str());
     return result > 0 || StoreFails(s, result);
@@ -496,6 +511,7 @@ bool ImportFile(ImportSession& s, std::string& name) {
     uint8_t none = 0;  // an empty file still hands over a valid pointer
     info.data = bytes.empty() ? &none : bytes.data();
     // No replacement for raw files.
+    ClearStoreReason();
     const int stored = g_pStuffVLT->AddData(s.pkg, &info);
     if (stored > 0) return true;
     // AddData answers with the packed size, and an empty file kept as it is

@@ -38,7 +38,7 @@ def pack_row(samples, depth):
     return bytes(out)
 
 
-def write_png(path, w, h, ctype, depth, pixel, trns=None, interlace=False):
+def write_png(path, w, h, ctype, depth, pixel, trns=None, interlace=False, plte=None):
     """pixel(x, y) gives the list of samples of one pixel."""
     raw = bytearray()
     passes = ADAM7 if interlace else ((0, 0, 1, 1),)
@@ -52,6 +52,8 @@ def write_png(path, w, h, ctype, depth, pixel, trns=None, interlace=False):
             raw.append(0)
             raw.extend(pack_row(row, depth))
     data = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, depth, ctype, 0, 0, 1 if interlace else 0))
+    if plte is not None:
+        data += chunk(b"PLTE", plte)
     if trns is not None:
         data += chunk(b"tRNS", trns)
     data += chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b"")
@@ -72,6 +74,31 @@ def write_bmp(path, w, h, bpp, pixel_bytes, masks=None, topdown=False):
     info = struct.pack("<IiiHHIIiiII", 40, w, -h if topdown else h, 1, bpp, 3 if masks else 0, len(pixels), 2835, 2835, 0, 0)
     with open(path, "wb") as f:
         f.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + info + extra + pixels)
+
+
+def write_palette_bmp(path, w, h, bpp, index, palette, header):
+    """A paletted BMP with an info header of `header` bytes: 12 (core, 3-byte
+    entries), 40, 64 (OS/2) or 108/124 (colour-space fields filled)."""
+    stride = (w * bpp + 31) // 32 * 4
+    rows = []
+    for y in range(h - 1, -1, -1):
+        rows.append(pack_row([index(x, y) for x in range(w)], bpp).ljust(stride, b"\0"))
+    pixels = b"".join(rows)
+    entries = palette[:1 << bpp] + [(0, 0, 0)] * ((1 << bpp) - len(palette[:1 << bpp]))
+    if header == 12:
+        info = struct.pack("<IHHHH", 12, w, h, 1, bpp)
+        pal = b"".join(bytes((b, g, r)) for r, g, b in entries)
+    else:
+        info = struct.pack("<IiiHHIIiiII", header, w, h, 1, bpp, 0, len(pixels), 2835, 2835, len(entries), 0)
+        if header >= 108:
+            info += struct.pack("<4I", 0, 0, 0, 0) + b"BGRs" + bytes(36) + struct.pack("<3I", 0, 0, 0)
+            if header == 124:
+                info += struct.pack("<4I", 4, 0, 0, 0)
+        info = info.ljust(header, b"\0")
+        pal = b"".join(bytes((b, g, r, 0)) for r, g, b in entries)
+    offset = 14 + len(info) + len(pal)
+    with open(path, "wb") as f:
+        f.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + info + pal + pixels)
 
 
 def main(argv):
@@ -134,6 +161,29 @@ def main(argv):
     bmp("bmp32", 32, lambda x, y: bytes((px(x, y)[2], px(x, y)[1], px(x, y)[0], 0)))
     bmp("bmp32-bitfields-alpha", 32, lambda x, y: bytes((px(x, y)[2], px(x, y)[1], px(x, y)[0], px(x, y)[3])),
         (0x00FF0000, 0x0000FF00, 0x000000FF, 0))
+    # Paletted forms: 8 bits on a 3-3-2 palette, 4 bits on 16 tinted greys,
+    # 1 bit black and a colour.
+    pal8 = [(r * 255 // 7, g * 255 // 7, b * 255 // 3) for r in range(8) for g in range(8) for b in range(4)]
+    pal4 = [(v * 17, v * 15, v * 13) for v in range(16)]
+    pal1 = [(0, 0, 0), (237, 180, 20)]
+
+    def idx8(x, y):
+        r, g, b, _ = px(x, y)
+        return (r >> 5) << 5 | (g >> 5) << 2 | b >> 6
+
+    forms = {8: (pal8, idx8), 4: (pal4, lambda x, y: grey(x, y) >> 4), 1: (pal1, lambda x, y: 1 if grey(x, y) >= 128 else 0)}
+    for header in (12, 64, 108, 124):
+        for bpp, (palette, index) in forms.items():
+            path = "%s/%s-bmp%d-h%d.bmp" % (outdir, prefix, bpp, header)
+            write_palette_bmp(path, w, h, bpp, index, palette, header)
+            made.append(path)
+    plte = b"".join(bytes(c) for c in pal8)
+    k = idx8(0, 0)
+    for variant, alpha in (("one", [255] * k + [0]), ("several", [0 if i in (k, (k + 1) % 256) else 255 for i in range(256)]),
+                           ("partial", [(i * 37) % 256 for i in range(256)]), ("opaque", [255] * 256)):
+        path = "%s/%s-pal8-trns-%s.png" % (outdir, prefix, variant)
+        write_png(path, w, h, 3, 8, lambda x, y: [idx8(x, y)], bytes(alpha), plte=plte)
+        made.append(path)
     for p in made:
         print(p)
     return 0

@@ -12,7 +12,8 @@
 #                  the package
 # DEST/media/derived/
 #                  variants that no package has (grey and 16-bit PNG, PNG
-#                  with tRNS, interlaced, 16/32-bit and top-down BMP, u-law,
+#                  with tRNS of every kind, interlaced, 16/32-bit and top-down
+#                  BMP, 1/4/8-bit BMP with 12, 64, 108 and 124-byte headers, u-law,
 #                  A-law, float, 24-bit and ADPCM WAV, AIFF, AIFF-C and VOC),
 #                  made from packaged files by tools/derive_media.py and sox
 # DEST/packages.tsv  package, version, licence (from its copyright file), copyright file
@@ -37,6 +38,9 @@ PACKAGES=(
   kobodeluxe-data mirrormagic-data chromium-bsu-data pinball-data flobopuyo amphetamine-data
   njam-data gnurobbo-data icebreaker lmarbles ceferino-data gweled funnyboat circuslinux-data
   penguin-command excellent-bifurcation pachi-data holotz-castle-data
+  # palette PNGs with one transparent entry and RGB PNGs with a key colour;
+  # 8-bit BMPs with 124-byte headers
+  biniax2-data netpanzer-data
   # sounds, music, icons, AIFF samples
   sound-theme-freedesktop sound-icons alsa-utils openttd-openmsx tango-icon-theme
   puredata-doc supercollider-common

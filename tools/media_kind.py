@@ -20,16 +20,21 @@ def png_variant(data):
     depth, ctype, _, _, interlace = data[24], data[25], data[26], data[27], data[28]
     names = {0: "grey", 2: "rgb", 3: "pal", 4: "greyA", 6: "rgba"}
     v = "%s%d" % (names.get(ctype, "ctype%d" % ctype), depth)
-    pos, trns = 8, False
+    pos, trns = 8, None
     while pos + 8 <= len(data):
         length, tag = struct.unpack(">I4s", data[pos:pos + 8])
         if tag == b"tRNS":
-            trns = True
+            trns = data[pos + 8:pos + 8 + length]
         if tag in (b"IDAT", b"IEND"):
             break
         pos += 12 + length
-    if trns:
+    if trns is not None:
         v += "-trns"
+        # A palette's table: one transparent entry (a key), several, partial
+        # values, or opaque entries only.
+        if ctype == 3:
+            zeros, partial = trns.count(0), any(0 < a < 255 for a in trns)
+            v += "-partial" if partial else "-opaque" if zeros == 0 else "-one" if zeros == 1 else "-several"
     if interlace:
         v += "-interlaced"
     return v

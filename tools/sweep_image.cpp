@@ -16,11 +16,13 @@
 //       are transparent on both sides are equal whatever their colour.
 //
 // A PNG's colours come from libpng directly (palette, grey, tRNS, 16-bit and
-// interlacing expanded by libpng, not by the SDK's reader), so a fault of the
-// SDK's decoder shows as a difference; a BMP's from SDL's reader. A tRNS that
-// is a single colour key is not taken as transparency (see TrnsIsKey).
+// interlacing expanded by libpng, not by the SDK's reader), and a BMP's are
+// read here, so a fault of the SDK's decoders shows as a difference. A tRNS
+// that is a single colour key counts as transparency for per-pixel elements
+// (KEY -1) and not for per-surface ones (see TrnsIsKey).
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -73,9 +75,9 @@ uint32_t RawPixel(const SDL_Surface* s, int x, int y) {
 
 // Whether the PNG's tRNS is a single colour key rather than alpha: a grey or
 // RGB transparent colour, or a palette whose entries are all opaque but one.
-// The SDK reads such a file as a keyed surface and does not report the key
-// (an element's key is its "colorkey" attribute), so the original counts as
-// opaque there.
+// A per-surface element reads such a file without its key (the element's
+// key is its "colorkey" attribute), so the original counts as opaque there;
+// a per-pixel element keeps every tRNS as alpha.
 bool TrnsIsKey(png_structp png, png_infop info) {
     if (!png_get_valid(png, info, PNG_INFO_tRNS)) return false;
     if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) return true;
@@ -92,7 +94,112 @@ bool TrnsIsKey(png_structp png, png_infop info) {
     return zeros <= 1;
 }
 
-bool DecodePng(const char* file, Rgba& out) {
+uint32_t Le(const std::vector<uint8_t>& b, size_t at, int n) {
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + i];
+    return v;
+}
+
+// One channel of a bit-field pixel widened to 8 bits as SDL_GetRGB does.
+uint8_t Channel(uint32_t v, uint32_t mask) {
+    if (!mask) return 0;
+    int shift = 0, bits = 0;
+    while (!(mask >> shift & 1)) ++shift;
+    while (shift + bits < 32 && (mask >> (shift + bits) & 1)) ++bits;
+    uint32_t c = (v & mask) >> shift;
+    if (bits >= 8) return static_cast<uint8_t>(c >> (bits - 8));
+    const int loss = 8 - bits;
+    return static_cast<uint8_t>((c << loss) | (c >> (bits - loss > 0 ? bits - loss : 0)));
+}
+
+// A BMP's colours read here rather than by SDL (whose reader takes the
+// palette of a long header from the wrong place): uncompressed files and
+// bit fields, any header form. False for anything else.
+bool DecodeBmpFile(const char* file, Rgba& out) {
+    FILE* f = std::fopen(file, "rb");
+    if (!f) return false;
+    std::vector<uint8_t> b;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) b.insert(b.end(), chunk, chunk + n);
+    std::fclose(f);
+    if (b.size() < 26 || b[0] != 'B' || b[1] != 'M') return false;
+    const uint32_t offset = Le(b, 10, 4), hs = Le(b, 14, 4);
+    int64_t w = 0, h = 0;
+    uint32_t bpp = 0, comp = 0, used = 0;
+    if (hs == 12) {
+        w = Le(b, 18, 2);
+        h = Le(b, 20, 2);
+        bpp = Le(b, 24, 2);
+    } else if (hs >= 40 && b.size() >= 14 + size_t(hs)) {
+        w = static_cast<int32_t>(Le(b, 18, 4));
+        h = static_cast<int32_t>(Le(b, 22, 4));
+        bpp = Le(b, 28, 2);
+        comp = Le(b, 30, 4);
+        used = Le(b, 46, 4);
+    } else {
+        return false;
+    }
+    const bool topDown = h < 0;
+    if (topDown) h = -h;
+    if (w < 1 || h < 1 || w > 32768 || h > 32768) return false;
+    uint32_t rm = 0, gm = 0, bm = 0;
+    if (comp == 3 && (bpp == 16 || bpp == 32)) {
+        const size_t at = 14 + 40;  // after a 40-byte header, or inside a longer one
+        if (b.size() < at + 12) return false;
+        rm = Le(b, at, 4);
+        gm = Le(b, at + 4, 4);
+        bm = Le(b, at + 8, 4);
+    } else if (comp != 0) {
+        return false;
+    } else if (bpp == 16) {
+        rm = 0x7C00, gm = 0x03E0, bm = 0x001F;
+    }
+    std::vector<uint8_t> pal;  // r g b per entry
+    if (bpp <= 8) {
+        const size_t es = hs == 12 ? 3 : 4, at = 14 + hs;
+        size_t count = (hs == 12 || used == 0) ? (size_t(1) << bpp) : used;
+        if (offset < at) return false;
+        count = std::min(count, (offset - at) / es);
+        pal.assign(256 * 3, 0);
+        for (size_t i = 0; i < count && at + i * es + 3 <= b.size(); ++i) {
+            pal[3 * i] = b[at + i * es + 2];
+            pal[3 * i + 1] = b[at + i * es + 1];
+            pal[3 * i + 2] = b[at + i * es];
+        }
+    } else if (bpp != 16 && bpp != 24 && bpp != 32) {
+        return false;
+    }
+    const size_t row = ((size_t(w) * bpp + 31) / 32) * 4;
+    if (offset > b.size() || row * size_t(h) > b.size() - offset) return false;
+    out.w = static_cast<int>(w);
+    out.h = static_cast<int>(h);
+    out.px.assign(size_t(w) * h * 4, 255);
+    for (int64_t y = 0; y < h; ++y) {
+        const size_t r = offset + row * size_t(topDown ? y : h - 1 - y);
+        for (int64_t x = 0; x < w; ++x) {
+            uint8_t* p = &out.px[(size_t(y) * w + x) * 4];
+            if (bpp <= 8) {
+                const size_t bit = size_t(x) * bpp;
+                const uint32_t i = (b[r + bit / 8] >> (8 - bpp - bit % 8)) & ((1u << bpp) - 1);
+                std::memcpy(p, &pal[3 * i], 3);
+            } else if (bpp == 24 || (bpp == 32 && comp == 0)) {
+                const size_t at = r + size_t(x) * (bpp / 8);
+                p[0] = b[at + 2];
+                p[1] = b[at + 1];
+                p[2] = b[at];
+            } else {
+                const uint32_t v = Le(b, r + size_t(x) * (bpp / 8), bpp / 8);
+                p[0] = Channel(v, rm);
+                p[1] = Channel(v, gm);
+                p[2] = Channel(v, bm);
+            }
+        }
+    }
+    return true;
+}
+
+bool DecodePng(const char* file, Rgba& out, bool keyAsOpaque) {
     FILE* f = std::fopen(file, "rb");
     if (!f) return false;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -102,7 +209,7 @@ bool DecodePng(const char* file, Rgba& out) {
     if (png && info && !setjmp(png_jmpbuf(png))) {
         png_init_io(png, f);
         png_read_info(png, info);
-        const bool opaque = TrnsIsKey(png, info);
+        const bool opaque = keyAsOpaque && TrnsIsKey(png, info);
         png_set_expand(png);
         png_set_strip_16(png);
         png_set_gray_to_rgb(png);
@@ -138,8 +245,8 @@ Rgba Decode(const char* file, long key) {
         return out;
     }
     if (IsPngFile(file)) {
-        if (!DecodePng(file, out)) out.error = "unreadable by libpng";
-    } else {
+        if (!DecodePng(file, out, key != -1)) out.error = "unreadable by libpng";
+    } else if (!DecodeBmpFile(file, out)) {
         out.w = sdk->w;
         out.h = sdk->h;
         out.px.resize(size_t(out.w) * out.h * 4);
@@ -172,7 +279,7 @@ int Probe(const char* file) {
     if (!s || s->w < 1 || s->h < 1 || SDL_LockSurface(s.get()) != 0) {
         // The size still comes from libpng, so that the elements can be tried.
         Rgba png;
-        if (IsPngFile(file) && DecodePng(file, png))
+        if (IsPngFile(file) && DecodePng(file, png, false))
             std::printf("%d %d -1 sdk-unreadable\n", png.w, png.h);
         else
             std::printf("unreadable\n");

@@ -68,6 +68,20 @@ std::string Log::TakeCaptured() {
     return out;
 }
 
+void Log::ClearFirstError() {
+    firstError_.clear();
+    haveFirstError_ = false;
+}
+
+std::string Log::FirstError() const { return firstError_; }
+
+void Log::NoteError(const std::string& reason) {
+    if (haveFirstError_) return;
+    haveFirstError_ = true;
+    firstError_ = reason;
+    while (!firstError_.empty() && (firstError_.back() == '\n' || firstError_.back() == ' ')) firstError_.pop_back();
+}
+
 void Log::Print(int8_t level, const char* format, ...) {
     // A dropped message costs these three tests and never takes the lock.
     if (state_ != 1 || mask_ == 0 || static_cast<int>(level) > static_cast<int>(maxLevel_)) return;
@@ -150,6 +164,16 @@ void LogTag::Write(int8_t level, const char* kind, const char* format, va_list a
 
 void LogTag::Error(const char* format, ...) const {
     va_list args;
+    Log& log = TheLog();
+    if (!log.HasFirstError()) {
+        const int saved = errno;
+        std::string reason;
+        va_start(args, format);
+        Append(reason, format, args);
+        va_end(args);
+        log.NoteError(reason);
+        errno = saved;
+    }
     va_start(args, format);
     Write(0, "Error: ", format, args);
     va_end(args);

@@ -40,6 +40,17 @@ public:
     // What was logged to the capture output since the last call.
     std::string TakeCaptured();
 
+    // The reason of the first error line (its text after "Error: ", without
+    // the line break) since the last ClearFirstError, kept whether or not the
+    // log writes anything: a caller that tells its user in its own words why
+    // an SDK operation failed names the SDK's reason through it. Empty when no
+    // error was logged since.
+    void ClearFirstError();
+    std::string FirstError() const;
+    bool HasFirstError() const { return haveFirstError_; }
+    // Keeps reason as the first error unless one is kept already.
+    void NoteError(const std::string& reason);
+
     uint8_t State() const { return state_; }
     uint8_t MaxLevel() const { return maxLevel_; }
     uint8_t Mask() const { return mask_; }
@@ -54,6 +65,8 @@ private:
     uint8_t timestamp_ = 0;
     SDL_mutex* mutex_ = nullptr;
     std::string captured_;
+    std::string firstError_;
+    bool haveFirstError_ = false;
 };
 
 // The process-wide log, constructed before main and destroyed after it.

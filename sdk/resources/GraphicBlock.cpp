@@ -1,5 +1,6 @@
 #include "resources/GraphicBlock.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include "core/Endian.h"
@@ -69,6 +70,42 @@ SDL_Surface* LoadImageFile(const char* file) {
     return s;
 }
 
+namespace {
+// A paletted copy made by hand, as SDL_ConvertSurface would make it: SDL
+// refuses a palette whose colours are all black ("empty destination
+// palette"), and it maps the colour key to the first palette entry of the
+// key's colour, another index when the palette repeats that colour.
+SDL_Surface* CopyPaletted(SDL_Surface* s, Uint32 flags) {
+    SDL_Surface* c = SDL_CreateRGBSurface(SDL_SWSURFACE, s->w, s->h, 8, 0, 0, 0, 0);
+    if (!c) return nullptr;
+    if (!c->format->palette || s->w < 1 || s->h < 1) {
+        SDL_FreeSurface(c);
+        SDL_SetError("the surface has no palette or no pixels");
+        return nullptr;
+    }
+    const int n = std::min(std::max(s->format->palette->ncolors, 0), c->format->palette->ncolors);
+    std::memcpy(c->format->palette->colors, s->format->palette->colors, size_t(n) * sizeof(SDL_Color));
+    c->format->palette->ncolors = n;
+    const bool lock = SDL_MUSTLOCK(s);
+    if ((lock && SDL_LockSurface(s) < 0) || !s->pixels) {
+        if (lock) SDL_UnlockSurface(s);
+        SDL_FreeSurface(c);
+        return nullptr;
+    }
+    for (int y = 0; y < s->h; ++y)
+        std::memcpy(static_cast<uint8_t*>(c->pixels) + size_t(y) * c->pitch,
+                    static_cast<const uint8_t*>(s->pixels) + size_t(y) * s->pitch, size_t(s->w));
+    if (lock) SDL_UnlockSurface(s);
+    SDL_SetClipRect(c, &s->clip_rect);
+    if (s->flags & SDL_SRCCOLORKEY)
+        SDL_SetColorKey(c, (s->flags & (SDL_SRCCOLORKEY | SDL_RLEACCELOK)) | (flags & SDL_RLEACCELOK),
+                        s->format->colorkey);
+    if (s->flags & SDL_SRCALPHA)
+        SDL_SetAlpha(c, (s->flags & (SDL_SRCALPHA | SDL_RLEACCELOK)) | (flags & SDL_RLEACCELOK), s->format->alpha);
+    return c;
+}
+}  // namespace
+
 SDL_Surface* CopySurface(SDL_Surface* s, Uint32 flags) {
     if (!s || !s->format) return nullptr;
     const bool bareFlag = (s->flags & SDL_SRCCOLORKEY) && s->format->colorkey == kNoColorKey;
@@ -78,7 +115,8 @@ SDL_Surface* CopySurface(SDL_Surface* s, Uint32 flags) {
         SDL_SetColorKey(s, 0, 0);
         flags &= ~SDL_SRCCOLORKEY;
     }
-    SDL_Surface* c = SDL_ConvertSurface(s, s->format, flags);
+    const bool paletted = s->format->palette && s->format->BitsPerPixel == 8;
+    SDL_Surface* c = paletted ? CopyPaletted(s, flags) : SDL_ConvertSurface(s, s->format, flags);
     if (bareFlag) {
         SDL_SetColorKey(s, keyFlags, 0);
         s->format->colorkey = kNoColorKey;

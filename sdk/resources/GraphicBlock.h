@@ -48,7 +48,8 @@ bool HasColorKey(const SDL_Surface* s);
 // is off while it is read, and restored); null when it is neither or does
 // not load.
 SDL_Surface* LoadImageFile(const char* file);
-// A software copy of s in its own format (SDL_ConvertSurface) with `flags`.
+// A software copy of s in its own format (SDL_ConvertSurface; a paletted
+// surface is copied index for index, whatever its colours) with `flags`.
 // A flagged key of 0xFFFFFFFF counts as no key: SDL would look that colour
 // up in the palette, or map it to white on a true-colour copy, so the flag
 // is taken off s for the copy and put back afterwards. Null when SDL fails

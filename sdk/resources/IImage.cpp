@@ -18,6 +18,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -56,72 +57,140 @@ bool NeedsLock(const SDL_Surface* s) {
     return s->offset || (s->flags & (SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_RLEACCEL));
 }
 
-// Reads a whole file into memory; false when it cannot be opened or read.
-bool ReadWholeFile(const char* file, std::vector<uint8_t>& out, uint64_t maxBytes) {
-    SDL_RWops* rw = SDL_RWFromFile(file, "rb");
-    if (!rw) return false;
+// Reads what is left of a stream into memory; false when it cannot be read
+// or holds more than maxBytes.
+bool ReadRest(SDL_RWops* rw, std::vector<uint8_t>& out, uint64_t maxBytes) {
+    const int start = SDL_RWtell(rw);
     const int end = SDL_RWseek(rw, 0, RW_SEEK_END);
-    bool ok = end >= 0 && uint64_t(end) <= maxBytes && SDL_RWseek(rw, 0, RW_SEEK_SET) == 0;
-    if (ok) {
-        out.resize(static_cast<size_t>(end));
-        ok = end == 0 || SDL_RWread(rw, out.data(), 1, end) == end;
-    }
-    SDL_RWclose(rw);
-    return ok;
+    if (start < 0 || end < start || uint64_t(end - start) > maxBytes || SDL_RWseek(rw, start, RW_SEEK_SET) != start)
+        return false;
+    out.resize(static_cast<size_t>(end - start));
+    return out.empty() || SDL_RWread(rw, out.data(), 1, static_cast<int>(out.size())) == static_cast<int>(out.size());
 }
 
-// The checks SDL's BMP reader leaves out: a palette larger than the depth
-// allows, sides that wrap the 16-bit pitch, pixel rows beyond the file.
-bool BmpHeaderSound(const std::vector<uint8_t>& f) {
+// What a BMP's headers say, read with every size checked.
+struct BmpHeader {
+    uint32_t offset = 0;            // where the pixel rows start
+    uint32_t headerSize = 0;        // 12 (core), 40, 52, 56, 64 (OS/2), 108 or 124
+    int64_t width = 0, height = 0;  // height below 0: rows top first
+    uint16_t bpp = 0;
+    uint32_t compression = 0, clrUsed = 0, xppm = 0, yppm = 0;
+};
+
+// The checks SDL's BMP reader leaves out: a header size it reads wrong, a
+// palette larger than the depth allows, sides that wrap the 16-bit pitch,
+// pixel rows beyond the file. Null when sound, else why not.
+const char* ReadBmpHeader(const std::vector<uint8_t>& f, BmpHeader& h) {
     ByteReader in(f.data(), f.size());
     uint8_t b = 0, m = 0;
-    uint32_t fileSize = 0, reserved = 0, offset = 0, headerSize = 0;
-    if (!in.u8(b) || !in.u8(m) || b != 'B' || m != 'M') return false;
-    if (!in.u32le(fileSize) || !in.u32le(reserved) || !in.u32le(offset) || !in.u32le(headerSize)) return false;
-    int64_t width = 0, height = 0;
-    uint16_t planes = 0, bpp = 0;
-    uint32_t compression = 0, clrUsed = 0;
-    if (headerSize == 12) {
-        uint16_t w = 0, h = 0;
-        if (!in.u16le(w) || !in.u16le(h) || !in.u16le(planes) || !in.u16le(bpp)) return false;
-        width = w;
-        height = h;
-    } else if (headerSize >= 40) {
-        uint32_t w = 0, h = 0, sizeImage = 0, xppm = 0, yppm = 0;
-        if (!in.u32le(w) || !in.u32le(h) || !in.u16le(planes) || !in.u16le(bpp) || !in.u32le(compression) ||
-            !in.u32le(sizeImage) || !in.u32le(xppm) || !in.u32le(yppm) || !in.u32le(clrUsed))
-            return false;
-        width = static_cast<int32_t>(w);
-        height = static_cast<int32_t>(h);
+    uint32_t fileSize = 0, reserved = 0;
+    if (!in.u8(b) || !in.u8(m) || b != 'B' || m != 'M') return "not a BMP file";
+    if (!in.u32le(fileSize) || !in.u32le(reserved) || !in.u32le(h.offset) || !in.u32le(h.headerSize))
+        return "the header ends early";
+    uint16_t planes = 0;
+    if (h.headerSize == 12) {
+        uint16_t w = 0, ht = 0;
+        if (!in.u16le(w) || !in.u16le(ht) || !in.u16le(planes) || !in.u16le(h.bpp)) return "the header ends early";
+        h.width = w;
+        h.height = ht;
+    } else if (h.headerSize == 40 || h.headerSize == 52 || h.headerSize == 56 || h.headerSize == 64 ||
+               h.headerSize == 108 || h.headerSize == 124) {
+        uint32_t w = 0, ht = 0, sizeImage = 0;
+        if (!in.u32le(w) || !in.u32le(ht) || !in.u16le(planes) || !in.u16le(h.bpp) || !in.u32le(h.compression) ||
+            !in.u32le(sizeImage) || !in.u32le(h.xppm) || !in.u32le(h.yppm) || !in.u32le(h.clrUsed))
+            return "the header ends early";
+        if (14 + uint64_t(h.headerSize) > f.size()) return "the header ends early";
+        h.width = static_cast<int32_t>(w);
+        h.height = static_cast<int32_t>(ht);
     } else {
-        return false;
+        return "its header size is not one of a known BMP form";
     }
-    if (height < 0) height = -height;
-    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return false;
-    if (compression != 0 && compression != 3) return false;
+    const int64_t rows = h.height < 0 ? -h.height : h.height;
+    if (h.width < 1 || rows < 1 || h.width > kMaxSide || rows > kMaxSide) return "its size is out of range";
+    // Compression 3 means bit fields in Windows headers but Huffman coding
+    // in the OS/2 one; run-length coding is not read at all.
+    if (h.compression != 0 && !(h.compression == 3 && h.headerSize != 64))
+        return "it is compressed in a form this program does not read";
     uint8_t surfaceBpp = 0;
-    switch (bpp) {
+    switch (h.bpp) {
         case 1:
         case 4:
         case 8: surfaceBpp = 8; break;
         case 16:
         case 24:
-        case 32: surfaceBpp = static_cast<uint8_t>(bpp); break;
-        default: return false;
+        case 32: surfaceBpp = static_cast<uint8_t>(h.bpp); break;
+        default: return "its depth is not 1, 4, 8, 16, 24 or 32 bits";
     }
-    if (bpp <= 8 && clrUsed > (1u << bpp)) return false;
-    if (bpp > 8 && clrUsed > 256) return false;
-    if (SoftwarePitch(static_cast<uint32_t>(width), surfaceBpp) > kMaxPitch) return false;
-    const uint64_t rowBytes = ((uint64_t(width) * bpp + 31) / 32) * 4;
-    return uint64_t(offset) <= f.size() && rowBytes * uint64_t(height) <= f.size() - offset;
+    if (h.bpp <= 8 && h.clrUsed > (1u << h.bpp)) return "its palette is larger than its depth allows";
+    if (h.bpp > 8 && h.clrUsed > 256) return "its palette is too large";
+    if (SoftwarePitch(static_cast<uint32_t>(h.width), surfaceBpp) > kMaxPitch) return "its rows are too wide";
+    const uint64_t rowBytes = ((uint64_t(h.width) * h.bpp + 31) / 32) * 4;
+    if (uint64_t(h.offset) > f.size() || rowBytes * uint64_t(rows) > f.size() - h.offset)
+        return "its pixel rows run past the end of the file";
+    return nullptr;
 }
 
-SDL_Surface* LoadBmpChecked(const char* file) {
-    std::vector<uint8_t> bytes;
-    if (!file || !ReadWholeFile(file, bytes, kMaxPixelBytes) || !BmpHeaderSound(bytes)) return nullptr;
-    SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
-    if (!rw) return nullptr;
-    return SDL_LoadBMP_RW(rw, 1);
+// SDL reads a palette right after the first 40 bytes of the header (3-byte
+// entries after a 12-byte one), wherever the header really ends: the
+// palette of a longer header would be read from the header's own fields.
+// A paletted file is therefore handed to SDL rewritten with a 40-byte
+// header, followed by its real palette and its pixel rows. Entries that the
+// file does not hold before its pixel rows are left out (black). False, with
+// why, when the file has no palette to read.
+bool NormalisedPalettedBmp(const std::vector<uint8_t>& f, const BmpHeader& h, std::vector<uint8_t>& out,
+                           const char** why) {
+    const uint32_t entrySize = h.headerSize == 12 ? 3 : 4;
+    const uint64_t paletteAt = 14 + uint64_t(h.headerSize);
+    if (h.offset < paletteAt) {
+        *why = "its pixel rows start inside its header";
+        return false;
+    }
+    uint64_t count = (h.headerSize == 12 || h.clrUsed == 0) ? (1u << h.bpp) : h.clrUsed;
+    count = std::min<uint64_t>(count, (h.offset - paletteAt) / entrySize);
+    if (count == 0) {
+        *why = "it has no palette";
+        return false;
+    }
+    const int64_t rows = h.height < 0 ? -h.height : h.height;
+    const uint64_t pixelBytes = ((uint64_t(h.width) * h.bpp + 31) / 32) * 4 * uint64_t(rows);
+    const uint64_t newOffset = 14 + 40 + 4 * count;
+    out.assign(static_cast<size_t>(newOffset + pixelBytes), 0);
+    uint8_t* p = out.data();
+    p[0] = 'B';
+    p[1] = 'M';
+    StoreLE32(p + 2, static_cast<uint32_t>(out.size()));
+    StoreLE32(p + 10, static_cast<uint32_t>(newOffset));
+    StoreLE32(p + 14, 40);
+    StoreLE32(p + 18, static_cast<uint32_t>(h.width));
+    StoreLE32(p + 22, static_cast<uint32_t>(static_cast<int32_t>(h.height)));
+    p[26] = 1;
+    StoreLE16(p + 28, h.bpp);
+    StoreLE32(p + 38, h.xppm);
+    StoreLE32(p + 42, h.yppm);
+    StoreLE32(p + 46, static_cast<uint32_t>(count));
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t* e = f.data() + paletteAt + i * entrySize;
+        std::memcpy(p + 54 + 4 * i, e, 3);  // blue, green, red
+    }
+    std::memcpy(p + newOffset, f.data() + h.offset, static_cast<size_t>(pixelBytes));
+    return true;
+}
+
+// A BMP from the bytes of a whole file, or null with why.
+SDL_Surface* DecodeBmp(const std::vector<uint8_t>& bytes, const char** why) {
+    BmpHeader h;
+    if ((*why = ReadBmpHeader(bytes, h))) return nullptr;
+    std::vector<uint8_t> normalised;
+    if (h.bpp <= 8 && !NormalisedPalettedBmp(bytes, h, normalised, why)) return nullptr;
+    const std::vector<uint8_t>& data = h.bpp <= 8 ? normalised : bytes;
+    if (data.size() > 0x7FFFFFFFu) {
+        *why = "the file is too large";
+        return nullptr;
+    }
+    SDL_RWops* rw = SDL_RWFromConstMem(data.data(), static_cast<int>(data.size()));
+    SDL_Surface* s = rw ? SDL_LoadBMP_RW(rw, 1) : nullptr;
+    if (!s) *why = "SDL could not read it";
+    return s;
 }
 
 // ---- PNG --------------------------------------------------------------
@@ -159,6 +228,7 @@ struct PngReadJob {
     png_bytep* rows = nullptr;
     const char* error = nullptr;
     uint64_t streamBytes = 0;  // bytes left in the stream; 0 when unknown
+    bool transparencyAsAlpha = false;
 };
 
 // The most pixel bytes a PNG of n bytes can decode to: deflate expands at
@@ -197,7 +267,15 @@ bool ReadPngBody(PngReadJob& j) {
         int numTrans = 0;
         png_color_16p transValues = nullptr;
         png_get_tRNS(png, info, &trans, &numTrans, &transValues);
-        if (colorType == PNG_COLOR_TYPE_PALETTE) {
+        bool opaque = colorType == PNG_COLOR_TYPE_PALETTE;
+        for (int i = 0; opaque && trans && i < numTrans; ++i) opaque = trans[i] == 255;
+        if (j.transparencyAsAlpha && !opaque) {
+            // Every kind of transparency becomes an alpha channel, compared
+            // by libpng before 16-bit samples are reduced (a key colour then
+            // matches exactly the pixels it names).
+            png_set_tRNS_to_alpha(png);
+            if (colorType == PNG_COLOR_TYPE_GRAY) png_set_gray_to_rgb(png);
+        } else if (colorType == PNG_COLOR_TYPE_PALETTE) {
             // A single fully transparent entry among opaque ones is a colour
             // key; anything else needs a real alpha channel.
             int candidate = -1, i = 0;
@@ -498,7 +576,10 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     // A software copy in the surface's own format; RLE is left out so that
     // the copy keeps its pixel buffer.
     SurfacePtr c(graphicblock::CopySurface(surface, surface->flags & ~(SDL_HWSURFACE | SDL_RLEACCEL | SDL_RLEACCELOK)));
-    if (!c) return 0;
+    if (!c) {
+        tag.Error("the surface could not be copied: %s.\n", SDL_GetError());
+        return 0;
+    }
     c->format->alpha = surface->format->alpha;
     c->format->colorkey = graphicblock::HasColorKey(surface) ? surface->format->colorkey : kNoColorKey;
 
@@ -541,8 +622,19 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     return g_pStuffVLT ? g_pStuffVLT->AddData(id, &bi) : 0;
 }
 
+SDL_Surface* IImage::ReadBMP(SDL_RWops* stream, const char** why) {
+    const char* reason = "the stream cannot be read";
+    std::vector<uint8_t> bytes;
+    SDL_Surface* s = nullptr;
+    if (stream && ReadRest(stream, bytes, kMaxPixelBytes)) s = DecodeBmp(bytes, &reason);
+    if (why) *why = s ? nullptr : reason;
+    return s;
+}
+
 SDL_Surface* IImage::LoadBMP(const char* file) {
-    SDL_Surface* s = LoadBmpChecked(file);
+    SDL_RWops* rw = file ? SDL_RWFromFile(file, "rb") : nullptr;
+    SDL_Surface* s = rw ? ReadBMP(rw) : nullptr;
+    if (rw) SDL_RWclose(rw);
     if (!s) {
         LogTag("IImage->LoadBMP(%s)", Text(file)).Error("file not found.\n");
         return nullptr;
@@ -557,10 +649,10 @@ SDL_Surface* IImage::LoadBMP(const char* file) {
     return s;
 }
 
-SDL_Surface* IImage::LoadPNG(const char* file) {
+SDL_Surface* IImage::LoadPNG(const char* file, bool transparencyAsAlpha) {
     SDL_RWops* rw = file ? SDL_RWFromFile(file, "rb") : nullptr;
     if (!rw) return nullptr;
-    SDL_Surface* s = ReadPNG(rw);
+    SDL_Surface* s = ReadPNG(rw, transparencyAsAlpha);
     SDL_RWclose(rw);
     if (!s) return nullptr;
     const bool alphaChannel = (s->flags & SDL_SRCALPHA) != 0;
@@ -672,8 +764,10 @@ int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {
 }
 
 int IImage::IsBMP(const char* file) {
-    if (!file) return 0;
-    SDL_Surface* s = LoadBmpChecked(file);
+    SDL_RWops* rw = file ? SDL_RWFromFile(file, "rb") : nullptr;
+    if (!rw) return 0;
+    SDL_Surface* s = ReadBMP(rw);
+    SDL_RWclose(rw);
     if (!s) return 0;
     SDL_FreeSurface(s);
     return 1;
@@ -689,10 +783,11 @@ int IImage::IsPNG(const char* file) {
     return png_sig_cmp(sig, 0, 4) == 0 ? 1 : 0;
 }
 
-SDL_Surface* IImage::ReadPNG(SDL_RWops* src) {
+SDL_Surface* IImage::ReadPNG(SDL_RWops* src, bool transparencyAsAlpha) {
     if (!src) return nullptr;
     const int start = SDL_RWtell(src);
     PngReadJob j;
+    j.transparencyAsAlpha = transparencyAsAlpha;
     const int end = SDL_RWseek(src, 0, RW_SEEK_END);
     if (start >= 0 && end >= start) j.streamBytes = uint64_t(end - start) + 1;
     SDL_RWseek(src, start, RW_SEEK_SET);

@@ -36,7 +36,8 @@ public:
                                       const char** reason = nullptr);
     int Save(int id, const char* name, SDL_Surface* surface);
     SDL_Surface* LoadBMP(const char* file);
-    SDL_Surface* LoadPNG(const char* file);
+    // transparencyAsAlpha: see ReadPNG.
+    SDL_Surface* LoadPNG(const char* file, bool transparencyAsAlpha = false);
     int SaveBMP(const char* file, SDL_Surface* surface);
     // level: 0 stored, 1 to 9 zlib's levels, kQuickLevel the cheapest
     // encoding that still compresses (for files written in bulk to be
@@ -46,7 +47,21 @@ public:
     int IsBMP(const char* file);
     int IsPNG(const char* file);
 
-    SDL_Surface* ReadPNG(SDL_RWops* stream);
+    // Reads a PNG from the stream's position. Without transparencyAsAlpha a
+    // tRNS that is one transparent palette entry, or a grey or RGB key
+    // colour, becomes the surface's colour key (which LoadPNG drops), any
+    // other an alpha channel. With it, every tRNS that makes a pixel
+    // anything but opaque gives a 32-bit surface with an alpha channel, so
+    // that no transparency is lost; a palette tRNS of opaque entries only
+    // changes nothing. The stream is left open; on failure it is put back
+    // where it was.
+    SDL_Surface* ReadPNG(SDL_RWops* stream, bool transparencyAsAlpha = false);
+    // Reads a BMP from the stream's position to its end (the stream is left
+    // open): every header form whose palette and pixels this program reads
+    // right (12-byte core, 40 to 124-byte Windows and 64-byte OS/2 headers;
+    // 1, 4, 8, 16, 24 and 32 bits; no run-length coding). Null otherwise,
+    // with why (when given) saying what is wrong.
+    SDL_Surface* ReadBMP(SDL_RWops* stream, const char** why = nullptr);
     int WritePNG(SDL_RWops* stream, SDL_Surface* surface, int level);
 
     // The surface as the game draws it over whatever lies below, for a

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -151,6 +152,23 @@ TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
     const auto entries = Entries(dir / "p.vlt");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "b");
+}
+
+// Every failed store was once put down to "a write error, or a full disk",
+// whatever had failed; a real write error names the system's reason.
+TEST_F(Import, FailedWriteNamesTheSystemsReason) {
+    std::vector<uint8_t> big(300000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    ASSERT_TRUE(WriteFile(dir / "big.bin", big));
+    Doc("<file name=\"big\" source=\"big.bin\" storemethod=\"raw\"/>");
+    // Files may not grow beyond 100 blocks: the write fails with EFBIG.
+    ASSERT_EQ(
+        Shell("cd '" + dir.path() + "' && trap '' XFSZ && ulimit -f 100 && exec '" BUNDLEX_EXE "' doc.xml p.vlt", out),
+        3)
+        << out;
+    EXPECT_TRUE(Contains(out, "\n - Info: the package did not store the block: the data block could not be written: " +
+                                  std::string(std::strerror(EFBIG)) + ".\n"))
+        << out;
 }
 
 TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {

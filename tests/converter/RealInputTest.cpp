@@ -135,7 +135,17 @@ std::vector<uint8_t> Bmp32WithNoise(SDL_Surface* s) {
     return b;
 }
 
-// The red, green, blue of every pixel of an exported payload file.
+// Whether pixel (x, y) is the one the tRNS makes transparent.
+bool Transparent(const PngCase& c, int x, int y) {
+    if (!c.trns) return false;
+    if (c.colorType == PNG_COLOR_TYPE_PALETTE) return Sample(c, x, y, 0) == 1;
+    const int channels = c.colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+    for (int ch = 0; ch < channels; ++ch)
+        if (Sample(c, x, y, ch) != Sample(c, 1, 0, ch)) return false;
+    return true;
+}
+
+// The red, green, blue and alpha (in unused) of every pixel of an exported payload file.
 std::vector<SDL_Color> ExportedPixels(const std::string& path) {
     const bool png = path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0;
     SDL_Surface* s = png ? g_pImage->LoadPNG(path.c_str()) : SDL_LoadBMP(path.c_str());
@@ -148,7 +158,7 @@ std::vector<SDL_Color> ExportedPixels(const std::string& path) {
             Uint32 v = 0;
             for (int i = 0; i < s->format->BytesPerPixel; ++i) v |= Uint32(p[i]) << (8 * i);
             SDL_Color c{};
-            SDL_GetRGB(v, s->format, &c.r, &c.g, &c.b);
+            SDL_GetRGBA(v, s->format, &c.r, &c.g, &c.b, &c.unused);
             out.push_back(c);
         }
     SDL_UnlockSurface(s);
@@ -178,6 +188,8 @@ protected:
     std::string out;
 };
 
+// The per-pixel elements keep the tRNS's transparency as alpha (it was once
+// dropped: every pixel came back opaque).
 TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
     const std::vector<PngCase> cases = {
         {"pal1", PNG_COLOR_TYPE_PALETTE, 1, false, true},  {"pal2", PNG_COLOR_TYPE_PALETTE, 2, false, true},
@@ -243,6 +255,8 @@ TEST_F(RealInput, KeyedPaletteGreyAndRgbTrnsPngsSurviveEveryImageElement) {
                 for (int x = 0; x < kW; ++x) {
                     const SDL_Color want = Expected(c, x, y), got = px[size_t(y * kW + x)];
                     ASSERT_TRUE(want.r == got.r && want.g == got.g && want.b == got.b) << "pixel " << x << "," << y;
+                    const int alpha = element[0] != 'k' && Transparent(c, x, y) ? 0 : 255;
+                    ASSERT_EQ(got.unused, alpha) << "pixel " << x << "," << y;
                 }
             // A key that came only from the PNG's tRNS is not a key of the
             // element (white pixels of an RGB image must not turn transparent);

@@ -118,6 +118,20 @@ TEST(Log, InactiveLogWritesNothingAndOnlyLevelsUpToTheMaximumAreWritten) {
     EXPECT_EQ(TheLog().TakeCaptured(), "warning kept\nerror kept\n");
 }
 
+// A failed store was once reported as "a write error, or a full disk"
+// whatever the SDK had said, because the inactive log kept nothing.
+TEST(Log, FirstErrorReasonIsKeptWhileTheLogIsInactive) {
+    LogReset reset;
+    TheLog().Deactivate();
+    TheLog().ClearFirstError();
+    LogTag("X->Save(%d)", 1).Warning("not an error\n");
+    LogTag("X->Save(%d)", 1).Error("the data block could not be written: %s\n", "No space left on device");
+    LogTag("X->Save(%d)", 1).Error("a later error\n");
+    EXPECT_EQ(TheLog().FirstError(), "the data block could not be written: No space left on device");
+    TheLog().ClearFirstError();
+    EXPECT_EQ(TheLog().FirstError(), "");
+}
+
 TEST(Log, FileOutputCarriesTheStampBeforeTheMessagesOwnLineEndAndAFileMaskWithoutFileWritesNone) {
     LogReset reset;
     TempDir dir;

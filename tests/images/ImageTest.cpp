@@ -137,6 +137,46 @@ TEST_F(PngRead, EachColourTypeGivesItsDepthKeyPaletteAndPixels) {
     EXPECT_EQ(std::make_tuple(int(l->format->BitsPerPixel), l->format->colorkey), std::make_tuple(8, kNoColorKey));
 }
 
+// The converter's per-pixel images once came back opaque from every PNG
+// whose tRNS was a key colour or a single transparent palette entry.
+TEST_F(PngRead, TransparencyAsAlphaKeepsEveryKindOfTrns) {
+    PngSpec greyKey = Spec(PNG_COLOR_TYPE_GRAY, 8, 3, 1, {10, 20, 30});
+    greyKey.transColor = true;
+    greyKey.trans.gray = 20;
+    // 16 bits a sample: only the exact key is transparent, not its neighbour
+    // that reduces to the same 8 bits.
+    PngSpec rgb16 = Spec(PNG_COLOR_TYPE_RGB, 16, 2, 1, {0xAB, 0, 0xCD, 0, 0xEF, 0, 0xAB, 1, 0xCD, 0, 0xEF, 0});
+    rgb16.transColor = true;
+    rgb16.trans.red = 0xAB00;
+    rgb16.trans.green = 0xCD00;
+    rgb16.trans.blue = 0xEF00;
+    const struct Case {
+        const char* what;
+        PngSpec spec;
+        int bpp;
+        std::vector<int> alpha;  // of the first pixels of row 0
+    } cases[] = {
+        {"keyed palette", PalettePng({255, 255, 0, 255}), 32, {255, 255, 0, 255}},
+        {"partial palette", PalettePng({255, 128, 7}), 32, {255, 128, 7, 255}},
+        {"opaque palette", PalettePng({255, 255, 255}), 8, {}},
+        {"grey key", greyKey, 32, {255, 0, 255}},
+        {"16-bit RGB key", rgb16, 32, {0, 255}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<uint8_t> bytes = EncodePng(c.spec);
+        SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+        SurfacePtr s(img.ReadPNG(rw, true));
+        SDL_RWclose(rw);
+        ASSERT_TRUE(s);
+        EXPECT_EQ(int(s->format->BitsPerPixel), c.bpp);
+        EXPECT_FALSE(s->flags & SDL_SRCCOLORKEY);
+        std::vector<int> alpha;
+        for (size_t x = 0; x < c.alpha.size(); ++x) alpha.push_back(int(Pixel(s.get(), int(x), 0) >> 24));
+        EXPECT_EQ(alpha, c.alpha);
+    }
+}
+
 TEST_F(PngRead, DamagedFilesFailAndRewindTheStream) {
     PngSpec p;
     p.width = 40;
@@ -261,6 +301,30 @@ TEST_F(BmpFiles, RoundTripOfEightTwentyFourAndThirtyTwoBits) {
     }
 }
 
+// SDL reads a palette right after 40 header bytes: a longer header gave
+// every pixel a colour taken from the header's own fields.
+TEST_F(BmpFiles, PaletteIsReadWhereEveryHeaderFormPutsIt) {
+    for (uint32_t header : {12u, 40u, 64u, 108u, 124u})
+        for (uint16_t bpp : {1, 4, 8})
+            for (bool topDown : {false, true}) {
+                if (topDown && header == 12) continue;
+                const PalettedBmpSpec spec{header, bpp, 7, 3, topDown};
+                SCOPED_TRACE(std::to_string(header) + " bytes, " + std::to_string(bpp) + " bits" +
+                             (topDown ? ", top down" : ""));
+                const std::vector<uint8_t> bytes = PalettedBmp(spec);
+                SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+                SurfacePtr s(img.ReadBMP(rw));
+                SDL_RWclose(rw);
+                ASSERT_TRUE(s);
+                for (int y = 0; y < spec.height; ++y)
+                    for (int x = 0; x < spec.width; ++x) {
+                        SDL_Color got{}, want = BmpEntryColour(BmpIndex(spec, x, y));
+                        SDL_GetRGB(Pixel(s.get(), x, y), s->format, &got.r, &got.g, &got.b);
+                        ASSERT_EQ(std::tie(got.r, got.g, got.b), std::tie(want.r, want.g, want.b)) << x << "," << y;
+                    }
+            }
+}
+
 TEST_F(BmpFiles, SurfaceAlphaAndKeyDoNotDarkenTheSavedColours) {
     SurfacePtr s = MakeRGB(6, 4, 32, false);
     SDL_SetAlpha(s.get(), SDL_SRCALPHA, 128);
@@ -294,6 +358,7 @@ TEST_F(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
         patched(10, 0xFFFFFFF0),                                // pixel offset beyond the file
         patched(30, 1),                                         // RLE compression
         patched(28, 7),                                         // a depth no BMP has
+        patched(10, 50),                                        // pixel rows inside the header
     };
     for (size_t i = 0; i < bad.size(); ++i) {
         const std::string f = dir / ("bad" + std::to_string(i) + ".bmp");
@@ -482,6 +547,28 @@ TEST_F(ImageBlock, PalettedSurfaceWithKeyBeyondItsPaletteIsNotSaved) {
                                          ",'bad')] Error: the colour key is not an entry of the surface's palette.\n"));
     SDL_SetColorKey(p8.get(), SDL_SRCCOLORKEY, 255);
     EXPECT_GT(g_pImage->Save(id, "fits", p8.get()), 0);
+}
+
+// SDL_ConvertSurface refuses a palette of black entries only ("empty
+// destination palette"), so such an image was never stored.
+TEST_F(ImageBlock, AllBlackPaletteIsStored) {
+    SurfacePtr p8 = MakePaletted(8, 2);
+    for (int i = 0; i < p8->format->palette->ncolors; ++i) p8->format->palette->colors[i] = SDL_Color{0, 0, 0, 0};
+    SurfacePtr back = RoundTrip(p8.get(), "black");
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(SamePixels(p8.get(), back.get()));
+}
+
+// SDL_ConvertSurface maps a key to the first entry of the key's colour, so a
+// key on an entry whose colour an earlier entry repeats moved to that entry.
+TEST_F(ImageBlock, KeyOnARepeatedPaletteColourKeepsItsIndex) {
+    SurfacePtr p8 = MakePaletted(8, 2);
+    p8->format->palette->colors[9] = p8->format->palette->colors[3];
+    SDL_SetColorKey(p8.get(), SDL_SRCCOLORKEY, 9);
+    SurfacePtr back = RoundTrip(p8.get(), "twice");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->format->colorkey, 9u);
+    EXPECT_TRUE(SamePixels(p8.get(), back.get()));
 }
 
 namespace {

@@ -355,6 +355,51 @@ std::vector<uint8_t> PngHeaderOnly(uint32_t w, uint32_t h, uint8_t depth, uint8_
     return out;
 }
 
+std::vector<uint8_t> PalettedBmp(const PalettedBmpSpec& spec) {
+    const bool core = spec.headerSize == 12;
+    const int entries = BmpEntries(spec), entrySize = core ? 3 : 4;
+    const size_t row = ((size_t(spec.width) * spec.bpp + 31) / 32) * 4;
+    const uint32_t offset = 14 + spec.headerSize + uint32_t(entries * entrySize);
+    std::vector<uint8_t> b(offset + row * size_t(spec.height), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    StoreLE32(&b[2], static_cast<uint32_t>(b.size()));
+    StoreLE32(&b[10], offset);
+    StoreLE32(&b[14], spec.headerSize);
+    if (core) {
+        StoreLE16(&b[18], static_cast<uint16_t>(spec.width));
+        StoreLE16(&b[20], static_cast<uint16_t>(spec.height));
+        StoreLE16(&b[22], 1);
+        StoreLE16(&b[24], spec.bpp);
+    } else {
+        StoreLE32(&b[18], static_cast<uint32_t>(spec.width));
+        StoreLE32(&b[22], static_cast<uint32_t>(spec.topDown ? -spec.height : spec.height));
+        StoreLE16(&b[26], 1);
+        StoreLE16(&b[28], spec.bpp);
+        StoreLE32(&b[34], static_cast<uint32_t>(row * size_t(spec.height)));
+        StoreLE32(&b[38], 2835);
+        StoreLE32(&b[42], 2835);
+        StoreLE32(&b[46], spec.bpp == 8 ? uint32_t(entries) : 0);
+        for (uint32_t i = 54; i < 14 + spec.headerSize; ++i) b[i] = static_cast<uint8_t>(0x5A + i * 13);
+        if (spec.headerSize >= 108) std::memcpy(&b[70], "BGRs", 4);
+    }
+    const size_t palette = 14 + spec.headerSize;
+    for (int i = 0; i < entries; ++i) {
+        const SDL_Color c = BmpEntryColour(i);
+        b[palette + size_t(i) * entrySize] = c.b;
+        b[palette + size_t(i) * entrySize + 1] = c.g;
+        b[palette + size_t(i) * entrySize + 2] = c.r;
+    }
+    for (int y = 0; y < spec.height; ++y) {
+        uint8_t* r = &b[offset + row * size_t(spec.topDown ? y : spec.height - 1 - y)];
+        for (int x = 0; x < spec.width; ++x) {
+            const size_t bit = size_t(x) * spec.bpp;
+            r[bit / 8] |= static_cast<uint8_t>(BmpIndex(spec, x, y) << (8 - spec.bpp - bit % 8));
+        }
+    }
+    return b;
+}
+
 // Packages
 
 namespace {

@@ -152,6 +152,27 @@ std::optional<std::vector<uint8_t>> PngChunk(const std::vector<uint8_t>& file, c
 // A PNG file with only a signature, an IHDR (correct CRC) and an IEND.
 std::vector<uint8_t> PngHeaderOnly(uint32_t w, uint32_t h, uint8_t depth, uint8_t colorType);
 
+// BMP files written byte by byte
+
+// A paletted BMP of the forms real files have: info header of headerSize
+// bytes (12: core, 3-byte palette entries and 2^bpp of them; 40, 64 (OS/2),
+// 108, 124: 4-byte entries, 16 of them for 8 bits, 2^bpp otherwise), 1, 4 or
+// 8 bits, rows bottom first unless topDown. Header fields beyond the first
+// 40 bytes are filled, as a colour-space header fills them. Pixel (x, y) is
+// entry BmpIndex, whose colour is BmpEntryColour.
+struct PalettedBmpSpec {
+    uint32_t headerSize = 124;
+    uint16_t bpp = 8;
+    int width = 7, height = 3;
+    bool topDown = false;
+};
+std::vector<uint8_t> PalettedBmp(const PalettedBmpSpec& spec);
+inline int BmpEntries(const PalettedBmpSpec& s) { return s.bpp == 8 && s.headerSize != 12 ? 16 : 1 << s.bpp; }
+inline int BmpIndex(const PalettedBmpSpec& s, int x, int y) { return (x + 3 * y) % BmpEntries(s); }
+inline SDL_Color BmpEntryColour(int i) {
+    return SDL_Color{static_cast<Uint8>(237 - 9 * i), static_cast<Uint8>(1 + 15 * i), static_cast<Uint8>(1 + 5 * i), 0};
+}
+
 // Packages
 
 // A block added to or deleted from package id: AddData's and Delete's answers.

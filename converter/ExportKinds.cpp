@@ -249,8 +249,16 @@ bool ExportSprite(ExportSession& s, const std::string& n) {
 bool ExportFont(ExportSession& s, const std::string& n) {
     CFont font;
     if (!font.Load(s.pkg, n.c_str())) return s.Fail(kUnreadableBlock);
+    // The bitmap as the package keeps it: with its marker row when the
+    // glyphs could not be found again from the ink alone (a glyph with an
+    // empty column inside, a blank glyph), so that the file imports again
+    // to the same font.
+    SurfacePtr bitmap(font.StoredBitmap());
+    if (!bitmap) return s.Fail("its glyphs could not be laid out again in a bitmap that imports to the same font.");
+    bitmap->format->colorkey = font.GetSurface()->format->colorkey;
+    bitmap->format->alpha = font.GetSurface()->format->alpha;
     Graphic g;
-    if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, font.GetSurface(), font.GetAlpha() == 256, g))
+    if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, bitmap.get(), font.GetAlpha() == 256, g))
         return false;
     if (!Open(s, orb::Row(orb::Kind::Font).tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());

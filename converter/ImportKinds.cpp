@@ -2,6 +2,7 @@
 
 #include "Converter.h"
 #include "SafeText.h"
+#include "SameMeaning.h"
 #include "SdkHandles.h"
 
 #include <fcntl.h>
@@ -161,6 +162,19 @@ bool StoreReplacing(ImportSession& s, const char* type, const std::string& name,
     return result > 0 || StoreFails(s, result);
 }
 
+// In an update, a block of this name and type whose resource means what
+// same() finds in the new one is handed back to the package as it is
+// stored, and the package manager keeps it (unchanged): a payload file
+// that reads back in another byte layout is no edit. True when kept.
+template <typename Same>
+bool KeptAsStored(ImportSession& s, const char* type, const std::string& name, Same same) {
+    if (!s.update || !same()) return false;
+    Payload stored;
+    if (stored.Load(s.pkg, type, name, 1) == false) return false;
+    BlockInfo info = stored.info;
+    return g_pStuffVLT->AddData(s.pkg, &info) > 0;
+}
+
 // Reads "colorkey" and "alphamod" of a per-surface element.
 bool ReadSurfaceKeys(ImportSession& s, int& colorkey, int& alphamod) {
     return Int(s, orb::attr::kColorKey, colorkey) && Int(s, orb::attr::kAlphaMod, alphamod) &&
@@ -195,8 +209,10 @@ bool ImportStateImage(ImportSession& s, const std::string& w, const std::string&
     if (blockName.size() > orb::kMaxBlockName)
         return Fail(s, "the widget's name with the state's suffix is longer than 31 characters.");
     tile.SetName(blockName.c_str());
-    return StoreReplacing(s, TypeOf(BlockKind::StateImage), blockName,
-                          [&] { return tile.Save(s.pkg, TypeOf(BlockKind::StateImage)); });
+    const char* type = TypeOf(BlockKind::StateImage);
+    if (KeptAsStored(s, type, blockName, [&] { return samemeaning::SameTile(s.pkg, type, blockName, tile); }))
+        return true;
+    return StoreReplacing(s, type, blockName, [&] { return tile.Save(s.pkg, type); });
 }
 
 // The frames of one animation; the current element is the animation.
@@ -361,6 +377,9 @@ bool ImportImage(ImportSession& s, std::string& name) {
         else
             SDL_SetAlpha(surface.get(), SDL_SRCALPHA, static_cast<Uint8>(alphamod));
     }
+    if (KeptAsStored(s, TypeOf(BlockKind::Image), name,
+                     [&] { return samemeaning::SameImage(s.pkg, name, surface.get()); }))
+        return true;
     return StoreReplacing(s, TypeOf(BlockKind::Image), name,
                           [&] { return g_pImage->Save(s.pkg, name.c_str(), surface.get()); });
 }
@@ -381,7 +400,9 @@ bool ImportTile(ImportSession& s, std::string& name) {
         tile.SetTileset(1, xo, yo);
     }
     tile.SetName(name.c_str());
-    return StoreReplacing(s, TypeOf(BlockKind::Tile), name, [&] { return tile.Save(s.pkg, TypeOf(BlockKind::Tile)); });
+    const char* type = TypeOf(BlockKind::Tile);
+    if (KeptAsStored(s, type, name, [&] { return samemeaning::SameTile(s.pkg, type, name, tile); })) return true;
+    return StoreReplacing(s, type, name, [&] { return tile.Save(s.pkg, type); });
 }
 
 bool ImportFont(ImportSession& s, std::string& name) {
@@ -405,6 +426,8 @@ bool ImportFont(ImportSession& s, std::string& name) {
     if (!Int(s, orb::attr::kKerning, kerning)) return false;
     font.SetKerning(kerning);
     font.SetName(name.c_str());
+    if (KeptAsStored(s, TypeOf(BlockKind::Font), name, [&] { return samemeaning::SameFont(s.pkg, name, font); }))
+        return true;
     return StoreReplacing(s, TypeOf(BlockKind::Font), name, [&] { return font.Save(s.pkg, name.c_str()); });
 }
 
@@ -456,6 +479,8 @@ bool ImportSprite(ImportSession& s, std::string& name) {
         return Fail(s, SheetCause(sheet->w, sheet->h, xo, yo));
     }
     sprite.SetName(name.c_str());
+    if (KeptAsStored(s, TypeOf(BlockKind::Sprite), name, [&] { return samemeaning::SameSprite(s.pkg, name, sprite); }))
+        return true;
     return StoreReplacing(s, TypeOf(BlockKind::Sprite), name,
                           [&] { return sprite.Save(s.pkg, TypeOf(BlockKind::Sprite)); });
 }

@@ -170,7 +170,7 @@ template <typename Same>
 bool KeptAsStored(ImportSession& s, const char* type, const std::string& name, Same same) {
     if (!s.update || !same()) return false;
     Payload stored;
-    if (stored.Load(s.pkg, type, name, 1) == false) return false;
+    if (!stored.Load(s.pkg, type, name, 1)) return false;
     BlockInfo info = stored.info;
     return g_pStuffVLT->AddData(s.pkg, &info) > 0;
 }
@@ -490,9 +490,26 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
     if (!ReadName(s, name) || !Source(s, source)) return false;
     // No replacement: a block that exists already makes the element fail
     // (an update replaces it, in the package manager).
+    IStuffVLT::UpdateCounts before;
+    if (s.update) g_pStuffVLT->GetUpdateCounts(s.pkg, &before);
     const int result = music ? g_pSoundFX->MusicImport(s.pkg, name.c_str(), source.c_str())
                              : g_pSoundFX->SoundImport(s.pkg, name.c_str(), source.c_str());
-    return result > 0 || StoreFails(s, result);
+    if (result <= 0) return StoreFails(s, result);
+    // A file the SDK cannot decode is the user's all the same: it is stored
+    // and exported as it is, and said once, when it comes into the package
+    // (not again by an update that finds it unchanged).
+    IStuffVLT::UpdateCounts after;
+    if (s.update && g_pStuffVLT->GetUpdateCounts(s.pkg, &after) == 1 && after.unchanged > before.unchanged) return true;
+    AudioInfo info;
+    std::memset(&info, 0, sizeof info);
+    if (music ? g_pSoundFX->MusicInfo(s.pkg, name.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, name.c_str(), &info))
+        return true;
+    Payload stored;
+    if (!stored.Load(s.pkg, TypeOf(music ? BlockKind::Music : BlockKind::Sound), name, 1)) return true;
+    std::printf("\n - Info: %s '%s' is %s: stored byte for byte; the SDK cannot decode it.\n",
+                music ? "music" : "sound", SafeText(name, SafeStyle::Masked).c_str(),
+                ISoundFX::Describe(stored.info.data, stored.info.size, music).c_str());
+    return true;
 }
 
 bool ImportFile(ImportSession& s, std::string& name) {

@@ -252,14 +252,15 @@ bool ExportFont(ExportSession& s, const std::string& n) {
     // The bitmap as the package keeps it: with its marker row when the
     // glyphs could not be found again from the ink alone (a glyph with an
     // empty column inside, a blank glyph), so that the file imports again
-    // to the same font.
-    SurfacePtr bitmap(font.StoredBitmap());
-    if (!bitmap) return s.Fail("its glyphs could not be laid out again in a bitmap that imports to the same font.");
+    // to the same font. Should no such bitmap be made, the pixels still go
+    // out as they are.
+    SurfacePtr marked(font.StoredBitmap());
+    SDL_Surface* bitmap = marked ? marked.get() : font.GetSurface();
+    if (!bitmap || !font.GetSurface()) return s.Fail(kUnreadableBlock);
     bitmap->format->colorkey = font.GetSurface()->format->colorkey;
     bitmap->format->alpha = font.GetSurface()->format->alpha;
     Graphic g;
-    if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, bitmap.get(), font.GetAlpha() == 256, g))
-        return false;
+    if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, bitmap, font.GetAlpha() == 256, g)) return false;
     if (!Open(s, orb::Row(orb::Kind::Font).tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetGraphicAttributes(s, g, orb::kPerSurface);

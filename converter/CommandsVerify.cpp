@@ -68,7 +68,7 @@ public:
         if (!row || !row->verify) return std::string();
         if (!row->verify(p.info.data, p.info.size, older, why)) return why;
         if (row->kind == kinds::Kind::Sound || row->kind == kinds::Kind::Music)
-            NoteAudio(e, row->kind == kinds::Kind::Music, note);
+            NoteAudio(e, row->kind == kinds::Kind::Music, p.info.data, p.info.size, note);
         if (row->kind == kinds::Kind::Widget) return CheckStateImages(e, p.info.data, p.info.size);
         return std::string();
     }
@@ -81,17 +81,15 @@ public:
 
 private:
     // A sound or music block that loads holds the user's file: one that does
-    // not decode is only noted.
-    void NoteAudio(const Entry& e, bool music, std::string& note) {
+    // not decode is only noted, with what it is.
+    void NoteAudio(const Entry& e, bool music, const uint8_t* data, size_t size, std::string& note) {
         AudioInfo ai;
         std::memset(&ai, 0, sizeof ai);
         const bool decoded = g_pSoundFX && (music ? g_pSoundFX->MusicInfo(pkg_, e.name.c_str(), &ai)
                                                   : g_pSoundFX->SoundInfo(pkg_, e.name.c_str(), &ai));
         if (!decoded)
-            note = music ? "the music is not an Ogg Vorbis, IT, XM, S3M or MOD file that the SDK decodes; its bytes "
-                           "are kept and exported as they are"
-                         : "the sound is not a WAV, AIFF, VOC or Ogg Vorbis file that the SDK decodes; its bytes are "
-                           "kept and exported as they are";
+            note = std::string(music ? "the music is " : "the sound is ") + ISoundFX::Describe(data, size, music) +
+                   ", which the SDK cannot decode; its bytes are kept and exported as they are";
     }
 
     bool LiveStateImage(const std::string& name, bool& damaged) const {

@@ -249,9 +249,18 @@ bool ExportSprite(ExportSession& s, const std::string& n) {
 bool ExportFont(ExportSession& s, const std::string& n) {
     CFont font;
     if (!font.Load(s.pkg, n.c_str())) return s.Fail(kUnreadableBlock);
+    // The bitmap as the package keeps it: with its marker row when the
+    // glyphs could not be found again from the ink alone (a glyph with an
+    // empty column inside, a blank glyph), so that the file imports again
+    // to the same font. Should no such bitmap be made, the pixels still go
+    // out as they are.
+    SurfacePtr marked(font.StoredBitmap());
+    SDL_Surface* bitmap = marked ? marked.get() : font.GetSurface();
+    if (!bitmap || !font.GetSurface()) return s.Fail(kUnreadableBlock);
+    bitmap->format->colorkey = font.GetSurface()->format->colorkey;
+    bitmap->format->alpha = font.GetSurface()->format->alpha;
     Graphic g;
-    if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, font.GetSurface(), font.GetAlpha() == 256, g))
-        return false;
+    if (!WriteGraphic(s, orb::Row(orb::Kind::Font).filePrefix, n, bitmap, font.GetAlpha() == 256, g)) return false;
     if (!Open(s, orb::Row(orb::Kind::Font).tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetGraphicAttributes(s, g, orb::kPerSurface);
@@ -271,9 +280,10 @@ bool UsableFormat(const std::string& f) {
 
 // A sound or music block holds the user's own file. One that the SDK cannot
 // decode (u-law or float samples, AIFF-C, a VOC that SDL_mixer would
-// misread, or no audio format at all) is still written out byte for byte:
-// named by what its first bytes say, or ".bin" when they name nothing, with
-// a warning. Only a block that does not load is not exported.
+// misread, or no audio format at all) is still written out byte for byte,
+// named by what its first bytes say, or ".bin" when they name nothing; the
+// import said so when it stored it, and --verify says what it is. Only a
+// block that does not load is not exported.
 bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     const orb::KindRow& row = orb::Row(music ? orb::Kind::Music : orb::Kind::Sound);
     const uint8_t kind = music ? 1 : 0;
@@ -283,8 +293,7 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
         music ? g_pSoundFX->MusicInfo(s.pkg, n.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, n.c_str(), &info);
     if (!decoded && !g_pSoundFX->Identify(s.pkg, n.c_str(), kind, &info)) return s.Fail(kUnreadableBlock);
     std::string format(info.format, strnlen(info.format, sizeof info.format));
-    const bool named = !format.empty();
-    if (!named) format = "bin";
+    if (format.empty()) format = "bin";
     if (!UsableFormat(format)) return s.Fail("its audio format text cannot be used in a file name.");
     const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, "." + format));
     errno = 0;
@@ -295,15 +304,6 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
         ::unlink(path.c_str());
         return s.Fail(NotWritten(path, err));
     }
-    if (!decoded && named)
-        std::printf("\n - WARNING: %s '%s' (%s) cannot be decoded; its bytes were exported unchanged to '%s'.\n",
-                    row.word, SafeText(n, SafeStyle::Masked).c_str(), format.c_str(),
-                    SafeText(path, SafeStyle::Masked).c_str());
-    else if (!decoded)
-        std::printf(
-            "\n - WARNING: %s '%s' is in no audio format the SDK knows; its bytes were exported unchanged "
-            "to '%s'.\n",
-            row.word, SafeText(n, SafeStyle::Masked).c_str(), SafeText(path, SafeStyle::Masked).c_str());
     if (!Open(s, row.tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetText(s, orb::attr::kSource, path.c_str());

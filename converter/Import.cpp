@@ -158,6 +158,7 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         summary->sizeBefore = FileLength(target);
     }
     if (options.update) {
+        s.update = true;
         deletedBefore = g_pStuffVLT->CountDeleted(s.pkg);
         g_pStuffVLT->SetUpdating(s.pkg, true);
     }

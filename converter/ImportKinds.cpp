@@ -2,6 +2,7 @@
 
 #include "Converter.h"
 #include "SafeText.h"
+#include "SameMeaning.h"
 #include "SdkHandles.h"
 
 #include <fcntl.h>
@@ -175,6 +176,19 @@ bool StoreReplacing(ImportSession& s, const char* type, const std::string& name,
     return result > 0 || StoreFails(s, result);
 }
 
+// In an update, a block of this name and type whose resource means what
+// same() finds in the new one is handed back to the package as it is
+// stored, and the package manager keeps it (unchanged): a payload file
+// that reads back in another byte layout is no edit. True when kept.
+template <typename Same>
+bool KeptAsStored(ImportSession& s, const char* type, const std::string& name, Same same) {
+    if (!s.update || !same()) return false;
+    Payload stored;
+    if (!stored.Load(s.pkg, type, name, 1)) return false;
+    BlockInfo info = stored.info;
+    return g_pStuffVLT->AddData(s.pkg, &info) > 0;
+}
+
 // Reads "colorkey" and "alphamod" of a per-surface element.
 bool ReadSurfaceKeys(ImportSession& s, int& colorkey, int& alphamod) {
     return Int(s, orb::attr::kColorKey, colorkey) && Int(s, orb::attr::kAlphaMod, alphamod) &&
@@ -209,8 +223,10 @@ bool ImportStateImage(ImportSession& s, const std::string& w, const std::string&
     if (blockName.size() > orb::kMaxBlockName)
         return Fail(s, "the widget's name with the state's suffix is longer than 31 characters.");
     tile.SetName(blockName.c_str());
-    return StoreReplacing(s, TypeOf(BlockKind::StateImage), blockName,
-                          [&] { return tile.Save(s.pkg, TypeOf(BlockKind::StateImage)); });
+    const char* type = TypeOf(BlockKind::StateImage);
+    if (KeptAsStored(s, type, blockName, [&] { return samemeaning::SameTile(s.pkg, type, blockName, tile); }))
+        return true;
+    return StoreReplacing(s, type, blockName, [&] { return tile.Save(s.pkg, type); });
 }
 
 // The frames of one animation; the current element is the animation.
@@ -375,6 +391,9 @@ bool ImportImage(ImportSession& s, std::string& name) {
         else
             SDL_SetAlpha(surface.get(), SDL_SRCALPHA, static_cast<Uint8>(alphamod));
     }
+    if (KeptAsStored(s, TypeOf(BlockKind::Image), name,
+                     [&] { return samemeaning::SameImage(s.pkg, name, surface.get()); }))
+        return true;
     return StoreReplacing(s, TypeOf(BlockKind::Image), name,
                           [&] { return g_pImage->Save(s.pkg, name.c_str(), surface.get()); });
 }
@@ -395,7 +414,9 @@ bool ImportTile(ImportSession& s, std::string& name) {
         tile.SetTileset(1, xo, yo);
     }
     tile.SetName(name.c_str());
-    return StoreReplacing(s, TypeOf(BlockKind::Tile), name, [&] { return tile.Save(s.pkg, TypeOf(BlockKind::Tile)); });
+    const char* type = TypeOf(BlockKind::Tile);
+    if (KeptAsStored(s, type, name, [&] { return samemeaning::SameTile(s.pkg, type, name, tile); })) return true;
+    return StoreReplacing(s, type, name, [&] { return tile.Save(s.pkg, type); });
 }
 
 bool ImportFont(ImportSession& s, std::string& name) {
@@ -419,6 +440,8 @@ bool ImportFont(ImportSession& s, std::string& name) {
     if (!Int(s, orb::attr::kKerning, kerning)) return false;
     font.SetKerning(kerning);
     font.SetName(name.c_str());
+    if (KeptAsStored(s, TypeOf(BlockKind::Font), name, [&] { return samemeaning::SameFont(s.pkg, name, font); }))
+        return true;
     return StoreReplacing(s, TypeOf(BlockKind::Font), name, [&] { return font.Save(s.pkg, name.c_str()); });
 }
 
@@ -470,6 +493,8 @@ bool ImportSprite(ImportSession& s, std::string& name) {
         return Fail(s, SheetCause(sheet->w, sheet->h, xo, yo));
     }
     sprite.SetName(name.c_str());
+    if (KeptAsStored(s, TypeOf(BlockKind::Sprite), name, [&] { return samemeaning::SameSprite(s.pkg, name, sprite); }))
+        return true;
     return StoreReplacing(s, TypeOf(BlockKind::Sprite), name,
                           [&] { return sprite.Save(s.pkg, TypeOf(BlockKind::Sprite)); });
 }
@@ -480,9 +505,26 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
     // No replacement: a block that exists already makes the element fail
     // (an update replaces it, in the package manager).
     ClearStoreReason();
+    IStuffVLT::UpdateCounts before;
+    if (s.update) g_pStuffVLT->GetUpdateCounts(s.pkg, &before);
     const int result = music ? g_pSoundFX->MusicImport(s.pkg, name.c_str(), source.c_str())
                              : g_pSoundFX->SoundImport(s.pkg, name.c_str(), source.c_str());
-    return result > 0 || StoreFails(s, result);
+    if (result <= 0) return StoreFails(s, result);
+    // A file the SDK cannot decode is the user's all the same: it is stored
+    // and exported as it is, and said once, when it comes into the package
+    // (not again by an update that finds it unchanged).
+    IStuffVLT::UpdateCounts after;
+    if (s.update && g_pStuffVLT->GetUpdateCounts(s.pkg, &after) == 1 && after.unchanged > before.unchanged) return true;
+    AudioInfo info;
+    std::memset(&info, 0, sizeof info);
+    if (music ? g_pSoundFX->MusicInfo(s.pkg, name.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, name.c_str(), &info))
+        return true;
+    Payload stored;
+    if (!stored.Load(s.pkg, TypeOf(music ? BlockKind::Music : BlockKind::Sound), name, 1)) return true;
+    std::printf("\n - Info: %s '%s' is %s: stored byte for byte; the SDK cannot decode it.\n",
+                music ? "music" : "sound", SafeText(name, SafeStyle::Masked).c_str(),
+                ISoundFX::Describe(stored.info.data, stored.info.size, music).c_str());
+    return true;
 }
 
 bool ImportFile(ImportSession& s, std::string& name) {

@@ -16,6 +16,7 @@ struct ImportSession {
     int failed = 0;         // elements and widgets that were not stored
     std::string cause;      // why the element at hand failed, when known (PrintCause)
     bool readOnly = false;  // the package is opened for reading only: every store fails
+    bool update = false;    // a block that means what the element means is kept as it is
 };
 
 // The cause line for an element whose handler failed: s.cause, or a

@@ -2,12 +2,23 @@
 """Writes the PNG and BMP variants that packaged media lack, from real images.
 
     derive_media.py SRC.rgba W H OUTDIR PREFIX
+    derive_media.py --font SRC.rgba W H OUTDIR PREFIX
 
 SRC.rgba holds W*H RGBA pixels (8 bits a sample, rows top down), as
 `convert IMAGE -depth 8 rgba:-` writes them. One file per variant is written
 to OUTDIR as PREFIX-VARIANT.png or .bmp, and its name printed. Transparent
 colours of tRNS variants are those of the top-left pixel, so that every such
 file has transparent pixels.
+
+With --font, SRC is a game's font sheet, one row of glyphs: cells of equal
+width for the codes 32 to 127, 32 to 126 or 33 to 126 when the width is a
+multiple of 96, 95 or 94, else the runs of ink found column by column. The
+glyphs of the codes 33 to 126 are laid out as the font class reads them, one
+row wide with a marker row on top (magenta over every gap column), as a
+24-bit BMP on the sheet's background and as an RGBA PNG with that background
+transparent: PREFIX-marked.bmp, PREFIX-marked.png. Real glyphs keep their
+empty columns (a '"' of two strokes) and blank cells stay blank, which only
+the markers tell apart.
 """
 import struct
 import sys
@@ -99,9 +110,79 @@ def write_palette_bmp(path, w, h, bpp, index, palette, header):
     offset = 14 + len(info) + len(pal)
     with open(path, "wb") as f:
         f.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + info + pal + pixels)
+def font_glyphs(px, w, h, bg):
+    """(x, width) of the 94 glyphs of codes 33 to 126 in a sheet, or None."""
+    for cells, first in ((96, 1), (95, 1), (94, 0)):
+        if w % cells == 0 and w // cells >= 2:
+            cw = w // cells
+            return [((first + i) * cw, cw) for i in range(94)]
+    runs, x = [], 0
+    ink = [any(px(x, y) != bg for y in range(h)) for x in range(w)]
+    while x < w:
+        if not ink[x]:
+            x += 1
+            continue
+        start = x
+        while x < w and ink[x]:
+            x += 1
+        runs.append((start, x - start))
+    if not runs:
+        return None
+    return [runs[i % len(runs)] for i in range(94)]
+
+
+def font_strips(rgba, w, h, outdir, prefix):
+    def px(x, y):
+        i = (y * w + x) * 4
+        return rgba[i:i + 4]
+
+    counts = {}
+    for i in range(0, len(rgba), 4):
+        counts[rgba[i:i + 4]] = counts.get(rgba[i:i + 4], 0) + 1
+    bg = max(counts, key=counts.get)
+    glyphs = font_glyphs(px, w, h, bg)
+    if not glyphs:
+        return []
+    sw = 1 + sum(gw + 1 for _, gw in glyphs)
+    sh = h + 1
+    # Column sources of the strip: None for a gap, else the sheet column.
+    cols = [None]
+    for gx, gw in glyphs:
+        cols.extend(range(gx, gx + gw))
+        cols.append(None)
+    magenta = b"\xff\x00\xff\xff"
+
+    def strip(x, y):
+        src = cols[x]
+        if y == 0:
+            return magenta if src is None else bg
+        return bg if src is None else px(src, y - 1)
+
+    made = []
+    path = "%s/%s-marked.bmp" % (outdir, prefix)
+    write_bmp(path, sw, sh, 24, lambda x, y: bytes((strip(x, y)[2], strip(x, y)[1], strip(x, y)[0])))
+    made.append(path)
+
+    def rgba_px(x, y):
+        p = strip(x, y)
+        return [0, 0, 0, 0] if p == bg else [p[0], p[1], p[2], 255]
+
+    path = "%s/%s-marked.png" % (outdir, prefix)
+    write_png(path, sw, sh, 6, 8, rgba_px)
+    made.append(path)
+    return made
 
 
 def main(argv):
+    if len(argv) > 1 and argv[1] == "--font":
+        src, w, h, outdir, prefix = argv[2], int(argv[3]), int(argv[4]), argv[5], argv[6]
+        with open(src, "rb") as f:
+            rgba = f.read()
+        if len(rgba) != w * h * 4:
+            sys.exit("derive_media: %s holds %d bytes, not %dx%d RGBA" % (src, len(rgba), w, h))
+        for p in font_strips(rgba, w, h, outdir, prefix):
+            print(p)
+        return 0
     src, w, h, outdir, prefix = argv[1], int(argv[2]), int(argv[3]), argv[4], argv[5]
     with open(src, "rb") as f:
         rgba = f.read()

@@ -14,8 +14,9 @@
 #                  variants that no package has (grey and 16-bit PNG, PNG
 #                  with tRNS of every kind, interlaced, 16/32-bit and top-down
 #                  BMP, 1/4/8-bit BMP with 12, 64, 108 and 124-byte headers, u-law,
-#                  A-law, float, 24-bit and ADPCM WAV, AIFF, AIFF-C and VOC),
-#                  made from packaged files by tools/derive_media.py and sox
+#                  A-law, float, 24-bit and ADPCM WAV, AIFF, AIFF-C and VOC,
+#                  94-glyph font strips from the games' font sheets), made
+#                  from packaged files by tools/derive_media.py and sox
 # DEST/packages.tsv  package, version, licence (from its copyright file), copyright file
 # DEST/media.tsv     format, variant, package, path below DEST/media
 # DEST/derived.tsv   derived file, source package, source path, how it was made
@@ -41,6 +42,8 @@ PACKAGES=(
   # palette PNGs with one transparent entry and RGB PNGs with a key colour;
   # 8-bit BMPs with 124-byte headers
   biniax2-data netpanzer-data
+  # more font sheets, u-law WAVs and RGB PNGs
+  barrage kbounce lmms-common
   # sounds, music, icons, AIFF samples
   sound-theme-freedesktop sound-icons alsa-utils openttd-openmsx tango-icon-theme
   puredata-doc supercollider-common
@@ -137,6 +140,24 @@ for src in "png rgba8 lbreakout2-data" "png rgb8 circuslinux-data" "png rgba8 pi
   done
   rm -f "$D/src.rgba"
 done
+# Font strips: the font sheets that games ship (one row of glyphs, files
+# named f_* or *font*, at most 3 a package), laid out by
+# tools/derive_media.py --font as 94-glyph strips with their marker row:
+# derived/fontN-marked.bmp and .png, which the sweep also imports as fonts.
+n=0
+while IFS=$'\t' read -r p sheet; do
+  size=$(identify -format '%w %h' "$sheet" 2>/dev/null) || continue
+  set -- $size
+  [ "$1" -ge $(( $2 * 10 )) ] || continue
+  n=$((n + 1))
+  $CONVERT "$sheet" -depth 8 rgba:"$D/src.rgba"
+  python3 "$HERE/derive_media.py" --font "$D/src.rgba" $size "$D" "font$n" | while read -r out; do
+    printf '%s\t%s\t%s\t%s\n' "${out#"$DEST/media/"}" "$p" "${sheet#"$DEST/pkgs/$p/"}" "glyphs laid out as a font strip by tools/derive_media.py --font" >> "$DEST/derived.tsv"
+  done
+  rm -f "$D/src.rgba"
+done < <(for p in "${PACKAGES[@]}"; do
+  find "$DEST/pkgs/$p" -type f \( -iname 'f_*.bmp' -o -iname 'f_*.png' -o -iname '*font*.bmp' -o -iname '*font*.png' \) | sort | head -3 | sed "s|^|$p\t|"
+done)
 # sox: -e and -b choose the encoding, the extension the container.
 AUDIO_VARIANTS=(
   "ulaw.wav:-e u-law" "alaw.wav:-e a-law" "float32.wav:-e floating-point -b 32" "pcm24.wav:-b 24"

@@ -5,8 +5,11 @@ Every PNG, BMP, WAV, Ogg, AIFF, VOC, tracker module and MIDI file under DIR
 (named by content, tools/media_kind.py) goes into one ORBv1 document holding
 every element that accepts it. The document is imported, the package
 exported, the export imported into a second package and that exported again;
-both packages are then verified and checked. Every command runs under a hang
-timeout. A file whose commands fail is run again one element at a time, to
+both packages are then verified and checked, and the first package updated
+from its untouched export, which must leave it as it was (nothing added or
+replaced, the same bytes and modification time). A PNG or BMP whose name
+starts with "font" is a font strip (tools/derive_media.py --font) and also
+goes in as a font. Every command runs under a hang timeout. A file whose commands fail is run again one element at a time, to
 name the element kind at fault. Round trips are compared: bytes for sounds,
 music and raw files, RGBA pixels (colour keys applied) for images, and the
 attributes of both exports.
@@ -30,8 +33,9 @@ MUSIC = {"mod", "xm", "s3m", "it", "midi"}
 ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=1:abort_on_error=1",
            UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1")
 # Fault classes; those of CI_CLASSES fail a --ci run.
-CI_CLASSES = ("crash", "sanitizer", "hang", "roundtrip")
-CLASSES = ("crash", "sanitizer", "hang", "exit", "warning", "roundtrip", "attributes", "unreadable", "refused")
+CI_CLASSES = ("crash", "sanitizer", "hang", "roundtrip", "rewrite")
+CLASSES = ("crash", "sanitizer", "hang", "exit", "warning", "roundtrip", "rewrite", "attributes", "unreadable",
+           "refused")
 
 
 class Element:
@@ -51,6 +55,9 @@ def states(src, blending):
 def elements_for(fmt, src, probe):
     w, h, key = probe
     els = []
+    if fmt in ("png", "bmp") and os.path.basename(src).startswith("src_font"):
+        blending = 'alphablending="per-pixel"' if fmt == "png" else 'alphablending="per-surface" alphamod="255" colorkey="-1"'
+        els.append(Element("font", "font", "fnt", '<font name="fnt" source="%s" %s kerning="1" />' % (src, blending)))
     if fmt in ("png", "bmp"):
         sprite = ('<sprite name="{n}" source="%s" alphablending="{b}" {k}xoffset="{fw}" yoffset="%d">'
                   '<animation id="0" type="2" status="32768" frames="{f}" hotx="0" hoty="0" starframe="0" '
@@ -141,6 +148,8 @@ class Runner:
                 if not got:
                     faults.append((step, "exit", "%s not written" % made))
                 break
+            if step == "export1":
+                faults += self.noop_update(cwd)
         for pkg in ("p1.vlt", "p2.vlt"):
             if os.path.exists(os.path.join(cwd, pkg)):
                 for cmd in ("--verify", "--check"):
@@ -153,6 +162,27 @@ class Runner:
                                ("gallery", [b, "--gallery", "p1.vlt", "g1.html"])):
                 got, _ = self.run(cwd, argv)
                 faults += [(step,) + f for f in got]
+        return faults
+
+
+    def noop_update(self, cwd):
+        """The untouched export brought back into its package: faults as
+        (step, class, detail); a rewrite is anything added or replaced, or
+        the package's bytes or modification time changed."""
+        pkg = os.path.join(cwd, "p1.vlt")
+        before = os.stat(pkg)
+        with open(pkg, "rb") as f:
+            data = f.read()
+        got, out = self.run(cwd, [self.args.bundlex, "--update", "e1.xml", "p1.vlt"])
+        faults = [("update",) + f for f in got]
+        m = re.search(r"Updated '[^']*': (\d+) added, (\d+) replaced, (\d+) unchanged, (\d+) failed", out)
+        after = os.stat(pkg)
+        with open(pkg, "rb") as f:
+            same = f.read() == data
+        if m and (m.group(1) != "0" or m.group(2) != "0"):
+            faults.append(("update", "rewrite", "%s added, %s replaced by a no-op update" % (m.group(1), m.group(2))))
+        if not same or after.st_mtime_ns != before.st_mtime_ns:
+            faults.append(("update", "rewrite", "the package %s" % ("bytes changed" if not same else "was touched")))
         return faults
 
 
@@ -215,8 +245,8 @@ def attributes(el):
     return "".join(parts)
 
 
-BLOCK_TYPES = {"image": "IMG", "tile": "TILE2", "sprite": "SPR2", "widget": "BUT", "sound": "SND", "music": "MUS",
-               "file": "FILE"}
+BLOCK_TYPES = {"image": "IMG", "tile": "TILE2", "sprite": "SPR2", "font": "FONT2", "widget": "BUT", "sound": "SND",
+               "music": "MUS", "file": "FILE"}
 
 
 def package_blocks(runner, cwd, pkg):
@@ -244,7 +274,14 @@ def roundtrip(runner, cwd, fmt, src_abs, el, p1_blocks):
     faults = []
     if e1[2] != e2[2]:
         faults.append(("attributes", "export1 %s / export2 %s" % (diff_text(e1[2], e2[2]))))
-    if fmt in ("png", "bmp") and el.tag != "file":
+    if el.tag == "font":
+        try:
+            with open(os.path.join(cwd, e1[0]), "rb") as f1, open(os.path.join(cwd, e2[0]), "rb") as f2:
+                if f1.read() != f2.read():
+                    faults.append(("roundtrip", "the two exports of the font differ"))
+        except OSError:
+            faults.append(("roundtrip", "a font payload is missing"))
+    elif fmt in ("png", "bmp") and el.tag != "file":
         key = el.key if el.kind.endswith("-ps") and el.kind != "image-ps" else -1
         argv = [runner.args.helper, "cmp", src_abs, str(key),
                 os.path.join(cwd, e1[0]), str(e1[1]), os.path.join(cwd, e2[0]), str(e2[1])]

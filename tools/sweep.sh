@@ -16,16 +16,19 @@
 #             hang detector only
 # --ci        no re-run of failing files element by element (quicker; the
 #             failing step is named, the element kind only for round trips);
-#             exit 1 when any crash, sanitizer report, hang or round-trip
-#             difference was found, and end with an "N passed, N failed" line
+#             exit 1 when any crash, sanitizer report, hang, round-trip
+#             difference or rewrite by a no-op update was found, and end with an "N passed, N failed" line
 #             (files); the results do not depend on time, only the hang
 #             timeout does
 # --keep      keep the work folders of files without faults too
 #
 # Per file, in its own work folder: doc.xml (all elements) is imported into
 # p1.vlt, exported to e1.xml, imported into p2.vlt, exported to e2.xml, and
-# --verify and --check run on both packages. Failing files are run again one
-# element per document. Media: tools/gather_media.sh.
+# --verify and --check run on both packages; p1.vlt is also updated from the
+# untouched e1.xml, which must add and replace nothing and leave its bytes
+# and modification time as they were. A PNG or BMP named font* is a font
+# strip and goes in as a font too. Failing files are run again one element
+# per document. Media: tools/gather_media.sh.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 CI=0 KEEP=() OUT=/tmp/bundlex-sweep JOBS=2 TIMEOUT=60

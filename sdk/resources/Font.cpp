@@ -722,10 +722,13 @@ bool CFont::ReadableBack(SDL_Surface* s) const {
            std::equal(advance.begin(), advance.begin() + kGlyphs, f.advance.begin());
 }
 
-int CFont::Save(int id, const char* name) {
-    FontRecord& f = *rec_;
-    if (!f.created || id < 1 || !name || !g_pStuffVLT) return 0;
-    const char* file = PackageName(id);
+SDL_Surface* CFont::StoredBitmap() const {
+    if (!rec_->created || !rec_->surface) return nullptr;
+    return StorableCopy(LogTag("CFont::StoredBitmap('%s')", rec_->name));
+}
+
+SDL_Surface* CFont::StorableCopy(const LogTag& tag) const {
+    const FontRecord& f = *rec_;
     SDL_Surface* fs = f.surface;
     FontSurfacePtr copy;
     if (fs->format->BitsPerPixel == 8) {
@@ -738,18 +741,18 @@ int CFont::Save(int id, const char* name) {
             copy->format->alpha = fs->format->alpha;
         }
     }
-    const LogTag tag("CFont::Save('%s','%s')", file, name);
     if (!copy) {
         tag.Error("the font surface could not be copied: %s\n", SDL_GetError());
-        return 0;
+        return nullptr;
     }
     SDL_Surface* c = copy.get();
 
-    // The bitmap is stored without its markers, and Load finds the glyphs
+    // The bitmap goes out without its markers, and Create finds the glyphs
     // again from the ink. A bitmap that came with its own markers may not
     // allow that (a background other than black or transparent, a glyph with
-    // an empty column inside): such a bitmap keeps its marker row, which Load
-    // reads directly. One that cannot be read back either way is not stored.
+    // an empty column inside, a blank glyph): such a bitmap keeps its marker
+    // row, which Create reads directly. One that cannot be read back either
+    // way is refused.
     if (!ReadableBack(c)) {
         bool marked = false;
         if (f.markerColumns.size() == size_t(c->w) && c->h > 1 && Addressable(c)) {
@@ -765,10 +768,21 @@ int CFont::Save(int id, const char* name) {
             tag.Error(
                 "the glyphs of this font could not be found again in its stored bitmap; the font was not "
                 "stored.\n");
-            return 0;
+            return nullptr;
         }
         tag.Info(5, "the marker row is kept in the stored bitmap.\n");
     }
+    return copy.release();
+}
+
+int CFont::Save(int id, const char* name) {
+    FontRecord& f = *rec_;
+    if (!f.created || id < 1 || !name || !g_pStuffVLT) return 0;
+    const char* file = PackageName(id);
+    const LogTag tag("CFont::Save('%s','%s')", file, name);
+    FontSurfacePtr copy(StorableCopy(tag));
+    if (!copy) return 0;
+    SDL_Surface* c = copy.get();
 
     const uint32_t storedPitch = SoftwarePitch(uint32_t(c->w), c->format->BitsPerPixel);
     const uint64_t area = uint64_t(storedPitch) * uint64_t(c->h);

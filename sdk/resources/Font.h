@@ -29,6 +29,7 @@
 #include <SDL.h>
 
 struct FontRecord;
+class LogTag;
 
 // A surface released with SDL_FreeSurface.
 struct FontSurfaceDeleter {
@@ -90,6 +91,13 @@ public:
     // when SDL refuses.
     SDL_Surface* RenderText(const char* text);
 
+    // The bitmap as Save stores it and an export writes it, so that Create
+    // finds the same glyphs in it again: a software copy of the font surface
+    // (32 bits for an 8-bit one) whose row 0 carries the markers again when
+    // the glyphs could not be found from the ink alone. Null (logged) for an
+    // empty font or when no such copy can be made; the caller frees it.
+    SDL_Surface* StoredBitmap() const;
+
     // Marks every column of s without ink; returns the number of ink changes
     // (189 on success).
     static int CreateUpperMark(SDL_Surface* s);
@@ -122,6 +130,8 @@ private:
     // Whether a package could rebuild this font's tables from the bitmap s
     // (a stored copy of the font surface), as Load would.
     bool ReadableBack(SDL_Surface* s) const;
+    // StoredBitmap's work, its failures logged under tag.
+    SDL_Surface* StorableCopy(const LogTag& tag) const;
 
     std::unique_ptr<FontRecord> rec_;
 };

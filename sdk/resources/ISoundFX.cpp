@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -455,6 +456,90 @@ const char* ISoundFX::FormatOfHead(const uint8_t* d, size_t n, uint8_t music) {
     if (tag == kTagFORM) return "AIFF";
     if (tag == kTagCrea) return "VOC";
     return nullptr;
+}
+
+namespace {
+
+// The samples that a WAV format record names.
+std::string WavSamples(uint16_t tag, uint16_t bits) {
+    switch (tag) {
+        case 1: return std::to_string(bits) + "-bit PCM samples";
+        case 2: return "MS ADPCM samples";
+        case 3: return std::to_string(bits) + "-bit float samples";
+        case 6: return "A-law samples";
+        case 7: return "u-law samples";
+        case 0x11: return "IMA ADPCM samples";
+        case 0x55: return "MPEG layer 3 data";
+        case 0x674F:
+        case 0x6750:
+        case 0x6751:
+        case 0x6752:
+        case 0x6770:
+        case 0x6771: return "Ogg Vorbis data";
+        default: {
+            char text[48];
+            std::snprintf(text, sizeof text, "samples of format 0x%04X", static_cast<unsigned>(tag));
+            return text;
+        }
+    }
+}
+
+std::string DescribeWav(const uint8_t* d, size_t n) {
+    ByteReader in(d, n);
+    uint32_t first = 0, second = 0, third = 0;
+    if (!in.u32le(first) || !in.u32le(second)) return "a damaged WAV file";
+    if (second != kTagWAVE && (!in.u32le(third) || third != kTagWAVE)) return "a RIFF file that is not a WAV file";
+    for (;;) {
+        uint32_t magic = 0, length = 0;
+        if (!in.u32le(magic) || !in.u32le(length)) return "a WAV file without a format record";
+        const uint8_t* body = in.current();
+        if (magic == 0x20746D66 /* "fmt " */) {
+            if (length < 16 || length > in.remaining()) return "a WAV file with a damaged format record";
+            uint16_t tag = LoadLE16(body);
+            const uint16_t bits = LoadLE16(body + 14);
+            // WAVE_FORMAT_EXTENSIBLE: the real format opens its sub-format.
+            if (tag == 0xFFFE && length >= 26) tag = LoadLE16(body + 24);
+            return "a WAV file of " + WavSamples(tag, bits);
+        }
+        if (length > in.remaining()) return "a WAV file without a format record";
+        in.skip(length);
+        if (length & 1) in.skip(1);
+    }
+}
+
+std::string DescribeAiff(const uint8_t* d, size_t n) {
+    if (n < 12) return "a damaged AIFF file";
+    if (std::memcmp(d + 8, "AIFC", 4) != 0) return "an AIFF file";
+    // The compression type follows the 18 bytes of the common fields.
+    for (size_t pos = 12; pos + 8 <= n;) {
+        const uint32_t length = LoadBE32(d + pos + 4);
+        if (std::memcmp(d + pos, "COMM", 4) == 0) {
+            if (length < 22 || n - pos - 8 < 22) break;
+            std::string type;
+            for (size_t i = 0; i < 4; ++i) {
+                const uint8_t c = d[pos + 8 + 18 + i];
+                type += (c >= 32 && c < 127) ? char(c) : '?';
+            }
+            return "an AIFF-C file ('" + type + "' compression)";
+        }
+        if (length > n - pos - 8) break;
+        pos += 8 + size_t(length) + (length & 1);
+    }
+    return "an AIFF-C file";
+}
+
+}  // namespace
+
+std::string ISoundFX::Describe(const uint8_t* d, size_t n, uint8_t music) {
+    if (!d || n == 0) return "an empty file";
+    const char* format = FormatOfHead(d, n, music);
+    if (!format) return "data in no audio format the SDK knows";
+    const std::string f = format;
+    if (f == "OGG") return "an Ogg stream";
+    if (music) return f == "MOD" ? "a MOD module, or data in no format the SDK knows" : "an " + f + " module";
+    if (f == "WAV") return DescribeWav(d, n);
+    if (f == "AIFF") return DescribeAiff(d, n);
+    return "a VOC file";
 }
 
 void ISoundFX::Free(int index, int kind) {

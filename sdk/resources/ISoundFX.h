@@ -65,6 +65,11 @@ public:
     // ("OggS"), "VOC" ("Crea"), or null; for music "OGG", then "IT" ("IMPM"),
     // "XM" ("Extended Module"), "S3M" ("SCRM" at 44), anything else "MOD".
     static const char* FormatOfHead(const uint8_t* data, size_t size, uint8_t music);
+    // What audio data is, in a few words, from its head alone: "a WAV file
+    // of u-law samples", "an AIFF-C file ('fl32' compression)", "an Ogg
+    // stream", "data in no audio format the SDK knows". For a sound or a
+    // music piece that the SDK does not decode, to tell the user what it is.
+    static std::string Describe(const uint8_t* data, size_t size, uint8_t music);
     // The sound block `name` as a PCM WAV file, for players that read no
     // AIFF or VOC: an AIFF or VOC sound decoded to its samples (8-bit
     // unsigned or 16-bit little-endian) behind a 44-byte RIFF header. False,

@@ -15,6 +15,7 @@
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
+#include "resources/IImage.h"
 
 using namespace testsupport;
 
@@ -127,6 +128,39 @@ TEST_F(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(font.Create(bmp.get()), -1);
     EXPECT_TRUE(Contains(cap.Take(), "Warning: font already exists."));
+}
+
+// A font whose glyphs the ink alone would not find again (an empty column
+// inside a glyph, a blank glyph) gives a bitmap, as stored and exported,
+// that creates the same font: it keeps its marker row.
+TEST_F(FontCreate, StoredBitmapOfGlyphsWithGapsCreatesTheSameFont) {
+    FontLayout split, blank;
+    split.markers = blank.markers = true;
+    split.splitGlyph = 1;
+    SurfacePtr blankBitmap = MakeFontBitmap(blank);
+    Fill(blankBitmap.get(), GlyphStart(blank, 7), 1, blank.ink, blank.height - 1, 0);
+    const std::string strip = SourceDir() + "/tests/data/realworld/made/font-inner-gaps.bmp";
+    const struct {
+        const char* what;
+        SurfacePtr bitmap;
+    } rows[] = {{"real strip", SurfacePtr(g_pImage->LoadBMP(strip.c_str()))},
+                {"split glyph", MakeFontBitmap(split)},
+                {"blank glyph", std::move(blankBitmap)}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(row.bitmap);
+        CFont font, back;
+        ASSERT_EQ(font.Create(row.bitmap.get()), CFont::kCreated);
+        SurfacePtr stored(font.StoredBitmap());
+        ASSERT_TRUE(stored);
+        EXPECT_TRUE(RowHasMagenta(stored.get(), 0));
+        ASSERT_EQ(back.Create(stored.get()), CFont::kCreated);
+        for (int i = 0; i < CFont::kTableEntries; ++i) {
+            ASSERT_EQ(font.GetBoundary(i), back.GetBoundary(i)) << i;
+            ASSERT_EQ(font.GetAdvance(i), back.GetAdvance(i)) << i;
+        }
+        EXPECT_TRUE(SamePixels(font.GetSurface(), back.GetSurface()));
+    }
 }
 
 TEST(FontPixel, GetAndSetWorkForOneToFourBytesPerPixel) {

@@ -18,6 +18,7 @@
 
 #include <png.h>
 
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -547,6 +548,22 @@ SDL_Surface* IImage::LoadBMP(const char* file) {
         LogTag("IImage->LoadBMP(%s)", Text(file)).Error("file not found.\n");
         return nullptr;
     }
+    return BmpForCaller(s);
+}
+
+SDL_Surface* IImage::LoadBMP(const std::vector<uint8_t>& bytes) {
+    SDL_Surface* s = nullptr;
+    if (bytes.size() <= kMaxPixelBytes && BmpHeaderSound(bytes)) {
+        if (SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()))) s = SDL_LoadBMP_RW(rw, 1);
+    }
+    if (!s) {
+        LogTag("IImage->LoadBMP(%zu bytes)", bytes.size()).Error("the bytes are not a BMP image that can be read.\n");
+        return nullptr;
+    }
+    return BmpForCaller(s);
+}
+
+SDL_Surface* IImage::BmpForCaller(SDL_Surface* s) {
     if (NeedsDisplayConversion(s) && Trovalis.autoDisplayConversion) {
         SDL_SetAlpha(s, 0, 0);
         SDL_SetColorKey(s, 0, 0);
@@ -562,7 +579,19 @@ SDL_Surface* IImage::LoadPNG(const char* file) {
     if (!rw) return nullptr;
     SDL_Surface* s = ReadPNG(rw);
     SDL_RWclose(rw);
-    if (!s) return nullptr;
+    return s ? PngForCaller(s) : nullptr;
+}
+
+SDL_Surface* IImage::LoadPNG(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() > static_cast<size_t>(INT_MAX)) return nullptr;
+    SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+    if (!rw) return nullptr;
+    SDL_Surface* s = ReadPNG(rw);
+    SDL_RWclose(rw);
+    return s ? PngForCaller(s) : nullptr;
+}
+
+SDL_Surface* IImage::PngForCaller(SDL_Surface* s) {
     const bool alphaChannel = (s->flags & SDL_SRCALPHA) != 0;
     if (!alphaChannel && NeedsDisplayConversion(s) && Trovalis.autoDisplayConversion) {
         SDL_SetAlpha(s, 0, 0);

@@ -484,6 +484,8 @@ TEST_F(ImportTrust, PayloadOutsideTheDocumentFolderIsReadOnlyWithAllowOutside) {
                                           : std::string("importing '") + c.name + "'";
         EXPECT_EQ(Contains(out, cause), c.cause != nullptr) << c.name << out;
     }
+    EXPECT_EQ(Run({"--update", "in/doc.xml", "p.vlt"}), 3) << out;
+    EXPECT_FALSE(HasBlock(dir / "p.vlt", "FILE", "abs"));
     ASSERT_EQ(Run({"--allow-outside", "in/doc.xml", "q.vlt"}), 0) << out;
     EXPECT_EQ(Block(dir / "q.vlt", "FILE", "abs"), Bytes("key"));
     EXPECT_EQ(Block(dir / "q.vlt", "FILE", "link"), Bytes("key"));
@@ -492,7 +494,9 @@ TEST_F(ImportTrust, PayloadOutsideTheDocumentFolderIsReadOnlyWithAllowOutside) {
 // Between a check and an open by name the payload becomes a FIFO: the
 // payload must be opened once, without waiting.
 TEST_F(ImportTrust, PayloadSwappedForAFifoNeverHangsTheImport) {
-    InDoc(Raw("r", "p"));
+    std::string body;
+    for (int i = 0; i < 300; ++i) body += Raw("r" + std::to_string(i), "in/p");
+    InDoc(body);
     const std::string payload = dir / "in/p", fifo = dir / "fifo", file = dir / "file", stop = dir / "stop";
     const pid_t swapper = ::fork();
     ASSERT_GE(swapper, 0);
@@ -509,10 +513,11 @@ TEST_F(ImportTrust, PayloadSwappedForAFifoNeverHangsTheImport) {
         }
         ::_exit(0);
     }
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 6; ++i) {
         const int rc = Shell(
-            "cd " + dir.path() + " && timeout 120 " + BUNDLEX_EXE + " in/doc.xml p" + std::to_string(i) + ".vlt", out);
+            "cd " + dir.path() + " && timeout 60 " + BUNDLEX_EXE + " in/doc.xml p" + std::to_string(i) + ".vlt", out);
         EXPECT_TRUE(rc == 0 || rc == 3) << rc << out;
+        if (rc != 0 && rc != 3) break;
     }
     ASSERT_TRUE(WriteFile(stop, {}));
     int status = 0;

@@ -49,6 +49,10 @@ void PrintHelp(FILE* out) {
                  "      or import an ORBv1 document (.xml) into a package.\n"
                  "  bundlex -- input [output]\n"
                  "      The same, for an input path that starts with \"--\".\n"
+                 "  bundlex --allow-outside input.xml [output.vlt]\n"
+                 "      An import whose document may read payload files outside its own folder\n"
+                 "      (absolute paths, \"..\", symbolic links that lead out); without it they\n"
+                 "      are refused. The package a document names must lie in its folder.\n"
                  "  bundlex --list PACKAGE [--json] [--long]\n"
                  "      List every entry: name, type, storage mode, size, packed size, deleted;\n"
                  "      then the totals per kind and the live count. Reads descriptors only.\n"
@@ -68,7 +72,7 @@ void PrintHelp(FILE* out) {
                  "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]\n"
                  "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
                  "      into OUTPUT.xml and its payload folder, as a full export writes them.\n"
-                 "  bundlex --update DOCUMENT.xml [PACKAGE] [--json] [--no-wait]\n"
+                 "  bundlex --update DOCUMENT.xml [PACKAGE] [--json] [--no-wait] [--allow-outside]\n"
                  "      Bring a document back into its package (PACKAGE, else the document's source):\n"
                  "      every element replaces the block of its name and type, blocks that are the\n"
                  "      same are left alone, new ones are added; the package is rewritten without\n"
@@ -118,6 +122,7 @@ int RunCommand(int argc, char** argv) {
     bool json = false;
     bool longList = false;
     bool wait = true;
+    bool allowOutside = false;
     bool optionsEnd = false;
     std::vector<std::string> paths;
     for (int i = 2; i < argc; ++i) {
@@ -129,6 +134,8 @@ int RunCommand(int argc, char** argv) {
             longList = true;
         } else if (writer && !optionsEnd && std::strcmp(a, "--no-wait") == 0) {
             wait = false;
+        } else if (cmd == Command::Update && !optionsEnd && std::strcmp(a, "--allow-outside") == 0) {
+            allowOutside = true;
         } else if (!optionsEnd && std::strcmp(a, "--") == 0) {
             optionsEnd = true;
         } else if (!optionsEnd && std::strncmp(a, "--", 2) == 0) {
@@ -176,7 +183,8 @@ int RunCommand(int argc, char** argv) {
                                     stdout);
             break;
         case Command::Update:
-            code = UpdatePackage(paths[0], paths.size() > 1 ? paths[1] : std::string(), json, wait, stdout);
+            code =
+                UpdatePackage(paths[0], paths.size() > 1 ? paths[1] : std::string(), json, wait, stdout, allowOutside);
             break;
         case Command::Delete:
             code = DeleteFromPackage(paths[0], std::vector<std::string>(paths.begin() + 1, paths.end()), json, wait,

@@ -43,7 +43,8 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
 int ExtractResources(const std::string& package, const std::string& output, const std::vector<std::string>& names,
                      bool json, FILE* out);
 // package may be empty: the document's "source".
-int UpdatePackage(const std::string& document, const std::string& package, bool json, bool wait, FILE* out);
+int UpdatePackage(const std::string& document, const std::string& package, bool json, bool wait, FILE* out,
+                  bool allowOutside = false);
 int DeleteFromPackage(const std::string& path, const std::vector<std::string>& names, bool json, bool wait, FILE* out);
 int CompactPackage(const std::string& path, bool json, bool wait, FILE* out);
 // The resources added, removed and changed from package a to package b:

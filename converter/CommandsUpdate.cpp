@@ -22,8 +22,10 @@ int ExitOf(int done, const UpdateSummary& sum) {
 
 }  // namespace
 
-int UpdatePackage(const std::string& document, const std::string& package, bool json, bool wait, FILE* out) {
+int UpdatePackage(const std::string& document, const std::string& package, bool json, bool wait, FILE* out,
+                  bool allowOutside) {
     ImportOptions options;
+    options.allowOutside = allowOutside;
     options.update = true;
     options.wait = wait;
     options.noticeToStderr = json;

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "Converter.h"
+#include "ImportRun.h"
 #include "core/Trovalis.h"
 
 namespace {
@@ -42,18 +44,30 @@ int RunDriver(int argc, char** argv) {
     // The package commands are recognised only by their option in the first
     // place; every other command line is the two-path form, unchanged.
     if (argc > 1 && IsCommandOption(argv[1])) return RunCommand(argc, argv);
-    // "--" first lets an input path that starts with "--" through.
-    int first = 1;
-    if (argc > 1 && argv[1] && std::strcmp(argv[1], "--") == 0) first = 2;
+    // "--" first lets an input path that starts with "--" through;
+    // "--allow-outside" before it lets the document read payloads outside
+    // its folder.
+    ImportOptions options;
+    std::vector<const char*> paths;
+    bool optionsEnd = false;
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        if (!optionsEnd && std::strcmp(argv[i], "--allow-outside") == 0) {
+            options.allowOutside = true;
+        } else if (!optionsEnd && paths.empty() && std::strcmp(argv[i], "--") == 0) {
+            optionsEnd = true;
+        } else {
+            paths.push_back(argv[i]);
+        }
+    }
 
     PrintBanner();
-    if (argc <= first || !argv[first]) {
+    if (paths.empty()) {
         std::printf(" Usage: Bundlex.exe input.[xml|vlt] [output.vlt|output.xml]\n\n");
         std::fflush(stdout);
         return kExitUsage;
     }
-    const char* input = argv[first];
-    const char* output = argc > first + 1 ? argv[first + 1] : nullptr;
+    const char* input = paths[0];
+    const char* output = paths.size() > 1 ? paths[1] : nullptr;
     const std::string ext = LowerExtension(input);
 
     Trovalis.Init(0);  // the work is attempted whatever Init returns
@@ -72,7 +86,7 @@ int RunDriver(int argc, char** argv) {
     } else if (ext == ".xml") {
         std::printf(" - Processing blocks...\n");
         std::fflush(stdout);
-        if (ImportDocument(input, output, &outcome)) {
+        if (ImportDocumentWith(input, output, options, &outcome, nullptr)) {
             std::printf("\n - XML imported successfully into a new VLT.\n");
             if (outcome.failed > 0) code = kExitIncomplete;
         } else {

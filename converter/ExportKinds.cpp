@@ -151,7 +151,11 @@ bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name,
     return true;
 }
 
-void SetText(ExportSession& s, const char* name, const char* value) { Trovalis.XMLAttributeSet(s.doc, name, value); }
+// A block name goes into the document in its escaped form (NameForDocument).
+void SetText(ExportSession& s, const char* name, const char* value) {
+    const bool blockName = std::strcmp(name, orb::attr::kName) == 0;
+    Trovalis.XMLAttributeSet(s.doc, name, blockName ? NameForDocument(value).c_str() : value);
+}
 void SetInt(ExportSession& s, const char* name, int value) { Trovalis.XMLAttributeSet(s.doc, name, value); }
 
 void SetGraphicAttributes(ExportSession& s, const Graphic& g, const char* perSurfaceText) {

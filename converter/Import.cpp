@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Converter.h"
+#include "DocumentFolder.h"
 #include "ImportKinds.h"
 #include "ImportRun.h"
 #include "OrbFormat.h"
@@ -107,8 +108,18 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         Trovalis.XMLClose(s.doc);
         return 0;
     }
+    DocumentFolder folder;
+    if (!folder.Open(input, options.allowOutside)) {
+        std::printf(" - Error: could not open the folder of the given XML.\n");
+        Trovalis.XMLClose(s.doc);
+        return 0;
+    }
+    s.folder = &folder;
     // The target as given, or the root's "source"; a path that is given but
     // empty is simply one that cannot be created (the open/create error).
+    // The user's own path is taken as given; the document's must name a
+    // package inside the document's folder, since a document from someone
+    // else would otherwise choose which file of the user's is written.
     std::string target;
     bool named = output != nullptr;
     if (output) {
@@ -116,7 +127,12 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
     } else {
         const char* source = nullptr;
         if (Trovalis.XMLAttributeGet(s.doc, orb::attr::kSource, &source) == 1 && source) {
-            target = source;
+            std::string cause;
+            if (!folder.Target(source, target, cause)) {
+                std::printf(" - Error: %s\n", cause.c_str());
+                Trovalis.XMLClose(s.doc);
+                return 0;
+            }
             named = true;
         }
     }

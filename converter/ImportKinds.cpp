@@ -1,6 +1,7 @@
 #include "ImportKinds.h"
 
 #include "Converter.h"
+#include "DocumentFolder.h"
 #include "SafeText.h"
 #include "SameMeaning.h"
 #include "SdkHandles.h"
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -43,19 +46,13 @@ bool Fail(ImportSession& s, const std::string& cause) {
 std::string Quoted(const std::string& text) { return "'" + SafeText(text, SafeStyle::Masked) + "'"; }
 
 // What the first bytes of a file say it is ("a JPEG image"), or empty.
-std::string KindOfFile(const std::string& path) {
-    uint8_t head[16] = {};
-    long long got = -1;
-    const int fd = files::OpenRegular(path.c_str(), O_RDONLY);
-    if (fd >= 0) {
-        got = files::ReadUpTo(fd, head, sizeof head);
-        ::close(fd);
-    }
+std::string KindOfFile(const std::vector<uint8_t>& bytes) {
+    const size_t got = bytes.size();
     if (got == 0) return "an empty file";
     if (got < 4) return std::string();
     const auto is = [&](const char* magic, size_t at = 0) {
         const size_t n = std::strlen(magic);
-        return static_cast<size_t>(got) >= at + n && std::memcmp(head + at, magic, n) == 0;
+        return got >= at + n && std::memcmp(bytes.data() + at, magic, n) == 0;
     };
     if (is("\x89PNG")) return "a PNG image";
     if (is("BM")) return "a BMP image";
@@ -73,8 +70,8 @@ std::string KindOfFile(const std::string& path) {
 
 // The cause for a payload that its loader refused: what it is instead, or
 // that it is damaged.
-bool PayloadFails(ImportSession& s, const std::string& path, const char* expected) {
-    const std::string what = KindOfFile(path);
+bool PayloadFails(ImportSession& s, const std::string& path, const std::vector<uint8_t>& bytes, const char* expected) {
+    const std::string what = KindOfFile(bytes);
     const std::string want = std::string("a ") + expected + " image";
     if (what == want)
         return Fail(s, "the payload file " + Quoted(path) + " is " + want +
@@ -95,21 +92,50 @@ bool Text(ImportSession& s, const char* name, std::string& out) {
     out = value;
     return true;
 }
-// The element's payload path. Only a regular file is a payload: a FIFO or a
-// device named by a hand-edited document would make the import wait forever
-// or read without end.
-bool Source(ImportSession& s, std::string& out) {
+// The element's payload path and the payload's bytes, read once through
+// the document's folder (DocumentFolder says what may be read).
+bool Source(ImportSession& s, std::string& out, std::vector<uint8_t>& bytes) {
     if (!Text(s, orb::attr::kSource, out)) return false;
-    struct stat st;
-    if (stat(out.c_str(), &st) != 0)
-        return Fail(s, "the payload file " + Quoted(out) + " is missing (" + std::strerror(errno) + ").");
-    if (!S_ISREG(st.st_mode)) return Fail(s, "the payload " + Quoted(out) + " is not a regular file.");
+    std::string cause;
+    if (!s.folder || !s.folder->Read(out, bytes, kMaxPayloadBytes, cause)) return Fail(s, cause);
     return true;
 }
-bool Int(ImportSession& s, const char* name, int& out) {
-    if (Trovalis.XMLAttributeGet(s.doc, name, &out) == 1) return true;
-    return Fail(s, std::string("the element has no \"") + name + "\" attribute with a whole number.");
+
+// An image payload decoded as the image classes read a file of their own:
+// a BMP, else a PNG, without the display conversion.
+SDL_Surface* DecodeImageFile(const std::vector<uint8_t>& bytes) {
+    const int32_t saved = Trovalis.autoDisplayConversion;
+    Trovalis.autoDisplayConversion = 0;
+    SDL_Surface* surface = g_pImage->LoadBMP(bytes);
+    if (!surface && bytes.size() >= 4 && std::memcmp(bytes.data(), "\x89PNG", 4) == 0)
+        surface = g_pImage->LoadPNG(bytes);
+    Trovalis.autoDisplayConversion = saved;
+    return surface;
 }
+// A whole number between lo and hi: one that does not fit its field is
+// refused (it would be stored wrapped round, as another number).
+bool Int(ImportSession& s, const char* name, int& out, long long lo = INT_MIN, long long hi = INT_MAX) {
+    const char* text = nullptr;
+    if (Trovalis.XMLAttributeGet(s.doc, name, &text) != 1 || !text)
+        return Fail(s, std::string("the element has no \"") + name + "\" attribute with a whole number.");
+    // Blanks and a sign, then digits; what follows the digits is ignored.
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+    const char* digits = p + (*p == '+' || *p == '-');
+    if (*digits < '0' || *digits > '9')
+        return Fail(s, std::string("the element has no \"") + name + "\" attribute with a whole number.");
+    errno = 0;
+    const long long value = std::strtoll(p, nullptr, 10);
+    if (errno == ERANGE || value < lo || value > hi)
+        return Fail(s, std::string("its \"") + name + "\" (" + SafeText(text, SafeStyle::Masked) +
+                           ") does not fit: it must lie between " + std::to_string(lo) + " and " + std::to_string(hi) +
+                           ".");
+    out = static_cast<int>(value);
+    return true;
+}
+constexpr long long kU16 = 0xFFFF;
+constexpr long long kI16Min = -0x8000;
+constexpr long long kI16Max = 0x7FFF;
 
 // A sheet that is not a whole number of frames (or whose frames do not
 // match the animations the document gives it): a resized sheet, mostly.
@@ -125,6 +151,7 @@ std::string SheetCause(int w, int h, int fw, int fh) {
 bool ReadName(ImportSession& s, std::string& name) {
     std::string value;
     if (!Text(s, orb::attr::kName, value)) return false;
+    value = NameFromDocument(value);
     name = value;
     if (value.size() > orb::kMaxBlockName) return Fail(s, "the name is longer than 31 characters.");
     return true;
@@ -156,7 +183,7 @@ void ClearStoreReason() { TheLog().ClearFirstError(); }
 
 // A per-pixel payload: every transparency the PNG holds (a tRNS key colour
 // or palette entries) comes as its alpha channel, so none is lost.
-SDL_Surface* LoadPerPixel(const std::string& source) { return g_pImage->LoadPNG(source.c_str(), true); }
+SDL_Surface* LoadPerPixel(const std::vector<uint8_t>& bytes) { return g_pImage->LoadPNG(bytes, true); }
 
 // Stores through save(); when the block exists already (-1), removes the old
 // block of that name and type and stores again. The final result decides:
@@ -189,25 +216,41 @@ bool KeptAsStored(ImportSession& s, const char* type, const std::string& name, S
     return g_pStuffVLT->AddData(s.pkg, &info) > 0;
 }
 
-// Reads "colorkey" and "alphamod" of a per-surface element.
-bool ReadSurfaceKeys(ImportSession& s, int& colorkey, int& alphamod) {
-    return Int(s, orb::attr::kColorKey, colorkey) && Int(s, orb::attr::kAlphaMod, alphamod) &&
-           AlphaInRange(s, alphamod);
+// Reads "colorkey" and "alphamod" of a per-surface element; the key (-1 for
+// none) must be a pixel value of the surface: a palette entry, or a number
+// of its bits per pixel.
+bool ReadSurfaceKeys(ImportSession& s, const SDL_Surface* surface, int& colorkey, int& alphamod) {
+    if (!Int(s, orb::attr::kColorKey, colorkey) || !Int(s, orb::attr::kAlphaMod, alphamod) ||
+        !AlphaInRange(s, alphamod))
+        return false;
+    if (colorkey == orb::kNoColorKeyValue || !surface || !surface->format) return true;
+    const uint32_t key = static_cast<uint32_t>(colorkey);
+    const SDL_PixelFormat* f = surface->format;
+    const uint64_t values = f->palette ? static_cast<uint64_t>(f->palette->ncolors < 0 ? 0 : f->palette->ncolors)
+                                       : (uint64_t(1) << (f->BitsPerPixel > 32 ? 32 : f->BitsPerPixel));
+    if (key < values) return true;
+    return Fail(s, "its \"colorkey\" (" + std::to_string(colorkey) + ") is not a pixel value of the image (" +
+                       (f->palette ? std::to_string(values) + " palette entries"
+                                   : std::to_string(f->BitsPerPixel) + " bits per pixel") +
+                       ").");
 }
 
 // A tile made from the element's payload: per-pixel from the PNG surface,
 // per-surface from the file, with its colour key and alpha.
 bool CreateTile(ImportSession& s, CTile& tile, bool perPixel) {
     std::string source;
-    if (!Source(s, source)) return false;
+    std::vector<uint8_t> bytes;
+    if (!Source(s, source, bytes)) return false;
     if (perPixel) {
-        SurfacePtr surface(LoadPerPixel(source));
-        if (!surface) return PayloadFails(s, source, "PNG");
+        SurfacePtr surface(LoadPerPixel(bytes));
+        if (!surface) return PayloadFails(s, source, bytes, "PNG");
         return tile.Create(surface.get(), "temp") || Fail(s, "the tile class refused the image.");
     }
-    if (!tile.Create(source.c_str(), "temp")) return PayloadFails(s, source, "BMP");
+    SurfacePtr surface(DecodeImageFile(bytes));
+    if (!surface) return PayloadFails(s, source, bytes, "BMP");
+    if (!tile.Create(surface.get(), "temp")) return Fail(s, "the tile class refused the image.");
     int colorkey = 0, alphamod = 0;
-    if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
+    if (!ReadSurfaceKeys(s, surface.get(), colorkey, alphamod)) return false;
     tile.SetColorKey(static_cast<uint32_t>(colorkey));
     tile.SetAlpha(alphamod);
     return true;
@@ -276,9 +319,10 @@ bool ImportAnimation(ImportSession& s, CSprite& sprite, int rows) {
         return false;
     }
     int id = 0, type = 0, status = 0, frames = 0, hotx = 0, hoty = 0, start = 0, end = 0;
-    if (!Int(s, orb::attr::kId, id) || !Int(s, orb::attr::kType, type) || !Int(s, orb::attr::kStatus, status) ||
-        !Int(s, orb::attr::kFrames, frames) || !Int(s, orb::attr::kHotX, hotx) || !Int(s, orb::attr::kHotY, hoty) ||
-        !Int(s, orb::attr::kStartFrame, start) || !Int(s, orb::attr::kEndFrame, end))
+    if (!Int(s, orb::attr::kId, id) || !Int(s, orb::attr::kType, type) ||
+        !Int(s, orb::attr::kStatus, status, 0, kU16) || !Int(s, orb::attr::kFrames, frames) ||
+        !Int(s, orb::attr::kHotX, hotx, kI16Min, kI16Max) || !Int(s, orb::attr::kHotY, hoty, kI16Min, kI16Max) ||
+        !Int(s, orb::attr::kStartFrame, start, 0, kU16) || !Int(s, orb::attr::kEndFrame, end, 0, kU16))
         return false;
     if (id < 0 || id > rows) {
         std::printf("\n - WARNING: idAnim '%d' is out of range [0,%d].", id, rows);
@@ -303,12 +347,14 @@ bool ImportWidget(ImportSession& s, std::string& name) {
     if (!ReadName(s, name)) return false;
     int x = 0, y = 0, key = 0, select = 0, value = 0, range = 0;
     std::string typeName;
-    if (!Int(s, orb::attr::kXPosition, x) || !Int(s, orb::attr::kYPosition, y) || !Text(s, orb::attr::kType, typeName))
+    // Positions and range are 16-bit fields, written as unsigned or signed.
+    if (!Int(s, orb::attr::kXPosition, x, kI16Min, kU16) || !Int(s, orb::attr::kYPosition, y, kI16Min, kU16) ||
+        !Text(s, orb::attr::kType, typeName))
         return false;
     uint8_t code = orb::WidgetTypeCode(typeName.c_str());
     if (code == 0) return Fail(s, "its \"type\" " + Quoted(typeName) + " is not a widget type this program knows.");
-    if (!Int(s, orb::attr::kKey, key) || !Int(s, orb::attr::kSelectBox, select) || !Int(s, orb::attr::kValue, value) ||
-        !Int(s, orb::attr::kRange, range))
+    if (!Int(s, orb::attr::kKey, key, 0, kU16) || !Int(s, orb::attr::kSelectBox, select) ||
+        !Int(s, orb::attr::kValue, value) || !Int(s, orb::attr::kRange, range, kI16Min, kU16))
         return false;
 
     // The state images go first: the widget's own store refuses a widget
@@ -370,16 +416,17 @@ bool ImportWidget(ImportSession& s, std::string& name) {
 
 bool ImportImage(ImportSession& s, std::string& name) {
     std::string blending, source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Source(s, source)) return false;
+    std::vector<uint8_t> bytes;
+    if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending) || !Source(s, source, bytes)) return false;
     SurfacePtr surface;
     if (orb::IsPerPixel(blending.c_str())) {
-        surface.reset(LoadPerPixel(source));
-        if (!surface) return PayloadFails(s, source, "PNG");
+        surface.reset(LoadPerPixel(bytes));
+        if (!surface) return PayloadFails(s, source, bytes, "PNG");
     } else {
-        surface.reset(g_pImage->LoadBMP(source.c_str()));
-        if (!surface) return PayloadFails(s, source, "BMP");
+        surface.reset(g_pImage->LoadBMP(bytes));
+        if (!surface) return PayloadFails(s, source, bytes, "BMP");
         int colorkey = 0, alphamod = 0;
-        if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
+        if (!ReadSurfaceKeys(s, surface.get(), colorkey, alphamod)) return false;
         if (colorkey == orb::kNoColorKeyValue) {
             SDL_SetColorKey(surface.get(), 0, 0);
             surface->format->colorkey = 0xFFFFFFFFu;
@@ -410,7 +457,8 @@ bool ImportTile(ImportSession& s, std::string& name) {
     if (!Text(s, orb::attr::kTileset, tileset)) return false;
     if (orb::IsTilesetEnabled(tileset.c_str())) {
         int xo = 0, yo = 0;
-        if (!Int(s, orb::attr::kXOffset, xo) || !Int(s, orb::attr::kYOffset, yo)) return false;
+        // A tile of the set is at least one pixel each way.
+        if (!Int(s, orb::attr::kXOffset, xo, 1) || !Int(s, orb::attr::kYOffset, yo, 1)) return false;
         tile.SetTileset(1, xo, yo);
     }
     tile.SetName(name.c_str());
@@ -424,10 +472,11 @@ bool ImportFont(ImportSession& s, std::string& name) {
     if (!ReadName(s, name) || !Text(s, orb::attr::kAlphaBlending, blending)) return false;
     CFont font;
     const bool perPixel = orb::IsPerPixel(blending.c_str());
-    if (!Source(s, source)) return false;
+    std::vector<uint8_t> bytes;
+    if (!Source(s, source, bytes)) return false;
     {
-        SurfacePtr surface(perPixel ? g_pImage->LoadPNG(source.c_str()) : g_pImage->LoadBMP(source.c_str()));
-        if (!surface) return PayloadFails(s, source, perPixel ? "PNG" : "BMP");
+        SurfacePtr surface(perPixel ? g_pImage->LoadPNG(bytes) : g_pImage->LoadBMP(bytes));
+        if (!surface) return PayloadFails(s, source, bytes, perPixel ? "PNG" : "BMP");
         if (font.Create(surface.get()) != 96)
             return Fail(s, "the image is not a font strip of the 94 glyphs the font class reads.");
     }
@@ -453,21 +502,21 @@ bool ImportSprite(ImportSession& s, std::string& name) {
         return false;
     // A frame size below 1 has no row count: refused before any division.
     if (xo < 1 || yo < 1) return Fail(s, "its frame size (\"xoffset\", \"yoffset\") is below 1.");
-    if (!Source(s, source)) return false;
+    std::vector<uint8_t> bytes;
+    if (!Source(s, source, bytes)) return false;
     CSprite sprite;
     if (orb::IsPerPixel(blending.c_str())) {
-        SurfacePtr surface(LoadPerPixel(source));
-        if (!surface) return PayloadFails(s, source, "PNG");
+        SurfacePtr surface(LoadPerPixel(bytes));
+        if (!surface) return PayloadFails(s, source, bytes, "PNG");
         if (sprite.Create(surface.get(), "temp", xo, yo) <= 0)
             return Fail(s, SheetCause(surface->w, surface->h, xo, yo));
     } else {
-        if (sprite.Create(source.c_str(), "temp", xo, yo) <= 0) {
-            SurfacePtr sheet(g_pImage->LoadBMP(source.c_str()));
-            if (!sheet) return PayloadFails(s, source, "BMP");
-            return Fail(s, SheetCause(sheet->w, sheet->h, xo, yo));
-        }
+        SurfacePtr surface(DecodeImageFile(bytes));
+        if (!surface) return PayloadFails(s, source, bytes, "BMP");
+        if (sprite.Create(surface.get(), "temp", xo, yo) <= 0)
+            return Fail(s, SheetCause(surface->w, surface->h, xo, yo));
         int colorkey = 0, alphamod = 0;
-        if (!ReadSurfaceKeys(s, colorkey, alphamod)) return false;
+        if (!ReadSurfaceKeys(s, surface.get(), colorkey, alphamod)) return false;
         sprite.SetColorKey(static_cast<uint32_t>(colorkey));
         sprite.SetAlpha(alphamod);
     }
@@ -501,14 +550,14 @@ bool ImportSprite(ImportSession& s, std::string& name) {
 
 bool ImportAudio(ImportSession& s, std::string& name, bool music) {
     std::string source;
-    if (!ReadName(s, name) || !Source(s, source)) return false;
+    std::vector<uint8_t> bytes;
+    if (!ReadName(s, name) || !Source(s, source, bytes)) return false;
     // No replacement: a block that exists already makes the element fail
     // (an update replaces it, in the package manager).
     ClearStoreReason();
     IStuffVLT::UpdateCounts before;
     if (s.update) g_pStuffVLT->GetUpdateCounts(s.pkg, &before);
-    const int result = music ? g_pSoundFX->MusicImport(s.pkg, name.c_str(), source.c_str())
-                             : g_pSoundFX->SoundImport(s.pkg, name.c_str(), source.c_str());
+    const int result = g_pSoundFX->ImportData(s.pkg, name.c_str(), source.c_str(), bytes, music);
     if (result <= 0) return StoreFails(s, result);
     // A file the SDK cannot decode is the user's all the same: it is stored
     // and exported as it is, and said once, when it comes into the package
@@ -529,20 +578,10 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
 
 bool ImportFile(ImportSession& s, std::string& name) {
     std::string method, source;
-    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Source(s, source)) return false;
-
-    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return Fail(s, "the payload file " + Quoted(source) + " cannot be opened (" + std::strerror(errno) + ").");
-    struct stat st;
     std::vector<uint8_t> bytes;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-              static_cast<unsigned long long>(st.st_size) <= 0xFFFFFFFFull;
     // The block takes exactly what was read, whatever the size said (the
     // file may change under us), and never more than a block holds.
-    if (ok) ok = files::ReadToEnd(fd, bytes, 0xFFFFFFFFull);
-    ::close(fd);
-    if (!ok) return Fail(s, "the payload file " + Quoted(source) + " cannot be read, or holds more than 4 GiB.");
+    if (!ReadName(s, name) || !Text(s, orb::attr::kStoreMethod, method) || !Source(s, source, bytes)) return false;
 
     BlockInfo info;
     std::memset(&info, 0, sizeof info);

@@ -8,15 +8,21 @@
 
 #include "OrbFormat.h"
 
+class DocumentFolder;
+
+// The most a payload file may hold: what one block holds.
+constexpr unsigned long long kMaxPayloadBytes = 0xFFFFFFFFull;
+
 struct ImportSession {
     int doc = 0;
     int pkg = 0;
     int total = 0;
     orb::Counters c;
-    int failed = 0;         // elements and widgets that were not stored
-    std::string cause;      // why the element at hand failed, when known (PrintCause)
-    bool readOnly = false;  // the package is opened for reading only: every store fails
-    bool update = false;    // a block that means what the element means is kept as it is
+    int failed = 0;                          // elements and widgets that were not stored
+    std::string cause;                       // why the element at hand failed, when known (PrintCause)
+    bool readOnly = false;                   // the package is opened for reading only: every store fails
+    bool update = false;                     // a block that means what the element means is kept as it is
+    const DocumentFolder* folder = nullptr;  // where the payloads are read from
 };
 
 // The cause line for an element whose handler failed: s.cause, or a

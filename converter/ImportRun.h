@@ -14,6 +14,7 @@ struct ImportOptions {
     bool update = false;
     bool wait = true;             // wait for another writer of the package, else fail
     bool noticeToStderr = false;  // the waiting notice on standard error
+    bool allowOutside = false;    // payloads may be read from outside the document's folder
 };
 
 // What an update did, block by block; failed counts elements and widgets.

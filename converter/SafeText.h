@@ -15,3 +15,12 @@ enum class SafeStyle {
 };
 
 std::string SafeText(const std::string& bytes, SafeStyle style = SafeStyle::Escaped);
+
+// A block name as a document holds it. XML takes neither control characters
+// nor bytes that are not UTF-8 (nor U+FFFE and U+FFFF), so each such byte is
+// written as "\xNN" (two upper-case hex digits) and a backslash as "\\";
+// everything else stays as it is. NameFromDocument reads that back: "\\" is
+// a backslash, "\x" with two hex digits that byte, and any other backslash
+// stays a backslash.
+std::string NameForDocument(const std::string& name);
+std::string NameFromDocument(const std::string& text);

@@ -622,16 +622,19 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     uint8_t desc[kDescriptorSize] = {};
     std::memcpy(desc + kNameOffset, info->name, strnlen(info->name, kNameSize));
     std::memcpy(desc + kTypeOffset, info->type, strnlen(info->type, kTypeSize));
+    // Only compression makes a second copy of the payload: a stored or
+    // scrambled one is written from the caller's bytes, a slice at a time.
     std::vector<uint8_t> packed;
+    const uint8_t* body = info->data;
     if (info->mode != compressed) {
         if (info->mode != stored) info->mode = crypted;
-        packed.assign(info->data, info->data + info->size);
-        if (info->mode == crypted) ScrambleBlock(packed.data(), packed.size());
     } else if (!CompressBlock(info->data, info->size, packed)) {
         LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("UCL failed to compress the data block.\n");
         return 0;
+    } else {
+        body = packed.data();
     }
-    const uint32_t packedSize = static_cast<uint32_t>(packed.size());
+    const uint32_t packedSize = info->mode == compressed ? static_cast<uint32_t>(packed.size()) : info->size;
     desc[kModeOffset] = info->mode;
     StoreLE32(desc + kSizeOffset, info->size);
     StoreLE32(desc + kPackedOffset, packedSize);
@@ -647,15 +650,26 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
         LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("the VLT cannot grow beyond 4 GiB.\n");
         return 0;
     }
-    std::vector<uint8_t> entry(static_cast<size_t>(kEntryHeadSize + padded), 0);
-    std::memcpy(entry.data(), kMarker, kMarkerSize);
-    std::memcpy(entry.data() + kMarkerSize, desc, kDescriptorSize);
-    if (packedSize) std::memcpy(entry.data() + kEntryHeadSize, packed.data(), packedSize);
-    if (const PackageCipher* c = m.CipherOf(k)) {
-        c->Encipher(entry.data() + kMarkerSize, kDescriptorSize);
-        c->Encipher(entry.data() + kEntryHeadSize, static_cast<size_t>(padded));
+    const PackageCipher* cipher = m.CipherOf(k);
+    uint8_t head[kEntryHeadSize] = {};
+    std::memcpy(head, kMarker, kMarkerSize);
+    std::memcpy(head + kMarkerSize, desc, kDescriptorSize);
+    if (cipher) cipher->Encipher(head + kMarkerSize, kDescriptorSize);
+    bool written = files::WriteAllAt(slot.handle, head, sizeof head, end);
+    // Slices of whole cipher blocks: enciphered one by one they give the
+    // bytes of the whole payload enciphered at once.
+    constexpr uint64_t kSlice = uint64_t(1) << 20;
+    std::vector<uint8_t> slice;
+    for (uint64_t done = 0; written && done < padded; done += kSlice) {
+        const size_t n = static_cast<size_t>(std::min(kSlice, padded - done));
+        const size_t data = done < packedSize ? static_cast<size_t>(std::min<uint64_t>(n, packedSize - done)) : 0;
+        slice.assign(n, 0);
+        if (data) std::memcpy(slice.data(), body + done, data);
+        if (info->mode == crypted) ScrambleBlock(slice.data(), data);
+        if (cipher) cipher->Encipher(slice.data(), n);
+        written = files::WriteAllAt(slot.handle, slice.data(), n, end + kEntryHeadSize + done);
     }
-    if (!files::WriteAllAt(slot.handle, entry.data(), entry.size(), end)) {
+    if (!written) {
         const int err = errno;
         // Cut a partly written entry away again: the file stays as it was.
         const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;

@@ -19,6 +19,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -639,6 +640,20 @@ SDL_Surface* IImage::LoadBMP(const char* file) {
         LogTag("IImage->LoadBMP(%s)", Text(file)).Error("file not found.\n");
         return nullptr;
     }
+    return BmpForCaller(s);
+}
+
+SDL_Surface* IImage::LoadBMP(const std::vector<uint8_t>& bytes) {
+    const char* reason = "the image is larger than any surface";
+    SDL_Surface* s = bytes.size() <= kMaxPixelBytes ? DecodeBmp(bytes, &reason) : nullptr;
+    if (!s) {
+        LogTag("IImage->LoadBMP(%zu bytes)", bytes.size()).Error("not a BMP image that can be read: %s.\n", reason);
+        return nullptr;
+    }
+    return BmpForCaller(s);
+}
+
+SDL_Surface* IImage::BmpForCaller(SDL_Surface* s) {
     if (NeedsDisplayConversion(s) && Trovalis.autoDisplayConversion) {
         SDL_SetAlpha(s, 0, 0);
         SDL_SetColorKey(s, 0, 0);
@@ -654,7 +669,19 @@ SDL_Surface* IImage::LoadPNG(const char* file, bool transparencyAsAlpha) {
     if (!rw) return nullptr;
     SDL_Surface* s = ReadPNG(rw, transparencyAsAlpha);
     SDL_RWclose(rw);
-    if (!s) return nullptr;
+    return s ? PngForCaller(s) : nullptr;
+}
+
+SDL_Surface* IImage::LoadPNG(const std::vector<uint8_t>& bytes, bool transparencyAsAlpha) {
+    if (bytes.size() > static_cast<size_t>(INT_MAX)) return nullptr;
+    SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
+    if (!rw) return nullptr;
+    SDL_Surface* s = ReadPNG(rw, transparencyAsAlpha);
+    SDL_RWclose(rw);
+    return s ? PngForCaller(s) : nullptr;
+}
+
+SDL_Surface* IImage::PngForCaller(SDL_Surface* s) {
     const bool alphaChannel = (s->flags & SDL_SRCALPHA) != 0;
     if (!alphaChannel && NeedsDisplayConversion(s) && Trovalis.autoDisplayConversion) {
         SDL_SetAlpha(s, 0, 0);

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include <SDL.h>
 
@@ -38,6 +39,10 @@ public:
     SDL_Surface* LoadBMP(const char* file);
     // transparencyAsAlpha: see ReadPNG.
     SDL_Surface* LoadPNG(const char* file, bool transparencyAsAlpha = false);
+    // The same over the bytes of a file read already (a caller that opened
+    // the file itself, once).
+    SDL_Surface* LoadBMP(const std::vector<uint8_t>& bytes);
+    SDL_Surface* LoadPNG(const std::vector<uint8_t>& bytes, bool transparencyAsAlpha = false);
     int SaveBMP(const char* file, SDL_Surface* surface);
     // level: 0 stored, 1 to 9 zlib's levels, kQuickLevel the cheapest
     // encoding that still compresses (for files written in bulk to be
@@ -99,6 +104,11 @@ public:
     // The surface convention for an alpha channel: SDL_SRCALPHA with format
     // alpha 255.
     static bool HasAlphaChannel(const SDL_Surface* s);
+
+private:
+    // The last steps of LoadBMP and LoadPNG on a decoded surface.
+    SDL_Surface* BmpForCaller(SDL_Surface* s);
+    SDL_Surface* PngForCaller(SDL_Surface* s);
 };
 
 // The image interface between Init and Quit; empty before and after.

@@ -267,6 +267,17 @@ int ISoundFX::Import(int id, const char* name, const char* file, bool isMusic) {
         }
         return 0;
     }
+    return ImportData(id, name, file, bytes, isMusic);
+}
+
+int ISoundFX::ImportData(int id, const char* name, const char* file, const std::vector<uint8_t>& bytes, bool isMusic) {
+    if (id < 1 || !file) return 0;
+    const LogTag tag("ISoundFX->%s('%s','%s','%s')", isMusic ? "MusicImport" : "SoundImport", PackageName(id),
+                     Text(name), Text(file));
+    if (bytes.size() > 0xFFFFFFFFull) {
+        tag.Error("file holds more than a block can.\n");
+        return 0;
+    }
     BlockInfo bi{};
     if (!name || std::strlen(name) >= sizeof bi.name) {
         // Cut to 31 characters it would be stored under another block's name.
@@ -282,7 +293,8 @@ int ISoundFX::Import(int id, const char* name, const char* file, bool isMusic) {
         bi.mode = (last == 'g' || last == 'G') ? crypted : compressed;
     }
     bi.size = static_cast<uint32_t>(bytes.size());
-    bi.data = bytes.data();
+    uint8_t none = 0;  // an empty file still hands over a valid pointer
+    bi.data = bytes.empty() ? &none : const_cast<uint8_t*>(bytes.data());
     return g_pStuffVLT ? g_pStuffVLT->AddData(id, &bi) : 0;
 }
 

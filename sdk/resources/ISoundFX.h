@@ -47,6 +47,9 @@ public:
     // exists, 0 on failure.
     int SoundImport(int id, const char* name, const char* file);
     int MusicImport(int id, const char* name, const char* file);
+    // The same from the bytes of the file, read already by the caller; file
+    // is its name, which chooses a music piece's storage mode.
+    int ImportData(int id, const char* name, const char* file, const std::vector<uint8_t>& bytes, bool isMusic);
     // Writes a block back out as a file; true when the file was written
     // completely. Without an output name the file is name + "." + format in
     // the current directory (path separators in the block name replaced).

@@ -8,6 +8,7 @@
 
 #include <tinyxml.h>
 
+#include "SafeText.h"
 #include "Support.h"
 #include "core/Trovalis.h"
 #include "resources/ISoundFX.h"
@@ -196,11 +197,28 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     }
     EXPECT_EQ(files, names.size() + 1);
     EXPECT_FALSE(Contains(out, "\x1b"));  // nothing drives the terminal
-    // The names travel unchanged in the document.
+    // The names travel in the document, escaped where XML needs it.
     TiXmlDocument doc((work + "/pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
     std::vector<std::string> got;
-    for (const TiXmlElement* e : Children(doc.RootElement(), "file")) got.push_back(e->Attribute("name"));
+    for (const TiXmlElement* e : Children(doc.RootElement(), "file"))
+        got.push_back(NameFromDocument(e->Attribute("name")));
+    EXPECT_EQ(got, names);
+}
+
+TEST_F(Export, NamesWithControlOrNonUtf8BytesAreValidXmlAndReadBackTheSame) {
+    const std::vector<std::string> names = {"bell\x07",      "tab\tnl\n",    "latin\xe9", "cut\xc3",
+                                            "back\\x41\\\\", "\xef\xbf\xbe", "ok\xc3\xa9"};
+    {
+        PackageBuilder b(dir / "odd.vlt");
+        for (const auto& n : names) b.Raw(n.c_str(), "FILE", {'!'});
+    }
+    ASSERT_EQ(Run({"odd.vlt"}), 0) << out;
+    std::string lint;
+    EXPECT_EQ(Shell("xmllint --noout " + dir / "odd.xml" + " 2>&1", lint), 0) << lint;
+    ASSERT_EQ(Run({"odd.xml", "back.vlt"}), 0) << out;
+    std::vector<std::string> got;
+    for (const auto& e : Entries(dir / "back.vlt")) got.push_back(e.name);
     EXPECT_EQ(got, names);
 }
 

@@ -33,26 +33,26 @@ bool KeepAccessOf(int fd, const struct stat& st) {
 }
 
 // Copies src into the new file dst (which must not exist yet), keeping the
-// source's permission bits and group. False, with dst removed and errno
-// set, on any failure.
-bool CopyNewFile(const std::string& src, const std::string& dst) {
+// source's permission bits and group: 1, else 0 when src is no regular file
+// that can be read, or -1 when the copy could not be made or written, with
+// dst removed and errno set.
+int CopyNewFile(const std::string& src, const std::string& dst) {
     const int in = files::OpenRegular(src.c_str(), O_RDONLY);
-    if (in < 0) return false;
+    if (in < 0) return 0;
     struct stat st;
     if (::fstat(in, &st) != 0) {
-        const int err = errno;
         ::close(in);
-        errno = err;
-        return false;
+        return 0;
     }
     const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
     if (out < 0) {
         const int err = errno;
         ::close(in);
         errno = err;
-        return false;
+        return -1;
     }
-    bool ok = KeepAccessOf(out, st) && files::CopyToEnd(in, out);
+    bool readFailed = false;
+    bool ok = KeepAccessOf(out, st) && files::CopyToEnd(in, out, &readFailed);
     int err = errno;
     ::close(in);
     if (::close(out) != 0 && ok) {
@@ -61,7 +61,7 @@ bool CopyNewFile(const std::string& src, const std::string& dst) {
     }
     if (!ok) ::unlink(dst.c_str());
     errno = err;
-    return ok;
+    return ok ? 1 : readFailed ? 0 : -1;
 }
 
 bool SyncFile(const std::string& path) {
@@ -416,9 +416,10 @@ int PackageStage::Begin(const std::string& target, bool copy, bool mustExist) {
     if (Exists(workBackup_)) workBackup_.clear();  // not ours to move or remove
     ArmSignals(this, work_, workBackup_, lock_.lockPath());
     if (exists) {
-        if (!CopyNewFile(target_, work_)) {
+        const int copied = CopyNewFile(target_, work_);
+        if (copied != 1) {
             copyError_ = errno;
-            failure_ = Failure::Copy;
+            if (copied < 0) failure_ = Failure::Copy;
             Finish();
             return 0;
         }

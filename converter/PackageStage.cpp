@@ -519,8 +519,10 @@ bool PackageStage::PutInPlace(const std::string& file, bool reopen) {
         ok = check >= 1;
         if (ok) g_pStuffVLT->Close(check);
     }
-    ok = ok && SyncFile(file);
-    if (!ok && !reopen) commitError_ = errno;
+    if (ok && !SyncFile(file)) {
+        ok = false;
+        commitError_ = errno;
+    }
     // The 3.0 original, which the target still holds and the working copy
     // was upgraded from, takes the backup name the target itself would have
     // given it. It moves before the target is replaced, and from then on a

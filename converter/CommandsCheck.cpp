@@ -26,6 +26,7 @@
 #include "Converter.h"
 #include "Driver.h"
 #include "JsonWriter.h"
+#include "PackageStage.h"
 #include "SdkHandles.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
@@ -389,6 +390,8 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
 
     TempFolder tmp;
     if (!tmp.ok()) return Refuse(path, "no temporary folder can be made", json, out);
+    // Ctrl-C, kill, a hang-up or a closed pipe leave no copy of the package behind.
+    const SignalCleanupFolder cleanup(tmp.path());
     const std::string source = tmp / "source.vlt";
     const std::string reference = tmp / "reference.vlt";
     const std::string document = tmp / "document.xml";

@@ -38,7 +38,9 @@ int CompactPackage(const std::string& path, bool json, bool wait, FILE* out) {
     const uint64_t before = ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     uint64_t after = before;
     if (deleted > 0 && !stage.CommitLive(nullptr, nullptr, &after))
-        return Fail(path, "the compacted package could not be written; it was left as it was", json, out);
+        return Fail(path,
+                    "the compacted package could not be written" + stage.CommitCause() + "; it was left as it was",
+                    json, out);
     if (deleted == 0) stage.Abandon();  // nothing to reclaim: not even rewritten
 
     if (json) {

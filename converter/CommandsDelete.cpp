@@ -86,7 +86,8 @@ int DeleteFromPackage(const std::string& path, const std::vector<std::string>& n
     const uint64_t before = ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     uint64_t after = 0;
     if (!stage.CommitLive(&Keep, &drop, &after))
-        return Fail(path, "the package could not be rewritten; it was left as it was", json, out);
+        return Fail(path, "the package could not be rewritten" + stage.CommitCause() + "; it was left as it was", json,
+                    out);
 
     if (json) {
         json::Writer w;

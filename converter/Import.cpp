@@ -3,7 +3,8 @@
 // The root's children are taken one by one and handled by the first kind
 // whose tag prefix matches (image, tile, font, sprite, music, sound, file,
 // panel); anything else is skipped quietly. An element that cannot be rebuilt
-// is reported and skipped, and the run goes on. The package is written as a
+// is reported and skipped, and the run goes on; a write to the package that
+// fails ends the run, with the package left as it was. The package is written as a
 // new file beside the target and put in place only when it is complete
 // (PackageStage), so that a failed or interrupted import leaves the user's
 // package as it was.
@@ -11,6 +12,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "Converter.h"
@@ -181,13 +183,25 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
     std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
 
     ProgressLine progress;
+    int writeError = 0;
     if (Trovalis.XMLNodeChild(s.doc) == 1) {
         do {
             ImportRootChild(s);
             progress.Show(s.c, s.total);
-        } while (Trovalis.XMLNodeNext(s.doc) == 1);
+            // A full disk or a failing device is not one element's problem:
+            // every later element would meet it too, and the package would
+            // be put in place without them.
+            writeError = g_pStuffVLT->WriteError(s.pkg);
+        } while (!writeError && Trovalis.XMLNodeNext(s.doc) == 1);
     }
     progress.Finish();
+    if (writeError) {
+        std::printf("\n - Error: could not write the desired VLT('%s'): %s; it was left as it was.\n",
+                    SafeText(target, SafeStyle::Masked).c_str(), std::strerror(writeError));
+        Trovalis.XMLClose(s.doc);
+        stage.Abandon();
+        return 0;
+    }
     if (s.total != s.c.done)
         std::printf("\n - WARNING: existing XML blocks(%d) does not match with imported ones(%d).\n", s.total,
                     s.c.done);
@@ -210,8 +224,8 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         }
         uint64_t length = 0;
         if (!stage.CommitLive(nullptr, nullptr, &length)) {
-            std::printf("\n - Error: could not write the desired VLT('%s'); it was left as it was.\n",
-                        SafeText(target, SafeStyle::Masked).c_str());
+            std::printf("\n - Error: could not write the desired VLT('%s')%s; it was left as it was.\n",
+                        SafeText(target, SafeStyle::Masked).c_str(), stage.CommitCause().c_str());
             return 0;
         }
         if (summary) {
@@ -225,8 +239,8 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         return 1;
     }
     if (!stage.Commit()) {
-        std::printf("\n - Error: could not write the desired VLT('%s'); it was left as it was.\n",
-                    SafeText(target, SafeStyle::Masked).c_str());
+        std::printf("\n - Error: could not write the desired VLT('%s')%s; it was left as it was.\n",
+                    SafeText(target, SafeStyle::Masked).c_str(), stage.CommitCause().c_str());
         return 0;
     }
     return 1;

@@ -7,7 +7,9 @@
 // left exactly as it was and the working file is removed.
 //
 // The working file is named after the target and the process
-// ("game.vlt.importing-PID.vlt"). A fatal signal during the stage (a crash,
+// ("game.vlt.importing-PID.vlt"; a target name too long for that is
+// shortened). A target that is a symbolic link to a package is written at
+// the link's target, and the link stays. A fatal signal during the stage (a crash,
 // Ctrl-C, kill, hang-up) removes it before the process ends; one left anyway
 // (killed outright, power cut) is removed by the next stage on the same
 // target, once no process with that id exists.
@@ -27,10 +29,25 @@
 #include "core/FileLock.h"
 #include "package/IStuffVLT.h"
 
+// While it lives, a fatal signal (Ctrl-C, kill, hang-up, a closed pipe, a
+// crash) removes the folder at path and everything in it before the process
+// ends, as a stage removes its working files. One folder at a time: a second
+// object while one lives arms nothing.
+class SignalCleanupFolder {
+public:
+    explicit SignalCleanupFolder(const std::string& path);
+    ~SignalCleanupFolder();
+    SignalCleanupFolder(const SignalCleanupFolder&) = delete;
+    SignalCleanupFolder& operator=(const SignalCleanupFolder&) = delete;
+
+private:
+    bool armed_ = false;
+};
+
 class PackageStage {
 public:
     // Why Begin failed.
-    enum class Failure { None, Busy, ReadOnly, Lock, Missing, Open };
+    enum class Failure { None, Busy, ReadOnly, Lock, Missing, Copy, Open };
 
     PackageStage() = default;
     ~PackageStage();  // an uncommitted stage is abandoned
@@ -68,6 +85,9 @@ public:
     Failure failure() const { return failure_; }
     // A sentence (without its full stop) saying why Begin failed.
     std::string FailureText() const;
+    // Why the last Commit or CommitLive failed, as " (cause)" after the
+    // words that say it failed, when a system call said why; else empty.
+    std::string CommitCause() const;
 
 private:
     void RemoveBackup();
@@ -83,6 +103,8 @@ private:
     FileLock lock_;
     int id_ = 0;
     int lockError_ = 0;
+    int copyError_ = 0;
+    int commitError_ = 0;
     bool active_ = false;
     bool wait_ = true;
     bool noticeToStderr_ = false;

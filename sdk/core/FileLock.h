@@ -2,7 +2,12 @@
 // from before it reads the file until its new version is in place.
 //
 // The lock is flock(2) on a lock file beside the locked file, named after
-// it with ".lock" added ("game.vlt.lock"). The lock file is removed when
+// it with ".lock" added ("game.vlt.lock"; a name too long for that is
+// shortened, see ShortName). The lock file is opened for reading only, which
+// is all flock needs, and is made readable by whoever may read or write the
+// locked file, in its group where the taker may: every user who may write
+// the file can take the lock or wait for it, whoever made the lock file, and
+// a lock file left by another user's dead writer blocks nobody. The lock file is removed when
 // the lock is released, without a race: a taker that got the lock checks
 // afterwards that the name still leads to the file it locked (a releaser
 // may have removed it in between), and starts again with a new file when
@@ -39,7 +44,13 @@ public:
     // The lock file's path while held (for clean-up code that cannot call
     // Release, such as a signal handler); empty otherwise.
     const std::string& lockPath() const { return lockPath_; }
-    static std::string LockPathOf(const std::string& path) { return path + ".lock"; }
+    static std::string LockPathOf(const std::string& path);
+    // A file name that fits in room bytes: name itself when it does, else
+    // its beginning (not cut inside a UTF-8 character), '~' and eight hex
+    // digits of a hash of the whole name, so that names sharing a long
+    // beginning still differ. For names derived from a file's name by
+    // adding a suffix, where the result must stay within NAME_MAX.
+    static std::string ShortName(const std::string& name, size_t room);
 
 private:
     int fd_ = -1;

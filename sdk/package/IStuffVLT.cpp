@@ -56,6 +56,8 @@ struct IStuffVLT::Impl {
     // Per slot: whether AddData updates (SetUpdating), and what it did.
     bool updating[kMaxPackages] = {};
     UpdateCounts updateCounts[kMaxPackages];
+    // Per slot: the errno of the first write to the file that failed (WriteError).
+    int writeError[kMaxPackages] = {};
     // Set while OpenForReading runs Open.
     bool readingOnly = false;
 
@@ -65,6 +67,9 @@ struct IStuffVLT::Impl {
         for (int i = 0; i < kMaxPackages; ++i)
             if (slots[i].id == id) return i;
         return -1;
+    }
+    void NoteWriteError(int k, int err) {
+        if (!writeError[k]) writeError[k] = err ? err : EIO;
     }
     bool Locked(int k) const { return slots[k].protectedFlag && !keySet; }
     const PackageCipher* CipherOf(int k) const { return slots[k].protectedFlag ? &packageCipher : nullptr; }
@@ -209,6 +214,7 @@ struct IStuffVLT::Impl {
             slot.id = nextId++;
             updating[t] = false;
             updateCounts[t] = UpdateCounts();
+            writeError[t] = 0;
         } else {
             close(slot.handle);
         }
@@ -240,6 +246,7 @@ struct IStuffVLT::Impl {
         slot.readOnly = false;
         updating[k] = false;
         updateCounts[k] = UpdateCounts();
+        writeError[k] = 0;
         index[k].Clear();
     }
 };
@@ -642,6 +649,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     const uint64_t padded = PaddedLength(packedSize);
     struct stat st;
     if (fstat(slot.handle, &st) != 0) {
+        m.NoteWriteError(k, errno);
         LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("it was not possible to access to the VLT.\n");
         return 0;
     }
@@ -671,6 +679,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     }
     if (!written) {
         const int err = errno;
+        m.NoteWriteError(k, err);
         // Cut a partly written entry away again: the file stays as it was.
         const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
         m.index[k].Invalidate();
@@ -740,6 +749,7 @@ int IStuffVLT::Delete(int id, BlockInfo* info) {
     const uint64_t at = m.cursorOffset - kDescriptorSize;
     if (!files::WriteAllAt(slot.handle, onDisk, kDescriptorSize, at)) {
         const int err = errno;
+        m.NoteWriteError(k, err);
         // Put the old descriptor back over whatever part was written.
         uint8_t old[kDescriptorSize];
         std::memcpy(old, e.desc, kDescriptorSize);
@@ -771,6 +781,11 @@ int IStuffVLT::SetUpdating(int id, bool on) {
     return 1;
 }
 
+int IStuffVLT::WriteError(int id) const {
+    const int k = impl_->SlotOf(id);
+    return k < 0 ? 0 : impl_->writeError[k];
+}
+
 int IStuffVLT::GetUpdateCounts(int id, UpdateCounts* counts) {
     const int k = impl_->SlotOf(id);
     if (k < 0 || !counts) return 0;
@@ -794,6 +809,7 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     auto fail = [&](const char* why, int err) {
         LOG_PRINT(0, " . [IStuffVLT->WriteLive('%s','%s')] Error: %s%s%s\n", file, path, why, err ? ": " : "",
                   err ? strerror(err) : "");
+        errno = err;  // the cause, for the caller to report
         return 0;
     };
     if (m.Locked(k)) return fail("the given VLT is protected and the key was not set.", 0);

@@ -109,6 +109,12 @@ public:
     int SetUpdating(int id, bool on);
     int GetUpdateCounts(int id, UpdateCounts* counts);
 
+    // The errno of the first write to package id's file that failed since it
+    // was opened (AddData or Delete answered 0 for it), or 0. A write error
+    // (a full disk, a failing device) is no fault of the block handed over:
+    // every later write would meet it as well.
+    int WriteError(int id) const;
+
     // Decides, for WriteLive, whether a live entry is written (true) or left
     // out; info holds its descriptor fields, data is null.
     using KeepEntry = bool (*)(void* context, const BlockInfo& info);
@@ -119,8 +125,8 @@ public:
     // header block is the package's own with a new modification date and
     // the checksum of the new entries. 1 on success, with the new file's
     // length in length when given; 0 on failure, logged, with nothing left
-    // at path. A package whose entries overlap, run past its end or cannot
-    // all be read is refused.
+    // at path and errno holding the cause of a failed system call (else 0). A package whose entries overlap, run past
+    // its end or cannot all be read is refused.
     int WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length = nullptr);
     // Closes package id without rewriting its header, whatever was written
     // to it: for a working file that its caller removes next.

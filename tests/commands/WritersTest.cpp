@@ -1,7 +1,10 @@
 // The writers (--update, --delete, --compact, and the two-path import) through the real executable.
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -304,11 +307,17 @@ TEST_F(Writers, ImportOfAResourceLeftBehindExitsIncompleteAndSaysWhy) {
     EXPECT_FALSE(FileExists(d / "foo.json.lock"));
 }
 
-pid_t Spawn(const std::string& dir, const std::vector<std::string>& args, const std::string& output) {
+// Runs bundlex in dir, its standard output into the file output or, when
+// given, the descriptor outFd; as the user (and group) uid when that is not 0.
+pid_t Spawn(const std::string& dir, const std::vector<std::string>& args, const std::string& output, int outFd = -1,
+            uid_t uid = 0) {
     const pid_t pid = fork();
     if (pid == 0) {
-        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0 || chdir(dir.c_str()) != 0) _exit(99);
+        const int fd = outFd >= 0 ? outFd : open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(99);
+        if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)) _exit(97);
+        if (chdir(dir.c_str()) != 0) _exit(99);
+        signal(SIGPIPE, SIG_DFL);
         std::vector<char*> argv{const_cast<char*>(BUNDLEX_EXE)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -364,6 +373,204 @@ TEST_F(Writers, ConcurrentWritersLoseNothing) {
     EXPECT_EQ(ExitOf(waiting), 0);
     EXPECT_EQ(Entries(d / "p.vlt").size(), 2u * kEach);
     EXPECT_FALSE(FileExists(d / "p.vlt.lock"));
+}
+
+std::string TextOf(const std::string& file) {
+    const std::vector<uint8_t> bytes = ReadFile(file);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A writer of another user waits for (or, told not to wait, is refused by)
+// the lock of a writer that lives, and takes over the lock file that a dead
+// one left, however strict that writer's umask was.
+TEST_F(Writers, AnotherUsersLockFileIsSharedNotRefused) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "acting as two users needs root";
+    }
+    constexpr uid_t kFirst = 4301, kSecond = 4302;
+    {
+        PackageBuilder p(d / "p.vlt");
+        p.Raw("a", "FILE", {1});
+        p.Raw("b", "FILE", {2});
+    }
+    ASSERT_EQ(chmod(d.path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod((d / "p.vlt").c_str(), 0666), 0);
+    int taken[2], done[2];
+    ASSERT_EQ(pipe2(taken, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(done, O_CLOEXEC), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(kFirst) != 0 || setuid(kFirst) != 0) _exit(97);
+        close(taken[0]);
+        close(done[1]);
+        umask(077);
+        FileLock lock;
+        char c = 1;
+        if (lock.Acquire(d / "p.vlt", false) != FileLock::kLocked || write(taken[1], &c, 1) != 1) _exit(96);
+        (void)!read(done[0], &c, 1);
+        _exit(0);  // dies holding it: the lock file stays, as a killed writer's does
+    }
+    close(taken[1]);
+    close(done[0]);
+    char c = 0;
+    ASSERT_EQ(read(taken[0], &c, 1), 1);
+    close(taken[0]);
+    EXPECT_EQ(ExitOf(Spawn(d.path(), {"--delete", "--no-wait", "p.vlt", "a"}, d / "w.out", -1, kSecond)), 1);
+    EXPECT_TRUE(Contains(TextOf(d / "w.out"), "another run is writing it (and --no-wait was given).\n"))
+        << TextOf(d / "w.out");
+    close(done[1]);
+    EXPECT_EQ(ExitOf(holder), 0);
+    ASSERT_TRUE(FileExists(d / "p.vlt.lock"));
+    EXPECT_EQ(ExitOf(Spawn(d.path(), {"--delete", "--no-wait", "p.vlt", "a"}, d / "w.out", -1, kSecond)), 0)
+        << TextOf(d / "w.out");
+    EXPECT_FALSE(HasBlock(d / "p.vlt", "FILE", "a"));
+    EXPECT_FALSE(FileExists(d / "p.vlt.lock"));
+}
+
+// A package named through a symbolic link is rewritten where it is, the
+// link staying a link, and its writers through either name exclude each other.
+TEST_F(Writers, PackageReachedThroughALinkIsWrittenWhereItIs) {
+    ASSERT_EQ(mkdir((d / "real").c_str(), 0755), 0);
+    {
+        PackageBuilder p(d / "real/p.vlt");
+        p.Raw("a", "FILE", {1});
+    }
+    ASSERT_EQ(symlink("real/p.vlt", (d / "l.vlt").c_str()), 0);
+    Write("x", "xyz");
+    Write("doc.xml", "<ORB version=\"v1\" totalblocks=\"1\"><file name=\"b\" source=\"x\" storemethod=\"raw\"/></ORB>");
+    EXPECT_EQ(Run({"doc.xml", "l.vlt"}), 0) << out;
+    struct stat st;
+    ASSERT_EQ(lstat((d / "l.vlt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(HasBlock(d / "real/p.vlt", "FILE", "a"));
+    EXPECT_TRUE(HasBlock(d / "real/p.vlt", "FILE", "b"));
+    FileLock held;
+    ASSERT_EQ(held.Acquire(d / "real/p.vlt", false), FileLock::kLocked);
+    EXPECT_EQ(Run({"--delete", "--no-wait", "l.vlt", "a"}), 1) << out;
+    EXPECT_TRUE(Contains(out, "another run is writing it (and --no-wait was given).\n")) << out;
+}
+
+// A full disk ends every writer at once with its cause, the package as it
+// was and nothing of the attempt left, instead of an import that carries on
+// and puts a package without the rest in place.
+TEST_F(Writers, FullDiskEndsTheWriteAndLeavesThePackage) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "a small file system needs root";
+    }
+    const std::string full = d / "full";
+    ASSERT_EQ(mkdir(full.c_str(), 0755), 0);
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=512k") != 0) {
+        GTEST_SKIP() << "tmpfs: " << strerror(errno);
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{full};
+    std::string doc = "<ORB version=\"v1\" totalblocks=\"30\">";
+    std::vector<uint8_t> noise(12000);
+    for (int i = 0; i < 30; ++i) {
+        for (size_t j = 0; j < noise.size(); ++j) noise[j] = static_cast<uint8_t>((j * 2654435761u + i) >> 13);
+        ASSERT_TRUE(WriteFile(d / ("x" + std::to_string(i)), noise));
+        doc += "<file name=\"n" + std::to_string(i) + "\" source=\"x" + std::to_string(i) + "\" storemethod=\"raw\"/>";
+    }
+    Write("doc.xml", doc + "</ORB>");
+    const struct {
+        std::vector<std::string> args;
+        long spare;  // bytes left free beyond the package's length
+    } rows[] = {
+        {{"doc.xml", "full/p.vlt"}, 40000},
+        {{"--update", "doc.xml", "full/p.vlt"}, 40000},
+        {{"--delete", "full/p.vlt", "a0"}, -40000},
+        {{"--compact", "full/p.vlt"}, -40000},
+    };
+    for (const auto& r : rows) {
+        for (const std::string& name : Listing(full)) ASSERT_EQ(unlink((full + "/" + name).c_str()), 0);
+        {
+            PackageBuilder p(full + "/p.vlt");
+            for (int i = 0; i < 8; ++i) p.Raw(("a" + std::to_string(i)).c_str(), "FILE", noise);
+            p.Delete("a7", "FILE");
+        }
+        const std::vector<uint8_t> before = ReadFile(full + "/p.vlt");
+        struct statvfs fsInfo;
+        ASSERT_EQ(statvfs(full.c_str(), &fsInfo), 0);
+        const long free = static_cast<long>(fsInfo.f_bavail * fsInfo.f_frsize);
+        ASSERT_TRUE(WriteFile(full + "/fill", std::vector<uint8_t>(free - static_cast<long>(before.size()) - r.spare)));
+        EXPECT_EQ(Run(r.args), 1) << r.args[0] << out;
+        EXPECT_TRUE(Contains(out, "No space left on device")) << out;
+        EXPECT_EQ(ReadFile(full + "/p.vlt"), before) << r.args[0];
+        EXPECT_EQ(Listing(full), (std::vector<std::string>{"fill", "p.vlt"})) << r.args[0];
+    }
+}
+
+// An import keeps the permission bits and the group (and, run by the
+// superuser, the owner) of the package it replaces.
+TEST_F(Writers, ImportKeepsThePackagesModeAndGroup) {
+    {
+        PackageBuilder p(d / "p.vlt");
+        p.Raw("a", "FILE", {1});
+    }
+    const bool root = geteuid() == 0;
+    ASSERT_EQ(chmod((d / "p.vlt").c_str(), 0664), 0);
+    if (root) {
+        ASSERT_EQ(chown((d / "p.vlt").c_str(), 4301, 4302), 0);
+    }
+    Write("x", "xyz");
+    Write("doc.xml", "<ORB version=\"v1\" totalblocks=\"1\"><file name=\"b\" source=\"x\" storemethod=\"raw\"/></ORB>");
+    const mode_t mask = umask(022);
+    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
+    umask(mask);
+    struct stat st;
+    ASSERT_EQ(stat((d / "p.vlt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+    if (root) {
+        EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(uid_t(4301), gid_t(4302)));
+    }
+}
+
+// An import whose console is a pipe closed on it (as by "| head -1") ends
+// without leaving its working file or lock file behind.
+TEST_F(Writers, ImportIntoAClosedPipeLeavesNoWorkingFile) {
+    {
+        PackageBuilder p(d / "p.vlt");
+        p.Raw("a", "FILE", {1});
+    }
+    std::string doc = "<ORB version=\"v1\" totalblocks=\"200\">";
+    for (int i = 0; i < 200; ++i)  // warnings enough to fill the console's buffer during the import
+        doc += "<file name=\"m" + std::to_string(i) + "\" source=\"missing\" storemethod=\"raw\"/>";
+    Write("doc.xml", doc + "</ORB>");
+    const std::vector<uint8_t> before = ReadFile(d / "p.vlt");
+    FileLock held;
+    ASSERT_EQ(held.Acquire(d / "p.vlt", false), FileLock::kLocked);
+    int console[2];
+    ASSERT_EQ(pipe2(console, O_CLOEXEC), 0);  // the reading end is the test's alone
+    const pid_t run = Spawn(d.path(), {"doc.xml", "p.vlt"}, "", console[1]);
+    close(console[1]);
+    // Its first lines, up to its waiting for the lock, are read; then the pipe is closed.
+    std::string text;
+    char buf[512];
+    for (ssize_t n; !Contains(text, "Waiting") && (n = read(console[0], buf, sizeof buf)) > 0;) text.append(buf, n);
+    close(console[0]);
+    held.Release();
+    int status = 0;
+    ASSERT_EQ(waitpid(run, &status, 0), run);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+    EXPECT_EQ(Listing(d.path()), (std::vector<std::string>{"doc.xml", "p.vlt"}));
+    EXPECT_EQ(ReadFile(d / "p.vlt"), before);
+}
+
+// A package whose name takes all of NAME_MAX is written: its lock and
+// working files take shortened names.
+TEST_F(Writers, PackageNamedWithNameMaxBytesIsWritten) {
+    const std::string name = std::string(251, 'n') + ".vlt";
+    Write("x", "xyz");
+    Write("doc.xml",
+          "<ORB version=\"v1\" totalblocks=\"2\"><file name=\"a\" source=\"x\" storemethod=\"raw\"/>"
+          "<file name=\"b\" source=\"x\" storemethod=\"raw\"/></ORB>");
+    EXPECT_EQ(Run({"doc.xml", name}), 0) << out;
+    EXPECT_EQ(Run({"--delete", name, "a"}), 0) << out;
+    EXPECT_TRUE(HasBlock(d / name, "FILE", "b"));
+    EXPECT_FALSE(HasBlock(d / name, "FILE", "a"));
+    EXPECT_EQ(Listing(d.path()), (std::vector<std::string>{"doc.xml", name, "x"}));
 }
 
 }  // namespace

@@ -305,19 +305,25 @@ TEST_F(Import, DamagedTargetOrOneThatIsAFifoOrDirectoryIsAnErrorAndLeftUntouched
     EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.png", "dir.vlt", "doc.xml", "fifo.vlt", "p.vlt"}));
 }
 
-// An import killed by a signal removes its working file on the way out; one
-// that left it anyway (killed outright) has it removed by the next import
-// into the same package, once its process is gone.
+// An import killed by a signal (a crash, kill, a hang-up, a closed pipe)
+// removes its working file, and a check its temporary folder, on the way
+// out; a working file left anyway (killed outright) is removed by the next
+// import into the same package, once its process is gone.
 TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
     {
         PackageBuilder b(dir / "p.vlt");
         b.Raw("keep", "FILE", {1});
     }
     const std::vector<uint8_t> before = ReadFile(dir / "p.vlt");
-    for (int sig : {SIGSEGV, SIGTERM}) {
+    for (int sig : {SIGSEGV, SIGTERM, SIGHUP, SIGPIPE}) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            signal(sig, SIG_DFL);  // as a user's shell leaves it, whatever ran the tests
+            fs::create_directories(dir / "check/document/sub");
+            WriteFile(dir / "check/document/sub/a.png", {1});
+            WriteFile(dir / "check/source.vlt", before);
+            const SignalCleanupFolder folder(dir / "check");
             PackageStage stage;
             if (stage.Begin(dir / "p.vlt") < 1) _exit(2);
             raise(sig);

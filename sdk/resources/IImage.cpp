@@ -109,8 +109,10 @@ const char* ReadBmpHeader(const std::vector<uint8_t>& f, BmpHeader& h) {
     const int64_t rows = h.height < 0 ? -h.height : h.height;
     if (h.width < 1 || rows < 1 || h.width > kMaxSide || rows > kMaxSide) return "its size is out of range";
     // Compression 3 means bit fields in Windows headers but Huffman coding
-    // in the OS/2 one; run-length coding is not read at all.
-    if (h.compression != 0 && !(h.compression == 3 && h.headerSize != 64))
+    // in the OS/2 one. Run-length coding (1: 8 bits, 2: 4 bits) is decoded
+    // here, bottom-up files only, as the format has it.
+    const bool rle = (h.compression == 1 && h.bpp == 8) || (h.compression == 2 && h.bpp == 4);
+    if (h.compression != 0 && !(h.compression == 3 && h.headerSize != 64) && !(rle && h.height > 0))
         return "it is compressed in a form this program does not read";
     uint8_t surfaceBpp = 0;
     switch (h.bpp) {
@@ -126,9 +128,53 @@ const char* ReadBmpHeader(const std::vector<uint8_t>& f, BmpHeader& h) {
     if (h.bpp > 8 && h.clrUsed > 256) return "its palette is too large";
     if (SoftwarePitch(static_cast<uint32_t>(h.width), surfaceBpp) > kMaxPitch) return "its rows are too wide";
     const uint64_t rowBytes = ((uint64_t(h.width) * h.bpp + 31) / 32) * 4;
-    if (uint64_t(h.offset) > f.size() || rowBytes * uint64_t(rows) > f.size() - h.offset)
+    if (uint64_t(h.offset) > f.size()) return "its pixel rows run past the end of the file";
+    if (rle) {
+        // Runs repeat a pixel up to 255 times in 2 bytes; a size far beyond
+        // what the coded bytes can fill is a header the data cannot back.
+        const uint64_t area = SoftwarePitch(static_cast<uint32_t>(h.width), 8) * uint64_t(rows);
+        if (area > kMaxPixelBytes || area > (f.size() - h.offset) * 4096 + (1u << 20))
+            return "its size is more than its coded pixels can fill";
+    } else if (rowBytes * uint64_t(rows) > f.size() - h.offset) {
         return "its pixel rows run past the end of the file";
+    }
     return nullptr;
+}
+
+// Decodes run-length coded rows (8 or 4 bits a pixel, bottom row first)
+// into 8-bit rows of `pitch` bytes, bottom row first. Pixels that the codes
+// skip or leave out stay 0; pixels beyond the image are dropped.
+void DecodeRle(const uint8_t* d, size_t n, const BmpHeader& h, uint8_t* out, size_t pitch) {
+    const bool four = h.bpp == 4;
+    const uint64_t w = uint64_t(h.width), rows = uint64_t(h.height);
+    uint64_t x = 0, y = 0;
+    auto put = [&](uint8_t v) {
+        if (x < w && y < rows) out[y * pitch + x] = v;
+        ++x;
+    };
+    size_t i = 0;
+    while (i + 1 < n && y < rows) {
+        const uint8_t a = d[i], b = d[i + 1];
+        i += 2;
+        if (a > 0) {
+            for (int k = 0; k < a; ++k) put(four ? uint8_t(k % 2 ? b & 0x0F : b >> 4) : b);
+        } else if (b == 0) {
+            x = 0;
+            ++y;
+        } else if (b == 1) {
+            break;
+        } else if (b == 2) {
+            if (i + 1 >= n) break;
+            x += d[i];
+            y += d[i + 1];
+            i += 2;
+        } else {
+            const size_t bytes = four ? (size_t(b) + 1) / 2 : b;
+            if (bytes > n - i) break;
+            for (int k = 0; k < b; ++k) put(four ? uint8_t(k % 2 ? d[i + k / 2] & 0x0F : d[i + k / 2] >> 4) : d[i + k]);
+            i += bytes + (bytes & 1);
+        }
+    }
 }
 
 // SDL reads a palette right after the first 40 bytes of the header (3-byte
@@ -153,7 +199,10 @@ bool NormalisedPalettedBmp(const std::vector<uint8_t>& f, const BmpHeader& h, st
         return false;
     }
     const int64_t rows = h.height < 0 ? -h.height : h.height;
-    const uint64_t pixelBytes = ((uint64_t(h.width) * h.bpp + 31) / 32) * 4 * uint64_t(rows);
+    const bool rle = h.compression == 1 || h.compression == 2;
+    const uint16_t bpp = rle ? 8 : h.bpp;  // coded rows are handed over as 8 bits
+    const uint64_t pitch = ((uint64_t(h.width) * bpp + 31) / 32) * 4;
+    const uint64_t pixelBytes = pitch * uint64_t(rows);
     const uint64_t newOffset = 14 + 40 + 4 * count;
     out.assign(static_cast<size_t>(newOffset + pixelBytes), 0);
     uint8_t* p = out.data();
@@ -165,7 +214,7 @@ bool NormalisedPalettedBmp(const std::vector<uint8_t>& f, const BmpHeader& h, st
     StoreLE32(p + 18, static_cast<uint32_t>(h.width));
     StoreLE32(p + 22, static_cast<uint32_t>(static_cast<int32_t>(h.height)));
     p[26] = 1;
-    StoreLE16(p + 28, h.bpp);
+    StoreLE16(p + 28, bpp);
     StoreLE32(p + 38, h.xppm);
     StoreLE32(p + 42, h.yppm);
     StoreLE32(p + 46, static_cast<uint32_t>(count));
@@ -173,7 +222,10 @@ bool NormalisedPalettedBmp(const std::vector<uint8_t>& f, const BmpHeader& h, st
         const uint8_t* e = f.data() + paletteAt + i * entrySize;
         std::memcpy(p + 54 + 4 * i, e, 3);  // blue, green, red
     }
-    std::memcpy(p + newOffset, f.data() + h.offset, static_cast<size_t>(pixelBytes));
+    if (rle)
+        DecodeRle(f.data() + h.offset, f.size() - h.offset, h, p + newOffset, static_cast<size_t>(pitch));
+    else
+        std::memcpy(p + newOffset, f.data() + h.offset, static_cast<size_t>(pixelBytes));
     return true;
 }
 

@@ -64,7 +64,7 @@ public:
     // Reads a BMP from the stream's position to its end (the stream is left
     // open): every header form whose palette and pixels this program reads
     // right (12-byte core, 40 to 124-byte Windows and 64-byte OS/2 headers;
-    // 1, 4, 8, 16, 24 and 32 bits; no run-length coding). Null otherwise,
+    // 1, 4, 8, 16, 24 and 32 bits; 8 and 4-bit run-length coding). Null otherwise,
     // with why (when given) saying what is wrong.
     SDL_Surface* ReadBMP(SDL_RWops* stream, const char** why = nullptr);
     int WritePNG(SDL_RWops* stream, SDL_Surface* surface, int level);

@@ -325,6 +325,36 @@ TEST_F(BmpFiles, PaletteIsReadWhereEveryHeaderFormPutsIt) {
             }
 }
 
+// SDL 1.2 reads no run-length coded BMP: real 8-bit and 4-bit ones were refused.
+TEST_F(BmpFiles, RunLengthCodedRowsAreDecoded) {
+    const struct {
+        uint16_t bpp;
+        std::vector<uint8_t> codes;
+    } cases[] = {
+        // Bottom row: a run of 3 of 5, an absolute run 1 2 3; next row: 2 skipped by a delta, then 4.
+        {8, {3, 5, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 2, 0, 1, 4, 0, 1}},
+        // The same pixels in 4 bits: a run alternates the two nibbles.
+        {4, {3, 0x55, 0, 3, 0x12, 0x30, 0, 0, 0, 2, 2, 0, 1, 0x40, 0, 1}},
+    };
+    const std::vector<int> want = {0, 0, 4, 0, 0, 0, 5, 5, 5, 1, 2, 3};  // top row first
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bpp);
+        std::vector<uint8_t> b = PalettedBmp(PalettedBmpSpec{40, c.bpp, 6, 2, false});
+        const uint32_t offset = LoadLE32(&b[10]);
+        b.resize(offset);
+        b.insert(b.end(), c.codes.begin(), c.codes.end());
+        StoreLE32(&b[30], c.bpp == 8 ? 1 : 2);
+        SDL_RWops* rw = SDL_RWFromConstMem(b.data(), static_cast<int>(b.size()));
+        SurfacePtr s(img.ReadBMP(rw));
+        SDL_RWclose(rw);
+        ASSERT_TRUE(s);
+        std::vector<int> got;
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 6; ++x) got.push_back(int(Pixel(s.get(), x, y)));
+        EXPECT_EQ(got, want);
+    }
+}
+
 TEST_F(BmpFiles, SurfaceAlphaAndKeyDoNotDarkenTheSavedColours) {
     SurfacePtr s = MakeRGB(6, 4, 32, false);
     SDL_SetAlpha(s.get(), SDL_SRCALPHA, 128);
@@ -356,7 +386,7 @@ TEST_F(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
         patched(18, 70000),                                     // width beyond any pitch
         patched(22, 0x7FFFFFFF),                                // height beyond the file
         patched(10, 0xFFFFFFF0),                                // pixel offset beyond the file
-        patched(30, 1),                                         // RLE compression
+        patched(30, 2),                                         // 4-bit run-length coding on 8 bits
         patched(28, 7),                                         // a depth no BMP has
         patched(10, 50),                                        // pixel rows inside the header
     };

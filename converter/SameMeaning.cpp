@@ -2,7 +2,14 @@
 
 #include "SdkHandles.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "core/FileAccess.h"
 
 #include "resources/Font.h"
 #include "resources/GraphicBlock.h"
@@ -123,6 +130,19 @@ bool SameFont(int pkg, const std::string& name, const CFont& fresh) {
     for (int i = 0; i < CFont::kTableEntries; ++i)
         if (stored.GetBoundary(i) != fresh.GetBoundary(i) || stored.GetAdvance(i) != fresh.GetAdvance(i)) return false;
     return SameLook(stored.GetSurface(), fresh.GetSurface());
+}
+
+bool SameBytes(int pkg, const char* type, const std::string& name, const std::string& path) {
+    Payload stored;
+    if (!stored.Load(pkg, type, name, 1)) return false;
+    const int fd = files::OpenRegular(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    std::vector<uint8_t> bytes;
+    // Never more than the stored block: a longer file differs anyway.
+    const bool read = files::ReadToEnd(fd, bytes, uint64_t(stored.info.size) + 1);
+    ::close(fd);
+    return read && bytes.size() == stored.info.size &&
+           (bytes.empty() || std::memcmp(bytes.data(), stored.info.data, bytes.size()) == 0);
 }
 
 }  // namespace samemeaning

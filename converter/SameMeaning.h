@@ -27,5 +27,9 @@ bool SameImage(int pkg, const std::string& name, SDL_Surface* fresh);
 bool SameTile(int pkg, const char* type, const std::string& name, const CTile& fresh);
 bool SameSprite(int pkg, const std::string& name, CSprite& fresh);
 bool SameFont(int pkg, const std::string& name, const CFont& fresh);
+// A sound, music or raw block that holds the bytes of the file at path,
+// whatever storage mode it was given (music is scrambled or compressed by
+// its file name's last letter, which an export's name may not share).
+bool SameBytes(int pkg, const char* type, const std::string& name, const std::string& path);
 
 }  // namespace samemeaning

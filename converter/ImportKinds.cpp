@@ -555,6 +555,8 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
     // No replacement: a block that exists already makes the element fail
     // (an update replaces it, in the package manager).
     ClearStoreReason();
+    const char* type = TypeOf(music ? BlockKind::Music : BlockKind::Sound);
+    if (KeptAsStored(s, type, name, [&] { return samemeaning::SameBytes(s.pkg, type, name, bytes); })) return true;
     IStuffVLT::UpdateCounts before;
     if (s.update) g_pStuffVLT->GetUpdateCounts(s.pkg, &before);
     const int result = g_pSoundFX->ImportData(s.pkg, name.c_str(), source.c_str(), bytes, music);
@@ -569,7 +571,7 @@ bool ImportAudio(ImportSession& s, std::string& name, bool music) {
     if (music ? g_pSoundFX->MusicInfo(s.pkg, name.c_str(), &info) : g_pSoundFX->SoundInfo(s.pkg, name.c_str(), &info))
         return true;
     Payload stored;
-    if (!stored.Load(s.pkg, TypeOf(music ? BlockKind::Music : BlockKind::Sound), name, 1)) return true;
+    if (!stored.Load(s.pkg, type, name, 1)) return true;
     std::printf("\n - Info: %s '%s' is %s: stored byte for byte; the SDK cannot decode it.\n",
                 music ? "music" : "sound", SafeText(name, SafeStyle::Masked).c_str(),
                 ISoundFX::Describe(stored.info.data, stored.info.size, music).c_str());

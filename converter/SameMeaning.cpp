@@ -2,7 +2,11 @@
 
 #include "SdkHandles.h"
 
+
 #include <cstdint>
+#include <cstring>
+#include <vector>
+
 
 #include "resources/Font.h"
 #include "resources/GraphicBlock.h"
@@ -123,6 +127,13 @@ bool SameFont(int pkg, const std::string& name, const CFont& fresh) {
     for (int i = 0; i < CFont::kTableEntries; ++i)
         if (stored.GetBoundary(i) != fresh.GetBoundary(i) || stored.GetAdvance(i) != fresh.GetAdvance(i)) return false;
     return SameLook(stored.GetSurface(), fresh.GetSurface());
+}
+
+bool SameBytes(int pkg, const char* type, const std::string& name, const std::vector<uint8_t>& bytes) {
+    Payload stored;
+    if (!stored.Load(pkg, type, name, 1)) return false;
+    return bytes.size() == stored.info.size &&
+           (bytes.empty() || std::memcmp(bytes.data(), stored.info.data, bytes.size()) == 0);
 }
 
 }  // namespace samemeaning

@@ -5,7 +5,9 @@
 // reads back blue first and in 24 bits, a PNG red first), so that an
 // untouched export brings nothing back as "replaced".
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include <SDL.h>
 
@@ -27,5 +29,9 @@ bool SameImage(int pkg, const std::string& name, SDL_Surface* fresh);
 bool SameTile(int pkg, const char* type, const std::string& name, const CTile& fresh);
 bool SameSprite(int pkg, const std::string& name, CSprite& fresh);
 bool SameFont(int pkg, const std::string& name, const CFont& fresh);
+// A sound, music or raw block that holds these bytes of a payload file,
+// whatever storage mode it was given (music is scrambled or compressed by
+// its file name's last letter, which an export's name may not share).
+bool SameBytes(int pkg, const char* type, const std::string& name, const std::vector<uint8_t>& bytes);
 
 }  // namespace samemeaning

@@ -113,7 +113,7 @@ def write_palette_bmp(path, w, h, bpp, index, palette, header):
 def font_glyphs(px, w, h, bg):
     """(x, width) of the 94 glyphs of codes 33 to 126 in a sheet, or None."""
     for cells, first in ((96, 1), (95, 1), (94, 0)):
-        if w % cells == 0 and w // cells >= 2:
+        if w % cells == 0 and 2 <= w // cells <= 4 * h:
             cw = w // cells
             return [((first + i) * cw, cw) for i in range(94)]
     runs, x = [], 0
@@ -126,7 +126,9 @@ def font_glyphs(px, w, h, bg):
         while x < w and ink[x]:
             x += 1
         runs.append((start, x - start))
-    if not runs:
+    # A sheet of several rows, or one without gaps between its glyphs, is
+    # no glyph row.
+    if len(runs) < 47 or any(gw > 4 * h for _, gw in runs):
         return None
     return [runs[i % len(runs)] for i in range(94)]
 
@@ -151,11 +153,13 @@ def font_strips(rgba, w, h, outdir, prefix):
         cols.extend(range(gx, gx + gw))
         cols.append(None)
     magenta = b"\xff\x00\xff\xff"
+    # Row 0 over a glyph must not read as a marker, whatever the background.
+    unmarked = b"\x00\x00\x00\xff" if bg[:3] == magenta[:3] else bg
 
     def strip(x, y):
         src = cols[x]
         if y == 0:
-            return magenta if src is None else bg
+            return magenta if src is None else unmarked
         return bg if src is None else px(src, y - 1)
 
     made = []
@@ -164,6 +168,8 @@ def font_strips(rgba, w, h, outdir, prefix):
     made.append(path)
 
     def rgba_px(x, y):
+        if y == 0:
+            return [255, 0, 255, 255] if cols[x] is None else [0, 0, 0, 0]
         p = strip(x, y)
         return [0, 0, 0, 0] if p == bg else [p[0], p[1], p[2], 255]
 

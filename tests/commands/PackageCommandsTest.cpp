@@ -210,9 +210,10 @@ TEST_F(Commands, BlockWhoseStoredDataCannotBeRestoredIsDamagedUnlikeMusicThatDoe
         DamageFirstPayload(d / "pack.vlt");
     }
     EXPECT_EQ(Run({"--verify", "pack.vlt"}), 1);
-    EXPECT_TRUE(InOrder(out, {" - Error: block 1 'tune' (MUS): the block does not load (its stored data is short, or "
-                              "its compressed data cannot be restored).\n",
-                              " - Info: block 2 'ogg' (MUS): the music is not", Sound(1, 2)}));
+    EXPECT_TRUE(InOrder(
+        out, {" - Error: block 1 'tune' (MUS): the block does not load (its stored data is short, or "
+              "its compressed data cannot be restored).\n",
+              " - Info: block 2 'ogg' (MUS): the music is an Ogg stream, which the SDK cannot decode", Sound(1, 2)}));
     EXPECT_EQ(Run({"--list", "pack.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, "tune"));
     EXPECT_EQ(Run({"pack.vlt"}), 3);

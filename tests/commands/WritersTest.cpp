@@ -160,6 +160,9 @@ TEST_F(Writers, NoOpUpdateOfAnUntouchedExportRewritesNothing) {
         {"widget rgb png", "lmms-common/rgb-no-alpha.png", widget(pp), 4},
         {"sound", "kbounce/ulaw.wav", "<sound name=\"s\" source=\"F\"/>", 1},
         {"music", "frozen-bubble-data/launch.ogg", "<music name=\"m\" source=\"F\"/>", 1},
+        // Compressed by its name, scrambled by the exported one's.
+        {"music named .oga", "sound-theme-freedesktop/phone-outgoing-calling.oga", "<music name=\"m\" source=\"F\"/>",
+         1},
         {"raw file", "icebreaker/penguin.bmp", "<file name=\"r\" source=\"F\" storemethod=\"compressed\"/>", 1},
     };
     int n = 0;

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "Converter.h"
+#include "ExportKinds.h"
 #include "core/Trovalis.h"
 
 namespace {
@@ -42,6 +44,20 @@ int RunDriver(int argc, char** argv) {
     // The package commands are recognised only by their option in the first
     // place; every other command line is the two-path form, unchanged.
     if (argc > 1 && IsCommandOption(argv[1])) return RunCommand(argc, argv);
+    // "--force" (before any "--") lets an export replace files changed
+    // since an earlier export wrote them; it is taken out of the paths.
+    bool force = false;
+    std::vector<char*> args(argv, argv + argc);
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] && std::strcmp(args[i], "--") == 0) break;
+        if (args[i] && std::strcmp(args[i], "--force") == 0) {
+            force = true;
+            args.erase(args.begin() + long(i));
+            break;
+        }
+    }
+    argc = int(args.size());
+    argv = args.data();
     // "--" first lets an input path that starts with "--" through.
     int first = 1;
     if (argc > 1 && argv[1] && std::strcmp(argv[1], "--") == 0) first = 2;
@@ -62,7 +78,7 @@ int RunDriver(int argc, char** argv) {
     if (ext == ".vlt") {
         std::printf(" - Processing blocks...\n");
         std::fflush(stdout);
-        if (ExportPackage(input, output, &outcome)) {
+        if (ExportSelected(input, output, nullptr, &outcome, nullptr, force)) {
             std::printf("\n - VLT exported successfully to a XML + gfx resources.\n");
             if (outcome.failed > 0) code = kExitIncomplete;
         } else {

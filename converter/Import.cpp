@@ -91,6 +91,9 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
     }
     ImportSession s;
     s.doc = input ? Trovalis.XMLOpen(input) : 0;
+    const std::string in = input ? input : "";
+    const size_t slash = in.find_last_of('/');
+    if (slash != std::string::npos) s.folder = slash == 0 ? "/" : in.substr(0, slash);
     if (!s.doc) {
         std::printf(" - Error: could not open the given XML.\n");
         return 0;
@@ -116,7 +119,7 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
     } else {
         const char* source = nullptr;
         if (Trovalis.XMLAttributeGet(s.doc, orb::attr::kSource, &source) == 1 && source) {
-            target = source;
+            target = FromDocument(s.folder, source);
             named = true;
         }
     }

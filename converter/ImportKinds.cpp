@@ -98,6 +98,7 @@ bool Text(ImportSession& s, const char* name, std::string& out) {
 // or read without end.
 bool Source(ImportSession& s, std::string& out) {
     if (!Text(s, orb::attr::kSource, out)) return false;
+    out = FromDocument(s.folder, out);
     struct stat st;
     if (stat(out.c_str(), &st) != 0)
         return Fail(s, "the payload file " + Quoted(out) + " is missing (" + std::strerror(errno) + ").");
@@ -530,6 +531,12 @@ void ImportPanel(ImportSession& s) {
         }
     } while (Trovalis.XMLNodeNext(s.doc) == 1);
     Trovalis.XMLNodeParent(s.doc);
+}
+
+std::string FromDocument(const std::string& folder, const std::string& path) {
+    if (folder.empty() || path.empty() || path[0] == '/') return path;
+    const std::string beside = folder + "/" + path;
+    return ::access(beside.c_str(), F_OK) != 0 && ::access(path.c_str(), F_OK) == 0 ? path : beside;
 }
 
 void PrintElementCause(ImportSession& s) {

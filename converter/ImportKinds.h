@@ -16,7 +16,12 @@ struct ImportSession {
     int failed = 0;         // elements and widgets that were not stored
     std::string cause;      // why the element at hand failed, when known (PrintCause)
     bool readOnly = false;  // the package is opened for reading only: every store fails
+    std::string folder;     // the document's folder, which its relative paths start from
 };
+
+// A relative path of the document as found from its folder; one written
+// relative to the current folder by an older export is still found there.
+std::string FromDocument(const std::string& folder, const std::string& path);
 
 // The cause line for an element whose handler failed: s.cause, or a
 // general sentence when no cause is known.

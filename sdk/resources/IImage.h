@@ -48,6 +48,8 @@ public:
 
     SDL_Surface* ReadPNG(SDL_RWops* stream);
     int WritePNG(SDL_RWops* stream, SDL_Surface* surface, int level);
+    // SaveBMP onto a stream (left open): 1 when written, 0 on failure.
+    int WriteBMP(SDL_RWops* stream, SDL_Surface* surface);
 
     // The surface as the game draws it over whatever lies below, for a
     // viewer that composes it itself: a new 32-bit surface with the bytes R,

@@ -44,7 +44,7 @@ void PrintHelp(FILE* out) {
     std::fprintf(out,
                  "\n"
                  "Usage:\n"
-                 "  bundlex input.[xml|vlt] [output.vlt|output.xml]\n"
+                 "  bundlex input.[xml|vlt] [output.vlt|output.xml] [--force]\n"
                  "      Export a package (.vlt) to an ORBv1 document and its payload folder,\n"
                  "      or import an ORBv1 document (.xml) into a package.\n"
                  "  bundlex -- input [output]\n"
@@ -65,11 +65,11 @@ void PrintHelp(FILE* out) {
                  "  bundlex --check PACKAGE [--json]\n"
                  "      Export a copy of the package and import it again in a temporary folder,\n"
                  "      then compare every resource with the original. The package is not modified.\n"
-                 "  bundlex --gallery PACKAGE [OUTPUT.html] [--json]\n"
+                 "  bundlex --gallery PACKAGE [OUTPUT.html] [--json] [--force]\n"
                  "      Write one HTML page (default: the package's name with \".html\") and beside\n"
                  "      it a folder of the page's name with \"_gallery\" that show every resource as\n"
                  "      the game draws or plays it. Needs no network. The package is not modified.\n"
-                 "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json]\n"
+                 "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json] [--force]\n"
                  "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
                  "      into OUTPUT.xml and its payload folder, as a full export writes them.\n"
                  "  bundlex --update DOCUMENT.xml [PACKAGE] [--json] [--no-wait] [--allow-outside]\n"
@@ -92,6 +92,9 @@ void PrintHelp(FILE* out) {
                  "\n"
                  "With --json a command prints one JSON document and nothing else on standard output.\n"
                  "A package path that starts with \"--\" can be given after \"--\".\n"
+                 "An export, --extract or --gallery never replaces a file that was changed since an\n"
+                 "earlier run wrote it, or that no run wrote: it lists such files and writes nothing;\n"
+                 "with --force it replaces them.\n"
                  "A command that writes a package waits while another run writes it; with --no-wait\n"
                  "it fails instead.\n"
                  "\n"
@@ -123,6 +126,7 @@ int RunCommand(int argc, char** argv) {
     bool longList = false;
     bool wait = true;
     bool allowOutside = false;
+    bool force = false;
     bool optionsEnd = false;
     std::vector<std::string> paths;
     for (int i = 2; i < argc; ++i) {
@@ -136,6 +140,9 @@ int RunCommand(int argc, char** argv) {
             wait = false;
         } else if (cmd == Command::Update && !optionsEnd && std::strcmp(a, "--allow-outside") == 0) {
             allowOutside = true;
+        } else if ((cmd == Command::Extract || cmd == Command::Gallery) && !optionsEnd &&
+                   std::strcmp(a, "--force") == 0) {
+            force = true;
         } else if (!optionsEnd && std::strcmp(a, "--") == 0) {
             optionsEnd = true;
         } else if (!optionsEnd && std::strncmp(a, "--", 2) == 0) {
@@ -177,10 +184,12 @@ int RunCommand(int argc, char** argv) {
         case Command::List: code = ListPackage(paths[0], json, stdout, longList); break;
         case Command::Verify: code = VerifyPackage(paths[0], json, stdout); break;
         case Command::Check: code = CheckPackage(paths[0], json, stdout); break;
-        case Command::Gallery: code = GalleryPackage(paths[0], paths.size() > 1 ? paths[1] : "", json, stdout); break;
+        case Command::Gallery:
+            code = GalleryPackage(paths[0], paths.size() > 1 ? paths[1] : "", json, stdout, force);
+            break;
         case Command::Extract:
             code = ExtractResources(paths[0], paths[1], std::vector<std::string>(paths.begin() + 2, paths.end()), json,
-                                    stdout);
+                                    stdout, force);
             break;
         case Command::Update:
             code =

@@ -36,12 +36,13 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties =
 int VerifyPackage(const std::string& path, bool json, FILE* out);
 int CheckPackage(const std::string& path, bool json, FILE* out);
 // The gallery page of a package at output (empty: the package's path with
-// ".html" for its extension) and its folder of files.
-int GalleryPackage(const std::string& package, const std::string& output, bool json, FILE* out);
+// ".html" for its extension) and its folder of files. force: files changed
+// since an earlier run wrote them are replaced instead of refused.
+int GalleryPackage(const std::string& package, const std::string& output, bool json, FILE* out, bool force = false);
 // The resources that names select, exported into output (an ORBv1 document
-// path ending in ".xml") and its payload folder.
+// path ending in ".xml") and its payload folder; force as for the gallery.
 int ExtractResources(const std::string& package, const std::string& output, const std::vector<std::string>& names,
-                     bool json, FILE* out);
+                     bool json, FILE* out, bool force = false);
 // package may be empty: the document's "source".
 int UpdatePackage(const std::string& document, const std::string& package, bool json, bool wait, FILE* out,
                   bool allowOutside = false);

@@ -19,7 +19,7 @@
 using namespace commands;
 
 int ExtractResources(const std::string& package, const std::string& output, const std::vector<std::string>& names,
-                     bool json, FILE* out) {
+                     bool json, FILE* out, bool force) {
     RunOutcome outcome;
     ExportCounts counts;
     int done = 0;
@@ -34,11 +34,11 @@ int ExtractResources(const std::string& package, const std::string& output, cons
             return kExitFailed;
         }
         StdoutCapture capture(tmp / "console.txt");
-        done = ExportSelected(package.c_str(), output.c_str(), &names, &outcome, &counts);
+        done = ExportSelected(package.c_str(), output.c_str(), &names, &outcome, &counts, force);
         console = capture.Finish();
     } else {
         std::fflush(out);
-        done = ExportSelected(package.c_str(), output.c_str(), &names, &outcome, &counts);
+        done = ExportSelected(package.c_str(), output.c_str(), &names, &outcome, &counts, force);
         std::fflush(stdout);
     }
     const int code = !done ? kExitFailed : outcome.failed > 0 ? kExitIncomplete : kExitOk;

@@ -29,6 +29,7 @@
 #include "Driver.h"
 #include "Gallery.h"
 #include "JsonWriter.h"
+#include "OutputFolder.h"
 #include "core/FileAccess.h"
 #include "package/IStuffVLT.h"
 #include "resources/IButton.h"
@@ -91,29 +92,13 @@ std::string OutputProblem(const std::string& page, const std::string& folder) {
     return std::string();
 }
 
-// The page written beside its final name and put in place by rename.
-bool WritePage(const std::string& page, const std::string& text, std::string& why) {
-    std::string temp = page + ".XXXXXX";
-    const int fd = ::mkstemp(&temp[0]);
-    if (fd < 0) {
-        why = std::string("the page could not be written: ") + std::strerror(errno);
-        return false;
-    }
-    bool ok = ::fchmod(fd, 0644) == 0 && files::WriteAll(fd, text.data(), text.size());
-    int err = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && ::rename(temp.c_str(), page.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        why = std::string("the page could not be written: ") + std::strerror(err);
-    }
-    return ok;
+// The files in the way, in one sentence.
+std::string Refusal(const outwrite::OutputSet& files) {
+    std::string text =
+        "these files were changed since the gallery that wrote them, or no gallery wrote them (give --force to "
+        "replace them):";
+    for (const std::string& c : files.conflicts()) text += " " + c;
+    return text;
 }
 
 struct Report {
@@ -145,7 +130,7 @@ struct Report {
 
 }  // namespace
 
-int GalleryPackage(const std::string& package, const std::string& output, bool json, FILE* out) {
+int GalleryPackage(const std::string& package, const std::string& output, bool json, FILE* out, bool force) {
     Report r;
     r.package = package;
     r.json = json;
@@ -197,15 +182,24 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
 
     const std::string problem = OutputProblem(r.page, r.folder);
     if (!problem.empty()) return r.Fail(problem);
-    const bool madeFolder = ::mkdir(r.folder.c_str(), 0755) == 0;
+    // The folder is opened once and every file made inside it; the files of
+    // an earlier gallery are replaced only where they are as it wrote them,
+    // and only once the whole new gallery is written.
+    outwrite::OutputSet files(r.page, r.folder, force);
+    switch (files.Open()) {
+        case outwrite::OutputSet::Status::Ok: break;
+        case outwrite::OutputSet::Status::FolderIsLink:
+        case outwrite::OutputSet::Status::FolderIsFile:
+            return r.Fail("the gallery folder '" + SafeText(r.folder) +
+                          "' is a symbolic link or not a folder; nothing is written through it");
+        case outwrite::OutputSet::Status::Refused: return r.Fail(Refusal(files));
+        case outwrite::OutputSet::Status::Failed: return r.Fail(files.error());
+    }
     struct stat st;
-    if (::lstat(r.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return r.Fail("the gallery folder '" + SafeText(r.folder) + "' could not be made (" + std::strerror(errno) +
-                      ")");
-
     gallery::Session s;
     s.pkg = pkg;
     s.folder = r.folder;
+    s.out = &files;
     s.folderUrl = gallery::Url(BaseName(r.folder)) + "/";
     for (const Entry& e : entries) {
         if (e.deleted()) continue;
@@ -237,6 +231,7 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
     int shown = 0, failed = 0;
     for (const Entry& e : entries) {
         if (e.deleted()) continue;
+        if (!files.error().empty()) break;
         const std::string kind = gallery::KindOf(e, s);
         const size_t before = s.html.size();
         if (gallery::ShowEntry(s, e)) {
@@ -258,11 +253,13 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
     if (!deleted.empty())
         s.html += "<section id=\"deleted\">\n<h2>Deleted entries</h2>\n<table>\n" + deleted + "</table>\n</section>\n";
 
-    if (!WritePage(r.page, gallery::PageStart(sum) + s.html + gallery::PageEnd(), why)) {
-        for (const std::string& f : s.files) ::unlink(f.c_str());
-        if (madeFolder) ::rmdir(r.folder.c_str());
-        return r.Fail(why);
-    }
+    // A write error ends the run; what it wrote is taken back, and an
+    // earlier gallery stays whole.
+    if (!files.error().empty()) return r.Fail("it " + files.error() + "; the earlier files are as they were");
+    if (files.refused()) return r.Fail(Refusal(files));
+    const std::string page = gallery::PageStart(sum) + s.html + gallery::PageEnd();
+    if (files.Commit(page.data(), page.size()) != outwrite::OutputSet::Status::Ok)
+        return r.Fail(files.refused() ? Refusal(files) : "the page could not be written: it " + files.error());
     const int code = failed > 0 ? kExitIncomplete : kExitOk;
     if (json) {
         json::Writer w;

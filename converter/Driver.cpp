@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 #include "Converter.h"
+#include "ExportKinds.h"
 #include "ImportRun.h"
 #include "core/Trovalis.h"
 
@@ -46,13 +47,17 @@ int RunDriver(int argc, char** argv) {
     if (argc > 1 && IsCommandOption(argv[1])) return RunCommand(argc, argv);
     // "--" first lets an input path that starts with "--" through;
     // "--allow-outside" before it lets the document read payloads outside
-    // its folder.
+    // its folder, and "--force" lets an export replace files changed since
+    // an earlier export wrote them.
     ImportOptions options;
+    bool force = false;
     std::vector<const char*> paths;
     bool optionsEnd = false;
     for (int i = 1; i < argc && argv[i]; ++i) {
         if (!optionsEnd && std::strcmp(argv[i], "--allow-outside") == 0) {
             options.allowOutside = true;
+        } else if (!optionsEnd && std::strcmp(argv[i], "--force") == 0) {
+            force = true;
         } else if (!optionsEnd && paths.empty() && std::strcmp(argv[i], "--") == 0) {
             optionsEnd = true;
         } else {
@@ -76,7 +81,7 @@ int RunDriver(int argc, char** argv) {
     if (ext == ".vlt") {
         std::printf(" - Processing blocks...\n");
         std::fflush(stdout);
-        if (ExportPackage(input, output, &outcome)) {
+        if (ExportSelected(input, output, nullptr, &outcome, nullptr, force)) {
             std::printf("\n - VLT exported successfully to a XML + gfx resources.\n");
             if (outcome.failed > 0) code = kExitIncomplete;
         } else {

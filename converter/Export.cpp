@@ -21,6 +21,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@
 #include "ExportKinds.h"
 #include "NameMatch.h"
 #include "OrbFormat.h"
+#include "OutputFolder.h"
 #include "Progress.h"
 #include "SafeText.h"
 #include "core/Trovalis.h"
@@ -109,6 +111,26 @@ int Select(const std::vector<kinds::Entry>& entries, const std::vector<std::stri
     return total;
 }
 
+// The files in the way of an export, one line each.
+void PrintRefusal(const outwrite::OutputSet& files) {
+    std::printf(
+        "\n - Error: these files were changed since the export that wrote them, or no export wrote them; nothing "
+        "was written (give --force to replace them):\n");
+    for (const std::string& c : files.conflicts()) std::printf("   %s\n", c.c_str());
+}
+
+// The package's path as the document names it: relative to the document's
+// folder, so that the document works from any current folder.
+std::string RelativeTo(const std::string& package, const std::string& document) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path from = fs::weakly_canonical(fs::absolute(fs::path(document), ec).parent_path(), ec);
+    const fs::path to = ec ? fs::path() : fs::weakly_canonical(fs::absolute(fs::path(package), ec), ec);
+    if (ec || from.empty() || to.empty()) return package;
+    const fs::path rel = to.lexically_relative(from);
+    return rel.empty() ? package : rel.generic_string();
+}
+
 }  // namespace
 
 int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
@@ -116,7 +138,7 @@ int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
 }
 
 int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names, RunOutcome* outcome,
-                   ExportCounts* counts) {
+                   ExportCounts* counts, bool force) {
     if (outcome) *outcome = RunOutcome();
     if (counts) *counts = ExportCounts();
     if (!input || !g_pStuffVLT) {
@@ -193,9 +215,45 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
         }
     }
 
+    // The document's name taken by a folder: nothing could be saved there.
+    struct stat st;
+    if (::lstat(documentName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        g_pStuffVLT->Close(pkg);
+        std::printf("\n - Error: could not save the output XML('%s').\n",
+                    SafeText(documentName, SafeStyle::Masked).c_str());
+        return 0;
+    }
+    // The folder is opened once and every payload made inside it; files of
+    // an earlier export are replaced only where they are still as it wrote
+    // them.
+    outwrite::OutputSet files(documentName, base, force);
+    switch (files.Open()) {
+        case outwrite::OutputSet::Status::Ok: break;
+        case outwrite::OutputSet::Status::FolderIsLink:
+            g_pStuffVLT->Close(pkg);
+            std::printf(" - Error: the payload folder '%s' is a symbolic link; nothing is written through it.\n",
+                        SafeText(base, SafeStyle::Masked).c_str());
+            return 0;
+        case outwrite::OutputSet::Status::FolderIsFile:
+            g_pStuffVLT->Close(pkg);
+            std::printf(" - Error: the payload folder '%s' is taken by a file that is no folder; nothing is written.\n",
+                        SafeText(base, SafeStyle::Masked).c_str());
+            return 0;
+        case outwrite::OutputSet::Status::Refused:
+            g_pStuffVLT->Close(pkg);
+            PrintRefusal(files);
+            return 0;
+        case outwrite::OutputSet::Status::Failed:
+            g_pStuffVLT->Close(pkg);
+            std::printf(" - Error: %s; nothing is written.\n", files.error().c_str());
+            return 0;
+    }
+
     ExportSession s;
     s.pkg = pkg;
     s.base = base;
+    s.folder = files.folderName();
+    s.out = &files;
     s.live = live;
     for (const kinds::Entry& e : entries)
         if (!e.deleted() && IsStateImage(e)) s.stateImages.insert(e.name);
@@ -204,30 +262,20 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
     if (s.doc) {
         Trovalis.XMLCommentSet(s.doc, orb::kComment);
         Trovalis.XMLAttributeSet(s.doc, orb::attr::kVersion, orb::kVersion);
-        sourceSet = Trovalis.XMLAttributeSet(s.doc, orb::attr::kSource, input) == 1;
+        sourceSet = Trovalis.XMLAttributeSet(s.doc, orb::attr::kSource, RelativeTo(input, documentName).c_str()) == 1;
         Trovalis.XMLAttributeSet(s.doc, orb::attr::kDate, orb::DateText(pkg).c_str());
         Trovalis.XMLAttributeSet(s.doc, orb::attr::kCreator, orb::kCreator);
     }
-    // One level only; an existing directory is fine. Deeper missing levels
-    // are created along each payload path as it is written.
-    const bool madeBase = ::mkdir(base.c_str(), 0755) == 0;
     if (!s.doc || !sourceSet) {
         g_pStuffVLT->Close(pkg);
         if (s.doc) Trovalis.XMLClose(s.doc);
         std::printf(" - Error creating the output XML\n");
         return 0;
     }
-    if (PayloadFolderIsLink(base)) {
-        g_pStuffVLT->Close(pkg);
-        Trovalis.XMLClose(s.doc);
-        std::printf(" - Error: the payload folder '%s' is a symbolic link; nothing is written through it.\n",
-                    SafeText(base, SafeStyle::Masked).c_str());
-        return 0;
-    }
 
     // First pass: every resource except widgets, as children of the root.
     ProgressLine progress;
-    for (size_t i = 0; i < entries.size(); ++i) {
+    for (size_t i = 0; i < entries.size() && !s.Stopped(); ++i) {
         if (!selected[i]) continue;
         const kinds::Entry& e = entries[i];
         if (const orb::KindRow* row = orb::MatchBlockType(e.type.c_str())) {
@@ -240,7 +288,7 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
     }
     // Second pass: widgets into one panel (any type text that starts with
     // the widget's).
-    for (size_t i = 0; i < entries.size(); ++i) {
+    for (size_t i = 0; i < entries.size() && !s.Stopped(); ++i) {
         if (!selected[i]) continue;
         if (IsWidget(entries[i])) ExportWidget(s, entries[i].name);
         progress.Show(s.c, live);
@@ -256,13 +304,26 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
     int result = 1;
     Trovalis.XMLNodePointTo(s.doc, 1, orb::kRootTag);
     Trovalis.XMLAttributeSet(s.doc, orb::attr::kTotalBlocks, s.c.done);
-    if (s.c.done == 0) {
-        if (madeBase) ::rmdir(base.c_str());
-    } else if (Trovalis.XMLSave(s.doc, documentName.c_str()) != 1) {
-        // A document that did not reach the disk is a failed export; what
-        // the failed write left behind is no document either.
-        ::unlink(documentName.c_str());
-        std::printf("\n - Error: could not save the output XML('%s').\n", documentName.c_str());
+    std::string text;
+    if (s.Stopped()) {
+        // A write error ends the run: what it wrote is taken back, and the
+        // files of an earlier export stay as they were.
+        files.Rollback();
+        std::printf("\n - Error: the export stopped: it %s; nothing it wrote was kept.\n", files.error().c_str());
+        result = 0;
+    } else if (files.refused()) {
+        files.Rollback();
+        PrintRefusal(files);
+        result = 0;
+    } else if (s.c.done == 0) {
+        files.Rollback();
+    } else if (Trovalis.XMLPrint(s.doc, &text) != 1 ||
+               files.Commit(text.data(), text.size()) != outwrite::OutputSet::Status::Ok) {
+        // A document that did not reach the disk is a failed export, and
+        // its payload files are taken back with it.
+        std::printf("\n - Error: could not save the output XML('%s').\n",
+                    SafeText(documentName, SafeStyle::Masked).c_str());
+        if (!files.error().empty()) PrintCause(files.error().c_str());
         result = 0;
     }
     Trovalis.XMLClose(s.doc);

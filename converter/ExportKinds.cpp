@@ -54,10 +54,12 @@ void Warn(const char* word, const std::string& name) {
 constexpr const char* kNoElement = "the document could not take its element (out of memory).";
 
 // Why a payload file is not on disk; err is the errno of the failed call,
-// or 0 when the writer did not say.
-std::string NotWritten(const std::string& path, int err) {
+// or 0 when the writer did not say (detail then holds its words).
+std::string NotWritten(const std::string& path, int err, const std::string& detail = "") {
     std::string text = "its payload file '" + SafeText(path, SafeStyle::Masked) + "' could not be written";
     if (err != 0) text += std::string(" (") + std::strerror(err) + ")";
+    const size_t open = detail.rfind(" (");
+    if (err == 0 && open != std::string::npos) text += detail.substr(open);
     return text + ": check that the folder is writable and the disk has room.";
 }
 
@@ -67,46 +69,10 @@ void PrintCauseOf(ExportSession& s) {
     s.cause.clear();
 }
 
-bool FileHasSize(const std::string& path, long long expected) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return expected < 0 ? st.st_size > 0 : st.st_size == expected;
-}
-
-// B as lstat must see it: a trailing separator would make it look through
-// a link at B.
-std::string FolderPath(const std::string& base) {
-    std::string p = base;
-    while (p.size() > 1 && (p.back() == '/' || p.back() == '\\')) p.pop_back();
-    return p;
-}
-
-// Creates what is missing along a payload path, then makes sure that B is a
-// real directory: payloads are written into B by name, and B may be made
-// only now, by the first payload of an export into a new path.
-bool PreparePayloadPath(const ExportSession& s, const std::string& path) {
-    Trovalis.CreatePath(path.c_str());
-    struct stat st;
-    return ::lstat(FolderPath(s.base).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Writes bytes to a new file (created or truncated, never through a link
-// planted at its name), every byte or nothing: a failed or short write, or
-// a failed close, removes the file again.
-bool WriteWholeFile(ExportSession& s, const std::string& path, const uint8_t* data, size_t size) {
-    if (!PreparePayloadPath(s, path)) return s.Fail(NotWritten(path, errno));
-    const int fd = files::OpenForWriting(path.c_str(), 0644);
-    if (fd < 0) return s.Fail(NotWritten(path, errno));
-    bool ok = files::WriteAll(fd, data, size);
-    int err = ok ? 0 : errno;
-    if (::close(fd) != 0) {
-        if (ok) err = errno;
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(path.c_str());
-        return s.Fail(NotWritten(path, err));
-    }
+// Writes one payload file of the folder, every byte or nothing. A failed
+// write stops the export (ExportSession::Stopped).
+bool WriteWholeFile(ExportSession& s, const std::string& file, const uint8_t* data, size_t size) {
+    if (!s.out->Put(file, data, size)) return s.Fail(NotWritten(s.ShownPath(file), 0, s.out->error()));
     return true;
 }
 
@@ -119,9 +85,7 @@ struct Graphic {
 };
 
 // Writes the surface as PNG (per-pixel) or BMP (per-surface) under a fresh
-// safe name and fills g. The image writers create missing directories
-// themselves; the path is prepared here as well so that no writer is relied
-// upon for it.
+// safe name and fills g. The file is encoded in memory and written whole.
 bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name, SDL_Surface* surface, bool perPixel,
                   Graphic& g) {
     if (!surface || !surface->format) return s.Fail(kUnreadableBlock);
@@ -139,16 +103,13 @@ bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& name,
         SDL_GetRGB(surface->format->colorkey, surface->format, &r, &gr, &b);
         g.colorkey = (int(r) << 16) | (int(gr) << 8) | int(b);
     }
-    errno = 0;
-    if (!PreparePayloadPath(s, g.source)) return s.Fail(NotWritten(g.source, errno));
-    const bool written = perPixel ? g_pImage->SavePNG(g.source.c_str(), surface, -1) == 0
-                                  : g_pImage->SaveBMP(g.source.c_str(), surface) == 1;
-    if (!written || !FileHasSize(g.source, -1)) {
-        const int err = errno;
-        ::unlink(g.source.c_str());
-        return s.Fail(NotWritten(g.source, err));
-    }
-    return true;
+    outwrite::MemoryStream encoded;
+    const bool made = encoded.rw() && (perPixel ? g_pImage->WritePNG(encoded.rw(), surface, -1) == 0
+                                                : g_pImage->WriteBMP(encoded.rw(), surface) == 1);
+    if (!made || encoded.bytes().empty())
+        return s.Fail("its " + std::string(perPixel ? "PNG" : "BMP") + " file could not be made (" + SDL_GetError() +
+                      ").");
+    return WriteWholeFile(s, file, encoded.bytes().data(), encoded.bytes().size());
 }
 
 // A block name goes into the document in its escaped form (NameForDocument).
@@ -299,15 +260,12 @@ bool ExportAudio(ExportSession& s, const std::string& n, bool music) {
     std::string format(info.format, strnlen(info.format, sizeof info.format));
     if (format.empty()) format = "bin";
     if (!UsableFormat(format)) return s.Fail("its audio format text cannot be used in a file name.");
-    const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, "." + format));
-    errno = 0;
-    if (!PreparePayloadPath(s, path)) return s.Fail(NotWritten(path, errno));
-    if (!g_pSoundFX->Export(s.pkg, n.c_str(), kind, path.c_str()) ||
-        !FileHasSize(path, static_cast<long long>(info.size))) {
-        const int err = errno;
-        ::unlink(path.c_str());
-        return s.Fail(NotWritten(path, err));
-    }
+    BlockPayload block;
+    g_pStuffVLT->LoadBlock(s.pkg, TypeOf(music ? BlockKind::Music : BlockKind::Sound), n.c_str(), &block.info);
+    if (!block.info.data) return s.Fail(kUnreadableBlock);
+    const std::string file = s.names.Make(row.filePrefix, n, "." + format);
+    const std::string path = s.PathOf(file);
+    if (!WriteWholeFile(s, file, block.info.data, block.info.size)) return false;
     if (!Open(s, row.tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetText(s, orb::attr::kSource, path.c_str());
@@ -322,8 +280,9 @@ bool ExportFile(ExportSession& s, const std::string& n) {
     // missing or damaged block comes without.
     g_pStuffVLT->LoadBlock(s.pkg, TypeOf(BlockKind::File), n.c_str(), &block.info);
     if (!block.info.data) return s.Fail(kUnreadableBlock);
-    const std::string path = s.PathOf(s.names.Make(row.filePrefix, n, ""));
-    if (!WriteWholeFile(s, path, block.info.data, block.info.size)) return false;
+    const std::string file = s.names.Make(row.filePrefix, n, "");
+    const std::string path = s.PathOf(file);
+    if (!WriteWholeFile(s, file, block.info.data, block.info.size)) return false;
     if (!Open(s, row.tag)) return false;
     SetText(s, orb::attr::kName, n.c_str());
     SetText(s, orb::attr::kSource, path.c_str());
@@ -365,11 +324,6 @@ bool ExportStateImage(ExportSession& s, const std::string& w, const ButtonStateI
 }
 
 }  // namespace
-
-bool PayloadFolderIsLink(const std::string& base) {
-    struct stat st;
-    return ::lstat(FolderPath(base).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
 
 bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string& name) {
     bool ok = false;

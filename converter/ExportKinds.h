@@ -11,6 +11,7 @@
 
 #include "Converter.h"
 #include "OrbFormat.h"
+#include "OutputFolder.h"
 
 class CSprite;
 struct SDL_Surface;
@@ -26,7 +27,9 @@ const char* LoadSpriteSheet(CSprite& sprite, int pkg, const std::string& n, SDL_
 struct ExportSession {
     int pkg = 0;
     int doc = 0;
-    std::string base;  // B: payload directory, document name without ".xml"
+    std::string base;                    // B: payload directory, document name without ".xml"
+    std::string folder;                  // B's last component: the payload paths of the document start with it
+    outwrite::OutputSet* out = nullptr;  // where the payload files go
     int live = 0;
     orb::PayloadNamer names;
     orb::Counters c;
@@ -41,14 +44,13 @@ struct ExportSession {
         return false;
     }
 
-    std::string PathOf(const std::string& file) const { return base + "/" + file; }
+    // A payload's path in the document: relative to the document's folder.
+    std::string PathOf(const std::string& file) const { return folder + "/" + file; }
+    // A payload's path as the user named the output, for messages.
+    std::string ShownPath(const std::string& file) const { return base + "/" + file; }
+    // Whether a payload could not be written: the export stops there.
+    bool Stopped() const { return out && !out->error().empty(); }
 };
-
-// Whether the payload directory B is a symbolic link. Payloads are written
-// into B by name, so a link planted there (in a folder others can write to)
-// would carry every one of them to wherever it points; the export refuses
-// such a B, and each payload is written only while B is a real directory.
-bool PayloadFolderIsLink(const std::string& base);
 
 // Exports one block of the first pass as an element of the root; true when
 // it was exported (the caller counts it). The current element is the root
@@ -72,5 +74,7 @@ struct ExportCounts {
     int asked = 0;
     int exported = 0;
 };
+// force: files of an earlier export that were changed since it wrote them,
+// or that no export wrote, are replaced instead of refused (OutputFolder.h).
 int ExportSelected(const char* input, const char* output, const std::vector<std::string>* names, RunOutcome* outcome,
-                   ExportCounts* counts = nullptr);
+                   ExportCounts* counts = nullptr, bool force = false);

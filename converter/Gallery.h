@@ -16,6 +16,7 @@
 #include <SDL.h>
 
 #include "OrbFormat.h"
+#include "OutputFolder.h"
 #include "resources/Kinds.h"
 
 namespace gallery {
@@ -46,8 +47,9 @@ constexpr size_t kPageMarkLimit = 512;  // the mark lies within these first byte
 
 struct Session {
     int pkg = 0;
-    std::string folder;     // where the files go
-    std::string folderUrl;  // the folder as the page links it
+    std::string folder;                  // where the files go
+    outwrite::OutputSet* out = nullptr;  // the folder, opened once
+    std::string folderUrl;               // the folder as the page links it
     orb::PayloadNamer names;
     std::string html;                   // the elements written so far
     std::vector<std::string> files;     // every file written

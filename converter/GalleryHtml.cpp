@@ -1,7 +1,11 @@
 // The text of a gallery page around its resources: the escaping of package
 // texts, the head with its style and the summary, and the one script (sprite
 // playback and the filter box). The page loads nothing from the network: the
-// content security policy allows files and inline style and script only.
+// content security policy allows files, inline style and the page's own one
+// script, named by its SHA-256.
+#include <nettle/base64.h>
+#include <nettle/sha2.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -69,6 +73,19 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 
 std::string Number(uint64_t v) { return std::to_string(v); }
 
+// The script's source as the policy names it: 'sha256-' and its digest in
+// base64.
+std::string ScriptSource() {
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    sha256_update(&ctx, std::strlen(kScript), reinterpret_cast<const uint8_t*>(kScript));
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&ctx, sizeof digest, digest);
+    char text[BASE64_ENCODE_RAW_LENGTH(SHA256_DIGEST_SIZE) + 1] = {};
+    base64_encode_raw(text, sizeof digest, digest);
+    return "'sha256-" + std::string(text) + "'";
+}
+
 }  // namespace
 
 std::string Html(const std::string& bytes) {
@@ -135,7 +152,8 @@ std::string PageStart(const Summary& s) {
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     h += kGenerator;
     h += "\n<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' file:; "
-         "media-src 'self' file:; style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
+         "media-src 'self' file:; style-src 'unsafe-inline'; script-src " +
+         ScriptSource() + "\">\n";
     h += "<meta name=\"viewport\" content=\"width=device-width\">\n<title>" + Html(name) + " - gallery</title>\n";
     h += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n<header>\n";
     h += "<h1>" + Html(name) + "</h1>\n<div class=\"facts\">";

@@ -21,6 +21,7 @@
 #include "SdkHandles.h"
 #include "core/FileAccess.h"
 #include "package/BlockPayload.h"
+#include "package/IStuffVLT.h"
 #include "resources/Font.h"
 #include "resources/IButton.h"
 #include "resources/IImage.h"
@@ -46,28 +47,19 @@ constexpr const char* kSample = "The quick brown fox jumps over the lazy dog. 01
 
 std::string N(long long v) { return std::to_string(v); }
 
-std::string NotWritten(const std::string& path, int err) {
+// Why a file is not on disk; detail ends in the system's words in brackets.
+std::string NotWritten(const std::string& path, const std::string& detail) {
     std::string text = "its file '" + SafeText(path, SafeStyle::Masked) + "' could not be written";
-    if (err != 0) text += std::string(" (") + std::strerror(err) + ")";
+    const size_t open = detail.rfind(" (");
+    if (open != std::string::npos) text += detail.substr(open);
     return text + ": check that the folder is writable and the disk has room.";
 }
 
-// Writes bytes as a new file of the folder (never through a link planted at
-// its name); every byte or no file. The file's URL in url.
+// Writes bytes as a new file of the folder (OutputFolder.h); every byte or
+// no file. The file's URL in url.
 bool WriteBytes(Session& s, const std::string& file, const uint8_t* data, size_t size, std::string& url) {
     const std::string path = s.folder + "/" + file;
-    const int fd = files::OpenForWriting(path.c_str(), 0644);
-    if (fd < 0) return s.Fail(NotWritten(path, errno));
-    bool ok = files::WriteAll(fd, data, size);
-    int err = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        err = errno;
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(path.c_str());
-        return s.Fail(NotWritten(path, err));
-    }
+    if (!s.out->Put(file, data, size)) return s.Fail(NotWritten(path, s.out->error()));
     s.files.push_back(path);
     url = s.folderUrl + Url(file);
     return true;
@@ -79,16 +71,10 @@ bool WritePng(Session& s, const char* prefix, const std::string& name, SDL_Surfa
     SurfacePtr drawn(IImage::AsDrawn(surface));
     if (!drawn) return s.Fail("no surface could be made to draw it on (out of memory).");
     const std::string file = s.names.Make(prefix, name, ".png");
-    const std::string path = s.folder + "/" + file;
-    errno = 0;
-    if (g_pImage->SavePNG(path.c_str(), drawn.get(), s.pngLevel) != 0) {
-        const int err = errno;
-        ::unlink(path.c_str());
-        return s.Fail(NotWritten(path, err));
-    }
-    s.files.push_back(path);
-    url = s.folderUrl + Url(file);
-    return true;
+    outwrite::MemoryStream encoded;
+    if (!encoded.rw() || g_pImage->WritePNG(encoded.rw(), drawn.get(), s.pngLevel) != 0 || encoded.bytes().empty())
+        return s.Fail(std::string("its PNG file could not be made (") + SDL_GetError() + ").");
+    return WriteBytes(s, file, encoded.bytes().data(), encoded.bytes().size(), url);
 }
 
 // The element of a resource. sheet: the picture its cut-outs show (--src
@@ -291,16 +277,10 @@ bool ShowAudio(Session& s, const std::string& n, bool music) {
         if (!WriteBytes(s, s.names.Make(prefix, n, ".wav"), wav.data(), wav.size(), url)) return false;
         facts += ", converted to WAV";
     } else {
-        const std::string file = s.names.Make(prefix, n, "." + ext);
-        const std::string path = s.folder + "/" + file;
-        errno = 0;
-        if (!g_pSoundFX->Export(s.pkg, n.c_str(), kind, path.c_str())) {
-            const int err = errno;
-            ::unlink(path.c_str());
-            return s.Fail(NotWritten(path, err));
-        }
-        s.files.push_back(path);
-        url = s.folderUrl + Url(file);
+        BlockPayload block;
+        g_pStuffVLT->LoadBlock(s.pkg, TypeOf(music ? Kind::Music : Kind::Sound), n.c_str(), &block.info);
+        if (!block.info.data) return s.Fail(kUnreadableBlock);
+        if (!WriteBytes(s, s.names.Make(prefix, n, "." + ext), block.info.data, block.info.size, url)) return false;
     }
     if (direct || convert) {
         player = std::string("<audio controls preload=\"") + (s.players > kMaxPreloads ? "none" : "metadata") +

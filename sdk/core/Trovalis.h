@@ -9,6 +9,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct SDL_Surface;
 class TiXmlDocument;
@@ -46,6 +47,8 @@ public:
     int XMLOpen(const char* file);
     int XMLCreate(const char* rootName);
     int XMLSave(int handle, const char* file);
+    // The document as XMLSave writes it, into text: 1, or 0 for no document.
+    int XMLPrint(int handle, std::string* text);
     void XMLClose(int handle);
     int XMLNodePointTo(int handle, int count, ...);
     int XMLNodeChild(int handle);

@@ -164,6 +164,15 @@ int TrovalisCore::XMLSave(int handle, const char* file) {
     return written && closed ? 1 : 0;
 }
 
+int TrovalisCore::XMLPrint(int handle, std::string* text) {
+    XmlSlot* s = Slot(handle);
+    if (!s || !text) return 0;
+    TiXmlPrinter printer;
+    s->document->Accept(&printer);
+    text->assign(printer.CStr(), printer.Size());
+    return 1;
+}
+
 void TrovalisCore::XMLClose(int handle) {
     XmlSlot* s = Slot(handle);
     if (!s) return;

@@ -786,6 +786,22 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
         return 0;
     }
     Trovalis.CreatePath(file);
+    // Never written through a link planted at the name (FileAccess.h); the
+    // stream is closed here, where a failed final flush is seen.
+    FILE* out = file ? files::OpenStreamForWriting(file, 0666) : nullptr;
+    SDL_RWops* rw = out ? SDL_RWFromFP(out, 0) : nullptr;
+    int rc = rw ? WriteBMP(rw, surface) : 0;
+    if (rw) SDL_RWclose(rw);
+    if (out && std::fclose(out) != 0) rc = 0;
+    if (rc != 1) {
+        tag.Error("file could not be written.\n");
+        return 0;
+    }
+    return 1;
+}
+
+int IImage::WriteBMP(SDL_RWops* stream, SDL_Surface* surface) {
+    if (!stream || !surface || !surface->format) return 0;
     // The BMP holds the surface's own colours: alpha blending and the colour
     // key are switched off for the copy SDL makes (they would darken the
     // pixels or leave keyed ones black) and restored afterwards.
@@ -794,25 +810,16 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     const Uint32 key = surface->format->colorkey;
     if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, 0, 255);
     if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, 0, 0);
-    // Never written through a link planted at the name (FileAccess.h); the
-    // stream is closed here, where a failed final flush is seen.
     // SDL writes a surface with fewer than 8 bits a channel (15 and 16 bits)
     // as 24 bits by shifting, so white comes out as F8F8F8; a copy widened
     // as SDL_GetRGB reads the pixels keeps every colour.
     SurfacePtr wide(WidenedTo24(surface));
-    FILE* out = file ? files::OpenStreamForWriting(file, 0666) : nullptr;
-    SDL_RWops* rw = out ? SDL_RWFromFP(out, 0) : nullptr;
-    int rc = rw ? SDL_SaveBMP_RW(wide ? wide.get() : surface, rw, 1) : -1;
-    if (out && std::fclose(out) != 0) rc = -1;
+    const int rc = SDL_SaveBMP_RW(wide ? wide.get() : surface, stream, 0);
     if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
     if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);
     surface->format->alpha = alpha;
     surface->format->colorkey = key;
-    if (rc != 0) {
-        tag.Error("file could not be written.\n");
-        return 0;
-    }
-    return 1;
+    return rc == 0 ? 1 : 0;
 }
 
 int IImage::SavePNG(const char* file, SDL_Surface* surface, int level) {

@@ -68,6 +68,8 @@ public:
     // with why (when given) saying what is wrong.
     SDL_Surface* ReadBMP(SDL_RWops* stream, const char** why = nullptr);
     int WritePNG(SDL_RWops* stream, SDL_Surface* surface, int level);
+    // SaveBMP onto a stream (left open): 1 when written, 0 on failure.
+    int WriteBMP(SDL_RWops* stream, SDL_Surface* surface);
 
     // The surface as the game draws it over whatever lies below, for a
     // viewer that composes it itself: a new 32-bit surface with the bytes R,

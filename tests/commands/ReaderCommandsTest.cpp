@@ -148,7 +148,7 @@ TEST(ExportOutcome, ResourceLeftBehindExitsThreeWithItsCauseAfterItsWarning) {
     } rows[] = {
         {"IMG", std::vector<uint8_t>(30, 0xEE), false, 3,
          "problem found exporting 'r' image.\n\n - Info: the block could not be read from the package"},
-        {"IMG", {}, true, 3, "exporting 'r' image.\n\n - Info: its payload file 'pack/img_r.png' could not be written"},
+        {"IMG", {}, true, 1, "'pack/img_r.png' (not written by an earlier run)"},
         {"BUT", {1, 2, 3}, false, 3, "panel, widget 'r'.\n\n - Info: the widget record could not be read"},
         {"SND", Bytes("RIFF....WAVEjunk"), false, 0, " - 1/1: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 1 - FIL 0"},
     };

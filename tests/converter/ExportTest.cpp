@@ -195,7 +195,7 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
         EXPECT_TRUE(e.is_regular_file()) << e.path();
         ++files;
     }
-    EXPECT_EQ(files, names.size() + 1);
+    EXPECT_EQ(files, names.size() + 2);   // and the record of what was written
     EXPECT_FALSE(Contains(out, "\x1b"));  // nothing drives the terminal
     // The names travel in the document, escaped where XML needs it.
     TiXmlDocument doc((work + "/pack.xml").c_str());
@@ -222,29 +222,110 @@ TEST_F(Export, NamesWithControlOrNonUtf8BytesAreValidXmlAndReadBackTheSame) {
     EXPECT_EQ(got, names);
 }
 
-TEST_F(Export, ResourceThatDoesNotLoadOrWhosePayloadCannotBeWrittenIsWarnedAndLeavesNoElement) {
+TEST_F(Export, ResourceThatDoesNotLoadIsWarnedAndLeavesNoElement) {
     {
         PackageBuilder b(dir / "pack.vlt");
         b.Raw("broken", "IMG", std::vector<uint8_t>(30, 0xEE), 0);
         b.Image("fine", Rgba(4, 4, 1));
-        b.Image("logo", Rgba(4, 4, 1));
-        b.Raw("data", "FILE", {1, 2});
     }
-    // Directories where the payload files would go: neither can be written.
-    fs::create_directories(dir / "pack/img_logo.png");
-    fs::create_directories(dir / "pack/file_data");
     ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
-    for (const char* w : {"'broken' image", "'logo' image", "'data' file"})
-        EXPECT_TRUE(Contains(out, std::string("\n - WARNING: problem found exporting ") + w + ".\n")) << out;
-    EXPECT_TRUE(Contains(out, "existing VLT blocks(4) does not match with exported ones(1).")) << out;
+    EXPECT_TRUE(Contains(out, "\n - WARNING: problem found exporting 'broken' image.\n")) << out;
+    EXPECT_TRUE(Contains(out, "existing VLT blocks(2) does not match with exported ones(1).")) << out;
     TiXmlDocument doc((dir / "pack.xml").c_str());
     ASSERT_TRUE(doc.LoadFile());
     ASSERT_EQ(Children(doc.RootElement()).size(), 1u);
     EXPECT_STREQ(Children(doc.RootElement())[0]->Attribute("name"), "fine");
 }
 
+// The document names the package and its payloads from its own folder, so
+// that it works from any current folder.
+TEST_F(Export, PathsInTheDocumentAreRelativeToItsFolder) {
+    Logo();
+    ASSERT_EQ(Run({"pack.vlt", "sub/out.xml"}), 0) << out;
+    TiXmlDocument doc((dir / "sub/out.xml").c_str());
+    ASSERT_TRUE(doc.LoadFile());
+    EXPECT_STREQ(doc.RootElement()->Attribute("source"), "../pack.vlt");
+    EXPECT_STREQ(Children(doc.RootElement())[0]->Attribute("source"), "out/img_logo.png");
+}
+
+// What a user changed after an export (or put where it writes) is theirs:
+// a second export, or an extraction, lists it and writes nothing; --force
+// replaces it.
+TEST_F(Export, FilesChangedSinceTheExportWroteThemAreRefusedAndListedUnlessForced) {
+    Logo();
+    const struct {
+        const char* file;
+        const char* says;
+    } rows[] = {{"pack/img_logo.png", "changed since it was written"},
+                {"pack.xml", "changed since it was written"},
+                {"pack/img_logo.png", "not written by an earlier run"}};
+    const std::vector<std::vector<std::string>> commands = {{"pack.vlt"},
+                                                            {"--extract", "pack.vlt", "pack.xml", "logo"}};
+    for (const auto& row : rows) {
+        for (const auto& command : commands) {
+            SCOPED_TRACE(std::string(row.file) + " " + command[0]);
+            fs::remove_all(dir / "pack");
+            fs::remove(dir / "pack.xml");
+            ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+            ASSERT_EQ(Run({"pack.vlt"}), 0) << "an unchanged export is replaced: " << out;
+            if (std::string(row.says) == "not written by an earlier run") fs::remove(dir / "pack/.bundlex-manifest");
+            std::vector<uint8_t> edited = ReadFile(dir / row.file);
+            edited.push_back('!');
+            ASSERT_TRUE(WriteFile(dir / row.file, edited));
+            EXPECT_EQ(Run(command), 1) << out;
+            EXPECT_TRUE(Contains(out, std::string("'") + row.file + "' (" + row.says + ")")) << out;
+            EXPECT_EQ(ReadFile(dir / row.file), edited);
+            std::vector<std::string> forced = command;
+            forced.push_back("--force");
+            EXPECT_EQ(Run(forced), 0) << out;
+            EXPECT_NE(ReadFile(dir / row.file), edited);
+        }
+    }
+}
+
+// The folder is opened once: swapping it for a link while the export runs
+// sends no payload through the link.
+TEST_F(Export, PayloadFolderSwappedForALinkWhileTheExportRunsSendsNothingThroughIt) {
+    {
+        PackageBuilder b(dir / "pack.vlt");
+        for (int i = 0; i < 2000; ++i) b.Raw(("f" + std::to_string(i)).c_str(), "FILE", {'x'});
+    }
+    fs::create_directories(dir / "elsewhere");
+    const std::string script = "cd " + dir.path() + " && { " + BUNDLEX_EXE +
+                               " pack.vlt >/dev/null & pid=$!; i=0; "
+                               "while [ $i -lt 3000 ] && kill -0 $pid 2>/dev/null; do "
+                               "mv pack real 2>/dev/null && { ln -s elsewhere pack; rm -f pack; mv real pack; }; "
+                               "i=$((i+1)); done; wait $pid; }";
+    Shell(script, out);
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere")) << Listing(dir / "elsewhere").size() << " files went through";
+}
+
+// A full disk ends the export at once; what it wrote is taken back, and an
+// earlier export in the same place stays as it was.
+TEST_F(Export, FullDiskStopsTheExportAndKeepsTheEarlierExportAsItWas) {
+    SmallDisk disk(dir / "small", "512k");
+    if (!disk.ok()) GTEST_SKIP() << "a small disk needs root";
+    const std::vector<uint8_t> block(64 * 1024, 'b');
+    for (const auto& [name, count] : {std::pair{"few.vlt", 2}, {"many.vlt", 20}}) {
+        PackageBuilder b(dir / name);
+        for (int i = 0; i < count; ++i) b.Raw(("f" + std::to_string(i)).c_str(), "FILE", block);
+    }
+    ASSERT_EQ(Run({"few.vlt", "small/pack.xml"}), 0) << out;
+    const auto listing = Listing(dir / "small/pack");
+    const auto document = ReadFile(dir / "small/pack.xml");
+    for (const char* output : {"small/pack.xml", "small/fresh.xml"}) {
+        SCOPED_TRACE(output);
+        EXPECT_EQ(Run({"many.vlt", output}), 1) << out;
+        EXPECT_TRUE(Contains(out, "(No space left on device)")) << out;
+        EXPECT_EQ(Listing(dir / "small"), (std::vector<std::string>{"pack", "pack.xml"}));
+        EXPECT_EQ(Listing(dir / "small/pack"), listing);
+        EXPECT_EQ(ReadFile(dir / "small/pack.xml"), document);
+        EXPECT_EQ(ReadFile(dir / "small/pack/file_f1"), block);
+    }
+}
+
 // In a shared folder anyone can put a link (or a second hard link, or a FIFO) where someone else's export will write.
-TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
+TEST_F(Export, NamesPlantedAtPayloadPathsAreRefusedAndWhenForcedReplacedNotWrittenThrough) {
     {
         PackageBuilder b(dir / "pack.vlt");
         b.Image("logo", Rgba(4, 4, 1));  // PNG
@@ -279,7 +360,12 @@ TEST_F(Export, NamesPlantedAtPayloadPathsAreReplacedNotWrittenThrough) {
             ASSERT_EQ(mkfifo((dir / c.payload).c_str(), 0600), 0);
         }
 
-        ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
+        EXPECT_EQ(Run({"pack.vlt"}), 1) << out;
+        EXPECT_TRUE(Contains(out, std::string("'") + c.payload + "' (")) << out;
+        if (c.plant != DanglingLink && c.plant != Fifo) {
+            EXPECT_EQ(ReadFile(target), victim);
+        }
+        ASSERT_EQ(Run({"pack.vlt", "--force"}), 0) << out;
         EXPECT_FALSE(Contains(out, "WARNING: problem found")) << out;
         if (c.plant == DanglingLink || c.plant == Fifo)
             EXPECT_FALSE(FileExists(target));
@@ -303,6 +389,8 @@ TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
     fs::create_directories(dir / "elsewhere");
     fs::create_directory_symlink(dir / "elsewhere", dir / "link");
     { PackageBuilder b(dir / "empty.vlt"); }
+    Logo("file.vlt");
+    ASSERT_TRUE(WriteFile(dir / "file", Bytes("mine")));
     const struct {
         const char* package;
         const char* message;
@@ -314,6 +402,7 @@ TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
         {"link.vlt",
          " - Error: the payload folder 'link' is a symbolic link; nothing is written through it.\n"
          "\n - Error! the VLT was not exported.\n"},
+        {"file.vlt", " - Error: the payload folder 'file' is taken by a file that is no folder; nothing is written.\n"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Run({c.package}), 1) << c.package;
@@ -322,6 +411,8 @@ TEST_F(Export, ExportThatCannotBeDoneFailsWithItsError) {
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
     EXPECT_FALSE(FileExists(dir / "link.xml"));
     EXPECT_FALSE(FileExists(dir / "empty.xml"));
+    EXPECT_FALSE(FileExists(dir / "file.xml"));
+    EXPECT_EQ(ReadFile(dir / "file"), Bytes("mine"));
 }
 
 }  // namespace

@@ -149,7 +149,7 @@ TEST_F(GalleryTest, ShowsEveryResourceOnceAsTextAndSafeLinksAndLeavesThePackageU
     std::string json;
     ASSERT_EQ(RunBundlex({"--gallery", pkg, "--json"}, json), 0) << json;
     EXPECT_EQ(JqOut(json, "[.ok, .failed, .shown, .deleted, (.files|length)] | map(tostring) | join(\" \")"),
-              "true 0 18 1 " + std::to_string(Listing(folder).size()));
+              "true 0 18 1 " + std::to_string(Listing(folder).size() - 1));  // all but the record
     EXPECT_TRUE(Stamp(pkg) == before);
 }
 
@@ -250,6 +250,45 @@ TEST_F(GalleryTest, RefusesOutputsThatAreNotItsOwnAndWrongCommandLines) {
     EXPECT_EQ(RunBundlex({"--gallery", pkg, dir / "own.html"}, out), 0) << "its own page is replaced: " << out;
     EXPECT_EQ(RunBundlex({"--gallery"}, out), 2);
     EXPECT_EQ(RunBundlex({"--gallery", pkg, dir / "a.html", dir / "b.html"}, out), 2);
+}
+
+TEST_F(GalleryTest, PictureChangedSinceTheGalleryWroteItIsRefusedUnlessForced) {
+    std::string out;
+    ASSERT_EQ(RunBundlex({"--gallery", pkg}, out), 0) << out;
+    ASSERT_EQ(RunBundlex({"--gallery", pkg}, out), 0) << "an unchanged gallery is replaced: " << out;
+    ASSERT_TRUE(WriteFile(folder + "/img_logo.png", Bytes("my drawing")));
+    EXPECT_EQ(RunBundlex({"--gallery", pkg}, out), 1) << out;
+    EXPECT_TRUE(Contains(out, "game_gallery/img_logo.png' (changed since it was written)")) << out;
+    EXPECT_EQ(Text(folder + "/img_logo.png"), "my drawing");
+    EXPECT_EQ(RunBundlex({"--gallery", pkg, "--force"}, out), 0) << out;
+    EXPECT_NE(Text(folder + "/img_logo.png"), "my drawing");
+}
+
+TEST_F(GalleryTest, PageFollowsTheUmask) {
+    std::string out;
+    ASSERT_EQ(Shell("umask 027 && " + std::string(BUNDLEX_EXE) + " --gallery " + pkg, out), 0) << out;
+    struct stat st {};
+    ASSERT_EQ(::stat(page.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// A full disk ends the run; the gallery written before stays whole.
+TEST_F(GalleryTest, FullDiskKeepsThePreviousGalleryWhole) {
+    SmallDisk disk(dir / "small", "1m");
+    if (!disk.ok()) GTEST_SKIP() << "a small disk needs root";
+    std::string out;
+    ASSERT_EQ(RunBundlex({"--gallery", pkg, dir / "small/g.html"}, out), 0) << out;
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> before;
+    for (const std::string& f : Listing(dir / "small/g_gallery"))
+        before.emplace_back(f, ReadFile(dir / "small/g_gallery/" + f));
+    Shell("head -c 2M /dev/zero > " + dir / "small/filler", out);  // fills the disk
+    EXPECT_EQ(RunBundlex({"--gallery", pkg, dir / "small/g.html"}, out), 1) << out;
+    EXPECT_TRUE(Contains(out, "No space left on device")) << out;
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> after;
+    for (const std::string& f : Listing(dir / "small/g_gallery"))
+        after.emplace_back(f, ReadFile(dir / "small/g_gallery/" + f));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(Listing(dir / "small"), (std::vector<std::string>{"filler", "g.html", "g_gallery"}));
 }
 
 TEST_F(GalleryTest, ResourceThatCannotBeShownGetsWarningCauseFailedElementAndExit3) {

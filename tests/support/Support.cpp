@@ -1,5 +1,7 @@
 #include "Support.h"
 
+#include <sys/mount.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -44,6 +46,16 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
+}
+
+SmallDisk::SmallDisk(const std::string& path, const std::string& size) : path_(path) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    mounted_ = ::geteuid() == 0 && ::mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {

@@ -50,6 +50,19 @@ private:
     std::string path_;
 };
 
+// A tmpfs of the given size mounted at path (made when missing) for the life
+// of the object; ok() is false where mounting is not allowed (not root).
+class SmallDisk {
+public:
+    SmallDisk(const std::string& path, const std::string& size);
+    ~SmallDisk();
+    bool ok() const { return mounted_; }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
 std::vector<uint8_t> ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);

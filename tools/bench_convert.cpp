@@ -25,6 +25,7 @@
 #include <SDL.h>
 
 #include "BenchChild.h"
+#include "BenchPackages.h"
 #include "Converter.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
@@ -32,42 +33,10 @@
 
 namespace {
 
+using bench::AddRaw;
+using bench::BuildSmall;
 using bench::Figures;
 using bench::InChild;
-
-bool AddRaw(int id, const std::string& name, const char* type, std::vector<uint8_t>& bytes, uint8_t mode) {
-    BlockInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.name, sizeof info.name, "%s", name.c_str());
-    std::snprintf(info.type, sizeof info.type, "%s", type);
-    info.mode = mode;
-    info.size = static_cast<uint32_t>(bytes.size());
-    info.data = bytes.data();
-    return g_pStuffVLT->AddData(id, &info) > 0;
-}
-
-// n small blocks: raw files of 200 bytes in the three store methods, and
-// every tenth block a 16 x 16 image.
-bool BuildSmall(const std::string& path, int n) {
-    const int id = g_pStuffVLT->Create(path.c_str());
-    if (id < 1) return false;
-    std::vector<uint8_t> bytes(200);
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, 16, 16, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
-    bool ok = s != nullptr;
-    for (int i = 0; ok && i < n; ++i) {
-        const std::string name = "b" + std::to_string(i);
-        if (i % 10 == 0) {
-            static_cast<uint32_t*>(s->pixels)[i % 256] = 0x80000000u + static_cast<uint32_t>(i);
-            ok = g_pImage->Save(id, name.c_str(), s) > 0;
-        } else {
-            for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<uint8_t>(i * 31 + k);
-            ok = AddRaw(id, name, "FILE", bytes, static_cast<uint8_t>(i % 3));
-        }
-    }
-    SDL_FreeSurface(s);
-    g_pStuffVLT->Close(id);
-    return ok;
-}
 
 // A few large raw files (stored and scrambled: compressing tens of MB at the
 // packer's best level would measure the packer, not the converter), and one

@@ -18,45 +18,10 @@
 
 #include <SDL.h>
 
+#include "BenchPackages.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/IImage.h"
-
-namespace {
-
-bool AddRaw(int id, const std::string& name, std::vector<uint8_t>& bytes, uint8_t mode) {
-    BlockInfo info;
-    std::memset(&info, 0, sizeof info);
-    std::snprintf(info.name, sizeof info.name, "%s", name.c_str());
-    std::snprintf(info.type, sizeof info.type, "%s", "FILE");
-    info.mode = mode;
-    info.size = static_cast<uint32_t>(bytes.size());
-    info.data = bytes.data();
-    return g_pStuffVLT->AddData(id, &info) > 0;
-}
-
-bool Build(const std::string& path, int n) {
-    const int id = g_pStuffVLT->Create(path.c_str());
-    if (id < 1) return false;
-    std::vector<uint8_t> bytes(200);
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE | SDL_SRCALPHA, 16, 16, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000);
-    bool ok = s != nullptr;
-    for (int i = 0; ok && i < n; ++i) {
-        const std::string name = "b" + std::to_string(i);
-        if (i % 10 == 0) {
-            static_cast<uint32_t*>(s->pixels)[i % 256] = 0x80000000u + static_cast<uint32_t>(i);
-            ok = g_pImage->Save(id, name.c_str(), s) > 0;
-        } else {
-            for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<uint8_t>(i * 31 + k);
-            ok = AddRaw(id, name, bytes, static_cast<uint8_t>(i % 3));
-        }
-    }
-    SDL_FreeSurface(s);
-    g_pStuffVLT->Close(id);
-    return ok;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -70,7 +35,7 @@ int main(int argc, char** argv) {
     ::mkdir((dir + "/runs").c_str(), 0755);
     ::mkdir((dir + "/ref").c_str(), 0755);
     Trovalis.Init(0);
-    const bool built = Build(dir + "/pack.vlt", n);
+    const bool built = bench::BuildSmall(dir + "/pack.vlt", n);
     Trovalis.Quit();
     if (!built) {
         std::fprintf(stderr, "the package could not be built\n");

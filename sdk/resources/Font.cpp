@@ -626,11 +626,28 @@ int CFont::CreateFromPayload(const uint8_t* data, size_t size, bool legacy, cons
 
 namespace {
 
-
 void SetText(char* field, size_t capacity, const char* text) {
     std::memset(field, 0, capacity);
     std::memcpy(field, text, std::min(std::strlen(text), capacity));
 }
+
+// The 1.0 upgrade of a font payload: the tail of 2.0 (kerning 0, reserved
+// area) appended. A damaged 1.0 block is left as it is rather than copied
+// into a 2.0 block that could not be read either.
+bool UpgradeFont(const uint8_t* data, size_t size, std::vector<uint8_t>& out, const LogTag& tag) {
+    FontPayload probe;
+    const char* why = nullptr;
+    if (!CFont::DecodePayload(data, size, true, probe, &why)) {
+        tag.Error("the font block is damaged: %s.\n", why);
+        return false;
+    }
+    out.assign(data, data + size);
+    out.resize(out.size() + CFont::kTailSize, 0);
+    return true;
+}
+
+const graphicblock::BlockUpgrade kFontUpgrade{"FONT2", "FONT", UpgradeFont, "font not found\n",
+                                              "font successfully updated from v1.0 to v2.0.\n"};
 
 }  // namespace
 
@@ -647,48 +664,11 @@ bool CFont::Load(int id, const char* name) {
         return false;
     }
 
-    BlockPayload block;
-    std::vector<uint8_t> upgraded;
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    if (block.Load(id, "FONT2", name) > 0 && block.info.data) {
-        data = block.info.data;
-        size = block.info.size;
-    } else {
-        if (block.Load(id, "FONT", name) < 1 || !block.info.data) {
-            tag.Error("font not found\n");
-            return false;
-        }
-        // A damaged version 1.0 block is left as it is rather than copied
-        // into a version 2.0 block that could not be read either.
-        FontPayload probe;
-        const char* why = nullptr;
-        if (!DecodePayload(block.info.data, block.info.size, true, probe, &why)) {
-            tag.Error("the font block is damaged: %s.\n", why);
-            return false;
-        }
-        upgraded.assign(block.info.data, block.info.data + block.info.size);
-        upgraded.resize(upgraded.size() + kTailSize, 0);  // kerning 0, reserved area
-        BlockInfo v2 = block.info;
-        block.Release();
-        v2.data = upgraded.data();
-        v2.size = static_cast<uint32_t>(upgraded.size());
-        SetText(v2.type, sizeof v2.type, "FONT2");
-        if (g_pStuffVLT->AddData(id, &v2) < 1) {
-            tag.Error("update to v2.0 was not possible.\n");
-            return false;
-        }
-        BlockInfo v1{};
-        SetText(v1.name, sizeof v1.name, name);
-        SetText(v1.type, sizeof v1.type, "FONT");
-        g_pStuffVLT->Delete(id, &v1);
-        tag.Info(2, "font successfully updated from v1.0 to v2.0.\n");
-        data = upgraded.data();
-        size = upgraded.size();
-    }
+    graphicblock::UpgradedBlock loaded;
+    if (!loaded.Load(id, name, kFontUpgrade, tag)) return false;
 
     const char* why = nullptr;
-    const int result = CreateFromPayload(data, size, false, &why);
+    const int result = CreateFromPayload(loaded.data, loaded.size, false, &why);
     if (why) {
         tag.Error("the font block is damaged: %s.\n", why);
         return false;

@@ -22,6 +22,45 @@ const char* PackageName(int id) {
     return n ? n : "";
 }
 
+namespace {
+// A fixed-size text field: zeroed, then as much of text as fits.
+void SetField(char* field, size_t capacity, const char* text) {
+    std::memset(field, 0, capacity);
+    std::memcpy(field, text, std::min(std::strlen(text), capacity));
+}
+}  // namespace
+
+bool UpgradedBlock::Load(int id, const char* name, const BlockUpgrade& kind, const LogTag& tag) {
+    if (block.Load(id, kind.type2, name) > 0 && block.info.data) {
+        data = block.info.data;
+        size = block.info.size;
+        return true;
+    }
+    if (block.Load(id, kind.type1, name) < 1 || !block.info.data) {
+        tag.Error("%s", kind.notFound);
+        return false;
+    }
+    if (!kind.upgrade(block.info.data, block.info.size, upgraded, tag)) return false;
+    BlockInfo add = block.info;  // keeps the old block's name and storage mode
+    block.Release();
+    add.data = upgraded.data();
+    add.size = static_cast<uint32_t>(upgraded.size());
+    add.packedSize = 0;
+    SetField(add.type, sizeof add.type, kind.type2);
+    if (g_pStuffVLT->AddData(id, &add) < 1) {
+        tag.Error("update to v2.0 was not possible.\n");
+        return false;
+    }
+    BlockInfo del{};
+    SetField(del.name, sizeof del.name, name);
+    SetField(del.type, sizeof del.type, kind.type1);
+    g_pStuffVLT->Delete(id, &del);
+    tag.Info(2, "%s", kind.updated);
+    data = upgraded.data();
+    size = upgraded.size();
+    return true;
+}
+
 unsigned PointerText(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
 
 uint32_t ReadPixel(const SDL_Surface* s, int x, int y) {

@@ -13,6 +13,8 @@
 #include "package/BlockPayload.h"
 #include "resources/PixelFormatRecord.h"
 
+class LogTag;
+
 namespace graphicblock {
 
 // A block name field: 31 characters and the terminator.
@@ -75,6 +77,32 @@ bool ReconvertForHardwareScreen(SDL_Surface*& s);
 // SetColorKey's re-conversion: with a screen in OpenGL mode the surface is
 // converted anew and offered to the upload. True when that happened.
 bool ReconvertForOpenGL(SDL_Surface*& s);
+
+// How a kind's version 1.0 blocks are brought to version 2.0 in the package.
+struct BlockUpgrade {
+    const char* type2;  // the current type text ("TILE2")
+    const char* type1;  // the 1.0 type text ("TILE")
+    // Makes the 2.0 payload of a 1.0 one in out, checked so that a damaged
+    // old block is never copied as a new one; false after logging with tag.
+    bool (*upgrade)(const uint8_t* data, size_t size, std::vector<uint8_t>& out, const LogTag& tag);
+    const char* notFound;  // the error line when neither block exists
+    const char* updated;   // the info line once the new block is stored
+};
+
+// A kind's 2.0 payload, loaded from the package or made from its 1.0 block.
+class UpgradedBlock {
+public:
+    BlockPayload block;
+    std::vector<uint8_t> upgraded;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+
+    // Loads block `name` of kind.type2; failing that, its kind.type1 block,
+    // whose upgraded payload is added to the package as kind.type2 (same name
+    // and storage mode) before the old block is deleted. False, logged with
+    // tag, when neither loads, the upgrade refuses or the addition fails.
+    bool Load(int id, const char* name, const BlockUpgrade& kind, const LogTag& tag);
+};
 
 // Reads a surface's pixels for a block: locked for its lifetime, written as
 // rows of the software pitch (plus the palette for 8 bits).

@@ -408,6 +408,83 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     return count;
 }
 
+namespace {
+
+// The 1.0 upgrade of a sprite payload, checked before it goes into the
+// package so that a damaged old block is never stored as a new one.
+bool UpgradeSprite(const uint8_t* data, size_t size, std::vector<uint8_t>& out, const LogTag& tag) {
+    SpritePayload check;
+    if (!CSprite::UpgradePayload(data, size, out) || !CSprite::DecodePayload(out.data(), out.size(), check)) {
+        tag.Error("the sprite block is damaged.\n");
+        return false;
+    }
+    return true;
+}
+
+const graphicblock::BlockUpgrade kSpriteUpgrade{"SPR2", "SPR", UpgradeSprite, "sprite not found\n",
+                                                "sprite successfully updated from v1.0 to v2.0.\n"};
+
+// A loaded sheet's stored alpha and colour key, and what the key becomes.
+struct SheetKey {
+    bool perPixel = false;
+    uint8_t alpha = 255;
+    uint32_t key = kNoColorKey;
+    Uint8 kr = 0, kg = 0, kb = 0;
+    bool formatChanged = false;
+};
+
+// Gives share.sheet the stored alpha and key; a 32-bit sheet without
+// per-pixel alpha is reduced to 24 bits first. False when that fails.
+bool KeySheet(SheetShare& share, const PixelFormatRecord& format, bool gl, SheetKey& k) {
+    SDL_Surface* sheet = share.sheet;
+    k.perPixel = graphicblock::HasAlphaMaskBlending(sheet);
+    k.alpha = format.alpha;
+    k.key = format.colorkey;
+    // The key is a pixel value of the stored format: decode it there,
+    // before the sheet changes format.
+    if (k.key != kNoColorKey) SDL_GetRGB(k.key, sheet->format, &k.kr, &k.kg, &k.kb);
+    if (k.perPixel) return true;
+    if (sheet->format->BitsPerPixel == 32) {
+        SDL_Surface* reduced = graphicblock::ReduceTo24(sheet);
+        if (!reduced) return false;
+        SDL_FreeSurface(share.sheet);
+        share.sheet = sheet = reduced;
+        k.formatChanged = true;
+    }
+    SetSurfaceAlpha(sheet, k.alpha);
+    if (k.key == kNoColorKey)
+        SDL_SetColorKey(sheet, 0, 0);
+    else if (gl)
+        SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, SDL_MapRGB(sheet->format, k.kr, k.kg, k.kb));
+    return true;
+}
+
+// Keys the OpenGL copy and converts the sheet for display; the key follows
+// its colour into a new format.
+void ShowSheet(SheetShare& share, bool gl, const char* pkg, const char* name, SheetKey& k) {
+    if (gl && share.gl) {
+        SetSurfaceAlpha(share.gl, k.alpha);
+        SetSurfaceKey(share.gl, k.key);
+    }
+    bool converted = false;
+    share.sheet = g_pImage->PrepareForDisplay(share.sheet, k.perPixel, false, true, &converted);
+    SDL_Surface* sheet = share.sheet;
+    if (converted && k.perPixel)
+        LogTag("CSprite->Load('%s','%s')", pkg, name)
+            .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
+    if (k.key == kNoColorKey || k.perPixel) {
+        // A per-pixel sheet keeps the recorded key but is never keyed.
+        sheet->format->colorkey = kNoColorKey;
+    } else if (!gl) {
+        // An unchanged format keeps the stored value (a palette may hold the
+        // colour twice).
+        if (k.formatChanged || converted) k.key = SDL_MapRGB(sheet->format, k.kr, k.kg, k.kb);
+        SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, k.key);
+    }
+}
+
+}  // namespace
+
 int CSprite::Load(int id, const char* name, const char* type) {
     State& st = *st_;
     const char* pkg = PackageName(id);
@@ -425,82 +502,24 @@ int CSprite::Load(int id, const char* name, const char* type) {
         tag.Error("the sprite name is longer than 31 characters.\n");
         return 0;
     }
-
-    BlockPayload block;
-    std::vector<uint8_t> upgraded;
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    if (block.Load(id, "SPR2", name) > 0 && block.info.data) {
-        data = block.info.data;
-        size = block.info.size;
-    } else if (block.Load(id, "SPR", name) > 0 && block.info.data) {
-        // The upgraded payload is checked before it goes into the package,
-        // so a damaged old block is never stored as a new one.
-        SpritePayload check;
-        if (!UpgradePayload(block.info.data, block.info.size, upgraded) ||
-            !DecodePayload(upgraded.data(), upgraded.size(), check)) {
-            tag.Error("the sprite block is damaged.\n");
-            return 0;
-        }
-        BlockInfo add = block.info;  // keeps the old block's storage mode
-        block.Release();
-        std::memset(add.type, 0, sizeof add.type);
-        std::memcpy(add.type, "SPR2", 4);
-        add.size = static_cast<uint32_t>(upgraded.size());
-        add.packedSize = 0;
-        add.data = upgraded.data();
-        if (g_pStuffVLT->AddData(id, &add) <= 0) {
-            tag.Error("update to v2.0 was not possible.\n");
-            return 0;
-        }
-        BlockInfo del{};
-        std::memcpy(del.name, name, strnlen(name, sizeof del.name - 1));
-        std::memcpy(del.type, "SPR", 3);
-        g_pStuffVLT->Delete(id, &del);
-        tag.Info(2, "sprite successfully updated from v1.0 to v2.0.\n");
-        data = upgraded.data();
-        size = upgraded.size();
-    } else {
-        tag.Error("sprite not found\n");
-        return 0;
-    }
+    graphicblock::UpgradedBlock loaded;
+    if (!loaded.Load(id, name, kSpriteUpgrade, tag)) return 0;
 
     SpritePayload p;
-    if (!DecodePayload(data, size, p)) {
+    if (!DecodePayload(loaded.data, loaded.size, p)) {
         tag.Error("the sprite block is damaged.\n");
         return 0;
     }
     SDL_Surface* sheet =
         graphicblock::BuildSurface(p.sheetWidth, p.sheetHeight, p.format, p.pixels, p.pixelBytes, p.palette);
     if (!sheet) return 0;
-    block.Release();
+    loaded.block.Release();
     auto share = std::make_shared<SheetShare>();
     share->sheet = sheet;
     const bool gl = Trovalis.OpenGLMode();
     if (gl) share->gl = MakeGLCopy(sheet);
-
-    const bool perPixel = graphicblock::HasAlphaMaskBlending(sheet);
-    const uint8_t a = p.format.alpha;
-    uint32_t key = p.format.colorkey;
-    // The key is a pixel value of the stored format: decode it there,
-    // before the sheet changes format.
-    Uint8 kr = 0, kg = 0, kb = 0;
-    if (key != kNoColorKey) SDL_GetRGB(key, sheet->format, &kr, &kg, &kb);
-    bool formatChanged = false;
-    if (!perPixel) {
-        if (sheet->format->BitsPerPixel == 32) {
-            SDL_Surface* reduced = graphicblock::ReduceTo24(sheet);
-            if (!reduced) return 0;
-            SDL_FreeSurface(share->sheet);
-            share->sheet = sheet = reduced;
-            formatChanged = true;
-        }
-        SetSurfaceAlpha(sheet, a);
-        if (key == kNoColorKey)
-            SDL_SetColorKey(sheet, 0, 0);
-        else if (gl)
-            SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, SDL_MapRGB(sheet->format, kr, kg, kb));
-    }
+    SheetKey k;
+    if (!KeySheet(*share, p.format, gl, k)) return 0;
 
     st.x = static_cast<float>(p.x);
     st.y = static_cast<float>(p.y);
@@ -512,32 +531,13 @@ int CSprite::Load(int id, const char* name, const char* type) {
     st.anims[0].currentFrame = st.anims[0].startFrame;
     st.SetName(name);
     st.MakeBackground(24);
-    if (gl && share->gl) {
-        SetSurfaceAlpha(share->gl, a);
-        SetSurfaceKey(share->gl, key);
-    }
-
-    bool converted = false;
-    share->sheet = g_pImage->PrepareForDisplay(share->sheet, perPixel, false, true, &converted);
-    sheet = share->sheet;
-    if (converted && perPixel)
-        LogTag("CSprite->Load('%s','%s')", pkg, name)
-            .Info(5, "surface with alpha per pixel loaded, it could slow down your graphics system.\n");
-    if (key == kNoColorKey || perPixel) {
-        // A per-pixel sheet keeps the recorded key but is never keyed.
-        sheet->format->colorkey = kNoColorKey;
-    } else if (!gl) {
-        // The key follows its colour into a new format; an unchanged format
-        // keeps the stored value (a palette may hold the colour twice).
-        if (formatChanged || converted) key = SDL_MapRGB(sheet->format, kr, kg, kb);
-        SDL_SetColorKey(sheet, SDL_SRCCOLORKEY, key);
-    }
-    graphicblock::TakeBackup(sheet, st.backup);
+    ShowSheet(*share, gl, pkg, name, k);
+    graphicblock::TakeBackup(share->sheet, st.backup);
 
     st.own = std::move(share);
-    st.perPixel = perPixel ? 1 : 0;
-    st.alpha = a;
-    st.colorKey = key;
+    st.perPixel = k.perPixel ? 1 : 0;
+    st.alpha = k.alpha;
+    st.colorKey = k.key;
     st.created = 1;
     st.role = kRoleMaster;
     return static_cast<int>(st.anims.size());

@@ -199,80 +199,29 @@ bool CTile::Create(SDL_Surface* s, const char* name) {
     return true;
 }
 
-bool CTile::Load(int id, const char* name, const char* type) {
-    if (id < 1 || !name || !type) return false;
-    const char* pkg = PackageName(id);
-    const LogTag tag("CTile::Load('%s','%s','%s')", pkg, name, type);
-    if (!Trovalis.IsInitialized()) {
-        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
-        return false;
-    }
-    if (r_->state) {
-        tag.Warning("tile already exists. It is not possible to create another one.\n");
-        return false;
-    }
-    // The 2.0 type text must fit a block's 8-byte type field (7 characters);
-    // a longer one cannot name any block and is refused like a foreign one.
-    std::string type2(type, strnlen(type, 16));
-    if (!type2.empty() && type2.back() != '2') type2 += '2';
-    if ((std::strncmp(type, "TILE", 4) != 0 && std::strncmp(type, "TILB", 4) != 0) || type2.size() > 7) {
-        tag.Error("the typeblock is not supported.\n");
-        return false;
-    }
-    if (!NameFits(name)) {
-        tag.Error("the tile name is longer than 31 characters.\n");
-        return false;
-    }
-    const std::string type1 = type2.substr(0, type2.size() - 1);
+namespace {
 
-    BlockPayload block;
-    std::vector<uint8_t> upgraded;
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    if (block.Load(id, type2.c_str(), name) > 0 && block.info.data) {
-        data = block.info.data;
-        size = block.info.size;
-    } else if (block.Load(id, type1.c_str(), name) > 0 && block.info.data) {
-        // Upgrade from 1.0: check the result before it goes into the package,
-        // so a damaged old block is never copied as a new one.
-        TilePayload check;
-        if (!UpgradePayload(block.info.data, block.info.size, upgraded) ||
-            !DecodePayload(upgraded.data(), upgraded.size(), check)) {
-            tag.Error("the tile block is damaged.\n");
-            return false;
-        }
-        BlockInfo add = block.info;
-        block.Release();
-        add.data = upgraded.data();
-        add.size = static_cast<uint32_t>(upgraded.size());
-        add.packedSize = 0;
-        std::memset(add.type, 0, sizeof add.type);
-        std::memcpy(add.type, type2.data(), type2.size());
-        if (g_pStuffVLT->AddData(id, &add) < 1) {
-            tag.Error("update to v2.0 was not possible.\n");
-            return false;
-        }
-        BlockInfo del{};
-        std::strncpy(del.name, name, sizeof del.name - 1);
-        std::memcpy(del.type, type1.data(), type1.size());
-        g_pStuffVLT->Delete(id, &del);
-        tag.Info(2, "tile successfully updated from v1.0 to v2.0.\n");
-        data = upgraded.data();
-        size = upgraded.size();
-    } else {
-        tag.Error("tile not found.\n");
-        return false;
-    }
-
-    TilePayload p;
-    if (!DecodePayload(data, size, p)) {
+// The 1.0 upgrade of a tile payload, checked before it goes into the package
+// so that a damaged old block is never copied as a new one.
+bool UpgradeTile(const uint8_t* data, size_t size, std::vector<uint8_t>& out, const LogTag& tag) {
+    TilePayload check;
+    if (!CTile::UpgradePayload(data, size, out) || !CTile::DecodePayload(out.data(), out.size(), check)) {
         tag.Error("the tile block is damaged.\n");
         return false;
     }
-    SDL_Surface* s = graphicblock::BuildSurface(p.width, p.height, p.format, p.pixels, p.pixelBytes, p.palette);
-    if (!s) return false;
-    block.Release();
+    return true;
+}
 
+// A loaded tile's surface, made ready for display, and what it keeps.
+struct DisplaySurface {
+    SDL_Surface* surface = nullptr;
+    bool perPixel = false;
+    uint32_t key = kNoColorKey;
+};
+
+// Gives s (taken over) the stored alpha and colour key and converts it for
+// display. False when the surface cannot be reduced (s freed).
+bool PrepareTileSurface(SDL_Surface* s, const TilePayload& p, const char* pkg, const char* name, DisplaySurface& out) {
     const bool perPixel = (s->flags & SDL_SRCALPHA) && s->format->Amask;
     const uint8_t a = p.format.alpha;
     // A per-pixel tile carries no colour key (SetColorKey ignores such
@@ -319,16 +268,64 @@ bool CTile::Load(int id, const char* name, const char* type) {
         if (formatChanged || converted) key = SDL_MapRGB(s->format, kr, kg, kb);
         SDL_SetColorKey(s, SDL_SRCCOLORKEY, key);
     }
+    out.surface = s;
+    out.perPixel = perPixel;
+    out.key = key;
+    return true;
+}
+
+}  // namespace
+
+bool CTile::Load(int id, const char* name, const char* type) {
+    if (id < 1 || !name || !type) return false;
+    const char* pkg = PackageName(id);
+    const LogTag tag("CTile::Load('%s','%s','%s')", pkg, name, type);
+    if (!Trovalis.IsInitialized()) {
+        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
+        return false;
+    }
+    if (r_->state) {
+        tag.Warning("tile already exists. It is not possible to create another one.\n");
+        return false;
+    }
+    // The 2.0 type text must fit a block's 8-byte type field (7 characters);
+    // a longer one cannot name any block and is refused like a foreign one.
+    std::string type2(type, strnlen(type, 16));
+    if (!type2.empty() && type2.back() != '2') type2 += '2';
+    if ((std::strncmp(type, "TILE", 4) != 0 && std::strncmp(type, "TILB", 4) != 0) || type2.size() > 7) {
+        tag.Error("the typeblock is not supported.\n");
+        return false;
+    }
+    if (!NameFits(name)) {
+        tag.Error("the tile name is longer than 31 characters.\n");
+        return false;
+    }
+    const std::string type1 = type2.substr(0, type2.size() - 1);
+    const graphicblock::BlockUpgrade kind{type2.c_str(), type1.c_str(), UpgradeTile, "tile not found.\n",
+                                          "tile successfully updated from v1.0 to v2.0.\n"};
+    graphicblock::UpgradedBlock loaded;
+    if (!loaded.Load(id, name, kind, tag)) return false;
+
+    TilePayload p;
+    if (!DecodePayload(loaded.data, loaded.size, p)) {
+        tag.Error("the tile block is damaged.\n");
+        return false;
+    }
+    SDL_Surface* s = graphicblock::BuildSurface(p.width, p.height, p.format, p.pixels, p.pixelBytes, p.palette);
+    if (!s) return false;
+    loaded.block.Release();
+    DisplaySurface shown;
+    if (!PrepareTileSurface(s, p, pkg, name, shown)) return false;
 
     r_->x = p.x;
     r_->y = p.y;
-    r_->surface = s;
-    r_->width = s->w;
-    r_->height = s->h;
-    r_->perPixel = perPixel ? 1 : 0;
-    r_->alpha = a;
-    r_->colorKey = key;
-    graphicblock::TakeBackup(s, r_->backup);
+    r_->surface = shown.surface;
+    r_->width = shown.surface->w;
+    r_->height = shown.surface->h;
+    r_->perPixel = shown.perPixel ? 1 : 0;
+    r_->alpha = p.format.alpha;
+    r_->colorKey = shown.key;
+    graphicblock::TakeBackup(shown.surface, r_->backup);
     r_->state = 1;
     std::strncpy(r_->name, name, kNameSize - 1);
     if (p.tileset && (p.xoffset || p.yoffset))

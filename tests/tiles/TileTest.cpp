@@ -233,6 +233,20 @@ TEST_F(TileBlock, Version1BlockIsUpgradedInThePackageOnce) {
     EXPECT_TRUE(Get("TILE2", "b").empty());
 }
 
+TEST_F(TileBlock, Version1UpgradeRefusedByThePackageFailsTheLoad) {
+    SurfacePtr s(Pattern(8, 4, 24));
+    const auto old = TileBytes(s.get(), TileFields{}, true);
+    ASSERT_GT(Put("TILE", "old", old), 0);
+    g_pStuffVLT->Close(id);
+    id = g_pStuffVLT->OpenForReading((dir / "test.vlt").c_str());
+    ASSERT_GT(id, 0);
+    LogCapture cap;
+    CTile t;
+    EXPECT_FALSE(t.Load(id, "old", "TILE2"));
+    EXPECT_TRUE(Contains(cap.Take(), "','old','TILE2')] Error: update to v2.0 was not possible.\n"));
+    EXPECT_EQ(Get("TILE", "old"), old);
+}
+
 TEST_F(TileBlock, Version1KeyZeroMeansNoneAndItsOffsetServesBothDirections) {
     SurfacePtr s(Pattern(64, 32, 24));
     TileFields f;

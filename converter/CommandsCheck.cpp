@@ -46,14 +46,8 @@ namespace {
 using namespace commands;
 
 
-std::string Hex(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-    return buf;
-}
-
-std::string Num(long long v) { return std::to_string(v); }
-
+using samemeaning::Became;
+using samemeaning::Hex;
 using samemeaning::Strictness;
 
 // One side of a comparison: the package and the entry found there.
@@ -120,7 +114,7 @@ void CompareWidget(const Side& a, const Side& b, std::vector<std::string>& diffs
         return;
     }
     auto field = [&](const char* what, long long v1, long long v2) {
-        if (v1 != v2) diffs.push_back(std::string(what) + " " + Num(v1) + " became " + Num(v2));
+        if (v1 != v2) diffs.push_back(Became(what, v1, v2));
     };
     field("type code", ra.type, rb.type);
     field("key", ra.key, rb.key);

@@ -13,19 +13,19 @@
 
 namespace samemeaning {
 
-namespace {
-
 std::string Hex(uint32_t v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
     return buf;
 }
 
-std::string Num(long long v) { return std::to_string(v); }
-
 std::string Became(const char* what, long long a, long long b) {
-    return std::string(what) + " " + Num(a) + " became " + Num(b);
+    return std::string(what) + " " + std::to_string(a) + " became " + std::to_string(b);
 }
+
+namespace {
+
+std::string Num(long long v) { return std::to_string(v); }
 
 // What every graphic resource has: its surface and how it blends.
 struct Graphic {
@@ -165,17 +165,6 @@ void CompareGraphic(const Graphic& a, const Graphic& b, Strictness how, std::vec
         diffs.push_back(first + (differing > 1 ? " (" + Num(differing) + " pixels differ)" : std::string()));
 }
 
-}  // namespace
-
-// Meaning checks first that both surfaces can be read at all.
-void CompareImages(SDL_Surface* a, SDL_Surface* b, Strictness how, std::vector<std::string>& diffs) {
-    if (how == Strictness::Meaning && (!Readable(a) || !Readable(b)))
-        return diffs.push_back("the pixels cannot be read");
-    CompareGraphic(Carried(a, how), Carried(b, how), how, diffs);
-}
-
-namespace {
-
 // Exact compares the blending the resources record; meaning compares
 // their recorded alpha and the blending their surfaces carry.
 template <class Resource>
@@ -187,6 +176,12 @@ void CompareLook(Resource& a, Resource& b, Strictness how, std::vector<std::stri
 
 }  // namespace
 
+// Meaning checks first that both surfaces can be read at all.
+void CompareImages(SDL_Surface* a, SDL_Surface* b, Strictness how, std::vector<std::string>& diffs) {
+    if (how == Strictness::Meaning && (!Readable(a) || !Readable(b)))
+        return diffs.push_back("the pixels cannot be read");
+    CompareGraphic(Carried(a, how), Carried(b, how), how, diffs);
+}
 
 void CompareTiles(const CTile& a, const CTile& b, Strictness how, std::vector<std::string>& diffs) {
     if (a.GetPositionX() != b.GetPositionX() || a.GetPositionY() != b.GetPositionY())

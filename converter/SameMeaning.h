@@ -27,6 +27,10 @@ namespace samemeaning {
 // and every property of the resource.
 enum class Strictness { Exact, Meaning };
 
+// "0x" and eight hex digits; "what a became b".
+std::string Hex(uint32_t v);
+std::string Became(const char* what, long long a, long long b);
+
 void CompareImages(SDL_Surface* a, SDL_Surface* b, Strictness how, std::vector<std::string>& diffs);
 void CompareTiles(const CTile& a, const CTile& b, Strictness how, std::vector<std::string>& diffs);
 void CompareSprites(CSprite& a, CSprite& b, Strictness how, std::vector<std::string>& diffs);

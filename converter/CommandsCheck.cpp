@@ -27,6 +27,7 @@
 #include "Driver.h"
 #include "JsonWriter.h"
 #include "PackageStage.h"
+#include "SameMeaning.h"
 #include "SdkHandles.h"
 #include "package/IStuffVLT.h"
 #include "resources/Font.h"
@@ -45,127 +46,9 @@ namespace {
 using namespace commands;
 
 
-std::string Hex(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-    return buf;
-}
-
-std::string Num(long long v) { return std::to_string(v); }
-
-// What every graphic resource has: its surface and how it blends.
-struct Graphic {
-    SDL_Surface* s = nullptr;
-    bool perPixel = false;
-    int alpha = 255;             // per-surface alpha
-    uint32_t key = kNoColorKey;  // recorded colour key
-};
-
-std::string KeyText(uint32_t key) { return key == kNoColorKey ? "none" : Hex(key); }
-
-bool SameFormat(const SDL_PixelFormat* a, const SDL_PixelFormat* b) {
-    return a->BitsPerPixel == b->BitsPerPixel && a->Rmask == b->Rmask && a->Gmask == b->Gmask && a->Bmask == b->Bmask &&
-           a->Amask == b->Amask && !a->palette == !b->palette;
-}
-
-// Whether a key is a value a pixel of this format can hold.
-bool IsPixelValue(const SDL_PixelFormat* f, uint32_t key) {
-    if (f->BitsPerPixel == 8) return key < 256;
-    const uint32_t used = f->Rmask | f->Gmask | f->Bmask | f->Amask;
-    return (key & ~used) == 0;
-}
-
-std::string RgbaText(uint8_t r, uint8_t g, uint8_t b, uint8_t a, bool withAlpha) {
-    char buf[48];
-    if (withAlpha)
-        std::snprintf(buf, sizeof buf, "RGBA(%u,%u,%u,%u)", r, g, b, a);
-    else
-        std::snprintf(buf, sizeof buf, "RGB(%u,%u,%u)", r, g, b);
-    return buf;
-}
-
-class SurfaceLock {
-public:
-    explicit SurfaceLock(SDL_Surface* s) : s_(s), locked_(SDL_MUSTLOCK(s) && SDL_LockSurface(s) == 0) {}
-    ~SurfaceLock() {
-        if (locked_) SDL_UnlockSurface(s_);
-    }
-    bool ok() const { return !SDL_MUSTLOCK(s_) || locked_; }
-
-private:
-    SDL_Surface* s_;
-    bool locked_;
-};
-
-// The differences between two graphic resources: size, alpha kind, alpha,
-// colour key and the pixels (colours through each surface's own format,
-// so a change of depth alone is no difference).
-void CompareGraphic(const Graphic& a, const Graphic& b, std::vector<std::string>& diffs) {
-    if (a.s->w != b.s->w || a.s->h != b.s->h) {
-        diffs.push_back("size " + Num(a.s->w) + "x" + Num(a.s->h) + " became " + Num(b.s->w) + "x" + Num(b.s->h));
-        return;
-    }
-    if (a.perPixel != b.perPixel) {
-        diffs.push_back(std::string("alpha kind ") + (a.perPixel ? "per-pixel" : "per-surface") + " became " +
-                        (b.perPixel ? "per-pixel" : "per-surface"));
-    } else if (!a.perPixel && a.alpha != b.alpha) {
-        diffs.push_back("per-surface alpha " + Num(a.alpha) + " became " + Num(b.alpha));
-    }
-    if ((a.key == kNoColorKey) != (b.key == kNoColorKey)) {
-        diffs.push_back("colour key " + KeyText(a.key) + " became " + KeyText(b.key));
-    } else if (a.key != kNoColorKey) {
-        const SDL_PixelFormat* fa = a.s->format;
-        const SDL_PixelFormat* fb = b.s->format;
-        uint8_t r1 = 0, g1 = 0, b1 = 0, r2 = 0, g2 = 0, b2 = 0;
-        SDL_GetRGB(a.key, a.s->format, &r1, &g1, &b1);
-        SDL_GetRGB(b.key, b.s->format, &r2, &g2, &b2);
-        const bool rawCounts = SameFormat(fa, fb) || !IsPixelValue(fa, a.key) || !IsPixelValue(fb, b.key);
-        if (rawCounts ? a.key != b.key : (r1 != r2 || g1 != g2 || b1 != b2)) {
-            std::string d = "colour key " + Hex(a.key) + " " + RgbaText(r1, g1, b1, 0, false) + " became " +
-                            Hex(b.key) + " " + RgbaText(r2, g2, b2, 0, false);
-            if (!IsPixelValue(fa, a.key)) d += " (the original key is not a pixel value of its surface)";
-            diffs.push_back(d);
-        }
-    }
-    SurfaceLock la(a.s), lb(b.s);
-    if (!la.ok() || !lb.ok()) {
-        diffs.push_back("the pixels cannot be read");
-        return;
-    }
-    const bool withAlpha = a.s->format->Amask != 0 || b.s->format->Amask != 0;
-    long long differing = 0;
-    std::string first;
-    for (int y = 0; y < a.s->h; ++y) {
-        for (int x = 0; x < a.s->w; ++x) {
-            uint8_t r1 = 0, g1 = 0, b1 = 0, a1 = 255, r2 = 0, g2 = 0, b2 = 0, a2 = 255;
-            SDL_GetRGBA(CFont::CFontGetPixel(a.s, x, y), a.s->format, &r1, &g1, &b1, &a1);
-            SDL_GetRGBA(CFont::CFontGetPixel(b.s, x, y), b.s->format, &r2, &g2, &b2, &a2);
-            if (r1 == r2 && g1 == g2 && b1 == b2 && (!withAlpha || a1 == a2)) continue;
-            if (differing++ == 0)
-                first = "pixel (" + Num(x) + "," + Num(y) + ") " + RgbaText(r1, g1, b1, a1, withAlpha) + " became " +
-                        RgbaText(r2, g2, b2, a2, withAlpha);
-        }
-    }
-    if (differing > 0)
-        diffs.push_back(first + (differing > 1 ? " (" + Num(differing) + " pixels differ)" : std::string()));
-}
-
-
-void CompareBytes(const Payload& a, const Payload& b, std::vector<std::string>& diffs) {
-    const uint32_t na = a.info.data ? a.info.size : 0;
-    const uint32_t nb = b.info.data ? b.info.size : 0;
-    const uint32_t common = std::min(na, nb);
-    for (uint32_t i = 0; i < common; ++i) {
-        if (a.info.data[i] != b.info.data[i]) {
-            char buf[96];
-            std::snprintf(buf, sizeof buf, "byte %u 0x%02X became 0x%02X", static_cast<unsigned>(i), a.info.data[i],
-                          b.info.data[i]);
-            diffs.push_back(buf);
-            break;
-        }
-    }
-    if (na != nb) diffs.push_back("size " + Num(na) + " bytes became " + Num(nb) + " bytes");
-}
+using samemeaning::Became;
+using samemeaning::Hex;
+using samemeaning::Strictness;
 
 // One side of a comparison: the package and the entry found there.
 struct Side {
@@ -183,16 +66,7 @@ void CompareImage(const Side& a, const Side& b, std::vector<std::string>& diffs)
         diffs.push_back(!sa ? kOriginalFails : kCopyFails);
         return;
     }
-    auto view = [](SDL_Surface* s) {
-        Graphic g;
-        g.s = s;
-        g.perPixel = IImage::HasAlphaChannel(s);
-        g.alpha = s->format->alpha;
-        g.key = (s->flags & SDL_SRCCOLORKEY) ? s->format->colorkey : kNoColorKey;
-        if (g.perPixel) g.key = kNoColorKey;
-        return g;
-    };
-    CompareGraphic(view(sa.get()), view(sb.get()), diffs);
+    samemeaning::CompareImages(sa.get(), sb.get(), Strictness::Exact, diffs);
 }
 
 void CompareTile(const Side& a, const Side& b, const char* type, std::vector<std::string>& diffs) {
@@ -203,24 +77,7 @@ void CompareTile(const Side& a, const Side& b, const char* type, std::vector<std
         diffs.push_back(!la || !ta.GetSurface() ? kOriginalFails : kCopyFails);
         return;
     }
-    if (ta.GetPositionX() != tb.GetPositionX() || ta.GetPositionY() != tb.GetPositionY())
-        diffs.push_back("position (" + Num(ta.GetPositionX()) + "," + Num(ta.GetPositionY()) + ") became (" +
-                        Num(tb.GetPositionX()) + "," + Num(tb.GetPositionY()) + ")");
-    int wa = 0, ha = 0, wb = 0, hb = 0;
-    const int sa = ta.GetTileset(&wa, &ha);
-    const int sb = tb.GetTileset(&wb, &hb);
-    auto tileset = [](int on, int w, int h) { return on ? Num(w) + "x" + Num(h) : std::string("none"); };
-    if ((sa != 0) != (sb != 0) || (sa && (wa != wb || ha != hb)))
-        diffs.push_back("tileset " + tileset(sa, wa, ha) + " became " + tileset(sb, wb, hb));
-    auto view = [](const CTile& t) {
-        Graphic g;
-        g.s = t.GetSurface();
-        g.perPixel = t.GetAlpha() == 256;
-        g.alpha = t.GetAlpha();
-        g.key = t.GetColorKey();
-        return g;
-    };
-    CompareGraphic(view(ta), view(tb), diffs);
+    samemeaning::CompareTiles(ta, tb, Strictness::Exact, diffs);
 }
 
 void CompareSprite(const Side& a, const Side& b, std::vector<std::string>& diffs) {
@@ -231,52 +88,7 @@ void CompareSprite(const Side& a, const Side& b, std::vector<std::string>& diffs
         diffs.push_back(!la ? kOriginalFails : kCopyFails);
         return;
     }
-    int fwa = 0, fha = 0, fwb = 0, fhb = 0;
-    pa.GetOffset(&fwa, &fha);
-    pb.GetOffset(&fwb, &fhb);
-    if (fwa != fwb || fha != fhb)
-        diffs.push_back("frame size " + Num(fwa) + "x" + Num(fha) + " became " + Num(fwb) + "x" + Num(fhb));
-    const int na = pa.GetAnimationCount(), nb = pb.GetAnimationCount();
-    if (na != nb) diffs.push_back("animation count " + Num(na) + " became " + Num(nb));
-    const int n = std::min(na, nb);
-    bool tableDiffers = false;
-    for (int anim = 1; anim <= n && !tableDiffers; ++anim) {
-        uint16_t t1 = 0, s1 = 0, f1 = 0, st1 = 0, e1 = 0, t2 = 0, s2 = 0, f2 = 0, st2 = 0, e2 = 0;
-        int16_t hx1 = 0, hy1 = 0, hx2 = 0, hy2 = 0;
-        pa.GetAnimProperties(anim, &t1, &s1, &f1, &hx1, &hy1, &st1, &e1);
-        pb.GetAnimProperties(anim, &t2, &s2, &f2, &hx2, &hy2, &st2, &e2);
-        const std::string at = "animation " + Num(anim - 1) + ": ";
-        auto field = [&](const char* what, long long v1, long long v2) {
-            if (v1 == v2 || tableDiffers) return;
-            diffs.push_back(at + what + " " + Num(v1) + " became " + Num(v2));
-            tableDiffers = true;
-        };
-        field("type", t1, t2);
-        field("status", s1, s2);
-        field("frame count", f1, f2);
-        field("hot spot x", hx1, hx2);
-        field("hot spot y", hy1, hy2);
-        field("start frame", st1, st2);
-        field("end frame", e1, e2);
-        for (int f = 1; f <= f1 && !tableDiffers; ++f) {
-            uint32_t ms1 = 0, ms2 = 0;
-            pa.GetFrame(anim, f, &ms1);
-            pb.GetFrame(anim, f, &ms2);
-            if (ms1 != ms2) {
-                diffs.push_back(at + "frame " + Num(f - 1) + " time " + Num(ms1) + " ms became " + Num(ms2) + " ms");
-                tableDiffers = true;
-            }
-        }
-    }
-    auto view = [](CSprite& p) {
-        Graphic g;
-        g.s = p.GetSurface();
-        g.perPixel = p.GetAlpha() == 256;
-        g.alpha = p.GetAlpha();
-        g.key = p.GetColorKey();
-        return g;
-    };
-    CompareGraphic(view(pa), view(pb), diffs);
+    samemeaning::CompareSprites(pa, pb, Strictness::Exact, diffs);
 }
 
 void CompareFont(const Side& a, const Side& b, std::vector<std::string>& diffs) {
@@ -287,17 +99,7 @@ void CompareFont(const Side& a, const Side& b, std::vector<std::string>& diffs) 
         diffs.push_back(!la ? kOriginalFails : kCopyFails);
         return;
     }
-    if (fa.GetKerning() != fb.GetKerning())
-        diffs.push_back("kerning " + Num(fa.GetKerning()) + " became " + Num(fb.GetKerning()));
-    auto view = [](const CFont& f) {
-        Graphic g;
-        g.s = f.GetSurface();
-        g.perPixel = f.GetAlpha() == 256;
-        g.alpha = f.GetAlpha();
-        g.key = f.GetColorKey();
-        return g;
-    };
-    CompareGraphic(view(fa), view(fb), diffs);
+    samemeaning::CompareFonts(fa, fb, Strictness::Exact, diffs);
 }
 
 void CompareWidget(const Side& a, const Side& b, std::vector<std::string>& diffs) {
@@ -312,7 +114,7 @@ void CompareWidget(const Side& a, const Side& b, std::vector<std::string>& diffs
         return;
     }
     auto field = [&](const char* what, long long v1, long long v2) {
-        if (v1 != v2) diffs.push_back(std::string(what) + " " + Num(v1) + " became " + Num(v2));
+        if (v1 != v2) diffs.push_back(Became(what, v1, v2));
     };
     field("type code", ra.type, rb.type);
     field("key", ra.key, rb.key);
@@ -334,7 +136,8 @@ void CompareRaw(const Side& a, const Side& b, bool mode, std::vector<std::string
         diffs.push_back(kCopyFails);
         return;
     }
-    CompareBytes(pa, pb, diffs);
+    samemeaning::CompareBytes(pa.info.data, pa.info.data ? pa.info.size : 0, pb.info.data,
+                              pb.info.data ? pb.info.size : 0, diffs);
     if (mode && a.entry->mode != b.entry->mode)
         diffs.push_back(std::string("storage mode ") + ModeWord(a.entry->mode) + " became " + ModeWord(b.entry->mode));
 }

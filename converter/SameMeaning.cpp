@@ -85,25 +85,6 @@ std::string RgbaText(uint8_t r, uint8_t g, uint8_t b, uint8_t a, bool withAlpha)
     return buf;
 }
 
-// Holds a surface locked while its pixels are read.
-class SurfaceLock {
-public:
-    SurfaceLock(SDL_Surface* s, Strictness how)
-        : s_(s), locked_((how == Strictness::Meaning || SDL_MUSTLOCK(s)) && SDL_LockSurface(s) == 0) {
-        ok_ = how == Strictness::Meaning ? locked_ && s->pixels : !SDL_MUSTLOCK(s) || locked_;
-    }
-    ~SurfaceLock() {
-        if (locked_) SDL_UnlockSurface(s_);
-    }
-    SurfaceLock(const SurfaceLock&) = delete;
-    SurfaceLock& operator=(const SurfaceLock&) = delete;
-    bool ok() const { return ok_; }
-
-private:
-    SDL_Surface* s_;
-    bool locked_;
-    bool ok_ = false;
-};
 
 // The differences between two graphic resources: size, alpha kind, alpha,
 // colour key and the pixels (colours through each surface's own format,
@@ -136,7 +117,7 @@ void CompareGraphic(const Graphic& a, const Graphic& b, Strictness how, std::vec
             diffs.push_back(d);
         }
     }
-    SurfaceLock la(a.s, how), lb(b.s, how);
+    graphicblock::SurfaceLock la(a.s), lb(b.s);
     if (!la.ok() || !lb.ok()) {
         diffs.push_back("the pixels cannot be read");
         return;

@@ -55,31 +55,7 @@ using Tables = std::array<uint32_t, CFont::kTableEntries>;
 // (96 marker runs, or 192 or 193 ink changes halved) must not look like one.
 int FailureCode(int v) { return v == CFont::kCreated ? -1 : v; }
 
-// Holds a surface locked for direct pixel access when it needs locking.
-class SurfaceLock {
-public:
-    explicit SurfaceLock(SDL_Surface* s) : s_(s) {
-        if (!s_) return;
-        if (SDL_MUSTLOCK(s_)) {
-            locked_ = SDL_LockSurface(s_) == 0;
-            ok_ = locked_;
-        } else {
-            ok_ = true;
-        }
-        if (ok_ && !s_->pixels) ok_ = false;
-    }
-    ~SurfaceLock() {
-        if (locked_) SDL_UnlockSurface(s_);
-    }
-    SurfaceLock(const SurfaceLock&) = delete;
-    SurfaceLock& operator=(const SurfaceLock&) = delete;
-    bool ok() const { return ok_; }
-
-private:
-    SDL_Surface* s_;
-    bool locked_ = false;
-    bool ok_ = false;
-};
+using graphicblock::SurfaceLock;
 
 // Whether the pixels of s can be addressed: 1 to 4 bytes per pixel and, for
 // 3 bytes, colour bytes that lie inside the pixel (the masks of a block are

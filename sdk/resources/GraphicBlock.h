@@ -126,4 +126,32 @@ private:
     uint32_t pitch_ = 0;
 };
 
+
+// Holds a surface locked for direct pixel access when it needs locking;
+// ok() when its pixels can be read.
+class SurfaceLock {
+public:
+    explicit SurfaceLock(SDL_Surface* s) : s_(s) {
+        if (!s_) return;
+        if (SDL_MUSTLOCK(s_)) {
+            locked_ = SDL_LockSurface(s_) == 0;
+            ok_ = locked_;
+        } else {
+            ok_ = true;
+        }
+        if (ok_ && !s_->pixels) ok_ = false;
+    }
+    ~SurfaceLock() {
+        if (locked_) SDL_UnlockSurface(s_);
+    }
+    SurfaceLock(const SurfaceLock&) = delete;
+    SurfaceLock& operator=(const SurfaceLock&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    SDL_Surface* s_;
+    bool locked_ = false;
+    bool ok_ = false;
+};
+
 }  // namespace graphicblock

@@ -1,6 +1,8 @@
 // The music kind: a piece of music stored as the user's file; a "music"
 // element.
+#include "Audio.h"
 #include "KindTable.h"
+#include "SameMeaning.h"
 
 namespace orb {
 
@@ -15,8 +17,13 @@ const Elements kElements = {
                            "they name none")}},
 };
 
+bool Export(ExportSession& s, const std::string& n) { return audio::Export(s, n, true); }
+bool Import(ImportSession& s, std::string& name) { return audio::Import(s, name, true); }
+bool Show(gallery::Session& s, const kinds::Entry& e) { return audio::Show(s, e, true); }
+
 }  // namespace
 
-const KindSpec kMusicKind = {kinds::Kind::Music, "mus_", &kElements};
+const KindSpec kMusicKind = {kinds::Kind::Music,        "mus_", &kElements, &Counters::mus, false, Export, Import, Show,
+                             samemeaning::CompareStored};
 
 }  // namespace orb

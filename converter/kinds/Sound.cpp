@@ -1,6 +1,8 @@
 // The sound kind: a sound effect stored as the user's file; a "sound"
 // element.
+#include "Audio.h"
 #include "KindTable.h"
+#include "SameMeaning.h"
 
 namespace orb {
 
@@ -15,8 +17,13 @@ const Elements kElements = {
                            "they name none")}},
 };
 
+bool Export(ExportSession& s, const std::string& n) { return audio::Export(s, n, false); }
+bool Import(ImportSession& s, std::string& name) { return audio::Import(s, name, false); }
+bool Show(gallery::Session& s, const kinds::Entry& e) { return audio::Show(s, e, false); }
+
 }  // namespace
 
-const KindSpec kSoundKind = {kinds::Kind::Sound, "snd_", &kElements};
+const KindSpec kSoundKind = {kinds::Kind::Sound,        "snd_", &kElements, &Counters::snd, false, Export, Import, Show,
+                             samemeaning::CompareStored};
 
 }  // namespace orb

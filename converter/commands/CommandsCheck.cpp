@@ -30,13 +30,9 @@
 #include "SameMeaning.h"
 #include "SdkHandles.h"
 #include "package/IStuffVLT.h"
-#include "resources/Font.h"
-#include "resources/IButton.h"
 #include "resources/IImage.h"
 #include "resources/Kinds.h"
 #include "resources/PixelFormatRecord.h"
-#include "resources/Sprite.h"
-#include "resources/Tile.h"
 
 using BlockKind = kinds::Kind;
 using kinds::TypeOf;
@@ -46,101 +42,8 @@ namespace {
 using namespace commands;
 
 
-using samemeaning::Became;
-using samemeaning::Hex;
-using samemeaning::Strictness;
-
-// One side of a comparison: the package and the entry found there.
-struct Side {
-    int pkg;
-    const Entry* entry;
-};
-
 const char* const kOriginalFails = "the original does not load, so it cannot be carried";
 const char* const kCopyFails = "it does not load after the round trip";
-
-void CompareImage(const Side& a, const Side& b, std::vector<std::string>& diffs) {
-    SurfacePtr sa(g_pImage->Load(a.pkg, a.entry->name.c_str(), nullptr));
-    SurfacePtr sb(g_pImage->Load(b.pkg, b.entry->name.c_str(), nullptr));
-    if (!sa || !sb) {
-        diffs.push_back(!sa ? kOriginalFails : kCopyFails);
-        return;
-    }
-    samemeaning::CompareImages(sa.get(), sb.get(), Strictness::Exact, diffs);
-}
-
-void CompareTile(const Side& a, const Side& b, const char* type, std::vector<std::string>& diffs) {
-    CTile ta, tb;
-    const bool la = ta.Load(a.pkg, a.entry->name.c_str(), type);
-    const bool lb = tb.Load(b.pkg, b.entry->name.c_str(), type);
-    if (!la || !lb || !ta.GetSurface() || !tb.GetSurface()) {
-        diffs.push_back(!la || !ta.GetSurface() ? kOriginalFails : kCopyFails);
-        return;
-    }
-    samemeaning::CompareTiles(ta, tb, Strictness::Exact, diffs);
-}
-
-void CompareSprite(const Side& a, const Side& b, std::vector<std::string>& diffs) {
-    CSprite pa, pb;
-    const bool la = pa.Load(a.pkg, a.entry->name.c_str(), TypeOf(BlockKind::Sprite)) > 0 && pa.GetSurface();
-    const bool lb = pb.Load(b.pkg, b.entry->name.c_str(), TypeOf(BlockKind::Sprite)) > 0 && pb.GetSurface();
-    if (!la || !lb) {
-        diffs.push_back(!la ? kOriginalFails : kCopyFails);
-        return;
-    }
-    samemeaning::CompareSprites(pa, pb, Strictness::Exact, diffs);
-}
-
-void CompareFont(const Side& a, const Side& b, std::vector<std::string>& diffs) {
-    CFont fa, fb;
-    const bool la = fa.Load(a.pkg, a.entry->name.c_str()) && fa.GetSurface();
-    const bool lb = fb.Load(b.pkg, b.entry->name.c_str()) && fb.GetSurface();
-    if (!la || !lb) {
-        diffs.push_back(!la ? kOriginalFails : kCopyFails);
-        return;
-    }
-    samemeaning::CompareFonts(fa, fb, Strictness::Exact, diffs);
-}
-
-void CompareWidget(const Side& a, const Side& b, std::vector<std::string>& diffs) {
-    Payload pa, pb;
-    ButtonRecord ra, rb;
-    const bool la = pa.Load(a.pkg, a.entry->type, a.entry->name, a.entry->size) && pa.info.data &&
-                    IButton::DecodePayload(pa.info.data, pa.info.size, ra);
-    const bool lb = pb.Load(b.pkg, b.entry->type, b.entry->name, b.entry->size) && pb.info.data &&
-                    IButton::DecodePayload(pb.info.data, pb.info.size, rb);
-    if (!la || !lb) {
-        diffs.push_back(!la ? kOriginalFails : kCopyFails);
-        return;
-    }
-    auto field = [&](const char* what, long long v1, long long v2) {
-        if (v1 != v2) diffs.push_back(Became(what, v1, v2));
-    };
-    field("type code", ra.type, rb.type);
-    field("key", ra.key, rb.key);
-    if (ra.selectBox != rb.selectBox)
-        diffs.push_back("selection box colour " + Hex(ra.selectBox) + " became " + Hex(rb.selectBox));
-    field("x position", ra.x, rb.x);
-    field("y position", ra.y, rb.y);
-    field("range", ra.range, rb.range);
-    field("value", ra.value, rb.value);
-}
-
-void CompareRaw(const Side& a, const Side& b, bool mode, std::vector<std::string>& diffs) {
-    Payload pa, pb;
-    if (!pa.Load(a.pkg, a.entry->type, a.entry->name, a.entry->size)) {
-        diffs.push_back(kOriginalFails);
-        return;
-    }
-    if (!pb.Load(b.pkg, b.entry->type, b.entry->name, b.entry->size)) {
-        diffs.push_back(kCopyFails);
-        return;
-    }
-    samemeaning::CompareBytes(pa.info.data, pa.info.data ? pa.info.size : 0, pb.info.data,
-                              pb.info.data ? pb.info.size : 0, diffs);
-    if (mode && a.entry->mode != b.entry->mode)
-        diffs.push_back(std::string("storage mode ") + ModeWord(a.entry->mode) + " became " + ModeWord(b.entry->mode));
-}
 
 struct Difference {
     uint64_t index;
@@ -164,25 +67,7 @@ int Refuse(const std::string& path, const std::string& why, bool json, FILE* out
 
 void commands::CompareResources(int pkgA, const Entry& a, int pkgB, const Entry& b, const char* aFails,
                                 const char* bFails, std::vector<std::string>& diffs) {
-    const kinds::KindRow* row = kinds::Find(a.type);
-    const Side sa{pkgA, &a};
-    const Side sb{pkgB, &b};
-    const size_t before = diffs.size();
-    switch (row ? row->kind : BlockKind::File) {
-        case BlockKind::Image: CompareImage(sa, sb, diffs); break;
-        case BlockKind::Tile:
-        case BlockKind::StateImage: CompareTile(sa, sb, row->type, diffs); break;
-        case BlockKind::Sprite: CompareSprite(sa, sb, diffs); break;
-        case BlockKind::Font: CompareFont(sa, sb, diffs); break;
-        case BlockKind::Widget: CompareWidget(sa, sb, diffs); break;
-        case BlockKind::Sound:
-        case BlockKind::Music: CompareRaw(sa, sb, false, diffs); break;
-        default: CompareRaw(sa, sb, true, diffs); break;
-    }
-    for (size_t i = before; i < diffs.size(); ++i) {
-        if (diffs[i] == kOriginalFails) diffs[i] = aFails;
-        if (diffs[i] == kCopyFails) diffs[i] = bFails;
-    }
+    samemeaning::CompareBlocks(pkgA, a, pkgB, b, aFails, bFails, diffs);
 }
 
 int CheckPackage(const std::string& path, bool json, FILE* out) {
@@ -252,16 +137,7 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
     std::set<std::string> widgets;
     for (const Entry& e : refEntries)
         if (!e.deleted() && e.type == TypeOf(BlockKind::Widget)) widgets.insert(e.name);
-    auto ownedByWidget = [&](const std::string& name) {
-        for (const ButtonStateImage& image : IButton::kStateImages) {
-            const char* suffix = image.suffix;
-            const size_t n = std::strlen(suffix);
-            if (name.size() > n && name.compare(name.size() - n, n, suffix) == 0 &&
-                widgets.count(name.substr(0, name.size() - n)))
-                return true;
-        }
-        return false;
-    };
+    auto ownedByWidget = [&](const std::string& name) { return orb::IsStateImageOf(name, widgets); };
 
     std::vector<Difference> differences;
     for (size_t i = 0; i < refEntries.size(); ++i) {

@@ -17,9 +17,9 @@
 #include "CommandsSupport.h"
 #include "Driver.h"
 #include "JsonWriter.h"
+#include "KindTable.h"
 #include "NameMatch.h"
 #include "PackageStage.h"
-#include "resources/IButton.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ int DeleteFromPackage(const std::string& path, const std::vector<std::string>& n
     for (const Entry& e : entries) {
         if (e.deleted() || e.type != widget) continue;
         std::set<std::string>& images = drop.count({e.name, e.type}) ? going : staying;
-        for (const ButtonStateImage& image : IButton::kStateImages) images.insert(e.name + image.suffix);
+        for (const orb::StateImageBlock& image : orb::StateImagesOf(e.name)) images.insert(image.block);
     }
     for (const Pair& p : drop) {
         if (p.second == stateImage && staying.count(p.first)) {

@@ -32,7 +32,6 @@
 #include "OutputFolder.h"
 #include "core/FileAccess.h"
 #include "package/IStuffVLT.h"
-#include "resources/IButton.h"
 
 using namespace commands;
 

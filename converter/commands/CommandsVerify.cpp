@@ -26,9 +26,9 @@
 #include "CommandsSupport.h"
 #include "Driver.h"
 #include "JsonWriter.h"
+#include "KindTable.h"
 #include "SdkHandles.h"
 #include "package/IStuffVLT.h"
-#include "resources/IButton.h"
 #include "resources/ISoundFX.h"
 
 namespace {
@@ -107,13 +107,11 @@ private:
     // The state images of a widget whose record is sound: each that its
     // type needs is a live block, and none is damaged.
     std::string CheckStateImages(const Entry& e, const uint8_t* data, size_t size) {
-        ButtonRecord r;
-        IButton::DecodePayload(data, size, r);
-        for (const ButtonStateImage& image : IButton::kStateImages) {
+        for (const orb::StateImageBlock& image : orb::StateImagesOf(e.name, data, size)) {
             bool damaged = false;
-            const std::string name = e.name + image.suffix;
+            const std::string& name = image.block;
             if (!LiveStateImage(name, damaged)) {
-                if (IButton::NeedsStateImage(image, r.type))
+                if (image.needed)
                     return "its " + std::string(image.state) + " state image '" + SafeText(name) + "' is missing";
             } else if (damaged) {
                 return "its " + std::string(image.state) + " state image '" + SafeText(name) + "' is damaged";

@@ -28,14 +28,15 @@
 
 #include "Converter.h"
 #include "ExportKinds.h"
+#include "KindTable.h"
 #include "NameMatch.h"
 #include "OrbFormat.h"
 #include "OutputFolder.h"
 #include "Progress.h"
 #include "SafeText.h"
+#include "SdkHandles.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
-#include "resources/IButton.h"
 #include "resources/Kinds.h"
 
 using BlockKind = kinds::Kind;
@@ -50,9 +51,10 @@ bool EndsInXml(const std::string& path) {
     return ext == ".xml";
 }
 
+// A widget: any type text that starts with the widget's.
 bool IsWidget(const kinds::Entry& e) {
-    const std::string widgetType = TypeOf(BlockKind::Widget);
-    return e.type.compare(0, widgetType.size(), widgetType) == 0;
+    const orb::KindSpec* kind = orb::MatchBlockType(e.type.c_str());
+    return kind && kind->inPanel;
 }
 
 bool IsStateImage(const kinds::Entry& e) {
@@ -73,12 +75,11 @@ int Select(const std::vector<kinds::Entry>& entries, const std::vector<std::stri
     std::set<std::string> widgetStates;
     for (const kinds::Entry& e : entries)
         if (!e.deleted() && IsWidget(e))
-            for (const ButtonStateImage& state : IButton::kStateImages) widgetStates.insert(e.name + state.suffix);
+            for (const orb::StateImageBlock& state : orb::StateImagesOf(e.name)) widgetStates.insert(state.block);
     std::vector<std::string> candidates;
     for (size_t i = 0; i < entries.size(); ++i) {
         const kinds::Entry& e = entries[i];
-        if (e.deleted() ||
-            !(orb::MatchBlockType(e.type.c_str()) || IsWidget(e) || (IsStateImage(e) && widgetStates.count(e.name))))
+        if (e.deleted() || !(orb::MatchBlockType(e.type.c_str()) || (IsStateImage(e) && widgetStates.count(e.name))))
             continue;
         candidates.push_back(e.name);
         selected[i] = AnyMatches(names, e.name);
@@ -100,11 +101,10 @@ int Select(const std::vector<kinds::Entry>& entries, const std::vector<std::stri
     for (size_t i = 0; i < entries.size(); ++i) {
         const bool widget = !entries[i].deleted() && IsWidget(entries[i]);
         int states = 0;
-        for (const ButtonStateImage& state : IButton::kStateImages) {
+        for (const orb::StateImageBlock& state : orb::StateImagesOf(entries[i].name)) {
             if (!widget) break;
-            const std::string stateName = entries[i].name + state.suffix;
-            if (namedStates.count(stateName)) selected[i] = true;
-            states += liveStates.count(stateName) ? 1 : 0;
+            if (namedStates.count(state.block)) selected[i] = true;
+            states += liveStates.count(state.block) ? 1 : 0;
         }
         if (selected[i]) total += 1 + states;
     }
@@ -131,6 +131,151 @@ std::string RelativeTo(const std::string& package, const std::string& document) 
     return rel.empty() ? package : rel.generic_string();
 }
 
+// The package to export, open; false after its error line.
+bool OpenSource(const char* input, OpenPackage& pkg) {
+    if (input && g_pStuffVLT) pkg.Reset(g_pStuffVLT->Open(input));
+    if (pkg.get() < 1) {
+        std::printf(" - Error: could not open the given VLT.\n");
+        return false;
+    }
+    if (g_pStuffVLT->Count(pkg.get()) <= 0) {
+        std::printf(" - Error: could not access to the given VLT. Is it password protected?\n");
+        return false;
+    }
+    return true;
+}
+
+// The document's base name: the output (or input) path without its last
+// four characters; false after its error line.
+bool BaseName(const char* input, const char* output, std::string& base) {
+    if (!output) {
+        const std::string in(input);
+        base = in.size() >= 4 ? in.substr(0, in.size() - 4) : std::string();
+        // A package named only ".vlt" leaves no base name: its payload paths
+        // would read "/" + file name, at the root of the file system.
+        if (!base.empty()) return true;
+        std::printf(" - Error: output file requires a valid extension.\n");
+        return false;
+    }
+    const std::string out(output);
+    if (out.size() < 5) {
+        std::printf(" - Error: output file requires a valid extension.\n");
+        return false;
+    }
+    // Anything else would lose its last four characters, whatever they are
+    // ("foo.json" would write "foo..xml" and a folder "foo.").
+    if (!EndsInXml(out)) {
+        std::printf(
+            " - Error: the output file '%s' does not end in \".xml\"; give the document's name with that "
+            "extension.\n",
+            SafeText(out, SafeStyle::Masked).c_str());
+        return false;
+    }
+    base = out.substr(0, out.size() - 4);
+    return true;
+}
+
+// The document's place and its payload folder, opened once: files of an
+// earlier export are replaced only where they are still as it wrote them.
+// False after its error lines.
+bool OpenOutput(const std::string& documentName, const std::string& base, outwrite::OutputSet& files) {
+    // The document's name taken by a folder: nothing could be saved there.
+    struct stat st;
+    if (::lstat(documentName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::printf("\n - Error: could not save the output XML('%s').\n",
+                    SafeText(documentName, SafeStyle::Masked).c_str());
+        return false;
+    }
+    const std::string shown = SafeText(base, SafeStyle::Masked);
+    switch (files.Open()) {
+        case outwrite::OutputSet::Status::Ok: return true;
+        case outwrite::OutputSet::Status::FolderIsLink:
+            std::printf(" - Error: the payload folder '%s' is a symbolic link; nothing is written through it.\n",
+                        shown.c_str());
+            return false;
+        case outwrite::OutputSet::Status::FolderIsFile:
+            std::printf(" - Error: the payload folder '%s' is taken by a file that is no folder; nothing is written.\n",
+                        shown.c_str());
+            return false;
+        case outwrite::OutputSet::Status::Refused: PrintRefusal(files); return false;
+        case outwrite::OutputSet::Status::Failed:
+            std::printf(" - Error: %s; nothing is written.\n", files.error().c_str());
+            return false;
+    }
+    return false;
+}
+
+// The root of the document with its attributes; false after its error line.
+bool StartDocument(ExportSession& s, XmlDocument& doc, const char* input, const std::string& documentName) {
+    doc.Reset(Trovalis.XMLCreate(orb::kRootTag));
+    s.doc = doc.get();
+    bool sourceSet = false;
+    if (s.doc) {
+        Trovalis.XMLCommentSet(s.doc, orb::kComment);
+        Trovalis.XMLAttributeSet(s.doc, orb::attr::kVersion, orb::kVersion);
+        sourceSet = Trovalis.XMLAttributeSet(s.doc, orb::attr::kSource, RelativeTo(input, documentName).c_str()) == 1;
+        Trovalis.XMLAttributeSet(s.doc, orb::attr::kDate, orb::DateText(s.pkg).c_str());
+        Trovalis.XMLAttributeSet(s.doc, orb::attr::kCreator, orb::kCreator);
+    }
+    if (s.doc && sourceSet) return true;
+    std::printf(" - Error creating the output XML\n");
+    return false;
+}
+
+// Both passes over the selected entries: every resource except widgets as
+// children of the root, then the widgets into one panel.
+void ExportPasses(ExportSession& s, const std::vector<kinds::Entry>& entries, const std::vector<bool>& selected) {
+    ProgressLine progress;
+    for (bool panel : {false, true}) {
+        for (size_t i = 0; i < entries.size() && !s.Stopped(); ++i) {
+            if (!selected[i]) continue;
+            const orb::KindSpec* kind = orb::MatchBlockType(entries[i].type.c_str());
+            if (kind && kind->inPanel == panel) ExportResource(s, *kind, entries[i].name);
+            progress.Show(s.c, s.live);
+        }
+    }
+    progress.Finish();
+}
+
+// Writes the document beside its payload files, or takes back everything
+// the run wrote; 1 when the export stands.
+int SaveDocument(ExportSession& s, outwrite::OutputSet& files, const std::string& documentName) {
+    Trovalis.XMLNodePointTo(s.doc, 1, orb::kRootTag);
+    Trovalis.XMLAttributeSet(s.doc, orb::attr::kTotalBlocks, s.c.done);
+    std::string text;
+    if (s.Stopped()) {
+        // A write error ends the run: what it wrote is taken back, and the
+        // files of an earlier export stay as they were.
+        files.Rollback();
+        std::printf("\n - Error: the export stopped: it %s; nothing it wrote was kept.\n", files.error().c_str());
+        return 0;
+    }
+    if (files.refused()) {
+        files.Rollback();
+        PrintRefusal(files);
+        return 0;
+    }
+    if (s.c.done == 0) {
+        files.Rollback();
+        return 1;
+    }
+    if (Trovalis.XMLPrint(s.doc, &text) != 1 ||
+        files.Commit(text.data(), text.size()) != outwrite::OutputSet::Status::Ok) {
+        // A document that did not reach the disk is a failed export, and
+        // its payload files are taken back with it.
+        std::printf("\n - Error: could not save the output XML('%s').\n",
+                    SafeText(documentName, SafeStyle::Masked).c_str());
+        if (!files.error().empty()) PrintCause(files.error().c_str());
+        return 0;
+    }
+    return 1;
+}
+
+void WarnUnexported(int live, int exported) {
+    std::printf("\n - WARNING: existing VLT blocks(%d) does not match with exported ones(%d).", live, exported);
+    std::printf("\n - Info: remember that button,sound,music and files blocks are not exported.\n");
+}
+
 }  // namespace
 
 int ExportPackage(const char* input, const char* output, RunOutcome* outcome) {
@@ -141,196 +286,47 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
                    ExportCounts* counts, bool force) {
     if (outcome) *outcome = RunOutcome();
     if (counts) *counts = ExportCounts();
-    if (!input || !g_pStuffVLT) {
-        std::printf(" - Error: could not open the given VLT.\n");
-        return 0;
-    }
-    const int pkg = g_pStuffVLT->Open(input);
-    if (pkg < 1) {
-        std::printf(" - Error: could not open the given VLT.\n");
-        return 0;
-    }
-    const int count = g_pStuffVLT->Count(pkg);
-    if (count <= 0) {
-        std::printf(" - Error: could not access to the given VLT. Is it password protected?\n");
-        g_pStuffVLT->Close(pkg);
-        return 0;
-    }
-    int live = count - g_pStuffVLT->CountDeleted(pkg);
-
+    OpenPackage pkg;
+    if (!OpenSource(input, pkg)) return 0;
+    int live = g_pStuffVLT->Count(pkg.get()) - g_pStuffVLT->CountDeleted(pkg.get());
     std::vector<kinds::Entry> entries;
-    kinds::WalkEntries(pkg, entries);
+    kinds::WalkEntries(pkg.get(), entries);
     if (entries.empty()) {
         // Nothing could be walked (the first FindFirst failed, a read error
         // after a non-zero count): no document, no directory.
-        g_pStuffVLT->Close(pkg);
-        if (live != 0) {
-            std::printf("\n - WARNING: existing VLT blocks(%d) does not match with exported ones(%d).", live, 0);
-            std::printf("\n - Info: remember that button,sound,music and files blocks are not exported.\n");
-        }
+        pkg.Close();
+        if (live != 0) WarnUnexported(live, 0);
         return 1;
     }
-
-    // Base name: the output (or input) path without its last four characters.
     std::string base;
-    if (output) {
-        const std::string out(output);
-        if (out.size() < 5) {
-            std::printf(" - Error: output file requires a valid extension.\n");
-            g_pStuffVLT->Close(pkg);
-            return 0;
-        }
-        // Anything else would lose its last four characters, whatever they
-        // are ("foo.json" would write "foo..xml" and a folder "foo.").
-        if (!EndsInXml(out)) {
-            std::printf(
-                " - Error: the output file '%s' does not end in \".xml\"; give the document's name with "
-                "that extension.\n",
-                SafeText(out, SafeStyle::Masked).c_str());
-            g_pStuffVLT->Close(pkg);
-            return 0;
-        }
-        base = out.substr(0, out.size() - 4);
-    } else {
-        const std::string in(input);
-        base = in.size() >= 4 ? in.substr(0, in.size() - 4) : std::string();
-        // A package named only ".vlt" leaves no base name: its payload paths
-        // would read "/" + file name, at the root of the file system.
-        if (base.empty()) {
-            std::printf(" - Error: output file requires a valid extension.\n");
-            g_pStuffVLT->Close(pkg);
-            return 0;
-        }
-    }
+    if (!BaseName(input, output, base)) return 0;
     const std::string documentName = base + ".xml";
-
     // The selection is settled before anything is written: a NAME that
     // selects nothing leaves no document and no folder behind.
     std::vector<bool> selected(entries.size(), true);
-    if (names) {
-        live = Select(entries, *names, selected);
-        if (live < 0) {
-            g_pStuffVLT->Close(pkg);
-            return 0;
-        }
-    }
-
-    // The document's name taken by a folder: nothing could be saved there.
-    struct stat st;
-    if (::lstat(documentName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        g_pStuffVLT->Close(pkg);
-        std::printf("\n - Error: could not save the output XML('%s').\n",
-                    SafeText(documentName, SafeStyle::Masked).c_str());
-        return 0;
-    }
-    // The folder is opened once and every payload made inside it; files of
-    // an earlier export are replaced only where they are still as it wrote
-    // them.
+    if (names && (live = Select(entries, *names, selected)) < 0) return 0;
     outwrite::OutputSet files(documentName, base, force);
-    switch (files.Open()) {
-        case outwrite::OutputSet::Status::Ok: break;
-        case outwrite::OutputSet::Status::FolderIsLink:
-            g_pStuffVLT->Close(pkg);
-            std::printf(" - Error: the payload folder '%s' is a symbolic link; nothing is written through it.\n",
-                        SafeText(base, SafeStyle::Masked).c_str());
-            return 0;
-        case outwrite::OutputSet::Status::FolderIsFile:
-            g_pStuffVLT->Close(pkg);
-            std::printf(" - Error: the payload folder '%s' is taken by a file that is no folder; nothing is written.\n",
-                        SafeText(base, SafeStyle::Masked).c_str());
-            return 0;
-        case outwrite::OutputSet::Status::Refused:
-            g_pStuffVLT->Close(pkg);
-            PrintRefusal(files);
-            return 0;
-        case outwrite::OutputSet::Status::Failed:
-            g_pStuffVLT->Close(pkg);
-            std::printf(" - Error: %s; nothing is written.\n", files.error().c_str());
-            return 0;
-    }
+    if (!OpenOutput(documentName, base, files)) return 0;
 
     ExportSession s;
-    s.pkg = pkg;
+    s.pkg = pkg.get();
     s.base = base;
     s.folder = files.folderName();
     s.out = &files;
     s.live = live;
     for (const kinds::Entry& e : entries)
         if (!e.deleted() && IsStateImage(e)) s.stateImages.insert(e.name);
-    s.doc = Trovalis.XMLCreate(orb::kRootTag);
-    bool sourceSet = false;
-    if (s.doc) {
-        Trovalis.XMLCommentSet(s.doc, orb::kComment);
-        Trovalis.XMLAttributeSet(s.doc, orb::attr::kVersion, orb::kVersion);
-        sourceSet = Trovalis.XMLAttributeSet(s.doc, orb::attr::kSource, RelativeTo(input, documentName).c_str()) == 1;
-        Trovalis.XMLAttributeSet(s.doc, orb::attr::kDate, orb::DateText(pkg).c_str());
-        Trovalis.XMLAttributeSet(s.doc, orb::attr::kCreator, orb::kCreator);
-    }
-    if (!s.doc || !sourceSet) {
-        g_pStuffVLT->Close(pkg);
-        if (s.doc) Trovalis.XMLClose(s.doc);
-        std::printf(" - Error creating the output XML\n");
-        return 0;
-    }
-
-    // First pass: every resource except widgets, as children of the root.
-    ProgressLine progress;
-    for (size_t i = 0; i < entries.size() && !s.Stopped(); ++i) {
-        if (!selected[i]) continue;
-        const kinds::Entry& e = entries[i];
-        if (const orb::KindRow* row = orb::MatchBlockType(e.type.c_str())) {
-            if (ExportResource(s, *row, e.name)) {
-                ++s.c.done;
-                ++s.c.Of(row->kind);
-            }
-        }
-        progress.Show(s.c, live);
-    }
-    // Second pass: widgets into one panel (any type text that starts with
-    // the widget's).
-    for (size_t i = 0; i < entries.size() && !s.Stopped(); ++i) {
-        if (!selected[i]) continue;
-        if (IsWidget(entries[i])) ExportWidget(s, entries[i].name);
-        progress.Show(s.c, live);
-    }
-    progress.Finish();
-    g_pStuffVLT->Close(pkg);
+    XmlDocument doc;
+    if (!StartDocument(s, doc, input, documentName)) return 0;
+    ExportPasses(s, entries, selected);
+    pkg.Close();
     if (outcome) outcome->failed = s.failed;
     if (counts) {
         counts->asked = live;
         counts->exported = s.c.done;
     }
-
-    int result = 1;
-    Trovalis.XMLNodePointTo(s.doc, 1, orb::kRootTag);
-    Trovalis.XMLAttributeSet(s.doc, orb::attr::kTotalBlocks, s.c.done);
-    std::string text;
-    if (s.Stopped()) {
-        // A write error ends the run: what it wrote is taken back, and the
-        // files of an earlier export stay as they were.
-        files.Rollback();
-        std::printf("\n - Error: the export stopped: it %s; nothing it wrote was kept.\n", files.error().c_str());
-        result = 0;
-    } else if (files.refused()) {
-        files.Rollback();
-        PrintRefusal(files);
-        result = 0;
-    } else if (s.c.done == 0) {
-        files.Rollback();
-    } else if (Trovalis.XMLPrint(s.doc, &text) != 1 ||
-               files.Commit(text.data(), text.size()) != outwrite::OutputSet::Status::Ok) {
-        // A document that did not reach the disk is a failed export, and
-        // its payload files are taken back with it.
-        std::printf("\n - Error: could not save the output XML('%s').\n",
-                    SafeText(documentName, SafeStyle::Masked).c_str());
-        if (!files.error().empty()) PrintCause(files.error().c_str());
-        result = 0;
-    }
-    Trovalis.XMLClose(s.doc);
-
-    if (result && live != s.c.done) {
-        std::printf("\n - WARNING: existing VLT blocks(%d) does not match with exported ones(%d).", live, s.c.done);
-        std::printf("\n - Info: remember that button,sound,music and files blocks are not exported.\n");
-    }
+    const int result = SaveDocument(s, files, documentName);
+    doc.Close();
+    if (result && live != s.c.done) WarnUnexported(live, s.c.done);
     return result;
 }

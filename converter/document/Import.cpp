@@ -23,43 +23,17 @@
 #include "PackageStage.h"
 #include "Progress.h"
 #include "SafeText.h"
+#include "SdkHandles.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 
 namespace {
 
-// Handles the current root child; true when a block was stored for it
-// (panels count their own widgets).
+// Handles the current root child: the first kind whose tag its tag starts
+// with takes it (the panel counts its own widgets); anything else is
+// skipped quietly.
 void ImportRootChild(ImportSession& s) {
-    const char* tag = Trovalis.XMLNodeGetName(s.doc);
-    const orb::KindRow* row = orb::MatchRootChild(tag);
-    if (!row) return;
-    if (row->kind == orb::Kind::Panel) {
-        ImportPanel(s);
-        return;
-    }
-    std::string name = "no name attribute";
-    bool ok = false;
-    s.cause.clear();
-    switch (row->kind) {
-        case orb::Kind::Image: ok = ImportImage(s, name); break;
-        case orb::Kind::Tile: ok = ImportTile(s, name); break;
-        case orb::Kind::Font: ok = ImportFont(s, name); break;
-        case orb::Kind::Sprite: ok = ImportSprite(s, name); break;
-        case orb::Kind::Music: ok = ImportAudio(s, name, true); break;
-        case orb::Kind::Sound: ok = ImportAudio(s, name, false); break;
-        case orb::Kind::File: ok = ImportFile(s, name); break;
-        case orb::Kind::Panel: break;
-    }
-    if (ok) {
-        ++s.c.done;
-        ++s.c.Of(row->kind);
-    } else {
-        std::printf("\n - WARNING: problem found importing '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(),
-                    row->word);
-        ++s.failed;
-        PrintElementCause(s);
-    }
+    if (const orb::KindSpec* kind = orb::MatchRootChild(Trovalis.XMLNodeGetName(s.doc))) ImportResource(s, *kind);
 }
 
 // Whether a path ends in ".vlt", in any case.
@@ -73,6 +47,124 @@ bool EndsInVlt(const std::string& path) {
 uint64_t FileLength(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// The document, open at its root, which must be an ORBv1 root; false after
+// its error line.
+bool OpenDocument(const char* input, XmlDocument& doc) {
+    doc.Reset(input ? Trovalis.XMLOpen(input) : 0);
+    if (!doc.get()) {
+        std::printf(" - Error: could not open the given XML.\n");
+        return false;
+    }
+    if (Trovalis.XMLNodePointTo(doc.get(), 1, orb::kRootTag) != 1) {
+        std::printf(" - Error parsing the XML, is it a ORB file?\n");
+        return false;
+    }
+    const char* version = nullptr;
+    if (Trovalis.XMLAttributeGet(doc.get(), orb::attr::kVersion, &version) != 1 || !version ||
+        std::string(version) != orb::kVersion) {
+        std::printf(" - Only ORBv1 format is supported.\n");
+        return false;
+    }
+    return true;
+}
+
+// The target as given, or the root's "source"; a path that is given but
+// empty is simply one that cannot be created (the open/create error). The
+// user's own path is taken as given; the document's must name a package
+// inside the document's folder, since a document from someone else would
+// otherwise choose which file of the user's is written. False after its
+// error line.
+bool ChooseTarget(int doc, const char* output, const DocumentFolder& folder, std::string& target) {
+    if (output) {
+        target = output;
+        return true;
+    }
+    const char* source = nullptr;
+    if (Trovalis.XMLAttributeGet(doc, orb::attr::kSource, &source) != 1 || !source) {
+        std::printf(" - Error: no output VLT was given and the XML does not name its 'source' VLT.\n");
+        return false;
+    }
+    std::string cause;
+    if (folder.Target(source, target, cause)) return true;
+    std::printf(" - Error: %s\n", cause.c_str());
+    return false;
+}
+
+// The package the elements go into, through the stage; false after its
+// error line. A package the user keeps from being written is read, not
+// replaced: every element is tried and fails for that cause, as a plain
+// import into it always did, and the run says so through its outcome.
+bool OpenTarget(ImportSession& s, PackageStage& stage, OpenPackage& readOnly, const std::string& target,
+                const ImportOptions& options) {
+    stage.SetLockWait(options.wait, options.noticeToStderr);
+    s.pkg = g_pStuffVLT ? stage.Begin(target, true, options.update) : 0;
+    PackageHead head;
+    if (s.pkg < 1 && stage.failure() == PackageStage::Failure::ReadOnly && !options.update &&
+        IStuffVLT::ProbeHead(target.c_str(), &head) == IStuffVLT::kHeadVersion4) {
+        readOnly.Reset(g_pStuffVLT->OpenForReading(target.c_str()));
+        s.pkg = readOnly.get();
+        s.readOnly = s.pkg >= 1;
+    }
+    if (s.pkg >= 1) return true;
+    if (stage.failure() == PackageStage::Failure::Open)
+        std::printf(" - Error: could not open/create the desired VLT('%s').\n",
+                    SafeText(target, SafeStyle::Masked).c_str());
+    else
+        std::printf(" - Error: could not write the VLT('%s'): %s.\n", SafeText(target, SafeStyle::Masked).c_str(),
+                    stage.FailureText().c_str());
+    return false;
+}
+
+// Every root child in turn, with the progress line; the error of a write
+// to the package that failed (which ends the run), or 0.
+int ImportChildren(ImportSession& s) {
+    ProgressLine progress;
+    int writeError = 0;
+    if (Trovalis.XMLNodeChild(s.doc) == 1) {
+        do {
+            ImportRootChild(s);
+            progress.Show(s.c, s.total);
+            // A full disk or a failing device is not one element's problem:
+            // every later element would meet it too, and the package would
+            // be put in place without them.
+            writeError = g_pStuffVLT->WriteError(s.pkg);
+        } while (!writeError && Trovalis.XMLNodeNext(s.doc) == 1);
+    }
+    progress.Finish();
+    return writeError;
+}
+
+// An update's end: the package rewritten with its live entries, unless it
+// changed nothing and had nothing to reclaim. 1 when it stands.
+int FinishUpdate(ImportSession& s, PackageStage& stage, const std::string& target, int deletedBefore,
+                 UpdateSummary* summary) {
+    IStuffVLT::UpdateCounts counts;
+    g_pStuffVLT->GetUpdateCounts(s.pkg, &counts);
+    if (summary) {
+        summary->added = counts.added;
+        summary->replaced = counts.replaced;
+        summary->unchanged = counts.unchanged;
+        summary->failed = s.failed;
+        summary->sizeAfter = summary->sizeBefore;
+    }
+    // Nothing new and nothing to reclaim: the file stays as it is.
+    if (counts.added == 0 && counts.replaced == 0 && deletedBefore == 0) {
+        stage.Abandon();
+        return 1;
+    }
+    uint64_t length = 0;
+    if (!stage.CommitLive(nullptr, nullptr, &length)) {
+        std::printf("\n - Error: could not write the desired VLT('%s')%s; it was left as it was.\n",
+                    SafeText(target, SafeStyle::Masked).c_str(), stage.CommitCause().c_str());
+        return 0;
+    }
+    if (summary) {
+        summary->sizeAfter = length;
+        summary->rewritten = true;
+    }
+    return 1;
 }
 
 }  // namespace
@@ -92,83 +184,22 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
                     SafeText(output, SafeStyle::Masked).c_str());
         return 0;
     }
-    ImportSession s;
-    s.doc = input ? Trovalis.XMLOpen(input) : 0;
-    if (!s.doc) {
-        std::printf(" - Error: could not open the given XML.\n");
-        return 0;
-    }
-    if (Trovalis.XMLNodePointTo(s.doc, 1, orb::kRootTag) != 1) {
-        std::printf(" - Error parsing the XML, is it a ORB file?\n");
-        Trovalis.XMLClose(s.doc);
-        return 0;
-    }
-    const char* version = nullptr;
-    if (Trovalis.XMLAttributeGet(s.doc, orb::attr::kVersion, &version) != 1 || !version ||
-        std::string(version) != orb::kVersion) {
-        std::printf(" - Only ORBv1 format is supported.\n");
-        Trovalis.XMLClose(s.doc);
-        return 0;
-    }
+    XmlDocument doc;
+    if (!OpenDocument(input, doc)) return 0;
     DocumentFolder folder;
     if (!folder.Open(input, options.allowOutside)) {
         std::printf(" - Error: could not open the folder of the given XML.\n");
-        Trovalis.XMLClose(s.doc);
         return 0;
     }
-    s.folder = &folder;
-    // The target as given, or the root's "source"; a path that is given but
-    // empty is simply one that cannot be created (the open/create error).
-    // The user's own path is taken as given; the document's must name a
-    // package inside the document's folder, since a document from someone
-    // else would otherwise choose which file of the user's is written.
     std::string target;
-    bool named = output != nullptr;
-    if (output) {
-        target = output;
-    } else {
-        const char* source = nullptr;
-        if (Trovalis.XMLAttributeGet(s.doc, orb::attr::kSource, &source) == 1 && source) {
-            std::string cause;
-            if (!folder.Target(source, target, cause)) {
-                std::printf(" - Error: %s\n", cause.c_str());
-                Trovalis.XMLClose(s.doc);
-                return 0;
-            }
-            named = true;
-        }
-    }
-    if (!named) {
-        std::printf(" - Error: no output VLT was given and the XML does not name its 'source' VLT.\n");
-        Trovalis.XMLClose(s.doc);
-        return 0;
-    }
-    int total = 0;
-    Trovalis.XMLAttributeGet(s.doc, orb::attr::kTotalBlocks, &total);
-    s.total = total;
-
+    if (!ChooseTarget(doc.get(), output, folder, target)) return 0;
+    ImportSession s;
+    s.doc = doc.get();
+    s.folder = &folder;
+    Trovalis.XMLAttributeGet(s.doc, orb::attr::kTotalBlocks, &s.total);
     PackageStage stage;
-    stage.SetLockWait(options.wait, options.noticeToStderr);
-    s.pkg = g_pStuffVLT ? stage.Begin(target, true, options.update) : 0;
-    // A package the user keeps from being written is read, not replaced:
-    // every element is tried and fails for that cause, as a plain import
-    // into it always did, and the run says so through its outcome.
-    PackageHead head;
-    if (s.pkg < 1 && stage.failure() == PackageStage::Failure::ReadOnly && !options.update &&
-        IStuffVLT::ProbeHead(target.c_str(), &head) == IStuffVLT::kHeadVersion4) {
-        s.pkg = g_pStuffVLT->OpenForReading(target.c_str());
-        s.readOnly = s.pkg >= 1;
-    }
-    if (s.pkg < 1) {
-        if (stage.failure() == PackageStage::Failure::Open)
-            std::printf(" - Error: could not open/create the desired VLT('%s').\n",
-                        SafeText(target, SafeStyle::Masked).c_str());
-        else
-            std::printf(" - Error: could not write the VLT('%s'): %s.\n", SafeText(target, SafeStyle::Masked).c_str(),
-                        stage.FailureText().c_str());
-        Trovalis.XMLClose(s.doc);
-        return 0;
-    }
+    OpenPackage readOnly;
+    if (!OpenTarget(s, stage, readOnly, target, options)) return 0;
     int deletedBefore = 0;
     if (summary) {
         *summary = UpdateSummary();
@@ -181,63 +212,20 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         g_pStuffVLT->SetUpdating(s.pkg, true);
     }
     std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
-
-    ProgressLine progress;
-    int writeError = 0;
-    if (Trovalis.XMLNodeChild(s.doc) == 1) {
-        do {
-            ImportRootChild(s);
-            progress.Show(s.c, s.total);
-            // A full disk or a failing device is not one element's problem:
-            // every later element would meet it too, and the package would
-            // be put in place without them.
-            writeError = g_pStuffVLT->WriteError(s.pkg);
-        } while (!writeError && Trovalis.XMLNodeNext(s.doc) == 1);
-    }
-    progress.Finish();
-    if (writeError) {
+    if (const int writeError = ImportChildren(s)) {
         std::printf("\n - Error: could not write the desired VLT('%s'): %s; it was left as it was.\n",
                     SafeText(target, SafeStyle::Masked).c_str(), std::strerror(writeError));
-        Trovalis.XMLClose(s.doc);
+        doc.Close();
         stage.Abandon();
         return 0;
     }
     if (s.total != s.c.done)
         std::printf("\n - WARNING: existing XML blocks(%d) does not match with imported ones(%d).\n", s.total,
                     s.c.done);
-    Trovalis.XMLClose(s.doc);
+    doc.Close();
     if (outcome) outcome->failed = s.failed;
-    if (options.update) {
-        IStuffVLT::UpdateCounts counts;
-        g_pStuffVLT->GetUpdateCounts(s.pkg, &counts);
-        if (summary) {
-            summary->added = counts.added;
-            summary->replaced = counts.replaced;
-            summary->unchanged = counts.unchanged;
-            summary->failed = s.failed;
-            summary->sizeAfter = summary->sizeBefore;
-        }
-        // Nothing new and nothing to reclaim: the file stays as it is.
-        if (counts.added == 0 && counts.replaced == 0 && deletedBefore == 0) {
-            stage.Abandon();
-            return 1;
-        }
-        uint64_t length = 0;
-        if (!stage.CommitLive(nullptr, nullptr, &length)) {
-            std::printf("\n - Error: could not write the desired VLT('%s')%s; it was left as it was.\n",
-                        SafeText(target, SafeStyle::Masked).c_str(), stage.CommitCause().c_str());
-            return 0;
-        }
-        if (summary) {
-            summary->sizeAfter = length;
-            summary->rewritten = true;
-        }
-        return 1;
-    }
-    if (s.readOnly) {
-        g_pStuffVLT->Close(s.pkg);
-        return 1;
-    }
+    if (options.update) return FinishUpdate(s, stage, target, deletedBefore, summary);
+    if (s.readOnly) return 1;
     if (!stage.Commit()) {
         std::printf("\n - Error: could not write the desired VLT('%s')%s; it was left as it was.\n",
                     SafeText(target, SafeStyle::Masked).c_str(), stage.CommitCause().c_str());

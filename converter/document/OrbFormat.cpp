@@ -13,125 +13,11 @@
 
 namespace orb {
 
-namespace {
-
-constexpr const char* kPanelTag = "panel";
-
-// The document's side of each kind, in the importer's order.
-const struct {
-    Kind kind;
-    kinds::Kind block;  // unused for the panel
-    const char* filePrefix;
-} kDocumentKinds[] = {
-    {Kind::Image, kinds::Kind::Image, "img_"}, {Kind::Tile, kinds::Kind::Tile, "tile_"},
-    {Kind::Font, kinds::Kind::Font, "font_"},  {Kind::Sprite, kinds::Kind::Sprite, "spr_"},
-    {Kind::Music, kinds::Kind::Music, "mus_"}, {Kind::Sound, kinds::Kind::Sound, "snd_"},
-    {Kind::File, kinds::Kind::File, "file_"},  {Kind::Panel, kinds::Kind::Widget, "wid_"},
-};
-
-// The exporter's order of type tests: IMG, TILE, SPR, FONT, MUS, SND, FILE.
-const Kind kExportOrder[] = {Kind::Image, Kind::Tile, Kind::Sprite, Kind::Font, Kind::Music, Kind::Sound, Kind::File};
-
-const std::vector<KindRow>& Rows() {
-    static const std::vector<KindRow> rows = [] {
-        std::vector<KindRow> r;
-        for (const auto& d : kDocumentKinds) {
-            KindRow row{d.kind, kPanelTag, 0, nullptr, d.filePrefix, kPanelTag};
-            if (d.kind != Kind::Panel) {
-                const kinds::KindRow& block = kinds::Of(d.block);
-                row.tag = block.element;
-                // The older type text starts the current one: both are
-                // exported.
-                row.blockType = block.older ? block.older : block.type;
-                row.word = block.word;
-            }
-            row.tagMatch = std::strlen(row.tag);
-            r.push_back(row);
-        }
-        return r;
-    }();
-    return rows;
-}
-
-}  // namespace
-
-const KindRow& Row(Kind k) {
-    for (const KindRow& r : Rows())
-        if (r.kind == k) return r;
-    return Rows()[0];
-}
-
-const KindRow* MatchRootChild(const char* tag) {
-    if (!tag) return nullptr;
-    for (const KindRow& r : Rows())
-        if (std::strncmp(tag, r.tag, r.tagMatch) == 0) return &r;
-    return nullptr;
-}
-
-const KindRow* MatchBlockType(const char* type) {
-    if (!type) return nullptr;
-    for (Kind k : kExportOrder) {
-        const KindRow& r = Row(k);
-        if (std::strncmp(type, r.blockType, std::strlen(r.blockType)) == 0) return &r;
-    }
-    return nullptr;
-}
-
 bool TagIs(const char* tag, const char* expected) {
     return tag && std::strncmp(tag, expected, std::strlen(expected)) == 0;
 }
 
-const char* WidgetTypeName(uint8_t code) {
-    switch (code) {
-        case 1:
-        case 2:
-        case 4: return "button";
-        case 8: return "hslider";
-        case 16: return "progressbar";
-        case 32: return "checkbox";
-        case 64: return "inputbox";
-        default: return "unknown";
-    }
-}
-
-uint8_t WidgetTypeCode(const char* name) {
-    if (!name) return 0;
-    static const struct {
-        const char* name;
-        uint8_t code;
-    } kTable[] = {{"button", 1}, {"hslider", 8}, {"progressbar", 16}, {"checkbox", 32}, {"inputbox", 64}};
-    for (const auto& row : kTable)
-        if (std::strcmp(name, row.name) == 0) return row.code;
-    return 0;
-}
-
-const ButtonStateImage* StateImage(const char* state) {
-    if (!state) return nullptr;
-    for (const ButtonStateImage& r : IButton::kStateImages)
-        if (std::strcmp(state, r.state) == 0) return &r;
-    return nullptr;
-}
-
-const char* StateSuffix(const char* state) {
-    const ButtonStateImage* r = StateImage(state);
-    return r ? r->suffix : "";
-}
-
 bool IsPerPixel(const char* alphablending) { return alphablending && std::strncmp(alphablending, kPerPixel, 9) == 0; }
-
-bool IsTilesetEnabled(const char* tileset) { return tileset && std::strncmp(tileset, kEnabled, 7) == 0; }
-
-const char* StoreMethodName(uint8_t mode) {
-    if (mode == 0) return "compressed";
-    if (mode == 2) return "crypted";
-    return "raw";
-}
-
-uint8_t StoreMethodMode(const char* text) {
-    if (text && std::strcmp(text, "compressed") == 0) return 0;
-    if (text && std::strcmp(text, "crypted") == 0) return 2;
-    return 1;
-}
 
 std::string SafeComponent(const std::string& name) {
     std::string out;
@@ -198,20 +84,6 @@ std::string DateText(int package) {
         if (fits) return std::string(stored) + "\n";
     }
     return DateText();
-}
-
-int& Counters::Of(Kind k) {
-    switch (k) {
-        case Kind::Image: return img;
-        case Kind::Tile: return til;
-        case Kind::Sprite: return spr;
-        case Kind::Font: return fnt;
-        case Kind::Music: return mus;
-        case Kind::Sound: return snd;
-        case Kind::File: return fil;
-        case Kind::Panel: return gui;
-    }
-    return img;
 }
 
 void PrintProgress(const Counters& c, int total) {

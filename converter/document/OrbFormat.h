@@ -18,7 +18,7 @@
 #include <set>
 #include <string>
 
-#include "resources/IButton.h"
+#include "resources/Kinds.h"
 
 namespace orb {
 
@@ -72,30 +72,13 @@ constexpr const char* kEnabled = "enabled";
 constexpr const char* kDisabled = "disabled";
 constexpr int kNoColorKeyValue = -1;  // 0xFFFFFFFF written with "%d"
 
-// The resource kinds of the first pass, in the order the importer tests tags
-// and with the block type prefix the exporter tests (its own order is that of
-// the table as well, except that it tests tiles before sprites and fonts).
-// A kind's element, type texts and word are those of its block kind
-// (resources/Kinds.h); the panel, which holds the widgets, is the document's
-// own.
-enum class Kind { Image, Tile, Font, Sprite, Music, Sound, File, Panel };
-
-struct KindRow {
-    Kind kind;
-    const char* tag;         // element tag
-    size_t tagMatch;         // characters compared on import
-    const char* blockType;   // type text prefix tested on export (null: not a first-pass kind)
-    const char* filePrefix;  // payload file name prefix
-    const char* word;        // the word of the kind's warnings ("image", "tile", ...)
-};
-
-const KindRow& Row(Kind k);
-
-// The first row whose tag is a prefix of the element tag (by its own match
-// length), or null: such an element is skipped without a message.
-const KindRow* MatchRootChild(const char* tag);
-// The first-pass row whose block type prefix the type text starts with.
-const KindRow* MatchBlockType(const char* type);
+// The converter's kinds (kinds/KindTable.h): the kind whose tag the
+// element's tag starts with, or null (such an element is skipped without a
+// message); the kind whose block type (its older text, which the current
+// one starts with) the type text starts with, or null.
+struct KindSpec;
+const KindSpec* MatchRootChild(const char* tag);
+const KindSpec* MatchBlockType(const char* type);
 
 // Children of sprites and panels, compared by prefix.
 constexpr const char* kAnimationTag = "animation";
@@ -117,10 +100,8 @@ uint8_t WidgetTypeCode(const char* name);
 constexpr uint8_t kButton = 1;
 constexpr uint8_t kComplexButton = 4;
 
-// The state image of a state text, or null for a text outside the table
-// (IButton::kStateImages).
-const ButtonStateImage* StateImage(const char* state);
-// Its block name suffix; "" for a text outside the table.
+// The block name suffix of a widget's state image ("_n" for "normal"); ""
+// for a text outside the widgets' table.
 const char* StateSuffix(const char* state);
 
 // Value encodings.
@@ -167,7 +148,6 @@ std::string DateText(int package);
 struct Counters {
     int done = 0;  // exported or imported blocks
     int img = 0, til = 0, spr = 0, fnt = 0, mus = 0, snd = 0, fil = 0, gui = 0;
-    int& Of(Kind k);
 };
 void PrintProgress(const Counters& c, int total);
 

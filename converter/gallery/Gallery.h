@@ -1,6 +1,7 @@
 // The pieces of bundlex --gallery (CommandsGallery.cpp) that write the page:
 // the escaping of package texts for HTML and URLs and the page frame
-// (GalleryHtml.cpp), and one element per resource (GalleryKinds.cpp).
+// (GalleryHtml.cpp), and one element per resource (GalleryKinds.cpp, with
+// each kind's own element in its file under kinds/).
 // Every resource element carries data-name (the block name) and data-kind
 // (image, tile, sprite, font, sound, music, file, widget); a sprite's also
 // data-frames (its frame table's count), a font's data-glyphs (its table's
@@ -72,5 +73,39 @@ const char* KindOf(const kinds::Entry& e, const Session& s);
 // element saying so). False, with s.cause, when it cannot be shown; true
 // for a state image shown with its widget (nothing appended).
 bool ShowEntry(Session& s, const kinds::Entry& e);
+
+// The steps the kinds' elements share (GalleryKinds.cpp).
+
+// Cut-outs shown per tile set or sprite strip: a page of a million 1x1
+// tiles would show nothing more useful than the first thousand.
+constexpr int kMaxCells = 1024;
+// Players that read their file's head as the page opens; beyond that many,
+// a page of thousands of sounds would open only once every one was read.
+constexpr int kMaxPreloads = 100;
+
+std::string N(long long v);
+// Writes bytes as a new file of the folder (OutputFolder.h); every byte or
+// no file. The file's URL in url.
+bool WriteBytes(Session& s, const std::string& file, const uint8_t* data, size_t size, std::string& url);
+// A surface as drawn, as a PNG file of the folder named prefix + name; its
+// URL in url.
+bool WritePng(Session& s, const char* prefix, const std::string& name, SDL_Surface* surface, std::string& url);
+// The element of a resource. sheet: the picture its cut-outs show (--src
+// of the style), "" for none.
+std::string Open(const char* kind, const std::string& name, const std::string& extra = "",
+                 const std::string& sheet = "");
+// A whole picture, scaled down by the style to a thumbnail.
+std::string Picture(const std::string& url, int w, int h);
+// A w x h cut-out at (x, y) of the picture of its element's --src.
+std::string Cut(int x, int y, int w, int h);
+// Depth, alpha kind and key of a graphic as the game uses them.
+std::string GraphicFacts(SDL_Surface* g);
+// A raw file, or a block of a type no class owns (File.cpp).
+bool ShowRaw(Session& s, const kinds::Entry& e);
+// A tile block as a PNG file named prefix + stem (Tile.cpp): its URL and
+// size. 0 when the block does not load, -1 when the file could not be
+// written (the cause in the session), 1 when written.
+int WriteTilePng(Session& s, const std::string& block, const char* type, const char* prefix, const std::string& stem,
+                 std::string& url, int& w, int& h);
 
 }  // namespace gallery

@@ -1,8 +1,8 @@
-// The exporter's per-kind work: one function per element kind of the first
-// pass, and the widget pass. Each writes its payload file first and makes its
+// The exporter's steps that every kind shares (each kind's own export is in
+// its file under kinds/). A kind writes its payload file first and makes its
 // element only once the payload is on disk, so that a resource that fails
-// leaves no element behind; it then reports the failure with its own warning
-// and is not counted, with one line after its warning that says why.
+// leaves no element behind; it is then reported with its warning and a line
+// that says why, and not counted.
 #pragma once
 #include <set>
 #include <string>
@@ -13,16 +13,13 @@
 #include "OrbFormat.h"
 #include "OutputFolder.h"
 
-class CSprite;
+#include "KindTable.h"
+
 struct SDL_Surface;
 
 // Why a block cannot be read, in plain words (the cause line of the export
 // and of the gallery).
 extern const char* const kUnreadableBlock;
-
-// Loads sprite block n of package pkg for output: its sheet and frame size.
-// Null when it can be cut into frames, else the cause why not.
-const char* LoadSpriteSheet(CSprite& sprite, int pkg, const std::string& n, SDL_Surface*& sheet, int& fw, int& fh);
 
 struct ExportSession {
     int pkg = 0;
@@ -52,15 +49,49 @@ struct ExportSession {
     bool Stopped() const { return out && !out->error().empty(); }
 };
 
-// Exports one block of the first pass as an element of the root; true when
-// it was exported (the caller counts it). The current element is the root
-// again afterwards.
-bool ExportResource(ExportSession& s, const orb::KindRow& row, const std::string& name);
+// Exports one block of its kind (KindSpec::exportBlock); true when it was
+// exported, and counted. A failure is warned about, with its cause, and
+// counted as failed. The current element is the root again afterwards (the
+// panel for a widget).
+bool ExportResource(ExportSession& s, const orb::KindSpec& kind, const std::string& name);
 
-// Exports one "BUT" block and its state images into the panel (made before
-// the first widget) and counts them. The panel is the current element
-// afterwards.
-void ExportWidget(ExportSession& s, const std::string& name);
+// The steps the kinds share.
+namespace exportstep {
+
+// A graphic payload as written: where, and the attributes that describe it.
+struct Graphic {
+    std::string source;
+    bool perPixel = false;
+    int alphamod = 255;
+    int colorkey = orb::kNoColorKeyValue;
+};
+// Writes the surface as PNG (per-pixel) or BMP (per-surface) under a fresh
+// safe name made of prefix and stem, and fills g.
+bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& stem, SDL_Surface* surface, bool perPixel,
+                  Graphic& g);
+// Writes one payload file of the folder, every byte or nothing, under a
+// fresh safe name made of prefix, stem and extension; its path in the
+// document in source. A failed write stops the export.
+bool WritePayload(ExportSession& s, const char* prefix, const std::string& stem, const std::string& extension,
+                  const uint8_t* data, size_t size, std::string& source);
+// Makes the element as a child of the current one; false (nothing made)
+// when the document has no current element.
+bool Open(ExportSession& s, const char* tag);
+void Close(ExportSession& s);
+// Attributes of the current element; a block name goes into the document in
+// its escaped form (NameForDocument).
+void SetText(ExportSession& s, const char* name, const char* value);
+void SetInt(ExportSession& s, const char* name, int value);
+// "source", "alphablending" and, per surface, "alphamod" and "colorkey".
+void SetGraphicAttributes(ExportSession& s, const Graphic& g, const char* perSurfaceText);
+// The tile block of this type as a graphic payload named prefix + stem
+// (Tile.cpp; the widgets' state images are tile blocks). 0 when the package
+// holds no such block that loads, -1 when its payload could not be written
+// (the cause in the session), 1 when written.
+int WriteTileGraphic(ExportSession& s, const std::string& block, const char* type, const char* prefix,
+                     const std::string& stem, Graphic& g);
+
+}  // namespace exportstep
 
 // ExportPackage with a selection: with names, only the live blocks whose
 // names one of them selects (NameMatch.h) are exported, a widget with its

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "CommandsSupport.h"
 #include "SdkHandles.h"
 #include "resources/Font.h"
 #include "resources/GraphicBlock.h"
 #include "resources/IImage.h"
 #include "resources/PixelFormatRecord.h"
-#include "resources/Sprite.h"
-#include "resources/Tile.h"
 
 namespace samemeaning {
 
@@ -23,9 +22,12 @@ std::string Became(const char* what, long long a, long long b) {
     return std::string(what) + " " + std::to_string(a) + " became " + std::to_string(b);
 }
 
-namespace {
-
 std::string Num(long long v) { return std::to_string(v); }
+
+const char* const kOriginalFails = "the original does not load, so it cannot be carried";
+const char* const kCopyFails = "it does not load after the round trip";
+
+namespace {
 
 // What every graphic resource has: its surface and how it blends.
 struct Graphic {
@@ -34,17 +36,6 @@ struct Graphic {
     int alpha = 255;             // per-surface alpha
     uint32_t key = kNoColorKey;  // recorded colour key
 };
-
-// The blending a resource records for its surface.
-template <class Resource>
-Graphic Recorded(Resource& r) {
-    Graphic g;
-    g.s = r.GetSurface();
-    g.perPixel = r.GetAlpha() == 256;
-    g.alpha = r.GetAlpha();
-    g.key = r.GetColorKey();
-    return g;
-}
 
 // The blending a surface carries; exact keeps the per-surface alpha even
 // where the surface does not blend with it.
@@ -147,14 +138,6 @@ void CompareGraphic(const Graphic& a, const Graphic& b, Strictness how, std::vec
 }
 
 // Exact compares the blending the resources record; meaning compares
-// their recorded alpha and the blending their surfaces carry.
-template <class Resource>
-void CompareLook(Resource& a, Resource& b, Strictness how, std::vector<std::string>& diffs) {
-    if (how == Strictness::Exact) return CompareGraphic(Recorded(a), Recorded(b), how, diffs);
-    if (a.GetAlpha() != b.GetAlpha()) diffs.push_back(Became("alpha", a.GetAlpha(), b.GetAlpha()));
-    CompareImages(a.GetSurface(), b.GetSurface(), how, diffs);
-}
-
 }  // namespace
 
 // Meaning checks first that both surfaces can be read at all.
@@ -164,71 +147,22 @@ void CompareImages(SDL_Surface* a, SDL_Surface* b, Strictness how, std::vector<s
     CompareGraphic(Carried(a, how), Carried(b, how), how, diffs);
 }
 
-void CompareTiles(const CTile& a, const CTile& b, Strictness how, std::vector<std::string>& diffs) {
-    if (a.GetPositionX() != b.GetPositionX() || a.GetPositionY() != b.GetPositionY())
-        diffs.push_back("position (" + Num(a.GetPositionX()) + "," + Num(a.GetPositionY()) + ") became (" +
-                        Num(b.GetPositionX()) + "," + Num(b.GetPositionY()) + ")");
-    int wa = 0, ha = 0, wb = 0, hb = 0;
-    const int sa = a.GetTileset(&wa, &ha);
-    const int sb = b.GetTileset(&wb, &hb);
-    auto tileset = [](int on, int w, int h) { return on ? Num(w) + "x" + Num(h) : std::string("none"); };
-    const bool kindDiffers = how == Strictness::Exact ? (sa != 0) != (sb != 0) : sa != sb;
-    if (kindDiffers || (sa && (wa != wb || ha != hb)))
-        diffs.push_back("tileset " + tileset(sa, wa, ha) + " became " + tileset(sb, wb, hb));
-    CompareLook(a, b, how, diffs);
-}
-
-void CompareSprites(CSprite& a, CSprite& b, Strictness how, std::vector<std::string>& diffs) {
-    int fwa = 0, fha = 0, fwb = 0, fhb = 0;
-    a.GetOffset(&fwa, &fha);
-    b.GetOffset(&fwb, &fhb);
-    if (fwa != fwb || fha != fhb)
-        diffs.push_back("frame size " + Num(fwa) + "x" + Num(fha) + " became " + Num(fwb) + "x" + Num(fhb));
-    const int na = a.GetAnimationCount(), nb = b.GetAnimationCount();
-    if (na != nb) diffs.push_back(Became("animation count", na, nb));
-    const int n = std::min(na, nb);
-    bool tableDiffers = false;
-    for (int anim = 1; anim <= n && !tableDiffers; ++anim) {
-        uint16_t t1 = 0, s1 = 0, f1 = 0, st1 = 0, e1 = 0, t2 = 0, s2 = 0, f2 = 0, st2 = 0, e2 = 0;
-        int16_t hx1 = 0, hy1 = 0, hx2 = 0, hy2 = 0;
-        a.GetAnimProperties(anim, &t1, &s1, &f1, &hx1, &hy1, &st1, &e1);
-        b.GetAnimProperties(anim, &t2, &s2, &f2, &hx2, &hy2, &st2, &e2);
-        const std::string at = "animation " + Num(anim - 1) + ": ";
-        auto field = [&](const char* what, long long v1, long long v2) {
-            if (v1 == v2 || tableDiffers) return;
-            diffs.push_back(at + Became(what, v1, v2));
-            tableDiffers = true;
-        };
-        field("type", t1, t2);
-        field("status", s1, s2);
-        field("frame count", f1, f2);
-        field("hot spot x", hx1, hx2);
-        field("hot spot y", hy1, hy2);
-        field("start frame", st1, st2);
-        field("end frame", e1, e2);
-        for (int f = 1; f <= f1 && !tableDiffers; ++f) {
-            uint32_t ms1 = 0, ms2 = 0;
-            a.GetFrame(anim, f, &ms1);
-            b.GetFrame(anim, f, &ms2);
-            if (ms1 != ms2) {
-                diffs.push_back(at + "frame " + Num(f - 1) + " time " + Num(ms1) + " ms became " + Num(ms2) + " ms");
-                tableDiffers = true;
-            }
-        }
+// The blending a resource records for its surface.
+void CompareLooks(const Look& a, const Look& b, Strictness how, std::vector<std::string>& diffs) {
+    if (how == Strictness::Exact) {
+        Graphic ga, gb;
+        ga.s = a.surface;
+        ga.perPixel = a.alpha == 256;
+        ga.alpha = a.alpha;
+        ga.key = a.key;
+        gb.s = b.surface;
+        gb.perPixel = b.alpha == 256;
+        gb.alpha = b.alpha;
+        gb.key = b.key;
+        return CompareGraphic(ga, gb, how, diffs);
     }
-    CompareLook(a, b, how, diffs);
-}
-
-void CompareFonts(const CFont& a, const CFont& b, Strictness how, std::vector<std::string>& diffs) {
-    if (a.GetKerning() != b.GetKerning()) diffs.push_back(Became("kerning", a.GetKerning(), b.GetKerning()));
-    if (how == Strictness::Meaning) {
-        if (a.GetFontHeight() != b.GetFontHeight())
-            diffs.push_back(Became("height", a.GetFontHeight(), b.GetFontHeight()));
-        for (int i = 0; i < CFont::kTableEntries; ++i)
-            if (a.GetBoundary(i) != b.GetBoundary(i) || a.GetAdvance(i) != b.GetAdvance(i))
-                diffs.push_back("character " + Num(i) + " metrics differ");
-    }
-    CompareLook(a, b, how, diffs);
+    if (a.alpha != b.alpha) diffs.push_back(Became("alpha", a.alpha, b.alpha));
+    CompareImages(a.surface, b.surface, how, diffs);
 }
 
 void CompareBytes(const uint8_t* a, size_t na, const uint8_t* b, size_t nb, std::vector<std::string>& diffs) {
@@ -244,43 +178,41 @@ void CompareBytes(const uint8_t* a, size_t na, const uint8_t* b, size_t nb, std:
     if (na != nb) diffs.push_back("size " + Num(na) + " bytes became " + Num(nb) + " bytes");
 }
 
-bool SameImage(int pkg, const std::string& name, SDL_Surface* fresh) {
-    SurfacePtr stored(g_pImage->Load(pkg, name.c_str(), nullptr));
-    std::vector<std::string> diffs;
-    if (stored) CompareImages(stored.get(), fresh, Strictness::Meaning, diffs);
-    return stored && diffs.empty();
-}
-
-bool SameTile(int pkg, const char* type, const std::string& name, const CTile& fresh) {
-    CTile stored;
-    std::vector<std::string> diffs;
-    if (!stored.Load(pkg, name.c_str(), type)) return false;
-    CompareTiles(stored, fresh, Strictness::Meaning, diffs);
-    return diffs.empty();
-}
-
-bool SameSprite(int pkg, const std::string& name, CSprite& fresh) {
-    CSprite stored;
-    std::vector<std::string> diffs;
-    if (stored.Load(pkg, name.c_str(), "SPR2") <= 0) return false;
-    CompareSprites(stored, fresh, Strictness::Meaning, diffs);
-    return diffs.empty();
-}
-
-bool SameFont(int pkg, const std::string& name, const CFont& fresh) {
-    CFont stored;
-    std::vector<std::string> diffs;
-    if (!stored.Load(pkg, name.c_str())) return false;
-    CompareFonts(stored, fresh, Strictness::Meaning, diffs);
-    return diffs.empty();
-}
-
 bool SameBytes(int pkg, const char* type, const std::string& name, const std::vector<uint8_t>& bytes) {
     Payload stored;
     std::vector<std::string> diffs;
     if (!stored.Load(pkg, type, name, 1)) return false;
     CompareBytes(stored.info.data, stored.info.size, bytes.data(), bytes.size(), diffs);
     return diffs.empty();
+}
+
+void CompareStored(const orb::BlockSide& a, const orb::BlockSide& b, const kinds::KindRow& row,
+                   std::vector<std::string>& diffs) {
+    Payload pa, pb;
+    if (!pa.Load(a.pkg, a.entry->type, a.entry->name, a.entry->size)) return diffs.push_back(kOriginalFails);
+    if (!pb.Load(b.pkg, b.entry->type, b.entry->name, b.entry->size)) return diffs.push_back(kCopyFails);
+    CompareBytes(pa.info.data, pa.info.data ? pa.info.size : 0, pb.info.data, pb.info.data ? pb.info.size : 0, diffs);
+    const bool mode = row.kind != kinds::Kind::Sound && row.kind != kinds::Kind::Music;
+    if (mode && a.entry->mode != b.entry->mode)
+        diffs.push_back(std::string("storage mode ") + commands::ModeWord(a.entry->mode) + " became " +
+                        commands::ModeWord(b.entry->mode));
+}
+
+void CompareBlocks(int pkgA, const kinds::Entry& a, int pkgB, const kinds::Entry& b, const char* aFails,
+                   const char* bFails, std::vector<std::string>& diffs) {
+    const kinds::KindRow* row = kinds::Find(a.type);
+    const orb::KindSpec* kind = row ? orb::SpecOf(row->kind) : nullptr;
+    const orb::BlockSide sa{pkgA, &a};
+    const orb::BlockSide sb{pkgB, &b};
+    const size_t before = diffs.size();
+    if (kind)
+        kind->compare(sa, sb, *row, diffs);
+    else
+        CompareStored(sa, sb, kinds::Of(kinds::Kind::File), diffs);
+    for (size_t i = before; i < diffs.size(); ++i) {
+        if (diffs[i] == kOriginalFails) diffs[i] = aFails;
+        if (diffs[i] == kCopyFails) diffs[i] = bFails;
+    }
 }
 
 }  // namespace samemeaning

@@ -194,6 +194,9 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
             writeError = g_pStuffVLT->WriteError(s.pkg);
         } while (!writeError && Trovalis.XMLNodeNext(s.doc) == 1);
     }
+    // Blocks still being compressed are written now, and a failed write
+    // among them counts as any other.
+    if (!writeError) writeError = g_pStuffVLT->Flush(s.pkg);
     progress.Finish();
     if (writeError) {
         std::printf("\n - Error: could not write the desired VLT('%s'): %s; it was left as it was.\n",

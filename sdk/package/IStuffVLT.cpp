@@ -752,6 +752,25 @@ int IStuffVLT::FindNext(int id, BlockInfo* info) {
     return impl_->Find(id, info, false);
 }
 
+int IStuffVLT::FindNth(int id, uint64_t n, BlockInfo* info) {
+    if (!info) return 2;
+    Impl& m = *impl_;
+    m.Drain();
+    const int k = m.SlotOf(id);
+    if (k < 0) return 2;
+    if (m.Locked(k)) return m.Find(id, info, true);  // its message and answer
+    PackageIndex& idx = m.index[k];
+    idx.Extend(m.CipherOf(k));
+    if (n < idx.entries().size()) {
+        m.Take(k, static_cast<size_t>(n), info);
+        return 1;
+    }
+    // The walk's end, with its message and cursor, as its own calls give it.
+    int r = m.Find(id, info, true);
+    for (uint64_t i = 0; r == 1 && i < n; ++i) r = m.Find(id, info, false);
+    return r;
+}
+
 int IStuffVLT::Count(int id) {
     const int k = impl_->SlotOf(id);
     if (k < 0) return -1;

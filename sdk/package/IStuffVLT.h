@@ -69,6 +69,11 @@ public:
     int GetModified(int id, char text[32]);
     int FindFirst(int id, BlockInfo* info);
     int FindNext(int id, BlockInfo* info);
+    // The entry that FindFirst and n calls of FindNext would find, with the
+    // cursor left where they leave it, found without walking there: a walk
+    // resumes at entry n after other operations moved the cursor. 1 found,
+    // 0 when the walk ends before it, 2 when it stops on a read error.
+    int FindNth(int id, uint64_t n, BlockInfo* info);
     int Count(int id);
     int CountDeleted(int id);
     int LoadBlock(int id, const char* type, const char* name, BlockInfo* info);

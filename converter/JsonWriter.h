@@ -56,6 +56,13 @@ public:
     bool complete() const { return stack_.empty() && values_ == 1 && !misused_; }
     // The document followed by a line end.
     std::string str() const { return out_ + "\n"; }
+    // The text written since the last call, handed over and forgotten (a
+    // long document written out piece by piece; str() then gives the rest).
+    std::string Take() {
+        std::string text;
+        text.swap(out_);
+        return text;
+    }
 
 private:
     struct Level {

@@ -466,6 +466,13 @@ bool PackageStage::Commit() {
     commitError_ = 0;
     if (!active_) return false;
     if (work_.empty()) return CommitLive();
+    // A block whose write failed while it waited for its compression keeps
+    // the working file from being put in place.
+    if (const int err = g_pStuffVLT->Flush(id_)) {
+        commitError_ = err;
+        Abandon();
+        return false;
+    }
     g_pStuffVLT->Close(id_);
     id_ = 0;
     active_ = false;
@@ -477,6 +484,10 @@ bool PackageStage::CommitLive(IStuffVLT::KeepEntry keep, void* context, uint64_t
     commitError_ = 0;
     live_ = NewWorkName();
     bool ok = !live_.empty();
+    if (ok) {
+        commitError_ = g_pStuffVLT->Flush(id_);  // blocks that waited for their compression
+        ok = commitError_ == 0;
+    }
     if (ok) {
         RemoveOnSignal(this, g_liveName, live_);
         ok = g_pStuffVLT->WriteLive(id_, live_.c_str(), keep, context, length) == 1;

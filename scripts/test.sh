@@ -19,6 +19,16 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$(nproc)")
 
+# The worker threads once under ThreadSanitizer, in a build of their own:
+# the package manager's tests (compression and decoding on workers) and the
+# command tests, whose runs of bundlex use every processor.
+unset ASAN_OPTIONS UBSAN_OPTIONS
+scripts/setup.sh --target test_commands build-tsan -DBUNDLEX_TSAN=ON "${WERROR[@]}"
+cmake --build build-tsan -j"$(nproc)" --target test_package
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+(cd build-tsan && ctest --output-on-failure -j"$(nproc)" -R '^(PackageJobs|Readers)\.')
+unset TSAN_OPTIONS
+
 if [ -x tools/fuzz.sh ]; then
   tools/fuzz.sh smoke 15000
 fi

@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -48,6 +50,40 @@ inline Figures InChild(const std::function<bool()>& work) {
     f.peakKiB = usage.ru_maxrss;
     f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return f;
+}
+
+// Runs a program (argv[0] looked up in PATH) as a whole process with its
+// standard output sent to /dev/null: wall time, peak resident set, and
+// whether it exited with 0.
+inline Figures RunProcess(const std::vector<std::string>& args) {
+    Figures f;
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDOUT_FILENO);
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    wait4(pid, &status, 0, &usage);
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.peakKiB = usage.ru_maxrss;
+    f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return f;
+}
+
+// The median of the values (the upper one of an even count).
+inline double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
 // The folder a benchmark works in: the first argument (made when missing),

@@ -48,4 +48,37 @@ inline bool BuildSmall(const std::string& path, int n) {
     return ok;
 }
 
+// Text-like bytes of a small file that compress about as game data does:
+// n bytes, varied by i.
+inline std::vector<uint8_t> TextLike(int i, size_t n) {
+    static const char* const kWords[] = {"tile ",  "sprite ", "x=", "y=", "frame ", "delay ", "alpha ", "key ",
+                                         "layer ", "name ",   "0 ", "1 ", "16 ",    "32 ",    "255 ",   "\n"};
+    std::vector<uint8_t> bytes;
+    bytes.reserve(n + 8);
+    uint32_t x = 2463534242u + static_cast<uint32_t>(i) * 7919u;
+    while (bytes.size() < n) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        const char* w = kWords[x % 16];
+        bytes.insert(bytes.end(), w, w + std::strlen(w));
+        if (x % 7 == 0) bytes.push_back(static_cast<uint8_t>('a' + (x >> 8) % 26));
+    }
+    bytes.resize(n);
+    return bytes;
+}
+
+// n raw files of 0.2 to 4 KiB of text-like bytes, stored compressed.
+inline bool BuildTextFiles(const std::string& path, int n) {
+    const int id = g_pStuffVLT->Create(path.c_str());
+    if (id < 1) return false;
+    bool ok = true;
+    for (int i = 0; ok && i < n; ++i) {
+        std::vector<uint8_t> bytes = TextLike(i, 200 + (static_cast<size_t>(i) * 2654435761u) % 3897);
+        ok = AddRaw(id, "f" + std::to_string(i), "FILE", bytes, compressed);
+    }
+    g_pStuffVLT->Close(id);
+    return ok;
+}
+
 }  // namespace bench

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "Jobs.h"
 #include "core/Trovalis.h"
 
 namespace {
@@ -97,6 +98,9 @@ void PrintHelp(FILE* out) {
                  "with --force it replaces them.\n"
                  "A command that writes a package waits while another run writes it; with --no-wait\n"
                  "it fails instead.\n"
+                 "--jobs N (any form and command) compresses and decodes block payloads on N\n"
+                 "threads (1 to 256; default: every processor the run may use); the package and\n"
+                 "the files written are the same whatever N is.\n"
                  "\n"
                  "Exit codes: 0 success; 1 failure (export or import failed, input not supported,\n"
                  "package unusable, a block damaged, a resource that does not survive the round\n"
@@ -127,6 +131,7 @@ int RunCommand(int argc, char** argv) {
     bool wait = true;
     bool allowOutside = false;
     bool force = false;
+    unsigned jobs = 0;
     bool optionsEnd = false;
     std::vector<std::string> paths;
     for (int i = 2; i < argc; ++i) {
@@ -143,6 +148,13 @@ int RunCommand(int argc, char** argv) {
         } else if ((cmd == Command::Extract || cmd == Command::Gallery) && !optionsEnd &&
                    std::strcmp(a, "--force") == 0) {
             force = true;
+        } else if (!optionsEnd && std::strcmp(a, "--jobs") == 0) {
+            const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+            if (!ReadJobs(value, jobs)) {
+                ReportBadJobs(value);
+                return kExitUsage;
+            }
+            ++i;
         } else if (!optionsEnd && std::strcmp(a, "--") == 0) {
             optionsEnd = true;
         } else if (!optionsEnd && std::strncmp(a, "--", 2) == 0) {
@@ -178,6 +190,7 @@ int RunCommand(int argc, char** argv) {
         return kExitUsage;
     }
 
+    UseJobs(jobs);
     Trovalis.Init(0);
     int code = kExitFailed;
     switch (cmd) {

@@ -51,6 +51,16 @@ void WriteProperties(json::Writer& w, const kinds::Properties& props) {
     w.EndObject();
 }
 
+kinds::Entry EntryOf(const BlockInfo& info) {
+    kinds::Entry e;
+    e.name.assign(info.name, strnlen(info.name, sizeof info.name));
+    e.type.assign(info.type, strnlen(info.type, sizeof info.type));
+    e.mode = info.mode;
+    e.size = info.size;
+    e.packedSize = info.packedSize;
+    return e;
+}
+
 int Fail(const std::string& path, const std::string& why, bool json, FILE* out) {
     return RefuseCommand(path, why, json, out, " - Error: cannot list '%s': %s.\n");
 }
@@ -84,46 +94,56 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
     const int pkg = OpenChecked(path, head, why);
     if (pkg < 1) return Fail(path, why, json, out);
 
-    std::vector<Entry> entries;
-    const int walked = WalkEntries(pkg, entries);
-    // Every live entry's properties, read while the package is open; a block
-    // that cannot be read gets a note instead.
-    struct Read {
-        kinds::Properties props;
-        std::string why;
-    };
-    std::vector<Read> read(properties || json ? entries.size() : 0);
-    for (size_t i = 0; i < read.size(); ++i)
-        if (!kinds::ReadProperties(pkg, entries[i], read[i].props, read[i].why) && read[i].why.empty())
-            read[i].why = "the block could not be read";
-    g_pStuffVLT->Close(pkg);
-    // An empty package is exactly its head and header; anything longer that
-    // yields no entry is a package whose descriptors cannot be read (a
-    // protected one, whose key this program never has).
-    if (entries.empty() && head.entryBytes > 0 && walked == 1)
-        return Fail(path, "no entry can be read: the package is protected or holds no block marker", json, out);
-
+    // The totals first, from the descriptors alone; then the rows, written
+    // as each entry is read (with its properties, read from the block while
+    // the package is open), so that a package of any number of entries
+    // needs memory for one row.
     std::map<std::string, Total> totals;
-    uint64_t deleted = 0;
-    for (const Entry& e : entries) {
+    uint64_t count = 0, deleted = 0;
+    BlockInfo info;
+    std::memset(&info, 0, sizeof info);
+    int r = g_pStuffVLT->FindFirst(pkg, &info);
+    for (; r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
+        const kinds::Entry e = EntryOf(info);
         Total& t = totals[kinds::Word(e.type)];
         ++t.blocks;
         t.size += e.size;
         t.packed += e.packedSize;
         if (e.deleted()) ++deleted;
+        ++count;
+        std::memset(&info, 0, sizeof info);
     }
-    const uint64_t live = entries.size() - deleted;
-    const bool complete = walked == 1;
+    const bool complete = r == 0;
+    // An empty package is exactly its head and header; anything longer that
+    // yields no entry is a package whose descriptors cannot be read (a
+    // protected one, whose key this program never has).
+    if (count == 0 && head.entryBytes > 0 && complete) {
+        g_pStuffVLT->Close(pkg);
+        return Fail(path, "no entry can be read: the package is protected or holds no block marker", json, out);
+    }
+    const uint64_t live = count - deleted;
+    // Entry i and, when asked for, its properties (a block that cannot be
+    // read gets a note instead).
+    kinds::Properties props;
+    auto entryAt = [&](uint64_t i, kinds::Entry& e) {
+        std::memset(&info, 0, sizeof info);
+        if (g_pStuffVLT->FindNth(pkg, i, &info) != 1) return false;
+        e = EntryOf(info);
+        why.clear();
+        props.clear();
+        if ((properties || json) && !kinds::ReadProperties(pkg, e, props, why) && why.empty())
+            why = "the block could not be read";
+        return true;
+    };
+    kinds::Entry e;
 
     if (json) {
         json::Writer w;
         w.BeginObject().Field("package", path).Field("ok", complete).Field("version", head.versionText);
         w.Key("entries").BeginArray();
-        uint64_t index = 0;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const Entry& e = entries[i];
+        for (uint64_t i = 0; i < count && entryAt(i, e); ++i) {
             w.BeginObject()
-                .Field("index", ++index)
+                .Field("index", i + 1)
                 .Field("name", e.name)
                 .Field("type", e.type)
                 .Field("kind", kinds::Word(e.type))
@@ -133,11 +153,13 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
                 .Field("packed_size", e.packedSize)
                 .Field("deleted", e.deleted());
             if (!e.deleted()) {
-                WriteProperties(w, read[i].props);
-                if (!read[i].why.empty()) w.Field("properties_error", read[i].why);
+                WriteProperties(w, props);
+                if (!why.empty()) w.Field("properties_error", why);
             }
             w.EndObject();
+            if (i % 256 == 255) std::fputs(w.Take().c_str(), out);
         }
+        g_pStuffVLT->Close(pkg);
         w.EndArray();
         w.Key("totals").BeginArray();
         for (const char* word : kinds::Words()) {
@@ -151,7 +173,7 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
                 .EndObject();
         }
         w.EndArray();
-        w.Field("entry_count", static_cast<uint64_t>(entries.size())).Field("live", live).Field("deleted", deleted);
+        w.Field("entry_count", count).Field("live", live).Field("deleted", deleted);
         if (!complete) w.Field("error", "a read error stopped the walk over the entries");
         w.EndObject();
         std::fputs(w.str().c_str(), out);
@@ -160,21 +182,20 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
 
     std::fprintf(out, " Package '%s' (VLT v%s)\n\n", SafeText(path).c_str(), head.versionText.c_str());
     std::fprintf(out, " %6s  %-34s %-8s %-10s %10s %10s  %s\n", "#", "Name", "Type", "Mode", "Size", "Packed", "State");
-    uint64_t index = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
-        std::fprintf(out, " %6llu  %-34s %-8s %-10s %10lu %10lu  %s\n", static_cast<unsigned long long>(++index),
+    for (uint64_t i = 0; i < count && entryAt(i, e); ++i) {
+        std::fprintf(out, " %6llu  %-34s %-8s %-10s %10lu %10lu  %s\n", static_cast<unsigned long long>(i + 1),
                      SafeText(e.name).c_str(), SafeText(e.type).c_str(), ModeWord(e.mode),
                      static_cast<unsigned long>(e.size), static_cast<unsigned long>(e.packedSize),
                      e.deleted() ? "deleted" : "live");
         // --long: one indented line under the row, for live blocks that have
         // properties or could not be read.
-        if (read.empty() || e.deleted()) continue;
+        if (!properties || e.deleted()) continue;
         std::string line;
-        for (const kinds::Property& p : read[i].props) line += (line.empty() ? "" : ", ") + PropertyText(p);
-        if (!read[i].why.empty()) line = "(no properties: " + read[i].why + ")";
+        for (const kinds::Property& p : props) line += (line.empty() ? "" : ", ") + PropertyText(p);
+        if (!why.empty()) line = "(no properties: " + why + ")";
         if (!line.empty()) std::fprintf(out, " %6s  %s\n", "", line.c_str());
     }
+    g_pStuffVLT->Close(pkg);
     std::fprintf(out, "\n Totals per kind:\n");
     for (const char* word : kinds::Words()) {
         auto it = totals.find(word);
@@ -184,11 +205,11 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
                      static_cast<unsigned long long>(it->second.size),
                      static_cast<unsigned long long>(it->second.packed));
     }
-    std::fprintf(out, "\n - %llu entries: %llu live, %llu deleted.\n", static_cast<unsigned long long>(entries.size()),
+    std::fprintf(out, "\n - %llu entries: %llu live, %llu deleted.\n", static_cast<unsigned long long>(count),
                  static_cast<unsigned long long>(live), static_cast<unsigned long long>(deleted));
     if (!complete) {
         std::fprintf(out, " - Error: a read error stopped the walk after %llu entries.\n",
-                     static_cast<unsigned long long>(entries.size()));
+                     static_cast<unsigned long long>(count));
         return kExitFailed;
     }
     return kExitOk;

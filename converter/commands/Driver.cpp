@@ -10,6 +10,7 @@
 #include "Converter.h"
 #include "ExportKinds.h"
 #include "ImportRun.h"
+#include "Jobs.h"
 #include "core/Trovalis.h"
 
 namespace {
@@ -51,6 +52,7 @@ int RunDriver(int argc, char** argv) {
     // an earlier export wrote them.
     ImportOptions options;
     bool force = false;
+    unsigned jobs = 0;
     std::vector<const char*> paths;
     bool optionsEnd = false;
     for (int i = 1; i < argc && argv[i]; ++i) {
@@ -58,6 +60,13 @@ int RunDriver(int argc, char** argv) {
             options.allowOutside = true;
         } else if (!optionsEnd && std::strcmp(argv[i], "--force") == 0) {
             force = true;
+        } else if (!optionsEnd && std::strcmp(argv[i], "--jobs") == 0) {
+            const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+            if (!ReadJobs(value, jobs)) {
+                ReportBadJobs(value);
+                return kExitUsage;
+            }
+            ++i;
         } else if (!optionsEnd && paths.empty() && std::strcmp(argv[i], "--") == 0) {
             optionsEnd = true;
         } else {
@@ -75,6 +84,7 @@ int RunDriver(int argc, char** argv) {
     const char* output = paths.size() > 1 ? paths[1] : nullptr;
     const std::string ext = LowerExtension(input);
 
+    UseJobs(jobs);
     Trovalis.Init(0);  // the work is attempted whatever Init returns
     int code = kExitOk;
     RunOutcome outcome;

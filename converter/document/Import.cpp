@@ -132,6 +132,9 @@ int ImportChildren(ImportSession& s) {
             writeError = g_pStuffVLT->WriteError(s.pkg);
         } while (!writeError && Trovalis.XMLNodeNext(s.doc) == 1);
     }
+    // Blocks still being compressed are written now, and a failed write
+    // among them counts as any other.
+    if (!writeError) writeError = g_pStuffVLT->Flush(s.pkg);
     progress.Finish();
     return writeError;
 }

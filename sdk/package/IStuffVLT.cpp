@@ -12,8 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <SDL.h>
@@ -23,6 +28,7 @@
 #include "core/FileAccess.h"
 #include "core/Log.h"
 #include "core/SourceDate.h"
+#include "core/WorkerPool.h"
 #include "package/PackageCipher.h"
 #include "package/PackageFormat.h"
 #include "package/PackageIndex.h"
@@ -38,9 +44,69 @@ constexpr uint64_t kMaxPackageLength = 0xFFFFFFFFull;
 
 const char* ErrorText(int err) { return err ? strerror(err) : "unexpected end of file"; }
 
+// IStuffVLT::SetJobs: 1 by default, everything on the calling thread.
+std::atomic<unsigned> g_jobs{1};
+// The most payload bytes (copies handed over and their compressed forms)
+// that wait for their compression or their write at one time.
+constexpr uint64_t kPendingBytes = uint64_t(64) << 20;
+// The most blocks, and their bytes (packed and decoded), decoded ahead of
+// the one loaded.
+constexpr size_t kAheadBlocks = 512;
+constexpr uint64_t kAheadBytes = uint64_t(48) << 20;
+
+// One block handed to AddData, compressed by a worker. The worker reads
+// input and writes packed and ok; the thread that made the job reads them
+// only after the pool's Wait.
+struct CompressJob : vlt::WorkerPool::Job {
+    int id = 0;
+    int slot = 0;
+    BlockInfo block{};  // name, type, mode and size; no data
+    bool replacing = false;
+    uint64_t cost = 0;
+    std::string pair;
+    std::vector<uint8_t> input;
+    std::vector<uint8_t> packed;
+    bool ok = false;
+    void Run() override {
+        ok = CompressBlock(input.data(), block.size, packed);
+        std::vector<uint8_t>().swap(input);
+    }
+};
+
+// One compressed entry read and decoded by a worker through its own pread
+// calls on the package's descriptor, which stays open until the job is
+// waited for. The cipher is only read.
+struct DecodeJob : vlt::WorkerPool::Job {
+    int fd = -1;
+    const PackageCipher* cipher = nullptr;
+    uint64_t offset = 0;
+    uint32_t packedSize = 0;
+    uint32_t size = 0;
+    uint64_t cost = 0;
+    uint8_t* out = nullptr;  // malloc'd, as LoadBlock hands payloads over
+    bool ok = false;
+    ~DecodeJob() override { std::free(out); }
+    void Run() override {
+        const uint64_t padded = PaddedLength(packedSize);
+        std::vector<uint8_t> packed(static_cast<size_t>(padded));
+        if (files::ReadUpToAt(fd, packed.data(), packed.size(), offset) != static_cast<long long>(padded)) return;
+        if (cipher) cipher->Decipher(packed.data(), packed.size());
+        out = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+        ok = out && DecompressBlock(packed.data(), packedSize, out, size);
+    }
+};
+
+std::string PairKey(const char* name, const char* type) {
+    std::string key(name, strnlen(name, kNameSize));
+    key += '\0';
+    key.append(type, strnlen(type, kTypeSize));
+    return key;
+}
+
 }  // namespace
 
 struct IStuffVLT::Impl {
+    IStuffVLT* self = nullptr;
     PackageCipher packageCipher;
     PackageCipher internalCipher;
     PackageSlot slots[kMaxPackages];
@@ -60,6 +126,217 @@ struct IStuffVLT::Impl {
     int writeError[kMaxPackages] = {};
     // Set while OpenForReading runs Open.
     bool readingOnly = false;
+
+    // Worker threads (SetJobs), made when first needed.
+    std::unique_ptr<WorkerPool> pool;
+    unsigned poolJobs = 0;
+    // Blocks whose AddData answered, in the order of the calls, waiting for
+    // their compression or their write; the pairs they hold, counted.
+    std::deque<std::shared_ptr<CompressJob>> pending;
+    uint64_t pendingBytes = 0;
+    std::unordered_map<std::string, int> pendingPairs;
+    // Per slot: compressed entries decoded ahead, by entry number; the next
+    // entry to consider; their bytes.
+    std::map<size_t, std::shared_ptr<DecodeJob>> ahead[kMaxPackages];
+    size_t aheadNext[kMaxPackages] = {};
+    uint64_t aheadBytes[kMaxPackages] = {};
+
+    // The pool when more than one job is asked for; null otherwise. A new
+    // number takes effect once nothing is pending.
+    WorkerPool* Pool() {
+        const unsigned want = std::min(IStuffVLT::Jobs(), 256u);
+        if (want != poolJobs && pending.empty()) {
+            for (int k = 0; k < kMaxPackages; ++k) DropAhead(k);
+            pool.reset();
+            poolJobs = want;
+            if (want > 1) pool.reset(new WorkerPool(want));
+        }
+        return pool && pool->Threads() ? pool.get() : nullptr;
+    }
+    bool PairPending(const char* name, const char* type) const {
+        return !pendingPairs.empty() && pendingPairs.count(PairKey(name, type)) != 0;
+    }
+
+    // Hands block (its bytes copied) to the workers; 1. Waits for the
+    // oldest blocks while too many bytes are pending.
+    int Submit(WorkerPool& workers, int id, int k, const BlockInfo& block, bool replacing) {
+        auto job = std::make_shared<CompressJob>();
+        job->id = id;
+        job->slot = k;
+        job->block = block;
+        job->block.data = nullptr;
+        job->replacing = replacing;
+        job->pair = PairKey(block.name, block.type);
+        if (block.size) job->input.assign(block.data, block.data + block.size);
+        job->cost = uint64_t(block.size) * 2 + block.size / 8 + 256;
+        PrepareCompressor();  // here, so that no worker ever sets UCL's hooks
+        pending.push_back(job);
+        pendingBytes += job->cost;
+        ++pendingPairs[job->pair];
+        workers.Submit(job);
+        while (pendingBytes > kPendingBytes && pending.size() > 1) CommitOldest();
+        return 1;
+    }
+    // Waits for the oldest pending block and writes it.
+    void CommitOldest() {
+        std::shared_ptr<CompressJob> job = std::move(pending.front());
+        pending.pop_front();
+        pool->Wait(*job);
+        pendingBytes -= job->cost;
+        if (--pendingPairs[job->pair] == 0) pendingPairs.erase(job->pair);
+        const int k = job->slot;
+        if (slots[k].id != job->id) return;  // cannot happen: every close drains first
+        const LogTag tag("IStuffVLT->AddData(%d,'%s')", job->id, job->block.name);
+        if (writeError[k]) {
+            tag.Error("the data block was not written: an earlier write to the VLT failed.\n");
+        } else if (!job->ok || job->packed.size() > UINT32_MAX) {
+            tag.Error("UCL failed to compress the data block.\n");
+            NoteWriteError(k, EIO);
+        } else {
+            Append(job->id, k, job->block, job->packed.data(), static_cast<uint32_t>(job->packed.size()),
+                   job->replacing, true);
+        }
+    }
+    // Writes the pending blocks whose compression is done, up to the first
+    // that is not.
+    void CommitFinished() {
+        while (!pending.empty() && pool->Done(*pending.front())) CommitOldest();
+    }
+    void Drain() {
+        while (!pending.empty()) CommitOldest();
+    }
+
+    // Forgets what was decoded ahead for slot k (before its file is closed).
+    void DropAhead(int k) {
+        for (auto& a : ahead[k]) pool->Wait(*a.second);
+        ahead[k].clear();
+        aheadBytes[k] = 0;
+        aheadNext[k] = 0;
+    }
+    // Entry j (found, its bounds checked) is being loaded: the entries
+    // before it that were decoded ahead are dropped, those after it are
+    // scheduled, and j's own decoded job is handed back when there is one.
+    std::shared_ptr<DecodeJob> TakeAhead(int k, size_t j) {
+        std::map<size_t, std::shared_ptr<DecodeJob>>& a = ahead[k];
+        std::shared_ptr<DecodeJob> mine;
+        while (!a.empty() && a.begin()->first <= j) {
+            std::shared_ptr<DecodeJob> job = std::move(a.begin()->second);
+            const size_t at = a.begin()->first;
+            a.erase(a.begin());
+            pool->Wait(*job);
+            aheadBytes[k] -= job->cost;
+            if (at == j) mine = std::move(job);
+        }
+        // A load behind what was scheduled (a second walk) starts afresh.
+        if (j + 1 < aheadNext[k] && a.empty()) aheadNext[k] = j + 1;
+        if (aheadNext[k] < j + 1) aheadNext[k] = j + 1;
+        const std::vector<IndexEntry>& entries = index[k].entries();
+        while (aheadNext[k] < entries.size() && a.size() < kAheadBlocks && aheadBytes[k] < kAheadBytes) {
+            const size_t n = aheadNext[k]++;
+            const IndexEntry& e = entries[n];
+            const uint32_t size = LoadLE32(e.desc + kSizeOffset);
+            if (e.desc[kModeOffset] != compressed || std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0 ||
+                e.payload() + PaddedLength(e.packedSize) > slots[k].recordedLength ||
+                size > MaxUnpackedSize(e.packedSize))
+                continue;  // loaded, and refused, on the calling thread
+            auto job = std::make_shared<DecodeJob>();
+            job->fd = slots[k].handle;
+            job->cipher = CipherOf(k);
+            job->offset = e.payload();
+            job->packedSize = e.packedSize;
+            job->size = size;
+            job->cost = PaddedLength(e.packedSize) * 2 + size;
+            aheadBytes[k] += job->cost;
+            a.emplace(n, job);
+            pool->Submit(job);
+        }
+        return mine;
+    }
+
+    // Appends one entry at the end of slot k's file: its descriptor from
+    // block (name, type, final storage mode, size) and body, packedSize bytes
+    // as they are stored before the scrambling and cipher; then, when
+    // replacing, deletes the live blocks of the pair before it. The packed
+    // size, or 0 (logged). deferred: for a block whose AddData answered
+    // already, so that a refusal is kept as the package's write error.
+    int Append(int id, int k, const BlockInfo& block, const uint8_t* body, uint32_t packedSize, bool replacing,
+               bool deferred) {
+        PackageSlot& slot = slots[k];
+        uint8_t desc[kDescriptorSize] = {};
+        std::memcpy(desc + kNameOffset, block.name, strnlen(block.name, kNameSize));
+        std::memcpy(desc + kTypeOffset, block.type, strnlen(block.type, kTypeSize));
+        desc[kModeOffset] = block.mode;
+        StoreLE32(desc + kSizeOffset, block.size);
+        StoreLE32(desc + kPackedOffset, packedSize);
+
+        const uint64_t padded = PaddedLength(packedSize);
+        struct stat st;
+        if (fstat(slot.handle, &st) != 0) {
+            NoteWriteError(k, errno);
+            LogTag("IStuffVLT->AddData(%d,'%s')", id, block.name).Error("it was not possible to access to the VLT.\n");
+            return 0;
+        }
+        const uint64_t end = static_cast<uint64_t>(st.st_size);
+        if (end + kEntryHeadSize + padded > kMaxPackageLength) {
+            LogTag("IStuffVLT->AddData(%d,'%s')", id, block.name).Error("the VLT cannot grow beyond 4 GiB.\n");
+            if (deferred) NoteWriteError(k, EFBIG);  // no caller is left to be told
+            return 0;
+        }
+        const PackageCipher* cipher = CipherOf(k);
+        uint8_t head[kEntryHeadSize] = {};
+        std::memcpy(head, kMarker, kMarkerSize);
+        std::memcpy(head + kMarkerSize, desc, kDescriptorSize);
+        if (cipher) cipher->Encipher(head + kMarkerSize, kDescriptorSize);
+        bool written = files::WriteAllAt(slot.handle, head, sizeof head, end);
+        // Slices of whole cipher blocks: enciphered one by one they give the
+        // bytes of the whole payload enciphered at once.
+        constexpr uint64_t kSlice = uint64_t(1) << 20;
+        std::vector<uint8_t> slice;
+        for (uint64_t done = 0; written && done < padded; done += kSlice) {
+            const size_t n = static_cast<size_t>(std::min(kSlice, padded - done));
+            const size_t data = done < packedSize ? static_cast<size_t>(std::min<uint64_t>(n, packedSize - done)) : 0;
+            slice.assign(n, 0);
+            if (data) std::memcpy(slice.data(), body + done, data);
+            if (block.mode == crypted) ScrambleBlock(slice.data(), data);
+            if (cipher) cipher->Encipher(slice.data(), n);
+            written = files::WriteAllAt(slot.handle, slice.data(), n, end + kEntryHeadSize + done);
+        }
+        if (!written) {
+            const int err = errno;
+            NoteWriteError(k, err);
+            // Cut a partly written entry away again: the file stays as it was.
+            const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
+            index[k].Invalidate();
+            LogTag("IStuffVLT->AddData(%d,'%s')", id, block.name)
+                .Error("the data block could not be written: %s%s\n", strerror(err),
+                       restored ? "" : " (the VLT could not be restored)");
+            return 0;
+        }
+        slot.modified = 1;
+        slot.recordedLength += static_cast<uint32_t>(kEntryHeadSize + padded);
+        index[k].Appended();
+        if (replacing) {
+            // The new block is the last entry; every earlier live block of the
+            // pair is the one it replaces.
+            BlockInfo old;
+            std::memset(&old, 0, sizeof old);
+            std::memcpy(old.name, block.name, sizeof old.name);
+            std::memcpy(old.type, block.type, sizeof old.type);
+            for (;;) {
+                index[k].Extend(CipherOf(k));
+                const long long j = index[k].FindPair(old.name, old.type);
+                if (j < 0 || static_cast<size_t>(j) + 1 >= index[k].entries().size()) break;
+                if (!self->DeleteNow(id, &old)) {
+                    LOG_PRINT(0,
+                              " . [IStuffVLT->AddData(%d,'%s')] Error: the block it replaces could not be deleted.\n",
+                              id, old.name);
+                    return 0;
+                }
+            }
+        }
+        if (updating[k]) ++(replacing ? updateCounts[k].replaced : updateCounts[k].added);
+        return static_cast<int>(packedSize);
+    }
 
     // The slot of an open package, or -1.
     int SlotOf(int id) const {
@@ -216,6 +493,7 @@ struct IStuffVLT::Impl {
             updateCounts[t] = UpdateCounts();
             writeError[t] = 0;
         } else {
+            DropAhead(t);
             close(slot.handle);
         }
         id = slot.id;
@@ -228,6 +506,7 @@ struct IStuffVLT::Impl {
     }
 
     void CloseSlot(int k) {
+        DropAhead(k);
         PackageSlot& slot = slots[k];
         if (slot.modified) {
             std::string error;
@@ -254,6 +533,7 @@ struct IStuffVLT::Impl {
 IStuffVLT* g_pStuffVLT = nullptr;
 
 IStuffVLT::IStuffVLT() : impl_(new Impl) {
+    impl_->self = this;
     time_t fixed = 0;
     if (reproducible::SourceDate(fixed)) {
         impl_->nextId = 1;  // ids from the clock only when output need not be reproducible
@@ -271,12 +551,14 @@ IStuffVLT::IStuffVLT() : impl_(new Impl) {
 
 IStuffVLT::~IStuffVLT() {
     const LogTag tag("IStuffVLT");
+    impl_->Drain();
     for (int k = 0; k < kMaxPackages; ++k) {
         if (impl_->slots[k].id != 0) {
             tag.Warning("'%s' VLT file was not closed on your code. Doing it now!\n", impl_->slots[k].fileName.c_str());
             impl_->CloseSlot(k);
         }
     }
+    impl_->pool.reset();
     delete impl_;
     ReleaseCompressorMemory();
     tag.Line(5, "Interfaz deleted.\n");
@@ -284,6 +566,7 @@ IStuffVLT::~IStuffVLT() {
 
 int IStuffVLT::Create(const char* path) {
     if (!path || !*path) return -1;
+    impl_->Drain();
     Trovalis.CreatePath(path);
     // Never through a link or a second name planted at the path (FileAccess.h).
     const int fd = files::OpenForWriting(path, 0666);
@@ -312,6 +595,7 @@ int IStuffVLT::OpenForReading(const char* path) {
 int IStuffVLT::Open(const char* path) {
     if (!path) return -1;
     Impl& m = *impl_;
+    m.Drain();
     bool readOnly = false;
     // Only a regular file can be a package; a FIFO must not block the open.
     int fd = m.readingOnly ? -1 : files::OpenRegular(path, O_RDWR);
@@ -431,6 +715,7 @@ std::string IStuffVLT::UpgradeBackupName(const char* path) { return path ? V3Bac
 int IStuffVLT::Update3to4(const char* path) { return UpgradeV3Package(path, impl_->internalCipher, impl_->head); }
 
 void IStuffVLT::Close(int id) {
+    impl_->Drain();
     const int k = impl_->SlotOf(id);
     if (k < 0) return;
     if (--impl_->slots[k].openCount < 1) impl_->CloseSlot(k);
@@ -457,12 +742,33 @@ const char* IStuffVLT::GetName(int id) {
 
 int IStuffVLT::FindFirst(int id, BlockInfo* info) {
     if (!info) return 2;
+    impl_->Drain();
     return impl_->Find(id, info, true);
 }
 
 int IStuffVLT::FindNext(int id, BlockInfo* info) {
     if (!info) return 2;
+    impl_->Drain();
     return impl_->Find(id, info, false);
+}
+
+int IStuffVLT::FindNth(int id, uint64_t n, BlockInfo* info) {
+    if (!info) return 2;
+    Impl& m = *impl_;
+    m.Drain();
+    const int k = m.SlotOf(id);
+    if (k < 0) return 2;
+    if (m.Locked(k)) return m.Find(id, info, true);  // its message and answer
+    PackageIndex& idx = m.index[k];
+    idx.Extend(m.CipherOf(k));
+    if (n < idx.entries().size()) {
+        m.Take(k, static_cast<size_t>(n), info);
+        return 1;
+    }
+    // The walk's end, with its message and cursor, as its own calls give it.
+    int r = m.Find(id, info, true);
+    for (uint64_t i = 0; r == 1 && i < n; ++i) r = m.Find(id, info, false);
+    return r;
 }
 
 int IStuffVLT::Count(int id) {
@@ -489,6 +795,11 @@ int IStuffVLT::CountDeleted(int id) {
 }
 
 int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* info) {
+    impl_->Drain();
+    return LoadBlockNow(id, type, name, info);
+}
+
+int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInfo* info) {
     if (!info) return 0;
     std::memset(info, 0, sizeof *info);
     Impl& m = *impl_;
@@ -528,6 +839,17 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
     if (info->mode == compressed && info->size > MaxUnpackedSize(info->packedSize)) {
         tag.Error("UCL failed to decompress the data block.\n");
         return 0;
+    }
+    // Decoded ahead by a worker: the same bytes. Anything that went wrong
+    // there is done again here, where it is reported.
+    if (m.Pool()) {
+        std::shared_ptr<DecodeJob> job = m.TakeAhead(k, found);
+        if (job && job->ok && info->mode == compressed && job->offset == start && job->packedSize == info->packedSize &&
+            job->size == info->size) {
+            info->data = job->out;
+            job->out = nullptr;
+            return static_cast<int>(info->size);
+        }
     }
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(padded ? static_cast<size_t>(padded) : 1));
     // Small payloads come from the read window; large ones straight from the file.
@@ -578,6 +900,14 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
             .Error("name or type are too long. Maximum chars for name is 32 and 8 for type.\n");
         return 0;
     }
+    // A block of a pair that waits for its compression must be in the file
+    // before this one is compared or searched for; so must every block
+    // before one that is written at once.
+    WorkerPool* pool = info->mode == compressed ? m.Pool() : nullptr;
+    if (pool && !m.PairPending(info->name, info->type))
+        m.CommitFinished();
+    else
+        m.Drain();
     const int k = m.SlotOf(id);
     if (k < 0) return 0;
     PackageSlot& slot = m.slots[k];
@@ -597,7 +927,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
             const uint32_t storedPacked = m.index[k].entries()[static_cast<size_t>(j)].packedSize;
             const uint8_t mode = (info->mode == compressed || info->mode == stored) ? info->mode : uint8_t(crypted);
             BlockInfo old;
-            LoadBlock(id, info->type, info->name, &old);
+            LoadBlockNow(id, info->type, info->name, &old);
             const bool same = old.data && old.mode == mode && old.size == info->size &&
                               (info->size == 0 || (info->data && std::memcmp(old.data, info->data, info->size) == 0));
             FreeBlock(&old);
@@ -625,10 +955,8 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
         LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("the block has no data.\n");
         return 0;
     }
+    if (pool) return m.Submit(*pool, id, k, *info, replacing);
 
-    uint8_t desc[kDescriptorSize] = {};
-    std::memcpy(desc + kNameOffset, info->name, strnlen(info->name, kNameSize));
-    std::memcpy(desc + kTypeOffset, info->type, strnlen(info->type, kTypeSize));
     // Only compression makes a second copy of the payload: a stored or
     // scrambled one is written from the caller's bytes, a slice at a time.
     std::vector<uint8_t> packed;
@@ -642,78 +970,27 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
         body = packed.data();
     }
     const uint32_t packedSize = info->mode == compressed ? static_cast<uint32_t>(packed.size()) : info->size;
-    desc[kModeOffset] = info->mode;
-    StoreLE32(desc + kSizeOffset, info->size);
-    StoreLE32(desc + kPackedOffset, packedSize);
+    return m.Append(id, k, *info, body, packedSize, replacing, false);
+}
 
-    const uint64_t padded = PaddedLength(packedSize);
-    struct stat st;
-    if (fstat(slot.handle, &st) != 0) {
-        m.NoteWriteError(k, errno);
-        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("it was not possible to access to the VLT.\n");
-        return 0;
-    }
-    const uint64_t end = static_cast<uint64_t>(st.st_size);
-    if (end + kEntryHeadSize + padded > kMaxPackageLength) {
-        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("the VLT cannot grow beyond 4 GiB.\n");
-        return 0;
-    }
-    const PackageCipher* cipher = m.CipherOf(k);
-    uint8_t head[kEntryHeadSize] = {};
-    std::memcpy(head, kMarker, kMarkerSize);
-    std::memcpy(head + kMarkerSize, desc, kDescriptorSize);
-    if (cipher) cipher->Encipher(head + kMarkerSize, kDescriptorSize);
-    bool written = files::WriteAllAt(slot.handle, head, sizeof head, end);
-    // Slices of whole cipher blocks: enciphered one by one they give the
-    // bytes of the whole payload enciphered at once.
-    constexpr uint64_t kSlice = uint64_t(1) << 20;
-    std::vector<uint8_t> slice;
-    for (uint64_t done = 0; written && done < padded; done += kSlice) {
-        const size_t n = static_cast<size_t>(std::min(kSlice, padded - done));
-        const size_t data = done < packedSize ? static_cast<size_t>(std::min<uint64_t>(n, packedSize - done)) : 0;
-        slice.assign(n, 0);
-        if (data) std::memcpy(slice.data(), body + done, data);
-        if (info->mode == crypted) ScrambleBlock(slice.data(), data);
-        if (cipher) cipher->Encipher(slice.data(), n);
-        written = files::WriteAllAt(slot.handle, slice.data(), n, end + kEntryHeadSize + done);
-    }
-    if (!written) {
-        const int err = errno;
-        m.NoteWriteError(k, err);
-        // Cut a partly written entry away again: the file stays as it was.
-        const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
-        m.index[k].Invalidate();
-        LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name)
-            .Error("the data block could not be written: %s%s\n", strerror(err),
-                   restored ? "" : " (the VLT could not be restored)");
-        return 0;
-    }
-    slot.modified = 1;
-    slot.recordedLength += static_cast<uint32_t>(kEntryHeadSize + padded);
-    m.index[k].Appended();
-    if (replacing) {
-        // The new block is the last entry; every earlier live block of the
-        // pair is the one it replaces.
-        BlockInfo old;
-        std::memset(&old, 0, sizeof old);
-        std::memcpy(old.name, info->name, sizeof old.name);
-        std::memcpy(old.type, info->type, sizeof old.type);
-        for (;;) {
-            m.index[k].Extend(m.CipherOf(k));
-            const long long j = m.index[k].FindPair(old.name, old.type);
-            if (j < 0 || static_cast<size_t>(j) + 1 >= m.index[k].entries().size()) break;
-            if (!Delete(id, &old)) {
-                LOG_PRINT(0, " . [IStuffVLT->AddData(%d,'%s')] Error: the block it replaces could not be deleted.\n",
-                          id, old.name);
-                return 0;
-            }
-        }
-    }
-    if (m.updating[k]) ++(replacing ? m.updateCounts[k].replaced : m.updateCounts[k].added);
-    return static_cast<int>(packedSize);
+int IStuffVLT::Flush(int id) {
+    impl_->Drain();
+    return WriteError(id);
+}
+
+void IStuffVLT::SetJobs(unsigned jobs) { g_jobs.store(jobs); }
+
+unsigned IStuffVLT::Jobs() {
+    const unsigned jobs = g_jobs.load();
+    return jobs ? jobs : UsableProcessors();
 }
 
 int IStuffVLT::Delete(int id, BlockInfo* info) {
+    impl_->Drain();
+    return DeleteNow(id, info);
+}
+
+int IStuffVLT::DeleteNow(int id, BlockInfo* info) {
     if (id < 0 || !info) return 0;
     Impl& m = *impl_;
     uint8_t* data = info->data;
@@ -765,6 +1042,7 @@ int IStuffVLT::Delete(int id, BlockInfo* info) {
 }
 
 uint32_t IStuffVLT::CalculateCRC(int handle) {
+    impl_->Drain();
     const off_t position = lseek(handle, 0, SEEK_CUR);
     uint32_t crc = 0;
     const bool ok = position >= 0 && impl_->ChecksumOf(handle, crc);
@@ -774,6 +1052,7 @@ uint32_t IStuffVLT::CalculateCRC(int handle) {
 }
 
 int IStuffVLT::SetUpdating(int id, bool on) {
+    impl_->Drain();
     const int k = impl_->SlotOf(id);
     if (k < 0) return 0;
     impl_->updating[k] = on;
@@ -787,6 +1066,7 @@ int IStuffVLT::WriteError(int id) const {
 }
 
 int IStuffVLT::GetUpdateCounts(int id, UpdateCounts* counts) {
+    impl_->Drain();
     const int k = impl_->SlotOf(id);
     if (k < 0 || !counts) return 0;
     *counts = impl_->updateCounts[k];
@@ -794,6 +1074,7 @@ int IStuffVLT::GetUpdateCounts(int id, UpdateCounts* counts) {
 }
 
 void IStuffVLT::CloseDiscarding(int id) {
+    impl_->Drain();
     const int k = impl_->SlotOf(id);
     if (k < 0) return;
     impl_->slots[k].modified = 0;
@@ -802,6 +1083,7 @@ void IStuffVLT::CloseDiscarding(int id) {
 
 int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length) {
     Impl& m = *impl_;
+    m.Drain();
     const int k = m.SlotOf(id);
     if (k < 0 || !path || !*path) return 0;
     const PackageSlot& slot = m.slots[k];

@@ -69,6 +69,11 @@ public:
     int GetModified(int id, char text[32]);
     int FindFirst(int id, BlockInfo* info);
     int FindNext(int id, BlockInfo* info);
+    // The entry that FindFirst and n calls of FindNext would find, with the
+    // cursor left where they leave it, found without walking there: a walk
+    // resumes at entry n after other operations moved the cursor. 1 found,
+    // 0 when the walk ends before it, 2 when it stops on a read error.
+    int FindNth(int id, uint64_t n, BlockInfo* info);
     int Count(int id);
     int CountDeleted(int id);
     int LoadBlock(int id, const char* type, const char* name, BlockInfo* info);
@@ -132,7 +137,28 @@ public:
     // to it: for a working file that its caller removes next.
     void CloseDiscarding(int id);
 
+    // How many worker threads compress and decode block payloads: 0 for
+    // every processor the process may run on, 1 (the default) for none.
+    // With more than one, AddData of a compressed block copies the block,
+    // hands its compression to a worker and answers 1 at once; the calling
+    // thread writes the finished blocks in the order AddData was called,
+    // during later AddData calls and before any other operation (Flush
+    // writes them all), so the file's bytes are those of a run without
+    // workers. LoadBlock has the compressed blocks that follow the one it
+    // loads decoded ahead. Workers never touch the registry, the index or
+    // the files' write side; every operation is still made by one thread.
+    // Takes effect at the next operation that finds nothing pending.
+    static void SetJobs(unsigned jobs);
+    static unsigned Jobs();
+    // Writes every block still waiting for its compression (of any package,
+    // in the order they were added) and answers WriteError(id): a block
+    // whose write fails is reported there, as a failed compression is
+    // (EIO), and the blocks added after it are not written.
+    int Flush(int id);
+
 private:
+    int LoadBlockNow(int id, const char* type, const char* name, BlockInfo* info);
+    int DeleteNow(int id, BlockInfo* info);
     // Rebuilds the 3.0 package at path as 4.0 (see PackageUpgrade.h): a
     // read-write handle of the new file after its head, with the head in the
     // head buffer; -1 on failure.

@@ -205,6 +205,8 @@ private:
 
 void ReleaseCompressorMemory() { WorkBlockPool::Release(); }
 
+void PrepareCompressor() { WorkBlockPool::Install(); }
+
 bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
     WorkBlockPool::Install();
     // UCL's bound for the worst case.

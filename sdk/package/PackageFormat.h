@@ -109,6 +109,9 @@ bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error);
 // UCL NRV2B at level 6 into out (resized to the packed length). False if the
 // compressor fails.
 bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
+// Sets UCL's allocation hooks that CompressBlock uses, when they are not
+// set: called on one thread before compressions are handed to others.
+void PrepareCompressor();
 // Frees the compressor's work tables kept between calls.
 void ReleaseCompressorMemory();
 // Decompresses exactly size bytes into out (capacity size); false on a

@@ -133,7 +133,11 @@ TEST(CommandLine, CommandWithoutExactlyOnePackageOrWithUnknownOptionIsAUsageErro
                                                          {"--verify", "--json"},
                                                          {"--check", "a.vlt", "b.vlt"},
                                                          {"--list", "a.vlt", "--jsn"},
-                                                         {"--diff", "a.vlt"}};
+                                                         {"--diff", "a.vlt"},
+                                                         {"--verify", "a.vlt", "--jobs"},
+                                                         {"--list", "a.vlt", "--jobs", "0"},
+                                                         {"--jobs", "257", "a.vlt"},
+                                                         {"--jobs", "2x", "a.xml"}};
     for (const auto& args : cases) {
         std::string out;
         EXPECT_EQ(RunBundlex(args, out), 2) << args[0];

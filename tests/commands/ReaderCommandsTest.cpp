@@ -211,15 +211,18 @@ TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
     EXPECT_EQ(rows_only, plain + (plain.back() == '\n' ? "" : "\n"));
 }
 
-// Export and import in two folders with a source date: the same document,
-// payload files and package, byte for byte; the package carries that date,
-// which its own export then writes.
-TEST_F(Readers, SourceDateGivesTheSameDocumentAndPackageInAnyFolder) {
+// Export and import in two folders with a source date, one run on one
+// thread and one on worker threads that compress and decode: the same
+// document, payload files and package, byte for byte; the package carries
+// that date, which its own export then writes.
+TEST_F(Readers, SourceDateGivesTheSameDocumentAndPackageInAnyFolderWithAnyJobs) {
     TempDir other;
     ASSERT_TRUE(WriteFile(other / "p.vlt", ReadFile(d / "p.vlt")));
-    for (const std::string& dir : {d.path(), other.path()}) {
-        ASSERT_EQ(Shell("cd '" + dir + "' && '" + BUNDLEX_EXE + "' p.vlt doc.xml && SOURCE_DATE_EPOCH=1700000000 '" +
-                            BUNDLEX_EXE + "' doc.xml q.vlt",
+    const std::pair<std::string, const char*> runs[] = {{d.path(), "1"}, {other.path(), "2"}};
+    for (const auto& [dir, jobs] : runs) {
+        ASSERT_EQ(Shell("cd '" + dir + "' && '" + BUNDLEX_EXE + "' --jobs " + jobs +
+                            " p.vlt doc.xml && SOURCE_DATE_EPOCH=1700000000 '" + BUNDLEX_EXE +
+                            "' doc.xml q.vlt --jobs " + jobs,
                         out),
                   0)
             << out;

@@ -634,3 +634,54 @@ TEST_F(PackageTest, WriteLiveCopiesLiveEntriesAndRefusesOneThatRunsPastTheEnd) {
     EXPECT_FALSE(testsupport::FileExists(Path("bad.vlt")));
     vlt().Close(id);
 }
+
+// Worker threads: what one package manager writes and loads with jobs.
+class PackageJobs : public PackageTest {
+protected:
+    ~PackageJobs() override { IStuffVLT::SetJobs(1); }
+    // Blocks of every mode, a pair added twice, an update of every third
+    // block, then every block loaded in package order: the file from its
+    // first entry on, what each call answered and what each load gave.
+    std::vector<uint8_t> Run(unsigned jobs, const std::string& path, std::vector<int>& answers) {
+        IStuffVLT::SetJobs(jobs);
+        IStuffVLT m;
+        auto payload = [](int i, int round) {
+            std::vector<uint8_t> b = Noise(40 + 97 * (i % 23), static_cast<uint32_t>(i));
+            b.resize(b.size() + 300 * (i % 5), static_cast<uint8_t>(round + i));
+            return b;
+        };
+        for (int round = 0; round < 2; ++round) {
+            const int id = round ? m.Open(path.c_str()) : m.Create(path.c_str());
+            if (round) m.SetUpdating(id, true);
+            for (int i = 0; i < 120; ++i) {
+                const std::string name = "b" + std::to_string(i % 110);  // the last ten pairs come twice
+                const uint8_t mode = i % 40 == 7 ? stored : i % 40 == 8 ? crypted : compressed;
+                answers.push_back(AddTo(m, id, name.c_str(), payload(i, round && i % 3 == 0), mode) > 0);
+            }
+            IStuffVLT::UpdateCounts counts;
+            m.GetUpdateCounts(id, &counts);
+            answers.insert(answers.end(), {counts.added, counts.replaced, counts.unchanged});
+            m.Close(id);
+        }
+        const int id = m.Open(path.c_str());
+        BlockInfo info;
+        for (int r = m.FindFirst(id, &info); r == 1; r = m.FindNext(id, &info)) {
+            BlockInfo found = info;
+            std::vector<uint8_t> bytes;
+            if (m.LoadBlock(id, found.type, found.name, &found) > 0) bytes.assign(found.data, found.data + found.size);
+            m.FreeBlock(&found);
+            answers.push_back(static_cast<int>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size()))));
+        }
+        m.Close(id);
+        const std::vector<uint8_t> file = ReadFile(path);
+        return std::vector<uint8_t>(file.begin() + 520, file.end());
+    }
+};
+
+TEST_F(PackageJobs, WorkersWriteAndLoadTheBytesOfOneThread) {
+    std::vector<int> one, three;
+    const std::vector<uint8_t> a = Run(1, Path("one.vlt"), one);
+    EXPECT_EQ(Run(3, Path("three.vlt"), three), a);
+    EXPECT_EQ(three, one);
+    EXPECT_GT(a.size(), 100000u);
+}

@@ -1,0 +1,84 @@
+#include "core/WorkerPool.h"
+
+#include <sched.h>
+
+#include <system_error>
+
+#include "core/Log.h"
+
+namespace vlt {
+
+WorkerPool::WorkerPool(unsigned threads) {
+    if (threads < 2) return;
+    threads_.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i) {
+        try {
+            threads_.emplace_back([this] { Work(); });
+        } catch (const std::system_error& e) {
+            LogTag("WorkerPool").Warning("only %u of %u worker threads could be started: %s\n", i, threads, e.what());
+            break;
+        }
+    }
+}
+
+WorkerPool::~WorkerPool() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    queued_.notify_all();
+    for (std::thread& t : threads_) t.join();
+}
+
+void WorkerPool::Submit(const std::shared_ptr<Job>& job) {
+    if (!job) return;
+    if (threads_.empty()) {
+        job->Run();
+        std::lock_guard<std::mutex> lock(mutex_);
+        job->done_ = true;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(job);
+    }
+    queued_.notify_one();
+}
+
+void WorkerPool::Wait(const Job& job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [&] { return job.done_; });
+}
+
+bool WorkerPool::Done(const Job& job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return job.done_;
+}
+
+void WorkerPool::Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;  // stopping, and nothing left to run
+        std::shared_ptr<Job> job = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        job->Run();
+        lock.lock();
+        job->done_ = true;
+        finished_.notify_all();
+    }
+}
+
+unsigned UsableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int n = CPU_COUNT(&set);
+        if (n > 0) return static_cast<unsigned>(n);
+    }
+    const unsigned n = std::thread::hardware_concurrency();
+    return n ? n : 1;
+}
+
+}  // namespace vlt

@@ -1,0 +1,58 @@
+// A fixed set of worker threads that run jobs handed to them, for work that
+// is a pure function of its own bytes (compressing or decoding one block).
+// A job touches only its own members; whoever submits it waits for it
+// before reading them. Nothing throws out of the pool: when no thread can be
+// started, Submit runs the job on the calling thread.
+#pragma once
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vlt {
+
+class WorkerPool {
+public:
+    class Job {
+    public:
+        virtual ~Job() = default;
+        virtual void Run() = 0;
+
+    private:
+        friend class WorkerPool;
+        bool done_ = false;  // guarded by the pool's mutex
+    };
+
+    // Starts up to threads workers (none for 0 or 1: every job then runs on
+    // the submitting thread).
+    explicit WorkerPool(unsigned threads);
+    // Runs what is queued still, then stops and joins the workers.
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    unsigned Threads() const { return static_cast<unsigned>(threads_.size()); }
+    void Submit(const std::shared_ptr<Job>& job);
+    // Returns once job has run.
+    void Wait(const Job& job);
+    // Whether job has run.
+    bool Done(const Job& job);
+
+private:
+    void Work();
+
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    std::condition_variable finished_;
+    std::deque<std::shared_ptr<Job>> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// The number of processors this process may run on (its affinity mask), at
+// least 1.
+unsigned UsableProcessors();
+
+}  // namespace vlt

@@ -1,0 +1,165 @@
+// The floors, side by side in one run: every figure of bundlex as a ratio
+// against the least that the same work can cost.
+//
+//   bench_floors [DIR] [n] [runs] [bundlex]   (n: 10000 files, runs: 5, bundlex from PATH)
+//
+// n raw files of 0.2 to 4 KiB of text-like bytes, stored compressed, are
+// exported once into DIR/ref (the document and its n payload files) and
+// packed with tar. Then, as whole processes, each run into a fresh folder
+// under DIR/runs (nothing is deleted between runs: file creation slows for a
+// while after a bulk delete), the median of runs runs of:
+//   - the compressed import of the document, with every processor and with
+//     --jobs 1, against UCL alone compressing the same files on one core
+//     (this program with --ucl; goal: at most 0.6 of it with two cores);
+//   - the export of the package against `tar -x` of the same files
+//     (goal: at most 1.2 of it), with every processor and with --jobs 1;
+//   - --verify of the package against reading the package file once
+//     (this program with --read).
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <ucl/ucl.h>
+
+#include "BenchChild.h"
+#include "BenchPackages.h"
+#include "core/WorkerPool.h"
+#include "package/PackageFormat.h"
+
+namespace {
+
+bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bytes.clear();
+    uint8_t buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            close(fd);
+            return false;
+        }
+        if (got == 0) break;
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    return close(fd) == 0;
+}
+
+// Every file of folder compressed as a package block is (the package
+// manager's own call, with its work tables kept from one block to the
+// next), one after the other on this thread: what UCL alone costs.
+int UclAlone(const std::string& folder) {
+    if (ucl_init() != UCL_E_OK) return 1;
+    DIR* d = opendir(folder.c_str());
+    if (!d) return 1;
+    std::vector<uint8_t> in, out;
+    size_t files = 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        if (!ReadWhole(folder + "/" + e->d_name, in) ||
+            !vlt::CompressBlock(in.data(), static_cast<uint32_t>(in.size()), out))
+            return 1;
+        ++files;
+    }
+    closedir(d);
+    vlt::ReleaseCompressorMemory();
+    return files ? 0 : 1;
+}
+
+// The file read once from start to end.
+int ReadOnce(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 1;
+    std::vector<uint8_t> buffer(1 << 20);
+    ssize_t got;
+    while ((got = read(fd, buffer.data(), buffer.size())) > 0) {
+    }
+    close(fd);
+    return got == 0 ? 0 : 1;
+}
+
+struct Pair {
+    const char* what;
+    const char* floor;
+    std::vector<double> a, b;
+    bool ok = true;
+    double goal = 0;
+};
+
+void Print(const Pair& p) {
+    const double a = bench::Median(p.a), b = bench::Median(p.b);
+    std::printf("  %-30s %8.3f s   %-24s %8.3f s   ratio %5.2f", p.what, a, p.floor, b, b > 0 ? a / b : 0.0);
+    if (p.goal > 0) std::printf("  (goal <= %.1f%s)", p.goal, a <= p.goal * b ? ", met" : ", NOT met");
+    std::printf("%s\n", p.ok ? "" : "  (a run FAILED)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--ucl") return UclAlone(argv[2]);
+    if (argc == 3 && std::string(argv[1]) == "--read") return ReadOnce(argv[2]);
+    const std::string dir = bench::WorkFolder(argc, argv);
+    if (dir.empty()) return 1;
+    const int n = argc > 2 ? std::atoi(argv[2]) : 10000;
+    const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
+    const std::string bundlex = argc > 4 ? argv[4] : "bundlex";
+    char self[4096];
+    const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (len <= 0) return 1;
+    self[len] = 0;
+
+    const std::string pack = dir + "/pack.vlt", ref = dir + "/ref", runsDir = dir + "/runs";
+    mkdir(ref.c_str(), 0755);
+    mkdir(runsDir.c_str(), 0755);
+    if (!bench::InChild([&] { return bench::BuildTextFiles(pack, n); }).ok ||
+        !bench::RunProcess({bundlex, "--jobs", "1", pack, ref + "/pack.xml"}).ok ||
+        !bench::RunProcess({"tar", "-C", ref, "-cf", dir + "/pack.tar", "pack.xml", "pack"}).ok) {
+        std::fprintf(stderr, "the package, its reference export or its tar file could not be made\n");
+        return 1;
+    }
+    std::printf("bench_floors: %d files of 0.2-4 KiB, median of %d runs, %u processors usable\n", n, runs,
+                vlt::UsableProcessors());
+    Pair import{"import (every processor)", "UCL alone, one core", {}, {}, true, 0.6};
+    Pair import1{"import --jobs 1", "UCL alone, one core", {}, {}, true, 0};
+    Pair exportAll{"export (every processor)", "tar -x", {}, {}, true, 1.2};
+    Pair export1{"export --jobs 1", "tar -x", {}, {}, true, 0};
+    Pair verify{"--verify (every processor)", "reading the file once", {}, {}, true, 0};
+    int fresh = 0;
+    auto folder = [&](const char* kind) {
+        const std::string f = runsDir + "/" + kind + std::to_string(fresh++);
+        mkdir(f.c_str(), 0755);
+        return f;
+    };
+    auto time = [](const std::vector<std::string>& args, std::vector<double>& into, bool& ok) {
+        const bench::Figures f = bench::RunProcess(args);
+        ok = ok && f.ok;
+        into.push_back(f.seconds);
+    };
+    bool floorsOk = true;
+    for (int r = 0; r < runs; ++r) {
+        time({self, "--ucl", ref + "/pack"}, import.b, floorsOk);
+        time({bundlex, ref + "/pack.xml", folder("i") + "/pack.vlt"}, import.a, import.ok);
+        time({bundlex, "--jobs", "1", ref + "/pack.xml", folder("i") + "/pack.vlt"}, import1.a, import1.ok);
+        time({"tar", "-xf", dir + "/pack.tar", "-C", folder("t")}, exportAll.b, floorsOk);
+        time({bundlex, pack, folder("e") + "/pack.xml"}, exportAll.a, exportAll.ok);
+        time({bundlex, "--jobs", "1", pack, folder("e") + "/pack.xml"}, export1.a, export1.ok);
+        time({self, "--read", pack}, verify.b, floorsOk);
+        time({bundlex, "--verify", pack}, verify.a, verify.ok);
+    }
+    import1.b = import.b;
+    export1.b = exportAll.b;
+    for (const Pair* p : {&import, &import1, &exportAll, &export1, &verify}) Print(*p);
+    if (!floorsOk) std::printf("  (a floor run FAILED)\n");
+    if (argc <= 1) {
+        const std::string cmd = "rm -rf '" + dir + "'";
+        if (std::system(cmd.c_str()) != 0) return 1;
+    }
+    return 0;
+}

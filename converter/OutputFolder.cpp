@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -21,15 +22,34 @@ constexpr const char* kManifestHead = "bundlex manifest 1";
 // A record larger than this is no record this program wrote.
 constexpr off_t kManifestLimit = 64 << 20;
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
 std::string Hex(const uint8_t* digest, size_t n) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    out.reserve(n * 2);
+    std::string out(n * 2, '0');
     for (size_t i = 0; i < n; ++i) {
-        out += digits[digest[i] >> 4];
-        out += digits[digest[i] & 15];
+        out[2 * i] = kHexDigits[digest[i] >> 4];
+        out[2 * i + 1] = kHexDigits[digest[i] & 15];
     }
     return out;
+}
+
+// 64 lower-case hex digits back into the 32 bytes of a digest.
+bool FromHex(const std::string& hex, uint8_t* digest) {
+    if (hex.size() != 64) return false;
+    for (size_t i = 0; i < 64; ++i) {
+        const char c = hex[i];
+        const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (v < 0) return false;
+        digest[i / 2] = static_cast<uint8_t>(i % 2 ? (digest[i / 2] | v) : v << 4);
+    }
+    return true;
+}
+
+void Digest(const void* data, size_t size, uint8_t* digest) {
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    sha256_update(&ctx, size, static_cast<const uint8_t*>(data));
+    sha256_digest(&ctx, SHA256_DIGEST_SIZE, digest);
 }
 
 // The folder part and the last component of a path ("." for none).
@@ -54,11 +74,8 @@ bool PlainName(const std::string& name) {
 }  // namespace
 
 std::string Sha256Hex(const void* data, size_t size) {
-    sha256_ctx ctx;
-    sha256_init(&ctx);
-    sha256_update(&ctx, size, static_cast<const uint8_t*>(data));
     uint8_t digest[SHA256_DIGEST_SIZE];
-    sha256_digest(&ctx, sizeof digest, digest);
+    Digest(data, size, digest);
     return Hex(digest, sizeof digest);
 }
 
@@ -217,7 +234,7 @@ bool OutputSet::Matches(int dir, const std::string& name, const Record& r, bool&
         }
         uint8_t digest[SHA256_DIGEST_SIZE];
         sha256_digest(&ctx, sizeof digest, digest);
-        same = same && total == r.size && Hex(digest, sizeof digest) == r.sha;
+        same = same && total == r.size && std::memcmp(digest, r.sha, sizeof digest) == 0;
     }
     ::close(fd);
     return same;
@@ -248,10 +265,11 @@ void OutputSet::LoadManifest() {
         if (c == std::string::npos) return;
         const std::string kind = line.substr(0, a), sha = line.substr(a + 1, b - a - 1);
         const std::string size = line.substr(b + 1, c - b - 1), name = line.substr(c + 1);
-        if (sha.size() != 64 || sha.find_first_not_of("0123456789abcdef") != std::string::npos || size.empty() ||
-            size.size() > 19 || size.find_first_not_of("0123456789") != std::string::npos || !PlainName(name))
+        Record r;
+        if (!FromHex(sha, r.sha) || size.empty() || size.size() > 19 ||
+            size.find_first_not_of("0123456789") != std::string::npos || !PlainName(name))
             return;
-        Record r{sha, std::stoull(size)};
+        r.size = std::stoull(size);
         if (kind == "main" && name == mainName_) {
             haveMain = true;
             mainRecord = r;
@@ -267,14 +285,41 @@ void OutputSet::LoadManifest() {
 }
 
 std::string OutputSet::ManifestText() const {
-    std::map<std::string, Record> all = old_;
-    for (const auto& w : written_) all[w.first] = w.second;
-    std::string text = std::string(kManifestHead) + "\n";
+    // The files by name: the earlier record's, each replaced by what this run
+    // wrote under its name (the last write of a name counts).
+    std::vector<const std::pair<std::string, Record>*> wrote;
+    wrote.reserve(written_.size());
+    for (const auto& w : written_) wrote.push_back(&w);
+    std::stable_sort(wrote.begin(), wrote.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    std::string text;
+    text.reserve(32 + (written_.size() + old_.size() + 1) * 100);
+    text += kManifestHead;
+    text += '\n';
     auto line = [&](const char* kind, const std::string& name, const Record& r) {
-        text += std::string(kind) + " " + r.sha + " " + std::to_string(r.size) + " " + name + "\n";
+        text += kind;
+        text += ' ';
+        const size_t at = text.size();
+        text.resize(at + 64);
+        for (size_t i = 0; i < 32; ++i) {
+            text[at + 2 * i] = kHexDigits[r.sha[i] >> 4];
+            text[at + 2 * i + 1] = kHexDigits[r.sha[i] & 15];
+        }
+        text += ' ';
+        text += std::to_string(r.size);
+        text += ' ';
+        text += name;
+        text += '\n';
     };
     line("main", mainName_, oldMainRecord_);
-    for (const auto& f : all) line("file", f.first, f.second);
+    auto old = old_.begin();
+    for (size_t i = 0; i < wrote.size(); ++i) {
+        if (i + 1 < wrote.size() && wrote[i + 1]->first == wrote[i]->first) continue;
+        const std::string& name = wrote[i]->first;
+        for (; old != old_.end() && old->first < name; ++old) line("file", old->first, old->second);
+        if (old != old_.end() && old->first == name) ++old;
+        line("file", name, wrote[i]->second);
+    }
+    for (; old != old_.end(); ++old) line("file", old->first, old->second);
     return text;
 }
 
@@ -309,14 +354,14 @@ bool OutputSet::WriteStaged(int dir, const std::string& name, const void* data, 
 
 bool OutputSet::Put(const std::string& name, const void* data, size_t size) {
     if (!error_.empty()) return false;
-    const std::string path = folder_ + "/" + name;
-    if (!PlainName(name) || name == kManifestName) return Failed(path, EINVAL);
+    auto path = [&] { return folder_ + "/" + name; };
+    if (!PlainName(name) || name == kManifestName) return Failed(path(), EINVAL);
     const auto recorded = old_.find(name);
     if (refused()) {
         // Only what else is in the way is looked for now.
         struct stat st;
         if (recorded == old_.end() && ::fstatat(folderFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            Conflict(path, "not written by an earlier run");
+            Conflict(path(), "not written by an earlier run");
         return true;
     }
     int err = 0;
@@ -331,12 +376,14 @@ bool OutputSet::Put(const std::string& name, const void* data, size_t size) {
         } else if (err == EEXIST && force_) {
             ok = WriteStaged(folderFd_, name, data, size, temp, err);
         } else if (err == EEXIST) {
-            Conflict(path, "not written by an earlier run");
+            Conflict(path(), "not written by an earlier run");
             return true;
         }
     }
-    if (!ok) return Failed(path, err);
-    written_[name] = Record{Sha256Hex(data, size), uint64_t(size)};
+    if (!ok) return Failed(path(), err);
+    written_.emplace_back(name, Record());
+    Digest(data, size, written_.back().second.sha);
+    written_.back().second.size = uint64_t(size);
     return true;
 }
 
@@ -345,7 +392,8 @@ OutputSet::Status OutputSet::Commit(const void* data, size_t size) {
         Rollback();
         return error_.empty() ? Status::Refused : Status::Failed;
     }
-    oldMainRecord_ = Record{Sha256Hex(data, size), uint64_t(size)};
+    Digest(data, size, oldMainRecord_.sha);
+    oldMainRecord_.size = uint64_t(size);
     const std::string manifest = ManifestText();
     std::string temp;
     int err = 0;

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace outwrite {
@@ -89,7 +90,7 @@ public:
 
 private:
     struct Record {
-        std::string sha;
+        uint8_t sha[32] = {};
         uint64_t size = 0;
     };
     struct Staged {
@@ -111,9 +112,11 @@ private:
     std::map<std::string, Record> old_;  // the record found in the folder
     bool oldMain_ = false;
     Record oldMainRecord_;
-    std::map<std::string, Record> written_;  // what this run wrote
-    std::vector<std::string> created_;       // new names made in the folder
-    std::vector<Staged> staged_;             // working copies to rename over their names
+    // What this run wrote, in the order written (names are unique: a name
+    // written twice keeps its last record).
+    std::vector<std::pair<std::string, Record>> written_;
+    std::vector<std::string> created_;  // new names made in the folder
+    std::vector<Staged> staged_;        // working copies to rename over their names
     std::vector<std::string> conflicts_;
     std::string error_;
     unsigned serial_ = 0;

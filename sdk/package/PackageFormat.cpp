@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 
 #include <SDL.h>
@@ -78,17 +79,21 @@ void SealHeader(uint8_t header[kHeaderSize], uint32_t crc) {
 }
 
 bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc) {
-    std::vector<uint8_t> piece(static_cast<size_t>(length < (1u << 20) ? length : (1u << 20)));
+    // A piece small enough to stay in the cache and to come from the heap
+    // rather than from fresh pages; it is read into before it is used.
+    constexpr size_t kPiece = 64 * 1024;
+    const size_t pieceSize = static_cast<size_t>(length < kPiece ? length : kPiece);
+    std::unique_ptr<uint8_t[]> piece(new uint8_t[pieceSize ? pieceSize : 1]);
     uLong c = crc32(0L, Z_NULL, 0);
     while (length) {
-        const size_t want = static_cast<size_t>(length < piece.size() ? length : piece.size());
-        const long long got = files::ReadUpTo(fd, piece.data(), want);
+        const size_t want = static_cast<size_t>(length < pieceSize ? length : pieceSize);
+        const long long got = files::ReadUpTo(fd, piece.get(), want);
         if (got < 0) return false;
         if (static_cast<size_t>(got) < want) {
             errno = 0;
             return false;
         }
-        c = crc32(c, piece.data(), static_cast<uInt>(got));
+        c = crc32(c, piece.get(), static_cast<uInt>(got));
         length -= want;
     }
     crc = static_cast<uint32_t>(c);

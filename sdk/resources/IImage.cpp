@@ -21,7 +21,9 @@
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -250,6 +252,65 @@ SDL_Surface* DecodeBmp(const std::vector<uint8_t>& bytes, const char** why) {
 
 void PngSilentWarning(png_structp, png_const_charp) {}
 void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+// Every PNG written sets up a fresh deflate stream whose window, hash and
+// pending buffers (some hundred KiB) come from the heap and go back to it;
+// for small pictures that costs more than compressing them. The writer's
+// allocations go through this thread's few kept blocks instead: a large
+// block freed is kept for the next picture's request of the same size.
+// Every block carries its size in front of it.
+class PngBlockCache {
+public:
+    static png_voidp Allocate(png_structp, png_alloc_size_t n) {
+        if (n >= kLarge) {
+            PngBlockCache& cache = Mine();
+            for (int i = 0; i < cache.count_; ++i) {
+                if (cache.size_[i] != n) continue;
+                void* p = cache.blocks_[i];
+                --cache.count_;
+                cache.blocks_[i] = cache.blocks_[cache.count_];
+                cache.size_[i] = cache.size_[cache.count_];
+                return p;
+            }
+        }
+        if (n > SIZE_MAX - kPrefix) return nullptr;
+        auto* raw = static_cast<uint8_t*>(std::malloc(n + kPrefix));
+        if (!raw) return nullptr;
+        std::memcpy(raw, &n, sizeof n);
+        return raw + kPrefix;
+    }
+    static void Free(png_structp, png_voidp p) {
+        if (!p) return;
+        auto* raw = static_cast<uint8_t*>(p) - kPrefix;
+        png_alloc_size_t n;
+        std::memcpy(&n, raw, sizeof n);
+        if (n >= kLarge) {
+            PngBlockCache& cache = Mine();
+            if (cache.count_ < kKept) {
+                cache.blocks_[cache.count_] = p;
+                cache.size_[cache.count_] = n;
+                ++cache.count_;
+                return;
+            }
+        }
+        std::free(raw);
+    }
+    ~PngBlockCache() {
+        for (int i = 0; i < count_; ++i) std::free(static_cast<uint8_t*>(blocks_[i]) - kPrefix);
+    }
+
+private:
+    static constexpr size_t kPrefix = 16;
+    static constexpr png_alloc_size_t kLarge = 16 * 1024;
+    static constexpr int kKept = 8;
+    static PngBlockCache& Mine() {
+        static thread_local PngBlockCache cache;
+        return cache;
+    }
+    void* blocks_[kKept] = {};
+    png_alloc_size_t size_[kKept] = {};
+    int count_ = 0;
+};
 
 void PngRead(png_structp png, png_bytep data, png_size_t length) {
     auto* src = static_cast<SDL_RWops*>(png_get_io_ptr(png));
@@ -985,7 +1046,8 @@ int IImage::WritePNG(SDL_RWops* dst, SDL_Surface* surface, int level) {
     j.transCount = static_cast<int>(trans.size());
 
     int rc = -1;
-    j.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngSilentWarning);
+    j.png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngSilentWarning, nullptr,
+                                      PngBlockCache::Allocate, PngBlockCache::Free);
     if (!j.png) {
         j.error = "Couldn't allocate memory for PNG file";
     } else {

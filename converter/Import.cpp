@@ -93,7 +93,7 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         return 0;
     }
     ImportSession s;
-    s.doc = input ? Trovalis.XMLOpen(input) : 0;
+    s.doc = input ? Trovalis.XMLOpenStream(input) : 0;
     if (!s.doc) {
         std::printf(" - Error: could not open the given XML.\n");
         return 0;

@@ -5,7 +5,7 @@
 //
 //   bench_export_tar DIR [n] [bundlex]     (n: 10000 by default)
 //
-// It prints the farm-bench command that times them pair by pair, each run
+// It prints the two commands to time pair by pair, each run writing
 // into a fresh folder under DIR/runs (file creation slows for a while after
 // a bulk delete, so nothing is deleted between runs; remove DIR afterwards).
 #include <sys/stat.h>
@@ -47,9 +47,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the reference export or its tar file could not be made\n");
         return 1;
     }
+    // Two commands to time in turn, A B A B ..., as whole processes (for
+    // example each under /usr/bin/time -f '%U %S %e'); quote medians.
     std::printf(
-        "cd '%s' && farm-bench -n 10 --vs \"sh -c 'tar -xf pack.tar -C \\$(mktemp -d runs/t.XXXXXX)'\" -- "
-        "sh -c 'exec %s pack.vlt $(mktemp -d runs/e.XXXXXX)/pack.xml >/dev/null'\n",
-        dir.c_str(), bundlex.c_str());
+        "A (export): cd '%s' && sh -c 'exec %s pack.vlt $(mktemp -d runs/e.XXXXXX)/pack.xml >/dev/null'\n"
+        "B (tar -x): cd '%s' && sh -c 'tar -xf pack.tar -C $(mktemp -d runs/t.XXXXXX)'\n",
+        dir.c_str(), bundlex.c_str(), dir.c_str());
     return 0;
 }

@@ -52,7 +52,7 @@ uint64_t FileLength(const std::string& path) {
 // The document, open at its root, which must be an ORBv1 root; false after
 // its error line.
 bool OpenDocument(const char* input, XmlDocument& doc) {
-    doc.Reset(input ? Trovalis.XMLOpen(input) : 0);
+    doc.Reset(input ? Trovalis.XMLOpenStream(input) : 0);
     if (!doc.get()) {
         std::printf(" - Error: could not open the given XML.\n");
         return false;

@@ -45,6 +45,19 @@ public:
 
     // XML access layer: handles 1 to 10.
     int XMLOpen(const char* file);
+    // Opens a document for reading its first top-level element's children one
+    // at a time: only the element being read is held as a tree, so memory
+    // follows the file's size and not its element count. The whole document
+    // is checked when it is opened (an error fails the open as in XMLOpen).
+    // Walks (XMLNodePointTo, XMLNodeChild, XMLNodeNext, XMLNodeParent) and
+    // reads work as on a document from XMLOpen; writes, XMLSave and XMLPrint
+    // are refused. Moving to another child of that element, or back to its
+    // first, drops the elements of the child left.
+    int XMLOpenStream(const char* file);
+    // Where the current element starts in its file: row and column from 1,
+    // as the XML library counts them (a tab advances to the next multiple of
+    // four columns). 1, or 0 when the place is not known.
+    int XMLNodeLocation(int handle, int* row, int* column);
     int XMLCreate(const char* rootName);
     int XMLSave(int handle, const char* file);
     // The document as XMLSave writes it, into text: 1, or 0 for no document.
@@ -97,10 +110,18 @@ public:
     }
 
 private:
+    struct XmlStream;
     struct XmlSlot {
         TiXmlDocument* document = nullptr;
         TiXmlElement* current = nullptr;
+        XmlStream* stream = nullptr;  // set for a document from XMLOpenStream
     };
+    int XMLOpenWith(const char* file, bool stream);
+    // For a streamed slot: makes child number i of the streamed element the
+    // current element; false when there is none.
+    bool StreamChild(XmlSlot* s, size_t i);
+    // Logs and refuses a change to a document opened for reading.
+    bool Streamed(XmlSlot* s, const char* op, int handle);
     // Validates a handle: the slot, or null for a free slot or a handle outside 1..10.
     XmlSlot* Slot(int handle);
     // As Slot, and logs the "no element pointed" error for the operation op.

@@ -2,12 +2,18 @@
 // each with a current element that node, attribute and comment operations
 // act on. Applications never touch TinyXML's objects.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include <tinyxml.h>
 
@@ -28,6 +34,9 @@ namespace {
 bool ReadPadded(FILE* f, std::string& out) {
     constexpr size_t kPadding = 16;  // a UTF-8 sequence is at most 4 bytes; 4 steps of them
     out.clear();
+    struct stat st;
+    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        out.reserve(static_cast<size_t>(st.st_size) + kPadding);
     char chunk[65536];
     size_t n = 0;
     bool cr = false, stop = false;
@@ -51,7 +60,276 @@ bool ReadPadded(FILE* f, std::string& out) {
     return true;
 }
 
+
+// ---- Reading a document one child at a time ---------------------------------
+//
+// XMLOpenStream walks the document as the library's own parser does (the
+// top-level loop, then the content of the first element), with the library
+// parsing every node itself; only that loop and the first element's start tag
+// are read here. Each child element of the first element is parsed once to
+// check it and find where it ends, and dropped; the walk later parses the one
+// it moves to as a small document of its own. Anything this reading does not
+// follow exactly makes the open fall back to parsing the whole document, which
+// reports errors as XMLOpen does.
+
+bool IsXmlWhite(char c) { return std::isspace(static_cast<unsigned char>(c)) || c == '\n' || c == '\r'; }
+
+bool IsBomLike(const char* p) {
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    return u[0] == 0xEF && ((u[1] == 0xBB && u[2] == 0xBF) || (u[1] == 0xBF && (u[2] == 0xBE || u[2] == 0xBF)));
+}
+
+// As the library skips white space: null at the end of the text.
+const char* SkipWhite(const char* p, TiXmlEncoding encoding) {
+    if (!p || !*p) return nullptr;
+    for (;;) {
+        if (encoding == TIXML_ENCODING_UTF8 && IsBomLike(p)) {
+            p += 3;
+        } else if (*p && IsXmlWhite(*p)) {
+            ++p;
+        } else {
+            break;
+        }
+    }
+    return p;
+}
+
+bool StartsWith(const char* p, const char* tag, bool ignoreCase) {
+    if (!p || !*p) return false;
+    for (; *tag; ++p, ++tag) {
+        if (!*p) return false;
+        const int a = static_cast<unsigned char>(*p), b = static_cast<unsigned char>(*tag);
+        if (ignoreCase ? std::tolower(a) != std::tolower(b) : a != b) return false;
+    }
+    return true;
+}
+
+bool NameStart(unsigned char c) { return c >= 127 || std::isalpha(c) || c == '_'; }
+bool NameChar(unsigned char c) { return c >= 127 || std::isalnum(c) || c == '_' || c == '-' || c == '.' || c == ':'; }
+
+// The node the library would make for the text at p (which starts with '<').
+TiXmlNode* MakeNode(const char* p, bool& element) {
+    element = false;
+    if (StartsWith(p, "<?xml", true)) return new TiXmlDeclaration();
+    if (StartsWith(p, "<!--", false)) return new TiXmlComment();
+    if (StartsWith(p, "<![CDATA[", false)) {
+        TiXmlText* text = new TiXmlText("");
+        text->SetCDATA(true);
+        return text;
+    }
+    if (StartsWith(p, "<!", false)) return new TiXmlUnknown();
+    if (NameStart(static_cast<unsigned char>(p[1]))) {
+        element = true;
+        return new TiXmlElement("");
+    }
+    return new TiXmlUnknown();
+}
+
+// The end of a start tag at p ("<name" and its attributes), as the library
+// reads it: the position after its '>', with empty set for "/>". Null for a
+// tag the library would refuse or that is read differently here.
+const char* StartTagEnd(const char* p, TiXmlEncoding encoding, std::string& name, bool& empty) {
+    if (*p != '<' || !NameStart(static_cast<unsigned char>(p[1]))) return nullptr;
+    const char* q = p + 1;
+    while (*q && NameChar(static_cast<unsigned char>(*q))) ++q;
+    name.assign(p + 1, q);
+    for (;;) {
+        q = SkipWhite(q, encoding);
+        if (!q) return nullptr;
+        if (*q == '/') {
+            empty = true;
+            return q[1] == '>' ? q + 2 : nullptr;
+        }
+        if (*q == '>') {
+            empty = false;
+            return q + 1;
+        }
+        if (!NameStart(static_cast<unsigned char>(*q))) return nullptr;
+        while (*q && NameChar(static_cast<unsigned char>(*q))) ++q;
+        q = SkipWhite(q, encoding);
+        if (!q || *q != '=') return nullptr;
+        q = SkipWhite(q + 1, encoding);
+        if (!q) return nullptr;
+        if (*q == '"' || *q == '\'') {
+            const char quote = *q;
+            const char* close = std::strchr(q + 1, quote);
+            if (!close) return nullptr;
+            q = close + 1;
+        } else {
+            while (*q && !IsXmlWhite(*q) && *q != '/' && *q != '>') {
+                if (*q == '"' || *q == '\'') return nullptr;
+                ++q;
+            }
+        }
+    }
+}
+
+// The library's row and column count, from the start of the text (0-based).
+struct Stamp {
+    size_t pos = 0;
+    int row = 0, col = 0;
+
+    void To(const std::string& text, size_t now, TiXmlEncoding encoding) {
+        if (now < pos) *this = Stamp();
+        const auto* u = reinterpret_cast<const unsigned char*>(text.data());
+        while (pos < now) {
+            const unsigned char c = u[pos];
+            if (c == 0) return;
+            if (c == '\r' || c == '\n') {
+                ++row;
+                col = 0;
+                ++pos;
+                if (u[pos] == (c == '\r' ? '\n' : '\r')) ++pos;
+            } else if (c == '\t') {
+                ++pos;
+                col = (col / 4 + 1) * 4;
+            } else if (encoding == TIXML_ENCODING_UTF8 && c == 0xEF && u[pos + 1] && u[pos + 2]) {
+                if (!IsBomLike(text.data() + pos)) ++col;
+                pos += 3;
+            } else if (encoding == TIXML_ENCODING_UTF8) {
+                int step = TiXmlBase::utf8ByteTable[c];
+                if (step == 0) step = 1;
+                pos += size_t(step);
+                ++col;
+            } else {
+                ++pos;
+                ++col;
+            }
+        }
+    }
+};
+
 }  // namespace
+
+struct TrovalisCore::XmlStream {
+    std::string text;
+    TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN;
+    TiXmlElement* root = nullptr;  // in the slot's document, without children
+    std::string rootName;
+    size_t rootStart = 0;
+    // Where each child element of the root starts and ends in text.
+    std::deque<std::pair<size_t, size_t>> children;
+    size_t index = 0;                      // the child that piece holds
+    std::unique_ptr<TiXmlDocument> piece;  // that child, parsed on its own
+    Stamp stamp;
+    int baseRow = 0, baseCol = 0;  // where that child starts (0-based)
+
+    // Builds doc's top-level nodes as the library would, with the root
+    // element's start tag only; false where the whole parse must decide.
+    bool Build(TiXmlDocument& doc) {
+        const char* base = text.c_str();
+        if (IsBomLike(base) && static_cast<unsigned char>(base[1]) == 0xBB) encoding = TIXML_ENCODING_UTF8;
+        const char* p = SkipWhite(base, encoding);
+        if (!p) return false;
+        while (p && *p) {
+            if (*p != '<') break;
+            bool element = false;
+            std::unique_ptr<TiXmlNode> made(MakeNode(p, element));
+            if (element && root) {
+                // More than one top-level element: rare enough to be read whole.
+                return false;
+            } else if (element) {
+                if (!BuildRoot(doc, p)) return false;
+            } else {
+                TiXmlNode* node = doc.LinkEndChild(made.release());
+                p = node->Parse(p, nullptr, encoding);
+                if (!p || doc.Error()) return false;
+                if (encoding == TIXML_ENCODING_UNKNOWN && node->ToDeclaration()) {
+                    const char* enc = node->ToDeclaration()->Encoding();
+                    // The library compares a prefix of the name.
+                    encoding = (!*enc || StartsWith(enc, "UTF-8", true) || StartsWith(enc, "UTF8", true))
+                                   ? TIXML_ENCODING_UTF8
+                                   : TIXML_ENCODING_LEGACY;
+                }
+            }
+            p = SkipWhite(p, encoding);
+        }
+        return doc.FirstChild() && !doc.Error();
+    }
+
+    // The root's start tag parsed by the library, its children checked one by
+    // one; p moves past its end tag.
+    bool BuildRoot(TiXmlDocument& doc, const char*& p) {
+        bool empty = false;
+        const char* after = StartTagEnd(p, encoding, rootName, empty);
+        if (!after) return false;
+        rootStart = static_cast<size_t>(p - text.c_str());
+        std::string tag(p, after);
+        if (!empty) tag.replace(tag.size() - 1, 1, "/>");
+        root = new TiXmlElement("");
+        doc.LinkEndChild(root);
+        const char* end = root->Parse(tag.c_str(), nullptr, encoding);
+        if (!end || *end || doc.Error() || rootName != root->Value()) return false;
+        p = empty ? after : CheckChildren(after);
+        return p != nullptr;
+    }
+
+    // The root's content as the library reads it, up to and past the end
+    // tag; every child element is parsed and dropped, its place kept.
+    const char* CheckChildren(const char* p) {
+        TiXmlDocument scratch;
+        for (;;) {
+            p = SkipWhite(p, encoding);
+            if (!p || !*p) return nullptr;
+            if (*p != '<') {
+                TiXmlText text("");
+                p = text.Parse(p, nullptr, encoding);
+                if (!p) return nullptr;
+                continue;
+            }
+            if (StartsWith(p, "</", false)) {
+                const std::string endTag = "</" + rootName;
+                if (!StartsWith(p, endTag.c_str(), false)) return nullptr;
+                p = SkipWhite(p + endTag.size(), encoding);
+                return p && *p == '>' ? p + 1 : nullptr;
+            }
+            bool element = false;
+            TiXmlNode* node = scratch.LinkEndChild(MakeNode(p, element));
+            const char* start = p;
+            p = node->Parse(p, nullptr, encoding);
+            if (!p || scratch.Error()) return nullptr;
+            if (element)
+                children.emplace_back(static_cast<size_t>(start - text.c_str()), static_cast<size_t>(p - text.c_str()));
+            scratch.Clear();
+        }
+    }
+
+    // Parses child i on its own; false when it cannot be (never for a
+    // document Build accepted).
+    bool Load(size_t i) {
+        if (i >= children.size()) return false;
+        if (piece && index == i) return true;
+        piece.reset();
+        const size_t start = children[i].first, end = children[i].second;
+        stamp.To(text, start, encoding);
+        // The library counts a tab to the next multiple of four columns from
+        // where its parse starts: the child is parsed from a few bytes before
+        // it, an empty declaration ("<!>", "<!  >" or "<!   >") as long as its
+        // column modulo four, so that a tab on its first row reaches the stop
+        // it reaches in the file. Those bytes, and the one after the child,
+        // are put back once it is parsed.
+        static const char* const kLead[4] = {"", "<!  >", "<!   >", "<!>"};
+        size_t pad = std::strlen(kLead[stamp.col % 4]);
+        if (pad > start) pad = 0;  // no room: only a tab on the first row counts differently
+        char savedBefore[8];
+        std::memcpy(savedBefore, &text[start - pad], pad);
+        std::memcpy(&text[start - pad], kLead[stamp.col % 4], pad);
+        const char saved = text[end];
+        text[end] = '\0';
+        std::unique_ptr<TiXmlDocument> doc(new TiXmlDocument());
+        doc->Parse(text.c_str() + start - pad, nullptr, encoding);
+        text[end] = saved;
+        std::memcpy(&text[start - pad], savedBefore, pad);
+        if (doc->Error() || !doc->RootElement()) return false;
+        piece = std::move(doc);
+        index = i;
+        baseRow = stamp.row;
+        baseCol = stamp.col - static_cast<int>(pad);
+        return true;
+    }
+
+    TiXmlElement* child() const { return piece ? piece->RootElement() : nullptr; }
+};
 
 TrovalisCore::XmlSlot* TrovalisCore::Slot(int handle) {
     if (handle < 1 || handle > kXmlSlots) return nullptr;
@@ -69,7 +347,11 @@ TrovalisCore::XmlSlot* TrovalisCore::PointedSlot(int handle, const char* op) {
     return s;
 }
 
-int TrovalisCore::XMLOpen(const char* file) {
+int TrovalisCore::XMLOpen(const char* file) { return XMLOpenWith(file, false); }
+
+int TrovalisCore::XMLOpenStream(const char* file) { return XMLOpenWith(file, true); }
+
+int TrovalisCore::XMLOpenWith(const char* file, bool stream) {
     if (!file) return 0;
     int index = -1;
     for (int i = 0; i < kXmlSlots; ++i) {
@@ -94,25 +376,71 @@ int TrovalisCore::XMLOpen(const char* file) {
         tag.Error("%s\n", "elements are nested too deeply");
         return 0;
     }
-    TiXmlDocument* doc = new TiXmlDocument(file);
-    std::string text;
+    std::unique_ptr<TiXmlDocument> doc(new TiXmlDocument(file));
+    std::unique_ptr<XmlStream> streamed(new XmlStream());
+    std::string& text = streamed->text;
     const bool read = f && std::fseek(f, 0, SEEK_SET) == 0 && ReadPadded(f, text);
     if (f) std::fclose(f);
     bool parsed = false;
-    if (read) {
-        doc->Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (read && stream && streamed->Build(*doc)) {
+        parsed = true;
+    } else if (read) {
+        // The whole document at once: what XMLOpen does, and what reports an
+        // error in the words and at the place the library gives it.
+        std::string whole;
+        whole.swap(text);
+        streamed.reset();
+        doc.reset(new TiXmlDocument(file));
+        doc->Parse(whole.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
         parsed = !doc->Error();
     } else {
+        streamed.reset();
         doc->SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
     }
     if (!parsed) {
         tag.Error("%s\n", doc->ErrorDesc());
-        delete doc;
         return 0;
     }
-    xml_[index].document = doc;
+    xml_[index].document = doc.release();
     xml_[index].current = nullptr;
+    xml_[index].stream = streamed.release();
     return index + 1;
+}
+
+bool TrovalisCore::StreamChild(XmlSlot* s, size_t i) {
+    if (!s->stream->Load(i)) return false;
+    s->current = s->stream->child();
+    return s->current != nullptr;
+}
+
+bool TrovalisCore::Streamed(XmlSlot* s, const char* op, int handle) {
+    if (!s->stream) return false;
+    LogTag("Trovalis.%s(%d)", op, handle - 1).Error("the document was opened for reading only.\n");
+    return true;
+}
+
+int TrovalisCore::XMLNodeLocation(int handle, int* row, int* column) {
+    XmlSlot* s = PointedSlot(handle, "XMLNodeLocation");
+    if (!s || !row || !column) return 0;
+    XmlStream* st = s->stream;
+    if (!st) {
+        *row = s->current->Row();
+        *column = s->current->Column();
+        return 1;
+    }
+    if (s->current == st->root) {
+        st->stamp.To(st->text, st->rootStart, st->encoding);
+        *row = st->stamp.row + 1;
+        *column = st->stamp.col + 1;
+        return 1;
+    }
+    if (!st->piece || s->current->GetDocument() != st->piece.get()) return 0;
+    // The child was parsed on its own: its rows count from its first line,
+    // where its columns are counted from the last tab stop before it.
+    const int r = s->current->Row(), c = s->current->Column();
+    *row = st->baseRow + r;
+    *column = r == 1 ? st->baseCol + c : c;
+    return 1;
 }
 
 int TrovalisCore::XMLCreate(const char* rootName) {
@@ -149,7 +477,7 @@ int TrovalisCore::XMLCreate(const char* rootName) {
 
 int TrovalisCore::XMLSave(int handle, const char* file) {
     XmlSlot* s = Slot(handle);
-    if (!s || !file) return 0;
+    if (!s || !file || Streamed(s, "XMLSave", handle)) return 0;
     CreatePath(file);
     // The document is printed by the XML library's printer and written here,
     // so that a file that could not be written, or a short write, is a
@@ -166,7 +494,7 @@ int TrovalisCore::XMLSave(int handle, const char* file) {
 
 int TrovalisCore::XMLPrint(int handle, std::string* text) {
     XmlSlot* s = Slot(handle);
-    if (!s || !text) return 0;
+    if (!s || !text || Streamed(s, "XMLPrint", handle)) return 0;
     TiXmlPrinter printer;
     s->document->Accept(&printer);
     text->assign(printer.CStr(), printer.Size());
@@ -176,6 +504,8 @@ int TrovalisCore::XMLPrint(int handle, std::string* text) {
 void TrovalisCore::XMLClose(int handle) {
     XmlSlot* s = Slot(handle);
     if (!s) return;
+    delete s->stream;
+    s->stream = nullptr;
     delete s->document;
     s->document = nullptr;
     s->current = nullptr;
@@ -188,14 +518,31 @@ int TrovalisCore::XMLNodePointTo(int handle, int count, ...) {
     va_start(args, count);
     TiXmlNode* node = s->document;
     TiXmlElement* found = nullptr;
+    XmlStream* st = s->stream;
+    const size_t held = st && st->piece ? st->index : 0;
+    const bool inPiece = st && st->piece && s->current && s->current->GetDocument() == st->piece.get();
+    bool moved = false;
     for (int i = 0; i < count; ++i) {
         const char* name = va_arg(args, const char*);
-        found = name ? node->FirstChildElement(name) : nullptr;
+        found = nullptr;
+        if (name && st && node == st->root) {
+            // The streamed element's children, one after another.
+            for (size_t c = 0; !found && st->Load(c); ++c) {
+                moved = true;
+                if (std::strcmp(st->child()->Value(), name) == 0) found = st->child();
+            }
+        } else if (name) {
+            found = node->FirstChildElement(name);
+        }
         if (!found) break;
         node = found;
     }
     va_end(args);
-    if (!found) return 0;
+    if (!found) {
+        // The element that was current may have gone with the child it was in.
+        if (moved && inPiece) s->current = st->Load(held) ? st->child() : st->root;
+        return 0;
+    }
     s->current = found;
     return 1;
 }
@@ -203,6 +550,7 @@ int TrovalisCore::XMLNodePointTo(int handle, int count, ...) {
 int TrovalisCore::XMLNodeChild(int handle) {
     XmlSlot* s = PointedSlot(handle, "XMLNodeChild");
     if (!s) return 0;
+    if (s->stream && s->current == s->stream->root) return StreamChild(s, 0) ? 1 : 0;
     TiXmlElement* child = s->current->FirstChildElement();
     if (!child) return 0;
     s->current = child;
@@ -212,6 +560,11 @@ int TrovalisCore::XMLNodeChild(int handle) {
 int TrovalisCore::XMLNodeNext(int handle) {
     XmlSlot* s = PointedSlot(handle, "XMLNodeNext");
     if (!s) return 0;
+    if (s->stream && s->current == s->stream->child()) {
+        const size_t next = s->stream->index + 1;
+        if (next >= s->stream->children.size()) return 0;
+        return StreamChild(s, next) ? 1 : 0;
+    }
     TiXmlElement* next = s->current->NextSiblingElement();
     if (!next) return 0;
     s->current = next;
@@ -221,6 +574,10 @@ int TrovalisCore::XMLNodeNext(int handle) {
 int TrovalisCore::XMLNodeParent(int handle) {
     XmlSlot* s = PointedSlot(handle, "XMLNodeParent");
     if (!s) return 0;
+    if (s->stream && s->current == s->stream->child()) {
+        s->current = s->stream->root;
+        return 1;
+    }
     TiXmlNode* parent = s->current->Parent();
     TiXmlElement* element = parent ? parent->ToElement() : nullptr;
     if (!element) return 0;
@@ -230,7 +587,7 @@ int TrovalisCore::XMLNodeParent(int handle) {
 
 int TrovalisCore::XMLNodeCreate(int handle, const char* name) {
     XmlSlot* s = PointedSlot(handle, "XMLNodeCreate");
-    if (!s || !name) return 0;
+    if (!s || !name || Streamed(s, "XMLNodeCreate", handle)) return 0;
     TiXmlElement temporary(name);
     TiXmlNode* copy = s->current->InsertEndChild(temporary);
     TiXmlElement* element = copy ? copy->ToElement() : nullptr;
@@ -247,14 +604,14 @@ const char* TrovalisCore::XMLNodeGetName(int handle) {
 
 int TrovalisCore::XMLAttributeSet(int handle, const char* name, const char* value) {
     XmlSlot* s = PointedSlot(handle, "XMLAttributeSet");
-    if (!s || !name || !value) return 0;
+    if (!s || !name || !value || Streamed(s, "XMLAttributeSet", handle)) return 0;
     s->current->SetAttribute(name, value);
     return 1;
 }
 
 int TrovalisCore::XMLAttributeSet(int handle, const char* name, int value) {
     XmlSlot* s = PointedSlot(handle, "XMLAttributeSet");
-    if (!s || !name) return 0;
+    if (!s || !name || Streamed(s, "XMLAttributeSet", handle)) return 0;
     s->current->SetAttribute(name, value);
     return 1;
 }
@@ -281,7 +638,7 @@ int TrovalisCore::XMLAttributeGet(int handle, const char* name, int* value) {
 
 int TrovalisCore::XMLCommentSet(int handle, const char* text) {
     XmlSlot* s = PointedSlot(handle, "XMLCommentSet");
-    if (!s || !text) return 0;
+    if (!s || !text || Streamed(s, "XMLCommentSet", handle)) return 0;
     TiXmlComment comment;
     comment.SetValue(text);
     TiXmlNode* first = s->current->FirstChild();

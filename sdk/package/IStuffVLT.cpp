@@ -851,7 +851,11 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
             return static_cast<int>(info->size);
         }
     }
-    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(padded ? static_cast<size_t>(padded) : 1));
+    // A compressed payload is read with the decoder's zeroed slack after it
+    // and decoded where it was read.
+    const size_t slack = info->mode == compressed ? kDecompressSlack : 0;
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(padded) + slack + 1));
+    if (buffer) std::memset(buffer + padded, 0, slack + 1);
     // Small payloads come from the read window; large ones straight from the file.
     const long long got = !buffer ? -1
                           : padded <= FileWindow::kSize
@@ -871,7 +875,9 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
         ScrambleBlock(buffer, info->packedSize);
     } else if (info->mode == compressed) {
         uint8_t* out = static_cast<uint8_t*>(std::malloc(info->size ? info->size : 1));
-        if (!out || !DecompressBlock(buffer, info->packedSize, out, info->size)) {
+        // The bytes after the packed ones (cipher padding) are zeroed like the slack.
+        if (buffer) std::memset(buffer + info->packedSize, 0, static_cast<size_t>(padded - info->packedSize));
+        if (!out || !DecompressPadded(buffer, info->packedSize, out, info->size)) {
             std::free(out);
             std::free(buffer);
             tag.Error("UCL failed to decompress the data block.\n");
@@ -959,7 +965,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
 
     // Only compression makes a second copy of the payload: a stored or
     // scrambled one is written from the caller's bytes, a slice at a time.
-    std::vector<uint8_t> packed;
+    PackedBytes packed;
     const uint8_t* body = info->data;
     if (info->mode != compressed) {
         if (info->mode != stored) info->mode = crypted;
@@ -967,9 +973,9 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
         LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("UCL failed to compress the data block.\n");
         return 0;
     } else {
-        body = packed.data();
+        body = packed.data.get();
     }
-    const uint32_t packedSize = info->mode == compressed ? static_cast<uint32_t>(packed.size()) : info->size;
+    const uint32_t packedSize = info->mode == compressed ? static_cast<uint32_t>(packed.size) : info->size;
     return m.Append(id, k, *info, body, packedSize, replacing, false);
 }
 

@@ -212,31 +212,52 @@ void ReleaseCompressorMemory() { WorkBlockPool::Release(); }
 
 void PrepareCompressor() { WorkBlockPool::Install(); }
 
-bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
+bool CompressBlock(const uint8_t* data, uint32_t size, PackedBytes& out) {
     WorkBlockPool::Install();
-    // UCL's bound for the worst case.
+    // UCL's bound for the worst case; left uninitialised, so that only the
+    // pages the compressor writes are ever taken from the system.
     const uint64_t capacity = uint64_t(size) + size / 8 + 256;
-    out.assign(static_cast<size_t>(capacity), 0);
+    out.data.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(capacity))));
+    out.size = 0;
+    if (!out.data) return false;
     ucl_uint outLen = static_cast<ucl_uint>(capacity);
     static const uint8_t kNothing = 0;
     const int r =
-        ucl_nrv2b_99_compress(data ? data : &kNothing, size, out.data(), &outLen, nullptr, 6, nullptr, nullptr);
-    if (r != UCL_E_OK || outLen > capacity) return false;
-    out.resize(outLen);
+        ucl_nrv2b_99_compress(data ? data : &kNothing, size, out.data.get(), &outLen, nullptr, 6, nullptr, nullptr);
+    if (r != UCL_E_OK || outLen > capacity) {
+        out.data.reset();
+        return false;
+    }
+    // Giving back the unused end keeps the buffer at the packed length.
+    if (void* fitted = std::realloc(out.data.get(), outLen ? outLen : 1)) {
+        out.data.release();
+        out.data.reset(static_cast<uint8_t*>(fitted));
+    }
+    out.size = outLen;
     return true;
+}
+
+bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out) {
+    PackedBytes packed;
+    if (!CompressBlock(data, size, packed)) return false;
+    out.assign(packed.data.get(), packed.data.get() + packed.size);
+    return true;
+}
+
+bool DecompressPadded(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size) {
+    ucl_uint outLen = size;
+    uint8_t dummy = 0;
+    const int r = ucl_nrv2b_decompress_safe_8(packed, packedSize, out ? out : &dummy, &outLen, nullptr);
+    return r == UCL_E_OK && outLen == size;
 }
 
 bool DecompressBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size) {
     // The safe decoder checks its input position only after fetching the
     // next byte of flag bits or of a match offset, so on a cut-short stream
     // it reads a few bytes past the end before it fails. Those must be ours.
-    constexpr size_t kSlack = 32;
-    std::vector<uint8_t> input(size_t(packedSize) + kSlack, 0);
+    std::vector<uint8_t> input(size_t(packedSize) + kDecompressSlack, 0);
     if (packedSize) std::memcpy(input.data(), packed, packedSize);
-    ucl_uint outLen = size;
-    uint8_t dummy = 0;
-    const int r = ucl_nrv2b_decompress_safe_8(input.data(), packedSize, out ? out : &dummy, &outLen, nullptr);
-    return r == UCL_E_OK && outLen == size;
+    return DecompressPadded(input.data(), packedSize, out, size);
 }
 
 }  // namespace vlt

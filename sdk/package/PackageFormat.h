@@ -20,6 +20,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -106,8 +108,15 @@ bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc);
 // returned in error.
 bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error);
 
-// UCL NRV2B at level 6 into out (resized to the packed length). False if the
+// A heap buffer of packed bytes: only the pages written are ever touched,
+// so a buffer sized for the worst case costs what the packed data needs.
+struct PackedBytes {
+    std::unique_ptr<uint8_t, void (*)(void*)> data{nullptr, std::free};
+    size_t size = 0;
+};
+// UCL NRV2B at level 6 into out (sized to the packed length). False if the
 // compressor fails.
+bool CompressBlock(const uint8_t* data, uint32_t size, PackedBytes& out);
 bool CompressBlock(const uint8_t* data, uint32_t size, std::vector<uint8_t>& out);
 // Sets UCL's allocation hooks that CompressBlock uses, when they are not
 // set: called on one thread before compressions are handed to others.
@@ -120,5 +129,10 @@ void ReleaseCompressorMemory();
 // bytes even when the stream is cut short (UCL's decoder reads a few bytes
 // ahead before it notices).
 bool DecompressBlock(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size);
+// The zeroed bytes the decoder may read past a cut-short stream.
+constexpr size_t kDecompressSlack = 32;
+// The same without the copy: packed holds packedSize bytes followed by
+// kDecompressSlack zero bytes.
+bool DecompressPadded(const uint8_t* packed, uint32_t packedSize, uint8_t* out, uint32_t size);
 
 }  // namespace vlt

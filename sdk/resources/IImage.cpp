@@ -256,8 +256,8 @@ void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 // Every PNG written sets up a fresh deflate stream whose window, hash and
 // pending buffers (some hundred KiB) come from the heap and go back to it;
 // for small pictures that costs more than compressing them. The writer's
-// allocations go through this thread's few kept blocks instead: a large
-// block freed is kept for the next picture's request of the same size.
+// allocations go through this thread's few kept blocks instead: a block of
+// a KiB or more freed is kept for the next picture's request of that size.
 // Every block carries its size in front of it.
 class PngBlockCache {
 public:
@@ -301,8 +301,8 @@ public:
 
 private:
     static constexpr size_t kPrefix = 16;
-    static constexpr png_alloc_size_t kLarge = 16 * 1024;
-    static constexpr int kKept = 8;
+    static constexpr png_alloc_size_t kLarge = 1024;
+    static constexpr int kKept = 16;
     static PngBlockCache& Mine() {
         static thread_local PngBlockCache cache;
         return cache;

@@ -35,8 +35,9 @@ public:
 
     unsigned Threads() const { return static_cast<unsigned>(threads_.size()); }
     void Submit(const std::shared_ptr<Job>& job);
-    // Returns once job has run.
-    void Wait(const Job& job);
+    // Returns once job has run: a job that no worker has taken yet runs on
+    // the calling thread, which would otherwise only wait for it.
+    void Wait(Job& job);
     // Whether job has run.
     bool Done(const Job& job);
 

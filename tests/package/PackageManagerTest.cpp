@@ -666,10 +666,14 @@ protected:
         const int id = m.Open(path.c_str());
         BlockInfo info;
         for (int r = m.FindFirst(id, &info); r == 1; r = m.FindNext(id, &info)) {
-            BlockInfo found = info;
+            const std::string name = info.name, type = info.type;
+            if (type == "DELETED") continue;  // a load finds the first of their names
+            BlockInfo found;
             std::vector<uint8_t> bytes;
-            if (m.LoadBlock(id, found.type, found.name, &found) > 0) bytes.assign(found.data, found.data + found.size);
+            if (m.LoadBlock(id, type.c_str(), name.c_str(), &found) > 0)
+                bytes.assign(found.data, found.data + found.size);
             m.FreeBlock(&found);
+            answers.push_back(static_cast<int>(bytes.size()));
             answers.push_back(static_cast<int>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size()))));
         }
         m.Close(id);

@@ -53,7 +53,7 @@ struct CommandRow {
     size_t leastPaths;      // how many paths it needs
     size_t mostPaths;       // and takes (SIZE_MAX: any number)
     const char* countText;  // the usage error for another count, after "bundlex: "
-    bool writes;            // rewrites a package (takes its lock)
+    bool writes;            // writes a package (takes its lock, and --no-wait)
     bool startsSdk;         // the SDK is started around the work
     unsigned options;       // the OptionBit mask of the options it takes (kOptJson: it reports in JSON)
     const char* help;       // its lines of --help, each ending in "\n"

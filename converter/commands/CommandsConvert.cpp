@@ -68,6 +68,7 @@ Done Convert(const Invocation& inv) {
         d.work = Work::Import;
         ImportOptions options;
         options.allowOutside = inv.allowOutside;
+        options.wait = inv.wait;
         UpdateSummary sum;
         d.result = ImportDocumentWith(input.c_str(), output, options, &d.outcome, &sum);
         d.package = sum.package;
@@ -207,7 +208,7 @@ const CommandRow kConvertCommand = {
     "the conversion needs an input path",
     true,
     false,
-    kOptJson | kOptQuiet | kOptForce | kOptAllowOutside,
+    kOptJson | kOptQuiet | kOptForce | kOptAllowOutside | kOptNoWait,
     "  bundlex input.[xml|vlt] [output.vlt|output.xml] [--force] [--json] [--quiet]\n"
     "      Export a package (.vlt) to an ORBv1 document and its payload folder,\n"
     "      or import an ORBv1 document (.xml) into a package.\n"

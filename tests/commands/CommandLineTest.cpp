@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "Support.h"
 #include "core/Trovalis.h"
@@ -203,11 +204,32 @@ TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
         EXPECT_TRUE(Contains(text, needle)) << needle;
 }
 
-TEST(ManPage, CmakeInstallPutsTheExecutableAndThePageInPlace) {
+TEST(ManPage, CmakeInstallPutsTheExecutableThePageAndTheCompletionInPlace) {
     TempDir prefix;
     const std::string build = std::filesystem::path(BUNDLEX_EXE).parent_path().string();
     std::string out;
     ASSERT_EQ(Shell("cmake --install '" + build + "' --prefix '" + prefix.path() + "' 2>&1", out), 0) << out;
     EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "bin/bundlex"));
     EXPECT_EQ(ReadFile(prefix / "share/man/man1/bundlex.1"), ReadFile(Page()));
+    EXPECT_EQ(ReadFile(prefix / "share/bash-completion/completions/bundlex"),
+              ReadFile(SourceDir() + "/scripts/bundlex-completion.bash"));
+}
+
+// The completion knows every option --help names, and offers packages and
+// documents but not other files.
+TEST(Completion, OffersEveryOptionOfTheHelpAndOnlyPackagesAndDocuments) {
+    std::string help, out;
+    ASSERT_EQ(RunBundlex({"--help"}, help), 0);
+    TempDir d;
+    for (const char* f : {"a.vlt", "b.XML", "c.txt"}) ASSERT_TRUE(WriteFile(d / f, {1}));
+    const std::string complete = "cd '" + d.path() + "' && bash -c 'source \"" + SourceDir() +
+                                 "/scripts/bundlex-completion.bash\"; COMP_WORDS=(bundlex \"$0\"); COMP_CWORD=1; "
+                                 "_bundlex; printf \"%s\\n\" \"${COMPREPLY[@]}\"' ";
+    ASSERT_EQ(Shell(complete + "--", out), 0);
+    const std::regex option("--[a-z][a-z-]+");
+    for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it)
+        EXPECT_TRUE(Contains(out, it->str() + "\n")) << it->str();
+    ASSERT_EQ(Shell(complete + "''", out), 0);
+    EXPECT_TRUE(Contains(out, "a.vlt\n") && Contains(out, "b.XML\n")) << out;
+    EXPECT_FALSE(Contains(out, "c.txt")) << out;
 }

@@ -479,7 +479,7 @@ bool PackageStage::Commit() {
     return PutInPlace(work_, true);
 }
 
-bool PackageStage::CommitLive(IStuffVLT::KeepEntry keep, void* context, uint64_t* length) {
+bool PackageStage::CommitLive(IStuffVLT::KeepEntry keep, void* context, uint64_t* length, IStuffVLT::RankEntry rank) {
     if (!active_) return false;
     commitError_ = 0;
     live_ = NewWorkName();
@@ -490,7 +490,7 @@ bool PackageStage::CommitLive(IStuffVLT::KeepEntry keep, void* context, uint64_t
     }
     if (ok) {
         RemoveOnSignal(this, g_liveName, live_);
-        ok = g_pStuffVLT->WriteLive(id_, live_.c_str(), keep, context, length) == 1;
+        ok = g_pStuffVLT->WriteLive(id_, live_.c_str(), keep, context, length, rank) == 1;
         if (!ok) commitError_ = errno;
     }
     // The package read from: the target itself, closed as it is, or the

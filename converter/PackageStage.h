@@ -77,7 +77,9 @@ public:
     // (IStuffVLT::WriteLive), checks that it opens, flushes it and renames it
     // over the target; the working copy, if any, is removed. The new file
     // takes the target's permissions. False on any failure, target untouched.
-    bool CommitLive(IStuffVLT::KeepEntry keep = nullptr, void* context = nullptr, uint64_t* length = nullptr);
+    // rank, when given, orders the entries (IStuffVLT::RankEntry).
+    bool CommitLive(IStuffVLT::KeepEntry keep = nullptr, void* context = nullptr, uint64_t* length = nullptr,
+                    IStuffVLT::RankEntry rank = nullptr);
     // Closes the package and removes the working file.
     void Abandon();
 

@@ -256,7 +256,7 @@ def package_blocks(runner, cwd, pkg):
         entries = json.loads(out).get("entries", []) if not faults else []
     except ValueError:
         entries = []
-    return {(e.get("type"), e.get("name")) for e in entries if not e.get("deleted")}
+    return {(e.get("type"), e.get("name")) for e in entries if not e.get("is_deleted")}
 
 
 def roundtrip(runner, cwd, fmt, src_abs, el, p1_blocks):

@@ -21,6 +21,7 @@
 
 #include <SDL.h>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Converter.h"
@@ -184,8 +185,8 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
             .Field("version", head.versionText)
             .Field("resources", resources)
             .Field("survived", survived)
-            .Field("exported", exported || resources == 0)
-            .Field("imported", imported || resources == 0);
+            .Field("export_ok", exported || resources == 0)
+            .Field("import_ok", imported || resources == 0);
         w.Key("differences").BeginArray();
         for (const Difference& d : differences)
             w.BeginObject()
@@ -220,3 +221,23 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
                  static_cast<unsigned long long>(resources));
     return ok ? kExitOk : kExitFailed;
 }
+
+namespace {
+
+int RunCheck(const Invocation& inv) { return CheckPackage(inv.paths[0], inv.json, inv.out); }
+
+}  // namespace
+
+const CommandRow kCheckCommand = {
+    "--check",
+    1,
+    1,
+    "--check needs exactly one package path",
+    false,
+    true,
+    kOptJson | kOptQuiet,
+    "  bundlex --check PACKAGE [--json]\n"
+    "      Export a copy of the package and import it again in a temporary folder,\n"
+    "      then compare every resource with the original. The package is not modified.\n",
+    &RunCheck,
+};

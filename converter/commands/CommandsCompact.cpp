@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
@@ -18,8 +19,8 @@ namespace {
 
 using namespace commands;
 
-int Fail(const std::string& path, const std::string& why, bool json, FILE* out) {
-    return RefuseCommand(path, why, json, out, " - Error: cannot compact '%s': %s.\n");
+int Fail(const std::string& path, const std::string& why, bool json, FILE* out, const char* code = "package-unusable") {
+    return RefuseCommand(path, why, json, out, " - Error: cannot compact '%s': %s.\n", code);
 }
 
 }  // namespace
@@ -40,7 +41,7 @@ int CompactPackage(const std::string& path, bool json, bool wait, FILE* out) {
     if (deleted > 0 && !stage.CommitLive(nullptr, nullptr, &after))
         return Fail(path,
                     "the compacted package could not be written" + stage.CommitCause() + "; it was left as it was",
-                    json, out);
+                    json, out, "write-failed");
     if (deleted == 0) stage.Abandon();  // nothing to reclaim: not even rewritten
 
     if (json) {
@@ -70,3 +71,23 @@ int CompactPackage(const std::string& path, bool json, bool wait, FILE* out) {
                      static_cast<unsigned long long>(after), static_cast<unsigned long long>(before - after));
     return kExitOk;
 }
+
+namespace {
+
+int RunCompact(const Invocation& inv) { return CompactPackage(inv.paths[0], inv.json, inv.wait, inv.out); }
+
+}  // namespace
+
+const CommandRow kCompactCommand = {
+    "--compact",
+    1,
+    1,
+    "--compact needs exactly one package path",
+    true,
+    true,
+    kOptJson | kOptQuiet | kOptNoWait,
+    "  bundlex --compact PACKAGE [--json] [--no-wait]\n"
+    "      Rewrite the package with its live entries only, in the same order, copied\n"
+    "      as stored; reports the bytes reclaimed.\n",
+    &RunCompact,
+};

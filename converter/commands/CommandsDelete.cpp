@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
@@ -26,8 +27,8 @@ namespace {
 using namespace commands;
 using Pair = std::pair<std::string, std::string>;  // name, type
 
-int Fail(const std::string& path, const std::string& why, bool json, FILE* out) {
-    return RefuseCommand(path, why, json, out, " - Error: cannot delete from '%s': %s.\n");
+int Fail(const std::string& path, const std::string& why, bool json, FILE* out, const char* code = "package-unusable") {
+    return RefuseCommand(path, why, json, out, " - Error: cannot delete from '%s': %s.\n", code);
 }
 
 bool Keep(void* context, const BlockInfo& info) {
@@ -56,7 +57,7 @@ int DeleteFromPackage(const std::string& path, const std::vector<std::string>& n
         }
         if (!matched) {
             stage.Abandon();
-            if (json) return Fail(path, "no resource matches '" + n + "'", json, out);
+            if (json) return Fail(path, "no resource matches '" + n + "'", json, out, "no-match");
             std::fprintf(out, " - Error: no resource matches '%s'.\n", SafeText(n).c_str());
             return kExitFailed;
         }
@@ -75,7 +76,7 @@ int DeleteFromPackage(const std::string& path, const std::vector<std::string>& n
                         "'" + SafeText(p.first) +
                             "' is a state image of a widget that stays; delete the widget "
                             "instead",
-                        json, out);
+                        json, out, "in-use");
         }
     }
     for (const Entry& e : entries)
@@ -87,17 +88,20 @@ int DeleteFromPackage(const std::string& path, const std::vector<std::string>& n
     uint64_t after = 0;
     if (!stage.CommitLive(&Keep, &drop, &after))
         return Fail(path, "the package could not be rewritten" + stage.CommitCause() + "; it was left as it was", json,
-                    out);
+                    out, "write-failed");
 
     if (json) {
         json::Writer w;
         w.BeginObject().Field("package", path).Field("ok", true);
-        w.Key("deleted").BeginArray();
+        uint64_t count = 0;
+        w.Key("deleted_blocks").BeginArray();
         for (const Entry& e : entries) {
             if (e.deleted() || !drop.count({e.name, e.type})) continue;
             w.BeginObject().Field("name", e.name).Field("type", e.type).Field("kind", kinds::Word(e.type)).EndObject();
+            ++count;
         }
         w.EndArray();
+        w.Field("deleted", count);
         w.Field("size_before", before).Field("size_after", after).Field("reclaimed", before - after).EndObject();
         std::fputs(w.str().c_str(), out);
         return kExitOk;
@@ -113,3 +117,26 @@ int DeleteFromPackage(const std::string& path, const std::vector<std::string>& n
                  static_cast<unsigned long long>(before), static_cast<unsigned long long>(after));
     return kExitOk;
 }
+
+namespace {
+
+int RunDelete(const Invocation& inv) {
+    return DeleteFromPackage(inv.paths[0], std::vector<std::string>(inv.paths.begin() + 1, inv.paths.end()), inv.json,
+                             inv.wait, inv.out);
+}
+
+}  // namespace
+
+const CommandRow kDeleteCommand = {
+    "--delete",
+    2,
+    SIZE_MAX,
+    "--delete needs a package path and at least one name",
+    true,
+    true,
+    kOptJson | kOptQuiet | kOptNoWait,
+    "  bundlex --delete PACKAGE NAME... [--json] [--no-wait]\n"
+    "      Take the resources whose names match out of the package (exact names or\n"
+    "      shell wildcards * ? [...]); a widget takes its state images with it.\n",
+    &RunDelete,
+};

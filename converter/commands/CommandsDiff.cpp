@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
@@ -150,7 +151,9 @@ bool SamePayload(const Side& a, const Entry& ea, const Side& b, const Entry& eb,
 int Trouble(const std::string& a, const std::string& b, const std::string& why, bool json, FILE* out) {
     if (json) {
         json::Writer w;
-        w.BeginObject().Field("a", a).Field("b", b).Field("ok", false).Field("error", why).EndObject();
+        w.BeginObject().Field("a", a).Field("b", b).Field("ok", false);
+        ErrorField(w, "package-unusable", why);
+        w.EndObject();
         std::fputs(w.str().c_str(), out);
     } else {
         std::fprintf(out, " - Error: cannot compare '%s' with '%s': %s.\n", SafeText(a).c_str(), SafeText(b).c_str(),
@@ -260,3 +263,24 @@ int DiffPackages(const std::string& pathA, const std::string& pathB, bool json, 
     if (trouble) std::fprintf(out, " - Error: some blocks could not be read; the comparison is incomplete.\n");
     return code;
 }
+
+namespace {
+
+int RunDiff(const Invocation& inv) { return DiffPackages(inv.paths[0], inv.paths[1], inv.json, inv.out); }
+
+}  // namespace
+
+const CommandRow kDiffCommand = {
+    "--diff",
+    2,
+    2,
+    "--diff needs two package paths",
+    false,
+    true,
+    kOptJson | kOptQuiet,
+    "  bundlex --diff A.vlt B.vlt [--json]\n"
+    "      The resources added, removed and changed from package A to package B, and\n"
+    "      what changed: properties, pixels, samples, bytes. Deleted entries and storage\n"
+    "      (compression, depth) are not compared. Exit 0 the same, 1 different, 2 trouble.\n",
+    &RunDiff,
+};

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Converter.h"
@@ -29,7 +30,8 @@ int ExtractResources(const std::string& package, const std::string& output, cons
         if (!tmp.ok()) {
             json::Writer w;
             w.BeginObject().Field("package", package).Field("output", output).Field("ok", false);
-            w.Field("error", "no temporary folder could be made for the console text").EndObject();
+            ErrorField(w, "no-scratch", "no temporary folder could be made for the console text");
+            w.EndObject();
             std::fputs(w.str().c_str(), out);
             return kExitFailed;
         }
@@ -63,3 +65,27 @@ int ExtractResources(const std::string& package, const std::string& output, cons
     }
     return code;
 }
+
+namespace {
+
+int RunExtract(const Invocation& inv) {
+    return ExtractResources(inv.paths[0], inv.paths[1],
+                            std::vector<std::string>(inv.paths.begin() + 2, inv.paths.end()), inv.json, inv.out,
+                            inv.force);
+}
+
+}  // namespace
+
+const CommandRow kExtractCommand = {
+    "--extract",
+    3,
+    SIZE_MAX,
+    "--extract needs a package, an output document and at least one name",
+    false,
+    true,
+    kOptJson | kOptQuiet | kOptForce,
+    "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json] [--force]\n"
+    "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
+    "      into OUTPUT.xml and its payload folder, as a full export writes them.\n",
+    &RunExtract,
+};

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
@@ -113,10 +114,11 @@ struct Report {
         else
             std::fputs(("\n" + line + "\n").c_str(), out);
     }
-    int Fail(const std::string& why) {
+    int Fail(const std::string& why, const char* code = "package-unusable") {
         if (json) {
             json::Writer w;
-            w.BeginObject().Field("package", package).Field("output", page).Field("ok", false).Field("error", why);
+            w.BeginObject().Field("package", package).Field("output", page).Field("ok", false);
+            ErrorField(w, code, why);
             w.EndObject();
             std::fputs(w.str().c_str(), out);
         } else {
@@ -190,9 +192,10 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
         case outwrite::OutputSet::Status::FolderIsLink:
         case outwrite::OutputSet::Status::FolderIsFile:
             return r.Fail("the gallery folder '" + SafeText(r.folder) +
-                          "' is a symbolic link or not a folder; nothing is written through it");
-        case outwrite::OutputSet::Status::Refused: return r.Fail(Refusal(files));
-        case outwrite::OutputSet::Status::Failed: return r.Fail(files.error());
+                              "' is a symbolic link or not a folder; nothing is written through it",
+                          "write-failed");
+        case outwrite::OutputSet::Status::Refused: return r.Fail(Refusal(files), "write-refused");
+        case outwrite::OutputSet::Status::Failed: return r.Fail(files.error(), "write-failed");
     }
     struct stat st;
     gallery::Session s;
@@ -254,11 +257,13 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
 
     // A write error ends the run; what it wrote is taken back, and an
     // earlier gallery stays whole.
-    if (!files.error().empty()) return r.Fail("it " + files.error() + "; the earlier files are as they were");
-    if (files.refused()) return r.Fail(Refusal(files));
+    if (!files.error().empty())
+        return r.Fail("it " + files.error() + "; the earlier files are as they were", "write-failed");
+    if (files.refused()) return r.Fail(Refusal(files), "write-refused");
     const std::string page = gallery::PageStart(sum) + s.html + gallery::PageEnd();
     if (files.Commit(page.data(), page.size()) != outwrite::OutputSet::Status::Ok)
-        return r.Fail(files.refused() ? Refusal(files) : "the page could not be written: it " + files.error());
+        return r.Fail(files.refused() ? Refusal(files) : "the page could not be written: it " + files.error(),
+                      files.refused() ? "write-refused" : "write-failed");
     const int code = failed > 0 ? kExitIncomplete : kExitOk;
     if (json) {
         json::Writer w;
@@ -283,3 +288,26 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
     }
     return code;
 }
+
+namespace {
+
+int RunGallery(const Invocation& inv) {
+    return GalleryPackage(inv.paths[0], inv.paths.size() > 1 ? inv.paths[1] : "", inv.json, inv.out, inv.force);
+}
+
+}  // namespace
+
+const CommandRow kGalleryCommand = {
+    "--gallery",
+    1,
+    2,
+    "--gallery needs a package and at most one output page",
+    false,
+    true,
+    kOptJson | kOptQuiet | kOptForce,
+    "  bundlex --gallery PACKAGE [OUTPUT.html] [--json] [--force]\n"
+    "      Write one HTML page (default: the package's name with \".html\") and beside\n"
+    "      it a folder of the page's name with \"_gallery\" that show every resource as\n"
+    "      the game draws or plays it. Needs no network. The package is not modified.\n",
+    &RunGallery,
+};

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
@@ -151,7 +152,7 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
                 .Field("mode_code", static_cast<int>(e.mode))
                 .Field("size", e.size)
                 .Field("packed_size", e.packedSize)
-                .Field("deleted", e.deleted());
+                .Field("is_deleted", e.deleted());
             if (!e.deleted()) {
                 WriteProperties(w, props);
                 if (!why.empty()) w.Field("properties_error", why);
@@ -174,7 +175,7 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
         }
         w.EndArray();
         w.Field("entry_count", count).Field("live", live).Field("deleted", deleted);
-        if (!complete) w.Field("error", "a read error stopped the walk over the entries");
+        if (!complete) ErrorField(w, "walk-incomplete", "a read error stopped the walk over the entries");
         w.EndObject();
         std::fputs(w.str().c_str(), out);
         return complete ? kExitOk : kExitFailed;
@@ -214,3 +215,26 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
     }
     return kExitOk;
 }
+
+namespace {
+
+int RunList(const Invocation& inv) { return ListPackage(inv.paths[0], inv.json, inv.out, inv.longList); }
+
+}  // namespace
+
+const CommandRow kListCommand = {
+    "--list",
+    1,
+    1,
+    "--list needs exactly one package path",
+    false,
+    true,
+    kOptJson | kOptQuiet | kOptLong,
+    "  bundlex --list PACKAGE [--json] [--long]\n"
+    "      List every entry: name, type, storage mode, size, packed size, deleted;\n"
+    "      then the totals per kind and the live count. Reads descriptors only.\n"
+    "      --long (and --json always) adds each live block's properties read from\n"
+    "      its head: sizes, depth, alpha, colour key, tiles, frames, glyphs, sound\n"
+    "      format, widget type and state images.\n",
+    &RunList,
+};

@@ -195,10 +195,17 @@ int BeginRewrite(PackageStage& stage, const std::string& path, bool wait, bool j
     return pkg;
 }
 
-int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format) {
+void ErrorField(json::Writer& w, const char* code, const std::string& cause) {
+    w.Key("error").BeginObject().Field("code", code).Field("cause", cause).EndObject();
+}
+
+int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format,
+                  const char* code) {
     if (json) {
         json::Writer w;
-        w.BeginObject().Field("package", path).Field("ok", false).Field("error", why).EndObject();
+        w.BeginObject().Field("package", path).Field("ok", false);
+        ErrorField(w, code, why);
+        w.EndObject();
         std::fputs(w.str().c_str(), out);
     } else {
         std::fprintf(out, format, SafeText(path).c_str(), why.c_str());

@@ -13,6 +13,9 @@
 #include "resources/Kinds.h"
 
 class PackageStage;
+namespace json {
+class Writer;
+}
 
 namespace commands {
 
@@ -88,7 +91,7 @@ private:
 std::vector<std::string> MessageLines(const std::string& console);
 
 // The report of a command that cannot do its work on the package at path:
-// with json, one document {"package", "ok": false, "error": why}; else the
+// with json, one document {"package", "ok": false, "error": {code, why}}; else the
 // line `format` made with the package's printable path and why. Returns the
 // failure exit code.
 // The start of a command that rewrites the package at path (a 4.0 or 3.0
@@ -98,7 +101,12 @@ std::vector<std::string> MessageLines(const std::string& console);
 int BeginRewrite(PackageStage& stage, const std::string& path, bool wait, bool json, std::vector<Entry>& entries,
                  std::string& why);
 
-int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format);
+int RefuseCommand(const std::string& path, const std::string& why, bool json, FILE* out, const char* format,
+                  const char* code = "package-unusable");
+
+// A failure in a JSON report: "error": {"code": code, "cause": cause}, the
+// code one of the stable words docs/json.md lists.
+void ErrorField(json::Writer& w, const char* code, const std::string& cause);
 
 // The differences between resource a of package pkgA and resource b of
 // package pkgB, of the same kind, decoded through their classes as --check

@@ -22,6 +22,7 @@
 
 #include <SDL.h>
 
+#include "CommandTable.h"
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
@@ -136,12 +137,9 @@ struct Failure {
 int Refuse(const std::string& path, const char* status, const std::string& why, bool json, FILE* out) {
     if (json) {
         json::Writer w;
-        w.BeginObject()
-            .Field("package", path)
-            .Field("ok", false)
-            .Field("status", status)
-            .Field("error", why)
-            .EndObject();
+        w.BeginObject().Field("package", path).Field("ok", false).Field("status", status);
+        ErrorField(w, "package-unusable", why);
+        w.EndObject();
         std::fputs(w.str().c_str(), out);
     } else {
         std::fprintf(out, " - Error: '%s' cannot be verified: %s.\n", SafeText(path).c_str(), why.c_str());
@@ -216,7 +214,7 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
             .Field("ok", ok)
             .Field("status", ok ? "sound" : "damaged")
             .Field("version", head.versionText)
-            .Field("entries", static_cast<uint64_t>(entries.size()))
+            .Field("entry_count", static_cast<uint64_t>(entries.size()))
             .Field("blocks", live)
             .Field("sound", sound)
             .Field("failed", static_cast<uint64_t>(failures.size()))
@@ -233,7 +231,7 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
                     .EndObject();
             w.EndArray();
         }
-        if (!complete) w.Field("error", "a read error stopped the walk over the entries");
+        if (!complete) ErrorField(w, "walk-incomplete", "a read error stopped the walk over the entries");
         w.EndObject();
         std::fputs(w.str().c_str(), out);
         return ok ? kExitOk : kExitFailed;
@@ -260,3 +258,23 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
                  static_cast<unsigned long long>(live));
     return ok ? kExitOk : kExitFailed;
 }
+
+namespace {
+
+int RunVerify(const Invocation& inv) { return VerifyPackage(inv.paths[0], inv.json, inv.out); }
+
+}  // namespace
+
+const CommandRow kVerifyCommand = {
+    "--verify",
+    1,
+    1,
+    "--verify needs exactly one package path",
+    false,
+    true,
+    kOptJson | kOptQuiet,
+    "  bundlex --verify PACKAGE [--json]\n"
+    "      Open the package and decode every live block through its class; one line\n"
+    "      per block that fails, then a summary. Never writes to the package.\n",
+    &RunVerify,
+};

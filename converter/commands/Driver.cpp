@@ -1,118 +1,116 @@
 #include "Driver.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "Commands.h"
-#include "Converter.h"
-#include "ExportKinds.h"
-#include "ImportRun.h"
+#include "CommandTable.h"
+#include "CommandsSupport.h"
 #include "Jobs.h"
 #include "core/Trovalis.h"
 
 namespace {
 
-void PrintBanner() {
-    const std::string rule(57, '-');
-    std::printf("%s\n", rule.c_str());
-    std::printf("Bundlex v%s - VLT resources export to XML and vice versa\n", "2.0");
-    std::printf("   (c) 2025-2026 the Bundlex developers - built on the Trovalis SDK\n");
-    std::printf("%s\n\n", rule.c_str());
-    std::printf(" Export VLT resources to a XML file using Quillmark Interchange\n");
-    std::printf(" XML v1.0 format(ORBv1) or import a ORBv1 format into a VLT\n");
+const char* Shown(const CommandRow& row) { return *row.name ? row.name : "the conversion"; }
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "bundlex: %s (see bundlex --help)\n", text.c_str());
+    return kExitUsage;
 }
 
-// The extension of the last path component, from its last '.', lower-cased;
-// empty when there is none. Kept whole whatever its length: a long extension
-// simply matches neither ".vlt" nor ".xml".
-std::string LowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = last.rfind('.');
-    if (dot == std::string::npos) return std::string();
-    std::string ext = last.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
+// Parses the arguments into inv and the chosen row; 0, or the usage
+// error's exit code after its message.
+int Parse(int argc, char** argv, Invocation& inv, const CommandRow*& chosen) {
+    chosen = nullptr;
+    unsigned given = 0;
+    bool optionsEnd = false;
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        const char* a = argv[i];
+        if (optionsEnd || std::strncmp(a, "--", 2) != 0) {
+            inv.paths.emplace_back(a);
+            continue;
+        }
+        if (a[2] == '\0') {
+            optionsEnd = true;
+            continue;
+        }
+        const CommandRow* command = nullptr;
+        for (const CommandRow* row : CommandTable())
+            if (*row->name && std::strcmp(row->name, a) == 0) command = row;
+        if (command) {
+            if (chosen && chosen != command)
+                return UsageError(std::string(chosen->name) + " and " + a + " cannot be given together");
+            chosen = command;
+            continue;
+        }
+        const OptionRow* option = nullptr;
+        for (const OptionRow& row : OptionTable())
+            if (std::strcmp(row.name, a) == 0) option = &row;
+        if (!option) return UsageError(std::string("unknown option '") + SafeText(a) + "'");
+        const char* value = nullptr;
+        if (option->takesValue) {
+            if (i + 1 >= argc || !argv[i + 1]) return UsageError(std::string(a) + " needs a value");
+            value = argv[++i];
+        }
+        if (!option->set(inv, value)) {
+            if (option->bit != kOptJobs)
+                return UsageError(std::string("'") + SafeText(value ? value : "") + "' is not a value for " + a);
+            ReportBadJobs(value);
+            return kExitUsage;
+        }
+        given |= option->bit;
+    }
+    if (!chosen) chosen = &kConvertCommand;
+    for (const OptionRow& row : OptionTable())
+        if ((given & row.bit) && !(chosen->options & row.bit) && !(row.bit == kOptJobs && chosen->startsSdk))
+            return UsageError(std::string(row.name) + " does not apply to " + Shown(*chosen));
+    // The conversion without an input path answers with its usage line.
+    if (chosen == &kConvertCommand && inv.paths.empty()) return 0;
+    if (inv.paths.size() < chosen->leastPaths || inv.paths.size() > chosen->mostPaths)
+        return UsageError(chosen->countText);
+    return 0;
 }
 
 }  // namespace
 
-void PrintCause(const char* cause) { std::printf("\n - Info: %s\n", cause); }
-
 int RunDriver(int argc, char** argv) {
-    // The package commands are recognised only by their option in the first
-    // place; every other command line is the two-path form, unchanged.
-    if (argc > 1 && IsCommandOption(argv[1])) return RunCommand(argc, argv);
-    // "--" first lets an input path that starts with "--" through;
-    // "--allow-outside" before it lets the document read payloads outside
-    // its folder, and "--force" lets an export replace files changed since
-    // an earlier export wrote them.
-    ImportOptions options;
-    bool force = false;
-    unsigned jobs = 0;
-    std::vector<const char*> paths;
-    bool optionsEnd = false;
-    for (int i = 1; i < argc && argv[i]; ++i) {
-        if (!optionsEnd && std::strcmp(argv[i], "--allow-outside") == 0) {
-            options.allowOutside = true;
-        } else if (!optionsEnd && std::strcmp(argv[i], "--force") == 0) {
-            force = true;
-        } else if (!optionsEnd && std::strcmp(argv[i], "--jobs") == 0) {
-            const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-            if (!ReadJobs(value, jobs)) {
-                ReportBadJobs(value);
-                return kExitUsage;
+    Invocation inv;
+    const CommandRow* row = nullptr;
+    const int usage = Parse(argc, argv, inv, row);
+    if (usage != 0) return usage;
+    // JSON is quiet already: standard output carries the document alone.
+    if (inv.json) inv.quiet = false;
+
+    UseJobs(inv.jobs);
+    int code = kExitFailed;
+    {
+        // With --quiet the command's lines are held back and only its
+        // warnings and errors are written, when it is done.
+        commands::TempFolder scratch;
+        std::string console;
+        bool captured = false;
+        if (inv.quiet && scratch.ok()) {
+            commands::StdoutCapture capture(scratch / "console.txt");
+            if (capture.ok()) {
+                captured = true;
+                if (row->startsSdk) Trovalis.Init(0);  // the work is attempted whatever Init returns
+                code = row->run(inv);
+                if (row->startsSdk) Trovalis.Quit();
+                console = capture.Finish();
             }
-            ++i;
-        } else if (!optionsEnd && paths.empty() && std::strcmp(argv[i], "--") == 0) {
-            optionsEnd = true;
+        }
+        if (captured) {
+            for (const std::string& line : commands::MessageLines(console)) std::fprintf(stdout, "%s\n", line.c_str());
         } else {
-            paths.push_back(argv[i]);
+            if (row->startsSdk) Trovalis.Init(0);
+            code = row->run(inv);
+            if (row->startsSdk) Trovalis.Quit();
         }
     }
-
-    PrintBanner();
-    if (paths.empty()) {
-        std::printf(" Usage: Bundlex.exe input.[xml|vlt] [output.vlt|output.xml]\n\n");
-        std::fflush(stdout);
-        return kExitUsage;
+    // A report that did not reach its reader is a failure, not a success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "bundlex: could not write the report to standard output\n");
+        code = row == &kDiffCommand ? kExitUsage : kExitFailed;
     }
-    const char* input = paths[0];
-    const char* output = paths.size() > 1 ? paths[1] : nullptr;
-    const std::string ext = LowerExtension(input);
-
-    UseJobs(jobs);
-    Trovalis.Init(0);  // the work is attempted whatever Init returns
-    int code = kExitOk;
-    RunOutcome outcome;
-    if (ext == ".vlt") {
-        std::printf(" - Processing blocks...\n");
-        std::fflush(stdout);
-        if (ExportSelected(input, output, nullptr, &outcome, nullptr, force)) {
-            std::printf("\n - VLT exported successfully to a XML + gfx resources.\n");
-            if (outcome.failed > 0) code = kExitIncomplete;
-        } else {
-            std::printf("\n - Error! the VLT was not exported.\n");
-            code = kExitFailed;
-        }
-    } else if (ext == ".xml") {
-        std::printf(" - Processing blocks...\n");
-        std::fflush(stdout);
-        if (ImportDocumentWith(input, output, options, &outcome, nullptr)) {
-            std::printf("\n - XML imported successfully into a new VLT.\n");
-            if (outcome.failed > 0) code = kExitIncomplete;
-        } else {
-            std::printf("\n - Error! the XML was not imported.\n");
-            code = kExitFailed;
-        }
-    } else {
-        std::printf(" - Error: input file it is not supported. Try with a VLT or XML (ORBv1 format) file\n");
-        code = kExitFailed;
-    }
-    Trovalis.Quit();
-    std::fflush(stdout);
     return code;
 }

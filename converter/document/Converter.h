@@ -8,6 +8,7 @@
 
 struct RunOutcome {
     int failed = 0;  // resources asked for that were not stored or exported
+    int done = 0;    // resources stored or exported
 };
 
 int ExportPackage(const char* input, const char* output, RunOutcome* outcome = nullptr);

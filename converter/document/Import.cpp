@@ -13,7 +13,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "Converter.h"
 #include "DocumentFolder.h"
@@ -26,6 +28,7 @@
 #include "SdkHandles.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
+#include "resources/Kinds.h"
 
 namespace {
 
@@ -42,6 +45,31 @@ bool EndsInVlt(const std::string& path) {
     std::string end = path.substr(path.size() - 4);
     for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return end == ".vlt";
+}
+
+// An update's view of the package before the document was walked: where
+// each live block was, to keep it there, and which blocks the document
+// named, to prune the others.
+struct UpdateOrder {
+    int pkg = 0;
+    uint64_t before = 0;                      // entries before the walk
+    std::map<std::string, uint64_t> placeOf;  // name '\0' type -> place
+};
+
+std::string PairKey(const char* name, const char* type) { return std::string(name) + '\0' + type; }
+
+bool KeepNamed(void* context, const BlockInfo& info) {
+    const auto* o = static_cast<const UpdateOrder*>(context);
+    return g_pStuffVLT->WasUpdated(o->pkg, info.name, info.type) == 1;
+}
+
+// A block that replaces one of the package's takes its place; a new one
+// goes after all that were there.
+uint64_t RankByPlace(void* context, const BlockInfo& info, uint64_t position) {
+    const auto* o = static_cast<const UpdateOrder*>(context);
+    if (position < o->before) return position;
+    const auto it = o->placeOf.find(PairKey(info.name, info.type));
+    return it != o->placeOf.end() ? it->second : position;
 }
 
 uint64_t FileLength(const std::string& path) {
@@ -139,26 +167,40 @@ int ImportChildren(ImportSession& s) {
     return writeError;
 }
 
-// An update's end: the package rewritten with its live entries, unless it
-// changed nothing and had nothing to reclaim. 1 when it stands.
+// An update's end: the package rewritten with its live entries (in their
+// places; with --prune only those the document named), unless it changed
+// nothing and had nothing to reclaim. 1 when it stands.
 int FinishUpdate(ImportSession& s, PackageStage& stage, const std::string& target, int deletedBefore,
-                 UpdateSummary* summary) {
+                 const ImportOptions& options, UpdateOrder& order, bool nothingStored, UpdateSummary* summary) {
     IStuffVLT::UpdateCounts counts;
     g_pStuffVLT->GetUpdateCounts(s.pkg, &counts);
+    std::vector<kinds::Entry> entries;
+    kinds::WalkEntries(s.pkg, entries);
+    int notNamed = 0;
+    for (const kinds::Entry& e : entries)
+        if (!e.deleted() && !g_pStuffVLT->WasUpdated(s.pkg, e.name.c_str(), e.type.c_str())) ++notNamed;
+    const bool pruning = options.prune && s.failed == 0 && notNamed > 0;
     if (summary) {
         summary->added = counts.added;
         summary->replaced = counts.replaced;
         summary->unchanged = counts.unchanged;
         summary->failed = s.failed;
         summary->sizeAfter = summary->sizeBefore;
+        summary->notNamed = notNamed;
+        summary->pruned = pruning ? notNamed : 0;
     }
-    // Nothing new and nothing to reclaim: the file stays as it is.
-    if (counts.added == 0 && counts.replaced == 0 && deletedBefore == 0) {
+    if (nothingStored) {
+        stage.Abandon();
+        return 0;
+    }
+    // Nothing new, nothing to prune and nothing to reclaim: the file stays
+    // as it is.
+    if (counts.added == 0 && counts.replaced == 0 && deletedBefore == 0 && !pruning) {
         stage.Abandon();
         return 1;
     }
     uint64_t length = 0;
-    if (!stage.CommitLive(nullptr, nullptr, &length)) {
+    if (!stage.CommitLive(pruning ? &KeepNamed : nullptr, &order, &length, &RankByPlace)) {
         std::printf("\n - Error: could not write the desired VLT('%s')%s; it was left as it was.\n",
                     SafeText(target, SafeStyle::Masked).c_str(), stage.CommitCause().c_str());
         return 0;
@@ -209,10 +251,17 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         summary->package = target;
         summary->sizeBefore = FileLength(target);
     }
+    UpdateOrder order;
     if (options.update) {
         s.update = true;
         deletedBefore = g_pStuffVLT->CountDeleted(s.pkg);
         g_pStuffVLT->SetUpdating(s.pkg, true);
+        std::vector<kinds::Entry> entries;
+        kinds::WalkEntries(s.pkg, entries);
+        order.pkg = s.pkg;
+        order.before = entries.size();
+        for (size_t j = entries.size(); j-- > 0;)
+            if (!entries[j].deleted()) order.placeOf[PairKey(entries[j].name.c_str(), entries[j].type.c_str())] = j;
     }
     std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
     if (const int writeError = ImportChildren(s)) {
@@ -226,9 +275,19 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         std::printf("\n - WARNING: existing XML blocks(%d) does not match with imported ones(%d).\n", s.total,
                     s.c.done);
     doc.Close();
-    if (outcome) outcome->failed = s.failed;
-    if (options.update) return FinishUpdate(s, stage, target, deletedBefore, summary);
-    if (s.readOnly) return 1;
+    if (outcome) {
+        outcome->failed = s.failed;
+        outcome->done = s.c.done;
+    }
+    // Resources failed and not one was stored: the package is not written,
+    // and one that was there stays exactly as it was.
+    const bool nothingStored = s.failed > 0 && s.c.done == 0;
+    if (options.update) return FinishUpdate(s, stage, target, deletedBefore, options, order, nothingStored, summary);
+    if (s.readOnly) return nothingStored ? 0 : 1;
+    if (nothingStored) {
+        stage.Abandon();
+        return 0;
+    }
     if (!stage.Commit()) {
         std::printf("\n - Error: could not write the desired VLT('%s')%s; it was left as it was.\n",
                     SafeText(target, SafeStyle::Masked).c_str(), stage.CommitCause().c_str());

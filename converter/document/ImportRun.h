@@ -15,6 +15,7 @@ struct ImportOptions {
     bool wait = true;             // wait for another writer of the package, else fail
     bool noticeToStderr = false;  // the waiting notice on standard error
     bool allowOutside = false;    // payloads may be read from outside the document's folder
+    bool prune = false;           // an update deletes the blocks the document does not name
 };
 
 // What an update did, block by block; failed counts elements and widgets.
@@ -27,10 +28,17 @@ struct UpdateSummary {
     uint64_t sizeBefore = 0;
     uint64_t sizeAfter = 0;
     bool rewritten = false;
+    int notNamed = 0;  // live blocks the document does not name (none stored from it)
+    int pruned = 0;    // of those, deleted (prune, and no element failed)
 };
 
 // Returns non-zero once the document's elements were walked and the package
 // written (or, for an update that changed nothing, left alone), 0 on an
-// early failure, with its console lines printed.
+// early failure, with its console lines printed, and 0 when resources failed
+// and none could be stored: no package is written then, and an existing one
+// is left as it was. An update keeps every block in its place in the
+// package's order, a replaced one included; with prune it deletes the blocks
+// the document does not name, unless an element failed (whose block the
+// document still means).
 int ImportDocumentWith(const char* input, const char* output, const ImportOptions& options, RunOutcome* outcome,
                        UpdateSummary* summary);

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -122,6 +123,11 @@ struct IStuffVLT::Impl {
     // Per slot: whether AddData updates (SetUpdating), and what it did.
     bool updating[kMaxPackages] = {};
     UpdateCounts updateCounts[kMaxPackages];
+    // Per slot: the name and type pairs AddData was handed while updating.
+    std::set<std::string> updated[kMaxPackages];
+    static std::string PairKey(const char* name, const char* type) {
+        return std::string(name, strnlen(name, kNameSize)) + '\0' + std::string(type, strnlen(type, kTypeSize));
+    }
     // Per slot: the errno of the first write to the file that failed (WriteError).
     int writeError[kMaxPackages] = {};
     // Set while OpenForReading runs Open.
@@ -491,6 +497,7 @@ struct IStuffVLT::Impl {
             slot.id = nextId++;
             updating[t] = false;
             updateCounts[t] = UpdateCounts();
+            updated[t].clear();
             writeError[t] = 0;
         } else {
             DropAhead(t);
@@ -525,6 +532,7 @@ struct IStuffVLT::Impl {
         slot.readOnly = false;
         updating[k] = false;
         updateCounts[k] = UpdateCounts();
+        updated[k].clear();
         writeError[k] = 0;
         index[k].Clear();
     }
@@ -926,6 +934,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     // this one, and kept when they are the same.
     bool replacing = false;
     if (m.updating[k]) {
+        m.updated[k].insert(Impl::PairKey(info->name, info->type));
         m.index[k].Extend(m.CipherOf(k));
         const long long j = m.index[k].FindPair(info->name, info->type);
         if (j >= 0) {
@@ -1063,7 +1072,14 @@ int IStuffVLT::SetUpdating(int id, bool on) {
     if (k < 0) return 0;
     impl_->updating[k] = on;
     impl_->updateCounts[k] = UpdateCounts();
+    impl_->updated[k].clear();
     return 1;
+}
+
+int IStuffVLT::WasUpdated(int id, const char* name, const char* type) const {
+    const int k = impl_->SlotOf(id);
+    if (k < 0 || !name || !type) return 0;
+    return impl_->updated[k].count(Impl::PairKey(name, type)) ? 1 : 0;
 }
 
 int IStuffVLT::WriteError(int id) const {
@@ -1087,7 +1103,7 @@ void IStuffVLT::CloseDiscarding(int id) {
     impl_->CloseSlot(k);
 }
 
-int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length) {
+int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length, RankEntry rank) {
     Impl& m = *impl_;
     m.Drain();
     const int k = m.SlotOf(id);
@@ -1111,9 +1127,9 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     // The byte ranges to copy, each live entry's marker, descriptor and
     // padded payload, neighbours merged into one range.
     struct Range {
-        uint64_t from, to;
+        uint64_t from, to, rank;
     };
-    std::vector<Range> ranges;
+    std::vector<Range> picked;
     const std::vector<IndexEntry>& entries = idx.entries();
     for (size_t j = 0; j < entries.size(); ++j) {
         const IndexEntry& e = entries[j];
@@ -1121,7 +1137,8 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
         const uint64_t limit = j + 1 < entries.size() ? entries[j + 1].marker : end;
         if (stop > limit) return fail("an entry runs into the next one or past the end of the VLT.", 0);
         if (std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0) continue;
-        if (keep) {
+        uint64_t place = j;
+        if (keep || rank) {
             BlockInfo info;
             std::memcpy(info.name, e.desc + kNameOffset, kNameSize);
             info.name[kNameSize - 1] = 0;
@@ -1131,12 +1148,20 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
             info.size = LoadLE32(e.desc + kSizeOffset);
             info.packedSize = e.packedSize;
             info.data = nullptr;
-            if (!keep(context, info)) continue;
+            if (keep && !keep(context, info)) continue;
+            if (rank) place = rank(context, info, j);
         }
-        if (!ranges.empty() && ranges.back().to == e.marker)
-            ranges.back().to = stop;
+        picked.push_back({e.marker, stop, place});
+    }
+    if (rank)
+        std::stable_sort(picked.begin(), picked.end(), [](const Range& a, const Range& b) { return a.rank < b.rank; });
+    // Neighbours in the file that stay neighbours are copied as one range.
+    std::vector<Range> ranges;
+    for (const Range& r : picked) {
+        if (!ranges.empty() && ranges.back().to == r.from)
+            ranges.back().to = r.to;
         else
-            ranges.push_back({e.marker, stop});
+            ranges.push_back(r);
     }
 
     uint8_t header[kHeaderSize];

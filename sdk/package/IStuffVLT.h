@@ -113,6 +113,9 @@ public:
     // 1, or 0 for a package that is not open.
     int SetUpdating(int id, bool on);
     int GetUpdateCounts(int id, UpdateCounts* counts);
+    // 1 when, since updating was set for package id, AddData was handed a
+    // block of this name and type (added, replaced or unchanged); else 0.
+    int WasUpdated(int id, const char* name, const char* type) const;
 
     // The errno of the first write to package id's file that failed since it
     // was opened (AddData or Delete answered 0 for it), or 0. A write error
@@ -123,16 +126,21 @@ public:
     // Decides, for WriteLive, whether a live entry is written (true) or left
     // out; info holds its descriptor fields, data is null.
     using KeepEntry = bool (*)(void* context, const BlockInfo& info);
+    // Where, for WriteLive, a live entry goes: entries are written in the
+    // order of their ranks (equal ranks in package order). position is the
+    // entry's place among all entries of the package, deleted ones counted.
+    using RankEntry = uint64_t (*)(void* context, const BlockInfo& info, uint64_t position);
     // Writes a new package file at path (which must not exist) holding the
     // live entries of open package id that keep accepts (all of them when
-    // keep is null), in package order, each copied as stored (marker,
+    // keep is null), in package order (or in the order rank gives), each copied as stored (marker,
     // descriptor and padded payload, never decoded or recompressed). The
     // header block is the package's own with a new modification date and
     // the checksum of the new entries. 1 on success, with the new file's
     // length in length when given; 0 on failure, logged, with nothing left
     // at path and errno holding the cause of a failed system call (else 0). A package whose entries overlap, run past
     // its end or cannot all be read is refused.
-    int WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length = nullptr);
+    int WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length = nullptr,
+                  RankEntry rank = nullptr);
     // Closes package id without rewriting its header, whatever was written
     // to it: for a working file that its caller removes next.
     void CloseDiscarding(int id);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "Support.h"
 #include "core/Trovalis.h"
@@ -31,13 +32,12 @@ TEST(Driver, NoInputOrDoubleDashAlonePrintsBannerAndUsageAndExitsWithUsageCode) 
 
 // A very long extension is rejected, not copied into a fixed buffer.
 TEST(Driver, UnsupportedExtensionsAreRejectedAfterTheBanner) {
-    for (const std::string& input :
-         std::vector<std::string>{"vlt", "a.txt", "archive.vlt.bak", "dir.vlt/file", "noext.",
-                                  "x." + std::string(300, 'v'), "--bogus", "--lists", "-list", "--LIST"}) {
+    for (const std::string& input : std::vector<std::string>{"vlt", "a.txt", "archive.vlt.bak", "dir.vlt/file",
+                                                             "noext.", "x." + std::string(300, 'v'), "-list"}) {
         std::string out;
         EXPECT_EQ(RunBundlex({input}, out), 1) << input;
         EXPECT_EQ(out, kBanner + kUnsupported) << input;
-        EXPECT_EQ(RunBundlex({input, "--json", "out.xml", "fourth"}, out), 1) << input;
+        EXPECT_EQ(RunBundlex({input, "out.xml", "fourth"}, out), 1) << input;
         EXPECT_EQ(out, kBanner + kUnsupported) << input;
     }
 }
@@ -86,7 +86,7 @@ TEST(Driver, DirectoryOrFifoAsInputIsAnErrorNotACrashOrAHang) {
     }
 }
 
-TEST(CommandLine, DoubleDashLetsAnInputPathThatStartsWithDashesThrough) {
+TEST(CommandLine, OptionsCountAnywhereAndDoubleDashLetsADashedPathThrough) {
     TempDir d;
     {
         SdkSession sdk;
@@ -98,9 +98,25 @@ TEST(CommandLine, DoubleDashLetsAnInputPathThatStartsWithDashesThrough) {
     EXPECT_EQ(out.rfind(kBanner + " - Processing blocks...\n", 0), 0u) << out;
     EXPECT_TRUE(Contains(out, "\n - VLT exported successfully to a XML + gfx resources.\n")) << out;
     EXPECT_TRUE(FileExists(d / "out.xml"));
-    // And after a command's own "--".
+    // And after a command's own "--"; a command option after the path counts.
     EXPECT_EQ(RunBundlex({"--list", "--", "--list.vlt"}, out, d.path()), 0) << out;
     EXPECT_TRUE(Contains(out, "notes")) << out;
+    EXPECT_EQ(RunBundlex({"out.xml", "--list"}, out, d.path()), 1) << out;
+    EXPECT_TRUE(Contains(out, " - Error: cannot list 'out.xml': it is not a VLT package.\n")) << out;
+}
+
+TEST(CommandLine, QuietKeepsOnlyWarningsAndErrors) {
+    TempDir d;
+    {
+        SdkSession sdk;
+        PackageBuilder p(d / "p.vlt");
+        p.Raw("notes", "FILE", {1, 2, 3});
+    }
+    std::string out;
+    EXPECT_EQ(RunBundlex({"p.vlt", "--quiet"}, out, d.path()), 0) << out;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(RunBundlex({"--quiet", "missing.vlt"}, out, d.path()), 1) << out;
+    EXPECT_EQ(out, " - Error: could not open the given VLT.\n - Error! the VLT was not exported.\n");
 }
 
 TEST(CommandLine, HelpShowsTheTwoPathFormFirstThenEveryCommand) {
@@ -128,20 +144,32 @@ TEST(CommandLine, VersionPrintsTheVersionTexts) {
                        Trovalis.VersionBanner() + "\n");
 }
 
+// Options count wherever they stand: an unknown one, one the command does
+// not take or a second command is a usage error that names it, never a path.
 TEST(CommandLine, CommandWithoutExactlyOnePackageOrWithUnknownOptionIsAUsageError) {
-    const std::vector<std::vector<std::string>> cases = {{"--list"},
-                                                         {"--verify", "--json"},
-                                                         {"--check", "a.vlt", "b.vlt"},
-                                                         {"--list", "a.vlt", "--jsn"},
-                                                         {"--diff", "a.vlt"},
-                                                         {"--verify", "a.vlt", "--jobs"},
-                                                         {"--list", "a.vlt", "--jobs", "0"},
-                                                         {"--jobs", "257", "a.vlt"},
-                                                         {"--jobs", "2x", "a.xml"}};
-    for (const auto& args : cases) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--list"}, "--list needs exactly one package path"},
+        {{"--verify", "--json"}, "--verify needs exactly one package path"},
+        {{"--check", "a.vlt", "b.vlt"}, "--check needs exactly one package path"},
+        {{"--list", "a.vlt", "--jsn"}, "unknown option '--jsn'"},
+        {{"--diff", "a.vlt"}, "--diff needs two package paths"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"a.vlt", "--LIST"}, "unknown option '--LIST'"},
+        {{"a.vlt", "--verify", "--long"}, "--long does not apply to --verify"},
+        {{"a.xml", "--prune"}, "--prune does not apply to the conversion"},
+        {{"--list", "a.vlt", "--verify"}, "--list and --verify cannot be given together"},
+        {{"--verify", "a.vlt", "--jobs"}, "--jobs needs a value"},
+        {{"--list", "a.vlt", "--jobs", "0"}, "--jobs needs a number from 1 to 256, not '0'"},
+        {{"--jobs", "257", "a.vlt"}, "--jobs needs a number from 1 to 256, not '257'"},
+        {{"--jobs", "2x", "a.xml"}, "--jobs needs a number from 1 to 256, not '2x'"}};
+    for (const auto& c : cases) {
         std::string out;
-        EXPECT_EQ(RunBundlex(args, out), 2) << args[0];
+        EXPECT_EQ(RunBundlex(c.first, out), 2) << c.second;
         EXPECT_EQ(out, "") << "nothing on standard output: " << out;
+        std::string cmd = "'" + std::string(BUNDLEX_EXE) + "'";
+        for (const std::string& a : c.first) cmd += " '" + a + "'";
+        Shell(cmd + " 2>&1 >/dev/null", out);
+        EXPECT_EQ(out, "bundlex: " + c.second + " (see bundlex --help)\n");
     }
 }
 
@@ -180,11 +208,32 @@ TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
         EXPECT_TRUE(Contains(text, needle)) << needle;
 }
 
-TEST(ManPage, CmakeInstallPutsTheExecutableAndThePageInPlace) {
+TEST(ManPage, CmakeInstallPutsTheExecutableThePageAndTheCompletionInPlace) {
     TempDir prefix;
     const std::string build = std::filesystem::path(BUNDLEX_EXE).parent_path().string();
     std::string out;
     ASSERT_EQ(Shell("cmake --install '" + build + "' --prefix '" + prefix.path() + "' 2>&1", out), 0) << out;
     EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "bin/bundlex"));
     EXPECT_EQ(ReadFile(prefix / "share/man/man1/bundlex.1"), ReadFile(Page()));
+    EXPECT_EQ(ReadFile(prefix / "share/bash-completion/completions/bundlex"),
+              ReadFile(SourceDir() + "/scripts/bundlex-completion.bash"));
+}
+
+// The completion knows every option --help names, and offers packages and
+// documents but not other files.
+TEST(Completion, OffersEveryOptionOfTheHelpAndOnlyPackagesAndDocuments) {
+    std::string help, out;
+    ASSERT_EQ(RunBundlex({"--help"}, help), 0);
+    TempDir d;
+    for (const char* f : {"a.vlt", "b.XML", "c.txt"}) ASSERT_TRUE(WriteFile(d / f, {1}));
+    const std::string complete = "cd '" + d.path() + "' && bash -c 'source \"" + SourceDir() +
+                                 "/scripts/bundlex-completion.bash\"; COMP_WORDS=(bundlex \"$0\"); COMP_CWORD=1; "
+                                 "_bundlex; printf \"%s\\n\" \"${COMPREPLY[@]}\"' ";
+    ASSERT_EQ(Shell(complete + "--", out), 0);
+    const std::regex option("--[a-z][a-z-]+");
+    for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it)
+        EXPECT_TRUE(Contains(out, it->str() + "\n")) << it->str();
+    ASSERT_EQ(Shell(complete + "''", out), 0);
+    EXPECT_TRUE(Contains(out, "a.vlt\n") && Contains(out, "b.XML\n")) << out;
+    EXPECT_FALSE(Contains(out, "c.txt")) << out;
 }

@@ -107,11 +107,11 @@ TEST_F(Commands, PackageOfEveryKindIsListedVerifiedAndSurvivesTheCheckUnchanged)
               "chime:SND,theme:MUS,readme:FILE,config:FILE,levels/one:FILE,?one:DELETED,play_n:TILB2,play_p:TILB2,"
               "play_o:TILB2,play:BUT")
         << out;
-    EXPECT_EQ(JqOut(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .deleted] | @csv"),
+    EXPECT_EQ(JqOut(out, ".entries[] | select(.name == \"config\") | [.mode, .size, .packed_size, .is_deleted] | @csv"),
               "\"stored\",5,5,false");
     EXPECT_EQ(JqOut(out, ".entries[] | select(.name == \"readme\") | [.mode, .size, (.packed_size < .size)] | @csv"),
               "\"compressed\",300,true");
-    EXPECT_EQ(JqOut(out, ".entries[] | select(.type == \"DELETED\") | [.deleted, .kind, .size] | @csv"),
+    EXPECT_EQ(JqOut(out, ".entries[] | select(.type == \"DELETED\") | [.is_deleted, .kind, .size] | @csv"),
               "true,\"deleted\",1");
     EXPECT_EQ(JqOut(out, "[.entry_count, .live, .deleted] | @csv"), "18,17,1");
     EXPECT_EQ(JqOut(out, ".totals | map(.kind + \"=\" + (.blocks | tostring)) | join(\",\")"),
@@ -345,4 +345,44 @@ TEST_F(Commands, SoundsTheSdkCannotDecodeAreExportedUnchangedAndAreSound) {
                                   Sound(8, 8)}));
     EXPECT_EQ(Run({"--check", "pack.vlt"}), 0) << out;
     EXPECT_TRUE(Contains(out, Survive(8, 8))) << out;
+}
+
+// Every command's JSON report, in success and in failure, follows the
+// documented schema, in which a field name has one type wherever it appears.
+TEST_F(Commands, EveryJsonReportFollowsTheDocumentedSchema) {
+    {
+        SdkSession sdk;
+        BuildEveryKind(d / "all.vlt", scratch.path());
+    }
+    const std::string check =
+        "python3 '" + SourceDir() + "/tests/commands/json_check.py' '" + SourceDir() + "/docs/json-schema.json' ";
+    ASSERT_EQ(Shell(check + "--fields", v), 0) << v;
+    const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+        {"convert", {"all.vlt", "all.xml"}},
+        {"convert", {"all.xml", "back.vlt"}},
+        {"convert", {"x.txt"}},
+        {"list", {"--list", "all.vlt"}},
+        {"list", {"--list", "none.vlt"}},
+        {"verify", {"--verify", "all.vlt"}},
+        {"verify", {"--verify", "none.vlt"}},
+        {"check", {"--check", "all.vlt"}},
+        {"gallery", {"--gallery", "all.vlt"}},
+        {"gallery", {"--gallery", "none.vlt"}},
+        {"extract", {"--extract", "all.vlt", "one.xml", "logo"}},
+        {"update", {"--update", "all.xml", "back.vlt", "--prune"}},
+        {"update", {"--update", "none.xml"}},
+        {"diff", {"--diff", "all.vlt", "back.vlt"}},
+        {"diff", {"--diff", "all.vlt", "none.vlt"}},
+        {"delete", {"--delete", "back.vlt", "logo"}},
+        {"delete", {"--delete", "back.vlt", "nothing"}},
+        {"compact", {"--compact", "back.vlt"}},
+        {"compact", {"--compact", "none.vlt"}},
+    };
+    for (const auto& r : runs) {
+        std::vector<std::string> args = r.second;
+        args.push_back("--json");
+        Run(args);
+        ASSERT_TRUE(WriteFile(d / "report.json", Bytes(out)));
+        EXPECT_EQ(Shell(check + r.first + " < '" + (d / "report.json") + "'", v), 0) << r.second[0] << ": " << v << out;
+    }
 }

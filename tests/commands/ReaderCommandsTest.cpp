@@ -189,7 +189,7 @@ TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
         EXPECT_EQ(JqOut(json, std::string(".entries[] | select(.name == \"") + row.name + "\") | .properties | tojson"),
                   row.properties);
     // A deleted entry has no properties at all; a 1.0 font is read from a copy, upgraded.
-    EXPECT_EQ(JqOut(json, ".entries[] | select(.deleted) | .properties | tojson"), "null");
+    EXPECT_EQ(JqOut(json, ".entries[] | select(.is_deleted) | .properties | tojson"), "null");
     EXPECT_EQ(JqOut(json, R"(.entries[] | select(.name == "small" or .name == "oldfont") | .properties.glyphs)"),
               "94\n94");
     EXPECT_EQ(

@@ -72,9 +72,14 @@ TEST_F(Writers, UpdateBringsEveryKindOfEditBackAndNothingElse) {
     mod[mod.size() - 5] ^= 0x22;
     ASSERT_TRUE(WriteFile(d / "e/snd_chime.WAV", wav) && WriteFile(d / "e/mus_theme.MOD", mod));
     ASSERT_EQ(Shell("printf 'one more line' >> '" + d / "e/file_readme" + "'", out), 0);
+    std::vector<std::string> order;
+    for (const Entry& e : Entries(d / "p.vlt")) order.push_back(e.name + ":" + e.type);
 
     ASSERT_EQ(Run({"--update", "e.xml"}), 0) << out;
     EXPECT_TRUE(Contains(out, " - Updated 'p.vlt': 0 added, 5 replaced, 23 unchanged, 0 failed.\n")) << out;
+    std::vector<std::string> updated;  // every replaced block where it was
+    for (const Entry& e : Entries(d / "p.vlt")) updated.push_back(e.name + ":" + e.type);
+    EXPECT_EQ(updated, order);
     ASSERT_EQ(Run({"--list", "p.vlt"}), 0);
     EXPECT_TRUE(Contains(out, " - 28 entries: 28 live, 0 deleted.\n")) << out;
     ASSERT_EQ(Run({"e.xml", "fresh.vlt"}), 0) << out;
@@ -110,6 +115,35 @@ TEST_F(Writers, UpdateBringsEveryKindOfEditBackAndNothingElse) {
     EXPECT_TRUE(Contains(out, "0 added, 1 replaced, 0 unchanged, 0 failed.\n")) << out;
     payloads[{"config", "FILE"}] = Bytes("new settings");
     EXPECT_EQ(Payloads("p.vlt"), payloads);
+}
+
+// A rename and a removal in the document: the update says how many blocks
+// the document no longer names and keeps them; with --prune they go, unless
+// an element failed, whose block the document still means.
+TEST_F(Writers, UpdateWithPruneDeletesTheBlocksTheDocumentNoLongerNames) {
+    ImportAndExportExample();
+    const std::vector<uint8_t> exported = ReadFile(d / "e.xml");
+    std::string doc(exported.begin(), exported.end());
+    doc = std::regex_replace(doc, std::regex("<file name=\"config\"[^>]*>"), "");
+    doc = std::regex_replace(doc, std::regex("name=\"readme\""), "name=\"notes\"");
+    Write("e.xml", doc);
+    ASSERT_EQ(Run({"--update", "e.xml"}), 0) << out;
+    EXPECT_TRUE(ContainsAll(out, {"1 added, 0 replaced, 26 unchanged, 0 failed.\n",
+                                  " - 2 blocks of the package are not named by the document (--prune deletes "
+                                  "them).\n"}))
+        << out;
+    EXPECT_TRUE(HasBlock(d / "p.vlt", "FILE", "config"));
+    Write("bad.xml", std::regex_replace(doc, std::regex("file_levels_one[^\"]*"), "missing"));
+    ASSERT_EQ(Run({"--update", "bad.xml", "--prune"}), 3) << out;
+    EXPECT_TRUE(Contains(out, " - Nothing was pruned, since 1 resources failed.\n")) << out;
+    EXPECT_TRUE(HasBlock(d / "p.vlt", "FILE", "config"));
+
+    ASSERT_EQ(Run({"--update", "e.xml", "--prune"}), 0) << out;
+    EXPECT_TRUE(Contains(out, " - Pruned 2 blocks that the document does not name.\n")) << out;
+    EXPECT_FALSE(HasBlock(d / "p.vlt", "FILE", "config"));
+    EXPECT_FALSE(HasBlock(d / "p.vlt", "FILE", "readme"));
+    EXPECT_TRUE(HasBlock(d / "p.vlt", "FILE", "notes"));
+    EXPECT_EQ(Entries(d / "p.vlt").size(), 27u);
 }
 
 // Export, then --update from the untouched export: nothing added or
@@ -231,7 +265,8 @@ TEST_F(Writers, DeleteAndCompactLeaveAVerifiedPackageWithoutDeletedEntries) {
     }
 
     ASSERT_EQ(Run({"--delete", "p.vlt", "play", "read?e", "--json"}), 0) << out;
-    EXPECT_EQ(JqOut(out, "[.deleted[].name] | sort | join(\" \")"), "play play_n play_o play_p play_s readme") << out;
+    EXPECT_EQ(JqOut(out, "[.deleted_blocks[].name] | sort | join(\" \")"), "play play_n play_o play_p play_s readme")
+        << out;
     EXPECT_EQ(Run({"--verify", "p.vlt"}), 0) << out;
     ASSERT_EQ(Run({"--list", "p.vlt"}), 0);
     EXPECT_TRUE(Contains(out, " - 22 entries: 22 live, 0 deleted.\n")) << out;
@@ -246,8 +281,9 @@ TEST_F(Writers, DeleteAndCompactLeaveAVerifiedPackageWithoutDeletedEntries) {
     EXPECT_TRUE(Contains(out, " - 'q.vlt' has no deleted entries; it was left as it was (")) << out;
 }
 
-// A resource left behind makes the run exit 3, and the line after its
-// warning says why, also when the package cannot be written at all; an
+// A resource left behind makes the run exit 3 and the verdict count it, and
+// the line after its warning says why; when none could be stored, no package
+// is written and the run exits 1, also when the package cannot be written at all; an
 // output that is not a package name stops the run at once (exit 1) with
 // nothing written.
 TEST_F(Writers, ImportOfAResourceLeftBehindExitsIncompleteAndSaysWhy) {
@@ -279,18 +315,27 @@ TEST_F(Writers, ImportOfAResourceLeftBehindExitsIncompleteAndSaysWhy) {
          "\n - Info: the sheet (48 x 32) does not fit frames of 32 x 32: it must be a whole number of frames"},
     };
     for (const auto& r : rows) {
+        // Alone, the element leaves nothing to store: no package is made.
         Write("doc.xml", std::string("<ORB version=\"v1\" totalblocks=\"1\">") + r.element + "</ORB>");
-        EXPECT_EQ(Run({"doc.xml", r.package}), 3) << out;
-        EXPECT_TRUE(ContainsAll(
-            out, {"WARNING: problem found importing", r.cause, " - XML imported successfully into a new VLT.\n"}));
+        EXPECT_EQ(Run({"doc.xml", r.package}), 1) << out;
+        EXPECT_TRUE(ContainsAll(out, {"WARNING: problem found importing", r.cause,
+                                      "\n - Error! the XML was not imported: none of its 1 resources could be "
+                                      "stored.\n"}));
+        EXPECT_FALSE(FileExists(d / "p.vlt"));
     }
+    // Beside one that is stored, the verdict counts what failed.
+    Write("doc.xml", std::string("<ORB version=\"v1\" totalblocks=\"2\">") + rows[0].element +
+                         "<file name=\"b\" source=\"t.wav\" storemethod=\"raw\"/></ORB>");
+    EXPECT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
+    EXPECT_TRUE(Contains(out, "\n - WARNING: the XML was imported into the VLT, but 1 of its 2 resources failed.\n"))
+        << out;
 
     const std::vector<uint8_t> held = ReadFile(d / "held.vlt");
     ASSERT_EQ(chmod((d / "held.vlt").c_str(), 0444), 0);
     // A plain import tries every element, each fails for that cause; an
     // update, which rewrites the package, is refused at once.
     Write("doc.xml", "<ORB version=\"v1\" totalblocks=\"1\"><sound name=\"t\" source=\"t.wav\"/></ORB>");
-    EXPECT_EQ(Run({"doc.xml", "held.vlt"}), 3) << out;
+    EXPECT_EQ(Run({"doc.xml", "held.vlt"}), 1) << out;
     EXPECT_TRUE(Contains(out,
                          "\n - Info: the package is read-only (the file or its folder has no write permission); "
                          "nothing can be stored in it.\n"))

@@ -189,7 +189,7 @@ TEST_F(Import, EmptyRawFileIsCountedAsStoredNotWarnedAsFailed) {
     for (const char* name : {"r", "k", "c"}) EXPECT_TRUE(HasBlock(dir / "p.vlt", "FILE", name)) << name;
 
     // A second import meets the blocks and refuses them: they were stored.
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 1) << out;
     EXPECT_EQ(Count(out, "problem found importing"), 3) << out;
 }
 
@@ -557,8 +557,9 @@ TEST_F(ImportTrust, PayloadSwappedForAFifoNeverHangsTheImport) {
     for (int i = 0; i < 6; ++i) {
         const int rc = Shell(
             "cd " + dir.path() + " && timeout 60 " + BUNDLEX_EXE + " in/doc.xml p" + std::to_string(i) + ".vlt", out);
-        EXPECT_TRUE(rc == 0 || rc == 3) << rc << out;
-        if (rc != 0 && rc != 3) break;
+        // Every payload may have been a FIFO: then nothing was stored (1).
+        EXPECT_TRUE(rc == 0 || rc == 1 || rc == 3) << rc << out;
+        if (rc != 0 && rc != 1 && rc != 3) break;
     }
     ASSERT_TRUE(WriteFile(stop, {}));
     int status = 0;
@@ -615,9 +616,9 @@ TEST_F(Import, NumbersThatDoNotFitTheirFieldAreRefusedNotWrapped) {
     };
     for (const auto& c : cases) {
         Doc(c.element);
-        ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << c.element << out;
+        ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 1) << c.element << out;
         EXPECT_TRUE(Contains(out, "problem found importing " + c.warning + ".\n\n - Info: " + c.cause)) << out;
-        EXPECT_TRUE(Entries(dir / "p.vlt").empty()) << c.element;
+        EXPECT_FALSE(FileExists(dir / "p.vlt")) << c.element;
     }
 }
 

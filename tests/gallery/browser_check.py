@@ -149,7 +149,7 @@ def main():
     pkg = build_package(a.source, a.work, a.bundlex)
     run([a.bundlex, '--gallery', 'every.vlt'], pkg)
     listing = json.loads(run([a.bundlex, '--list', 'every.vlt', '--json'], pkg))
-    entries = [e for e in listing['entries'] if not e['deleted']]
+    entries = [e for e in listing['entries'] if not e['is_deleted']]
     frames = {e['name']: e['properties'].get('frames') for e in entries if e['type'] == 'SPR2'}
 
     faults = []

@@ -125,9 +125,6 @@ struct IStuffVLT::Impl {
     UpdateCounts updateCounts[kMaxPackages];
     // Per slot: the name and type pairs AddData was handed while updating.
     std::set<std::string> updated[kMaxPackages];
-    static std::string PairKey(const char* name, const char* type) {
-        return std::string(name, strnlen(name, kNameSize)) + '\0' + std::string(type, strnlen(type, kTypeSize));
-    }
     // Per slot: the errno of the first write to the file that failed (WriteError).
     int writeError[kMaxPackages] = {};
     // Set while OpenForReading runs Open.
@@ -934,7 +931,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     // this one, and kept when they are the same.
     bool replacing = false;
     if (m.updating[k]) {
-        m.updated[k].insert(Impl::PairKey(info->name, info->type));
+        m.updated[k].insert(PairKey(info->name, info->type));
         m.index[k].Extend(m.CipherOf(k));
         const long long j = m.index[k].FindPair(info->name, info->type);
         if (j >= 0) {
@@ -1079,7 +1076,7 @@ int IStuffVLT::SetUpdating(int id, bool on) {
 int IStuffVLT::WasUpdated(int id, const char* name, const char* type) const {
     const int k = impl_->SlotOf(id);
     if (k < 0 || !name || !type) return 0;
-    return impl_->updated[k].count(Impl::PairKey(name, type)) ? 1 : 0;
+    return impl_->updated[k].count(PairKey(name, type)) ? 1 : 0;
 }
 
 int IStuffVLT::WriteError(int id) const {

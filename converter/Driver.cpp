@@ -39,7 +39,6 @@ std::string LowerExtension(const std::string& path) {
 
 }  // namespace
 
-void PrintCause(const char* cause) { std::printf("\n - Info: %s\n", cause); }
 
 int RunDriver(int argc, char** argv) {
     // The package commands are recognised only by their option in the first

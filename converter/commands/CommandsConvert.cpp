@@ -199,7 +199,6 @@ int RunConvert(const Invocation& inv) {
 
 }  // namespace
 
-void PrintCause(const char* cause) { std::printf("\n - Info: %s\n", cause); }
 
 const CommandRow kConvertCommand = {
     "",

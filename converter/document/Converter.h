@@ -14,6 +14,9 @@ struct RunOutcome {
 int ExportPackage(const char* input, const char* output, RunOutcome* outcome = nullptr);
 int ImportDocument(const char* input, const char* output, RunOutcome* outcome = nullptr);
 
+// The converter's console reporter (Report.cpp). A warning: "\n - WARNING: "
+// and the text.
+void PrintWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // After a resource's warning: one line that says why, in plain words, so
 // that the user knows what to do ("\n - Info: <cause>\n"). cause is a full
 // sentence of its own with its final period.

@@ -272,7 +272,7 @@ int SaveDocument(ExportSession& s, outwrite::OutputSet& files, const std::string
 }
 
 void WarnUnexported(int live, int exported) {
-    std::printf("\n - WARNING: existing VLT blocks(%d) does not match with exported ones(%d).", live, exported);
+    PrintWarning("existing VLT blocks(%d) does not match with exported ones(%d).", live, exported);
     std::printf("\n - Info: remember that button,sound,music and files blocks are not exported.\n");
 }
 

@@ -272,8 +272,7 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         return 0;
     }
     if (s.total != s.c.done)
-        std::printf("\n - WARNING: existing XML blocks(%d) does not match with imported ones(%d).\n", s.total,
-                    s.c.done);
+        PrintWarning("existing XML blocks(%d) does not match with imported ones(%d).\n", s.total, s.c.done);
     doc.Close();
     if (outcome) {
         outcome->failed = s.failed;

@@ -102,9 +102,9 @@ bool ExportResource(ExportSession& s, const orb::KindSpec& kind, const std::stri
     }
     const std::string shown = SafeText(name, SafeStyle::Masked);
     if (kind.inPanel)
-        std::printf("\n - WARNING: problem found exporting '%s' panel, widget '%s'.\n", orb::kPanelName, shown.c_str());
+        PrintWarning("problem found exporting '%s' panel, widget '%s'.\n", orb::kPanelName, shown.c_str());
     else
-        std::printf("\n - WARNING: problem found exporting '%s' %s.\n", shown.c_str(), kind.word());
+        PrintWarning("problem found exporting '%s' %s.\n", shown.c_str(), kind.word());
     PrintCause(s.cause.empty() ? kUnreadableBlock : s.cause.c_str());
     s.cause.clear();
     ++s.failed;

@@ -228,8 +228,7 @@ void ImportResource(ImportSession& s, const orb::KindSpec& kind) {
             ++(s.c.*kind.counter);
             return;
         }
-        std::printf("\n - WARNING: problem found importing '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(),
-                    kind.word());
+        PrintWarning("problem found importing '%s' %s.\n", SafeText(name, SafeStyle::Masked).c_str(), kind.word());
         PrintElementCause(s);
         return;
     }
@@ -241,8 +240,8 @@ void ImportResource(ImportSession& s, const orb::KindSpec& kind) {
             ++s.c.done;
             ++(s.c.*kind.counter);
         } else {
-            std::printf("\n - WARNING: problem found importing '%s' panel, widget '%s'.\n", orb::kPanelName,
-                        SafeText(name, SafeStyle::Masked).c_str());
+            PrintWarning("problem found importing '%s' panel, widget '%s'.\n", orb::kPanelName,
+                         SafeText(name, SafeStyle::Masked).c_str());
             PrintElementCause(s);
         }
     } while (Trovalis.XMLNodeNext(s.doc) == 1);

@@ -122,20 +122,20 @@ std::string SheetCause(int w, int h, int fw, int fh) {
 // One frame of animation animId; false after its warning.
 bool ImportFrame(ImportSession& s, CSprite& sprite, int animId, int frames) {
     if (!TagIs(Trovalis.XMLNodeGetName(s.doc), kFrameTag)) {
-        std::printf("\n - WARNING: idAnim '%d': no 'frame' tag found.", animId);
+        PrintWarning("idAnim '%d': no 'frame' tag found.", animId);
         return false;
     }
     int frameId = 0, ms = 0;
     if (!importstep::Int(s, attr::kId, frameId)) {
-        std::printf("\n - WARNING: idAnim '%d': no 'id' frame attribute found.", animId);
+        PrintWarning("idAnim '%d': no 'id' frame attribute found.", animId);
         return false;
     }
     if (!importstep::Int(s, attr::kMs, ms)) {
-        std::printf("\n - WARNING: idAnim '%d': no 'ms' frame attribute found.", animId);
+        PrintWarning("idAnim '%d': no 'ms' frame attribute found.", animId);
         return false;
     }
     if (frameId < 0 || frameId > frames) {
-        std::printf("\n - WARNING: idAnim '%d': idFrame '%d' is out of range [0,%d].", animId, frameId, frames);
+        PrintWarning("idAnim '%d': idFrame '%d' is out of range [0,%d].", animId, frameId, frames);
         return false;
     }
     sprite.SetFrame(animId + 1, frameId + 1, static_cast<uint32_t>(ms));
@@ -158,7 +158,7 @@ bool ImportFrames(ImportSession& s, CSprite& sprite, int animId, int frames) {
     Trovalis.XMLNodeParent(s.doc);
     if (!ok) return false;
     if (i != frames) {
-        std::printf("\n - WARNING: idAnim '%d': parsed '%d' frames from a total of '%d'.", animId, i, frames);
+        PrintWarning("idAnim '%d': parsed '%d' frames from a total of '%d'.", animId, i, frames);
         return false;
     }
     return true;
@@ -167,7 +167,7 @@ bool ImportFrames(ImportSession& s, CSprite& sprite, int animId, int frames) {
 // One animation; the current element is the sprite's child.
 bool ImportAnimation(ImportSession& s, CSprite& sprite, int rows) {
     if (!TagIs(Trovalis.XMLNodeGetName(s.doc), kAnimationTag)) {
-        std::printf("\n - WARNING: no 'animation' tag found.");
+        PrintWarning("no 'animation' tag found.");
         return false;
     }
     int id = 0, type = 0, status = 0, frames = 0, hotx = 0, hoty = 0, start = 0, end = 0;
@@ -178,11 +178,11 @@ bool ImportAnimation(ImportSession& s, CSprite& sprite, int rows) {
         !importstep::Int(s, attr::kStartFrame, start, 0, kU16) || !importstep::Int(s, attr::kEndFrame, end, 0, kU16))
         return false;
     if (id < 0 || id > rows) {
-        std::printf("\n - WARNING: idAnim '%d' is out of range [0,%d].", id, rows);
+        PrintWarning("idAnim '%d' is out of range [0,%d].", id, rows);
         return false;
     }
     if (type != 2 && type != 4 && type != 8) {
-        std::printf("\n - WARNING: type '%d' is unknown.", type);
+        PrintWarning("type '%d' is unknown.", type);
         return false;
     }
     sprite.SetAnimProperties(id + 1, static_cast<uint16_t>(type), static_cast<uint16_t>(status),
@@ -217,7 +217,7 @@ bool ImportAnimations(ImportSession& s, CSprite& sprite, SDL_Surface* sheet, int
         if (!ok) return false;
     }
     if (parsed != rows) {
-        std::printf("\n - WARNING: parsed '%d' animations from a total of '%d'.", parsed, rows);
+        PrintWarning("parsed '%d' animations from a total of '%d'.", parsed, rows);
         return Fail(s, SheetCause(sheet->w, sheet->h, xo, yo));
     }
     return true;

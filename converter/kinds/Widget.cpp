@@ -138,8 +138,8 @@ bool ExportStateImage(ExportSession& s, const std::string& w, const ButtonStateI
         return true;
     }
     if (written == 0 && !s.stateImages.count(blockName)) return false;
-    std::printf("\n - WARNING: problem found exporting '%s' state of widget '%s'.\n", state.state,
-                SafeText(w, SafeStyle::Masked).c_str());
+    PrintWarning("problem found exporting '%s' state of widget '%s'.\n", state.state,
+                 SafeText(w, SafeStyle::Masked).c_str());
     PrintCause(s.cause.empty() ? kUnreadableBlock : s.cause.c_str());
     s.cause.clear();
     ++s.failed;
@@ -189,13 +189,13 @@ bool ImportStateImages(ImportSession& s, const std::string& name, uint8_t& code)
     bool ok = true;
     do {
         if (!TagIs(Trovalis.XMLNodeGetName(s.doc), kImageTag)) {
-            std::printf("\n - WARNING: no 'image' tag found.");
+            PrintWarning("no 'image' tag found.");
             ok = false;
             break;
         }
         std::string state;
         if (!Text(s, attr::kState, state)) {
-            std::printf("\n - WARNING: no 'state' attribute found.");
+            PrintWarning("no 'state' attribute found.");
             ok = false;
             break;
         }
@@ -203,7 +203,7 @@ bool ImportStateImages(ImportSession& s, const std::string& name, uint8_t& code)
             if (state == image.state && image.complexOnly && code == kButton) code = kComplexButton;
         if (!ImportTileBlock(s, name + StateSuffix(state.c_str()), kinds::TypeOf(kinds::Kind::StateImage), false,
                              "the widget's name with the state's suffix is longer than 31 characters.")) {
-            std::printf("\n - WARNING: could not load '%s' state.", SafeText(state, SafeStyle::Masked).c_str());
+            PrintWarning("could not load '%s' state.", SafeText(state, SafeStyle::Masked).c_str());
             ok = false;
             break;
         }
@@ -242,7 +242,7 @@ bool ReadRecordAttributes(ImportSession& s, ButtonRecord& record) {
 // the package yet.
 bool Import(ImportSession& s, std::string& name) {
     if (!TagIs(Trovalis.XMLNodeGetName(s.doc), kWidgetTag)) {
-        std::printf("\n - WARNING: no 'widget' tag found.");
+        PrintWarning("no 'widget' tag found.");
         return false;
     }
     ButtonRecord record;
@@ -253,7 +253,7 @@ bool Import(ImportSession& s, std::string& name) {
             s, kinds::TypeOf(kinds::Kind::Widget), name, [&] { return g_pButton->Save(s.pkg, name.c_str(), &record); },
             &result))
         return true;
-    std::printf("\n - WARNING: widget could not be saved (ErrCode '%d').", result);
+    PrintWarning("widget could not be saved (ErrCode '%d').", result);
     if (result < -1)
         return Fail(s,
                     "the widget class refused the record: a state image it needs is missing (give the widget its "

@@ -162,20 +162,25 @@ void LogTag::Write(int8_t level, const char* kind, const char* format, va_list a
     errno = saved;
 }
 
-void LogTag::Error(const char* format, ...) const {
-    va_list args;
+void LogTag::ErrorV(const char* format, va_list args) const {
     Log& log = TheLog();
     if (!log.HasFirstError()) {
         const int saved = errno;
         std::string reason;
-        va_start(args, format);
-        Append(reason, format, args);
-        va_end(args);
+        va_list copy;
+        va_copy(copy, args);
+        Append(reason, format, copy);
+        va_end(copy);
         log.NoteError(reason);
         errno = saved;
     }
-    va_start(args, format);
     Write(0, "Error: ", format, args);
+}
+
+void LogTag::Error(const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    ErrorV(format, args);
     va_end(args);
 }
 

@@ -90,6 +90,16 @@ public:
     explicit LogTag(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // " . [tag] Error: " and the text, at level 0.
     void Error(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    // Error, then result: a failure check in one line,
+    // "if (!surface) return tag.Fail(false, "no surface.\n");".
+    template <class T>
+    [[gnu::format(printf, 3, 4)]] T Fail(T result, const char* format, ...) const {
+        va_list args;
+        va_start(args, format);
+        ErrorV(format, args);
+        va_end(args);
+        return result;
+    }
     // " . [tag] Warning: " and the text, at level 2.
     void Warning(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     // " . [tag] Info: " and the text, at level.
@@ -99,6 +109,7 @@ public:
     void Line(int8_t level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
 private:
+    void ErrorV(const char* format, va_list args) const;
     void Write(int8_t level, const char* kind, const char* format, va_list args) const;
     std::string tag_;
 };

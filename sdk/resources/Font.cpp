@@ -253,29 +253,87 @@ bool CFont::IsMark(int x) const {
     return CFontGetPixel(s, x, 0) == Magenta(s);
 }
 
+namespace {
+
+// The glyph areas from the marker row (row 0) and the key (the bottom-left
+// pixel), which every marker pixel then becomes; false with what Create
+// answers in failure.
+bool ReadMarkers(SDL_Surface* c, std::vector<uint8_t>& marks, Tables& boundary, Tables& advance, uint32_t& key,
+                 int& failure) {
+    SurfaceLock lock(c);
+    failure = -1;
+    if (!lock.ok() || !Addressable(c)) return false;
+    marks = MarksOfRow0(c);
+    const int runs = ScanMarkers(marks, boundary, advance);
+    failure = FailureCode(runs);
+    if (runs != CFont::kMarkerRuns) return false;
+    boundary[95] = uint32_t(c->w);
+    // Code 127 has no run after it: it draws the area from the middle of the
+    // last gap to the right edge and advances by that width.
+    advance[94] = boundary[95] - boundary[94];
+    key = ReadRaw(c, 0, c->h - 1);
+    // Marker removal: every magenta pixel becomes background.
+    const Uint32 magenta = Magenta(c);
+    for (int y = 0; y < c->h; ++y)
+        for (int x = 0; x < c->w; ++x)
+            if (ReadRaw(c, x, y) == magenta) WriteRaw(c, x, y, key);
+    return true;
+}
+
+// Space advance: the width of "a", else "A", else "0", else the first glyph
+// area.
+int32_t SpaceAdvance(const FontRecord& f) {
+    for (const char* probe : {"a", "A", "0"})
+        if (const int32_t advance = ClampInt(WidthOf(f, probe))) return advance;
+    return int32_t(f.boundary[1] - f.boundary[0]);
+}
+
+// Cursor offset, measured on the middle glyph row from the left edge of the
+// "|" area: how far the bar's ink starts from there.
+int32_t CursorOffset(SDL_Surface* c, const FontRecord& f) {
+    const uint32_t key = f.colorKey;
+    const int row = f.glyphHeight / 2;
+    const int64_t start = f.boundary[91];
+    const int64_t w = WidthOf(f, "|");
+    SurfaceLock lock(c);
+    if (!lock.ok() || row < 0 || row >= c->h || start >= c->w) return 1;
+    const int64_t last = std::min<int64_t>(start + w, c->w - 1);  // the first w + 1 pixels
+    if (ReadRaw(c, int(start), row) == key) {
+        int64_t count = 0;
+        for (int64_t x = start; x <= last && ReadRaw(c, int(x), row) == key; ++x) ++count;
+        return ClampInt(count + 1);
+    }
+    bool anyKey = false;
+    for (int64_t x = start; x <= last && !anyKey; ++x) anyKey = ReadRaw(c, int(x), row) == key;
+    return anyKey ? 1 : ClampInt(w + 2);
+}
+
+// The surface's pixel bytes, row by row with their padding; none when they
+// cannot be read.
+std::vector<uint8_t> PixelBytes(SDL_Surface* c) {
+    SurfaceLock lock(c);
+    if (!lock.ok()) return {};
+    const uint8_t* px = static_cast<const uint8_t*>(c->pixels);
+    return std::vector<uint8_t>(px, px + size_t(c->pitch) * size_t(c->h));
+}
+
+}  // namespace
+
 int CFont::Create(SDL_Surface* s) {
     const LogTag tag("CFont::Create()");
-    if (Trovalis.startTick == TrovalisCore::kNotStarted) {
-        tag.Error("Trovalis was not initialized. Aborting the font creation.\n");
-        return -1;
-    }
+    if (Trovalis.startTick == TrovalisCore::kNotStarted)
+        return tag.Fail(-1, "Trovalis was not initialized. Aborting the font creation.\n");
     if (rec_->created) {
         tag.Warning("font already exists. It is not possible to create another one.\n");
         return -1;
     }
-    if (!s || !s->format) {
-        tag.Error("font surface is null\n");
-        return -1;
-    }
+    if (!s || !s->format) return tag.Fail(-1, "font surface is null\n");
     if (s->format->BitsPerPixel == 8) {
         tag.Warning("8bits surface loaded is not supported to create a font.\n");
         return -1;
     }
     FontSurfacePtr copy(graphicblock::CopySurface(s, s->flags));
-    if (!copy) {
-        tag.Error("the font surface could not be copied: %s\n", SDL_GetError());
-        return -1;
-    }
+    if (!copy) return tag.Fail(-1, "the font surface could not be copied: %s\n", SDL_GetError());
     copy->format->colorkey = s->format->colorkey;
     copy->format->alpha = s->format->alpha;
     SDL_Surface* c = copy.get();
@@ -304,24 +362,8 @@ int CFont::Create(SDL_Surface* s) {
     Tables boundary{}, advance{};
     std::vector<uint8_t> marks;
     uint32_t key = 0;
-    {
-        SurfaceLock lock(c);
-        if (!lock.ok() || !Addressable(c)) return -1;
-        marks = MarksOfRow0(c);
-        const int runs = ScanMarkers(marks, boundary, advance);
-        if (runs != kMarkerRuns) return FailureCode(runs);
-        boundary[95] = uint32_t(c->w);
-        // Code 127 has no run after it: it draws the area from the middle of
-        // the last gap to the right edge and advances by that width.
-        advance[94] = boundary[95] - boundary[94];
-
-        key = ReadRaw(c, 0, c->h - 1);
-        // Marker removal: every magenta pixel becomes background.
-        const Uint32 magenta = Magenta(c);
-        for (int y = 0; y < c->h; ++y)
-            for (int x = 0; x < c->w; ++x)
-                if (ReadRaw(c, x, y) == magenta) WriteRaw(c, x, y, key);
-    }
+    int failure = 0;
+    if (!ReadMarkers(c, marks, boundary, advance, key, failure)) return failure;
     if (!perPixel) SDL_SetColorKey(c, SDL_SRCCOLORKEY, key);
 
     FontRecord& f = *rec_;
@@ -332,36 +374,8 @@ int CFont::Create(SDL_Surface* s) {
     f.boundary = boundary;
     f.advance = advance;
 
-    // Space advance: the width of "a", else "A", else "0", else the first glyph area.
-    f.spaceAdvance = 0;
-    for (const char* probe : {"a", "A", "0"}) {
-        f.spaceAdvance = ClampInt(WidthOf(f, probe));
-        if (f.spaceAdvance) break;
-    }
-    if (!f.spaceAdvance) f.spaceAdvance = int32_t(boundary[1] - boundary[0]);
-
-    // Cursor offset, measured on the middle glyph row from the left edge of
-    // the "|" area: how far the bar's ink starts from there.
-    {
-        const int row = glyphHeight / 2;
-        const int64_t start = boundary[91];
-        const int64_t w = WidthOf(f, "|");
-        SurfaceLock lock(c);
-        if (lock.ok() && row >= 0 && row < c->h && start < c->w) {
-            const int64_t last = std::min<int64_t>(start + w, c->w - 1);  // the first w + 1 pixels
-            if (ReadRaw(c, int(start), row) == key) {
-                int64_t count = 0;
-                for (int64_t x = start; x <= last && ReadRaw(c, int(x), row) == key; ++x) ++count;
-                f.cursorOffset = ClampInt(count + 1);
-            } else {
-                bool anyKey = false;
-                for (int64_t x = start; x <= last && !anyKey; ++x) anyKey = ReadRaw(c, int(x), row) == key;
-                f.cursorOffset = anyKey ? 1 : ClampInt(w + 2);
-            }
-        } else {
-            f.cursorOffset = 1;
-        }
-    }
+    f.spaceAdvance = SpaceAdvance(f);
+    f.cursorOffset = CursorOffset(c, f);
 
     // Display preparation; the automatic conversion switch does not apply.
     if (g_pImage) {
@@ -375,13 +389,7 @@ int CFont::Create(SDL_Surface* s) {
     c = copy.get();
 
     f.backup.clear();
-    if (Trovalis.backup) {
-        SurfaceLock lock(c);
-        if (lock.ok()) {
-            const uint8_t* px = static_cast<const uint8_t*>(c->pixels);
-            f.backup.assign(px, px + size_t(c->pitch) * size_t(c->h));
-        }
-    }
+    if (Trovalis.backup) f.backup = PixelBytes(c);
     f.markerColumns = std::move(marks);
     f.surface = copy.release();
     f.created = 1;
@@ -613,10 +621,8 @@ void SetText(char* field, size_t capacity, const char* text) {
 bool UpgradeFont(const uint8_t* data, size_t size, std::vector<uint8_t>& out, const LogTag& tag) {
     FontPayload probe;
     const char* why = nullptr;
-    if (!CFont::DecodePayload(data, size, true, probe, &why)) {
-        tag.Error("the font block is damaged: %s.\n", why);
-        return false;
-    }
+    if (!CFont::DecodePayload(data, size, true, probe, &why))
+        return tag.Fail(false, "the font block is damaged: %s.\n", why);
     out.assign(data, data + size);
     out.resize(out.size() + CFont::kTailSize, 0);
     return true;
@@ -631,10 +637,8 @@ bool CFont::Load(int id, const char* name) {
     if (id < 1 || !name) return false;
     const char* file = PackageName(id);
     const LogTag tag("CFont::Load('%s','%s')", file, name);
-    if (Trovalis.startTick == TrovalisCore::kNotStarted || !g_pStuffVLT) {
-        tag.Error("Trovalis was not initialized. Aborting the font load.\n");
-        return false;
-    }
+    if (Trovalis.startTick == TrovalisCore::kNotStarted || !g_pStuffVLT)
+        return tag.Fail(false, "Trovalis was not initialized. Aborting the font load.\n");
     if (rec_->created) {
         tag.Warning("font already exists. It is not possible to create another one.\n");
         return false;
@@ -645,14 +649,9 @@ bool CFont::Load(int id, const char* name) {
 
     const char* why = nullptr;
     const int result = CreateFromPayload(loaded.data, loaded.size, false, &why);
-    if (why) {
-        tag.Error("the font block is damaged: %s.\n", why);
-        return false;
-    }
-    if (!rec_->created) {
-        tag.Error("internal failure (%d).\n", static_cast<int>(static_cast<uint8_t>(result)));
-        return false;
-    }
+    if (why) return tag.Fail(false, "the font block is damaged: %s.\n", why);
+    if (!rec_->created)
+        return tag.Fail(false, "internal failure (%d).\n", static_cast<int>(static_cast<uint8_t>(result)));
     SetText(rec_->name, sizeof rec_->name - 1, name);
     return true;
 }
@@ -697,10 +696,7 @@ SDL_Surface* CFont::StorableCopy(const LogTag& tag) const {
             copy->format->alpha = fs->format->alpha;
         }
     }
-    if (!copy) {
-        tag.Error("the font surface could not be copied: %s\n", SDL_GetError());
-        return nullptr;
-    }
+    if (!copy) return tag.Fail(nullptr, "the font surface could not be copied: %s\n", SDL_GetError());
     SDL_Surface* c = copy.get();
 
     // The bitmap goes out without its markers, and Create finds the glyphs
@@ -720,12 +716,10 @@ SDL_Surface* CFont::StorableCopy(const LogTag& tag) const {
                 marked = true;
             }
         }
-        if (!marked || !ReadableBack(c)) {
-            tag.Error(
-                "the glyphs of this font could not be found again in its stored bitmap; the font was not "
-                "stored.\n");
-            return nullptr;
-        }
+        if (!marked || !ReadableBack(c))
+            return tag.Fail(nullptr,
+                            "the glyphs of this font could not be found again in its stored bitmap; the font was not "
+                            "stored.\n");
         tag.Info(5, "the marker row is kept in the stored bitmap.\n");
     }
     return copy.release();
@@ -742,10 +736,8 @@ int CFont::Save(int id, const char* name) {
 
     const uint32_t storedPitch = SoftwarePitch(uint32_t(c->w), c->format->BitsPerPixel);
     const uint64_t area = uint64_t(storedPitch) * uint64_t(c->h);
-    if (storedPitch == 0 || area + kHeaderSize + kTailSize > 0xFFFFFFFFu) {
-        tag.Error("the font surface is too large for a block.\n");
-        return 0;
-    }
+    if (storedPitch == 0 || area + kHeaderSize + kTailSize > 0xFFFFFFFFu)
+        return tag.Fail(0, "the font surface is too large for a block.\n");
     std::vector<uint8_t> payload;
     payload.reserve(size_t(area) + kHeaderSize + kTailSize);
     ByteWriter out(payload);
@@ -756,10 +748,7 @@ int CFont::Save(int id, const char* name) {
     out.bytes(record, sizeof record);
     {
         SurfaceLock lock(c);
-        if (!lock.ok()) {
-            tag.Error("%s\n", SDL_GetError());
-            return 0;
-        }
+        if (!lock.ok()) return tag.Fail(0, "%s\n", SDL_GetError());
         const size_t rowCopy = std::min<size_t>(storedPitch, size_t(c->pitch));
         const uint8_t* px = static_cast<const uint8_t*>(c->pixels);
         for (int y = 0; y < c->h; ++y) {

@@ -36,10 +36,7 @@ bool UpgradedBlock::Load(int id, const char* name, const BlockUpgrade& kind, con
         size = block.info.size;
         return true;
     }
-    if (block.Load(id, kind.type1, name) < 1 || !block.info.data) {
-        tag.Error("%s", kind.notFound);
-        return false;
-    }
+    if (block.Load(id, kind.type1, name) < 1 || !block.info.data) return tag.Fail(false, "%s", kind.notFound);
     if (!kind.upgrade(block.info.data, block.info.size, upgraded, tag)) return false;
     BlockInfo add = block.info;  // keeps the old block's name and storage mode
     block.Release();
@@ -47,10 +44,7 @@ bool UpgradedBlock::Load(int id, const char* name, const BlockUpgrade& kind, con
     add.size = static_cast<uint32_t>(upgraded.size());
     add.packedSize = 0;
     SetField(add.type, sizeof add.type, kind.type2);
-    if (g_pStuffVLT->AddData(id, &add) < 1) {
-        tag.Error("update to v2.0 was not possible.\n");
-        return false;
-    }
+    if (g_pStuffVLT->AddData(id, &add) < 1) return tag.Fail(false, "update to v2.0 was not possible.\n");
     BlockInfo del{};
     SetField(del.name, sizeof del.name, name);
     SetField(del.type, sizeof del.type, kind.type1);

@@ -350,6 +350,85 @@ struct PngReadJob {
 // times more. Anything beyond is a header the data cannot back.
 uint64_t PixelBytesJustifiedBy(uint64_t n) { return n * 1032 * 32 + (1u << 20); }
 
+// A PNG's transparency when it is not an alpha channel: a palette index
+// (colorKey, or -1) or a key colour (fromColor).
+struct PngKey {
+    int colorKey = -1;
+    bool fromColor = false;
+    png_color_16 color{};
+};
+
+// Reads the tRNS chunk: an alpha channel asked for, a colour key, or an
+// alpha channel a colour key cannot stand for. Called inside the read's
+// setjmp frame.
+void ReadTransparency(PngReadJob& j, int colorType, PngKey& key) {
+    if (png_get_valid(j.png, j.info, PNG_INFO_tRNS)) {
+        png_bytep trans = nullptr;
+        int numTrans = 0;
+        png_color_16p transValues = nullptr;
+        png_get_tRNS(j.png, j.info, &trans, &numTrans, &transValues);
+        bool opaque = colorType == PNG_COLOR_TYPE_PALETTE;
+        for (int i = 0; opaque && trans && i < numTrans; ++i) opaque = trans[i] == 255;
+        if (j.transparencyAsAlpha && !opaque) {
+            // Every kind of transparency becomes an alpha channel, compared
+            // by libpng before 16-bit samples are reduced (a key colour then
+            // matches exactly the pixels it names).
+            png_set_tRNS_to_alpha(j.png);
+            if (colorType == PNG_COLOR_TYPE_GRAY) png_set_gray_to_rgb(j.png);
+        } else if (colorType == PNG_COLOR_TYPE_PALETTE) {
+            // A single fully transparent entry among opaque ones is a colour
+            // key; anything else needs a real alpha channel.
+            int candidate = -1, i = 0;
+            for (; trans && i < numTrans; ++i) {
+                if (trans[i] == 0) {
+                    if (candidate >= 0) break;
+                    candidate = i;
+                } else if (trans[i] != 255) {
+                    break;
+                }
+            }
+            if (i == numTrans)
+                key.colorKey = candidate;
+            else
+                png_set_expand(j.png);
+        } else if (transValues) {
+            key.fromColor = true;
+            key.color = *transValues;
+        }
+    }
+}
+
+// The colour key's pixel value on the surface made.
+Uint32 KeyValue(const PngKey& k, SDL_Surface* surface, int colorType, int sourceDepth) {
+    if (!k.fromColor) return static_cast<Uint32>(k.colorKey);
+    if (colorType == PNG_COLOR_TYPE_GRAY) return TransSample(k.color.gray, sourceDepth);
+    return SDL_MapRGB(surface->format, TransSample(k.color.red, sourceDepth), TransSample(k.color.green, sourceDepth),
+                      TransSample(k.color.blue, sourceDepth));
+}
+
+// The palette of a paletted surface: the PNG's own, or 256 grey levels.
+void CopyPalette(png_structp png, png_infop info, SDL_Palette* palette, int colorType) {
+    if (palette) {
+        if (colorType == PNG_COLOR_TYPE_PALETTE) {
+            png_colorp plte = nullptr;
+            int count = 0;
+            png_get_PLTE(png, info, &plte, &count);
+            if (count > 256) count = 256;
+            if (!plte) count = 0;
+            palette->ncolors = count;
+            for (int i = 0; i < count; ++i) {
+                palette->colors[i].r = plte[i].red;
+                palette->colors[i].g = plte[i].green;
+                palette->colors[i].b = plte[i].blue;
+            }
+        } else {
+            palette->ncolors = 256;
+            for (int i = 0; i < 256; ++i)
+                palette->colors[i].r = palette->colors[i].g = palette->colors[i].b = static_cast<Uint8>(i);
+        }
+    }
+}
+
 // Everything between the recovery point and the end of decoding. Only plain
 // C data lives here, in the job, so a jump out of libpng loses nothing.
 bool ReadPngBody(PngReadJob& j) {
@@ -373,43 +452,8 @@ bool ReadPngBody(PngReadJob& j) {
     // reader has no two-channel surface.
     if (colorType == PNG_COLOR_TYPE_GRAY) png_set_expand_gray_1_2_4_to_8(png);
 
-    int colorKey = -1;  // palette index, or -1
-    bool keyFromColor = false;
-    png_color_16 keyColor{};
-    if (png_get_valid(png, info, PNG_INFO_tRNS)) {
-        png_bytep trans = nullptr;
-        int numTrans = 0;
-        png_color_16p transValues = nullptr;
-        png_get_tRNS(png, info, &trans, &numTrans, &transValues);
-        bool opaque = colorType == PNG_COLOR_TYPE_PALETTE;
-        for (int i = 0; opaque && trans && i < numTrans; ++i) opaque = trans[i] == 255;
-        if (j.transparencyAsAlpha && !opaque) {
-            // Every kind of transparency becomes an alpha channel, compared
-            // by libpng before 16-bit samples are reduced (a key colour then
-            // matches exactly the pixels it names).
-            png_set_tRNS_to_alpha(png);
-            if (colorType == PNG_COLOR_TYPE_GRAY) png_set_gray_to_rgb(png);
-        } else if (colorType == PNG_COLOR_TYPE_PALETTE) {
-            // A single fully transparent entry among opaque ones is a colour
-            // key; anything else needs a real alpha channel.
-            int candidate = -1, i = 0;
-            for (; trans && i < numTrans; ++i) {
-                if (trans[i] == 0) {
-                    if (candidate >= 0) break;
-                    candidate = i;
-                } else if (trans[i] != 255) {
-                    break;
-                }
-            }
-            if (i == numTrans)
-                colorKey = candidate;
-            else
-                png_set_expand(png);
-        } else if (transValues) {
-            keyFromColor = true;
-            keyColor = *transValues;
-        }
-    }
+    PngKey pngKey;
+    ReadTransparency(j, colorType, pngKey);
     if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
     // Interlaced files are assembled into whole rows by libpng.
     png_set_interlace_handling(png);
@@ -445,18 +489,8 @@ bool ReadPngBody(PngReadJob& j) {
         j.error = "Out of memory";
         return false;
     }
-    bool haveKey = colorKey >= 0;
-    Uint32 key = haveKey ? static_cast<Uint32>(colorKey) : 0;
-    if (keyFromColor) {
-        haveKey = true;
-        if (colorType == PNG_COLOR_TYPE_GRAY) {
-            key = TransSample(keyColor.gray, sourceDepth);
-        } else {
-            key = (SDL_MapRGB(j.surface->format, TransSample(keyColor.red, sourceDepth),
-                              TransSample(keyColor.green, sourceDepth), TransSample(keyColor.blue, sourceDepth)));
-        }
-    }
-    if (haveKey) SDL_SetColorKey(j.surface, SDL_SRCCOLORKEY, key);
+    if (pngKey.colorKey >= 0 || pngKey.fromColor)
+        SDL_SetColorKey(j.surface, SDL_SRCCOLORKEY, KeyValue(pngKey, j.surface, colorType, sourceDepth));
 
     j.rows = static_cast<png_bytep*>(SDL_malloc(sizeof(png_bytep) * height));
     if (!j.rows) {
@@ -467,26 +501,7 @@ bool ReadPngBody(PngReadJob& j) {
         j.rows[row] = static_cast<png_bytep>(j.surface->pixels) + size_t(row) * j.surface->pitch;
     png_read_image(png, j.rows);
 
-    SDL_Palette* palette = j.surface->format->palette;
-    if (palette) {
-        if (colorType == PNG_COLOR_TYPE_PALETTE) {
-            png_colorp plte = nullptr;
-            int count = 0;
-            png_get_PLTE(png, info, &plte, &count);
-            if (count > 256) count = 256;
-            if (!plte) count = 0;
-            palette->ncolors = count;
-            for (int i = 0; i < count; ++i) {
-                palette->colors[i].r = plte[i].red;
-                palette->colors[i].g = plte[i].green;
-                palette->colors[i].b = plte[i].blue;
-            }
-        } else {
-            palette->ncolors = 256;
-            for (int i = 0; i < 256; ++i)
-                palette->colors[i].r = palette->colors[i].g = palette->colors[i].b = static_cast<Uint8>(i);
-        }
-    }
+    CopyPalette(png, info, j.surface->format->palette, colorType);
     return true;
 }
 
@@ -611,10 +626,7 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
     if (id < 1) return nullptr;
     BlockPayload block;
     const LogTag tag("IImage->Load('%s','%s',0x%x)", PackageName(id), Text(name), PointerText(info));
-    if (block.Load(id, "IMG", name) == 0 || !block.info.data) {
-        tag.Error("image not found.\n");
-        return nullptr;
-    }
+    if (block.Load(id, "IMG", name) == 0 || !block.info.data) return tag.Fail(nullptr, "image not found.\n");
     auto refuse = [&](const char* why) -> SDL_Surface* {
         tag.Error("image block is damaged: %s.\n", why);
         return nullptr;
@@ -670,30 +682,20 @@ SDL_Surface* IImage::Load(int id, const char* name, ImageInfo* info) {
 int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     if (id < 1) return 0;
     const LogTag tag("IImage->Save(%d,'%s')", id, Text(name));
-    if (!surface || !surface->format) {
-        tag.Error("surface is null.\n");
-        return 0;
-    }
-    if (!name || std::strlen(name) >= sizeof(BlockInfo{}.name)) {
-        tag.Error("block name is empty or longer than 31 characters.\n");
-        return 0;
-    }
+    if (!surface || !surface->format) return tag.Fail(0, "surface is null.\n");
+    if (!name || std::strlen(name) >= sizeof(BlockInfo{}.name))
+        return tag.Fail(0, "block name is empty or longer than 31 characters.\n");
     // The screen read-back of OpenGL mode belongs to the video runtime; with
     // no screen surface in this program it never applies.
 
     // SDL_ConvertSurface looks a paletted surface's key up in its palette
     // unchecked.
-    if (graphicblock::HasColorKey(surface) && !graphicblock::KeyFitsSurface(surface, surface->format->colorkey)) {
-        tag.Error("the colour key is not an entry of the surface's palette.\n");
-        return 0;
-    }
+    if (graphicblock::HasColorKey(surface) && !graphicblock::KeyFitsSurface(surface, surface->format->colorkey))
+        return tag.Fail(0, "the colour key is not an entry of the surface's palette.\n");
     // A software copy in the surface's own format; RLE is left out so that
     // the copy keeps its pixel buffer.
     SurfacePtr c(graphicblock::CopySurface(surface, surface->flags & ~(SDL_HWSURFACE | SDL_RLEACCEL | SDL_RLEACCELOK)));
-    if (!c) {
-        tag.Error("the surface could not be copied: %s.\n", SDL_GetError());
-        return 0;
-    }
+    if (!c) return tag.Fail(0, "the surface could not be copied: %s.\n", SDL_GetError());
     c->format->alpha = surface->format->alpha;
     c->format->colorkey = graphicblock::HasColorKey(surface) ? surface->format->colorkey : kNoColorKey;
 
@@ -702,10 +704,8 @@ int IImage::Save(int id, const char* name, SDL_Surface* surface) {
     PixelFormatRecord check;
     check.bitsPerPixel = bpp;
     check.bytesPerPixel = c->format->BytesPerPixel;
-    if (pitch == 0 || !PixelAreaFits(static_cast<uint32_t>(c->w), static_cast<uint32_t>(c->h), check, UINT64_MAX)) {
-        tag.Error("%d bits per pixel or %dx%d cannot be stored.\n", bpp, c->w, c->h);
-        return 0;
-    }
+    if (pitch == 0 || !PixelAreaFits(static_cast<uint32_t>(c->w), static_cast<uint32_t>(c->h), check, UINT64_MAX))
+        return tag.Fail(0, "%d bits per pixel or %dx%d cannot be stored.\n", bpp, c->w, c->h);
     const size_t area = size_t(pitch) * c->h;
     std::vector<uint8_t> payload(kImgHeaderSize + area + (bpp == 8 ? kStoredPaletteSize : 0), 0);
     StoreLE32(payload.data(), static_cast<uint32_t>(c->w));
@@ -842,10 +842,7 @@ SDL_Surface* WidenedTo24(SDL_Surface* s) {
 
 int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     const LogTag tag("IImage->SaveBMP(%s,%d)", Text(file), 0);
-    if (!surface || !surface->format) {
-        tag.Error("surface is null.\n");
-        return 0;
-    }
+    if (!surface || !surface->format) return tag.Fail(0, "surface is null.\n");
     Trovalis.CreatePath(file);
     // Never written through a link planted at the name (FileAccess.h); the
     // stream is closed here, where a failed final flush is seen.
@@ -854,10 +851,7 @@ int IImage::SaveBMP(const char* file, SDL_Surface* surface) {
     int rc = rw ? WriteBMP(rw, surface) : 0;
     if (rw) SDL_RWclose(rw);
     if (out && std::fclose(out) != 0) rc = 0;
-    if (rc != 1) {
-        tag.Error("file could not be written.\n");
-        return 0;
-    }
+    if (rc != 1) return tag.Fail(0, "file could not be written.\n");
     return 1;
 }
 
@@ -961,6 +955,61 @@ SDL_Surface* IImage::ReadPNG(SDL_RWops* src, bool transparencyAsAlpha) {
     return j.surface;
 }
 
+namespace {
+
+// The palette of an 8-bit surface for a PNG, and the transparency of its
+// key's entry (every entry before it opaque; a key outside the palette
+// cannot be expressed and is left out). False with SDL's error set.
+bool PngPalette(const SDL_Surface* surface, std::vector<png_color>& palette, std::vector<png_byte>& trans) {
+    const SDL_PixelFormat* fmt = surface->format;
+    if (!fmt->palette || fmt->palette->ncolors < 1) {
+        SDL_SetError("Couldn't create memory for palette");
+        return false;
+    }
+    const int count = fmt->palette->ncolors > 256 ? 256 : fmt->palette->ncolors;
+    palette.resize(count);
+    for (int i = 0; i < count; ++i) {
+        palette[i].red = fmt->palette->colors[i].r;
+        palette[i].green = fmt->palette->colors[i].g;
+        palette[i].blue = fmt->palette->colors[i].b;
+    }
+    if ((surface->flags & SDL_SRCCOLORKEY) && fmt->colorkey < static_cast<Uint32>(count)) {
+        trans.assign(fmt->colorkey + 1, 255);
+        trans[fmt->colorkey] = 0;
+    }
+    return true;
+}
+
+// A copy of the surface in the byte order a PNG row has (RGB or RGBA), or
+// null with SDL's error set.
+SDL_Surface* ByteOrderedCopy(SDL_Surface* surface, bool hasAlpha) {
+    SurfacePtr temp(SDL_CreateRGBSurface(SDL_SWSURFACE, surface->w, surface->h, hasAlpha ? 32 : 24, 0x000000FF,
+                                         0x0000FF00, 0x00FF0000, hasAlpha ? 0xFF000000 : 0));
+    if (!temp) {
+        SDL_SetError("Couldn't allocate temp surface");
+        return nullptr;
+    }
+    // Copy the alpha channel rather than blend with it; a colour key is not
+    // written either, so keyed pixels keep their colour.
+    const Uint32 flags = surface->flags;
+    const Uint8 alpha = surface->format->alpha;
+    const Uint32 key = surface->format->colorkey;
+    if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, 0, 255);
+    if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, 0, 0);
+    const int blit = SDL_BlitSurface(surface, nullptr, temp.get(), nullptr);
+    if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
+    if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);
+    surface->format->alpha = alpha;
+    surface->format->colorkey = key;
+    if (blit < 0) {
+        SDL_SetError("Couldn't blit surface to temp surface");
+        return nullptr;
+    }
+    return temp.release();
+}
+
+}  // namespace
+
 int IImage::WritePNG(SDL_RWops* dst, SDL_Surface* surface, int level) {
     if (!dst || !surface || !surface->format) {
         SDL_SetError("Couldn't write a PNG file without a surface");
@@ -982,23 +1031,7 @@ int IImage::WritePNG(SDL_RWops* dst, SDL_Surface* surface, int level) {
     SurfacePtr temp;
     SDL_Surface* out = surface;
     if (paletted) {
-        if (!fmt->palette || fmt->palette->ncolors < 1) {
-            SDL_SetError("Couldn't create memory for palette");
-            return -1;
-        }
-        const int count = fmt->palette->ncolors > 256 ? 256 : fmt->palette->ncolors;
-        palette.resize(count);
-        for (int i = 0; i < count; ++i) {
-            palette[i].red = fmt->palette->colors[i].r;
-            palette[i].green = fmt->palette->colors[i].g;
-            palette[i].blue = fmt->palette->colors[i].b;
-        }
-        // The key's entry is transparent, every entry before it opaque; a key
-        // outside the palette cannot be expressed and is left out.
-        if ((surface->flags & SDL_SRCCOLORKEY) && fmt->colorkey < static_cast<Uint32>(count)) {
-            trans.assign(fmt->colorkey + 1, 255);
-            trans[fmt->colorkey] = 0;
-        }
+        if (!PngPalette(surface, palette, trans)) return -1;
         j.colorType = PNG_COLOR_TYPE_PALETTE;
     } else {
         const bool hasAlpha = fmt->Amask != 0;
@@ -1007,28 +1040,8 @@ int IImage::WritePNG(SDL_RWops* dst, SDL_Surface* surface, int level) {
             fmt->Rmask == 0x000000FF && fmt->Gmask == 0x0000FF00 && fmt->Bmask == 0x00FF0000 &&
             ((fmt->BytesPerPixel == 3 && !hasAlpha) || (fmt->BytesPerPixel == 4 && fmt->Amask == 0xFF000000));
         if (!byteOrdered) {
-            temp.reset(SDL_CreateRGBSurface(SDL_SWSURFACE, surface->w, surface->h, hasAlpha ? 32 : 24, 0x000000FF,
-                                            0x0000FF00, 0x00FF0000, hasAlpha ? 0xFF000000 : 0));
-            if (!temp) {
-                SDL_SetError("Couldn't allocate temp surface");
-                return -1;
-            }
-            // Copy the alpha channel rather than blend with it; a colour key
-            // is not written either, so keyed pixels keep their colour.
-            const Uint32 flags = surface->flags;
-            const Uint8 alpha = fmt->alpha;
-            const Uint32 key = fmt->colorkey;
-            if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, 0, 255);
-            if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, 0, 0);
-            const int blit = SDL_BlitSurface(surface, nullptr, temp.get(), nullptr);
-            if (flags & SDL_SRCALPHA) SDL_SetAlpha(surface, SDL_SRCALPHA | (flags & SDL_RLEACCELOK), alpha);
-            if (flags & SDL_SRCCOLORKEY) SDL_SetColorKey(surface, SDL_SRCCOLORKEY | (flags & SDL_RLEACCELOK), key);
-            surface->format->alpha = alpha;
-            surface->format->colorkey = key;
-            if (blit < 0) {
-                SDL_SetError("Couldn't blit surface to temp surface");
-                return -1;
-            }
+            temp.reset(ByteOrderedCopy(surface, hasAlpha));
+            if (!temp) return -1;
             out = temp.get();
         }
     }

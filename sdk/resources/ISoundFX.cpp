@@ -274,10 +274,7 @@ int ISoundFX::ImportData(int id, const char* name, const char* file, const std::
     if (id < 1 || !file) return 0;
     const LogTag tag("ISoundFX->%s('%s','%s','%s')", isMusic ? "MusicImport" : "SoundImport", PackageName(id),
                      Text(name), Text(file));
-    if (bytes.size() > 0xFFFFFFFFull) {
-        tag.Error("file holds more than a block can.\n");
-        return 0;
-    }
+    if (bytes.size() > 0xFFFFFFFFull) return tag.Fail(0, "file holds more than a block can.\n");
     BlockInfo bi{};
     if (!name || std::strlen(name) >= sizeof bi.name) {
         // Cut to 31 characters it would be stored under another block's name.
@@ -336,10 +333,7 @@ bool ISoundFX::Export(int id, const char* name, uint8_t isMusic, const char* out
     Fd f;
     f.fd = derived ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)
                    : files::OpenForWriting(path.c_str(), 0644);
-    if (f.fd < 0) {
-        tag.Error("file '%s' could not be created.\n", path.c_str());
-        return false;
-    }
+    if (f.fd < 0) return tag.Fail(false, "file '%s' could not be created.\n", path.c_str());
     bool ok = files::WriteAll(f.fd, block.info.data, block.info.size);
     const int closed = ::close(f.fd);
     f.fd = -1;
@@ -357,14 +351,8 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
     const LogTag tag("ISoundFX->SoundInfo('%s','%s',0x%x", PackageName(id), Text(name), PointerText(r));
     if (id != 0) {
         if (id < 1) return false;
-        if (src.block.Load(id, "SND", name) == 0 || !src.block.info.data) {
-            tag.Error("sound not found.\n");
-            return false;
-        }
-        if (!src.OpenBlock()) {
-            tag.Error("sound load failed.\n");
-            return false;
-        }
+        if (src.block.Load(id, "SND", name) == 0 || !src.block.info.data) return tag.Fail(false, "sound not found.\n");
+        if (!src.OpenBlock()) return tag.Fail(false, "sound load failed.\n");
     } else if (!src.OpenFile(name)) {
         LogTag("ISoundFX->SoundInfo('%s','%s',0x%x", "none", Text(name), PointerText(r)).Error("sound load failed.\n");
         return false;
@@ -411,14 +399,8 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
     InfoSource src;
     const LogTag tag("ISoundFX->MusicInfo('%s','%s',0x%x)", PackageName(id), Text(name), PointerText(r));
     if (id != 0) {
-        if (src.block.Load(id, "MUS", name) == 0 || !src.block.info.data) {
-            tag.Error("music not found.\n");
-            return false;
-        }
-        if (!src.OpenBlock()) {
-            tag.Error("music load failed.\n");
-            return false;
-        }
+        if (src.block.Load(id, "MUS", name) == 0 || !src.block.info.data) return tag.Fail(false, "music not found.\n");
+        if (!src.OpenBlock()) return tag.Fail(false, "music load failed.\n");
     } else if (!src.OpenFile(name)) {
         LogTag("ISoundFX->MusicInfo('%s','%s',0x%x)", "none", Text(name), PointerText(r)).Error("music load failed.\n");
         return false;
@@ -586,10 +568,8 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
     if (id < 1) return false;
     InfoSource src;
     const LogTag tag("ISoundFX->DecodeToWav('%s','%s')", PackageName(id), Text(name));
-    if (src.block.Load(id, "SND", name) == 0 || !src.block.info.data || !src.OpenBlock()) {
-        tag.Error("sound not found.\n");
-        return false;
-    }
+    if (src.block.Load(id, "SND", name) == 0 || !src.block.info.data || !src.OpenBlock())
+        return tag.Fail(false, "sound not found.\n");
     const char* text = FormatOfHead(src.data, src.size, 0);
     Loader load = nullptr;
     vocfile::Format voc;
@@ -602,10 +582,7 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
         const char* why = nullptr;
         if (vocfile::ReadFormat(src.data, src.size, voc, why)) load = Mix_LoadVOC_RW;
     }
-    if (!load) {
-        tag.Error("sound is neither a complete AIFF nor a well-formed VOC file.\n");
-        return false;
-    }
+    if (!load) return tag.Fail(false, "sound is neither a complete AIFF nor a well-formed VOC file.\n");
     SDL_AudioSpec spec;
     std::memset(&spec, 0, sizeof spec);
     Uint8* buf = nullptr;
@@ -616,11 +593,9 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
         return false;
     }
     std::unique_ptr<Uint8, void (*)(Uint8*)> samples(buf, SDL_FreeWAV);
-    if (load == Mix_LoadVOC_RW && len != voc.decodedBytes) {
-        tag.Error("sound decodes to %u bytes where its blocks hold %llu.\n", len,
-                  static_cast<unsigned long long>(voc.decodedBytes));
-        return false;
-    }
+    if (load == Mix_LoadVOC_RW && len != voc.decodedBytes)
+        return tag.Fail(false, "sound decodes to %u bytes where its blocks hold %llu.\n", len,
+                        static_cast<unsigned long long>(voc.decodedBytes));
     const unsigned bits = (spec.format & 0xFF);
     const bool known = spec.format == AUDIO_U8 || spec.format == AUDIO_S8 || spec.format == AUDIO_S16LSB ||
                        spec.format == AUDIO_S16MSB;

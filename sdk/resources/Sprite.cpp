@@ -263,10 +263,7 @@ SDL_Surface* CSprite::DecodeSurface(const uint8_t* data, size_t size, bool versi
 
 int CSprite::Create(const char* file, const char* name, int frameWidth, int frameHeight) {
     const LogTag tag("CSprite::Create('%s','%s')", Text(file), Text(name));
-    if (!Trovalis.IsInitialized()) {
-        tag.Error("Trovalis was not initialized. Aborting the sprite creation.\n");
-        return 0;
-    }
+    if (!Trovalis.IsInitialized()) return tag.Fail(0, "Trovalis was not initialized. Aborting the sprite creation.\n");
     if (!file || !name) return 0;
     if (st_->created) {
         tag.Warning("sprite already exists. It is not possible to create another one.\n");
@@ -274,62 +271,66 @@ int CSprite::Create(const char* file, const char* name, int frameWidth, int fram
     }
     // Read in its own format; Create brings it to the display format.
     SDL_Surface* s = graphicblock::LoadImageFile(file);
-    if (!s) {
-        tag.Error("it was not possible to load the given image file.\n");
-        return 0;
-    }
+    if (!s) return tag.Fail(0, "it was not possible to load the given image file.\n");
     const int n = Create(s, name, frameWidth, frameHeight);
     SDL_FreeSurface(s);
     return n;
 }
 
+namespace {
+
+// One animation per row of cells of the sheet; frames end at the first
+// empty cell. False when the sheet's pixels cannot be read.
+bool ScanAnimations(SDL_Surface* sheet, int fw, int fh, std::vector<SpriteAnimation>& anims) {
+    const int count = sheet->h / fh;
+    const int columns = sheet->w / fw;
+    anims.assign(static_cast<size_t>(count), SpriteAnimation{});
+    if (SDL_LockSurface(sheet) < 0) return false;
+    if (!sheet->pixels) {
+        SDL_UnlockSurface(sheet);
+        return false;
+    }
+    for (int r = 0; r < count; ++r) {
+        int frames = columns;
+        for (int c = 0; c < columns; ++c) {
+            if (CellEmpty(sheet, c * fw, r * fh, fw, fh)) {
+                frames = c;
+                break;
+            }
+        }
+        SpriteAnimation& a = anims[size_t(r)];
+        a.type = 2;
+        a.status = static_cast<uint16_t>(0x8000 + r);
+        a.endFrame = static_cast<uint16_t>(frames);
+        a.frames.assign(size_t(frames), SpriteFrame{});
+    }
+    SDL_UnlockSurface(sheet);
+    return true;
+}
+
+}  // namespace
+
 int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     State& st = *st_;
     const LogTag tag("CSprite::Create('%s',%d,%d)", Text(name), fw, fh);
-    if (!Trovalis.IsInitialized()) {
-        tag.Error("Trovalis was not initialized. Aborting the sprite load.\n");
-        return 0;
-    }
+    if (!Trovalis.IsInitialized()) return tag.Fail(0, "Trovalis was not initialized. Aborting the sprite load.\n");
     if (st.created) {
         tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
-    if (!s || !name) {
-        tag.Error("sprite surface or name are null.\n");
-        return 0;
-    }
-    if (!NameFits(name)) {
-        tag.Error("the sprite name is longer than 31 characters.\n");
-        return 0;
-    }
-    if (fw < 1 || fh < 1) {
-        tag.Error("Offset X and/or Y are less than 1 pixel.\n");
-        return 0;
-    }
-    if (s->w < 1 || s->h < 1) {
-        tag.Error("the sprite surface is empty.\n");
-        return 0;
-    }
-    if (s->w % fw != 0) {
-        tag.Error("Offset X does not split correctly the sprite surface.\n");
-        return 0;
-    }
-    if (s->h % fh != 0) {
-        tag.Error("Offset Y does not split correctly the sprite surface.\n");
-        return 0;
-    }
+    if (!s || !name) return tag.Fail(0, "sprite surface or name are null.\n");
+    if (!NameFits(name)) return tag.Fail(0, "the sprite name is longer than 31 characters.\n");
+    if (fw < 1 || fh < 1) return tag.Fail(0, "Offset X and/or Y are less than 1 pixel.\n");
+    if (s->w < 1 || s->h < 1) return tag.Fail(0, "the sprite surface is empty.\n");
+    if (s->w % fw != 0) return tag.Fail(0, "Offset X does not split correctly the sprite surface.\n");
+    if (s->h % fh != 0) return tag.Fail(0, "Offset Y does not split correctly the sprite surface.\n");
     const int columns = s->w / fw;
-    if (columns > 0xFFFF) {
-        // The frame count of an animation is a 16-bit field.
-        tag.Error("Offset X gives more than 65535 frames per animation.\n");
-        return 0;
-    }
+    // The frame count of an animation is a 16-bit field.
+    if (columns > 0xFFFF) return tag.Fail(0, "Offset X gives more than 65535 frames per animation.\n");
 
     // SDL_ConvertSurface looks a colour key up in the palette unchecked.
-    if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
-        tag.Error("the colour key is not an entry of the surface's palette.\n");
-        return 0;
-    }
+    if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey))
+        return tag.Fail(0, "the colour key is not an entry of the surface's palette.\n");
     SDL_Surface* sheet = graphicblock::CopySurface(s, s->flags);
     if (!sheet) return 0;
     auto share = std::make_shared<SheetShare>();
@@ -349,29 +350,8 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     st.dest = SDL_Rect{0, 0, static_cast<Uint16>(fw), static_cast<Uint16>(fh)};
     st.SetName(name);
 
-    // One animation per row of cells; frames end at the first empty cell.
-    const int count = sheet->h / fh;
-    std::vector<SpriteAnimation> anims(static_cast<size_t>(count));
-    if (SDL_LockSurface(sheet) < 0) return 0;
-    if (!sheet->pixels) {
-        SDL_UnlockSurface(sheet);
-        return 0;
-    }
-    for (int r = 0; r < count; ++r) {
-        int frames = columns;
-        for (int c = 0; c < columns; ++c) {
-            if (CellEmpty(sheet, c * fw, r * fh, fw, fh)) {
-                frames = c;
-                break;
-            }
-        }
-        SpriteAnimation& a = anims[size_t(r)];
-        a.type = 2;
-        a.status = static_cast<uint16_t>(0x8000 + r);
-        a.endFrame = static_cast<uint16_t>(frames);
-        a.frames.assign(size_t(frames), SpriteFrame{});
-    }
-    SDL_UnlockSurface(sheet);
+    std::vector<SpriteAnimation> anims;
+    if (!ScanAnimations(sheet, fw, fh, anims)) return 0;
     st.anims = std::move(anims);
     st.currentAnimation = 0;
 
@@ -405,7 +385,7 @@ int CSprite::Create(SDL_Surface* s, const char* name, int fw, int fh) {
     st.role = kRoleMaster;
     SetColorKey(key);
     SetAlpha(alpha);
-    return count;
+    return static_cast<int>(st.anims.size());
 }
 
 namespace {
@@ -414,10 +394,8 @@ namespace {
 // package so that a damaged old block is never stored as a new one.
 bool UpgradeSprite(const uint8_t* data, size_t size, std::vector<uint8_t>& out, const LogTag& tag) {
     SpritePayload check;
-    if (!CSprite::UpgradePayload(data, size, out) || !CSprite::DecodePayload(out.data(), out.size(), check)) {
-        tag.Error("the sprite block is damaged.\n");
-        return false;
-    }
+    if (!CSprite::UpgradePayload(data, size, out) || !CSprite::DecodePayload(out.data(), out.size(), check))
+        return tag.Fail(false, "the sprite block is damaged.\n");
     return true;
 }
 
@@ -489,27 +467,18 @@ int CSprite::Load(int id, const char* name, const char* type) {
     State& st = *st_;
     const char* pkg = PackageName(id);
     const LogTag tag("CSprite::Load('%s','%s','%s')", pkg, Text(name), Text(type));
-    if (!Trovalis.IsInitialized()) {
-        tag.Error("Trovalis was not initialized. Aborting the sprite load.\n");
-        return 0;
-    }
+    if (!Trovalis.IsInitialized()) return tag.Fail(0, "Trovalis was not initialized. Aborting the sprite load.\n");
     if (id < 1 || !name || !type) return 0;
     if (st.created) {
         tag.Warning("sprite already exists. It is not possible to create another one.\n");
         return 0;
     }
-    if (!NameFits(name)) {
-        tag.Error("the sprite name is longer than 31 characters.\n");
-        return 0;
-    }
+    if (!NameFits(name)) return tag.Fail(0, "the sprite name is longer than 31 characters.\n");
     graphicblock::UpgradedBlock loaded;
     if (!loaded.Load(id, name, kSpriteUpgrade, tag)) return 0;
 
     SpritePayload p;
-    if (!DecodePayload(loaded.data, loaded.size, p)) {
-        tag.Error("the sprite block is damaged.\n");
-        return 0;
-    }
+    if (!DecodePayload(loaded.data, loaded.size, p)) return tag.Fail(0, "the sprite block is damaged.\n");
     SDL_Surface* sheet =
         graphicblock::BuildSurface(p.sheetWidth, p.sheetHeight, p.format, p.pixels, p.pixelBytes, p.palette);
     if (!sheet) return 0;
@@ -547,10 +516,7 @@ int CSprite::Save(int id, const char* type) {
     State& st = *st_;
     if (id < 1 || !st.created || !ValidateClone() || !type) return 0;
     const LogTag tag("CSprite::Save(%d,'%s')", id, type);
-    if (!TypeFits(type)) {
-        tag.Error("the typeblock is not supported.\n");
-        return 0;
-    }
+    if (!TypeFits(type)) return tag.Fail(0, "the typeblock is not supported.\n");
     const std::shared_ptr<SheetShare> share = st.Share();
     SDL_Surface* sheet = share->sheet;
     const uint64_t n = st.anims.size();
@@ -561,10 +527,7 @@ int CSprite::Save(int id, const char* type) {
     std::vector<uint8_t> payload;
     {
         graphicblock::PixelWriter pixels(sheet);
-        if (!pixels.ok()) {
-            tag.Error("the sprite sheet cannot be stored.\n");
-            return 0;
-        }
+        if (!pixels.ok()) return tag.Fail(0, "the sprite sheet cannot be stored.\n");
         const uint64_t tableEnd = kHeaderSize + n * kAnimationSize + totalFrames * kFrameSize;
         payload.assign(tableEnd + kPixelFormatRecordSize + pixels.AreaSize(), 0);
         uint8_t* p = payload.data();

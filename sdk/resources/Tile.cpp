@@ -105,25 +105,17 @@ SDL_Surface* CTile::DecodeSurface(const uint8_t* data, size_t size, bool version
 
 bool CTile::Create(const char* file, const char* name) {
     const LogTag tag("CTile::Create('%s','%s')", Text(file), Text(name));
-    if (!Trovalis.IsInitialized()) {
-        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
-        return false;
-    }
+    if (!Trovalis.IsInitialized())
+        return tag.Fail(false, "Trovalis was not initialized. Aborting the tile creation.\n");
     if (!file || !name) return false;
     if (r_->state) {
         tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
     }
-    if (!NameFits(name)) {
-        tag.Error("the tile name is longer than 31 characters.\n");
-        return false;
-    }
+    if (!NameFits(name)) return tag.Fail(false, "the tile name is longer than 31 characters.\n");
     // Read in its own format; Create brings it to the display format.
     SDL_Surface* s = graphicblock::LoadImageFile(file);
-    if (!s) {
-        tag.Error("it was not possible to load the given image file.\n");
-        return false;
-    }
+    if (!s) return tag.Fail(false, "it was not possible to load the given image file.\n");
     const bool ok = Create(s, name);
     SDL_FreeSurface(s);
     return ok;
@@ -131,24 +123,17 @@ bool CTile::Create(const char* file, const char* name) {
 
 bool CTile::Create(SDL_Surface* s, const char* name) {
     const LogTag tag("CTile::Create(0x%x,'%s')", PointerText(s), Text(name));
-    if (!Trovalis.IsInitialized()) {
-        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
-        return false;
-    }
+    if (!Trovalis.IsInitialized())
+        return tag.Fail(false, "Trovalis was not initialized. Aborting the tile creation.\n");
     if (!s || !name) return false;
     if (r_->state) {
         tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
     }
-    if (!NameFits(name)) {
-        tag.Error("the tile name is longer than 31 characters.\n");
-        return false;
-    }
+    if (!NameFits(name)) return tag.Fail(false, "the tile name is longer than 31 characters.\n");
     // SDL_ConvertSurface looks a colour key up in the palette unchecked.
-    if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey)) {
-        tag.Error("the colour key is not an entry of the surface's palette.\n");
-        return false;
-    }
+    if (graphicblock::HasColorKey(s) && !graphicblock::KeyFitsSurface(s, s->format->colorkey))
+        return tag.Fail(false, "the colour key is not an entry of the surface's palette.\n");
     SDL_Surface* copy = graphicblock::CopySurface(s, s->flags);
     if (!copy) return false;
     const bool sourceBlends = (s->flags & SDL_SRCALPHA) != 0;
@@ -205,10 +190,8 @@ namespace {
 // so that a damaged old block is never copied as a new one.
 bool UpgradeTile(const uint8_t* data, size_t size, std::vector<uint8_t>& out, const LogTag& tag) {
     TilePayload check;
-    if (!CTile::UpgradePayload(data, size, out) || !CTile::DecodePayload(out.data(), out.size(), check)) {
-        tag.Error("the tile block is damaged.\n");
-        return false;
-    }
+    if (!CTile::UpgradePayload(data, size, out) || !CTile::DecodePayload(out.data(), out.size(), check))
+        return tag.Fail(false, "the tile block is damaged.\n");
     return true;
 }
 
@@ -280,10 +263,8 @@ bool CTile::Load(int id, const char* name, const char* type) {
     if (id < 1 || !name || !type) return false;
     const char* pkg = PackageName(id);
     const LogTag tag("CTile::Load('%s','%s','%s')", pkg, name, type);
-    if (!Trovalis.IsInitialized()) {
-        tag.Error("Trovalis was not initialized. Aborting the tile creation.\n");
-        return false;
-    }
+    if (!Trovalis.IsInitialized())
+        return tag.Fail(false, "Trovalis was not initialized. Aborting the tile creation.\n");
     if (r_->state) {
         tag.Warning("tile already exists. It is not possible to create another one.\n");
         return false;
@@ -292,14 +273,9 @@ bool CTile::Load(int id, const char* name, const char* type) {
     // a longer one cannot name any block and is refused like a foreign one.
     std::string type2(type, strnlen(type, 16));
     if (!type2.empty() && type2.back() != '2') type2 += '2';
-    if ((std::strncmp(type, "TILE", 4) != 0 && std::strncmp(type, "TILB", 4) != 0) || type2.size() > 7) {
-        tag.Error("the typeblock is not supported.\n");
-        return false;
-    }
-    if (!NameFits(name)) {
-        tag.Error("the tile name is longer than 31 characters.\n");
-        return false;
-    }
+    if ((std::strncmp(type, "TILE", 4) != 0 && std::strncmp(type, "TILB", 4) != 0) || type2.size() > 7)
+        return tag.Fail(false, "the typeblock is not supported.\n");
+    if (!NameFits(name)) return tag.Fail(false, "the tile name is longer than 31 characters.\n");
     const std::string type1 = type2.substr(0, type2.size() - 1);
     const graphicblock::BlockUpgrade kind{type2.c_str(), type1.c_str(), UpgradeTile, "tile not found.\n",
                                           "tile successfully updated from v1.0 to v2.0.\n"};
@@ -307,10 +283,7 @@ bool CTile::Load(int id, const char* name, const char* type) {
     if (!loaded.Load(id, name, kind, tag)) return false;
 
     TilePayload p;
-    if (!DecodePayload(loaded.data, loaded.size, p)) {
-        tag.Error("the tile block is damaged.\n");
-        return false;
-    }
+    if (!DecodePayload(loaded.data, loaded.size, p)) return tag.Fail(false, "the tile block is damaged.\n");
     SDL_Surface* s = graphicblock::BuildSurface(p.width, p.height, p.format, p.pixels, p.pixelBytes, p.palette);
     if (!s) return false;
     loaded.block.Release();
@@ -338,18 +311,13 @@ bool CTile::Load(int id, const char* name, const char* type) {
 int CTile::Save(int id, const char* type) {
     if (!r_->state || id < 1 || !type) return 0;
     const LogTag tag("CTile::Save(%d,'%s')", id, type);
-    if (strnlen(type, sizeof BlockInfo{}.type) >= sizeof BlockInfo{}.type) {
-        tag.Error("the typeblock is not supported.\n");
-        return 0;
-    }
+    if (strnlen(type, sizeof BlockInfo{}.type) >= sizeof BlockInfo{}.type)
+        return tag.Fail(0, "the typeblock is not supported.\n");
     std::vector<uint8_t> payload;
     uint64_t area = 0;
     {
         graphicblock::PixelWriter pixels(r_->surface);
-        if (!pixels.ok()) {
-            tag.Error("the tile surface cannot be stored.\n");
-            return 0;
-        }
+        if (!pixels.ok()) return tag.Fail(0, "the tile surface cannot be stored.\n");
         area = pixels.AreaSize();
         payload.assign(kHeaderSize + area + kTrailerSize, 0);
         uint8_t* p = payload.data();

@@ -55,6 +55,130 @@ bool Fail(const char*& why, const char* text) {
     return false;
 }
 
+// What the blocks read so far say. The loader compares one rate value
+// across the blocks: a rate code, a frequency or a time constant, whichever
+// block set it, as they are.
+constexpr int64_t kNoRate = -1;
+struct Scan {
+    int64_t rate = kNoRate;
+    bool rateIsCode = false;
+    Kind kind;
+    bool extended = false;  // an extended block waits for its sound data block
+    Kind extendedKind;
+};
+
+// What one block gives: samples of a kind (block) and a count of bytes,
+// nothing to count, or a fault (why set).
+enum class Step { Samples, Skip, Fault };
+
+Step Fault(const char*& why, const char* text) {
+    why = text;
+    return Step::Fault;
+}
+
+Step SoundBlock(ByteReader& body, Scan& v, Kind& block, uint64_t& bytes, const char*& why) {
+    uint8_t code = 0, codec = 0;
+    // Shorter, the loader's sample count (length - 2) wraps to about 4 GiB.
+    if (!body.u8(code) || !body.u8(codec)) return Fault(why, "a VOC sound block is shorter than its header");
+    if (codec != 0) return Fault(why, "a VOC sound block holds samples other than 8-bit unsigned");
+    if (v.extended) {
+        block = v.extendedKind;  // the extended block's rate counts, not this one's
+        v.extended = false;
+    } else {
+        if (code == 0) return Fault(why, "a VOC sample rate code is zero");
+        if (v.rate != kNoRate && code != v.rate) return Fault(why, "the VOC blocks' sample rates differ");
+        v.rate = code;
+        v.rateIsCode = true;
+        block = {1000000u / (256u - code), 1, 1};
+        // The loader keeps this frequency in 16 bits.
+        if (block.frequency > 0xFFFF) return Fault(why, "a VOC sample rate code is above 65535 Hz");
+    }
+    bytes = body.remaining();
+    return Step::Samples;
+}
+
+Step NewSoundBlock(ByteReader& body, Scan& v, Kind& block, uint64_t& bytes, const char*& why) {
+    uint32_t frequency = 0;
+    uint8_t bits = 0, channels = 0;
+    uint16_t codec = 0;
+    if (!body.u32le(frequency) || !body.u8(bits) || !body.u8(channels) || !body.u16le(codec) || !body.skip(4))
+        return Fault(why, "a VOC sound block is shorter than its header");
+    // SDL keeps the frequency in an int; the loader takes 0xFFFFFFFF for its
+    // "no rate yet".
+    if (frequency == 0 || frequency > 0x7FFFFFFF) return Fault(why, "a VOC sample rate is out of range");
+    if (v.rate != kNoRate && frequency != v.rate) return Fault(why, "the VOC blocks' sample rates differ");
+    v.rate = frequency;
+    v.rateIsCode = false;
+    // The loader looks at the bits alone: it would read u-law, A-law and
+    // ADPCM samples as PCM.
+    if (!(bits == 8 && codec == 0) && !(bits == 16 && codec == 4))
+        return Fault(why, "a VOC sound block holds samples other than 8-bit unsigned or 16-bit signed");
+    if (channels < 1 || channels > 2) return Fault(why, "a VOC sound block has other than 1 or 2 channels");
+    block = {frequency, channels, static_cast<uint8_t>(bits / 8)};
+    bytes = body.remaining();
+    return Step::Samples;
+}
+
+// The loader takes its sample size from the first block that brings
+// samples, and reads three bytes here whatever the length says.
+Step SilenceBlock(ByteReader& body, uint32_t length, const Scan& v, uint64_t& bytes, const char*& why) {
+    if (!v.kind.bytesPerSample) return Fault(why, "a VOC silence block comes before any sound data");
+    uint16_t period = 0;
+    uint8_t code = 0;
+    if (length != 3 || !body.u16le(period) || !body.u8(code))
+        return Fault(why, "a VOC silence block is not 3 bytes long");
+    if (code == 0) return Fault(why, "a VOC sample rate code is zero");
+    if (code != v.rate) {
+        // Rescaled to the current rate code; against a frequency or a time
+        // constant the loader's arithmetic is meaningless (and divides by
+        // zero at 256).
+        if (!v.rateIsCode) return Fault(why, "a VOC silence block's rate code differs from the sound's rate");
+        period = static_cast<uint16_t>(uint32_t(period) * (256u - code) / (256u - uint32_t(v.rate)));
+    }
+    bytes = period;
+    return Step::Samples;
+}
+
+Step ExtendedBlock(ByteReader& body, uint32_t length, Scan& v, const char*& why) {
+    uint16_t constant = 0;
+    uint8_t codec = 0, mode = 0;
+    if (length != 4 || !body.u16le(constant) || !body.u8(codec) || !body.u8(mode))
+        return Fault(why, "a VOC extended block is not 4 bytes long");
+    if (constant == 0) return Fault(why, "a VOC time constant is zero");
+    if (v.rate != kNoRate && constant != v.rate) return Fault(why, "the VOC blocks' sample rates differ");
+    v.rate = constant;
+    v.rateIsCode = false;
+    if (codec != 0) return Fault(why, "a VOC extended block describes samples other than 8-bit unsigned");
+    // The loader divides the frequency by a channel count that only the
+    // stereo mode sets (by zero for a mono block).
+    if (mode != 1) return Fault(why, "a VOC extended block is not stereo");
+    v.extendedKind = {256000000u / (65536u - constant) / 2, 2, 1};
+    v.extended = true;
+    return Step::Skip;
+}
+
+// One block of a type, its body and length.
+Step ReadBlock(uint8_t type, ByteReader& body, uint32_t length, Scan& v, Kind& block, uint64_t& bytes,
+               const char*& why) {
+    switch (type) {
+        case kSound: return SoundBlock(body, v, block, bytes, why);
+        case kNewSound: return NewSoundBlock(body, v, block, bytes, why);
+        case kContinuation:
+            if (!v.kind.bytesPerSample) return Fault(why, "a VOC continuation block comes before any sound data");
+            bytes = length;
+            return Step::Samples;
+        case kSilence: return SilenceBlock(body, length, v, bytes, why);
+        case kText:
+        case kRepeat:
+        case kRepeatEnd: return Step::Skip;
+        case kExtended: return ExtendedBlock(body, length, v, why);
+        case kMarker:
+            // The loader skips two bytes more than the block holds.
+            return Fault(why, "a VOC marker block");
+        default: return Fault(why, "a VOC block type is unknown");
+    }
+}
+
 }  // namespace
 
 bool ReadFormat(const uint8_t* d, size_t n, Format& f, const char*& why) {
@@ -67,15 +191,7 @@ bool ReadFormat(const uint8_t* d, size_t n, Format& f, const char*& why) {
     if (first < kHeaderSize || first > n) return Fail(why, "the first VOC block lies outside the header's reach");
     ByteReader in(d, n);
     in.seek(first);
-
-    // The loader compares one rate value across the blocks: a rate code, a
-    // frequency or a time constant, whichever block set it, as they are.
-    constexpr int64_t kNoRate = -1;
-    int64_t rate = kNoRate;
-    bool rateIsCode = false;
-    Kind kind;
-    bool extended = false;  // an extended block waits for its sound data block
-    Kind extendedKind;
+    Scan v;
     uint64_t total = 0;
     const uint64_t limit = std::min<uint64_t>(uint64_t(n) * 4 + kSilenceAllowance, kMaxDecoded);
     for (;;) {
@@ -95,120 +211,30 @@ bool ReadFormat(const uint8_t* d, size_t n, Format& f, const char*& why) {
         if (length > in.remaining()) return Fail(why, "a VOC block is longer than the data");
         ByteReader body(in.current(), length);
         in.skip(length);
-        if (extended && type != kSound) return Fail(why, "a VOC extended block is not followed by sound data");
-
+        if (v.extended && type != kSound) return Fail(why, "a VOC extended block is not followed by sound data");
         Kind block;
         uint64_t bytes = 0;
-        switch (type) {
-            case kSound: {
-                uint8_t code = 0, codec = 0;
-                // Shorter, the loader's sample count (length - 2) wraps to about 4 GiB.
-                if (!body.u8(code) || !body.u8(codec)) return Fail(why, "a VOC sound block is shorter than its header");
-                if (codec != 0) return Fail(why, "a VOC sound block holds samples other than 8-bit unsigned");
-                if (extended) {
-                    block = extendedKind;  // the extended block's rate counts, not this one's
-                    extended = false;
-                } else {
-                    if (code == 0) return Fail(why, "a VOC sample rate code is zero");
-                    if (rate != kNoRate && code != rate) return Fail(why, "the VOC blocks' sample rates differ");
-                    rate = code;
-                    rateIsCode = true;
-                    block = {1000000u / (256u - code), 1, 1};
-                    // The loader keeps this frequency in 16 bits.
-                    if (block.frequency > 0xFFFF) return Fail(why, "a VOC sample rate code is above 65535 Hz");
-                }
-                bytes = body.remaining();
-                break;
-            }
-            case kNewSound: {
-                uint32_t frequency = 0;
-                uint8_t bits = 0, channels = 0;
-                uint16_t codec = 0;
-                if (!body.u32le(frequency) || !body.u8(bits) || !body.u8(channels) || !body.u16le(codec) ||
-                    !body.skip(4))
-                    return Fail(why, "a VOC sound block is shorter than its header");
-                // SDL keeps the frequency in an int; the loader takes
-                // 0xFFFFFFFF for its "no rate yet".
-                if (frequency == 0 || frequency > 0x7FFFFFFF) return Fail(why, "a VOC sample rate is out of range");
-                if (rate != kNoRate && frequency != rate) return Fail(why, "the VOC blocks' sample rates differ");
-                rate = frequency;
-                rateIsCode = false;
-                // The loader looks at the bits alone: it would read u-law,
-                // A-law and ADPCM samples as PCM.
-                if (!(bits == 8 && codec == 0) && !(bits == 16 && codec == 4))
-                    return Fail(why, "a VOC sound block holds samples other than 8-bit unsigned or 16-bit signed");
-                if (channels < 1 || channels > 2) return Fail(why, "a VOC sound block has other than 1 or 2 channels");
-                block = {frequency, channels, static_cast<uint8_t>(bits / 8)};
-                bytes = body.remaining();
-                break;
-            }
-            case kContinuation:
-                if (!kind.bytesPerSample) return Fail(why, "a VOC continuation block comes before any sound data");
-                bytes = length;
-                break;
-            case kSilence: {
-                // The loader takes its sample size from the first block that
-                // brings samples, and reads three bytes here whatever the
-                // length says.
-                if (!kind.bytesPerSample) return Fail(why, "a VOC silence block comes before any sound data");
-                uint16_t period = 0;
-                uint8_t code = 0;
-                if (length != 3 || !body.u16le(period) || !body.u8(code))
-                    return Fail(why, "a VOC silence block is not 3 bytes long");
-                if (code == 0) return Fail(why, "a VOC sample rate code is zero");
-                if (code != rate) {
-                    // Rescaled to the current rate code; against a frequency
-                    // or a time constant the loader's arithmetic is
-                    // meaningless (and divides by zero at 256).
-                    if (!rateIsCode) return Fail(why, "a VOC silence block's rate code differs from the sound's rate");
-                    period = static_cast<uint16_t>(uint32_t(period) * (256u - code) / (256u - uint32_t(rate)));
-                }
-                bytes = period;
-                break;
-            }
-            case kText:
-            case kRepeat:
-            case kRepeatEnd: continue;
-            case kExtended: {
-                uint16_t constant = 0;
-                uint8_t codec = 0, mode = 0;
-                if (length != 4 || !body.u16le(constant) || !body.u8(codec) || !body.u8(mode))
-                    return Fail(why, "a VOC extended block is not 4 bytes long");
-                if (constant == 0) return Fail(why, "a VOC time constant is zero");
-                if (rate != kNoRate && constant != rate) return Fail(why, "the VOC blocks' sample rates differ");
-                rate = constant;
-                rateIsCode = false;
-                if (codec != 0) return Fail(why, "a VOC extended block describes samples other than 8-bit unsigned");
-                // The loader divides the frequency by a channel count that
-                // only the stereo mode sets (by zero for a mono block).
-                if (mode != 1) return Fail(why, "a VOC extended block is not stereo");
-                extendedKind = {256000000u / (65536u - constant) / 2, 2, 1};
-                extended = true;
-                continue;
-            }
-            case kMarker:
-                // The loader skips two bytes more than the block holds.
-                return Fail(why, "a VOC marker block");
-            default: return Fail(why, "a VOC block type is unknown");
-        }
+        const Step step = ReadBlock(type, body, length, v, block, bytes, why);
+        if (step == Step::Fault) return false;
+        if (step == Step::Skip) continue;
         if (type == kSound || type == kNewSound) {
-            if (kind.bytesPerSample && block != kind)
+            if (v.kind.bytesPerSample && block != v.kind)
                 return Fail(why, "the VOC sound blocks hold samples of different kinds");
-            kind = block;
+            v.kind = block;
         }
         // A block without samples makes the loader write the next block's
         // samples past the end of its buffer.
         if (bytes == 0) return Fail(why, "a VOC block holds no samples");
-        if (bytes % (uint64_t(kind.bytesPerSample) * kind.channels) != 0)
+        if (bytes % (uint64_t(v.kind.bytesPerSample) * v.kind.channels) != 0)
             return Fail(why, "a VOC block holds part of a sample frame");
         total += bytes;
         if (total > limit) return Fail(why, "the VOC silence blocks expand beyond what the file's length allows");
     }
-    if (extended) return Fail(why, "a VOC extended block is not followed by sound data");
-    if (!kind.bytesPerSample) return Fail(why, "a VOC file without sound data");
-    f.channels = kind.channels;
-    f.sampleFormat = kind.bytesPerSample == 2 ? AUDIO_S16LSB : AUDIO_U8;
-    f.frequency = kind.frequency;
+    if (v.extended) return Fail(why, "a VOC extended block is not followed by sound data");
+    if (!v.kind.bytesPerSample) return Fail(why, "a VOC file without sound data");
+    f.channels = v.kind.channels;
+    f.sampleFormat = v.kind.bytesPerSample == 2 ? AUDIO_S16LSB : AUDIO_U8;
+    f.frequency = v.kind.frequency;
     f.decodedBytes = total;
     return true;
 }

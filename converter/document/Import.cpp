@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Converter.h"
+#include "DocumentCheck.h"
 #include "DocumentFolder.h"
 #include "ImportKinds.h"
 #include "ImportRun.h"
@@ -79,7 +80,11 @@ uint64_t FileLength(const std::string& path) {
 
 // The document, open at its root, which must be an ORBv1 root; false after
 // its error line.
-bool OpenDocument(const char* input, XmlDocument& doc) {
+bool OpenDocument(const char* input, XmlDocument& doc, DocumentCheck& check) {
+    if (check.Load(input) == DocumentCheck::Result::Malformed) {
+        std::printf(" - Error: the given XML is not well-formed: %s\n", check.error().c_str());
+        return false;
+    }
     doc.Reset(input ? Trovalis.XMLOpenStream(input) : 0);
     if (!doc.get()) {
         std::printf(" - Error: could not open the given XML.\n");
@@ -87,6 +92,7 @@ bool OpenDocument(const char* input, XmlDocument& doc) {
     }
     if (Trovalis.XMLNodePointTo(doc.get(), 1, orb::kRootTag) != 1) {
         std::printf(" - Error parsing the XML, is it a ORB file?\n");
+        if (!check.rootCause().empty()) PrintCause(check.rootCause().c_str());
         return false;
     }
     const char* version = nullptr;
@@ -152,7 +158,11 @@ int ImportChildren(ImportSession& s) {
     int writeError = 0;
     if (Trovalis.XMLNodeChild(s.doc) == 1) {
         do {
-            ImportRootChild(s);
+            if (RefusedByCheck(*s.check, s.child))
+                ++s.failed;
+            else
+                ImportRootChild(s);
+            ++s.child;
             progress.Show(s.c, s.total);
             // A full disk or a failing device is not one element's problem:
             // every later element would meet it too, and the package would
@@ -230,7 +240,8 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         return 0;
     }
     XmlDocument doc;
-    if (!OpenDocument(input, doc)) return 0;
+    DocumentCheck check;
+    if (!OpenDocument(input, doc, check)) return 0;
     DocumentFolder folder;
     if (!folder.Open(input, options.allowOutside)) {
         std::printf(" - Error: could not open the folder of the given XML.\n");
@@ -241,6 +252,7 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
     ImportSession s;
     s.doc = doc.get();
     s.folder = &folder;
+    s.check = &check;
     Trovalis.XMLAttributeGet(s.doc, orb::attr::kTotalBlocks, &s.total);
     PackageStage stage;
     OpenPackage readOnly;
@@ -264,6 +276,11 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
             if (!entries[j].deleted()) order.placeOf[PairKey(entries[j].name.c_str(), entries[j].type.c_str())] = j;
     }
     std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
+    if (!check.RootProblems().empty()) {
+        std::printf("\n - WARNING: problem found in the document's root <%s>.\n", orb::kRootTag);
+        for (const std::string& p : check.RootProblems()) PrintCause(p.c_str());
+        ++s.failed;
+    }
     if (const int writeError = ImportChildren(s)) {
         std::printf("\n - Error: could not write the desired VLT('%s'): %s; it was left as it was.\n",
                     SafeText(target, SafeStyle::Masked).c_str(), std::strerror(writeError));

@@ -7,15 +7,14 @@
 // these rows, so a value the import reads or the export writes that is not
 // here is a fault of this table.
 //
-// How the import matches what it reads, which every row follows:
-//  - an element is recognised when its tag STARTS WITH the element's name
-//    ("imagery" is taken as an "image"); the root's other children are
-//    skipped without a word;
-//  - an Integer is read as blanks, an optional sign and decimal digits;
-//    whatever follows the digits is ignored, and a number outside
-//    [min, max] is refused;
-//  - an Enumeration is matched as each row's meaning says (some by their
-//    first characters, some whole, some with a fallback word).
+// Before the import takes anything, the document is checked against these
+// rows (document/DocumentCheck.h): an element or attribute that has no row,
+// a word that is not one of its words and a number that is not a whole
+// decimal number within [min, max] (or one of its words) refuse the element
+// that holds it, with its line and column. Words are matched whole; every
+// graphic element takes either spelling of per-surface blending
+// ("per-surface", and "per-pSurface", which the tiles' export writes).
+// WrittenOnly values are not read, so they are not checked either.
 #pragma once
 #include <climits>
 #include <cstddef>
@@ -106,16 +105,16 @@ const char* const kNameMeaning =
 const char* const kSourceMeaning =
     "the payload file, relative to the document's folder (it must lie inside that folder's tree)";
 const char* const kBlendingMeaning =
-    "how the picture is blended: a value that starts with \"per-pixel\" takes the payload as a PNG with its alpha "
-    "channel; any other value takes it as a BMP with alphamod and colorkey";
+    "how the picture is blended: \"per-pixel\" takes the payload as a PNG with its alpha channel; \"per-surface\" "
+    "takes it as a BMP with alphamod and colorkey";
 // The same for the kinds whose per-surface payload may be a PNG as well.
 const char* const kBlendingOrPngMeaning =
-    "how the picture is blended: a value that starts with \"per-pixel\" takes the payload as a PNG with its alpha "
-    "channel; any other value takes it as a BMP or a PNG, with alphamod and colorkey";
+    "how the picture is blended: \"per-pixel\" takes the payload as a PNG with its alpha channel; \"per-surface\" "
+    "takes it as a BMP or a PNG, with alphamod and colorkey";
 const char* const kAlphaModMeaning = "the alpha of the whole surface, 0 transparent to 255 opaque";
 const char* const kColorKeyMeaning =
     "the transparent pixel value (0xRRGGBB in decimal, or the palette index of a paletted payload), -1 for none";
-const char* const kPerSurfaceOnly = "alphablending does not start with \"per-pixel\"";
+const char* const kPerSurfaceOnly = "alphablending is not \"per-pixel\"";
 
 inline Attribute NameRow() { return Of("name", ValueType::Name, Need::Required, kNameMeaning); }
 inline Attribute SourceRow(const char* meaning = kSourceMeaning) {

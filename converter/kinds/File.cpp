@@ -33,8 +33,7 @@ const Elements kElements = {
      "a raw file (FILE block), kept byte for byte",
      {NameRow(), SourceRow("the file, relative to the document's folder (at most 4 GiB less one byte)"),
       Words("storemethod", {"compressed", "raw", "crypted"}, Need::Required,
-            "how the package stores the bytes: exactly \"compressed\", exactly \"crypted\" (enciphered), or raw for "
-            "any other value")}},
+            "how the package stores the bytes: \"compressed\", \"raw\" or \"crypted\" (enciphered)")}},
 };
 
 

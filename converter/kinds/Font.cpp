@@ -19,7 +19,7 @@ const Elements kElements = {
      "ORB",
      "a bitmap font (FONT2 block; 1.0 FONT blocks are upgraded and exported alike)",
      {NameRow(),
-      SourceRow("the font strip (the 94 glyphs from '!' to DEL side by side, with its marker row when the export "
+      SourceRow("the font strip (the 94 glyphs from '!' to '~' side by side, with its marker row when the export "
                 "needed one), relative to the document's folder"),
       BlendingRow("per-surface"), AlphaModRow(),
       Colour("colorkey", -1, Need::WrittenOnly,

@@ -8,6 +8,7 @@
 #include <SDL.h>
 
 #include "Converter.h"
+#include "DocumentCheck.h"
 #include "DocumentFolder.h"
 #include "SafeText.h"
 #include "SdkHandles.h"
@@ -61,6 +62,13 @@ bool PayloadFails(ImportSession& s, const std::string& path, const std::vector<u
     if (what == want)
         return Fail(s, "the payload file " + Quoted(path) + " is " + want +
                            " that could not be read: it is damaged or of a form this program does not take.");
+    // The other picture format: the element's blending chooses the format.
+    if (what == "a PNG image" && want == "a BMP image")
+        return Fail(s, "a per-surface picture takes a BMP file; the payload file " + Quoted(path) +
+                           " is a PNG: use alphablending \"per-pixel\" or convert it to BMP.");
+    if (what == "a BMP image" && want == "a PNG image")
+        return Fail(s, "a per-pixel picture takes a PNG file; the payload file " + Quoted(path) +
+                           " is a BMP: use alphablending \"per-surface\" or convert it to PNG.");
     if (!what.empty())
         return Fail(s, "the payload file " + Quoted(path) + " is not " + want + ": it is " + what +
                            " (saved under the wrong name?).");
@@ -233,10 +241,15 @@ void ImportResource(ImportSession& s, const orb::KindSpec& kind) {
         return;
     }
     if (Trovalis.XMLNodeChild(s.doc) != 1) return;
+    size_t widget = 0;
     do {
         const char* tag = Trovalis.XMLNodeGetName(s.doc);
         std::string name = tag ? tag : "";
-        if (ImportOne(s, kind, name)) {
+        const char* given = nullptr;
+        const bool named = Trovalis.XMLAttributeGet(s.doc, orb::attr::kName, &given) == 1 && given;
+        if (s.check && WidgetRefusedByCheck(*s.check, s.child, widget++, named ? NameFromDocument(given) : name)) {
+            ++s.failed;
+        } else if (ImportOne(s, kind, name)) {
             ++s.c.done;
             ++(s.c.*kind.counter);
         } else {

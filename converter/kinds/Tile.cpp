@@ -17,7 +17,7 @@ bool IsTilesetEnabled(const char* tileset) { return tileset && std::strncmp(tile
 
 namespace {
 
-const char* const kTileset = "tileset starts with \"enabled\"";
+const char* const kTileset = "tileset is \"enabled\"";
 
 const Elements kElements = {
     {"tile",
@@ -26,9 +26,9 @@ const Elements kElements = {
      {NameRow(), SourceRow(), BlendingRow("per-pSurface", kBlendingOrPngMeaning), AlphaModRow(), ColorKeyRow(),
       Int("xposition", kIntMin, kIntMax, Need::Required, "the tile's place on the map, left to right, in pixels"),
       Int("yposition", kIntMin, kIntMax, Need::Required, "the tile's place on the map, top to bottom, in pixels"),
-      Words("tileset", {"enabled", "disabled"}, Need::Required,
-            "whether the picture is a tile set: a value that starts with \"enabled\" cuts it into tiles of xoffset x "
-            "yoffset; any other value keeps it whole"),
+      Words(
+          "tileset", {"enabled", "disabled"}, Need::Required,
+          "whether the picture is a tile set: \"enabled\" cuts it into tiles of xoffset x yoffset; \"disabled\" keeps it whole"),
       Int("xoffset", 1, kIntMax, Need::Conditional, "the width of one tile of the set, in pixels", kTileset),
       Int("yoffset", 1, kIntMax, Need::Conditional, "the height of one tile of the set, in pixels", kTileset)}},
 };

@@ -58,6 +58,11 @@ public:
     // as the XML library counts them (a tab advances to the next multiple of
     // four columns). 1, or 0 when the place is not known.
     int XMLNodeLocation(int handle, int* row, int* column);
+    // The element the handle points at, to be read (not kept) by a checker
+    // of the document; for a streamed document it lives until the handle
+    // moves to another child of the root. Null when the handle points at
+    // nothing.
+    const TiXmlElement* XMLNodeElement(int handle);
     int XMLCreate(const char* rootName);
     int XMLSave(int handle, const char* file);
     // The document as XMLSave writes it, into text: 1, or 0 for no document.

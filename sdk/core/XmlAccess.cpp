@@ -443,6 +443,11 @@ int TrovalisCore::XMLNodeLocation(int handle, int* row, int* column) {
     return 1;
 }
 
+const TiXmlElement* TrovalisCore::XMLNodeElement(int handle) {
+    XmlSlot* s = PointedSlot(handle, "XMLNodeElement");
+    return s ? s->current : nullptr;
+}
+
 int TrovalisCore::XMLCreate(const char* rootName) {
     const LogTag tag("Trovalis.XMLCreate()");
     if (startTick == kNotStarted) {

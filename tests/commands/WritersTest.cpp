@@ -309,6 +309,10 @@ TEST_F(Writers, ImportOfAResourceLeftBehindExitsIncompleteAndSaysWhy) {
         {"<image name=\"i\" source=\"anim.png\" alphablending=\"per-pixel\"/>", "p.vlt", "it is a GIF image"},
         {"<image name=\"i\" source=\"icon.png\" alphablending=\"per-pixel\"/>", "p.vlt", "it is an XML or SVG text"},
         {"<image name=\"i\" source=\"t.wav\" alphablending=\"per-pixel\"/>", "p.vlt", "it is a WAV sound"},
+        {"<image name=\"i\" source=\"sheet.png\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\"/>",
+         "p.vlt",
+         "\n - Info: a per-surface picture takes a BMP file; the payload file 'sheet.png' is a PNG: use alphablending "
+         "\"per-pixel\" or convert it to BMP.\n"},
         {"<sound name=\"s\" source=\"t.wav\"/>", "held.vlt",
          "\n - Info: the package already holds a block of this name and type; use --update to replace it.\n"},
         {"<sprite name=\"h\" source=\"sheet.png\" alphablending=\"per-pixel\" xoffset=\"32\" yoffset=\"32\"/>", "p.vlt",

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <tinyxml.h>
 
 #include "Attributes.h"
+#include "ReferenceTables.h"
 #include "Support.h"
 
 namespace {
@@ -37,6 +39,29 @@ TEST(AttributeTable, HoldsEveryElementAndAttributeTheExampleDocumentHas) {
     std::string missing;
     ExpectInTable(doc.RootElement(), "", missing);
     EXPECT_EQ(missing, "");
+}
+
+// Regenerate with: build/orbv1_tables docs/orbv1.md
+TEST(Reference, DocumentFormatTablesAreWhatTheTableOfElementsGives) {
+    const auto bytes = testsupport::ReadFile(testsupport::SourceDir() + "/docs/orbv1.md");
+    const std::string text(bytes.begin(), bytes.end());
+    std::string made;
+    ASSERT_TRUE(orb::WithReferenceTables(text, made));
+    EXPECT_TRUE(made == text) << "docs/orbv1.md differs from the table of elements; run tools/orbv1_tables on it";
+}
+
+// A document written from docs/orbv1.md alone, one resource of every kind.
+TEST(Reference, DocumentWrittenFromTheReferenceImportsOnTheFirstTry) {
+    testsupport::TempDir dir;
+    std::filesystem::copy(testsupport::SourceDir() + "/examples/demo", dir / "demo");
+    std::filesystem::copy(testsupport::SourceDir() + "/tests/data/reference-example/doc.xml", dir / "doc.xml");
+    std::string out;
+    ASSERT_EQ(testsupport::RunBundlex({"doc.xml", "p.vlt"}, out, dir.path()), 0) << out;
+    EXPECT_TRUE(
+        testsupport::ContainsAll(out, {" - 14/14: IMG 2 - TIL 2 - SPR 1 - FNT 1 - MUS 1 - SND 1 - FIL 2 - GUI 1\r",
+                                       " - XML imported successfully into a new VLT.\n"}))
+        << out;
+    EXPECT_FALSE(testsupport::Contains(out, "WARNING")) << out;
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ TEST_F(Export, RawFilePayloadCreatesMissingDirectoriesAlongItsPath) {
     EXPECT_EQ(Count(out, "WARNING"), 0) << out;
 }
 
-TEST_F(Export, PackageOfDeletedAndUnhandledBlocksWritesNothingAndWarns) {
+TEST_F(Export, DeletedOrUnhandledBlockGetsAnElement) {
     {
         PackageBuilder b(dir / "pack.vlt");
         b.Raw("gone", "FILE", {1, 2, 3});
@@ -109,7 +109,7 @@ TEST_F(Export, StateImageWithoutWidgetShowsOnlyInTheMismatch) {
     EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "1");
 }
 
-TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
+TEST_F(Export, WidgetStateImagesMiscountedOrOutOfOrder) {
     {
         PackageBuilder b(dir / "pack.vlt");
         b.Tile("ok_p", Rgba(6, 3, 1), "TILB2");
@@ -148,7 +148,7 @@ TEST_F(Export, WidgetWithNormalAndPressedImagesCountsThreeInStateOrder) {
 // Loading a 1.0 tile, sprite or font upgrades it inside the package: the 2.0
 // block is appended and the old one deleted. Each must still be exported
 // exactly once, with exported equal to the live count and no mismatch.
-TEST_F(Export, VersionOneBlocksAreUpgradedAndExportedExactlyOnce) {
+TEST_F(Export, VersionOneBlockExportedTwice) {
     {
         PackageBuilder b(dir / "v1.vlt");
         b.LegacyTile("t", dir.path());
@@ -206,7 +206,7 @@ TEST_F(Export, HostileBlockNamesLeaveNothingOutsideThePayloadDirectory) {
     EXPECT_EQ(got, names);
 }
 
-TEST_F(Export, NamesWithControlOrNonUtf8BytesAreValidXmlAndReadBackTheSame) {
+TEST_F(Export, ControlOrNonUtf8NameBreaksTheDocument) {
     const std::vector<std::string> names = {"bell\x07",      "tab\tnl\n",    "latin\xe9", "cut\xc3",
                                             "back\\x41\\\\", "\xef\xbf\xbe", "ok\xc3\xa9"};
     {
@@ -222,7 +222,7 @@ TEST_F(Export, NamesWithControlOrNonUtf8BytesAreValidXmlAndReadBackTheSame) {
     EXPECT_EQ(got, names);
 }
 
-TEST_F(Export, ResourceThatDoesNotLoadIsWarnedAndLeavesNoElement) {
+TEST_F(Export, UnloadableResourceLeavesAnElement) {
     {
         PackageBuilder b(dir / "pack.vlt");
         b.Raw("broken", "IMG", std::vector<uint8_t>(30, 0xEE), 0);
@@ -251,7 +251,7 @@ TEST_F(Export, PathsInTheDocumentAreRelativeToItsFolder) {
 // What a user changed after an export (or put where it writes) is theirs:
 // a second export, or an extraction, lists it and writes nothing; --force
 // replaces it.
-TEST_F(Export, FilesChangedSinceTheExportWroteThemAreRefusedAndListedUnlessForced) {
+TEST_F(Export, EditedPayloadFileOverwrittenWithoutForce) {
     Logo();
     const struct {
         const char* file;
@@ -302,7 +302,7 @@ TEST_F(Export, PayloadFolderSwappedForALinkWhileTheExportRunsSendsNothingThrough
 
 // A full disk ends the export at once; what it wrote is taken back, and an
 // earlier export in the same place stays as it was.
-TEST_F(Export, FullDiskStopsTheExportAndKeepsTheEarlierExportAsItWas) {
+TEST_F(Export, FullDiskDamagesTheEarlierExport) {
     SmallDisk disk(dir / "small", "512k");
     if (!disk.ok()) GTEST_SKIP() << "a small disk needs root";
     const std::vector<uint8_t> block(64 * 1024, 'b');
@@ -325,7 +325,7 @@ TEST_F(Export, FullDiskStopsTheExportAndKeepsTheEarlierExportAsItWas) {
 }
 
 // In a shared folder anyone can put a link (or a second hard link, or a FIFO) where someone else's export will write.
-TEST_F(Export, NamesPlantedAtPayloadPathsAreRefusedAndWhenForcedReplacedNotWrittenThrough) {
+TEST_F(Export, PlantedPayloadPathIsWrittenThrough) {
     {
         PackageBuilder b(dir / "pack.vlt");
         b.Image("logo", Rgba(4, 4, 1));  // PNG

@@ -51,7 +51,7 @@ protected:
 };
 
 // Each of these fails the import before any package is opened or made.
-TEST_F(Import, DocumentsThatCannotBeImportedFailWithTheirOwnErrorAndCreateNothing) {
+TEST_F(Import, UnimportableDocumentCreatesAPackage) {
     const std::string prolog = "<?xml version=\"1.0\" ?>";
     const struct Case {
         std::string doc;
@@ -114,7 +114,7 @@ TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
     EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"doc.xml", "p.vlt", "pic.bmp"}));  // no working file left
 }
 
-TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
+TEST_F(Import, UnknownTagIsStoredOrHidesTheProgress) {
     Doc("<!-- a comment --><picture name=\"x\"/><spr name=\"y\"/><imag/>",
         "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"2\">");
     ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
@@ -125,7 +125,7 @@ TEST_F(Import, CommentsAndUnknownTagsStoreNothingButStillShowProgress) {
 }
 
 // Each of these fails its own element only, with a warning that names it.
-TEST_F(Import, ElementThatCannotBeStoredFailsAloneAndIsNamedInItsWarning) {
+TEST_F(Import, FailedElementStopsTheOthersOrGoesUnnamed) {
     Png("b.png", Rgba(4, 4, 1));
     ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
     fs::create_directory(dir / "folder.png");
@@ -290,7 +290,7 @@ TEST_F(Import, AbandonedStageLeavesTheTargetAsItWas) {
 
 // A damaged target is left as it was; one that is no regular file cannot be opened, not one whose copy waits for a
 // writer. No working file stays behind.
-TEST_F(Import, DamagedTargetOrOneThatIsAFifoOrDirectoryIsAnErrorAndLeftUntouchedNotAHang) {
+TEST_F(Import, UnusableTargetIsChangedOrHangsTheRun) {
     const std::vector<uint8_t> junk(300, 0x5A);
     WriteFile(dir / "p.vlt", junk);
     ASSERT_EQ(mkfifo((dir / "fifo.vlt").c_str(), 0600), 0);
@@ -406,7 +406,7 @@ TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
 }
 
 // The state images go in first and stay, counted, when the widget's own store then fails.
-TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsTheCode) {
+TEST_F(ImportWidget, RefusedWidgetLosesTheCountOfItsStoredImages) {
     const struct {
         std::string widget, code, progress;
     } cases[] = {{Widget(Three(), "button", 400), "-6",
@@ -426,7 +426,7 @@ TEST_F(ImportWidget, WidgetRefusedAfterItsImagesKeepsTheImagesCountedAndShowsThe
     }
 }
 
-TEST_F(ImportWidget, MalformedWidgetsAreNamedAndSkipped) {
+TEST_F(ImportWidget, MalformedWidgetIsStoredOrGoesUnnamed) {
     Panel(Widget(Three(), "dial") +                                            // unknown kind
           Widget(Three(), "button", 13, "gadget") +                            // not a widget
           Widget("<picture state=\"normal\"/>") +                              // not an image

@@ -48,7 +48,7 @@ SurfacePtr GreyMarkedBitmap() {
 }
 }  // namespace
 
-TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
+TEST_F(FontCreate, MarkerRowIsTakenForGlyphs) {
     FontLayout l;
     auto bmp = MakeFontBitmap(l);
     CFont font;
@@ -73,7 +73,7 @@ TEST_F(FontCreate, BlackBitmapWithOneColumnGapsGivesAFontAndLosesItsMarkers) {
 }
 
 // Without markers, the ink changes of row 1 must be 2 per glyph.
-TEST_F(FontCreate, InkChangesThatAreNotTwoPerGlyphWarnAndLeaveTheFontEmpty) {
+TEST_F(FontCreate, OddInkChangesGiveAFont) {
     FontLayout noGap, split;
     noGap.leftGap = false;
     split.splitGlyph = 1;  // code 34
@@ -115,7 +115,7 @@ TEST_F(FontCreate, MarkerRowWithMoreThan96RunsFailsWithoutOverrunningTheTables) 
     }
 }
 
-TEST_F(FontCreate, RefusalsLeaveTheFontEmptyAndSayWhy) {
+TEST_F(FontCreate, RefusedBitmapLeavesAHalfFont) {
     CFont font;
     EXPECT_EQ(font.Create(nullptr), -1);
     EXPECT_TRUE(Contains(cap.Take(), " . [CFont::Create()] Error: font surface is null\n"));
@@ -163,7 +163,7 @@ TEST_F(FontCreate, StoredBitmapOfGlyphsWithGapsCreatesTheSameFont) {
     }
 }
 
-TEST(FontPixel, GetAndSetWorkForOneToFourBytesPerPixel) {
+TEST(FontPixel, PixelDepthMisaddressed) {
     for (int bpp : {8, 16, 24, 32}) {
         SCOPED_TRACE(bpp);
         SurfacePtr s(SDL_CreateRGBSurface(0, 7, 3, bpp, 0, 0, 0, 0));
@@ -252,7 +252,7 @@ protected:
 }  // namespace
 
 // Kerning follows neither a space nor the last character.
-TEST_F(FontText, WidthCountsAdvancesAndKerningOfPrintableCodesAmongTheFirst255) {
+TEST_F(FontText, WidthMiscounted) {
     EXPECT_EQ(font_.GetAdvance('a' - 33), 6u);
     EXPECT_EQ(font_.GetSpaceAdvance(), 6);
     const std::string many(300, 'a');
@@ -264,7 +264,7 @@ TEST_F(FontText, WidthCountsAdvancesAndKerningOfPrintableCodesAmongTheFirst255) 
               (std::vector<int>{3, 21, 15}));
 }
 
-TEST_F(FontText, TabIsSkippedAndExclamationMarkIsDrawnFromTheFirstBoundary) {
+TEST_F(FontText, FirstGlyphDrawnFromTheWrongColumn) {
     font_.PutString(dst_.get(), 10, 5, "\t!", nullptr);
     // Source x starts at boundary[0] (the gap column, keyed out), ink follows.
     EXPECT_EQ(Pixel(dst_.get(), 10, 5), kSentinel);
@@ -317,7 +317,7 @@ TEST_F(FontText, CursorIsDrawnAfterTheCharactersBeforeItsPosition) {
     EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
 }
 
-TEST_F(FontText, SettersKeepNamesOf31AndAlphaInRangeAndDoNothingOnAnEmptyFont) {
+TEST_F(FontText, SetterTakesAnOutOfRangeValue) {
     const std::string n31(31, 'n'), n32(32, 'm');
     font_.SetName(n31.c_str());
     font_.SetName(n32.c_str());
@@ -370,7 +370,7 @@ const Uint32 kMagenta32 = 0x00FF00FF;  // in the bitmaps' format (R 0xFF0000, B 
 
 }  // namespace
 
-TEST_F(FontBlock, SaveThenLoadKeepsKerningAlphaAndTablesAndTakesTheBlockName) {
+TEST_F(FontBlock, RoundTripLosesAField) {
     auto bmp = MakeFontBitmap(FontLayout{});
     CFont font;
     ASSERT_EQ(font.Create(bmp.get()), 96);
@@ -438,7 +438,7 @@ TEST_F(FontBlock, Version1BlockIsUpgradedInPlaceWithKerningZero) {
     EXPECT_FALSE(Contains(cap.Take(), "updated"));
 }
 
-TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
+TEST_F(FontBlock, DamagedVersion1BlockIsUpgraded) {
     ASSERT_GT(Store("FONT", "broken", std::vector<uint8_t>(60, 0xAB)), 0);
     LogCapture cap;
     CFont font;
@@ -448,7 +448,7 @@ TEST_F(FontBlock, DamagedVersion1BlockIsLeftAsItIsAndNotUpgraded) {
     EXPECT_TRUE(Payload("FONT2", "broken").empty());
 }
 
-TEST_F(FontBlock, MarkedFontOnAGreyBackgroundKeepsItsMarkerRowAndLoadsBack) {
+TEST_F(FontBlock, MarkerRowLostOnAGreyBackground) {
     // Created from its markers.
     auto bmp = GreyMarkedBitmap();
     CFont font;
@@ -483,7 +483,7 @@ TEST_F(FontBlock, FontWhoseGlyphsCannotBeFoundAgainIsNotStored) {
     EXPECT_TRUE(Payload("FONT2", "lost").empty());
 }
 
-TEST_F(FontBlock, LoadRefusalsAndTheirMessages) {
+TEST_F(FontBlock, UnloadableBlockGoesUnexplained) {
     LogCapture cap;
     CFont font;
     EXPECT_FALSE(font.Load(0, "x"));
@@ -520,7 +520,7 @@ TEST_F(FontBlock, StoredBitmapThatCreateRejectsIsAnInternalFailure) {
     EXPECT_EQ(font.GetSurface(), nullptr);
 }
 
-TEST_F(FontBlock, SaveRefusesEmptyFontsBadIdsAndOverlongNames) {
+TEST_F(FontBlock, InvalidSaveIsStored) {
     CFont empty;
     EXPECT_EQ(empty.Save(id, "e"), 0);
     auto bmp = MakeFontBitmap(FontLayout{});

@@ -118,7 +118,7 @@ protected:
     const std::string folder = dir / "game_gallery";
 };
 
-TEST_F(GalleryTest, ShowsEveryResourceOnceAsTextAndSafeLinksAndLeavesThePackageUnchanged) {
+TEST_F(GalleryTest, ResourceMissingOrNameUnescapedOnThePage) {
     const Stamp before(pkg);
     std::string out;
     ASSERT_EQ(RunBundlex({"--gallery", pkg}, out), 0) << out;
@@ -153,7 +153,7 @@ TEST_F(GalleryTest, ShowsEveryResourceOnceAsTextAndSafeLinksAndLeavesThePackageU
     EXPECT_TRUE(Stamp(pkg) == before);
 }
 
-TEST_F(GalleryTest, PicturesAreWhatTheSdkDrawsWithKeyAndAlphaAsTransparencyAndSoundsBecomeWavFilesOfTheirFormat) {
+TEST_F(GalleryTest, PictureOrSoundDiffersFromWhatTheSdkPlays) {
     std::string out;
     ASSERT_EQ(RunBundlex({"--gallery", pkg}, out), 0) << out;
     const std::string html = Text(page);
@@ -219,7 +219,7 @@ TEST_F(GalleryTest, PicturesAreWhatTheSdkDrawsWithKeyAndAlphaAsTransparencyAndSo
 }
 
 // Outputs the gallery does not own are never replaced or written through.
-TEST_F(GalleryTest, RefusesOutputsThatAreNotItsOwnAndWrongCommandLines) {
+TEST_F(GalleryTest, ForeignOutputIsOverwritten) {
     std::string out;
     ASSERT_TRUE(WriteFile(dir / "user.html", Bytes("<p>my page</p>")));
     ASSERT_EQ(::symlink((dir / "user.html").c_str(), (dir / "link.html").c_str()), 0);
@@ -291,7 +291,7 @@ TEST_F(GalleryTest, FullDiskKeepsThePreviousGalleryWhole) {
     EXPECT_EQ(Listing(dir / "small"), (std::vector<std::string>{"filler", "g.html", "g_gallery"}));
 }
 
-TEST_F(GalleryTest, ResourceThatCannotBeShownGetsWarningCauseFailedElementAndExit3) {
+TEST_F(GalleryTest, UnshowableResourceGoesUnreported) {
     const std::string damaged = dir / "damaged.vlt";
     {
         SdkSession sdk;  // the manager that wrote it takes the damaged file for its own

@@ -31,7 +31,7 @@ int OpenDescriptors() {
 
 class PackageRegistry : public PackageTest {};
 
-TEST_F(PackageRegistry, FirstIdIsInRangeAndNewPackagesGetConsecutiveIds) {
+TEST_F(PackageRegistry, ReopenedPackageGetsAnOldId) {
     IStuffVLT m;
     const int a = m.Create(Path("a.vlt").c_str());
     const int b = m.Create(Path("b.vlt").c_str());
@@ -43,7 +43,7 @@ TEST_F(PackageRegistry, FirstIdIsInRangeAndNewPackagesGetConsecutiveIds) {
     m.Close(b + 1);
 }
 
-TEST_F(PackageRegistry, SamePathTwiceSharesIdAndNeedsTwoCloses) {
+TEST_F(PackageRegistry, FirstOfTwoClosesClosesThePackage) {
     const std::string path = Path("twice.vlt");
     const int id = vlt().Create(path.c_str());
     EXPECT_EQ(vlt().Open(path.c_str()), id);
@@ -58,7 +58,7 @@ TEST_F(PackageRegistry, SamePathTwiceSharesIdAndNeedsTwoCloses) {
     EXPECT_NE(StoredChecksum(ReadFile(path)), 0u);
 }
 
-TEST_F(PackageRegistry, ThirtyThirdPackageIsRefusedWithWarningAndClosed) {
+TEST_F(PackageRegistry, ThirtyThirdPackageLeaksItsDescriptor) {
     IStuffVLT m;
     std::vector<int> ids;
     for (int i = 0; i < 32; ++i) ids.push_back(m.Create(Path("p" + std::to_string(i) + ".vlt").c_str()));
@@ -125,7 +125,7 @@ TEST_F(PackageRegistry, ChecksumTestCatchesAnyChangedByteAfter520) {
 }
 
 // ProbeHead, which the commands ask before anything opens a package, tells these files apart as Open does.
-TEST_F(PackageRegistry, OpenRejectsWhatIsNoPackageWithItsMessageAndProbeHeadAgrees) {
+TEST_F(PackageRegistry, ProbeDisagreesWithOpen) {
     struct Case {
         std::vector<uint8_t> bytes;
         std::string message;
@@ -161,7 +161,7 @@ TEST_F(PackageRegistry, OpenRejectsWhatIsNoPackageWithItsMessageAndProbeHeadAgre
     EXPECT_EQ(head.entryBytes, ReadFile(path).size() - 520);
 }
 
-TEST_F(PackageRegistry, PathsOfAnyLengthAreKeptWholeAndTheDestructorClosesForgottenPackages) {
+TEST_F(PackageRegistry, LongPathIsCutShort) {
     std::string path = dir_.path();
     for (int i = 0; i < 12; ++i) path += "/" + std::string(40, static_cast<char>('a' + i));
     path += "/long.vlt";
@@ -193,7 +193,7 @@ protected:
     int id_ = 0;
 };
 
-TEST_F(PackageBlocks, NameAndTypeLimitsAre31And7Characters) {
+TEST_F(PackageBlocks, OverlongNameOrTypeIsStored) {
     EXPECT_EQ(Add(std::string(31, 'n').c_str(), "SEVENCH"), 4);
     auto d = Bytes("data");
     BlockInfo longName = Block("", "FILE", stored, d);
@@ -217,7 +217,7 @@ TEST_F(PackageBlocks, ModeSevenIsStoredAsCrypted) {
     vlt().FreeBlock(&got);
 }
 
-TEST_F(PackageBlocks, ExistingPairGivesMinusOneAndWritesNothing) {
+TEST_F(PackageBlocks, ExistingPairIsOverwritten) {
     ASSERT_EQ(Add("dup", "FILE"), 4);
     ASSERT_EQ(Add("other", "FILE"), 4);
     const auto before = ReadFile(path_);
@@ -343,7 +343,7 @@ TEST_F(PackageBlocks, UnknownIdsFailQuietly) {
     EXPECT_EQ(cap.Take(), "");
 }
 
-TEST_F(PackageBlocks, ProtectedPackageOpensCountsZeroAndRefusesBlocks) {
+TEST_F(PackageBlocks, ProtectedPackageGivesItsBlocks) {
     Add("inside", "FILE");
     vlt().Close(id_);
     auto bytes = ReadFile(path_);
@@ -374,7 +374,7 @@ namespace {
 
 class PackageRoundTrip : public PackageTest {};
 
-TEST_F(PackageRoundTrip, EmptyPackageIs520BytesWithChecksumZeroAndOpens) {
+TEST_F(PackageRoundTrip, EmptyPackageLayoutChanged) {
     const std::string path = Path("empty.vlt");
     const int id = vlt().Create(path.c_str());
     ASSERT_GE(id, 1);
@@ -526,7 +526,7 @@ TEST(PackageCipher, MatchesPublishedVectorsWithLittleEndianWords) {
     }
 }
 
-TEST(PackageCipher, InternalKeyIsAcceptedAndRoundTripsInCodeBookMode) {
+TEST(PackageCipher, InternalKeyDoesNotRoundTrip) {
     PackageCipher internal, package;
     ASSERT_TRUE(PackageCipher::KeyWithInternalKey(internal, package));
     auto data = pkgtest::Noise(512);
@@ -557,7 +557,7 @@ struct UpdateCase {
 }  // namespace
 
 // A block of the same bytes stored another way is not the same block.
-TEST_F(PackageTest, UpdatingKeepsOnlyABlockOfTheSameBytesAndMode) {
+TEST_F(PackageTest, UpdateKeepsAChangedBlock) {
     const int id = vlt().Create(Path("p.vlt").c_str());
     ASSERT_GT(id, 0);
     std::vector<uint8_t> text = Bytes("some text, some text, some text"), noise = Noise(300);
@@ -596,7 +596,7 @@ TEST_F(PackageTest, UpdatingKeepsOnlyABlockOfTheSameBytesAndMode) {
 }
 
 // WriteLive keeps the live entries that the callback accepts, in order, with the header's creator and creation date.
-TEST_F(PackageTest, WriteLiveCopiesLiveEntriesAndRefusesOneThatRunsPastTheEnd) {
+TEST_F(PackageTest, WriteLiveCopiesAnEntryPastTheEnd) {
     const std::string path = Path("p.vlt");
     int id = vlt().Create(path.c_str());
     ASSERT_GT(id, 0);

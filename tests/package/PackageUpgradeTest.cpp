@@ -35,7 +35,7 @@ protected:
     std::vector<std::string> Listing() const { return testsupport::Listing(dir_.path()); }
 };
 
-TEST_F(PackageUpgrade, LiveBlocksAreCopiedAndDeletedOnesDropped) {
+TEST_F(PackageUpgrade, LiveBlockLostOrDeletedOneKept) {
     const std::string path = Path("pack.vlt");
     const auto text = Bytes(std::string(700, 'r') + "end of the resource");
     const auto old = V3Package(text);
@@ -96,7 +96,7 @@ TEST_F(PackageUpgrade, ExistingBackupIsNeverOverwritten) {
 }
 
 // A header without blocks becomes an empty 4.0 package.
-TEST_F(PackageUpgrade, TemporaryFileGoesBesideThePackageUnderAFreeNameAndAnEmptyFileBecomes520Bytes) {
+TEST_F(PackageUpgrade, TemporaryFileTakesAnExistingName) {
     const std::string path = Path("pack.vlt");
     WriteFile(path, V3Header());
     WriteFile(Path("tmp.vlt"), Bytes("someone else's file"));
@@ -109,7 +109,7 @@ TEST_F(PackageUpgrade, TemporaryFileGoesBesideThePackageUnderAFreeNameAndAnEmpty
     EXPECT_EQ(Listing(), (std::vector<std::string>{"pack.vlt", "pack_v3.vlt", "tmp.vlt"}));
 }
 
-TEST_F(PackageUpgrade, DamagedV3FilesFailAndChangeNothing) {
+TEST_F(PackageUpgrade, DamagedFileIsChanged) {
     struct Case {
         const char* what;
         std::vector<uint8_t> bytes;

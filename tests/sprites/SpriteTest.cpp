@@ -120,7 +120,7 @@ protected:
     CSprite sp;
 };
 
-TEST_F(SpriteTable, StartAndEndFramesAreClampedAnd2730LeavesFieldsAlone) {
+TEST_F(SpriteTable, FrameBeyondTheAnimationIsKept) {
     EXPECT_TRUE(sp.SetAnimProperties(1, 2730, 2730, 2730, 2730, 2730, 5));
     Anim a = Props(sp, 1);
     EXPECT_EQ(std::make_tuple(a.end, a.start, a.type, a.status), std::make_tuple(3, 0, 2, 0x8000));
@@ -137,7 +137,7 @@ TEST_F(SpriteTable, StartAndEndFramesAreClampedAnd2730LeavesFieldsAlone) {
     EXPECT_EQ(Count(cap.Take(), "Warning: animation not found.\n"), 2);
 }
 
-TEST_F(SpriteTable, FrameZeroSetsEveryFrameAndOutOfRangeFramesAreReported) {
+TEST_F(SpriteTable, FrameTimeSetOnTheWrongFrames) {
     EXPECT_TRUE(sp.SetFrame(2, 0, 250));
     EXPECT_TRUE(sp.SetFrame(2, 3, 40));
     for (int f = 1; f <= 4; ++f) {
@@ -155,7 +155,7 @@ TEST_F(SpriteTable, FrameZeroSetsEveryFrameAndOutOfRangeFramesAreReported) {
     EXPECT_EQ(ms, 7u);
 }
 
-TEST_F(SpriteTable, SetAlphaOutsideByteRangeIsIgnoredAndNamesOf32CharactersToo) {
+TEST_F(SpriteTable, OutOfRangeAlphaOrNameIsTaken) {
     sp.SetAlpha(256);
     sp.SetAlpha(-1);
     EXPECT_EQ(sp.GetAlpha(), 255);
@@ -169,7 +169,7 @@ TEST_F(SpriteTable, SetAlphaOutsideByteRangeIsIgnoredAndNamesOf32CharactersToo) 
     EXPECT_EQ(sp.GetSurface()->format->colorkey, kNoColorKey);
 }
 
-TEST(SpriteClone, CloneShowsItsMastersSheetAndFailsCleanlyOnceTheMasterIsGone) {
+TEST(SpriteClone, CloneUsesItsFreedMaster) {
     SdkSession sdk;
     LogCapture cap;
     SurfacePtr s = Sheet128x96();
@@ -205,7 +205,7 @@ TEST(SpriteClone, CloneShowsItsMastersSheetAndFailsCleanlyOnceTheMasterIsGone) {
 
 using SpriteBlock = PackageTest;
 
-TEST_F(SpriteBlock, SaveWritesTableAndPixelsAndLoadGivesBackTheSameSprite) {
+TEST_F(SpriteBlock, RoundTripLosesAField) {
     // 12 x 10 at 8 bits (pitch 12), frames of 3 x 5: 2 animations of 4 frames.
     SurfacePtr s = MakePaletted(12, 10);
     CSprite a;
@@ -281,7 +281,7 @@ TEST_F(SpriteBlock, OldSpriteWithKeyZeroIsUpgradedInThePackageOnce) {
     EXPECT_FALSE(Contains(cap.Take(), "updated"));
 }
 
-TEST_F(SpriteBlock, MissingOverlongAndDamagedBlocksFailWithTheirMessagesAndStayAsTheyWere) {
+TEST_F(SpriteBlock, RefusedBlockIsChanged) {
     SurfacePtr s(Pattern(4, 4, 24));
     auto bytes = SpriteBytes(s.get(), 4, 4, {{1}}, kNoColorKey, 255);
     StoreLE16(&bytes[24 + 4], 40000);  // 40000 frame records do not fit

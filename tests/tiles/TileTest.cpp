@@ -137,7 +137,7 @@ TYPED_TEST(GraphicCreate, PaletteKeyOutsideThePaletteIsRefusedEverywhere) {
 
 // Setters
 
-TEST(TileSetters, AlphaOutsideByteRangeIsIgnoredAndNoKeyLeavesTheNoKeyValueInTheSurface) {
+TEST(TileSetters, OutOfRangeAlphaOrKeyIsTaken) {
     SdkSession sdk;
     SurfacePtr s(Pattern(4, 4, 24));
     CTile t;
@@ -180,7 +180,7 @@ TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
 
 using TileBlock = PackageTest;
 
-TEST_F(TileBlock, SaveAndLoadKeepPixelsPaletteAlphaKeyPositionAndTileset) {
+TEST_F(TileBlock, RoundTripLosesAField) {
     SurfacePtr s = MakePaletted(10, 6);  // pitch 12: rows are padded
     CTile t;
     ASSERT_TRUE(t.Create(s.get(), "round"));
@@ -247,7 +247,7 @@ TEST_F(TileBlock, Version1UpgradeRefusedByThePackageFailsTheLoad) {
     EXPECT_EQ(Get("TILE", "old"), old);
 }
 
-TEST_F(TileBlock, Version1KeyZeroMeansNoneAndItsOffsetServesBothDirections) {
+TEST_F(TileBlock, Version1KeyZeroMadeBlackTransparent) {
     SurfacePtr s(Pattern(64, 32, 24));
     TileFields f;
     f.colorkey = 0;
@@ -273,7 +273,7 @@ TEST_F(TileBlock, StoredTilesetFlagWithBothOffsetsZeroLoadsWithTilesetOff) {
     EXPECT_EQ(t.GetTileset(nullptr, nullptr), 0);
 }
 
-TEST_F(TileBlock, Opaque32BitTileLoadsAs24BitAndAlphaChannelStaysPerPixel) {
+TEST_F(TileBlock, OpaqueTileKeepsAnUnusedAlphaChannel) {
     SurfacePtr opaque(Pattern(5, 3, 32, 0xFF0000, 0xFF00, 0xFF, 0));
     ASSERT_GT(Put("TILE2", "o", TileBytes(opaque.get(), TileFields{})), 0);
     CTile t;
@@ -319,7 +319,7 @@ TEST_F(TileBlock, PalettedKeyStaysOnItsIndexWhenThePaletteRepeatsTheColour) {
 }
 
 // Damaged blocks stay in the package as they were; nothing is upgraded.
-TEST_F(TileBlock, RefusalsOfTypesNamesAndDamagedBlocksNameTheirCause) {
+TEST_F(TileBlock, RefusedBlockGoesUnexplained) {
     SurfacePtr s(Pattern(8, 8, 24));
     auto longer = TileBytes(s.get(), TileFields{});
     longer.insert(longer.begin() + 64, 4, 0);

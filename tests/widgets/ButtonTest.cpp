@@ -44,7 +44,7 @@ using ButtonDump = ButtonSlots;
 
 }  // namespace
 
-TEST_F(ButtonSlots, NumbersNameLayerAndSlotAndOutOfRangeNumbersAreInvalid) {
+TEST_F(ButtonSlots, OutOfRangeNumberIsValid) {
     EXPECT_EQ(b.GetButton(132), b.GetButton(101) + 31);  // slot 32 of layer 1
     EXPECT_EQ(b.GetButton(1), b.GetButton(32) - 31);
     EXPECT_NE(b.GetButton(732), nullptr);
@@ -77,7 +77,7 @@ TEST(ButtonLifetime, ConstructionRequestsUpdateMode1ButNeverLowersMode2) {
     Trovalis.updateMode = 1;
 }
 
-TEST_F(ButtonSlots, RemoveClearsOnlyTheCurrentLayerAndDestroysOwnedImagesOnce) {
+TEST_F(ButtonSlots, RemoveFreesAnotherLayerOrTwice) {
     const int tilesBefore = Trovalis.liveTiles;
     ASSERT_NE(PlaceWithImages(b, 101), nullptr);
     ASSERT_NE(PlaceWithImages(b, 132), nullptr);
@@ -99,7 +99,7 @@ TEST_F(ButtonSlots, RemoveClearsOnlyTheCurrentLayerAndDestroysOwnedImagesOnce) {
     EXPECT_TRUE(Contains(cap.Take(), "Info: 0 buttons of layer 1 were deleted.\n"));
 }
 
-TEST_F(ButtonSlots, RemovingClonesKeepsTheMastersImagesAndLowersItsCloneCount) {
+TEST_F(ButtonSlots, RemovedCloneFreesTheMastersImages) {
     ButtonRecord* m = PlaceWithImages(b, 1002);
     ASSERT_NE(m, nullptr);
     const int tiles = Trovalis.liveTiles;
@@ -111,7 +111,7 @@ TEST_F(ButtonSlots, RemovingClonesKeepsTheMastersImagesAndLowersItsCloneCount) {
               std::make_tuple(0u, tiles, uint8_t(0)));
 }
 
-TEST_F(ButtonSlots, FreeMasterTakesMasterNumbersOrAllAndIgnoresWorkingNumbers) {
+TEST_F(ButtonSlots, FreeMasterFreesAWorkingButton) {
     const int tiles = Trovalis.liveTiles;
     for (int n : {1000, 1005, 1099}) ASSERT_NE(PlaceWithImages(b, n), nullptr);
     cap.Take();
@@ -130,7 +130,7 @@ TEST_F(ButtonSlots, FreeMasterTakesMasterNumbersOrAllAndIgnoresWorkingNumbers) {
     EXPECT_EQ(Trovalis.liveTiles, tiles);
 }
 
-TEST_F(ButtonSlots, FreeingAMasterWithClonesWarnsAndLeavesNoCloneOnItsFreedImages) {
+TEST_F(ButtonSlots, CloneKeepsItsFreedMastersImages) {
     ASSERT_NE(PlaceWithImages(b, 1003), nullptr);
     ASSERT_NE(CloneButton(b, 1003, 7), nullptr);
     ASSERT_NE(CloneButton(b, 1003, 107), nullptr);
@@ -167,7 +167,7 @@ TEST(ButtonLifetime, DestructorReportsLeftButtonsWithTheFullDumpThenFreesThem) {
 }
 
 // One scene with every kind of line.
-TEST_F(ButtonDump, DumpComputesSavedMemoryAndNeverOverrunsUnterminatedNames) {
+TEST_F(ButtonDump, UnterminatedNameOverrunsTheDump) {
     cap.Take();
     EXPECT_EQ(b.Info(-1), 0);
     EXPECT_TRUE(Contains(cap.Take(), "\n   - Dumping Master button list: None\n\n"));
@@ -234,7 +234,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ButtonSave, RefusesBadArgumentsTypesLongNamesKeysAbove321AndSliderValuesOutsideTheirRange) {
+TEST_F(ButtonSave, InvalidButtonIsStored) {
     const std::string name(24, 'w');
     Images(name);
     const ButtonRecord ok = Record(kButtonNormal);
@@ -298,7 +298,7 @@ TEST_F(ButtonSave, MissingStateImagesAreReportedInTheOrderPressedNormalOffSelect
     EXPECT_EQ(b.Save(id, "del", &r), -4);
 }
 
-TEST_F(ButtonSave, BlockIsTheFirst24BytesOfTheRecordAndDecodesFromExactly24) {
+TEST_F(ButtonSave, BlockLayoutChanged) {
     Images("rec");
     ButtonRecord r = Record(kButtonSlider);
     r.reserved0 = 0xA1B2C3D4;

@@ -109,42 +109,6 @@ TEST_F(Export, StateImageWithoutWidgetShowsOnlyInTheMismatch) {
     EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "1");
 }
 
-TEST_F(Export, WidgetStateImagesMiscountedOrOutOfOrder) {
-    {
-        PackageBuilder b(dir / "pack.vlt");
-        b.Tile("ok_p", Rgba(6, 3, 1), "TILB2");
-        b.WidgetRecord("ok", 2, 300, 400);
-        b.Tile("ok_n", Rgb(6, 3, 2), "TILB2");
-    }
-    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
-    EXPECT_FALSE(Contains(out, "WARNING")) << out;
-    EXPECT_TRUE(Contains(out, " - 3/3: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r")) << out;
-    TiXmlDocument doc((dir / "pack.xml").c_str());
-    ASSERT_TRUE(doc.LoadFile());
-    const auto panels = Children(doc.RootElement(), "panel");
-    ASSERT_EQ(panels.size(), 1u);
-    const auto widgets = Children(panels[0]);
-    ASSERT_EQ(widgets.size(), 1u);
-    const auto attrs = Attributes(widgets[0]);
-    const std::vector<std::pair<std::string, std::string>> expected = {{"name", "ok"},
-                                                                       {"type", "button"},
-                                                                       {"id", "1"},
-                                                                       {"xposition", "300"},
-                                                                       {"yposition", "400"},
-                                                                       {"key", "32"},
-                                                                       {"selectboxRGB", "-16711936"},
-                                                                       {"value", "77"},
-                                                                       {"range", "-5"}};
-    EXPECT_EQ(attrs, expected);
-    std::vector<std::string> images;
-    for (const TiXmlElement* i : Children(widgets[0]))
-        images.push_back(std::string(i->Attribute("state")) + " " + i->Attribute("alphablending") + " " +
-                         i->Attribute("source"));
-    EXPECT_EQ(images, (std::vector<std::string>{"normal per-surface pack/wid_ok_normal.bmp",
-                                                "pressed per-pixel pack/wid_ok_pressed.png"}));
-    EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "3");
-}
-
 // Loading a 1.0 tile, sprite or font upgrades it inside the package: the 2.0
 // block is appended and the old one deleted. Each must still be exported
 // exactly once, with exported equal to the live count and no mismatch.

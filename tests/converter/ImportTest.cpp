@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -88,30 +89,6 @@ TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
     EXPECT_TRUE(ContainsAll(out, {" - Trying to generate 'src.vlt' with 1 blocks\n",
                                   " - 1/1: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"}));
     EXPECT_TRUE(HasBlock(dir / "src.vlt", "IMG", "a"));
-}
-
-// An element whose block exists replaces it for images and the other graphic kinds.
-TEST_F(Import, ExistingPackageGetsImagesReplacedButSoundsRefused) {
-    const std::string wav = SourceDir() + "/examples/demo/snd_chime.WAV";
-    {
-        PackageBuilder b(dir / "p.vlt");
-        b.Image("pic", Rgb(4, 4, 1));
-        ASSERT_GT(g_pSoundFX->SoundImport(b.id(), "snd", wav.c_str()), 0);
-        b.Raw("keep", "FILE", {9, 9});
-    }
-    const std::vector<uint8_t> before = Block(dir / "p.vlt", "IMG", "pic");
-    Bmp("pic.bmp", Rgb(4, 4, 200));
-    Doc("<image name=\"pic\" source=\"pic.bmp\" alphablending=\"per-surface\" alphamod=\"255\" colorkey=\"-1\"/>"
-        "<sound name=\"snd\" source=\"" +
-        wav + "\"/>");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
-    EXPECT_TRUE(Contains(out, "\n - WARNING: problem found importing 'snd' sound.\n")) << out;
-    EXPECT_FALSE(Contains(out, "importing 'pic'")) << out;
-    const std::vector<uint8_t> after = Block(dir / "p.vlt", "IMG", "pic");
-    ASSERT_FALSE(after.empty());
-    EXPECT_NE(after, before);
-    EXPECT_EQ(Block(dir / "p.vlt", "FILE", "keep"), (std::vector<uint8_t>{9, 9}));
-    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"doc.xml", "p.vlt", "pic.bmp"}));  // no working file left
 }
 
 TEST_F(Import, UnknownTagIsStoredOrHidesTheProgress) {
@@ -306,6 +283,12 @@ TEST_F(Import, UnusableTargetIsChangedOrHangsTheRun) {
     EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"a.png", "dir.vlt", "doc.xml", "fifo.vlt", "p.vlt"}));
 }
 
+// The handler a program had in place before the stage: the stage's own
+// cleanup must pass the signal on to it. It ends the process through exit(),
+// so that a coverage build also writes the counters of the cleanup.
+constexpr int kPassedOn = 4;
+void PreviousHandler(int) { std::exit(kPassedOn); }
+
 // An import killed by a signal (a crash, kill, a hang-up, a closed pipe)
 // removes its working file, and a check its temporary folder, on the way
 // out; a working file left anyway (killed outright) is removed by the next
@@ -320,7 +303,7 @@ TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            signal(sig, SIG_DFL);  // as a user's shell leaves it, whatever ran the tests
+            signal(sig, PreviousHandler);
             fs::create_directories(dir / "check/document/sub");
             WriteFile(dir / "check/document/sub/a.png", {1});
             WriteFile(dir / "check/source.vlt", before);
@@ -332,7 +315,7 @@ TEST_F(Import, CrashedImportLeavesNoWorkingFileBehind) {
         }
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_FALSE(WIFEXITED(status) && (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 3)) << sig;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPassedOn) << sig;
         EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"p.vlt"}) << sig;
     }
     EXPECT_EQ(ReadFile(dir / "p.vlt"), before);

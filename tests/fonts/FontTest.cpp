@@ -48,30 +48,6 @@ SurfacePtr GreyMarkedBitmap() {
 }
 }  // namespace
 
-TEST_F(FontCreate, MarkerRowIsTakenForGlyphs) {
-    FontLayout l;
-    auto bmp = MakeFontBitmap(l);
-    CFont font;
-    ASSERT_EQ(font.Create(bmp.get()), 96);
-    EXPECT_FALSE(Contains(cap.Take(), "Warning"));
-    SDL_Surface* s = font.GetSurface();
-    ASSERT_NE(s, nullptr);
-    EXPECT_NE(s, bmp.get());
-    EXPECT_FALSE(RowHasMagenta(s, 0));
-    EXPECT_EQ(std::make_tuple(CFont::CFontGetPixel(s, 0, 0), font.GetColorKey(), font.GetFontHeight()),
-              std::make_tuple(0u, 0u, l.height - 1));
-    // The caller's surface is not touched.
-    EXPECT_FALSE(RowHasMagenta(bmp.get(), 0));
-    // Gaps are single columns: each boundary is the gap column itself.
-    EXPECT_EQ(
-        (std::vector<uint32_t>{font.GetBoundary(0), font.GetBoundary(1), font.GetBoundary(94), font.GetBoundary(95)}),
-        (std::vector<uint32_t>{0, 6, uint32_t(LayoutWidth(l) - 1), uint32_t(LayoutWidth(l))}));
-    for (int i = 0; i < 94; ++i) ASSERT_EQ(font.GetAdvance(i), 6u) << i;
-    // Code 127 has a defined advance: the width of the area it draws.
-    EXPECT_EQ(font.GetAdvance(94), font.GetBoundary(95) - font.GetBoundary(94));
-    EXPECT_EQ(font.TextWidth("\x7f"), int(font.GetAdvance(94)));
-}
-
 // Without markers, the ink changes of row 1 must be 2 per glyph.
 TEST_F(FontCreate, OddInkChangesGiveAFont) {
     FontLayout noGap, split;
@@ -128,39 +104,6 @@ TEST_F(FontCreate, RefusedBitmapLeavesAHalfFont) {
     ASSERT_EQ(font.Create(bmp.get()), 96);
     EXPECT_EQ(font.Create(bmp.get()), -1);
     EXPECT_TRUE(Contains(cap.Take(), "Warning: font already exists."));
-}
-
-// A font whose glyphs the ink alone would not find again (an empty column
-// inside a glyph, a blank glyph) gives a bitmap, as stored and exported,
-// that creates the same font: it keeps its marker row.
-TEST_F(FontCreate, StoredBitmapOfGlyphsWithGapsCreatesTheSameFont) {
-    FontLayout split, blank;
-    split.markers = blank.markers = true;
-    split.splitGlyph = 1;
-    SurfacePtr blankBitmap = MakeFontBitmap(blank);
-    Fill(blankBitmap.get(), GlyphStart(blank, 7), 1, blank.ink, blank.height - 1, 0);
-    const std::string strip = SourceDir() + "/tests/data/realworld/made/font-inner-gaps.bmp";
-    const struct {
-        const char* what;
-        SurfacePtr bitmap;
-    } rows[] = {{"real strip", SurfacePtr(g_pImage->LoadBMP(strip.c_str()))},
-                {"split glyph", MakeFontBitmap(split)},
-                {"blank glyph", std::move(blankBitmap)}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
-        ASSERT_TRUE(row.bitmap);
-        CFont font, back;
-        ASSERT_EQ(font.Create(row.bitmap.get()), CFont::kCreated);
-        SurfacePtr stored(font.StoredBitmap());
-        ASSERT_TRUE(stored);
-        EXPECT_TRUE(RowHasMagenta(stored.get(), 0));
-        ASSERT_EQ(back.Create(stored.get()), CFont::kCreated);
-        for (int i = 0; i < CFont::kTableEntries; ++i) {
-            ASSERT_EQ(font.GetBoundary(i), back.GetBoundary(i)) << i;
-            ASSERT_EQ(font.GetAdvance(i), back.GetAdvance(i)) << i;
-        }
-        EXPECT_TRUE(SamePixels(font.GetSurface(), back.GetSurface()));
-    }
 }
 
 TEST(FontPixel, PixelDepthMisaddressed) {
@@ -317,29 +260,6 @@ TEST_F(FontText, CursorIsDrawnAfterTheCharactersBeforeItsPosition) {
     EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
 }
 
-TEST_F(FontText, SetterTakesAnOutOfRangeValue) {
-    const std::string n31(31, 'n'), n32(32, 'm');
-    font_.SetName(n31.c_str());
-    font_.SetName(n32.c_str());
-    EXPECT_EQ(font_.GetName(), n31);
-    font_.SetAlpha(128);
-    font_.SetAlpha(300);
-    font_.SetAlpha(-1);
-    EXPECT_EQ(font_.GetAlpha(), 128);
-    font_.SetAlpha(255);
-    EXPECT_FALSE(font_.GetSurface()->flags & SDL_SRCALPHA);
-
-    CFont empty;  // no surface: nothing may be touched
-    EXPECT_EQ(empty.TextWidth("abc"), 0);
-    empty.SetKerning(5);
-    empty.SetName("x");
-    empty.SetAlpha(10);
-    EXPECT_EQ(empty.GetAlpha(), -1);
-    empty.PutString(dst_.get(), 0, 0, "!", nullptr);
-    empty.PutStringCursor(dst_.get(), 0, 0, "!", 0, nullptr, true);
-    EXPECT_EQ(Pixel(dst_.get(), 1, 0), kSentinel);
-}
-
 namespace {
 
 class FontBlock : public PackageTest {
@@ -393,51 +313,6 @@ TEST_F(FontBlock, RoundTripLosesAField) {
     ExpectSameTables(font, back);
 }
 
-// An alpha-channel bitmap gives a per-pixel font without colour key, which
-// ignores per-surface alpha and comes back per-pixel.
-TEST_F(FontBlock, PerPixelFontComesBackPerPixel) {
-    FontLayout l;
-    l.alphaChannel = true;
-    auto bmp = MakeFontBitmap(l);
-    CFont font;
-    ASSERT_EQ(font.Create(bmp.get()), 96);
-    EXPECT_FALSE(font.GetSurface()->flags & SDL_SRCCOLORKEY);
-    font.SetAlpha(100);
-    ASSERT_GT(font.Save(id, "shadow"), 0);
-    CFont back;
-    ASSERT_TRUE(back.Load(id, "shadow"));
-    EXPECT_EQ(back.GetAlpha(), 256);
-    ExpectSameTables(font, back);
-}
-
-TEST_F(FontBlock, Version1BlockIsUpgradedInPlaceWithKerningZero) {
-    auto bmp = MakeFontBitmap(FontLayout{});
-    CFont font;
-    ASSERT_EQ(font.Create(bmp.get()), 96);
-    font.SetKerning(7);
-    ASSERT_GT(font.Save(id, "model"), 0);
-    std::vector<uint8_t> v1 = Payload("FONT2", "model");
-    v1.resize(v1.size() - 132);
-    ASSERT_GT(Store("FONT", "old", v1), 0);
-
-    LogCapture cap;
-    CFont up;
-    ASSERT_TRUE(up.Load(id, "old"));
-    EXPECT_TRUE(Contains(cap.Take(), " . [CFont::Load('" + dir / "test.vlt" +
-                                         "','old')] Info: font successfully updated from v1.0 to v2.0.\n"));
-    EXPECT_EQ(up.GetKerning(), 0);
-    ExpectSameTables(font, up);
-    const std::vector<uint8_t> v2 = Payload("FONT2", "old");
-    std::vector<uint8_t> padded = v1;  // kerning and the reserved tail as zeros
-    padded.resize(v1.size() + 132, 0);
-    EXPECT_EQ(v2, padded);
-    EXPECT_TRUE(Payload("FONT", "old").empty());
-
-    CFont again;
-    ASSERT_TRUE(again.Load(id, "old"));
-    EXPECT_FALSE(Contains(cap.Take(), "updated"));
-}
-
 TEST_F(FontBlock, DamagedVersion1BlockIsUpgraded) {
     ASSERT_GT(Store("FONT", "broken", std::vector<uint8_t>(60, 0xAB)), 0);
     LogCapture cap;
@@ -446,25 +321,6 @@ TEST_F(FontBlock, DamagedVersion1BlockIsUpgraded) {
     EXPECT_TRUE(Contains(cap.Take(), "','broken')] Error: the font block is damaged: "));
     EXPECT_EQ(Payload("FONT", "broken").size(), 60u);
     EXPECT_TRUE(Payload("FONT2", "broken").empty());
-}
-
-TEST_F(FontBlock, MarkerRowLostOnAGreyBackground) {
-    // Created from its markers.
-    auto bmp = GreyMarkedBitmap();
-    CFont font;
-    ASSERT_EQ(font.Create(bmp.get()), 96);
-    LogCapture cap;
-    ASSERT_GT(font.Save(id, "grey"), 0);
-    EXPECT_TRUE(Contains(cap.Take(), "Info: the marker row is kept in the stored bitmap.\n"));
-    const std::vector<uint8_t> p = Payload("FONT2", "grey");
-    ASSERT_FALSE(p.empty());
-    EXPECT_TRUE(StoredRow0HasMagenta(p, kMagenta32));
-
-    CFont back;
-    ASSERT_TRUE(back.Load(id, "grey"));
-    ExpectSameTables(font, back);
-    // The loaded surface is the font's own, markers removed again.
-    EXPECT_TRUE(SamePixels(font.GetSurface(), back.GetSurface()));
 }
 
 TEST_F(FontBlock, FontWhoseGlyphsCannotBeFoundAgainIsNotStored) {

@@ -235,20 +235,6 @@ TEST_F(PngWrite, TwentyFourBitColourKeyIsNotWritten) {
     EXPECT_TRUE(s->flags & SDL_SRCCOLORKEY);
 }
 
-TEST_F(PngWrite, AlphaChannelRoundTripsExactlyFromAnyByteOrder) {
-    // Masks in SDL's usual ARGB order need the temporary RGBA surface.
-    SurfacePtr s = MakeRGB(7, 5, 32, true);
-    ASSERT_TRUE(IImage::HasAlphaChannel(s.get()));
-    ASSERT_EQ(img.SavePNG((dir / "a.png").c_str(), s.get(), -1), 0);
-    EXPECT_TRUE(s->flags & SDL_SRCALPHA);
-    EXPECT_EQ(s->format->alpha, 255);
-    SurfacePtr back(img.LoadPNG((dir / "a.png").c_str()));
-    ASSERT_TRUE(back);
-    EXPECT_TRUE(IImage::HasAlphaChannel(back.get()));
-    EXPECT_EQ(back->format->colorkey, 0xFFFFFFFFu);
-    EXPECT_TRUE(SameColours(s.get(), back.get()));
-}
-
 TEST_F(PngWrite, WriteFailureIsMinusOneNotACrash) {
     SurfacePtr s = MakeRGB(32, 32, 32, true);
     std::vector<uint8_t> tiny(40);
@@ -281,24 +267,6 @@ TEST_F(ImageFiles, IsPngAnswersMissingMinusOneBmpZeroPngOne) {
     for (const char* f : {"a.bmp", "a.png"}) answers.push_back(img.IsBMP((dir / f).c_str()));
     answers.push_back(img.IsBMP(nullptr));
     EXPECT_EQ(answers, (std::vector<int>{-1, 0, 0, 1, 1, 0, 0}));
-}
-
-TEST_F(BmpFiles, SavedDepthDoesNotReadBack) {
-    SurfacePtr s8 = MakePaletted(13, 5);
-    SurfacePtr s24 = MakeRGB(13, 5, 24, false);
-    SurfacePtr s32 = MakeRGB(13, 5, 32, false);
-    for (SDL_Surface* s : {s8.get(), s24.get(), s32.get()}) {
-        const std::string f = dir / ("b" + std::to_string(s->format->BitsPerPixel) + ".bmp");
-        ASSERT_EQ(img.SaveBMP(f.c_str(), s), 1);
-        SurfacePtr back(img.LoadBMP(f.c_str()));
-        ASSERT_TRUE(back) << f;
-        EXPECT_EQ(back->format->colorkey, 0xFFFFFFFFu);
-        if (s->format->BitsPerPixel == 8) {  // indices and palette kept
-            EXPECT_EQ(back->format->BitsPerPixel, 8);
-            EXPECT_TRUE(SamePixels(s, back.get()));
-        }
-        EXPECT_TRUE(SameColours(s, back.get())) << f;
-    }
 }
 
 // SDL reads a palette right after 40 header bytes: a longer header gave
@@ -447,47 +415,6 @@ protected:
 };
 
 }  // namespace
-
-// Every depth comes back with its pixels, its key (or the no-key marker,
-// never a black key) and its per-surface alpha (255: no blending).
-TEST_F(ImageBlock, DepthLosesItsKeyOrAlpha) {
-    SurfacePtr a32 = MakeRGB(9, 7, 32, true), rgb = MakeRGB(5, 3, 24, false), keyed = MakeRGB(6, 6, 24, false),
-               opaque = MakeRGB(6, 6, 24, false);
-    SurfacePtr s565(SDL_CreateRGBSurface(0, 3, 2, 16, 0xF800, 0x07E0, 0x001F, 0));
-    for (int i = 0; i < s565->pitch * s565->h; ++i) static_cast<uint8_t*>(s565->pixels)[i] = uint8_t(i * 37);
-    const Uint32 key = Pixel(keyed.get(), 3, 3);
-    SDL_SetColorKey(keyed.get(), SDL_SRCCOLORKEY, key);
-    SDL_SetAlpha(keyed.get(), SDL_SRCALPHA, 128);
-    SDL_SetAlpha(opaque.get(), SDL_SRCALPHA, 255);
-    const struct {
-        const char* name;
-        SDL_Surface* s;
-        uint32_t key;
-        int alpha;  // -1: no per-surface alpha
-    } rows[] = {{"a32", a32.get(), kNoColorKey, -1},
-                {"rgb", rgb.get(), kNoColorKey, -1},
-                {"keyed", keyed.get(), key, 128},
-                {"opaque", opaque.get(), kNoColorKey, -1},
-                {"565", s565.get(), kNoColorKey, -1}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        if (row.key == kNoColorKey) row.s->format->colorkey = kNoColorKey;
-        ImageInfo info{};
-        SurfacePtr back = RoundTrip(row.s, row.name, &info);
-        ASSERT_TRUE(back);
-        EXPECT_TRUE(SamePixels(row.s, back.get()));
-        EXPECT_EQ(IImage::HasAlphaChannel(back.get()), row.s == a32.get());
-        EXPECT_EQ(std::make_tuple(bool(back->flags & SDL_SRCCOLORKEY), back->format->colorkey, info.colorkey),
-                  std::make_tuple(row.key != kNoColorKey, row.key, row.key));
-        if (row.s != a32.get()) {
-            EXPECT_EQ(bool(back->flags & SDL_SRCALPHA), row.alpha >= 0);
-        }
-        if (row.alpha >= 0) {
-            EXPECT_EQ(back->format->alpha, row.alpha);
-        }
-    }
-    EXPECT_EQ(LoadLE32(Payload("rgb").data() + 40), kNoColorKey);
-}
 
 TEST_F(ImageBlock, EightBitImageLosesItsPalette) {
     SurfacePtr s = MakePaletted(10, 3);  // pitch 12

@@ -119,32 +119,6 @@ TEST_F(PackageDamage, NamesWithoutTerminatorComeBackTerminated) {
     m.Close(id);
 }
 
-TEST_F(PackageDamage, GarbageBeforeEntriesIsScannedOver) {
-    const std::string path = Path("garbage.vlt");
-    {
-        IStuffVLT m;
-        m.Close(m.Create(path.c_str()));
-    }
-    // Bytes that start like a marker, then a real entry.
-    auto file = ReadFile(path);
-    std::vector<uint8_t> junk = {0xB7, 0xAE, 0xCE, 'B', 'l', 0xB7, 0xB7, 0, 1, 2};
-    file.insert(file.end(), junk.begin(), junk.end());
-    file.insert(file.end(), vlt::kMarker, vlt::kMarker + 16);
-    std::vector<uint8_t> desc(64, 0);
-    std::memcpy(desc.data(), "blk", 3);
-    std::memcpy(desc.data() + 32, "FILE", 4);
-    desc[40] = stored;
-    StoreLE32(desc.data() + 44, 3);
-    StoreLE32(desc.data() + 48, 3);
-    file.insert(file.end(), desc.begin(), desc.end());
-    const uint8_t payload[8] = {'a', 'b', 'c', 0, 0, 0, 0, 0};
-    file.insert(file.end(), payload, payload + 8);
-    WriteFile(path, file);
-    Patch(path, 0, {});  // the checksum only
-    std::string logged;
-    EXPECT_EQ(Load(path, logged), 3);
-}
-
 // --- Failed writes ---------------------------------------------------------
 
 // Lowers the file size limit for the scope.

@@ -77,55 +77,6 @@ using SoundInfoFile = SoundFile;
 using MusicInfoFile = SoundFile;
 }  // namespace
 
-TEST_F(SoundInfoFile, FormatMisreadWithoutAudioDevice) {
-    ASSERT_TRUE(WriteFile(dir / "a.wav", Wav(300, 22050, 2, 16)));
-    const struct Case {
-        std::string file;
-        const char* format;
-        int channels;
-        uint32_t freq;
-        uint16_t sampleFormat;
-    } cases[] = {
-        {dir / "a.wav", "WAV", 2, 22050, AUDIO_S16LSB},
-        {kData + "tone_11025_mono16.aiff", "AIFF", 1, 11025, AUDIO_S16MSB},
-        {kData + "tone_8000_mono8.voc", "VOC", 1, 8000, AUDIO_U8},
-        {kData + "tone_22050_stereo.ogg", "OGG", 2, 22050, AUDIO_S16LSB},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        AudioInfo r{};
-        ASSERT_TRUE(fx.SoundInfo(0, c.file.c_str(), &r)) << SDL_GetError();
-        EXPECT_EQ(Fields(r), std::make_tuple(std::string(c.format), c.channels, c.freq, int(c.sampleFormat),
-                                             uint32_t(ReadFile(c.file).size())));
-    }
-    AudioInfo m{};
-    ASSERT_TRUE(fx.MusicInfo(0, (kData + "tone_22050_stereo.ogg").c_str(), &m));
-    EXPECT_EQ(std::make_tuple(Format(m), int(m.channels), m.frequency), std::make_tuple("OGG", 2, 22050u));
-}
-
-TEST_F(MusicInfoFile, TrackerModulesAreNamedFromTheirHeaders) {
-    struct Case {
-        std::vector<uint8_t> bytes;
-        const char* format;
-    } cases[] = {
-        {Header("IMPM", 0, 200), "IT"},
-        {Header("Extended Module: x", 0, 200), "XM"},
-        {Header("SCRM", 44, 200), "S3M"},
-        {Header("M.K.", 1080, 1200), "MOD"},
-        {Header("MThd", 0, 64), "MOD"},  // MIDI: music, never a sound
-        {Header("SC", 0, 3), "MOD"},     // shorter than any header
-        {{}, "MOD"},
-    };
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        const std::string f = dir / ("m" + std::to_string(i));
-        ASSERT_TRUE(WriteFile(f, cases[i].bytes));
-        AudioInfo r{};
-        ASSERT_TRUE(fx.MusicInfo(0, f.c_str(), &r)) << i;
-        EXPECT_EQ(Format(r), cases[i].format) << i;
-        EXPECT_EQ(r.size, cases[i].bytes.size()) << i;
-    }
-}
-
 namespace {
 
 // A VOC file: the 26-byte header (check word from version, or as given)
@@ -255,26 +206,6 @@ TEST(SoundInfoHandle, NegativeHandleOrMissingFileIsRefused) {
     EXPECT_FALSE(g_pSoundFX->SoundInfo(-3, "x", &r));
     EXPECT_FALSE(g_pSoundFX->MusicInfo(-3, "x", &r));
     EXPECT_FALSE(g_pSoundFX->SoundInfo(0, "/no/such/file.wav", &r));
-}
-
-TEST_F(SoundPackage, StorageModeIgnoresKindOrFileName) {
-    const std::string ogg = kData + "tone_22050_stereo.ogg";
-    const std::string xm = File("tune.xm", Header("Extended Module: t", 0, 300));
-    const std::string wav = File("boom.wav", Wav(50, 8000, 1, 8));
-    EXPECT_GT(g_pSoundFX->MusicImport(pkg, "ogg", ogg.c_str()), 0);
-    EXPECT_GT(g_pSoundFX->MusicImport(pkg, "xm", xm.c_str()), 0);
-    EXPECT_GT(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), 0);
-    EXPECT_GT(g_pSoundFX->SoundImport(pkg, "oggsnd", ogg.c_str()), 0);
-    EXPECT_EQ((std::vector<int>{StoredMode("MUS", "ogg"), StoredMode("MUS", "xm"), StoredMode("SND", "boom"),
-                                StoredMode("SND", "oggsnd")}),
-              (std::vector<int>{crypted, compressed, crypted, crypted}));
-    EXPECT_EQ(g_pSoundFX->SoundImport(pkg, "boom", wav.c_str()), -1);
-
-    AudioInfo r{};
-    ASSERT_TRUE(g_pSoundFX->SoundInfo(pkg, "boom", &r));
-    EXPECT_EQ(std::make_pair(Format(r), r.frequency), std::make_pair(std::string("WAV"), 8000u));
-    ASSERT_TRUE(g_pSoundFX->MusicInfo(pkg, "xm", &r));
-    EXPECT_EQ(std::make_pair(Format(r), r.size), std::make_pair(std::string("XM"), 300u));
 }
 
 TEST_F(SoundPackage, ImportFailuresReturnZero) {

@@ -543,19 +543,6 @@ void PackageBuilder::Widget(const char* name, uint8_t type) {
     EXPECT_GT(g_pButton->Save(id_, name, &r), 0) << name;
 }
 
-void PackageBuilder::WidgetRecord(const char* name, uint8_t type, uint16_t x, uint16_t y) {
-    std::vector<uint8_t> record(24, 0);
-    StoreLE16(record.data() + 4, 32);  // key
-    record[6] = type;
-    StoreLE32(record.data() + 8, 0xFF00FF00u);  // select box (top bit set: written negative)
-    StoreLE16(record.data() + 12, x);
-    StoreLE16(record.data() + 14, y);
-    StoreLE16(record.data() + 16, static_cast<uint16_t>(-5));
-    record[18] = 1;
-    StoreLE32(record.data() + 20, 77);
-    Raw(name, "BUT", record, compressed);
-}
-
 namespace {
 // A 2.0 payload made in a scratch package, without its last `trailer` bytes.
 std::vector<uint8_t> Legacy(const char* name, const std::string& scratchDir, bool font) {

@@ -227,8 +227,6 @@ public:
     // A widget of the given type with its "_n", "_p", "_o" state images
     // (and "_s" for a complex button) stored first, through IButton::Save.
     void Widget(const char* name, uint8_t type);
-    // A "BUT" record alone (key 32, select box 0xFF00FF00, range -5, value 77).
-    void WidgetRecord(const char* name, uint8_t type, uint16_t x, uint16_t y);
     // 1.0 blocks: a 2.0 payload made here without its trailer.
     void LegacyTile(const char* name, const std::string& scratchDir);
     void LegacyFont(const char* name, const std::string& scratchDir);

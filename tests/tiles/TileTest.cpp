@@ -180,59 +180,6 @@ TEST(TileSetters, TilesetOffsetsBelowOneCountAsOneSoNothingDividesByZero) {
 
 using TileBlock = PackageTest;
 
-TEST_F(TileBlock, RoundTripLosesAField) {
-    SurfacePtr s = MakePaletted(10, 6);  // pitch 12: rows are padded
-    CTile t;
-    ASSERT_TRUE(t.Create(s.get(), "round"));
-    t.SetAlpha(128);
-    t.SetColorKey(5);
-    t.SetPosition(-3, 70000);
-    t.SetTileset(1, 5, 3);
-    ASSERT_GT(t.Save(id, "TILE2"), 0);
-    EXPECT_EQ(Get("TILE2", "round").size(), 12u * 6 + 1024 + 128);
-
-    CTile u;
-    ASSERT_TRUE(u.Load(id, "round", "TILE2"));
-    SDL_Surface* l = u.GetSurface();
-    EXPECT_TRUE(SamePixels(l, s.get()));
-    int w = 0, h = 0;
-    const int tileset = u.GetTileset(&w, &h);
-    EXPECT_EQ(std::make_tuple(int(l->format->BitsPerPixel), int(l->format->palette->colors[200].g), u.GetAlpha(),
-                              u.GetColorKey(), l->format->colorkey, u.GetPositionX(), u.GetPositionY(), tileset, w, h,
-                              std::string(u.GetName())),
-              std::make_tuple(8, 55, 128, 5u, 5u, -3, 70000, 1, 5, 3, std::string("round")));
-    // The 1.0 type finds the 2.0 block, with nothing to upgrade.
-    LogCapture cap;
-    CTile v;
-    EXPECT_TRUE(v.Load(id, "round", "TILE"));
-    EXPECT_FALSE(Contains(cap.Take(), "updated"));
-}
-
-TEST_F(TileBlock, Version1BlockIsUpgradedInThePackageOnce) {
-    SurfacePtr s(Pattern(8, 4, 24));
-    const auto old = TileBytes(s.get(), TileFields{}, true);
-    ASSERT_GT(Put("TILE", "old", old), 0);
-    LogCapture cap;
-    CTile t;
-    ASSERT_TRUE(t.Load(id, "old", "TILE2"));
-    EXPECT_TRUE(Contains(cap.Take(), " . [CTile::Load('" + std::string(g_pStuffVLT->GetName(id)) +
-                                         "','old','TILE2')] Info: tile successfully updated from v1.0 to v2.0.\n"));
-    EXPECT_EQ(Get("TILE2", "old").size(), old.size() + 64);
-    EXPECT_TRUE(Get("TILE", "old").empty());
-    EXPECT_TRUE(SamePixels(t.GetSurface(), s.get()));
-
-    CTile again;
-    ASSERT_TRUE(again.Load(id, "old", "TILE2"));
-    EXPECT_FALSE(Contains(cap.Take(), "updated"));
-
-    // Button images upgrade under their own types.
-    ASSERT_GT(Put("TILB", "b", old), 0);
-    CTile b;
-    ASSERT_TRUE(b.Load(id, "b", "TILB"));
-    EXPECT_FALSE(Get("TILB2", "b").empty());
-    EXPECT_TRUE(Get("TILE2", "b").empty());
-}
-
 TEST_F(TileBlock, Version1UpgradeRefusedByThePackageFailsTheLoad) {
     SurfacePtr s(Pattern(8, 4, 24));
     const auto old = TileBytes(s.get(), TileFields{}, true);

@@ -171,44 +171,19 @@ TEST(ExportOutcome, ResourceLeftBehindExitsThreeWithItsCauseAfterItsWarning) {
     }
 }
 
-TEST_F(Readers, ListGivesEveryKindItsPropertiesFromTheBlockHead) {
-    ASSERT_EQ(Run({"--list", "p.vlt", "--json"}), 0) << out;
-    const std::string json = out;
-    const struct {
-        const char* name;
-        const char* properties;
-    } rows[] = {
-        {"logo", R"({"width":20,"height":10,"depth":32,"alpha":"per-pixel"})"},
-        {"terrain", R"({"width":8,"height":4,"depth":32,"alpha":"per-pixel","tiles":16})"},
-        {"hero", R"({"width":16,"height":16,"depth":32,"alpha":"per-pixel","frames":12,"animations":3})"},
-        {"chime", R"({"container":"WAV","rate":11025,"channels":1,"seconds":0.036})"},
-        {"play", R"({"widget":"Normal button","states":["normal","pressed","deactivated"]})"},
-        {"config", "{}"},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(JqOut(json, std::string(".entries[] | select(.name == \"") + row.name + "\") | .properties | tojson"),
-                  row.properties);
-    // A deleted entry has no properties at all; a 1.0 font is read from a copy, upgraded.
-    EXPECT_EQ(JqOut(json, ".entries[] | select(.deleted) | .properties | tojson"), "null");
-    EXPECT_EQ(JqOut(json, R"(.entries[] | select(.name == "small" or .name == "oldfont") | .properties.glyphs)"),
-              "94\n94");
-    EXPECT_EQ(
-        JqOut(json, R"(.entries[] | select(.name == "theme") | .properties | [.container, .rate, .channels] | tojson)"),
-        R"(["OGG",22050,2])");
-
-    // --long adds one indented line under a row.
-    ASSERT_EQ(Run({"--list", "p.vlt"}), 0);
-    const std::string plain = out;
-    ASSERT_EQ(Run({"--list", "--long", "p.vlt"}), 0);
-    EXPECT_TRUE(Contains(out, "\n         width 20, height 10, depth 32, alpha per-pixel\n")) << out;
-    std::string rows_only;
-    for (size_t at = 0, end; at < out.size(); at = end + 1) {
-        end = out.find('\n', at);
-        if (end == std::string::npos) end = out.size();
-        const std::string line = out.substr(at, end - at);
-        if (line.compare(0, 9, "         ") != 0) rows_only += line + "\n";
+// What the readers print for a package of every kind, compared whole with
+// the files of tests/data/commands.
+TEST_F(Readers, ReaderOutputOfAKindChanged) {
+    const std::pair<std::vector<std::string>, const char*> runs[] = {
+        {{"--list", "p.vlt"}, "every_kind.list"},
+        {{"--list", "--long", "p.vlt"}, "every_kind_long.list"},
+        {{"--list", "--json", "p.vlt"}, "every_kind_list.json"},
+        {{"--verify", "p.vlt"}, "every_kind.verify"},
+        {{"--check", "p.vlt"}, "every_kind.check"}};
+    for (const auto& [args, file] : runs) {
+        EXPECT_EQ(Run(args), 0) << file;
+        EXPECT_EQ(out, Golden(std::string("commands/") + file)) << file;
     }
-    EXPECT_EQ(rows_only, plain + (plain.back() == '\n' ? "" : "\n"));
 }
 
 // Export and import in two folders with a source date: the same document,

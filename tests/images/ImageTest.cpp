@@ -137,46 +137,6 @@ TEST_F(PngRead, ColourTypeReadIntoTheWrongSurface) {
     EXPECT_EQ(std::make_tuple(int(l->format->BitsPerPixel), l->format->colorkey), std::make_tuple(8, kNoColorKey));
 }
 
-// The converter's per-pixel images once came back opaque from every PNG
-// whose tRNS was a key colour or a single transparent palette entry.
-TEST_F(PngRead, TransparencyAsAlphaKeepsEveryKindOfTrns) {
-    PngSpec greyKey = Spec(PNG_COLOR_TYPE_GRAY, 8, 3, 1, {10, 20, 30});
-    greyKey.transColor = true;
-    greyKey.trans.gray = 20;
-    // 16 bits a sample: only the exact key is transparent, not its neighbour
-    // that reduces to the same 8 bits.
-    PngSpec rgb16 = Spec(PNG_COLOR_TYPE_RGB, 16, 2, 1, {0xAB, 0, 0xCD, 0, 0xEF, 0, 0xAB, 1, 0xCD, 0, 0xEF, 0});
-    rgb16.transColor = true;
-    rgb16.trans.red = 0xAB00;
-    rgb16.trans.green = 0xCD00;
-    rgb16.trans.blue = 0xEF00;
-    const struct Case {
-        const char* what;
-        PngSpec spec;
-        int bpp;
-        std::vector<int> alpha;  // of the first pixels of row 0
-    } cases[] = {
-        {"keyed palette", PalettePng({255, 255, 0, 255}), 32, {255, 255, 0, 255}},
-        {"partial palette", PalettePng({255, 128, 7}), 32, {255, 128, 7, 255}},
-        {"opaque palette", PalettePng({255, 255, 255}), 8, {}},
-        {"grey key", greyKey, 32, {255, 0, 255}},
-        {"16-bit RGB key", rgb16, 32, {0, 255}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::vector<uint8_t> bytes = EncodePng(c.spec);
-        SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
-        SurfacePtr s(img.ReadPNG(rw, true));
-        SDL_RWclose(rw);
-        ASSERT_TRUE(s);
-        EXPECT_EQ(int(s->format->BitsPerPixel), c.bpp);
-        EXPECT_FALSE(s->flags & SDL_SRCCOLORKEY);
-        std::vector<int> alpha;
-        for (size_t x = 0; x < c.alpha.size(); ++x) alpha.push_back(int(Pixel(s.get(), int(x), 0) >> 24));
-        EXPECT_EQ(alpha, c.alpha);
-    }
-}
-
 TEST_F(PngRead, TruncatedFileLeavesTheStreamMoved) {
     PngSpec p;
     p.width = 40;

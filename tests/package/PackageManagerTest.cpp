@@ -203,19 +203,6 @@ TEST_F(PackageBlocks, FindNextFollowsTheCursorLeftByAnotherPackage) {
     m.Close(other);
 }
 
-TEST_F(PackageBlocks, UnknownIdsFailQuietly) {
-    LogCapture cap;
-    BlockInfo b;
-    EXPECT_EQ((std::vector<int>{vlt().FindFirst(id_ + 1000, &b), vlt().FindNext(0, &b), vlt().Count(-3),
-                                vlt().LoadBlock(id_ + 1000, "FILE", "x", &b)}),
-              (std::vector<int>{2, 2, -1, 0}));
-    auto d = Bytes("x");
-    BlockInfo a = Block("x", "FILE", stored, d);
-    EXPECT_EQ(vlt().AddData(id_ + 1000, &a), 0);
-    EXPECT_EQ(vlt().Delete(-1, &a), 0);
-    EXPECT_EQ(cap.Take(), "");
-}
-
 TEST_F(PackageBlocks, ProtectedPackageGivesItsBlocks) {
     Add("inside", "FILE");
     vlt().Close(id_);

@@ -110,6 +110,11 @@ std::vector<std::string> Listing(const std::string& dir) {
 
 std::string SourceDir() { return BUNDLEX_SOURCE_DIR; }
 
+std::string Golden(const std::string& name) {
+    const std::vector<uint8_t> bytes = ReadFile(SourceDir() + "/tests/data/" + name);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 namespace {
 std::string Quote(const std::string& s) {
     std::string q = "'";

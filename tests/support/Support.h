@@ -76,6 +76,8 @@ int Count(const std::string& text, const std::string& what);
 // The file names in a directory, sorted.
 std::vector<std::string> Listing(const std::string& dir);
 std::string SourceDir();
+// The text of a file under tests/data (a golden console output).
+std::string Golden(const std::string& name);
 
 // Runs a shell command: its exit code; out gets its standard output.
 int Shell(const std::string& command, std::string& out);

@@ -46,7 +46,7 @@ using GraphicKinds = ::testing::Types<CTile, CSprite>;
 TYPED_TEST_SUITE(GraphicCreate, GraphicKinds);
 }  // namespace
 
-TYPED_TEST(GraphicCreate, RefusesBeforeInitNamesOf32CharactersAndASecondCreate) {
+TYPED_TEST(GraphicCreate, InvalidCreateReplacesTheSurface) {
     SurfacePtr s(Pattern(6, 5, 24));
     {
         TypeParam early;
@@ -72,7 +72,7 @@ TYPED_TEST(GraphicCreate, RefusesBeforeInitNamesOf32CharactersAndASecondCreate) 
 // turn transparent, and the surface says "none" the usual way); an alpha
 // channel is per-pixel alpha (256); per-surface alpha 0 stays 0 (per-pixel
 // would change on the next Load).
-TYPED_TEST(GraphicCreate, AlphaAndKeyAreWhatTheSurfaceActuallyUses) {
+TYPED_TEST(GraphicCreate, ReportedBlendingDiffersFromTheSurface) {
     SdkSession sdk;
     SurfacePtr keyed(Pattern(8, 8, 24)), plain(Pattern(8, 8, 24)), clear(Pattern(8, 8, 24));
     SurfacePtr rgba(Pattern(8, 8, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000));
@@ -100,7 +100,7 @@ TYPED_TEST(GraphicCreate, AlphaAndKeyAreWhatTheSurfaceActuallyUses) {
     }
 }
 
-TYPED_TEST(GraphicCreate, FromFileRestoresTheDisplaySwitchInventsNoKeyAndReportsUnreadableFiles) {
+TYPED_TEST(GraphicCreate, CreateFromFileLeavesTheDisplaySwitchChanged) {
     SdkSession sdk;
     SurfacePtr s(Pattern(6, 5, 24));
     const std::string bmp = this->dir / "t.bmp";

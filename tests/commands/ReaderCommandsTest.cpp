@@ -8,7 +8,6 @@
 
 #include "CommandsSupport.h"
 #include "JsonWriter.h"
-#include "NameMatch.h"
 #include "Progress.h"
 #include "Support.h"
 #include "core/Endian.h"
@@ -63,21 +62,6 @@ std::map<std::string, std::string> Resources(const std::string& dir, const std::
 }
 
 }  // namespace
-
-TEST(NameMatch, PatternSelectsPartOfAName) {
-    const struct {
-        const char* pattern;
-        const char* name;
-        bool selects;
-    } rows[] = {{"hero", "hero", true},       {"hero", "heroes", false}, {"he*", "hero", true},  {"*o", "hero", true},
-                {"h?ro", "hero", true},       {"[a-g]*", "hero", false}, {"a[1]", "a[1]", true}, {"a[1]", "a1", true},
-                {"lev*", "levels/one", true}, {"", "hero", false}};
-    for (const auto& row : rows) EXPECT_EQ(NameMatches(row.pattern, row.name), row.selects) << row.pattern;
-    const std::vector<std::string> names{"hero", "chime"};
-    EXPECT_EQ(FirstUnmatched({"h*", "chime"}, names), nullptr);
-    const std::vector<std::string> patterns{"h*", "x?", "chime"};
-    EXPECT_EQ(FirstUnmatched(patterns, names), &patterns[1]);
-}
 
 // Into a pipe or a file a run of thousands of blocks must leave one progress state, not one per step.
 TEST(ProgressLine, OnlyATerminalGetsEveryStateAFileGetsTheLastOnce) {

@@ -78,37 +78,6 @@ TEST_F(Export, RawFilePayloadCreatesMissingDirectoriesAlongItsPath) {
     EXPECT_EQ(Count(out, "WARNING"), 0) << out;
 }
 
-TEST_F(Export, DeletedOrUnhandledBlockGetsAnElement) {
-    {
-        PackageBuilder b(dir / "pack.vlt");
-        b.Raw("gone", "FILE", {1, 2, 3});
-        b.Raw("odd", "XYZ", {1});
-        b.Raw("loose", "TILB2", {1});
-        b.Delete("gone", "FILE");
-    }
-    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
-    EXPECT_FALSE(FileExists(dir / "pack.xml"));
-    EXPECT_FALSE(FileExists(dir / "pack"));
-    EXPECT_TRUE(Contains(out,
-                         "\n - WARNING: existing VLT blocks(2) does not match with exported ones(0)."
-                         "\n - Info: remember that button,sound,music and files blocks are not exported.\n"))
-        << out;
-}
-
-TEST_F(Export, StateImageWithoutWidgetShowsOnlyInTheMismatch) {
-    {
-        PackageBuilder b(dir / "pack.vlt");
-        b.Image("logo", Rgba(4, 4, 1));
-        b.Tile("orphan_n", Rgba(4, 4, 2), "TILB2");
-    }
-    ASSERT_EQ(Run({"pack.vlt"}), 0) << out;
-    EXPECT_TRUE(Contains(out, "existing VLT blocks(2) does not match with exported ones(1).")) << out;
-    TiXmlDocument doc((dir / "pack.xml").c_str());
-    ASSERT_TRUE(doc.LoadFile());
-    EXPECT_EQ(Children(doc.RootElement()).size(), 1u);
-    EXPECT_STREQ(doc.RootElement()->Attribute("totalblocks"), "1");
-}
-
 // Loading a 1.0 tile, sprite or font upgrades it inside the package: the 2.0
 // block is appended and the old one deleted. Each must still be exported
 // exactly once, with exported equal to the live count and no mismatch.
@@ -184,21 +153,6 @@ TEST_F(Export, ControlOrNonUtf8NameBreaksTheDocument) {
     std::vector<std::string> got;
     for (const auto& e : Entries(dir / "back.vlt")) got.push_back(e.name);
     EXPECT_EQ(got, names);
-}
-
-TEST_F(Export, UnloadableResourceLeavesAnElement) {
-    {
-        PackageBuilder b(dir / "pack.vlt");
-        b.Raw("broken", "IMG", std::vector<uint8_t>(30, 0xEE), 0);
-        b.Image("fine", Rgba(4, 4, 1));
-    }
-    ASSERT_EQ(Run({"pack.vlt"}), 3) << out;
-    EXPECT_TRUE(Contains(out, "\n - WARNING: problem found exporting 'broken' image.\n")) << out;
-    EXPECT_TRUE(Contains(out, "existing VLT blocks(2) does not match with exported ones(1).")) << out;
-    TiXmlDocument doc((dir / "pack.xml").c_str());
-    ASSERT_TRUE(doc.LoadFile());
-    ASSERT_EQ(Children(doc.RootElement()).size(), 1u);
-    EXPECT_STREQ(Children(doc.RootElement())[0]->Attribute("name"), "fine");
 }
 
 // The document names the package and its payloads from its own folder, so

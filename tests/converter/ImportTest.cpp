@@ -368,26 +368,6 @@ protected:
     }
 };
 
-TEST_F(ImportWidget, ButtonBecomesComplexOnlyWithAHoveredImage) {
-    Panel(Widget(Three()));
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 0) << out;
-    EXPECT_FALSE(Contains(out, "problem found")) << out;
-    EXPECT_TRUE(Contains(out, " - 5/0: IMG 1 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 1\r")) << out;
-    auto but = Block(dir / "p.vlt", "BUT", "w");
-    ASSERT_EQ(but.size(), 24u);
-    // type, the low 16 bits of the position, the range
-    EXPECT_EQ(std::make_tuple(but[6], but[12] | but[13] << 8, but[16] | but[17] << 8),
-              std::make_tuple(1, 65535, 0xFFFE));
-
-    Panel(Widget(Image("normal", "w_n.png") + Image("hovered", "w_s.png") + Image("pressed", "w_p.png") +
-                 Image("deactivated", "w_o.png")));
-    ASSERT_EQ(Run({"doc.xml", "q.vlt"}), 0) << out;
-    but = Block(dir / "q.vlt", "BUT", "w");
-    ASSERT_EQ(but.size(), 24u);
-    EXPECT_EQ(but[6], 4);
-    EXPECT_TRUE(HasBlock(dir / "q.vlt", "TILB2", "w_s"));
-}
-
 // The state images go in first and stay, counted, when the widget's own store then fails.
 TEST_F(ImportWidget, RefusedWidgetLosesTheCountOfItsStoredImages) {
     const struct {

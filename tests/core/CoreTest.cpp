@@ -30,24 +30,6 @@ bool IsDir(const std::string& p) {
 }
 }  // namespace
 
-TEST(Lifecycle, InterfacesCreatedOrDestroyedOutOfOrder) {
-    LogCapture cap;
-    ASSERT_EQ(Trovalis.Init(0), 1);
-    EXPECT_NE(g_pStuffVLT, nullptr);
-    EXPECT_NE(g_pSoundFX, nullptr);
-    EXPECT_NE(Trovalis.startTick, TrovalisCore::kNotStarted);
-    // The package manager first: the others load from packages.
-    EXPECT_TRUE(InOrder(cap.Take(), {"[IStuffVLT] Interfaz created.", "[IImage] Interfaz created.",
-                                     "[ISoundFX] Interfaz created.", "Trovalis successfully initiated."}));
-    Trovalis.Quit();
-    EXPECT_EQ(g_pStuffVLT, nullptr);
-    EXPECT_EQ(g_pImage, nullptr);
-    const std::string quit = cap.Take();
-    EXPECT_TRUE(InOrder(quit, {"[ISoundFX] Interfaz deleted.", "[IImage] Interfaz deleted.",
-                               "[IStuffVLT] Interfaz deleted.", "Trovalis successfully closed."}));
-    EXPECT_FALSE(Contains(quit, "INetwork"));
-}
-
 TEST(Lifecycle, SecondInitOrQuitRepeatsItsWork) {
     LogCapture cap;
     ASSERT_EQ(Trovalis.Init(0), 1);
@@ -104,19 +86,6 @@ struct LogReset {
     ~LogReset() { TheLog().Deactivate(); }
 };
 }  // namespace
-
-TEST(Log, LevelAboveTheMaximumIsWritten) {
-    LogReset reset;
-    TheLog().Deactivate();
-    TheLog().Print(0, "dropped %d\n", 1);
-    TheLog().Activate(5, 0);  // active but with no output selected
-    TheLog().Print(0, "dropped\n");
-    TheLog().Activate(2, Log::kCapture);
-    TheLog().Print(2, "warning %s\n", "kept");
-    TheLog().Print(5, "trace dropped\n");
-    TheLog().Print(0, "error kept\n");
-    EXPECT_EQ(TheLog().TakeCaptured(), "warning kept\nerror kept\n");
-}
 
 // A failed store was once reported as "a write error, or a full disk"
 // whatever the SDK had said, because the inactive log kept nothing.

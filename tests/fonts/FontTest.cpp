@@ -48,24 +48,6 @@ SurfacePtr GreyMarkedBitmap() {
 }
 }  // namespace
 
-// Without markers, the ink changes of row 1 must be 2 per glyph.
-TEST_F(FontCreate, OddInkChangesGiveAFont) {
-    FontLayout noGap, split;
-    noGap.leftGap = false;
-    split.splitGlyph = 1;  // code 34
-    auto bmp = MakeFontBitmap(noGap);
-    EXPECT_EQ(CFont::CreateUpperMark(bmp.get()), 187);
-    EXPECT_TRUE(Contains(cap.Take(), kMarkWarning));
-    for (const auto& [layout, result] : {std::pair{noGap, 93}, {split, 95}}) {
-        auto fresh = MakeFontBitmap(layout);
-        CFont font;
-        EXPECT_EQ(font.Create(fresh.get()), result);
-        EXPECT_TRUE(Contains(cap.Take(), kMarkWarning)) << result;
-        EXPECT_EQ(font.GetSurface(), nullptr);
-        EXPECT_EQ(font.GetAlpha(), -1);
-    }
-}
-
 TEST_F(FontCreate, BitmapThatStartsWithAMarkerIsJudgedByItsRunsAlone) {
     // Grey background and a glyph with an empty column.
     auto bmp = GreyMarkedBitmap();
@@ -194,19 +176,6 @@ protected:
 
 }  // namespace
 
-// Kerning follows neither a space nor the last character.
-TEST_F(FontText, WidthMiscounted) {
-    EXPECT_EQ(font_.GetAdvance('a' - 33), 6u);
-    EXPECT_EQ(font_.GetSpaceAdvance(), 6);
-    const std::string many(300, 'a');
-    EXPECT_EQ((std::vector<int>{font_.TextWidth("a a"), font_.TextWidth(many.c_str()), font_.TextWidth("\t\x80\xff"),
-                                font_.TextWidth(""), font_.TextWidth(nullptr)}),
-              (std::vector<int>{18, 255 * 6, 0, 0, 0}));
-    font_.SetKerning(3);
-    EXPECT_EQ((std::vector<int>{font_.GetKerning(), font_.TextWidth("a a"), font_.TextWidth("aa")}),
-              (std::vector<int>{3, 21, 15}));
-}
-
 TEST_F(FontText, FirstGlyphDrawnFromTheWrongColumn) {
     font_.PutString(dst_.get(), 10, 5, "\t!", nullptr);
     // Source x starts at boundary[0] (the gap column, keyed out), ink follows.
@@ -244,20 +213,6 @@ TEST_F(FontText, GlyphsFarOutsideTheDestinationAreSkipped) {
     for (int y = 0; y < dst_->h; ++y)
         for (int x = 0; x < dst_->w; ++x) ASSERT_EQ(Pixel(dst_.get(), x, y), kSentinel);
     EXPECT_GT(font_.TextWidth(std::string(300, '!').c_str()), 0);  // saturates, never wraps
-}
-
-TEST_F(FontText, CursorIsDrawnAfterTheCharactersBeforeItsPosition) {
-    // The "|" glyph's area starts with one keyed gap column.
-    EXPECT_EQ(font_.GetCursorOffset(), 2);
-    font_.PutStringCursor(dst_.get(), 10, 2, "a", 1, nullptr, true);
-    EXPECT_EQ(Pixel(dst_.get(), 11, 2), Glyph('a'));
-    EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
-    SDL_FillRect(dst_.get(), nullptr, kSentinel);
-    font_.PutStringCursor(dst_.get(), 10, 2, "a", 1, nullptr, false);
-    EXPECT_EQ(Pixel(dst_.get(), 17, 2), kSentinel);
-    // A position beyond the text stops at its end.
-    font_.PutStringCursor(dst_.get(), 10, 2, "a", 99, nullptr, true);
-    EXPECT_EQ(Pixel(dst_.get(), 17, 2), Glyph('|'));
 }
 
 namespace {
@@ -374,19 +329,4 @@ TEST_F(FontBlock, StoredBitmapThatCreateRejectsIsAnInternalFailure) {
     EXPECT_FALSE(font.Load(id, "black"));
     EXPECT_TRUE(Contains(cap.Take(), "','black')] Error: internal failure (0).\n"));
     EXPECT_EQ(font.GetSurface(), nullptr);
-}
-
-TEST_F(FontBlock, InvalidSaveIsStored) {
-    CFont empty;
-    EXPECT_EQ(empty.Save(id, "e"), 0);
-    auto bmp = MakeFontBitmap(FontLayout{});
-    CFont font;
-    ASSERT_EQ(font.Create(bmp.get()), 96);
-    EXPECT_EQ(font.Save(0, "e"), 0);
-    EXPECT_EQ(font.Save(id, nullptr), 0);
-    LogCapture cap;
-    EXPECT_EQ(font.Save(id, std::string(32, 'n').c_str()), 0);
-    EXPECT_TRUE(Contains(cap.Take(), "Error: name or type are too long."));
-    ASSERT_GT(font.Save(id, std::string(31, 'n').c_str()), 0);
-    EXPECT_EQ(font.Save(id, std::string(31, 'n').c_str()), -1);  // exists
 }

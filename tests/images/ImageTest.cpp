@@ -283,20 +283,6 @@ TEST_F(BmpFiles, RunLengthCodedRowsAreDecoded) {
     }
 }
 
-TEST_F(BmpFiles, SurfaceAlphaDarkensTheSavedColours) {
-    SurfacePtr s = MakeRGB(6, 4, 32, false);
-    SDL_SetAlpha(s.get(), SDL_SRCALPHA, 128);
-    const Uint32 key = Pixel(s.get(), 2, 2);
-    SDL_SetColorKey(s.get(), SDL_SRCCOLORKEY, key);
-    ASSERT_EQ(img.SaveBMP((dir / "m.bmp").c_str(), s.get()), 1);
-    // The caller's surface keeps its settings.
-    EXPECT_EQ(std::make_tuple(s->flags & (SDL_SRCALPHA | SDL_SRCCOLORKEY), int(s->format->alpha), s->format->colorkey),
-              std::make_tuple(Uint32(SDL_SRCALPHA | SDL_SRCCOLORKEY), 128, key));
-    SurfacePtr back(img.LoadBMP((dir / "m.bmp").c_str()));
-    ASSERT_TRUE(back);
-    EXPECT_TRUE(SameColours(s.get(), back.get()));
-}
-
 TEST_F(BmpFiles, DamagedHeadersAreRefusedWithMessage) {
     SurfacePtr s = MakePaletted(9, 4);
     ASSERT_EQ(img.SaveBMP((dir / "g.bmp").c_str(), s.get()), 1);

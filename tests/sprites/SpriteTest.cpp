@@ -137,20 +137,6 @@ TEST_F(SpriteTable, FrameBeyondTheAnimationIsKept) {
     EXPECT_EQ(Count(cap.Take(), "Warning: animation not found.\n"), 2);
 }
 
-TEST_F(SpriteTable, OutOfRangeAlphaOrNameIsTaken) {
-    sp.SetAlpha(256);
-    sp.SetAlpha(-1);
-    EXPECT_EQ(sp.GetAlpha(), 255);
-    sp.SetAlpha(90);
-    sp.SetAlpha(255);
-    EXPECT_FALSE(sp.GetSurface()->flags & SDL_SRCALPHA);
-    sp.SetName(k32);
-    EXPECT_STREQ(sp.GetName(), "t");
-    sp.SetColorKey(5);
-    sp.SetColorKey(kNoColorKey);
-    EXPECT_EQ(sp.GetSurface()->format->colorkey, kNoColorKey);
-}
-
 TEST(SpriteClone, CloneUsesItsFreedMaster) {
     SdkSession sdk;
     LogCapture cap;

@@ -235,22 +235,6 @@ TEST_F(TileBlock, OpaqueTileKeepsAnUnusedAlphaChannel) {
     EXPECT_TRUE(SamePixels(u.GetSurface(), rgba.get()));
 }
 
-TEST_F(TileBlock, KeyOfReducedTileKeepsItsColourWhateverTheStoredChannelOrder) {
-    // Stored as 32 bits with red in the low byte.
-    SurfacePtr s(Pattern(4, 2, 32, 0xFF, 0xFF00, 0xFF0000, 0));
-    TileFields f;
-    f.colorkey = 0x000000FF;  // pure red in the stored format
-    ASSERT_GT(Put("TILE2", "red", TileBytes(s.get(), f)), 0);
-    CTile t;
-    ASSERT_TRUE(t.Load(id, "red", "TILE2"));
-    SDL_Surface* l = t.GetSurface();
-    ASSERT_EQ(l->format->BitsPerPixel, 24);
-    Uint8 r = 0, g = 0, b = 0;
-    SDL_GetRGB(t.GetColorKey(), l->format, &r, &g, &b);
-    EXPECT_EQ(std::make_tuple(r, g, b), std::make_tuple(255, 0, 0));
-    EXPECT_EQ(l->format->colorkey, t.GetColorKey());
-}
-
 TEST_F(TileBlock, PalettedKeyStaysOnItsIndexWhenThePaletteRepeatsTheColour) {
     SurfacePtr s = MakePaletted(4, 4);
     SDL_Color black{0, 0, 0, 0};

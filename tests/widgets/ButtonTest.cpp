@@ -111,25 +111,6 @@ TEST_F(ButtonSlots, RemovedCloneFreesTheMastersImages) {
               std::make_tuple(0u, tiles, uint8_t(0)));
 }
 
-TEST_F(ButtonSlots, FreeMasterFreesAWorkingButton) {
-    const int tiles = Trovalis.liveTiles;
-    for (int n : {1000, 1005, 1099}) ASSERT_NE(PlaceWithImages(b, n), nullptr);
-    cap.Take();
-    b.FreeMaster(5);     // a working number
-    b.FreeMaster(1100);  // no such master
-    EXPECT_EQ(b.Info(-2), 3);
-    EXPECT_FALSE(Contains(cap.Take(), "FreeMaster"));
-    b.FreeMaster(1005);
-    EXPECT_TRUE(Contains(cap.Take(), " . [IButton->FreeMaster(5)] Info: master button deleted.\n"));
-    EXPECT_EQ(b.GetButton(1005), nullptr);
-    b.FreeMaster(0);
-    EXPECT_TRUE(Contains(cap.Take(), " . [IButton->FreeMaster(0)] Info: master button deleted.\n"));
-    b.FreeMaster(-1);
-    EXPECT_TRUE(Contains(cap.Take(), " . [IButton->FreeMaster(-1)] Info: master button deleted.\n"));
-    EXPECT_EQ(b.GetButton(1099), nullptr);
-    EXPECT_EQ(Trovalis.liveTiles, tiles);
-}
-
 TEST_F(ButtonSlots, CloneKeepsItsFreedMastersImages) {
     ASSERT_NE(PlaceWithImages(b, 1003), nullptr);
     ASSERT_NE(CloneButton(b, 1003, 7), nullptr);
@@ -146,24 +127,6 @@ TEST_F(ButtonSlots, CloneKeepsItsFreedMastersImages) {
     b.SetLayer(1);
     b.Remove();  // removing a clone of a freed master touches nothing else
     EXPECT_EQ(b.GetButton(7)->free, 0);
-}
-
-TEST(ButtonLifetime, DestructorReportsLeftButtonsWithTheFullDumpThenFreesThem) {
-    SdkSession sdk;
-    LogCapture cap;
-    const int tiles = Trovalis.liveTiles;
-    {
-        IButton b;
-        for (int n : {1, 301, 1010}) ASSERT_NE(PlaceWithImages(b, n), nullptr);
-        cap.Take();
-    }
-    EXPECT_TRUE(
-        InOrder(cap.Take(),
-                {" . [IButton] Warning! your application has left 3 buttons without deleting.\n",
-                 "\n . IButton information:\n", "Masterbuttons: 1 - Cloned buttons: 0 - Total working buttons: 2",
-                 "Info: 1 buttons of layer 3 were deleted.\n",
-                 " . [IButton->FreeMaster(-1)] Info: master button deleted.\n", " . [IButton] Interfaz deleted.\n"}));
-    EXPECT_EQ(Trovalis.liveTiles, tiles);
 }
 
 // One scene with every kind of line.

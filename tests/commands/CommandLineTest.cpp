@@ -22,7 +22,7 @@ const std::string kUnsupported =
 
 }  // namespace
 
-TEST(Driver, NoInputOrDoubleDashAlonePrintsBannerAndUsageAndExitsWithUsageCode) {
+TEST(Driver, MissingInputIsNoUsageError) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--"}}) {
         std::string out;
         EXPECT_EQ(RunBundlex(args, out), 2);
@@ -42,7 +42,7 @@ TEST(Driver, UnsupportedExtensionsAreRejectedAfterTheBanner) {
     }
 }
 
-TEST(Driver, ExtensionIsCaseInsensitiveAndOnlyTheLastOneCounts) {
+TEST(Driver, ExtensionMatchedByCaseOrAnEarlierDot) {
     TempDir dir;
     struct Case {
         const char* input;
@@ -198,7 +198,7 @@ TEST(ManPage, RendersWithoutAnyGroffWarning) {
     EXPECT_EQ(out, "");
 }
 
-TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
+TEST(ManPage, CommandOrSectionMissing) {
     std::string text;
     // Justified lines get spaces of varying width: runs of blanks count as one.
     ASSERT_EQ(Shell("groff -man -Tutf8 -P-cbou '" + Page() + "' 2>/dev/null | tr -s ' '", text), 0);
@@ -208,7 +208,7 @@ TEST(ManPage, CoversEveryCommandTheDocumentAndTheExitCodes) {
         EXPECT_TRUE(Contains(text, needle)) << needle;
 }
 
-TEST(ManPage, CmakeInstallPutsTheExecutableThePageAndTheCompletionInPlace) {
+TEST(ManPage, InstallLeavesThePageOrTheCompletionOut) {
     TempDir prefix;
     const std::string build = std::filesystem::path(BUNDLEX_EXE).parent_path().string();
     std::string out;

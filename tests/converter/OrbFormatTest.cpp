@@ -10,7 +10,7 @@ using namespace testsupport;
 
 namespace {
 
-TEST(OrbValues, PrefixValuesMatchOnTheirPrefixAndExactValuesOnlyWhole) {
+TEST(OrbValues, ValueMatchedOnTheWrongPartOfTheText) {
     EXPECT_EQ(
         (std::vector<bool>{orb::IsPerPixel("per-pixelated"), orb::IsPerPixel("per-pixe"), orb::IsPerPixel(nullptr),
                            orb::IsTilesetEnabled("enabledX"), orb::IsTilesetEnabled("enable")}),

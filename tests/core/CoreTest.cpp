@@ -30,25 +30,7 @@ bool IsDir(const std::string& p) {
 }
 }  // namespace
 
-TEST(Lifecycle, InitCreatesTheTenInterfacesInOrderAndQuitDestroysThemInReverse) {
-    LogCapture cap;
-    ASSERT_EQ(Trovalis.Init(0), 1);
-    EXPECT_NE(g_pStuffVLT, nullptr);
-    EXPECT_NE(g_pSoundFX, nullptr);
-    EXPECT_NE(Trovalis.startTick, TrovalisCore::kNotStarted);
-    // The package manager first: the others load from packages.
-    EXPECT_TRUE(InOrder(cap.Take(), {"[IStuffVLT] Interfaz created.", "[IImage] Interfaz created.",
-                                     "[ISoundFX] Interfaz created.", "Trovalis successfully initiated."}));
-    Trovalis.Quit();
-    EXPECT_EQ(g_pStuffVLT, nullptr);
-    EXPECT_EQ(g_pImage, nullptr);
-    const std::string quit = cap.Take();
-    EXPECT_TRUE(InOrder(quit, {"[ISoundFX] Interfaz deleted.", "[IImage] Interfaz deleted.",
-                               "[IStuffVLT] Interfaz deleted.", "Trovalis successfully closed."}));
-    EXPECT_FALSE(Contains(quit, "INetwork"));
-}
-
-TEST(Lifecycle, SecondInitOrQuitDoesNotDoubleCreateOrDestroyAndQuitReportsOnlyNonZeroLiveCounts) {
+TEST(Lifecycle, SecondInitOrQuitRepeatsItsWork) {
     LogCapture cap;
     ASSERT_EQ(Trovalis.Init(0), 1);
     IStuffVLT* first = g_pStuffVLT;
@@ -71,14 +53,14 @@ TEST(Lifecycle, SecondInitOrQuitDoesNotDoubleCreateOrDestroyAndQuitReportsOnlyNo
     EXPECT_EQ(cap.Take(), "");
 }
 
-TEST(Crc32, MatchesTheStandardCheckValueAndGivesZeroForNothing) {
+TEST(Crc32, StandardCheckValueMissed) {
     EXPECT_EQ(Trovalis.CRC32("123456789", 9), 0xCBF43926u);
     EXPECT_EQ(Trovalis.CRC32("123456789", 0), 0u);
     EXPECT_EQ(Trovalis.CRC32("123456789", -5), 0u);
 }
 
 // Absolute, doubled and relative paths get every missing directory.
-TEST(CreatePath, CreatesEveryMissingDirectoryAndNeverReplacesAFile) {
+TEST(CreatePath, MissingDirectoryLeftOrFileReplaced) {
     TempDir dir;
     Trovalis.CreatePath((dir / "out/a/b/pic.png").c_str());
     EXPECT_TRUE(IsDir(dir / "out/a/b"));
@@ -105,19 +87,6 @@ struct LogReset {
 };
 }  // namespace
 
-TEST(Log, InactiveLogWritesNothingAndOnlyLevelsUpToTheMaximumAreWritten) {
-    LogReset reset;
-    TheLog().Deactivate();
-    TheLog().Print(0, "dropped %d\n", 1);
-    TheLog().Activate(5, 0);  // active but with no output selected
-    TheLog().Print(0, "dropped\n");
-    TheLog().Activate(2, Log::kCapture);
-    TheLog().Print(2, "warning %s\n", "kept");
-    TheLog().Print(5, "trace dropped\n");
-    TheLog().Print(0, "error kept\n");
-    EXPECT_EQ(TheLog().TakeCaptured(), "warning kept\nerror kept\n");
-}
-
 // A failed store was once reported as "a write error, or a full disk"
 // whatever the SDK had said, because the inactive log kept nothing.
 TEST(Log, FirstErrorReasonIsKeptWhileTheLogIsInactive) {
@@ -132,7 +101,7 @@ TEST(Log, FirstErrorReasonIsKeptWhileTheLogIsInactive) {
     EXPECT_EQ(TheLog().FirstError(), "");
 }
 
-TEST(Log, FileOutputCarriesTheStampBeforeTheMessagesOwnLineEndAndAFileMaskWithoutFileWritesNone) {
+TEST(Log, FileOutputStampMisplaced) {
     LogReset reset;
     TempDir dir;
     const std::string file = dir / "sdk.log";
@@ -171,7 +140,7 @@ std::string Joined(const CpuReport& r) {
 }
 }  // namespace
 
-TEST(CpuTables, NamesCodePathsAndFailuresOfRepresentativeProcessorsInBothTextForms) {
+TEST(CpuTables, ProcessorMisnamed) {
     CpuIdentity noLeaf = Cpu("GenuineIntel", 6, 10);
     noLeaf.maxLeaf = 0;
     const CpuIdentity noMmx = Cpu("GenuineIntel", 6, 9, 0, false);
@@ -216,7 +185,7 @@ TEST(CpuFeatures, BufferVariantNeverWritesPastItsCapacity) {
     EXPECT_EQ(small[6], 'Z');
 }
 
-TEST(CodePaths, EveryValidIdCopiesExactlyLikeMemcpyAndInvalidIdsAreRefused) {
+TEST(CodePaths, CopyRoutineDiffersFromMemcpy) {
     std::vector<uint8_t> src(3 * 1024 * 1024 + 7);
     std::iota(src.begin(), src.end(), 0);
     for (int id = 0; id <= 25; ++id) {
@@ -248,7 +217,7 @@ std::string WriteDoc(const TempDir& dir, const std::string& name, const std::str
 }
 }  // namespace
 
-TEST(XmlAccess, EleventhDocumentIsRefusedAndAClosedSlotIsReused) {
+TEST(XmlAccess, ClosedSlotIsNotReused) {
     TempDir dir;
     const std::string doc = WriteDoc(dir, "a.xml", "<ORB version=\"v1\"/>");
     LogCapture cap;
@@ -307,7 +276,7 @@ TEST(XmlAccess, OpenedDocumentPointsNowhereUntilPointTo) {
     EXPECT_EQ(cap.Take(), "");
 }
 
-TEST(XmlAccess, IntegerAttributesReadLikePercentDAndMissingOnesKeepTheDefault) {
+TEST(XmlAccess, IntegerAttributeMisread) {
     TempDir dir;
     const std::string doc =
         WriteDoc(dir, "a.xml", "<ORB n=\"12abc\" m=\"abc\" s=\" -7\" big=\"4294967295\" t=\"text\"/>");

@@ -110,6 +110,11 @@ std::vector<std::string> Listing(const std::string& dir) {
 
 std::string SourceDir() { return BUNDLEX_SOURCE_DIR; }
 
+std::string Golden(const std::string& name) {
+    const std::vector<uint8_t> bytes = ReadFile(SourceDir() + "/tests/data/" + name);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 namespace {
 std::string Quote(const std::string& s) {
     std::string q = "'";
@@ -541,19 +546,6 @@ void PackageBuilder::Widget(const char* name, uint8_t type) {
     r.range = type == kButtonSlider ? 100 : -5;
     r.value = type == kButtonSlider ? 60 : 77;
     EXPECT_GT(g_pButton->Save(id_, name, &r), 0) << name;
-}
-
-void PackageBuilder::WidgetRecord(const char* name, uint8_t type, uint16_t x, uint16_t y) {
-    std::vector<uint8_t> record(24, 0);
-    StoreLE16(record.data() + 4, 32);  // key
-    record[6] = type;
-    StoreLE32(record.data() + 8, 0xFF00FF00u);  // select box (top bit set: written negative)
-    StoreLE16(record.data() + 12, x);
-    StoreLE16(record.data() + 14, y);
-    StoreLE16(record.data() + 16, static_cast<uint16_t>(-5));
-    record[18] = 1;
-    StoreLE32(record.data() + 20, 77);
-    Raw(name, "BUT", record, compressed);
 }
 
 namespace {

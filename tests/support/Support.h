@@ -76,6 +76,8 @@ int Count(const std::string& text, const std::string& what);
 // The file names in a directory, sorted.
 std::vector<std::string> Listing(const std::string& dir);
 std::string SourceDir();
+// The text of a file under tests/data (a golden console output).
+std::string Golden(const std::string& name);
 
 // Runs a shell command: its exit code; out gets its standard output.
 int Shell(const std::string& command, std::string& out);
@@ -227,8 +229,6 @@ public:
     // A widget of the given type with its "_n", "_p", "_o" state images
     // (and "_s" for a complex button) stored first, through IButton::Save.
     void Widget(const char* name, uint8_t type);
-    // A "BUT" record alone (key 32, select box 0xFF00FF00, range -5, value 77).
-    void WidgetRecord(const char* name, uint8_t type, uint16_t x, uint16_t y);
     // 1.0 blocks: a 2.0 payload made here without its trailer.
     void LegacyTile(const char* name, const std::string& scratchDir);
     void LegacyFont(const char* name, const std::string& scratchDir);

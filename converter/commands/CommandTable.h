@@ -37,7 +37,7 @@ enum OptionBit : unsigned {
     kOptForce = 1u << 4,
     kOptAllowOutside = 1u << 5,
     kOptPrune = 1u << 6,
-    kOptJobs = 1u << 7,  // taken by every command that starts the SDK
+    kOptJobs = 1u << 7,
 };
 
 struct OptionRow {

@@ -235,7 +235,7 @@ const CommandRow kCheckCommand = {
     "--check needs exactly one package path",
     false,
     true,
-    kOptJson | kOptQuiet,
+    kOptJson | kOptQuiet | kOptJobs,
     "  bundlex --check PACKAGE [--json]\n"
     "      Export a copy of the package and import it again in a temporary folder,\n"
     "      then compare every resource with the original. The package is not modified.\n",

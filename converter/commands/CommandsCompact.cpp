@@ -85,7 +85,7 @@ const CommandRow kCompactCommand = {
     "--compact needs exactly one package path",
     true,
     true,
-    kOptJson | kOptQuiet | kOptNoWait,
+    kOptJson | kOptQuiet | kOptNoWait | kOptJobs,
     "  bundlex --compact PACKAGE [--json] [--no-wait]\n"
     "      Rewrite the package with its live entries only, in the same order, copied\n"
     "      as stored; reports the bytes reclaimed.\n",

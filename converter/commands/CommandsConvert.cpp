@@ -207,7 +207,7 @@ const CommandRow kConvertCommand = {
     "the conversion needs an input path",
     true,
     false,
-    kOptJson | kOptQuiet | kOptForce | kOptAllowOutside | kOptNoWait,
+    kOptJson | kOptQuiet | kOptForce | kOptAllowOutside | kOptNoWait | kOptJobs,
     "  bundlex input.[xml|vlt] [output.vlt|output.xml] [--force] [--json] [--quiet]\n"
     "      Export a package (.vlt) to an ORBv1 document and its payload folder,\n"
     "      or import an ORBv1 document (.xml) into a package.\n"

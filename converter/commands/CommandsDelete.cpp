@@ -134,7 +134,7 @@ const CommandRow kDeleteCommand = {
     "--delete needs a package path and at least one name",
     true,
     true,
-    kOptJson | kOptQuiet | kOptNoWait,
+    kOptJson | kOptQuiet | kOptNoWait | kOptJobs,
     "  bundlex --delete PACKAGE NAME... [--json] [--no-wait]\n"
     "      Take the resources whose names match out of the package (exact names or\n"
     "      shell wildcards * ? [...]); a widget takes its state images with it.\n",

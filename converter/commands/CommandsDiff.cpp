@@ -277,7 +277,7 @@ const CommandRow kDiffCommand = {
     "--diff needs two package paths",
     false,
     true,
-    kOptJson | kOptQuiet,
+    kOptJson | kOptQuiet | kOptJobs,
     "  bundlex --diff A.vlt B.vlt [--json]\n"
     "      The resources added, removed and changed from package A to package B, and\n"
     "      what changed: properties, pixels, samples, bytes. Deleted entries and storage\n"

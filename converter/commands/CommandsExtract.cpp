@@ -83,7 +83,7 @@ const CommandRow kExtractCommand = {
     "--extract needs a package, an output document and at least one name",
     false,
     true,
-    kOptJson | kOptQuiet | kOptForce,
+    kOptJson | kOptQuiet | kOptForce | kOptJobs,
     "  bundlex --extract PACKAGE OUTPUT.xml NAME... [--json] [--force]\n"
     "      Export only the named resources (exact names or shell wildcards * ? [...])\n"
     "      into OUTPUT.xml and its payload folder, as a full export writes them.\n",

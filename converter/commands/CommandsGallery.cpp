@@ -304,7 +304,7 @@ const CommandRow kGalleryCommand = {
     "--gallery needs a package and at most one output page",
     false,
     true,
-    kOptJson | kOptQuiet | kOptForce,
+    kOptJson | kOptQuiet | kOptForce | kOptJobs,
     "  bundlex --gallery PACKAGE [OUTPUT.html] [--json] [--force]\n"
     "      Write one HTML page (default: the package's name with \".html\") and beside\n"
     "      it a folder of the page's name with \"_gallery\" that show every resource as\n"

@@ -229,7 +229,7 @@ const CommandRow kListCommand = {
     "--list needs exactly one package path",
     false,
     true,
-    kOptJson | kOptQuiet | kOptLong,
+    kOptJson | kOptQuiet | kOptLong | kOptJobs,
     "  bundlex --list PACKAGE [--json] [--long]\n"
     "      List every entry: name, type, storage mode, size, packed size, deleted;\n"
     "      then the totals per kind and the live count. Reads descriptors only.\n"

@@ -122,7 +122,7 @@ const CommandRow kUpdateCommand = {
     "--update needs a document and at most one package path",
     true,
     true,
-    kOptJson | kOptQuiet | kOptNoWait | kOptAllowOutside | kOptPrune,
+    kOptJson | kOptQuiet | kOptNoWait | kOptAllowOutside | kOptPrune | kOptJobs,
     "  bundlex --update DOCUMENT.xml [PACKAGE] [--json] [--no-wait] [--allow-outside] [--prune]\n"
     "      Bring a document back into its package (PACKAGE, else the document's source):\n"
     "      every element replaces the block of its name and type, blocks that are the\n"

@@ -272,7 +272,7 @@ const CommandRow kVerifyCommand = {
     "--verify needs exactly one package path",
     false,
     true,
-    kOptJson | kOptQuiet,
+    kOptJson | kOptQuiet | kOptJobs,
     "  bundlex --verify PACKAGE [--json]\n"
     "      Open the package and decode every live block through its class; one line\n"
     "      per block that fails, then a summary. Never writes to the package.\n",

@@ -62,7 +62,7 @@ int Parse(int argc, char** argv, Invocation& inv, const CommandRow*& chosen) {
     }
     if (!chosen) chosen = &kConvertCommand;
     for (const OptionRow& row : OptionTable())
-        if ((given & row.bit) && !(chosen->options & row.bit) && !(row.bit == kOptJobs && chosen->startsSdk))
+        if ((given & row.bit) && !(chosen->options & row.bit))
             return UsageError(std::string(row.name) + " does not apply to " + Shown(*chosen));
     // The conversion without an input path answers with its usage line.
     if (chosen == &kConvertCommand && inv.paths.empty()) return 0;

@@ -280,8 +280,7 @@ DocumentCheck::Result DocumentCheck::CheckWhole(const std::string& text) {
     }
     const std::vector<const Element*> rootRows = ChildrenOf("");
     if (!rootRows.empty()) CheckElement(root, *rootRows.front(), rootProblems_, false);
-    size_t index = 0;
-    for (const TiXmlElement* c = root->FirstChildElement(); c; c = c->NextSiblingElement()) CheckChild(index++, c);
+    // Its children are checked as the import reaches them (CheckCurrent).
     return Result::Ok;
 }
 
@@ -297,19 +296,17 @@ bool DocumentCheck::CheckStreamed(const char* path) {
     if (!root) return false;
     SetOrigin(doc.h, root);
     const std::vector<const Element*> rootRows = ChildrenOf("");
-    // The root's children are checked one by one below.
     if (!rootRows.empty()) CheckElement(root, *rootRows.front(), rootProblems_, false);
-    size_t index = 0;
-    if (Trovalis.XMLNodeChild(doc.h) == 1) {
-        do {
-            const TiXmlElement* c = Trovalis.XMLNodeElement(doc.h);
-            SetOrigin(doc.h, c);
-            if (c) CheckChild(index, c);
-            ++index;
-        } while (Trovalis.XMLNodeNext(doc.h) == 1);
-    }
     g_origin = Origin();
     return true;
+}
+
+void DocumentCheck::CheckCurrent(int handle, size_t index) {
+    children_.clear();
+    const TiXmlElement* c = Trovalis.XMLNodeElement(handle);
+    SetOrigin(handle, c);
+    if (c) CheckChild(index, c);
+    g_origin = Origin();
 }
 
 void DocumentCheck::CheckChild(size_t index, const TiXmlElement* c) {

@@ -31,6 +31,9 @@ public:
     // of the index-th widget of that child when it is the panel; empty when
     // it passed (or lies beyond what was checked).
     const std::vector<std::string>& ChildProblems(size_t index) const;
+    // Checks the root child the handle points at, the index-th, forgetting
+    // the one before: only the element being imported is ever held.
+    void CheckCurrent(int handle, size_t index);
     const std::vector<std::string>& WidgetProblems(size_t panel, size_t index) const;
     // The name the warnings show for the index-th root child: its "name",
     // else its tag in angle brackets.
@@ -47,13 +50,12 @@ private:
     std::string error_;
     std::string rootCause_;
     std::vector<std::string> rootProblems_;
-    // Only the root children that hold a problem, by their place among the
-    // root's children: a document of a million sound elements keeps none.
+    // The root child being imported, when it holds a problem.
     std::map<size_t, Child> children_;
 
-    // The root and its children read one child at a time through the SDK's
-    // streamed document; false when it has no ORBv1 root (or cannot be
-    // streamed), which the whole parse then explains.
+    // The root read through the SDK's streamed document (its children one
+    // at a time); false when it has no ORBv1 root or cannot be streamed,
+    // which the whole parse then explains.
     bool CheckStreamed(const char* path);
     Result CheckWhole(const std::string& text);
     void CheckChild(size_t index, const class TiXmlElement* c);

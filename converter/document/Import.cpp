@@ -158,6 +158,7 @@ int ImportChildren(ImportSession& s) {
     int writeError = 0;
     if (Trovalis.XMLNodeChild(s.doc) == 1) {
         do {
+            s.check->CheckCurrent(s.doc, s.child);
             if (RefusedByCheck(*s.check, s.child))
                 ++s.failed;
             else

@@ -32,7 +32,7 @@ struct ImportSession {
     bool readOnly = false;                   // the package is opened for reading only: every store fails
     bool update = false;                     // a block that means what the element means is kept as it is
     const DocumentFolder* folder = nullptr;  // where the payloads are read from
-    const DocumentCheck* check = nullptr;    // the document's strict check: what it refused is not imported
+    DocumentCheck* check = nullptr;          // the document's strict check: what it refused is not imported
     size_t child = 0;                        // the root child at hand, from 0
 };
 

@@ -913,8 +913,9 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     }
     // A block of a pair that waits for its compression must be in the file
     // before this one is compared or searched for; so must every block
-    // before one that is written at once.
-    WorkerPool* pool = info->mode == compressed ? m.Pool() : nullptr;
+    // before one that is written at once. A large block is compressed here,
+    // from the caller's bytes: a worker would need a copy of it.
+    WorkerPool* pool = info->mode == compressed && info->size <= kPendingBytes / 4 ? m.Pool() : nullptr;
     if (pool && !m.PairPending(info->name, info->type))
         m.CommitFinished();
     else

@@ -104,7 +104,7 @@ TEST_F(Import, WithoutOutputPathTheRootSourceNamesThePackage) {
 TEST_F(Import, UnknownTagIsSkippedQuietly) {
     Doc("<!-- a comment --><picture name=\"x\"/><spr name=\"y\"/><imag/><images/>",
         "<ORB version=\"v1\" source=\"src.vlt\" totalblocks=\"2\">");
-    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 3) << out;
+    ASSERT_EQ(Run({"doc.xml", "p.vlt"}), 1) << out;  // nothing could be stored
     EXPECT_EQ(Count(out, " - 0/2: IMG 0 - TIL 0 - SPR 0 - FNT 0 - MUS 0 - SND 0 - FIL 0 - GUI 0\r"), 1) << out;
     EXPECT_TRUE(Contains(out, "\n - WARNING: existing XML blocks(2) does not match with imported ones(0).\n"));
     EXPECT_EQ(Count(out, "problem found"), 4);
@@ -113,7 +113,7 @@ TEST_F(Import, UnknownTagIsSkippedQuietly) {
               "<picture> is not an element of an ORBv1 document;",
               "<imag> is not an element of an ORBv1 document (did you mean <image>?)", "<images> is not an element"}))
         << out;
-    EXPECT_TRUE(Entries(dir / "p.vlt").empty());
+    EXPECT_FALSE(FileExists(dir / "p.vlt"));
 }
 
 // Each of these fails its own element only, with a warning that names it.
@@ -568,7 +568,7 @@ TEST_F(ImportTrust, BigDocumentIsWalkedWithoutHoldingEveryElement) {
     std::string body;
     for (int i = 0; i < 500000; ++i) body += "<file/>\n";
     InDoc(body);
-    const double peak = ImportPeak(3);
+    const double peak = ImportPeak(1);  // nothing could be stored
     EXPECT_LT(peak, body.size() * 3.0 + (30 << 20)) << peak;
 }
 

@@ -208,13 +208,14 @@ TEST(ManPage, CommandOrSectionMissing) {
         EXPECT_TRUE(Contains(text, needle)) << needle;
 }
 
-TEST(ManPage, InstallLeavesThePageOrTheCompletionOut) {
+TEST(ManPage, InstallLeavesThePageTheReferenceOrTheCompletionOut) {
     TempDir prefix;
     const std::string build = std::filesystem::path(BUNDLEX_EXE).parent_path().string();
     std::string out;
     ASSERT_EQ(Shell("cmake --install '" + build + "' --prefix '" + prefix.path() + "' 2>&1", out), 0) << out;
     EXPECT_TRUE(std::filesystem::is_regular_file(prefix / "bin/bundlex"));
     EXPECT_EQ(ReadFile(prefix / "share/man/man1/bundlex.1"), ReadFile(Page()));
+    EXPECT_EQ(ReadFile(prefix / "share/doc/bundlex/orbv1.md"), ReadFile(SourceDir() + "/docs/orbv1.md"));
     EXPECT_EQ(ReadFile(prefix / "share/bash-completion/completions/bundlex"),
               ReadFile(SourceDir() + "/scripts/bundlex-completion.bash"));
 }

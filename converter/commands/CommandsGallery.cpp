@@ -28,6 +28,7 @@
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
+#include "FileNames.h"
 #include "Gallery.h"
 #include "JsonWriter.h"
 #include "OutputFolder.h"
@@ -37,13 +38,6 @@
 using namespace commands;
 
 namespace {
-
-bool EndsInHtml(const std::string& path) {
-    if (path.size() < 6) return false;
-    std::string ext = path.substr(path.size() - 5);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".html";
-}
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -272,7 +266,8 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
     r.json = json;
     r.out = out;
     r.page = output.empty() ? DefaultPage(package) : output;
-    if (!EndsInHtml(r.page)) {
+    // A page needs a name before its extension.
+    if (r.page.size() <= 5 || !EndsInExtension(r.page, ".html")) {
         return r.Fail("the output file '" + SafeText(r.page) +
                       "' does not end in \".html\"; give the page's name with that extension");
     }

@@ -843,10 +843,7 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
     const PackageSlot& slot = m.slots[k];
     const char* file = slot.fileName.c_str();
     const LogTag tag("IStuffVLT->LoadBlock('%s','%s','%s')", file, type, name);
-    if (m.Locked(k)) {
-        tag.Error("the given VLT is protected and the key was not set.\n");
-        return 0;
-    }
+    if (m.Locked(k)) return tag.Fail(0, "the given VLT is protected and the key was not set.\n");
     // A name or type longer than its field could only match a cut-down copy
     // of itself: it is not in the package.
     size_t found = 0;
@@ -865,16 +862,12 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
     // The payload must lie inside the file (whose length the slot keeps in
     // step with every append), and a stored block cannot be longer than what
     // was stored.
-    if (start + padded > slot.recordedLength || (info->mode != compressed && info->size > info->packedSize)) {
-        tag.Error("datablock was not loaded successfully.\n");
-        return 0;
-    }
+    if (start + padded > slot.recordedLength || (info->mode != compressed && info->size > info->packedSize))
+        return tag.Fail(0, "datablock was not loaded successfully.\n");
     // A compressed block cannot grow beyond what its packed bytes can decode
     // to; a descriptor that says otherwise would only make us allocate.
-    if (info->mode == compressed && info->size > MaxUnpackedSize(info->packedSize)) {
-        tag.Error("UCL failed to decompress the data block.\n");
-        return 0;
-    }
+    if (info->mode == compressed && info->size > MaxUnpackedSize(info->packedSize))
+        return tag.Fail(0, "UCL failed to decompress the data block.\n");
     // Decoded ahead by a worker: the same bytes. Anything that went wrong
     // there is done again here, where it is reported.
     if (m.Pool()) {

@@ -71,6 +71,112 @@ void commands::CompareResources(int pkgA, const Entry& a, int pkgB, const Entry&
     samemeaning::CompareBlocks(pkgA, a, pkgB, b, aFails, bFails, diffs);
 }
 
+namespace {
+
+// Whether the export and the import of the round trip succeeded.
+struct RunState {
+    bool exported, imported;
+};
+
+// What did not survive the round trip, one difference per live entry of
+// the reference copy, in package order.
+std::vector<Difference> FindDifferences(const std::vector<Entry>& refEntries, int refPkg,
+                                        const std::vector<Entry>& newEntries, int newPkg, const RunState& run) {
+    std::vector<Difference> differences;
+    const auto refIndex = LiveIndex(refEntries);
+    const auto newIndex = LiveIndex(newEntries);
+    std::set<std::string> widgets;
+    for (const Entry& e : refEntries)
+        if (!e.deleted() && e.type == TypeOf(BlockKind::Widget)) widgets.insert(e.name);
+    auto ownedByWidget = [&](const std::string& name) { return orb::IsStateImageOf(name, widgets); };
+
+    for (size_t i = 0; i < refEntries.size(); ++i) {
+        const Entry& e = refEntries[i];
+        if (e.deleted()) continue;
+        const kinds::KindRow* row = kinds::Find(e.type);
+        const std::string newType = row ? row->type : e.type;
+        std::vector<std::string> diffs;
+        auto found = newIndex.find({e.name, newType});
+        if (refIndex.at({e.name, e.type}) != &e) {
+            diffs.push_back("another live block has the same name and type; only the first of them is carried");
+        } else if (!run.exported) {
+            diffs.push_back("the export of the package failed");
+        } else if (found == newIndex.end() || newPkg < 1 || refPkg < 1) {
+            if (!row)
+                diffs.push_back("blocks of type '" + SafeText(e.type) +
+                                "' are not carried by the interchange document");
+            else if (row->kind == BlockKind::StateImage && !ownedByWidget(e.name))
+                diffs.push_back(
+                    "it is missing after the round trip: a state image that belongs to no widget is not "
+                    "exported");
+            else if (!run.imported)
+                diffs.push_back("the import of its document failed");
+            else
+                diffs.push_back("it is missing after the round trip");
+        } else {
+            CompareResources(refPkg, e, newPkg, *found->second, kOriginalFails, kCopyFails, diffs);
+        }
+        if (diffs.empty()) continue;
+        std::string what = diffs[0];
+        for (size_t k = 1; k < diffs.size(); ++k) what += "; " + diffs[k];
+        differences.push_back({i + 1, &e, what});
+    }
+    return differences;
+}
+
+// The check's report: the JSON object, or the console lines.
+int ReportCheck(const std::string& path, const Head& head, uint64_t resources,
+                const std::vector<Difference>& differences, const std::vector<std::string>& messages,
+                const RunState& run, bool json, FILE* out) {
+    const uint64_t survived = resources - differences.size();
+    const bool ok = differences.empty();
+    if (json) {
+        json::Writer w;
+        w.BeginObject()
+            .Field("package", path)
+            .Field("ok", ok)
+            .Field("version", head.versionText)
+            .Field("resources", resources)
+            .Field("survived", survived)
+            .Field("export_ok", run.exported || resources == 0)
+            .Field("import_ok", run.imported || resources == 0);
+        w.Key("differences").BeginArray();
+        for (const Difference& d : differences)
+            w.BeginObject()
+                .Field("index", d.index)
+                .Field("name", d.entry->name)
+                .Field("type", d.entry->type)
+                .Field("kind", kinds::Word(d.entry->type))
+                .Field("difference", d.what)
+                .EndObject();
+        w.EndArray();
+        w.Key("messages").BeginArray();
+        for (const std::string& m : messages) w.String(m);
+        w.EndArray();
+        w.EndObject();
+        std::fputs(w.str().c_str(), out);
+        return ok ? kExitOk : kExitFailed;
+    }
+
+    std::fprintf(out, " Checking the round trip of '%s' (VLT v%s): %llu resources.\n", SafeText(path).c_str(),
+                 head.versionText.c_str(), static_cast<unsigned long long>(resources));
+    if (head.state == HeadState::Version3)
+        std::fprintf(out, " - Info: a v3.0 package; its copies were upgraded to v4.0 for the check.\n");
+    for (const Difference& d : differences)
+        std::fprintf(out, " - Error: %s '%s' (%s) does not survive the round trip: %s.\n",
+                     kinds::Find(d.entry->type) ? kinds::Word(d.entry->type) : "block", SafeText(d.entry->name).c_str(),
+                     SafeText(d.entry->type).c_str(), d.what.c_str());
+    if (!messages.empty()) {
+        std::fprintf(out, " - Info: the export and import said:\n");
+        for (const std::string& m : messages) std::fprintf(out, "     %s\n", SafeText(m).c_str());
+    }
+    std::fprintf(out, " - %llu of %llu resources survive the round trip\n", static_cast<unsigned long long>(survived),
+                 static_cast<unsigned long long>(resources));
+    return ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
 int CheckPackage(const std::string& path, bool json, FILE* out) {
     const Head head = ReadHead(path);
     if (head.state != HeadState::Version4 && head.state != HeadState::Version3)
@@ -133,93 +239,12 @@ int CheckPackage(const std::string& path, bool json, FILE* out) {
             messages.push_back("the new package cannot be read whole");
     }
     const int refPkg = g_pStuffVLT->Open(reference.c_str());
-    const auto refIndex = LiveIndex(refEntries);
-    const auto newIndex = LiveIndex(newEntries);
-    std::set<std::string> widgets;
-    for (const Entry& e : refEntries)
-        if (!e.deleted() && e.type == TypeOf(BlockKind::Widget)) widgets.insert(e.name);
-    auto ownedByWidget = [&](const std::string& name) { return orb::IsStateImageOf(name, widgets); };
-
-    std::vector<Difference> differences;
-    for (size_t i = 0; i < refEntries.size(); ++i) {
-        const Entry& e = refEntries[i];
-        if (e.deleted()) continue;
-        const kinds::KindRow* row = kinds::Find(e.type);
-        const std::string newType = row ? row->type : e.type;
-        std::vector<std::string> diffs;
-        auto found = newIndex.find({e.name, newType});
-        if (refIndex.at({e.name, e.type}) != &e) {
-            diffs.push_back("another live block has the same name and type; only the first of them is carried");
-        } else if (!exported) {
-            diffs.push_back("the export of the package failed");
-        } else if (found == newIndex.end() || newPkg < 1 || refPkg < 1) {
-            if (!row)
-                diffs.push_back("blocks of type '" + SafeText(e.type) +
-                                "' are not carried by the interchange document");
-            else if (row->kind == BlockKind::StateImage && !ownedByWidget(e.name))
-                diffs.push_back(
-                    "it is missing after the round trip: a state image that belongs to no widget is not "
-                    "exported");
-            else if (!imported)
-                diffs.push_back("the import of its document failed");
-            else
-                diffs.push_back("it is missing after the round trip");
-        } else {
-            CompareResources(refPkg, e, newPkg, *found->second, kOriginalFails, kCopyFails, diffs);
-        }
-        if (diffs.empty()) continue;
-        std::string what = diffs[0];
-        for (size_t k = 1; k < diffs.size(); ++k) what += "; " + diffs[k];
-        differences.push_back({i + 1, &e, what});
-    }
+    const std::vector<Difference> differences =
+        FindDifferences(refEntries, refPkg, newEntries, newPkg, {exported, imported});
     if (newPkg >= 1) g_pStuffVLT->Close(newPkg);
     if (refPkg >= 1) g_pStuffVLT->Close(refPkg);
 
-    const uint64_t survived = resources - differences.size();
-    const bool ok = differences.empty();
-    if (json) {
-        json::Writer w;
-        w.BeginObject()
-            .Field("package", path)
-            .Field("ok", ok)
-            .Field("version", head.versionText)
-            .Field("resources", resources)
-            .Field("survived", survived)
-            .Field("export_ok", exported || resources == 0)
-            .Field("import_ok", imported || resources == 0);
-        w.Key("differences").BeginArray();
-        for (const Difference& d : differences)
-            w.BeginObject()
-                .Field("index", d.index)
-                .Field("name", d.entry->name)
-                .Field("type", d.entry->type)
-                .Field("kind", kinds::Word(d.entry->type))
-                .Field("difference", d.what)
-                .EndObject();
-        w.EndArray();
-        w.Key("messages").BeginArray();
-        for (const std::string& m : messages) w.String(m);
-        w.EndArray();
-        w.EndObject();
-        std::fputs(w.str().c_str(), out);
-        return ok ? kExitOk : kExitFailed;
-    }
-
-    std::fprintf(out, " Checking the round trip of '%s' (VLT v%s): %llu resources.\n", SafeText(path).c_str(),
-                 head.versionText.c_str(), static_cast<unsigned long long>(resources));
-    if (head.state == HeadState::Version3)
-        std::fprintf(out, " - Info: a v3.0 package; its copies were upgraded to v4.0 for the check.\n");
-    for (const Difference& d : differences)
-        std::fprintf(out, " - Error: %s '%s' (%s) does not survive the round trip: %s.\n",
-                     kinds::Find(d.entry->type) ? kinds::Word(d.entry->type) : "block", SafeText(d.entry->name).c_str(),
-                     SafeText(d.entry->type).c_str(), d.what.c_str());
-    if (!messages.empty()) {
-        std::fprintf(out, " - Info: the export and import said:\n");
-        for (const std::string& m : messages) std::fprintf(out, "     %s\n", SafeText(m).c_str());
-    }
-    std::fprintf(out, " - %llu of %llu resources survive the round trip\n", static_cast<unsigned long long>(survived),
-                 static_cast<unsigned long long>(resources));
-    return ok ? kExitOk : kExitFailed;
+    return ReportCheck(path, head, resources, differences, messages, {exported, imported}, json, out);
 }
 
 namespace {

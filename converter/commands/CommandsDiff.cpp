@@ -162,6 +162,107 @@ int Trouble(const std::string& a, const std::string& b, const std::string& why, 
     return kExitTrouble;
 }
 
+// What differs between the two packages, resource by resource.
+struct Comparison {
+    std::vector<Difference> diffs;
+    bool trouble = false;
+    uint64_t same = 0;
+    uint64_t counts[3] = {};  // by Change
+    int code() const { return trouble ? kExitTrouble : diffs.empty() ? kExitOk : kExitDiffer; }
+};
+
+Comparison Compare(const Side& a, const Side& b) {
+    Comparison c;
+    for (size_t i = 0; i < a.entries.size(); ++i) {
+        const Entry& ea = a.entries[i];
+        const auto key = std::make_pair(ea.name, KeyType(ea.type));
+        if (ea.deleted() || a.live.at(key) != i) continue;
+        const auto found = b.live.find(key);
+        if (found == b.live.end()) {
+            c.diffs.push_back({Change::Removed, i + 1, &ea, {}});
+            continue;
+        }
+        const Entry& eb = b.entries[found->second];
+        Difference d{Change::Changed, i + 1, &ea, {}};
+        bool unreadable = false;
+        if (!SamePayload(a, ea, b, eb, d.details, unreadable) && !unreadable) {
+            CompareProperties(a, ea, b, eb, d.details);
+            CompareResources(a.pkg, ea, b.pkg, eb, "it does not load in A", "it does not load in B", d.details);
+            for (const std::string& text : d.details)
+                if (text.compare(0, 17, "it does not load ") == 0) unreadable = true;
+        }
+        c.trouble = c.trouble || unreadable;
+        if (d.details.empty())
+            ++c.same;
+        else
+            c.diffs.push_back(d);
+    }
+    for (size_t i = 0; i < b.entries.size(); ++i) {
+        const Entry& eb = b.entries[i];
+        const auto key = std::make_pair(eb.name, KeyType(eb.type));
+        if (!eb.deleted() && b.live.at(key) == i && !a.live.count(key))
+            c.diffs.push_back({Change::Added, i + 1, &eb, {}});
+    }
+    for (const Difference& d : c.diffs) ++c.counts[static_cast<int>(d.change)];
+    return c;
+}
+
+void ReportJson(const Side& a, const Side& b, const Comparison& c, FILE* out) {
+    const std::string& pathA = a.path;
+    const std::string& pathB = b.path;
+    json::Writer w;
+    w.BeginObject()
+        .Field("a", pathA)
+        .Field("b", pathB)
+        .Field("ok", !c.trouble)
+        .Field("same", c.diffs.empty())
+        .Field("resources_a", static_cast<uint64_t>(a.live.size()))
+        .Field("resources_b", static_cast<uint64_t>(b.live.size()))
+        .Field("added", c.counts[0])
+        .Field("removed", c.counts[1])
+        .Field("changed", c.counts[2])
+        .Field("unchanged", c.same);
+    w.Key("differences").BeginArray();
+    for (const Difference& d : c.diffs) {
+        w.BeginObject()
+            .Field("change", ChangeWord(d.change))
+            .Field("index", d.index)
+            .Field("name", d.entry->name)
+            .Field("type", d.entry->type)
+            .Field("kind", kinds::Word(d.entry->type));
+        w.Key("details").BeginArray();
+        for (const std::string& text : d.details) w.String(text);
+        w.EndArray().EndObject();
+    }
+    w.EndArray().EndObject();
+    std::fputs(w.str().c_str(), out);
+}
+
+void ReportText(const Side& a, const Side& b, const Comparison& c, FILE* out) {
+    const std::string& pathA = a.path;
+    const std::string& pathB = b.path;
+    std::fprintf(out, " Comparing '%s' (VLT v%s) with '%s' (VLT v%s)\n", SafeText(pathA).c_str(),
+                 a.head.versionText.c_str(), SafeText(pathB).c_str(), b.head.versionText.c_str());
+    for (const Difference& d : c.diffs) {
+        std::string line;
+        for (const std::string& text : d.details) line += (line.empty() ? ": " : "; ") + text;
+        std::fprintf(out, " %c %-8s %s '%s' (%s)%s\n",
+                     d.change == Change::Added     ? '+'
+                     : d.change == Change::Removed ? '-'
+                                                   : '~',
+                     ChangeWord(d.change), kinds::Word(d.entry->type), SafeText(d.entry->name).c_str(),
+                     SafeText(d.entry->type).c_str(), line.c_str());
+    }
+    if (c.diffs.empty())
+        std::fprintf(out, " - The two packages hold the same %llu resources.\n",
+                     static_cast<unsigned long long>(c.same));
+    else
+        std::fprintf(out, " - %llu added, %llu removed, %llu changed; %llu the same.\n",
+                     static_cast<unsigned long long>(c.counts[0]), static_cast<unsigned long long>(c.counts[1]),
+                     static_cast<unsigned long long>(c.counts[2]), static_cast<unsigned long long>(c.same));
+    if (c.trouble) std::fprintf(out, " - Error: some blocks could not be read; the comparison is incomplete.\n");
+}
+
 }  // namespace
 
 int DiffPackages(const std::string& pathA, const std::string& pathB, bool json, FILE* out) {
@@ -175,93 +276,12 @@ int DiffPackages(const std::string& pathA, const std::string& pathB, bool json, 
     if (!Prepare(a, tmp, "a.vlt", why)) return Trouble(pathA, pathB, "'" + SafeText(pathA) + "': " + why, json, out);
     if (!Prepare(b, tmp, "b.vlt", why)) return Trouble(pathA, pathB, "'" + SafeText(pathB) + "': " + why, json, out);
 
-    std::vector<Difference> diffs;
-    bool trouble = false;
-    uint64_t same = 0;
-    for (size_t i = 0; i < a.entries.size(); ++i) {
-        const Entry& ea = a.entries[i];
-        const auto key = std::make_pair(ea.name, KeyType(ea.type));
-        if (ea.deleted() || a.live.at(key) != i) continue;
-        const auto found = b.live.find(key);
-        if (found == b.live.end()) {
-            diffs.push_back({Change::Removed, i + 1, &ea, {}});
-            continue;
-        }
-        const Entry& eb = b.entries[found->second];
-        Difference d{Change::Changed, i + 1, &ea, {}};
-        bool unreadable = false;
-        if (!SamePayload(a, ea, b, eb, d.details, unreadable) && !unreadable) {
-            CompareProperties(a, ea, b, eb, d.details);
-            CompareResources(a.pkg, ea, b.pkg, eb, "it does not load in A", "it does not load in B", d.details);
-            for (const std::string& text : d.details)
-                if (text.compare(0, 17, "it does not load ") == 0) unreadable = true;
-        }
-        trouble = trouble || unreadable;
-        if (d.details.empty())
-            ++same;
-        else
-            diffs.push_back(d);
-    }
-    for (size_t i = 0; i < b.entries.size(); ++i) {
-        const Entry& eb = b.entries[i];
-        const auto key = std::make_pair(eb.name, KeyType(eb.type));
-        if (!eb.deleted() && b.live.at(key) == i && !a.live.count(key))
-            diffs.push_back({Change::Added, i + 1, &eb, {}});
-    }
-    uint64_t counts[3] = {};
-    for (const Difference& d : diffs) ++counts[static_cast<int>(d.change)];
-    const int code = trouble ? kExitTrouble : diffs.empty() ? kExitOk : kExitDiffer;
-
-    if (json) {
-        json::Writer w;
-        w.BeginObject()
-            .Field("a", pathA)
-            .Field("b", pathB)
-            .Field("ok", !trouble)
-            .Field("same", diffs.empty())
-            .Field("resources_a", static_cast<uint64_t>(a.live.size()))
-            .Field("resources_b", static_cast<uint64_t>(b.live.size()))
-            .Field("added", counts[0])
-            .Field("removed", counts[1])
-            .Field("changed", counts[2])
-            .Field("unchanged", same);
-        w.Key("differences").BeginArray();
-        for (const Difference& d : diffs) {
-            w.BeginObject()
-                .Field("change", ChangeWord(d.change))
-                .Field("index", d.index)
-                .Field("name", d.entry->name)
-                .Field("type", d.entry->type)
-                .Field("kind", kinds::Word(d.entry->type));
-            w.Key("details").BeginArray();
-            for (const std::string& text : d.details) w.String(text);
-            w.EndArray().EndObject();
-        }
-        w.EndArray().EndObject();
-        std::fputs(w.str().c_str(), out);
-        return code;
-    }
-
-    std::fprintf(out, " Comparing '%s' (VLT v%s) with '%s' (VLT v%s)\n", SafeText(pathA).c_str(),
-                 a.head.versionText.c_str(), SafeText(pathB).c_str(), b.head.versionText.c_str());
-    for (const Difference& d : diffs) {
-        std::string line;
-        for (const std::string& text : d.details) line += (line.empty() ? ": " : "; ") + text;
-        std::fprintf(out, " %c %-8s %s '%s' (%s)%s\n",
-                     d.change == Change::Added     ? '+'
-                     : d.change == Change::Removed ? '-'
-                                                   : '~',
-                     ChangeWord(d.change), kinds::Word(d.entry->type), SafeText(d.entry->name).c_str(),
-                     SafeText(d.entry->type).c_str(), line.c_str());
-    }
-    if (diffs.empty())
-        std::fprintf(out, " - The two packages hold the same %llu resources.\n", static_cast<unsigned long long>(same));
+    const Comparison c = Compare(a, b);
+    if (json)
+        ReportJson(a, b, c, out);
     else
-        std::fprintf(out, " - %llu added, %llu removed, %llu changed; %llu the same.\n",
-                     static_cast<unsigned long long>(counts[0]), static_cast<unsigned long long>(counts[1]),
-                     static_cast<unsigned long long>(counts[2]), static_cast<unsigned long long>(same));
-    if (trouble) std::fprintf(out, " - Error: some blocks could not be read; the comparison is incomplete.\n");
-    return code;
+        ReportText(a, b, c, out);
+    return c.code();
 }
 
 namespace {

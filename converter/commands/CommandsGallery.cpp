@@ -28,6 +28,7 @@
 #include "Commands.h"
 #include "CommandsSupport.h"
 #include "Driver.h"
+#include "FileNames.h"
 #include "Gallery.h"
 #include "JsonWriter.h"
 #include "OutputFolder.h"
@@ -37,13 +38,6 @@
 using namespace commands;
 
 namespace {
-
-bool EndsInHtml(const std::string& path) {
-    if (path.size() < 6) return false;
-    std::string ext = path.substr(path.size() - 5);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".html";
-}
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -131,34 +125,23 @@ struct Report {
 
 }  // namespace
 
-int GalleryPackage(const std::string& package, const std::string& output, bool json, FILE* out, bool force) {
-    Report r;
-    r.package = package;
-    r.json = json;
-    r.out = out;
-    r.page = output.empty() ? DefaultPage(package) : output;
-    if (!EndsInHtml(r.page)) {
-        return r.Fail("the output file '" + SafeText(r.page) +
-                      "' does not end in \".html\"; give the page's name with that extension");
-    }
-    const std::string base = r.page.substr(0, r.page.size() - 5);
-    r.folder = base + "_gallery";
+namespace {
 
-    // The package as it is read: itself, or a copy when reading would
-    // change it.
-    const Head head = ReadHead(package);
-    TempFolder temp;
+// The package as it is read: itself, or a copy in temp when reading would
+// change it. Gives the open package with its entries, or 0 once the failure
+// is reported (its exit code in code).
+int OpenForReading(Report& r, const Head& head, TempFolder& temp, std::vector<Entry>& entries, int& code) {
+    const std::string& package = r.package;
     std::string source = package, why;
     if (head.state == HeadState::Version3) {
         if (!temp.ok() || !CopyFile(package, temp / "package.vlt", why))
-            return r.Fail("it is a VLT v3.0 package and no copy could be made to read it from");
+            return code = r.Fail("it is a VLT v3.0 package and no copy could be made to read it from"), 0;
         source = temp / "package.vlt";
     } else if (head.state != HeadState::Version4) {
-        return r.Fail(HeadProblem(head));
+        return code = r.Fail(HeadProblem(head)), 0;
     }
     int pkg = source == package ? OpenChecked(package, head, why) : g_pStuffVLT->Open(source.c_str());
-    if (pkg < 1) return r.Fail(why.empty() ? "it does not open" : why);
-    std::vector<Entry> entries;
+    if (pkg < 1) return code = r.Fail(why.empty() ? "it does not open" : why), 0;
     const bool walked = WalkEntries(pkg, entries) == 1;
     bool older = false;
     for (const Entry& e : entries) {
@@ -168,25 +151,25 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
     if (older && source == package) {
         g_pStuffVLT->Close(pkg);
         if (!temp.ok() || !CopyFile(package, temp / "package.vlt", why))
-            return r.Fail("it holds 1.0 blocks, which reading upgrades, and no copy could be made to read them from");
+            return code = r.Fail(
+                       "it holds 1.0 blocks, which reading upgrades, and no copy could be made to read them from"),
+                   0;
         source = temp / "package.vlt";
         pkg = g_pStuffVLT->Open(source.c_str());
-        if (pkg < 1) return r.Fail("its copy does not open");
+        if (pkg < 1) return code = r.Fail("its copy does not open"), 0;
         entries.clear();
         WalkEntries(pkg, entries);
     }
-    struct PackageCloser {
-        int id;
-        ~PackageCloser() { g_pStuffVLT->Close(id); }
-    } closer{pkg};
-    if (!walked) return r.Fail("a read error stopped the walk over its entries");
+    if (!walked) {
+        g_pStuffVLT->Close(pkg);
+        return code = r.Fail("a read error stopped the walk over its entries"), 0;
+    }
+    return pkg;
+}
 
-    const std::string problem = OutputProblem(r.page, r.folder);
-    if (!problem.empty()) return r.Fail(problem);
-    // The folder is opened once and every file made inside it; the files of
-    // an earlier gallery are replaced only where they are as it wrote them,
-    // and only once the whole new gallery is written.
-    outwrite::OutputSet files(r.page, r.folder, force);
+// Opens the output folder; gives 0 when it is ready, else the failure's
+// exit code once reported.
+int OpenOutputs(Report& r, outwrite::OutputSet& files) {
     switch (files.Open()) {
         case outwrite::OutputSet::Status::Ok: break;
         case outwrite::OutputSet::Status::FolderIsLink:
@@ -197,23 +180,11 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
         case outwrite::OutputSet::Status::Refused: return r.Fail(Refusal(files), "write-refused");
         case outwrite::OutputSet::Status::Failed: return r.Fail(files.error(), "write-failed");
     }
-    struct stat st;
-    gallery::Session s;
-    s.pkg = pkg;
-    s.folder = r.folder;
-    s.out = &files;
-    s.folderUrl = gallery::Url(BaseName(r.folder)) + "/";
-    for (const Entry& e : entries) {
-        if (e.deleted()) continue;
-        const kinds::KindRow* row = kinds::Find(e.type);
-        if (row && row->kind == kinds::Kind::StateImage) s.stateImages.insert(e.name);
-        if (row && row->kind == kinds::Kind::Widget) s.liveWidgets.insert(e.name);
-    }
+    return 0;
+}
 
-    gallery::Summary sum;
-    sum.package = package;
-    sum.version = head.versionText;
-    if (::stat(package.c_str(), &st) == 0) sum.fileSize = uint64_t(st.st_size);
+// What the page's head and the players need to know of the live entries.
+void CountEntries(const std::vector<Entry>& entries, gallery::Session& s, gallery::Summary& sum) {
     std::map<std::string, int> perKind;
     for (const Entry& e : entries) {
         if (e.deleted()) {
@@ -225,12 +196,18 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
         sum.packed += e.packedSize;
         ++perKind[kinds::Word(e.type)];
         const kinds::KindRow* row = kinds::Find(e.type);
+        if (row && row->kind == kinds::Kind::StateImage) s.stateImages.insert(e.name);
+        if (row && row->kind == kinds::Kind::Widget) s.liveWidgets.insert(e.name);
         if (row && (row->kind == kinds::Kind::Sound || row->kind == kinds::Kind::Music)) ++s.players;
     }
     for (const char* k : kinds::Words())
         if (perKind.count(k)) sum.kinds.emplace_back(k, perKind[k]);
+}
 
-    int shown = 0, failed = 0;
+// Every live entry's section, a failed one with its cause, then the table
+// of deleted entries. Stops at the first write error.
+void ShowEntries(Report& r, const std::vector<Entry>& entries, gallery::Session& s, const outwrite::OutputSet& files,
+                 int& shown, int& failed) {
     for (const Entry& e : entries) {
         if (e.deleted()) continue;
         if (!files.error().empty()) break;
@@ -254,6 +231,80 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
             deleted += "<tr><td>" + gallery::Html(e.name) + "</td><td>" + std::to_string(e.size) + " bytes</td></tr>\n";
     if (!deleted.empty())
         s.html += "<section id=\"deleted\">\n<h2>Deleted entries</h2>\n<table>\n" + deleted + "</table>\n</section>\n";
+}
+
+// The closing report of a gallery that was written.
+void ReportWritten(const Report& r, const gallery::Session& s, int code, int shown, int failed, int deleted) {
+    if (r.json) {
+        json::Writer w;
+        w.BeginObject()
+            .Field("package", r.package)
+            .Field("output", r.page)
+            .Field("folder", r.folder)
+            .Field("ok", code == kExitOk)
+            .Field("shown", shown)
+            .Field("failed", failed)
+            .Field("deleted", deleted);
+        w.Key("files").BeginArray();
+        for (const std::string& f : s.files) w.String(f);
+        w.EndArray();
+        w.Key("messages").BeginArray();
+        for (const std::string& m : r.messages) w.String(m);
+        w.EndArray().EndObject();
+        std::fputs(w.str().c_str(), r.out);
+    } else {
+        std::fprintf(r.out, "\n - Gallery of %d resources written to '%s', its files in '%s'.\n", shown,
+                     SafeText(r.page).c_str(), SafeText(r.folder).c_str());
+    }
+}
+
+}  // namespace
+
+int GalleryPackage(const std::string& package, const std::string& output, bool json, FILE* out, bool force) {
+    Report r;
+    r.package = package;
+    r.json = json;
+    r.out = out;
+    r.page = output.empty() ? DefaultPage(package) : output;
+    // A page needs a name before its extension.
+    if (r.page.size() <= 5 || !EndsInExtension(r.page, ".html")) {
+        return r.Fail("the output file '" + SafeText(r.page) +
+                      "' does not end in \".html\"; give the page's name with that extension");
+    }
+    const std::string base = r.page.substr(0, r.page.size() - 5);
+    r.folder = base + "_gallery";
+
+    const Head head = ReadHead(package);
+    TempFolder temp;
+    std::vector<Entry> entries;
+    int code = kExitFailed;
+    const int pkg = OpenForReading(r, head, temp, entries, code);
+    if (pkg < 1) return code;
+    struct PackageCloser {
+        int id;
+        ~PackageCloser() { g_pStuffVLT->Close(id); }
+    } closer{pkg};
+
+    const std::string problem = OutputProblem(r.page, r.folder);
+    if (!problem.empty()) return r.Fail(problem);
+    // The folder is opened once and every file made inside it; the files of
+    // an earlier gallery are replaced only where they are as it wrote them,
+    // and only once the whole new gallery is written.
+    outwrite::OutputSet files(r.page, r.folder, force);
+    if (const int refused = OpenOutputs(r, files)) return refused;
+    gallery::Session s;
+    s.pkg = pkg;
+    s.folder = r.folder;
+    s.out = &files;
+    s.folderUrl = gallery::Url(BaseName(r.folder)) + "/";
+    gallery::Summary sum;
+    sum.package = package;
+    sum.version = head.versionText;
+    struct stat st;
+    if (::stat(package.c_str(), &st) == 0) sum.fileSize = uint64_t(st.st_size);
+    CountEntries(entries, s, sum);
+    int shown = 0, failed = 0;
+    ShowEntries(r, entries, s, files, shown, failed);
 
     // A write error ends the run; what it wrote is taken back, and an
     // earlier gallery stays whole.
@@ -264,28 +315,8 @@ int GalleryPackage(const std::string& package, const std::string& output, bool j
     if (files.Commit(page.data(), page.size()) != outwrite::OutputSet::Status::Ok)
         return r.Fail(files.refused() ? Refusal(files) : "the page could not be written: it " + files.error(),
                       files.refused() ? "write-refused" : "write-failed");
-    const int code = failed > 0 ? kExitIncomplete : kExitOk;
-    if (json) {
-        json::Writer w;
-        w.BeginObject()
-            .Field("package", package)
-            .Field("output", r.page)
-            .Field("folder", r.folder)
-            .Field("ok", code == kExitOk)
-            .Field("shown", shown)
-            .Field("failed", failed)
-            .Field("deleted", sum.deleted);
-        w.Key("files").BeginArray();
-        for (const std::string& f : s.files) w.String(f);
-        w.EndArray();
-        w.Key("messages").BeginArray();
-        for (const std::string& m : r.messages) w.String(m);
-        w.EndArray().EndObject();
-        std::fputs(w.str().c_str(), out);
-    } else {
-        std::fprintf(out, "\n - Gallery of %d resources written to '%s', its files in '%s'.\n", shown,
-                     SafeText(r.page).c_str(), SafeText(r.folder).c_str());
-    }
+    code = failed > 0 ? kExitIncomplete : kExitOk;
+    ReportWritten(r, s, code, shown, failed, sum.deleted);
     return code;
 }
 

@@ -89,6 +89,140 @@ std::string commands::PropertyText(const kinds::Property& p) {
     return p.key;
 }
 
+namespace {
+
+// What the descriptors alone tell of the whole package.
+struct Summary {
+    std::map<std::string, Total> totals;
+    uint64_t count = 0, deleted = 0;
+    bool complete = false;
+    uint64_t live() const { return count - deleted; }
+};
+
+Summary Summarise(int pkg) {
+    Summary sum;
+    BlockInfo info;
+    std::memset(&info, 0, sizeof info);
+    int r = g_pStuffVLT->FindFirst(pkg, &info);
+    for (; r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
+        const kinds::Entry e = EntryOf(info);
+        Total& t = sum.totals[kinds::Word(e.type)];
+        ++t.blocks;
+        t.size += e.size;
+        t.packed += e.packedSize;
+        if (e.deleted()) ++sum.deleted;
+        ++sum.count;
+        std::memset(&info, 0, sizeof info);
+    }
+    sum.complete = r == 0;
+    return sum;
+}
+
+// Entry i and, when asked for, its properties (a block that cannot be
+// read gets a note in why instead).
+struct EntryReader {
+    int pkg;
+    bool withProperties;
+    kinds::Properties props;
+    std::string why;
+
+    bool At(uint64_t i, kinds::Entry& e) {
+        BlockInfo info;
+        std::memset(&info, 0, sizeof info);
+        if (g_pStuffVLT->FindNth(pkg, i, &info) != 1) return false;
+        e = EntryOf(info);
+        why.clear();
+        props.clear();
+        if (withProperties && !kinds::ReadProperties(pkg, e, props, why) && why.empty())
+            why = "the block could not be read";
+        return true;
+    }
+};
+
+int ListJson(const std::string& path, const Head& head, const Summary& sum, EntryReader& rows, FILE* out) {
+    json::Writer w;
+    w.BeginObject().Field("package", path).Field("ok", sum.complete).Field("version", head.versionText);
+    w.Key("entries").BeginArray();
+    kinds::Entry e;
+    for (uint64_t i = 0; i < sum.count && rows.At(i, e); ++i) {
+        w.BeginObject()
+            .Field("index", i + 1)
+            .Field("name", e.name)
+            .Field("type", e.type)
+            .Field("kind", kinds::Word(e.type))
+            .Field("mode", ModeWord(e.mode))
+            .Field("mode_code", static_cast<int>(e.mode))
+            .Field("size", e.size)
+            .Field("packed_size", e.packedSize)
+            .Field("is_deleted", e.deleted());
+        if (!e.deleted()) {
+            WriteProperties(w, rows.props);
+            if (!rows.why.empty()) w.Field("properties_error", rows.why);
+        }
+        w.EndObject();
+        if (i % 256 == 255) std::fputs(w.Take().c_str(), out);
+    }
+    g_pStuffVLT->Close(rows.pkg);
+    w.EndArray();
+    w.Key("totals").BeginArray();
+    for (const char* word : kinds::Words()) {
+        auto it = sum.totals.find(word);
+        if (it == sum.totals.end()) continue;
+        w.BeginObject()
+            .Field("kind", word)
+            .Field("blocks", it->second.blocks)
+            .Field("size", it->second.size)
+            .Field("packed_size", it->second.packed)
+            .EndObject();
+    }
+    w.EndArray();
+    w.Field("entry_count", sum.count).Field("live", sum.live()).Field("deleted", sum.deleted);
+    if (!sum.complete) ErrorField(w, "walk-incomplete", "a read error stopped the walk over the entries");
+    w.EndObject();
+    std::fputs(w.str().c_str(), out);
+    return sum.complete ? kExitOk : kExitFailed;
+}
+
+int ListText(const std::string& path, const Head& head, const Summary& sum, EntryReader& rows, FILE* out,
+             bool properties) {
+    std::fprintf(out, " Package '%s' (VLT v%s)\n\n", SafeText(path).c_str(), head.versionText.c_str());
+    std::fprintf(out, " %6s  %-34s %-8s %-10s %10s %10s  %s\n", "#", "Name", "Type", "Mode", "Size", "Packed", "State");
+    kinds::Entry e;
+    for (uint64_t i = 0; i < sum.count && rows.At(i, e); ++i) {
+        std::fprintf(out, " %6llu  %-34s %-8s %-10s %10lu %10lu  %s\n", static_cast<unsigned long long>(i + 1),
+                     SafeText(e.name).c_str(), SafeText(e.type).c_str(), ModeWord(e.mode),
+                     static_cast<unsigned long>(e.size), static_cast<unsigned long>(e.packedSize),
+                     e.deleted() ? "deleted" : "live");
+        // --long: one indented line under the row, for live blocks that have
+        // properties or could not be read.
+        if (!properties || e.deleted()) continue;
+        std::string line;
+        for (const kinds::Property& p : rows.props) line += (line.empty() ? "" : ", ") + PropertyText(p);
+        if (!rows.why.empty()) line = "(no properties: " + rows.why + ")";
+        if (!line.empty()) std::fprintf(out, " %6s  %s\n", "", line.c_str());
+    }
+    g_pStuffVLT->Close(rows.pkg);
+    std::fprintf(out, "\n Totals per kind:\n");
+    for (const char* word : kinds::Words()) {
+        auto it = sum.totals.find(word);
+        if (it == sum.totals.end()) continue;
+        std::fprintf(out, "   %-12s %8llu block%s %12llu bytes %12llu packed\n", word,
+                     static_cast<unsigned long long>(it->second.blocks), it->second.blocks == 1 ? " " : "s",
+                     static_cast<unsigned long long>(it->second.size),
+                     static_cast<unsigned long long>(it->second.packed));
+    }
+    std::fprintf(out, "\n - %llu entries: %llu live, %llu deleted.\n", static_cast<unsigned long long>(sum.count),
+                 static_cast<unsigned long long>(sum.live()), static_cast<unsigned long long>(sum.deleted));
+    if (!sum.complete) {
+        std::fprintf(out, " - Error: a read error stopped the walk after %llu entries.\n",
+                     static_cast<unsigned long long>(sum.count));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
 int ListPackage(const std::string& path, bool json, FILE* out, bool properties) {
     const Head head = ReadHead(path);
     std::string why;
@@ -99,121 +233,16 @@ int ListPackage(const std::string& path, bool json, FILE* out, bool properties) 
     // as each entry is read (with its properties, read from the block while
     // the package is open), so that a package of any number of entries
     // needs memory for one row.
-    std::map<std::string, Total> totals;
-    uint64_t count = 0, deleted = 0;
-    BlockInfo info;
-    std::memset(&info, 0, sizeof info);
-    int r = g_pStuffVLT->FindFirst(pkg, &info);
-    for (; r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
-        const kinds::Entry e = EntryOf(info);
-        Total& t = totals[kinds::Word(e.type)];
-        ++t.blocks;
-        t.size += e.size;
-        t.packed += e.packedSize;
-        if (e.deleted()) ++deleted;
-        ++count;
-        std::memset(&info, 0, sizeof info);
-    }
-    const bool complete = r == 0;
+    const Summary sum = Summarise(pkg);
     // An empty package is exactly its head and header; anything longer that
     // yields no entry is a package whose descriptors cannot be read (a
     // protected one, whose key this program never has).
-    if (count == 0 && head.entryBytes > 0 && complete) {
+    if (sum.count == 0 && head.entryBytes > 0 && sum.complete) {
         g_pStuffVLT->Close(pkg);
         return Fail(path, "no entry can be read: the package is protected or holds no block marker", json, out);
     }
-    const uint64_t live = count - deleted;
-    // Entry i and, when asked for, its properties (a block that cannot be
-    // read gets a note instead).
-    kinds::Properties props;
-    auto entryAt = [&](uint64_t i, kinds::Entry& e) {
-        std::memset(&info, 0, sizeof info);
-        if (g_pStuffVLT->FindNth(pkg, i, &info) != 1) return false;
-        e = EntryOf(info);
-        why.clear();
-        props.clear();
-        if ((properties || json) && !kinds::ReadProperties(pkg, e, props, why) && why.empty())
-            why = "the block could not be read";
-        return true;
-    };
-    kinds::Entry e;
-
-    if (json) {
-        json::Writer w;
-        w.BeginObject().Field("package", path).Field("ok", complete).Field("version", head.versionText);
-        w.Key("entries").BeginArray();
-        for (uint64_t i = 0; i < count && entryAt(i, e); ++i) {
-            w.BeginObject()
-                .Field("index", i + 1)
-                .Field("name", e.name)
-                .Field("type", e.type)
-                .Field("kind", kinds::Word(e.type))
-                .Field("mode", ModeWord(e.mode))
-                .Field("mode_code", static_cast<int>(e.mode))
-                .Field("size", e.size)
-                .Field("packed_size", e.packedSize)
-                .Field("is_deleted", e.deleted());
-            if (!e.deleted()) {
-                WriteProperties(w, props);
-                if (!why.empty()) w.Field("properties_error", why);
-            }
-            w.EndObject();
-            if (i % 256 == 255) std::fputs(w.Take().c_str(), out);
-        }
-        g_pStuffVLT->Close(pkg);
-        w.EndArray();
-        w.Key("totals").BeginArray();
-        for (const char* word : kinds::Words()) {
-            auto it = totals.find(word);
-            if (it == totals.end()) continue;
-            w.BeginObject()
-                .Field("kind", word)
-                .Field("blocks", it->second.blocks)
-                .Field("size", it->second.size)
-                .Field("packed_size", it->second.packed)
-                .EndObject();
-        }
-        w.EndArray();
-        w.Field("entry_count", count).Field("live", live).Field("deleted", deleted);
-        if (!complete) ErrorField(w, "walk-incomplete", "a read error stopped the walk over the entries");
-        w.EndObject();
-        std::fputs(w.str().c_str(), out);
-        return complete ? kExitOk : kExitFailed;
-    }
-
-    std::fprintf(out, " Package '%s' (VLT v%s)\n\n", SafeText(path).c_str(), head.versionText.c_str());
-    std::fprintf(out, " %6s  %-34s %-8s %-10s %10s %10s  %s\n", "#", "Name", "Type", "Mode", "Size", "Packed", "State");
-    for (uint64_t i = 0; i < count && entryAt(i, e); ++i) {
-        std::fprintf(out, " %6llu  %-34s %-8s %-10s %10lu %10lu  %s\n", static_cast<unsigned long long>(i + 1),
-                     SafeText(e.name).c_str(), SafeText(e.type).c_str(), ModeWord(e.mode),
-                     static_cast<unsigned long>(e.size), static_cast<unsigned long>(e.packedSize),
-                     e.deleted() ? "deleted" : "live");
-        // --long: one indented line under the row, for live blocks that have
-        // properties or could not be read.
-        if (!properties || e.deleted()) continue;
-        std::string line;
-        for (const kinds::Property& p : props) line += (line.empty() ? "" : ", ") + PropertyText(p);
-        if (!why.empty()) line = "(no properties: " + why + ")";
-        if (!line.empty()) std::fprintf(out, " %6s  %s\n", "", line.c_str());
-    }
-    g_pStuffVLT->Close(pkg);
-    std::fprintf(out, "\n Totals per kind:\n");
-    for (const char* word : kinds::Words()) {
-        auto it = totals.find(word);
-        if (it == totals.end()) continue;
-        std::fprintf(out, "   %-12s %8llu block%s %12llu bytes %12llu packed\n", word,
-                     static_cast<unsigned long long>(it->second.blocks), it->second.blocks == 1 ? " " : "s",
-                     static_cast<unsigned long long>(it->second.size),
-                     static_cast<unsigned long long>(it->second.packed));
-    }
-    std::fprintf(out, "\n - %llu entries: %llu live, %llu deleted.\n", static_cast<unsigned long long>(count),
-                 static_cast<unsigned long long>(live), static_cast<unsigned long long>(deleted));
-    if (!complete) {
-        std::fprintf(out, " - Error: a read error stopped the walk after %llu entries.\n",
-                     static_cast<unsigned long long>(count));
-        return kExitFailed;
-    }
-    return kExitOk;
+    EntryReader rows{pkg, properties || json, {}, {}};
+    return json ? ListJson(path, head, sum, rows, out) : ListText(path, head, sum, rows, out, properties);
 }
 
 namespace {

@@ -158,6 +158,101 @@ const char* StatusOf(const Head& head) {
     return "damaged";
 }
 
+// What the walk over the live blocks found.
+struct Findings {
+    std::vector<Failure> failures, notes;
+    uint64_t live = 0, legacy = 0;
+};
+
+// Every live block checked, widgets last, the failures in package order.
+Findings VerifyEntries(int pkg, const std::vector<Entry>& entries) {
+    Findings f;
+    Verifier v(pkg, entries);
+    std::vector<std::pair<uint64_t, const Entry*>> widgets;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        if (e.deleted()) continue;
+        ++f.live;
+        bool older = false;
+        const kinds::KindRow* row = kinds::Find(e.type, &older);
+        if (older) ++f.legacy;
+        if (row && row->kind == kinds::Kind::Widget) {
+            widgets.push_back({i + 1, &e});
+            continue;
+        }
+        std::string note;
+        const std::string reason = v.Check(e, note);
+        v.NoteResult(e, reason);
+        if (!reason.empty()) f.failures.push_back({i + 1, &e, reason});
+        if (!note.empty()) f.notes.push_back({i + 1, &e, note});
+    }
+    for (const auto& w : widgets) {
+        std::string note;
+        const std::string reason = v.Check(*w.second, note);
+        if (!reason.empty()) f.failures.push_back({w.first, w.second, reason});
+    }
+    std::sort(f.failures.begin(), f.failures.end(),
+              [](const Failure& a, const Failure& b) { return a.index < b.index; });
+    return f;
+}
+
+int ReportVerify(const std::string& path, const Head& head, const std::vector<Entry>& entries, bool complete,
+                 const Findings& f, bool json, FILE* out) {
+    const uint64_t sound = f.live - f.failures.size();
+    const bool ok = complete && f.failures.empty();
+
+    if (json) {
+        json::Writer w;
+        w.BeginObject()
+            .Field("package", path)
+            .Field("ok", ok)
+            .Field("status", ok ? "sound" : "damaged")
+            .Field("version", head.versionText)
+            .Field("entry_count", static_cast<uint64_t>(entries.size()))
+            .Field("blocks", f.live)
+            .Field("sound", sound)
+            .Field("failed", static_cast<uint64_t>(f.failures.size()))
+            .Field("legacy_blocks", f.legacy);
+        for (const auto& list : {std::make_pair("failures", &f.failures), std::make_pair("notes", &f.notes)}) {
+            const char* field = list.second == &f.failures ? "reason" : "note";
+            w.Key(list.first).BeginArray();
+            for (const Failure& x : *list.second)
+                w.BeginObject()
+                    .Field("index", x.index)
+                    .Field("name", x.entry->name)
+                    .Field("type", x.entry->type)
+                    .Field(field, x.reason)
+                    .EndObject();
+            w.EndArray();
+        }
+        if (!complete) ErrorField(w, "walk-incomplete", "a read error stopped the walk over the entries");
+        w.EndObject();
+        std::fputs(w.str().c_str(), out);
+        return ok ? kExitOk : kExitFailed;
+    }
+
+    std::fprintf(out, " Verifying '%s' (VLT v%s): %llu live blocks.\n", SafeText(path).c_str(),
+                 head.versionText.c_str(), static_cast<unsigned long long>(f.live));
+    for (const Failure& x : f.failures)
+        std::fprintf(out, " - Error: block %llu '%s' (%s): %s.\n", static_cast<unsigned long long>(x.index),
+                     SafeText(x.entry->name).c_str(), SafeText(x.entry->type).c_str(), x.reason.c_str());
+    for (const Failure& x : f.notes)
+        std::fprintf(out, " - Info: block %llu '%s' (%s): %s.\n", static_cast<unsigned long long>(x.index),
+                     SafeText(x.entry->name).c_str(), SafeText(x.entry->type).c_str(), x.reason.c_str());
+    if (!complete)
+        std::fprintf(out, " - Error: a read error stopped the walk after %llu entries.\n",
+                     static_cast<unsigned long long>(entries.size()));
+    if (f.legacy > 0)
+        std::fprintf(out,
+                     " - Info: %llu block%s the 1.0 layout, which loading through the SDK upgrades in place; "
+                     "%s decoded from a copy.\n",
+                     static_cast<unsigned long long>(f.legacy), f.legacy == 1 ? " uses" : "s use",
+                     f.legacy == 1 ? "it was" : "they were");
+    std::fprintf(out, " - %llu of %llu blocks are sound.\n", static_cast<unsigned long long>(sound),
+                 static_cast<unsigned long long>(f.live));
+    return ok ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 int VerifyPackage(const std::string& path, bool json, FILE* out) {
@@ -174,89 +269,9 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
                       json, out);
     }
 
-    Verifier v(pkg, entries);
-    std::vector<Failure> failures, notes;
-    std::vector<std::pair<uint64_t, const Entry*>> widgets;
-    uint64_t live = 0, legacy = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
-        if (e.deleted()) continue;
-        ++live;
-        bool older = false;
-        const kinds::KindRow* row = kinds::Find(e.type, &older);
-        if (older) ++legacy;
-        if (row && row->kind == kinds::Kind::Widget) {
-            widgets.push_back({i + 1, &e});
-            continue;
-        }
-        std::string note;
-        const std::string reason = v.Check(e, note);
-        v.NoteResult(e, reason);
-        if (!reason.empty()) failures.push_back({i + 1, &e, reason});
-        if (!note.empty()) notes.push_back({i + 1, &e, note});
-    }
-    for (const auto& w : widgets) {
-        std::string note;
-        const std::string reason = v.Check(*w.second, note);
-        if (!reason.empty()) failures.push_back({w.first, w.second, reason});
-    }
+    const Findings findings = VerifyEntries(pkg, entries);
     g_pStuffVLT->Close(pkg);
-    std::sort(failures.begin(), failures.end(), [](const Failure& a, const Failure& b) { return a.index < b.index; });
-
-    const bool complete = walked == 1;
-    const uint64_t sound = live - failures.size();
-    const bool ok = complete && failures.empty();
-
-    if (json) {
-        json::Writer w;
-        w.BeginObject()
-            .Field("package", path)
-            .Field("ok", ok)
-            .Field("status", ok ? "sound" : "damaged")
-            .Field("version", head.versionText)
-            .Field("entry_count", static_cast<uint64_t>(entries.size()))
-            .Field("blocks", live)
-            .Field("sound", sound)
-            .Field("failed", static_cast<uint64_t>(failures.size()))
-            .Field("legacy_blocks", legacy);
-        for (const auto& list : {std::make_pair("failures", &failures), std::make_pair("notes", &notes)}) {
-            const char* field = list.second == &failures ? "reason" : "note";
-            w.Key(list.first).BeginArray();
-            for (const Failure& f : *list.second)
-                w.BeginObject()
-                    .Field("index", f.index)
-                    .Field("name", f.entry->name)
-                    .Field("type", f.entry->type)
-                    .Field(field, f.reason)
-                    .EndObject();
-            w.EndArray();
-        }
-        if (!complete) ErrorField(w, "walk-incomplete", "a read error stopped the walk over the entries");
-        w.EndObject();
-        std::fputs(w.str().c_str(), out);
-        return ok ? kExitOk : kExitFailed;
-    }
-
-    std::fprintf(out, " Verifying '%s' (VLT v%s): %llu live blocks.\n", SafeText(path).c_str(),
-                 head.versionText.c_str(), static_cast<unsigned long long>(live));
-    for (const Failure& f : failures)
-        std::fprintf(out, " - Error: block %llu '%s' (%s): %s.\n", static_cast<unsigned long long>(f.index),
-                     SafeText(f.entry->name).c_str(), SafeText(f.entry->type).c_str(), f.reason.c_str());
-    for (const Failure& f : notes)
-        std::fprintf(out, " - Info: block %llu '%s' (%s): %s.\n", static_cast<unsigned long long>(f.index),
-                     SafeText(f.entry->name).c_str(), SafeText(f.entry->type).c_str(), f.reason.c_str());
-    if (!complete)
-        std::fprintf(out, " - Error: a read error stopped the walk after %llu entries.\n",
-                     static_cast<unsigned long long>(entries.size()));
-    if (legacy > 0)
-        std::fprintf(out,
-                     " - Info: %llu block%s the 1.0 layout, which loading through the SDK upgrades in place; "
-                     "%s decoded from a copy.\n",
-                     static_cast<unsigned long long>(legacy), legacy == 1 ? " uses" : "s use",
-                     legacy == 1 ? "it was" : "they were");
-    std::fprintf(out, " - %llu of %llu blocks are sound.\n", static_cast<unsigned long long>(sound),
-                 static_cast<unsigned long long>(live));
-    return ok ? kExitOk : kExitFailed;
+    return ReportVerify(path, head, entries, walked == 1, findings, json, out);
 }
 
 namespace {

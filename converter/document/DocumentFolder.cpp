@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "FileNames.h"
 #include "SafeText.h"
 #include "core/FileAccess.h"
 
@@ -53,13 +54,6 @@ std::string RealPathOf(int fd) {
 bool Climbs(const fs::path& relative) {
     const fs::path normal = relative.lexically_normal();
     return !normal.empty() && *normal.begin() == "..";
-}
-
-bool EndsInVlt(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string end = path.substr(path.size() - 4);
-    for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return end == ".vlt";
 }
 
 std::string Absolute(const std::string& path) {
@@ -163,7 +157,7 @@ bool DocumentFolder::Read(const std::string& source, std::vector<uint8_t>& bytes
 bool DocumentFolder::Target(const std::string& source, std::string& target, std::string& cause) const {
     const std::string hint = "; give the package on the command line (bundlex DOCUMENT.xml PACKAGE.vlt).";
     const std::string named = "the document names its package " + Quoted(source);
-    if (!EndsInVlt(source)) {
+    if (!EndsInExtension(source, ".vlt")) {
         cause = named + ", which does not end in \".vlt\"" + hint;
         return false;
     }

@@ -28,6 +28,7 @@
 
 #include "Converter.h"
 #include "ExportKinds.h"
+#include "FileNames.h"
 #include "KindTable.h"
 #include "NameMatch.h"
 #include "OrbFormat.h"
@@ -43,13 +44,6 @@ using BlockKind = kinds::Kind;
 using kinds::TypeOf;
 
 namespace {
-
-bool EndsInXml(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string ext = path.substr(path.size() - 4);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".xml";
-}
 
 // A widget: any type text that starts with the widget's.
 bool IsWidget(const kinds::Entry& e) {
@@ -164,7 +158,7 @@ bool BaseName(const char* input, const char* output, std::string& base) {
     }
     // Anything else would lose its last four characters, whatever they are
     // ("foo.json" would write "foo..xml" and a folder "foo.").
-    if (!EndsInXml(out)) {
+    if (!EndsInExtension(out, ".xml")) {
         std::printf(
             " - Error: the output file '%s' does not end in \".xml\"; give the document's name with that "
             "extension.\n",

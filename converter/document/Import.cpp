@@ -20,6 +20,7 @@
 #include "Converter.h"
 #include "DocumentCheck.h"
 #include "DocumentFolder.h"
+#include "FileNames.h"
 #include "ImportKinds.h"
 #include "ImportRun.h"
 #include "OrbFormat.h"
@@ -38,14 +39,6 @@ namespace {
 // skipped quietly.
 void ImportRootChild(ImportSession& s) {
     if (const orb::KindSpec* kind = orb::MatchRootChild(Trovalis.XMLNodeGetName(s.doc))) ImportResource(s, *kind);
-}
-
-// Whether a path ends in ".vlt", in any case.
-bool EndsInVlt(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string end = path.substr(path.size() - 4);
-    for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return end == ".vlt";
 }
 
 // An update's view of the package before the document was walked: where
@@ -235,7 +228,7 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
     // A package is written only under a name that says it is one: an output
     // such as "foo.json" is a slip, not a wish for a package by that name.
     // (An empty path stays what it always was: one that cannot be created.)
-    if (output && *output && !EndsInVlt(output)) {
+    if (output && *output && !EndsInExtension(output, ".vlt")) {
         std::printf(" - Error: the output package '%s' does not end in \".vlt\"; nothing was written.\n",
                     SafeText(output, SafeStyle::Masked).c_str());
         return 0;

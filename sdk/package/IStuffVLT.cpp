@@ -804,6 +804,36 @@ int IStuffVLT::LoadBlock(int id, const char* type, const char* name, BlockInfo* 
     return LoadBlockNow(id, type, name, info);
 }
 
+namespace {
+
+// Undoes a read payload's storage mode: an enciphered one is unscrambled in
+// place, a compressed one (read with the decoder's zeroed slack after it)
+// decoded into a new buffer. Gives the payload, or nullptr (buffer freed)
+// once the failure is logged.
+uint8_t* RestorePayload(uint8_t* buffer, uint64_t padded, const BlockInfo& info, const LogTag& tag) {
+    if (info.mode == crypted) {
+        if (padded != info.packedSize) {
+            uint8_t* exact = static_cast<uint8_t*>(std::realloc(buffer, info.packedSize ? info.packedSize : 1));
+            if (exact) buffer = exact;
+        }
+        ScrambleBlock(buffer, info.packedSize);
+        return buffer;
+    }
+    if (info.mode != compressed) return buffer;
+    uint8_t* out = static_cast<uint8_t*>(std::malloc(info.size ? info.size : 1));
+    // The bytes after the packed ones (cipher padding) are zeroed like the slack.
+    std::memset(buffer + info.packedSize, 0, static_cast<size_t>(padded - info.packedSize));
+    const bool decoded = out && DecompressPadded(buffer, info.packedSize, out, info.size);
+    std::free(buffer);
+    if (!decoded) {
+        std::free(out);
+        return tag.Fail(nullptr, "UCL failed to decompress the data block.\n");
+    }
+    return out;
+}
+
+}  // namespace
+
 int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInfo* info) {
     if (!info) return 0;
     std::memset(info, 0, sizeof *info);
@@ -813,10 +843,7 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
     const PackageSlot& slot = m.slots[k];
     const char* file = slot.fileName.c_str();
     const LogTag tag("IStuffVLT->LoadBlock('%s','%s','%s')", file, type, name);
-    if (m.Locked(k)) {
-        tag.Error("the given VLT is protected and the key was not set.\n");
-        return 0;
-    }
+    if (m.Locked(k)) return tag.Fail(0, "the given VLT is protected and the key was not set.\n");
     // A name or type longer than its field could only match a cut-down copy
     // of itself: it is not in the package.
     size_t found = 0;
@@ -835,16 +862,12 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
     // The payload must lie inside the file (whose length the slot keeps in
     // step with every append), and a stored block cannot be longer than what
     // was stored.
-    if (start + padded > slot.recordedLength || (info->mode != compressed && info->size > info->packedSize)) {
-        tag.Error("datablock was not loaded successfully.\n");
-        return 0;
-    }
+    if (start + padded > slot.recordedLength || (info->mode != compressed && info->size > info->packedSize))
+        return tag.Fail(0, "datablock was not loaded successfully.\n");
     // A compressed block cannot grow beyond what its packed bytes can decode
     // to; a descriptor that says otherwise would only make us allocate.
-    if (info->mode == compressed && info->size > MaxUnpackedSize(info->packedSize)) {
-        tag.Error("UCL failed to decompress the data block.\n");
-        return 0;
-    }
+    if (info->mode == compressed && info->size > MaxUnpackedSize(info->packedSize))
+        return tag.Fail(0, "UCL failed to decompress the data block.\n");
     // Decoded ahead by a worker: the same bytes. Anything that went wrong
     // there is done again here, where it is reported.
     if (m.Pool()) {
@@ -872,25 +895,8 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
         return 0;
     }
     if (const PackageCipher* c = m.CipherOf(k)) c->Decipher(buffer, static_cast<size_t>(padded));
-    if (info->mode == crypted) {
-        if (padded != info->packedSize) {
-            uint8_t* exact = static_cast<uint8_t*>(std::realloc(buffer, info->packedSize ? info->packedSize : 1));
-            if (exact) buffer = exact;
-        }
-        ScrambleBlock(buffer, info->packedSize);
-    } else if (info->mode == compressed) {
-        uint8_t* out = static_cast<uint8_t*>(std::malloc(info->size ? info->size : 1));
-        // The bytes after the packed ones (cipher padding) are zeroed like the slack.
-        if (buffer) std::memset(buffer + info->packedSize, 0, static_cast<size_t>(padded - info->packedSize));
-        if (!out || !DecompressPadded(buffer, info->packedSize, out, info->size)) {
-            std::free(out);
-            std::free(buffer);
-            tag.Error("UCL failed to decompress the data block.\n");
-            return 0;
-        }
-        std::free(buffer);
-        buffer = out;
-    }
+    buffer = RestorePayload(buffer, padded, *info, tag);
+    if (!buffer) return 0;
     info->data = buffer;
     return static_cast<int>(info->size);
 }
@@ -1101,6 +1107,91 @@ void IStuffVLT::CloseDiscarding(int id) {
     impl_->CloseSlot(k);
 }
 
+namespace {
+
+// A byte range of a package to copy into a new one, and its place there.
+struct CopyRange {
+    uint64_t from, to, rank;
+};
+
+// The byte ranges to copy, each live entry's marker, descriptor and padded
+// payload, in the order rank gives (package order without it), neighbours
+// merged into one range. False when an entry runs into the next one or past
+// the end of the file.
+bool PickRanges(const std::vector<IndexEntry>& entries, uint64_t end, IStuffVLT::KeepEntry keep, void* context,
+                IStuffVLT::RankEntry rank, std::vector<CopyRange>& ranges) {
+    std::vector<CopyRange> picked;
+    for (size_t j = 0; j < entries.size(); ++j) {
+        const IndexEntry& e = entries[j];
+        const uint64_t stop = e.payload() + PaddedLength(e.packedSize);
+        const uint64_t limit = j + 1 < entries.size() ? entries[j + 1].marker : end;
+        if (stop > limit) return false;
+        if (std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0) continue;
+        uint64_t place = j;
+        if (keep || rank) {
+            BlockInfo info;
+            std::memcpy(info.name, e.desc + kNameOffset, kNameSize);
+            info.name[kNameSize - 1] = 0;
+            std::memcpy(info.type, e.desc + kTypeOffset, kTypeSize);
+            info.type[kTypeSize - 1] = 0;
+            info.mode = e.desc[kModeOffset];
+            info.size = LoadLE32(e.desc + kSizeOffset);
+            info.packedSize = e.packedSize;
+            info.data = nullptr;
+            if (keep && !keep(context, info)) continue;
+            if (rank) place = rank(context, info, j);
+        }
+        picked.push_back({e.marker, stop, place});
+    }
+    if (rank)
+        std::stable_sort(picked.begin(), picked.end(),
+                         [](const CopyRange& a, const CopyRange& b) { return a.rank < b.rank; });
+    // Neighbours in the file that stay neighbours are copied as one range.
+    for (const CopyRange& r : picked) {
+        if (!ranges.empty() && ranges.back().to == r.from)
+            ranges.back().to = r.to;
+        else
+            ranges.push_back(r);
+    }
+    return true;
+}
+
+// Copies the ranges of in to the end of out, adding them to crc and to
+// written. False with err (0 for a short read) when a read or write fails.
+bool CopyRanges(int in, int out, const std::vector<CopyRange>& ranges, uLong& crc, uint64_t& written, int& err) {
+    // Entries are gathered into one buffer and written when it is full, so
+    // that a package of many small entries costs few writes.
+    constexpr size_t kBuffer = 4u << 20;
+    std::vector<uint8_t> buffer(kBuffer);
+    size_t held = 0;
+    auto flush = [&]() {
+        crc = crc32(crc, buffer.data(), static_cast<uInt>(held));
+        if (!files::WriteAll(out, buffer.data(), held)) {
+            err = errno;
+            return false;
+        }
+        written += held;
+        held = 0;
+        return true;
+    };
+    for (const CopyRange& range : ranges) {
+        for (uint64_t at = range.from; at < range.to;) {
+            if (held == kBuffer && !flush()) return false;
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(range.to - at, kBuffer - held));
+            const long long got = files::ReadUpToAt(in, buffer.data() + held, n, at);
+            if (got != static_cast<long long>(n)) {
+                err = got < 0 ? errno : 0;
+                return false;
+            }
+            held += n;
+            at += n;
+        }
+    }
+    return held == 0 || flush();
+}
+
+}  // namespace
+
 int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context, uint64_t* length, RankEntry rank) {
     Impl& m = *impl_;
     m.Drain();
@@ -1122,45 +1213,9 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     if (fstat(slot.handle, &st) != 0) return fail("the VLT cannot be read", errno);
     const uint64_t end = static_cast<uint64_t>(st.st_size);
 
-    // The byte ranges to copy, each live entry's marker, descriptor and
-    // padded payload, neighbours merged into one range.
-    struct Range {
-        uint64_t from, to, rank;
-    };
-    std::vector<Range> picked;
-    const std::vector<IndexEntry>& entries = idx.entries();
-    for (size_t j = 0; j < entries.size(); ++j) {
-        const IndexEntry& e = entries[j];
-        const uint64_t stop = e.payload() + PaddedLength(e.packedSize);
-        const uint64_t limit = j + 1 < entries.size() ? entries[j + 1].marker : end;
-        if (stop > limit) return fail("an entry runs into the next one or past the end of the VLT.", 0);
-        if (std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0) continue;
-        uint64_t place = j;
-        if (keep || rank) {
-            BlockInfo info;
-            std::memcpy(info.name, e.desc + kNameOffset, kNameSize);
-            info.name[kNameSize - 1] = 0;
-            std::memcpy(info.type, e.desc + kTypeOffset, kTypeSize);
-            info.type[kTypeSize - 1] = 0;
-            info.mode = e.desc[kModeOffset];
-            info.size = LoadLE32(e.desc + kSizeOffset);
-            info.packedSize = e.packedSize;
-            info.data = nullptr;
-            if (keep && !keep(context, info)) continue;
-            if (rank) place = rank(context, info, j);
-        }
-        picked.push_back({e.marker, stop, place});
-    }
-    if (rank)
-        std::stable_sort(picked.begin(), picked.end(), [](const Range& a, const Range& b) { return a.rank < b.rank; });
-    // Neighbours in the file that stay neighbours are copied as one range.
-    std::vector<Range> ranges;
-    for (const Range& r : picked) {
-        if (!ranges.empty() && ranges.back().to == r.from)
-            ranges.back().to = r.to;
-        else
-            ranges.push_back(r);
-    }
+    std::vector<CopyRange> ranges;
+    if (!PickRanges(idx.entries(), end, keep, context, rank, ranges))
+        return fail("an entry runs into the next one or past the end of the VLT.", 0);
 
     uint8_t header[kHeaderSize];
     if (files::ReadUpToAt(slot.handle, header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize))
@@ -1175,36 +1230,7 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     if (!ok) err = errno;
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t written = kFirstEntry;
-    // Entries are gathered into one buffer and written when it is full, so
-    // that a package of many small entries costs few writes.
-    constexpr size_t kBuffer = 4u << 20;
-    std::vector<uint8_t> buffer(kBuffer);
-    size_t held = 0;
-    auto flush = [&]() {
-        crc = crc32(crc, buffer.data(), static_cast<uInt>(held));
-        if (!files::WriteAll(out, buffer.data(), held)) {
-            err = errno;
-            return false;
-        }
-        written += held;
-        held = 0;
-        return true;
-    };
-    for (size_t i = 0; ok && i < ranges.size(); ++i) {
-        for (uint64_t at = ranges[i].from; ok && at < ranges[i].to;) {
-            if (held == kBuffer && !(ok = flush())) break;
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(ranges[i].to - at, kBuffer - held));
-            const long long got = files::ReadUpToAt(slot.handle, buffer.data() + held, n, at);
-            if (got != static_cast<long long>(n)) {
-                err = got < 0 ? errno : 0;
-                ok = false;
-                break;
-            }
-            held += n;
-            at += n;
-        }
-    }
-    if (ok && held > 0) ok = flush();
+    if (ok) ok = CopyRanges(slot.handle, out, ranges, crc, written, err);
     if (ok) {
         SealHeader(header, static_cast<uint32_t>(crc));
         m.internalCipher.Encipher(header, kHeaderSize);

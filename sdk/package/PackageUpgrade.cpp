@@ -86,14 +86,100 @@ std::string V3BackupName(const std::string& path) {
     return name + "_v3.vlt";
 }
 
+namespace {
+
+// The 4.0 head and header block, the creator and date taken from the 3.0
+// header; the header is rewritten with the checksum once the blocks are in.
+bool WriteNewHead(int fd, const uint8_t* v3Header, const PackageCipher& internal) {
+    char creator[kCreatorSize] = {};
+    std::memcpy(creator, v3Header + kV3CreatorOffset, kCreatorSize - 1);
+    char created[kDateSize] = {};
+    std::memcpy(created, v3Header + kV3CreatedOffset, kDateSize - 1);
+    uint8_t header[kHeaderSize];
+    BuildHeader(header, creator, created);
+    internal.Encipher(header, kHeaderSize);
+    return files::WriteAll(fd, kHead4, kHeadSize) && files::WriteAll(fd, header, kHeaderSize);
+}
+
+// One 4.0 entry: its marker, its descriptor and its padded payload. A failed
+// write stops the upgrade: the 3.0 file stays as it is.
+bool WriteEntry(int fd, const std::vector<uint8_t>& entry, size_t padded, const LogTag& tag) {
+    if (!files::WriteAll(fd, entry.data(), kMarkerSize)) return tag.Fail(false, "new ID block is corrupted.\n");
+    if (!files::WriteAll(fd, entry.data() + kMarkerSize, kDescriptorSize))
+        return tag.Fail(false, "new header block is corrupted.\n");
+    if (!files::WriteAll(fd, entry.data() + kEntryHeadSize, padded))
+        return tag.Fail(false, "new data block is corrupted.\n");
+    return true;
+}
+
+// Copies every live block of the 3.0 file (read from just past its header)
+// into the new file as a 4.0 entry; deleted blocks are dropped. Gives the
+// number of blocks copied, or -1.
+int CopyBlocks(int oldFd, int newFd, uint64_t oldLength, const LogTag& tag) {
+    uint64_t offset = kV3HeaderSize;
+    int count = 0;
+    std::vector<uint8_t> entry;
+    for (;;) {
+        uint8_t marker[kV3MarkerSize];
+        const long long m = files::ReadUpTo(oldFd, marker, kV3MarkerSize);
+        if (m == 0) return count;  // the old file is complete
+        if (m < static_cast<long long>(kV3MarkerSize)) return -1;
+        if (std::memcmp(marker, kV3MarkerDots, kV3MarkerSize) != 0 &&
+            std::memcmp(marker, kV3MarkerB7, kV3MarkerSize) != 0)
+            return tag.Fail(-1, "header block does not match.\n");
+        offset += kV3MarkerSize;
+        uint8_t fields[kV3FieldsSize];
+        if (files::ReadUpTo(oldFd, fields, kV3FieldsSize) != static_cast<long long>(kV3FieldsSize))
+            return tag.Fail(-1, "data block is corrupted.\n");
+        offset += kV3FieldsSize;
+        const uint8_t* name = fields;
+        const uint8_t* type = fields + kV3NameSize;
+        const uint32_t packed = LoadLE32(fields + kV3NameSize + kV3TypeSize + 5);
+        // The packed size is checked against what the file holds before
+        // anything is allocated for it.
+        if (packed > oldLength - offset) return tag.Fail(-1, "data block is corrupted.\n");
+        const size_t padded = static_cast<size_t>(PaddedLength(packed));
+        entry.assign(kEntryHeadSize + padded, 0);
+        std::memcpy(entry.data(), kMarker, kMarkerSize);
+        uint8_t* desc = entry.data() + kMarkerSize;
+        std::memcpy(desc + kNameOffset, name, kV3NameSize);
+        std::memcpy(desc + kTypeOffset, type, kV3TypeSize);
+        desc[kModeOffset] = fields[kV3NameSize + kV3TypeSize];
+        StoreLE32(desc + kSizeOffset, LoadLE32(fields + kV3NameSize + kV3TypeSize + 1));
+        StoreLE32(desc + kPackedOffset, packed);
+        if (files::ReadUpTo(oldFd, entry.data() + kEntryHeadSize, packed) != static_cast<long long>(packed))
+            return tag.Fail(-1, "data block is corrupted.\n");
+        offset += packed;
+        if (std::memcmp(type, kV3Deleted, kV3TypeSize) == 0) continue;  // deleted blocks are dropped
+        if (!WriteEntry(newFd, entry, padded, tag)) return -1;
+        ++count;
+        tag.Info(2, "imported block %d - Name '%.32s' - Type '%.5s' - Size %d Kb\n", count,
+                 reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(type),
+                 static_cast<int>(packed / 1024));
+    }
+}
+
+// The 3.0 file becomes the backup and the new file takes its name; when the
+// second rename fails the 3.0 file is put back.
+bool SwapIn(const char* path, const std::string& backup, const std::string& tempName, const LogTag& tag) {
+    if (!RenameNoReplace(path, backup))
+        return tag.Fail(false, "could not rename it to '%s': %s\n", backup.c_str(), strerror(errno));
+    if (rename(tempName.c_str(), path) != 0) {
+        const int why = errno;
+        const bool restored = RenameNoReplace(backup, path);
+        return tag.Fail(false, "could not rename '%s' to it: %s%s\n", tempName.c_str(), strerror(why),
+                        restored ? "" : " (the original stays as the backup)");
+    }
+    return true;
+}
+
+}  // namespace
+
 int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* head) {
     const std::string backup = V3BackupName(path);
     // The backup is never overwritten: refuse before anything is written.
     const LogTag tag("IStuffVLT->Update3to4('%s')", path);
-    if (Exists(backup)) {
-        tag.Error("the backup file '%s' exists already.\n", backup.c_str());
-        return -1;
-    }
+    if (Exists(backup)) return tag.Fail(-1, "the backup file '%s' exists already.\n", backup.c_str());
 
     Fd old;
     old.fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -108,10 +194,7 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
     std::string tempName;
     Fd temp;
     temp.fd = CreateTemporary(path, tempName);
-    if (temp.fd < 0) {
-        tag.Error("the temporary file could not be created: %s\n", strerror(errno));
-        return -1;
-    }
+    if (temp.fd < 0) return tag.Fail(-1, "the temporary file could not be created: %s\n", strerror(errno));
     // Until the renames succeed, the temporary file goes on every way out.
     struct RemoveUnlessKept {
         const std::string& name;
@@ -121,111 +204,18 @@ int UpgradeV3Package(const char* path, const PackageCipher& internal, uint8_t* h
         }
     } removeTemp{tempName};
 
-    char creator[kCreatorSize] = {};
-    std::memcpy(creator, v3Header + kV3CreatorOffset, kCreatorSize - 1);
-    char created[kDateSize] = {};
-    std::memcpy(created, v3Header + kV3CreatedOffset, kDateSize - 1);
-    uint8_t header[kHeaderSize];
-    BuildHeader(header, creator, created);
-    internal.Encipher(header, kHeaderSize);
-    if (!files::WriteAll(temp.fd, kHead4, kHeadSize) || !files::WriteAll(temp.fd, header, kHeaderSize)) {
-        tag.Error("new header block is corrupted.\n");
-        return -1;
-    }
-
+    if (!WriteNewHead(temp.fd, v3Header, internal)) return tag.Fail(-1, "new header block is corrupted.\n");
     if (lseek(old.fd, static_cast<off_t>(kV3HeaderSize), SEEK_SET) < 0) return -1;
     LOG_PRINT(2, "\n . [IStuffVLT->Update3to4('%s')] Info: creating new VLT v4.0...\n", path);
-
-    uint64_t offset = kV3HeaderSize;
-    int count = 0;
-    std::vector<uint8_t> entry;
-    for (;;) {
-        uint8_t marker[kV3MarkerSize];
-        const long long m = files::ReadUpTo(old.fd, marker, kV3MarkerSize);
-        if (m == 0) break;  // the old file is complete
-        if (m < static_cast<long long>(kV3MarkerSize)) return -1;
-        if (std::memcmp(marker, kV3MarkerDots, kV3MarkerSize) != 0 &&
-            std::memcmp(marker, kV3MarkerB7, kV3MarkerSize) != 0) {
-            tag.Error("header block does not match.\n");
-            return -1;
-        }
-        offset += kV3MarkerSize;
-        uint8_t fields[kV3FieldsSize];
-        if (files::ReadUpTo(old.fd, fields, kV3FieldsSize) != static_cast<long long>(kV3FieldsSize)) {
-            tag.Error("data block is corrupted.\n");
-            return -1;
-        }
-        offset += kV3FieldsSize;
-        const uint8_t* name = fields;
-        const uint8_t* type = fields + kV3NameSize;
-        const uint8_t mode = fields[kV3NameSize + kV3TypeSize];
-        const uint32_t size = LoadLE32(fields + kV3NameSize + kV3TypeSize + 1);
-        const uint32_t packed = LoadLE32(fields + kV3NameSize + kV3TypeSize + 5);
-        // The packed size is checked against what the file holds before
-        // anything is allocated for it.
-        if (packed > oldLength - offset) {
-            tag.Error("data block is corrupted.\n");
-            return -1;
-        }
-        const size_t padded = static_cast<size_t>(PaddedLength(packed));
-        entry.assign(kEntryHeadSize + padded, 0);
-        std::memcpy(entry.data(), kMarker, kMarkerSize);
-        uint8_t* desc = entry.data() + kMarkerSize;
-        std::memcpy(desc + kNameOffset, name, kV3NameSize);
-        std::memcpy(desc + kTypeOffset, type, kV3TypeSize);
-        desc[kModeOffset] = mode;
-        StoreLE32(desc + kSizeOffset, size);
-        StoreLE32(desc + kPackedOffset, packed);
-        if (files::ReadUpTo(old.fd, entry.data() + kEntryHeadSize, packed) != static_cast<long long>(packed)) {
-            tag.Error("data block is corrupted.\n");
-            return -1;
-        }
-        offset += packed;
-        if (std::memcmp(type, kV3Deleted, kV3TypeSize) == 0) continue;  // deleted blocks are dropped
-
-        // A failed write stops the upgrade: the 3.0 file stays as it is.
-        if (!files::WriteAll(temp.fd, entry.data(), kMarkerSize)) {
-            tag.Error("new ID block is corrupted.\n");
-            return -1;
-        }
-        if (!files::WriteAll(temp.fd, desc, kDescriptorSize)) {
-            tag.Error("new header block is corrupted.\n");
-            return -1;
-        }
-        if (!files::WriteAll(temp.fd, entry.data() + kEntryHeadSize, padded)) {
-            tag.Error("new data block is corrupted.\n");
-            return -1;
-        }
-        ++count;
-        tag.Info(2, "imported block %d - Name '%.32s' - Type '%.5s' - Size %d Kb\n", count,
-                 reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(type),
-                 static_cast<int>(packed / 1024));
-    }
+    const int count = CopyBlocks(old.fd, temp.fd, oldLength, tag);
+    if (count < 0) return -1;
     close(old.release());
 
     std::string error;
-    if (!RewriteHeader(temp.fd, internal, error)) {
-        tag.Error("new header block is corrupted.\n");
-        return -1;
-    }
-    if (close(temp.release()) != 0) {
-        tag.Error("new data block is corrupted.\n");
-        return -1;
-    }
+    if (!RewriteHeader(temp.fd, internal, error)) return tag.Fail(-1, "new header block is corrupted.\n");
+    if (close(temp.release()) != 0) return tag.Fail(-1, "new data block is corrupted.\n");
     tag.Info(2, "total blocks imported: %d\n", count);
-
-    if (!RenameNoReplace(path, backup)) {
-        tag.Error("could not rename it to '%s': %s\n", backup.c_str(), strerror(errno));
-        return -1;
-    }
-    if (rename(tempName.c_str(), path) != 0) {
-        const int why = errno;
-        // Put the 3.0 file back where it was.
-        const bool restored = RenameNoReplace(backup, path);
-        tag.Error("could not rename '%s' to it: %s%s\n", tempName.c_str(), strerror(why),
-                  restored ? "" : " (the original stays as the backup)");
-        return -1;
-    }
+    if (!SwapIn(path, backup, tempName, tag)) return -1;
     removeTemp.keep = true;
     LOG_PRINT(2, "   - Original VLT v3.0 was renamed to %s\n\n", backup.c_str());
 

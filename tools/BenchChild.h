@@ -26,10 +26,23 @@ struct Figures {
     bool ok = false;
 };
 
+// Waits for the child pid started at start: wall time, peak resident set,
+// and whether it exited with 0.
+inline Figures Reaped(pid_t pid, std::chrono::steady_clock::time_point start) {
+    Figures f;
+    int status = 0;
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    wait4(pid, &status, 0, &usage);
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.peakKiB = usage.ru_maxrss;
+    f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return f;
+}
+
 // Runs work in a child process; the child's exit status says whether the
 // work succeeded.
 inline Figures InChild(const std::function<bool()>& work) {
-    Figures f;
     std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
@@ -42,21 +55,13 @@ inline Figures InChild(const std::function<bool()>& work) {
         std::fflush(stdout);
         _exit(ok ? 0 : 1);
     }
-    int status = 0;
-    struct rusage usage;
-    std::memset(&usage, 0, sizeof usage);
-    wait4(pid, &status, 0, &usage);
-    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    f.peakKiB = usage.ru_maxrss;
-    f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return f;
+    return Reaped(pid, start);
 }
 
 // Runs a program (argv[0] looked up in PATH) as a whole process with its
 // standard output sent to /dev/null: wall time, peak resident set, and
 // whether it exited with 0.
 inline Figures RunProcess(const std::vector<std::string>& args) {
-    Figures f;
     std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
@@ -69,14 +74,7 @@ inline Figures RunProcess(const std::vector<std::string>& args) {
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    int status = 0;
-    struct rusage usage;
-    std::memset(&usage, 0, sizeof usage);
-    wait4(pid, &status, 0, &usage);
-    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    f.peakKiB = usage.ru_maxrss;
-    f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return f;
+    return Reaped(pid, start);
 }
 
 // The median of the values (the upper one of an even count).

@@ -28,7 +28,13 @@ inline const std::string& ScratchDir() {
     static const std::string dir = [] {
         std::string tmpl = (std::filesystem::temp_directory_path() / "bundlex-fuzz-XXXXXX").string();
         char* made = mkdtemp(&tmpl[0]);
-        std::string d = made ? std::string(made) : std::string(".");
+        // Without a folder of its own there is nothing to remove at exit:
+        // never fall back to the current folder, which the exit would delete.
+        if (!made) {
+            std::perror("the fuzz scratch folder could not be made");
+            std::abort();
+        }
+        std::string d(made);
         static std::string keep = d;
         std::atexit([] {
             std::error_code ec;

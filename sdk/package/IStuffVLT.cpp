@@ -124,7 +124,7 @@ struct IStuffVLT::Impl {
     bool updating[kMaxPackages] = {};
     UpdateCounts updateCounts[kMaxPackages];
     // Per slot: the name and type pairs AddData was handed while updating.
-    std::set<std::string> updated[kMaxPackages];
+    PairSet updated[kMaxPackages];
     // Per slot: the errno of the first write to the file that failed (WriteError).
     int writeError[kMaxPackages] = {};
     // Set while OpenForReading runs Open.
@@ -233,7 +233,7 @@ struct IStuffVLT::Impl {
         // A load behind what was scheduled (a second walk) starts afresh.
         if (j + 1 < aheadNext[k] && a.empty()) aheadNext[k] = j + 1;
         if (aheadNext[k] < j + 1) aheadNext[k] = j + 1;
-        const std::vector<IndexEntry>& entries = index[k].entries();
+        const PackageIndex::EntryList entries = index[k].entries();
         while (aheadNext[k] < entries.size() && a.size() < kAheadBlocks && aheadBytes[k] < kAheadBytes) {
             const size_t n = aheadNext[k]++;
             const IndexEntry& e = entries[n];
@@ -446,8 +446,8 @@ struct IStuffVLT::Impl {
         const size_t n = idx.entries().size();
         if (n) {
             // The walk passed every entry; the cursor stays at the last one.
-            cursorOffset = idx.entries()[n - 1].payload();
-            cursorLength = idx.entries()[n - 1].packedSize;
+            cursorOffset = idx.Marker(n - 1) + kEntryHeadSize;
+            cursorLength = idx.PackedSize(n - 1);
         }
         return WalkEnd(id, idx.endResult(), idx.endShortDescriptor(), n == 0);
     }
@@ -494,7 +494,7 @@ struct IStuffVLT::Impl {
             slot.id = nextId++;
             updating[t] = false;
             updateCounts[t] = UpdateCounts();
-            updated[t].clear();
+            updated[t].Clear();
             writeError[t] = 0;
         } else {
             DropAhead(t);
@@ -529,7 +529,7 @@ struct IStuffVLT::Impl {
         slot.readOnly = false;
         updating[k] = false;
         updateCounts[k] = UpdateCounts();
-        updated[k].clear();
+        updated[k].Clear();
         writeError[k] = 0;
         index[k].Clear();
     }
@@ -938,12 +938,17 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     // this one, and kept when they are the same.
     bool replacing = false;
     if (m.updating[k]) {
-        m.updated[k].insert(PairKey(info->name, info->type));
+        if (m.updated[k].Add(info->name, info->type) < 0) {
+            // Unrecorded, the pair would count as one the document left out.
+            LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("too many blocks to update at once.\n");
+            m.NoteWriteError(k, ENOMEM);
+            return 0;
+        }
         m.index[k].Extend(m.CipherOf(k));
         const long long j = m.index[k].FindPair(info->name, info->type);
         if (j >= 0) {
             replacing = true;
-            const uint32_t storedPacked = m.index[k].entries()[static_cast<size_t>(j)].packedSize;
+            const uint32_t storedPacked = m.index[k].PackedSize(static_cast<size_t>(j));
             const uint8_t mode = (info->mode == compressed || info->mode == stored) ? info->mode : uint8_t(crypted);
             BlockInfo old;
             LoadBlockNow(id, info->type, info->name, &old);
@@ -1076,14 +1081,14 @@ int IStuffVLT::SetUpdating(int id, bool on) {
     if (k < 0) return 0;
     impl_->updating[k] = on;
     impl_->updateCounts[k] = UpdateCounts();
-    impl_->updated[k].clear();
+    impl_->updated[k].Clear();
     return 1;
 }
 
 int IStuffVLT::WasUpdated(int id, const char* name, const char* type) const {
     const int k = impl_->SlotOf(id);
     if (k < 0 || !name || !type) return 0;
-    return impl_->updated[k].count(PairKey(name, type)) ? 1 : 0;
+    return impl_->updated[k].Find(name, type) >= 0 ? 1 : 0;
 }
 
 int IStuffVLT::WriteError(int id) const {
@@ -1118,13 +1123,14 @@ struct CopyRange {
 // payload, in the order rank gives (package order without it), neighbours
 // merged into one range. False when an entry runs into the next one or past
 // the end of the file.
-bool PickRanges(const std::vector<IndexEntry>& entries, uint64_t end, IStuffVLT::KeepEntry keep, void* context,
+bool PickRanges(const PackageIndex& index, uint64_t end, IStuffVLT::KeepEntry keep, void* context,
                 IStuffVLT::RankEntry rank, std::vector<CopyRange>& ranges) {
     std::vector<CopyRange> picked;
-    for (size_t j = 0; j < entries.size(); ++j) {
-        const IndexEntry& e = entries[j];
+    const size_t count = index.entries().size();
+    for (size_t j = 0; j < count; ++j) {
+        const IndexEntry e = index.Entry(j);
         const uint64_t stop = e.payload() + PaddedLength(e.packedSize);
-        const uint64_t limit = j + 1 < entries.size() ? entries[j + 1].marker : end;
+        const uint64_t limit = j + 1 < count ? index.Marker(j + 1) : end;
         if (stop > limit) return false;
         if (std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0) continue;
         uint64_t place = j;
@@ -1214,7 +1220,7 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     const uint64_t end = static_cast<uint64_t>(st.st_size);
 
     std::vector<CopyRange> ranges;
-    if (!PickRanges(idx.entries(), end, keep, context, rank, ranges))
+    if (!PickRanges(idx, end, keep, context, rank, ranges))
         return fail("an entry runs into the next one or past the end of the VLT.", 0);
 
     uint8_t header[kHeaderSize];

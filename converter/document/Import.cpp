@@ -29,7 +29,6 @@
 #include "SdkHandles.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
-#include "package/PairSet.h"
 #include "resources/Kinds.h"
 
 namespace {
@@ -41,14 +40,13 @@ void ImportRootChild(ImportSession& s) {
     if (const orb::KindSpec* kind = orb::MatchRootChild(Trovalis.XMLNodeGetName(s.doc))) ImportResource(s, *kind);
 }
 
-// An update's view of the package before the document was walked: where
-// each live block was, to keep it there, and which blocks the document
+// An update's view of the package before the document was walked: how
+// many entries it had (a block that replaces one of them takes its place,
+// which the package manager remembers), and which blocks the document
 // named, to prune the others.
 struct UpdateOrder {
     int pkg = 0;
-    uint64_t before = 0;            // entries before the walk
-    vlt::PairSet pairs;             // of the live blocks before the walk
-    std::vector<uint64_t> placeOf;  // per pair: its first place
+    uint64_t before = 0;  // entries before the walk
 };
 
 // Every entry of the package in turn, as FindFirst and FindNext give them,
@@ -77,8 +75,8 @@ bool KeepNamed(void* context, const BlockInfo& info) {
 uint64_t RankByPlace(void* context, const BlockInfo& info, uint64_t position) {
     const auto* o = static_cast<const UpdateOrder*>(context);
     if (position < o->before) return position;
-    const long long n = o->pairs.Find(info.name, info.type);
-    return n >= 0 ? o->placeOf[static_cast<size_t>(n)] : position;
+    const long long place = g_pStuffVLT->UpdatedPlace(o->pkg, info.name, info.type);
+    return place >= 0 ? static_cast<uint64_t>(place) : position;
 }
 
 uint64_t FileLength(const std::string& path) {
@@ -277,13 +275,7 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         deletedBefore = g_pStuffVLT->CountDeleted(s.pkg);
         g_pStuffVLT->SetUpdating(s.pkg, true);
         order.pkg = s.pkg;
-        // The first live block of each pair is the place its new block takes.
-        ForEachEntry(s.pkg, [&](const BlockInfo& info) {
-            bool added = false;
-            if (!IsDeleted(info) && order.pairs.Add(info.name, info.type, &added) >= 0 && added)
-                order.placeOf.push_back(order.before);
-            ++order.before;
-        });
+        ForEachEntry(s.pkg, [&](const BlockInfo&) { ++order.before; });
     }
     std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
     if (!check.RootProblems().empty()) {

@@ -124,7 +124,8 @@ uint64_t PackageIndex::HashOf(const Slot& slot) const {
 }
 
 size_t PackageIndex::HeldBytes() const {
-    return slots_.size() * sizeof(Slot) + names_.HeldBytes() + buckets_.capacity() * sizeof(uint64_t);
+    return slots_.size() * sizeof(Slot) + names_.HeldBytes() + buckets_.capacity() * sizeof(uint32_t) +
+           tags_.capacity();
 }
 
 void PackageIndex::Reset(int fd) {
@@ -135,8 +136,8 @@ void PackageIndex::Reset(int fd) {
 void PackageIndex::Clear() {
     std::deque<Slot>().swap(slots_);
     names_.Clear();
-    buckets_.clear();
-    buckets_.shrink_to_fit();
+    std::vector<uint32_t>().swap(buckets_);
+    std::vector<uint8_t>().swap(tags_);
     bucketsUsed_ = 0;
     tailStart_ = kFirstEntry;
     complete_ = false;
@@ -147,14 +148,17 @@ void PackageIndex::Clear() {
 }
 
 void PackageIndex::Rehash(size_t count) {
+    std::vector<uint32_t>().swap(buckets_);  // freed before the new ones are made
     buckets_.assign(count, 0);
+    tags_.assign(count, 0);
     bucketsUsed_ = 0;
     const size_t mask = count - 1;
     for (size_t j = 0; j < slots_.size(); ++j) {
         const uint64_t h = HashOf(slots_[j]);
         size_t pos = static_cast<size_t>(h) & mask;
         while (buckets_[pos] != 0) pos = (pos + 1) & mask;
-        buckets_[pos] = Bucket(h, j);
+        buckets_[pos] = static_cast<uint32_t>(j + 1);
+        tags_[pos] = Tag(h);
         ++bucketsUsed_;
     }
 }
@@ -162,7 +166,7 @@ void PackageIndex::Rehash(size_t count) {
 void PackageIndex::Insert(size_t j) {
     if ((bucketsUsed_ + 1) * 2 > buckets_.size()) {
         size_t count = 64;
-        while (count < (slots_.size() + 1) * 4) count *= 2;
+        while (count < (slots_.size() + 1) * 2) count *= 2;
         Rehash(count);  // places every entry already in slots_, j among them
         return;
     }
@@ -171,7 +175,8 @@ void PackageIndex::Insert(size_t j) {
     size_t pos = static_cast<size_t>(h) & mask;
     while (buckets_[pos] != 0 && buckets_[pos] != kRemoved) pos = (pos + 1) & mask;
     if (buckets_[pos] == 0) ++bucketsUsed_;
-    buckets_[pos] = Bucket(h, j);
+    buckets_[pos] = static_cast<uint32_t>(j + 1);
+    tags_[pos] = Tag(h);
 }
 
 void PackageIndex::Remove(size_t j) {
@@ -179,7 +184,7 @@ void PackageIndex::Remove(size_t j) {
     const uint64_t h = HashOf(slots_[j]);
     const size_t mask = buckets_.size() - 1;
     for (size_t pos = static_cast<size_t>(h) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
-        if (buckets_[pos] == Bucket(h, j)) {
+        if (buckets_[pos] == j + 1) {
             buckets_[pos] = kRemoved;
             return;
         }
@@ -199,9 +204,9 @@ void PackageIndex::Extend(const PackageCipher* cipher) {
             slot.markerLow = static_cast<uint32_t>(marker);
             slot.markerHigh = static_cast<uint8_t>(marker >> 32);
             slot.packedSize = LoadLE32(desc + kPackedOffset);
-            // Beyond what an entry can record (only a sparse file of a
+            // Beyond what the index can record (only a sparse file of a
             // terabyte gets there): the walk ends as at a read error.
-            if (marker >= kMarkerLimit || !Keep(slot, desc)) {
+            if (marker >= kMarkerLimit || slots_.size() >= kMostEntries || !Keep(slot, desc)) {
                 endShort_ = false;
                 endResult_ = 2;
                 complete_ = true;
@@ -294,11 +299,11 @@ long long PackageIndex::FindPair(const char* name, const char* type) const {
     const size_t mask = buckets_.size() - 1;
     // The walk stops at the first entry with the pair: the lowest number.
     long long first = -1;
-    const uint64_t tag = h & ~uint64_t(0xFFFFFFFFu);
+    const uint8_t tag = Tag(h);
     for (size_t pos = static_cast<size_t>(h) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
-        const uint64_t b = buckets_[pos];
-        if (b == kRemoved || (b & ~uint64_t(0xFFFFFFFFu)) != tag) continue;
-        const size_t j = static_cast<size_t>(b & 0xFFFFFFFFu) - 1;
+        const uint32_t b = buckets_[pos];
+        if (b == kRemoved || tags_[pos] != tag) continue;
+        const size_t j = static_cast<size_t>(b) - 1;
         const char* n;
         const char* t;
         size_t nl, tl;

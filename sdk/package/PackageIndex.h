@@ -158,13 +158,16 @@ private:
     // Entries in chunks too: a growing index never copies itself.
     std::deque<Slot> slots_;
     ByteStore names_;
-    // Per bucket: the high 32 bits of the pair's hash, then entry number + 1
-    // in the low 32 (so a probe rarely has to look at the entry itself); 0 is
-    // empty, kRemoved a bucket left by a rewritten descriptor. Linear probing;
-    // at most half the buckets in use.
-    static constexpr uint64_t kRemoved = 0xFFFFFFFFu;
-    static uint64_t Bucket(uint64_t hash, size_t j) { return (hash & ~uint64_t(0xFFFFFFFFu)) | (j + 1); }
-    std::vector<uint64_t> buckets_;
+    // Per bucket: entry number + 1, 0 for empty, kRemoved for a bucket left
+    // by a rewritten descriptor; beside it the top byte of the pair's hash,
+    // so that a probe rarely has to look at the entry itself. Linear
+    // probing; at most half the buckets in use.
+    static constexpr uint32_t kRemoved = 0xFFFFFFFFu;
+    // The most entries the buckets can number.
+    static constexpr size_t kMostEntries = 0xFFFFFFF0u;
+    static uint8_t Tag(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
+    std::vector<uint32_t> buckets_;
+    std::vector<uint8_t> tags_;
     size_t bucketsUsed_ = 0;
     uint64_t tailStart_ = kFirstEntry;
     bool complete_ = false;

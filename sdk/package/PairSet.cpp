@@ -57,19 +57,20 @@ long long PairSet::Add(const char* name, const char* type, bool* added) {
     std::memcpy(record + 2, name, nameLength);
     std::memcpy(record + 2 + nameLength, type, typeLength);
     uint32_t at = 0;
-    if (at_.size() >= UINT32_MAX - 1 || !bytes_.Add(record, 2 + nameLength + typeLength, at)) return -1;
+    if (at_.size() >= 0xFFFFFFF0u || !bytes_.Add(record, 2 + nameLength + typeLength, at)) return -1;
     at_.push_back(at);
     const size_t n = at_.size() - 1;
     if (at_.size() * 2 > buckets_.size()) {
         size_t count = 64;
-        while (count < at_.size() * 4) count *= 2;
+        while (count < at_.size() * 2) count *= 2;
         Rehash(count);  // places n too
     } else {
         const size_t mask = buckets_.size() - 1;
         const uint64_t h = PairHash(name, nameLength, type, typeLength);
         size_t pos = static_cast<size_t>(h) & mask;
         while (buckets_[pos] != 0) pos = (pos + 1) & mask;
-        buckets_[pos] = (h & ~uint64_t(0xFFFFFFFFu)) | (n + 1);
+        buckets_[pos] = static_cast<uint32_t>(n + 1);
+        tags_[pos] = static_cast<uint8_t>(h >> 56);
     }
     if (added) *added = true;
     return static_cast<long long>(n);
@@ -86,19 +87,20 @@ long long PairSet::Find(const char* name, const char* type) const {
     const size_t nameLength = strnlen(name, kNameSize);
     const size_t typeLength = strnlen(type, kTypeSize);
     const uint64_t h = PairHash(name, nameLength, type, typeLength);
-    const uint64_t tag = h & ~uint64_t(0xFFFFFFFFu);
+    const uint8_t tag = static_cast<uint8_t>(h >> 56);
     const size_t mask = buckets_.size() - 1;
     for (size_t pos = static_cast<size_t>(h) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
-        const uint64_t b = buckets_[pos];
-        if ((b & ~uint64_t(0xFFFFFFFFu)) != tag) continue;
-        const size_t n = static_cast<size_t>(b & 0xFFFFFFFFu) - 1;
+        if (tags_[pos] != tag) continue;
+        const size_t n = static_cast<size_t>(buckets_[pos]) - 1;
         if (Same(n, name, nameLength, type, typeLength)) return static_cast<long long>(n);
     }
     return -1;
 }
 
 void PairSet::Rehash(size_t count) {
+    std::vector<uint32_t>().swap(buckets_);  // freed before the new ones are made
     buckets_.assign(count, 0);
+    tags_.assign(count, 0);
     const size_t mask = count - 1;
     for (size_t n = 0; n < at_.size(); ++n) {
         const uint8_t* r = bytes_.At(at_[n]);
@@ -106,18 +108,21 @@ void PairSet::Rehash(size_t count) {
         const uint64_t h = PairHash(name, r[0], name + r[0], r[1]);
         size_t pos = static_cast<size_t>(h) & mask;
         while (buckets_[pos] != 0) pos = (pos + 1) & mask;
-        buckets_[pos] = (h & ~uint64_t(0xFFFFFFFFu)) | (n + 1);
+        buckets_[pos] = static_cast<uint32_t>(n + 1);
+        tags_[pos] = static_cast<uint8_t>(h >> 56);
     }
 }
 
 void PairSet::Clear() {
     bytes_.Clear();
     std::vector<uint32_t>().swap(at_);
-    std::vector<uint64_t>().swap(buckets_);
+    std::vector<uint32_t>().swap(buckets_);
+    std::vector<uint8_t>().swap(tags_);
 }
 
 size_t PairSet::HeldBytes() const {
-    return bytes_.HeldBytes() + at_.capacity() * sizeof(uint32_t) + buckets_.capacity() * sizeof(uint64_t);
+    return bytes_.HeldBytes() + at_.capacity() * sizeof(uint32_t) + buckets_.capacity() * sizeof(uint32_t) +
+           tags_.capacity();
 }
 
 }  // namespace vlt

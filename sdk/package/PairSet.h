@@ -29,7 +29,7 @@ private:
 // A set of (name, type) pairs, as a block's name (at most 32 bytes) and type
 // text (at most 8) are compared: up to their first NUL. Each pair gets a
 // number, 0 for the first added and so on, for values kept beside the set.
-// About 30 bytes a pair, instead of a node and a string of its own.
+// About 20 bytes a pair and its name, instead of a node and a string of its own.
 class PairSet {
 public:
     // The pair's number; added tells whether it was new. -1 when the set
@@ -47,7 +47,8 @@ private:
 
     ByteStore bytes_;                // per pair: name length, type length, name, type
     std::vector<uint32_t> at_;       // per number: where its bytes are
-    std::vector<uint64_t> buckets_;  // hash tag and number + 1, 0 for empty
+    std::vector<uint32_t> buckets_;  // number + 1, 0 for empty
+    std::vector<uint8_t> tags_;      // the top byte of the hash of each bucket's pair
 };
 
 // FNV-1a over the name, a NUL and the type, then a final mix, so that the

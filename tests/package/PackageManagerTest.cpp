@@ -465,3 +465,114 @@ TEST_F(PackageJobs, WorkersWriteAndLoadTheBytesOfOneThread) {
     EXPECT_EQ(three, one);
     EXPECT_GT(a.size(), 100000u);
 }
+
+namespace {
+
+// The offsets of the entries' markers in the bytes of a package file.
+std::vector<size_t> Markers(const std::vector<uint8_t>& file) {
+    std::vector<size_t> at;
+    for (size_t i = 520; i + vlt::kMarkerSize <= file.size(); ++i)
+        if (std::memcmp(file.data() + i, vlt::kMarker, vlt::kMarkerSize) == 0) at.push_back(i);
+    return at;
+}
+
+}  // namespace
+
+// Descriptors as another writer may leave them, with bytes no field of the
+// index names: the walk and a deletion see the file's own bytes (a deletion
+// changes the name's first byte and the type alone), and of two live blocks
+// of one pair the first is deleted, then the second.
+TEST_F(PackageTest, DescriptorBytesBesideTheFieldsAreLost) {
+    const struct {
+        const char* what;
+        size_t at;  // in the descriptor
+        std::string bytes;
+    } rows[] = {
+        {"a byte after the name's end", 10, "x"},
+        {"a byte after the type's end", 38, "y"},
+        {"a padding byte", 42, "\x07"},
+        {"a reserved byte", 60, "\x09"},
+        {"a name of 32 bytes without its end", 0, std::string(32, 'n')},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string path = Path("d" + std::to_string(n++) + ".vlt");
+        int id = vlt().Create(path.c_str());
+        ASSERT_GT(id, 0);
+        ASSERT_EQ(AddTo(vlt(), id, "one", Bytes("12345678")), 8);
+        ASSERT_EQ(AddTo(vlt(), id, "two", Bytes("abcd")), 4);
+        ASSERT_EQ(AddTo(vlt(), id, "twx", Bytes("efgh")), 4);
+        vlt().Close(id);
+        std::vector<uint8_t> file = ReadFile(path);
+        const std::vector<size_t> markers = Markers(file);
+        ASSERT_EQ(markers.size(), 3u);
+        uint8_t* two = file.data() + markers[1] + vlt::kMarkerSize;
+        uint8_t* twx = file.data() + markers[2] + vlt::kMarkerSize;
+        std::memcpy(two + row.at, row.bytes.data(), row.bytes.size());
+        std::memcpy(twx, two, vlt::kNameSize);  // the same pair: a second live block of it
+        std::vector<uint8_t> header = Header(file);
+        StoreLE32(header.data() + 96, static_cast<uint32_t>(crc32(0, file.data() + 520, file.size() - 520)));
+        PutHeader(file, header);
+        ASSERT_TRUE(WriteFile(path, file));
+
+        id = vlt().Open(path.c_str());
+        ASSERT_GT(id, 0);
+        BlockInfo pair;
+        std::memset(&pair, 0, sizeof pair);
+        std::memcpy(pair.name, two, vlt::kNameSize);  // all 32 bytes: a name without its end too
+        std::strcpy(pair.type, "FILE");
+        std::vector<std::string> walk;
+        BlockInfo info;
+        for (int r = vlt().FindFirst(id, &info); r == 1; r = vlt().FindNext(id, &info))
+            walk.push_back(std::string(info.name) + ":" + info.type);
+        const std::string name(reinterpret_cast<const char*>(two), strnlen(reinterpret_cast<const char*>(two), 31));
+        EXPECT_EQ(walk, (std::vector<std::string>{"one:FILE", name + ":FILE", name + ":FILE"}));
+        // The first of the two goes, then the second.
+        const auto descriptorAt = [&](size_t marker) {
+            file = ReadFile(path);
+            return std::vector<uint8_t>(file.begin() + marker + vlt::kMarkerSize,
+                                        file.begin() + marker + vlt::kEntryHeadSize);
+        };
+        const std::vector<uint8_t> second = descriptorAt(markers[2]);
+        std::vector<uint8_t> deleted(two, two + vlt::kDescriptorSize);
+        deleted[0] = '?';
+        std::memcpy(deleted.data() + vlt::kTypeOffset, "DELETED", 8);
+        BlockInfo copy = pair;
+        ASSERT_EQ(vlt().Delete(id, &copy), 1);
+        EXPECT_EQ(descriptorAt(markers[1]), deleted);
+        EXPECT_EQ(descriptorAt(markers[2]), second);
+        copy = pair;
+        ASSERT_EQ(vlt().Delete(id, &copy), 1);
+        deleted.assign(second.begin(), second.end());
+        deleted[0] = '?';
+        std::memcpy(deleted.data() + vlt::kTypeOffset, "DELETED", 8);
+        EXPECT_EQ(descriptorAt(markers[2]), deleted);
+        vlt().Close(id);
+    }
+}
+
+// WriteLive with ranks that move entries before earlier ones: the order of
+// the ranks, entries of equal rank in package order.
+TEST_F(PackageTest, WriteLiveLosesTheRankOrder) {
+    const std::string path = Path("r.vlt");
+    const int id = vlt().Create(path.c_str());
+    ASSERT_GT(id, 0);
+    // name: rank
+    const std::vector<std::pair<std::string, uint64_t>> ranks = {{"a", 0},  {"b", 10}, {"c", 20}, {"d", 30},
+                                                                 {"e", 20}, {"f", 5},  {"g", 40}, {"h", 5}};
+    for (const auto& r : ranks) ASSERT_EQ(AddTo(vlt(), id, r.first.c_str(), Bytes("x" + r.first)), 2);
+    const auto rank = [](void* context, const BlockInfo& info, uint64_t) {
+        for (const auto& r : *static_cast<decltype(ranks)*>(context))
+            if (r.first == info.name) return r.second;
+        return uint64_t(0);
+    };
+    ASSERT_EQ(vlt().WriteLive(id, Path("ranked.vlt").c_str(), nullptr,
+                              const_cast<void*>(static_cast<const void*>(&ranks)), nullptr, rank),
+              1);
+    vlt().Close(id);
+    std::string order;
+    for (const auto& e : testsupport::Entries(Path("ranked.vlt"))) order += e.name;
+    EXPECT_EQ(order, "afhbcedg");
+    EXPECT_EQ(testsupport::Block(Path("ranked.vlt"), "FILE", "h"), Bytes("xh"));
+}

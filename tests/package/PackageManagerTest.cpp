@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "PackageTestSupport.h"
+#include "package/PairSet.h"
 
 using namespace pkgtest;
 using testsupport::Contains;
@@ -575,4 +576,59 @@ TEST_F(PackageTest, WriteLiveLosesTheRankOrder) {
     for (const auto& e : testsupport::Entries(Path("ranked.vlt"))) order += e.name;
     EXPECT_EQ(order, "afhbcedg");
     EXPECT_EQ(testsupport::Block(Path("ranked.vlt"), "FILE", "h"), Bytes("xh"));
+}
+
+// A pair set through many growths: every pair keeps its number, and pairs
+// that differ in one byte, or only past a NUL or a field's end, are told
+// apart as a block's name and type are.
+TEST(PairSet, GrowingSetLosesOrConfusesPairs) {
+    vlt::PairSet set;
+    const auto name = [](int i) { return "block" + std::to_string(i); };
+    const char* types[] = {"FILE", "IMG", "TILB2"};
+    for (int i = 0; i < 3000; ++i) {
+        bool added = false;
+        ASSERT_EQ(set.Add(name(i).c_str(), types[i % 3], &added), i);
+        ASSERT_TRUE(added);
+    }
+    for (int i = 0; i < 3000; ++i) {
+        bool added = true;
+        EXPECT_EQ(set.Add(name(i).c_str(), types[i % 3], &added), i);
+        EXPECT_FALSE(added);
+        EXPECT_EQ(set.Find(name(i).c_str(), types[(i + 1) % 3]), -1);
+    }
+    const std::string full(32, 'n');  // a name field without its end
+    char field[33] = {};
+    std::memcpy(field, full.data(), 32);
+    const long long whole = set.Add(field, "FILE");
+    EXPECT_NE(set.Find(full.substr(0, 31).c_str(), "FILE"), whole);
+    EXPECT_EQ(set.Find((full + "past the field").c_str(), "FILE"), whole);
+    EXPECT_EQ(set.Find("block1", "IMGX"), -1);
+    EXPECT_EQ(set.Find("block1", "IMG\0X"), set.Find("block1", "IMG"));
+    EXPECT_EQ(set.Find("block", "FILE"), -1);
+}
+
+// Two live blocks of one pair (the second renamed in the file, its checksum
+// made good): --verify, which counts the blocks of each pair while it walks
+// the package, names both.
+TEST_F(PackageTest, SecondLiveBlockOfAPairPassesTheVerify) {
+    const std::string path = Path("dup.vlt");
+    const int id = vlt().Create(path.c_str());
+    ASSERT_GT(id, 0);
+    for (const char* name : {"one", "dup", "dux"}) ASSERT_EQ(AddTo(vlt(), id, name, Bytes("abcd")), 4);
+    vlt().Close(id);
+    std::vector<uint8_t> file = ReadFile(path);
+    const std::vector<size_t> markers = Markers(file);
+    ASSERT_EQ(markers.size(), 3u);
+    file[markers[2] + vlt::kMarkerSize + 2] = 'p';
+    std::vector<uint8_t> header = Header(file);
+    StoreLE32(header.data() + 96, static_cast<uint32_t>(crc32(0, file.data() + 520, file.size() - 520)));
+    PutHeader(file, header);
+    ASSERT_TRUE(WriteFile(path, file));
+    std::string out;
+    EXPECT_EQ(testsupport::RunBundlex({"--verify", "dup.vlt"}, out, dir_.path()), 1);
+    const std::string same =
+        "(FILE): another live block has the same name and type; only the first of them can be loaded.\n";
+    EXPECT_TRUE(testsupport::InOrder(
+        out, {" - Error: block 2 'dup' " + same, " - Error: block 3 'dup' " + same, " - 1 of 3 blocks are sound.\n"}))
+        << out;
 }

@@ -27,7 +27,9 @@ uint64_t PairHash(const char* name, size_t nameLength, const char* type, size_t 
 }
 
 bool ByteStore::Add(const uint8_t* bytes, size_t n, uint32_t& at) {
-    if (used_ + n > kChunk) {
+    // Every string starts inside a chunk, an empty one too (the first, or
+    // one at the end of a full chunk).
+    if (used_ + n > kChunk || used_ == kChunk) {
         // Positions are 32-bit: the store ends below 4 GiB.
         if ((chunks_.size() + 1) * kChunk > UINT32_MAX) return false;
         chunks_.emplace_back(new uint8_t[kChunk]);

@@ -553,6 +553,37 @@ TEST_F(PackageTest, DescriptorBytesBesideTheFieldsAreLost) {
     }
 }
 
+// A block without a name, the first of the package and after a full chunk
+// of names: found, loaded and deleted by its empty name.
+TEST_F(PackageTest, EmptyNameIsLost) {
+    const std::string path = Path("e.vlt");
+    const int id = vlt().Create(path.c_str());
+    ASSERT_GT(id, 0);
+    ASSERT_EQ(AddTo(vlt(), id, "", Bytes("abcd")), 4);
+    // 16 names of 31 bytes and 2168 of 30 fill the first 64 KiB chunk of
+    // the index's names exactly.
+    for (int i = 0; i < 16 + 2168; ++i) {
+        const std::string name = "n" + std::to_string(100000 + i) + std::string(i < 16 ? 24 : 23, 'x');
+        ASSERT_EQ(AddTo(vlt(), id, name.c_str(), Bytes("z")), 1);
+    }
+    ASSERT_EQ(AddTo(vlt(), id, "", Bytes("efgh"), stored, "IMG"), 4);
+    vlt().Close(id);
+    const int again = vlt().Open(path.c_str());
+    ASSERT_GT(again, 0);
+    BlockInfo info;
+    ASSERT_EQ(vlt().FindFirst(again, &info), 1);
+    EXPECT_STREQ(info.name, "");
+    for (const char* type : {"FILE", "IMG"}) {
+        BlockInfo got;
+        ASSERT_EQ(vlt().LoadBlock(again, type, "", &got), 4) << type;
+        vlt().FreeBlock(&got);
+        std::vector<uint8_t> none;
+        BlockInfo gone = Block("", type, stored, none);
+        EXPECT_EQ(vlt().Delete(again, &gone), 1) << type;
+    }
+    vlt().Close(again);
+}
+
 // WriteLive with ranks that move entries before earlier ones: the order of
 // the ranks, entries of equal rank in package order.
 TEST_F(PackageTest, WriteLiveLosesTheRankOrder) {

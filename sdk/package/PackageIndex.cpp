@@ -123,11 +123,6 @@ uint64_t PackageIndex::HashOf(const Slot& slot) const {
     return PairHash(name, nameLength, type, typeLength);
 }
 
-size_t PackageIndex::HeldBytes() const {
-    return slots_.size() * sizeof(Slot) + names_.HeldBytes() + buckets_.capacity() * sizeof(uint32_t) +
-           tags_.capacity();
-}
-
 void PackageIndex::Reset(int fd) {
     Clear();
     window_.Attach(fd);

@@ -120,9 +120,6 @@ public:
 
     FileWindow& window() { return window_; }
 
-    // The bytes the index holds for its entries (for measurements).
-    size_t HeldBytes() const;
-
 private:
     // What the index keeps of one entry: 28 bytes, and its name in the name
     // store. A descriptor the fields cannot give back byte for byte (bytes

@@ -122,9 +122,4 @@ void PairSet::Clear() {
     std::vector<uint8_t>().swap(tags_);
 }
 
-size_t PairSet::HeldBytes() const {
-    return bytes_.HeldBytes() + at_.capacity() * sizeof(uint32_t) + buckets_.capacity() * sizeof(uint32_t) +
-           tags_.capacity();
-}
-
 }  // namespace vlt

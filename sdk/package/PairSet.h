@@ -19,7 +19,6 @@ public:
     const uint8_t* At(uint32_t at) const { return chunks_[at / kChunk].get() + at % kChunk; }
     uint8_t* At(uint32_t at) { return chunks_[at / kChunk].get() + at % kChunk; }
     void Clear();
-    size_t HeldBytes() const { return chunks_.size() * kChunk; }
 
 private:
     std::vector<std::unique_ptr<uint8_t[]>> chunks_;
@@ -39,7 +38,6 @@ public:
     long long Find(const char* name, const char* type) const;
     size_t size() const { return at_.size(); }
     void Clear();
-    size_t HeldBytes() const;
 
 private:
     bool Same(size_t n, const char* name, size_t nameLength, const char* type, size_t typeLength) const;

@@ -531,9 +531,9 @@ TEST_F(PackageTest, DescriptorBytesBesideTheFieldsAreLost) {
         EXPECT_EQ(walk, (std::vector<std::string>{"one:FILE", name + ":FILE", name + ":FILE"}));
         // The first of the two goes, then the second.
         const auto descriptorAt = [&](size_t marker) {
-            file = ReadFile(path);
-            return std::vector<uint8_t>(file.begin() + marker + vlt::kMarkerSize,
-                                        file.begin() + marker + vlt::kEntryHeadSize);
+            const std::vector<uint8_t> now = ReadFile(path);
+            return std::vector<uint8_t>(now.begin() + marker + vlt::kMarkerSize,
+                                        now.begin() + marker + vlt::kEntryHeadSize);
         };
         const std::vector<uint8_t> second = descriptorAt(markers[2]);
         std::vector<uint8_t> deleted(two, two + vlt::kDescriptorSize);

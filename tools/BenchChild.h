@@ -22,12 +22,13 @@ namespace bench {
 
 struct Figures {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system
     long peakKiB = 0;
     bool ok = false;
 };
 
-// Waits for the child pid started at start: wall time, peak resident set,
-// and whether it exited with 0.
+// Waits for the child pid started at start: wall time, processor time,
+// peak resident set, and whether it exited with 0.
 inline Figures Reaped(pid_t pid, std::chrono::steady_clock::time_point start) {
     Figures f;
     int status = 0;
@@ -35,6 +36,8 @@ inline Figures Reaped(pid_t pid, std::chrono::steady_clock::time_point start) {
     std::memset(&usage, 0, sizeof usage);
     wait4(pid, &status, 0, &usage);
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.cpuSeconds =
+        usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     f.peakKiB = usage.ru_maxrss;
     f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return f;

@@ -13,7 +13,6 @@
 // decoders instead.
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -30,6 +29,7 @@
 #include "KindTable.h"
 #include "SdkHandles.h"
 #include "package/IStuffVLT.h"
+#include "package/PairSet.h"
 #include "resources/ISoundFX.h"
 
 namespace {
@@ -48,17 +48,40 @@ std::string LoadPayload(int pkg, const Entry& e, Payload& p) {
     return std::string();
 }
 
+// An entry as FindFirst, FindNext and FindNth give it.
+Entry EntryOf(const BlockInfo& info) {
+    Entry e;
+    e.name.assign(info.name, strnlen(info.name, sizeof info.name));
+    e.type.assign(info.type, strnlen(info.type, sizeof info.type));
+    e.mode = info.mode;
+    e.size = info.size;
+    e.packedSize = info.packedSize;
+    return e;
+}
+
+// The entries are walked twice and never all held: once to count the live
+// blocks of each name and type, then one by one to check them.
 class Verifier {
 public:
-    Verifier(int pkg, const std::vector<Entry>& entries) : pkg_(pkg), entries_(entries) {
-        for (const Entry& e : entries_)
-            if (!e.deleted()) liveByKey_[{e.name, e.type}]++;
+    explicit Verifier(int pkg) : pkg_(pkg) {}
+
+    // The first walk: one more live block of this name and type. False when
+    // no more can be counted.
+    bool Count(const Entry& e) {
+        bool added = false;
+        const long long n = live_.Add(e.name.c_str(), e.type.c_str(), &added);
+        if (n < 0) return false;
+        if (added)
+            liveCount_.push_back(1);
+        else if (liveCount_[static_cast<size_t>(n)] < 2)
+            ++liveCount_[static_cast<size_t>(n)];  // "more than one" is all that is asked
+        return true;
     }
 
     // The reason a live entry is not sound, or an empty text; note gets
     // what is worth saying about a sound one.
     std::string Check(const Entry& e, std::string& note) {
-        if (liveByKey_[{e.name, e.type}] > 1)
+        if (LiveCount(e.name, e.type.c_str()) > 1)
             return "another live block has the same name and type; only the first of them can be loaded";
         bool older = false;
         const kinds::KindRow* row = kinds::Find(e.type, &older);
@@ -96,8 +119,7 @@ private:
     bool LiveStateImage(const std::string& name, bool& damaged) const {
         const kinds::KindRow& row = kinds::Of(kinds::Kind::StateImage);
         for (const char* type : {row.type, row.older}) {
-            auto it = liveByKey_.find({name, type});
-            if (it != liveByKey_.end() && it->second > 0) {
+            if (LiveCount(name, type) > 0) {
                 damaged = damaged_.count({name, type}) > 0;
                 return true;
             }
@@ -121,16 +143,21 @@ private:
         return std::string();
     }
 
+    int LiveCount(const std::string& name, const char* type) const {
+        const long long n = live_.Find(name.c_str(), type);
+        return n < 0 ? 0 : liveCount_[static_cast<size_t>(n)];
+    }
+
     int pkg_;
-    const std::vector<Entry>& entries_;
-    std::map<std::pair<std::string, std::string>, int> liveByKey_;
+    vlt::PairSet live_;
+    std::vector<uint8_t> liveCount_;  // per pair of live_: 1, or 2 for more
     std::set<std::pair<std::string, std::string>> damaged_;
 };
 
 // A block named in the report: a failure with its reason, or a note.
 struct Failure {
     uint64_t index;
-    const Entry* entry;
+    Entry entry;
     std::string reason;
 };
 
@@ -164,40 +191,49 @@ struct Findings {
     uint64_t live = 0, legacy = 0;
 };
 
-// Every live block checked, widgets last, the failures in package order.
-Findings VerifyEntries(int pkg, const std::vector<Entry>& entries) {
+// Entry i of the package (counted by the first walk, so it is there).
+Entry EntryAt(int pkg, uint64_t i) {
+    BlockInfo info;
+    std::memset(&info, 0, sizeof info);
+    g_pStuffVLT->FindNth(pkg, i, &info);
+    return EntryOf(info);
+}
+
+// Every live block of the count entries checked, widgets last, the failures
+// in package order.
+Findings VerifyEntries(Verifier& v, int pkg, uint64_t count) {
     Findings f;
-    Verifier v(pkg, entries);
-    std::vector<std::pair<uint64_t, const Entry*>> widgets;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
+    std::vector<uint64_t> widgets;
+    for (uint64_t i = 0; i < count; ++i) {
+        const Entry e = EntryAt(pkg, i);
         if (e.deleted()) continue;
         ++f.live;
         bool older = false;
         const kinds::KindRow* row = kinds::Find(e.type, &older);
         if (older) ++f.legacy;
         if (row && row->kind == kinds::Kind::Widget) {
-            widgets.push_back({i + 1, &e});
+            widgets.push_back(i);
             continue;
         }
         std::string note;
         const std::string reason = v.Check(e, note);
         v.NoteResult(e, reason);
-        if (!reason.empty()) f.failures.push_back({i + 1, &e, reason});
-        if (!note.empty()) f.notes.push_back({i + 1, &e, note});
+        if (!reason.empty()) f.failures.push_back({i + 1, e, reason});
+        if (!note.empty()) f.notes.push_back({i + 1, e, note});
     }
-    for (const auto& w : widgets) {
+    for (const uint64_t i : widgets) {
+        const Entry e = EntryAt(pkg, i);
         std::string note;
-        const std::string reason = v.Check(*w.second, note);
-        if (!reason.empty()) f.failures.push_back({w.first, w.second, reason});
+        const std::string reason = v.Check(e, note);
+        if (!reason.empty()) f.failures.push_back({i + 1, e, reason});
     }
     std::sort(f.failures.begin(), f.failures.end(),
               [](const Failure& a, const Failure& b) { return a.index < b.index; });
     return f;
 }
 
-int ReportVerify(const std::string& path, const Head& head, const std::vector<Entry>& entries, bool complete,
-                 const Findings& f, bool json, FILE* out) {
+int ReportVerify(const std::string& path, const Head& head, uint64_t entryCount, bool complete, const Findings& f,
+                 bool json, FILE* out) {
     const uint64_t sound = f.live - f.failures.size();
     const bool ok = complete && f.failures.empty();
 
@@ -208,7 +244,7 @@ int ReportVerify(const std::string& path, const Head& head, const std::vector<En
             .Field("ok", ok)
             .Field("status", ok ? "sound" : "damaged")
             .Field("version", head.versionText)
-            .Field("entry_count", static_cast<uint64_t>(entries.size()))
+            .Field("entry_count", entryCount)
             .Field("blocks", f.live)
             .Field("sound", sound)
             .Field("failed", static_cast<uint64_t>(f.failures.size()))
@@ -219,8 +255,8 @@ int ReportVerify(const std::string& path, const Head& head, const std::vector<En
             for (const Failure& x : *list.second)
                 w.BeginObject()
                     .Field("index", x.index)
-                    .Field("name", x.entry->name)
-                    .Field("type", x.entry->type)
+                    .Field("name", x.entry.name)
+                    .Field("type", x.entry.type)
                     .Field(field, x.reason)
                     .EndObject();
             w.EndArray();
@@ -235,13 +271,13 @@ int ReportVerify(const std::string& path, const Head& head, const std::vector<En
                  head.versionText.c_str(), static_cast<unsigned long long>(f.live));
     for (const Failure& x : f.failures)
         std::fprintf(out, " - Error: block %llu '%s' (%s): %s.\n", static_cast<unsigned long long>(x.index),
-                     SafeText(x.entry->name).c_str(), SafeText(x.entry->type).c_str(), x.reason.c_str());
+                     SafeText(x.entry.name).c_str(), SafeText(x.entry.type).c_str(), x.reason.c_str());
     for (const Failure& x : f.notes)
         std::fprintf(out, " - Info: block %llu '%s' (%s): %s.\n", static_cast<unsigned long long>(x.index),
-                     SafeText(x.entry->name).c_str(), SafeText(x.entry->type).c_str(), x.reason.c_str());
+                     SafeText(x.entry.name).c_str(), SafeText(x.entry.type).c_str(), x.reason.c_str());
     if (!complete)
         std::fprintf(out, " - Error: a read error stopped the walk after %llu entries.\n",
-                     static_cast<unsigned long long>(entries.size()));
+                     static_cast<unsigned long long>(entryCount));
     if (f.legacy > 0)
         std::fprintf(out,
                      " - Info: %llu block%s the 1.0 layout, which loading through the SDK upgrades in place; "
@@ -261,17 +297,31 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
     const int pkg = OpenChecked(path, head, why);
     if (pkg < 1) return Refuse(path, StatusOf(head), why, json, out);
 
-    std::vector<Entry> entries;
-    const int walked = WalkEntries(pkg, entries);
-    if (entries.empty() && head.entryBytes > 0 && walked == 1) {
+    // The first walk counts the entries and the live blocks of each pair.
+    Verifier v(pkg);
+    uint64_t count = 0;
+    BlockInfo info;
+    std::memset(&info, 0, sizeof info);
+    int r = g_pStuffVLT->FindFirst(pkg, &info);
+    for (; r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
+        const Entry e = EntryOf(info);
+        if (!e.deleted() && !v.Count(e)) {
+            g_pStuffVLT->Close(pkg);
+            return Refuse(path, "unreadable", "it holds more blocks than can be counted", json, out);
+        }
+        ++count;
+        std::memset(&info, 0, sizeof info);
+    }
+    const bool walked = r == 0;
+    if (count == 0 && head.entryBytes > 0 && walked) {
         g_pStuffVLT->Close(pkg);
         return Refuse(path, "unreadable", "no entry can be read: the package is protected or holds no block marker",
                       json, out);
     }
 
-    const Findings findings = VerifyEntries(pkg, entries);
+    const Findings findings = VerifyEntries(v, pkg, count);
     g_pStuffVLT->Close(pkg);
-    return ReportVerify(path, head, entries, walked == 1, findings, json, out);
+    return ReportVerify(path, head, count, walked, findings, json, out);
 }
 
 namespace {

@@ -13,7 +13,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -41,16 +40,30 @@ void ImportRootChild(ImportSession& s) {
     if (const orb::KindSpec* kind = orb::MatchRootChild(Trovalis.XMLNodeGetName(s.doc))) ImportResource(s, *kind);
 }
 
-// An update's view of the package before the document was walked: where
-// each live block was, to keep it there, and which blocks the document
+// An update's view of the package before the document was walked: how
+// many entries it had (a block that replaces one of them takes its place,
+// which the package manager remembers), and which blocks the document
 // named, to prune the others.
 struct UpdateOrder {
     int pkg = 0;
-    uint64_t before = 0;                      // entries before the walk
-    std::map<std::string, uint64_t> placeOf;  // name '\0' type -> place
+    uint64_t before = 0;  // entries before the walk
 };
 
-std::string PairKey(const char* name, const char* type) { return std::string(name) + '\0' + type; }
+// Every entry of the package in turn, as FindFirst and FindNext give them,
+// without holding them all.
+template <typename Visit>
+void ForEachEntry(int pkg, Visit&& visit) {
+    BlockInfo info;
+    std::memset(&info, 0, sizeof info);
+    for (int r = g_pStuffVLT->FindFirst(pkg, &info); r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
+        visit(info);
+        std::memset(&info, 0, sizeof info);
+    }
+}
+
+bool IsDeleted(const BlockInfo& info) {
+    return std::strncmp(info.type, kinds::TypeOf(kinds::Kind::Deleted), sizeof info.type) == 0;
+}
 
 bool KeepNamed(void* context, const BlockInfo& info) {
     const auto* o = static_cast<const UpdateOrder*>(context);
@@ -62,8 +75,8 @@ bool KeepNamed(void* context, const BlockInfo& info) {
 uint64_t RankByPlace(void* context, const BlockInfo& info, uint64_t position) {
     const auto* o = static_cast<const UpdateOrder*>(context);
     if (position < o->before) return position;
-    const auto it = o->placeOf.find(PairKey(info.name, info.type));
-    return it != o->placeOf.end() ? it->second : position;
+    const long long place = g_pStuffVLT->UpdatedPlace(o->pkg, info.name, info.type);
+    return place >= 0 ? static_cast<uint64_t>(place) : position;
 }
 
 uint64_t FileLength(const std::string& path) {
@@ -178,11 +191,10 @@ int FinishUpdate(ImportSession& s, PackageStage& stage, const std::string& targe
                  const ImportOptions& options, UpdateOrder& order, bool nothingStored, UpdateSummary* summary) {
     IStuffVLT::UpdateCounts counts;
     g_pStuffVLT->GetUpdateCounts(s.pkg, &counts);
-    std::vector<kinds::Entry> entries;
-    kinds::WalkEntries(s.pkg, entries);
     int notNamed = 0;
-    for (const kinds::Entry& e : entries)
-        if (!e.deleted() && !g_pStuffVLT->WasUpdated(s.pkg, e.name.c_str(), e.type.c_str())) ++notNamed;
+    ForEachEntry(s.pkg, [&](const BlockInfo& info) {
+        if (!IsDeleted(info) && !g_pStuffVLT->WasUpdated(s.pkg, info.name, info.type)) ++notNamed;
+    });
     const bool pruning = options.prune && s.failed == 0 && notNamed > 0;
     if (summary) {
         summary->added = counts.added;
@@ -262,12 +274,8 @@ int ImportDocumentWith(const char* input, const char* output, const ImportOption
         s.update = true;
         deletedBefore = g_pStuffVLT->CountDeleted(s.pkg);
         g_pStuffVLT->SetUpdating(s.pkg, true);
-        std::vector<kinds::Entry> entries;
-        kinds::WalkEntries(s.pkg, entries);
         order.pkg = s.pkg;
-        order.before = entries.size();
-        for (size_t j = entries.size(); j-- > 0;)
-            if (!entries[j].deleted()) order.placeOf[PairKey(entries[j].name.c_str(), entries[j].type.c_str())] = j;
+        ForEachEntry(s.pkg, [&](const BlockInfo&) { ++order.before; });
     }
     std::printf(" - Trying to generate '%s' with %d blocks\n", SafeText(target, SafeStyle::Masked).c_str(), s.total);
     if (!check.RootProblems().empty()) {

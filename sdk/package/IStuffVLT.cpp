@@ -42,6 +42,8 @@ namespace {
 constexpr const char kDeletedType[kTypeSize] = {'D', 'E', 'L', 'E', 'T', 'E', 'D', 0};
 // Offsets are 32-bit in the slot and the cursor: a package never grows past this.
 constexpr uint64_t kMaxPackageLength = 0xFFFFFFFFull;
+// No place recorded (IStuffVLT::UpdatedPlace).
+constexpr uint32_t kNoPlace = 0xFFFFFFFFu;
 
 const char* ErrorText(int err) { return err ? strerror(err) : "unexpected end of file"; }
 
@@ -124,7 +126,17 @@ struct IStuffVLT::Impl {
     bool updating[kMaxPackages] = {};
     UpdateCounts updateCounts[kMaxPackages];
     // Per slot: the name and type pairs AddData was handed while updating.
-    std::set<std::string> updated[kMaxPackages];
+    PairSet updated[kMaxPackages];
+    // Per slot and pair of updated: the place of the first live block of the
+    // pair when updating began (the one the first AddData of the pair
+    // found), or kNoPlace; and the number of entries then.
+    std::vector<uint32_t> updatedPlace[kMaxPackages];
+    uint64_t updateBefore[kMaxPackages] = {};
+    void ForgetUpdated(int k) {
+        updated[k].Clear();
+        std::vector<uint32_t>().swap(updatedPlace[k]);
+        updateBefore[k] = 0;
+    }
     // Per slot: the errno of the first write to the file that failed (WriteError).
     int writeError[kMaxPackages] = {};
     // Set while OpenForReading runs Open.
@@ -233,7 +245,7 @@ struct IStuffVLT::Impl {
         // A load behind what was scheduled (a second walk) starts afresh.
         if (j + 1 < aheadNext[k] && a.empty()) aheadNext[k] = j + 1;
         if (aheadNext[k] < j + 1) aheadNext[k] = j + 1;
-        const std::vector<IndexEntry>& entries = index[k].entries();
+        const PackageIndex::EntryList entries = index[k].entries();
         while (aheadNext[k] < entries.size() && a.size() < kAheadBlocks && aheadBytes[k] < kAheadBytes) {
             const size_t n = aheadNext[k]++;
             const IndexEntry& e = entries[n];
@@ -446,8 +458,8 @@ struct IStuffVLT::Impl {
         const size_t n = idx.entries().size();
         if (n) {
             // The walk passed every entry; the cursor stays at the last one.
-            cursorOffset = idx.entries()[n - 1].payload();
-            cursorLength = idx.entries()[n - 1].packedSize;
+            cursorOffset = idx.Marker(n - 1) + kEntryHeadSize;
+            cursorLength = idx.PackedSize(n - 1);
         }
         return WalkEnd(id, idx.endResult(), idx.endShortDescriptor(), n == 0);
     }
@@ -494,7 +506,7 @@ struct IStuffVLT::Impl {
             slot.id = nextId++;
             updating[t] = false;
             updateCounts[t] = UpdateCounts();
-            updated[t].clear();
+            ForgetUpdated(t);
             writeError[t] = 0;
         } else {
             DropAhead(t);
@@ -529,7 +541,7 @@ struct IStuffVLT::Impl {
         slot.readOnly = false;
         updating[k] = false;
         updateCounts[k] = UpdateCounts();
-        updated[k].clear();
+        ForgetUpdated(k);
         writeError[k] = 0;
         index[k].Clear();
     }
@@ -938,12 +950,21 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     // this one, and kept when they are the same.
     bool replacing = false;
     if (m.updating[k]) {
-        m.updated[k].insert(PairKey(info->name, info->type));
+        bool firstTime = false;
+        if (m.updated[k].Add(info->name, info->type, &firstTime) < 0) {
+            // Unrecorded, the pair would count as one the document left out.
+            LogTag("IStuffVLT->AddData(%d,'%s')", id, info->name).Error("too many blocks to update at once.\n");
+            m.NoteWriteError(k, ENOMEM);
+            return 0;
+        }
         m.index[k].Extend(m.CipherOf(k));
         const long long j = m.index[k].FindPair(info->name, info->type);
+        if (firstTime)
+            m.updatedPlace[k].push_back(
+                j >= 0 && static_cast<uint64_t>(j) < m.updateBefore[k] ? static_cast<uint32_t>(j) : kNoPlace);
         if (j >= 0) {
             replacing = true;
-            const uint32_t storedPacked = m.index[k].entries()[static_cast<size_t>(j)].packedSize;
+            const uint32_t storedPacked = m.index[k].PackedSize(static_cast<size_t>(j));
             const uint8_t mode = (info->mode == compressed || info->mode == stored) ? info->mode : uint8_t(crypted);
             BlockInfo old;
             LoadBlockNow(id, info->type, info->name, &old);
@@ -1076,14 +1097,27 @@ int IStuffVLT::SetUpdating(int id, bool on) {
     if (k < 0) return 0;
     impl_->updating[k] = on;
     impl_->updateCounts[k] = UpdateCounts();
-    impl_->updated[k].clear();
+    impl_->ForgetUpdated(k);
+    if (on && !impl_->Locked(k)) {
+        impl_->index[k].Extend(impl_->CipherOf(k));
+        impl_->updateBefore[k] = impl_->index[k].entries().size();
+    }
     return 1;
 }
 
 int IStuffVLT::WasUpdated(int id, const char* name, const char* type) const {
     const int k = impl_->SlotOf(id);
     if (k < 0 || !name || !type) return 0;
-    return impl_->updated[k].count(PairKey(name, type)) ? 1 : 0;
+    return impl_->updated[k].Find(name, type) >= 0 ? 1 : 0;
+}
+
+long long IStuffVLT::UpdatedPlace(int id, const char* name, const char* type) const {
+    const int k = impl_->SlotOf(id);
+    if (k < 0 || !name || !type) return -1;
+    const long long n = impl_->updated[k].Find(name, type);
+    if (n < 0) return -1;
+    const uint32_t place = impl_->updatedPlace[k][static_cast<size_t>(n)];
+    return place == kNoPlace ? -1 : static_cast<long long>(place);
 }
 
 int IStuffVLT::WriteError(int id) const {
@@ -1109,22 +1143,29 @@ void IStuffVLT::CloseDiscarding(int id) {
 
 namespace {
 
-// A byte range of a package to copy into a new one, and its place there.
-struct CopyRange {
-    uint64_t from, to, rank;
+// One live entry to copy: its rank, then its number (the order it is
+// written in), and the bytes of the package it covers.
+struct Pick {
+    uint64_t rank;
+    size_t j;
+    uint64_t from, to;
+    bool Before(const Pick& o) const { return rank != o.rank ? rank < o.rank : j < o.j; }
 };
 
-// The byte ranges to copy, each live entry's marker, descriptor and padded
-// payload, in the order rank gives (package order without it), neighbours
-// merged into one range. False when an entry runs into the next one or past
-// the end of the file.
-bool PickRanges(const std::vector<IndexEntry>& entries, uint64_t end, IStuffVLT::KeepEntry keep, void* context,
-                IStuffVLT::RankEntry rank, std::vector<CopyRange>& ranges) {
-    std::vector<CopyRange> picked;
-    for (size_t j = 0; j < entries.size(); ++j) {
-        const IndexEntry& e = entries[j];
+// The live entries that keep accepts, each with its rank (its number
+// without one), in package order. The picks whose rank is not below every
+// earlier one's are in rank order already; the others (only a few, when an
+// update moves replaced blocks back to their places) are "moved". False when
+// an entry runs into the next one or past the end of the file.
+template <typename Visit>
+bool ForEachPick(const PackageIndex& index, uint64_t end, IStuffVLT::KeepEntry keep, void* context,
+                 IStuffVLT::RankEntry rank, Visit&& visit) {
+    const size_t count = index.entries().size();
+    uint64_t top = 0;
+    for (size_t j = 0; j < count; ++j) {
+        const IndexEntry e = index.Entry(j);
         const uint64_t stop = e.payload() + PaddedLength(e.packedSize);
-        const uint64_t limit = j + 1 < entries.size() ? entries[j + 1].marker : end;
+        const uint64_t limit = j + 1 < count ? index.Marker(j + 1) : end;
         if (stop > limit) return false;
         if (std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0) continue;
         uint64_t place = j;
@@ -1141,54 +1182,81 @@ bool PickRanges(const std::vector<IndexEntry>& entries, uint64_t end, IStuffVLT:
             if (keep && !keep(context, info)) continue;
             if (rank) place = rank(context, info, j);
         }
-        picked.push_back({e.marker, stop, place});
-    }
-    if (rank)
-        std::stable_sort(picked.begin(), picked.end(),
-                         [](const CopyRange& a, const CopyRange& b) { return a.rank < b.rank; });
-    // Neighbours in the file that stay neighbours are copied as one range.
-    for (const CopyRange& r : picked) {
-        if (!ranges.empty() && ranges.back().to == r.from)
-            ranges.back().to = r.to;
-        else
-            ranges.push_back(r);
+        const bool moved = place < top;
+        if (!moved) top = place;
+        visit(Pick{place, j, e.marker, stop}, moved);
     }
     return true;
 }
 
-// Copies the ranges of in to the end of out, adding them to crc and to
-// written. False with err (0 for a short read) when a read or write fails.
-bool CopyRanges(int in, int out, const std::vector<CopyRange>& ranges, uLong& crc, uint64_t& written, int& err) {
-    // Entries are gathered into one buffer and written when it is full, so
-    // that a package of many small entries costs few writes.
-    constexpr size_t kBuffer = 4u << 20;
-    std::vector<uint8_t> buffer(kBuffer);
-    size_t held = 0;
-    auto flush = [&]() {
-        crc = crc32(crc, buffer.data(), static_cast<uInt>(held));
-        if (!files::WriteAll(out, buffer.data(), held)) {
-            err = errno;
-            return false;
+// Copies byte ranges of in to the end of out, adding them to crc and to
+// written; ranges that are neighbours in the file are read as one.
+class RangeCopy {
+public:
+    RangeCopy(int in, int out, uLong& crc, uint64_t& written) : in_(in), out_(out), crc_(crc), written_(written) {}
+
+    void Add(uint64_t from, uint64_t to) {
+        if (held_ && to_ == from) {
+            to_ = to;
+            return;
         }
-        written += held;
-        held = 0;
-        return true;
-    };
-    for (const CopyRange& range : ranges) {
-        for (uint64_t at = range.from; at < range.to;) {
-            if (held == kBuffer && !flush()) return false;
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(range.to - at, kBuffer - held));
-            const long long got = files::ReadUpToAt(in, buffer.data() + held, n, at);
-            if (got != static_cast<long long>(n)) {
-                err = got < 0 ? errno : 0;
-                return false;
+        Copy();
+        from_ = from;
+        to_ = to;
+        held_ = true;
+    }
+    // False with err (0 for a short read) when a read or write failed.
+    bool Finish(int& err) {
+        Copy();
+        if (ok_ && used_) Flush();
+        err = err_;
+        return ok_;
+    }
+
+private:
+    void Flush() {
+        crc_ = crc32(crc_, buffer_.data(), static_cast<uInt>(used_));
+        if (!files::WriteAll(out_, buffer_.data(), used_)) {
+            err_ = errno;
+            ok_ = false;
+            return;
+        }
+        written_ += used_;
+        used_ = 0;
+    }
+    void Copy() {
+        if (!held_) return;
+        held_ = false;
+        // Entries are gathered into one buffer and written when it is full,
+        // so that a package of many small entries costs few writes.
+        if (buffer_.empty()) buffer_.resize(kBuffer);
+        for (uint64_t at = from_; ok_ && at < to_;) {
+            if (used_ == kBuffer) {
+                Flush();
+                if (!ok_) return;
             }
-            held += n;
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(to_ - at, kBuffer - used_));
+            const long long got = files::ReadUpToAt(in_, buffer_.data() + used_, n, at);
+            if (got != static_cast<long long>(n)) {
+                err_ = got < 0 ? errno : 0;
+                ok_ = false;
+                return;
+            }
+            used_ += n;
             at += n;
         }
     }
-    return held == 0 || flush();
-}
+
+    static constexpr size_t kBuffer = 4u << 20;
+    int in_, out_;
+    uLong& crc_;
+    uint64_t& written_;
+    std::vector<uint8_t> buffer_;
+    size_t used_ = 0;
+    uint64_t from_ = 0, to_ = 0;
+    bool held_ = false, ok_ = true;
+    int err_ = 0;
+};
 
 }  // namespace
 
@@ -1213,9 +1281,14 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     if (fstat(slot.handle, &st) != 0) return fail("the VLT cannot be read", errno);
     const uint64_t end = static_cast<uint64_t>(st.st_size);
 
-    std::vector<CopyRange> ranges;
-    if (!PickRanges(idx.entries(), end, keep, context, rank, ranges))
+    // A first walk checks the entries and keeps those whose rank puts them
+    // before an earlier one, in the order they are written.
+    std::vector<Pick> moved;
+    if (!ForEachPick(idx, end, keep, context, rank, [&](const Pick& p, bool isMoved) {
+            if (isMoved) moved.push_back(p);
+        }))
         return fail("an entry runs into the next one or past the end of the VLT.", 0);
+    std::sort(moved.begin(), moved.end(), [](const Pick& a, const Pick& b) { return a.Before(b); });
 
     uint8_t header[kHeaderSize];
     if (files::ReadUpToAt(slot.handle, header, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize))
@@ -1230,7 +1303,18 @@ int IStuffVLT::WriteLive(int id, const char* path, KeepEntry keep, void* context
     if (!ok) err = errno;
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t written = kFirstEntry;
-    if (ok) ok = CopyRanges(slot.handle, out, ranges, crc, written, err);
+    if (ok) {
+        // The second walk writes the entries in order, the moved ones merged in.
+        RangeCopy copy(slot.handle, out, crc, written);
+        size_t next = 0;
+        ForEachPick(idx, end, keep, context, rank, [&](const Pick& p, bool isMoved) {
+            if (isMoved) return;
+            for (; next < moved.size() && moved[next].Before(p); ++next) copy.Add(moved[next].from, moved[next].to);
+            copy.Add(p.from, p.to);
+        });
+        for (; next < moved.size(); ++next) copy.Add(moved[next].from, moved[next].to);
+        ok = copy.Finish(err);
+    }
     if (ok) {
         SealHeader(header, static_cast<uint32_t>(crc));
         m.internalCipher.Encipher(header, kHeaderSize);

@@ -116,6 +116,11 @@ public:
     // 1 when, since updating was set for package id, AddData was handed a
     // block of this name and type (added, replaced or unchanged); else 0.
     int WasUpdated(int id, const char* name, const char* type) const;
+    // Where the block of this name and type was when updating was set: the
+    // entry number of the first live block of the pair then, as the first
+    // AddData of the pair since found it; -1 when there was none (or AddData
+    // was not handed the pair).
+    long long UpdatedPlace(int id, const char* name, const char* type) const;
 
     // The errno of the first write to package id's file that failed since it
     // was opened (AddData or Delete answered 0 for it), or 0. A write error

@@ -1,8 +1,6 @@
 // The scan for block entries through a read window, and the index built on it.
 #include "package/PackageIndex.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -72,16 +70,69 @@ FileWindow::Scan FileWindow::Next(uint64_t start, uint64_t& marker, uint8_t* des
     }
 }
 
+bool PackageIndex::Keep(Slot& slot, const uint8_t* desc) {
+    std::memcpy(slot.type, desc + kTypeOffset, kTypeSize);
+    slot.mode = desc[kModeOffset];
+    slot.size = LoadLE32(desc + kSizeOffset);
+    const size_t nameLength = strnlen(reinterpret_cast<const char*>(desc + kNameOffset), kNameSize);
+    slot.nameLength = static_cast<uint8_t>(nameLength);
+    slot.whole = 0;
+    uint8_t rebuilt[kDescriptorSize];
+    Rebuild(slot, rebuilt, desc + kNameOffset);
+    if (std::memcmp(rebuilt, desc, kDescriptorSize) != 0) {
+        slot.whole = 1;
+        return names_.Add(desc, kDescriptorSize, slot.at);
+    }
+    return names_.Add(desc + kNameOffset, nameLength, slot.at);
+}
+
+void PackageIndex::Rebuild(const Slot& slot, uint8_t* desc, const uint8_t* name) {
+    std::memset(desc, 0, kDescriptorSize);
+    if (slot.nameLength) std::memcpy(desc + kNameOffset, name, slot.nameLength);
+    std::memcpy(desc + kTypeOffset, slot.type, kTypeSize);
+    desc[kModeOffset] = slot.mode;
+    StoreLE32(desc + kSizeOffset, slot.size);
+    StoreLE32(desc + kPackedOffset, slot.packedSize);
+}
+
+IndexEntry PackageIndex::Entry(size_t j) const {
+    const Slot& slot = slots_[j];
+    IndexEntry e;
+    e.marker = slot.Marker();
+    e.packedSize = slot.packedSize;
+    if (slot.whole)
+        std::memcpy(e.desc, names_.At(slot.at), kDescriptorSize);
+    else
+        Rebuild(slot, e.desc, names_.At(slot.at));
+    return e;
+}
+
+void PackageIndex::PairOf(const Slot& slot, const char*& name, size_t& nameLength, const char*& type,
+                          size_t& typeLength) const {
+    name = reinterpret_cast<const char*>(names_.At(slot.at));
+    nameLength = slot.nameLength;
+    type = slot.type;
+    typeLength = strnlen(slot.type, kTypeSize);
+}
+
+uint64_t PackageIndex::HashOf(const Slot& slot) const {
+    const char* name;
+    const char* type;
+    size_t nameLength, typeLength;
+    PairOf(slot, name, nameLength, type, typeLength);
+    return PairHash(name, nameLength, type, typeLength);
+}
+
 void PackageIndex::Reset(int fd) {
     Clear();
     window_.Attach(fd);
 }
 
 void PackageIndex::Clear() {
-    entries_.clear();
-    entries_.shrink_to_fit();
-    buckets_.clear();
-    buckets_.shrink_to_fit();
+    std::deque<Slot>().swap(slots_);
+    names_.Clear();
+    std::vector<uint32_t>().swap(buckets_);
+    std::vector<uint8_t>().swap(tags_);
     bucketsUsed_ = 0;
     tailStart_ = kFirstEntry;
     complete_ = false;
@@ -91,44 +142,18 @@ void PackageIndex::Clear() {
     window_.Release();
 }
 
-uint64_t PackageIndex::PairHash(const char* name, size_t nameLength, const char* type, size_t typeLength) {
-    // FNV-1a over the name, a NUL and the type.
-    uint64_t h = 0xcbf29ce484222325ull;
-    auto mix = [&h](const char* p, size_t n) {
-        for (size_t i = 0; i < n; ++i) {
-            h ^= static_cast<uint8_t>(p[i]);
-            h *= 0x100000001b3ull;
-        }
-    };
-    mix(name, nameLength);
-    mix("", 1);
-    mix(type, typeLength);
-    // A final mix, so that the low bits (the bucket) and the high bits (the
-    // tag kept in the bucket) both depend on every byte.
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdull;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ull;
-    h ^= h >> 33;
-    return h;
-}
-
-bool PackageIndex::SamePair(const IndexEntry& e, const char* name, size_t nameLength, const char* type,
-                            size_t typeLength) {
-    const char* n = reinterpret_cast<const char*>(e.desc + kNameOffset);
-    const char* t = reinterpret_cast<const char*>(e.desc + kTypeOffset);
-    return strnlen(n, kNameSize) == nameLength && strnlen(t, kTypeSize) == typeLength &&
-           std::memcmp(n, name, nameLength) == 0 && std::memcmp(t, type, typeLength) == 0;
-}
-
 void PackageIndex::Rehash(size_t count) {
+    std::vector<uint32_t>().swap(buckets_);  // freed before the new ones are made
     buckets_.assign(count, 0);
+    tags_.assign(count, 0);
     bucketsUsed_ = 0;
     const size_t mask = count - 1;
-    for (size_t j = 0; j < entries_.size(); ++j) {
-        size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask;
+    for (size_t j = 0; j < slots_.size(); ++j) {
+        const uint64_t h = HashOf(slots_[j]);
+        size_t pos = static_cast<size_t>(h) & mask;
         while (buckets_[pos] != 0) pos = (pos + 1) & mask;
-        buckets_[pos] = Bucket(entries_[j], j);
+        buckets_[pos] = static_cast<uint32_t>(j + 1);
+        tags_[pos] = Tag(h);
         ++bucketsUsed_;
     }
 }
@@ -136,22 +161,25 @@ void PackageIndex::Rehash(size_t count) {
 void PackageIndex::Insert(size_t j) {
     if ((bucketsUsed_ + 1) * 2 > buckets_.size()) {
         size_t count = 64;
-        while (count < (entries_.size() + 1) * 4) count *= 2;
-        Rehash(count);  // places every entry already in entries_, j among them
+        while (count < (slots_.size() + 1) * 2) count *= 2;
+        Rehash(count);  // places every entry already in slots_, j among them
         return;
     }
+    const uint64_t h = HashOf(slots_[j]);
     const size_t mask = buckets_.size() - 1;
-    size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask;
+    size_t pos = static_cast<size_t>(h) & mask;
     while (buckets_[pos] != 0 && buckets_[pos] != kRemoved) pos = (pos + 1) & mask;
     if (buckets_[pos] == 0) ++bucketsUsed_;
-    buckets_[pos] = Bucket(entries_[j], j);
+    buckets_[pos] = static_cast<uint32_t>(j + 1);
+    tags_[pos] = Tag(h);
 }
 
 void PackageIndex::Remove(size_t j) {
     if (buckets_.empty()) return;
+    const uint64_t h = HashOf(slots_[j]);
     const size_t mask = buckets_.size() - 1;
-    for (size_t pos = static_cast<size_t>(entries_[j].pairHash) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
-        if (buckets_[pos] == Bucket(entries_[j], j)) {
+    for (size_t pos = static_cast<size_t>(h) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
+        if (buckets_[pos] == j + 1) {
             buckets_[pos] = kRemoved;
             return;
         }
@@ -160,29 +188,28 @@ void PackageIndex::Remove(size_t j) {
 
 void PackageIndex::Extend(const PackageCipher* cipher) {
     if (complete_) return;
-    if (entries_.empty()) {
-        // Room for as many entries as the file can hold (80 bytes each at
-        // least), up to a bound: one allocation instead of a chain of growing
-        // copies. Pages of it that are never used are never touched.
-        struct stat st;
-        if (fstat(window_.fd(), &st) == 0 && static_cast<uint64_t>(st.st_size) > kFirstEntry) {
-            const uint64_t most = (static_cast<uint64_t>(st.st_size) - kFirstEntry) / kEntryHeadSize;
-            entries_.reserve(static_cast<size_t>(std::min<uint64_t>(most, kReserveBound)));
-        }
-    }
     for (;;) {
-        IndexEntry e;
+        uint64_t marker = 0;
+        uint8_t desc[kDescriptorSize];
         size_t descBytes = 0;
-        const FileWindow::Scan s = window_.Next(tailStart_, e.marker, e.desc, descBytes);
+        const FileWindow::Scan s = window_.Next(tailStart_, marker, desc, descBytes);
         if (s == FileWindow::Scan::Found) {
-            if (cipher) cipher->Decipher(e.desc, kDescriptorSize);
-            e.packedSize = LoadLE32(e.desc + kPackedOffset);
-            tailStart_ = e.resume();
-            const char* name = reinterpret_cast<const char*>(e.desc + kNameOffset);
-            const char* type = reinterpret_cast<const char*>(e.desc + kTypeOffset);
-            e.pairHash = PairHash(name, strnlen(name, kNameSize), type, strnlen(type, kTypeSize));
-            entries_.push_back(e);
-            Insert(entries_.size() - 1);
+            if (cipher) cipher->Decipher(desc, kDescriptorSize);
+            Slot slot;
+            slot.markerLow = static_cast<uint32_t>(marker);
+            slot.markerHigh = static_cast<uint8_t>(marker >> 32);
+            slot.packedSize = LoadLE32(desc + kPackedOffset);
+            // Beyond what the index can record (only a sparse file of a
+            // terabyte gets there): the walk ends as at a read error.
+            if (marker >= kMarkerLimit || slots_.size() >= kMostEntries || !Keep(slot, desc)) {
+                endShort_ = false;
+                endResult_ = 2;
+                complete_ = true;
+                return;
+            }
+            tailStart_ = slot.Resume();
+            slots_.push_back(slot);
+            Insert(slots_.size() - 1);
             continue;
         }
         endShort_ = (s == FileWindow::Scan::ShortDescriptor);
@@ -205,14 +232,35 @@ void PackageIndex::Appended() {
 }
 
 void PackageIndex::Rewrite(size_t j, const uint8_t* desc) {
-    if (j >= entries_.size()) return;
+    if (j >= slots_.size()) return;
     Remove(j);
-    IndexEntry& e = entries_[j];
-    std::memcpy(e.desc, desc, kDescriptorSize);
-    // The packed size is part of the scan's path; a rewrite keeps it.
-    const char* name = reinterpret_cast<const char*>(e.desc + kNameOffset);
-    const char* type = reinterpret_cast<const char*>(e.desc + kTypeOffset);
-    e.pairHash = PairHash(name, strnlen(name, kNameSize), type, strnlen(type, kTypeSize));
+    Slot& slot = slots_[j];
+    // The packed size is part of the scan's path; a rewrite keeps it (and
+    // a descriptor that says otherwise is kept whole). The new name goes
+    // over the old one when it fits there.
+    const Slot old = slot;
+    Slot fresh = old;
+    uint8_t rebuilt[kDescriptorSize];
+    fresh.nameLength = static_cast<uint8_t>(strnlen(reinterpret_cast<const char*>(desc + kNameOffset), kNameSize));
+    std::memcpy(fresh.type, desc + kTypeOffset, kTypeSize);
+    fresh.mode = desc[kModeOffset];
+    fresh.size = LoadLE32(desc + kSizeOffset);
+    fresh.whole = 0;
+    Rebuild(fresh, rebuilt, desc + kNameOffset);
+    const bool whole = std::memcmp(rebuilt, desc, kDescriptorSize) != 0;
+    const size_t room = old.whole ? kDescriptorSize : old.nameLength;
+    const size_t need = whole ? kDescriptorSize : fresh.nameLength;
+    if (need <= room) {
+        std::memcpy(names_.At(old.at), desc, need);
+        fresh.whole = whole;
+        slot = fresh;
+    } else if (Keep(fresh, desc)) {
+        slot = fresh;
+    } else {
+        // The name store is full (4 GiB of names, which no file below a
+        // terabyte fills): the old fields stay.
+        slot = old;
+    }
     Insert(j);
     window_.Invalidate();
 }
@@ -222,13 +270,19 @@ long long PackageIndex::AfterScanStart(uint64_t start) {
         hint_ = 0;
         return 0;
     }
-    const size_t n = entries_.size();
+    const size_t n = slots_.size();
     // Walks ask for the entry after the one they saw last.
-    if (hint_ < n && entries_[hint_].resume() == start) return static_cast<long long>(++hint_);
-    auto it = std::lower_bound(entries_.begin(), entries_.end(), start,
-                               [](const IndexEntry& e, uint64_t s) { return e.resume() < s; });
-    if (it == entries_.end() || it->resume() != start) return -1;
-    hint_ = static_cast<size_t>(it - entries_.begin()) + 1;
+    if (hint_ < n && slots_[hint_].Resume() == start) return static_cast<long long>(++hint_);
+    size_t lo = 0, hi = n;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (slots_[mid].Resume() < start)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == n || slots_[lo].Resume() != start) return -1;
+    hint_ = lo + 1;
     return static_cast<long long>(hint_);
 }
 
@@ -240,14 +294,17 @@ long long PackageIndex::FindPair(const char* name, const char* type) const {
     const size_t mask = buckets_.size() - 1;
     // The walk stops at the first entry with the pair: the lowest number.
     long long first = -1;
-    const uint64_t tag = h & ~uint64_t(0xFFFFFFFFu);
+    const uint8_t tag = Tag(h);
     for (size_t pos = static_cast<size_t>(h) & mask; buckets_[pos] != 0; pos = (pos + 1) & mask) {
-        const uint64_t b = buckets_[pos];
-        if (b == kRemoved || (b & ~uint64_t(0xFFFFFFFFu)) != tag) continue;
-        const size_t j = static_cast<size_t>(b & 0xFFFFFFFFu) - 1;
-        const IndexEntry& e = entries_[j];
-        if (e.pairHash == h && SamePair(e, name, nameLength, type, typeLength) &&
-            (first < 0 || static_cast<long long>(j) < first))
+        const uint32_t b = buckets_[pos];
+        if (b == kRemoved || tags_[pos] != tag) continue;
+        const size_t j = static_cast<size_t>(b) - 1;
+        const char* n;
+        const char* t;
+        size_t nl, tl;
+        PairOf(slots_[j], n, nl, t, tl);
+        if (nl == nameLength && tl == typeLength && std::memcmp(n, name, nameLength) == 0 &&
+            std::memcmp(t, type, typeLength) == 0 && (first < 0 || static_cast<long long>(j) < first))
             first = static_cast<long long>(j);
     }
     return first;

@@ -5,19 +5,24 @@
 // starts at the end of the packed payload (so the padding is passed over by
 // the scan). The index runs that same scan once, from offset 520 to the end
 // of the file, through a read window instead of one read call per byte, and
-// keeps what it found: offset, deciphered descriptor, and a map from (name,
-// type) to the entries that carry the pair (an open-addressing table of
-// entry numbers, so that a package of many blocks costs no allocation per
-// block). Appending at the end of the file
-// only extends the scan from where it stopped, and a deletion rewrites one
-// descriptor in place, so the index stays exactly what a scan of the file
-// would give without the file being read again.
+// keeps what it found: per entry its offset, sizes, mode, type and name
+// (28 bytes and the name's, the descriptor rebuilt from them when asked
+// for), and a map from (name, type) to the entries that carry the pair (an
+// open-addressing table of entry numbers, 10 bytes or less an entry), so
+// that a package of a million blocks is indexed in about 45 MB and costs no
+// allocation per block. Appending at the end of the file only extends the
+// scan from where it stopped, and a deletion rewrites one descriptor in
+// place, so the index stays exactly what a scan of the file would give
+// without the file being read again.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <vector>
 
 #include "package/PackageFormat.h"
+#include "package/PairSet.h"
 
 class PackageCipher;
 
@@ -54,9 +59,10 @@ private:
     std::vector<uint8_t> buf_;
 };
 
+// One entry as a scan of the file gives it: the offset of its marker, its
+// deciphered descriptor and the packed size the scan passed over.
 struct IndexEntry {
     uint64_t marker = 0;
-    uint64_t pairHash = 0;  // of the name and type in desc
     uint32_t packedSize = 0;
     uint8_t desc[kDescriptorSize] = {};  // deciphered
 
@@ -66,6 +72,19 @@ struct IndexEntry {
 
 class PackageIndex {
 public:
+    // The entries in file order, each rebuilt on demand from what the index
+    // keeps of it.
+    class EntryList {
+    public:
+        explicit EntryList(const PackageIndex& index) : index_(&index) {}
+        size_t size() const { return index_->slots_.size(); }
+        bool empty() const { return index_->slots_.empty(); }
+        IndexEntry operator[](size_t j) const { return index_->Entry(j); }
+
+    private:
+        const PackageIndex* index_;
+    };
+
     // Forgets everything and reads the file behind fd afresh when next asked.
     void Reset(int fd);
     // Releases the memory of a closed package.
@@ -82,7 +101,10 @@ public:
     // Bytes of the file changed: the read window must not serve old ones.
     void Invalidate() { window_.Invalidate(); }
 
-    const std::vector<IndexEntry>& entries() const { return entries_; }
+    EntryList entries() const { return EntryList(*this); }
+    IndexEntry Entry(size_t j) const;
+    uint64_t Marker(size_t j) const { return slots_[j].Marker(); }
+    uint32_t PackedSize(size_t j) const { return slots_[j].packedSize; }
     // The entry a scan from start finds, when start is one the index knows
     // (520, or the end of an entry's packed payload): its number, or
     // entries().size() when that scan ends the walk. -1 for any other start.
@@ -99,23 +121,51 @@ public:
     FileWindow& window() { return window_; }
 
 private:
-    static uint64_t PairHash(const char* name, size_t nameLength, const char* type, size_t typeLength);
-    static bool SamePair(const IndexEntry& e, const char* name, size_t nameLength, const char* type, size_t typeLength);
+    // What the index keeps of one entry: 28 bytes, and its name in the name
+    // store. A descriptor the fields cannot give back byte for byte (bytes
+    // after the name's end, a reserved byte set, a packed size other than
+    // the one the scan passed over) is kept whole in the name store instead.
+    struct Slot {
+        uint32_t markerLow = 0;
+        uint32_t packedSize = 0;
+        uint32_t size = 0;
+        uint32_t at = 0;  // of the name (or of the whole descriptor) in the store
+        char type[kTypeSize] = {};
+        uint8_t mode = 0;
+        uint8_t nameLength = 0;
+        uint8_t whole = 0;  // 1: the store holds the whole descriptor
+        uint8_t markerHigh = 0;
+        uint64_t Marker() const { return (uint64_t(markerHigh) << 32) | markerLow; }
+        uint64_t Resume() const { return Marker() + kEntryHeadSize + packedSize; }
+    };
+    static_assert(sizeof(Slot) == 28, "an entry of the index stays small");
+    // The highest marker offset a slot can hold (a sparse file may be larger).
+    static constexpr uint64_t kMarkerLimit = uint64_t(1) << 40;
+
+    // Fills slot from a deciphered descriptor; false when the name store is full.
+    bool Keep(Slot& slot, const uint8_t* desc);
+    // The descriptor of a slot kept as fields, its name bytes at name.
+    static void Rebuild(const Slot& slot, uint8_t* desc, const uint8_t* name);
+    void PairOf(const Slot& slot, const char*& name, size_t& nameLength, const char*& type, size_t& typeLength) const;
+    uint64_t HashOf(const Slot& slot) const;
     void Insert(size_t j);
     void Remove(size_t j);
     void Rehash(size_t buckets);
 
     FileWindow window_;
-    std::vector<IndexEntry> entries_;
-    // Per bucket: the high 32 bits of the pair's hash, then entry number + 1
-    // in the low 32 (so a probe rarely has to look at the entry itself); 0 is
-    // empty, kRemoved a bucket left by a rewritten descriptor. Linear probing;
-    // at most half the buckets in use.
-    static constexpr uint64_t kRemoved = 0xFFFFFFFFu;
-    static uint64_t Bucket(const IndexEntry& e, size_t j) { return (e.pairHash & ~uint64_t(0xFFFFFFFFu)) | (j + 1); }
-    // The most entries reserved ahead of a scan (about 7 MiB of address space).
-    static constexpr uint64_t kReserveBound = 1u << 16;
-    std::vector<uint64_t> buckets_;
+    // Entries in chunks too: a growing index never copies itself.
+    std::deque<Slot> slots_;
+    ByteStore names_;
+    // Per bucket: entry number + 1, 0 for empty, kRemoved for a bucket left
+    // by a rewritten descriptor; beside it the top byte of the pair's hash,
+    // so that a probe rarely has to look at the entry itself. Linear
+    // probing; at most half the buckets in use.
+    static constexpr uint32_t kRemoved = 0xFFFFFFFFu;
+    // The most entries the buckets can number.
+    static constexpr size_t kMostEntries = 0xFFFFFFF0u;
+    static uint8_t Tag(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
+    std::vector<uint32_t> buckets_;
+    std::vector<uint8_t> tags_;
     size_t bucketsUsed_ = 0;
     uint64_t tailStart_ = kFirstEntry;
     bool complete_ = false;

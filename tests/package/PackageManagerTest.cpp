@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "PackageTestSupport.h"
+#include "package/PairSet.h"
 
 using namespace pkgtest;
 using testsupport::Contains;
@@ -464,4 +465,201 @@ TEST_F(PackageJobs, WorkersWriteAndLoadTheBytesOfOneThread) {
     EXPECT_EQ(Run(3, Path("three.vlt"), three), a);
     EXPECT_EQ(three, one);
     EXPECT_GT(a.size(), 100000u);
+}
+
+namespace {
+
+// The offsets of the entries' markers in the bytes of a package file.
+std::vector<size_t> Markers(const std::vector<uint8_t>& file) {
+    std::vector<size_t> at;
+    for (size_t i = 520; i + vlt::kMarkerSize <= file.size(); ++i)
+        if (std::memcmp(file.data() + i, vlt::kMarker, vlt::kMarkerSize) == 0) at.push_back(i);
+    return at;
+}
+
+}  // namespace
+
+// Descriptors as another writer may leave them, with bytes no field of the
+// index names: the walk and a deletion see the file's own bytes (a deletion
+// changes the name's first byte and the type alone), and of two live blocks
+// of one pair the first is deleted, then the second.
+TEST_F(PackageTest, DescriptorBytesBesideTheFieldsAreLost) {
+    const struct {
+        const char* what;
+        size_t at;  // in the descriptor
+        std::string bytes;
+    } rows[] = {
+        {"a byte after the name's end", 10, "x"},
+        {"a byte after the type's end", 38, "y"},
+        {"a padding byte", 42, "\x07"},
+        {"a reserved byte", 60, "\x09"},
+        {"a name of 32 bytes without its end", 0, std::string(32, 'n')},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string path = Path("d" + std::to_string(n++) + ".vlt");
+        int id = vlt().Create(path.c_str());
+        ASSERT_GT(id, 0);
+        ASSERT_EQ(AddTo(vlt(), id, "one", Bytes("12345678")), 8);
+        ASSERT_EQ(AddTo(vlt(), id, "two", Bytes("abcd")), 4);
+        ASSERT_EQ(AddTo(vlt(), id, "twx", Bytes("efgh")), 4);
+        vlt().Close(id);
+        std::vector<uint8_t> file = ReadFile(path);
+        const std::vector<size_t> markers = Markers(file);
+        ASSERT_EQ(markers.size(), 3u);
+        uint8_t* two = file.data() + markers[1] + vlt::kMarkerSize;
+        uint8_t* twx = file.data() + markers[2] + vlt::kMarkerSize;
+        std::memcpy(two + row.at, row.bytes.data(), row.bytes.size());
+        std::memcpy(twx, two, vlt::kNameSize);  // the same pair: a second live block of it
+        std::vector<uint8_t> header = Header(file);
+        StoreLE32(header.data() + 96, static_cast<uint32_t>(crc32(0, file.data() + 520, file.size() - 520)));
+        PutHeader(file, header);
+        ASSERT_TRUE(WriteFile(path, file));
+
+        id = vlt().Open(path.c_str());
+        ASSERT_GT(id, 0);
+        BlockInfo pair;
+        std::memset(&pair, 0, sizeof pair);
+        std::memcpy(pair.name, two, vlt::kNameSize);  // all 32 bytes: a name without its end too
+        std::strcpy(pair.type, "FILE");
+        std::vector<std::string> walk;
+        BlockInfo info;
+        for (int r = vlt().FindFirst(id, &info); r == 1; r = vlt().FindNext(id, &info))
+            walk.push_back(std::string(info.name) + ":" + info.type);
+        const std::string name(reinterpret_cast<const char*>(two), strnlen(reinterpret_cast<const char*>(two), 31));
+        EXPECT_EQ(walk, (std::vector<std::string>{"one:FILE", name + ":FILE", name + ":FILE"}));
+        // The first of the two goes, then the second.
+        const auto descriptorAt = [&](size_t marker) {
+            const std::vector<uint8_t> now = ReadFile(path);
+            return std::vector<uint8_t>(now.begin() + marker + vlt::kMarkerSize,
+                                        now.begin() + marker + vlt::kEntryHeadSize);
+        };
+        const std::vector<uint8_t> second = descriptorAt(markers[2]);
+        std::vector<uint8_t> deleted(two, two + vlt::kDescriptorSize);
+        deleted[0] = '?';
+        std::memcpy(deleted.data() + vlt::kTypeOffset, "DELETED", 8);
+        BlockInfo copy = pair;
+        ASSERT_EQ(vlt().Delete(id, &copy), 1);
+        EXPECT_EQ(descriptorAt(markers[1]), deleted);
+        EXPECT_EQ(descriptorAt(markers[2]), second);
+        copy = pair;
+        ASSERT_EQ(vlt().Delete(id, &copy), 1);
+        deleted.assign(second.begin(), second.end());
+        deleted[0] = '?';
+        std::memcpy(deleted.data() + vlt::kTypeOffset, "DELETED", 8);
+        EXPECT_EQ(descriptorAt(markers[2]), deleted);
+        vlt().Close(id);
+    }
+}
+
+// A block without a name, the first of the package and after a full chunk
+// of names: found, loaded and deleted by its empty name.
+TEST_F(PackageTest, EmptyNameIsLost) {
+    const std::string path = Path("e.vlt");
+    const int id = vlt().Create(path.c_str());
+    ASSERT_GT(id, 0);
+    ASSERT_EQ(AddTo(vlt(), id, "", Bytes("abcd")), 4);
+    // 16 names of 31 bytes and 2168 of 30 fill the first 64 KiB chunk of
+    // the index's names exactly.
+    for (int i = 0; i < 16 + 2168; ++i) {
+        const std::string name = "n" + std::to_string(100000 + i) + std::string(i < 16 ? 24 : 23, 'x');
+        ASSERT_EQ(AddTo(vlt(), id, name.c_str(), Bytes("z")), 1);
+    }
+    ASSERT_EQ(AddTo(vlt(), id, "", Bytes("efgh"), stored, "IMG"), 4);
+    vlt().Close(id);
+    const int again = vlt().Open(path.c_str());
+    ASSERT_GT(again, 0);
+    BlockInfo info;
+    ASSERT_EQ(vlt().FindFirst(again, &info), 1);
+    EXPECT_STREQ(info.name, "");
+    for (const char* type : {"FILE", "IMG"}) {
+        BlockInfo got;
+        ASSERT_EQ(vlt().LoadBlock(again, type, "", &got), 4) << type;
+        vlt().FreeBlock(&got);
+        std::vector<uint8_t> none;
+        BlockInfo gone = Block("", type, stored, none);
+        EXPECT_EQ(vlt().Delete(again, &gone), 1) << type;
+    }
+    vlt().Close(again);
+}
+
+// WriteLive with ranks that move entries before earlier ones: the order of
+// the ranks, entries of equal rank in package order.
+TEST_F(PackageTest, WriteLiveLosesTheRankOrder) {
+    const std::string path = Path("r.vlt");
+    const int id = vlt().Create(path.c_str());
+    ASSERT_GT(id, 0);
+    // name: rank
+    const std::vector<std::pair<std::string, uint64_t>> ranks = {{"a", 0},  {"b", 10}, {"c", 20}, {"d", 30},
+                                                                 {"e", 20}, {"f", 5},  {"g", 40}, {"h", 5}};
+    for (const auto& r : ranks) ASSERT_EQ(AddTo(vlt(), id, r.first.c_str(), Bytes("x" + r.first)), 2);
+    const auto rank = [](void* context, const BlockInfo& info, uint64_t) {
+        for (const auto& r : *static_cast<decltype(ranks)*>(context))
+            if (r.first == info.name) return r.second;
+        return uint64_t(0);
+    };
+    ASSERT_EQ(vlt().WriteLive(id, Path("ranked.vlt").c_str(), nullptr,
+                              const_cast<void*>(static_cast<const void*>(&ranks)), nullptr, rank),
+              1);
+    vlt().Close(id);
+    std::string order;
+    for (const auto& e : testsupport::Entries(Path("ranked.vlt"))) order += e.name;
+    EXPECT_EQ(order, "afhbcedg");
+    EXPECT_EQ(testsupport::Block(Path("ranked.vlt"), "FILE", "h"), Bytes("xh"));
+}
+
+// A pair set through many growths: every pair keeps its number, and pairs
+// that differ in one byte, or only past a NUL or a field's end, are told
+// apart as a block's name and type are.
+TEST(PairSet, GrowingSetLosesOrConfusesPairs) {
+    vlt::PairSet set;
+    const auto name = [](int i) { return "block" + std::to_string(i); };
+    const char* types[] = {"FILE", "IMG", "TILB2"};
+    for (int i = 0; i < 3000; ++i) {
+        bool added = false;
+        ASSERT_EQ(set.Add(name(i).c_str(), types[i % 3], &added), i);
+        ASSERT_TRUE(added);
+    }
+    for (int i = 0; i < 3000; ++i) {
+        bool added = true;
+        EXPECT_EQ(set.Add(name(i).c_str(), types[i % 3], &added), i);
+        EXPECT_FALSE(added);
+        EXPECT_EQ(set.Find(name(i).c_str(), types[(i + 1) % 3]), -1);
+    }
+    const std::string full(32, 'n');  // a name field without its end
+    char field[33] = {};
+    std::memcpy(field, full.data(), 32);
+    const long long whole = set.Add(field, "FILE");
+    EXPECT_NE(set.Find(full.substr(0, 31).c_str(), "FILE"), whole);
+    EXPECT_EQ(set.Find((full + "past the field").c_str(), "FILE"), whole);
+    EXPECT_EQ(set.Find("block1", "IMGX"), -1);
+    EXPECT_EQ(set.Find("block1", "IMG\0X"), set.Find("block1", "IMG"));
+    EXPECT_EQ(set.Find("block", "FILE"), -1);
+}
+
+// Two live blocks of one pair (the second renamed in the file, its checksum
+// made good): --verify, which counts the blocks of each pair while it walks
+// the package, names both.
+TEST_F(PackageTest, SecondLiveBlockOfAPairPassesTheVerify) {
+    const std::string path = Path("dup.vlt");
+    const int id = vlt().Create(path.c_str());
+    ASSERT_GT(id, 0);
+    for (const char* name : {"one", "dup", "dux"}) ASSERT_EQ(AddTo(vlt(), id, name, Bytes("abcd")), 4);
+    vlt().Close(id);
+    std::vector<uint8_t> file = ReadFile(path);
+    const std::vector<size_t> markers = Markers(file);
+    ASSERT_EQ(markers.size(), 3u);
+    file[markers[2] + vlt::kMarkerSize + 2] = 'p';
+    std::vector<uint8_t> header = Header(file);
+    StoreLE32(header.data() + 96, static_cast<uint32_t>(crc32(0, file.data() + 520, file.size() - 520)));
+    PutHeader(file, header);
+    ASSERT_TRUE(WriteFile(path, file));
+    std::string out;
+    EXPECT_EQ(testsupport::RunBundlex({"--verify", "dup.vlt"}, out, dir_.path()), 1);
+    const std::string same =
+        "(FILE): another live block has the same name and type; only the first of them can be loaded.\n";
+    EXPECT_TRUE(testsupport::InOrder(
+        out, {" - Error: block 2 'dup' " + same, " - Error: block 3 'dup' " + same, " - 1 of 3 blocks are sound.\n"}))
+        << out;
 }

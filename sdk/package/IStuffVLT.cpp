@@ -55,10 +55,25 @@ constexpr uint64_t kPendingBytes = uint64_t(64) << 20;
 constexpr size_t kAheadBlocks = 512;
 constexpr uint64_t kAheadBytes = uint64_t(48) << 20;
 
-// One block handed to AddData, compressed by a worker. The worker reads
-// input and writes packed and ok; the thread that made the job reads them
-// only after the pool's Wait.
-struct CompressJob : vlt::WorkerPool::Job {
+// A run of consecutive work handed to a worker at once: one handoff costs
+// more than compressing or decoding a small block, so blocks travel in
+// batches of about this many input bytes (a larger block alone).
+constexpr uint64_t kBatchBytes = uint64_t(96) << 10;
+constexpr size_t kBatchBlocks = 256;
+// The most bytes of entries gathered for one write to the package.
+constexpr uint64_t kTailBytes = uint64_t(256) << 10;
+
+// One block handed to AddData, compressed by a worker as part of a batch.
+// The worker reads input and writes packed and ok; the thread that made the
+// block reads them only after the pool's Wait for its batch.
+struct CompressJob;
+struct CompressBatch : vlt::WorkerPool::Job {
+    // Held until the batch has run; the blocks hold the batch.
+    std::vector<std::shared_ptr<CompressJob>> blocks;
+    uint64_t bytes = 0;
+    void Run() override;
+};
+struct CompressJob {
     int id = 0;
     int slot = 0;
     BlockInfo block{};  // name, type, mode and size; no data
@@ -68,34 +83,53 @@ struct CompressJob : vlt::WorkerPool::Job {
     std::vector<uint8_t> input;
     std::vector<uint8_t> packed;
     bool ok = false;
-    void Run() override {
-        ok = CompressBlock(input.data(), block.size, packed);
-        std::vector<uint8_t>().swap(input);
-    }
+    std::shared_ptr<CompressBatch> batch;
 };
+void CompressBatch::Run() {
+    for (const std::shared_ptr<CompressJob>& job : blocks) {
+        job->ok = CompressBlock(job->input.data(), job->block.size, job->packed);
+        std::vector<uint8_t>().swap(job->input);
+    }
+    blocks.clear();
+}
 
-// One compressed entry read and decoded by a worker through its own pread
-// calls on the package's descriptor, which stays open until the job is
-// waited for. The cipher is only read.
-struct DecodeJob : vlt::WorkerPool::Job {
+// One compressed entry decoded by a worker, as part of a batch of
+// neighbouring entries read with one pread call on the package's
+// descriptor, which stays open until the batch is waited for. The cipher is
+// only read.
+struct DecodeJob;
+struct DecodeBatch : vlt::WorkerPool::Job {
     int fd = -1;
     const PackageCipher* cipher = nullptr;
+    // From the first job's payload to the end of the last one's padding.
+    uint64_t start = 0, end = 0;
+    std::vector<std::shared_ptr<DecodeJob>> jobs;  // held until the batch has run
+    void Run() override;
+};
+struct DecodeJob {
     uint64_t offset = 0;
     uint32_t packedSize = 0;
     uint32_t size = 0;
     uint64_t cost = 0;
     uint8_t* out = nullptr;  // malloc'd, as LoadBlock hands payloads over
     bool ok = false;
-    ~DecodeJob() override { std::free(out); }
-    void Run() override {
-        const uint64_t padded = PaddedLength(packedSize);
-        std::vector<uint8_t> packed(static_cast<size_t>(padded));
-        if (files::ReadUpToAt(fd, packed.data(), packed.size(), offset) != static_cast<long long>(padded)) return;
-        if (cipher) cipher->Decipher(packed.data(), packed.size());
-        out = static_cast<uint8_t*>(std::malloc(size ? size : 1));
-        ok = out && DecompressBlock(packed.data(), packedSize, out, size);
-    }
+    std::shared_ptr<DecodeBatch> batch;
+    ~DecodeJob() { std::free(out); }
 };
+void DecodeBatch::Run() {
+    std::vector<uint8_t> span(static_cast<size_t>(end - start));
+    const bool read = files::ReadUpToAt(fd, span.data(), span.size(), start) == static_cast<long long>(span.size());
+    for (const std::shared_ptr<DecodeJob>& job : jobs) {
+        if (!read) break;
+        const uint64_t padded = PaddedLength(job->packedSize);
+        uint8_t* packed = span.data() + (job->offset - start);
+        // Each payload is enciphered on its own, from its first byte.
+        if (cipher) cipher->Decipher(packed, static_cast<size_t>(padded));
+        job->out = static_cast<uint8_t*>(std::malloc(job->size ? job->size : 1));
+        job->ok = job->out && DecompressBlock(packed, job->packedSize, job->out, job->size);
+    }
+    jobs.clear();
+}
 
 std::string PairKey(const char* name, const char* type) {
     std::string key(name, strnlen(name, kNameSize));
@@ -130,6 +164,16 @@ struct IStuffVLT::Impl {
     // Set while OpenForReading runs Open.
     bool readingOnly = false;
 
+    // Entries appended after the blocks compressed by workers, gathered
+    // for one write at tailAt of slot tailSlot's file; the index holds them
+    // already. Anything that reads or writes the file writes them first
+    // (Sync); the AddData of the first of them names a failure.
+    std::vector<uint8_t> tailBytes;
+    int tailSlot = -1;
+    uint64_t tailAt = 0;
+    int tailId = 0;
+    std::string tailName;
+
     // Worker threads (SetJobs), made when first needed.
     std::unique_ptr<WorkerPool> pool;
     unsigned poolJobs = 0;
@@ -138,6 +182,8 @@ struct IStuffVLT::Impl {
     std::deque<std::shared_ptr<CompressJob>> pending;
     uint64_t pendingBytes = 0;
     std::unordered_map<std::string, int> pendingPairs;
+    // The newest pending blocks, not yet handed to the workers.
+    std::shared_ptr<CompressBatch> openBatch;
     // Per slot: compressed entries decoded ahead, by entry number; the next
     // entry to consider; their bytes.
     std::map<size_t, std::shared_ptr<DecodeJob>> ahead[kMaxPackages];
@@ -176,15 +222,31 @@ struct IStuffVLT::Impl {
         pending.push_back(job);
         pendingBytes += job->cost;
         ++pendingPairs[job->pair];
-        workers.Submit(job);
+        // A block too large to share a batch goes alone, after the batch
+        // that was being gathered.
+        if (openBatch && openBatch->bytes + block.size > kBatchBytes) HandOver(workers);
+        if (!openBatch) openBatch = std::make_shared<CompressBatch>();
+        job->batch = openBatch;
+        openBatch->blocks.push_back(job);
+        openBatch->bytes += block.size;
+        if (openBatch->bytes >= kBatchBytes || openBatch->blocks.size() >= kBatchBlocks) HandOver(workers);
         while (pendingBytes > kPendingBytes && pending.size() > 1) CommitOldest();
         return 1;
+    }
+    // Hands the batch being gathered to the workers.
+    void HandOver(WorkerPool& workers) {
+        if (!openBatch) return;
+        std::shared_ptr<CompressBatch> batch = std::move(openBatch);
+        openBatch.reset();
+        workers.Submit(batch);
     }
     // Waits for the oldest pending block and writes it.
     void CommitOldest() {
         std::shared_ptr<CompressJob> job = std::move(pending.front());
         pending.pop_front();
-        pool->Wait(*job);
+        if (job->batch == openBatch) HandOver(*pool);  // then run here unless a worker took it at once
+        pool->Wait(*job->batch);
+        job->batch.reset();
         pendingBytes -= job->cost;
         if (--pendingPairs[job->pair] == 0) pendingPairs.erase(job->pair);
         const int k = job->slot;
@@ -203,15 +265,39 @@ struct IStuffVLT::Impl {
     // Writes the pending blocks whose compression is done, up to the first
     // that is not.
     void CommitFinished() {
-        while (!pending.empty() && pool->Done(*pending.front())) CommitOldest();
+        while (!pending.empty() && pending.front()->batch != openBatch && pool->Done(*pending.front()->batch))
+            CommitOldest();
     }
+    // Everything pending written to the file.
     void Drain() {
         while (!pending.empty()) CommitOldest();
+        FlushTail();
+    }
+    // Writes the gathered entries. A failure is the package's write error:
+    // the file is cut back to where they began, and the index forgets them.
+    void FlushTail() {
+        if (tailBytes.empty()) return;
+        const int k = tailSlot;
+        PackageSlot& slot = slots[k];
+        const bool written = files::WriteAllAt(slot.handle, tailBytes.data(), tailBytes.size(), tailAt);
+        const int err = errno;
+        if (!written) {
+            NoteWriteError(k, err);
+            const bool restored = ftruncate(slot.handle, static_cast<off_t>(tailAt)) == 0;
+            slot.recordedLength -= static_cast<uint32_t>(tailBytes.size());
+            index[k].Reset(slot.handle);
+            LogTag("IStuffVLT->AddData(%d,'%s')", tailId, tailName.c_str())
+                .Error("the data block could not be written: %s%s\n", strerror(err),
+                       restored ? "" : " (the VLT could not be restored)");
+        }
+        tailBytes.clear();
+        if (tailBytes.capacity() > 2 * kTailBytes) std::vector<uint8_t>().swap(tailBytes);
+        tailSlot = -1;
     }
 
     // Forgets what was decoded ahead for slot k (before its file is closed).
     void DropAhead(int k) {
-        for (auto& a : ahead[k]) pool->Wait(*a.second);
+        for (auto& a : ahead[k]) pool->Wait(*a.second->batch);
         ahead[k].clear();
         aheadBytes[k] = 0;
         aheadNext[k] = 0;
@@ -226,14 +312,23 @@ struct IStuffVLT::Impl {
             std::shared_ptr<DecodeJob> job = std::move(a.begin()->second);
             const size_t at = a.begin()->first;
             a.erase(a.begin());
-            pool->Wait(*job);
+            pool->Wait(*job->batch);
+            job->batch.reset();
             aheadBytes[k] -= job->cost;
             if (at == j) mine = std::move(job);
         }
         // A load behind what was scheduled (a second walk) starts afresh.
         if (j + 1 < aheadNext[k] && a.empty()) aheadNext[k] = j + 1;
         if (aheadNext[k] < j + 1) aheadNext[k] = j + 1;
+        // The window is topped up only once half of it is free, so that the
+        // workers are handed full batches rather than one block per load.
+        if (a.size() > kAheadBlocks / 2 || aheadBytes[k] > kAheadBytes / 2) return mine;
         const std::vector<IndexEntry>& entries = index[k].entries();
+        std::shared_ptr<DecodeBatch> batch;
+        auto handOver = [&] {
+            if (batch) pool->Submit(batch);
+            batch.reset();
+        };
         while (aheadNext[k] < entries.size() && a.size() < kAheadBlocks && aheadBytes[k] < kAheadBytes) {
             const size_t n = aheadNext[k]++;
             const IndexEntry& e = entries[n];
@@ -243,16 +338,29 @@ struct IStuffVLT::Impl {
                 size > MaxUnpackedSize(e.packedSize))
                 continue;  // loaded, and refused, on the calling thread
             auto job = std::make_shared<DecodeJob>();
-            job->fd = slots[k].handle;
-            job->cipher = CipherOf(k);
             job->offset = e.payload();
             job->packedSize = e.packedSize;
             job->size = size;
             job->cost = PaddedLength(e.packedSize) * 2 + size;
+            const uint64_t stop = job->offset + PaddedLength(e.packedSize);
+            // A batch reads one span of the file: entries that lie after
+            // one another, the span no longer than a batch.
+            if (batch &&
+                (job->offset < batch->end || stop - batch->start > kBatchBytes || batch->jobs.size() >= kBatchBlocks))
+                handOver();
+            if (!batch) {
+                batch = std::make_shared<DecodeBatch>();
+                batch->fd = slots[k].handle;
+                batch->cipher = CipherOf(k);
+                batch->start = job->offset;
+            }
+            batch->end = stop;
+            batch->jobs.push_back(job);
+            job->batch = batch;
             aheadBytes[k] += job->cost;
             a.emplace(n, job);
-            pool->Submit(job);
         }
+        handOver();
         return mine;
     }
 
@@ -273,13 +381,15 @@ struct IStuffVLT::Impl {
         StoreLE32(desc + kPackedOffset, packedSize);
 
         const uint64_t padded = PaddedLength(packedSize);
+        // Behind the entries gathered for one write, the file's end is known.
+        const bool gathering = tailSlot == k && !tailBytes.empty();
         struct stat st;
-        if (fstat(slot.handle, &st) != 0) {
+        if (!gathering && fstat(slot.handle, &st) != 0) {
             NoteWriteError(k, errno);
             LogTag("IStuffVLT->AddData(%d,'%s')", id, block.name).Error("it was not possible to access to the VLT.\n");
             return 0;
         }
-        const uint64_t end = static_cast<uint64_t>(st.st_size);
+        const uint64_t end = gathering ? tailAt + tailBytes.size() : static_cast<uint64_t>(st.st_size);
         if (end + kEntryHeadSize + padded > kMaxPackageLength) {
             LogTag("IStuffVLT->AddData(%d,'%s')", id, block.name).Error("the VLT cannot grow beyond 4 GiB.\n");
             if (deferred) NoteWriteError(k, EFBIG);  // no caller is left to be told
@@ -290,20 +400,54 @@ struct IStuffVLT::Impl {
         std::memcpy(head, kMarker, kMarkerSize);
         std::memcpy(head + kMarkerSize, desc, kDescriptorSize);
         if (cipher) cipher->Encipher(head + kMarkerSize, kDescriptorSize);
-        bool written = files::WriteAllAt(slot.handle, head, sizeof head, end);
+        // A block whose AddData answered already is gathered with its
+        // neighbours into one write (Sync), once the index holds it without
+        // reading the file; the bytes are the same as written one by one.
+        if (deferred && kEntryHeadSize + padded <= kTailBytes) {
+            if (!gathering) FlushTail();
+            if (writeError[k]) return 0;  // the write before it failed, and said so
+            if (index[k].Record(end, end, desc)) {
+                if (tailBytes.empty()) {
+                    tailSlot = k;
+                    tailAt = end;
+                    tailId = id;
+                    tailName.assign(block.name, strnlen(block.name, kNameSize));
+                }
+                const size_t at = tailBytes.size();
+                tailBytes.resize(at + static_cast<size_t>(kEntryHeadSize + padded), 0);
+                uint8_t* entry = tailBytes.data() + at;
+                std::memcpy(entry, head, kEntryHeadSize);
+                uint8_t* payload = entry + kEntryHeadSize;
+                if (packedSize) std::memcpy(payload, body, packedSize);
+                if (block.mode == crypted) ScrambleBlock(payload, packedSize);
+                if (cipher) cipher->Encipher(payload, static_cast<size_t>(padded));
+                slot.modified = 1;
+                slot.recordedLength += static_cast<uint32_t>(kEntryHeadSize + padded);
+                if (tailBytes.size() >= kTailBytes) FlushTail();
+                return Replaced(id, k, block, packedSize, replacing);
+            }
+        }
+        FlushTail();
         // Slices of whole cipher blocks: enciphered one by one they give the
-        // bytes of the whole payload enciphered at once.
+        // bytes of the whole payload enciphered at once. A small entry goes
+        // in one write with its head.
         constexpr uint64_t kSlice = uint64_t(1) << 20;
         std::vector<uint8_t> slice;
+        const bool together = padded <= kSlice;
+        bool written = together || files::WriteAllAt(slot.handle, head, sizeof head, end);
         for (uint64_t done = 0; written && done < padded; done += kSlice) {
             const size_t n = static_cast<size_t>(std::min(kSlice, padded - done));
             const size_t data = done < packedSize ? static_cast<size_t>(std::min<uint64_t>(n, packedSize - done)) : 0;
-            slice.assign(n, 0);
-            if (data) std::memcpy(slice.data(), body + done, data);
-            if (block.mode == crypted) ScrambleBlock(slice.data(), data);
-            if (cipher) cipher->Encipher(slice.data(), n);
-            written = files::WriteAllAt(slot.handle, slice.data(), n, end + kEntryHeadSize + done);
+            const size_t lead = together ? kEntryHeadSize : 0;
+            slice.assign(lead + n, 0);
+            std::memcpy(slice.data(), head, lead);
+            uint8_t* bytes = slice.data() + lead;
+            if (data) std::memcpy(bytes, body + done, data);
+            if (block.mode == crypted) ScrambleBlock(bytes, data);
+            if (cipher) cipher->Encipher(bytes, n);
+            written = files::WriteAllAt(slot.handle, slice.data(), slice.size(), end + kEntryHeadSize + done - lead);
         }
+        if (together && padded == 0) written = files::WriteAllAt(slot.handle, head, sizeof head, end);
         if (!written) {
             const int err = errno;
             NoteWriteError(k, err);
@@ -317,7 +461,13 @@ struct IStuffVLT::Impl {
         }
         slot.modified = 1;
         slot.recordedLength += static_cast<uint32_t>(kEntryHeadSize + padded);
-        index[k].Appended();
+        if (!index[k].Record(end, end, desc)) index[k].Appended();
+        return Replaced(id, k, block, packedSize, replacing);
+    }
+
+    // After the append of block: when replacing, deletes the live blocks of
+    // the pair before it; counts the update. The packed size, or 0.
+    int Replaced(int id, int k, const BlockInfo& block, uint32_t packedSize, bool replacing) {
         if (replacing) {
             // The new block is the last entry; every earlier live block of the
             // pair is the one it replaces.
@@ -510,6 +660,7 @@ struct IStuffVLT::Impl {
     }
 
     void CloseSlot(int k) {
+        FlushTail();
         DropAhead(k);
         PackageSlot& slot = slots[k];
         if (slot.modified) {
@@ -838,6 +989,7 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
     if (!info) return 0;
     std::memset(info, 0, sizeof *info);
     Impl& m = *impl_;
+    m.FlushTail();
     const int k = m.SlotOf(id);
     if (k < 0 || !type || !name) return 0;
     const PackageSlot& slot = m.slots[k];
@@ -1012,6 +1164,7 @@ int IStuffVLT::Delete(int id, BlockInfo* info) {
 int IStuffVLT::DeleteNow(int id, BlockInfo* info) {
     if (id < 0 || !info) return 0;
     Impl& m = *impl_;
+    m.FlushTail();
     uint8_t* data = info->data;
     const uint32_t size = info->size;
     const uint32_t packedSize = info->packedSize;

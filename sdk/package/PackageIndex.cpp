@@ -204,6 +204,28 @@ void PackageIndex::Appended() {
     window_.Invalidate();
 }
 
+bool PackageIndex::Record(uint64_t end, uint64_t marker, const uint8_t* desc) {
+    // The scan reached the end of the file cleanly, and the bytes it has not
+    // matched (the last payload's padding) are too few to begin a false
+    // marker that runs into the new one: the marker's only border is its
+    // first byte, so that would take 15 of them.
+    if (!complete_ || endResult_ != 0 || endShort_ || marker != end || end < tailStart_ ||
+        end - tailStart_ >= kMarkerSize - 1)
+        return false;
+    IndexEntry e;
+    e.marker = marker;
+    std::memcpy(e.desc, desc, kDescriptorSize);
+    e.packedSize = LoadLE32(e.desc + kPackedOffset);
+    const char* name = reinterpret_cast<const char*>(e.desc + kNameOffset);
+    const char* type = reinterpret_cast<const char*>(e.desc + kTypeOffset);
+    e.pairHash = PairHash(name, strnlen(name, kNameSize), type, strnlen(type, kTypeSize));
+    tailStart_ = e.resume();
+    entries_.push_back(e);
+    Insert(entries_.size() - 1);
+    window_.Invalidate();
+    return true;
+}
+
 void PackageIndex::Rewrite(size_t j, const uint8_t* desc) {
     if (j >= entries_.size()) return;
     Remove(j);

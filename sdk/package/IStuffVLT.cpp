@@ -81,7 +81,7 @@ struct CompressJob {
     uint64_t cost = 0;
     std::string pair;
     std::vector<uint8_t> input;
-    std::vector<uint8_t> packed;
+    PackedBytes packed;
     bool ok = false;
     std::shared_ptr<CompressBatch> batch;
 };
@@ -254,11 +254,11 @@ struct IStuffVLT::Impl {
         const LogTag tag("IStuffVLT->AddData(%d,'%s')", job->id, job->block.name);
         if (writeError[k]) {
             tag.Error("the data block was not written: an earlier write to the VLT failed.\n");
-        } else if (!job->ok || job->packed.size() > UINT32_MAX) {
+        } else if (!job->ok || job->packed.size > UINT32_MAX) {
             tag.Error("UCL failed to compress the data block.\n");
             NoteWriteError(k, EIO);
         } else {
-            Append(job->id, k, job->block, job->packed.data(), static_cast<uint32_t>(job->packed.size()),
+            Append(job->id, k, job->block, job->packed.data.get(), static_cast<uint32_t>(job->packed.size),
                    job->replacing, true);
         }
     }

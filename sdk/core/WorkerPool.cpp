@@ -9,7 +9,7 @@
 namespace vlt {
 
 WorkerPool::WorkerPool(unsigned threads) {
-    if (threads < 2) return;
+    if (threads < 1) return;
     threads_.reserve(threads);
     for (unsigned i = 0; i < threads; ++i) {
         try {

@@ -28,8 +28,9 @@ public:
         std::atomic<bool> done_{false};
     };
 
-    // Starts up to threads workers (none for 0 or 1: every job then runs on
-    // the submitting thread).
+    // Starts up to threads workers (none for 0: every job then runs on the
+    // submitting thread). The thread that waits for a job works too, so a
+    // run on n processors wants n - 1 workers.
     explicit WorkerPool(unsigned threads);
     // Runs what is queued still, then stops and joins the workers.
     ~WorkerPool();

@@ -198,7 +198,7 @@ struct IStuffVLT::Impl {
             for (int k = 0; k < kMaxPackages; ++k) DropAhead(k);
             pool.reset();
             poolJobs = want;
-            if (want > 1) pool.reset(new WorkerPool(want));
+            if (want > 1) pool.reset(new WorkerPool(want - 1));  // the calling thread is the last one
         }
         return pool && pool->Threads() ? pool.get() : nullptr;
     }

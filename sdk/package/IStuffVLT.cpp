@@ -161,6 +161,15 @@ struct IStuffVLT::Impl {
     std::set<std::string> updated[kMaxPackages];
     // Per slot: the errno of the first write to the file that failed (WriteError).
     int writeError[kMaxPackages] = {};
+    // Per slot: the checksum of the file from offset 520 up to crcEnd, kept
+    // while entries are appended, so that the header's is not read back at
+    // the close; crcKnown is cleared by any other write.
+    uint32_t crc[kMaxPackages] = {};
+    uint64_t crcEnd[kMaxPackages] = {};
+    bool crcKnown[kMaxPackages] = {};
+    // Per slot: where the file's written bytes have not been handed to the
+    // device yet (StartWriteback).
+    uint64_t writebackFrom[kMaxPackages] = {};
     // Set while OpenForReading runs Open.
     bool readingOnly = false;
 
@@ -281,7 +290,11 @@ struct IStuffVLT::Impl {
         PackageSlot& slot = slots[k];
         const bool written = files::WriteAllAt(slot.handle, tailBytes.data(), tailBytes.size(), tailAt);
         const int err = errno;
-        if (!written) {
+        if (written) {
+            Wrote(k, tailBytes.data(), tailBytes.size(), tailAt);
+            StartWriteback(k, tailAt + tailBytes.size());
+        } else {
+            crcKnown[k] = false;
             NoteWriteError(k, err);
             const bool restored = ftruncate(slot.handle, static_cast<off_t>(tailAt)) == 0;
             slot.recordedLength -= static_cast<uint32_t>(tailBytes.size());
@@ -435,6 +448,7 @@ struct IStuffVLT::Impl {
         std::vector<uint8_t> slice;
         const bool together = padded <= kSlice;
         bool written = together || files::WriteAllAt(slot.handle, head, sizeof head, end);
+        if (written && !together) Wrote(k, head, sizeof head, end);
         for (uint64_t done = 0; written && done < padded; done += kSlice) {
             const size_t n = static_cast<size_t>(std::min(kSlice, padded - done));
             const size_t data = done < packedSize ? static_cast<size_t>(std::min<uint64_t>(n, packedSize - done)) : 0;
@@ -446,10 +460,15 @@ struct IStuffVLT::Impl {
             if (block.mode == crypted) ScrambleBlock(bytes, data);
             if (cipher) cipher->Encipher(bytes, n);
             written = files::WriteAllAt(slot.handle, slice.data(), slice.size(), end + kEntryHeadSize + done - lead);
+            if (written) Wrote(k, slice.data(), slice.size(), end + kEntryHeadSize + done - lead);
         }
-        if (together && padded == 0) written = files::WriteAllAt(slot.handle, head, sizeof head, end);
+        if (together && padded == 0) {
+            written = files::WriteAllAt(slot.handle, head, sizeof head, end);
+            if (written) Wrote(k, head, sizeof head, end);
+        }
         if (!written) {
             const int err = errno;
+            crcKnown[k] = false;
             NoteWriteError(k, err);
             // Cut a partly written entry away again: the file stays as it was.
             const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
@@ -500,6 +519,27 @@ struct IStuffVLT::Impl {
     }
     void NoteWriteError(int k, int err) {
         if (!writeError[k]) writeError[k] = err ? err : EIO;
+    }
+    // n bytes were written at offset at of slot k's file: the checksum
+    // follows them when they extend what it covers.
+    void Wrote(int k, const uint8_t* bytes, size_t n, uint64_t at) {
+        if (!crcKnown[k]) return;
+        if (at != crcEnd[k]) {
+            crcKnown[k] = false;
+            return;
+        }
+        crc[k] = static_cast<uint32_t>(crc32(crc[k], bytes, static_cast<uInt>(n)));
+        crcEnd[k] += n;
+    }
+    // Asks the system to start writing what was appended so far to the
+    // device, once there is enough of it: the fsync at the close then has
+    // little left to wait for. Only a hint; the fsync reports any failure.
+    void StartWriteback(int k, uint64_t end) {
+        constexpr uint64_t kWritebackBytes = uint64_t(1) << 20;
+        if (end < writebackFrom[k] + kWritebackBytes) return;
+        sync_file_range(slots[k].handle, static_cast<off_t>(writebackFrom[k]),
+                        static_cast<off_t>(end - writebackFrom[k]), SYNC_FILE_RANGE_WRITE);
+        writebackFrom[k] = end;
     }
     bool Locked(int k) const { return slots[k].protectedFlag && !keySet; }
     const PackageCipher* CipherOf(int k) const { return slots[k].protectedFlag ? &packageCipher : nullptr; }
@@ -614,7 +654,10 @@ struct IStuffVLT::Impl {
     }
 
     // Registers an opened package; its id, or 0 when the registry is full.
-    int Register(int fd, int32_t protectedFlag, const char* path, uint64_t length, bool remembered, bool readOnly) {
+    // fileCrc: the checksum of the whole file from offset 520, when it was
+    // read.
+    int Register(int fd, int32_t protectedFlag, const char* path, uint64_t length, bool remembered, bool readOnly,
+                 const uint32_t* fileCrc) {
         if (!remembered) {
             int s = -1;
             for (int i = 0; i < kMaxPackages && s < 0; ++i)
@@ -656,6 +699,10 @@ struct IStuffVLT::Impl {
         slot.protectedFlag = protectedFlag;
         slot.readOnly = readOnly;
         index[t].Reset(fd);
+        crcKnown[t] = fileCrc != nullptr;
+        crc[t] = fileCrc ? *fileCrc : 0;
+        crcEnd[t] = length;
+        writebackFrom[t] = length;
         return id;
     }
 
@@ -665,7 +712,7 @@ struct IStuffVLT::Impl {
         PackageSlot& slot = slots[k];
         if (slot.modified) {
             std::string error;
-            if (!RewriteHeader(slot.handle, internalCipher, error))
+            if (!RewriteHeader(slot.handle, internalCipher, error, crcKnown[k] ? &crc[k] : nullptr, crcEnd[k]))
                 LogTag("IStuffVLT->Close(%d)", slot.id)
                     .Error("the header of '%s' could not be rewritten: %s\n", slot.fileName.c_str(), error.c_str());
         }
@@ -682,6 +729,7 @@ struct IStuffVLT::Impl {
         updateCounts[k] = UpdateCounts();
         updated[k].clear();
         writeError[k] = 0;
+        crcKnown[k] = false;
         index[k].Clear();
     }
 };
@@ -810,8 +858,8 @@ int IStuffVLT::Open(const char* path) {
             break;
         }
     }
+    uint32_t crc = 0;
     if (!remembered) {
-        uint32_t crc = 0;
         const bool read = lseek(fd, static_cast<off_t>(kFirstEntry), SEEK_SET) >= 0 && m.ChecksumOf(fd, crc);
         if (!read || crc != LoadLE32(m.header + kChecksumOffset)) {
             tag.Error("the given VLT is corrupted.\n");
@@ -819,7 +867,8 @@ int IStuffVLT::Open(const char* path) {
             return -1;
         }
     }
-    const int id = m.Register(fd, m.header[kProtectedOffset], path, length, remembered, readOnly);
+    const int id =
+        m.Register(fd, m.header[kProtectedOffset], path, length, remembered, readOnly, remembered ? nullptr : &crc);
     if (id < 1) {
         close(fd);
         return 0;
@@ -1196,6 +1245,7 @@ int IStuffVLT::DeleteNow(int id, BlockInfo* info) {
     std::memcpy(onDisk, desc, kDescriptorSize);
     if (const PackageCipher* c = m.CipherOf(k)) c->Encipher(onDisk, kDescriptorSize);
     const uint64_t at = m.cursorOffset - kDescriptorSize;
+    m.crcKnown[k] = false;  // bytes the checksum covers change
     if (!files::WriteAllAt(slot.handle, onDisk, kDescriptorSize, at)) {
         const int err = errno;
         m.NoteWriteError(k, err);

@@ -48,8 +48,13 @@ const char* ErrorText(int err) { return err ? strerror(err) : "unexpected end of
 // IStuffVLT::SetJobs: 1 by default, everything on the calling thread.
 std::atomic<unsigned> g_jobs{1};
 // The most payload bytes (copies handed over and their compressed forms)
-// that wait for their compression or their write at one time.
-constexpr uint64_t kPendingBytes = uint64_t(64) << 20;
+// that wait for their compression or their write at one time (a larger
+// block waits alone). Kept small, so that the memory of the blocks written is used again
+// rather than fresh pages taken for every block of a large import.
+constexpr uint64_t kPendingBytes = uint64_t(8) << 20;
+// A block larger than this is compressed by AddData itself, from the
+// caller's bytes: a worker would need a copy of it.
+constexpr uint32_t kLargeBlock = uint32_t(16) << 20;
 // The most blocks, and their bytes (packed and decoded), decoded ahead of
 // the one loaded.
 constexpr size_t kAheadBlocks = 512;
@@ -1122,7 +1127,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     // before this one is compared or searched for; so must every block
     // before one that is written at once. A large block is compressed here,
     // from the caller's bytes: a worker would need a copy of it.
-    WorkerPool* pool = info->mode == compressed && info->size <= kPendingBytes / 4 ? m.Pool() : nullptr;
+    WorkerPool* pool = info->mode == compressed && info->size <= kLargeBlock ? m.Pool() : nullptr;
     if (pool && !m.PairPending(info->name, info->type))
         m.CommitFinished();
     else

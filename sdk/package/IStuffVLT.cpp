@@ -59,6 +59,9 @@ constexpr uint32_t kLargeBlock = uint32_t(16) << 20;
 // the one loaded.
 constexpr size_t kAheadBlocks = 512;
 constexpr uint64_t kAheadBytes = uint64_t(48) << 20;
+// A block smaller than this decodes in less time than its part of a
+// handoff costs the loading thread.
+constexpr uint32_t kAheadLeast = 1024;
 
 // A run of consecutive work handed to a worker at once: one handoff costs
 // more than compressing or decoding a small block, so blocks travel in
@@ -354,7 +357,8 @@ struct IStuffVLT::Impl {
             if (e.desc[kModeOffset] != compressed || std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0 ||
                 e.payload() + PaddedLength(e.packedSize) > slots[k].recordedLength ||
                 size > MaxUnpackedSize(e.packedSize))
-                continue;  // loaded, and refused, on the calling thread
+                continue;                      // loaded, and refused, on the calling thread
+            if (size < kAheadLeast) continue;  // decoded where it is loaded: cheaper than handing it over
             auto job = std::make_shared<DecodeJob>();
             job->offset = e.payload();
             job->packedSize = e.packedSize;

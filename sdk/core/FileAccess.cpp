@@ -149,7 +149,12 @@ bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return false;
     const off_t here = S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
-    uint64_t expect = here >= 0 && st.st_size > here ? static_cast<uint64_t>(st.st_size - here) : 0;
+    const uint64_t expect = here >= 0 && st.st_size > here ? static_cast<uint64_t>(st.st_size - here) : 0;
+    return ReadExpected(fd, expect, out, limit);
+}
+
+bool ReadExpected(int fd, uint64_t expect, std::vector<uint8_t>& out, uint64_t limit) {
+    out.clear();
     if (expect > limit) {
         errno = EFBIG;
         return false;
@@ -160,16 +165,21 @@ bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit) {
     const long long first = ReadUpTo(fd, out.data(), out.size());
     if (first < 0) return false;
     out.resize(static_cast<size_t>(first));
-    std::vector<uint8_t> piece(65536);
+    // Most files end where their size said: a small probe finds that
+    // without a large buffer for every file read.
+    uint8_t probe[512];
+    std::vector<uint8_t> piece;
     for (;;) {
-        const long long n = ReadUpTo(fd, piece.data(), piece.size());
+        uint8_t* into = piece.empty() ? probe : piece.data();
+        const long long n = ReadUpTo(fd, into, piece.empty() ? sizeof probe : piece.size());
         if (n < 0) return false;
         if (n == 0) return true;
         if (out.size() + static_cast<uint64_t>(n) > limit) {
             errno = EFBIG;
             return false;
         }
-        out.insert(out.end(), piece.begin(), piece.begin() + n);
+        out.insert(out.end(), into, into + n);
+        if (piece.empty()) piece.resize(65536);
     }
 }
 

@@ -54,6 +54,10 @@ long long ReadUpToAt(int fd, void* data, size_t size, uint64_t offset);
 // while it is read is followed to its end. False with errno set on an error,
 // or EFBIG when the bytes would exceed limit.
 bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit);
+// The same for a file whose remaining length the caller knows already (a
+// file just opened and queried): expect bytes are read at once, then on to
+// the end.
+bool ReadExpected(int fd, uint64_t expect, std::vector<uint8_t>& out, uint64_t limit);
 
 // Copies everything from the position of in to the end onto out. On failure
 // errno is set and, when readFailed is given, it says which side failed.

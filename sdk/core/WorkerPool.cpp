@@ -9,7 +9,7 @@
 namespace vlt {
 
 WorkerPool::WorkerPool(unsigned threads) {
-    if (threads < 2) return;
+    if (threads < 1) return;
     threads_.reserve(threads);
     for (unsigned i = 0; i < threads; ++i) {
         try {
@@ -34,8 +34,7 @@ void WorkerPool::Submit(const std::shared_ptr<Job>& job) {
     if (!job) return;
     if (threads_.empty()) {
         job->Run();
-        std::lock_guard<std::mutex> lock(mutex_);
-        job->done_ = true;
+        job->done_.store(true, std::memory_order_release);
         return;
     }
     {
@@ -46,24 +45,32 @@ void WorkerPool::Submit(const std::shared_ptr<Job>& job) {
 }
 
 void WorkerPool::Wait(Job& job) {
+    if (Done(job)) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    if (job.done_) return;
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (it->get() != &job) continue;
         std::shared_ptr<Job> mine = std::move(*it);
         queue_.erase(it);
         lock.unlock();
         mine->Run();
-        lock.lock();
-        mine->done_ = true;
+        mine->done_.store(true, std::memory_order_release);
         return;
     }
-    finished_.wait(lock, [&] { return job.done_; });
-}
-
-bool WorkerPool::Done(const Job& job) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return job.done_;
+    // A worker has it: the calling thread takes the next queued jobs
+    // meanwhile, so that no core idles while there is work.
+    while (!Done(job)) {
+        if (queue_.empty()) {
+            finished_.wait(lock, [&] { return Done(job) || !queue_.empty(); });
+            continue;
+        }
+        std::shared_ptr<Job> other = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        other->Run();
+        other->done_.store(true, std::memory_order_release);
+        other.reset();
+        lock.lock();
+    }
 }
 
 void WorkerPool::Work() {
@@ -75,21 +82,27 @@ void WorkerPool::Work() {
         queue_.pop_front();
         lock.unlock();
         job->Run();
+        job->done_.store(true, std::memory_order_release);
+        job.reset();
         lock.lock();
-        job->done_ = true;
         finished_.notify_all();
     }
 }
 
 unsigned UsableProcessors() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int n = CPU_COUNT(&set);
-        if (n > 0) return static_cast<unsigned>(n);
-    }
-    const unsigned n = std::thread::hardware_concurrency();
-    return n ? n : 1;
+    // Asked once: the answer does not change while the process runs, and
+    // the call is made for every block.
+    static const unsigned usable = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) == 0) {
+            const int n = CPU_COUNT(&set);
+            if (n > 0) return static_cast<unsigned>(n);
+        }
+        const unsigned n = std::thread::hardware_concurrency();
+        return n ? n : 1u;
+    }();
+    return usable;
 }
 
 }  // namespace vlt

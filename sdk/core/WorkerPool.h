@@ -1,9 +1,10 @@
 // A fixed set of worker threads that run jobs handed to them, for work that
-// is a pure function of its own bytes (compressing or decoding one block).
-// A job touches only its own members; whoever submits it waits for it
-// before reading them. Nothing throws out of the pool: when no thread can be
-// started, Submit runs the job on the calling thread.
+// is a pure function of its own bytes (compressing or decoding a run of
+// blocks). A job touches only its own members; whoever submits it waits for
+// it before reading them. Nothing throws out of the pool: when no thread can
+// be started, Submit runs the job on the calling thread.
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -22,11 +23,14 @@ public:
 
     private:
         friend class WorkerPool;
-        bool done_ = false;  // guarded by the pool's mutex
+        // Set (release) once Run has returned; whoever sees it set (acquire)
+        // may read what Run wrote.
+        std::atomic<bool> done_{false};
     };
 
-    // Starts up to threads workers (none for 0 or 1: every job then runs on
-    // the submitting thread).
+    // Starts up to threads workers (none for 0: every job then runs on the
+    // submitting thread). The thread that waits for a job works too, so a
+    // run on n processors wants n - 1 workers.
     explicit WorkerPool(unsigned threads);
     // Runs what is queued still, then stops and joins the workers.
     ~WorkerPool();
@@ -36,10 +40,11 @@ public:
     unsigned Threads() const { return static_cast<unsigned>(threads_.size()); }
     void Submit(const std::shared_ptr<Job>& job);
     // Returns once job has run: a job that no worker has taken yet runs on
-    // the calling thread, which would otherwise only wait for it.
+    // the calling thread, and while a worker runs it the calling thread runs
+    // the jobs queued after it rather than only wait.
     void Wait(Job& job);
-    // Whether job has run.
-    bool Done(const Job& job);
+    // Whether job has run (no lock taken).
+    bool Done(const Job& job) const { return job.done_.load(std::memory_order_acquire); }
 
 private:
     void Work();

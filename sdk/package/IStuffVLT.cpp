@@ -50,17 +50,40 @@ const char* ErrorText(int err) { return err ? strerror(err) : "unexpected end of
 // IStuffVLT::SetJobs: 1 by default, everything on the calling thread.
 std::atomic<unsigned> g_jobs{1};
 // The most payload bytes (copies handed over and their compressed forms)
-// that wait for their compression or their write at one time.
-constexpr uint64_t kPendingBytes = uint64_t(64) << 20;
+// that wait for their compression or their write at one time (a larger
+// block waits alone). Kept small, so that the memory of the blocks written is used again
+// rather than fresh pages taken for every block of a large import.
+constexpr uint64_t kPendingBytes = uint64_t(8) << 20;
+// A block larger than this is compressed by AddData itself, from the
+// caller's bytes: a worker would need a copy of it.
+constexpr uint32_t kLargeBlock = uint32_t(16) << 20;
 // The most blocks, and their bytes (packed and decoded), decoded ahead of
 // the one loaded.
 constexpr size_t kAheadBlocks = 512;
 constexpr uint64_t kAheadBytes = uint64_t(48) << 20;
+// A block smaller than this decodes in less time than its part of a
+// handoff costs the loading thread.
+constexpr uint32_t kAheadLeast = 1024;
 
-// One block handed to AddData, compressed by a worker. The worker reads
-// input and writes packed and ok; the thread that made the job reads them
-// only after the pool's Wait.
-struct CompressJob : vlt::WorkerPool::Job {
+// A run of consecutive work handed to a worker at once: one handoff costs
+// more than compressing or decoding a small block, so blocks travel in
+// batches of about this many input bytes (a larger block alone).
+constexpr uint64_t kBatchBytes = uint64_t(96) << 10;
+constexpr size_t kBatchBlocks = 256;
+// The most bytes of entries gathered for one write to the package.
+constexpr uint64_t kTailBytes = uint64_t(256) << 10;
+
+// One block handed to AddData, compressed by a worker as part of a batch.
+// The worker reads input and writes packed and ok; the thread that made the
+// block reads them only after the pool's Wait for its batch.
+struct CompressJob;
+struct CompressBatch : vlt::WorkerPool::Job {
+    // Held until the batch has run; the blocks hold the batch.
+    std::vector<std::shared_ptr<CompressJob>> blocks;
+    uint64_t bytes = 0;
+    void Run() override;
+};
+struct CompressJob {
     int id = 0;
     int slot = 0;
     BlockInfo block{};  // name, type, mode and size; no data
@@ -68,36 +91,55 @@ struct CompressJob : vlt::WorkerPool::Job {
     uint64_t cost = 0;
     std::string pair;
     std::vector<uint8_t> input;
-    std::vector<uint8_t> packed;
+    PackedBytes packed;
     bool ok = false;
-    void Run() override {
-        ok = CompressBlock(input.data(), block.size, packed);
-        std::vector<uint8_t>().swap(input);
-    }
+    std::shared_ptr<CompressBatch> batch;
 };
+void CompressBatch::Run() {
+    for (const std::shared_ptr<CompressJob>& job : blocks) {
+        job->ok = CompressBlock(job->input.data(), job->block.size, job->packed);
+        std::vector<uint8_t>().swap(job->input);
+    }
+    blocks.clear();
+}
 
-// One compressed entry read and decoded by a worker through its own pread
-// calls on the package's descriptor, which stays open until the job is
-// waited for. The cipher is only read.
-struct DecodeJob : vlt::WorkerPool::Job {
+// One compressed entry decoded by a worker, as part of a batch of
+// neighbouring entries read with one pread call on the package's
+// descriptor, which stays open until the batch is waited for. The cipher is
+// only read.
+struct DecodeJob;
+struct DecodeBatch : vlt::WorkerPool::Job {
     int fd = -1;
     const PackageCipher* cipher = nullptr;
+    // From the first job's payload to the end of the last one's padding.
+    uint64_t start = 0, end = 0;
+    std::vector<std::shared_ptr<DecodeJob>> jobs;  // held until the batch has run
+    void Run() override;
+};
+struct DecodeJob {
     uint64_t offset = 0;
     uint32_t packedSize = 0;
     uint32_t size = 0;
     uint64_t cost = 0;
     uint8_t* out = nullptr;  // malloc'd, as LoadBlock hands payloads over
     bool ok = false;
-    ~DecodeJob() override { std::free(out); }
-    void Run() override {
-        const uint64_t padded = PaddedLength(packedSize);
-        std::vector<uint8_t> packed(static_cast<size_t>(padded));
-        if (files::ReadUpToAt(fd, packed.data(), packed.size(), offset) != static_cast<long long>(padded)) return;
-        if (cipher) cipher->Decipher(packed.data(), packed.size());
-        out = static_cast<uint8_t*>(std::malloc(size ? size : 1));
-        ok = out && DecompressBlock(packed.data(), packedSize, out, size);
-    }
+    std::shared_ptr<DecodeBatch> batch;
+    ~DecodeJob() { std::free(out); }
 };
+void DecodeBatch::Run() {
+    std::vector<uint8_t> span(static_cast<size_t>(end - start));
+    const bool read = files::ReadUpToAt(fd, span.data(), span.size(), start) == static_cast<long long>(span.size());
+    for (const std::shared_ptr<DecodeJob>& job : jobs) {
+        if (!read) break;
+        const uint64_t padded = PaddedLength(job->packedSize);
+        uint8_t* packed = span.data() + (job->offset - start);
+        // Each payload is enciphered on its own, from its first byte.
+        if (cipher) cipher->Decipher(packed, static_cast<size_t>(padded));
+        job->out = static_cast<uint8_t*>(std::malloc(job->size ? job->size : 1));
+        job->ok = job->out && DecompressBlock(packed, job->packedSize, job->out, job->size);
+    }
+    jobs.clear();
+}
 
 std::string PairKey(const char* name, const char* type) {
     std::string key(name, strnlen(name, kNameSize));
@@ -139,8 +181,27 @@ struct IStuffVLT::Impl {
     }
     // Per slot: the errno of the first write to the file that failed (WriteError).
     int writeError[kMaxPackages] = {};
+    // Per slot: the checksum of the file from offset 520 up to crcEnd, kept
+    // while entries are appended, so that the header's is not read back at
+    // the close; crcKnown is cleared by any other write.
+    uint32_t crc[kMaxPackages] = {};
+    uint64_t crcEnd[kMaxPackages] = {};
+    bool crcKnown[kMaxPackages] = {};
+    // Per slot: where the file's written bytes have not been handed to the
+    // device yet (StartWriteback).
+    uint64_t writebackFrom[kMaxPackages] = {};
     // Set while OpenForReading runs Open.
     bool readingOnly = false;
+
+    // Entries appended after the blocks compressed by workers, gathered
+    // for one write at tailAt of slot tailSlot's file; the index holds them
+    // already. Anything that reads or writes the file writes them first
+    // (Sync); the AddData of the first of them names a failure.
+    std::vector<uint8_t> tailBytes;
+    int tailSlot = -1;
+    uint64_t tailAt = 0;
+    int tailId = 0;
+    std::string tailName;
 
     // Worker threads (SetJobs), made when first needed.
     std::unique_ptr<WorkerPool> pool;
@@ -150,6 +211,8 @@ struct IStuffVLT::Impl {
     std::deque<std::shared_ptr<CompressJob>> pending;
     uint64_t pendingBytes = 0;
     std::unordered_map<std::string, int> pendingPairs;
+    // The newest pending blocks, not yet handed to the workers.
+    std::shared_ptr<CompressBatch> openBatch;
     // Per slot: compressed entries decoded ahead, by entry number; the next
     // entry to consider; their bytes.
     std::map<size_t, std::shared_ptr<DecodeJob>> ahead[kMaxPackages];
@@ -164,7 +227,7 @@ struct IStuffVLT::Impl {
             for (int k = 0; k < kMaxPackages; ++k) DropAhead(k);
             pool.reset();
             poolJobs = want;
-            if (want > 1) pool.reset(new WorkerPool(want));
+            if (want > 1) pool.reset(new WorkerPool(want - 1));  // the calling thread is the last one
         }
         return pool && pool->Threads() ? pool.get() : nullptr;
     }
@@ -188,15 +251,31 @@ struct IStuffVLT::Impl {
         pending.push_back(job);
         pendingBytes += job->cost;
         ++pendingPairs[job->pair];
-        workers.Submit(job);
+        // A block too large to share a batch goes alone, after the batch
+        // that was being gathered.
+        if (openBatch && openBatch->bytes + block.size > kBatchBytes) HandOver(workers);
+        if (!openBatch) openBatch = std::make_shared<CompressBatch>();
+        job->batch = openBatch;
+        openBatch->blocks.push_back(job);
+        openBatch->bytes += block.size;
+        if (openBatch->bytes >= kBatchBytes || openBatch->blocks.size() >= kBatchBlocks) HandOver(workers);
         while (pendingBytes > kPendingBytes && pending.size() > 1) CommitOldest();
         return 1;
+    }
+    // Hands the batch being gathered to the workers.
+    void HandOver(WorkerPool& workers) {
+        if (!openBatch) return;
+        std::shared_ptr<CompressBatch> batch = std::move(openBatch);
+        openBatch.reset();
+        workers.Submit(batch);
     }
     // Waits for the oldest pending block and writes it.
     void CommitOldest() {
         std::shared_ptr<CompressJob> job = std::move(pending.front());
         pending.pop_front();
-        pool->Wait(*job);
+        if (job->batch == openBatch) HandOver(*pool);  // then run here unless a worker took it at once
+        pool->Wait(*job->batch);
+        job->batch.reset();
         pendingBytes -= job->cost;
         if (--pendingPairs[job->pair] == 0) pendingPairs.erase(job->pair);
         const int k = job->slot;
@@ -204,26 +283,54 @@ struct IStuffVLT::Impl {
         const LogTag tag("IStuffVLT->AddData(%d,'%s')", job->id, job->block.name);
         if (writeError[k]) {
             tag.Error("the data block was not written: an earlier write to the VLT failed.\n");
-        } else if (!job->ok || job->packed.size() > UINT32_MAX) {
+        } else if (!job->ok || job->packed.size > UINT32_MAX) {
             tag.Error("UCL failed to compress the data block.\n");
             NoteWriteError(k, EIO);
         } else {
-            Append(job->id, k, job->block, job->packed.data(), static_cast<uint32_t>(job->packed.size()),
+            Append(job->id, k, job->block, job->packed.data.get(), static_cast<uint32_t>(job->packed.size),
                    job->replacing, true);
         }
     }
     // Writes the pending blocks whose compression is done, up to the first
     // that is not.
     void CommitFinished() {
-        while (!pending.empty() && pool->Done(*pending.front())) CommitOldest();
+        while (!pending.empty() && pending.front()->batch != openBatch && pool->Done(*pending.front()->batch))
+            CommitOldest();
     }
+    // Everything pending written to the file.
     void Drain() {
         while (!pending.empty()) CommitOldest();
+        FlushTail();
+    }
+    // Writes the gathered entries. A failure is the package's write error:
+    // the file is cut back to where they began, and the index forgets them.
+    void FlushTail() {
+        if (tailBytes.empty()) return;
+        const int k = tailSlot;
+        PackageSlot& slot = slots[k];
+        const bool written = files::WriteAllAt(slot.handle, tailBytes.data(), tailBytes.size(), tailAt);
+        const int err = errno;
+        if (written) {
+            Wrote(k, tailBytes.data(), tailBytes.size(), tailAt);
+            StartWriteback(k, tailAt + tailBytes.size());
+        } else {
+            crcKnown[k] = false;
+            NoteWriteError(k, err);
+            const bool restored = ftruncate(slot.handle, static_cast<off_t>(tailAt)) == 0;
+            slot.recordedLength -= static_cast<uint32_t>(tailBytes.size());
+            index[k].Reset(slot.handle);
+            LogTag("IStuffVLT->AddData(%d,'%s')", tailId, tailName.c_str())
+                .Error("the data block could not be written: %s%s\n", strerror(err),
+                       restored ? "" : " (the VLT could not be restored)");
+        }
+        tailBytes.clear();
+        if (tailBytes.capacity() > 2 * kTailBytes) std::vector<uint8_t>().swap(tailBytes);
+        tailSlot = -1;
     }
 
     // Forgets what was decoded ahead for slot k (before its file is closed).
     void DropAhead(int k) {
-        for (auto& a : ahead[k]) pool->Wait(*a.second);
+        for (auto& a : ahead[k]) pool->Wait(*a.second->batch);
         ahead[k].clear();
         aheadBytes[k] = 0;
         aheadNext[k] = 0;
@@ -238,33 +345,56 @@ struct IStuffVLT::Impl {
             std::shared_ptr<DecodeJob> job = std::move(a.begin()->second);
             const size_t at = a.begin()->first;
             a.erase(a.begin());
-            pool->Wait(*job);
+            pool->Wait(*job->batch);
+            job->batch.reset();
             aheadBytes[k] -= job->cost;
             if (at == j) mine = std::move(job);
         }
         // A load behind what was scheduled (a second walk) starts afresh.
         if (j + 1 < aheadNext[k] && a.empty()) aheadNext[k] = j + 1;
         if (aheadNext[k] < j + 1) aheadNext[k] = j + 1;
+        // The window is topped up only once half of it is free, so that the
+        // workers are handed full batches rather than one block per load.
+        if (a.size() > kAheadBlocks / 2 || aheadBytes[k] > kAheadBytes / 2) return mine;
         const PackageIndex::EntryList entries = index[k].entries();
+        std::shared_ptr<DecodeBatch> batch;
+        auto handOver = [&] {
+            if (batch) pool->Submit(batch);
+            batch.reset();
+        };
         while (aheadNext[k] < entries.size() && a.size() < kAheadBlocks && aheadBytes[k] < kAheadBytes) {
             const size_t n = aheadNext[k]++;
-            const IndexEntry& e = entries[n];
+            const IndexEntry e = entries[n];
             const uint32_t size = LoadLE32(e.desc + kSizeOffset);
             if (e.desc[kModeOffset] != compressed || std::memcmp(e.desc + kTypeOffset, kDeletedType, kTypeSize) == 0 ||
                 e.payload() + PaddedLength(e.packedSize) > slots[k].recordedLength ||
                 size > MaxUnpackedSize(e.packedSize))
-                continue;  // loaded, and refused, on the calling thread
+                continue;                      // loaded, and refused, on the calling thread
+            if (size < kAheadLeast) continue;  // decoded where it is loaded: cheaper than handing it over
             auto job = std::make_shared<DecodeJob>();
-            job->fd = slots[k].handle;
-            job->cipher = CipherOf(k);
             job->offset = e.payload();
             job->packedSize = e.packedSize;
             job->size = size;
             job->cost = PaddedLength(e.packedSize) * 2 + size;
+            const uint64_t stop = job->offset + PaddedLength(e.packedSize);
+            // A batch reads one span of the file: entries that lie after
+            // one another, the span no longer than a batch.
+            if (batch &&
+                (job->offset < batch->end || stop - batch->start > kBatchBytes || batch->jobs.size() >= kBatchBlocks))
+                handOver();
+            if (!batch) {
+                batch = std::make_shared<DecodeBatch>();
+                batch->fd = slots[k].handle;
+                batch->cipher = CipherOf(k);
+                batch->start = job->offset;
+            }
+            batch->end = stop;
+            batch->jobs.push_back(job);
+            job->batch = batch;
             aheadBytes[k] += job->cost;
             a.emplace(n, job);
-            pool->Submit(job);
         }
+        handOver();
         return mine;
     }
 
@@ -285,13 +415,15 @@ struct IStuffVLT::Impl {
         StoreLE32(desc + kPackedOffset, packedSize);
 
         const uint64_t padded = PaddedLength(packedSize);
+        // Behind the entries gathered for one write, the file's end is known.
+        const bool gathering = tailSlot == k && !tailBytes.empty();
         struct stat st;
-        if (fstat(slot.handle, &st) != 0) {
+        if (!gathering && fstat(slot.handle, &st) != 0) {
             NoteWriteError(k, errno);
             LogTag("IStuffVLT->AddData(%d,'%s')", id, block.name).Error("it was not possible to access to the VLT.\n");
             return 0;
         }
-        const uint64_t end = static_cast<uint64_t>(st.st_size);
+        const uint64_t end = gathering ? tailAt + tailBytes.size() : static_cast<uint64_t>(st.st_size);
         if (end + kEntryHeadSize + padded > kMaxPackageLength) {
             LogTag("IStuffVLT->AddData(%d,'%s')", id, block.name).Error("the VLT cannot grow beyond 4 GiB.\n");
             if (deferred) NoteWriteError(k, EFBIG);  // no caller is left to be told
@@ -302,22 +434,62 @@ struct IStuffVLT::Impl {
         std::memcpy(head, kMarker, kMarkerSize);
         std::memcpy(head + kMarkerSize, desc, kDescriptorSize);
         if (cipher) cipher->Encipher(head + kMarkerSize, kDescriptorSize);
-        bool written = files::WriteAllAt(slot.handle, head, sizeof head, end);
+        // A block whose AddData answered already is gathered with its
+        // neighbours into one write (Sync), once the index holds it without
+        // reading the file; the bytes are the same as written one by one.
+        if (deferred && kEntryHeadSize + padded <= kTailBytes) {
+            if (!gathering) FlushTail();
+            if (writeError[k]) return 0;  // the write before it failed, and said so
+            if (index[k].Record(end, end, desc)) {
+                if (tailBytes.empty()) {
+                    tailSlot = k;
+                    tailAt = end;
+                    tailId = id;
+                    tailName.assign(block.name, strnlen(block.name, kNameSize));
+                }
+                const size_t at = tailBytes.size();
+                tailBytes.resize(at + static_cast<size_t>(kEntryHeadSize + padded), 0);
+                uint8_t* entry = tailBytes.data() + at;
+                std::memcpy(entry, head, kEntryHeadSize);
+                uint8_t* payload = entry + kEntryHeadSize;
+                if (packedSize) std::memcpy(payload, body, packedSize);
+                if (block.mode == crypted) ScrambleBlock(payload, packedSize);
+                if (cipher) cipher->Encipher(payload, static_cast<size_t>(padded));
+                slot.modified = 1;
+                slot.recordedLength += static_cast<uint32_t>(kEntryHeadSize + padded);
+                if (tailBytes.size() >= kTailBytes) FlushTail();
+                return Replaced(id, k, block, packedSize, replacing);
+            }
+        }
+        FlushTail();
         // Slices of whole cipher blocks: enciphered one by one they give the
-        // bytes of the whole payload enciphered at once.
+        // bytes of the whole payload enciphered at once. A small entry goes
+        // in one write with its head.
         constexpr uint64_t kSlice = uint64_t(1) << 20;
         std::vector<uint8_t> slice;
+        const bool together = padded <= kSlice;
+        bool written = together || files::WriteAllAt(slot.handle, head, sizeof head, end);
+        if (written && !together) Wrote(k, head, sizeof head, end);
         for (uint64_t done = 0; written && done < padded; done += kSlice) {
             const size_t n = static_cast<size_t>(std::min(kSlice, padded - done));
             const size_t data = done < packedSize ? static_cast<size_t>(std::min<uint64_t>(n, packedSize - done)) : 0;
-            slice.assign(n, 0);
-            if (data) std::memcpy(slice.data(), body + done, data);
-            if (block.mode == crypted) ScrambleBlock(slice.data(), data);
-            if (cipher) cipher->Encipher(slice.data(), n);
-            written = files::WriteAllAt(slot.handle, slice.data(), n, end + kEntryHeadSize + done);
+            const size_t lead = together ? kEntryHeadSize : 0;
+            slice.assign(lead + n, 0);
+            std::memcpy(slice.data(), head, lead);
+            uint8_t* bytes = slice.data() + lead;
+            if (data) std::memcpy(bytes, body + done, data);
+            if (block.mode == crypted) ScrambleBlock(bytes, data);
+            if (cipher) cipher->Encipher(bytes, n);
+            written = files::WriteAllAt(slot.handle, slice.data(), slice.size(), end + kEntryHeadSize + done - lead);
+            if (written) Wrote(k, slice.data(), slice.size(), end + kEntryHeadSize + done - lead);
+        }
+        if (together && padded == 0) {
+            written = files::WriteAllAt(slot.handle, head, sizeof head, end);
+            if (written) Wrote(k, head, sizeof head, end);
         }
         if (!written) {
             const int err = errno;
+            crcKnown[k] = false;
             NoteWriteError(k, err);
             // Cut a partly written entry away again: the file stays as it was.
             const bool restored = ftruncate(slot.handle, static_cast<off_t>(end)) == 0;
@@ -329,7 +501,13 @@ struct IStuffVLT::Impl {
         }
         slot.modified = 1;
         slot.recordedLength += static_cast<uint32_t>(kEntryHeadSize + padded);
-        index[k].Appended();
+        if (!index[k].Record(end, end, desc)) index[k].Appended();
+        return Replaced(id, k, block, packedSize, replacing);
+    }
+
+    // After the append of block: when replacing, deletes the live blocks of
+    // the pair before it; counts the update. The packed size, or 0.
+    int Replaced(int id, int k, const BlockInfo& block, uint32_t packedSize, bool replacing) {
         if (replacing) {
             // The new block is the last entry; every earlier live block of the
             // pair is the one it replaces.
@@ -362,6 +540,27 @@ struct IStuffVLT::Impl {
     }
     void NoteWriteError(int k, int err) {
         if (!writeError[k]) writeError[k] = err ? err : EIO;
+    }
+    // n bytes were written at offset at of slot k's file: the checksum
+    // follows them when they extend what it covers.
+    void Wrote(int k, const uint8_t* bytes, size_t n, uint64_t at) {
+        if (!crcKnown[k]) return;
+        if (at != crcEnd[k]) {
+            crcKnown[k] = false;
+            return;
+        }
+        crc[k] = static_cast<uint32_t>(crc32(crc[k], bytes, static_cast<uInt>(n)));
+        crcEnd[k] += n;
+    }
+    // Asks the system to start writing what was appended so far to the
+    // device, once there is enough of it: the fsync at the close then has
+    // little left to wait for. Only a hint; the fsync reports any failure.
+    void StartWriteback(int k, uint64_t end) {
+        constexpr uint64_t kWritebackBytes = uint64_t(1) << 20;
+        if (end < writebackFrom[k] + kWritebackBytes) return;
+        sync_file_range(slots[k].handle, static_cast<off_t>(writebackFrom[k]),
+                        static_cast<off_t>(end - writebackFrom[k]), SYNC_FILE_RANGE_WRITE);
+        writebackFrom[k] = end;
     }
     bool Locked(int k) const { return slots[k].protectedFlag && !keySet; }
     const PackageCipher* CipherOf(int k) const { return slots[k].protectedFlag ? &packageCipher : nullptr; }
@@ -476,7 +675,10 @@ struct IStuffVLT::Impl {
     }
 
     // Registers an opened package; its id, or 0 when the registry is full.
-    int Register(int fd, int32_t protectedFlag, const char* path, uint64_t length, bool remembered, bool readOnly) {
+    // fileCrc: the checksum of the whole file from offset 520, when it was
+    // read.
+    int Register(int fd, int32_t protectedFlag, const char* path, uint64_t length, bool remembered, bool readOnly,
+                 const uint32_t* fileCrc) {
         if (!remembered) {
             int s = -1;
             for (int i = 0; i < kMaxPackages && s < 0; ++i)
@@ -518,15 +720,20 @@ struct IStuffVLT::Impl {
         slot.protectedFlag = protectedFlag;
         slot.readOnly = readOnly;
         index[t].Reset(fd);
+        crcKnown[t] = fileCrc != nullptr;
+        crc[t] = fileCrc ? *fileCrc : 0;
+        crcEnd[t] = length;
+        writebackFrom[t] = length;
         return id;
     }
 
     void CloseSlot(int k) {
+        FlushTail();
         DropAhead(k);
         PackageSlot& slot = slots[k];
         if (slot.modified) {
             std::string error;
-            if (!RewriteHeader(slot.handle, internalCipher, error))
+            if (!RewriteHeader(slot.handle, internalCipher, error, crcKnown[k] ? &crc[k] : nullptr, crcEnd[k]))
                 LogTag("IStuffVLT->Close(%d)", slot.id)
                     .Error("the header of '%s' could not be rewritten: %s\n", slot.fileName.c_str(), error.c_str());
         }
@@ -543,6 +750,7 @@ struct IStuffVLT::Impl {
         updateCounts[k] = UpdateCounts();
         ForgetUpdated(k);
         writeError[k] = 0;
+        crcKnown[k] = false;
         index[k].Clear();
     }
 };
@@ -671,8 +879,8 @@ int IStuffVLT::Open(const char* path) {
             break;
         }
     }
+    uint32_t crc = 0;
     if (!remembered) {
-        uint32_t crc = 0;
         const bool read = lseek(fd, static_cast<off_t>(kFirstEntry), SEEK_SET) >= 0 && m.ChecksumOf(fd, crc);
         if (!read || crc != LoadLE32(m.header + kChecksumOffset)) {
             tag.Error("the given VLT is corrupted.\n");
@@ -680,7 +888,8 @@ int IStuffVLT::Open(const char* path) {
             return -1;
         }
     }
-    const int id = m.Register(fd, m.header[kProtectedOffset], path, length, remembered, readOnly);
+    const int id =
+        m.Register(fd, m.header[kProtectedOffset], path, length, remembered, readOnly, remembered ? nullptr : &crc);
     if (id < 1) {
         close(fd);
         return 0;
@@ -850,6 +1059,7 @@ int IStuffVLT::LoadBlockNow(int id, const char* type, const char* name, BlockInf
     if (!info) return 0;
     std::memset(info, 0, sizeof *info);
     Impl& m = *impl_;
+    m.FlushTail();
     const int k = m.SlotOf(id);
     if (k < 0 || !type || !name) return 0;
     const PackageSlot& slot = m.slots[k];
@@ -933,7 +1143,7 @@ int IStuffVLT::AddData(int id, BlockInfo* info) {
     // before this one is compared or searched for; so must every block
     // before one that is written at once. A large block is compressed here,
     // from the caller's bytes: a worker would need a copy of it.
-    WorkerPool* pool = info->mode == compressed && info->size <= kPendingBytes / 4 ? m.Pool() : nullptr;
+    WorkerPool* pool = info->mode == compressed && info->size <= kLargeBlock ? m.Pool() : nullptr;
     if (pool && !m.PairPending(info->name, info->type))
         m.CommitFinished();
     else
@@ -1033,6 +1243,7 @@ int IStuffVLT::Delete(int id, BlockInfo* info) {
 int IStuffVLT::DeleteNow(int id, BlockInfo* info) {
     if (id < 0 || !info) return 0;
     Impl& m = *impl_;
+    m.FlushTail();
     uint8_t* data = info->data;
     const uint32_t size = info->size;
     const uint32_t packedSize = info->packedSize;
@@ -1064,6 +1275,7 @@ int IStuffVLT::DeleteNow(int id, BlockInfo* info) {
     std::memcpy(onDisk, desc, kDescriptorSize);
     if (const PackageCipher* c = m.CipherOf(k)) c->Encipher(onDisk, kDescriptorSize);
     const uint64_t at = m.cursorOffset - kDescriptorSize;
+    m.crcKnown[k] = false;  // bytes the checksum covers change
     if (!files::WriteAllAt(slot.handle, onDisk, kDescriptorSize, at)) {
         const int err = errno;
         m.NoteWriteError(k, err);

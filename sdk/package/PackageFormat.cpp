@@ -100,7 +100,8 @@ bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc) {
     return true;
 }
 
-bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error) {
+bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error, const uint32_t* knownCrc,
+                   uint64_t knownLength) {
     uint8_t stored[kHeaderSize];
     if (files::ReadUpToAt(fd, stored, kHeaderSize, kHeadSize) != static_cast<long long>(kHeaderSize)) {
         error = "the header block could not be read";
@@ -113,7 +114,10 @@ bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error) {
         return false;
     }
     uint32_t crc = 0;
-    if (!ChecksumFromHere(fd, static_cast<uint64_t>(st.st_size) - kFirstEntry, crc)) {
+    const uint64_t length = static_cast<uint64_t>(st.st_size);
+    if (knownCrc && length == knownLength) {
+        crc = *knownCrc;
+    } else if (!ChecksumFromHere(fd, length - kFirstEntry, crc)) {
         error = errno ? strerror(errno) : "the file ends early";
         return false;
     }

@@ -106,7 +106,11 @@ bool ChecksumFromHere(int fd, uint64_t length, uint32_t& crc);
 // the end, enciphers and writes it back, and commits the file. On failure
 // the previous header bytes are put back where possible and the reason is
 // returned in error.
-bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error);
+// knownCrc, when given, is the checksum of the file's bytes from offset 520
+// up to knownLength, kept while they were written: it is taken when the file
+// is exactly that long, instead of reading the file back.
+bool RewriteHeader(int fd, const PackageCipher& internal, std::string& error, const uint32_t* knownCrc = nullptr,
+                   uint64_t knownLength = 0);
 
 // A heap buffer of packed bytes: only the pages written are ever touched,
 // so a buffer sized for the worst case costs what the packed data needs.

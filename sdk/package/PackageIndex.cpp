@@ -231,6 +231,26 @@ void PackageIndex::Appended() {
     window_.Invalidate();
 }
 
+bool PackageIndex::Record(uint64_t end, uint64_t marker, const uint8_t* desc) {
+    // The scan reached the end of the file cleanly, and the bytes it has not
+    // matched (the last payload's padding) are too few to begin a false
+    // marker that runs into the new one: the marker's only border is its
+    // first byte, so that would take 15 of them.
+    if (!complete_ || endResult_ != 0 || endShort_ || marker != end || end < tailStart_ ||
+        end - tailStart_ >= kMarkerSize - 1)
+        return false;
+    Slot slot;
+    slot.markerLow = static_cast<uint32_t>(marker);
+    slot.markerHigh = static_cast<uint8_t>(marker >> 32);
+    slot.packedSize = LoadLE32(desc + kPackedOffset);
+    if (marker >= kMarkerLimit || slots_.size() >= kMostEntries || !Keep(slot, desc)) return false;
+    tailStart_ = slot.Resume();
+    slots_.push_back(slot);
+    Insert(slots_.size() - 1);
+    window_.Invalidate();
+    return true;
+}
+
 void PackageIndex::Rewrite(size_t j, const uint8_t* desc) {
     if (j >= slots_.size()) return;
     Remove(j);

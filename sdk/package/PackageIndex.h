@@ -96,6 +96,11 @@ public:
     // The file grew at its end: the next Extend resumes the scan where the
     // previous one stopped.
     void Appended();
+    // An entry (marker at the old end of the file, deciphered descriptor)
+    // is appended by the caller: taken in without reading the file, when a
+    // scan is sure to find exactly it. False, with nothing changed, when
+    // the caller must write it and call Appended instead.
+    bool Record(uint64_t end, uint64_t marker, const uint8_t* desc);
     // A descriptor was rewritten in place (entry j, new deciphered bytes).
     void Rewrite(size_t j, const uint8_t* desc);
     // Bytes of the file changed: the read window must not serve old ones.

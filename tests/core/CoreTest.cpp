@@ -4,8 +4,11 @@
 // XML access layer (slots and handles, the current element, attribute
 // conversions, the file layout of a created document, nesting depth).
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +18,7 @@
 
 #include "Support.h"
 #include "core/CpuFeatures.h"
+#include "core/FileAccess.h"
 #include "core/Trovalis.h"
 #include "core/XmlDepth.h"
 #include "package/IStuffVLT.h"
@@ -60,6 +64,37 @@ TEST(Crc32, StandardCheckValueMissed) {
 }
 
 // Absolute, doubled and relative paths get every missing directory.
+// A file longer than the length its reader expected (it grew, or the
+// length was short) is read to its end, past the small probe for the end
+// too; past the limit it is refused.
+TEST(FileAccess, BytesBeyondTheExpectedLengthAreLost) {
+    struct Case {
+        uint64_t expect;
+        size_t actual;
+        uint64_t limit;
+        bool ok;
+    };
+    const Case cases[] = {{100, 100, 1000, true},      {0, 100, 1000, true},        {10, 700, 1000, true},
+                          {100, 100000, 200000, true}, {100, 100000, 50000, false}, {2000, 1000, 1000, false}};
+    TempDir dir;
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes(c.actual);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+        const std::string path = dir / "f";
+        ASSERT_TRUE(WriteFile(path, bytes));
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        std::vector<uint8_t> out;
+        errno = 0;
+        const bool ok = files::ReadExpected(fd, c.expect, out, c.limit);
+        const int err = errno;
+        ::close(fd);
+        EXPECT_EQ(ok, c.ok) << c.expect << " " << c.actual;
+        EXPECT_EQ(c.ok ? out : std::vector<uint8_t>(), c.ok ? bytes : std::vector<uint8_t>()) << c.expect;
+        EXPECT_EQ(c.ok ? 0 : err, c.ok ? 0 : EFBIG) << c.expect << " " << c.actual;
+    }
+}
+
 TEST(CreatePath, MissingDirectoryLeftOrFileReplaced) {
     TempDir dir;
     Trovalis.CreatePath((dir / "out/a/b/pic.png").c_str());

@@ -173,6 +173,32 @@ TEST_F(PackageWrites, ShortAppendLeftInThePackage) {
     m.Close(again);
 }
 
+// Blocks compressed by workers are written together later; a write of
+// them that fails must still be the package's write error, and the file
+// must be cut back to what it was.
+TEST_F(PackageWrites, GatheredWriteThatFailsIsTheWriteError) {
+    struct Jobs {
+        Jobs() { IStuffVLT::SetJobs(2); }
+        ~Jobs() { IStuffVLT::SetJobs(1); }
+    } jobs;
+    const std::string path = Path("gathered.vlt");
+    const int id = vlt().Create(path.c_str());
+    ASSERT_EQ(AddTo(vlt(), id, "first", Noise(100)), 100);
+    const auto before = ReadFile(path);
+    {
+        FileSizeLimit limit(before.size() + 3000);  // a few of the blocks fit
+        for (int i = 0; i < 20; ++i)
+            ASSERT_GT(AddTo(vlt(), id, ("b" + std::to_string(i)).c_str(), Noise(1000, i + 2), compressed), 0);
+        LogCapture cap;
+        EXPECT_EQ(vlt().Flush(id), EFBIG);
+        EXPECT_TRUE(Contains(cap.Take(), " . [IStuffVLT->AddData(" + std::to_string(id) +
+                                             ",'b0')] Error: the data block could not be written: "));
+    }
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(vlt().Count(id), 1);
+    vlt().CloseDiscarding(id);
+}
+
 // Runs body against a package that can only be opened read-only.
 int WithReadOnlyPackage(const std::string& dir, const std::string& path, int (*body)(const std::string&)) {
     chmod(path.c_str(), 0444);

@@ -459,6 +459,50 @@ protected:
     }
 };
 
+// An appended entry is taken into the index without reading the file back
+// only where a scan finds exactly it: after the first 15 bytes of a marker,
+// the scan finds a marker of their own that runs into the new one.
+TEST_F(PackageJobs, AppendAfterTheStartOfAMarkerIsWalkedAsTheFileIs) {
+    for (unsigned jobs : {1u, 2u}) {
+        const std::string path = Path("junk" + std::to_string(jobs) + ".vlt");
+        {
+            IStuffVLT m;
+            const int id = m.Create(path.c_str());
+            ASSERT_EQ(AddTo(m, id, "first", Noise(8)), 8);
+            m.Close(id);
+        }
+        std::vector<uint8_t> file = ReadFile(path);
+        file.insert(file.end(), vlt::kMarker, vlt::kMarker + vlt::kMarkerSize - 1);
+        std::vector<uint8_t> header = Header(file);
+        StoreLE32(header.data() + 96,
+                  static_cast<uint32_t>(crc32(0, file.data() + 520, static_cast<uInt>(file.size() - 520))));
+        PutHeader(file, header);
+        ASSERT_TRUE(WriteFile(path, file));
+        auto walk = [&](IStuffVLT& m, int id) {
+            std::vector<std::string> names;
+            BlockInfo info;
+            for (int r = m.FindFirst(id, &info); r == 1; r = m.FindNext(id, &info)) names.push_back(info.name);
+            return names;
+        };
+        IStuffVLT::SetJobs(jobs);
+        std::vector<std::string> seen, scanned;
+        {
+            IStuffVLT m;
+            const int id = m.Open(path.c_str());
+            ASSERT_GE(id, 1);
+            ASSERT_GT(AddTo(m, id, "second", Noise(300), compressed), 0);
+            seen = walk(m, id);
+            m.Close(id);
+        }
+        IStuffVLT fresh;
+        const int id = fresh.Open(path.c_str());
+        ASSERT_GE(id, 1);
+        scanned = walk(fresh, id);
+        fresh.Close(id);
+        EXPECT_EQ(seen, scanned) << jobs;
+    }
+}
+
 TEST_F(PackageJobs, WorkersWriteAndLoadTheBytesOfOneThread) {
     std::vector<int> one, three;
     const std::vector<uint8_t> a = Run(1, Path("one.vlt"), one);

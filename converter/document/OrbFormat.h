@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "resources/Kinds.h"
 
@@ -129,7 +130,15 @@ public:
     std::string Make(const std::string& prefix, const std::string& name, const std::string& extension);
 
 private:
-    std::set<std::string> used_;
+    // Whether key was new (it is then taken).
+    bool Take(const std::string& key);
+    size_t Slot(const char* key, size_t length) const;
+    // The names taken, compactly (a million of them in a few tens of MB):
+    // each with its NUL in one run of text, found through an open-addressed
+    // table of their offsets plus one (0: a free slot).
+    std::string text_;
+    std::vector<uint64_t> slots_;
+    size_t count_ = 0;
 };
 // The filtered form of one name component (no uniqueness).
 std::string SafeComponent(const std::string& name);

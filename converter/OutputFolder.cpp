@@ -411,12 +411,10 @@ bool OutputSet::Put(const std::string& name, const void* data, size_t size) {
     if (!ok) return Failed(path(), err);
     if (created) created_.push_back(uint32_t(written_.size()));
     Written w;
-    w.at = names_.size();
-    w.length = uint32_t(name.size());
+    w.name = names_.Add(name);
     Digest(data, size, w.record.sha);
     w.record.size = uint64_t(size);
     written_.push_back(w);
-    names_ += name;
     return true;
 }
 
@@ -481,7 +479,7 @@ void OutputSet::Rollback() {
     created_.clear();
     staged_.clear();
     written_.clear();
-    names_.clear();
+    names_.Clear();
     if (madeFolder_ && parentFd_ >= 0) ::unlinkat(parentFd_, folderName_.c_str(), AT_REMOVEDIR);
     madeFolder_ = false;
 }

@@ -20,11 +20,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "TextRun.h"
 
 namespace outwrite {
 
@@ -121,9 +124,7 @@ private:
     bool WriteManifest(const Sink& sink) const;
     void Conflict(const std::string& path, const char* reason);
     bool Failed(const std::string& path, int err);
-    std::string_view NameOf(size_t i) const {
-        return std::string_view(names_).substr(written_[i].at, written_[i].length);
-    }
+    std::string_view NameOf(size_t i) const { return names_.View(written_[i].name); }
 
     std::string main_, folder_, mainName_, folderName_, parent_;
     bool force_ = false;
@@ -133,17 +134,17 @@ private:
     bool oldMain_ = false;
     Record oldMainRecord_;
     // What this run wrote, in the order written (names are unique: a name
-    // written twice keeps its last record). The names lie one after another
-    // in names_, so that a run of a million files holds them compactly.
+    // written twice keeps its last record). The names are held in one run of
+    // text and the records in a deque, so that a run of a million files
+    // holds them compactly and never copies them as it grows.
     struct Written {
-        uint64_t at = 0;
-        uint32_t length = 0;
+        uint64_t name = 0;  // in names_
         Record record;
     };
-    std::string names_;
-    std::vector<Written> written_;
-    std::vector<uint32_t> created_;  // which of written_ are new names made in the folder
-    std::vector<Staged> staged_;     // working copies to rename over their names
+    TextRun names_;
+    std::deque<Written> written_;
+    std::deque<uint32_t> created_;  // which of written_ are new names made in the folder
+    std::vector<Staged> staged_;    // working copies to rename over their names
     std::vector<std::string> conflicts_;
     std::string error_;
     unsigned serial_ = 0;

@@ -33,7 +33,7 @@ public:
 
     // Where the kept-aside elements go once they outgrow keepInMemory bytes
     // (the output set's scratch file); without one they stay in memory.
-    static constexpr size_t kKeepInMemory = size_t(4) << 20;
+    static constexpr size_t kKeepInMemory = size_t(1) << 20;
     void SpillTo(outwrite::OutputSet* files, size_t keepInMemory = kKeepInMemory) {
         files_ = files;
         keepInMemory_ = keepInMemory;

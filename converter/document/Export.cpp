@@ -23,6 +23,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -40,6 +41,7 @@
 #include "Progress.h"
 #include "SafeText.h"
 #include "SdkHandles.h"
+#include "TextRun.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Kinds.h"
@@ -55,7 +57,7 @@ public:
     // Walks the open package's entries; false when nothing could be walked.
     bool Walk(int pkg);
     size_t size() const { return rows_.size(); }
-    std::string name(size_t i) const { return names_.substr(rows_[i].at, rows_[i].length); }
+    std::string name(size_t i) const { return std::string(names_.View(rows_[i].name)); }
     const std::string& type(size_t i) const { return types_[rows_[i].type].text; }
     bool deleted(size_t i) const { return types_[rows_[i].type].deleted; }
     // The kind that exports the entry's type, or null.
@@ -66,9 +68,8 @@ public:
 
 private:
     struct Row {
-        uint64_t at = 0;
+        uint64_t name = 0;  // in names_
         uint32_t type = 0;
-        uint8_t length = 0;
     };
     struct Type {
         std::string text;
@@ -76,8 +77,8 @@ private:
         const orb::KindSpec* kind = nullptr;
     };
     uint32_t TypeIndex(const std::string& text);
-    std::string names_;
-    std::vector<Row> rows_;
+    TextRun names_;
+    std::deque<Row> rows_;  // grows without copying
     std::vector<Type> types_;  // the distinct type texts, few in any package
     std::unordered_map<std::string, uint32_t> typeIndex_;
 };
@@ -102,10 +103,8 @@ bool EntryList::Walk(int pkg) {
     std::memset(&info, 0, sizeof info);
     for (int r = g_pStuffVLT->FindFirst(pkg, &info); r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
         Row row;
-        row.at = names_.size();
-        row.length = uint8_t(strnlen(info.name, sizeof info.name));
+        row.name = names_.Add(std::string_view(info.name, strnlen(info.name, sizeof info.name)));
         row.type = TypeIndex(std::string(info.type, strnlen(info.type, sizeof info.type)));
-        names_.append(info.name, row.length);
         rows_.push_back(row);
         std::memset(&info, 0, sizeof info);
     }

@@ -56,7 +56,7 @@ size_t PayloadNamer::Slot(const char* key, size_t length) const {
     for (size_t i = size_t(HashOf(key, length)) & mask;; i = (i + 1) & mask) {
         const uint64_t at = slots_[i];
         if (at == 0) return i;
-        const char* taken = text_.data() + (at - 1);
+        const char* taken = text_.At(at - 1);
         if (std::strncmp(taken, key, length) == 0 && taken[length] == '\0') return i;
     }
 }
@@ -69,14 +69,13 @@ bool PayloadNamer::Take(const std::string& key) {
         slots_.assign(old.empty() ? 64 : old.size() * 2, 0);
         for (uint64_t at : old)
             if (at != 0) {
-                const char* taken = text_.data() + (at - 1);
+                const char* taken = text_.At(at - 1);
                 slots_[Slot(taken, std::strlen(taken))] = at;
             }
     }
     const size_t i = Slot(key.data(), key.size());
     if (slots_[i] != 0) return false;
-    slots_[i] = text_.size() + 1;
-    text_.append(key.data(), key.size() + 1);  // with its NUL
+    slots_[i] = text_.Add(key) + 1;
     ++count_;
     return true;
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "TextRun.h"
 #include "resources/Kinds.h"
 
 namespace orb {
@@ -134,9 +135,9 @@ private:
     bool Take(const std::string& key);
     size_t Slot(const char* key, size_t length) const;
     // The names taken, compactly (a million of them in a few tens of MB):
-    // each with its NUL in one run of text, found through an open-addressed
-    // table of their offsets plus one (0: a free slot).
-    std::string text_;
+    // held in one run of text, found through an open-addressed table of
+    // their handles plus one (0: a free slot).
+    TextRun text_;
     std::vector<uint64_t> slots_;
     size_t count_ = 0;
 };

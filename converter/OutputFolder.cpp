@@ -147,6 +147,7 @@ OutputSet::OutputSet(const std::string& main, const std::string& folder, bool fo
 
 OutputSet::~OutputSet() {
     if (!committed_) Rollback();
+    if (recordFd_ >= 0) ::close(recordFd_);
     if (folderFd_ >= 0) ::close(folderFd_);
     if (parentFd_ >= 0) ::close(parentFd_);
 }
@@ -324,10 +325,59 @@ bool OutputSet::WriteManifest(const Sink& sink) const {
         if (i + 1 < wrote.size() && NameOf(wrote[i + 1]) == name) continue;
         for (; old != old_.end() && std::string_view(old->first) < name; ++old) line("file", old->first, old->second);
         if (old != old_.end() && std::string_view(old->first) == name) ++old;
-        line("file", name, written_[wrote[i]].record);
+        Record r;
+        if (!RecordAt(wrote[i], r)) return false;
+        line("file", name, r);
     }
     for (; old != old_.end() && ok; ++old) line("file", old->first, old->second);
     return ok && (text.empty() || sink(text.data(), text.size()));
+}
+
+bool OutputSet::AddRecord(const Record& r) {
+    const size_t at = records_.size();
+    records_.resize(at + kRecordSize);
+    std::memcpy(&records_[at], r.sha, sizeof r.sha);
+    for (int i = 0; i < 8; ++i) records_[at + 32 + size_t(i)] = char(uint8_t(r.size >> (8 * i)));
+    if (records_.size() < kRecordsInMemory) return true;
+    if (recordFd_ < 0 && (recordFd_ = OpenScratch()) < 0) return false;
+    if (!files::WriteAll(recordFd_, records_.data(), records_.size())) return false;
+    recordsMoved_ += records_.size();
+    records_.clear();
+    window_.clear();
+    return true;
+}
+
+bool OutputSet::RecordAt(size_t i, Record& r) const {
+    const uint64_t at = uint64_t(i) * kRecordSize;
+    const char* bytes = nullptr;
+    if (at >= recordsMoved_) {
+        bytes = records_.data() + (at - recordsMoved_);
+    } else {
+        // Records are mostly asked for in the order written: read back a
+        // window at a time.
+        if (window_.empty() || at < windowAt_ || at + kRecordSize > windowAt_ + window_.size()) {
+            constexpr size_t kWindow = size_t(kRecordSize) << 12;
+            const uint64_t left = recordsMoved_ - at;
+            window_.resize(left < kWindow ? size_t(left) : kWindow);
+            windowAt_ = at;
+            size_t got = 0;
+            while (got < window_.size()) {
+                const ssize_t n = ::pread(recordFd_, window_.data() + got, window_.size() - got, off_t(at + got));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    if (n == 0) errno = EIO;
+                    window_.clear();
+                    return false;
+                }
+                got += size_t(n);
+            }
+        }
+        bytes = reinterpret_cast<const char*>(window_.data()) + (at - windowAt_);
+    }
+    std::memcpy(r.sha, bytes, sizeof r.sha);
+    r.size = 0;
+    for (int k = 7; k >= 0; --k) r.size = (r.size << 8) | uint8_t(bytes[32 + k]);
+    return true;
 }
 
 bool OutputSet::WriteNew(int dir, const std::string& name, const Producer& produce, int& err) {
@@ -410,12 +460,11 @@ bool OutputSet::Put(const std::string& name, const void* data, size_t size) {
     }
     if (!ok) return Failed(path(), err);
     if (created) created_.push_back(uint32_t(written_.size()));
-    Written w;
-    w.name = names_.Add(name);
-    Digest(data, size, w.record.sha);
-    w.record.size = uint64_t(size);
-    written_.push_back(w);
-    return true;
+    written_.push_back(names_.Add(name));
+    Record r;
+    Digest(data, size, r.sha);
+    r.size = uint64_t(size);
+    return AddRecord(r) || Failed(path(), errno);
 }
 
 OutputSet::Status OutputSet::Commit(const void* data, size_t size) {
@@ -480,6 +529,11 @@ void OutputSet::Rollback() {
     staged_.clear();
     written_.clear();
     names_.Clear();
+    records_.clear();
+    recordsMoved_ = 0;
+    window_.clear();
+    if (recordFd_ >= 0) ::close(recordFd_);
+    recordFd_ = -1;
     if (madeFolder_ && parentFd_ >= 0) ::unlinkat(parentFd_, folderName_.c_str(), AT_REMOVEDIR);
     madeFolder_ = false;
 }

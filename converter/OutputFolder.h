@@ -124,7 +124,7 @@ private:
     bool WriteManifest(const Sink& sink) const;
     void Conflict(const std::string& path, const char* reason);
     bool Failed(const std::string& path, int err);
-    std::string_view NameOf(size_t i) const { return names_.View(written_[i].name); }
+    std::string_view NameOf(size_t i) const { return names_.View(written_[i]); }
 
     std::string main_, folder_, mainName_, folderName_, parent_;
     bool force_ = false;
@@ -135,14 +135,21 @@ private:
     Record oldMainRecord_;
     // What this run wrote, in the order written (names are unique: a name
     // written twice keeps its last record). The names are held in one run of
-    // text and the records in a deque, so that a run of a million files
-    // holds them compactly and never copies them as it grows.
-    struct Written {
-        uint64_t name = 0;  // in names_
-        Record record;
-    };
+    // text; the records (digest and size, kRecordSize bytes each, the n-th
+    // at n * kRecordSize) are kept in memory up to kRecordsInMemory bytes and
+    // then moved to a scratch file, so that a run of a million files holds
+    // little more than their names.
+    static constexpr size_t kRecordSize = 40;
+    static constexpr size_t kRecordsInMemory = size_t(1) << 20;
+    bool AddRecord(const Record& r);
+    bool RecordAt(size_t i, Record& r) const;
     TextRun names_;
-    std::deque<Written> written_;
+    std::deque<uint64_t> written_;  // the names, in names_
+    std::string records_;           // the records after those in the scratch file
+    int recordFd_ = -1;
+    uint64_t recordsMoved_ = 0;            // bytes of records in the scratch file
+    mutable std::vector<uint8_t> window_;  // a piece of the scratch file read back
+    mutable uint64_t windowAt_ = 0;
     std::deque<uint32_t> created_;  // which of written_ are new names made in the folder
     std::vector<Staged> staged_;    // working copies to rename over their names
     std::vector<std::string> conflicts_;

@@ -18,7 +18,7 @@ public:
         const size_t need = text.size() + 1;
         if (blocks_.empty() || size_ - used_ < need) {
             size_ = need > kBlock ? need : kBlock;
-            blocks_.push_back(std::make_unique<char[]>(size_));
+            blocks_.push_back(std::unique_ptr<char[]>(new char[size_]));  // not zeroed: filled as used
             used_ = 0;
         }
         char* at = blocks_.back().get() + used_;

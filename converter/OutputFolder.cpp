@@ -353,16 +353,18 @@ bool OutputSet::RecordAt(size_t i, Record& r) const {
     if (at >= recordsMoved_) {
         bytes = records_.data() + (at - recordsMoved_);
     } else {
-        // Records are mostly asked for in the order written: read back a
-        // window at a time.
+        // Records are read back a small aligned window at a time: in the
+        // order written (the usual case, names in package order) that is one
+        // read per hundred records, in any other order one small read each.
         if (window_.empty() || at < windowAt_ || at + kRecordSize > windowAt_ + window_.size()) {
-            constexpr size_t kWindow = size_t(kRecordSize) << 12;
-            const uint64_t left = recordsMoved_ - at;
-            window_.resize(left < kWindow ? size_t(left) : kWindow);
-            windowAt_ = at;
+            constexpr uint64_t kWindow = kRecordSize * 100;
+            windowAt_ = at - at % kWindow;
+            const uint64_t left = recordsMoved_ - windowAt_;
+            window_.resize(left < kWindow ? size_t(left) : size_t(kWindow));
             size_t got = 0;
             while (got < window_.size()) {
-                const ssize_t n = ::pread(recordFd_, window_.data() + got, window_.size() - got, off_t(at + got));
+                const ssize_t n =
+                    ::pread(recordFd_, window_.data() + got, window_.size() - got, off_t(windowAt_ + got));
                 if (n < 0 && errno == EINTR) continue;
                 if (n <= 0) {
                     if (n == 0) errno = EIO;

@@ -1,6 +1,7 @@
 // The document format's matching rules (which values are prefixes, which
 // exact, what unknown values fall back to) and the payload names that must
 // never leave the payload directory.
+#include <algorithm>
 #include <set>
 
 #include "DocumentWriter.h"
@@ -127,3 +128,31 @@ TEST(StreamedDocument, BytesDifferFromTheXmlLibrarysPrinter) {
 }
 
 }  // namespace
+
+// The output folder's record of a large run: past the records it keeps in
+// memory it reads them back from its scratch file, for names written in an
+// order other than the record's (here reversed). Each line must still hold
+// its own file's digest and size.
+TEST(OutputRecord, LargeRunRecordsAnotherFilesDigest) {
+    TempDir dir;
+    const int files = 30000;  // more records than are kept in memory
+    std::vector<std::string> lines;
+    {
+        outwrite::OutputSet out(dir / "d.xml", dir / "d", false);
+        ASSERT_EQ(out.Open(), outwrite::OutputSet::Status::Ok);
+        for (int i = files; i > 0; --i) {
+            const std::string name = "f" + std::to_string(i), data = std::string(size_t(i % 7), 'x') + name;
+            ASSERT_TRUE(out.Put(name, data.data(), data.size())) << out.error();
+            lines.push_back("file " + outwrite::Sha256Hex(data.data(), data.size()) + " " +
+                            std::to_string(data.size()) + " " + name);
+        }
+        ASSERT_EQ(out.Commit("doc", 3), outwrite::OutputSet::Status::Ok);
+    }
+    std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+        return a.substr(a.rfind(' ') + 1) < b.substr(b.rfind(' ') + 1);
+    });
+    std::string expected = "bundlex manifest 1\nmain " + outwrite::Sha256Hex("doc", 3) + " 3 d.xml\n";
+    for (const std::string& l : lines) expected += l + "\n";
+    const std::vector<uint8_t> manifest = ReadFile(dir / "d/.bundlex-manifest");
+    EXPECT_TRUE(std::string(manifest.begin(), manifest.end()) == expected);
+}

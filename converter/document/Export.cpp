@@ -78,7 +78,7 @@ private:
     };
     uint32_t TypeIndex(const std::string& text);
     TextRun names_;
-    std::deque<Row> rows_;  // grows without copying
+    std::deque<Row> rows_;     // grows without copying
     std::vector<Type> types_;  // the distinct type texts, few in any package
     std::unordered_map<std::string, uint32_t> typeIndex_;
 };

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "SafeText.h"
 #include "core/FileAccess.h"
@@ -146,6 +147,7 @@ OutputSet::OutputSet(const std::string& main, const std::string& folder, bool fo
 
 OutputSet::~OutputSet() {
     if (!committed_) Rollback();
+    if (recordFd_ >= 0) ::close(recordFd_);
     if (folderFd_ >= 0) ::close(folderFd_);
     if (parentFd_ >= 0) ::close(parentFd_);
 }
@@ -284,18 +286,20 @@ void OutputSet::LoadManifest() {
     oldMainRecord_ = mainRecord;
 }
 
-std::string OutputSet::ManifestText() const {
+bool OutputSet::WriteManifest(const Sink& sink) const {
     // The files by name: the earlier record's, each replaced by what this run
     // wrote under its name (the last write of a name counts).
-    std::vector<const std::pair<std::string, Record>*> wrote;
-    wrote.reserve(written_.size());
-    for (const auto& w : written_) wrote.push_back(&w);
-    std::stable_sort(wrote.begin(), wrote.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    std::vector<uint32_t> wrote(written_.size());
+    for (size_t i = 0; i < wrote.size(); ++i) wrote[i] = uint32_t(i);
+    std::stable_sort(wrote.begin(), wrote.end(), [&](uint32_t a, uint32_t b) { return NameOf(a) < NameOf(b); });
+    // Written out in pieces of about this size.
+    constexpr size_t kPiece = 1 << 16;
     std::string text;
-    text.reserve(32 + (written_.size() + old_.size() + 1) * 100);
+    text.reserve(kPiece + 256);
     text += kManifestHead;
     text += '\n';
-    auto line = [&](const char* kind, const std::string& name, const Record& r) {
+    bool ok = true;
+    auto line = [&](const char* kind, std::string_view name, const Record& r) {
         text += kind;
         text += ' ';
         const size_t at = text.size();
@@ -309,28 +313,89 @@ std::string OutputSet::ManifestText() const {
         text += ' ';
         text += name;
         text += '\n';
+        if (text.size() >= kPiece) {
+            ok = ok && sink(text.data(), text.size());
+            text.clear();
+        }
     };
     line("main", mainName_, oldMainRecord_);
     auto old = old_.begin();
-    for (size_t i = 0; i < wrote.size(); ++i) {
-        if (i + 1 < wrote.size() && wrote[i + 1]->first == wrote[i]->first) continue;
-        const std::string& name = wrote[i]->first;
-        for (; old != old_.end() && old->first < name; ++old) line("file", old->first, old->second);
-        if (old != old_.end() && old->first == name) ++old;
-        line("file", name, wrote[i]->second);
+    for (size_t i = 0; i < wrote.size() && ok; ++i) {
+        const std::string_view name = NameOf(wrote[i]);
+        if (i + 1 < wrote.size() && NameOf(wrote[i + 1]) == name) continue;
+        for (; old != old_.end() && std::string_view(old->first) < name; ++old) line("file", old->first, old->second);
+        if (old != old_.end() && std::string_view(old->first) == name) ++old;
+        Record r;
+        if (!RecordAt(wrote[i], r)) return false;
+        line("file", name, r);
     }
-    for (; old != old_.end(); ++old) line("file", old->first, old->second);
-    return text;
+    for (; old != old_.end() && ok; ++old) line("file", old->first, old->second);
+    return ok && (text.empty() || sink(text.data(), text.size()));
 }
 
-bool OutputSet::WriteNew(int dir, const std::string& name, const void* data, size_t size, int& err) {
+bool OutputSet::AddRecord(const Record& r) {
+    const size_t at = records_.size();
+    records_.resize(at + kRecordSize);
+    std::memcpy(&records_[at], r.sha, sizeof r.sha);
+    for (int i = 0; i < 8; ++i) records_[at + 32 + size_t(i)] = char(uint8_t(r.size >> (8 * i)));
+    if (records_.size() < kRecordsInMemory) return true;
+    if (recordFd_ < 0 && (recordFd_ = OpenScratch()) < 0) return false;
+    if (!files::WriteAll(recordFd_, records_.data(), records_.size())) return false;
+    recordsMoved_ += records_.size();
+    records_.clear();
+    window_.clear();
+    return true;
+}
+
+bool OutputSet::RecordAt(size_t i, Record& r) const {
+    const uint64_t at = uint64_t(i) * kRecordSize;
+    const char* bytes = nullptr;
+    if (at >= recordsMoved_) {
+        bytes = records_.data() + (at - recordsMoved_);
+    } else {
+        // Records are read back a small aligned window at a time: in the
+        // order written (the usual case, names in package order) that is one
+        // read per hundred records, in any other order one small read each.
+        if (window_.empty() || at < windowAt_ || at + kRecordSize > windowAt_ + window_.size()) {
+            constexpr uint64_t kWindow = kRecordSize * 100;
+            windowAt_ = at - at % kWindow;
+            const uint64_t left = recordsMoved_ - windowAt_;
+            window_.resize(left < kWindow ? size_t(left) : size_t(kWindow));
+            size_t got = 0;
+            while (got < window_.size()) {
+                const ssize_t n =
+                    ::pread(recordFd_, window_.data() + got, window_.size() - got, off_t(windowAt_ + got));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    if (n == 0) errno = EIO;
+                    window_.clear();
+                    return false;
+                }
+                got += size_t(n);
+            }
+        }
+        bytes = reinterpret_cast<const char*>(window_.data()) + (at - windowAt_);
+    }
+    std::memcpy(r.sha, bytes, sizeof r.sha);
+    r.size = 0;
+    for (int k = 7; k >= 0; --k) r.size = (r.size << 8) | uint8_t(bytes[32 + k]);
+    return true;
+}
+
+bool OutputSet::WriteNew(int dir, const std::string& name, const Producer& produce, int& err) {
     const int fd = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
         err = errno;
         return false;
     }
-    bool ok = files::WriteAll(fd, data, size);
-    err = ok ? 0 : errno;
+    err = 0;
+    bool ok = produce([&](const void* data, size_t size) {
+        if (files::WriteAll(fd, data, size)) return true;
+        err = errno;
+        return false;
+    });
+    // A piece that could not be made has left its cause in errno.
+    if (!ok && err == 0) err = errno ? errno : EIO;
     if (::close(fd) != 0 && ok) {
         err = errno;
         ok = false;
@@ -339,17 +404,30 @@ bool OutputSet::WriteNew(int dir, const std::string& name, const void* data, siz
     return ok;
 }
 
-bool OutputSet::WriteStaged(int dir, const std::string& name, const void* data, size_t size, std::string& temp,
-                            int& err) {
+bool OutputSet::WriteStaged(int dir, const std::string& name, const Producer& produce, std::string& temp, int& err) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp = ".bundlex-" + std::to_string(::getpid()) + "-" + std::to_string(++serial_) + ".part";
-        if (WriteNew(dir, temp, data, size, err)) {
+        if (WriteNew(dir, temp, produce, err)) {
             staged_.push_back({temp, name, dir});
             return true;
         }
         if (err != EEXIST) return false;
     }
     return false;
+}
+
+int OutputSet::OpenScratch() {
+    int fd = ::openat(parentFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    // A file system without unnamed files: a working name, removed at once.
+    for (int attempt = 0; fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EEXIST) && attempt < 100;
+         ++attempt) {
+        const std::string temp =
+            ".bundlex-" + std::to_string(::getpid()) + "-" + std::to_string(++serial_) + ".scratch";
+        fd = ::openat(parentFd_, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) ::unlinkat(parentFd_, temp.c_str(), 0);
+    }
+    if (fd < 0) Failed(main_, errno);
+    return fd;
 }
 
 bool OutputSet::Put(const std::string& name, const void* data, size_t size) {
@@ -367,46 +445,67 @@ bool OutputSet::Put(const std::string& name, const void* data, size_t size) {
     int err = 0;
     std::string temp;
     bool ok = false;
+    bool created = false;
+    const Producer bytes = [&](const Sink& sink) { return sink(data, size); };
     if (recorded != old_.end()) {
-        ok = WriteStaged(folderFd_, name, data, size, temp, err);
+        ok = WriteStaged(folderFd_, name, bytes, temp, err);
     } else {
-        ok = WriteNew(folderFd_, name, data, size, err);
+        ok = WriteNew(folderFd_, name, bytes, err);
         if (ok) {
-            created_.push_back(name);
+            created = true;
         } else if (err == EEXIST && force_) {
-            ok = WriteStaged(folderFd_, name, data, size, temp, err);
+            ok = WriteStaged(folderFd_, name, bytes, temp, err);
         } else if (err == EEXIST) {
             Conflict(path(), "not written by an earlier run");
             return true;
         }
     }
     if (!ok) return Failed(path(), err);
-    written_.emplace_back(name, Record());
-    Digest(data, size, written_.back().second.sha);
-    written_.back().second.size = uint64_t(size);
-    return true;
+    if (created) created_.push_back(uint32_t(written_.size()));
+    written_.push_back(names_.Add(name));
+    Record r;
+    Digest(data, size, r.sha);
+    r.size = uint64_t(size);
+    return AddRecord(r) || Failed(path(), errno);
 }
 
 OutputSet::Status OutputSet::Commit(const void* data, size_t size) {
+    return Commit([&](const Sink& sink) { return sink(data, size); });
+}
+
+OutputSet::Status OutputSet::Commit(const Producer& main) {
     if (!error_.empty() || refused()) {
         Rollback();
         return error_.empty() ? Status::Refused : Status::Failed;
     }
-    Digest(data, size, oldMainRecord_.sha);
-    oldMainRecord_.size = uint64_t(size);
-    const std::string manifest = ManifestText();
+    // The main file is written first, so that the record can hold its
+    // digest; it is still put in place last.
+    sha256_ctx ctx;
+    sha256_init(&ctx);
+    uint64_t size = 0;
+    const Producer hashed = [&](const Sink& sink) {
+        return main([&](const void* data, size_t n) {
+            sha256_update(&ctx, n, static_cast<const uint8_t*>(data));
+            size += n;
+            return sink(data, n);
+        });
+    };
     std::string temp;
     int err = 0;
-    if (!WriteStaged(folderFd_, kManifestName, manifest.data(), manifest.size(), temp, err)) {
-        Failed(folder_ + "/" + kManifestName, err);
-        Rollback();
-        return Status::Failed;
-    }
-    if (!WriteStaged(parentFd_, mainName_, data, size, temp, err)) {
+    if (!WriteStaged(parentFd_, mainName_, hashed, temp, err)) {
         Failed(main_, err);
         Rollback();
         return Status::Failed;
     }
+    sha256_digest(&ctx, SHA256_DIGEST_SIZE, oldMainRecord_.sha);
+    oldMainRecord_.size = size;
+    if (!WriteStaged(
+            folderFd_, kManifestName, [&](const Sink& sink) { return WriteManifest(sink); }, temp, err)) {
+        Failed(folder_ + "/" + kManifestName, err);
+        Rollback();
+        return Status::Failed;
+    }
+    std::swap(staged_[staged_.size() - 1], staged_[staged_.size() - 2]);
     // Payloads first, the record next, the main file last.
     for (size_t i = 0; i < staged_.size(); ++i) {
         const int dir = staged_[i].dir;
@@ -426,11 +525,17 @@ OutputSet::Status OutputSet::Commit(const void* data, size_t size) {
 }
 
 void OutputSet::Rollback() {
-    for (const std::string& name : created_) ::unlinkat(folderFd_, name.c_str(), 0);
+    for (uint32_t i : created_) ::unlinkat(folderFd_, std::string(NameOf(i)).c_str(), 0);
     for (const Staged& st : staged_) ::unlinkat(st.dir, st.temp.c_str(), 0);
     created_.clear();
     staged_.clear();
     written_.clear();
+    names_.Clear();
+    records_.clear();
+    recordsMoved_ = 0;
+    window_.clear();
+    if (recordFd_ >= 0) ::close(recordFd_);
+    recordFd_ = -1;
     if (madeFolder_ && parentFd_ >= 0) ::unlinkat(parentFd_, folderName_.c_str(), AT_REMOVEDIR);
     madeFolder_ = false;
 }

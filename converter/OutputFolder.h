@@ -20,10 +20,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
+
+#include "TextRun.h"
 
 namespace outwrite {
 
@@ -53,6 +57,12 @@ private:
     SDL_RWops* rw_ = nullptr;
 };
 
+// Where a file's bytes go, piece after piece: false after a failed write.
+using Sink = std::function<bool(const void* data, size_t size)>;
+// Hands a file's bytes to a sink; false when a piece could not be made or
+// written.
+using Producer = std::function<bool(const Sink& sink)>;
+
 class OutputSet {
 public:
     enum class Status { Ok, FolderIsLink, FolderIsFile, Refused, Failed };
@@ -79,6 +89,16 @@ public:
 
     // Writes the main file and the record, then puts every file in place.
     Status Commit(const void* data, size_t size);
+    // The same with the main file's bytes made as they are written.
+    Status Commit(const Producer& main);
+
+    // A file with no name in the main file's folder, for a run's own
+    // working data (gone when closed); -1 with errno when none could be
+    // made. Failing here notes the error as for the main file.
+    int OpenScratch();
+    // Notes a failed write of the main file's working data (errno err): the
+    // run must stop.
+    bool MainFailed(int err) { return Failed(main_, err); }
     // Takes back everything this run wrote (its own new files and working
     // copies; the folder when it made it and it is empty again).
     void Rollback();
@@ -97,13 +117,14 @@ private:
         std::string temp, name;
         int dir = -1;
     };
-    bool WriteNew(int dir, const std::string& name, const void* data, size_t size, int& err);
-    bool WriteStaged(int dir, const std::string& name, const void* data, size_t size, std::string& temp, int& err);
+    bool WriteNew(int dir, const std::string& name, const Producer& produce, int& err);
+    bool WriteStaged(int dir, const std::string& name, const Producer& produce, std::string& temp, int& err);
     bool Matches(int dir, const std::string& name, const Record& r, bool& exists) const;
     void LoadManifest();
-    std::string ManifestText() const;
+    bool WriteManifest(const Sink& sink) const;
     void Conflict(const std::string& path, const char* reason);
     bool Failed(const std::string& path, int err);
+    std::string_view NameOf(size_t i) const { return names_.View(written_[i]); }
 
     std::string main_, folder_, mainName_, folderName_, parent_;
     bool force_ = false;
@@ -113,10 +134,24 @@ private:
     bool oldMain_ = false;
     Record oldMainRecord_;
     // What this run wrote, in the order written (names are unique: a name
-    // written twice keeps its last record).
-    std::vector<std::pair<std::string, Record>> written_;
-    std::vector<std::string> created_;  // new names made in the folder
-    std::vector<Staged> staged_;        // working copies to rename over their names
+    // written twice keeps its last record). The names are held in one run of
+    // text; the records (digest and size, kRecordSize bytes each, the n-th
+    // at n * kRecordSize) are kept in memory up to kRecordsInMemory bytes and
+    // then moved to a scratch file, so that a run of a million files holds
+    // little more than their names.
+    static constexpr size_t kRecordSize = 40;
+    static constexpr size_t kRecordsInMemory = size_t(1) << 20;
+    bool AddRecord(const Record& r);
+    bool RecordAt(size_t i, Record& r) const;
+    TextRun names_;
+    std::deque<uint64_t> written_;  // the names, in names_
+    std::string records_;           // the records after those in the scratch file
+    int recordFd_ = -1;
+    uint64_t recordsMoved_ = 0;            // bytes of records in the scratch file
+    mutable std::vector<uint8_t> window_;  // a piece of the scratch file read back
+    mutable uint64_t windowAt_ = 0;
+    std::deque<uint32_t> created_;  // which of written_ are new names made in the folder
+    std::vector<Staged> staged_;    // working copies to rename over their names
     std::vector<std::string> conflicts_;
     std::string error_;
     unsigned serial_ = 0;

@@ -10,7 +10,9 @@
 // a 1.0 tile, sprite or font block upgrades it inside the package: the class
 // appends the 2.0 block and marks the old one deleted. A walk that followed
 // the live entry table would meet the appended block again and export the
-// resource twice; the list holds names and types only, never payloads.
+// resource twice; the list holds names and types only, never payloads, and
+// holds them compactly (one run of names, a small record per entry), so that
+// a package of a million blocks is walked in a few tens of megabytes.
 //
 // An extraction (ExportSelected with names) walks the same list and skips
 // every entry outside the selection, so that what it writes is exactly what
@@ -21,12 +23,15 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Converter.h"
+#include "DocumentWriter.h"
 #include "ExportKinds.h"
 #include "FileNames.h"
 #include "KindTable.h"
@@ -36,6 +41,7 @@
 #include "Progress.h"
 #include "SafeText.h"
 #include "SdkHandles.h"
+#include "TextRun.h"
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/Kinds.h"
@@ -45,15 +51,64 @@ using kinds::TypeOf;
 
 namespace {
 
-// A widget: any type text that starts with the widget's.
-bool IsWidget(const kinds::Entry& e) {
-    const orb::KindSpec* kind = orb::MatchBlockType(e.type.c_str());
-    return kind && kind->inPanel;
+// The entries of the package as the walk found them.
+class EntryList {
+public:
+    // Walks the open package's entries; false when nothing could be walked.
+    bool Walk(int pkg);
+    size_t size() const { return rows_.size(); }
+    std::string name(size_t i) const { return std::string(names_.View(rows_[i].name)); }
+    const std::string& type(size_t i) const { return types_[rows_[i].type].text; }
+    bool deleted(size_t i) const { return types_[rows_[i].type].deleted; }
+    // The kind that exports the entry's type, or null.
+    const orb::KindSpec* kind(size_t i) const { return types_[rows_[i].type].kind; }
+    // A widget: any type text that starts with the widget's.
+    bool widget(size_t i) const { return !deleted(i) && kind(i) && kind(i)->inPanel; }
+    bool stateImage(size_t i) const { return !deleted(i) && types_[rows_[i].type].stateImage; }
+
+private:
+    struct Row {
+        uint64_t name = 0;  // in names_
+        uint32_t type = 0;
+    };
+    struct Type {
+        std::string text;
+        bool deleted = false, stateImage = false;
+        const orb::KindSpec* kind = nullptr;
+    };
+    uint32_t TypeIndex(const std::string& text);
+    TextRun names_;
+    std::deque<Row> rows_;     // grows without copying
+    std::vector<Type> types_;  // the distinct type texts, few in any package
+    std::unordered_map<std::string, uint32_t> typeIndex_;
+};
+
+uint32_t EntryList::TypeIndex(const std::string& text) {
+    const auto found = typeIndex_.find(text);
+    if (found != typeIndex_.end()) return found->second;
+    Type t;
+    t.text = text;
+    t.deleted = text == TypeOf(BlockKind::Deleted);
+    const kinds::KindRow* row = kinds::Find(text);
+    t.stateImage = row && row->kind == BlockKind::StateImage;
+    t.kind = orb::MatchBlockType(text.c_str());
+    types_.push_back(std::move(t));
+    typeIndex_.emplace(text, uint32_t(types_.size() - 1));
+    return uint32_t(types_.size() - 1);
 }
 
-bool IsStateImage(const kinds::Entry& e) {
-    const kinds::KindRow* row = kinds::Find(e.type);
-    return row && row->kind == BlockKind::StateImage;
+bool EntryList::Walk(int pkg) {
+    if (!g_pStuffVLT) return false;
+    BlockInfo info;
+    std::memset(&info, 0, sizeof info);
+    for (int r = g_pStuffVLT->FindFirst(pkg, &info); r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
+        Row row;
+        row.name = names_.Add(std::string_view(info.name, strnlen(info.name, sizeof info.name)));
+        row.type = TypeIndex(std::string(info.type, strnlen(info.type, sizeof info.type)));
+        rows_.push_back(row);
+        std::memset(&info, 0, sizeof info);
+    }
+    return !rows_.empty();
 }
 
 // Which entries an extraction takes: live blocks whose names a NAME selects
@@ -61,22 +116,21 @@ bool IsStateImage(const kinds::Entry& e) {
 // image of a live widget selects that widget. Returns the number of blocks that will be
 // exported (a widget counts with its state images), or -1 after reporting a
 // NAME that selects nothing.
-int Select(const std::vector<kinds::Entry>& entries, const std::vector<std::string>& names,
-           std::vector<bool>& selected) {
+int Select(const EntryList& entries, const std::vector<std::string>& names, std::vector<bool>& selected) {
     selected.assign(entries.size(), false);
     // The names a live widget gives its state images: a state image without
     // its widget has no place in a document.
     std::set<std::string> widgetStates;
-    for (const kinds::Entry& e : entries)
-        if (!e.deleted() && IsWidget(e))
-            for (const orb::StateImageBlock& state : orb::StateImagesOf(e.name)) widgetStates.insert(state.block);
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries.widget(i))
+            for (const orb::StateImageBlock& state : orb::StateImagesOf(entries.name(i)))
+                widgetStates.insert(state.block);
     std::vector<std::string> candidates;
     for (size_t i = 0; i < entries.size(); ++i) {
-        const kinds::Entry& e = entries[i];
-        if (e.deleted() || !(orb::MatchBlockType(e.type.c_str()) || (IsStateImage(e) && widgetStates.count(e.name))))
+        if (entries.deleted(i) || !(entries.kind(i) || (entries.stateImage(i) && widgetStates.count(entries.name(i)))))
             continue;
-        candidates.push_back(e.name);
-        selected[i] = AnyMatches(names, e.name);
+        candidates.push_back(entries.name(i));
+        selected[i] = AnyMatches(names, candidates.back());
     }
     if (const std::string* unmatched = FirstUnmatched(names, candidates)) {
         std::printf(" - Error: no resource matches '%s'.\n", SafeText(*unmatched, SafeStyle::Masked).c_str());
@@ -86,16 +140,16 @@ int Select(const std::vector<kinds::Entry>& entries, const std::vector<std::stri
     // widget.
     std::set<std::string> liveStates, namedStates;
     for (size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].deleted() || !IsStateImage(entries[i])) continue;
-        liveStates.insert(entries[i].name);
-        if (selected[i]) namedStates.insert(entries[i].name);
+        if (!entries.stateImage(i)) continue;
+        liveStates.insert(entries.name(i));
+        if (selected[i]) namedStates.insert(entries.name(i));
         selected[i] = false;
     }
     int total = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
-        const bool widget = !entries[i].deleted() && IsWidget(entries[i]);
+        const bool widget = entries.widget(i);
         int states = 0;
-        for (const orb::StateImageBlock& state : orb::StateImagesOf(entries[i].name)) {
+        for (const orb::StateImageBlock& state : orb::StateImagesOf(entries.name(i))) {
             if (!widget) break;
             if (namedStates.count(state.block)) selected[i] = true;
             states += liveStates.count(state.block) ? 1 : 0;
@@ -199,32 +253,26 @@ bool OpenOutput(const std::string& documentName, const std::string& base, outwri
     return false;
 }
 
-// The root of the document with its attributes; false after its error line.
-bool StartDocument(ExportSession& s, XmlDocument& doc, const char* input, const std::string& documentName) {
-    doc.Reset(Trovalis.XMLCreate(orb::kRootTag));
-    s.doc = doc.get();
-    bool sourceSet = false;
-    if (s.doc) {
-        Trovalis.XMLCommentSet(s.doc, orb::kComment);
-        Trovalis.XMLAttributeSet(s.doc, orb::attr::kVersion, orb::kVersion);
-        sourceSet = Trovalis.XMLAttributeSet(s.doc, orb::attr::kSource, RelativeTo(input, documentName).c_str()) == 1;
-        Trovalis.XMLAttributeSet(s.doc, orb::attr::kDate, orb::DateText(s.pkg).c_str());
-        Trovalis.XMLAttributeSet(s.doc, orb::attr::kCreator, orb::kCreator);
-    }
-    if (s.doc && sourceSet) return true;
-    std::printf(" - Error creating the output XML\n");
-    return false;
+// The root of the document with its attributes.
+void StartDocument(ExportSession& s, orb::DocumentWriter& doc, outwrite::OutputSet& files, const char* input,
+                   const std::string& documentName) {
+    s.doc = &doc;
+    doc.SpillTo(&files);
+    doc.SetRootAttribute(orb::attr::kVersion, orb::kVersion);
+    doc.SetRootAttribute(orb::attr::kSource, RelativeTo(input, documentName));
+    doc.SetRootAttribute(orb::attr::kDate, orb::DateText(s.pkg));
+    doc.SetRootAttribute(orb::attr::kCreator, orb::kCreator);
 }
 
 // Both passes over the selected entries: every resource except widgets as
 // children of the root, then the widgets into one panel.
-void ExportPasses(ExportSession& s, const std::vector<kinds::Entry>& entries, const std::vector<bool>& selected) {
+void ExportPasses(ExportSession& s, const EntryList& entries, const std::vector<bool>& selected) {
     ProgressLine progress;
     for (bool panel : {false, true}) {
         for (size_t i = 0; i < entries.size() && !s.Stopped(); ++i) {
             if (!selected[i]) continue;
-            const orb::KindSpec* kind = orb::MatchBlockType(entries[i].type.c_str());
-            if (kind && kind->inPanel == panel) ExportResource(s, *kind, entries[i].name);
+            const orb::KindSpec* kind = entries.kind(i);
+            if (kind && kind->inPanel == panel) ExportResource(s, *kind, entries.name(i));
             progress.Show(s.c, s.live);
         }
     }
@@ -234,9 +282,7 @@ void ExportPasses(ExportSession& s, const std::vector<kinds::Entry>& entries, co
 // Writes the document beside its payload files, or takes back everything
 // the run wrote; 1 when the export stands.
 int SaveDocument(ExportSession& s, outwrite::OutputSet& files, const std::string& documentName) {
-    Trovalis.XMLNodePointTo(s.doc, 1, orb::kRootTag);
-    Trovalis.XMLAttributeSet(s.doc, orb::attr::kTotalBlocks, s.c.done);
-    std::string text;
+    s.doc->SetRootAttribute(orb::attr::kTotalBlocks, std::to_string(s.c.done));
     if (s.Stopped()) {
         // A write error ends the run: what it wrote is taken back, and the
         // files of an earlier export stay as they were.
@@ -253,8 +299,8 @@ int SaveDocument(ExportSession& s, outwrite::OutputSet& files, const std::string
         files.Rollback();
         return 1;
     }
-    if (Trovalis.XMLPrint(s.doc, &text) != 1 ||
-        files.Commit(text.data(), text.size()) != outwrite::OutputSet::Status::Ok) {
+    if (files.Commit([&](const outwrite::Sink& sink) { return s.doc->WriteTo(sink); }) !=
+        outwrite::OutputSet::Status::Ok) {
         // A document that did not reach the disk is a failed export, and
         // its payload files are taken back with it.
         std::printf("\n - Error: could not save the output XML('%s').\n",
@@ -283,9 +329,8 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
     OpenPackage pkg;
     if (!OpenSource(input, pkg)) return 0;
     int live = g_pStuffVLT->Count(pkg.get()) - g_pStuffVLT->CountDeleted(pkg.get());
-    std::vector<kinds::Entry> entries;
-    kinds::WalkEntries(pkg.get(), entries);
-    if (entries.empty()) {
+    EntryList entries;
+    if (!entries.Walk(pkg.get())) {
         // Nothing could be walked (the first FindFirst failed, a read error
         // after a non-zero count): no document, no directory.
         pkg.Close();
@@ -308,10 +353,10 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
     s.folder = files.folderName();
     s.out = &files;
     s.live = live;
-    for (const kinds::Entry& e : entries)
-        if (!e.deleted() && IsStateImage(e)) s.stateImages.insert(e.name);
-    XmlDocument doc;
-    if (!StartDocument(s, doc, input, documentName)) return 0;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries.stateImage(i)) s.stateImages.insert(entries.name(i));
+    orb::DocumentWriter doc(orb::kRootTag, orb::kComment);
+    StartDocument(s, doc, files, input, documentName);
     ExportPasses(s, entries, selected);
     pkg.Close();
     if (outcome) outcome->failed = s.failed;
@@ -320,7 +365,6 @@ int ExportSelected(const char* input, const char* output, const std::vector<std:
         counts->exported = s.c.done;
     }
     const int result = SaveDocument(s, files, documentName);
-    doc.Close();
     if (result && live != s.c.done) WarnUnexported(live, s.c.done);
     return result;
 }

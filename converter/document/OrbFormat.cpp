@@ -41,13 +41,52 @@ std::string SafeComponent(const std::string& name) {
     return out;
 }
 
+namespace {
+
+uint64_t HashOf(const char* key, size_t length) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (size_t i = 0; i < length; ++i) h = (h ^ uint8_t(key[i])) * 1099511628211ull;
+    return h;
+}
+
+}  // namespace
+
+size_t PayloadNamer::Slot(const char* key, size_t length) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = size_t(HashOf(key, length)) & mask;; i = (i + 1) & mask) {
+        const uint64_t at = slots_[i];
+        if (at == 0) return i;
+        const char* taken = text_.At(at - 1);
+        if (std::strncmp(taken, key, length) == 0 && taken[length] == '\0') return i;
+    }
+}
+
+bool PayloadNamer::Take(const std::string& key) {
+    // Names hold no NUL (they are made of SafeComponent's characters).
+    if ((count_ + 1) * 2 > slots_.size()) {
+        std::vector<uint64_t> old;
+        old.swap(slots_);
+        slots_.assign(old.empty() ? 64 : old.size() * 2, 0);
+        for (uint64_t at : old)
+            if (at != 0) {
+                const char* taken = text_.At(at - 1);
+                slots_[Slot(taken, std::strlen(taken))] = at;
+            }
+    }
+    const size_t i = Slot(key.data(), key.size());
+    if (slots_[i] != 0) return false;
+    slots_[i] = text_.Add(key) + 1;
+    ++count_;
+    return true;
+}
+
 std::string PayloadNamer::Make(const std::string& prefix, const std::string& name, const std::string& extension) {
     const std::string stem = prefix + SafeComponent(name);
     std::string candidate = stem + extension;
     for (int n = 2;; ++n) {
         std::string key = candidate;
         for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if (used_.insert(key).second) return candidate;
+        if (Take(key)) return candidate;
         candidate = stem + "~" + std::to_string(n) + extension;
     }
 }

@@ -17,7 +17,9 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "TextRun.h"
 #include "resources/Kinds.h"
 
 namespace orb {
@@ -129,7 +131,15 @@ public:
     std::string Make(const std::string& prefix, const std::string& name, const std::string& extension);
 
 private:
-    std::set<std::string> used_;
+    // Whether key was new (it is then taken).
+    bool Take(const std::string& key);
+    size_t Slot(const char* key, size_t length) const;
+    // The names taken, compactly (a million of them in a few tens of MB):
+    // held in one run of text, found through an open-addressed table of
+    // their handles plus one (0: a free slot).
+    TextRun text_;
+    std::vector<uint64_t> slots_;
+    size_t count_ = 0;
 };
 // The filtered form of one name component (no uniqueness).
 std::string SafeComponent(const std::string& name);

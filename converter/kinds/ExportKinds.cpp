@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 
+#include "DocumentWriter.h"
 #include "SafeText.h"
 #include "core/FileAccess.h"
 #include "core/Trovalis.h"
@@ -18,7 +19,7 @@ namespace exportstep {
 namespace {
 
 // The causes a user can act on, in plain words.
-constexpr const char* kNoElement = "the document could not take its element (out of memory).";
+constexpr const char* kNoElement = "there is no document to take its element.";
 
 // Why a payload file is not on disk; detail ends in the writer's words in
 // brackets.
@@ -74,9 +75,11 @@ bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& stem,
 
 void SetText(ExportSession& s, const char* name, const char* value) {
     const bool blockName = std::strcmp(name, orb::attr::kName) == 0;
-    Trovalis.XMLAttributeSet(s.doc, name, blockName ? NameForDocument(value).c_str() : value);
+    if (s.doc) s.doc->SetAttribute(name, blockName ? NameForDocument(value) : std::string(value));
 }
-void SetInt(ExportSession& s, const char* name, int value) { Trovalis.XMLAttributeSet(s.doc, name, value); }
+void SetInt(ExportSession& s, const char* name, int value) {
+    if (s.doc) s.doc->SetAttribute(name, value);
+}
 
 void SetGraphicAttributes(ExportSession& s, const Graphic& g, const char* perSurfaceText) {
     SetText(s, orb::attr::kSource, g.source.c_str());
@@ -89,8 +92,14 @@ void SetGraphicAttributes(ExportSession& s, const Graphic& g, const char* perSur
     }
 }
 
-bool Open(ExportSession& s, const char* tag) { return Trovalis.XMLNodeCreate(s.doc, tag) == 1 || s.Fail(kNoElement); }
-void Close(ExportSession& s) { Trovalis.XMLNodeParent(s.doc); }
+bool Open(ExportSession& s, const char* tag) {
+    if (!s.doc) return s.Fail(kNoElement);
+    s.doc->Open(tag);
+    return true;
+}
+void Close(ExportSession& s) {
+    if (s.doc) s.doc->Close();
+}
 
 }  // namespace exportstep
 

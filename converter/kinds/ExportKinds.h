@@ -16,6 +16,9 @@
 #include "KindTable.h"
 
 struct SDL_Surface;
+namespace orb {
+class DocumentWriter;
+}
 
 // Why a block cannot be read, in plain words (the cause line of the export
 // and of the gallery).
@@ -23,7 +26,7 @@ extern const char* const kUnreadableBlock;
 
 struct ExportSession {
     int pkg = 0;
-    int doc = 0;
+    orb::DocumentWriter* doc = nullptr;  // the document, written as the export goes
     std::string base;                    // B: payload directory, document name without ".xml"
     std::string folder;                  // B's last component: the payload paths of the document start with it
     outwrite::OutputSet* out = nullptr;  // where the payload files go
@@ -75,7 +78,7 @@ bool WriteGraphic(ExportSession& s, const char* prefix, const std::string& stem,
 bool WritePayload(ExportSession& s, const char* prefix, const std::string& stem, const std::string& extension,
                   const uint8_t* data, size_t size, std::string& source);
 // Makes the element as a child of the current one; false (nothing made)
-// when the document has no current element.
+// when there is no document.
 bool Open(ExportSession& s, const char* tag);
 void Close(ExportSession& s);
 // Attributes of the current element; a block name goes into the document in

@@ -12,6 +12,7 @@
 #include "resources/ISoundFX.h"
 
 #include "resources/GraphicBlock.h"
+#include "resources/MixerLibrary.h"
 #include "resources/VocFile.h"
 
 #include <fcntl.h>
@@ -193,6 +194,7 @@ bool Decode(Loader load, InfoSource& src, AudioInfo* r) {
     std::memset(&spec, 0, sizeof spec);
     Uint8* buf = nullptr;
     Uint32 len = 0;
+    if (!load) return false;  // SDL_mixer could not be loaded (logged, and SDL's error says why)
     if (!load(src.rw, 0, &spec, &buf, &len)) {
         // SDL_mixer's loaders report a failure after their buffer was
         // allocated (a VOC block cut short, an AIFF read short) without
@@ -211,6 +213,30 @@ bool Decode(Loader load, InfoSource& src, AudioInfo* r) {
 
 // The first four bytes as one little-endian value; 0 for shorter data.
 uint32_t FirstTag(const uint8_t* d, size_t n) { return n >= 4 ? LoadLE32(d) : 0; }
+
+// SDL_mixer's loaders, null (SDL's error says why) when the library could
+// not be loaded.
+Loader AiffLoader() {
+    const mixer::Functions* m = mixer::Library();
+    return m ? m->loadAIFF : nullptr;
+}
+Loader OggLoader() {
+    const mixer::Functions* m = mixer::Library();
+    return m ? m->loadOGG : nullptr;
+}
+Loader VocLoader() {
+    const mixer::Functions* m = mixer::Library();
+    return m ? m->loadVOC : nullptr;
+}
+
+// Chunks and music exist only where the library made them (or the caller
+// loaded it): freeing them never fails for want of it.
+void FreeChunk(Mix_Chunk* chunk) {
+    if (const mixer::Functions* m = mixer::Library()) m->freeChunk(chunk);
+}
+void FreeMusic(Mix_Music* music) {
+    if (const mixer::Functions* m = mixer::Library()) m->freeMusic(music);
+}
 
 }  // namespace
 
@@ -233,13 +259,13 @@ ISoundFX::~ISoundFX() {
     }
     for (int i = 0; i < kSoundSlots; ++i) {
         if (sounds[i]) {
-            Mix_FreeChunk(sounds[i]);
+            FreeChunk(sounds[i]);
             sounds[i] = nullptr;
             ++soundsLeft;
         }
     }
     if (mixerOpen) {
-        Mix_CloseAudio();
+        if (const mixer::Functions* m = mixer::Library()) m->closeAudio();
         mixerOpen = 0;
     }
     const LogTag tag("ISoundFX");
@@ -378,13 +404,13 @@ bool ISoundFX::SoundInfo(int id, const char* name, AudioInfo* r) {
         r->size = src.size;
         return true;
     }
-    Loader load = Mix_LoadOGG_RW;
+    Loader load = OggLoader();
     bool sound = true;  // the checks the loader leaves out
     if (std::strcmp(text, "WAV") == 0) {
         load = SDL_LoadWAV_RW;
         sound = WavChunksFit(src.data, src.size);
     } else if (std::strcmp(text, "AIFF") == 0) {
-        load = Mix_LoadAIFF_RW;
+        load = AiffLoader();
         sound = AiffComplete(src.data, src.size);
     }
     if (!sound) {
@@ -408,7 +434,7 @@ bool ISoundFX::MusicInfo(int id, const char* name, AudioInfo* r) {
     const char* text = FormatOfHead(src.data, src.size, 1);
     if (std::strcmp(text, "OGG") == 0) {
         SetFormat(r, text);
-        return Decode(Mix_LoadOGG_RW, src, r);
+        return Decode(OggLoader(), src, r);
     }
     SetFormat(r, text);
     r->channels = 0;
@@ -540,7 +566,7 @@ void ISoundFX::Free(int index, int kind) {
     if (kind != 0) {
         if (index < 0 || index >= kSoundSlots) return;
         if (sounds[index]) {
-            Mix_FreeChunk(sounds[index]);
+            FreeChunk(sounds[index]);
             sounds[index] = nullptr;
         }
         return;
@@ -549,9 +575,9 @@ void ISoundFX::Free(int index, int kind) {
     MusicEntry& e = music[index];
     if (!e.inUse) return;
     if (e.source == 0) {
-        if (e.music) Mix_FreeMusic(e.music);
+        if (e.music) FreeMusic(e.music);
     } else {
-        if (e.loaded == 1 && e.music) Mix_FreeMusic(e.music);
+        if (e.loaded == 1 && e.music) FreeMusic(e.music);
         e.loaded = 0;
         if (e.stream) SDL_FreeRW(e.stream);
         SDL_free(e.buffer);
@@ -572,15 +598,21 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
         return tag.Fail(false, "sound not found.\n");
     const char* text = FormatOfHead(src.data, src.size, 0);
     Loader load = nullptr;
+    bool isVoc = false;
     vocfile::Format voc;
     if (text && std::strcmp(text, "AIFF") == 0 && AiffComplete(src.data, src.size)) {
-        load = Mix_LoadAIFF_RW;
+        load = AiffLoader();
+        if (!load) return tag.Fail(false, "%s.\n", SDL_GetError());
     } else if (text && std::strcmp(text, "VOC") == 0) {
         // SDL_mixer's VOC loader trusts every block (VocFile.h): it is given
         // only a file that the SDK's own walk found to be one it reads as
         // meant, and its result must have the length that walk expects.
         const char* why = nullptr;
-        if (vocfile::ReadFormat(src.data, src.size, voc, why)) load = Mix_LoadVOC_RW;
+        if (vocfile::ReadFormat(src.data, src.size, voc, why)) {
+            load = VocLoader();
+            if (!load) return tag.Fail(false, "%s.\n", SDL_GetError());
+            isVoc = true;
+        }
     }
     if (!load) return tag.Fail(false, "sound is neither a complete AIFF nor a well-formed VOC file.\n");
     SDL_AudioSpec spec;
@@ -593,7 +625,7 @@ bool ISoundFX::DecodeToWav(int id, const char* name, std::vector<uint8_t>& wav) 
         return false;
     }
     std::unique_ptr<Uint8, void (*)(Uint8*)> samples(buf, SDL_FreeWAV);
-    if (load == Mix_LoadVOC_RW && len != voc.decodedBytes)
+    if (isVoc && len != voc.decodedBytes)
         return tag.Fail(false, "sound decodes to %u bytes where its blocks hold %llu.\n", len,
                         static_cast<unsigned long long>(voc.decodedBytes));
     const unsigned bits = (spec.format & 0xFF);

@@ -238,3 +238,29 @@ TEST(Completion, OffersEveryOptionOfTheHelpAndOnlyPackagesAndDocuments) {
     EXPECT_TRUE(Contains(out, "a.vlt\n") && Contains(out, "b.XML\n")) << out;
     EXPECT_FALSE(Contains(out, "c.txt")) << out;
 }
+
+// SDL_mixer and the libraries it brings are opened by the first sound that
+// needs them: an export without sounds never maps them, and one with an
+// AIFF sound (decoded by SDL_mixer to identify it) opens the library late
+// and still exports the sound as it is.
+TEST(Driver, ExportWithoutSoundsStillMapsTheSoundLibrary) {
+    SdkSession sdk;
+    TempDir d;
+    const std::string aiff = std::string(BUNDLEX_SOURCE_DIR) + "/tests/data/sounds/tone_11025_mono16.aiff";
+    {
+        PackageBuilder plain(d / "plain.vlt");
+        plain.Raw("readme", "FILE", {1, 2, 3});
+        PackageBuilder sound(d / "sound.vlt");
+        sound.Raw("readme", "FILE", {1, 2, 3});
+        sound.Sound("tone", aiff);
+    }
+    for (const char* name : {"plain", "sound"}) {
+        const bool hasSound = std::string(name) == "sound";
+        std::string out;
+        const std::string cmd =
+            "cd '" + d.path() + "' && LD_DEBUG=files '" BUNDLEX_EXE "' " + name + ".vlt 2>&1 >/dev/null";
+        ASSERT_EQ(Shell(cmd, out), 0) << name << out;
+        EXPECT_EQ(out.find("libSDL_mixer") != std::string::npos, hasSound) << name;
+    }
+    EXPECT_EQ(ReadFile(d / "sound/snd_tone.AIFF"), ReadFile(aiff));
+}

@@ -1,10 +1,14 @@
 // The document format's matching rules (which values are prefixes, which
 // exact, what unknown values fall back to) and the payload names that must
 // never leave the payload directory.
+#include <algorithm>
 #include <set>
 
+#include "DocumentWriter.h"
 #include "OrbFormat.h"
+#include "OutputFolder.h"
 #include "Support.h"
+#include "core/Trovalis.h"
 
 using namespace testsupport;
 
@@ -58,4 +62,97 @@ TEST_F(PayloadNames, NamesThatFilterAlikeOrDifferOnlyInCaseStayUnique) {
     EXPECT_EQ(made[3], "img_A_B~2.png");
 }
 
+// The document written as the export goes must be, byte for byte, what the
+// XML library's printer made of the same tree: every byte value and the
+// hostile texts below in attribute values, elements with and without
+// children at several depths, and (second run) the elements kept aside in
+// the scratch file instead of memory.
+TEST(StreamedDocument, BytesDifferFromTheXmlLibrarysPrinter) {
+    SdkSession sdk;
+    std::vector<std::string> values = {"",      "plain", "a&b",    "&#x41;", "&#x\"x", "&amp;",     "q\"uote",
+                                       "ap'os", "\"'",   "<tag/>", "]]>",    "x&#x",   "tab\tnl\n", "\xC3\xA9\xFF"};
+    for (int c = 1; c < 256; ++c) values.push_back(std::string("v") + char(c) + "w");
+    for (size_t keep : {orb::DocumentWriter::kKeepInMemory, size_t(64)}) {
+        TempDir dir;
+        outwrite::OutputSet files(dir / "d.xml", dir / "d", false);
+        ASSERT_EQ(files.Open(), outwrite::OutputSet::Status::Ok);
+        const int tree = Trovalis.XMLCreate("ORB");
+        ASSERT_GT(tree, 0);
+        orb::DocumentWriter doc("ORB", " comment ");
+        doc.SpillTo(&files, keep);
+        Trovalis.XMLCommentSet(tree, " comment ");
+        auto open = [&](const char* tag) {
+            Trovalis.XMLNodeCreate(tree, tag);
+            doc.Open(tag);
+        };
+        auto set = [&](const char* name, const std::string& value) {
+            Trovalis.XMLAttributeSet(tree, name, value.c_str());
+            doc.SetAttribute(name, value);
+        };
+        auto close = [&] {
+            Trovalis.XMLNodeParent(tree);
+            doc.Close();
+        };
+        set("version", "v1");
+        for (const std::string& v : values) {
+            open("file");  // no children
+            set("name", v);
+            set("n", std::to_string(v.size()));
+            close();
+            open("sprite");  // children two levels down
+            set("name", v);
+            open("animation");
+            open("frame");
+            set("ms", v);
+            close();
+            close();
+            close();
+        }
+        open("panel");  // left open, as the export leaves it
+        open("widget");
+        set("name", "w");
+        set("name", "replaced in place");
+        close();
+        Trovalis.XMLNodePointTo(tree, 1, "ORB");
+        Trovalis.XMLAttributeSet(tree, "totalblocks", 7);
+        doc.SetRootAttribute("totalblocks", "7");
+        std::string printed, streamed;
+        ASSERT_EQ(Trovalis.XMLPrint(tree, &printed), 1);
+        Trovalis.XMLClose(tree);
+        ASSERT_TRUE(doc.WriteTo([&](const void* p, size_t n) {
+            streamed.append(static_cast<const char*>(p), n);
+            return true;
+        }));
+        EXPECT_EQ(streamed, printed) << "kept in memory up to " << keep << " bytes";
+    }
+}
+
 }  // namespace
+
+// The output folder's record of a large run: past the records it keeps in
+// memory it reads them back from its scratch file, for names written in an
+// order other than the record's (here reversed). Each line must still hold
+// its own file's digest and size.
+TEST(OutputRecord, LargeRunRecordsAnotherFilesDigest) {
+    TempDir dir;
+    const int files = 30000;  // more records than are kept in memory
+    std::vector<std::string> lines;
+    {
+        outwrite::OutputSet out(dir / "d.xml", dir / "d", false);
+        ASSERT_EQ(out.Open(), outwrite::OutputSet::Status::Ok);
+        for (int i = files; i > 0; --i) {
+            const std::string name = "f" + std::to_string(i), data = std::string(size_t(i % 7), 'x') + name;
+            ASSERT_TRUE(out.Put(name, data.data(), data.size())) << out.error();
+            lines.push_back("file " + outwrite::Sha256Hex(data.data(), data.size()) + " " +
+                            std::to_string(data.size()) + " " + name);
+        }
+        ASSERT_EQ(out.Commit("doc", 3), outwrite::OutputSet::Status::Ok);
+    }
+    std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+        return a.substr(a.rfind(' ') + 1) < b.substr(b.rfind(' ') + 1);
+    });
+    std::string expected = "bundlex manifest 1\nmain " + outwrite::Sha256Hex("doc", 3) + " 3 d.xml\n";
+    for (const std::string& l : lines) expected += l + "\n";
+    const std::vector<uint8_t> manifest = ReadFile(dir / "d/.bundlex-manifest");
+    EXPECT_TRUE(std::string(manifest.begin(), manifest.end()) == expected);
+}

@@ -13,6 +13,7 @@
 #include "core/Trovalis.h"
 #include "package/IStuffVLT.h"
 #include "resources/ISoundFX.h"
+#include "resources/MixerLibrary.h"
 #include "resources/VocFile.h"
 
 using namespace testsupport;
@@ -141,7 +142,9 @@ TEST_F(SoundInfoFile, VocFormatFromItsBlocksIsWhatSdlMixerReports) {
         SDL_AudioSpec spec{};
         Uint8* buf = nullptr;
         Uint32 len = 0;
-        ASSERT_TRUE(Mix_LoadVOC_RW(rw, 1, &spec, &buf, &len)) << c.what << ": " << SDL_GetError();
+        const mixer::Functions* mix = mixer::Library();
+        ASSERT_TRUE(mix) << SDL_GetError();
+        ASSERT_TRUE(mix->loadVOC(rw, 1, &spec, &buf, &len)) << c.what << ": " << SDL_GetError();
         SDL_FreeWAV(buf);
         EXPECT_EQ(f.decodedBytes, len) << c.what;
         const std::string file = dir / "a.voc";

@@ -146,20 +146,14 @@ namespace {
 // for the next call. Every block carries its capacity in front of it.
 class WorkBlockPool {
 public:
+    // A thread takes back first the blocks it freed itself: they are still in
+    // its core's cache, where a block last used by another thread is not.
     static void* Allocate(ucl_uint n) {
+        if (void* p = Local().Take(n)) return p;
         WorkBlockPool& pool = Get();
         {
             std::lock_guard<std::mutex> lock(pool.mutex_);
-            int best = -1;
-            for (int i = 0; i < pool.count_; ++i)
-                if (pool.capacity_[i] >= n && (best < 0 || pool.capacity_[i] < pool.capacity_[best])) best = i;
-            if (best >= 0) {
-                void* p = pool.blocks_[best];
-                --pool.count_;
-                pool.blocks_[best] = pool.blocks_[pool.count_];
-                pool.capacity_[best] = pool.capacity_[pool.count_];
-                return p;
-            }
+            if (void* p = pool.shelf_.Take(n)) return p;
         }
         auto* raw = static_cast<uint8_t*>(std::malloc(size_t(n) + kPrefix));
         if (!raw) return nullptr;
@@ -171,21 +165,18 @@ public:
         auto* raw = static_cast<uint8_t*>(p) - kPrefix;
         ucl_uint n;
         std::memcpy(&n, raw, sizeof n);
+        if (Local().Put(p, n)) return;
         WorkBlockPool& pool = Get();
         std::lock_guard<std::mutex> lock(pool.mutex_);
-        if (pool.count_ < kKept) {
-            pool.blocks_[pool.count_] = p;
-            pool.capacity_[pool.count_] = n;
-            ++pool.count_;
-            return;
-        }
-        std::free(raw);
+        if (!pool.shelf_.Put(p, n)) std::free(raw);
     }
+    // The calling thread's blocks and the shared ones; a worker's own go when
+    // it ends.
     static void Release() {
+        Local().Clear();
         WorkBlockPool& pool = Get();
         std::lock_guard<std::mutex> lock(pool.mutex_);
-        for (int i = 0; i < pool.count_; ++i) std::free(static_cast<uint8_t*>(pool.blocks_[i]) - kPrefix);
-        pool.count_ = 0;
+        pool.shelf_.Clear();
     }
     // Checked before every compression: ucl_init may have put the default
     // hooks back. The hooks only ever change between two compressions, so a
@@ -200,14 +191,52 @@ public:
 private:
     static constexpr size_t kPrefix = 16;
     static constexpr int kKept = 8;
+    // Up to kKept freed blocks, each with its capacity.
+    class Shelf {
+    public:
+        Shelf() = default;
+        Shelf(const Shelf&) = delete;
+        Shelf& operator=(const Shelf&) = delete;
+        ~Shelf() { Clear(); }
+        // The smallest kept block of at least n bytes, or null.
+        void* Take(ucl_uint n) {
+            int best = -1;
+            for (int i = 0; i < count_; ++i)
+                if (capacity_[i] >= n && (best < 0 || capacity_[i] < capacity_[best])) best = i;
+            if (best < 0) return nullptr;
+            void* p = blocks_[best];
+            --count_;
+            blocks_[best] = blocks_[count_];
+            capacity_[best] = capacity_[count_];
+            return p;
+        }
+        bool Put(void* p, ucl_uint n) {
+            if (count_ == kKept) return false;
+            blocks_[count_] = p;
+            capacity_[count_] = n;
+            ++count_;
+            return true;
+        }
+        void Clear() {
+            for (int i = 0; i < count_; ++i) std::free(static_cast<uint8_t*>(blocks_[i]) - kPrefix);
+            count_ = 0;
+        }
+
+    private:
+        void* blocks_[kKept] = {};
+        ucl_uint capacity_[kKept] = {};
+        int count_ = 0;
+    };
     static WorkBlockPool& Get() {
         static WorkBlockPool pool;  // never destroyed before the hooks' last use
         return pool;
     }
+    static Shelf& Local() {
+        thread_local Shelf shelf;
+        return shelf;
+    }
     std::mutex mutex_;
-    void* blocks_[kKept] = {};
-    ucl_uint capacity_[kKept] = {};
-    int count_ = 0;
+    Shelf shelf_;
 };
 
 }  // namespace

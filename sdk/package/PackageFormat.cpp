@@ -149,7 +149,8 @@ public:
     // A thread takes back first the blocks it freed itself: they are still in
     // its core's cache, where a block last used by another thread is not.
     static void* Allocate(ucl_uint n) {
-        if (void* p = Local().Take(n)) return p;
+        Shelf* local = Local();
+        if (void* p = local ? local->Take(n) : nullptr) return p;
         WorkBlockPool& pool = Get();
         {
             std::lock_guard<std::mutex> lock(pool.mutex_);
@@ -165,7 +166,8 @@ public:
         auto* raw = static_cast<uint8_t*>(p) - kPrefix;
         ucl_uint n;
         std::memcpy(&n, raw, sizeof n);
-        if (Local().Put(p, n)) return;
+        Shelf* local = Local();
+        if (local && local->Put(p, n)) return;
         WorkBlockPool& pool = Get();
         std::lock_guard<std::mutex> lock(pool.mutex_);
         if (!pool.shelf_.Put(p, n)) std::free(raw);
@@ -173,7 +175,7 @@ public:
     // The calling thread's blocks and the shared ones; a worker's own go when
     // it ends.
     static void Release() {
-        Local().Clear();
+        if (t_shelf) t_shelf->Clear();
         WorkBlockPool& pool = Get();
         std::lock_guard<std::mutex> lock(pool.mutex_);
         pool.shelf_.Clear();
@@ -231,13 +233,29 @@ private:
         static WorkBlockPool pool;  // never destroyed before the hooks' last use
         return pool;
     }
-    static Shelf& Local() {
-        thread_local Shelf shelf;
-        return shelf;
+    // The calling thread's shelf; null once the thread's own objects are
+    // gone (at exit, where the package manager may still be closing).
+    struct LocalShelf {
+        Shelf shelf;
+        LocalShelf() { t_shelf = &shelf; }
+        ~LocalShelf() {
+            t_shelf = nullptr;
+            t_ended = true;
+        }
+    };
+    static thread_local Shelf* t_shelf;
+    static thread_local bool t_ended;
+    static Shelf* Local() {
+        if (t_ended) return nullptr;
+        thread_local LocalShelf local;
+        return &local.shelf;
     }
     std::mutex mutex_;
     Shelf shelf_;
 };
+
+thread_local WorkBlockPool::Shelf* WorkBlockPool::t_shelf = nullptr;
+thread_local bool WorkBlockPool::t_ended = false;
 
 }  // namespace
 

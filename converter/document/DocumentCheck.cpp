@@ -31,6 +31,21 @@ using orb::ValueType;
 // NUL padding after its end: the parser can step over the terminator of a
 // text that ends inside a UTF-8 sequence, and the padding keeps such steps
 // inside the text. False when the file cannot be read.
+// Whether the document at path is nested no deeper than the parser may
+// follow (tooDeep); false when the file cannot be read.
+bool DepthWithin(const char* path, bool& tooDeep) {
+    const int fd = files::OpenRegular(path, O_RDONLY);
+    if (fd < 0) return false;
+    FILE* f = ::fdopen(fd, "rb");
+    if (!f) {
+        ::close(fd);
+        return false;
+    }
+    tooDeep = !XmlDepthWithin(f, kMaxXmlDepth);
+    std::fclose(f);
+    return true;
+}
+
 bool ReadText(const char* path, std::string& text, bool& tooDeep) {
     const int fd = files::OpenRegular(path, O_RDONLY);
     if (fd < 0) return false;
@@ -236,15 +251,29 @@ DocumentCheck::Result DocumentCheck::Load(const char* path) {
     rootProblems_.clear();
     rootCause_.clear();
     children_.clear();
-    std::string text;
+    if (stream_) Trovalis.XMLClose(stream_);
+    stream_ = 0;
     bool tooDeep = false;
-    if (!path || !ReadText(path, text, tooDeep)) return Result::Unreadable;
+    if (!path || !DepthWithin(path, tooDeep)) return Result::Unreadable;
+    if (!tooDeep && CheckStreamed(path)) return Result::Ok;
+    // The whole text is read only to say what is wrong with it.
+    std::string text;
+    if (!tooDeep && !ReadText(path, text, tooDeep)) return Result::Unreadable;
     if (tooDeep) {
         error_ = "its elements are nested deeper than " + std::to_string(kMaxXmlDepth) + " levels.";
         return Result::Malformed;
     }
-    if (CheckStreamed(path)) return Result::Ok;
     return CheckWhole(text);
+}
+
+DocumentCheck::~DocumentCheck() {
+    if (stream_) Trovalis.XMLClose(stream_);
+}
+
+int DocumentCheck::TakeStream() {
+    const int h = stream_;
+    stream_ = 0;
+    return h;
 }
 
 DocumentCheck::Result DocumentCheck::CheckWhole(const std::string& text) {
@@ -298,6 +327,8 @@ bool DocumentCheck::CheckStreamed(const char* path) {
     const std::vector<const Element*> rootRows = ChildrenOf("");
     if (!rootRows.empty()) CheckElement(root, *rootRows.front(), rootProblems_, false);
     g_origin = Origin();
+    stream_ = doc.h;
+    doc.h = 0;
     return true;
 }
 

@@ -17,11 +17,19 @@
 class DocumentCheck {
 public:
     enum class Result { Ok, Unreadable, Malformed };
+    DocumentCheck() = default;
+    ~DocumentCheck();
+    DocumentCheck(const DocumentCheck&) = delete;
+    DocumentCheck& operator=(const DocumentCheck&) = delete;
     // Reads and checks the document at path. Malformed: error() says where
     // and what ("line 3, column 7: ..."); Unreadable: the file cannot be
     // read (error() is empty).
     Result Load(const char* path);
     const std::string& error() const { return error_; }
+    // The SDK's streamed document that Load read the root through, open at
+    // the root, for the caller to close; 0 when Load had none to keep (the
+    // caller then opens the document itself).
+    int TakeStream();
 
     // Why the document has no ORBv1 root, with its place; empty when it has.
     const std::string& rootCause() const { return rootCause_; }
@@ -52,6 +60,7 @@ private:
     std::vector<std::string> rootProblems_;
     // The root child being imported, when it holds a problem.
     std::map<size_t, Child> children_;
+    int stream_ = 0;
 
     // The root read through the SDK's streamed document (its children one
     // at a time); false when it has no ORBv1 root or cannot be streamed,

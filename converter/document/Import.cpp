@@ -91,7 +91,8 @@ bool OpenDocument(const char* input, XmlDocument& doc, DocumentCheck& check) {
         std::printf(" - Error: the given XML is not well-formed: %s\n", check.error().c_str());
         return false;
     }
-    doc.Reset(input ? Trovalis.XMLOpenStream(input) : 0);
+    doc.Reset(check.TakeStream());
+    if (!doc.get()) doc.Reset(input ? Trovalis.XMLOpenStream(input) : 0);
     if (!doc.get()) {
         std::printf(" - Error: could not open the given XML.\n");
         return false;

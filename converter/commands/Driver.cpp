@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "CommandTable.h"
@@ -86,11 +87,13 @@ int RunDriver(int argc, char** argv) {
     {
         // With --quiet the command's lines are held back and only its
         // warnings and errors are written, when it is done.
-        commands::TempFolder scratch;
+        // The scratch folder is made only then.
+        std::optional<commands::TempFolder> scratch;
+        if (inv.quiet) scratch.emplace();
         std::string console;
         bool captured = false;
-        if (inv.quiet && scratch.ok()) {
-            commands::StdoutCapture capture(scratch / "console.txt");
+        if (scratch && scratch->ok()) {
+            commands::StdoutCapture capture(*scratch / "console.txt");
             if (capture.ok()) {
                 captured = true;
                 if (row->startsSdk) Trovalis.Init(0);  // the work is attempted whatever Init returns

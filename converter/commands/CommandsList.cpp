@@ -52,16 +52,6 @@ void WriteProperties(json::Writer& w, const kinds::Properties& props) {
     w.EndObject();
 }
 
-kinds::Entry EntryOf(const BlockInfo& info) {
-    kinds::Entry e;
-    e.name.assign(info.name, strnlen(info.name, sizeof info.name));
-    e.type.assign(info.type, strnlen(info.type, sizeof info.type));
-    e.mode = info.mode;
-    e.size = info.size;
-    e.packedSize = info.packedSize;
-    return e;
-}
-
 int Fail(const std::string& path, const std::string& why, bool json, FILE* out) {
     return RefuseCommand(path, why, json, out, " - Error: cannot list '%s': %s.\n");
 }
@@ -105,7 +95,7 @@ Summary Summarise(int pkg) {
     std::memset(&info, 0, sizeof info);
     int r = g_pStuffVLT->FindFirst(pkg, &info);
     for (; r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
-        const kinds::Entry e = EntryOf(info);
+        const kinds::Entry e = kinds::EntryOf(info);
         Total& t = sum.totals[kinds::Word(e.type)];
         ++t.blocks;
         t.size += e.size;
@@ -130,7 +120,7 @@ struct EntryReader {
         BlockInfo info;
         std::memset(&info, 0, sizeof info);
         if (g_pStuffVLT->FindNth(pkg, i, &info) != 1) return false;
-        e = EntryOf(info);
+        e = kinds::EntryOf(info);
         why.clear();
         props.clear();
         if (withProperties && !kinds::ReadProperties(pkg, e, props, why) && why.empty())

@@ -48,17 +48,6 @@ std::string LoadPayload(int pkg, const Entry& e, Payload& p) {
     return std::string();
 }
 
-// An entry as FindFirst, FindNext and FindNth give it.
-Entry EntryOf(const BlockInfo& info) {
-    Entry e;
-    e.name.assign(info.name, strnlen(info.name, sizeof info.name));
-    e.type.assign(info.type, strnlen(info.type, sizeof info.type));
-    e.mode = info.mode;
-    e.size = info.size;
-    e.packedSize = info.packedSize;
-    return e;
-}
-
 // The entries are walked twice and never all held: once to count the live
 // blocks of each name and type, then one by one to check them.
 class Verifier {
@@ -196,7 +185,7 @@ Entry EntryAt(int pkg, uint64_t i) {
     BlockInfo info;
     std::memset(&info, 0, sizeof info);
     g_pStuffVLT->FindNth(pkg, i, &info);
-    return EntryOf(info);
+    return kinds::EntryOf(info);
 }
 
 // Every live block of the count entries checked, widgets last, the failures
@@ -304,7 +293,7 @@ int VerifyPackage(const std::string& path, bool json, FILE* out) {
     std::memset(&info, 0, sizeof info);
     int r = g_pStuffVLT->FindFirst(pkg, &info);
     for (; r == 1; r = g_pStuffVLT->FindNext(pkg, &info)) {
-        const Entry e = EntryOf(info);
+        const Entry e = kinds::EntryOf(info);
         if (!e.deleted() && !v.Count(e)) {
             g_pStuffVLT->Close(pkg);
             return Refuse(path, "unreadable", "it holds more blocks than can be counted", json, out);

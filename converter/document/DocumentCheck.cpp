@@ -27,33 +27,32 @@ using orb::Element;
 using orb::Need;
 using orb::ValueType;
 
-// The document's text, with carriage returns as the parser reads them and
-// NUL padding after its end: the parser can step over the terminator of a
-// text that ends inside a UTF-8 sequence, and the padding keeps such steps
-// inside the text. False when the file cannot be read.
+// The document at path opened for reading, or null.
+FILE* OpenText(const char* path) {
+    const int fd = files::OpenRegular(path, O_RDONLY);
+    if (fd < 0) return nullptr;
+    FILE* f = ::fdopen(fd, "rb");
+    if (!f) ::close(fd);
+    return f;
+}
+
 // Whether the document at path is nested no deeper than the parser may
 // follow (tooDeep); false when the file cannot be read.
 bool DepthWithin(const char* path, bool& tooDeep) {
-    const int fd = files::OpenRegular(path, O_RDONLY);
-    if (fd < 0) return false;
-    FILE* f = ::fdopen(fd, "rb");
-    if (!f) {
-        ::close(fd);
-        return false;
-    }
+    FILE* f = OpenText(path);
+    if (!f) return false;
     tooDeep = !XmlDepthWithin(f, kMaxXmlDepth);
     std::fclose(f);
     return true;
 }
 
+// The document's text, with carriage returns as the parser reads them and
+// NUL padding after its end: the parser can step over the terminator of a
+// text that ends inside a UTF-8 sequence, and the padding keeps such steps
+// inside the text. False when the file cannot be read.
 bool ReadText(const char* path, std::string& text, bool& tooDeep) {
-    const int fd = files::OpenRegular(path, O_RDONLY);
-    if (fd < 0) return false;
-    FILE* f = ::fdopen(fd, "rb");
-    if (!f) {
-        ::close(fd);
-        return false;
-    }
+    FILE* f = OpenText(path);
+    if (!f) return false;
     tooDeep = !XmlDepthWithin(f, kMaxXmlDepth);
     bool ok = !tooDeep && std::fseek(f, 0, SEEK_SET) == 0;
     std::vector<char> chunk(65536);

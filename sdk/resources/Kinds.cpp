@@ -467,19 +467,23 @@ const std::vector<const char*>& Words() {
     return words;
 }
 
+Entry EntryOf(const BlockInfo& info) {
+    Entry e;
+    e.name = FieldText(info.name, sizeof info.name);
+    e.type = FieldText(info.type, sizeof info.type);
+    e.mode = info.mode;
+    e.size = info.size;
+    e.packedSize = info.packedSize;
+    return e;
+}
+
 int WalkEntries(int pkg, std::vector<Entry>& out, size_t limit) {
     if (!g_pStuffVLT) return 2;
     BlockInfo info;
     std::memset(&info, 0, sizeof info);
     int r = g_pStuffVLT->FindFirst(pkg, &info);
     for (size_t n = 0; r == 1 && n < limit; ++n) {
-        Entry e;
-        e.name = FieldText(info.name, sizeof info.name);
-        e.type = FieldText(info.type, sizeof info.type);
-        e.mode = info.mode;
-        e.size = info.size;
-        e.packedSize = info.packedSize;
-        out.push_back(std::move(e));
+        out.push_back(EntryOf(info));
         std::memset(&info, 0, sizeof info);
         r = g_pStuffVLT->FindNext(pkg, &info);
     }

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+struct BlockInfo;
+
 namespace kinds {
 
 enum class Kind { Image, Tile, StateImage, Sprite, Font, Sound, Music, Widget, File, Deleted };
@@ -93,6 +95,8 @@ struct Entry {
     uint32_t packedSize = 0;
     bool deleted() const { return type == Of(Kind::Deleted).type; }
 };
+// The entry a package search gave as info.
+Entry EntryOf(const ::BlockInfo& info);
 // Walks the entries of an open package through their descriptors, at most
 // limit of them. 1 when the walk reached the end (or the limit), 2 when a
 // read error stopped it; the entries before the stop are in out.

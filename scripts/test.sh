@@ -20,13 +20,15 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j"$(nproc)")
 
 # The worker threads once under ThreadSanitizer, in a build of their own:
-# the package manager's tests (compression and decoding on workers) and the
-# command tests, whose runs of bundlex use every processor.
+# the package manager's tests (compression and decoding on workers), the XML
+# layer's (a large document read from two places at once) and the command
+# tests, whose runs of bundlex use every processor.
 unset ASAN_OPTIONS UBSAN_OPTIONS
 scripts/setup.sh --target test_commands build-tsan -DBUNDLEX_TSAN=ON "${WERROR[@]}"
 cmake --build build-tsan -j"$(nproc)" --target test_package
+cmake --build build-tsan -j"$(nproc)" --target test_core
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-(cd build-tsan && ctest --output-on-failure -j"$(nproc)" -R '^(PackageJobs|Readers)\.')
+(cd build-tsan && ctest --output-on-failure -j"$(nproc)" -R '^(PackageJobs|Readers|XmlAccess)\.')
 unset TSAN_OPTIONS
 
 if [ -x tools/fuzz.sh ]; then

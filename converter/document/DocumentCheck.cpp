@@ -252,9 +252,12 @@ DocumentCheck::Result DocumentCheck::Load(const char* path) {
     children_.clear();
     if (stream_) Trovalis.XMLClose(stream_);
     stream_ = 0;
+    if (!path) return Result::Unreadable;
+    // The open measures the nesting itself; it is measured here again only
+    // to say why a document that cannot be streamed was refused.
+    if (CheckStreamed(path)) return Result::Ok;
     bool tooDeep = false;
-    if (!path || !DepthWithin(path, tooDeep)) return Result::Unreadable;
-    if (!tooDeep && CheckStreamed(path)) return Result::Ok;
+    if (!DepthWithin(path, tooDeep)) return Result::Unreadable;
     // The whole text is read only to say what is wrong with it.
     std::string text;
     if (!tooDeep && !ReadText(path, text, tooDeep)) return Result::Unreadable;

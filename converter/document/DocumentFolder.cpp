@@ -114,22 +114,23 @@ bool DocumentFolder::RealInside(const std::string& real) const { return Inside(r
 
 bool DocumentFolder::Read(const std::string& source, std::vector<uint8_t>& bytes, uint64_t limit,
                           std::string& cause) const {
-    const std::string payload = "the payload file " + Quoted(source);
+    // Words for a refusal, made only when one is given.
+    const auto payload = [&source] { return "the payload file " + Quoted(source); };
     if (source.empty()) {
         cause = "the payload path is empty.";
         return false;
     }
-    const fs::path path(source);
-    const bool absolute = path.is_absolute();
+    const bool absolute = source[0] == '/';
     // Refused before anything is opened: opening a device may already do
     // something.
     if (!allowOutside_) {
         if (absolute && !LexicallyInside(Absolute(source))) {
-            cause = payload + " is an absolute path outside the document's folder; it was not read" + kAllowHint + ".";
+            cause =
+                payload() + " is an absolute path outside the document's folder; it was not read" + kAllowHint + ".";
             return false;
         }
-        if (!absolute && Climbs(path)) {
-            cause = payload + " climbs out of the document's folder with \"..\"; it was not read" + kAllowHint + ".";
+        if (!absolute && source.find("..") != std::string::npos && Climbs(fs::path(source))) {
+            cause = payload() + " climbs out of the document's folder with \"..\"; it was not read" + kAllowHint + ".";
             return false;
         }
     }
@@ -146,31 +147,31 @@ bool DocumentFolder::Read(const std::string& source, std::vector<uint8_t>& bytes
         if (fd < 0 && errno != ENOENT && errno != ENOTDIR) err = errno;
     }
     if (fd < 0) {
-        cause = payload + " is missing (" + std::strerror(err) + ").";
+        cause = payload() + " is missing (" + std::strerror(err) + ").";
         return false;
     }
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0;
     if (!ok) {
-        cause = payload + " cannot be read (" + std::strerror(errno) + ").";
+        cause = payload() + " cannot be read (" + std::strerror(errno) + ").";
     } else if (!S_ISREG(st.st_mode)) {
         cause = "the payload " + Quoted(source) + " is not a regular file.";
         ok = false;
     } else if (!allowOutside_ && !beneath) {
         const std::string real = RealPathOf(fd);
         if (real.empty()) {
-            cause = payload + " was not read: where it really lies cannot be checked" + std::string(kAllowHint) + ".";
+            cause = payload() + " was not read: where it really lies cannot be checked" + std::string(kAllowHint) + ".";
             ok = false;
         } else if (!RealInside(real)) {
-            cause = payload + " leads outside the document's folder through a symbolic link; it was not read" +
+            cause = payload() + " leads outside the document's folder through a symbolic link; it was not read" +
                     kAllowHint + ".";
             ok = false;
         }
     }
     // Just opened: read from its start, the length its status gave.
-    if (ok && !files::ReadExpected(fd, static_cast<uint64_t>(st.st_size), bytes, limit)) {
-        cause = payload + (errno == EFBIG ? " holds more than a block can."
-                                          : " cannot be read (" + std::string(std::strerror(errno)) + ").");
+    if (ok && !files::ReadExpected(fd, static_cast<uint64_t>(st.st_size), bytes, limit, true)) {
+        cause = payload() + (errno == EFBIG ? " holds more than a block can."
+                                            : " cannot be read (" + std::string(std::strerror(errno)) + ").");
         ok = false;
     }
     ::close(fd);

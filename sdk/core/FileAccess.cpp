@@ -150,23 +150,39 @@ bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit) {
     if (::fstat(fd, &st) != 0) return false;
     const off_t here = S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
     const uint64_t expect = here >= 0 && st.st_size > here ? static_cast<uint64_t>(st.st_size - here) : 0;
-    return ReadExpected(fd, expect, out, limit);
+    return ReadExpected(fd, expect, out, limit, here >= 0 && st.st_size >= here);
 }
 
-bool ReadExpected(int fd, uint64_t expect, std::vector<uint8_t>& out, uint64_t limit) {
+bool ReadExpected(int fd, uint64_t expect, std::vector<uint8_t>& out, uint64_t limit, bool regular) {
     out.clear();
     if (expect > limit) {
         errno = EFBIG;
         return false;
     }
     // Read what the size promised, then on in small steps whatever the size
-    // said; the caller gets exactly what was read.
-    out.resize(static_cast<size_t>(expect));
-    const long long first = ReadUpTo(fd, out.data(), out.size());
+    // said; the caller gets exactly what was read. A regular file's read
+    // returns less than it asks for only at the file's end, so one byte asked
+    // beyond the size tells in the same read whether the file ends there.
+    out.resize(static_cast<size_t>(expect) + (regular ? 1 : 0));
+    long long first = 0;
+    if (regular) {
+        ssize_t n;
+        do n = ::read(fd, out.data(), out.size());
+        while (n < 0 && errno == EINTR);
+        first = n;
+    } else {
+        first = ReadUpTo(fd, out.data(), out.size());
+    }
     if (first < 0) return false;
     out.resize(static_cast<size_t>(first));
-    // Most files end where their size said: a small probe finds that
-    // without a large buffer for every file read.
+    if (regular && static_cast<uint64_t>(first) == expect) return true;
+    if (out.size() > limit) {
+        errno = EFBIG;
+        return false;
+    }
+    // A file that grew or shrank since its size was taken, or a stream, is
+    // read on until a read gives nothing. Most of them end where their size
+    // said: a small probe finds that without a large buffer for every file.
     uint8_t probe[512];
     std::vector<uint8_t> piece;
     for (;;) {

@@ -56,8 +56,9 @@ long long ReadUpToAt(int fd, void* data, size_t size, uint64_t offset);
 bool ReadToEnd(int fd, std::vector<uint8_t>& out, uint64_t limit);
 // The same for a file whose remaining length the caller knows already (a
 // file just opened and queried): expect bytes are read at once, then on to
-// the end.
-bool ReadExpected(int fd, uint64_t expect, std::vector<uint8_t>& out, uint64_t limit);
+// the end. For a regular file (regular), a single read finds its end when
+// the file still ends where expect says.
+bool ReadExpected(int fd, uint64_t expect, std::vector<uint8_t>& out, uint64_t limit, bool regular);
 
 // Copies everything from the position of in to the end onto out. On failure
 // errno is set and, when readFailed is given, it says which side failed.

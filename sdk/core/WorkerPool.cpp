@@ -105,4 +105,15 @@ unsigned UsableProcessors() {
     return usable;
 }
 
+namespace {
+std::atomic<unsigned> g_budget{1};
+}  // namespace
+
+void SetThreadBudget(unsigned threads) { g_budget.store(threads); }
+
+unsigned ThreadBudget() {
+    const unsigned threads = g_budget.load();
+    return threads ? threads : UsableProcessors();
+}
+
 }  // namespace vlt

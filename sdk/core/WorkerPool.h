@@ -61,4 +61,11 @@ private:
 // least 1.
 unsigned UsableProcessors();
 
+// How many threads the SDK's work may use (IStuffVLT::SetJobs sets it): 1,
+// the default, keeps everything on the calling thread; 0 is every processor
+// the process may use.
+void SetThreadBudget(unsigned threads);
+// That number, with 0 resolved: at least 1.
+unsigned ThreadBudget();
+
 }  // namespace vlt

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -13,14 +14,19 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include <tinyxml.h>
 
 #include "core/FileAccess.h"
 #include "core/Log.h"
 #include "core/Trovalis.h"
+#include "core/WorkerPool.h"
 #include "core/XmlDepth.h"
+#include "core/XmlSplit.h"
 
 namespace {
 
@@ -37,22 +43,33 @@ bool ReadPadded(FILE* f, std::string& out) {
     struct stat st;
     if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
         out.reserve(static_cast<size_t>(st.st_size) + kPadding);
-    char chunk[65536];
+    std::vector<char> chunk(65536);
     size_t n = 0;
     bool cr = false, stop = false;
-    while (!stop && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        for (size_t i = 0; i < n; ++i) {
-            const char c = chunk[i];
-            if (c == 0) {
-                stop = true;
-                break;
-            }
-            if (cr && c == '\n') {
-                cr = false;
-                continue;
-            }
-            cr = c == '\r';
-            out.push_back(cr ? '\n' : c);
+    while (!stop && (n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) {
+        const char* const data = chunk.data();
+        const void* nul = std::memchr(data, 0, n);
+        const size_t use = nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : n;
+        stop = nul != nullptr;
+        size_t i = 0;
+        if (cr && use > 0) {
+            // A CR that ended the last piece takes the LF that starts this one.
+            if (data[0] == '\n') i = 1;
+            cr = false;
+        }
+        // Runs without CR are copied whole; each CR becomes a LF and eats
+        // the LF right after it.
+        while (i < use) {
+            const void* found = std::memchr(data + i, '\r', use - i);
+            const size_t at = found ? static_cast<size_t>(static_cast<const char*>(found) - data) : use;
+            out.append(data + i, at - i);
+            if (!found) break;
+            out.push_back('\n');
+            i = at + 1;
+            if (i == use)
+                cr = true;
+            else if (data[i] == '\n')
+                ++i;
         }
     }
     if (std::ferror(f)) return false;
@@ -60,6 +77,9 @@ bool ReadPadded(FILE* f, std::string& out) {
     return true;
 }
 
+
+// The least content worth a second reading thread (SetStreamSplitFrom).
+std::atomic<size_t> g_splitFrom{256 * 1024};
 
 // ---- Reading a document one child at a time ---------------------------------
 //
@@ -266,32 +286,140 @@ struct TrovalisCore::XmlStream {
 
     // The root's content as the library reads it, up to and past the end
     // tag; every child element is parsed and dropped, its place kept.
+    //
+    // A large document is read from two places at once: a helper thread
+    // starts where a child element seems to start, about halfway, while this
+    // thread reads from the start. The library reads a node from where it
+    // starts alone, so when this thread arrives exactly at the helper's
+    // start, the helper's reading is the one this thread would make, and is
+    // taken. When this thread steps past that place instead (it lay inside a
+    // comment, a text or a value), the helper's work is dropped.
     const char* CheckChildren(const char* p) {
-        TiXmlDocument scratch;
-        for (;;) {
-            p = SkipWhite(p, encoding);
-            if (!p || !*p) return nullptr;
-            if (*p != '<') {
-                TiXmlText text("");
-                p = text.Parse(p, nullptr, encoding);
-                if (!p) return nullptr;
-                continue;
-            }
-            if (StartsWith(p, "</", false)) {
-                const std::string endTag = "</" + rootName;
-                if (!StartsWith(p, endTag.c_str(), false)) return nullptr;
-                p = SkipWhite(p + endTag.size(), encoding);
-                return p && *p == '>' ? p + 1 : nullptr;
-            }
-            bool element = false;
-            TiXmlNode* node = scratch.LinkEndChild(MakeNode(p, element));
-            const char* start = p;
-            p = node->Parse(p, nullptr, encoding);
-            if (!p || scratch.Error()) return nullptr;
-            if (element)
-                children.emplace_back(static_cast<size_t>(start - text.c_str()), static_cast<size_t>(p - text.c_str()));
-            scratch.Clear();
+        const char* base = text.c_str();
+        Reading mine{base, encoding, rootName, children};
+        const char* split = vlt::ThreadBudget() > 1 ? SplitPoint(p) : nullptr;
+        if (!split) return mine.From(p);
+        Helper helper(base, encoding, rootName);
+        if (!helper.Start(split)) return mine.From(p);
+        mine.meet = split;
+        mine.cancelOther = &helper.cancel;
+        const char* end = mine.From(p);
+        if (!mine.met) return end;  // the helper is stopped as it goes
+        helper.Finish();
+        if (helper.ok) {
+            children.insert(children.end(), helper.children.begin(), helper.children.end());
+            return helper.end;
         }
+        mine.meet = nullptr;  // the helper could not finish: read the rest here
+        return mine.From(split);
+    }
+
+    // A reading of the root's content from some place, into children.
+    struct Reading {
+        const char* base;
+        TiXmlEncoding encoding;
+        const std::string& rootName;
+        std::deque<std::pair<size_t, size_t>>& children;
+        // Where to stop when a node starts there (met is then set); once
+        // passed, cancelOther is set.
+        const char* meet = nullptr;
+        bool met = false;
+        std::atomic<bool>* cancelOther = nullptr;
+        // Set by another thread to stop this reading.
+        const std::atomic<bool>* cancel = nullptr;
+
+        const char* From(const char* p) {
+            TiXmlDocument scratch;
+            for (unsigned count = 0;; ++count) {
+                if (cancel && count % 64 == 0 && cancel->load(std::memory_order_relaxed)) return nullptr;
+                p = SkipWhite(p, encoding);
+                if (!p || !*p) return nullptr;
+                if (meet && p >= meet) {
+                    if (p == meet) {
+                        met = true;
+                        return p;
+                    }
+                    meet = nullptr;
+                    if (cancelOther) cancelOther->store(true, std::memory_order_relaxed);
+                }
+                if (*p != '<') {
+                    TiXmlText text("");
+                    p = text.Parse(p, nullptr, encoding);
+                    if (!p) return nullptr;
+                    continue;
+                }
+                if (StartsWith(p, "</", false)) {
+                    const std::string endTag = "</" + rootName;
+                    if (!StartsWith(p, endTag.c_str(), false)) return nullptr;
+                    p = SkipWhite(p + endTag.size(), encoding);
+                    return p && *p == '>' ? p + 1 : nullptr;
+                }
+                bool element = false;
+                TiXmlNode* node = scratch.LinkEndChild(MakeNode(p, element));
+                const char* start = p;
+                p = node->Parse(p, nullptr, encoding);
+                if (!p || scratch.Error()) return nullptr;
+                if (element) children.emplace_back(static_cast<size_t>(start - base), static_cast<size_t>(p - base));
+                scratch.Clear();
+            }
+        }
+    };
+
+    // The reading from the split place, on a thread of its own.
+    struct Helper {
+        std::deque<std::pair<size_t, size_t>> children;
+        Reading reading;
+        std::atomic<bool> cancel{false};
+        const char* end = nullptr;
+        bool ok = false;  // it read to an end (end null: the document is malformed there)
+        std::thread thread;
+
+        Helper(const char* base, TiXmlEncoding encoding, const std::string& rootName)
+            : reading{base, encoding, rootName, children} {
+            reading.cancel = &cancel;
+        }
+        Helper(const Helper&) = delete;
+        Helper& operator=(const Helper&) = delete;
+        ~Helper() {
+            cancel.store(true, std::memory_order_relaxed);
+            Finish();
+        }
+        bool Start(const char* from) {
+            try {
+                thread = std::thread([this, from] {
+                    try {
+                        end = reading.From(from);
+                        ok = !cancel.load(std::memory_order_relaxed);
+                    } catch (...) {
+                        ok = false;  // out of memory: the other thread reads this part itself
+                    }
+                });
+            } catch (const std::system_error&) {
+                return false;
+            }
+            return true;
+        }
+        void Finish() {
+            if (thread.joinable()) thread.join();
+        }
+    };
+
+    // Where a helper may start reading for the content after p: the first
+    // line past the middle that starts (after blanks) with an element's start
+    // tag. Null for a text too small to be worth a thread.
+    const char* SplitPoint(const char* p) const {
+        const char* end = text.c_str() + text.size();  // the padding holds no line break
+        if (static_cast<size_t>(end - p) < g_splitFrom.load(std::memory_order_relaxed)) return nullptr;
+        const char* q = p + (end - p) / 2;
+        const char* limit = q + 64 * 1024 < end ? q + 64 * 1024 : end;
+        while (q < limit) {
+            q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(limit - q)));
+            if (!q) return nullptr;
+            ++q;
+            while (q < limit && (*q == ' ' || *q == '\t')) ++q;
+            if (q + 1 < limit && *q == '<' && NameStart(static_cast<unsigned char>(q[1]))) return q;
+        }
+        return nullptr;
     }
 
     // Parses child i on its own; false when it cannot be (never for a
@@ -351,6 +479,8 @@ int TrovalisCore::XMLOpen(const char* file) { return XMLOpenWith(file, false); }
 
 int TrovalisCore::XMLOpenStream(const char* file) { return XMLOpenWith(file, true); }
 
+void SetStreamSplitFrom(size_t bytes) { g_splitFrom.store(bytes); }
+
 int TrovalisCore::XMLOpenWith(const char* file, bool stream) {
     if (!file) return 0;
     int index = -1;
@@ -371,16 +501,16 @@ int TrovalisCore::XMLOpenWith(const char* file, bool stream) {
     const int fd = files::OpenRegular(file, O_RDONLY);
     FILE* f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
     if (fd >= 0 && !f) ::close(fd);
-    if (f && !XmlDepthWithin(f, kMaxXmlDepth)) {
-        std::fclose(f);
-        tag.Error("%s\n", "elements are nested too deeply");
-        return 0;
-    }
     std::unique_ptr<TiXmlDocument> doc(new TiXmlDocument(file));
     std::unique_ptr<XmlStream> streamed(new XmlStream());
     std::string& text = streamed->text;
-    const bool read = f && std::fseek(f, 0, SEEK_SET) == 0 && ReadPadded(f, text);
+    const bool read = f && ReadPadded(f, text);
     if (f) std::fclose(f);
+    // The nesting of the text the parser is given, measured before it parses.
+    if (read && !XmlDepthWithin(text.data(), text.size(), kMaxXmlDepth)) {
+        tag.Error("%s\n", "elements are nested too deeply");
+        return 0;
+    }
     bool parsed = false;
     if (read && stream && streamed->Build(*doc)) {
         parsed = true;

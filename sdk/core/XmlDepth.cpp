@@ -1,7 +1,85 @@
 #include "core/XmlDepth.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+bool XmlDepthScan::Feed(const char* data, size_t n) {
+    const char* const end = data + n;
+    for (const char* p = data; ok_ && p < end; ++p) {
+        const char c = *p;
+        if (!skip_.empty()) {
+            recent_ += c;
+            if (recent_.size() > skip_.size()) recent_.erase(0, recent_.size() - skip_.size());
+            if (recent_ == skip_) skip_.clear();
+            continue;
+        }
+        switch (state_) {
+            case kText: {
+                // Nothing but the next '<' matters in text.
+                const void* less = std::memchr(p, '<', static_cast<size_t>(end - p));
+                if (!less) return ok_;
+                p = static_cast<const char*>(less);
+                state_ = kLess;
+                break;
+            }
+            case kLess:
+                if (c == '?') {
+                    skip_ = "?>";
+                    recent_.clear();
+                    state_ = kText;
+                } else if (c == '!') {
+                    state_ = kBang;
+                    recent_.clear();
+                } else {
+                    closing_ = c == '/';
+                    if (!closing_ && ++depth_ > limit_) ok_ = false;
+                    state_ = c == '>' ? kText : kTag;
+                    previous_ = c;
+                }
+                break;
+            case kBang:
+                // "<!--" comment, "<![CDATA[" section, or a declaration.
+                recent_ += c;
+                if (recent_ == "--") {
+                    skip_ = "-->";
+                } else if (recent_ == "[CDATA[") {
+                    skip_ = "]]>";
+                } else if (std::string("--").compare(0, recent_.size(), recent_) != 0 &&
+                           std::string("[CDATA[").compare(0, recent_.size(), recent_) != 0) {
+                    skip_ = ">";
+                } else {
+                    break;
+                }
+                recent_.clear();
+                state_ = kText;
+                break;
+            case kTag:
+                if (c == '"' || c == '\'') {
+                    quote_ = c;
+                    state_ = kQuoted;
+                } else if (c == '>') {
+                    if (closing_)
+                        --depth_;
+                    else if (previous_ == '/')
+                        --depth_;  // an empty element
+                    state_ = kText;
+                }
+                previous_ = c;
+                break;
+            case kQuoted: {
+                // Only the closing quote ends a value.
+                const void* close = std::memchr(p, quote_, static_cast<size_t>(end - p));
+                if (!close) return ok_;
+                p = static_cast<const char*>(close);
+                state_ = kTag;
+                previous_ = quote_;
+                break;
+            }
+        }
+    }
+    return ok_;
+}
 
 bool XmlDepthWithin(const char* path, int limit) {
     FILE* f = path ? std::fopen(path, "rb") : nullptr;
@@ -13,79 +91,14 @@ bool XmlDepthWithin(const char* path, int limit) {
 
 bool XmlDepthWithin(FILE* f, int limit) {
     if (!f) return true;
-    // States of the scan; `skip` holds the text that ends a comment, CDATA
-    // section, processing instruction or declaration being skipped.
-    enum { kText, kLess, kBang, kTag, kQuoted } state = kText;
-    std::string skip, recent;
-    char quote = 0, previous = 0;
-    bool closing = false;
-    int depth = 0;
-    bool ok = true;
+    XmlDepthScan scan(limit);
     char buf[65536];
     size_t n;
-    while (ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        for (size_t i = 0; ok && i < n; ++i) {
-            const char c = buf[i];
-            if (!skip.empty()) {
-                recent += c;
-                if (recent.size() > skip.size()) recent.erase(0, recent.size() - skip.size());
-                if (recent == skip) skip.clear();
-                continue;
-            }
-            switch (state) {
-                case kText:
-                    if (c == '<') state = kLess;
-                    break;
-                case kLess:
-                    if (c == '?') {
-                        skip = "?>";
-                        recent.clear();
-                        state = kText;
-                    } else if (c == '!') {
-                        state = kBang;
-                        recent.clear();
-                    } else {
-                        closing = c == '/';
-                        if (!closing && ++depth > limit) ok = false;
-                        state = c == '>' ? kText : kTag;
-                        previous = c;
-                    }
-                    break;
-                case kBang:
-                    // "<!--" comment, "<![CDATA[" section, or a declaration.
-                    recent += c;
-                    if (recent == "--") {
-                        skip = "-->";
-                    } else if (recent == "[CDATA[") {
-                        skip = "]]>";
-                    } else if (std::string("--").compare(0, recent.size(), recent) != 0 &&
-                               std::string("[CDATA[").compare(0, recent.size(), recent) != 0) {
-                        skip = ">";
-                    } else {
-                        break;
-                    }
-                    recent.clear();
-                    state = kText;
-                    break;
-                case kTag:
-                    if (c == '"' || c == '\'') {
-                        quote = c;
-                        state = kQuoted;
-                    } else if (c == '>') {
-                        if (closing)
-                            --depth;
-                        else if (previous == '/')
-                            --depth;  // an empty element
-                        state = kText;
-                    }
-                    previous = c;
-                    break;
-                case kQuoted:
-                    if (c == quote) state = kTag;
-                    previous = c;
-                    break;
-            }
-        }
-    }
-    return ok;
+    while (scan.Within() && (n = std::fread(buf, 1, sizeof buf, f)) > 0) scan.Feed(buf, n);
+    return scan.Within();
+}
+
+bool XmlDepthWithin(const char* data, size_t n, int limit) {
+    XmlDepthScan scan(limit);
+    return !data || scan.Feed(data, n);
 }

@@ -47,8 +47,6 @@ constexpr uint32_t kNoPlace = 0xFFFFFFFFu;
 
 const char* ErrorText(int err) { return err ? strerror(err) : "unexpected end of file"; }
 
-// IStuffVLT::SetJobs: 1 by default, everything on the calling thread.
-std::atomic<unsigned> g_jobs{1};
 // The most payload bytes (copies handed over and their compressed forms)
 // that wait for their compression or their write at one time (a larger
 // block waits alone). Kept small, so that the memory of the blocks written is used again
@@ -1228,12 +1226,9 @@ int IStuffVLT::Flush(int id) {
     return WriteError(id);
 }
 
-void IStuffVLT::SetJobs(unsigned jobs) { g_jobs.store(jobs); }
+void IStuffVLT::SetJobs(unsigned jobs) { vlt::SetThreadBudget(jobs); }
 
-unsigned IStuffVLT::Jobs() {
-    const unsigned jobs = g_jobs.load();
-    return jobs ? jobs : UsableProcessors();
-}
+unsigned IStuffVLT::Jobs() { return vlt::ThreadBudget(); }
 
 int IStuffVLT::Delete(int id, BlockInfo* info) {
     impl_->Drain();

@@ -32,9 +32,13 @@ Loaded Load() {
         l.why = text ? text : "not found";
     } else {
         Functions& f = l.functions;
-        l.ok = Find(handle, "Mix_LoadAIFF_RW", f.loadAIFF, l.why) & Find(handle, "Mix_LoadVOC_RW", f.loadVOC, l.why) &
-               Find(handle, "Mix_LoadOGG_RW", f.loadOGG, l.why) & Find(handle, "Mix_FreeChunk", f.freeChunk, l.why) &
-               Find(handle, "Mix_FreeMusic", f.freeMusic, l.why) & Find(handle, "Mix_CloseAudio", f.closeAudio, l.why);
+        // Every name is looked up; the log names the first one missing.
+        const bool found[] = {
+            Find(handle, "Mix_LoadAIFF_RW", f.loadAIFF, l.why), Find(handle, "Mix_LoadVOC_RW", f.loadVOC, l.why),
+            Find(handle, "Mix_LoadOGG_RW", f.loadOGG, l.why),   Find(handle, "Mix_FreeChunk", f.freeChunk, l.why),
+            Find(handle, "Mix_FreeMusic", f.freeMusic, l.why),  Find(handle, "Mix_CloseAudio", f.closeAudio, l.why)};
+        l.ok = true;
+        for (const bool one : found) l.ok = l.ok && one;
         // The library stays loaded for the process: chunks and music made by
         // it may outlive any one caller.
     }

@@ -20,7 +20,9 @@
 #include "core/CpuFeatures.h"
 #include "core/FileAccess.h"
 #include "core/Trovalis.h"
+#include "core/WorkerPool.h"
 #include "core/XmlDepth.h"
+#include "core/XmlSplit.h"
 #include "package/IStuffVLT.h"
 #include "resources/IImage.h"
 #include "resources/ISoundFX.h"
@@ -66,7 +68,9 @@ TEST(Crc32, StandardCheckValueMissed) {
 // Absolute, doubled and relative paths get every missing directory.
 // A file longer than the length its reader expected (it grew, or the
 // length was short) is read to its end, past the small probe for the end
-// too; past the limit it is refused.
+// too; a shorter one gives what it holds; past the limit it is refused. A
+// regular file is read with one byte asked beyond the length, a stream until
+// a read gives nothing: both give the same bytes.
 TEST(FileAccess, BytesBeyondTheExpectedLengthAreLost) {
     struct Case {
         uint64_t expect;
@@ -75,23 +79,27 @@ TEST(FileAccess, BytesBeyondTheExpectedLengthAreLost) {
         bool ok;
     };
     const Case cases[] = {{100, 100, 1000, true},      {0, 100, 1000, true},        {10, 700, 1000, true},
-                          {100, 100000, 200000, true}, {100, 100000, 50000, false}, {2000, 1000, 1000, false}};
+                          {100, 100000, 200000, true}, {100, 100000, 50000, false}, {2000, 1000, 1000, false},
+                          {100, 50, 1000, true},       {0, 0, 1000, true},          {1000, 1000, 1000, true},
+                          {1000, 1001, 1000, false},   {999, 1000, 1000, true},     {100, 0, 1000, true}};
     TempDir dir;
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes(c.actual);
         for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
         const std::string path = dir / "f";
         ASSERT_TRUE(WriteFile(path, bytes));
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        std::vector<uint8_t> out;
-        errno = 0;
-        const bool ok = files::ReadExpected(fd, c.expect, out, c.limit);
-        const int err = errno;
-        ::close(fd);
-        EXPECT_EQ(ok, c.ok) << c.expect << " " << c.actual;
-        EXPECT_EQ(c.ok ? out : std::vector<uint8_t>(), c.ok ? bytes : std::vector<uint8_t>()) << c.expect;
-        EXPECT_EQ(c.ok ? 0 : err, c.ok ? 0 : EFBIG) << c.expect << " " << c.actual;
+        for (const bool regular : {true, false}) {
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            std::vector<uint8_t> out;
+            errno = 0;
+            const bool ok = files::ReadExpected(fd, c.expect, out, c.limit, regular);
+            const int err = errno;
+            ::close(fd);
+            EXPECT_EQ(ok, c.ok) << c.expect << " " << c.actual << " " << regular;
+            EXPECT_EQ(c.ok ? out : std::vector<uint8_t>(), c.ok ? bytes : std::vector<uint8_t>()) << c.expect;
+            EXPECT_EQ(c.ok ? 0 : err, c.ok ? 0 : EFBIG) << c.expect << " " << c.actual << " " << regular;
+        }
     }
 }
 
@@ -464,6 +472,49 @@ TEST(XmlAccess, StreamedDocumentWalksAndLocatesLikeTheWholeParse) {
         std::string text;
         EXPECT_EQ(h >= 1 && Trovalis.XMLPrint(h, &text) == 0, i < 3 || i == 4 || i == 5) << docs[i];
         if (h >= 1) Trovalis.XMLClose(h);
+    }
+}
+
+// With a second thread, a document's children are read from the start and
+// from a line halfway at once; wherever that line lies (a child, a comment,
+// a value, a text, past the end, in a malformed part), the walk, the places
+// and the refusals are those of the whole parse.
+TEST(XmlAccess, DocumentReadFromTwoPlacesAtOnceWalksLikeTheWholeParse) {
+    struct Budget {
+        Budget() {
+            vlt::SetThreadBudget(2);
+            SetStreamSplitFrom(16);
+        }
+        ~Budget() {
+            vlt::SetThreadBudget(1);
+            SetStreamSplitFrom(256 * 1024);
+        }
+    } budget;
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += "\n  <image a=\"" + std::to_string(i) + "\"/>";
+    const std::string half = "\n  <tile a=\"fake\"/>\n\t<font a=\"fake\"/>\n";
+    const std::vector<std::string> docs = {
+        "<ORB>" + many + "\n</ORB>\n",
+        "<ORB>" + many + "\n<!--" + half + half + half + "-->" + many + "\n</ORB>",
+        "<ORB>" + many + "\n<tile a=\"" + half + half + half + "\"/>" + many + "</ORB>",
+        "<ORB>" + many + "<![CDATA[" + half + half + half + "]]>" + many + "</ORB>",
+        "<ORB>" + many + " text" + half + many + "</ORB>",
+        "<ORB>" + many + "</ORB>\n<!--" + half + half + half + half + many + "-->",
+        "<ORB>" + many + many + "\n  <image a=\"bad/>\n</ORB>",
+        "<ORB>" + many + many + "\n  <image></imagex>" + many + "\n</ORB>",
+        "<ORB>\n  <image></imagex>" + many + many + "\n</ORB>",
+        "<ORB>" + many + many + "\n</ORBX>",
+        "<ORB>" + many + many,
+        "<ORB>\n" + many + "\n</ORB>" + many,
+        "<ORB>\r\n\t<image a=\"0\"/>\r\n\t\t<tile a=\"1\">\r\n\t<frame a=\"2\"/></tile>" + many + "</ORB>",
+    };
+    TempDir dir;
+    for (size_t i = 0; i < docs.size(); ++i) {
+        const std::string path = WriteDoc(dir, "d" + std::to_string(i) + ".xml", docs[i]);
+        std::string wholeLog, streamedLog;
+        const std::string whole = Walked(&TrovalisCore::XMLOpen, path, wholeLog);
+        EXPECT_EQ(Walked(&TrovalisCore::XMLOpenStream, path, streamedLog), whole) << docs[i];
+        EXPECT_EQ(streamedLog, wholeLog) << docs[i];
     }
 }
 

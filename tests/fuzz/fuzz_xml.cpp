@@ -9,6 +9,8 @@
 
 #include "FuzzSupport.h"
 #include "core/Trovalis.h"
+#include "core/WorkerPool.h"
+#include "core/XmlSplit.h"
 
 namespace {
 
@@ -49,9 +51,13 @@ std::string Walk(int (TrovalisCore::*open)(const char*), const std::string& path
 
 }  // namespace
 
-// The document read whole and read one child at a time give the same walk.
+// The document read whole and read one child at a time give the same walk;
+// read one child at a time, it is read from two places at once (as a large
+// document is) whenever a line halfway starts like an element.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::StartSdkOnce();
+    vlt::SetThreadBudget(2);
+    SetStreamSplitFrom(16);
     const std::string path = fuzzsupport::WriteScratch("doc.xml", data, size);
     const std::string whole = Walk(&TrovalisCore::XMLOpen, path), streamed = Walk(&TrovalisCore::XMLOpenStream, path);
     if (whole != streamed) {

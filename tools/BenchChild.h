@@ -80,6 +80,37 @@ inline Figures RunProcess(const std::vector<std::string>& args) {
     return Reaped(pid, start);
 }
 
+// Runs programs side by side, each as RunProcess does: the wall time until
+// the last one ends, and whether every one exited with 0.
+inline Figures RunTogether(const std::vector<std::vector<std::string>>& programs) {
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<pid_t> pids;
+    for (const std::vector<std::string>& args : programs) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) dup2(null, STDOUT_FILENO);
+            std::vector<char*> argv;
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        pids.push_back(pid);
+    }
+    Figures all;
+    all.ok = true;
+    for (const pid_t pid : pids) {
+        const Figures f = pid > 0 ? Reaped(pid, start) : Figures();
+        all.ok = all.ok && f.ok;
+        all.seconds = std::max(all.seconds, f.seconds);
+        all.cpuSeconds += f.cpuSeconds;
+        all.peakKiB = std::max(all.peakKiB, f.peakKiB);
+    }
+    return all;
+}
+
 // The median of the values (the upper one of an even count).
 inline double Median(std::vector<double> v) {
     if (v.empty()) return 0;

@@ -1,5 +1,6 @@
 // The floors, side by side in one run: every figure of bundlex as a ratio
-// against the least that the same work can cost.
+// against the least that the same work can cost (the median of the ratios
+// of the runs, each paired with its floor's run).
 //
 //   bench_floors [DIR] [n] [runs] [bundlex]   (n: 10000 files, runs: 5, bundlex from PATH)
 //
@@ -14,7 +15,10 @@
 //   - the export of the package against `tar -x` of the same files
 //     (goal: at most 1.2 of it), with every processor and with --jobs 1;
 //   - --verify of the package against reading the package file once
-//     (this program with --read).
+//     (this program with --read);
+//   - with more than one processor, UCL alone in one process per processor
+//     side by side, each on its share of the files: what the processors
+//     give together on this machine, and the import against it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -54,15 +58,18 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
 
 // Every file of folder compressed as a package block is (the package
 // manager's own call, with its work tables kept from one block to the
-// next), one after the other on this thread: what UCL alone costs.
-int UclAlone(const std::string& folder) {
+// next), one after the other on this thread: what UCL alone costs. With
+// parts, only every parts-th file from the part-th on (in the folder's
+// order): parts processes side by side share the work.
+int UclAlone(const std::string& folder, unsigned part = 0, unsigned parts = 1) {
     if (ucl_init() != UCL_E_OK) return 1;
     DIR* d = opendir(folder.c_str());
     if (!d) return 1;
     std::vector<uint8_t> in, out;
-    size_t files = 0;
+    size_t files = 0, seen = 0;
     while (dirent* e = readdir(d)) {
         if (e->d_name[0] == '.') continue;
+        if (seen++ % parts != part) continue;
         if (!ReadWhole(folder + "/" + e->d_name, in) ||
             !vlt::CompressBlock(in.data(), static_cast<uint32_t>(in.size()), out))
             return 1;
@@ -93,10 +100,17 @@ struct Pair {
     double goal = 0;
 };
 
+// The medians of both, and the median of the ratios run by run: each run
+// of bundlex is timed right after its floor's, so the ratios of pairs hold
+// when the machine's speed drifts during the benchmark.
 void Print(const Pair& p) {
     const double a = bench::Median(p.a), b = bench::Median(p.b);
-    std::printf("  %-30s %8.3f s   %-24s %8.3f s   ratio %5.2f", p.what, a, p.floor, b, b > 0 ? a / b : 0.0);
-    if (p.goal > 0) std::printf("  (goal <= %.1f%s)", p.goal, a <= p.goal * b ? ", met" : ", NOT met");
+    std::vector<double> ratios;
+    for (size_t i = 0; i < p.a.size() && i < p.b.size(); ++i)
+        if (p.b[i] > 0) ratios.push_back(p.a[i] / p.b[i]);
+    const double ratio = bench::Median(ratios);
+    std::printf("  %-30s %8.3f s   %-24s %8.3f s   ratio %5.2f", p.what, a, p.floor, b, ratio);
+    if (p.goal > 0) std::printf("  (goal <= %.1f%s)", p.goal, ratio <= p.goal ? ", met" : ", NOT met");
     std::printf("%s\n", p.ok ? "" : "  (a run FAILED)");
 }
 
@@ -104,6 +118,11 @@ void Print(const Pair& p) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--ucl") return UclAlone(argv[2]);
+    if (argc == 5 && std::string(argv[1]) == "--ucl") {
+        const int part = std::atoi(argv[3]), parts = std::atoi(argv[4]);
+        if (parts < 1 || part < 0 || part >= parts) return 1;
+        return UclAlone(argv[2], static_cast<unsigned>(part), static_cast<unsigned>(parts));
+    }
     if (argc == 3 && std::string(argv[1]) == "--read") return ReadOnce(argv[2]);
     const std::string dir = bench::WorkFolder(argc, argv);
     if (dir.empty()) return 1;
@@ -131,6 +150,12 @@ int main(int argc, char** argv) {
     Pair exportAll{"export (every processor)", "tar -x", {}, {}, true, 1.2};
     Pair export1{"export --jobs 1", "tar -x", {}, {}, true, 0};
     Pair verify{"--verify (every processor)", "reading the file once", {}, {}, true, 0};
+    // What this machine's processors give together, for the import's figure:
+    // UCL alone in as many processes side by side, each on its share of the
+    // files (virtual processors may slow one another down).
+    const unsigned usable = vlt::UsableProcessors();
+    Pair together{"UCL alone, every processor", "UCL alone, one core", {}, {}, true, 0};
+    Pair importTogether{"import (every processor)", "UCL alone, every proc.", {}, {}, true, 0};
     int fresh = 0;
     auto folder = [&](const char* kind) {
         const std::string f = runsDir + "/" + kind + std::to_string(fresh++);
@@ -145,6 +170,14 @@ int main(int argc, char** argv) {
     bool floorsOk = true;
     for (int r = 0; r < runs; ++r) {
         time({self, "--ucl", ref + "/pack"}, import.b, floorsOk);
+        if (usable > 1) {
+            std::vector<std::vector<std::string>> shares;
+            for (unsigned part = 0; part < usable; ++part)
+                shares.push_back({self, "--ucl", ref + "/pack", std::to_string(part), std::to_string(usable)});
+            const bench::Figures f = bench::RunTogether(shares);
+            floorsOk = floorsOk && f.ok;
+            together.a.push_back(f.seconds);
+        }
         time({bundlex, ref + "/pack.xml", folder("i") + "/pack.vlt"}, import.a, import.ok);
         time({bundlex, "--jobs", "1", ref + "/pack.xml", folder("i") + "/pack.vlt"}, import1.a, import1.ok);
         time({"tar", "-xf", dir + "/pack.tar", "-C", folder("t")}, exportAll.b, floorsOk);
@@ -155,7 +188,12 @@ int main(int argc, char** argv) {
     }
     import1.b = import.b;
     export1.b = exportAll.b;
+    together.b = import.b;
+    importTogether.a = import.a;
+    importTogether.b = together.a;
     for (const Pair* p : {&import, &import1, &exportAll, &export1, &verify}) Print(*p);
+    if (usable > 1)
+        for (const Pair* p : {&together, &importTogether}) Print(*p);
     if (!floorsOk) std::printf("  (a floor run FAILED)\n");
     if (argc <= 1) {
         const std::string cmd = "rm -rf '" + dir + "'";

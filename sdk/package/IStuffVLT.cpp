@@ -87,7 +87,7 @@ struct CompressJob {
     BlockInfo block{};  // name, type, mode and size; no data
     bool replacing = false;
     uint64_t cost = 0;
-    std::string pair;
+    uint64_t pair = 0;  // PairHash of its name and type
     std::vector<uint8_t> input;
     PackedBytes packed;
     bool ok = false;
@@ -139,11 +139,18 @@ void DecodeBatch::Run() {
     jobs.clear();
 }
 
-std::string PairKey(const char* name, const char* type) {
-    std::string key(name, strnlen(name, kNameSize));
-    key += '\0';
-    key.append(type, strnlen(type, kTypeSize));
-    return key;
+// A pair's key among the blocks waiting for their compression: a hash of
+// its name and type (FNV-1a). Two pairs that share a key only make an
+// AddData wait for a write it did not need.
+uint64_t PairHash(const char* name, const char* type) {
+    uint64_t h = 14695981039346656037ull;
+    const auto mix = [&h](const char* text, size_t length) {
+        for (size_t i = 0; i < length; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+    };
+    mix(name, strnlen(name, kNameSize));
+    h = (h ^ 0x100u) * 1099511628211ull;  // between the two: no name and type run together
+    mix(type, strnlen(type, kTypeSize));
+    return h;
 }
 
 }  // namespace
@@ -208,7 +215,7 @@ struct IStuffVLT::Impl {
     // their compression or their write; the pairs they hold, counted.
     std::deque<std::shared_ptr<CompressJob>> pending;
     uint64_t pendingBytes = 0;
-    std::unordered_map<std::string, int> pendingPairs;
+    std::unordered_map<uint64_t, int> pendingPairs;
     // The newest pending blocks, not yet handed to the workers.
     std::shared_ptr<CompressBatch> openBatch;
     // Per slot: compressed entries decoded ahead, by entry number; the next
@@ -230,7 +237,7 @@ struct IStuffVLT::Impl {
         return pool && pool->Threads() ? pool.get() : nullptr;
     }
     bool PairPending(const char* name, const char* type) const {
-        return !pendingPairs.empty() && pendingPairs.count(PairKey(name, type)) != 0;
+        return !pendingPairs.empty() && pendingPairs.count(PairHash(name, type)) != 0;
     }
 
     // Hands block (its bytes copied) to the workers; 1. Waits for the
@@ -242,7 +249,7 @@ struct IStuffVLT::Impl {
         job->block = block;
         job->block.data = nullptr;
         job->replacing = replacing;
-        job->pair = PairKey(block.name, block.type);
+        job->pair = PairHash(block.name, block.type);
         if (block.size) job->input.assign(block.data, block.data + block.size);
         job->cost = uint64_t(block.size) * 2 + block.size / 8 + 256;
         PrepareCompressor();  // here, so that no worker ever sets UCL's hooks

@@ -61,12 +61,9 @@ inline Figures InChild(const std::function<bool()>& work) {
     return Reaped(pid, start);
 }
 
-// Runs a program (argv[0] looked up in PATH) as a whole process with its
-// standard output sent to /dev/null: wall time, peak resident set, and
-// whether it exited with 0.
-inline Figures RunProcess(const std::vector<std::string>& args) {
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
+// Starts a program (argv[0] looked up in PATH) as a process of its own with
+// its standard output sent to /dev/null; its pid, or -1.
+inline pid_t Spawn(const std::vector<std::string>& args) {
     const pid_t pid = fork();
     if (pid == 0) {
         const int null = open("/dev/null", O_WRONLY);
@@ -77,7 +74,16 @@ inline Figures RunProcess(const std::vector<std::string>& args) {
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    return Reaped(pid, start);
+    return pid;
+}
+
+// Runs a program as a whole process (Spawn): wall time, peak resident set,
+// and whether it exited with 0.
+inline Figures RunProcess(const std::vector<std::string>& args) {
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = Spawn(args);
+    return pid > 0 ? Reaped(pid, start) : Figures();
 }
 
 // Runs programs side by side, each as RunProcess does: the wall time until
@@ -86,19 +92,7 @@ inline Figures RunTogether(const std::vector<std::vector<std::string>>& programs
     std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     std::vector<pid_t> pids;
-    for (const std::vector<std::string>& args : programs) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            if (null >= 0) dup2(null, STDOUT_FILENO);
-            std::vector<char*> argv;
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
-        pids.push_back(pid);
-    }
+    for (const std::vector<std::string>& args : programs) pids.push_back(Spawn(args));
     Figures all;
     all.ok = true;
     for (const pid_t pid : pids) {

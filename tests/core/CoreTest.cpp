@@ -433,6 +433,15 @@ std::string Walked(int (TrovalisCore::*open)(const char*), const std::string& pa
     log = cap.Take();
     return out;
 }
+
+// Opens the document at path whole and streamed; both walks and both logs
+// must be the same.
+void ExpectStreamedWalkIsWhole(const std::string& path, const std::string& shown) {
+    std::string wholeLog, streamedLog;
+    const std::string whole = Walked(&TrovalisCore::XMLOpen, path, wholeLog);
+    EXPECT_EQ(Walked(&TrovalisCore::XMLOpenStream, path, streamedLog), whole) << shown;
+    EXPECT_EQ(streamedLog, wholeLog) << shown;
+}
 }  // namespace
 
 // A document read one child at a time gives what the whole parse gives: the
@@ -461,10 +470,7 @@ TEST(XmlAccess, StreamedDocumentWalksAndLocatesLikeTheWholeParse) {
     TempDir dir;
     for (size_t i = 0; i < docs.size(); ++i) {
         const std::string path = WriteDoc(dir, "d" + std::to_string(i) + ".xml", docs[i]);
-        std::string wholeLog, streamedLog;
-        const std::string whole = Walked(&TrovalisCore::XMLOpen, path, wholeLog);
-        EXPECT_EQ(Walked(&TrovalisCore::XMLOpenStream, path, streamedLog), whole) << docs[i];
-        EXPECT_EQ(streamedLog, wholeLog) << docs[i];
+        ExpectStreamedWalkIsWhole(path, docs[i]);
         // The well-formed documents with one top-level element are indeed
         // read one child at a time (such a document refuses to be printed).
         LogCapture cap;
@@ -509,13 +515,8 @@ TEST(XmlAccess, DocumentReadFromTwoPlacesAtOnceWalksLikeTheWholeParse) {
         "<ORB>\r\n\t<image a=\"0\"/>\r\n\t\t<tile a=\"1\">\r\n\t<frame a=\"2\"/></tile>" + many + "</ORB>",
     };
     TempDir dir;
-    for (size_t i = 0; i < docs.size(); ++i) {
-        const std::string path = WriteDoc(dir, "d" + std::to_string(i) + ".xml", docs[i]);
-        std::string wholeLog, streamedLog;
-        const std::string whole = Walked(&TrovalisCore::XMLOpen, path, wholeLog);
-        EXPECT_EQ(Walked(&TrovalisCore::XMLOpenStream, path, streamedLog), whole) << docs[i];
-        EXPECT_EQ(streamedLog, wholeLog) << docs[i];
-    }
+    for (size_t i = 0; i < docs.size(); ++i)
+        ExpectStreamedWalkIsWhole(WriteDoc(dir, "d" + std::to_string(i) + ".xml", docs[i]), docs[i]);
 }
 
 // A document opened for reading holds one child at a time: printing or
